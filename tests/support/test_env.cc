@@ -1,0 +1,91 @@
+#include "support/test_env.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace wardex::test {
+namespace {
+
+constexpr char kUnset[] = "\x01";
+constexpr uid_t kNobody = 65534;
+
+void SetEnv(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
+
+}  // namespace
+
+ScopedTestRoot::ScopedTestRoot(bool with_runtime_dir) {
+  std::string templ = (std::filesystem::temp_directory_path() / "wardex-test-XXXXXX").string();
+  path_ = mkdtemp(templ.data());
+  for (const char* name : {"WARDEX_ROOT", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
+                           "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+    const char* old = getenv(name);
+    saved_.emplace_back(name, old ? old : kUnset);
+  }
+  for (const char* sub : {"root", "config", "data", "state", "cache"}) {
+    std::filesystem::create_directories(path_ + "/" + sub);
+  }
+  SetEnv("WARDEX_ROOT", root());
+  SetEnv("XDG_CONFIG_HOME", config_home());
+  SetEnv("XDG_DATA_HOME", data_home());
+  SetEnv("XDG_STATE_HOME", state_home());
+  SetEnv("XDG_CACHE_HOME", path_ + "/cache");
+  if (with_runtime_dir) {
+    std::string runtime = path_ + "/runtime";
+    mkdir(runtime.c_str(), 0700);
+    SetEnv("XDG_RUNTIME_DIR", runtime);
+  } else {
+    unsetenv("XDG_RUNTIME_DIR");
+  }
+  // A child that drops to "nobody" must be able to reach its own files.
+  chmod(path_.c_str(), 0755);
+}
+
+ScopedTestRoot::~ScopedTestRoot() {
+  for (const auto& [name, value] : saved_) {
+    if (value == kUnset) {
+      unsetenv(name.c_str());
+    } else {
+      setenv(name.c_str(), value.c_str(), 1);
+    }
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+bool RunningAsRoot() { return geteuid() == 0; }
+
+int RunAsUnprivileged(const std::function<int()>& check) {
+  pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(127);
+    _exit(check());
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+bool WriteFile(const std::string& path, const std::string& content) {
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  return static_cast<bool>(out);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace wardex::test

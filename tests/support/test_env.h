@@ -1,0 +1,58 @@
+// Fixtures shared by the tests: each test gets its own machine root and XDG
+// folders, so tests never touch real state and can run in parallel.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace wardex::test {
+
+// Stress counts: full size normally, smaller under the sanitizers.
+constexpr int Scaled(int full, int sanitized) {
+#if defined(WARDEX_UNDER_SANITIZER)
+  (void)full;
+  return sanitized;
+#else
+  (void)sanitized;
+  return full;
+#endif
+}
+
+// A fresh temporary folder holding root/ (WARDEX_ROOT) and the XDG folders
+// config/, data/, state/, cache/; the environment is restored on destruction.
+// XDG_RUNTIME_DIR is unset, as on a machine without a login session, unless
+// with_runtime_dir is true, when it points at runtime/ (mode 0700).
+class ScopedTestRoot {
+ public:
+  explicit ScopedTestRoot(bool with_runtime_dir = false);
+  ~ScopedTestRoot();
+  ScopedTestRoot(const ScopedTestRoot&) = delete;
+  ScopedTestRoot& operator=(const ScopedTestRoot&) = delete;
+
+  const std::string& path() const { return path_; }        // the temporary folder
+  std::string root() const { return path_ + "/root"; }     // WARDEX_ROOT
+  std::string data_home() const { return path_ + "/data"; }
+  std::string state_home() const { return path_ + "/state"; }
+  std::string config_home() const { return path_ + "/config"; }
+
+ private:
+  std::string path_;
+  std::vector<std::pair<std::string, std::string>> saved_;  // name, value ("\x01" = unset)
+};
+
+// True when the tests run as root, so that a child can drop privileges.
+bool RunningAsRoot();
+
+// Runs |check| in a forked child that has dropped to the unprivileged user
+// "nobody" (65534) and returns its exit status, or -1 when it could not run.
+// Use only when RunningAsRoot(); as root a permission test tests nothing.
+int RunAsUnprivileged(const std::function<int()>& check);
+
+// Writes |content| to |path|, creating parent folders. Returns false on failure.
+bool WriteFile(const std::string& path, const std::string& content);
+// The whole file, or an empty string when it cannot be read.
+std::string ReadFile(const std::string& path);
+
+}  // namespace wardex::test
