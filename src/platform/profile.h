@@ -1,0 +1,39 @@
+// Profile (INI) files with the Windows semantics that the agent relies on:
+// case-insensitive section and key names, the returned-length rules of the
+// read buffers, double-zero-terminated name lists, and writes that keep the
+// rest of the file (comments, order, other sections) intact.
+//
+// Files are read as UTF-8 (with or without a byte-order mark) or UTF-16LE
+// with its mark, and written back in the encoding they had; new files are
+// UTF-8 without a mark. A write replaces the file atomically (temporary file,
+// fsync, rename), so a crash never leaves half a file. File names are UTF-16
+// paths with "/" separators.
+#pragma once
+
+#include <cstdint>
+
+namespace wardex::platform {
+
+// Reads from |file| into |buffer| of |size| characters and returns the number
+// of characters stored, not counting the terminating zero:
+// - section and key given: the value, or |default_value| (null counts as
+//   empty) when the file, section or key is missing. Blanks around the value
+//   and one matching pair of double or single quotes around it are removed.
+//   A value that does not fit is cut and the result is |size| - 1.
+// - section given, key null: the key names of that section; section null: all
+//   section names. Each name ends with a zero and the list with a second zero.
+//   A list that does not fit is cut, ends in two zeros, and the result is
+//   |size| - 2.
+// Sets the last error to 2 when the file, section or key is missing.
+uint32_t GetPrivateProfileString(const char16_t* section, const char16_t* key,
+                                 const char16_t* default_value, char16_t* buffer, uint32_t size,
+                                 const char16_t* file);
+
+// Writes |value| as |key| of |section| in |file|, creating the file and the
+// section when missing. A null |value| deletes the key, a null |key| the whole
+// section. Returns 1 on success, 0 on failure with the last error set (5 when
+// the file or its folder cannot be written).
+[[nodiscard]] int WritePrivateProfileString(const char16_t* section, const char16_t* key,
+                                            const char16_t* value, const char16_t* file);
+
+}  // namespace wardex::platform
