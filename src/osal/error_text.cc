@@ -40,6 +40,7 @@ constexpr ErrorText kSystemTexts[] = {
     {145, u"The directory is not empty."},
     {170, u"The requested resource is in use."},
     {183, u"Cannot create a file when that file already exists."},
+    {193, u"%1 is not a valid Win32 application."},  // as given without inserts
     {206, u"The filename or extension is too long."},
     {223, u"The file size exceeds the limit allowed and cannot be saved."},
     {234, u"More data is available."},
@@ -53,6 +54,15 @@ constexpr ErrorText kSystemTexts[] = {
     {10004, u"A blocking operation was interrupted by a call to WSACancelBlockingCall."},
     {10035, u"A non-blocking socket operation could not be completed immediately."},
     {10036, u"A blocking operation is currently executing."},
+    {10037,
+     u"An operation was attempted on a non-blocking socket that already had an operation in "
+     u"progress."},
+    {10038, u"An operation was attempted on something that is not a socket."},
+    {10040,
+     u"A message sent on a datagram socket was larger than the internal message buffer or some "
+     u"other network limit, or the buffer used to receive a datagram into was smaller than the "
+     u"datagram itself."},
+    {10047, u"An address incompatible with the requested protocol was used."},
     {10048,
      u"Only one usage of each socket address (protocol/network address/port) is normally "
      u"permitted."},
@@ -61,6 +71,10 @@ constexpr ErrorText kSystemTexts[] = {
     {10051, u"A socket operation was attempted to an unreachable network."},
     {10053, u"An established connection was aborted by the software in your host machine."},
     {10054, u"An existing connection was forcibly closed by the remote host."},
+    {10056, u"A connect request was made on an already connected socket."},
+    {10057,
+     u"A request to send or receive data was disallowed because the socket is not connected and "
+     u"(when sending on a datagram socket using a sendto call) no address was supplied."},
     {10060,
      u"A connection attempt failed because the connected party did not properly respond after "
      u"a period of time, or established connection failed because connected host has failed to "

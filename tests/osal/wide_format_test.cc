@@ -1,0 +1,193 @@
+#include "osal/wide_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace KaOSAL {
+namespace {
+
+// One row: what the formatter must produce, and what it produced.
+struct Row {
+  std::u16string expected;
+  std::u16string actual;
+};
+
+void ExpectRows(const std::vector<Row>& rows) {
+  for (size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(ToUtf8(rows[i].actual), ToUtf8(rows[i].expected)) << "row " << i;
+  }
+}
+
+TEST(WideFormatTest, Integers) {
+  ExpectRows({
+      {u"000000AB", FormatWide(u"%08X", 0xABu)},
+      {u"0xff|0XFF|0|017|0", FormatWide(u"%#x|%#X|%#x|%#o|%#o", 255u, 255u, 0u, 15u, 0u)},
+      {u"+5|-5| 5|5", FormatWide(u"%+d|%+d|% d|%d", 5, -5, 5, 5)},
+      {u"-2147483648|2147483647", FormatWide(u"%d|%i", INT32_MIN, INT32_MAX)},
+      {u"4294967295|ffffffff", FormatWide(u"%u|%x", -1, -1)},
+      {u"-0042|   -42|-42   |", FormatWide(u"%05d|%6d|%-6d|", -42, -42, -42)},
+      {u"  007|007  |", FormatWide(u"%05.3d|%-5.3d|", 7, 7)},  // precision beats "0"
+      {u"||  |", FormatWide(u"|%.0d|%2.0x|%.0o", 0, 0u, 0u)},  // 0 with precision 0 is empty
+      {u"0", FormatWide(u"%#.0o", 0u)},
+      {u"  42|42  |", FormatWide(u"%*d|%-*d|", 4, 42, 4, 42)},
+      {u"42  |", FormatWide(u"%*d|", -4, 42)},  // negative "*" width: left-aligned
+      {u"00042|42", FormatWide(u"%.*d|%.*d", 5, 42, -1, 42)},
+  });
+}
+
+TEST(WideFormatTest, LengthModifiers) {
+  ExpectRows({
+      {u"-9223372036854775808", FormatWide(u"%I64d", INT64_MIN)},
+      {u"18446744073709551615|FFFFFFFFFFFFFFFF|ffffffffffffffff",
+       FormatWide(u"%I64u|%I64X|%I64x", UINT64_MAX, UINT64_MAX, UINT64_MAX)},
+      {u"-9223372036854775807|18446744073709551615",
+       FormatWide(u"%lld|%llu", INT64_MIN + 1, UINT64_MAX)},
+      {u"-7|4000000000", FormatWide(u"%I32d|%I32u", -7, 4000000000u)},
+      // "l" is 32 bits, as on Windows.
+      {u"4000000000|-5|deadbeef",
+       FormatWide(u"%lu|%ld|%lx", uint32_t{4000000000u}, -5, 0xDEADBEEFu)},
+      {u"4464|4464|-1|65535", FormatWide(u"%hd|%hu|%hd|%hu", 70000, 70000, 0xFFFF, -1)},
+      {u"-1|255", FormatWide(u"%hhd|%hhu", 0xFF, -1)},
+      {u"18446744073709551615|-1",
+       FormatWide(u"%zu|%Id", std::numeric_limits<size_t>::max(), ptrdiff_t{-1})},
+      {u"00000000DEADBEEF|0000000000000000",
+       FormatWide(u"%p|%p", reinterpret_cast<void*>(0xDEADBEEF), nullptr)},
+  });
+}
+
+TEST(WideFormatTest, Floats) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  ExpectRows({
+      {u"3.141593|3.14159265", FormatWide(u"%.*f|%.8f", 6, 3.14159265358979, 3.14159265358979)},
+      {u" 3.14|3.14 |-0003.50", FormatWide(u"%5.2f|%-5.2f|%08.2f", 3.14159, 3.14159, -3.5)},
+      {u"1.234568e+04|1.234568E-05", FormatWide(u"%e|%E", 12345.678, 0.00001234568)},
+      {u"2|3.|4.e+00|0.12|0.38|0.499",
+       FormatWide(u"%.0f|%#.0f|%#.0e|%.2f|%.2f|%.3f", 2.5, 3.0, 4.0, 0.125, 0.375, 0.4995)},
+      {u"+1.0| 1.0|-0.0", FormatWide(u"%+.1f|% .1f|%.1f", 1.0, 1.0, -0.0)},
+      {u"0.0001|1e-05|1.23457e+08|100000|1e+06",
+       FormatWide(u"%g|%g|%g|%g|%g", 0.0001, 0.00001, 123456789.0, 100000.0, 1000000.0)},
+      {u"1.00000|1.5|2E+300|1.|0.1",
+       FormatWide(u"%#g|%g|%G|%#.1g|%.0g", 1.0, 1.5, 2e300, 1.0, 0.1)},
+      {u"0x1.0000000000000p+0|-0X1.8P+1|0x0.p+0", FormatWide(u"%a|%.1A|%#.0a", 1.0, -3.0, 0.0)},
+      {u"0x001.0p+0", FormatWide(u"%010.1a", 1.0)},
+      {u"inf|-INF|  inf|nan",
+       FormatWide(u"%f|%E|%05g|%f", kInf, -kInf, kInf, std::numeric_limits<double>::quiet_NaN())},
+      {u"12.50", FormatWide(u"%.2Lf", 12.5L)},
+      {u"100000000000000000000.000000", FormatWide(u"%f", 1e20)},
+  });
+}
+
+TEST(WideFormatTest, StringsAndCharacters) {
+  const char16_t pair[] = {u'x', 0xD83D, 0xDE00, 0};  // x U+1F600
+  ExpectRows({
+      {u"ab   |   ab|a", FormatWide(u"%-5s|%5s|%.1s", u"ab", u"ab", u"ab")},
+      {u"(null)|(null)|(nu",
+       FormatWide(u"%s|%S|%.3s", static_cast<const char16_t*>(nullptr),
+                  static_cast<const char*>(nullptr), static_cast<const char16_t*>(nullptr))},
+      {u"Grüße|Grüße|Grüße", FormatWide(u"%S|%hs|%ls", "Grüße", "Grüße", u"Grüße")},
+      {u"Grü|  Grü", FormatWide(u"%.3S|%5.3S", "Grüße", "Grüße")},
+      {u"x|x\U0001F600", FormatWide(u"%.2S|%.3S", "x\xF0\x9F\x98\x80", "x\xF0\x9F\x98\x80")},
+      {std::u16string(pair) + u"|", FormatWide(u"%s|", pair)},
+      {u" x\U0001F600", FormatWide(u"%4s", pair)},  // width counts UTF-16 units
+      {u"W|n|ü|x|\uFFFD", FormatWide(u"%c|%C|%lc|%hc|%C", u'W', 'n', u'ü', 'x', 0xC3)},
+      {u"  a|b  |", FormatWide(u"%3c|%-3c|", u'a', u'b')},
+      {std::u16string(u"a\0b", 3), FormatWide(u"a%cb", 0)},
+  });
+}
+
+TEST(WideFormatTest, LiteralsAndUnknownDirectives) {
+  ExpectRows({
+      {u"100%", FormatWide(u"%d%%", 100)},
+      {u"%q|%y 1", FormatWide(u"%q|%y %d", 1)},
+      {u"%-5k", FormatWide(u"%-5k")},
+      {u"abc%", FormatWide(u"abc%")},
+      {u"abc%-08.3", FormatWide(u"abc%-08.3")},
+      {u"plain text", FormatWide(u"plain text")},
+      {u"", FormatWide(u"")},
+  });
+}
+
+TEST(WideFormatTest, AppendFormatKeepsWhatIsThere) {
+  std::u16string text = u"count=";
+  AppendFormat(text, u"%d, name=%s", 3, u"x");
+  AppendFormat(text, u";%I64u", uint64_t{1} << 40);
+  EXPECT_EQ(text, u"count=3, name=x;1099511627776");
+}
+
+TEST(WideFormatTest, LongOutputs) {
+  const std::u16string long_text(5000, u'z');
+  EXPECT_EQ(FormatWide(u"[%s]", long_text.c_str()), u"[" + long_text + u"]");
+  EXPECT_EQ(FormatWide(u"%300d", 1).size(), 300u);
+  const std::u16string max = FormatWide(u"%.300f", -1.7976931348623157e308);
+  EXPECT_EQ(max.size(), 1u + 309u + 1u + 300u);
+  EXPECT_EQ(max.substr(0, 6), u"-17976");
+}
+
+TEST(Utf8Test, RoundTrips) {
+  const std::vector<std::string> texts = {
+      "",
+      "plain ASCII",
+      "Grüße",
+      "\xE4\xB8\xAD\xE6\x96\x87",               // two CJK characters
+      "\xF0\x9F\x98\x80 and \xF4\x8F\xBF\xBF",  // U+1F600 and U+10FFFF
+      std::string("nul\0inside", 10),
+      "\xEF\xBF\xBF\xEE\x80\x80",  // U+FFFF, U+E000
+  };
+  for (const std::string& text : texts) {
+    EXPECT_EQ(ToUtf8(FromUtf8(text)), text);
+  }
+  EXPECT_EQ(FromUtf8("\xF0\x9F\x98\x80"), std::u16string({0xD83D, 0xDE00}));
+  EXPECT_EQ(FromUtf8(nullptr, 5), u"");
+  EXPECT_EQ(ToUtf8(nullptr, 5), "");
+}
+
+TEST(Utf8Test, InvalidInputBecomesReplacementCharacters) {
+  const struct {
+    std::string input;
+    std::u16string expected;
+  } cases[] = {
+      {"a\xC3(", u"a\uFFFD("},                            // cut two-byte sequence
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong "/"
+      {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},            // overlong, three bytes
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // encoded surrogate
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
+      {"\xF5\x80", u"\uFFFD\uFFFD"},                      // no such lead byte
+      {"\xE2\x82", u"\uFFFD"},                            // cut at the end
+      {"\xF0\x9F\x98z", u"\uFFFDz"},                      // cut before ASCII
+      {"\xBF\x80x", u"\uFFFD\uFFFDx"},                    // stray continuations
+      {"\xFF\xFE", u"\uFFFD\uFFFD"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ToUtf8(FromUtf8(c.input)), ToUtf8(c.expected)) << "input of " << c.input.size();
+  }
+  // A length cuts a sequence that goes on beyond it.
+  EXPECT_EQ(FromUtf8("\xC3\xBC", 1), u"\uFFFD");
+}
+
+TEST(Utf8Test, LoneSurrogatesEncodeAsReplacementCharacter) {
+  const struct {
+    std::u16string input;
+    std::string expected;
+  } cases[] = {
+      {{u'a', 0xD800, u'b'},
+       "a\xEF\xBF\xBD"
+       "b"},
+      {{0xDC00}, "\xEF\xBF\xBD"},
+      {{u'a', 0xD83D}, "a\xEF\xBF\xBD"},                           // high surrogate at the end
+      {{0xDE00, 0xD83D}, "\xEF\xBF\xBD\xEF\xBF\xBD"},              // pair in the wrong order
+      {{0xD83D, 0xD83D, 0xDE00}, "\xEF\xBF\xBD\xF0\x9F\x98\x80"},  // high, then a real pair
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ToUtf8(c.input), c.expected);
+  }
+  // A length that splits a pair leaves the high half alone.
+  const char16_t pair[] = {0xD83D, 0xDE00};
+  EXPECT_EQ(ToUtf8(pair, 1), "\xEF\xBF\xBD");
+}
+
+}  // namespace
+}  // namespace KaOSAL
