@@ -205,6 +205,12 @@ void AppendPaddedText(std::u16string& out, std::u16string_view text, const Spec&
   if (spec.left) out.append(fill, u' ');
 }
 
+void MakeUpper(std::string& text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+}
+
 // ---- integers ----
 
 int64_t ReadSigned(Args& args, Length length) {
@@ -246,11 +252,7 @@ std::string IntegerDigits(uint64_t value, int base, bool upper, int precision) {
   char buffer[64];
   const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value, base);
   std::string digits(buffer, result.ptr);
-  if (upper) {
-    for (char& c : digits) {
-      if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
-    }
-  }
+  if (upper) MakeUpper(digits);
   if (precision > 0 && digits.size() < static_cast<size_t>(precision)) {
     digits.insert(0, precision - digits.size(), '0');
   }
@@ -325,11 +327,12 @@ void StripTrailingZeros(std::string& text) {
   text.erase(last, end - last);
 }
 
-// Puts a decimal point before the exponent (or at the end) if there is none:
-// the "#" flag keeps the point even without fraction digits.
-void EnsurePoint(std::string& text) {
+// Puts a decimal point before the exponent mark |exponent_mark| (or at the
+// end) if there is none: the "#" flag keeps the point even without fraction
+// digits.
+void EnsurePoint(std::string& text, char exponent_mark) {
   if (text.find('.') != std::string::npos) return;
-  const size_t exponent = text.find_first_of("ep");
+  const size_t exponent = text.find(exponent_mark);
   text.insert(exponent == std::string::npos ? text.size() : exponent, 1, '.');
 }
 
@@ -370,14 +373,8 @@ std::string FloatDigits(double value, const Spec& spec) {
                      spec.precision < 0 ? kDefaultHexPrecision : spec.precision);
       break;
   }
-  if (spec.alt) EnsurePoint(text);
+  if (spec.alt) EnsurePoint(text, conversion == u'a' || conversion == u'A' ? 'p' : 'e');
   return text;
-}
-
-void MakeUpper(std::string& text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
 }
 
 void FormatFloat(std::u16string& out, Args& args, const Spec& spec) {
@@ -405,23 +402,24 @@ void FormatFloat(std::u16string& out, Args& args, const Spec& spec) {
   AppendPadded(out, prefix, body, spec, finite && spec.zero && !spec.left);
 }
 
-// ---- characters and strings ----
+// ---- UTF-8 ----
 
-// A narrow character: ASCII as is; a byte from 128 up is not a character of
-// its own in UTF-8.
-char16_t WidenByte(unsigned char byte) { return byte < 0x80 ? byte : kReplacementChar; }
+bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-bool IsNarrow(const Spec& spec) {
-  if (spec.length == Length::kShort) return true;
-  if (spec.length == Length::kLong) return false;
-  return spec.conversion == u'S' || spec.conversion == u'C';
-}
-
-void FormatChar(std::u16string& out, Args& args, const Spec& spec) {
-  const int value = va_arg(args.list, int);
-  const char16_t c =
-      IsNarrow(spec) ? WidenByte(static_cast<unsigned char>(value)) : static_cast<char16_t>(value);
-  AppendPaddedText(out, std::u16string_view(&c, 1), spec);
+// Appends |c| (not a surrogate) as one to four UTF-8 bytes.
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+    return;
+  }
+  int continuation_bytes = c < 0x800 ? 1 : (c < 0x10000 ? 2 : 3);
+  constexpr unsigned char kLeadMarks[] = {0, 0xC0, 0xE0, 0xF0};
+  out.push_back(
+      static_cast<char>(kLeadMarks[continuation_bytes] | (c >> (6 * continuation_bytes))));
+  while (continuation_bytes-- > 0) {
+    out.push_back(static_cast<char>(0x80 | ((c >> (6 * continuation_bytes)) & 0x3F)));
+  }
 }
 
 // Decodes one UTF-8 sequence at |p| (at most |available| bytes; a zero byte
@@ -473,6 +471,25 @@ void AppendCodePoint(std::u16string& out, char32_t code_point) {
   code_point -= 0x10000;
   out.push_back(static_cast<char16_t>(0xD800 + (code_point >> 10)));
   out.push_back(static_cast<char16_t>(0xDC00 + (code_point & 0x3FF)));
+}
+
+// ---- characters and strings ----
+
+// A narrow character: ASCII as is; a byte from 128 up is not a character of
+// its own in UTF-8.
+char16_t WidenByte(unsigned char byte) { return byte < 0x80 ? byte : kReplacementChar; }
+
+bool IsNarrow(const Spec& spec) {
+  if (spec.length == Length::kShort) return true;
+  if (spec.length == Length::kLong) return false;
+  return spec.conversion == u'S' || spec.conversion == u'C';
+}
+
+void FormatChar(std::u16string& out, Args& args, const Spec& spec) {
+  const int value = va_arg(args.list, int);
+  const char16_t c =
+      IsNarrow(spec) ? WidenByte(static_cast<unsigned char>(value)) : static_cast<char16_t>(value);
+  AppendPaddedText(out, std::u16string_view(&c, 1), spec);
 }
 
 // Widens a zero-terminated UTF-8 string, at most |max_units| UTF-16 units;
@@ -594,27 +611,12 @@ std::string ToUtf8(const char16_t* text, size_t length) {
   result.reserve(length);
   for (size_t i = 0; i < length; ++i) {
     char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
+    if (IsHighSurrogate(c) && i + 1 < length && IsLowSurrogate(text[i + 1])) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
+    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
       c = kReplacementChar;  // a lone surrogate has no UTF-8 form
     }
-    if (c < 0x80) {
-      result.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      result.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      result.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      result.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      result.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      result.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      result.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
+    AppendUtf8(result, c);
   }
   return result;
 }
@@ -628,11 +630,6 @@ std::u16string FromUtf8(const char* text, size_t length) {
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   size_t i = 0;
   while (i < length) {
-    if (p[i] == 0) {  // an embedded zero byte is text like any other here
-      result.push_back(0);
-      ++i;
-      continue;
-    }
     char32_t code_point = 0;
     i += DecodeUtf8(p + i, length - i, code_point);
     AppendCodePoint(result, code_point);

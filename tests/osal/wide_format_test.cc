@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
@@ -79,6 +80,50 @@ TEST(WideFormatTest, Floats) {
       {u"12.50", FormatWide(u"%.2Lf", 12.5L)},
       {u"100000000000000000000.000000", FormatWide(u"%f", 1e20)},
   });
+}
+
+// For integer and decimal floating conversions without a length modifier the
+// Windows rules are the C rules, so the C library's narrow snprintf is an
+// oracle for every combination of flags, width and precision.
+TEST(WideFormatTest, NumbersMatchTheCRulesInEveryCombination) {
+  const std::string flags = "-+ #0";
+  const char* const widths[] = {"", "1", "12"};
+  const char* const precisions[] = {"", ".0", ".3", ".17"};
+  const int ints[] = {0, 1, -1, 255, INT32_MIN, INT32_MAX};
+  const double doubles[] = {0.0, -0.0, 1.0, -2.5, 0.000123456, 123456789.125, 1e-300, 9.9999995};
+  int compared = 0;
+  for (unsigned mask = 0; mask < 32; ++mask) {
+    std::string flag_text;
+    for (size_t i = 0; i < flags.size(); ++i) {
+      if (mask & (1u << i)) flag_text += flags[i];
+    }
+    for (const char* width : widths) {
+      for (const char* precision : precisions) {
+        const std::string spec = "%" + flag_text + width + precision;
+        for (char conversion : std::string("dixXou")) {
+          const std::string format = spec + conversion;
+          for (int value : ints) {
+            char expected[128];
+            std::snprintf(expected, sizeof(expected), format.c_str(), value);
+            ASSERT_EQ(ToUtf8(FormatWide(FromUtf8(format).c_str(), value)), expected)
+                << format << " of " << value;
+            ++compared;
+          }
+        }
+        for (char conversion : std::string("eEfFgG")) {
+          const std::string format = spec + conversion;
+          for (double value : doubles) {
+            char expected[512];
+            std::snprintf(expected, sizeof(expected), format.c_str(), value);
+            ASSERT_EQ(ToUtf8(FormatWide(FromUtf8(format).c_str(), value)), expected)
+                << format << " of " << value;
+            ++compared;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_EQ(compared, 32 * 3 * 4 * (6 * 6 + 6 * 8));
 }
 
 TEST(WideFormatTest, StringsAndCharacters) {
