@@ -34,9 +34,12 @@ class KAOSAL_API KaAString : public KaBaseString {
   unsigned GetCodepage() const { return codepage_; }
 
  private:
+  void Assign(const char* text, int length);
+
   static char s_empty[1];
   char* text_ = s_empty;
   int length_ = 0;
+  int capacity_ = 0;  // characters the owned buffer holds before its terminator
   unsigned codepage_ = KA_CP_ACP;
 };
 
@@ -44,7 +47,7 @@ class KAOSAL_API KaWString : public KaBaseString {
  public:
   KaWString();
   KaWString(const char* text, unsigned codepage = KA_CP_ACP);
-  KaWString(const char16_t* text);  // NOLINT
+  KaWString(const char16_t* text);    // NOLINT
   KaWString(const KaAString& other);  // NOLINT
   KaWString(const KaWString& other);
   KaWString& operator=(const KaWString& other);
@@ -57,9 +60,12 @@ class KAOSAL_API KaWString : public KaBaseString {
   int GetLength() const override { return length_; }
 
  private:
+  void Assign(const char16_t* text, int length);
+
   static char16_t s_empty[1];
   char16_t* text_ = s_empty;
   int length_ = 0;
+  int capacity_ = 0;  // characters the owned buffer holds before its terminator
 };
 
 }  // namespace KaOSAL

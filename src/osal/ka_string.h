@@ -159,6 +159,14 @@ class KAOSAL_API KaString {
   void Release();
 
  private:
+  void AllocBuffer(int length);
+  void AssignCopy(int length, const char16_t* text);
+  void ConcatInPlace(int length, const char16_t* text);
+  void CopyBeforeWrite();
+  void SetDataLength(int length);
+  void TrimBounds(int first, int end);
+  int InsertText(int index, const char16_t* text, int length);
+
   char16_t* m_pchData;
 };
 
