@@ -75,8 +75,8 @@ struct RegValueEntry {
 // |*size| bytes that is too small, |*size| is set to the size needed and 234
 // is returned. |type| and |size| may be null when not wanted.
 [[nodiscard]] uint32_t RegQueryValue(HKEY root, const KaOSAL::KaString& path,
-                                     const KaOSAL::KaString& name, uint32_t access,
-                                     uint32_t* type, uint8_t* data, uint32_t* size);
+                                     const KaOSAL::KaString& name, uint32_t access, uint32_t* type,
+                                     uint8_t* data, uint32_t* size);
 
 // Sets the value |name| of the existing key |path|; |size| bytes of |data|.
 [[nodiscard]] uint32_t RegSetValue(HKEY root, const KaOSAL::KaString& path,

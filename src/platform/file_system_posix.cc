@@ -1,0 +1,73 @@
+#include "platform/file_system.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <string>
+
+#include "osal/last_error.h"
+#include "osal/wide_format.h"
+
+namespace wardex::platform {
+namespace {
+
+std::string Native(const KaOSAL::KaString& path) {
+  return KaOSAL::ToUtf8(path.c_str(), static_cast<size_t>(path.GetLength()));
+}
+
+bool HasMode(const KaOSAL::KaString& path, mode_t type) {
+  struct stat info {};
+  return stat(Native(path).c_str(), &info) == 0 && (info.st_mode & S_IFMT) == type;
+}
+
+// Copies the open file |from| into the open file |to|. False with errno set.
+bool CopyContent(int from, int to) {
+  char chunk[65536];
+  for (;;) {
+    ssize_t got = read(from, chunk, sizeof(chunk));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return got == 0;
+    for (ssize_t done = 0; done < got;) {
+      ssize_t put = write(to, chunk + done, static_cast<size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) return false;
+      done += put;
+    }
+  }
+}
+
+}  // namespace
+
+bool FileExists(const KaOSAL::KaString& path) { return HasMode(path, S_IFREG); }
+
+bool DirectoryExists(const KaOSAL::KaString& path) { return HasMode(path, S_IFDIR); }
+
+bool CopyFileNoOverwrite(const KaOSAL::KaString& source, const KaOSAL::KaString& target) {
+  static std::atomic<unsigned> counter{0};
+  const std::string to = Native(target);
+  const std::string temp =
+      to + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+  int from = open(Native(source).c_str(), O_RDONLY | O_CLOEXEC);
+  if (from < 0) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  int out = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  bool ok = out >= 0 && CopyContent(from, out) && fsync(out) == 0;
+  int saved = errno;
+  close(from);
+  if (out >= 0) close(out);
+  // link() fails when the target exists, so an existing file is never replaced.
+  if (ok && link(temp.c_str(), to.c_str()) != 0) {
+    saved = errno;
+    ok = false;
+  }
+  if (out >= 0) unlink(temp.c_str());
+  if (!ok) KaOSAL::SetLastErrorFromErrno(saved);
+  return ok;
+}
+
+}  // namespace wardex::platform

@@ -1,0 +1,486 @@
+#include "platform/profile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "osal/ka_string.h"
+#include "osal/last_error.h"
+#include "osal/wide_format.h"
+
+namespace wardex::platform {
+namespace {
+
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+constexpr char kUtf16LeBom[] = "\xFF\xFE";
+constexpr char16_t kBlanks[] = u" \t";
+
+enum class Encoding { kUtf8, kUtf8Bom, kUtf16Le };
+
+// One line of the file as written, with what it means.
+struct Line {
+  enum Kind { kOther, kSection, kEntry };
+  std::u16string text;  // without the line ending
+  Kind kind = kOther;
+  std::u16string name;   // section or key name, blanks removed
+  std::u16string value;  // entry value, blanks and one pair of quotes removed
+};
+
+struct ProfileText {
+  Encoding encoding = Encoding::kUtf8;
+  bool crlf = false;          // line endings of the file ("\r\n" or "\n")
+  bool final_newline = true;  // whether the last line ends with a line ending
+  std::vector<Line> lines;
+};
+
+// Returns |text| without the blanks at both ends.
+std::u16string TrimBlanks(const std::u16string& text) {
+  size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::u16string::npos) return {};
+  size_t last = text.find_last_not_of(kBlanks);
+  return text.substr(first, last - first + 1);
+}
+
+// Returns |value| without one matching pair of double or single quotes.
+std::u16string Unquote(const std::u16string& value) {
+  if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+      value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+// Returns the name folded for comparisons without regard to case.
+std::u16string Fold(const std::u16string& name) {
+  KaOSAL::KaString folded(name.c_str(), static_cast<int>(name.size()));
+  folded.MakeUpper();
+  return std::u16string(folded.c_str(), static_cast<size_t>(folded.GetLength()));
+}
+
+Line ClassifyLine(std::u16string text) {
+  Line line;
+  std::u16string trimmed = TrimBlanks(text);
+  line.text = std::move(text);
+  if (trimmed.empty() || trimmed.front() == u';') return line;
+  if (trimmed.front() == u'[') {
+    size_t close = trimmed.find(u']');
+    line.kind = Line::kSection;
+    line.name = TrimBlanks(trimmed.substr(1, close == std::u16string::npos ? close : close - 1));
+    return line;
+  }
+  size_t equals = trimmed.find(u'=');
+  if (equals == std::u16string::npos) return line;
+  line.kind = Line::kEntry;
+  line.name = TrimBlanks(trimmed.substr(0, equals));
+  line.value = Unquote(TrimBlanks(trimmed.substr(equals + 1)));
+  return line;
+}
+
+// Returns the text of |bytes| in its encoding, and the encoding found.
+std::u16string Decode(const std::string& bytes, Encoding* encoding) {
+  if (bytes.compare(0, 2, kUtf16LeBom) == 0) {
+    *encoding = Encoding::kUtf16Le;
+    std::u16string text;
+    text.reserve(bytes.size() / 2);
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
+                                           (static_cast<uint8_t>(bytes[i + 1]) << 8)));
+    }
+    return text;
+  }
+  if (bytes.compare(0, 3, kUtf8Bom) == 0) {
+    *encoding = Encoding::kUtf8Bom;
+    return KaOSAL::FromUtf8(bytes.data() + 3, bytes.size() - 3);
+  }
+  *encoding = Encoding::kUtf8;
+  return KaOSAL::FromUtf8(bytes);
+}
+
+std::string Encode(const std::u16string& text, Encoding encoding) {
+  switch (encoding) {
+    case Encoding::kUtf16Le: {
+      std::string bytes(kUtf16LeBom);
+      bytes.reserve(2 + text.size() * 2);
+      for (char16_t ch : text) {
+        bytes.push_back(static_cast<char>(ch & 0xFF));
+        bytes.push_back(static_cast<char>(ch >> 8));
+      }
+      return bytes;
+    }
+    case Encoding::kUtf8Bom:
+      return kUtf8Bom + KaOSAL::ToUtf8(text);
+    case Encoding::kUtf8:
+      break;
+  }
+  return KaOSAL::ToUtf8(text);
+}
+
+ProfileText Parse(const std::string& bytes) {
+  ProfileText profile;
+  std::u16string text = Decode(bytes, &profile.encoding);
+  profile.crlf = text.find(u"\r\n") != std::u16string::npos;
+  profile.final_newline = text.empty() || text.back() == u'\n';
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(u'\n', start);
+    if (end == std::u16string::npos) end = text.size();
+    size_t stop = (end > start && text[end - 1] == u'\r') ? end - 1 : end;
+    profile.lines.push_back(ClassifyLine(text.substr(start, stop - start)));
+    start = end + 1;
+  }
+  return profile;
+}
+
+std::string Serialize(const ProfileText& profile) {
+  const char16_t* newline = profile.crlf ? u"\r\n" : u"\n";
+  std::u16string text;
+  for (size_t i = 0; i < profile.lines.size(); ++i) {
+    text += profile.lines[i].text;
+    if (i + 1 < profile.lines.size() || profile.final_newline) text += newline;
+  }
+  return Encode(text, profile.encoding);
+}
+
+// A file descriptor closed when it goes out of scope.
+class ScopedFd {
+ public:
+  explicit ScopedFd(int fd) : fd_(fd) {}
+  ~ScopedFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Reads the whole file; false with errno set when it cannot be read.
+bool ReadAll(const std::string& path, std::string* bytes, struct stat* info) {
+  ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0 || fstat(fd.get(), info) != 0) return false;
+  if (!S_ISREG(info->st_mode)) {
+    errno = ENOENT;
+    return false;
+  }
+  bytes->clear();
+  char chunk[16384];
+  for (;;) {
+    ssize_t got = read(fd.get(), chunk, sizeof(chunk));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    bytes->append(chunk, static_cast<size_t>(got));
+  }
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Replaces |path| by |bytes| atomically: a temporary file beside it, synced,
+// renamed over it, and the folder synced so that the rename is durable too.
+// Keeps the mode and owner of an existing file. False with errno set.
+bool ReplaceFile(const std::string& path, const std::string& bytes, const struct stat* old_info) {
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  int raw = -1;
+  for (int attempt = 0; attempt < 100 && raw < 0; ++attempt) {
+    temp = path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    raw = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (raw < 0 && errno != EEXIST) return false;
+  }
+  if (raw < 0) return false;
+  ScopedFd fd(raw);
+  bool ok = true;
+  if (old_info != nullptr) {
+    ok = fchmod(fd.get(), old_info->st_mode & 07777) == 0;
+    if (ok && geteuid() == 0 && fchown(fd.get(), old_info->st_uid, old_info->st_gid) != 0) {
+      ok = false;
+    }
+  }
+  ok = ok && WriteAll(fd.get(), bytes) && fsync(fd.get()) == 0;
+  if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
+    int saved = errno;
+    unlink(temp.c_str());
+    errno = saved;
+    return false;
+  }
+  ScopedFd folder(open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.get() >= 0) fsync(folder.get());
+  return true;
+}
+
+// The read side keeps the last files it parsed, with an index by folded name,
+// as long as the file on disk is the same (writes replace the file, so a new
+// inode means new content).
+struct SectionIndex {
+  std::u16string name;                                        // as first written
+  std::vector<std::u16string> key_names;                      // first spelling, file order
+  std::unordered_map<std::u16string, std::u16string> values;  // folded key -> value
+};
+
+struct ParsedFile {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  struct timespec modified = {};
+  std::vector<SectionIndex> sections;                          // file order, merged by name
+  std::unordered_map<std::u16string, size_t> section_by_name;  // folded name -> index
+};
+
+ParsedFile IndexProfile(const ProfileText& profile) {
+  ParsedFile parsed;
+  SectionIndex* current = nullptr;
+  for (const Line& line : profile.lines) {
+    if (line.kind == Line::kSection) {
+      auto [it, added] = parsed.section_by_name.emplace(Fold(line.name), parsed.sections.size());
+      if (added) parsed.sections.push_back(SectionIndex{line.name, {}, {}});
+      current = &parsed.sections[it->second];
+    } else if (line.kind == Line::kEntry && current != nullptr) {
+      if (current->values.emplace(Fold(line.name), line.value).second) {
+        current->key_names.push_back(line.name);
+      }
+    }
+  }
+  return parsed;
+}
+
+bool SameFile(const ParsedFile& parsed, const struct stat& info) {
+  return parsed.device == info.st_dev && parsed.inode == info.st_ino &&
+         parsed.size == info.st_size && parsed.modified.tv_sec == info.st_mtim.tv_sec &&
+         parsed.modified.tv_nsec == info.st_mtim.tv_nsec;
+}
+
+constexpr size_t kCachedFiles = 16;
+std::mutex g_cache_mutex;
+std::unordered_map<std::string, std::shared_ptr<const ParsedFile>> g_cache;
+
+// Returns the parsed file, or null with errno set when it cannot be read.
+std::shared_ptr<const ParsedFile> LoadParsed(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0) {
+    std::lock_guard<std::mutex> lock(g_cache_mutex);
+    auto it = g_cache.find(path);
+    if (it != g_cache.end() && SameFile(*it->second, info)) return it->second;
+  }
+  std::string bytes;
+  if (!ReadAll(path, &bytes, &info)) return nullptr;
+  auto parsed = std::make_shared<ParsedFile>(IndexProfile(Parse(bytes)));
+  parsed->device = info.st_dev;
+  parsed->inode = info.st_ino;
+  parsed->size = info.st_size;
+  parsed->modified = info.st_mtim;
+  std::lock_guard<std::mutex> lock(g_cache_mutex);
+  if (g_cache.size() >= kCachedFiles) g_cache.clear();
+  g_cache[path] = parsed;
+  return parsed;
+}
+
+// Copies a value by the value rule: cut to |size| - 1 characters.
+uint32_t CopyValue(const std::u16string& value, char16_t* buffer, uint32_t size) {
+  if (size == 0) return 0;
+  size_t count = std::min<size_t>(value.size(), size - 1);
+  value.copy(buffer, count);
+  buffer[count] = 0;
+  return static_cast<uint32_t>(count);
+}
+
+// Copies a name list by the list rule: each name ends with a zero, the list
+// with a second zero; a list that does not fit is cut and ends in two zeros.
+uint32_t CopyList(const std::vector<std::u16string>& names, char16_t* buffer, uint32_t size) {
+  std::u16string list;
+  for (const std::u16string& name : names) {
+    list += name;
+    list.push_back(0);
+  }
+  if (list.size() + 1 <= size) {
+    list.copy(buffer, list.size());
+    buffer[list.size()] = 0;
+    return static_cast<uint32_t>(list.size());
+  }
+  if (size < 2) {
+    if (size == 1) buffer[0] = 0;
+    return 0;
+  }
+  list.copy(buffer, size - 2);
+  buffer[size - 2] = 0;
+  buffer[size - 1] = 0;
+  return size - 2;
+}
+
+std::u16string DefaultText(const char16_t* default_value) {
+  std::u16string text = default_value ? default_value : u"";
+  size_t last = text.find_last_not_of(kBlanks);
+  text.erase(last == std::u16string::npos ? 0 : last + 1);
+  return text;
+}
+
+// Holds an exclusive lock on the file's folder while a write reads, changes
+// and replaces the file, so that concurrent writers do not lose each other's
+// changes (locks on the file itself would not survive the rename).
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& path)
+      : fd_(open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_.get() >= 0) {
+      while (flock(fd_.get(), LOCK_EX) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  ScopedFd fd_;
+};
+
+// The index of the first section line named |section|, or lines.size().
+size_t FindSection(const ProfileText& profile, const std::u16string& folded_section) {
+  for (size_t i = 0; i < profile.lines.size(); ++i) {
+    if (profile.lines[i].kind == Line::kSection && Fold(profile.lines[i].name) == folded_section) {
+      return i;
+    }
+  }
+  return profile.lines.size();
+}
+
+// The end of the section that starts at |header|: the next section line.
+size_t SectionEnd(const ProfileText& profile, size_t header) {
+  size_t end = header + 1;
+  while (end < profile.lines.size() && profile.lines[end].kind != Line::kSection) ++end;
+  return end;
+}
+
+// Applies the write to the lines; returns whether anything changed.
+bool ApplyWrite(ProfileText& profile, const char16_t* section, const char16_t* key,
+                const char16_t* value) {
+  std::u16string folded_section = Fold(section);
+  size_t header = FindSection(profile, folded_section);
+  std::vector<Line>& lines = profile.lines;
+  if (key == nullptr) {
+    bool changed = false;
+    while (header < lines.size()) {
+      lines.erase(lines.begin() + static_cast<long>(header),
+                  lines.begin() + static_cast<long>(SectionEnd(profile, header)));
+      changed = true;
+      header = FindSection(profile, folded_section);
+    }
+    return changed;
+  }
+  std::u16string entry_text = std::u16string(key) + u"=" + (value ? value : u"");
+  if (header == lines.size()) {
+    if (value == nullptr) return false;
+    lines.push_back(ClassifyLine(u"[" + std::u16string(section) + u"]"));
+    lines.push_back(ClassifyLine(entry_text));
+    return true;
+  }
+  std::u16string folded_key = Fold(key);
+  size_t end = SectionEnd(profile, header);
+  size_t last_entry = header;
+  for (size_t i = header + 1; i < end; ++i) {
+    if (lines[i].kind != Line::kEntry) continue;
+    if (Fold(lines[i].name) == folded_key) {
+      if (value == nullptr) {
+        lines.erase(lines.begin() + static_cast<long>(i));
+      } else {
+        lines[i] = ClassifyLine(lines[i].name + u"=" + value);
+      }
+      return true;
+    }
+    last_entry = i;
+  }
+  if (value == nullptr) return false;
+  // After the section's last entry, so blank lines before the next section stay there.
+  lines.insert(lines.begin() + static_cast<long>(last_entry + 1), ClassifyLine(entry_text));
+  return true;
+}
+
+}  // namespace
+
+uint32_t GetPrivateProfileString(const char16_t* section, const char16_t* key,
+                                 const char16_t* default_value, char16_t* buffer, uint32_t size,
+                                 const char16_t* file) {
+  if (buffer == nullptr || file == nullptr) {
+    KaOSAL::SetLastError(KaOSAL::kErrorInvalidParameter);
+    return 0;
+  }
+  std::shared_ptr<const ParsedFile> parsed = LoadParsed(KaOSAL::ToUtf8(std::u16string(file)));
+  KaOSAL::SetLastError(parsed ? KaOSAL::kErrorSuccess : KaOSAL::kErrorFileNotFound);
+  const SectionIndex* found = nullptr;
+  if (parsed && section != nullptr) {
+    auto it = parsed->section_by_name.find(Fold(section));
+    if (it != parsed->section_by_name.end()) found = &parsed->sections[it->second];
+  }
+  if (section == nullptr) {
+    std::vector<std::u16string> names;
+    if (parsed) {
+      for (const SectionIndex& index : parsed->sections) names.push_back(index.name);
+    }
+    return CopyList(names, buffer, size);
+  }
+  if (key == nullptr) {
+    if (found == nullptr) KaOSAL::SetLastError(KaOSAL::kErrorFileNotFound);
+    return CopyList(found ? found->key_names : std::vector<std::u16string>{}, buffer, size);
+  }
+  if (found != nullptr) {
+    auto value = found->values.find(Fold(key));
+    if (value != found->values.end()) return CopyValue(value->second, buffer, size);
+  }
+  KaOSAL::SetLastError(KaOSAL::kErrorFileNotFound);
+  return CopyValue(DefaultText(default_value), buffer, size);
+}
+
+int WritePrivateProfileString(const char16_t* section, const char16_t* key, const char16_t* value,
+                              const char16_t* file) {
+  if (section == nullptr || file == nullptr) {
+    KaOSAL::SetLastError(KaOSAL::kErrorInvalidParameter);
+    return 0;
+  }
+  std::string path = KaOSAL::ToUtf8(std::u16string(file));
+  FolderLock lock(path);
+  std::string bytes;
+  struct stat info {};
+  bool existed = ReadAll(path, &bytes, &info);
+  if (!existed && errno != ENOENT) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return 0;
+  }
+  ProfileText profile = existed ? Parse(bytes) : ProfileText{};
+  if (!ApplyWrite(profile, section, key, value)) {
+    KaOSAL::SetLastError(KaOSAL::kErrorSuccess);
+    return 1;
+  }
+  if (!ReplaceFile(path, Serialize(profile), existed ? &info : nullptr)) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return 0;
+  }
+  KaOSAL::SetLastError(KaOSAL::kErrorSuccess);
+  return 1;
+}
+
+}  // namespace wardex::platform
