@@ -1,0 +1,536 @@
+#include "osal/ka_path.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <climits>
+#include <string>
+
+#include "osal/wide_format.h"
+
+namespace KaOSAL {
+namespace {
+
+std::string U8(const char16_t* text) { return ToUtf8(std::u16string(text)); }
+
+using Type = KaPath::EPathType;
+
+struct SplitCase {
+  const char16_t* path;
+  const char16_t* full;  // after assignment
+  const char16_t* root;
+  const char16_t* dir;
+  const char16_t* name;
+  const char16_t* ext;
+  Type type;
+};
+
+TEST(KaPathTest, SplitsEveryForm) {
+  const SplitCase cases[] = {
+      {u"c:", u"c:\\", u"c:", u"\\", u"", u"", KaPath::ePathTypeLocal},
+      {u"C:\\dir\\\\sub\\file.txt", nullptr, u"C:", u"\\dir\\sub\\", u"file", u".txt",
+       KaPath::ePathTypeLocal},
+      {u"C:file.txt", nullptr, u"C:", u"\\", u"file", u".txt", KaPath::ePathTypeLocal},
+      {u"C://x", nullptr, u"C:", u"/", u"x", u"", KaPath::ePathTypeLocal},
+      {u"\\\\server\\share", nullptr, u"\\\\server\\share", u"\\", u"", u"", KaPath::ePathTypeUNC},
+      {u"\\\\server", nullptr, u"\\\\server", u"", u"", u"", KaPath::ePathTypeUNC},
+      {u"\\\\server\\share\\", nullptr, u"\\\\server\\share", u"\\", u"", u"",
+       KaPath::ePathTypeUNC},
+      {u"\\\\srv\\sh\\d\\\\e\\f.txt", nullptr, u"\\\\srv\\sh", u"\\d\\e\\", u"f", u".txt",
+       KaPath::ePathTypeUNC},
+      {u"http://host/a/b/page.html", nullptr, u"http://host", u"/a/b/", u"page", u".html",
+       KaPath::ePathTypeURL},
+      {u"https://host/a.b/file", nullptr, u"https://host", u"/a.b/", u"file", u"",
+       KaPath::ePathTypeURL},
+      {u"http://host", nullptr, u"http://host", u"", u"", u"", KaPath::ePathTypeURL},
+      {u"upnp://device/desc.xml", nullptr, u"upnp://device", u"/", u"desc", u".xml",
+       KaPath::ePathTypeURL},
+      {u"/usr/lib/x.so", nullptr, u"", u"/usr/lib/", u"x", u".so", KaPath::ePathTypeLocal},
+      {u"//usr///lib//x.so", nullptr, u"", u"/usr/lib/", u"x", u".so", KaPath::ePathTypeLocal},
+      {u"/", nullptr, u"", u"/", u"", u"", KaPath::ePathTypeLocal},
+      {u"/home/u/.bashrc", nullptr, u"", u"/home/u/", u"", u".bashrc", KaPath::ePathTypeLocal},
+      {u"a/b\\c.tar.gz", nullptr, u"", u"a/b\\", u"c.tar", u".gz", KaPath::ePathTypeRelative},
+      {u"README", nullptr, u"", u"", u"README", u"", KaPath::ePathTypeRelative},
+      {u"", nullptr, u"", u"", u"", u"", KaPath::ePathTypeNone},
+  };
+  for (const SplitCase& c : cases) {
+    SCOPED_TRACE(U8(c.path));
+    const KaPath path(c.path);
+    EXPECT_EQ(U8(path), U8(c.full ? c.full : c.path));
+    EXPECT_EQ(U8(path.GetRoot()), U8(c.root));
+    EXPECT_EQ(U8(path.GetDir()), U8(c.dir));
+    EXPECT_EQ(U8(path.GetFileName()), U8(c.name));
+    EXPECT_EQ(U8(path.GetExt()), U8(c.ext));
+    EXPECT_EQ(path.GetPathType(), c.type);
+    EXPECT_EQ(path.IsRelative(), c.type == KaPath::ePathTypeRelative);
+    EXPECT_EQ(path.IsFullPath(), c.type >= KaPath::ePathTypeLocal);
+    // SplitPath on a fresh path splits all four at once.
+    KaString root, dir, name, ext;
+    EXPECT_TRUE(KaPath(c.path).SplitPath(root, dir, name, ext));
+    EXPECT_EQ(U8(root) + "|" + U8(dir) + "|" + U8(name) + "|" + U8(ext),
+              U8(c.root) + "|" + U8(c.dir) + "|" + U8(c.name) + "|" + U8(c.ext));
+  }
+}
+
+TEST(KaPathTest, AssignmentDropsTheComponentsOfThePreviousPath) {
+  KaPath path(u"C:\\a\\b.txt");
+  ASSERT_EQ(U8(path.GetFileName()), "b");
+  path = u"/x/y.so";
+  EXPECT_EQ(U8(path.GetRoot()), "");
+  EXPECT_EQ(U8(path.GetFileName()), "y");
+  const KaPath copy(path);
+  path = KaString(u"other");
+  EXPECT_EQ(U8(copy.GetDir()), "/x/");
+  EXPECT_EQ(U8(path.GetDir()), "");
+  const KaPath lib(u"/usr/lib/x.so");
+  EXPECT_EQ(U8(lib.GetPathWithoutExtension()), "/usr/lib/x");
+  EXPECT_EQ(U8(lib.GetDirLastComponent()), "lib");
+  EXPECT_EQ(U8(KaPath(u"C:\\a\\b.c").GetPathWithoutRoot()), "\\a\\b.c");
+  EXPECT_EQ(U8(KaPath(u"C:").GetRootAndDir()), "C:\\");
+}
+
+// Composition assigns through the KaString slot, so an override sees every
+// composed path.
+class RecordingPath : public KaPath {
+ public:
+  using KaPath::operator=;
+  KaPath& operator=(const KaString& path) override {
+    ++assignments;
+    return KaPath::operator=(path);
+  }
+  int assignments = 0;
+};
+
+TEST(KaPathTest, CompositionAndWideAssignmentGoThroughTheStringSlot) {
+  RecordingPath path;
+  path = u"/a/b.txt";
+  path.SetExt(u"log");
+  path.SetFileName(u"c");
+  EXPECT_EQ(path.assignments, 3);
+  EXPECT_EQ(U8(path), "/a/c.log");
+}
+
+struct MakeCase {
+  const char16_t *root, *dir, *name, *ext, *expected;
+};
+
+TEST(KaPathTest, MakePathComposes) {
+  const MakeCase cases[] = {
+      {u"C:", u"\\dir", u"file", u"txt", u"C:\\dir\\file.txt"},
+      {u"C", u"dir", u"file", u".txt", u"C:\\dir\\file.txt"},
+      {u"C:\\", u"", u"f", u"", u"C:\\f"},
+      {u"C:", u"\\dir  \\", u"f", u"", u"C:\\dir\\f"},
+      {u"C:", u"/dir", u"f", u"", u"C:/dir/f"},
+      {u"", u"/usr/lib", u"x", u"so", u"/usr/lib/x.so"},
+      {u"", u"/usr/lib/  ", u"x", u"", u"/usr/lib/x"},
+      {u"", u"rel", u"f", u"txt \t", u"rel/f.txt"},
+      {u"", u"", u"name  ", u"", u"name"},
+      {u"", u"/", u"x", u"", u"/x"},
+      {u"/", u"usr", u"x", u"", u"/usr/x"},
+      {u"\\\\server\\share\\", u"dir", u"f", u"txt", u"\\\\server\\share\\dir\\f.txt"},
+      {u"\\\\server\\share", u"", u"", u"", u"\\\\server\\share\\"},
+      {u"http://host", u"a/b", u"page", u"html", u"http://host/a/b/page.html"},
+      {u"http://host", u"", u"", u"", u"http://host/"},
+  };
+  for (const MakeCase& c : cases) {
+    KaPath path(u"/previous/path.txt");
+    EXPECT_TRUE(path.MakePath(c.root, c.dir, c.name, c.ext));
+    EXPECT_EQ(U8(path), U8(c.expected)) << U8(c.root) << " | " << U8(c.dir);
+  }
+  KaPath drive;
+  EXPECT_TRUE(drive.MakePath(KaPath::eDriveC, u"x", u"y", u"z"));
+  EXPECT_EQ(U8(drive), "C:\\x\\y.z");
+}
+
+enum class Op { kName, kExt, kNameAndExt, kDir, kRoot, kLastDir, kRootAndDir };
+
+struct SetCase {
+  const char16_t* start;
+  Op op;
+  const char16_t* arg;
+  bool ok;
+  const char16_t* expected;
+};
+
+TEST(KaPathTest, SettersReplaceOneComponent) {
+  const SetCase cases[] = {
+      {u"C:\\a\\old.txt", Op::kNameAndExt, u"archive.tar.gz", true, u"C:\\a\\archive.tar.gz"},
+      {u"C:\\a\\old.txt", Op::kNameAndExt, u"README", true, u"C:\\a\\README"},
+      {u"C:\\a\\x.txt", Op::kName, u"", true, u"C:\\a\\"},
+      {u"/usr/lib/x.so", Op::kName, u"y", true, u"/usr/lib/y.so"},
+      {u"/etc/x.cfg", Op::kExt, u"conf", true, u"/etc/x.conf"},
+      {u"/etc/x.cfg", Op::kExt, u"", true, u"/etc/x"},
+      {u"/usr/lib/x.so", Op::kDir, u"/opt/app", true, u"/opt/app/x.so"},
+      {u"C:\\a\\x.txt", Op::kRoot, u"D", true, u"D:\\a\\x.txt"},
+      {u"/a/b/x", Op::kLastDir, u"z", true, u"/a/z/x"},
+      {u"x", Op::kLastDir, u"z", false, u"x"},
+      {u"/a/b/x", Op::kLastDir, u"y/z", false, u"/a/b/x"},
+      {u"/a/b/x.txt", Op::kRootAndDir, u"/srv/data", true, u"/srv/data/x.txt"},
+      {u"/a/b/x.txt", Op::kRootAndDir, u"E:\\d", true, u"E:\\d\\x.txt"},
+  };
+  for (const SetCase& c : cases) {
+    SCOPED_TRACE(U8(c.start) + " <- " + U8(c.arg));
+    KaPath path(c.start);
+    bool ok = false;
+    switch (c.op) {
+      case Op::kName:
+        ok = path.SetFileName(c.arg);
+        break;
+      case Op::kExt:
+        ok = path.SetExt(c.arg);
+        break;
+      case Op::kNameAndExt:
+        ok = path.SetFileNameAndExt(c.arg);
+        break;
+      case Op::kDir:
+        ok = path.SetDir(c.arg);
+        break;
+      case Op::kRoot:
+        ok = path.SetRoot(c.arg);
+        break;
+      case Op::kLastDir:
+        ok = path.SetDirLastComponent(c.arg);
+        break;
+      case Op::kRootAndDir:
+        ok = path.SetRootAndDir(c.arg);
+        break;
+    }
+    EXPECT_EQ(ok, c.ok);
+    EXPECT_EQ(U8(path), U8(c.expected));
+  }
+  KaPath archive(u"/x/old.txt");
+  archive.SetFileNameAndExt(u"archive.tar.gz");
+  EXPECT_EQ(U8(archive.GetFileName()), "archive.tar");
+  EXPECT_EQ(U8(archive.GetExt()), ".gz");
+}
+
+struct AppendCase {
+  const char16_t* start;
+  KaPath other;
+  bool ok;
+  const char16_t* expected;
+};
+
+TEST(KaPathTest, AppendDirTakesOnlyRelativeFolders) {
+  // The joined dir "<dir>./<other>/" must stay below 4096 characters.
+  const std::u16string fits = u"/" + std::u16string(3990, u'd') + u"/";
+  const std::u16string too_long = u"/" + std::u16string(3991, u'd') + u"/";
+  const std::u16string hundred = std::u16string(100, u'e') + u"/";
+  const std::u16string fits_result = fits + hundred;
+  const AppendCase cases[] = {
+      {u"C:\\a\\file.txt", KaPath(u"sub/"), true, u"C:\\a\\sub\\file.txt"},
+      {u"C:\\a\\", KaPath(u"b\\c\\"), true, u"C:\\a\\b\\c\\"},
+      {u"/usr/lib/x.so", KaPath(u"a/../b/"), true, u"/usr/lib/b/x.so"},
+      {u"/tmp/", KaPath(u"../../../"), true, u"/"},
+      {u"rel/", KaPath(u"sub/"), true, u"rel/sub/"},
+      {u"C:\\a\\file.txt", KaPath(u"C:\\abs\\"), false, u"C:\\a\\file.txt"},
+      {u"C:\\a\\file.txt", KaPath(u"sub\\file.txt"), false, u"C:\\a\\file.txt"},
+      {u"/usr/lib/", KaPath(u"/abs/"), false, u"/usr/lib/"},
+      {u"/usr/lib/", KaPath(u"http://host/x/"), false, u"/usr/lib/"},
+      {fits.c_str(), KaPath(hundred.c_str()), true, fits_result.c_str()},
+      {too_long.c_str(), KaPath(hundred.c_str()), false, too_long.c_str()},
+  };
+  for (const AppendCase& c : cases) {
+    SCOPED_TRACE(U8(c.start).substr(0, 40) + " + " + U8(c.other));
+    KaPath path(c.start);
+    EXPECT_EQ(path.AppendDir(c.other), c.ok);
+    EXPECT_EQ(U8(path), U8(c.expected));
+  }
+  // From text, the whole text is the folder to append.
+  const struct {
+    const char16_t *start, *dir;
+    bool ok;
+    const char16_t* expected;
+  } text_cases[] = {
+      {u"C:\\a\\file.txt", u"sub", true, u"C:\\a\\sub\\file.txt"},
+      {u"/usr/lib/x.so", u"sub", true, u"/usr/lib/sub/x.so"},
+      {u"/usr/lib/x.so", u"sub/file.txt", true, u"/usr/lib/sub/file.txt/x.so"},
+      {u"/usr/lib/x.so", u"/abs", false, u"/usr/lib/x.so"},
+      {u"C:\\a\\file.txt", u"D:\\b", false, u"C:\\a\\file.txt"},
+      {u"/usr/lib/x.so", u"", false, u"/usr/lib/x.so"},
+  };
+  for (const auto& c : text_cases) {
+    KaPath path(c.start);
+    EXPECT_EQ(path.AppendDir(KaString(c.dir)), c.ok) << U8(c.dir);
+    EXPECT_EQ(U8(path), U8(c.expected));
+  }
+}
+
+struct ParentCase {
+  const char16_t* start;
+  bool ok;
+  const char16_t* expected;
+  const char16_t* dir;
+};
+
+TEST(KaPathTest, GotoParentClimbsOneFolder) {
+  const ParentCase cases[] = {
+      {u"C:\\", false, u"C:\\", u"\\"},
+      {u"C:\\a\\b\\", true, u"C:\\a\\", u"\\a\\"},
+      {u"/usr/lib/x.so", true, u"/usr/x.so", u"/usr/"},
+      {u"/a/", true, u"/", u"/"},
+      {u"/", false, u"/", u"/"},
+      {u"", false, u"", u""},
+      {u"a/b/", true, u"a/", u"a/"},
+      {u"../", true, u"../../", u"../../"},
+      {u"\\\\srv\\sh\\d\\f.txt", true, u"\\\\srv\\sh\\f.txt", u"\\"},
+  };
+  for (const ParentCase& c : cases) {
+    SCOPED_TRACE(U8(c.start));
+    KaPath path(c.start);
+    EXPECT_EQ(path.GotoParent(), c.ok);
+    EXPECT_EQ(U8(path), U8(c.expected));
+    EXPECT_EQ(U8(path.GetDir()), U8(c.dir));
+  }
+}
+
+struct CanonicalCase {
+  const char16_t* start;
+  bool canonical_before;
+  const char16_t* expected;
+};
+
+TEST(KaPathTest, CanonicalizeResolvesDotsOnce) {
+  const CanonicalCase cases[] = {
+      {u"/a/./b/../c/x.txt", false, u"/a/c/x.txt"},
+      {u"C:\\a\\..\\..\\b\\", false, u"C:\\b\\"},
+      {u"a/../../x/", false, u"../x/"},
+      {u"./x/f", false, u"x/f"},
+      {u"/a/b/", true, u"/a/b/"},
+      {u"../x/", true, u"../x/"},
+      {u"/", true, u"/"},
+  };
+  for (const CanonicalCase& c : cases) {
+    SCOPED_TRACE(U8(c.start));
+    KaPath path(c.start);
+    EXPECT_EQ(path.IsCanonicalized(), c.canonical_before);
+    EXPECT_EQ(path.Canonicalize(), !c.canonical_before);
+    EXPECT_EQ(U8(path), U8(c.expected));
+    EXPECT_TRUE(path.IsCanonicalized());
+    EXPECT_FALSE(path.Canonicalize());
+  }
+  KaPath pretty(u"C:\\Dir\\.\\Sub\\File.TXT");
+  EXPECT_TRUE(pretty.MakePretty());
+  EXPECT_EQ(U8(pretty), "c:\\dir\\sub\\file.txt");
+  EXPECT_EQ(U8(pretty.GetExt()), ".txt");
+}
+
+struct CombineCase {
+  const char16_t *a, *b;
+  bool ok;
+  const char16_t* expected;
+};
+
+TEST(KaPathTest, CombinePathNeedsOneRelativePath) {
+  const CombineCase cases[] = {
+      {u"C:\\a\\", u"D:\\b\\", false, u""},
+      {u"/a/", u"/b/x", false, u""},
+      {u"/a/", u"http://host/x", false, u""},
+      {u"C:\\a\\", u"b\\c.txt", true, u"C:\\a\\b\\c.txt"},
+      {u"C:\\a\\", u"b/c/d.txt", true, u"C:\\a\\b\\c\\d.txt"},
+      {u"b/c.txt", u"/usr/", true, u"/usr/b/c.txt"},
+      {u"/usr/share", u"doc/x.txt", true, u"/usr/doc/x.txt"},
+      {u"http://host/a/", u"b/p.html", true, u"http://host/a/b/p.html"},
+      {u"x/", u"y/z.txt", true, u"x/y/z.txt"},
+  };
+  for (const CombineCase& c : cases) {
+    SCOPED_TRACE(U8(c.a) + " + " + U8(c.b));
+    KaPath out(u"/stale/value");
+    EXPECT_EQ(KaPath::CombinePath(c.a, c.b, out), c.ok);
+    EXPECT_EQ(U8(out), U8(c.expected));
+  }
+}
+
+TEST(KaPathTest, DriveNumbersAndRoots) {
+  const struct {
+    const char16_t* root;
+    int drive;
+  } cases[] = {{u"C:", 2},    {u"c", 2},   {u"z:", 25},   {u"A", 0},  {u"", -1},
+               {u"C:\\", -1}, {u"1:", -1}, {u"\\\\", -1}, {u"/", -1}, {u"http://h", -1}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(KaPath::GetDriveNumberFromRoot(c.root), c.drive) << U8(c.root);
+  }
+  EXPECT_EQ(U8(KaPath::GetRootFromDriveNumber(0)), "A:");
+  EXPECT_EQ(U8(KaPath::GetRootFromDriveNumber(25)), "Z:");
+  EXPECT_EQ(U8(KaPath::GetRootFromDriveNumber(26)), "");
+  EXPECT_EQ(U8(KaPath::GetRootFromDriveNumber(-1)), "");
+  const KaPath drive(static_cast<KaPath::EDriveNumber>(3));
+  EXPECT_EQ(U8(drive), "D:\\");
+  EXPECT_EQ(drive.GetDriveNumber(), 3);
+  EXPECT_TRUE(KaPath(static_cast<KaPath::EDriveNumber>(26)).IsEmpty());
+}
+
+TEST(KaPathTest, Queries) {
+  const struct {
+    const char16_t* path;
+    bool root, server, server_share, file, directory, network;
+  } cases[] = {
+      {u"C:\\", true, false, false, false, true, false},
+      {u"/", true, false, false, false, true, false},
+      {u"/usr/", false, false, false, false, true, false},
+      {u"/usr/x", false, false, false, true, false, false},
+      {u"\\\\srv", true, true, false, false, true, true},
+      {u"\\\\srv\\share", true, false, true, false, true, true},
+      {u"\\\\srv\\share\\d\\", false, false, false, false, true, true},
+      {u"http://h/p.html", false, false, false, true, false, true},
+      {u"", false, false, false, false, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(U8(c.path));
+    const KaPath path(c.path);
+    EXPECT_EQ(path.IsRoot(), c.root);
+    EXPECT_EQ(path.IsUNCServer(), c.server);
+    EXPECT_EQ(path.IsUNCServerShare(), c.server_share);
+    EXPECT_EQ(path.IsFile(), c.file);
+    EXPECT_EQ(path.IsDirectory(), c.directory);
+    EXPECT_EQ(path.IsNetwork(), c.network);
+  }
+}
+
+TEST(KaPathTest, ComparisonIgnoresCaseOnlyForWindowsShapes) {
+  EXPECT_TRUE(KaPath(u"C:\\A\\x.TXT") == u"c:/a/X.txt");
+  EXPECT_TRUE(KaPath(u"\\\\Srv\\Share") == KaPath(u"\\\\srv\\share"));
+  EXPECT_TRUE(KaPath(u"/A/b") != KaString(u"/a/b"));
+  EXPECT_TRUE(KaPath(u"/a/b") == u"/a/b");
+}
+
+TEST(KaPathTest, FolderRelations) {
+  EXPECT_TRUE(KaPath(u"/a/b/c.txt").IsSubPath(u"/a/"));
+  EXPECT_FALSE(KaPath(u"/a/").IsSubPath(u"/a/"));
+  EXPECT_FALSE(KaPath(u"/ab/c").IsSubPath(u"/a/"));
+  EXPECT_TRUE(KaPath(u"C:\\A\\b\\").IsDirectSubDir(u"c:\\a\\"));
+  EXPECT_FALSE(KaPath(u"/a/b/c/").IsDirectSubDir(u"/a/"));
+  EXPECT_TRUE(KaPath(u"C:\\x").IsSameRoot(u"c:\\y"));
+  EXPECT_FALSE(KaPath(u"C:\\x").IsSameRoot(u"/y"));
+  EXPECT_EQ(U8(KaPath::GetCommonPath(u"/usr/lib/x", u"/usr/local/y")), "/usr/");
+  EXPECT_EQ(U8(KaPath::GetCommonPath(u"/usr/lib/", u"/usr/lib/z")), "/usr/lib/");
+  EXPECT_TRUE(KaPath::GetCommonPath(u"C:\\a\\", u"D:\\a\\").IsEmpty());
+  const struct {
+    const char16_t *from, *to;
+    bool ok;
+    const char16_t* expected;
+  } cases[] = {
+      {u"/a/b/", u"/a/c/x.txt", true, u"../c/x.txt"},
+      {u"/a/b/", u"/a/b/x.txt", true, u"./x.txt"},
+      {u"/a/b/c/", u"/x/y", true, u"../../../x/y"},
+      {u"C:\\a\\b\\", u"c:\\A\\d\\e\\", true, u"..\\d\\e\\"},
+      {u"C:\\a\\", u"D:\\a\\", false, u""},
+      {u"rel/", u"/a", false, u""},
+  };
+  for (const auto& c : cases) {
+    KaPath out(u"stale");
+    EXPECT_EQ(KaPath::RelativePathTo(c.from, c.to, out), c.ok) << U8(c.from) << " " << U8(c.to);
+    EXPECT_EQ(U8(out), U8(c.expected));
+  }
+}
+
+TEST(KaPathTest, CorrectsNamesForTheFileSystem) {
+  const struct {
+    const char16_t* path;
+    bool changed;
+    const char16_t* expected;
+  } cases[] = {
+      {u"C:\\dir\\a<b>:c?.txt", true, u"C:\\dir\\a_b__c_.txt"},
+      {u"/tmp/x|y/\"q\".log", true, u"/tmp/x_y/_q_.log"},
+      {u"/a/../b/./c", false, u"/a/../b/./c"},
+      {u"http://host/a*b", true, u"http://host/a_b"},
+  };
+  for (const auto& c : cases) {
+    KaString text(c.path);
+    EXPECT_EQ(KaPath::CorrectPathForFileSystem(text), c.changed) << U8(c.path);
+    EXPECT_EQ(U8(text), U8(c.expected));
+  }
+  KaString component(u"a/b\\c\x01");
+  EXPECT_TRUE(KaPath::CorrectPathComponentForFileSystem(component));
+  EXPECT_EQ(U8(component), "a_b_c_");
+  KaString parent(u"..");
+  EXPECT_TRUE(KaPath::CorrectPathComponentForFileSystem(parent));
+  EXPECT_EQ(U8(parent), "__");
+}
+
+TEST(KaPathTest, SeparatorHelpersKeepTheStyle) {
+  KaString text(u"C:\\a\\\\");
+  KaPath::RemoveTrailingPathSeparator(text);
+  EXPECT_EQ(U8(text), "C:\\a");
+  KaPath::VerifyTrailingPathSeparator(text);
+  EXPECT_EQ(U8(text), "C:\\a\\");
+  KaString root(u"C:\\");
+  KaPath::RemoveTrailingPathSeparator(root);
+  EXPECT_EQ(U8(root), "C:\\");
+  KaString slash(u"//");
+  KaPath::RemoveTrailingPathSeparator(slash);
+  EXPECT_EQ(U8(slash), "/");
+  KaString rel(u"usr/lib");
+  KaPath::VerifyLeadingPathSeparator(rel);
+  EXPECT_EQ(U8(rel), "/usr/lib");
+  KaString ext(u"txt");
+  KaPath::VerifyLeadingPeriod(ext);
+  EXPECT_EQ(U8(ext), ".txt");
+  KaString doubled(u"/a//b\\\\c");
+  EXPECT_TRUE(KaPath::CheckAndRepairLocalPath(doubled));
+  EXPECT_EQ(U8(doubled), "/a/b\\c");
+  EXPECT_FALSE(KaPath::CheckAndRepairLocalPath(doubled));
+}
+
+// The test restores TMPDIR; each case runs in its own process.
+class ScopedTmpDir {
+ public:
+  explicit ScopedTmpDir(const char* value) {
+    if (const char* old = getenv("TMPDIR")) {
+      saved_ = old;
+      had_ = true;
+    }
+    Set(value);
+  }
+  ~ScopedTmpDir() { Set(had_ ? saved_.c_str() : nullptr); }
+
+ private:
+  static void Set(const char* value) {
+    if (value != nullptr) {
+      setenv("TMPDIR", value, 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+
+  std::string saved_;
+  bool had_ = false;
+};
+
+TEST(KaPathTest, TempFolder) {
+  const struct {
+    const char* tmpdir;
+    const char16_t* sub_dir;
+    const char* expected;
+  } cases[] = {
+      {nullptr, nullptr, "/tmp/"},        {"", nullptr, "/tmp/"},
+      {"/var/tmp", nullptr, "/var/tmp/"}, {"/var/tmp/", u"wardex", "/var/tmp/wardex/"},
+      {nullptr, u"a/b", "/tmp/a/b/"},
+  };
+  for (const auto& c : cases) {
+    ScopedTmpDir env(c.tmpdir);
+    const KaPath temp(KaPath::eSpecialFolderTemp, c.sub_dir);
+    EXPECT_EQ(U8(temp), c.expected) << (c.tmpdir ? c.tmpdir : "(unset)");
+  }
+  ScopedTmpDir env("/var/tmp");
+  EXPECT_TRUE(KaPath(u"/var/tmp").IsSpecialFolder(KaPath::eSpecialFolderTemp));
+  EXPECT_FALSE(KaPath(u"/var").IsSpecialFolder(KaPath::eSpecialFolderTemp));
+}
+
+TEST(KaPathTest, ExecutableFolderAndPath) {
+  char buffer[PATH_MAX] = {};
+  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+  ASSERT_GT(length, 0);
+  const std::string exe(buffer, static_cast<size_t>(length));
+  const KaPath path(KaPath::eSpecialFolderExecutablePath);
+  const KaPath folder(KaPath::eSpecialFolderExecutableDir);
+  EXPECT_EQ(U8(path), exe);
+  EXPECT_EQ(U8(folder), exe.substr(0, exe.rfind('/') + 1));
+  EXPECT_EQ(U8(KaPath(KaPath::eSpecialFolderExecutableDir, u"modules")),
+            exe.substr(0, exe.rfind('/') + 1) + "modules/");
+  EXPECT_TRUE(KaPath(static_cast<KaPath::ESpecialFolders>(5)).IsEmpty());
+}
+
+}  // namespace
+}  // namespace KaOSAL
