@@ -1,0 +1,137 @@
+#include "crash_report.h"
+
+#include <execinfo.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <ctime>
+#include <forward_list>
+#include <mutex>
+
+#include "fixed_text.h"
+#include "log_line.h"
+
+namespace wardex::crashlog {
+namespace {
+
+constexpr int kBacktraceDepth = 64;
+
+std::atomic<const char*> g_report_dir{nullptr};
+std::atomic<const char*> g_computer_id{""};
+
+// Published texts are never freed: a crashing thread may still read one.
+const char* KeepForever(const std::string& text) {
+  static std::mutex* guard = new std::mutex;
+  static auto* kept = new std::forward_list<std::string>;
+  std::lock_guard lock(*guard);
+  kept->push_front(text);
+  return kept->front().c_str();
+}
+
+struct CivilTime {
+  int64_t year;
+  int month, day, hour, minute, second;
+};
+
+// The UTC calendar time of |seconds| since the epoch, computed by hand since
+// gmtime_r is not async-signal-safe (days-to-civil after H. Hinnant).
+CivilTime ToCivil(int64_t seconds) {
+  int64_t days = seconds / 86400;
+  int64_t rest = seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t day_of_era = days - era * 146097;
+  const int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const int64_t mp = (5 * day_of_year + 2) / 153;
+  const int day = static_cast<int>(day_of_year - (153 * mp + 2) / 5 + 1);
+  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  return {year_of_era + era * 400 + (month <= 2 ? 1 : 0),
+          month,
+          day,
+          static_cast<int>(rest / 3600),
+          static_cast<int>(rest / 60 % 60),
+          static_cast<int>(rest % 60)};
+}
+
+template <size_t N>
+void AppendDate(FixedText<N>& text, const CivilTime& t, std::string_view date_separator,
+                std::string_view middle, std::string_view time_separator) {
+  text.AppendDecimal(t.year).Append(date_separator).AppendTwoDigits(t.month);
+  text.Append(date_separator).AppendTwoDigits(t.day).Append(middle).AppendTwoDigits(t.hour);
+  text.Append(time_separator).AppendTwoDigits(t.minute).Append(time_separator);
+  text.AppendTwoDigits(t.second);
+}
+
+void WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t written = write(fd, text.data(), text.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    text.remove_prefix(static_cast<size_t>(written));
+  }
+}
+
+// Opens the report file of this second, or gives standard error.
+int OpenReportFile(const CivilTime& now, FixedText<4096>& path) {
+  const char* dir = g_report_dir.load(std::memory_order_acquire);
+  if (dir == nullptr || *dir == '\0') return STDERR_FILENO;
+  path.Append(dir).Append("/crash-");
+  AppendDate(path, now, "", "-", "");
+  path.Append("-").AppendDecimal(getpid()).Append(".txt");
+  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  return fd >= 0 ? fd : STDERR_FILENO;
+}
+
+}  // namespace
+
+void PublishReportDir(const std::string& dir) {
+  g_report_dir.store(KeepForever(dir), std::memory_order_release);
+}
+
+void PublishComputerId(const std::string& computer_id) {
+  g_computer_id.store(KeepForever(computer_id), std::memory_order_release);
+}
+
+void PrepareBacktrace() {
+  void* frames[1];
+  (void)backtrace(frames, 1);
+}
+
+void WriteReport(std::string_view title, std::string_view details) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const CivilTime civil = ToCivil(now.tv_sec);
+  FixedText<4096> path;
+  const int fd = OpenReportFile(civil, path);
+
+  FixedText<1024> heading;
+  heading.Append("Wardex crash report: ").Append(title).Append("\nTime: ");
+  AppendDate(heading, civil, "-", " ", ":");
+  heading.Append(" UTC\nProcess: ").AppendDecimal(getpid());
+  heading.Append("\nThread: ").AppendDecimal(CurrentThreadId());
+  heading.Append("\nComputer: ").Append(g_computer_id.load(std::memory_order_acquire));
+  heading.Append("\n");
+  WriteAll(fd, heading.view());
+  WriteAll(fd, details);
+  WriteAll(fd, "Backtrace:\n");
+  void* frames[kBacktraceDepth];
+  backtrace_symbols_fd(frames, backtrace(frames, kBacktraceDepth), fd);
+  WriteAll(fd, "\n");
+  if (fd == STDERR_FILENO) return;
+  close(fd);
+  FixedText<4200> notice;
+  notice.Append("wardex: ").Append(title).Append(", report written to ").Append(path.view());
+  notice.Append("\n");
+  WriteAll(STDERR_FILENO, notice.view());
+}
+
+}  // namespace wardex::crashlog

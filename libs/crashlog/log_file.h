@@ -1,0 +1,29 @@
+// Where log lines go: a size-rotated file, or standard error when none can
+// be opened. The target is resolved at the first line and again whenever one
+// of the variables it came from (WARDEX_LOG_FILE, XDG_STATE_HOME, HOME) has
+// changed since, which costs three getenv calls and string compares a line.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace wardex::crashlog {
+
+// A test (or a user) sends the log to a file of its own with this variable.
+inline constexpr char kLogFileVariable[] = "WARDEX_LOG_FILE";
+inline constexpr char kLogFileName[] = "wardex.log";
+// A file is rotated before a line would take it past this size; the
+// generations "wardex.log.1" (newest) to "wardex.log.3" are kept.
+inline constexpr int64_t kLogFileMaxBytes = 1 << 20;
+inline constexpr int kLogGenerations = 3;
+
+// Writes one whole line with one write(2) under the log lock, so lines of
+// different threads never interleave. Returns whether the line should also go
+// to the systemd journal (the default target on a machine that runs it).
+bool WriteLogLine(std::string_view line);
+
+// Resolves the target now if it is not, so that crash reports know their
+// folder before the first line is written.
+void ResolveLogTarget();
+
+}  // namespace wardex::crashlog
