@@ -16,6 +16,7 @@ class Stopwatch {
 
  private:
   int64_t frequency_;  // counts per second; 1000 when counting ticks
+  bool counting_ticks_;
   int64_t start_;
 };
 

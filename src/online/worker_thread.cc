@@ -1,0 +1,196 @@
+// Forced end: a time-limited Stop whose thread is still running after the
+// time-out ends it by force (platform::ThreadHandle::Terminate, a deferred
+// cancellation that takes effect at the thread's next blocking call), records
+// the given exit code (259 becomes 0xFFFFFFFF), releases the handle, leaves
+// the worker stopped and reports false with the last error 1460 (time-out).
+// It does not raise: an exception here would leave the worker marked running
+// with its lock taken, and the destructor's Stop would then fail as well.
+// A thread that does not end even so (it never blocks) keeps the worker
+// running with its handle; Stop reports false and a later Stop may try again.
+#include "online/worker_thread.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "osal/last_error.h"
+#include "osal/thread_slots.h"
+#include "platform/seh_guard.h"
+
+namespace wardex {
+namespace {
+
+constexpr int kLockTries = 2000;
+constexpr uint32_t kLockRetryMs = 10;
+constexpr int kEarlierThreadPolls = 33;
+constexpr uint32_t kEarlierThreadPollMs = 10;
+constexpr int kWorkerSlot = 7;
+constexpr int kStatusSlot = 8;
+constexpr uint32_t kForcedExitCode = 0xFFFFFFFF;  // for 259, which would read as "still active"
+
+// The thread-local storage indexes of slots 7 and 8, asked once per process.
+struct SlotIndexes {
+  int worker = -1;
+  int status = -1;
+};
+
+const SlotIndexes& GetSlotIndexes() {
+  static const SlotIndexes indexes{GetGlobalTlsIndex(kWorkerSlot), GetGlobalTlsIndex(kStatusSlot)};
+  return indexes;
+}
+
+}  // namespace
+
+CWorkerThread::CWorkerThread(Procedure procedure, void* argument, ExceptionFilter filter,
+                             const char* name)
+    : filter_(filter), procedure_(procedure), argument_(argument) {
+  if (name == nullptr || name[0] == '\0' || procedure == nullptr || filter == nullptr) {
+    platform::RaiseException(platform::kExceptionInvalidParameter);
+  }
+  std::strncpy(name_, name, sizeof(name_) - 1);
+  (void)GetSlotIndexes();
+}
+
+CWorkerThread::~CWorkerThread() { Stop(1, platform::kInfinite); }
+
+void CWorkerThread::CheckState() const {
+  const uint32_t state = state_.load();
+  if (state != kMarkRunning && state != kMarkStopped) {
+    platform::RaiseException(platform::kExceptionAccessViolation);
+  }
+}
+
+bool CWorkerThread::TakeLock() {
+  for (int attempt = 0; attempt < kLockTries; ++attempt) {
+    if (lock_.try_lock()) return true;
+    platform::SleepMilliseconds(kLockRetryMs);
+  }
+  return false;
+}
+
+uint32_t CWorkerThread::ReadExitCode() const {
+  if (!thread_) platform::RaiseException(platform::kExceptionInvalidHandle);
+  return thread_->ExitCode();
+}
+
+void CWorkerThread::ForgetThread() {
+  thread_.reset();
+  thread_id_ = 0;
+}
+
+bool CWorkerThread::Start() {
+  CheckState();
+  if (!TakeLock()) return false;
+  std::unique_lock lock(lock_, std::adopt_lock);
+  if (state_.load() == kMarkRunning) {
+    lock.unlock();
+    platform::YieldProcessor();
+    return false;
+  }
+  if (thread_) {
+    for (int poll = 0; poll < kEarlierThreadPolls && thread_->ExitCode() == platform::kStillActive;
+         ++poll) {
+      platform::SleepMilliseconds(kEarlierThreadPollMs);
+    }
+    if (thread_->ExitCode() == platform::kStillActive) {
+      platform::RaiseException(platform::kExceptionInvalidDisposition);
+    }
+    ForgetThread();
+  }
+  crashed_ = 0;
+  stop_mark_ = kMarkStopped;
+  suspended_mark_ = kMarkRunning;
+  exit_code_ = 0;
+  status_ = kStatusCreated;
+  thread_ = platform::ThreadHandle::CreateSuspended(&CWorkerThread::ThreadRoutine, this);
+  bool started = false;
+  if (thread_) {
+    thread_id_ = thread_->id();
+    exit_code_ = platform::kStillActive;
+    state_ = kMarkRunning;
+    if (thread_->Resume()) {
+      suspended_mark_ = kMarkStopped;
+      started = true;
+    }
+  }
+  lock.unlock();
+  platform::YieldProcessor();
+  return started;
+}
+
+bool CWorkerThread::SetPriority(int priority) {
+  CheckState();
+  if (!TakeLock()) return false;
+  std::lock_guard lock(lock_, std::adopt_lock);
+  return state_.load() == kMarkRunning && thread_->SetPriority(priority);
+}
+
+bool CWorkerThread::Stop(uint32_t exit_code, uint32_t timeout_ms) {
+  CheckState();
+  if (!TakeLock()) return false;
+  std::lock_guard lock(lock_, std::adopt_lock);
+  bool forced = false;
+  if (state_.load() == kMarkRunning && ReadExitCode() == platform::kStillActive) {
+    stop_mark_ = kMarkRunning;
+    if (suspended_mark_ == kMarkRunning && TakeLock()) {
+      (void)thread_->Resume();
+      suspended_mark_ = kMarkStopped;
+      lock_.unlock();
+    }
+    platform::YieldProcessor();
+    (void)thread_->Wait(timeout_ms);
+    if (ReadExitCode() == platform::kStillActive) {
+      const uint32_t code = exit_code == platform::kStillActive ? kForcedExitCode : exit_code;
+      LogW(kLogError, u"CWorkerThread::Stop: %S did not end within %lu ms, ending it by force",
+           name_, timeout_ms);
+      if (!thread_->Terminate(code)) {
+        LogW(kLogError, u"CWorkerThread::Stop: %S could not be ended", name_);
+        KaOSAL::SetLastError(KaOSAL::kErrorTimeout);
+        return false;
+      }
+      exit_code_ = code;
+      forced = true;
+    }
+  }
+  bool released = false;
+  if (thread_) {
+    exit_code_ = ReadExitCode();
+    ForgetThread();
+    released = true;
+  }
+  state_ = kMarkStopped;
+  stop_mark_ = kMarkStopped;
+  if (forced) {
+    KaOSAL::SetLastError(KaOSAL::kErrorTimeout);
+    return false;
+  }
+  return released;
+}
+
+uint32_t CWorkerThread::ThreadRoutine(void* parameter) {
+  auto* self = static_cast<CWorkerThread*>(parameter);
+  SetTerminateExceptionHandler();
+  const SlotIndexes& slots = GetSlotIndexes();
+  if (slots.worker != -1) (void)KaOSAL::TlsSetValue(slots.worker, self);
+  self->status_ = kStatusRunning;
+  if (slots.status != -1) (void)KaOSAL::TlsSetValue(slots.status, &self->status_);
+
+  uint32_t result = 0;
+  const bool returned = platform::RunGuarded(
+      [self, &result] { result = self->procedure_(self->argument_); },
+      [self](WardexExceptionPointers* pointers) { return self->filter_(pointers, self->name_); });
+  uint32_t exit_code = result;
+  if (returned) {
+    self->crashed_ = 0;
+    self->last_error_ = 0;
+  } else {
+    exit_code = kCrashExitCode;
+    self->crashed_ = 1;
+    self->last_error_ = KaOSAL::GetLastError();
+  }
+  self->status_ = kStatusEnded;
+  platform::YieldProcessor();
+  self->state_ = kMarkStopped;
+  return exit_code;
+}
+
+}  // namespace wardex

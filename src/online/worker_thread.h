@@ -1,0 +1,89 @@
+// CWorkerThread: a crash-protected worker thread. It owns one platform
+// thread that runs one procedure with one argument; any structured exception
+// that escapes the procedure goes to the exception filter under the thread's
+// name and ends only that thread. The owner starts, re-prioritises and stops
+// it from another thread under a lock that is never waited for without bound.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "platform/thread.h"
+#include "wardex/crashlog.h"
+
+namespace wardex {
+
+class CWorkerThread {
+ public:
+  using Procedure = uint32_t (*)(void* argument);
+  using ExceptionFilter = int (*)(WardexExceptionPointers* pointers, const char* thread_name);
+
+  // Marks of the state and the stop request; any other value in the state
+  // means a destroyed or overwritten object.
+  static constexpr uint32_t kMarkRunning = 28;  // state running / stop requested
+  static constexpr uint32_t kMarkStopped = 35;  // state stopped / no stop requested
+  static constexpr uint32_t kStatusCreated = 0;
+  static constexpr uint32_t kStatusRunning = 1;
+  static constexpr uint32_t kStatusEnded = 100;
+  // The exit code of a thread whose procedure ended by an exception.
+  static constexpr uint32_t kCrashExitCode = 0xA11BAD;
+
+  // Raises the invalid-parameter exception (0xC000000D) for an empty |name|
+  // or a null |procedure| or |filter|. Starts no thread.
+  CWorkerThread(Procedure procedure, void* argument, ExceptionFilter filter, const char* name);
+  // Stop(1, infinite).
+  ~CWorkerThread();
+  CWorkerThread(const CWorkerThread&) = delete;
+  CWorkerThread& operator=(const CWorkerThread&) = delete;
+
+  // True when a new thread runs; false when one runs already or the thread
+  // could not be made.
+  bool Start();
+  // True when the running thread's priority (platform::kThreadPriority*) changed.
+  bool SetPriority(int priority);
+  // Asks the thread to end and waits up to |timeout_ms| (platform::kInfinite
+  // for no limit); a thread still running then is ended by force and Stop
+  // reports false (see worker_thread.cc). True when a thread handle was
+  // released.
+  bool Stop(uint32_t exit_code, uint32_t timeout_ms);
+
+  // What the owner may read once the thread has ended (and the marks anytime).
+  uint32_t stop_mark() const { return stop_mark_.load(); }
+  uint32_t status() const { return status_.load(); }
+  uint32_t last_error() const { return last_error_; }
+  uint32_t crashed() const { return crashed_; }
+  uint32_t state() const { return state_.load(); }
+  uint32_t thread_id() const { return thread_id_; }
+  uint32_t exit_code() const { return exit_code_; }
+  uint32_t suspended_mark() const { return suspended_mark_; }
+
+ private:
+  static uint32_t ThreadRoutine(void* parameter);
+  // Raises the access-violation exception unless the state is a valid mark.
+  void CheckState() const;
+  // Tries the lock without waiting, 2000 times 10 ms apart.
+  [[nodiscard]] bool TakeLock();
+  // Reads the thread's exit code; raises the invalid-handle exception when
+  // there is no thread to read it from.
+  uint32_t ReadExitCode() const;
+  void ForgetThread();
+
+  std::atomic<uint32_t> stop_mark_{kMarkStopped};
+  std::atomic<uint32_t> status_{kStatusCreated};
+  uint32_t last_error_ = 0;
+  uint32_t crashed_ = 0;
+  std::atomic<uint32_t> state_{kMarkStopped};
+  std::unique_ptr<platform::ThreadHandle> thread_;
+  uint32_t thread_id_ = 0;
+  uint32_t exit_code_ = platform::kStillActive;
+  uint32_t suspended_mark_ = kMarkRunning;
+  ExceptionFilter filter_;
+  Procedure procedure_;
+  void* argument_;
+  std::recursive_mutex lock_;  // a critical section: the owner may take it again
+  char name_[256] = {};
+};
+
+}  // namespace wardex

@@ -1,0 +1,12 @@
+// Folder creation, as the computer identifier's store needs it.
+#pragma once
+
+#include "osal/ka_string.h"
+
+namespace wardex::platform {
+
+// Creates |path| with its missing parents (mode 0755 less the umask). True
+// when the folder exists afterwards; false with the last error set.
+[[nodiscard]] bool CreateFolder(const KaOSAL::KaString& path);
+
+}  // namespace wardex::platform

@@ -1,0 +1,41 @@
+#include "platform/create_folder.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <string>
+
+#include "osal/last_error.h"
+#include "osal/wide_format.h"
+
+namespace wardex::platform {
+namespace {
+
+constexpr mode_t kFolderMode = 0755;
+
+bool IsFolder(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+bool CreateFolder(const KaOSAL::KaString& path) {
+  const std::string utf8 = KaOSAL::ToUtf8(path.c_str(), static_cast<size_t>(path.GetLength()));
+  // Each prefix ending before a "/" is a parent; the whole path comes last.
+  for (size_t end = utf8.find('/', 1);; end = utf8.find('/', end + 1)) {
+    const std::string part = utf8.substr(0, end);
+    if (!part.empty() && mkdir(part.c_str(), kFolderMode) != 0 && errno != EEXIST) {
+      KaOSAL::SetLastErrorFromErrno(errno);
+      return false;
+    }
+    if (end == std::string::npos) break;
+  }
+  if (!IsFolder(utf8)) {
+    KaOSAL::SetLastError(KaOSAL::kErrorPathNotFound);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace wardex::platform

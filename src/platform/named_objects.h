@@ -1,0 +1,76 @@
+// Named kernel objects shared by the processes of one user: semaphores whose
+// only use is their existence (single instance, "is the starter running"),
+// and manual-reset events. They live as files in the user's runtime folder
+// (see runtime_dir.h):
+//   sem.<name>    a semaphore exists while a process holds an exclusive flock
+//                 on this file; the kernel drops the lock when its holder
+//                 dies, so a killed instance leaves no stale lock behind.
+//   event.<name>  4 bytes, the event's state (0 reset, 1 set), waited for with
+//                 a futex on the shared mapping; the state stays until the
+//                 file goes (the runtime folder is cleared at logout or boot).
+// <name> is the object's name in UTF-8 with every byte outside [A-Za-z0-9_-{}]
+// (and a leading ".") written as %XX. Every descriptor is close-on-exec.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "osal/ka_string.h"
+#include "platform/wait.h"
+
+namespace wardex::platform {
+
+class NamedSemaphore {
+ public:
+  // Creates the semaphore |name|, or finds it held by another owner: then the
+  // result holds nothing, already_existed() is true and the last error is 183.
+  // Null on failure with the last error set (87 for an empty name).
+  [[nodiscard]] static std::unique_ptr<NamedSemaphore> Create(const KaOSAL::KaString& name);
+  // True when a semaphore |name| exists; false with the last error 2 when not.
+  [[nodiscard]] static bool Exists(const KaOSAL::KaString& name);
+
+  ~NamedSemaphore();
+  NamedSemaphore(const NamedSemaphore&) = delete;
+  NamedSemaphore& operator=(const NamedSemaphore&) = delete;
+
+  [[nodiscard]] bool already_existed() const { return fd_ < 0; }
+
+ private:
+  explicit NamedSemaphore(int fd) : fd_(fd) {}
+  int fd_;  // holds the flock; -1 when another owner has it
+};
+
+class NamedEvent {
+ public:
+  // Creates the manual-reset event |name| in the state |initially_set|, or
+  // opens it when it exists: then its state is kept, already_existed() is true
+  // and the last error is 183. Null on failure with the last error set.
+  [[nodiscard]] static std::unique_ptr<NamedEvent> Create(const KaOSAL::KaString& name,
+                                                          bool initially_set);
+  // Opens an existing event; null with the last error 2 when there is none.
+  [[nodiscard]] static std::unique_ptr<NamedEvent> Open(const KaOSAL::KaString& name);
+
+  ~NamedEvent();
+  NamedEvent(const NamedEvent&) = delete;
+  NamedEvent& operator=(const NamedEvent&) = delete;
+
+  // Sets the event and wakes every waiter in every process.
+  [[nodiscard]] bool Set();
+  [[nodiscard]] bool Reset();
+  // Waits until the event is set, for at most |timeout_ms| (0: only looks,
+  // kInfinite: no limit).
+  [[nodiscard]] WaitResult Wait(uint32_t timeout_ms);
+
+  [[nodiscard]] bool already_existed() const { return already_existed_; }
+
+ private:
+  // Takes over |fd| of an event file and maps its state; null on failure.
+  static std::unique_ptr<NamedEvent> FromFile(int fd, bool already_existed);
+  NamedEvent(int fd, uint32_t* state, bool already_existed)
+      : fd_(fd), state_(state), already_existed_(already_existed) {}
+  int fd_;
+  uint32_t* state_;  // the shared mapping of the file's first 4 bytes
+  bool already_existed_;
+};
+
+}  // namespace wardex::platform

@@ -1,0 +1,238 @@
+// Named semaphores on flock, named events on a futex in a shared file
+// mapping (futexes work across processes on a MAP_SHARED file page).
+#include "platform/named_objects.h"
+
+#include <fcntl.h>
+#include <linux/futex.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <string>
+
+#include "osal/last_error.h"
+#include "osal/wide_format.h"
+#include "platform/runtime_dir.h"
+#include "platform/thread.h"
+
+namespace wardex::platform {
+namespace {
+
+constexpr mode_t kFileMode = 0600;
+constexpr size_t kEventFileSize = 4096;
+// A creator that meets only shared locks (processes testing existence) tries
+// again this many times, 1 ms apart.
+constexpr int kCreateAttempts = 100;
+
+// Returns |name| in UTF-8 with the bytes that are unsafe in a file name escaped.
+std::string EscapeName(const KaOSAL::KaString& name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const std::string utf8 = KaOSAL::ToUtf8(name.c_str(), static_cast<size_t>(name.GetLength()));
+  std::string escaped;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    const bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                       (byte >= '0' && byte <= '9') || byte == '_' || byte == '-' || byte == '{' ||
+                       byte == '}' || (byte == '.' && i > 0);
+    if (plain) {
+      escaped += static_cast<char>(byte);
+    } else {
+      escaped += '%';
+      escaped += kHex[byte >> 4];
+      escaped += kHex[byte & 0xF];
+    }
+  }
+  return escaped;
+}
+
+// Returns the path of the object file "<prefix>.<escaped name>", or empty with
+// the last error set.
+std::string ObjectPath(const char* prefix, const KaOSAL::KaString& name) {
+  if (name.IsEmpty()) {
+    KaOSAL::SetLastError(KaOSAL::kErrorInvalidParameter);
+    return {};
+  }
+  const KaOSAL::KaString folder = GetRuntimeFolder();
+  if (folder.IsEmpty()) return {};
+  return KaOSAL::ToUtf8(folder.c_str(), static_cast<size_t>(folder.GetLength())) + "/" + prefix +
+         "." + EscapeName(name);
+}
+
+int OpenExisting(const std::string& path, int flags) {
+  return open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW);
+}
+
+std::atomic_ref<uint32_t> StateOf(uint32_t* state) { return std::atomic_ref<uint32_t>(*state); }
+
+long Futex(uint32_t* word, int operation, uint32_t value, const timespec* timeout) {
+  return syscall(SYS_futex, word, operation, value, timeout, nullptr, 0);
+}
+
+// Maps the state word of an event file; null with the last error set.
+uint32_t* MapState(int fd) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return nullptr;
+  }
+  if (!S_ISREG(info.st_mode) || static_cast<size_t>(info.st_size) < kEventFileSize) {
+    KaOSAL::SetLastError(KaOSAL::kErrorInvalidHandle);
+    return nullptr;
+  }
+  void* memory = mmap(nullptr, kEventFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (memory == MAP_FAILED) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return nullptr;
+  }
+  return static_cast<uint32_t*>(memory);
+}
+
+// Writes a complete event file under a temporary name and links it as
+// |path|, so that no process ever maps a half-made event. Returns 0 when
+// this call made it, EEXIST when it existed, another errno on failure.
+int PublishEventFile(const std::string& path, bool initially_set) {
+  std::string temporary = path.substr(0, path.rfind('/')) + "/.new-XXXXXX";
+  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return errno;
+  char page[kEventFileSize] = {};
+  const uint32_t state = initially_set ? 1 : 0;
+  static_assert(sizeof(state) <= sizeof(page));
+  __builtin_memcpy(page, &state, sizeof(state));
+  int result = 0;
+  if (fchmod(fd, kFileMode) != 0 || write(fd, page, sizeof(page)) != sizeof(page)) {
+    result = errno != 0 ? errno : EIO;
+  } else if (link(temporary.c_str(), path.c_str()) != 0) {
+    result = errno;
+  }
+  close(fd);
+  unlink(temporary.c_str());
+  return result;
+}
+
+}  // namespace
+
+std::unique_ptr<NamedSemaphore> NamedSemaphore::Create(const KaOSAL::KaString& name) {
+  const std::string path = ObjectPath("sem", name);
+  if (path.empty()) return nullptr;
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kFileMode);
+  if (fd < 0) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return nullptr;
+  }
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      KaOSAL::SetLastError(KaOSAL::kErrorSuccess);
+      return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(fd));
+    }
+    if (errno != EWOULDBLOCK) {
+      KaOSAL::SetLastErrorFromErrno(errno);
+      close(fd);
+      return nullptr;
+    }
+    // A shared lock succeeds only when nobody owns the semaphore and the
+    // holders are merely looking (Exists).
+    if (flock(fd, LOCK_SH | LOCK_NB) != 0) break;
+    flock(fd, LOCK_UN);
+    SleepMilliseconds(1);
+  }
+  close(fd);
+  KaOSAL::SetLastError(KaOSAL::kErrorAlreadyExists);
+  return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(-1));
+}
+
+bool NamedSemaphore::Exists(const KaOSAL::KaString& name) {
+  const std::string path = ObjectPath("sem", name);
+  if (path.empty()) return false;
+  const int fd = OpenExisting(path, O_RDONLY);
+  if (fd < 0) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  const bool owned = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  close(fd);  // also drops the shared lock if we got it
+  KaOSAL::SetLastError(owned ? KaOSAL::kErrorSuccess : KaOSAL::kErrorFileNotFound);
+  return owned;
+}
+
+NamedSemaphore::~NamedSemaphore() {
+  // The file stays: removing it could let a later creator lock a file that
+  // is no longer the one other processes open.
+  if (fd_ >= 0) close(fd_);
+}
+
+std::unique_ptr<NamedEvent> NamedEvent::Create(const KaOSAL::KaString& name, bool initially_set) {
+  const std::string path = ObjectPath("event", name);
+  if (path.empty()) return nullptr;
+  const int published = PublishEventFile(path, initially_set);
+  if (published != 0 && published != EEXIST) {
+    KaOSAL::SetLastErrorFromErrno(published);
+    return nullptr;
+  }
+  return FromFile(OpenExisting(path, O_RDWR), published == EEXIST);
+}
+
+std::unique_ptr<NamedEvent> NamedEvent::Open(const KaOSAL::KaString& name) {
+  const std::string path = ObjectPath("event", name);
+  if (path.empty()) return nullptr;
+  return FromFile(OpenExisting(path, O_RDWR), false);
+}
+
+std::unique_ptr<NamedEvent> NamedEvent::FromFile(int fd, bool already_existed) {
+  if (fd < 0) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return nullptr;
+  }
+  uint32_t* state = MapState(fd);
+  if (state == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  KaOSAL::SetLastError(already_existed ? KaOSAL::kErrorAlreadyExists : KaOSAL::kErrorSuccess);
+  return std::unique_ptr<NamedEvent>(new NamedEvent(fd, state, already_existed));
+}
+
+NamedEvent::~NamedEvent() {
+  munmap(state_, kEventFileSize);
+  close(fd_);
+}
+
+bool NamedEvent::Set() {
+  StateOf(state_).store(1, std::memory_order_release);
+  Futex(state_, FUTEX_WAKE, INT_MAX, nullptr);
+  return true;
+}
+
+bool NamedEvent::Reset() {
+  StateOf(state_).store(0, std::memory_order_release);
+  return true;
+}
+
+WaitResult NamedEvent::Wait(uint32_t timeout_ms) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (StateOf(state_).load(std::memory_order_acquire) == 0) {
+    timespec remaining{};
+    if (timeout_ms != kInfinite) {
+      const auto left = deadline - Clock::now();
+      if (left <= Clock::duration::zero()) return WaitResult::kTimeout;
+      const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+      remaining = {static_cast<time_t>(nanos / 1'000'000'000),
+                   static_cast<long>(nanos % 1'000'000'000)};
+    }
+    if (Futex(state_, FUTEX_WAIT, 0, timeout_ms == kInfinite ? nullptr : &remaining) != 0 &&
+        errno != EAGAIN && errno != EINTR && errno != ETIMEDOUT) {
+      KaOSAL::SetLastErrorFromErrno(errno);
+      return WaitResult::kFailed;
+    }
+  }
+  return WaitResult::kSignaled;
+}
+
+}  // namespace wardex::platform

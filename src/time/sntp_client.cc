@@ -1,0 +1,85 @@
+#include "time/sntp_client.h"
+
+#include <cmath>
+
+#include "osal/wide_format.h"
+#include "platform/clock.h"
+#include "platform/thread.h"
+#include "platform/udp_socket.h"
+
+namespace wardex {
+namespace {
+
+constexpr size_t kRequestSize = 48;
+constexpr size_t kAnswerBufferSize = 68;
+constexpr uint8_t kClientRequestByte = 27;  // leap indicator 0, version 3, mode 3 (client)
+constexpr uint32_t kSettleMs = 10;
+constexpr int64_t kSecondsFrom1900To1970 = 2208988800LL;
+constexpr double kFractionScale = 4294967296.0;  // 2^32
+
+void WriteBigEndian(uint8_t* out, SntpTimestamp value) {
+  for (int i = 7; i >= 0; --i) {
+    out[i] = static_cast<uint8_t>(value & 0xFF);
+    value >>= 8;
+  }
+}
+
+SntpTimestamp ReadBigEndian(const uint8_t* in) {
+  SntpTimestamp value = 0;
+  for (int i = 0; i < 8; ++i) value = (value << 8) | in[i];
+  return value;
+}
+
+}  // namespace
+
+SntpTimestamp LocalClockAsSntpTimestamp() {
+  const platform::WallClock now = platform::CurrentWallClock();
+  const auto seconds = static_cast<uint64_t>(now.seconds + kSecondsFrom1900To1970);
+  const auto fraction =
+      static_cast<uint64_t>(std::llround(now.milliseconds * kFractionScale / 1000.0));
+  return (seconds << 32) + fraction;
+}
+
+double SntpDifference(SntpTimestamp later, SntpTimestamp earlier) {
+  const double seconds =
+      static_cast<double>(static_cast<int64_t>(later >> 32) - static_cast<int64_t>(earlier >> 32));
+  const double fraction =
+      static_cast<double>(later & 0xFFFFFFFF) - static_cast<double>(earlier & 0xFFFFFFFF);
+  return seconds + fraction / kFractionScale;
+}
+
+bool CSNTPClient::GetServerTime(const KaOSAL::KaString& server, SntpAnswer& answer, uint16_t port) {
+  platform::UdpSocket socket;
+  if (!socket.Connect(KaOSAL::ToUtf8(server.c_str(), static_cast<size_t>(server.GetLength())),
+                      port)) {
+    return false;
+  }
+
+  uint8_t request[kRequestSize] = {};
+  request[0] = kClientRequestByte;
+  WriteBigEndian(request + 40, LocalClockAsSntpTimestamp());
+  if (!socket.Send(request, sizeof(request))) return false;
+
+  platform::SleepMilliseconds(kSettleMs);
+  if (!socket.WaitReadable(m_timeoutMs)) return false;
+
+  const SntpTimestamp destination = LocalClockAsSntpTimestamp();
+  platform::SleepMilliseconds(kSettleMs);
+  uint8_t reply[kAnswerBufferSize] = {};
+  if (socket.Receive(reply, sizeof(reply)) <= 0) return false;
+
+  answer.leap_indicator = reply[0] >> 6;
+  answer.stratum = reply[1];
+  answer.originate = ReadBigEndian(reply + 24);
+  answer.receive = ReadBigEndian(reply + 32);
+  answer.transmit = ReadBigEndian(reply + 40);
+  answer.destination = destination;
+  answer.round_trip_delay = SntpDifference(destination, answer.originate) -
+                            SntpDifference(answer.transmit, answer.receive);
+  answer.local_clock_offset = (SntpDifference(answer.receive, answer.originate) +
+                               SntpDifference(answer.transmit, destination)) /
+                              2;
+  return true;
+}
+
+}  // namespace wardex

@@ -1,0 +1,54 @@
+// CSNTPClient: one SNTP exchange (RFC 4330, a single request and answer over
+// UDP) with one time server.
+#pragma once
+
+#include <cstdint>
+
+#include "osal/ka_string.h"
+
+namespace wardex {
+
+// SNTP timestamps: seconds since 1900-01-01 00:00 UTC in the high 32 bits,
+// the binary fraction of a second in the low 32 bits.
+using SntpTimestamp = uint64_t;
+
+// The result of one exchange.
+struct SntpAnswer {
+  int leap_indicator = 0;  // top two bits of the answer's first byte
+  int stratum = 0;         // the answer's second byte
+  SntpTimestamp originate = 0;
+  SntpTimestamp receive = 0;
+  SntpTimestamp transmit = 0;
+  SntpTimestamp destination = 0;  // the local clock when the answer came
+  double round_trip_delay = 0;    // seconds
+  double local_clock_offset = 0;  // seconds
+};
+
+class CSNTPClient {
+ public:
+  static constexpr uint16_t kSntpPort = 123;
+  static constexpr uint32_t kDefaultTimeoutMs = 5000;
+
+  CSNTPClient() = default;
+  virtual ~CSNTPClient() = default;
+  CSNTPClient(const CSNTPClient&) = delete;
+  CSNTPClient& operator=(const CSNTPClient&) = delete;
+
+  // One exchange with |server| (dotted IPv4 address or host name) on |port|.
+  // False on failure, with the last error saying why (10060: no answer
+  // within the time-out).
+  [[nodiscard]] bool GetServerTime(const KaOSAL::KaString& server, SntpAnswer& answer,
+                                   uint16_t port = kSntpPort);
+
+  uint32_t timeout_ms() const { return m_timeoutMs; }
+
+ protected:
+  uint32_t m_timeoutMs = kDefaultTimeoutMs;  // the reply time-out
+};
+
+// The local clock (UTC) as an SNTP timestamp, the fraction from its milliseconds.
+[[nodiscard]] SntpTimestamp LocalClockAsSntpTimestamp();
+// |later| - |earlier| in seconds, the fractions scaled by 2^-32.
+[[nodiscard]] double SntpDifference(SntpTimestamp later, SntpTimestamp earlier);
+
+}  // namespace wardex

@@ -1,0 +1,139 @@
+#include "time/time_server_time.h"
+
+#include <cmath>
+
+#include "config/install_config.h"
+#include "osal/ka_string_list.h"
+#include "platform/clock.h"
+#include "platform/thread.h"
+
+namespace wardex {
+namespace {
+
+// One fixed IPv4 address (time-a-g.nist.gov), then two pool names.
+constexpr const char16_t* kDefaultServers[] = {u"129.6.15.28", u"pool.ntp.org", u"time.nist.gov"};
+constexpr char16_t kConfigSection[] = u"time";
+constexpr char16_t kServersKey[] = u"servers";
+constexpr char16_t kTimeoutKey[] = u"reply_timeout";
+constexpr uint32_t kNextServerDelayMs = 10;
+constexpr int64_t kSecondsPerDay = 86400;
+
+// A UTC calendar date and time.
+struct CalendarTime {
+  int64_t year;
+  unsigned month, day, hour, minute, second, milliseconds;
+};
+
+// Returns the Gregorian date of |days| after 1900-01-01.
+void CivilFromDays1900(int64_t days, CalendarTime* out) {
+  // Counted from 0000-03-01 so that the leap day ends each year (Hinnant's method).
+  constexpr int64_t kDaysFrom0000To1900 = 693901;
+  const int64_t z = days + kDaysFrom0000To1900;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t day_of_era = z - era * 146097;
+  const int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const int64_t shifted_month = (5 * day_of_year + 2) / 153;
+  out->day = static_cast<unsigned>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
+  out->month = static_cast<unsigned>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
+  out->year = year_of_era + era * 400 + (out->month <= 2 ? 1 : 0);
+}
+
+// Returns the days from 1970-01-01 to a Gregorian date.
+int64_t DaysFromCivil1970(int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2 ? 1 : 0;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t year_of_era = year - era * 400;
+  const int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + day_of_era - 719468;
+}
+
+CalendarTime CalendarFromSntp(SntpTimestamp timestamp) {
+  const auto seconds = static_cast<int64_t>(timestamp >> 32);
+  CalendarTime time{};
+  CivilFromDays1900(seconds / kSecondsPerDay, &time);
+  const int64_t in_day = seconds % kSecondsPerDay;
+  time.hour = static_cast<unsigned>(in_day / 3600);
+  time.minute = static_cast<unsigned>(in_day % 3600 / 60);
+  time.second = static_cast<unsigned>(in_day % 60);
+  time.milliseconds =
+      static_cast<unsigned>(std::lround((timestamp & 0xFFFFFFFF) * 1000.0 / 4294967296.0));
+  return time;
+}
+
+// Returns the servers named in install.cfg, or the defaults.
+std::vector<CTimeServerTime::Server> ConfiguredServers() {
+  std::vector<CTimeServerTime::Server> servers;
+  const KaOSAL::KaString configured = ReadInstallConfig(kConfigSection, kServersKey, u"");
+  KaOSAL::KaStringList entries;
+  if (!configured.IsEmpty() && configured.Tokenize(u",", entries)) {
+    for (int i = 0; i < entries.GetCount(); ++i) {
+      KaOSAL::KaString entry = entries.GetAt(i);
+      entry.Trim();
+      CTimeServerTime::Server server;
+      if (ParseTimeServer(entry, &server)) servers.push_back(server);
+    }
+  }
+  if (servers.empty()) {
+    for (const char16_t* host : kDefaultServers) servers.push_back({host, CSNTPClient::kSntpPort});
+  }
+  return servers;
+}
+
+}  // namespace
+
+bool ParseTimeServer(const KaOSAL::KaString& entry, CTimeServerTime::Server* server) {
+  const int colon = entry.ReverseFind(u':');
+  if (colon < 0) {
+    server->host = entry;
+    server->port = CSNTPClient::kSntpPort;
+    return !entry.IsEmpty();
+  }
+  const KaOSAL::KaString port = entry.Mid(colon + 1);
+  if (port.IsEmpty() || port.SpanIncluding(u"0123456789").GetLength() != port.GetLength() ||
+      port.GetLength() > 5) {
+    return false;
+  }
+  const int number = port.ToInt();
+  if (colon == 0 || number < 1 || number > 65535) return false;
+  server->host = entry.Left(colon);
+  server->port = static_cast<uint16_t>(number);
+  return true;
+}
+
+bool SntpTimestampToUnixSeconds(SntpTimestamp timestamp, int64_t* seconds) {
+  const CalendarTime time = CalendarFromSntp(timestamp);
+  if (time.year < 1970 || time.month < 1 || time.month > 12 || time.day < 1 || time.day > 31 ||
+      time.hour > 23 || time.minute > 59 || time.second > 59) {
+    return false;
+  }
+  *seconds = DaysFromCivil1970(time.year, time.month, time.day) * kSecondsPerDay +
+             time.hour * 3600 + time.minute * 60 + time.second;
+  return true;
+}
+
+CTimeServerTime::CTimeServerTime() : m_servers(ConfiguredServers()) {
+  const int timeout = ReadInstallConfig(kConfigSection, kTimeoutKey, u"").ToInt();
+  if (timeout > 0) m_timeoutMs = static_cast<uint32_t>(timeout);
+}
+
+int64_t CTimeServerTime::GetTime(int64_t* seconds) {
+  int64_t result = platform::CurrentWallClock().seconds;
+  for (const Server& server : m_servers) {
+    SntpAnswer answer;
+    if (!GetServerTime(server.host, answer, server.port)) {
+      platform::SleepMilliseconds(kNextServerDelayMs);
+      continue;
+    }
+    int64_t from_server = 0;
+    if (SntpTimestampToUnixSeconds(answer.receive, &from_server)) result = from_server;
+    break;
+  }
+  if (seconds != nullptr) *seconds = result;
+  return result;
+}
+
+}  // namespace wardex

@@ -1,0 +1,48 @@
+// CTimeServerTime: the current time from an ordered list of SNTP servers,
+// falling back to the local clock when none gives a good answer.
+//
+// The list and the reply time-out come from install.cfg when given there:
+//   [time]
+//   servers=127.0.0.1:10123, time.example.org   ; "host" or "host:port", in order
+//   reply_timeout=500                           ; milliseconds
+// Without them: the three default servers below and 5000 ms.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "osal/ka_string.h"
+#include "time/sntp_client.h"
+
+namespace wardex {
+
+class CTimeServerTime : public CSNTPClient {
+ public:
+  // One server of the list.
+  struct Server {
+    KaOSAL::KaString host;
+    uint16_t port = kSntpPort;
+  };
+
+  CTimeServerTime();
+
+  // The current time in seconds since 1970 (UTC), from the first server that
+  // answers, else from the local clock; also stored in |seconds| when given.
+  int64_t GetTime(int64_t* seconds);
+
+  const std::vector<Server>& servers() const { return m_servers; }
+
+ private:
+  std::vector<Server> m_servers;
+};
+
+// Parses one "host" or "host:port" entry; false for an empty host or a port
+// that is not 1 to 65535.
+[[nodiscard]] bool ParseTimeServer(const KaOSAL::KaString& entry, CTimeServerTime::Server* server);
+
+// The UTC calendar date of an SNTP timestamp as seconds since 1970, when it
+// passes the checks (year from 1970, month 1-12, day 1-31, hour up to 23,
+// minute and second up to 59); false otherwise.
+[[nodiscard]] bool SntpTimestampToUnixSeconds(SntpTimestamp timestamp, int64_t* seconds);
+
+}  // namespace wardex
