@@ -2,12 +2,670 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <climits>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "osal/ka_string_list.h"
+#include "osal/string_resources.h"
+#include "support/test_env.h"
+
 namespace KaOSAL {
 namespace {
 
-TEST(KaStringTest, Smoke) {
-  KaString s(u"abc");
-  EXPECT_EQ(s.GetLength(), 3);
+std::u16string Text(const KaString& s) { return std::u16string(s.c_str(), s.GetLength()); }
+
+std::vector<std::u16string> Texts(const KaStringList& list) {
+  std::vector<std::u16string> out;
+  for (const KaString& item : list) out.push_back(Text(item));
+  return out;
+}
+
+// A text of |length| characters that differs at every position.
+std::u16string Pattern(int length, int seed = 0) {
+  std::u16string text;
+  for (int i = 0; i < length; ++i) text += static_cast<char16_t>(u'A' + (i + seed) % 26);
+  return text;
+}
+
+TEST(KaStringTest, EmptyStringsShareTheUnchangingEmptyBuffer) {
+  KaString a;
+  KaString b(u"");
+  KaString c(static_cast<const char16_t*>(nullptr));
+  KaString d(u"x");
+  d.Empty();
+  KaString e(a);
+  e.UnlockBuffer();
+  for (const KaString* s : {&b, &c, &d, &e}) EXPECT_EQ(s->c_str(), a.c_str());
+  EXPECT_EQ(a.GetData()->nRefs, -1);
+  EXPECT_EQ(a.GetData()->nDataLength, 0);
+  EXPECT_EQ(a.GetData()->nAllocLength, 0);
+  EXPECT_EQ(a.c_str()[0], u'\0');
+}
+
+TEST(KaStringTest, CopiesShareUntilWritten) {
+  KaString original(u"Hello World");
+  KaString copy(original);
+  EXPECT_EQ(copy.c_str(), original.c_str());
+  EXPECT_EQ(original.GetData()->nRefs, 2);
+  KaString assigned;
+  assigned = original;
+  EXPECT_EQ(assigned.c_str(), original.c_str());
+  EXPECT_EQ(original.GetData()->nRefs, 3);
+}
+
+// Every modifying operation on a copy leaves the original and its buffer as they were.
+TEST(KaStringTest, WriteNeverShowsThroughACopy) {
+  const std::vector<std::pair<const char*, std::function<void(KaString&)>>> writes = {
+      {"SetAt", [](KaString& s) { s.SetAt(0, u'J'); }},
+      {"+= text", [](KaString& s) { s += u"!"; }},
+      {"+= char", [](KaString& s) { s += u'!'; }},
+      {"Insert", [](KaString& s) { s.Insert(1, u"xx"); }},
+      {"Delete", [](KaString& s) { s.Delete(0, 2); }},
+      {"Remove", [](KaString& s) { s.Remove(u'l'); }},
+      {"Replace char", [](KaString& s) { s.Replace(u'o', u'0'); }},
+      {"Replace text", [](KaString& s) { s.Replace(u"World", u"There"); }},
+      {"MakeUpper", [](KaString& s) { s.MakeUpper(); }},
+      {"MakeLower", [](KaString& s) { s.MakeLower(); }},
+      {"MakeReverse", [](KaString& s) { s.MakeReverse(); }},
+      {"TrimLeft", [](KaString& s) { s.TrimLeft(u'H'); }},
+      {"TrimRight", [](KaString& s) { s.TrimRight(u"dl"); }},
+      {"assign", [](KaString& s) { s = u"other"; }},
+      {"Empty", [](KaString& s) { s.Empty(); }},
+      {"GetBuffer", [](KaString& s) { s.GetBuffer(0)[0] = u'Y'; }},
+      {"GetBufferSetLength", [](KaString& s) { s.GetBufferSetLength(3)[0] = u'Y'; }},
+      {"LockBuffer", [](KaString& s) { s.LockBuffer()[0] = u'Y'; }},
+      {"Format", [](KaString& s) { s.Format(u"%d", 7); }},
+      {"ReleaseBuffer", [](KaString& s) { s.ReleaseBuffer(2); }},
+  };
+  for (const auto& [name, write] : writes) {
+    SCOPED_TRACE(name);
+    KaString original(u"Hello World");
+    const char16_t* buffer = original.c_str();
+    KaString copy(original);
+    write(copy);
+    EXPECT_EQ(Text(original), u"Hello World");
+    EXPECT_EQ(original.c_str(), buffer);
+    EXPECT_EQ(original.GetData()->nRefs, 1);
+  }
+}
+
+TEST(KaStringTest, LockedBufferIsNeverShared) {
+  KaString locked(u"secret");
+  char16_t* buffer = locked.LockBuffer();
+  EXPECT_EQ(locked.GetData()->nRefs, -1);
+
+  KaString copy(locked);
+  EXPECT_NE(copy.c_str(), buffer);
+  EXPECT_EQ(Text(copy), u"secret");
+  KaString assigned(u"x");
+  assigned = locked;
+  EXPECT_NE(assigned.c_str(), buffer);
+  EXPECT_EQ(Text(assigned), u"secret");
+
+  // Assigning to the locked string writes into its own buffer, which stays locked.
+  KaString shared(u"other");
+  locked = shared;
+  EXPECT_EQ(locked.c_str(), buffer);
+  EXPECT_EQ(locked.GetData()->nRefs, -1);
+  EXPECT_EQ(Text(locked), u"other");
+  EXPECT_EQ(shared.GetData()->nRefs, 1);
+
+  locked.UnlockBuffer();
+  EXPECT_EQ(locked.GetData()->nRefs, 1);
+  KaString after(locked);
+  EXPECT_EQ(after.c_str(), locked.c_str());
+}
+
+TEST(KaStringTest, LockingTheEmptyStringGivesItItsOwnBuffer) {
+  KaString empty;
+  KaString locked;
+  locked.LockBuffer();
+  EXPECT_NE(locked.c_str(), empty.c_str());
+  EXPECT_EQ(empty.GetData()->nRefs, -1);
+  locked.UnlockBuffer();
+  EXPECT_EQ(locked.GetData()->nRefs, 1);
+}
+
+TEST(KaStringTest, CapacityIsRoundedToThePoolSizes) {
+  const std::vector<std::pair<int, int>> cases = {{1, 64},    {63, 64},   {64, 64},   {65, 128},
+                                                  {128, 128}, {129, 256}, {256, 256}, {257, 512},
+                                                  {511, 512}, {512, 512}, {513, 513}, {2000, 2000}};
+  for (const auto& [length, capacity] : cases) {
+    SCOPED_TRACE(length);
+    const std::u16string text = Pattern(length);
+    KaString s(text.c_str());
+    EXPECT_EQ(s.GetLength(), length);
+    EXPECT_EQ(s.GetData()->nAllocLength, capacity);
+    EXPECT_EQ(s.c_str()[length], u'\0');
+    EXPECT_EQ(Text(s), text);
+  }
+}
+
+TEST(KaStringTest, BlockReturnsToThePoolItCameFrom) {
+  const std::u16string medium = Pattern(100);  // the 128 pool
+  const char16_t* freed = nullptr;
+  {
+    KaString s(medium.c_str());
+    freed = s.c_str();
+  }
+  KaString small(Pattern(50).c_str());  // the 64 pool: not the freed block
+  EXPECT_NE(small.c_str(), freed);
+  KaString large(Pattern(300).c_str());  // the 512 pool
+  EXPECT_NE(large.c_str(), freed);
+  KaString same_pool(Pattern(120).c_str());  // the most recently freed 128 block
+  EXPECT_EQ(same_pool.c_str(), freed);
+}
+
+TEST(KaStringTest, AppendingAcrossPoolBoundariesKeepsTheText) {
+  KaString s;
+  std::u16string expected;
+  for (int i = 0; i < 600; ++i) {
+    const char16_t ch = static_cast<char16_t>(u'a' + i % 26);
+    s += ch;
+    expected += ch;
+    ASSERT_EQ(Text(s), expected);
+  }
+  EXPECT_EQ(s.GetData()->nAllocLength, 600);
+}
+
+TEST(KaStringTest, OverlappingSourcesAreCopiedBeforeTheBufferChanges) {
+  KaString s(u"abcdef");
+  s = s.c_str() + 2;
+  EXPECT_EQ(Text(s), u"cdef");
+  s += s;
+  EXPECT_EQ(Text(s), u"cdefcdef");
+  s.Insert(2, s.c_str());
+  EXPECT_EQ(Text(s), u"cdcdefcdefefcdef");
+  KaString shared(s);
+  s = s.c_str() + 10;  // shared: the source buffer must stay alive while copied
+  EXPECT_EQ(Text(s), u"efcdef");
+  s.Format(u"[%s]", s.c_str());
+  EXPECT_EQ(Text(s), u"[efcdef]");
+}
+
+TEST(KaStringTest, MoveLeavesTheSourceEmpty) {
+  KaString a(u"text");
+  const char16_t* buffer = a.c_str();
+  KaString b(std::move(a));
+  EXPECT_EQ(b.c_str(), buffer);
+  EXPECT_TRUE(a.IsEmpty());  // NOLINT: checking the moved-from state on purpose
+  KaString c;
+  c = std::move(b);
+  EXPECT_EQ(c.c_str(), buffer);
+  EXPECT_EQ(c.GetData()->nRefs, 1);
+}
+
+TEST(KaStringTest, ConcatenationInEveryCombination) {
+  const KaString ab(u"ab");
+  EXPECT_EQ(Text(ab + KaString(u"cd")), u"abcd");
+  EXPECT_EQ(Text(ab + u"cd"), u"abcd");
+  EXPECT_EQ(Text(u"cd" + ab), u"cdab");
+  EXPECT_EQ(Text(ab + u'c'), u"abc");
+  EXPECT_EQ(Text(u'c' + ab), u"cab");
+  EXPECT_EQ(Text(KaString() + KaString()), u"");
+  EXPECT_EQ(Text(KaString(u'x', 3)), u"xxx");
+  EXPECT_TRUE(KaString(u'x', 0).IsEmpty());
+  EXPECT_EQ(Text(KaString(u"abcdef", 3)), u"abc");
+}
+
+TEST(KaStringTest, OrdinalComparisons) {
+  const KaString b(u"b");
+  EXPECT_TRUE(b == u"b");
+  EXPECT_TRUE(b != u"B");
+  EXPECT_TRUE(KaString(u"Z") < KaString(u"a"));  // code unit order, not the alphabet
+  EXPECT_TRUE(KaString(u"\u00e9") > u"z");
+  EXPECT_TRUE(b >= u"b");
+  EXPECT_TRUE(b <= u"ba");
+  EXPECT_EQ(b.Compare(u"c"), -1);
+  EXPECT_EQ(b.Compare(nullptr), 1);
+  EXPECT_EQ(KaString().Compare(nullptr), 0);
+  EXPECT_FALSE(KaString(u"ab") == KaString(u"abc"));
+  EXPECT_EQ(KaString(u"Gr\u00dc\u00dfe").CompareNoCase(u"gr\u00fc\u00dfE"), 0);
+  EXPECT_EQ(KaString(u"\u0391\u0411").CompareNoCase(u"\u03b1\u0431"), 0);  // Greek, Cyrillic
+  EXPECT_EQ(KaString(u"abc").CompareNoCase(u"ABD"), -1);
+  EXPECT_EQ(KaString(u"same").Collate(u"same"), 0);
+  EXPECT_EQ(KaString(u"a").Collate(u"b"), -1);
+  EXPECT_EQ(KaString(u"b").Collate(u"a"), 1);
+  EXPECT_EQ(KaString(u"\u00c4BC").CollateNoCase(u"\u00e4bc"), 0);
+}
+
+TEST(KaStringTest, AccessOutsideTheTextGivesZero) {
+  const KaString empty;
+  EXPECT_EQ(empty.GetCharAt(0), u'\0');
+  const KaString s(u"ab");
+  EXPECT_EQ(s.GetCharAt(1), u'b');
+  EXPECT_EQ(s.GetCharAt(2), u'\0');
+  EXPECT_EQ(s.GetCharAt(-1), u'\0');
+  EXPECT_EQ(s[0], u'a');
+}
+
+TEST(KaStringTest, RawBufferWrites) {
+  KaString s;
+  char16_t* buffer = s.GetBufferSetLength(5);
+  const char16_t raw[] = {u'a', u'b', 0, u'd', u'e'};
+  std::copy(raw, raw + 5, buffer);
+  EXPECT_EQ(s.GetLength(), 5);
+  EXPECT_EQ(s.GetCharCount(), 2);
+  s.ReleaseBuffer();
+  EXPECT_EQ(s.GetLength(), 2);
+
+  buffer = s.GetBuffer(10);
+  std::u16string(u"0123456789").copy(buffer, 10);
+  buffer[10] = 0;
+  s.ReleaseBuffer(4);
+  EXPECT_EQ(Text(s), u"0123");
+  EXPECT_EQ(s.c_str()[4], u'\0');
+
+  // -1 measures up to the first zero but never past the buffer.
+  buffer = s.GetBuffer(0);
+  const int capacity = s.GetData()->nAllocLength;
+  std::fill(buffer, buffer + capacity + 1, u'x');
+  s.ReleaseBuffer();
+  EXPECT_EQ(s.GetLength(), capacity);
+  EXPECT_EQ(s.c_str()[capacity], u'\0');
+}
+
+TEST(KaStringTest, Parts) {
+  const KaString s(u"abcdef");
+  const std::vector<std::tuple<KaString, std::u16string>> cases = {
+      {s.Left(2), u"ab"},
+      {s.Left(-1), u""},
+      {s.Left(99), u"abcdef"},
+      {s.Right(2), u"ef"},
+      {s.Right(99), u"abcdef"},
+      {s.Right(-3), u""},
+      {s.Mid(2), u"cdef"},
+      {s.Mid(6), u""},
+      {s.Mid(99), u""},
+      {s.Mid(-2), u"abcdef"},
+      {s.Mid(1, 2), u"bc"},
+      {s.Mid(4, 99), u"ef"},
+      {s.Mid(1, -1), u""},
+      {s.SpanIncluding(u"bad"), u"ab"},
+      {s.SpanIncluding(u"x"), u""},
+      {s.SpanExcluding(u"dc"), u"ab"},
+      {s.SpanExcluding(nullptr), u"abcdef"},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(Text(std::get<0>(cases[i])), std::get<1>(cases[i]));
+  }
+  EXPECT_EQ(s.Left(6).c_str(), s.c_str());  // the whole text is shared, not copied
+  EXPECT_TRUE(s.StartsWith(u"abc"));
+  EXPECT_TRUE(s.StartsWith(u""));
+  EXPECT_FALSE(s.StartsWith(u"abcdefg"));
+  EXPECT_TRUE(s.EndsWith(u"ef"));
+  EXPECT_FALSE(s.EndsWith(u"e"));
+}
+
+TEST(KaStringTest, Search) {
+  const KaString s(u"Gr\u00fc\u00dfe, gr\u00fc\u00dfe");
+  struct Case {
+    int found;
+    int expected;
+  };
+  const std::vector<Case> cases = {
+      {s.Find(u'r'), 1},
+      {s.Find(u'r', 2), 8},
+      {s.Find(u'r', s.GetLength()), -1},
+      {s.Find(u'e', s.GetLength() - 1), s.GetLength() - 1},
+      {s.Find(u'r', 99), -1},
+      {s.Find(u'r', -5), 1},
+      {s.Find(u'x'), -1},
+      {s.Find(u"gr"), 7},
+      {s.Find(u"e", 5), 11},
+      {s.Find(u"e", s.GetLength()), -1},
+      {s.Find(u"", s.GetLength()), -1},
+      {s.Find(nullptr), -1},
+      {KaString().Find(u'a'), -1},
+      {KaString().Find(u""), -1},
+      {s.FindNoCase(u"GR\u00dc"), 0},
+      {s.FindNoCase(u"GR\u00dc", 1), 7},
+      {s.FindNoCase(u"x"), -1},
+      {s.FindNoCase(u"e", s.GetLength()), -1},
+      {s.FindOneOf(u",\u00df"), 3},
+      {s.FindOneOf(u"xyz"), -1},
+      {s.ReverseFind(u'r'), 8},
+      {s.ReverseFind(u'x'), -1},
+      {s.ReverseFindOneOf(u"Gr"), 8},
+      {s.ReverseFindOneOf(u""), -1},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(cases[i].found, cases[i].expected);
+  }
+}
+
+TEST(KaStringTest, Changes) {
+  struct Case {
+    std::function<int(KaString&)> change;
+    std::u16string before;
+    int result;
+    std::u16string after;
+  };
+  const std::vector<Case> cases = {
+      {[](KaString& s) { return s.Insert(0, u'x'); }, u"ab", 3, u"xab"},
+      {[](KaString& s) { return s.Insert(99, u"yz"); }, u"ab", 4, u"abyz"},
+      {[](KaString& s) { return s.Insert(-1, u"yz"); }, u"ab", 4, u"yzab"},
+      {[](KaString& s) { return s.Insert(1, u""); }, u"ab", 2, u"ab"},
+      {[](KaString& s) { return s.Delete(1); }, u"abc", 2, u"ac"},
+      {[](KaString& s) { return s.Delete(1, 99); }, u"abc", 1, u"a"},
+      {[](KaString& s) { return s.Delete(3, 1); }, u"abc", 3, u"abc"},
+      {[](KaString& s) { return s.Delete(0, 0); }, u"abc", 3, u"abc"},
+      {[](KaString& s) { return s.Remove(u'a'); }, u"banana", 3, u"bnn"},
+      {[](KaString& s) { return s.Remove(u'x'); }, u"banana", 0, u"banana"},
+      {[](KaString& s) { return s.Replace(u'a', u'o'); }, u"banana", 3, u"bonono"},
+      {[](KaString& s) { return s.Replace(u'a', u'a'); }, u"banana", 0, u"banana"},
+      {[](KaString& s) { return s.Replace(u"an", u"AN"); }, u"banana", 2, u"bANANa"},
+      {[](KaString& s) { return s.Replace(u"aa", u"a"); }, u"aaaaa", 2, u"aaa"},
+      {[](KaString& s) { return s.Replace(u"a", u""); }, u"aaa", 3, u""},
+      {[](KaString& s) { return s.Replace(u"a", nullptr); }, u"bab", 1, u"bb"},
+      {[](KaString& s) { return s.Replace(u"", u"x"); }, u"ab", 0, u"ab"},
+      {[](KaString& s) { return s.Replace(u"x", u"y"); }, u"ab", 0, u"ab"},
+      {[](KaString& s) { return s.Replace(u" & ", u" && "); }, u"A & B & C", 2, u"A && B && C"},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    KaString s(cases[i].before.c_str());
+    EXPECT_EQ(cases[i].change(s), cases[i].result);
+    EXPECT_EQ(Text(s), cases[i].after);
+  }
+}
+
+TEST(KaStringTest, Trimming) {
+  struct Case {
+    std::function<void(KaString&)> trim;
+    std::u16string before;
+    std::u16string after;
+  };
+  const std::vector<Case> cases = {
+      {[](KaString& s) { s.Trim(); }, u" \t\r\n ab c \u00a0\u3000", u"ab c"},
+      {[](KaString& s) { s.Trim(); }, u"   ", u""},
+      {[](KaString& s) { s.TrimLeft(); }, u"  ab  ", u"ab  "},
+      {[](KaString& s) { s.TrimRight(); }, u"  ab  ", u"  ab"},
+      {[](KaString& s) { s.Trim(u'x'); }, u"xxaxbxx", u"axb"},
+      {[](KaString& s) { s.TrimLeft(u'x'); }, u"xxa", u"a"},
+      {[](KaString& s) { s.TrimRight(u'x'); }, u"axx", u"a"},
+      {[](KaString& s) { s.Trim(u"\"'"); }, u"'\"quoted\"'", u"quoted"},
+      {[](KaString& s) { s.TrimLeft(u"/\\"); }, u"\\/path/", u"path/"},
+      {[](KaString& s) { s.TrimRight(u"/\\"); }, u"path\\/", u"path"},
+      {[](KaString& s) { s.Trim(u"ab"); }, u"abba", u""},
+      {[](KaString& s) { s.Trim(); }, u"", u""},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    KaString s(cases[i].before.c_str());
+    cases[i].trim(s);
+    EXPECT_EQ(Text(s), cases[i].after);
+  }
+}
+
+TEST(KaStringTest, CaseMappingCoversLatinGreekAndCyrillic) {
+  struct Case {
+    std::u16string lower;
+    std::u16string upper;
+  };
+  const std::vector<Case> cases = {
+      {u"gr\u00fc\u00dfe \u00e4\u00f6\u00fc", u"GR\u00dc\u00dfE \u00c4\u00d6\u00dc"},  // ß stays
+      {u"\u00e0\u00fe\u00ff", u"\u00c0\u00de\u0178"},
+      {u"\u0105\u010d\u0142\u017c\u0151", u"\u0104\u010c\u0141\u017b\u0150"},    // Latin Extended-A
+      {u"\u01ce\u0219\u021b", u"\u01cd\u0218\u021a"},                            // Latin Extended-B
+      {u"\u1ea1\u1ec7", u"\u1ea0\u1ec6"},                                        // Vietnamese
+      {u"\u03b1\u03b2\u03b3 \u03ac\u03ce", u"\u0391\u0392\u0393 \u0386\u038f"},  // Greek
+      {u"\u043f\u0440\u0438\u0432\u0435\u0442 \u0451\u0457",
+       u"\u041f\u0420\u0418\u0412\u0415\u0422 \u0401\u0407"},  // Cyrillic
+      {u"123 !?", u"123 !?"},
+  };
+  for (const Case& c : cases) {
+    KaString up(c.lower.c_str());
+    up.MakeUpper();
+    EXPECT_EQ(Text(up), c.upper);
+    KaString down(c.upper.c_str());
+    down.MakeLower();
+    // ß has no upper case of one character, so it round-trips as itself.
+    EXPECT_EQ(Text(down), c.lower);
+  }
+  KaString sigma(u"\u03c3\u03c2");  // both lower-case sigmas
+  sigma.MakeUpper();
+  EXPECT_EQ(Text(sigma), u"\u03a3\u03a3");
+}
+
+TEST(KaStringTest, MakeReverseKeepsSurrogatePairs) {
+  KaString s(u"ab\U0001F600c");
+  s.MakeReverse();
+  EXPECT_EQ(Text(s), u"c\U0001F600ba");
+}
+
+TEST(KaStringTest, FreeExtraShrinksToTheSmallestPool) {
+  KaString s(Pattern(300).c_str());
+  s.Delete(10, 290);
+  EXPECT_EQ(s.GetData()->nAllocLength, 512);
+  s.FreeExtra();
+  EXPECT_EQ(s.GetData()->nAllocLength, 64);
+  EXPECT_EQ(Text(s), Pattern(10));
+  KaString big(Pattern(2000).c_str());
+  big.Delete(700, 1300);
+  big.FreeExtra();
+  EXPECT_EQ(big.GetData()->nAllocLength, 700);
+}
+
+TEST(KaStringTest, Tokenize) {
+  struct Case {
+    std::u16string text;
+    const char16_t* separator;
+    std::vector<std::u16string> tokens;
+  };
+  const std::vector<Case> cases = {
+      {u";a;;b;", u";", {u"a", u"", u"b"}},
+      {u"a;b", u";", {u"a", u"b"}},
+      {u"abc", u";", {u"abc"}},
+      {u"", u";", {}},
+      {u";", u";", {}},
+      {u";;", u";", {u""}},
+      {u"a::b::", u"::", {u"a", u"b"}},
+      {u"::::a", u"::", {u"", u"a"}},
+      {u"a:b", u"::", {u"a:b"}},
+      {u"abc", u"", {u"abc"}},
+      {u"abc", nullptr, {u"abc"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.text.begin(), c.text.end()));
+    KaStringList list;
+    EXPECT_TRUE(KaString(c.text.c_str()).Tokenize(c.separator, list));
+    EXPECT_EQ(Texts(list), c.tokens);
+  }
+  KaStringList list;
+  list.Add(u"kept");
+  ASSERT_TRUE(KaString(u"x,y").Tokenize(u",", list));
+  EXPECT_EQ(Texts(list), (std::vector<std::u16string>{u"kept", u"x", u"y"}));
+}
+
+TEST(KaStringTest, NumbersFromText) {
+  EXPECT_EQ(KaString(u"42").ToInt(), 42);
+  EXPECT_EQ(KaString(u"  -17 apples").ToInt(), -17);
+  EXPECT_EQ(KaString(u"apples").ToInt(), 0);
+  EXPECT_EQ(KaString().ToInt(), 0);
+  EXPECT_EQ(KaString(u"\u0661").ToInt(), 0);  // only the runtime's digits count
+  EXPECT_EQ(KaString(u"ff").ToInt(16), 255);
+  EXPECT_EQ(KaString(u"0x1F").ToInt(16), 31);
+  EXPECT_EQ(KaString(u"101").ToInt(2), 5);
+  EXPECT_EQ(KaString(u"12").ToInt(99), 0);
+  EXPECT_EQ(KaString(u"99999999999").ToInt(), INT_MAX);
+  EXPECT_EQ(KaString(u"-99999999999").ToInt(), INT_MIN);
+  EXPECT_EQ(KaString(u"4294967295").ToUInt(), 4294967295u);
+  EXPECT_EQ(KaString(u"99999999999").ToUInt(), 4294967295u);
+  EXPECT_EQ(KaString(u"-1").ToUInt(), 4294967295u);
+  EXPECT_EQ(KaString(u"-2").ToUInt(), 4294967294u);
+  EXPECT_EQ(KaString(u"- 2").ToUInt(), 0u);
+  EXPECT_EQ(KaString(u"FFFFFFFF").ToUInt(16), 0xFFFFFFFFu);
+  EXPECT_EQ(KaString(u"-9223372036854775808").ToInt64(), INT64_MIN);
+  EXPECT_EQ(KaString(u"1700000000000").ToInt64(), 1700000000000);
+  EXPECT_EQ(KaString(u"3.5e2").ToDouble(), 350.0);
+  EXPECT_EQ(KaString(u"0.25x").ToFloat(), 0.25f);
+  EXPECT_EQ(KaString(u"x1").ToDouble(), 0.0);
+}
+
+TEST(KaStringTest, NumbersToText) {
+  EXPECT_EQ(Text(KaString::FromInt(-5)), u"-5");
+  EXPECT_EQ(Text(KaString::FromInt(255, 16)), u"ff");
+  EXPECT_EQ(Text(KaString::FromInt(-255, 16)), u"ffffff01");
+  EXPECT_EQ(Text(KaString::FromInt(5, 2)), u"101");
+  EXPECT_EQ(Text(KaString::FromInt(7, 1)), u"7");
+  EXPECT_EQ(Text(KaString::FromUInt(4294967295u)), u"4294967295");
+  EXPECT_EQ(Text(KaString::FromInt64(INT64_MIN)), u"-9223372036854775808");
+  EXPECT_EQ(Text(KaString::FromDouble(0.1)), u"0.1");
+  EXPECT_EQ(Text(KaString::FromDouble(-2.5)), u"-2.5");
+  EXPECT_EQ(Text(KaString::FromFloat(0.1f)), u"0.1");
+  EXPECT_EQ(KaString::FromDouble(1.0 / 3).ToDouble(), 1.0 / 3);
+}
+
+TEST(KaStringTest, FormatUsesTheWideRules) {
+  KaString s(u"old");
+  s.Format(u"%s=%d %S %I64d %08X", u"a", -5, "narrow", int64_t{1} << 40, 0xBEEFu);
+  EXPECT_EQ(Text(s), u"a=-5 narrow 1099511627776 0000BEEF");
+  s.Format(u"");
+  EXPECT_TRUE(s.IsEmpty());
+  const std::u16string long_text = Pattern(5000);
+  s.Format(u"%s!", long_text.c_str());
+  EXPECT_EQ(Text(s), long_text + u"!");
+}
+
+TEST(KaStringTest, FormatMessageInsertsByNumber) {
+  struct Case {
+    std::function<void(KaString&)> format;
+    std::u16string expected;
+  };
+  const std::vector<Case> cases = {
+      {[](KaString& s) { s.FormatMessage(u"%1 has %2!d! items", u"Box", 3); }, u"Box has 3 items"},
+      {[](KaString& s) { s.FormatMessage(u"%2 before %1", u"one", u"two"); }, u"two before one"},
+      {[](KaString& s) { s.FormatMessage(u"%1%1", u"ab"); }, u"abab"},
+      {[](KaString& s) { s.FormatMessage(u"100%% %1!08X!", 0xABCu); }, u"100% 00000ABC"},
+      {[](KaString& s) { s.FormatMessage(u"%1!I64d!/%2!S!", int64_t{-1} << 40, "n"); },
+       u"-1099511627776/n"},
+      {[](KaString& s) { s.FormatMessage(u"%1!.2f!", 2.345); }, u"2.35"},
+      {[](KaString& s) { s.FormatMessage(u"a%nb%tc%rd%.%!% e"); }, u"a\r\nb\tc\rd.! e"},
+      {[](KaString& s) { s.FormatMessage(u"kept%0dropped"); }, u"kept"},
+      {[](KaString& s) {
+         s.FormatMessage(u"%10", u"1", u"2", u"3", u"4", u"5", u"6", u"7", u"8", u"9", u"ten");
+       },
+       u"ten"},
+      {[](KaString& s) { s.FormatMessage(kIdsMenuInfo); }, u"Info"},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    KaString s;
+    cases[i].format(s);
+    EXPECT_EQ(Text(s), cases[i].expected);
+  }
+}
+
+TEST(KaStringTest, FormatMessageWithoutTextThrows) {
+  KaString s(u"before");
+  EXPECT_THROW(s.FormatMessage(u""), std::bad_alloc);
+  EXPECT_THROW(s.FormatMessage(u"%0ignored"), std::bad_alloc);
+  EXPECT_THROW(s.FormatMessage(static_cast<const char16_t*>(nullptr)), std::bad_alloc);
+  EXPECT_THROW(s.FormatMessage(0xFFFFu), std::bad_alloc);  // no such resource
+  EXPECT_EQ(Text(s), u"before");
+}
+
+TEST(KaStringTest, ErrorTextsAndResources) {
+  KaString s(u"before");
+  ASSERT_TRUE(s.FormatErrorCode(2));
+  EXPECT_EQ(Text(s), u"The system cannot find the file specified.\r\n");
+  s = u"kept";
+  EXPECT_FALSE(s.FormatErrorCode(0x1234567));
+  EXPECT_EQ(Text(s), u"kept");
+  EXPECT_TRUE(s.LoadString(kIdsMenuExit));
+  EXPECT_EQ(Text(s), u"Close Corvane Tray");
+  EXPECT_FALSE(s.LoadString(0xFFFF));
+  EXPECT_TRUE(s.IsEmpty());
+}
+
+TEST(KaStringTest, NarrowConstructionUsesTheCodePage) {
+  EXPECT_EQ(Text(KaString("Gr\xc3\xbc\xc3\x9f"
+                          "e")),
+            u"Gr\u00fc\u00dfe");
+  EXPECT_EQ(Text(KaString("Gr\xc3\xbc\xc3\x9f"
+                          "e",
+                          KA_CP_7BIT)),
+            u"Gr????e");
+  EXPECT_TRUE(KaString(static_cast<const char*>(nullptr)).IsEmpty());
+}
+
+// Strings made on one thread and freed on another, in every pool and on the
+// heap: the pools must neither lose nor hand out a block twice.
+TEST(KaStringTest, PoolsServeManyThreadsMakingAndFreeing) {
+  const int kThreads = 8;
+  const int kRounds = wardex::test::Scaled(4000, 400);
+  const int kLengths[] = {1, 40, 64, 65, 100, 128, 200, 256, 300, 512, 513, 700};
+  std::mutex mutex;
+  std::vector<KaString> handed;  // strings passed between threads
+  std::atomic<int> mismatches{0};
+  auto worker = [&](int id) {
+    std::vector<KaString> mine;
+    for (int round = 0; round < kRounds; ++round) {
+      const int length = kLengths[(round + id) % std::size(kLengths)];
+      const std::u16string expected = Pattern(length, id + round);
+      KaString s(expected.c_str());
+      KaString taken;
+      {
+        std::lock_guard lock(mutex);
+        handed.push_back(s);
+        if (handed.size() > 64) {
+          taken = std::move(handed.front());
+          handed.erase(handed.begin());
+        }
+      }
+      mine.push_back(std::move(s));
+      if (mine.size() > 16) mine.erase(mine.begin());
+      if (Text(mine.back()) != expected) ++mismatches;
+      // A string from another thread: its text must still be its own pattern.
+      if (!taken.IsEmpty() && Text(taken) != Pattern(taken.GetLength(), taken.GetAt(0) - u'A')) {
+        ++mismatches;
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) threads.emplace_back(worker, i);
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(mismatches.load(), 0);
+  for (const KaString& s : handed) EXPECT_EQ(s.GetData()->nRefs, 1);
+}
+
+// Copies of one shared string, taken and written on many threads at once:
+// reference counts must stay exact and no write may reach another copy.
+TEST(KaStringTest, SharedBufferCopiedAndWrittenOnManyThreads) {
+  const KaString shared(Pattern(300).c_str());
+  const int kThreads = 8;
+  const int kRounds = wardex::test::Scaled(20000, 2000);
+  std::atomic<int> mismatches{0};
+  auto worker = [&](int id) {
+    for (int round = 0; round < kRounds; ++round) {
+      KaString copy(shared);
+      KaString second;
+      second = copy;
+      if (round % 2 == 0) {
+        second.SetAt(0, static_cast<char16_t>(u'a' + id));
+        if (second.GetAt(0) != u'a' + id || copy.GetAt(0) != u'A') ++mismatches;
+      } else {
+        copy += u'!';
+        if (copy.GetLength() != 301 || second.GetLength() != 300) ++mismatches;
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) threads.emplace_back(worker, i);
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(mismatches.load(), 0);
+  EXPECT_EQ(shared.GetData()->nRefs, 1);
+  EXPECT_EQ(Text(shared), Pattern(300));
 }
 
 }  // namespace
