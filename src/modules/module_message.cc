@@ -268,6 +268,13 @@ KaString WriteText(const CJsonValue& value) {
   return text;
 }
 
+void AddLine(KaString& out, const char16_t* field, const CJsonValue& value) {
+  out += field;
+  out += u": ";
+  out += WriteText(value);
+  out += u'\n';
+}
+
 }  // namespace
 
 ModuleMessage ReadModuleMessage(const KaString& text) {
@@ -312,6 +319,39 @@ KaString WriteModuleMessage(int32_t kind, const ModuleMessage& message) {
   members.emplace(kModuleRequest, CJsonValue(kind));
   if (kind != 9) members.emplace(kModuleIdentificator, CJsonValue(message.module_name));
   return WriteText(CJsonValue(members));
+}
+
+KaString DescribeModuleMessage(const ModuleMessage& m) {
+  KaString out;
+  AddLine(out, u"kind", CJsonValue(m.kind));
+  AddLine(out, u"module name", CJsonValue(m.module_name));
+  AddLine(out, u"notification header", CJsonValue(m.notification_header));
+  AddLine(out, u"notification text", CJsonValue(m.notification_text));
+  AddLine(out, u"button notification header", CJsonValue(m.button_header));
+  AddLine(out, u"button notification text", CJsonValue(m.button_text));
+  AddLine(out, u"button title", CJsonValue(m.button_title));
+  AddLine(out, u"button command line", CJsonValue(m.button_command));
+  AddLine(out, u"message box header", CJsonValue(m.box_header));
+  AddLine(out, u"message box text", CJsonValue(m.box_text));
+  AddLine(out, u"caption style", CJsonValue(m.caption_style));
+  AddLine(out, u"message style", CJsonValue(m.message_style));
+  AddLine(out, u"display time (ms)", CJsonValue(m.show_time_ms));
+  AddLine(out, u"icon", CJsonValue(m.icon));
+  AddLine(out, u"buttons", WriteButtons(m.buttons));
+  AddLine(out, u"check boxes", WriteCheckBoxes(m.check_boxes));
+  AddLine(out, u"check parameter", CJsonValue(m.check));
+  AddLine(out, u"requested switch state", CJsonValue(m.requested_switch_state));
+  AddLine(out, u"switch parameter", CJsonValue(m.switch_param));
+  AddLine(out, u"sync request", WriteSyncRequest(m.sync_request));
+  AddLine(out, u"result level", CJsonValue(m.result_level));
+  AddLine(out, u"result text", CJsonValue(m.result_text));
+  AddLine(out, u"result description", CJsonValue(m.result_description));
+  AddLine(out, u"result details", CJsonValue(m.result_details));
+  AddLine(out, u"sub-results", CJsonValue(m.sub_results));
+  AddLine(out, u"current switch state", CJsonValue(m.current_switch_state));
+  AddLine(out, u"reply check boxes", WriteCheckBoxes(m.reply_check_boxes));
+  AddLine(out, u"reply buttons", WriteButtons(m.reply_buttons));
+  return out;
 }
 
 }  // namespace wardex

@@ -16,6 +16,7 @@ struct ModuleButton {
   KaString text;
   uint32_t id = 0;
   uint32_t type = 0;
+  friend bool operator==(const ModuleButton&, const ModuleButton&) = default;
 };
 
 // A check box of a message box ("CBTX", "CBID", "CBCH").
@@ -23,6 +24,7 @@ struct ModuleCheckBox {
   KaString text;
   int32_t id = 0;
   bool checked = false;
+  friend bool operator==(const ModuleCheckBox&, const ModuleCheckBox&) = default;
 };
 
 // "SyncRequest" of kinds 2, 9 and 12.
@@ -33,6 +35,7 @@ struct SyncRequestRecord {
   KaString device_name;  // "DeviceName"
   KaString share;        // "Share"
   KaString share_data;   // "ShareData"
+  friend bool operator==(const SyncRequestRecord&, const SyncRequestRecord&) = default;
 };
 
 struct ModuleMessage {
@@ -73,6 +76,7 @@ struct ModuleMessage {
   int32_t current_switch_state = 0;               // "SwitchState" (reply to kind 4)
   std::vector<ModuleCheckBox> reply_check_boxes;  // "CheckBoxes"
   std::vector<ModuleButton> reply_buttons;        // "Buttons"
+  friend bool operator==(const ModuleMessage&, const ModuleMessage&) = default;
 };
 
 // The flags every message is read with: control white space and single quotes.
@@ -89,5 +93,9 @@ KaString WriteModuleReply(ModuleMessage message);
 
 // A request of |kind| with the members that belong to it.
 KaString WriteModuleMessage(int32_t kind, const ModuleMessage& message);
+
+// Every field of the record, one "field: value" line each, values written as
+// JSON; for people checking their messages.
+KaString DescribeModuleMessage(const ModuleMessage& message);
 
 }  // namespace wardex

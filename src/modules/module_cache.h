@@ -1,0 +1,50 @@
+// The main frame's module cache: loaded modules kept by name, looked up and
+// loaded under one lock, from the pipe's threads as well as the frame's.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "modules/module_loader.h"
+#include "osal/ka_path.h"
+#include "osal/ka_string.h"
+
+namespace wardex {
+
+// The file of module |name|: "modules/<name>/<name>.so" in the folder of
+// |executable| (the agent's full path).
+KaOSAL::KaPath ModuleLibraryPath(const KaOSAL::KaPath& executable, const KaOSAL::KaString& name);
+
+class ModuleCache {
+ public:
+  // Modules are looked for beside |executable|, by default the running one.
+  ModuleCache();
+  explicit ModuleCache(KaOSAL::KaPath executable);
+  ~ModuleCache();
+  ModuleCache(const ModuleCache&) = delete;
+  ModuleCache& operator=(const ModuleCache&) = delete;
+
+  // The cached loader of |name|, whatever its state. When there is none and
+  // |load_if_missing| is set, loads the module; it enters the cache only when
+  // its object was created. Returns null otherwise. The loader stays owned by
+  // the cache and is used after the lock is released.
+  ModuleLoader* GetModule(KaOSAL::KaString name, bool load_if_missing);
+
+  // Calls |visit| for every cached module, in name order, under the lock.
+  void ForEach(
+      const std::function<void(const KaOSAL::KaString& name, ModuleLoader& loader)>& visit);
+
+  // Deletes every cached loader (which unloads it) and empties the cache.
+  void Clear();
+
+  size_t size() const;
+
+ private:
+  const KaOSAL::KaPath executable_;
+  mutable std::mutex lock_;
+  std::map<KaOSAL::KaString, std::unique_ptr<ModuleLoader>> modules_;
+};
+
+}  // namespace wardex

@@ -1,0 +1,50 @@
+#include "modules/module_library.h"
+
+#include <utility>
+
+#include "osal/last_error.h"
+#include "platform/code_signature.h"
+#include "wardex/crashlog.h"
+
+namespace wardex {
+
+namespace {
+
+// The full path of the file to check: a bare name is resolved first.
+KaOSAL::KaString FileToCheck(const KaOSAL::KaPath& path) {
+  const KaOSAL::KaString& text = path.ToString();
+  return platform::IsBareLibraryName(text) ? platform::ResolveLibraryName(text) : text;
+}
+
+}  // namespace
+
+bool IsTrustedPublisher(const KaOSAL::KaString& signer_name) {
+  KaOSAL::KaString lower = signer_name;
+  lower.MakeLower();
+  for (const char16_t* fragment : kTrustedPublisherFragments) {
+    if (lower.Find(fragment) >= 0) return true;
+  }
+  return false;
+}
+
+platform::LibraryHandle LoadModuleLibrary(KaOSAL::KaPath path) {
+  const KaOSAL::KaString file_path = FileToCheck(path);
+  platform::LibraryFile file;
+  if (!file.Open(file_path)) {
+    if (KaOSAL::GetLastError() == KaOSAL::kErrorFileNotFound) {
+      LogW(kLogError, u"ERROR: Not found %s", file_path.c_str());
+    } else {
+      LogW(kLogError, u"ERROR: FATAL - Not trusted %s", file_path.c_str());
+    }
+    return nullptr;
+  }
+  const platform::SignatureVerdict verdict =
+      platform::VerifySignedFile(file.descriptor(), platform::TrustAnchors::ForMachine());
+  if (!verdict.trusted() || !IsTrustedPublisher(verdict.signer_name)) {
+    LogW(kLogError, u"ERROR: FATAL - Not trusted %s", file_path.c_str());
+    return nullptr;
+  }
+  return platform::LoadLibraryFromFile(std::move(file));
+}
+
+}  // namespace wardex

@@ -1,0 +1,192 @@
+#include "modules/json_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "modules/json_reader.h"
+#include "modules/json_value.h"
+#include "osal/wide_format.h"
+
+namespace wardex {
+namespace {
+
+std::string Written(const CJsonValue& value, uint32_t flags = 0) {
+  KaString text;
+  value.Write(text, flags);
+  return KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength()));
+}
+
+struct ScalarCase {
+  const char* name;
+  CJsonValue value;
+  const char* written;
+};
+
+class JsonWriterScalarTest : public testing::TestWithParam<ScalarCase> {};
+
+TEST_P(JsonWriterScalarTest, WritesWithFlagsZero) {
+  EXPECT_EQ(Written(GetParam().value), GetParam().written);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JsonWriterScalarTest,
+    testing::Values(
+        ScalarCase{"null", CJsonValue(nullptr), "null"},
+        ScalarCase{"true", CJsonValue(true), "true"},
+        ScalarCase{"false", CJsonValue(false), "false"},
+        ScalarCase{"int32", CJsonValue(int32_t{-5}), "-5"},
+        ScalarCase{"int64_min", CJsonValue(std::numeric_limits<int64_t>::min()),
+                   "-9223372036854775808"},
+        ScalarCase{"uint64_max", CJsonValue(std::numeric_limits<uint64_t>::max()),
+                   "18446744073709551615"},
+        ScalarCase{"uint8", CJsonValue::Integer(200, kJsonTypeUInt8), "200"},
+        ScalarCase{"double_100", CJsonValue(100.0), "100.000000"},
+        ScalarCase{"double_rounds", CJsonValue(2.0000005), "2.000001"},
+        ScalarCase{"double_negative", CJsonValue(-0.25), "-0.250000"},
+        ScalarCase{"double_large", CJsonValue(1e20), "100000000000000000000.000000"},
+        ScalarCase{"float", CJsonValue::Real(static_cast<float>(0.1), kJsonTypeFloat), "0.100000"},
+        ScalarCase{"decimal", CJsonValue::Real(12.5, kJsonTypeDecimal), "12.500000"},
+        ScalarCase{"date_epoch", CJsonValue::Real(0.0, kJsonTypeDate), "\"1899-12-30 00:00:00\""},
+        ScalarCase{"date_noon", CJsonValue::Real(45000.5, kJsonTypeDate),
+                   "\"2023-03-15 12:00:00\""},
+        ScalarCase{"date_before_1899", CJsonValue::Real(-1.25, kJsonTypeDate),
+                   "\"1899-12-29 06:00:00\""},
+        ScalarCase{"date_leap_day", CJsonValue::Real(36585.75, kJsonTypeDate),
+                   "\"2000-02-29 18:00:00\""},
+        ScalarCase{"date_rounds_into_next_day", CJsonValue::Real(36585.999999, kJsonTypeDate),
+                   "\"2000-03-01 00:00:00\""},
+        ScalarCase{"string_escapes", CJsonValue(u"q\"b\\s/\b\f\n\r\t"), R"("q\"b\\s/\b\f\n\r\t")"},
+        ScalarCase{"string_unchanged", CJsonValue(u"\x01\x1f\u00e9\u4e2d\U0001F600"),
+                   "\"\x01\x1f\u00e9\u4e2d\U0001F600\""},
+        ScalarCase{"string_empty", CJsonValue(u""), "\"\""},
+        ScalarCase{"empty_object", CJsonValue::Object(), "{}"},
+        ScalarCase{"empty_array", CJsonValue::Array(), "[]"},
+        ScalarCase{"undefined", CJsonValue(), ""}),
+    [](const testing::TestParamInfo<ScalarCase>& info) { return std::string(info.param.name); });
+
+TEST(JsonWriterTest, MembersInInsertionOrderUnlessMadeFromAMap) {
+  CJsonValue inserted;
+  inserted[u"b"] = CJsonValue(int32_t{1});
+  inserted[u"a"] = CJsonValue(int32_t{2});
+  inserted[u"b"] = CJsonValue(int32_t{3});  // keeps its place
+  (void)inserted[u"unset"];                 // looked up, never assigned
+  EXPECT_EQ(Written(inserted), R"({"b":3,"a":2})");
+  EXPECT_EQ(Written(inserted, kJsonWriteSortedNames), R"({"a":2,"b":3})");
+
+  CJsonMembers map;
+  map.emplace(u"b", CJsonValue(int32_t{1}));
+  map.emplace(u"a", CJsonValue(int32_t{2}));
+  map.emplace(u"B", CJsonValue(int32_t{3}));
+  map.emplace(u"\u00e9", CJsonValue(int32_t{4}));
+  map.emplace(u"ab", CJsonValue(int32_t{5}));
+  map.emplace(u"u", CJsonValue());
+  EXPECT_EQ(Written(CJsonValue(map)), "{\"B\":3,\"a\":2,\"ab\":5,\"b\":1,\"\u00e9\":4}");
+}
+
+TEST(JsonWriterTest, UndefinedArrayElementsAreLeftOut) {
+  CJsonValue array;
+  array.Append(CJsonValue());
+  array.Append(CJsonValue(int32_t{1}));
+  array.Append(CJsonValue());
+  EXPECT_EQ(Written(array), "[1]");
+}
+
+TEST(JsonWriterTest, NumbersIgnoreTheProcessLocale) {
+  const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+  const std::string saved = previous ? previous : "C";
+  bool switched = false;
+  for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "de_DE", "fr_FR"}) {
+    if (std::setlocale(LC_NUMERIC, name)) {
+      switched = true;
+      break;
+    }
+  }
+  const std::string written = Written(CJsonValue(1.5));
+  std::setlocale(LC_NUMERIC, saved.c_str());
+  if (!switched) GTEST_SKIP() << "no locale with a decimal comma installed";
+  EXPECT_EQ(written, "1.500000");
+}
+
+struct FlagCase {
+  const char* name;
+  uint32_t flags;
+  const char* written;
+};
+
+class JsonWriterFlagTest : public testing::TestWithParam<FlagCase> {};
+
+TEST_P(JsonWriterFlagTest, WritesTheSampleDocument) {
+  CJsonValue doc;
+  doc[u"name"] = CJsonValue(u"it's \"x\"\n");
+  doc[u"true"] = CJsonValue(u"plain");
+  doc[u"a b"] = CJsonValue(int32_t{1});
+  doc[u"list"] = CJsonValue(CJsonElements{CJsonValue(int32_t{1}), CJsonValue(int32_t{2})});
+  doc[u"one"] = CJsonValue(CJsonElements{CJsonValue(true)});
+  doc[u"when"] = CJsonValue::Real(45000.5, kJsonTypeDate);
+  EXPECT_EQ(Written(doc, GetParam().flags), GetParam().written);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JsonWriterFlagTest,
+    testing::Values(
+        FlagCase{"compact", 0,
+                 R"({"name":"it's \"x\"\n","true":"plain","a b":1,"list":[1,2],"one":[true],)"
+                 R"("when":"2023-03-15 12:00:00"})"},
+        FlagCase{"unquoted_names", kJsonWriteUnquotedNames,
+                 R"({name:"it's \"x\"\n","true":"plain","a b":1,list:[1,2],one:[true],)"
+                 R"(when:"2023-03-15 12:00:00"})"},
+        FlagCase{"locale_dates", kJsonWriteLocaleDates,
+                 R"({"name":"it's \"x\"\n","true":"plain","a b":1,"list":[1,2],"one":[true],)"
+                 R"("when":"3/15/2023 12:00:00"})"},
+        FlagCase{"minimal_escapes", kJsonWriteMinimalEscapes,
+                 "{\"name\":\"it's \\\"x\\\"\n\",\"true\":\"plain\",\"a b\":1,\"list\":[1,2],"
+                 "\"one\":[true],\"when\":\"2023-03-15 12:00:00\"}"},
+        FlagCase{"single_quotes", kJsonWriteSingleQuotes,
+                 R"({'name':"it's \"x\"\n",'true':'plain','a b':1,'list':[1,2],'one':[true],)"
+                 R"('when':'2023-03-15 12:00:00'})"},
+        FlagCase{"sorted", kJsonWriteSortedNames,
+                 R"({"a b":1,"list":[1,2],"name":"it's \"x\"\n","one":[true],"true":"plain",)"
+                 R"("when":"2023-03-15 12:00:00"})"},
+        FlagCase{"pretty_tabs", kJsonWritePrettyTabs,
+                 "{\n\t\"name\": \"it's \\\"x\\\"\\n\",\n\t\"true\": \"plain\",\n\t\"a b\": 1,\n"
+                 "\t\"list\": [\n\t\t1,\n\t\t2\n\t],\n\t\"one\": [true],\n"
+                 "\t\"when\": \"2023-03-15 12:00:00\"\n}"},
+        FlagCase{"pretty_spaces", kJsonWritePrettySpaces,
+                 "{\n  \"name\": \"it's \\\"x\\\"\\n\",\n  \"true\": \"plain\",\n  \"a b\": 1,\n"
+                 "  \"list\": [\n    1,\n    2\n  ],\n  \"one\": [true],\n"
+                 "  \"when\": \"2023-03-15 12:00:00\"\n}"}),
+    [](const testing::TestParamInfo<FlagCase>& info) { return std::string(info.param.name); });
+
+TEST(JsonWriterTest, NumberOptions) {
+  CJsonWriteOptions options;
+  options.precision = 2;
+  std::u16string text;
+  CJsonValue(3.14159).Write(text, 0, &options);
+  EXPECT_EQ(text, u"3.14");
+  options.number_format = std::chars_format::general;
+  options.precision = 3;
+  CJsonValue(1234567.0).Write(text, 0, &options);
+  EXPECT_EQ(text, u"1.23e+06");
+  options.indent_width = 1;
+  CJsonValue(CJsonElements{CJsonValue(int32_t{1}), CJsonValue(int32_t{2})})
+      .Write(text, kJsonWritePrettySpaces, &options);
+  EXPECT_EQ(text, u"[\n 1,\n 2\n]");
+}
+
+TEST(JsonWriterTest, WrittenTextReadsBackToTheSameText) {
+  const char16_t* kText =
+      u"{\"s\":\"a\\\"b\\\\c\\nd\",\"n\":[-1,300,70000,5000000000,1.500000,-2.250000],"
+      u"\"o\":{\"z\":{},\"y\":[[]],\"x\":null},\"b\":false}";
+  CJsonValue value;
+  ASSERT_TRUE(value.Parse(std::u16string_view(kText), 0));
+  std::u16string written;
+  value.Write(written, 0);
+  EXPECT_EQ(written, kText);
+}
+
+}  // namespace
+}  // namespace wardex

@@ -1,0 +1,318 @@
+#include "modules/module_message.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "osal/wide_format.h"
+
+namespace wardex {
+namespace {
+
+std::string Utf8(const KaString& text) {
+  return KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength()));
+}
+
+KaString Wide(const char* utf8) {
+  const std::u16string text = KaOSAL::FromUtf8(std::string(utf8));
+  return KaString(text.data(), static_cast<int>(text.size()));
+}
+
+// A record with every request field set to something other than its default.
+ModuleMessage FullRequest() {
+  ModuleMessage m;
+  m.module_name = u"Mod";
+  m.notification_header = u"NH";
+  m.notification_text = u"NT";
+  m.button_header = u"BH";
+  m.button_text = u"BT";
+  m.button_title = u"Title";
+  m.button_command = u"cmd \"x\"";
+  m.box_header = u"XH";
+  m.box_text = u"XT\n\u00e9";
+  m.caption_style = u"cs";
+  m.message_style = u"ms";
+  m.show_time_ms = 5000000000;
+  m.icon = 2;
+  m.buttons = {{u"OK", 1, 0}, {u"Cancel", 4294967295u, 1}};
+  m.check_boxes = {{u"Remember", -7, true}};
+  m.check = 3;
+  m.requested_switch_state = 1;
+  m.switch_param = 4;
+  m.sync_request = {5, u"id", u"1.2.3.4", u"dev", u"sh", u"data"};
+  return m;
+}
+
+void ExpectSameRecord(const ModuleMessage& actual, const ModuleMessage& expected) {
+  EXPECT_EQ(Utf8(DescribeModuleMessage(actual)), Utf8(DescribeModuleMessage(expected)));
+  EXPECT_TRUE(actual == expected);
+}
+
+struct KindCase {
+  int32_t kind;
+  std::string written;
+  // Sets on a default record what reading the written text gives back.
+  std::function<void(ModuleMessage&, const ModuleMessage&)> read_back;
+};
+
+constexpr char kSync[] =
+    R"("SyncRequest":{"DeviceID":"id","DeviceIP":"1.2.3.4","DeviceName":"dev","MsgType":5,)"
+    R"("Share":"sh","ShareData":"data"})";
+
+void CommonMembers(ModuleMessage& m, const ModuleMessage& full) {
+  m.module_name = full.module_name;
+}
+
+class ModuleMessageKindTest : public testing::TestWithParam<KindCase> {};
+
+TEST_P(ModuleMessageKindTest, WritesAndReadsBack) {
+  const KindCase& c = GetParam();
+  const ModuleMessage full = FullRequest();
+  const KaString text = WriteModuleMessage(c.kind, full);
+  EXPECT_EQ(Utf8(text), c.written);
+
+  ModuleMessage expected;
+  expected.kind = c.kind;
+  c.read_back(expected, full);
+  ExpectSameRecord(ReadModuleMessage(text), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ModuleMessageKindTest,
+    testing::Values(
+        KindCase{1, R"({"Check":3,"ModuleIdentificator":"Mod","ModuleRequest":1})",
+                 [](ModuleMessage& m, const ModuleMessage& f) {
+                   CommonMembers(m, f);
+                   m.check = f.check;
+                 }},
+        KindCase{2,
+                 (std::string(R"({"ModuleIdentificator":"Mod","ModuleRequest":2,)") + kSync + "}"),
+                 [](ModuleMessage& m, const ModuleMessage& f) {
+                   CommonMembers(m, f);
+                   m.sync_request = f.sync_request;
+                 }},
+        KindCase{3, R"({"ModuleIdentificator":"Mod","ModuleRequest":3,"Switch":1,"SwitchParam":4})",
+                 [](ModuleMessage& m, const ModuleMessage& f) {
+                   CommonMembers(m, f);
+                   m.requested_switch_state = f.requested_switch_state;
+                   m.switch_param = f.switch_param;
+                 }},
+        // "SwitchParam" is written for kind 4 but not read.
+        KindCase{
+            4, R"({"ModuleIdentificator":"Mod","ModuleRequest":4,"SwitchParam":4,"SwitchState":1})",
+            [](ModuleMessage& m, const ModuleMessage& f) {
+              CommonMembers(m, f);
+              m.requested_switch_state = f.requested_switch_state;
+            }},
+        KindCase{5, R"({"ModuleIdentificator":"Mod","ModuleRequest":5})", CommonMembers},
+        KindCase{6, R"({"ModuleIdentificator":"Mod","ModuleRequest":6})", CommonMembers},
+        KindCase{
+            7,
+            R"({"Message":"NT","MessageHeader":"NH","ModuleIdentificator":"Mod","ModuleRequest":7})",
+            [](ModuleMessage& m, const ModuleMessage& f) {
+              CommonMembers(m, f);
+              m.notification_header = f.notification_header;
+              m.notification_text = f.notification_text;
+            }},
+        KindCase{8, R"({"ModuleIdentificator":"Mod","ModuleRequest":8})", CommonMembers},
+        KindCase{9, (std::string(R"({"ModuleRequest":9,)") + kSync + "}"),
+                 [](ModuleMessage& m, const ModuleMessage& f) { m.sync_request = f.sync_request; }},
+        KindCase{
+            10,
+            R"({"BtnCmdLine":"cmd \"x\"","BtnTitle":"Title","Message":"BT","MessageHeader":"BH",)"
+            R"("ModuleIdentificator":"Mod","ModuleRequest":10})",
+            [](ModuleMessage& m, const ModuleMessage& f) {
+              CommonMembers(m, f);
+              m.button_header = f.button_header;
+              m.button_text = f.button_text;
+              m.button_title = f.button_title;
+              m.button_command = f.button_command;
+            }},
+        KindCase{
+            11,
+            R"({"Buttons":[{"BTID":1,"BTTX":"OK","BTTY":0},{"BTID":4294967295,"BTTX":"Cancel",)"
+            R"("BTTY":1}],"CaptionStyle":"cs","CheckBoxes":[{"CBCH":true,"CBID":-7,)"
+            R"("CBTX":"Remember"}],"Icon":2,"Message":"XT\n)"
+            "\u00e9"
+            R"(","MessageHeader":"XH","MessageStyle":"ms","ModuleIdentificator":"Mod",)"
+            R"("ModuleRequest":11,"ShowTimeInMS":5000000000})",
+            [](ModuleMessage& m, const ModuleMessage& f) {
+              CommonMembers(m, f);
+              m.box_header = f.box_header;
+              m.box_text = f.box_text;
+              m.caption_style = f.caption_style;
+              m.message_style = f.message_style;
+              m.show_time_ms = f.show_time_ms;
+              m.icon = f.icon;
+              m.buttons = f.buttons;
+              m.check_boxes = f.check_boxes;
+            }},
+        KindCase{12,
+                 (std::string(R"({"ModuleIdentificator":"Mod","ModuleRequest":12,)") + kSync + "}"),
+                 [](ModuleMessage& m, const ModuleMessage& f) {
+                   CommonMembers(m, f);
+                   m.sync_request = f.sync_request;
+                 }},
+        KindCase{13, R"({"ModuleIdentificator":"Mod","ModuleRequest":13})", CommonMembers},
+        KindCase{42, R"({"ModuleIdentificator":"Mod","ModuleRequest":42})", CommonMembers}));
+
+struct ReadCase {
+  const char* name;
+  const char* text;
+  std::function<void(ModuleMessage&)> expect;  // changes to a default record
+};
+
+class ModuleMessageReadTest : public testing::TestWithParam<ReadCase> {};
+
+TEST_P(ModuleMessageReadTest, Reads) {
+  ModuleMessage expected;
+  GetParam().expect(expected);
+  ExpectSameRecord(ReadModuleMessage(Wide(GetParam().text)), expected);
+}
+
+void Nothing(ModuleMessage&) {}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ModuleMessageReadTest,
+    testing::Values(
+        ReadCase{"empty_text", "", Nothing},
+        ReadCase{"parse_error", R"({"ModuleRequest":1,})", Nothing},
+        ReadCase{"root_array", R"([{"ModuleRequest":1}])", Nothing},
+        ReadCase{"empty_object", "{}", Nothing},
+        ReadCase{"no_kind_means_nothing_read", R"({"ModuleIdentificator":"X","Check":1})", Nothing},
+        ReadCase{"agent_leniencies", "{'ModuleRequest':\t7,\r\n'MessageHeader':'h','Message':'m'}",
+                 [](ModuleMessage& m) {
+                   m.kind = 7;
+                   m.notification_header = u"h";
+                   m.notification_text = u"m";
+                 }},
+        ReadCase{"kind7_needs_both", R"({"ModuleRequest":7,"Message":"m"})",
+                 [](ModuleMessage& m) { m.kind = 7; }},
+        ReadCase{"kind10_needs_all_four",
+                 R"({"ModuleRequest":10,"MessageHeader":"h","Message":"m","BtnTitle":"t"})",
+                 [](ModuleMessage& m) { m.kind = 10; }},
+        ReadCase{"kind11_needs_header",
+                 R"({"ModuleRequest":11,"Message":"m","Icon":3,"ShowTimeInMS":9,)"
+                 R"("CaptionStyle":"c","Buttons":[{"BTTX":"a"}],"CheckBoxes":[{"CBID":1}]})",
+                 [](ModuleMessage& m) { m.kind = 11; }},
+        ReadCase{"kind11_optional_members",
+                 R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m","Icon":-3})",
+                 [](ModuleMessage& m) {
+                   m.kind = 11;
+                   m.box_header = u"h";
+                   m.box_text = u"m";
+                   m.icon = -3;
+                 }},
+        ReadCase{"lists_skip_non_objects",
+                 R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m",)"
+                 R"("Buttons":[1,{"BTTX":"a","BTID":4},"x",[],null,{"BTTY":2}],)"
+                 R"("CheckBoxes":[true,{"CBCH":true}]})",
+                 [](ModuleMessage& m) {
+                   m.kind = 11;
+                   m.box_header = u"h";
+                   m.box_text = u"m";
+                   m.buttons = {{u"a", 4, 0}, {u"", 0, 2}};
+                   m.check_boxes = {{u"", 0, true}};
+                 }},
+        ReadCase{"kind4_reads_no_switch_param",
+                 R"({"ModuleRequest":4,"SwitchState":0,"SwitchParam":9,"Switch":1})",
+                 [](ModuleMessage& m) {
+                   m.kind = 4;
+                   m.requested_switch_state = 0;
+                 }},
+        ReadCase{"kind1_reads_no_other_members",
+                 R"({"ModuleRequest":1,"Check":2,"Switch":1,"MessageHeader":"h","Message":"m"})",
+                 [](ModuleMessage& m) {
+                   m.kind = 1;
+                   m.check = 2;
+                 }},
+        ReadCase{"kind13_reads_nothing",
+                 R"({"ModuleRequest":13,"Check":2,"ModuleIdentificator":"Q"})",
+                 [](ModuleMessage& m) {
+                   m.kind = 13;
+                   m.module_name = u"Q";
+                 }},
+        ReadCase{"sync_request_partial", R"({"ModuleRequest":12,"SyncRequest":{"Share":"s"}})",
+                 [](ModuleMessage& m) {
+                   m.kind = 12;
+                   m.sync_request.share = u"s";
+                 }},
+        // Members of another JSON type, or integers the field cannot hold,
+        // count as absent.
+        ReadCase{"kind_as_string", R"({"ModuleRequest":"7","ModuleIdentificator":"X"})", Nothing},
+        ReadCase{"kind_too_wide", R"({"ModuleRequest":4294967303,"ModuleIdentificator":"X"})",
+                 Nothing},
+        ReadCase{"kind_as_real", R"({"ModuleRequest":7.0})", Nothing},
+        ReadCase{"name_as_number", R"({"ModuleRequest":5,"ModuleIdentificator":5})",
+                 [](ModuleMessage& m) { m.kind = 5; }},
+        ReadCase{"check_as_string_and_real", R"({"ModuleRequest":1,"Check":"5"})",
+                 [](ModuleMessage& m) { m.kind = 1; }},
+        ReadCase{"header_as_number_blocks_kind7",
+                 R"({"ModuleRequest":7,"MessageHeader":1,"Message":"m"})",
+                 [](ModuleMessage& m) { m.kind = 7; }},
+        ReadCase{"kind11_wrong_types",
+                 R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m","Icon":1.5,)"
+                 R"("ShowTimeInMS":"1","CaptionStyle":2,"Buttons":{"BTTX":"a"},)"
+                 R"("CheckBoxes":[{"CBCH":1,"CBID":"2","CBTX":3}]})",
+                 [](ModuleMessage& m) {
+                   m.kind = 11;
+                   m.box_header = u"h";
+                   m.box_text = u"m";
+                   m.check_boxes = {{}};
+                 }},
+        ReadCase{"button_ids_out_of_range",
+                 R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m",)"
+                 R"("Buttons":[{"BTID":-1,"BTTY":4294967296}],"CheckBoxes":[{"CBID":2147483648}]})",
+                 [](ModuleMessage& m) {
+                   m.kind = 11;
+                   m.box_header = u"h";
+                   m.box_text = u"m";
+                   m.buttons = {{}};
+                   m.check_boxes = {{}};
+                 }},
+        ReadCase{"sync_request_not_object", R"({"ModuleRequest":2,"SyncRequest":[{"Share":"s"}]})",
+                 [](ModuleMessage& m) { m.kind = 2; }}),
+    [](const testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
+
+TEST(ModuleMessageReplyTest, ModuleReplyWithNoTexts) {
+  ModuleMessage m;
+  m.module_name = u"A";
+  m.kind = 6;
+  m.result_level = 100;
+  EXPECT_EQ(Utf8(WriteModuleReply(m)),
+            R"([{"ModuleIdentificator":"A","ModuleRequest":6,"ResultLevel":100.000000}])");
+}
+
+TEST(ModuleMessageReplyTest, NothingFilledGivesTheTwoCommonMembers) {
+  EXPECT_EQ(Utf8(WriteModuleReply(ModuleMessage{})),
+            R"([{"ModuleIdentificator":"","ModuleRequest":0}])");
+  ModuleMessage m = FullRequest();  // request fields never go into a reply
+  m.kind = 3;
+  m.current_switch_state = 1;  // only for kind 4
+  m.result_level = -5;         // only when above 0
+  EXPECT_EQ(Utf8(WriteModuleReply(m)), R"([{"ModuleIdentificator":"Mod","ModuleRequest":3}])");
+}
+
+TEST(ModuleMessageReplyTest, EveryReplyMemberInNameOrder) {
+  ModuleMessage m;
+  m.module_name = u"M";
+  m.kind = 4;
+  m.result_text = u"T";
+  m.result_level = 50.5;
+  m.result_description = u"D";
+  m.result_details = u"Det";
+  m.sub_results = u"S";
+  m.current_switch_state = 1;
+  m.reply_check_boxes = {{u"Remember", 7, false}};
+  m.reply_buttons = {{u"", 2, 0}};
+  EXPECT_EQ(Utf8(WriteModuleReply(m)),
+            R"([{"Buttons":[{"BTID":2,"BTTX":"","BTTY":0}],)"
+            R"("CheckBoxes":[{"CBCH":false,"CBID":7,"CBTX":"Remember"}],)"
+            R"("ModuleIdentificator":"M","ModuleRequest":4,"ResultDescription":"D",)"
+            R"("ResultDetails":"Det","ResultLevel":50.500000,"ResultText":"T","SubResults":"S",)"
+            R"("SwitchState":1}])");
+}
+
+}  // namespace
+}  // namespace wardex
