@@ -5,13 +5,13 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <ctime>
 #include <forward_list>
 #include <mutex>
 
 #include "fixed_text.h"
 #include "log_line.h"
+#include "write_all.h"
 
 namespace wardex::crashlog {
 namespace {
@@ -69,15 +69,6 @@ void AppendDate(FixedText<N>& text, const CivilTime& t, std::string_view date_se
   text.Append(date_separator).AppendTwoDigits(t.day).Append(middle).AppendTwoDigits(t.hour);
   text.Append(time_separator).AppendTwoDigits(t.minute).Append(time_separator);
   text.AppendTwoDigits(t.second);
-}
-
-void WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t written = write(fd, text.data(), text.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    text.remove_prefix(static_cast<size_t>(written));
-  }
 }
 
 // Opens the report file of this second, or gives standard error.

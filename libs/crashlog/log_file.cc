@@ -13,6 +13,7 @@
 #include <string>
 
 #include "crash_report.h"
+#include "write_all.h"
 
 namespace wardex::crashlog {
 namespace {
@@ -89,22 +90,7 @@ int MakeFolders(const std::string& folder) {
   }
 }
 
-void WriteAll(int fd, std::string_view text, bool* failed) {
-  while (!text.empty()) {
-    ssize_t written = write(fd, text.data(), text.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      *failed = true;
-      return;
-    }
-    text.remove_prefix(static_cast<size_t>(written));
-  }
-}
-
-void WriteToStandardError(std::string_view text) {
-  bool ignored = false;
-  WriteAll(STDERR_FILENO, text, &ignored);
-}
+void WriteToStandardError(std::string_view text) { WriteAll(STDERR_FILENO, text); }
 
 class LogFile {
  public:
@@ -113,9 +99,7 @@ class LogFile {
     ResolveIfChanged();
     if (fd_ >= 0) {
       if (size_ > 0 && size_ + static_cast<int64_t>(line.size()) > kLogFileMaxBytes) Rotate();
-      bool failed = false;
-      if (fd_ >= 0) WriteAll(fd_, line, &failed);
-      if (fd_ >= 0 && !failed) {
+      if (fd_ >= 0 && WriteAll(fd_, line)) {
         size_ += static_cast<int64_t>(line.size());
         return journal_;
       }

@@ -41,13 +41,26 @@ enum : int {
   kExceptionExecuteHandler = 1,
 };
 
+// Reports SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT in a file beside the log
+// and lets the process die of the signal; the handler installed before is
+// called first (a structured-exception guard takes its faults there).
+// Installing again does nothing; removing puts the previous handlers back.
 CRASHLOG_API void InstallCrashHandler();
 CRASHLOG_API void RemoveCrashHandler();
 CRASHLOG_API void SetComputerId(const char16_t* computer_id);
 // Writes one report line (thread name, code, address) and answers
 // kExceptionExecuteHandler, so the guarded thread ends and the process lives.
 CRASHLOG_API int WorkerExceptionFilter(WardexExceptionPointers* pointers, const char* thread_name);
+// One line "2026-12-05 14:09:10.123 [14] 12345 text" (local time, level, thread
+// id) to $XDG_STATE_HOME/wardex/log/wardex.log (rotated at 1 MiB, three old
+// generations kept) and to the systemd journal where it runs; to standard
+// error when the folder cannot be written. WARDEX_LOG_LEVEL=N writes levels up
+// to N only (a filtered call formats nothing); WARDEX_LOG_FILE=/path sends the
+// log to a file of one's own. Never fails; errno is left as it was.
 CRASHLOG_API void LogW(int level, const char16_t* format, ...);
+// std::terminate logs and reports the uncaught exception, then aborts. The
+// handler is process-wide on Linux.
 CRASHLOG_API void SetTerminateExceptionHandler();
-// A thread-local storage index for the given slot, or -1.
+// A thread-local storage index for the given slot (0..15), or -1; the values
+// are kept with KaOSAL::TlsSetValue / TlsGetValue (osal/thread_slots.h).
 CRASHLOG_API int GetGlobalTlsIndex(int slot);
