@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Makes the test certificates that the build signs libraries with, into the
+# folder given (inside the build tree; no key ever leaves it or is committed):
+#   root-ca            the test authority that test trust folders hold
+#   publisher          "Corvane Software GmbH", code signing, by root-ca: signs every built library
+#   other-publisher    "Quillmark Tools Ltd", code signing, by root-ca: trusted, but no known publisher
+#   wordpart-publisher "Nimbexia Systems Inc", code signing, by root-ca: a known fragment inside a word
+#   untrusted-ca       an authority nobody trusts
+#   untrusted          "Corvane Software GmbH", code signing, by untrusted-ca
+#   expired            "Corvane Software GmbH", code signing, by root-ca, valid only in 2020
+#   not-code-signing   "Corvane Software GmbH", server authentication only, by root-ca
+#   ou-only, o-only, email-only: code signing, by root-ca, for the signer's display name
+set -euo pipefail
+
+out=${1:?usage: make_test_pki.sh OUTPUT_FOLDER}
+mkdir -p "$out"
+cd "$out"
+umask 077
+
+key() {
+  openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1.key" 2>/dev/null
+}
+
+# authority NAME SUBJECT
+authority() {
+  key "$1"
+  openssl req -x509 -new -key "$1.key" -subj "$2" -days 3650 -sha256 \
+    -addext "basicConstraints=critical,CA:TRUE" \
+    -addext "keyUsage=critical,keyCertSign,cRLSign" \
+    -addext "subjectKeyIdentifier=hash" -out "$1.pem"
+}
+
+# request NAME SUBJECT EXTENDED_KEY_USAGE: the key, a request and an extension file.
+request() {
+  key "$1"
+  openssl req -new -key "$1.key" -subj "$2" -out "$1.csr"
+  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n' \
+    "$3" >"$1.ext"
+}
+
+# certificate NAME AUTHORITY SUBJECT EXTENDED_KEY_USAGE
+certificate() {
+  request "$1" "$3" "$4"
+  openssl x509 -req -in "$1.csr" -CA "$2.pem" -CAkey "$2.key" \
+    -set_serial "0x$(openssl rand -hex 8)" -days 3650 -sha256 -extfile "$1.ext" -out "$1.pem" 2>/dev/null
+}
+
+# expired NAME AUTHORITY SUBJECT: valid from 2020-01-01 to 2021-01-01.
+expired() {
+  request "$1" "$3" codeSigning
+  rm -rf ca-db && mkdir ca-db && : >ca-db/index.txt
+  cat >ca-db/ca.cnf <<CONF
+[ca]
+default_ca = test
+[test]
+database = $out/ca-db/index.txt
+new_certs_dir = $out/ca-db
+serial = $out/ca-db/serial
+default_md = sha256
+policy = anything
+unique_subject = no
+[anything]
+commonName = supplied
+organizationName = optional
+CONF
+  openssl rand -hex 8 >ca-db/serial
+  openssl ca -batch -notext -config ca-db/ca.cnf -cert "$2.pem" -keyfile "$2.key" -in "$1.csr" \
+    -startdate 20200101000000Z -enddate 20210101000000Z -extfile "$1.ext" -out "$1.pem" 2>/dev/null
+  rm -rf ca-db
+}
+
+authority root-ca "/CN=Wardex Test Root CA/O=Wardex Test"
+certificate publisher root-ca "/CN=Corvane Software GmbH/O=Corvane Software GmbH" codeSigning
+certificate other-publisher root-ca "/CN=Quillmark Tools Ltd/O=Quillmark Tools Ltd" codeSigning
+certificate wordpart-publisher root-ca "/CN=Nimbexia Systems Inc" codeSigning
+certificate not-code-signing root-ca "/CN=Corvane Software GmbH" serverAuth
+certificate ou-only root-ca "/OU=Corvane Build Unit/O=Someone Else" codeSigning
+certificate o-only root-ca "/O=Corvane Org Only" codeSigning
+certificate email-only root-ca "/emailAddress=builds@corvane.example" codeSigning
+expired expired root-ca "/CN=Corvane Software GmbH"
+authority untrusted-ca "/CN=Unknown Test CA"
+certificate untrusted untrusted-ca "/CN=Corvane Software GmbH" codeSigning
+
+rm -f ./*.csr ./*.ext ./*.srl
+# The certificates are public; readable so that tests running as another user
+# can use them as anchors.
+chmod 644 ./*.pem
+touch pki.stamp

@@ -1,0 +1,71 @@
+// Loading shared libraries at run time: the stand-in for LoadLibrary,
+// GetProcAddress and FreeLibrary.
+//
+// A library is loaded through the very file that was checked: the caller opens
+// a LibraryFile, verifies it through its descriptor, and hands it to
+// LoadLibraryFromFile, which loads "/proc/self/fd/N". The descriptor stays open
+// while the library is loaded, because the dynamic loader remembers the library
+// by that name: were the number reused for another file, loading it would
+// return the old library.
+#pragma once
+
+#include "osal/ka_string.h"
+
+namespace wardex::platform {
+
+// The extension of a shared library's file name ("dll" on Windows).
+inline constexpr char16_t kLibraryExtension[] = u"so";
+
+struct LoadedLibrary;
+// Null when nothing is loaded.
+using LibraryHandle = LoadedLibrary*;
+
+// A library file opened for checking and loading.
+class LibraryFile {
+ public:
+  LibraryFile() = default;
+  ~LibraryFile();
+  LibraryFile(LibraryFile&& other) noexcept;
+  LibraryFile& operator=(LibraryFile&& other) noexcept;
+  LibraryFile(const LibraryFile&) = delete;
+  LibraryFile& operator=(const LibraryFile&) = delete;
+
+  // Opens a regular file for reading. False with the last error set
+  // (kErrorFileNotFound when there is no such file).
+  [[nodiscard]] bool Open(const KaOSAL::KaString& path);
+  bool is_open() const { return descriptor_ >= 0; }
+  // For reading the file by position (pread); never close it.
+  int descriptor() const { return descriptor_; }
+  const KaOSAL::KaString& path() const { return path_; }
+  // Gives up the descriptor to the caller.
+  int Release();
+
+ private:
+  int descriptor_ = -1;
+  KaOSAL::KaString path_;
+};
+
+// Loads the library from |file| (resolving all its symbols now, keeping them
+// local to it). Returns null with the last error set when it cannot be loaded.
+[[nodiscard]] LibraryHandle LoadLibraryFromFile(LibraryFile file);
+
+// The address of the exported symbol |name|, or null.
+void* GetProcAddress(LibraryHandle library, const char* name);
+
+// Releases a handle. False (the handle stays valid) when the dynamic loader
+// refuses.
+[[nodiscard]] bool FreeLibrary(LibraryHandle library);
+
+// The real path of the file the library was loaded from.
+KaOSAL::KaString GetLibraryPath(LibraryHandle library);
+
+// True when |name| has no folder part, so that it is looked for as the
+// dynamic loader looks for the agent's libraries.
+bool IsBareLibraryName(const KaOSAL::KaString& name);
+
+// Where a bare library name is found: the first folder of LD_LIBRARY_PATH
+// that holds it, else the executable's own folder (its RUNPATH is $ORIGIN).
+// The result names the executable's folder when no such file exists.
+KaOSAL::KaString ResolveLibraryName(const KaOSAL::KaString& name);
+
+}  // namespace wardex::platform

@@ -1,0 +1,191 @@
+// dlopen through /proc/self/fd: the file that was checked is the file loaded.
+#include "platform/library_loader.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "osal/last_error.h"
+#include "osal/wide_format.h"
+#include "platform/system_paths.h"
+
+namespace wardex::platform {
+
+struct LoadedLibrary {
+  void* dl;
+  dev_t device;
+  ino_t inode;
+  KaOSAL::KaString path;
+};
+
+namespace {
+
+// The Win32 code for "not a valid library" (ERROR_BAD_EXE_FORMAT).
+constexpr uint32_t kErrorBadExeFormat = 193;
+
+// One open descriptor per loaded file (by device and inode), shared by every
+// handle of that file, so the dynamic loader sees one name per library.
+struct OpenImage {
+  int descriptor;
+  int handles;
+};
+
+std::mutex& ImagesMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::map<std::pair<dev_t, ino_t>, OpenImage>& Images() {
+  static std::map<std::pair<dev_t, ino_t>, OpenImage> images;
+  return images;
+}
+
+std::string ProcName(int descriptor) { return "/proc/self/fd/" + std::to_string(descriptor); }
+
+std::string Utf8(const KaOSAL::KaString& text) {
+  return KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength()));
+}
+
+KaOSAL::KaString Wide(const std::string& text) {
+  const std::u16string wide = KaOSAL::FromUtf8(text);
+  return KaOSAL::KaString(wide.c_str(), static_cast<int>(wide.size()));
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The executable's folder with a trailing separator, or empty.
+std::string ExecutableFolder() {
+  const std::string exe = Utf8(GetExecutableFilePath());
+  const size_t slash = exe.rfind('/');
+  return slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
+}
+
+}  // namespace
+
+LibraryFile::~LibraryFile() {
+  if (descriptor_ >= 0) close(descriptor_);
+}
+
+LibraryFile::LibraryFile(LibraryFile&& other) noexcept
+    : descriptor_(std::exchange(other.descriptor_, -1)), path_(std::move(other.path_)) {}
+
+LibraryFile& LibraryFile::operator=(LibraryFile&& other) noexcept {
+  if (this != &other) {
+    if (descriptor_ >= 0) close(descriptor_);
+    descriptor_ = std::exchange(other.descriptor_, -1);
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
+bool LibraryFile::Open(const KaOSAL::KaString& path) {
+  if (descriptor_ >= 0) close(std::exchange(descriptor_, -1));
+  path_ = path;
+  const int fd = open(Utf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    KaOSAL::SetLastErrorFromErrno(errno == ENOTDIR ? ENOENT : errno);
+    return false;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    KaOSAL::SetLastError(KaOSAL::kErrorAccessDenied);
+    return false;
+  }
+  descriptor_ = fd;
+  return true;
+}
+
+int LibraryFile::Release() { return std::exchange(descriptor_, -1); }
+
+LibraryHandle LoadLibraryFromFile(LibraryFile file) {
+  struct stat info {};
+  if (!file.is_open() || fstat(file.descriptor(), &info) != 0) {
+    KaOSAL::SetLastError(KaOSAL::kErrorInvalidHandle);
+    return nullptr;
+  }
+  const std::pair<dev_t, ino_t> key{info.st_dev, info.st_ino};
+  std::lock_guard<std::mutex> lock(ImagesMutex());
+  auto& images = Images();
+  const auto found = images.find(key);
+  const int descriptor = found != images.end() ? found->second.descriptor : file.descriptor();
+  void* dl = dlopen(ProcName(descriptor).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (dl == nullptr) {
+    KaOSAL::SetLastError(kErrorBadExeFormat);
+    return nullptr;
+  }
+  if (found != images.end()) {
+    ++found->second.handles;  // |file| closes its own, unused descriptor
+  } else {
+    images.emplace(key, OpenImage{file.Release(), 1});
+  }
+  return new LoadedLibrary{dl, info.st_dev, info.st_ino, file.path()};
+}
+
+void* GetProcAddress(LibraryHandle library, const char* name) {
+  if (library == nullptr || name == nullptr) return nullptr;
+  return dlsym(library->dl, name);
+}
+
+bool FreeLibrary(LibraryHandle library) {
+  if (library == nullptr) {
+    KaOSAL::SetLastError(KaOSAL::kErrorInvalidHandle);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(ImagesMutex());
+  if (dlclose(library->dl) != 0) {
+    KaOSAL::SetLastError(KaOSAL::kErrorInvalidHandle);
+    return false;
+  }
+  auto& images = Images();
+  const auto found = images.find({library->device, library->inode});
+  delete library;
+  if (found == images.end() || --found->second.handles > 0) return true;
+  // A library that another library still needs, or that asked never to be
+  // unloaded, stays mapped under its descriptor's name: keep the descriptor.
+  const std::string name = ProcName(found->second.descriptor);
+  if (void* still_loaded = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD)) {
+    dlclose(still_loaded);
+    return true;
+  }
+  close(found->second.descriptor);
+  images.erase(found);
+  return true;
+}
+
+KaOSAL::KaString GetLibraryPath(LibraryHandle library) {
+  return library == nullptr ? KaOSAL::KaString() : library->path;
+}
+
+bool IsBareLibraryName(const KaOSAL::KaString& name) {
+  return !name.IsEmpty() && name.Find(u'/') < 0 && name.Find(u'\\') < 0;
+}
+
+KaOSAL::KaString ResolveLibraryName(const KaOSAL::KaString& name) {
+  const std::string file = Utf8(name);
+  if (const char* search = std::getenv("LD_LIBRARY_PATH")) {
+    const std::string folders = search;
+    size_t start = 0;
+    while (start <= folders.size()) {
+      size_t end = folders.find(':', start);
+      if (end == std::string::npos) end = folders.size();
+      const std::string folder = folders.substr(start, end - start);
+      if (!folder.empty() && IsRegularFile(folder + "/" + file)) return Wide(folder + "/" + file);
+      start = end + 1;
+    }
+  }
+  return Wide(ExecutableFolder() + file);
+}
+
+}  // namespace wardex::platform

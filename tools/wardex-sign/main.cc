@@ -1,0 +1,199 @@
+// wardex-sign: signs a library file with a key and certificate chain (the
+// signature is appended, replacing an old one), or verifies one.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <system_error>
+
+#include "osal/wide_format.h"
+#include "platform/code_signature.h"
+#include "platform/code_signer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using wardex::platform::SignatureVerdict;
+
+// Exit codes.
+constexpr int kExitOk = 0;
+constexpr int kExitNotTrusted = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitFailed = 3;
+
+constexpr char kUsage[] =
+    "Usage:\n"
+    "  wardex-sign --key KEY.pem --cert CERT.pem [--chain CHAIN.pem] [--output OUT] FILE\n"
+    "  wardex-sign --verify [--trust-dir DIR] FILE\n"
+    "\n"
+    "Signs FILE: appends a detached CMS signature (DER) over its content and a\n"
+    "32-byte trailer (4-byte big-endian signature length, \"~Wardex signature appended~\\n\").\n"
+    "An existing signature is replaced. FILE is rewritten in place unless --output is given.\n"
+    "\n"
+    "  --key KEY.pem      the signer's private key (PEM)\n"
+    "  --cert CERT.pem    the signer's certificate (PEM)\n"
+    "  --chain CHAIN.pem  intermediate certificates to include (PEM), not the anchor\n"
+    "  --output OUT       write the signed file to OUT\n"
+    "  --verify           check FILE and print its signer and the verdict\n"
+    "  --trust-dir DIR    trust anchors (*.pem) for --verify; default\n"
+    "                     $WARDEX_ROOT/etc/wardex/trust (WARDEX_ROOT defaults to /)\n"
+    "  --help             show this text\n"
+    "\n"
+    "Exit status: 0 signed, or verified and trusted; 1 not trusted; 2 wrong usage;\n"
+    "3 a file could not be read or written, or signing failed.\n";
+
+struct Options {
+  bool verify = false;
+  std::string key, cert, chain, output, trust_dir, file;
+};
+
+int UsageError(const std::string& message) {
+  std::cerr << "wardex-sign: " << message << "\nTry 'wardex-sign --help'.\n";
+  return kExitUsage;
+}
+
+bool ReadFile(const std::string& path, std::string& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  out = buffer.str();
+  return !in.bad();
+}
+
+// Writes |content| to |path| through a temporary file in the same folder, so
+// that a reader never sees half a file; keeps the permissions of |like|.
+bool WriteFileAtomically(const std::string& path, const std::string& content,
+                         const std::string& like, std::string& error) {
+  const std::string temporary = path + ".wardex-sign.tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out || !out.write(content.data(), static_cast<std::streamsize>(content.size())) ||
+        !out.flush()) {
+      error = "cannot write " + temporary;
+      std::error_code ignored;
+      fs::remove(temporary, ignored);
+      return false;
+    }
+  }
+  std::error_code code;
+  const fs::perms perms = fs::status(like, code).permissions();
+  if (!code) fs::permissions(temporary, perms, code);
+  fs::rename(temporary, path, code);
+  if (code) {
+    error = "cannot replace " + path + ": " + code.message();
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    return false;
+  }
+  return true;
+}
+
+// Parses the command line; returns an exit code when the program should end.
+std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string& into) {
+      if (i + 1 >= argc) return false;
+      into = argv[++i];
+      return true;
+    };
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return kExitOk;
+    } else if (arg == "--verify") {
+      options.verify = true;
+    } else if (arg == "--key" || arg == "--cert" || arg == "--chain" || arg == "--output" ||
+               arg == "--trust-dir") {
+      std::string& into = arg == "--key"      ? options.key
+                          : arg == "--cert"   ? options.cert
+                          : arg == "--chain"  ? options.chain
+                          : arg == "--output" ? options.output
+                                              : options.trust_dir;
+      if (!value(into)) return UsageError(arg + " needs a value");
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return UsageError("unknown option " + arg);
+    } else if (options.file.empty()) {
+      options.file = arg;
+    } else {
+      return UsageError("only one FILE may be given");
+    }
+  }
+  if (options.file.empty()) return UsageError("no FILE given");
+  if (options.verify &&
+      (!options.key.empty() || !options.cert.empty() || !options.output.empty())) {
+    return UsageError("--verify does not take --key, --cert or --output");
+  }
+  if (!options.verify && (options.key.empty() || options.cert.empty())) {
+    return UsageError("signing needs --key and --cert");
+  }
+  return std::nullopt;
+}
+
+int Verify(const Options& options) {
+  std::string image;
+  if (!ReadFile(options.file, image)) {
+    std::cerr << "wardex-sign: cannot read " << options.file << "\n";
+    return kExitFailed;
+  }
+  const auto anchors = options.trust_dir.empty()
+                           ? wardex::platform::TrustAnchors::ForMachine()
+                           : wardex::platform::TrustAnchors::FromFolder(options.trust_dir);
+  const SignatureVerdict verdict = wardex::platform::VerifySignedImage(
+      reinterpret_cast<const uint8_t*>(image.data()), image.size(), anchors);
+  const std::string signer =
+      KaOSAL::ToUtf8(verdict.signer_name.c_str(), verdict.signer_name.GetLength());
+  std::cout << "file: " << options.file << "\n"
+            << "signer: " << (signer.empty() ? "(none)" : signer) << "\n";
+  if (verdict.trusted()) {
+    std::cout << "verdict: trusted\n";
+    return kExitOk;
+  }
+  std::cout << "verdict: NOT TRUSTED - " << SignatureStatusText(verdict.status);
+  if (!verdict.detail.empty() && verdict.detail != SignatureStatusText(verdict.status)) {
+    std::cout << " (" << verdict.detail << ")";
+  }
+  std::cout << "\n";
+  return kExitNotTrusted;
+}
+
+int Sign(const Options& options) {
+  wardex::platform::SignerCredentials signer;
+  std::string file;
+  for (const auto& [path, into] :
+       {std::pair<const std::string&, std::string&>{options.key, signer.key_pem},
+        {options.cert, signer.certificate_pem},
+        {options.file, file}}) {
+    if (!ReadFile(path, into)) {
+      std::cerr << "wardex-sign: cannot read " << path << "\n";
+      return kExitFailed;
+    }
+  }
+  if (!options.chain.empty() && !ReadFile(options.chain, signer.chain_pem)) {
+    std::cerr << "wardex-sign: cannot read " << options.chain << "\n";
+    return kExitFailed;
+  }
+  std::string signed_file, error;
+  if (!wardex::platform::SignImage(file, signer, signed_file, error)) {
+    std::cerr << "wardex-sign: " << options.file << ": " << error << "\n";
+    return kExitFailed;
+  }
+  const std::string& target = options.output.empty() ? options.file : options.output;
+  if (!WriteFileAtomically(target, signed_file, options.file, error)) {
+    std::cerr << "wardex-sign: " << error << "\n";
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (const std::optional<int> done = ParseArguments(argc, argv, options)) return *done;
+  return options.verify ? Verify(options) : Sign(options);
+}
