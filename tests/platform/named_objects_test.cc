@@ -1,0 +1,244 @@
+#include "platform/named_objects.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+#include "osal/last_error.h"
+#include "platform/runtime_dir.h"
+#include "support/test_env.h"
+
+namespace wardex::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A name no other test (or test run) uses.
+KaOSAL::KaString UniqueName(const char* what) {
+  const std::string name = std::string("{wardex-test-") + what + "-" + std::to_string(getpid()) +
+                           "/" + std::to_string(Clock::now().time_since_epoch().count()) + "}";
+  return KaOSAL::KaString(name.c_str(), KaOSAL::KA_CP_UTF8);
+}
+
+std::string RuntimeFolderUtf8() {
+  const KaOSAL::KaString folder = GetRuntimeFolder();
+  std::string path;
+  for (int i = 0; i < folder.GetLength(); ++i) path += static_cast<char>(folder[i]);
+  return path;
+}
+
+// Runs |child| in a forked process and returns its exit status, or -1.
+template <typename Function>
+int RunInChild(Function child) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(child());
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST(RuntimeFolderTest, FollowsXdgRuntimeDirElseAPrivateTmpFolder) {
+  {
+    test::ScopedTestRoot root(/*with_runtime_dir=*/true);
+    EXPECT_EQ(RuntimeFolderUtf8(), root.path() + "/runtime/wardex");
+  }
+  test::ScopedTestRoot root;
+  const std::string expected = "/tmp/wardex-" + std::to_string(geteuid());
+  ASSERT_EQ(RuntimeFolderUtf8(), expected);
+  struct stat info {};
+  ASSERT_EQ(lstat(expected.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  EXPECT_EQ(info.st_uid, geteuid());
+}
+
+TEST(RuntimeFolderTest, RefusesAFolderOthersCanReachOrOwn) {
+  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
+  const std::string folder = root.path() + "/runtime/wardex";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  EXPECT_TRUE(GetRuntimeFolder().IsEmpty());
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorAccessDenied);
+  EXPECT_EQ(NamedSemaphore::Create(u"x"), nullptr);
+
+  ASSERT_EQ(rmdir(folder.c_str()), 0);
+  ASSERT_EQ(symlink((root.path() + "/runtime").c_str(), folder.c_str()), 0);
+  EXPECT_TRUE(GetRuntimeFolder().IsEmpty()) << "a link is not the folder";
+
+  if (test::RunningAsRoot()) {
+    ASSERT_EQ(unlink(folder.c_str()), 0);
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+    EXPECT_TRUE(GetRuntimeFolder().IsEmpty());
+    EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorAccessDenied);
+  }
+}
+
+TEST(NamedSemaphoreTest, ExistsWhileItsCreatorHoldsIt) {
+  test::ScopedTestRoot root;
+  const KaOSAL::KaString name = UniqueName("sem");
+  EXPECT_FALSE(NamedSemaphore::Exists(name));
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
+
+  auto first = NamedSemaphore::Create(name);
+  ASSERT_NE(first, nullptr);
+  EXPECT_FALSE(first->already_existed());
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorSuccess);
+  EXPECT_TRUE(NamedSemaphore::Exists(name));
+
+  auto second = NamedSemaphore::Create(name);
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(second->already_existed());
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorAlreadyExists);
+  EXPECT_EQ(RunInChild([&] { return NamedSemaphore::Exists(name) ? 0 : 1; }), 0);
+
+  first.reset();
+  EXPECT_FALSE(NamedSemaphore::Exists(name));
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
+  auto third = NamedSemaphore::Create(name);
+  ASSERT_NE(third, nullptr);
+  EXPECT_FALSE(third->already_existed());
+}
+
+TEST(NamedSemaphoreTest, EndsWithItsCreatorEvenWhenKilled) {
+  test::ScopedTestRoot root;
+  const KaOSAL::KaString name = UniqueName("killed");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    auto held = NamedSemaphore::Create(name);
+    const char byte = held && !held->already_existed() ? 'y' : 'n';
+    (void)!write(ready[1], &byte, 1);
+    pause();
+    _exit(0);
+  }
+  ASSERT_GT(pid, 0);
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  EXPECT_EQ(byte, 'y');
+  EXPECT_TRUE(NamedSemaphore::Exists(name));
+  auto ours = NamedSemaphore::Create(name);
+  ASSERT_NE(ours, nullptr);
+  EXPECT_TRUE(ours->already_existed());
+
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  EXPECT_FALSE(NamedSemaphore::Exists(name));
+  auto after = NamedSemaphore::Create(name);
+  ASSERT_NE(after, nullptr);
+  EXPECT_FALSE(after->already_existed());
+}
+
+TEST(NamedSemaphoreTest, DescriptorsAreClosedOnExec) {
+  test::ScopedTestRoot root;
+  auto held = NamedSemaphore::Create(UniqueName("cloexec"));
+  ASSERT_NE(held, nullptr);
+  int checked = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    const auto target = std::filesystem::read_symlink(entry.path(), error).string();
+    if (target.find("/sem.") == std::string::npos) continue;
+    const int fd = std::stoi(entry.path().filename().string());
+    EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << target;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 1);
+}
+
+TEST(NamedObjectsTest, AnEmptyNameIsAnInvalidParameter) {
+  test::ScopedTestRoot root;
+  EXPECT_EQ(NamedSemaphore::Create(u""), nullptr);
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidParameter);
+  EXPECT_EQ(NamedEvent::Create(u"", false), nullptr);
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidParameter);
+}
+
+TEST(NamedEventTest, KeepsItsStateUntilReset) {
+  test::ScopedTestRoot root;
+  const KaOSAL::KaString name = UniqueName("event");
+  EXPECT_EQ(NamedEvent::Open(name), nullptr);
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
+
+  auto event = NamedEvent::Create(name, false);
+  ASSERT_NE(event, nullptr);
+  EXPECT_FALSE(event->already_existed());
+  EXPECT_EQ(event->Wait(0), WaitResult::kTimeout);
+  ASSERT_TRUE(event->Set());
+  EXPECT_EQ(event->Wait(0), WaitResult::kSignaled);
+  EXPECT_EQ(event->Wait(0), WaitResult::kSignaled) << "manual reset: a wait does not reset it";
+
+  auto again = NamedEvent::Create(name, false);
+  ASSERT_NE(again, nullptr);
+  EXPECT_TRUE(again->already_existed());
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorAlreadyExists);
+  EXPECT_EQ(again->Wait(0), WaitResult::kSignaled) << "opening keeps the state";
+
+  ASSERT_TRUE(again->Reset());
+  const auto start = Clock::now();
+  EXPECT_EQ(event->Wait(100), WaitResult::kTimeout);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
+
+  auto created_set = NamedEvent::Create(UniqueName("initially-set"), true);
+  ASSERT_NE(created_set, nullptr);
+  EXPECT_EQ(created_set->Wait(0), WaitResult::kSignaled);
+}
+
+TEST(NamedEventTest, ASetInOneProcessIsSeenInAnother) {
+  test::ScopedTestRoot root;
+  const KaOSAL::KaString name = UniqueName("cross");
+  auto event = NamedEvent::Create(name, false);
+  ASSERT_NE(event, nullptr);
+
+  // Set by a child that has since ended: a 0 ms wait here sees it.
+  EXPECT_EQ(RunInChild([&] {
+              auto opened = NamedEvent::Open(name);
+              return opened && opened->Set() ? 0 : 1;
+            }),
+            0);
+  EXPECT_EQ(event->Wait(0), WaitResult::kSignaled);
+
+  // Reset here, seen there; then a waiter here is woken by a set there.
+  ASSERT_TRUE(event->Reset());
+  EXPECT_EQ(RunInChild([&] {
+              auto opened = NamedEvent::Create(name, true);
+              return opened && opened->already_existed() && opened->Wait(0) == WaitResult::kTimeout
+                         ? 0
+                         : 1;
+            }),
+            0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    usleep(100'000);
+    auto opened = NamedEvent::Open(name);
+    _exit(opened && opened->Set() ? 0 : 1);
+  }
+  ASSERT_GT(pid, 0);
+  const auto start = Clock::now();
+  EXPECT_EQ(event->Wait(10'000), WaitResult::kSignaled);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(NamedObjectsTest, NamesBecomeSafeFileNames) {
+  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
+  auto semaphore = NamedSemaphore::Create(u"Global\\a/b c");
+  ASSERT_NE(semaphore, nullptr);
+  auto event = NamedEvent::Create(u"..", false);
+  ASSERT_NE(event, nullptr);
+  const std::string folder = root.path() + "/runtime/wardex/";
+  EXPECT_TRUE(std::filesystem::exists(folder + "sem.Global%5Ca%2Fb%20c"));
+  EXPECT_TRUE(std::filesystem::exists(folder + "event.%2E."));
+}
+
+}  // namespace
+}  // namespace wardex::platform

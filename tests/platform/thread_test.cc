@@ -1,0 +1,131 @@
+#include "platform/thread.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+
+#include "osal/last_error.h"
+
+namespace wardex::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Probe {
+  std::atomic<bool> ran{false};
+  std::atomic<bool> unwound{false};
+  uint32_t result = 0;
+  uint32_t sleep_ms = 0;
+};
+
+// Marks the probe when the routine's stack is unwound by a cancellation.
+struct UnwindMark {
+  Probe* probe;
+  ~UnwindMark() { probe->unwound = true; }
+};
+
+uint32_t RecordAndReturn(void* parameter) {
+  auto* probe = static_cast<Probe*>(parameter);
+  probe->ran = true;
+  UnwindMark mark{probe};
+  if (probe->sleep_ms != 0) SleepMilliseconds(probe->sleep_ms);
+  return probe->result;
+}
+
+int64_t MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+TEST(ThreadTest, RunsOnlyAfterResumeAndReportsItsResult) {
+  Probe probe;
+  probe.result = 42;
+  auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &probe);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_NE(thread->id(), 0u);
+  EXPECT_EQ(thread->Wait(50), WaitResult::kTimeout);
+  EXPECT_FALSE(probe.ran);
+  EXPECT_EQ(thread->ExitCode(), kStillActive);
+
+  ASSERT_TRUE(thread->Resume());
+  EXPECT_FALSE(thread->Resume());
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidHandle);
+  EXPECT_EQ(thread->Wait(kInfinite), WaitResult::kSignaled);
+  EXPECT_TRUE(probe.ran);
+  EXPECT_EQ(thread->ExitCode(), 42u);
+  EXPECT_EQ(thread->Wait(0), WaitResult::kSignaled);
+}
+
+TEST(ThreadTest, WaitTimesOutOnARunningThread) {
+  Probe probe;
+  probe.sleep_ms = 400;
+  auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &probe);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_TRUE(thread->Resume());
+  const auto start = Clock::now();
+  EXPECT_EQ(thread->Wait(100), WaitResult::kTimeout);
+  EXPECT_GE(MillisecondsSince(start), 100);
+  EXPECT_EQ(thread->ExitCode(), kStillActive);
+  EXPECT_EQ(thread->Wait(kInfinite), WaitResult::kSignaled);
+}
+
+TEST(ThreadTest, PriorityBecomesTheThreadsNiceValue) {
+  Probe probe;
+  probe.sleep_ms = 300;
+  auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &probe);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_TRUE(thread->SetPriority(kThreadPriorityBelowNormal));
+  EXPECT_EQ(getpriority(PRIO_PROCESS, thread->id()), 5);
+  ASSERT_TRUE(thread->SetPriority(kThreadPriorityLowest));
+  EXPECT_EQ(getpriority(PRIO_PROCESS, thread->id()), 10);
+  EXPECT_EQ(getpriority(PRIO_PROCESS, 0), 0) << "the rest of the process keeps its priority";
+
+  EXPECT_FALSE(thread->SetPriority(3));
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidParameter);
+  ASSERT_TRUE(thread->Resume());
+  EXPECT_EQ(thread->Wait(kInfinite), WaitResult::kSignaled);
+}
+
+TEST(ThreadTest, TerminateEndsABlockedThreadAndUnwindsIt) {
+  Probe probe;
+  probe.sleep_ms = 60'000;
+  auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &probe);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_TRUE(thread->Resume());
+  while (!probe.ran) YieldProcessor();
+  const auto start = Clock::now();
+  EXPECT_TRUE(thread->Terminate(77));
+  EXPECT_LT(MillisecondsSince(start), 2000);
+  EXPECT_EQ(thread->ExitCode(), 77u);
+  EXPECT_TRUE(probe.unwound) << "destructors run when a thread is ended by force";
+  EXPECT_TRUE(thread->Terminate(78)) << "an ended thread stays ended";
+  EXPECT_EQ(thread->ExitCode(), 77u);
+}
+
+TEST(ThreadTest, ASuspendedThreadEndedOrAbandonedNeverRuns) {
+  Probe terminated;
+  auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &terminated);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_TRUE(thread->Terminate(5));
+  EXPECT_EQ(thread->ExitCode(), 5u);
+  EXPECT_FALSE(thread->Resume());
+
+  Probe abandoned;
+  thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &abandoned);
+  ASSERT_NE(thread, nullptr);
+  thread.reset();
+  SleepMilliseconds(50);
+  EXPECT_FALSE(terminated.ran);
+  EXPECT_FALSE(abandoned.ran);
+}
+
+TEST(ThreadTest, SleepLastsAtLeastItsTime) {
+  const auto start = Clock::now();
+  SleepMilliseconds(30);
+  EXPECT_GE(MillisecondsSince(start), 30);
+  EXPECT_NE(CurrentThreadId(), 0u);
+}
+
+}  // namespace
+}  // namespace wardex::platform
