@@ -1,0 +1,258 @@
+#include "online/worker_thread.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+
+#include "osal/last_error.h"
+#include "osal/thread_slots.h"
+#include "platform/seh_guard.h"
+#include "platform/thread.h"
+#include "support/test_env.h"
+
+namespace wardex {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What the procedures below do and what they saw, shared with the test.
+struct Job {
+  uint32_t result = 0;
+  uint32_t sleep_ms = 0;
+  std::atomic<bool> started{false};
+  std::atomic<bool> release{false};  // for procedures that wait to be let go
+  void* worker_slot = nullptr;
+  uint32_t status_seen = 0;
+  uint32_t tid = 0;
+};
+
+// What the filter saw; the tests run one worker at a time.
+struct FilterLog {
+  std::atomic<int> calls{0};
+  uint32_t code = 0;
+  std::string name;
+};
+FilterLog g_filter;
+
+int RecordingFilter(WardexExceptionPointers* pointers, const char* thread_name) {
+  g_filter.code = pointers->record->code;
+  g_filter.name = thread_name;
+  ++g_filter.calls;
+  return kExceptionExecuteHandler;
+}
+
+uint32_t SleepAndReturn(void* argument) {
+  auto* job = static_cast<Job*>(argument);
+  job->tid = platform::CurrentThreadId();
+  job->worker_slot = KaOSAL::TlsGetValue(GetGlobalTlsIndex(7));
+  auto* status = static_cast<std::atomic<uint32_t>*>(KaOSAL::TlsGetValue(GetGlobalTlsIndex(8)));
+  job->status_seen = status != nullptr ? status->load() : 0;
+  job->started = true;
+  if (job->sleep_ms != 0) platform::SleepMilliseconds(job->sleep_ms);
+  return job->result;
+}
+
+uint32_t WaitUntilReleased(void* argument) {
+  auto* job = static_cast<Job*>(argument);
+  job->started = true;
+  while (!job->release) platform::SleepMilliseconds(1);
+  return job->result;
+}
+
+uint32_t DereferenceNull(void* argument) {
+  static_cast<Job*>(argument)->started = true;
+  KaOSAL::SetLastError(1234);
+  volatile int* pointer = nullptr;
+  return static_cast<uint32_t>(*pointer);
+}
+
+// Waits until the worker's thread has ended by itself.
+void WaitForEnd(const CWorkerThread& worker) {
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (worker.status() != CWorkerThread::kStatusEnded && Clock::now() < deadline) {
+    platform::SleepMilliseconds(1);
+  }
+}
+
+int64_t MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+TEST(WorkerThreadTest, ConstructionChecksItsArguments) {
+  Job job;
+  struct Case {
+    const char* what;
+    CWorkerThread::Procedure procedure;
+    CWorkerThread::ExceptionFilter filter;
+    const char* name;
+  };
+  const Case kCases[] = {
+      {"empty name", &SleepAndReturn, &RecordingFilter, ""},
+      {"null name", &SleepAndReturn, &RecordingFilter, nullptr},
+      {"null procedure", nullptr, &RecordingFilter, "worker"},
+      {"null filter", &SleepAndReturn, nullptr, "worker"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    try {
+      CWorkerThread worker(c.procedure, &job, c.filter, c.name);
+      ADD_FAILURE() << "constructed";
+    } catch (const platform::StructuredException& exception) {
+      EXPECT_EQ(exception.code(), platform::kExceptionInvalidParameter);
+    }
+  }
+  CWorkerThread worker(&SleepAndReturn, &job, &RecordingFilter, "worker");
+  EXPECT_EQ(worker.state(), CWorkerThread::kMarkStopped);
+  EXPECT_EQ(worker.stop_mark(), CWorkerThread::kMarkStopped);
+  EXPECT_EQ(worker.status(), CWorkerThread::kStatusCreated);
+  EXPECT_FALSE(job.started) << "construction starts no thread";
+  EXPECT_FALSE(worker.Stop(1, platform::kInfinite)) << "no handle to release";
+}
+
+TEST(WorkerThreadTest, AProcedureThatReturnsEndsItsThreadWithItsResult) {
+  Job job;
+  job.result = 7;
+  CWorkerThread worker(&SleepAndReturn, &job, &RecordingFilter, "returns");
+  ASSERT_TRUE(worker.Start());
+  EXPECT_NE(worker.thread_id(), 0u);
+  EXPECT_EQ(worker.exit_code(), platform::kStillActive);
+  EXPECT_EQ(worker.suspended_mark(), CWorkerThread::kMarkStopped);
+  WaitForEnd(worker);
+  EXPECT_EQ(job.worker_slot, &worker) << "slot 7 holds the worker";
+  EXPECT_EQ(job.status_seen, CWorkerThread::kStatusRunning) << "slot 8 points at the status";
+  EXPECT_EQ(job.tid, worker.thread_id());
+
+  EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
+  EXPECT_EQ(worker.exit_code(), 7u);
+  EXPECT_EQ(worker.crashed(), 0u);
+  EXPECT_EQ(worker.last_error(), 0u);
+  EXPECT_EQ(worker.status(), CWorkerThread::kStatusEnded);
+  EXPECT_EQ(worker.state(), CWorkerThread::kMarkStopped);
+  EXPECT_EQ(worker.thread_id(), 0u);
+  EXPECT_FALSE(worker.Stop(1, platform::kInfinite)) << "the handle went with the first Stop";
+}
+
+TEST(WorkerThreadTest, ACrashEndsOnlyTheWorkersThread) {
+  Job job;
+  g_filter.calls = 0;
+  CWorkerThread worker(&DereferenceNull, &job, &RecordingFilter, "CMainFrame::Crashes");
+  ASSERT_TRUE(worker.Start());
+  WaitForEnd(worker);
+  ASSERT_EQ(worker.status(), CWorkerThread::kStatusEnded);
+  EXPECT_EQ(worker.crashed(), 1u);
+  EXPECT_EQ(worker.last_error(), 1234u);
+  EXPECT_EQ(g_filter.calls.load(), 1);
+  EXPECT_EQ(g_filter.code, platform::kExceptionAccessViolation);
+  EXPECT_EQ(g_filter.name, "CMainFrame::Crashes");
+  EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
+  EXPECT_EQ(worker.exit_code(), CWorkerThread::kCrashExitCode);
+
+  // The process goes on, and so can the worker.
+  ASSERT_TRUE(worker.Start());
+  EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
+  EXPECT_EQ(worker.exit_code(), CWorkerThread::kCrashExitCode);
+  EXPECT_EQ(g_filter.calls.load(), 2);
+}
+
+TEST(WorkerThreadTest, CrashesAreReportedThroughTheCrashLibrarysFilter) {
+  Job job;
+  CWorkerThread worker(&DereferenceNull, &job, &WorkerExceptionFilter, "reported");
+  ASSERT_TRUE(worker.Start());
+  EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
+  EXPECT_EQ(worker.exit_code(), CWorkerThread::kCrashExitCode);
+  EXPECT_EQ(worker.crashed(), 1u);
+}
+
+TEST(WorkerThreadTest, StartOnARunningWorkerLeavesItsThreadAlone) {
+  Job job;
+  job.result = 3;
+  CWorkerThread worker(&WaitUntilReleased, &job, &RecordingFilter, "running");
+  ASSERT_TRUE(worker.Start());
+  const uint32_t id = worker.thread_id();
+  EXPECT_FALSE(worker.Start());
+  EXPECT_EQ(worker.thread_id(), id);
+  EXPECT_EQ(worker.state(), CWorkerThread::kMarkRunning);
+  job.release = true;
+  EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
+  EXPECT_EQ(worker.exit_code(), 3u);
+}
+
+TEST(WorkerThreadTest, StopWithAnInfiniteWaitWaitsForTheProcedure) {
+  Job job;
+  job.result = 5;
+  job.sleep_ms = 200;
+  CWorkerThread worker(&SleepAndReturn, &job, &RecordingFilter, "slow");
+  ASSERT_TRUE(worker.Start());
+  while (!job.started) platform::YieldProcessor();
+  const auto start = Clock::now();
+  EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
+  EXPECT_GE(MillisecondsSince(start), 150);
+  EXPECT_EQ(worker.exit_code(), 5u);
+  EXPECT_EQ(worker.status(), CWorkerThread::kStatusEnded);
+  EXPECT_EQ(worker.stop_mark(), CWorkerThread::kMarkStopped);
+}
+
+TEST(WorkerThreadTest, ATimeLimitedStopEndsABlockedProcedureByForce) {
+  struct Case {
+    uint32_t exit_code;
+    uint32_t recorded;
+  };
+  const Case kCases[] = {{77, 77}, {platform::kStillActive, 0xFFFFFFFF}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.exit_code);
+    Job job;
+    job.sleep_ms = 60'000;
+    CWorkerThread worker(&SleepAndReturn, &job, &RecordingFilter, "blocked");
+    ASSERT_TRUE(worker.Start());
+    while (!job.started) platform::YieldProcessor();
+    const auto start = Clock::now();
+    EXPECT_FALSE(worker.Stop(c.exit_code, 100));
+    EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorTimeout);
+    const int64_t elapsed = MillisecondsSince(start);
+    EXPECT_GE(elapsed, 100);
+    EXPECT_LT(elapsed, 3000);
+    EXPECT_EQ(worker.exit_code(), c.recorded);
+    EXPECT_EQ(worker.state(), CWorkerThread::kMarkStopped);
+    EXPECT_EQ(worker.stop_mark(), CWorkerThread::kMarkStopped);
+    EXPECT_EQ(worker.thread_id(), 0u);
+    EXPECT_EQ(worker.status(), CWorkerThread::kStatusRunning) << "the procedure never returned";
+    EXPECT_FALSE(worker.Stop(1, platform::kInfinite));
+  }
+}
+
+TEST(WorkerThreadTest, SetPriorityActsOnlyOnARunningThread) {
+  Job job;
+  CWorkerThread worker(&WaitUntilReleased, &job, &RecordingFilter, "priority");
+  EXPECT_FALSE(worker.SetPriority(platform::kThreadPriorityBelowNormal));
+  ASSERT_TRUE(worker.Start());
+  EXPECT_TRUE(worker.SetPriority(platform::kThreadPriorityBelowNormal));
+  EXPECT_EQ(getpriority(PRIO_PROCESS, worker.thread_id()), 5);
+  job.release = true;
+  EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
+}
+
+TEST(WorkerThreadTest, SurvivesManyStartAndStopCycles) {
+  const int kCycles = test::Scaled(300, 60);
+  Job job;
+  CWorkerThread worker(&SleepAndReturn, &job, &RecordingFilter, "cycles");
+  for (int cycle = 0; cycle < kCycles; ++cycle) {
+    // Results stay clear of 259, which reads as "still active", as on Windows.
+    job.result = static_cast<uint32_t>(1000 + cycle);
+    ASSERT_TRUE(worker.Start()) << cycle;
+    // Every other cycle stops the thread while it may still be starting.
+    if (cycle % 2 == 0) WaitForEnd(worker);
+    ASSERT_TRUE(worker.Stop(1, platform::kInfinite)) << cycle;
+    ASSERT_EQ(worker.exit_code(), job.result);
+  }
+  // A destroyed worker stops its thread first.
+  job.sleep_ms = 50;
+  auto owned = std::make_unique<CWorkerThread>(&SleepAndReturn, &job, &RecordingFilter, "dtor");
+  ASSERT_TRUE(owned->Start());
+  owned.reset();
+}
+
+}  // namespace
+}  // namespace wardex
