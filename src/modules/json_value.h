@@ -13,15 +13,14 @@
 #include <string_view>
 #include <vector>
 
+#include "modules/json_parse_error.h"
+#include "modules/json_reader.h"
+#include "modules/json_writer.h"
 #include "osal/ka_string.h"
 
 namespace wardex {
 
 using KaOSAL::KaString;
-
-class CJsonValue;
-struct CJsonParseError;
-struct CJsonWriteOptions;
 
 enum class JsonKind : int {
   kUndefined = -1,
@@ -51,6 +50,8 @@ enum JsonType : uint16_t {
   kJsonTypeInt64 = 20,
   kJsonTypeUInt64 = 21,
 };
+
+class CJsonValue;
 
 // Ordinal order of the UTF-16 code units, case-sensitive.
 struct JsonNameLess {
