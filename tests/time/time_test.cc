@@ -1,0 +1,295 @@
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "osal/last_error.h"
+#include "osal/wide_format.h"
+#include "sntp_responder.h"
+#include "support/test_env.h"
+#include "time/sntp_client.h"
+#include "time/stopwatch.h"
+#include "time/time_server_time.h"
+
+extern char** environ;
+
+namespace wardex {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using test::SntpResponder;
+
+constexpr int64_t kSecondsFrom1900To1970 = 2208988800LL;
+// 2030-06-15 12:00:00 UTC.
+constexpr int64_t kServerUnixTime = 1907755200LL;
+constexpr auto kServerSntpSeconds = static_cast<uint32_t>(kServerUnixTime + kSecondsFrom1900To1970);
+constexpr char kChildOutput[] = "WARDEX_TIME_CHILD_OUTPUT";
+// Set when the child must only read its configuration: the default servers
+// are public ones, and tests send nothing off this machine.
+constexpr char kChildReadOnly[] = "WARDEX_TIME_CHILD_READ_ONLY";
+
+class ShortTimeoutClient : public CSNTPClient {
+ public:
+  explicit ShortTimeoutClient(uint32_t timeout_ms) { m_timeoutMs = timeout_ms; }
+};
+
+int64_t MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+int64_t Now() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+KaOSAL::KaString Loopback() { return u"127.0.0.1"; }
+
+TEST(SntpClientTest, OneExchangeFillsTheAnswer) {
+  SntpResponder server(SntpResponder::Mode::kGood, kServerSntpSeconds, 0x40000000, 1);
+  ShortTimeoutClient client(2000);
+  SntpAnswer answer;
+  const int64_t before = Now();
+  ASSERT_TRUE(client.GetServerTime(Loopback(), answer, server.port()));
+
+  const std::vector<uint8_t> request = server.last_request();
+  ASSERT_EQ(request.size(), 48u);
+  EXPECT_EQ(request[0], 27);
+  for (size_t i = 1; i < 40; ++i) EXPECT_EQ(request[i], 0) << i;
+  SntpTimestamp sent = 0;
+  for (size_t i = 40; i < 48; ++i) sent = sent << 8 | request[i];
+  EXPECT_NEAR(static_cast<double>(sent >> 32), static_cast<double>(before + kSecondsFrom1900To1970),
+              2);
+  EXPECT_LT(sent & 0xFFFFFFFF, 0x100000000ull) << "fraction from the milliseconds";
+
+  EXPECT_EQ(answer.leap_indicator, 1);
+  EXPECT_EQ(answer.stratum, 2);
+  EXPECT_EQ(answer.originate, sent);
+  EXPECT_EQ(answer.receive, (SntpTimestamp{kServerSntpSeconds} << 32) | 0x40000000);
+  EXPECT_EQ(answer.transmit, (SntpTimestamp{kServerSntpSeconds} << 32) | 0xC0000000);
+  EXPECT_GE(answer.destination, answer.originate);
+  // The server held the request for half a second it never had.
+  EXPECT_NEAR(answer.round_trip_delay, SntpDifference(answer.destination, answer.originate) - 0.5,
+              1e-6);
+  EXPECT_NEAR(answer.local_clock_offset, static_cast<double>(kServerUnixTime - before), 3);
+}
+
+TEST(SntpClientTest, ASilentServerTimesOut) {
+  SntpResponder server(SntpResponder::Mode::kSilent);
+  ShortTimeoutClient client(200);
+  SntpAnswer answer;
+  const auto start = Clock::now();
+  EXPECT_FALSE(client.GetServerTime(Loopback(), answer, server.port()));
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kWsaTimedOut);
+  EXPECT_GE(MillisecondsSince(start), 200);
+  EXPECT_EQ(server.requests(), 1);
+  EXPECT_EQ(CSNTPClient().timeout_ms(), 5000u) << "the product's default";
+}
+
+TEST(SntpTimestampTest, DifferencesScaleTheFraction) {
+  struct Case {
+    SntpTimestamp later, earlier;
+    double seconds;
+  };
+  const Case kCases[] = {
+      {(5ull << 32) | 0x80000000, 3ull << 32, 2.5},
+      {3ull << 32, (5ull << 32) | 0x80000000, -2.5},
+      {(7ull << 32) | 0x40000000, (7ull << 32) | 0xC0000000, -0.5},
+      {0, 0, 0},
+  };
+  for (const Case& c : kCases) EXPECT_DOUBLE_EQ(SntpDifference(c.later, c.earlier), c.seconds);
+}
+
+TEST(SntpTimestampTest, OnlyDatesFrom1970AreAccepted) {
+  struct Case {
+    uint32_t sntp_seconds;
+    uint32_t fraction;
+    bool accepted;
+    int64_t unix_seconds;
+  };
+  const Case kCases[] = {
+      {0, 0, false, 0},                                  // 1900-01-01: the zero answer
+      {2208988799u, 0, false, 0},                        // 1969-12-31 23:59:59
+      {2208988800u, 0, true, 0},                         // 1970-01-01 00:00:00
+      {3913056000u, 0xFFFFFFFF, true, 1704067200},       // 2024-01-01, fraction ignored
+      {1709210096u + 2208988800u, 0, true, 1709210096},  // 2024-02-29 12:34:56
+      {4294967295u, 0, true, 2085978495},                // 2036-02-07 06:28:15
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.sntp_seconds);
+    int64_t seconds = -1;
+    EXPECT_EQ(
+        SntpTimestampToUnixSeconds(SntpTimestamp{c.sntp_seconds} << 32 | c.fraction, &seconds),
+        c.accepted);
+    if (c.accepted) {
+      EXPECT_EQ(seconds, c.unix_seconds);
+    }
+  }
+}
+
+TEST(TimeServerListTest, EntriesAreHostOrHostAndPort) {
+  struct Case {
+    const char16_t* entry;
+    bool valid;
+    const char16_t* host;
+    uint16_t port;
+  };
+  const Case kCases[] = {
+      {u"pool.example", true, u"pool.example", 123},
+      {u"127.0.0.1:10123", true, u"127.0.0.1", 10123},
+      {u"host:1", true, u"host", 1},
+      {u"host:65535", true, u"host", 65535},
+      {u"host:65536", false, u"", 0},
+      {u"host:0", false, u"", 0},
+      {u"host:", false, u"", 0},
+      {u"host:12a", false, u"", 0},
+      {u":123", false, u"", 0},
+      {u"", false, u"", 0},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(KaOSAL::ToUtf8(c.entry, std::char_traits<char16_t>::length(c.entry)));
+    CTimeServerTime::Server server;
+    ASSERT_EQ(ParseTimeServer(c.entry, &server), c.valid);
+    if (c.valid) {
+      EXPECT_EQ(server.host, KaOSAL::KaString(c.host));
+      EXPECT_EQ(server.port, c.port);
+    }
+  }
+}
+
+TEST(StopwatchTest, MeasuresElapsedMilliseconds) {
+  Stopwatch stopwatch;
+  EXPECT_GE(stopwatch.ElapsedMilliseconds(), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  const int64_t elapsed = stopwatch.ElapsedMilliseconds();
+  EXPECT_GE(elapsed, 60);
+  EXPECT_LT(elapsed, 2000);
+}
+
+// install.cfg is found beside the running executable, so the cases that
+// configure the server list run a copy of this test program in a folder of
+// their own, with their own install.cfg; the copy runs only the case below
+// and writes what it got into a file.
+TEST(TimeServerChild, ReportsTheTime) {
+  const char* output = std::getenv(kChildOutput);
+  if (output == nullptr) GTEST_SKIP() << "runs only as the child of the server list tests";
+  const auto start = Clock::now();
+  CTimeServerTime time;
+  int64_t out = 0;
+  const int64_t result = std::getenv(kChildReadOnly) != nullptr ? 0 : time.GetTime(&out);
+  std::ofstream file(output);
+  file << result << ' ' << out << ' ' << MillisecondsSince(start) << ' ' << time.timeout_ms() << ' '
+       << time.servers().size();
+  for (const CTimeServerTime::Server& server : time.servers()) {
+    file << ' ' << KaOSAL::ToUtf8(server.host.c_str(), static_cast<size_t>(server.host.GetLength()))
+         << ':' << server.port;
+  }
+}
+
+struct ChildReport {
+  int64_t result = 0, out = 0, elapsed_ms = 0;
+  uint32_t timeout_ms = 0;
+  std::vector<std::string> servers;
+};
+
+// Runs the child case in a copy of this program beside |install_cfg|. It
+// asks the configured servers unless |read_only|.
+bool RunChild(const test::ScopedTestRoot& root, const std::string& install_cfg, ChildReport* report,
+              bool read_only = false) {
+  const std::string folder = root.path() + "/bin";
+  std::filesystem::create_directories(folder);
+  const std::string program = folder + "/time_tests";
+  std::filesystem::copy_file("/proc/self/exe", program);
+  if (!test::WriteFile(folder + "/install.cfg", install_cfg)) return false;
+  const std::string output = root.path() + "/child.txt";
+  setenv(kChildOutput, output.c_str(), 1);
+  if (read_only) setenv(kChildReadOnly, "1", 1);
+  std::string filter = "--gtest_filter=TimeServerChild.*";
+  char* argv[] = {const_cast<char*>(program.c_str()), filter.data(), nullptr};
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ);
+  unsetenv(kChildOutput);
+  unsetenv(kChildReadOnly);
+  int status = 0;
+  if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    return false;
+  }
+  std::ifstream in(output);
+  size_t count = 0;
+  in >> report->result >> report->out >> report->elapsed_ms >> report->timeout_ms >> count;
+  report->servers.resize(count);
+  for (std::string& server : report->servers) in >> server;
+  return static_cast<bool>(in);
+}
+
+std::string ServersConfig(std::initializer_list<uint16_t> ports, uint32_t timeout_ms) {
+  std::string list;
+  for (uint16_t port : ports) {
+    list += (list.empty() ? "" : ", ") + std::string("127.0.0.1:") + std::to_string(port);
+  }
+  return "[time]\nservers=" + list + "\nreply_timeout=" + std::to_string(timeout_ms) + "\n";
+}
+
+TEST(TimeServerTimeTest, WithoutConfigurationTheDefaultsApply) {
+  test::ScopedTestRoot root;
+  ChildReport report;
+  // A list without one valid entry leaves the defaults.
+  ASSERT_TRUE(RunChild(root, "[time]\nreply_timeout=0\nservers=:1, host:0\n", &report,
+                       /*read_only=*/true));
+  EXPECT_EQ(report.timeout_ms, 5000u);
+  ASSERT_EQ(report.servers.size(), 3u);
+  EXPECT_EQ(report.servers[0], "129.6.15.28:123");
+  EXPECT_EQ(report.servers[1], "pool.ntp.org:123");
+  EXPECT_EQ(report.servers[2], "time.nist.gov:123");
+}
+
+TEST(TimeServerTimeTest, ASilentFirstServerGivesWayToTheSecond) {
+  test::ScopedTestRoot root;
+  SntpResponder silent(SntpResponder::Mode::kSilent);
+  SntpResponder good(SntpResponder::Mode::kGood, kServerSntpSeconds);
+  ChildReport report;
+  ASSERT_TRUE(RunChild(root, ServersConfig({silent.port(), good.port()}, 300), &report));
+  EXPECT_EQ(report.result, kServerUnixTime);
+  EXPECT_EQ(report.out, kServerUnixTime);
+  EXPECT_EQ(report.timeout_ms, 300u);
+  EXPECT_EQ(silent.requests(), 1);
+  EXPECT_EQ(good.requests(), 1);
+  EXPECT_GE(report.elapsed_ms, 300);
+}
+
+TEST(TimeServerTimeTest, AZeroTimeEndsTheSearchWithTheLocalClock) {
+  test::ScopedTestRoot root;
+  SntpResponder zero(SntpResponder::Mode::kZeroTime);
+  SntpResponder good(SntpResponder::Mode::kGood, kServerSntpSeconds);
+  ChildReport report;
+  const int64_t before = Now();
+  ASSERT_TRUE(RunChild(root, ServersConfig({zero.port(), good.port()}, 300), &report));
+  EXPECT_GE(report.result, before);
+  EXPECT_LE(report.result, Now());
+  EXPECT_EQ(zero.requests(), 1);
+  EXPECT_EQ(good.requests(), 0) << "the search ends at the first answer";
+}
+
+TEST(TimeServerTimeTest, AllServersSilentFallsBackAfterEveryTimeOut) {
+  test::ScopedTestRoot root;
+  SntpResponder first(SntpResponder::Mode::kSilent), second(SntpResponder::Mode::kSilent),
+      third(SntpResponder::Mode::kSilent);
+  ChildReport report;
+  const int64_t before = Now();
+  ASSERT_TRUE(
+      RunChild(root, ServersConfig({first.port(), second.port(), third.port()}, 200), &report));
+  EXPECT_GE(report.result, before);
+  EXPECT_LE(report.result, Now());
+  EXPECT_EQ(first.requests() + second.requests() + third.requests(), 3);
+  EXPECT_GE(report.elapsed_ms, 3 * (200 + 20));
+}
+
+}  // namespace
+}  // namespace wardex
