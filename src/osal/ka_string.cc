@@ -159,8 +159,7 @@ void KaString::AssignCopy(int length, const char16_t* text) {
   }
   KaStringData* fresh = detail::AllocStringData(length);
   CopyChars(fresh->data(), text, length);
-  ReleaseData(data);
-  m_pchData = fresh->data();
+  Adopt(fresh);
 }
 
 void KaString::ConcatInPlace(int length, const char16_t* text) {
@@ -176,6 +175,13 @@ void KaString::ConcatInPlace(int length, const char16_t* text) {
   KaStringData* fresh = detail::AllocStringData(new_length);
   CopyChars(fresh->data(), m_pchData, old_length);
   CopyChars(fresh->data() + old_length, text, length);
+  Adopt(fresh);
+}
+
+void KaString::Adopt(KaStringData* fresh) {
+  KaStringData* data = GetData();
+  // A locked string stays locked on its new buffer until UnlockBuffer.
+  if (!IsEmptyBuffer(data) && Refs(data).load(std::memory_order_relaxed) < 0) fresh->nRefs = -1;
   ReleaseData(data);
   m_pchData = fresh->data();
 }
@@ -185,8 +191,7 @@ void KaString::CopyBeforeWrite() {
   if (IsEmptyBuffer(data) || IsPrivate(data)) return;
   KaStringData* fresh = detail::AllocStringData(data->nDataLength);
   CopyChars(fresh->data(), m_pchData, data->nDataLength);
-  ReleaseData(data);
-  m_pchData = fresh->data();
+  Adopt(fresh);
 }
 
 void KaString::SetDataLength(int length) {
@@ -286,8 +291,7 @@ char16_t* KaString::GetBuffer(int min_length) {
     CopyChars(fresh->data(), m_pchData, keep);
     fresh->nDataLength = keep;
     fresh->data()[keep] = 0;
-    ReleaseData(data);
-    m_pchData = fresh->data();
+    Adopt(fresh);
   }
   return m_pchData;
 }
@@ -336,9 +340,7 @@ void KaString::FreeExtra() {
   if (detail::StringCapacityFor(length) >= data->nAllocLength) return;
   KaStringData* fresh = detail::AllocStringData(length);
   CopyChars(fresh->data(), m_pchData, length);
-  if (locked) fresh->nRefs = -1;
-  ReleaseData(data);
-  m_pchData = fresh->data();
+  Adopt(fresh);
 }
 
 // ---- Comparison ----
@@ -514,13 +516,11 @@ int KaString::InsertText(int index, const char16_t* text, int length) {
   const int old_length = GetLength();
   if (length <= 0) return old_length;
   index = std::clamp(index, 0, old_length);
-  KaStringData* data = GetData();
   KaStringData* fresh = detail::AllocStringData(old_length + length);
   CopyChars(fresh->data(), m_pchData, index);
   CopyChars(fresh->data() + index, text, length);
   CopyChars(fresh->data() + index + length, m_pchData + index, old_length - index);
-  ReleaseData(data);
-  m_pchData = fresh->data();
+  Adopt(fresh);
   return GetLength();
 }
 

@@ -160,6 +160,7 @@ class KAOSAL_API KaString {
 
  private:
   void AllocBuffer(int length);
+  void Adopt(KaStringData* fresh);
   void AssignCopy(int length, const char16_t* text);
   void ConcatInPlace(int length, const char16_t* text);
   void CopyBeforeWrite();

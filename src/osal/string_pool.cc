@@ -11,6 +11,11 @@
 #include <mutex>
 #include <new>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define WARDEX_POOL_POISONING 1
+#endif
+
 namespace KaOSAL::detail {
 namespace {
 
@@ -29,6 +34,11 @@ struct FreeBlock {
   int count;              // blocks in this batch (only on a batch's first block)
 };
 
+// Under AddressSanitizer a free block is poisoned but for its links, so that
+// a use of a freed string's buffer is reported as it would be on the heap.
+void PoisonFree(void* block, int cls);
+void UnpoisonTaken(void* block, int cls);
+
 size_t BufferBytes(int capacity) {
   return sizeof(KaStringData) + (static_cast<size_t>(capacity) + 1) * sizeof(char16_t);
 }
@@ -38,6 +48,20 @@ constexpr size_t BlockBytes(int capacity) {
   return (bytes + kBlockAlignment - 1) / kBlockAlignment * kBlockAlignment;
 }
 static_assert(BlockBytes(64) >= sizeof(FreeBlock));
+
+#if defined(WARDEX_POOL_POISONING)
+void PoisonFree(void* block, int cls) {
+  auto* bytes = static_cast<std::byte*>(block);
+  ASAN_POISON_MEMORY_REGION(bytes + sizeof(FreeBlock),
+                            BlockBytes(kClassCapacities[cls]) - sizeof(FreeBlock));
+}
+void UnpoisonTaken(void* block, int cls) {
+  ASAN_UNPOISON_MEMORY_REGION(block, BlockBytes(kClassCapacities[cls]));
+}
+#else
+void PoisonFree(void*, int) {}
+void UnpoisonTaken(void*, int) {}
+#endif
 
 // The size class that serves |capacity|, or -1 for a heap buffer.
 int ClassOf(int capacity) {
@@ -96,6 +120,7 @@ FreeBlock* NewSlab(int cls) {
     auto* b = reinterpret_cast<FreeBlock*>(bytes + block * static_cast<size_t>(i));
     b->next = first;
     first = b;
+    PoisonFree(b, cls);
   }
   return first;
 }
@@ -153,11 +178,13 @@ void* TakeBlock(int cls) {
   FreeBlock* block = head;
   head = block->next;
   --t_cache.count[cls];
+  UnpoisonTaken(block, cls);
   return block;
 }
 
 void GiveBlock(int cls, void* memory) {
   auto* block = static_cast<FreeBlock*>(memory);
+  PoisonFree(block, cls);
   if (!CacheUsable()) {
     block->next = nullptr;
     Central()[cls].PutBatch(block, 1);

@@ -668,5 +668,47 @@ TEST(KaStringTest, SharedBufferCopiedAndWrittenOnManyThreads) {
   EXPECT_EQ(Text(shared), Pattern(300));
 }
 
+// A thread's cached blocks go back when it ends, also blocks freed by its
+// thread-local strings after its cache was handed back.
+TEST(KaStringTest, BlocksFreedWhileAThreadEndsStayUsable) {
+  const int kThreads = 16;
+  for (int i = 0; i < kThreads; ++i) {
+    std::thread([i] {
+      thread_local KaString late;  // constructed empty, before the pool is used
+      std::vector<KaString> strings;
+      for (int n = 0; n < 100; ++n) strings.emplace_back(Pattern(1 + (n * 7) % 600, i).c_str());
+      late = strings[3];
+      late += u'!';
+    }).join();
+  }
+  std::vector<KaString> after;
+  for (int n = 0; n < 1000; ++n) after.emplace_back(Pattern(1 + n % 512, n).c_str());
+  for (int n = 0; n < 1000; ++n) ASSERT_EQ(Text(after[n]), Pattern(1 + n % 512, n));
+}
+
+TEST(KaStringTest, LockedStringStaysLockedWhenItsBufferGrows) {
+  KaString s(u"ab");
+  s.LockBuffer();
+  s += Pattern(100).c_str();
+  EXPECT_EQ(s.GetData()->nRefs, -1);
+  KaString copy(s);
+  EXPECT_NE(copy.c_str(), s.c_str());
+  s.UnlockBuffer();
+  EXPECT_EQ(s.GetData()->nRefs, 1);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// Freed pool blocks are poisoned, so a use after free is caught as on the heap
+// (all but the first bytes of a block, which hold the free list's links).
+TEST(KaStringDeathTest, FreedBufferIsPoisoned) {
+  const char16_t* dangling = nullptr;
+  {
+    KaString s(u"gone for good");
+    dangling = s.c_str();
+  }
+  EXPECT_DEATH({ [[maybe_unused]] volatile char16_t ch = dangling[10]; }, "use-after-poison");
+}
+#endif
+
 }  // namespace
 }  // namespace KaOSAL
