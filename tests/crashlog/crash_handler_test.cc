@@ -34,6 +34,15 @@ __attribute__((no_sanitize("undefined"))) void DivideByZero() {
   volatile int result = dividend / zero;
   (void)result;
 }
+// Recursion deeper than any stack: overflows it, so the report must be
+// written on the alternate stack.
+volatile int g_recursion_limit = 1 << 30;
+__attribute__((noinline)) int Recurse(int depth) {
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  if (depth >= g_recursion_limit) return frame[0];
+  return Recurse(depth + 1) + frame[0];
+}
 void ReadPastEndOfFile(const std::string& folder) {
   const std::string path = folder + "/empty";
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
@@ -68,6 +77,7 @@ TEST_F(CrashHandlerTest, FatalSignalWritesReportAndProcessDiesOfIt) {
       {SIGBUS, "Signal: 7 (SIGBUS), code 2", [&] { ReadPastEndOfFile(root_.path()); },
        "Fault address: 0x"},
       {SIGABRT, "Signal: 6 (SIGABRT)", [] { abort(); }, "Fault address: 0x"},
+      {SIGSEGV, "Signal: 11 (SIGSEGV), code", [] { Recurse(0); }, "Instruction: 0x"},
   };
   for (const Case& c : cases) {
     const ChildResult child = RunInChild([&] {
