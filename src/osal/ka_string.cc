@@ -323,7 +323,11 @@ char16_t* KaString::LockBuffer() {
 
 void KaString::UnlockBuffer() {
   KaStringData* data = GetData();
-  if (!IsEmptyBuffer(data)) Refs(data).store(1, std::memory_order_relaxed);
+  if (IsEmptyBuffer(data)) return;
+  // Only a locked buffer changes: setting a shared buffer's count to 1 would
+  // free it under its other owners.
+  int32_t locked = -1;
+  Refs(data).compare_exchange_strong(locked, 1, std::memory_order_relaxed);
 }
 
 void KaString::Empty() { AssignCopy(0, nullptr); }

@@ -52,7 +52,8 @@ class KAOSAL_API KaString {
   friend KAOSAL_API KaString operator+(const KaString& a, char16_t b);
   friend KAOSAL_API KaString operator+(char16_t a, const KaString& b);
 
-  // Ordinal comparisons.
+  // Compare and the operators compare code units (ordinal); Collate uses the
+  // user's locale.
   int Compare(const char16_t* text) const;
   int CompareNoCase(const char16_t* text) const;
   int Collate(const char16_t* text) const;

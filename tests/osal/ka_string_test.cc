@@ -121,6 +121,9 @@ TEST(KaStringTest, LockedBufferIsNeverShared) {
   EXPECT_EQ(locked.GetData()->nRefs, 1);
   KaString after(locked);
   EXPECT_EQ(after.c_str(), locked.c_str());
+  // Unlocking a string that was not locked leaves its sharers counted.
+  after.UnlockBuffer();
+  EXPECT_EQ(locked.GetData()->nRefs, 2);
 }
 
 TEST(KaStringTest, LockingTheEmptyStringGivesItItsOwnBuffer) {
