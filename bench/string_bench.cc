@@ -3,6 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -164,6 +166,26 @@ void BM_KaStringMixedUpTo512(benchmark::State& state) {
   }
 }
 
+// ---- Strings made on one thread and freed on another ----
+
+// Each thread makes strings and hands them to the next thread through a ring,
+// which frees them: every block crosses threads.
+void BM_KaStringCrossThreadFree(benchmark::State& state) {
+  constexpr int kSlots = 1024;
+  static std::vector<KaString> ring(kSlots);
+  static std::mutex ring_mutex;
+  const std::u16string text = Pattern(100 + state.thread_index() * 100);
+  std::optional<AllocationCounter> counter;
+  if (state.thread_index() == 0) counter.emplace(state);
+  uint32_t slot = static_cast<uint32_t>(state.thread_index()) * 7919u;
+  for (auto _ : state) {
+    KaString made(text.c_str());
+    slot = (slot + 1) % kSlots;
+    std::lock_guard lock(ring_mutex);
+    ring[slot] = std::move(made);  // frees what another thread left there
+  }
+}
+
 const std::vector<int64_t> kLengths = {16, 200, 512, 2000};
 const std::vector<int64_t> kLineLengths = {64, 200, 512, 2000};
 
@@ -176,6 +198,7 @@ BENCHMARK(BM_U16StringAppend)->ArgsProduct({kLengths});
 BENCHMARK(BM_KaStringFormat)->ArgsProduct({kLineLengths});
 BENCHMARK(BM_U16StringFormat)->ArgsProduct({kLineLengths});
 BENCHMARK(BM_KaStringMixedUpTo512);
+BENCHMARK(BM_KaStringCrossThreadFree)->Threads(1)->Threads(2)->Threads(4);
 
 }  // namespace
 
