@@ -1,0 +1,107 @@
+// Loading through the verified descriptor: the file opened is the file loaded,
+// however the path changes, and descriptors are never mixed up.
+#include "platform/library_loader.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "modules/module_test_env.h"
+#include "osal/last_error.h"
+
+namespace wardex {
+namespace {
+
+using test::ModuleTestEnv;
+
+platform::LibraryHandle Load(const std::string& path) {
+  platform::LibraryFile file;
+  if (!file.Open(test::Wide(path))) return nullptr;
+  return platform::LoadLibraryFromFile(std::move(file));
+}
+
+bool IsModule(platform::LibraryHandle library) {
+  return platform::GetProcAddress(library, "CreateInstanceOfModule") != nullptr;
+}
+
+bool IsConsole(platform::LibraryHandle library) {
+  return platform::GetProcAddress(library, "CreateConsole") != nullptr;
+}
+
+TEST(LibraryLoader, LoadsTheOpenedFileEvenWhenThePathIsReplacedAfterTheCheck) {
+  ModuleTestEnv env;
+  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/lib.so");
+  const std::string other = env.Copy(ModuleTestEnv::FixturePath("test_console"), "m/other.so");
+  platform::LibraryFile file;
+  ASSERT_TRUE(file.Open(test::Wide(path)));
+  ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);  // swapped between check and load
+  platform::LibraryHandle library = platform::LoadLibraryFromFile(std::move(file));
+  ASSERT_NE(library, nullptr);
+  EXPECT_TRUE(IsModule(library));
+  EXPECT_FALSE(IsConsole(library));
+  EXPECT_EQ(test::Narrow(platform::GetLibraryPath(library)), path);
+  EXPECT_TRUE(platform::FreeLibrary(library));
+}
+
+TEST(LibraryLoader, DescriptorsOfFreedLibrariesAreNeverConfusedWithNewOnes) {
+  ModuleTestEnv env;
+  const std::string module = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/a.so");
+  const std::string console = env.Copy(ModuleTestEnv::FixturePath("test_console"), "m/b.so");
+  for (int round = 0; round < 20; ++round) {
+    platform::LibraryHandle first = Load(module);
+    platform::LibraryHandle again = Load(module);  // same file: one library, two handles
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(again, nullptr);
+    EXPECT_TRUE(platform::FreeLibrary(first));
+    EXPECT_TRUE(IsModule(again));  // still loaded
+    // A new file while the first is still loaded gets one of the descriptor
+    // numbers just closed; the loader must not take it for the loaded one.
+    platform::LibraryHandle other = Load(console);
+    ASSERT_NE(other, nullptr);
+    EXPECT_TRUE(IsConsole(other)) << "round " << round;
+    EXPECT_FALSE(IsModule(other)) << "round " << round;
+    EXPECT_TRUE(platform::FreeLibrary(other));
+    EXPECT_TRUE(platform::FreeLibrary(again));
+  }
+}
+
+TEST(LibraryLoader, FailuresSetTheLastError) {
+  ModuleTestEnv env;
+  platform::LibraryFile file;
+  EXPECT_FALSE(file.Open(test::Wide(env.root().path() + "/none.so")));
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
+  EXPECT_FALSE(file.Open(test::Wide(env.root().path() + "/none/deeper.so")));
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
+  EXPECT_FALSE(file.Open(test::Wide(env.root().path())));  // a folder
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorAccessDenied);
+  const std::string text = env.root().path() + "/text.so";
+  ASSERT_TRUE(test::WriteFile(text, "not a library"));
+  EXPECT_EQ(Load(text), nullptr);
+  EXPECT_NE(KaOSAL::GetLastError(), KaOSAL::kErrorSuccess);
+  EXPECT_FALSE(platform::FreeLibrary(nullptr));
+  EXPECT_EQ(platform::GetProcAddress(nullptr, "x"), nullptr);
+}
+
+TEST(LibraryLoader, BareNamesAreFoundOnTheLibraryPathThenBesideTheProgram) {
+  ModuleTestEnv env;
+  EXPECT_TRUE(platform::IsBareLibraryName(u"kpitrack.so"));
+  EXPECT_FALSE(platform::IsBareLibraryName(u"./kpitrack.so"));
+  EXPECT_FALSE(platform::IsBareLibraryName(u""));
+  const std::string folder = env.root().path() + "/lib";
+  env.env().Set("LD_LIBRARY_PATH", "/nonexistent::" + folder);
+  char exe[4096];
+  const ssize_t length = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+  ASSERT_GT(length, 0);
+  const std::string exe_folder =
+      std::string(exe, static_cast<size_t>(length))
+          .substr(0, std::string(exe, static_cast<size_t>(length)).rfind('/') + 1);
+  EXPECT_EQ(test::Narrow(platform::ResolveLibraryName(u"thing.so")), exe_folder + "thing.so");
+  ASSERT_TRUE(test::WriteFile(folder + "/thing.so", "x"));
+  EXPECT_EQ(test::Narrow(platform::ResolveLibraryName(u"thing.so")), folder + "/thing.so");
+}
+
+}  // namespace
+}  // namespace wardex

@@ -1,0 +1,99 @@
+// The module cache: path rule, one loader per name, lookups under one lock.
+#include "modules/module_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "modules/module_test_env.h"
+
+namespace wardex {
+namespace {
+
+using test::ModuleTestEnv;
+
+TEST(ModuleCache, PathIsTheModulesOwnFolderBesideTheExecutable) {
+  EXPECT_EQ(
+      test::Narrow(
+          ModuleLibraryPath(KaOSAL::KaPath(u"/opt/wardex/wardex"), u"TurboModule").ToString()),
+      "/opt/wardex/modules/TurboModule/TurboModule.so");
+}
+
+TEST(ModuleCache, ReturnsTheSameLoaderWithoutTouchingTheDisk) {
+  ModuleTestEnv env;
+  const std::string exe = env.root().path() + "/app/wardex";
+  const std::string path =
+      env.Copy(ModuleTestEnv::FixturePath("test_module"), "app/modules/Test/Test.so");
+  ModuleCache cache{KaOSAL::KaPath(test::Wide(exe))};
+  EXPECT_EQ(cache.GetModule(u"Test", false), nullptr);
+  ModuleLoader* first = cache.GetModule(u"Test", true);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(first->instance(), nullptr);
+  std::filesystem::remove_all(env.root().path() + "/app/modules");
+  env.ClearLog();
+  EXPECT_EQ(cache.GetModule(u"Test", true), first);
+  EXPECT_EQ(cache.GetModule(u"Test", false), first);
+  EXPECT_TRUE(env.LogLines().empty());
+  EXPECT_EQ(env.Journal(), (std::vector<std::string>{"create " + path}));
+}
+
+TEST(ModuleCache, ModuleThatDoesNotLoadIsNotCached) {
+  ModuleTestEnv env;
+  env.env().Set("WARDEX_TEST_MODULE_KIND", "null");
+  env.Copy(ModuleTestEnv::FixturePath("test_module"), "app/modules/Null/Null.so");
+  ModuleCache cache{KaOSAL::KaPath(test::Wide(env.root().path() + "/app/wardex"))};
+  EXPECT_EQ(cache.GetModule(u"Null", true), nullptr);
+  EXPECT_EQ(cache.GetModule(u"Missing", true), nullptr);
+  EXPECT_EQ(cache.size(), 0u);
+  // Each miss tried again: the null factory ran twice, unloaded in between.
+  EXPECT_EQ(cache.GetModule(u"Null", true), nullptr);
+  EXPECT_EQ(env.Journal().size(), 2u);
+}
+
+TEST(ModuleCache, ConcurrentLookupsLoadOnce) {
+  ModuleTestEnv env;
+  env.Copy(ModuleTestEnv::FixturePath("test_module"), "app/modules/Test/Test.so");
+  ModuleCache cache{KaOSAL::KaPath(test::Wide(env.root().path() + "/app/wardex"))};
+  constexpr int kThreads = 8;
+  std::vector<ModuleLoader*> seen(kThreads);
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      while (!go) std::this_thread::yield();
+      seen[i] = cache.GetModule(u"Test", true);
+    });
+  }
+  go = true;
+  for (std::thread& thread : threads) thread.join();
+  ASSERT_NE(seen[0], nullptr);
+  for (ModuleLoader* loader : seen) EXPECT_EQ(loader, seen[0]);
+  EXPECT_EQ(env.Journal().size(), 1u);
+}
+
+TEST(ModuleCache, ClearUnloadsEveryModuleAndForEachVisitsInNameOrder) {
+  ModuleTestEnv env;
+  for (const char* name : {"Beta", "Alpha"}) {
+    env.Copy(ModuleTestEnv::FixturePath("test_module"),
+             std::string("app/modules/") + name + "/" + name + ".so");
+  }
+  ModuleCache cache{KaOSAL::KaPath(test::Wide(env.root().path() + "/app/wardex"))};
+  ASSERT_NE(cache.GetModule(u"Beta", true), nullptr);
+  ASSERT_NE(cache.GetModule(u"Alpha", true), nullptr);
+  std::vector<std::string> names;
+  cache.ForEach(
+      [&](const KaOSAL::KaString& name, ModuleLoader&) { names.push_back(test::Narrow(name)); });
+  EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "Beta"}));
+  cache.Clear();
+  EXPECT_EQ(cache.size(), 0u);
+  int destroyed = 0;
+  for (const std::string& line : env.Journal()) destroyed += line.rfind("destroy ", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(destroyed, 2);
+}
+
+}  // namespace
+}  // namespace wardex

@@ -1,0 +1,108 @@
+// CModuleIterator: which folders and files it visits, in which order, and
+// what it reports.
+#include "modules/module_iterator.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "modules/module_test_env.h"
+#include "modules/wildcard_match.h"
+
+namespace wardex {
+namespace {
+
+using test::ModuleTestEnv;
+
+// The folder's entries in the order the file system lists them.
+std::vector<std::string> ListingOrder(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename());
+  return names;
+}
+
+class ModuleIteratorTest : public ::testing::Test {
+ protected:
+  // modules/ holding AlphaModule/AlphaModule.so, betamodule/BETAMODULE.so (other
+  // case), GammaModule/other.so (not named after its folder), a file
+  // DeltaModule that is no folder, and five more matching folders so that the
+  // listing order is not simply the order of creation.
+  void SetUp() override {
+    const std::string module = ModuleTestEnv::FixturePath("test_module");
+    modules_ = env_.root().path() + "/app/modules";
+    for (const char* file :
+         {"AlphaModule/AlphaModule.so", "betamodule/BETAMODULE.so", "GammaModule/other.so",
+          "Zeta1Module/Zeta1Module.so", "Eta2Module/Eta2Module.so", "Theta3Module/Theta3Module.so",
+          "Iota4Module/Iota4Module.so", "Kappa5Module/Kappa5Module.so"}) {
+      env_.Copy(module, modules_ + "/" + file);
+    }
+    env_.Copy(module, modules_ + "/DeltaModule");
+  }
+
+  // The paths that |event| lines of the journal name, in order.
+  std::vector<std::string> Journaled(const std::string& event) const {
+    std::vector<std::string> paths;
+    for (const std::string& line : env_.Journal()) {
+      if (line.rfind(event + " ", 0) == 0) paths.push_back(line.substr(event.size() + 1));
+    }
+    return paths;
+  }
+
+  ModuleTestEnv env_;
+  std::string modules_;
+};
+
+TEST_F(ModuleIteratorTest, RegistersMatchingModulesInListingOrder) {
+  std::vector<std::string> expected;
+  for (const std::string& folder : ListingOrder(modules_)) {
+    if (!std::filesystem::is_directory(modules_ + "/" + folder)) continue;
+    for (const std::string& file : ListingOrder(modules_ + "/" + folder)) {
+      if (MatchesFilePattern(test::Wide(file), u"*Module.so"))
+        expected.push_back(modules_ + "/" + folder + "/" + file);
+    }
+  }
+  ASSERT_EQ(expected.size(), 7u);
+
+  CModuleIterator iterator{KaOSAL::KaPath(test::Wide(modules_ + "/"))};
+  EXPECT_TRUE(iterator.RegisterModules(u"*Module"));
+  EXPECT_EQ(Journaled("register"), expected);
+  EXPECT_EQ(Journaled("destroy"), expected);  // each unloaded at once
+  EXPECT_TRUE(Journaled("unregister").empty());
+}
+
+TEST_F(ModuleIteratorTest, UnregisterRunsTheOtherHookOnTheNamedModuleOnly) {
+  CModuleIterator iterator{KaOSAL::KaPath(test::Wide(modules_ + "/"))};
+  EXPECT_TRUE(iterator.UnregisterModules(u"BetaModule"));
+  EXPECT_EQ(Journaled("unregister"),
+            (std::vector<std::string>{modules_ + "/betamodule/BETAMODULE.so"}));
+  EXPECT_TRUE(Journaled("register").empty());
+}
+
+TEST_F(ModuleIteratorTest, AFileNameInTheGivenPathIsDropped) {
+  CModuleIterator iterator{KaOSAL::KaPath(test::Wide(modules_ + "/ignored.txt"))};
+  EXPECT_EQ(test::Narrow(iterator.folder().ToString()), modules_ + "/");
+  EXPECT_TRUE(iterator.RegisterModules(u"AlphaModule"));
+}
+
+TEST_F(ModuleIteratorTest, ReportsFalseWhenNoInstanceWasMade) {
+  CModuleIterator iterator{KaOSAL::KaPath(test::Wide(modules_ + "/"))};
+  EXPECT_FALSE(iterator.RegisterModules(u"NoSuchModule"));
+  EXPECT_FALSE(iterator.RegisterModules(u"GammaModule"));  // no GammaModule.so inside
+  EXPECT_FALSE(iterator.RegisterModules(u"DeltaModule"));  // a file, not a folder
+  EXPECT_TRUE(env_.Journal().empty());
+  env_.env().Set("WARDEX_TEST_MODULE_KIND", "null");
+  EXPECT_FALSE(iterator.RegisterModules(u"AlphaModule"));
+  EXPECT_EQ(Journaled("create-null"),
+            (std::vector<std::string>{modules_ + "/AlphaModule/AlphaModule.so"}));
+}
+
+TEST_F(ModuleIteratorTest, MissingModulesFolderReportsFalse) {
+  CModuleIterator iterator{KaOSAL::KaPath(test::Wide(env_.root().path() + "/nowhere/"))};
+  EXPECT_FALSE(iterator.RegisterModules(u"*"));
+}
+
+}  // namespace
+}  // namespace wardex

@@ -1,0 +1,241 @@
+// The trust check: which signed files load, and the lines for those that don't.
+#include "modules/module_library.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "modules/module_test_env.h"
+#include "platform/code_signature.h"
+
+namespace wardex {
+namespace {
+
+using test::LoggedLine;
+using test::ModuleTestEnv;
+
+// Loads |path| through the trust check; true when a library came back.
+bool LoadsAndFrees(const std::string& path) {
+  platform::LibraryHandle library = LoadModuleLibrary(KaOSAL::KaPath(test::Wide(path)));
+  if (library == nullptr) return false;
+  EXPECT_TRUE(platform::FreeLibrary(library));
+  return true;
+}
+
+// Replaces the file's bytes with what |change| makes of them.
+void Rewrite(const std::string& path, const std::function<void(std::string&)>& change) {
+  std::string bytes = test::ReadFile(path);
+  change(bytes);
+  ASSERT_TRUE(test::WriteFile(path, bytes));
+}
+
+size_t SignatureStart(const std::string& bytes) {
+  const auto* tail = reinterpret_cast<const uint8_t*>(bytes.data() + bytes.size() -
+                                                      platform::kSignatureTrailerSize);
+  return platform::ParseSignatureTrailer(tail, platform::kSignatureTrailerSize, bytes.size())
+      ->content_size;
+}
+
+struct RefusedCase {
+  const char* name;
+  std::function<std::string(ModuleTestEnv&)> make;  // returns the file's path
+};
+
+TEST(TrustCheck, RefusesEveryUntrustedFileWithTheNotTrustedLine) {
+  const std::string module = ModuleTestEnv::FixturePath("test_module");
+  const RefusedCase cases[] = {
+      {"unsigned",
+       [&](ModuleTestEnv& env) {
+         const std::string path = env.Copy(module, "m/unsigned.so");
+         Rewrite(path, [](std::string& b) { b.resize(SignatureStart(b)); });
+         return path;
+       }},
+      {"untrusted authority",
+       [&](ModuleTestEnv& env) { return env.SignedCopy(module, "untrusted", "m/u.so"); }},
+      {"trusted authority, unknown publisher",
+       [&](ModuleTestEnv& env) { return env.SignedCopy(module, "other-publisher", "m/o.so"); }},
+      {"expired certificate",
+       [&](ModuleTestEnv& env) { return env.SignedCopy(module, "expired", "m/e.so"); }},
+      {"no code-signing usage",
+       [&](ModuleTestEnv& env) { return env.SignedCopy(module, "not-code-signing", "m/n.so"); }},
+      {"first content byte changed",
+       [&](ModuleTestEnv& env) {
+         const std::string path = env.Copy(module, "m/t1.so");
+         Rewrite(path, [](std::string& b) { b[0] ^= 0x01; });
+         return path;
+       }},
+      {"last content byte changed",
+       [&](ModuleTestEnv& env) {
+         const std::string path = env.Copy(module, "m/t2.so");
+         Rewrite(path, [](std::string& b) { b[SignatureStart(b) - 1] ^= 0x80; });
+         return path;
+       }},
+      {"byte appended to the content",
+       [&](ModuleTestEnv& env) {
+         const std::string path = env.Copy(module, "m/t3.so");
+         Rewrite(path, [](std::string& b) { b.insert(SignatureStart(b), 1, '\0'); });
+         return path;
+       }},
+      {"truncated by one byte",
+       [&](ModuleTestEnv& env) {
+         const std::string path = env.Copy(module, "m/t4.so");
+         Rewrite(path, [](std::string& b) { b.pop_back(); });
+         return path;
+       }},
+      {"trailer without signature",
+       [&](ModuleTestEnv& env) {
+         const std::string path = env.Copy(module, "m/t5.so");
+         Rewrite(path, [](std::string& b) {
+           b.erase(SignatureStart(b), b.size() - SignatureStart(b) - 32);
+         });
+         return path;
+       }},
+      {"garbage trailer",
+       [&](ModuleTestEnv& env) {
+         const std::string path = env.Copy(module, "m/t6.so");
+         Rewrite(path,
+                 [](std::string& b) { b.replace(b.size() - 32, 32, std::string(32, '\x5A')); });
+         return path;
+       }},
+      {"signature length larger than the file",
+       [&](ModuleTestEnv& env) {
+         const std::string path = env.Copy(module, "m/t7.so");
+         Rewrite(path, [](std::string& b) { b[b.size() - 32] = '\x7F'; });
+         return path;
+       }},
+      {"signature length one too small",
+       [&](ModuleTestEnv& env) {
+         const std::string path = env.Copy(module, "m/t8.so");
+         Rewrite(path, [](std::string& b) {
+           b[b.size() - 29] = static_cast<char>(b[b.size() - 29] - 1);
+         });
+         return path;
+       }},
+      {"bytes appended after the trailer",
+       [&](ModuleTestEnv& env) {
+         const std::string path = env.Copy(module, "m/t9.so");
+         Rewrite(path, [](std::string& b) { b += std::string(40, 'x'); });
+         return path;
+       }},
+  };
+  for (const RefusedCase& refused : cases) {
+    SCOPED_TRACE(refused.name);
+    ModuleTestEnv env;
+    const std::string path = refused.make(env);
+    ASSERT_FALSE(path.empty());
+    EXPECT_FALSE(LoadsAndFrees(path));
+    EXPECT_EQ(env.LogLines(), (std::vector<LoggedLine>{{3, "ERROR: FATAL - Not trusted " + path}}));
+  }
+}
+
+TEST(TrustCheck, EveryChangedByteOfTheSignatureOrTrailerIsRefused) {
+  test::ModuleTestEnv env;
+  const std::string original = test::ReadFile(ModuleTestEnv::FixturePath("test_module"));
+  const auto anchors = platform::TrustAnchors::FromFolder(env.trust_folder());
+  const auto verify = [&](const std::string& bytes) {
+    return platform::VerifySignedImage(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                                       anchors);
+  };
+  ASSERT_TRUE(verify(original).trusted());
+  std::string bytes = original;
+  for (size_t i = SignatureStart(original); i < original.size(); ++i) {
+    for (const char flip : {'\x01', '\x80'}) {
+      bytes[i] = static_cast<char>(original[i] ^ flip);
+      EXPECT_FALSE(verify(bytes).trusted()) << "byte " << i << " of " << original.size();
+      bytes[i] = original[i];
+    }
+  }
+  // And a sample of the content, a prime stride apart.
+  for (size_t i = 0; i < SignatureStart(original); i += 997) {
+    bytes[i] = static_cast<char>(original[i] ^ 0x04);
+    EXPECT_EQ(verify(bytes).status, platform::SignatureStatus::kBadSignature) << "byte " << i;
+    bytes[i] = original[i];
+  }
+}
+
+TEST(TrustCheck, MissingFileGivesTheNotFoundLine) {
+  ModuleTestEnv env;
+  const std::string path = env.root().path() + "/modules/Nothing/Nothing.so";
+  EXPECT_FALSE(LoadsAndFrees(path));
+  EXPECT_EQ(env.LogLines(), (std::vector<LoggedLine>{{3, "ERROR: Not found " + path}}));
+}
+
+TEST(TrustCheck, AnchorThatOthersMayWriteIsIgnored) {
+  for (const mode_t mode : {0664, 0646}) {
+    ModuleTestEnv env;
+    ASSERT_EQ(chmod((env.trust_folder() + "/root-ca.pem").c_str(), mode), 0);
+    const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/ok.so");
+    EXPECT_FALSE(LoadsAndFrees(path)) << std::oct << mode;
+    EXPECT_EQ(env.LogLines(), (std::vector<LoggedLine>{{3, "ERROR: FATAL - Not trusted " + path}}));
+  }
+}
+
+TEST(TrustCheck, TrustedPublishersLoadWithoutALogLine) {
+  struct Case {
+    const char* signer;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"publisher", "the maker's own name"},
+      {"wordpart-publisher", "a fragment inside a longer word (Nimbexia)"},
+      {"ou-only", "no common name: organisational unit"},
+      {"o-only", "no common name or unit: organisation"},
+      {"email-only", "only an e-mail address"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    ModuleTestEnv env;
+    const std::string path =
+        env.SignedCopy(ModuleTestEnv::FixturePath("test_module"), c.signer, "m/ok.so");
+    EXPECT_TRUE(LoadsAndFrees(path));
+    EXPECT_TRUE(env.LogLines().empty());
+  }
+}
+
+TEST(TrustCheck, PublisherFragmentsAreMatchedAsLowerCaseSubstrings) {
+  struct Case {
+    const char16_t* signer;
+    bool trusted;
+  };
+  const Case cases[] = {
+      {u"Corvane Software GmbH", true},
+      {u"CORVANE", true},
+      {u"Megacorvanes Ltd", true},
+      {u"Kestrel-Labs Oy", true},
+      {u"KestrelLabs Oy", true},
+      {u"Kestrel Labs Oy", false},
+      {u"Corvan Software", false},
+      {u"", false},
+      {u"Ventrosoft Inc", true},
+      {u"Orbiware", true},
+      {u"Halvard AS", true},
+      {u"Quillmark Tools Ltd", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsTrustedPublisher(c.signer), c.trusted) << test::Narrow(c.signer);
+  }
+  EXPECT_EQ(std::u16string(kTrustedPublisherFragments[0]), u"corvane");
+  EXPECT_EQ(std::size(kTrustedPublisherFragments), 7u);
+}
+
+TEST(TrustCheck, UnreadableFileIsNotTrustedRatherThanNotFound) {
+  if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to drop to another user";
+  ModuleTestEnv env;
+  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/secret.so");
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+  // The child, as another user, must still be able to write the log.
+  env.ClearLog();
+  ASSERT_EQ(chmod((env.root().path() + "/wardex.log").c_str(), 0666), 0);
+  const int status = test::RunAsUnprivileged([&] { return LoadsAndFrees(path) ? 1 : 0; });
+  EXPECT_EQ(status, 0);
+  const std::vector<LoggedLine> lines = env.LogLines();
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(), LoggedLine{3, "ERROR: FATAL - Not trusted " + path}),
+      lines.end());
+}
+
+}  // namespace
+}  // namespace wardex

@@ -1,0 +1,110 @@
+// ModuleLoader: the log lines and their order, the instance's lifetime, and
+// loaders that load nothing.
+#include "modules/module_loader.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "modules/module_test_env.h"
+
+namespace wardex {
+namespace {
+
+using test::LoggedLine;
+using test::ModuleTestEnv;
+
+// The log texts, with every "(<n>ms)" timing made "(Nms)".
+std::vector<std::string> Texts(const ModuleTestEnv& env) {
+  static const std::regex kTiming(R"(\(\d+ms\))");
+  std::vector<std::string> texts;
+  for (const LoggedLine& line : env.LogLines()) {
+    EXPECT_EQ(line.level, line.text.rfind("ERROR", 0) == 0 ? 3 : 14) << line.text;
+    texts.push_back(std::regex_replace(line.text, kTiming, "(Nms)"));
+  }
+  return texts;
+}
+
+TEST(ModuleLoader, LoadLogsEachStepWithItsTimeAndUnloadDestroysTheInstance) {
+  ModuleTestEnv env;
+  const std::string path =
+      env.Copy(ModuleTestEnv::FixturePath("test_module"), "modules/Test/Test.so");
+  {
+    ModuleLoader loader;
+    IModule* module = loader.Load(test::Wide(path));
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(loader.Load(u""), module);  // the existing object, nothing logged
+    EXPECT_EQ(loader.Load(u"/elsewhere/Other.so"), module);
+    EXPECT_EQ(Texts(env), (std::vector<std::string>{
+                              "LOAD DLL: " + path,
+                              "LOAD DLL DONE: " + path + " (Nms)",
+                              "CREATE Instance of " + path,
+                              "CREATE Instance of " + path + " DONE (Nms)",
+                          }));
+  }  // the destructor unloads
+  EXPECT_EQ(env.Journal(), (std::vector<std::string>{"create " + path, "destroy " + path}));
+}
+
+TEST(ModuleLoader, EmptyNameOnAnEmptyLoaderLoadsAndLogsNothing) {
+  ModuleTestEnv env;
+  ModuleLoader loader;
+  EXPECT_EQ(loader.Load(u""), nullptr);
+  EXPECT_EQ(loader.library(), nullptr);
+  EXPECT_TRUE(env.LogLines().empty());
+}
+
+TEST(ModuleLoader, RefusedLibraryLogsBetweenTheLoadLines) {
+  ModuleTestEnv env;
+  const std::string path =
+      env.SignedCopy(ModuleTestEnv::FixturePath("test_module"), "untrusted", "m/Bad.so");
+  ModuleLoader loader;
+  EXPECT_EQ(loader.Load(test::Wide(path)), nullptr);
+  EXPECT_EQ(Texts(env), (std::vector<std::string>{
+                            "LOAD DLL: " + path,
+                            "ERROR: FATAL - Not trusted " + path,
+                            "LOAD DLL DONE: " + path + " (Nms)",
+                        }));
+  EXPECT_TRUE(env.Journal().empty());
+}
+
+TEST(ModuleLoader, LibraryWithoutFactoryStaysLoadedWithoutInstance) {
+  ModuleTestEnv env;
+  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_console"), "m/NoFactory.so");
+  ModuleLoader loader;
+  EXPECT_EQ(loader.Load(test::Wide(path)), nullptr);
+  EXPECT_NE(loader.library(), nullptr);
+  EXPECT_EQ(Texts(env),
+            (std::vector<std::string>{"LOAD DLL: " + path, "LOAD DLL DONE: " + path + " (Nms)"}));
+  loader.Unload();
+  EXPECT_EQ(loader.library(), nullptr);
+}
+
+TEST(ModuleLoader, NullInstanceIsLoggedAndLeavesTheModuleAbsent) {
+  ModuleTestEnv env;
+  env.env().Set("WARDEX_TEST_MODULE_KIND", "null");
+  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/Null.so");
+  ModuleLoader loader;
+  EXPECT_EQ(loader.Load(test::Wide(path)), nullptr);
+  EXPECT_EQ(Texts(env).size(), 4u);
+  loader.Unload();
+  EXPECT_EQ(env.Journal(),
+            (std::vector<std::string>{"create-null " + path}));  // no destroy of nothing
+}
+
+TEST(ModuleLoader, UnloadThenLoadMakesANewInstance) {
+  ModuleTestEnv env;
+  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/Again.so");
+  ModuleLoader loader;
+  ASSERT_NE(loader.Load(test::Wide(path)), nullptr);
+  loader.Unload();
+  EXPECT_EQ(loader.instance(), nullptr);
+  EXPECT_EQ(loader.Load(u""), nullptr);  // emptied: an empty name loads nothing
+  EXPECT_NE(loader.Load(test::Wide(path)), nullptr);
+  EXPECT_EQ(env.Journal(),
+            (std::vector<std::string>{"create " + path, "destroy " + path, "create " + path}));
+}
+
+}  // namespace
+}  // namespace wardex

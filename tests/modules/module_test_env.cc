@@ -1,0 +1,107 @@
+#include "modules/module_test_env.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "platform/code_signer.h"
+
+namespace wardex::test {
+
+namespace {
+
+constexpr char kUnset[] = "\x01";
+
+std::vector<std::string> ReadLinesOf(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace
+
+ScopedEnv::~ScopedEnv() {
+  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+    if (it->second == kUnset) {
+      unsetenv(it->first.c_str());
+    } else {
+      setenv(it->first.c_str(), it->second.c_str(), 1);
+    }
+  }
+}
+
+void ScopedEnv::Save(const char* name) {
+  const char* old = std::getenv(name);
+  saved_.emplace_back(name, old != nullptr ? old : kUnset);
+}
+
+void ScopedEnv::Set(const char* name, const std::string& value) {
+  Save(name);
+  setenv(name, value.c_str(), 1);
+}
+
+void ScopedEnv::Unset(const char* name) {
+  Save(name);
+  unsetenv(name);
+}
+
+ModuleTestEnv::ModuleTestEnv()
+    : log_file_(root_.path() + "/wardex.log"), journal_file_(root_.path() + "/journal.txt") {
+  env_.Set("WARDEX_LOG_FILE", log_file_);
+  env_.Unset("WARDEX_LOG_LEVEL");
+  env_.Set("WARDEX_TEST_MODULE_JOURNAL", journal_file_);
+  for (const char* name : {"WARDEX_TEST_MODULE_KIND", "WARDEX_TEST_MODULE_FLAGS",
+                           "WARDEX_TEST_MODULE_WINDOW", "LD_LIBRARY_PATH"}) {
+    env_.Unset(name);
+  }
+  std::filesystem::create_directories(trust_folder());
+  std::filesystem::copy_file(PkiPath("root-ca.pem"), trust_folder() + "/root-ca.pem");
+  chmod((trust_folder() + "/root-ca.pem").c_str(), 0644);
+}
+
+std::string ModuleTestEnv::FixturePath(const std::string& name) {
+  if (name == "test_module") return WARDEX_TEST_MODULE_SO;
+  if (name == "test_console") return WARDEX_TEST_CONSOLE_SO;
+  return {};
+}
+
+std::string ModuleTestEnv::PkiPath(const std::string& file) {
+  return std::string(WARDEX_TEST_PKI_DIR) + "/" + file;
+}
+
+std::string ModuleTestEnv::Copy(const std::string& source, const std::string& target) {
+  const std::string path = target.front() == '/' ? target : root_.path() + "/" + target;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::filesystem::copy_file(source, path, std::filesystem::copy_options::overwrite_existing);
+  return path;
+}
+
+std::string ModuleTestEnv::SignedCopy(const std::string& source, const std::string& signer,
+                                      const std::string& target) {
+  platform::SignerCredentials credentials{
+      ReadFile(PkiPath(signer + ".key")), ReadFile(PkiPath(signer + ".pem")), {}};
+  std::string signed_file, error;
+  if (!platform::SignImage(ReadFile(source), credentials, signed_file, error)) return {};
+  const std::string path = target.front() == '/' ? target : root_.path() + "/" + target;
+  return WriteFile(path, signed_file) ? path : std::string();
+}
+
+std::vector<LoggedLine> ModuleTestEnv::LogLines() const {
+  static const std::regex kLayout(R"(^\S+ \S+ \[(-?\d+)\] \d+ (.*)$)");
+  std::vector<LoggedLine> lines;
+  for (const std::string& line : ReadLinesOf(log_file_)) {
+    std::smatch match;
+    if (std::regex_match(line, match, kLayout)) lines.push_back({std::stoi(match[1]), match[2]});
+  }
+  return lines;
+}
+
+void ModuleTestEnv::ClearLog() const { std::ofstream(log_file_, std::ios::trunc); }
+
+std::vector<std::string> ModuleTestEnv::Journal() const { return ReadLinesOf(journal_file_); }
+
+}  // namespace wardex::test

@@ -1,0 +1,85 @@
+// The setting of the module tests: a private machine root whose trust folder
+// holds the test authority, the log sent to a file of the test's own, the
+// built and signed fixture libraries, and the test certificates.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "osal/ka_string.h"
+#include "osal/wide_format.h"
+#include "support/test_env.h"
+
+namespace wardex::test {
+
+struct LoggedLine {
+  int level = 0;
+  std::string text;
+  bool operator==(const LoggedLine& other) const {
+    return level == other.level && text == other.text;
+  }
+};
+
+// Restores environment variables on destruction.
+class ScopedEnv {
+ public:
+  ScopedEnv() = default;
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  void Set(const char* name, const std::string& value);
+  void Unset(const char* name);
+
+ private:
+  void Save(const char* name);
+  std::vector<std::pair<std::string, std::string>> saved_;  // name, value ("\x01" = unset)
+};
+
+class ModuleTestEnv {
+ public:
+  ModuleTestEnv();
+  ModuleTestEnv(const ModuleTestEnv&) = delete;
+  ModuleTestEnv& operator=(const ModuleTestEnv&) = delete;
+
+  const ScopedTestRoot& root() const { return root_; }
+  ScopedEnv& env() { return env_; }
+  std::string trust_folder() const { return root_.root() + "/etc/wardex/trust"; }
+
+  // The built, signed fixture library of |name| ("test_module", "test_console").
+  static std::string FixturePath(const std::string& name);
+  // A file of the test PKI ("publisher.key", "root-ca.pem").
+  static std::string PkiPath(const std::string& file);
+
+  // Copies |source| to |target| (below the test folder when relative) and
+  // returns the target's full path.
+  std::string Copy(const std::string& source, const std::string& target);
+  // Writes |source| to |target|, signed by |signer| of the test PKI instead.
+  std::string SignedCopy(const std::string& source, const std::string& signer,
+                         const std::string& target);
+
+  // Every line logged since the test began (or since ClearLog).
+  std::vector<LoggedLine> LogLines() const;
+  void ClearLog() const;
+  // The module journal: "<event> <path>" lines of the test module.
+  std::vector<std::string> Journal() const;
+
+ private:
+  ScopedTestRoot root_;
+  ScopedEnv env_;
+  std::string log_file_;
+  std::string journal_file_;
+};
+
+inline KaOSAL::KaString Wide(const std::string& text) {
+  const std::u16string wide = KaOSAL::FromUtf8(text);
+  return KaOSAL::KaString(wide.c_str(), static_cast<int>(wide.size()));
+}
+
+inline std::string Narrow(const KaOSAL::KaString& text) {
+  return KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength()));
+}
+
+}  // namespace wardex::test

@@ -1,0 +1,122 @@
+// The plug-in contract across separately loaded libraries: type information
+// for dynamic_cast, the switch part of a switch module, and the host's strings.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "modules/module_library.h"
+#include "modules/module_loader.h"
+#include "modules/module_test_env.h"
+#include "wardex/console_view.h"
+#include "wardex/module.h"
+#include "wardex/quick_check.h"
+
+namespace wardex {
+namespace {
+
+using test::ModuleTestEnv;
+
+class PluginContractTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    module_path_ = env_.Copy(ModuleTestEnv::FixturePath("test_module"), "m/SnapCheckModule.so");
+    console_ = LoadModuleLibrary(KaOSAL::KaPath(
+        test::Wide(env_.Copy(ModuleTestEnv::FixturePath("test_console"), "m/ConsoleModule.so"))));
+    ASSERT_NE(console_, nullptr);
+    cast_ = reinterpret_cast<CastFn>(platform::GetProcAddress(console_, "TestConsoleCastWindow"));
+    ASSERT_NE(cast_, nullptr);
+  }
+  void TearDown() override {
+    if (console_ != nullptr) {
+      EXPECT_TRUE(platform::FreeLibrary(console_));
+    }
+  }
+
+  using CastFn = IConsoleView* (*)(IModuleWindow*);
+  ModuleTestEnv env_;
+  std::string module_path_;
+  platform::LibraryHandle console_ = nullptr;
+  CastFn cast_ = nullptr;
+};
+
+TEST_F(PluginContractTest, QuickCheckWindowIsAConsoleViewInEveryLibrary) {
+  env_.env().Set("WARDEX_TEST_MODULE_KIND", "snapcheck");
+  ModuleLoader loader;
+  IModule* module = loader.Load(test::Wide(module_path_));
+  ASSERT_NE(module, nullptr);
+  ISnapCheckControl* control = GetQuickCheckControl(module);  // dynamic_cast in the host
+  ASSERT_NE(control, nullptr);
+  IModuleWindow* window = control->GetWindow(0);
+  ASSERT_NE(window, nullptr);
+  IConsoleView* in_host = dynamic_cast<IConsoleView*>(window);
+  IConsoleView* in_console = cast_(window);  // dynamic_cast in a second library
+  ASSERT_NE(in_host, nullptr);
+  EXPECT_EQ(in_console, in_host);
+  EXPECT_NE(static_cast<void*>(in_host), static_cast<void*>(window));  // a real cross-cast
+}
+
+TEST_F(PluginContractTest, PlainWindowIsNoConsoleView) {
+  env_.env().Set("WARDEX_TEST_MODULE_KIND", "snapcheck");
+  env_.env().Set("WARDEX_TEST_MODULE_WINDOW", "plain");
+  ModuleLoader loader;
+  IModule* module = loader.Load(test::Wide(module_path_));
+  ASSERT_NE(module, nullptr);
+  IModuleWindow* window = GetQuickCheckControl(module)->GetWindow(0);
+  EXPECT_EQ(dynamic_cast<IConsoleView*>(window), nullptr);
+  EXPECT_EQ(cast_(window), nullptr);
+}
+
+TEST_F(PluginContractTest, SwitchModuleIsNoSnapCheckModuleButHasASwitchPart) {
+  env_.env().Set("WARDEX_TEST_MODULE_FLAGS", "36");  // 0x20 | 0x04
+  ModuleLoader loader;
+  IModule* module = loader.Load(test::Wide(module_path_));
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(GetQuickCheckControl(module), nullptr);
+  ASSERT_EQ(module->GetFlags(), kModuleFlagSwitch | kModuleFlagRunsTasks);
+  IModuleSwitch* module_switch = ToModuleSwitch(module);
+  EXPECT_EQ(module_switch->GetSwitchState(0, 0, 0), 0);
+  EXPECT_TRUE(module_switch->SetSwitchState(1, 0));
+  EXPECT_FALSE(module_switch->SetSwitchState(1, 0));
+  EXPECT_EQ(module_switch->GetSwitchState(0, 0, 0), 1);
+  EXPECT_EQ(ToModuleSwitch(nullptr), nullptr);
+}
+
+TEST_F(PluginContractTest, MenuTextIsAskedForItsLengthThenFilled) {
+  ModuleLoader loader;
+  IModule* module = loader.Load(test::Wide(module_path_));
+  ASSERT_NE(module, nullptr);
+  const int32_t length = module->GetMenuText(nullptr, 0);
+  ASSERT_EQ(length, 11);
+  std::u16string text(static_cast<size_t>(length) + 1, u'#');
+  module->GetMenuText(text.data(), length + 1);
+  EXPECT_EQ(text, std::u16string(u"Test module") + u'\0');
+}
+
+TEST_F(PluginContractTest, StringsCrossTheLibraryBoundaryBothWays) {
+  ModuleLoader loader;
+  ASSERT_NE(loader.Load(test::Wide(module_path_)), nullptr);
+  using DecorateFn = void (*)(const KaOSAL::KaString*, KaOSAL::KaString*);
+  using TakeFn = void (*)(KaOSAL::KaString*);
+  auto decorate = reinterpret_cast<DecorateFn>(
+      platform::GetProcAddress(loader.library(), "TestModuleDecorate"));
+  auto take =
+      reinterpret_cast<TakeFn>(platform::GetProcAddress(loader.library(), "TestModuleTakeKept"));
+  ASSERT_NE(decorate, nullptr);
+  ASSERT_NE(take, nullptr);
+  KaOSAL::KaString out;
+  {
+    // Long enough for a pooled block; the host's copy dies first.
+    KaOSAL::KaString in(u'x', 300);
+    in += u"\u00e9\u4e2d";
+    decorate(&in, &out);
+  }
+  EXPECT_EQ(out.GetLength(), 302 + 11);
+  EXPECT_TRUE(out.EndsWith(u"\u00e9\u4e2d via module"));
+  KaOSAL::KaString kept;
+  take(&kept);  // the module's copy, freed by the host
+  EXPECT_EQ(kept.GetLength(), 302);
+  EXPECT_TRUE(kept.StartsWith(u"xxx"));
+}
+
+}  // namespace
+}  // namespace wardex
