@@ -321,6 +321,8 @@ uint32_t CopyList(const std::vector<std::u16string>& names, char16_t* buffer, ui
   if (list.size() + 1 <= size) {
     list.copy(buffer, list.size());
     buffer[list.size()] = 0;
+    // An empty list is still terminated twice.
+    if (list.empty() && size >= 2) buffer[1] = 0;
     return static_cast<uint32_t>(list.size());
   }
   if (size < 2) {

@@ -1,6 +1,8 @@
 #include "platform/registry_store.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -146,25 +148,48 @@ bool MakeFolders(const std::string& folder) {
   }
 }
 
+// A cached statement in use; reset when it goes out of scope, so that no
+// statement keeps a read transaction (and its shared lock) open afterwards.
+class ScopedStatement {
+ public:
+  explicit ScopedStatement(sqlite3_stmt* statement) : statement_(statement) {}
+  ~ScopedStatement() {
+    if (statement_ != nullptr) sqlite3_reset(statement_);
+  }
+  ScopedStatement(const ScopedStatement&) = delete;
+  ScopedStatement& operator=(const ScopedStatement&) = delete;
+  operator sqlite3_stmt*() const { return statement_; }  // NOLINT: used as the statement
+
+ private:
+  sqlite3_stmt* statement_;
+};
+
 // One open hive database. Its mutex serialises this process's use of the
 // connection (a transaction must not mix statements of two threads); SQLite's
 // file locks serialise processes.
 class HiveDb {
  public:
-  HiveDb(sqlite3* db, bool writable) : db_(db), writable_(writable) {}
+  HiveDb(sqlite3* db, bool writable, int writer_lock)
+      : db_(db), writable_(writable), writer_lock_(writer_lock) {}
   ~HiveDb() {
     for (auto& [sql, statement] : statements_) sqlite3_finalize(statement);
     sqlite3_close(db_);
+    if (writer_lock_ >= 0) close(writer_lock_);
   }
   HiveDb(const HiveDb&) = delete;
   HiveDb& operator=(const HiveDb&) = delete;
 
   bool writable() const { return writable_; }
+  // Writers of all processes queue on this lock in the kernel: SQLite's own
+  // busy handler polls, and a steady writer can starve another for longer
+  // than any time-out.
+  int writer_lock() const { return writer_lock_; }
   sqlite3* db() const { return db_; }
   std::mutex& mutex() { return mutex_; }
 
-  // A prepared statement for |sql| (a string literal), reset and unbound.
-  sqlite3_stmt* Statement(const char* sql) {
+  // The prepared statement for |sql| (a string literal), unbound; null when
+  // it cannot be prepared (a hive file without tables yet).
+  ScopedStatement Statement(const char* sql) {
     sqlite3_stmt*& statement = statements_[sql];
     if (statement == nullptr) {
       if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
@@ -172,15 +197,15 @@ class HiveDb {
         statement = nullptr;
       }
     } else {
-      sqlite3_reset(statement);
       sqlite3_clear_bindings(statement);
     }
-    return statement;
+    return ScopedStatement(statement);
   }
 
  private:
   sqlite3* db_;
   bool writable_;
+  int writer_lock_;
   std::mutex mutex_;
   std::map<const char*, sqlite3_stmt*> statements_;
 };
@@ -205,7 +230,9 @@ std::unique_ptr<HiveDb> OpenHiveFile(const std::string& file, bool for_write, ui
     return nullptr;
   }
   bool writable = sqlite3_db_readonly(raw, "main") == 0;
-  auto hive = std::make_unique<HiveDb>(raw, writable);
+  int writer_lock =
+      writable ? open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644) : -1;
+  auto hive = std::make_unique<HiveDb>(raw, writable, writer_lock);
   sqlite3_busy_timeout(raw, kBusyTimeoutMs);
   sqlite3_exec(raw, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
   if (writable) {
@@ -248,9 +275,27 @@ std::shared_ptr<HiveDb> GetHive(const std::string& file, bool for_write, uint32_
   return slot;
 }
 
+// Holds the hive's writer lock, when it has one, for its lifetime.
+class WriterLock {
+ public:
+  explicit WriterLock(int fd) : fd_(fd) {
+    while (fd_ >= 0 && flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  ~WriterLock() {
+    if (fd_ >= 0) flock(fd_, LOCK_UN);
+  }
+  WriterLock(const WriterLock&) = delete;
+  WriterLock& operator=(const WriterLock&) = delete;
+
+ private:
+  int fd_;
+};
+
 // Runs |body| inside one write transaction, committed durably.
 template <typename Body>
 uint32_t InTransaction(HiveDb* hive, Body body) {
+  WriterLock lock(hive->writer_lock());
   int result = sqlite3_exec(hive->db(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   if (result != SQLITE_OK) return ErrorFromSqlite(result);
   uint32_t error = body();
@@ -276,7 +321,7 @@ void BindText(sqlite3_stmt* statement, int index, const std::string& text) {
 
 bool KeyExists(HiveDb* hive, int view, const std::string& path) {
   if (path.empty()) return true;
-  sqlite3_stmt* statement = hive->Statement("SELECT 1 FROM keys WHERE view=?1 AND path=?2");
+  ScopedStatement statement = hive->Statement("SELECT 1 FROM keys WHERE view=?1 AND path=?2");
   if (statement == nullptr) return false;
   sqlite3_bind_int(statement, 1, view);
   BindText(statement, 2, path);
@@ -323,7 +368,7 @@ class HiveOperation {
     if (Exists() == KaOSAL::kErrorSuccess) return KaOSAL::kErrorSuccess;
     return Write([&](HiveDb* hive) {
       for (size_t depth = 1; depth <= key_.folded.size(); ++depth) {
-        sqlite3_stmt* statement = hive->Statement(
+        ScopedStatement statement = hive->Statement(
             "INSERT OR IGNORE INTO keys(view, path, parent, name) VALUES(?1, ?2, ?3, ?4)");
         if (statement == nullptr) return kErrorRegistryIo;
         sqlite3_bind_int(statement, 1, ViewOfKey(hive_, key_, depth, access_));
@@ -338,7 +383,7 @@ class HiveOperation {
 
   uint32_t Query(const std::string& folded_name, uint32_t* type, std::vector<uint8_t>* data) const {
     return Read([&](HiveDb* hive) {
-      sqlite3_stmt* statement =
+      ScopedStatement statement =
           hive->Statement("SELECT type, data FROM vals WHERE view=?1 AND key=?2 AND fold=?3");
       if (statement == nullptr) return KaOSAL::kErrorFileNotFound;  // an empty hive file
       sqlite3_bind_int(statement, 1, view_);
@@ -358,7 +403,7 @@ class HiveOperation {
     if (key_.folded.empty() && hive_ != HKEY_CURRENT_USER) return KaOSAL::kErrorAccessDenied;
     return Write([&](HiveDb* hive) {
       if (!KeyExists(hive, view_, key_.Folded())) return KaOSAL::kErrorFileNotFound;
-      sqlite3_stmt* statement = hive->Statement(
+      ScopedStatement statement = hive->Statement(
           "INSERT OR REPLACE INTO vals(view, key, fold, name, type, data)"
           " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
       if (statement == nullptr) return kErrorRegistryIo;
@@ -375,7 +420,7 @@ class HiveOperation {
 
   uint32_t DeleteValue(const std::string& folded_name) const {
     return Write([&](HiveDb* hive) {
-      sqlite3_stmt* statement =
+      ScopedStatement statement =
           hive->Statement("DELETE FROM vals WHERE view=?1 AND key=?2 AND fold=?3");
       if (statement == nullptr) return kErrorRegistryIo;
       sqlite3_bind_int(statement, 1, view_);
@@ -402,7 +447,7 @@ class HiveOperation {
           "path<?5)",
       };
       for (const char* sql : kDeletes) {
-        sqlite3_stmt* statement = hive->Statement(sql);
+        ScopedStatement statement = hive->Statement(sql);
         if (statement == nullptr) return kErrorRegistryIo;
         sqlite3_bind_int(statement, 1, view_);
         sqlite3_bind_int(statement, 2, child_view_);
@@ -418,7 +463,7 @@ class HiveOperation {
   uint32_t EnumKeys(std::vector<KaString>* names) const {
     if (uint32_t error = Exists(); error != KaOSAL::kErrorSuccess) return error;
     return Read([&](HiveDb* hive) {
-      sqlite3_stmt* statement =
+      ScopedStatement statement =
           hive->Statement("SELECT name FROM keys WHERE view=?1 AND parent=?2 ORDER BY path");
       if (statement == nullptr) return KaOSAL::kErrorSuccess;
       sqlite3_bind_int(statement, 1, child_view_);
@@ -434,7 +479,7 @@ class HiveOperation {
   uint32_t EnumValues(std::vector<RegValueEntry>* values) const {
     if (uint32_t error = Exists(); error != KaOSAL::kErrorSuccess) return error;
     return Read([&](HiveDb* hive) {
-      sqlite3_stmt* statement = hive->Statement(
+      ScopedStatement statement = hive->Statement(
           "SELECT name, type, data FROM vals WHERE view=?1 AND key=?2 ORDER BY fold");
       if (statement == nullptr) return KaOSAL::kErrorSuccess;
       sqlite3_bind_int(statement, 1, view_);
@@ -454,7 +499,7 @@ class HiveOperation {
 
  private:
   bool HasSubKeys(HiveDb* hive) const {
-    sqlite3_stmt* statement =
+    ScopedStatement statement =
         hive->Statement("SELECT 1 FROM keys WHERE view=?1 AND parent=?2 LIMIT 1");
     if (statement == nullptr) return false;
     sqlite3_bind_int(statement, 1, child_view_);

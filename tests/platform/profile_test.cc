@@ -1,0 +1,240 @@
+#include "platform/profile.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "osal/last_error.h"
+#include "osal/wide_format.h"
+#include "support/test_env.h"
+
+namespace wardex::platform {
+namespace {
+
+std::u16string Wide(const std::string& text) { return KaOSAL::FromUtf8(text); }
+
+class ProfileTest : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& name) const { return root_.path() + "/" + name; }
+  std::u16string File(const std::string& name) const { return Wide(Path(name)); }
+
+  // Reads with a buffer of |size| characters: the returned length and the
+  // buffer up to it plus the terminator(s).
+  std::pair<uint32_t, std::u16string> Read(const char16_t* section, const char16_t* key,
+                                           uint32_t size, const std::string& name,
+                                           const char16_t* fallback = u"fallback") {
+    std::u16string buffer(size, u'#');
+    uint32_t length =
+        GetPrivateProfileString(section, key, fallback, buffer.data(), size, File(name).c_str());
+    return {length, buffer};
+  }
+
+  test::ScopedTestRoot root_;
+};
+
+TEST_F(ProfileTest, ValueLengthsAtTheBufferBoundary) {
+  struct Case {
+    size_t length;
+    uint32_t expected;
+  };
+  // A value that fills the buffer and one that is cut both answer size - 1.
+  const Case cases[] = {{0, 0}, {253, 253}, {254, 254}, {255, 254}, {2000, 254}};
+  for (const Case& c : cases) {
+    std::string value(c.length, 'v');
+    value[0] = 'a';
+    ASSERT_TRUE(test::WriteFile(Path("v.ini"), "[s]\nk=" + value + "\n"));
+    auto [length, buffer] = Read(u"s", u"k", 255, "v.ini");
+    EXPECT_EQ(length, c.expected) << c.length;
+    EXPECT_EQ(buffer.substr(0, length), Wide(value.substr(0, length))) << c.length;
+    EXPECT_EQ(buffer[length], u'\0') << c.length;
+  }
+}
+
+TEST_F(ProfileTest, NameListsThatFillOrOverflowTheBuffer) {
+  ASSERT_TRUE(test::WriteFile(Path("l.ini"), "[ab]\nk1=1\nkey2=2\n[cd]\n"));
+  struct Case {
+    const char16_t* section;  // null: the section list
+    uint32_t size;
+    uint32_t expected;
+    std::u16string contents;
+  };
+  const Case cases[] = {
+      // "ab\0cd\0\0" needs 7 characters.
+      {nullptr, 8, 6, std::u16string(u"ab\0cd\0\0", 7)},
+      {nullptr, 7, 6, std::u16string(u"ab\0cd\0\0", 7)},
+      {nullptr, 6, 4, std::u16string(u"ab\0c\0\0", 6)},
+      {nullptr, 2, 0, std::u16string(u"\0\0", 2)},
+      // "k1\0key2\0\0" needs 9.
+      {u"AB", 9, 8, std::u16string(u"k1\0key2\0\0", 9)},
+      {u"AB", 8, 6, std::u16string(u"k1\0key\0\0", 8)},
+      {u"cd", 4, 0, std::u16string(u"\0\0", 2)},
+      {u"missing", 4, 0, std::u16string(u"\0\0", 2)},
+  };
+  for (const Case& c : cases) {
+    auto [length, buffer] = Read(c.section, nullptr, c.size, "l.ini");
+    EXPECT_EQ(length, c.expected) << c.size;
+    EXPECT_EQ(buffer.substr(0, c.contents.size()), c.contents) << c.size;
+  }
+}
+
+TEST_F(ProfileTest, NamesMatchWithoutCaseAndValuesLoseBlanksAndQuotes) {
+  ASSERT_TRUE(test::WriteFile(Path("c.ini"),
+                              "; comment = not a key\n"
+                              "[Install]\n"
+                              "  Language  =  de_DE  \n"
+                              "Quoted=\"  spaced  \"\n"
+                              "Single='x'\n"
+                              "Mixed=\"x'\n"
+                              "Empty=\n"
+                              "NoEquals\n"
+                              "[ÜBER]\n"
+                              "Größe=groß\n"));
+  struct Case {
+    const char16_t* section;
+    const char16_t* key;
+    std::u16string expected;
+  };
+  const Case cases[] = {
+      {u"install", u"language", u"de_DE"},    {u"INSTALL", u"LANGUAGE", u"de_DE"},
+      {u"install", u"quoted", u"  spaced  "}, {u"install", u"single", u"x"},
+      {u"install", u"mixed", u"\"x'"},        {u"install", u"empty", u""},
+      {u"install", u"noequals", u"fallback"}, {u"install", u"; comment", u"fallback"},
+      {u"über", u"GRÖSSE", u"fallback"},      {u"über", u"größe", u"groß"},
+      {u"Über", u"GRÖßE", u"groß"},           {u"other", u"language", u"fallback"},
+  };
+  for (const Case& c : cases) {
+    auto [length, buffer] = Read(c.section, c.key, 64, "c.ini");
+    EXPECT_EQ(buffer.substr(0, length), c.expected) << KaOSAL::ToUtf8(c.key);
+  }
+  // Trailing blanks of the default are dropped; a missing file gives it too.
+  auto [length, buffer] = Read(u"s", u"k", 64, "absent.ini", u"def  ");
+  EXPECT_EQ(buffer.substr(0, length), u"def");
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
+}
+
+TEST_F(ProfileTest, WritesKeepTheRestOfTheFile) {
+  const std::string original =
+      "; installer settings\r\n"
+      "[install]\r\n"
+      "Language=en_II\r\n"
+      "  # odd line kept as written\r\n"
+      "RegKey = Brisko\r\n"
+      "\r\n"
+      "[web]\r\n"
+      "newsfeedURL=https://127.0.0.1/feed\r\n";
+  ASSERT_TRUE(test::WriteFile(Path("w.ini"), original));
+  const std::u16string file = File("w.ini");
+  EXPECT_EQ(WritePrivateProfileString(u"INSTALL", u"language", u"de_DE", file.c_str()), 1);
+  EXPECT_EQ(WritePrivateProfileString(u"install", u"OSLang", u"1", file.c_str()), 1);
+  EXPECT_EQ(WritePrivateProfileString(u"ipc", u"ServiceChannelName", u"chan", file.c_str()), 1);
+  EXPECT_EQ(WritePrivateProfileString(u"web", u"newsfeedURL", nullptr, file.c_str()), 1);
+  EXPECT_EQ(WritePrivateProfileString(u"web", u"absent", nullptr, file.c_str()), 1);
+  EXPECT_EQ(test::ReadFile(Path("w.ini")),
+            "; installer settings\r\n"
+            "[install]\r\n"
+            "Language=de_DE\r\n"
+            "  # odd line kept as written\r\n"
+            "RegKey = Brisko\r\n"
+            "OSLang=1\r\n"
+            "\r\n"
+            "[web]\r\n"
+            "[ipc]\r\n"
+            "ServiceChannelName=chan\r\n");
+  EXPECT_EQ(WritePrivateProfileString(u"Web", nullptr, nullptr, file.c_str()), 1);
+  EXPECT_EQ(test::ReadFile(Path("w.ini")).find("[web]"), std::string::npos);
+  // No temporary file is left beside it.
+  std::vector<std::string> names;
+  DIR* folder = opendir(root_.path().c_str());
+  while (dirent* entry = readdir(folder)) names.push_back(entry->d_name);
+  closedir(folder);
+  for (const std::string& name : names) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+}
+
+TEST_F(ProfileTest, FilesAreWrittenBackInTheirEncoding) {
+  const std::string german = "[general]\nIDS_X=Übersicht öffnen\n";
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t ch : Wide(german)) {
+    utf16.push_back(static_cast<char>(ch & 0xFF));
+    utf16.push_back(static_cast<char>(ch >> 8));
+  }
+  struct Case {
+    std::string name;
+    std::string content;
+    std::string prefix;  // what the file must still start with after a write
+  };
+  const Case cases[] = {
+      {"plain.ini", german, "[general]"},
+      {"bom.ini", "\xEF\xBB\xBF" + german, "\xEF\xBB\xBF[general]"},
+      {"wide.ini", utf16, std::string("\xFF\xFE[\0g\0", 6)},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(test::WriteFile(Path(c.name), c.content));
+    auto [length, buffer] = Read(u"GENERAL", u"ids_x", 64, c.name);
+    EXPECT_EQ(buffer.substr(0, length), u"Übersicht öffnen") << c.name;
+    ASSERT_EQ(WritePrivateProfileString(u"general", u"IDS_Y", u"Schließen", File(c.name).c_str()),
+              1);
+    EXPECT_EQ(test::ReadFile(Path(c.name)).substr(0, c.prefix.size()), c.prefix) << c.name;
+    std::tie(length, buffer) = Read(u"general", u"IDS_Y", 64, c.name);
+    EXPECT_EQ(buffer.substr(0, length), u"Schließen") << c.name;
+    std::tie(length, buffer) = Read(u"general", u"IDS_X", 64, c.name);
+    EXPECT_EQ(buffer.substr(0, length), u"Übersicht öffnen") << c.name;
+  }
+  // A new file is UTF-8 without a mark.
+  ASSERT_EQ(WritePrivateProfileString(u"s", u"k", u"ä", File("new.ini").c_str()), 1);
+  EXPECT_EQ(test::ReadFile(Path("new.ini")), "[s]\nk=ä\n");
+}
+
+TEST_F(ProfileTest, ConcurrentWritersLoseNothing) {
+  const int kWrites = test::Scaled(100, 20);
+  const std::u16string file = File("shared.ini");
+  std::vector<pid_t> children;
+  for (int writer = 0; writer < 2; ++writer) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int i = 0; i < kWrites; ++i) {
+        std::u16string key = Wide("w" + std::to_string(writer) + "_" + std::to_string(i));
+        if (WritePrivateProfileString(u"s", key.c_str(), u"1", file.c_str()) != 1) _exit(1);
+      }
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::u16string keys(100000, u'\0');
+  uint32_t length = GetPrivateProfileString(u"s", nullptr, u"", keys.data(), 100000, file.c_str());
+  int count = 0;
+  for (uint32_t i = 0; i < length; ++i) count += keys[i] == u'\0';
+  EXPECT_EQ(count, 2 * kWrites);
+}
+
+TEST_F(ProfileTest, AnUnwritableFolderFailsWithAccessDenied) {
+  if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to drop to an unprivileged user";
+  ASSERT_TRUE(test::WriteFile(Path("ro/install.cfg"), "[install]\nLanguage=de_DE\n"));
+  chmod(Path("ro/install.cfg").c_str(), 0644);
+  chmod(Path("ro").c_str(), 0755);
+  const std::u16string file = File("ro/install.cfg");
+  int status = test::RunAsUnprivileged([&] {
+    char16_t buffer[32];
+    if (GetPrivateProfileString(u"install", u"Language", u"", buffer, 32, file.c_str()) != 5) {
+      return 10;
+    }
+    if (WritePrivateProfileString(u"install", u"Language", u"fr_FR", file.c_str()) != 0) return 11;
+    return KaOSAL::GetLastError() == KaOSAL::kErrorAccessDenied ? 0 : 12;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(test::ReadFile(Path("ro/install.cfg")), "[install]\nLanguage=de_DE\n");
+}
+
+}  // namespace
+}  // namespace wardex::platform
