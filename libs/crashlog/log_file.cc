@@ -21,6 +21,8 @@ namespace {
 constexpr char kJournalSocket[] = "/run/systemd/journal/socket";
 constexpr char kStateHomeVariable[] = "XDG_STATE_HOME";
 constexpr char kHomeVariable[] = "HOME";
+// "0" keeps the log out of the journal (tests on a machine that runs one).
+constexpr char kJournalVariable[] = "WARDEX_LOG_JOURNAL";
 
 std::optional<std::string> ReadVariable(const char* name) {
   const char* value = getenv(name);
@@ -38,17 +40,19 @@ struct Environment {
   std::optional<std::string> log_file;
   std::optional<std::string> state_home;
   std::optional<std::string> home;
+  std::optional<std::string> journal;
 
   static Environment Read() {
     return {ReadVariable(kLogFileVariable), ReadVariable(kStateHomeVariable),
-            ReadVariable(kHomeVariable)};
+            ReadVariable(kHomeVariable), ReadVariable(kJournalVariable)};
   }
   bool Unchanged() const {
     return SameValue(getenv(kLogFileVariable), log_file) &&
            SameValue(getenv(kStateHomeVariable), state_home) &&
-           SameValue(getenv(kHomeVariable), home);
+           SameValue(getenv(kHomeVariable), home) && SameValue(getenv(kJournalVariable), journal);
   }
   bool HasLogFile() const { return log_file && !log_file->empty(); }
+  bool JournalWanted() const { return !HasLogFile() && journal != "0"; }
 };
 
 // Returns the user's home folder: $HOME, else the password database's entry.
@@ -120,7 +124,7 @@ class LogFile {
     env_ = Environment::Read();
     resolved_ = true;
     path_ = LogFilePath(env_);
-    journal_ = !env_.HasLogFile() && access(kJournalSocket, F_OK) == 0;
+    journal_ = env_.JournalWanted() && access(kJournalSocket, F_OK) == 0;
     if (path_.empty()) {
       WriteToStandardError("wardex: no home folder for the log; logging to standard error\n");
     } else {

@@ -1,7 +1,7 @@
 // Where log lines go: a size-rotated file, or standard error when none can
 // be opened. The target is resolved at the first line and again whenever one
-// of the variables it came from (WARDEX_LOG_FILE, XDG_STATE_HOME, HOME) has
-// changed since, which costs three getenv calls and string compares a line.
+// of the variables it came from (WARDEX_LOG_FILE, XDG_STATE_HOME, HOME,
+// WARDEX_LOG_JOURNAL) has changed since: four getenv calls and compares a line.
 #pragma once
 
 #include <cstdint>

@@ -57,7 +57,11 @@ void DefaultDispositions() {
 
 class CrashHandlerTest : public ::testing::Test {
  protected:
-  void SetUp() override { unsetenv("WARDEX_LOG_FILE"); }
+  void SetUp() override {
+    unsetenv("WARDEX_LOG_FILE");
+    setenv("WARDEX_LOG_JOURNAL", "0", 1);
+  }
+  void TearDown() override { unsetenv("WARDEX_LOG_JOURNAL"); }
   std::string LogFolder() const { return root_.state_home() + "/wardex/log"; }
 
   ScopedTestRoot root_;

@@ -27,11 +27,14 @@ namespace {
 class LogWTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Tests that use the default target must not write to a real journal.
+    setenv("WARDEX_LOG_JOURNAL", "0", 1);
     log_path_ = root_.path() + "/own/test.log";
     setenv("WARDEX_LOG_FILE", log_path_.c_str(), 1);
     unsetenv("WARDEX_LOG_LEVEL");
   }
   void TearDown() override {
+    unsetenv("WARDEX_LOG_JOURNAL");
     unsetenv("WARDEX_LOG_FILE");
     unsetenv("WARDEX_LOG_LEVEL");
   }
@@ -333,10 +336,14 @@ int CheckJournal(const std::string& own_log_file) {
       }
     }
   }
-  // A log sent to a file of the test's own stays out of the journal.
-  setenv("WARDEX_LOG_FILE", own_log_file.c_str(), 1);
+  // Switched off, or sent to a file of the test's own: the journal gets nothing.
   wait = {0, 300000};
   setsockopt(journal, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+  setenv("WARDEX_LOG_JOURNAL", "0", 1);
+  LogW(kLogError, u"switched off");
+  if (!receive().empty()) return 1;
+  unsetenv("WARDEX_LOG_JOURNAL");
+  setenv("WARDEX_LOG_FILE", own_log_file.c_str(), 1);
   LogW(kLogError, u"private");
   return receive().empty() ? 0 : 1;
 }
@@ -344,10 +351,11 @@ int CheckJournal(const std::string& own_log_file) {
 TEST_F(LogWTest, DefaultTargetAlsoWritesToTheJournalWithPriorities) {
   if (!RunningAsRoot()) GTEST_SKIP() << "needs root for a private mount namespace";
   unsetenv("WARDEX_LOG_FILE");
+  unsetenv("WARDEX_LOG_JOURNAL");
   const ChildResult child = RunInChild([&] { _exit(CheckJournal(log_path_)); });
   if (child.ExitedWith(2)) GTEST_SKIP() << "no private mount namespace here";
   EXPECT_TRUE(child.ExitedWith(0));
-  EXPECT_EQ(ReadLines(root_.state_home() + "/wardex/log/wardex.log").size(), 6u);
+  EXPECT_EQ(ReadLines(root_.state_home() + "/wardex/log/wardex.log").size(), 7u);
 }
 
 }  // namespace

@@ -56,7 +56,8 @@ CRASHLOG_API int WorkerExceptionFilter(WardexExceptionPointers* pointers, const 
 // generations kept) and to the systemd journal where it runs; to standard
 // error when the folder cannot be written. WARDEX_LOG_LEVEL=N writes levels up
 // to N only (a filtered call formats nothing); WARDEX_LOG_FILE=/path sends the
-// log to a file of one's own. Never fails; errno is left as it was.
+// log to a file of one's own; WARDEX_LOG_JOURNAL=0 keeps it out of the
+// journal. Never fails; errno is left as it was. Not for signal handlers.
 CRASHLOG_API void LogW(int level, const char16_t* format, ...);
 // std::terminate logs and reports the uncaught exception, then aborts. The
 // handler is process-wide on Linux.
