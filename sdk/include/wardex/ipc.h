@@ -55,6 +55,9 @@ class WARDEX_INTERFACE IIpcClient {
   // capacity in bytes on entry and the reply's size on return.
   virtual int32_t SendMessage(const char16_t* address, const char* message, uint32_t length,
                               char16_t* reply, uint32_t* reply_size, uint32_t timeout_ms) = 0;
+  // Chooses the channel that later sends go to; the empty name, the default
+  // channel, is chosen until this is called.
+  virtual int32_t SetChannel(const char16_t* channel) = 0;
 
  protected:
   virtual ~IIpcClient() = default;

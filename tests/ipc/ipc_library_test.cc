@@ -1,0 +1,267 @@
+// The IPC library end to end over real sockets: replies, limits, refusals,
+// time-outs and load.
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "support/test_env.h"
+#include "wardex/ipc.h"
+
+WARDEX_EXPORT wardex::IIpcClient* CreateClientInstance();
+WARDEX_EXPORT wardex::IIpcServer* CreateServerInstance();
+WARDEX_EXPORT void DestroyClientInstance(wardex::IIpcClient* client);
+WARDEX_EXPORT void DestroyServerInstance(wardex::IIpcServer* server);
+
+namespace wardex {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::atomic<int> g_calls{0};
+std::atomic<int> g_running{0};
+std::atomic<int> g_delay_ms{0};
+
+// Answers "echo:<message>" as UTF-16 with its terminator, "" for "empty", and
+// leaves the reply size untouched for "silent", as a stopping agent does.
+void EchoCallback(const char* message, uint32_t length, char16_t* reply, uint32_t* reply_size,
+                  uintptr_t /*context*/) {
+  ++g_calls;
+  ++g_running;
+  if (g_delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(g_delay_ms.load()));
+  const std::string text(message, length);
+  if (text != "silent") {
+    const std::string answer = text == "empty" ? "" : "echo:" + text;
+    const uint32_t bytes = static_cast<uint32_t>((answer.size() + 1) * 2);
+    if (*reply_size >= bytes) {
+      for (size_t i = 0; i < answer.size(); ++i) reply[i] = static_cast<char16_t>(answer[i]);
+      reply[answer.size()] = 0;
+      *reply_size = bytes;
+    } else {
+      *reply_size = 0;
+    }
+  }
+  --g_running;
+}
+
+std::string Narrow(const char16_t* text, uint32_t bytes) {
+  std::string out;
+  for (uint32_t i = 0; i + 1 < bytes / 2; ++i) out += static_cast<char>(text[i]);
+  return out;
+}
+
+struct Exchange {
+  int32_t result;
+  std::string reply;
+  uint32_t reply_size;
+};
+
+class IpcLibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_calls = 0;
+    g_delay_ms = 0;
+    server_ = CreateServerInstance();
+    ASSERT_EQ(server_->StartListening(u"test channel", EchoCallback, 0), kIpcOk);
+  }
+  void TearDown() override {
+    if (server_ != nullptr) DestroyServerInstance(server_);
+  }
+
+  static Exchange Send(const std::string& message, uint32_t timeout_ms = 3000,
+                       const char16_t* channel = u"test channel", uint32_t capacity = 4096,
+                       const char16_t* address = u"") {
+    IIpcClient* client = CreateClientInstance();
+    client->SetChannel(channel);
+    std::vector<char16_t> reply(capacity / 2 + 1);
+    uint32_t size = capacity;
+    const int32_t result =
+        client->SendMessage(address, message.data(), static_cast<uint32_t>(message.size()),
+                            reply.data(), &size, timeout_ms);
+    DestroyClientInstance(client);
+    return {result, result == kIpcOk ? Narrow(reply.data(), size) : "", size};
+  }
+
+  // Connects a raw socket to the test channel.
+  static int RawConnect() {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = SocketPath();
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    return fd;
+  }
+
+  static std::string SocketPath() {
+    return std::string(getenv("XDG_RUNTIME_DIR")) + "/wardex/ipc/test%20channel";
+  }
+
+  test::ScopedTestRoot root_{/*with_runtime_dir=*/true};
+  IIpcServer* server_ = nullptr;
+};
+
+TEST_F(IpcLibraryTest, RepliesAndTellsNoReplyFromAnEmptyReply) {
+  struct Case {
+    std::string message;
+    int32_t result;
+    std::string reply;
+    uint32_t reply_size;
+  };
+  const Case cases[] = {
+      {"hello", kIpcOk, "echo:hello", 22},
+      {"empty", kIpcOk, "", 2},
+      {"silent", kIpcNoReply, "", 0},
+      {"", kIpcOk, "echo:", 12},
+  };
+  for (const Case& c : cases) {
+    const Exchange got = Send(c.message);
+    EXPECT_EQ(got.result, c.result) << c.message;
+    EXPECT_EQ(got.reply, c.reply) << c.message;
+    EXPECT_EQ(got.reply_size, c.reply_size) << c.message;
+  }
+}
+
+TEST_F(IpcLibraryTest, SocketIsPrivateToTheUser) {
+  struct stat info {};
+  ASSERT_EQ(stat(SocketPath().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  const std::string folder = std::string(getenv("XDG_RUNTIME_DIR")) + "/wardex/ipc";
+  ASSERT_EQ(stat(folder.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST_F(IpcLibraryTest, ClientOutcomes) {
+  EXPECT_EQ(Send("x", 3000, u"nobody listens").result, kIpcNoServer);
+  EXPECT_EQ(Send("x", 3000, u"test channel", 4096, u"192.0.2.1").result, kIpcRefused);
+  EXPECT_EQ(Send("x", 3000, u"test channel", 4096, u"localhost").result, kIpcOk);
+  EXPECT_EQ(Send("x", 3000, u"test channel", 4096, u"::1").result, kIpcOk);
+  // "echo:hello" and its terminator need 22 bytes.
+  const Exchange small = Send("hello", 3000, u"test channel", 21);
+  EXPECT_EQ(small.result, kIpcReplyTooSmall);
+  EXPECT_EQ(small.reply_size, 22u);
+  EXPECT_EQ(Send(std::string((1u << 20) + 1, 'a')).result, kIpcTooLarge);
+}
+
+TEST_F(IpcLibraryTest, ClientHonoursItsTimeOut) {
+  g_delay_ms = 1000;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Send("slow", 100).result, kIpcTimeout);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 800ms);
+}
+
+TEST_F(IpcLibraryTest, SecondServerOnTheChannelFailsAndStaleSocketIsReplaced) {
+  IIpcServer* second = CreateServerInstance();
+  EXPECT_EQ(second->StartListening(u"test channel", EchoCallback, 0), kIpcChannelInUse);
+  EXPECT_EQ(Send("still first").reply, "echo:still first");
+
+  // A socket file whose server died holds no lock: the next server takes over.
+  DestroyServerInstance(server_);
+  server_ = nullptr;
+  int stale = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, SocketPath().c_str());
+  ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  close(stale);
+  EXPECT_EQ(Send("x").result, kIpcNoServer);
+  EXPECT_EQ(second->StartListening(u"test channel", EchoCallback, 0), kIpcOk);
+  EXPECT_EQ(Send("again").reply, "echo:again");
+  DestroyServerInstance(second);
+}
+
+TEST_F(IpcLibraryTest, OversizedAndHalfFramesAreDroppedWithoutHoldingUpOthers) {
+  // Announces 2 MiB: refused before any allocation, connection closed.
+  const int oversized = RawConnect();
+  const uint8_t huge[4] = {0x00, 0x00, 0x20, 0x00};
+  ASSERT_EQ(write(oversized, huge, sizeof(huge)), 4);
+  char byte;
+  EXPECT_EQ(read(oversized, &byte, 1), 0);
+  close(oversized);
+
+  // A silent client and a half-sent frame while others are served.
+  const int silent = RawConnect();
+  const int half = RawConnect();
+  const uint8_t partial[6] = {10, 0, 0, 0, 'a', 'b'};
+  ASSERT_EQ(write(half, partial, sizeof(partial)), 6);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(Send("busy " + std::to_string(i)).result, kIpcOk);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  close(silent);
+  close(half);
+  EXPECT_EQ(g_calls.load(), 20);
+}
+
+TEST_F(IpcLibraryTest, PeerOfAnotherUserIsRefusedBeforeAnythingIsRead) {
+  if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to act as another user";
+  // Open the private folders so that only the peer check stands in the way.
+  const std::string runtime = getenv("XDG_RUNTIME_DIR");
+  for (const std::string& path : {runtime, runtime + "/wardex", runtime + "/wardex/ipc"}) {
+    chmod(path.c_str(), 0755);
+  }
+  chmod(SocketPath().c_str(), 0666);
+  const int status = test::RunAsUnprivileged([] {
+    const int fd = RawConnect();
+    const uint8_t frame[9] = {5, 0, 0, 0, 'h', 'e', 'l', 'l', 'o'};
+    (void)!send(fd, frame, sizeof(frame), MSG_NOSIGNAL);
+    char byte;
+    // The server closes the connection without a reply (a reset, as our
+    // frame is left unread).
+    const ssize_t got = read(fd, &byte, 1);
+    return got == 0 || (got < 0 && errno == ECONNRESET) ? 0 : 10 + static_cast<int>(got);
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(g_calls.load(), 0);
+}
+
+TEST_F(IpcLibraryTest, StopWaitsForRunningCallbacks) {
+  g_delay_ms = 300;
+  std::thread client([] { Send("last", 3000); });
+  while (g_running.load() == 0) std::this_thread::sleep_for(1ms);
+  DestroyServerInstance(server_);
+  server_ = nullptr;
+  EXPECT_EQ(g_running.load(), 0);
+  client.join();
+}
+
+TEST_F(IpcLibraryTest, ManyClientsAtOnceGetTheirOwnReplies) {
+  const int clients = 16;
+  const int messages = test::Scaled(5000, 300);
+  std::atomic<int> mismatches{0};
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int c = 0; c < clients; ++c) {
+    threads.emplace_back([&, c] {
+      IIpcClient* client = CreateClientInstance();
+      client->SetChannel(u"test channel");
+      std::vector<char16_t> reply(512);
+      for (int i = 0; i < messages; ++i) {
+        const std::string message = std::to_string(c) + "/" + std::to_string(i);
+        uint32_t size = 1024;
+        if (client->SendMessage(u"", message.data(), static_cast<uint32_t>(message.size()),
+                                reply.data(), &size, 10000) != kIpcOk) {
+          ++failures;
+        } else if (Narrow(reply.data(), size) != "echo:" + message) {
+          ++mismatches;
+        }
+      }
+      DestroyClientInstance(client);
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(mismatches.load(), 0);
+  EXPECT_EQ(g_calls.load(), clients * messages);
+}
+
+}  // namespace
+}  // namespace wardex
