@@ -24,7 +24,7 @@ ScopedTestRoot::ScopedTestRoot(bool with_runtime_dir) {
   std::string templ = (std::filesystem::temp_directory_path() / "wardex-test-XXXXXX").string();
   path_ = mkdtemp(templ.data());
   for (const char* name : {"WARDEX_ROOT", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
-                           "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+                           "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "WARDEX_LOG_JOURNAL"}) {
     const char* old = getenv(name);
     saved_.emplace_back(name, old ? old : kUnset);
   }
@@ -36,6 +36,8 @@ ScopedTestRoot::ScopedTestRoot(bool with_runtime_dir) {
   SetEnv("XDG_DATA_HOME", data_home());
   SetEnv("XDG_STATE_HOME", state_home());
   SetEnv("XDG_CACHE_HOME", path_ + "/cache");
+  // Test lines stay out of a developer's journal.
+  SetEnv("WARDEX_LOG_JOURNAL", "0");
   if (with_runtime_dir) {
     std::string runtime = path_ + "/runtime";
     mkdir(runtime.c_str(), 0700);
