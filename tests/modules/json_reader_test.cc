@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "modules/json_parse_error.h"
 #include "modules/json_value.h"
 #include "osal/wide_format.h"
+#include "support/test_env.h"
 
 namespace wardex {
 namespace {
@@ -255,6 +257,93 @@ TEST(JsonReaderTest, LongStringsAndEscapesReadWhole) {
   const auto s = value.Find(u"s")->GetString();
   ASSERT_TRUE(s.has_value());
   EXPECT_EQ(std::u16string_view(s->c_str(), static_cast<size_t>(s->GetLength())), big);
+}
+
+// The reader answers "does the quoted text so far unescape completely?"
+// incrementally. This checks it against the plain way: unescape the whole
+// text again at every quote, for many random texts full of escapes.
+enum class Naive { kComplete, kIncomplete, kMalformed };
+
+Naive NaiveUnescape(std::u16string_view inner, std::u16string& out) {
+  out.clear();
+  for (size_t i = 0; i < inner.size();) {
+    if (inner[i] != u'\\') {
+      out += inner[i++];
+      continue;
+    }
+    if (i + 1 >= inner.size()) return Naive::kIncomplete;
+    const char16_t d = inner[i + 1];
+    const std::u16string_view simple = u"\"\\/bfnrt";
+    const std::u16string_view mapped = u"\"\\/\b\f\n\r\t";
+    if (const size_t k = simple.find(d); k != std::u16string_view::npos) {
+      out += mapped[k];
+      i += 2;
+    } else if (d == u'u') {
+      if (inner.size() - (i + 2) < 4) return Naive::kIncomplete;
+      for (size_t h = i + 2; h < i + 6; ++h) {
+        if (!std::isxdigit(static_cast<unsigned char>(inner[h] < 128 ? inner[h] : 'z'))) {
+          return Naive::kMalformed;
+        }
+      }
+      out.append(inner.substr(i, 6));
+      i += 6;
+    } else {
+      return Naive::kMalformed;
+    }
+  }
+  return Naive::kComplete;
+}
+
+TEST(JsonReaderTest, QuotedValuesEndWhereWholeTextUnescapingSaysSo) {
+  std::mt19937 random(20261205);
+  const std::u16string alphabet = u"a\\\"u0Fq/n'";
+  for (int round = 0; round < wardex::test::Scaled(20000, 4000); ++round) {
+    std::u16string tail;
+    const size_t length = random() % 14;
+    for (size_t i = 0; i < length; ++i) tail += alphabet[random() % alphabet.size()];
+    const std::u16string text = u"[\"" + tail;
+
+    // The plain way: the first quote at which the text before it unescapes
+    // completely ends the value; one at which it is malformed is an error.
+    Naive verdict = Naive::kIncomplete;
+    size_t at = 0;
+    std::u16string expected;
+    for (size_t k = 0; k < tail.size() && verdict == Naive::kIncomplete; ++k) {
+      if (tail[k] != u'"') continue;
+      const Naive v = NaiveUnescape(std::u16string_view(tail).substr(0, k), expected);
+      if (v != Naive::kIncomplete) {
+        verdict = v;
+        at = k;
+      }
+    }
+
+    CJsonValue value;
+    CJsonParseError error;
+    const bool ok = value.Parse(text, kAgentFlags, &error);
+    const std::string where = KaOSAL::ToUtf8(text);
+    ASSERT_FALSE(ok) << where;  // the array never closes
+    switch (verdict) {
+      case Naive::kMalformed:
+        EXPECT_EQ(Utf8(error.message), "Invalid string format.") << where;
+        EXPECT_EQ(error.offset, 2 + at) << where;
+        break;
+      case Naive::kIncomplete:
+        EXPECT_EQ(Utf8(error.message), "Invalid format, matching closing character not found.")
+            << where;
+        EXPECT_EQ(error.offset, text.size()) << where;
+        break;
+      case Naive::kComplete: {
+        ASSERT_GE(value.Size(), 1u) << where;
+        const auto first = value.Elements()[0].GetString();
+        ASSERT_TRUE(first.has_value()) << where;
+        EXPECT_EQ(std::u16string_view(first->c_str(), static_cast<size_t>(first->GetLength())),
+                  expected)
+            << where;
+        EXPECT_GT(error.offset, 2 + at) << where;
+        break;
+      }
+    }
+  }
 }
 
 }  // namespace
