@@ -165,6 +165,8 @@ class KAOSAL_API KaString {
   void AssignCopy(int length, const char16_t* text);
   void ConcatInPlace(int length, const char16_t* text);
   void CopyBeforeWrite();
+  // False, and the string unchanged, when no text results.
+  bool FormatMessageV(const char16_t* format, va_list args);
   void SetDataLength(int length);
   void TrimBounds(int first, int end);
   int InsertText(int index, const char16_t* text, int length);

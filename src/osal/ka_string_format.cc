@@ -21,15 +21,31 @@ namespace {
 // buffer that grew for a very long text is given back afterwards.
 constexpr size_t kScratchKeep = 4096;
 
-std::u16string& Scratch() {
-  thread_local std::u16string scratch;
-  scratch.clear();
-  return scratch;
-}
+thread_local bool t_scratch_gone = false;  // trivially destructible: readable to the end
 
-void ReleaseScratch(std::u16string& scratch) {
-  if (scratch.capacity() > kScratchKeep) std::u16string().swap(scratch);
-}
+struct ScratchBuffer {
+  std::u16string text;
+  ~ScratchBuffer() { t_scratch_gone = true; }
+};
+thread_local ScratchBuffer t_scratch;
+
+// The thread's buffer, emptied; a buffer of its own for code that formats
+// while the thread ends, after the thread's buffer is gone.
+class FormatBuffer {
+ public:
+  FormatBuffer() : text_(t_scratch_gone ? own_ : t_scratch.text) { text_.clear(); }
+  ~FormatBuffer() {
+    if (text_.capacity() > kScratchKeep) std::u16string().swap(text_);
+  }
+  FormatBuffer(const FormatBuffer&) = delete;
+  FormatBuffer& operator=(const FormatBuffer&) = delete;
+
+  std::u16string& text() { return text_; }
+
+ private:
+  std::u16string own_;
+  std::u16string& text_;
+};
 
 // The text as the runtime's narrow number parsers read it: characters that
 // cannot be part of a number become a byte that stops the parse.
@@ -76,34 +92,33 @@ void KaString::Format(const char16_t* format, ...) {
 }
 
 void KaString::FormatV(const char16_t* format, va_list args) {
-  std::u16string& scratch = Scratch();
-  if (format != nullptr) AppendFormatV(scratch, format, args);
-  AssignCopy(static_cast<int>(scratch.size()), scratch.data());
-  ReleaseScratch(scratch);
+  FormatBuffer buffer;
+  if (format != nullptr) AppendFormatV(buffer.text(), format, args);
+  AssignCopy(static_cast<int>(buffer.text().size()), buffer.text().data());
 }
 
 void KaString::FormatMessage(const char16_t* format, ...) {
   va_list args;
   va_start(args, format);
-  std::u16string& scratch = Scratch();
-  detail::AppendMessage(scratch, format, args);
+  const bool formatted = FormatMessageV(format, args);
   va_end(args);
-  if (scratch.empty()) throw std::bad_alloc();
-  AssignCopy(static_cast<int>(scratch.size()), scratch.data());
-  ReleaseScratch(scratch);
+  if (!formatted) throw std::bad_alloc();
 }
 
 void KaString::FormatMessage(unsigned resource_id, ...) {
-  const char16_t* format = FindStringResource(resource_id);
-  if (format == nullptr) throw std::bad_alloc();
   va_list args;
   va_start(args, resource_id);
-  std::u16string& scratch = Scratch();
-  detail::AppendMessage(scratch, format, args);
+  const bool formatted = FormatMessageV(FindStringResource(resource_id), args);
   va_end(args);
-  if (scratch.empty()) throw std::bad_alloc();
-  AssignCopy(static_cast<int>(scratch.size()), scratch.data());
-  ReleaseScratch(scratch);
+  if (!formatted) throw std::bad_alloc();
+}
+
+bool KaString::FormatMessageV(const char16_t* format, va_list args) {
+  FormatBuffer buffer;
+  detail::AppendMessage(buffer.text(), format, args);
+  if (buffer.text().empty()) return false;
+  AssignCopy(static_cast<int>(buffer.text().size()), buffer.text().data());
+  return true;
 }
 
 bool KaString::FormatErrorCode(uint32_t code) {

@@ -540,6 +540,24 @@ TEST(KaStringTest, FormatUsesTheWideRules) {
   EXPECT_EQ(Text(s), long_text + u"!");
 }
 
+KaString* g_formatted_at_exit = nullptr;
+
+// Formats in its destructor, which runs after the thread's format buffer is gone.
+struct FormatsWhileTheThreadEnds {
+  ~FormatsWhileTheThreadEnds() { g_formatted_at_exit->Format(u"%s %d", u"late", 42); }
+};
+
+TEST(KaStringTest, FormatWorksWhileAThreadEnds) {
+  KaString result;
+  g_formatted_at_exit = &result;
+  std::thread([] {
+    thread_local FormatsWhileTheThreadEnds late;
+    KaString early;
+    early.Format(u"%s", Pattern(100).c_str());  // the thread's buffer is on the heap from here on
+  }).join();
+  EXPECT_EQ(Text(result), u"late 42");
+}
+
 TEST(KaStringTest, FormatMessageInsertsByNumber) {
   struct Case {
     std::function<void(KaString&)> format;
