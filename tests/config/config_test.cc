@@ -1,0 +1,405 @@
+#include <stdio.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "config/os_language.h"
+#include "config/profile_string.h"
+#include "config/registry.h"
+#include "crashlog/log_test_util.h"
+#include "osal/wide_format.h"
+#include "platform/registry_store.h"
+#include "platform/system_paths.h"
+#include "support/test_env.h"
+
+namespace wardex {
+namespace {
+
+using KaOSAL::KaString;
+
+std::string Narrow(const KaString& text) {
+  return KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength()));
+}
+KaString Wide(const std::string& text) { return KaString(text.c_str(), KaOSAL::KA_CP_UTF8); }
+
+// An installation tree below the test's own folder with the probe program as
+// its executable: <tmp>/a/b/bin/wardex.
+class StagedInstall : public ::testing::Test {
+ protected:
+  StagedInstall() {
+    std::filesystem::create_directories(bin());
+    std::filesystem::copy_file(CONFIG_PROBE_PATH, bin() + "/wardex");
+    setenv("WARDEX_LOG_FILE", log().c_str(), 1);
+    setenv("LC_ALL", "", 1);
+    setenv("LC_MESSAGES", "", 1);
+    setenv("LANG", "C", 1);
+  }
+  ~StagedInstall() override { unsetenv("WARDEX_LOG_FILE"); }
+
+  std::string top() const { return root_.path() + "/a"; }
+  std::string base() const { return top() + "/b"; }
+  std::string bin() const { return base() + "/bin"; }
+  std::string log() const { return root_.path() + "/wardex.log"; }
+
+  // Runs the probe with |args| and returns its output without the last newline.
+  std::string Run(const std::string& args) const {
+    std::string output;
+    FILE* pipe = popen((bin() + "/wardex " + args).c_str(), "r");
+    if (pipe == nullptr) return "<no probe>";
+    char chunk[4096];
+    while (size_t got = fread(chunk, 1, sizeof(chunk), pipe)) output.append(chunk, got);
+    pclose(pipe);
+    if (!output.empty() && output.back() == '\n') output.pop_back();
+    return output;
+  }
+
+  // The texts of the log lines at |level|.
+  std::vector<std::string> LogTexts(int level) const {
+    std::vector<std::string> texts;
+    for (const std::string& line : test::ReadLines(log())) {
+      auto parsed = test::ParseLogLine(line);
+      if (parsed && parsed->level == level) texts.push_back(parsed->text);
+    }
+    return texts;
+  }
+
+  test::ScopedTestRoot root_;
+};
+
+TEST_F(StagedInstall, InstallConfigIsSearchedUpwardsFromTheExecutable) {
+  // Nowhere: the grandparent's path, and reads give their defaults.
+  EXPECT_EQ(Run("path"), top() + "/install.cfg");
+  EXPECT_EQ(Run("read install Language en_II"), "en_II");
+  ASSERT_TRUE(test::WriteFile(top() + "/install.cfg", "[install]\nLanguage=fr_FR\n"));
+  EXPECT_EQ(Run("read INSTALL language en_II"), "fr_FR");
+  ASSERT_TRUE(test::WriteFile(base() + "/install.cfg",
+                              "[install]\nLanguage=de_DE\n[ipc]\nServiceChannelName=tray\n"
+                              "[Remote]\nServerIP=127.0.0.1\n"));
+  EXPECT_EQ(Run("path"), base() + "/install.cfg");
+  EXPECT_EQ(Run("ipc"), "tray|127.0.0.1");
+  ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg", "[install]\nLanguage=it_IT\n"));
+  EXPECT_EQ(Run("read install Language en_II"), "it_IT");
+  EXPECT_EQ(Run("module"), bin() + "/wardex|" + bin() + "/wardex");
+}
+
+TEST_F(StagedInstall, RegisteringAFileTwiceWritesOneKey) {
+  const std::string content = root_.path() + "/content/";
+  ASSERT_TRUE(
+      test::WriteFile(bin() + "/install.cfg", "[install]\nUserContentPath=" + content + "\n"));
+  std::filesystem::create_directories(content);
+  Run("register /opt/x/Brisko_Local_de_DE.cfg");
+  Run("register /opt/x/Brisko_Local_de_DE.cfg");
+  EXPECT_EQ(test::ReadFile(content + "ToBeUninstalled.dat"),
+            "[uninstall]\n/opt/x/Brisko_Local_de_DE.cfg=1\n");
+  EXPECT_EQ(LogTexts(12),
+            (std::vector<std::string>{
+                "File registered for uninstall: /opt/x/Brisko_Local_de_DE.cfg",
+                "File already registered for uninstall: /opt/x/Brisko_Local_de_DE.cfg"}));
+}
+
+TEST_F(StagedInstall, LanguageVariantsAreChosenInTheirFallbackOrder) {
+  const std::string folder = root_.path() + "/f";
+  struct Case {
+    std::string language;
+    std::vector<std::string> files;  // below folder
+    std::string expected;            // "found path", relative to folder
+  };
+  const Case cases[] = {
+      {"de_AT", {"Texts_de.ini", "Texts.ini"}, "1 Texts_de.ini"},
+      {"de_AT", {"Texts_de_AT.ini", "Texts_de.ini"}, "1 Texts_de_AT.ini"},
+      {"de_AT", {"Texts.ini"}, "1 Texts.ini"},
+      {"en_II", {"language/Texts_en_II.ini"}, "1 language/Texts_en_II.ini"},
+      {"en_II", {"Texts_en.ini", "language/Texts_en_II.ini"}, "1 Texts_en.ini"},
+      {"_xx", {"Texts_.ini"}, "0 Texts.ini"},
+      {"fr_FR", {"language/other.ini"}, "0 Texts.ini"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    for (const std::string& file : c.files) ASSERT_TRUE(test::WriteFile(folder + "/" + file, "x"));
+    ASSERT_TRUE(
+        test::WriteFile(bin() + "/install.cfg", "[install]\nLanguage=" + c.language + "\n"));
+    EXPECT_EQ(Run("localize " + folder + "/Texts.ini"),
+              c.expected.substr(0, 2) + folder + "/" + c.expected.substr(2))
+        << c.language << " " << c.files[0];
+  }
+}
+
+TEST_F(StagedInstall, TextsFallBackOverTheThreeSections) {
+  ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg", "[install]\nLanguage=de_DE\n"));
+  ASSERT_TRUE(test::WriteFile(bin() + "/product.cfg", "[install]\ncompany=Quen\n"));
+  const std::string long_text(1500, 'x');
+  ASSERT_TRUE(test::WriteFile(bin() + "/language/Texts_de.ini",
+                              "[Wardex]\nids_string_EXIT=Beenden\nIDS_BOTH=aus Wardex\n"
+                              "IDS_LONG=" +
+                                  long_text +
+                                  "\n"
+                                  "[GENERAL]\nIDS_BOTH=allgemein\nIDS_SHARED=Zwei\\nZeilen\n"
+                                  "IDS_NAME=%Company% %COMPANY%\n"));
+  ASSERT_TRUE(test::WriteFile(bin() + "/language/Texts.ini", "[general]\nIDS_STRING_EXIT=Exit\n"));
+  struct Case {
+    std::string args;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"text IDS_STRING_EXIT", "Beenden"},
+      {"text IDS_BOTH", "aus Wardex"},
+      {"text IDS_SHARED", "Zwei\nZeilen"},
+      {"text IDS_NAME", "Quen QUEN"},
+      {"text IDS_LONG", long_text},
+      {"text IDS_BOTH other", "aus Wardex"},
+      {"text IDS_MISSING", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Run(c.args), c.expected) << c.args;
+  EXPECT_EQ(LogTexts(9),
+            (std::vector<std::string>{"LoadLocalizedString ## ERROR: Result is empty ## "
+                                      "ModuleName: wardex ## StringID: IDS_MISSING"}));
+  // Eight threads asking first at the same time all get the text.
+  std::string expected;
+  for (int i = 0; i < 8; ++i) expected += std::string(i ? "\n" : "") + "Beenden";
+  EXPECT_EQ(Run("text-threads IDS_STRING_EXIT"), expected);
+}
+
+TEST_F(StagedInstall, WithoutATextFileTheEnglishFileIsTried) {
+  ASSERT_TRUE(test::WriteFile(bin() + "/language/Texts_EN.ini", "[general]\nIDS_X=english\n"));
+  ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg", "[install]\nLanguage=de_DE\n"));
+  EXPECT_EQ(Run("text IDS_X"), "english");
+}
+
+TEST_F(StagedInstall, PlaceholdersAreExpandedInTheirOrderAndCases) {
+  ASSERT_TRUE(test::WriteFile(bin() + "/product.cfg",
+                              "[install]\ncompany=quen ärzte\npro2=Rapid\npro3=Pure %pro4%\n"
+                              "pro4=Guard\npro1=Suite %pro3%\n"));
+  struct Case {
+    std::string install;  // install.cfg's section install
+    std::string text;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"", "%company%/%Company%/%COMPANY%", "quen ärzte/quen ärzte/QUEN ÄRZTE"},
+      {"", "%companyfull% %COMPANYFULL%", "Corvane GmbH CORVANE GMBH"},
+      {"", "%PRO2% %pro2%", "RAPID Rapid"},
+      {"", "%unknown% %Pro5% 100%", "%unknown% %Pro5% 100%"},
+      {"Module=clean_bk", "%prosilver%", "Pure %pro4%"},
+      {"Module=CLEAN_BK", "%Prosilver%", "Pure %pro4%"},
+      {"Module=bk_bk\nquenproduct=fast", "%prosilver%", "Suite %pro3%"},
+      {"quenproduct=Fast", "%prosilver%", "Rapid"},
+      {"Module=safe_bk", "%PROSILVER%", "GUARD"},
+      {"Module=bk_free", "%prosilver%", "Suite %pro3%"},
+      // A value is expanded further by the forms that come after its own.
+      {"", "%pro1%", "Suite Pure Guard"},
+      {"", "%Pro1%", "Suite %pro3%"},
+      {"", "%function_wardex% %promobile%", "Wardex quenpure Mobile"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg", "[install]\n" + c.install + "\n"));
+    EXPECT_EQ(Run("expand '" + c.text + "'"), c.expected) << c.install << " " << c.text;
+  }
+  EXPECT_EQ(Run("expand-threads %COMPANY%"),
+            "QUEN ÄRZTE\nQUEN ÄRZTE\nQUEN ÄRZTE\nQUEN ÄRZTE\nQUEN ÄRZTE\nQUEN ÄRZTE\nQUEN "
+            "ÄRZTE\nQUEN ÄRZTE");
+}
+
+TEST_F(StagedInstall, TheOperatingSystemLanguageIsAppliedWhenAskedFor) {
+  const std::string language = bin() + "/language/";
+  ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg", "[install]\nLanguage=en_II\nOSLang=0\n"));
+  ASSERT_TRUE(test::WriteFile(language + "Brisko_Local_en_II.cfg", "english"));
+  ASSERT_TRUE(test::WriteFile(language + "QuenPure_Local_en_II.cfg", "english"));
+  ASSERT_TRUE(test::WriteFile(language + "QuenPure_Local_de_AT.cfg", "kept"));
+  setenv("LANG", "de_AT.UTF-8", 1);
+  EXPECT_EQ(Run("apply 0"), "0");
+  EXPECT_EQ(Run("read install Language x"), "en_II");
+  ASSERT_TRUE(test::WriteFile(
+      bin() + "/install.cfg",
+      "[install]\nLanguage=en_II\nOSLang=1\nUserContentPath=" + root_.path() + "/\n"));
+  EXPECT_EQ(Run("apply 0"), "1");
+  EXPECT_EQ(Run("read install Language x"), "de_AT");
+  EXPECT_EQ(Run("read install OSLang x"), "1");
+  EXPECT_EQ(test::ReadFile(language + "Brisko_Local_de_AT.cfg"), "english");
+  EXPECT_EQ(test::ReadFile(language + "QuenPure_Local_de_AT.cfg"), "kept");
+  EXPECT_FALSE(std::filesystem::exists(language + "QuenGuard_Local_de_AT.cfg"));
+  const std::string list = test::ReadFile(root_.path() + "/ToBeUninstalled.dat");
+  EXPECT_NE(list.find(language + "QuenPure_Local_de_AT.cfg=1"), std::string::npos);
+  EXPECT_NE(list.find(language + "Brisko_Local_de_AT.cfg=1"), std::string::npos);
+  setenv("LC_ALL", "fr_CI.UTF-8", 1);
+  EXPECT_EQ(Run("apply 1"), "1");
+  EXPECT_EQ(Run("read install Language x"), "fr_FR");
+}
+
+TEST_F(StagedInstall, TheProductKeyCountsStarts) {
+  ASSERT_TRUE(test::WriteFile(bin() + "/product.cfg", "[install]\ncompany=Quen\n"));
+  ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg", "[install]\nRegKey=Brisko\n"));
+  EXPECT_EQ(Run("count-start"), "0 1 SOFTWARE\\Quen\\Brisko");
+  EXPECT_EQ(Run("count-start"), "1 1 SOFTWARE\\Quen\\Brisko");
+  uint32_t value = 0, size = sizeof(value);
+  EXPECT_EQ(
+      platform::RegQueryValue(platform::HKEY_LOCAL_MACHINE, u"SOFTWARE\\Quen\\Brisko",
+                              u"Tray_StartCount", platform::KEY_READ | platform::KEY_WOW64_32KEY,
+                              nullptr, reinterpret_cast<uint8_t*>(&value), &size),
+      0u);
+  EXPECT_EQ(value, 2u);
+  // An empty RegKey addresses the machine's root, which holds no values.
+  ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg", "[install]\nRegKey=\n"));
+  EXPECT_EQ(Run("count-start"), "0 0 ");
+}
+
+TEST(ReadProfileString, ValuesOfAnyLengthAreReadWhole) {
+  test::ScopedTestRoot root;
+  const std::string file = root.path() + "/v.ini";
+  for (size_t length : {0, 1, 253, 254, 255, 509, 510, 2000}) {
+    const std::string value(length, 'q');
+    ASSERT_TRUE(test::WriteFile(file, "[s]\nk=" + value + "\n"));
+    EXPECT_EQ(Narrow(ReadProfileString(u"S", u"K", u"d", Wide(file))), value) << length;
+  }
+  EXPECT_EQ(Narrow(ReadProfileString(u"s", u"missing", u"d", Wide(file))), "d");
+  EXPECT_TRUE(WriteProfileString(u"s", u"k", u"new", Wide(file)));
+  EXPECT_EQ(Narrow(ReadProfileString(u"s", u"k", u"d", Wide(file))), "new");
+}
+
+class RegistryKey : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(key_.Open(u"\\\\Software\\Corvane\\Brisko", true));
+    auto set = [](const char16_t* name, uint32_t type, std::vector<uint8_t> data) {
+      return platform::RegSetValue(platform::HKEY_CURRENT_USER, u"Software\\Corvane\\Brisko", name,
+                                   platform::KEY_WRITE, type, data.data(),
+                                   static_cast<uint32_t>(data.size()));
+    };
+    ASSERT_EQ(set(u"dword", platform::REG_DWORD, {0x2A, 0, 0, 0}), 0u);
+    ASSERT_EQ(set(u"byte", platform::REG_BINARY, {1}), 0u);
+    ASSERT_EQ(set(u"two", platform::REG_BINARY, {0x34, 0x12}), 0u);
+    ASSERT_EQ(set(u"eight", platform::REG_BINARY, {1, 0, 0, 0, 1, 0, 0, 0}), 0u);
+    ASSERT_EQ(set(u"expand", platform::REG_EXPAND_SZ, {'%', 0, 'X', 0, '%', 0, 0, 0}), 0u);
+  }
+
+  test::ScopedTestRoot root_;
+  CRegistry key_{false};
+};
+
+TEST_F(RegistryKey, FixedSizeReadsFailWhenTheDataIsLarger) {
+  EXPECT_EQ(key_.GetKeyPath(), KaString(u"Software\\Corvane\\Brisko"));
+  EXPECT_EQ(key_.ReadBool(u"dword", false), false);  // 4 bytes into 1: the default
+  EXPECT_EQ(key_.ReadBool(u"dword", true), true);
+  EXPECT_EQ(key_.ReadBool(u"byte", false), true);
+  EXPECT_EQ(key_.ReadDWord(u"dword", 7), 42u);
+  EXPECT_EQ(key_.ReadInt(u"eight", -1), -1);
+  EXPECT_EQ(key_.ReadDWord(u"two", 7), 0x1234u);  // smaller data is read; the type is not looked at
+  EXPECT_EQ(key_.ReadQWord(u"eight", -1), 0x100000001LL);
+  EXPECT_EQ(key_.ReadQWord(u"dword", -1), 42);
+  EXPECT_EQ(key_.ReadQWord(u"missing", -5), -5);
+  EXPECT_EQ(key_.GetLastResult(), 2u);
+  EXPECT_EQ(key_.ReadString(u"dword", u"def"), KaString(u"def"));
+  EXPECT_EQ(key_.ReadString(u"expand", u"def"), KaString(u"%X%"));
+}
+
+TEST_F(RegistryKey, WritesRootsAndViews) {
+  EXPECT_TRUE(key_.WriteString(u"Name", u"Grüße"));
+  EXPECT_EQ(key_.ReadString(u"NAME", u""), KaString(u"Grüße"));
+  EXPECT_TRUE(key_.WriteQWord(u"LAST_NEWSFEED_CHECK", 1700000000));
+  uint32_t type = 0, size = 0;
+  EXPECT_EQ(
+      platform::RegQueryValue(platform::HKEY_CURRENT_USER, u"Software\\Corvane\\Brisko",
+                              u"LAST_NEWSFEED_CHECK", platform::KEY_READ, &type, nullptr, &size),
+      0u);
+  EXPECT_EQ(type, platform::REG_BINARY);
+  EXPECT_EQ(size, 8u);
+  EXPECT_EQ(key_.ReadQWord(u"LAST_NEWSFEED_CHECK", 0), 1700000000);
+  EXPECT_TRUE(key_.ValueExists(u"name"));
+  EXPECT_TRUE(key_.DeleteValue(u"name"));
+  EXPECT_FALSE(key_.ValueExists(u"name"));
+  EXPECT_FALSE(key_.DeleteValue(u"name"));
+
+  EXPECT_FALSE(key_.SetRootKey(HKEY_CURRENT_CONFIG));
+  EXPECT_EQ(key_.GetRootKey(), HKEY_CURRENT_USER);
+  // A failed open keeps the previous path.
+  EXPECT_FALSE(key_.Open(u"Software\\Absent", false));
+  EXPECT_EQ(key_.GetLastResult(), 2u);
+  EXPECT_EQ(key_.GetKeyPath(), KaString(u"Software\\Corvane\\Brisko"));
+
+  CRegistry machine(false);
+  ASSERT_TRUE(machine.SetRootKey(HKEY_LOCAL_MACHINE));
+  ASSERT_TRUE(machine.Open(u"SOFTWARE\\Corvane\\Brisko", true));
+  EXPECT_TRUE(machine.WriteDWord(u"Tray_StartCount", 3));
+  machine.SetRegistryView(CRegistry::kView64);
+  EXPECT_EQ(machine.ReadDWord(u"Tray_StartCount", 99), 99u);
+  machine.SetRegistryView(7);  // ignored
+  EXPECT_EQ(machine.ReadDWord(u"Tray_StartCount", 99), 99u);
+  machine.SetRegistryView(CRegistry::kView32);
+  EXPECT_EQ(machine.ReadDWord(u"Tray_StartCount", 99), 3u);
+  machine.SetRegistryView(CRegistry::kViewNative);
+  EXPECT_EQ(machine.ReadDWord(u"Tray_StartCount", 99), 3u);
+}
+
+TEST(OperatingSystemLanguage, TheTableAndItsExceptions) {
+  struct Case {
+    uint16_t langid;
+    const char* code;
+  };
+  const Case cases[] = {
+      {0x0407, "de_DE"},  {0x0C0A, "es_ES"},  {0x0416, "pt_BR"}, {0x0804, "zh_CN"},
+      {0x042E, "hsb_DE"}, {0x0464, "fil_PH"}, {0x043C, "gd"},    {0x043D, "yi"},
+      {0x0809, "en_UK"},  {0x2409, "en_CB"},  {0x0818, "ro_MO"}, {0x0819, "ru_MO"},
+      {0x0845, "bn_BN"},  {0x0431, "ts_TS"},  {0x0453, "kh_KH"}, {0x081A, "sr_SP"},
+      {0x0C1A, "sr_SP"},  {0x0414, "no_NO"},  {0x0814, "no_NO"}, {0x042C, "az_AZ"},
+      {0x082C, "az_AZ"},  {0x0443, "uz_UZ"},  {0x0843, "uz_UZ"}, {0x0450, "mn_MN"},
+      {0x0850, "mn_MN"},  {0x043B, "se_FI"},  {0x0C3B, "se_FI"}, {0x083B, "se_SE"},
+      {0x040C, "fr_FR"},  {0x1C0C, "fr_FR"},  {0x240C, "fr_FR"}, {0x2C0C, "fr_FR"},
+      {0x300C, "fr_FR"},  {0x340C, "fr_FR"},  {0x080C, "fr_BE"}, {0x0C0C, "fr_CA"},
+      {0x100C, "fr_CH"},  {0x140C, "fr_LU"},  {0x180C, "fr_MC"}, {0x280C, "fr_SN"},
+      {0x380C, "fr_MA"},  {0x0401, "ar_SA"},  {0x0481, "mi_NZ"}, {0x0433, "[433]"},
+      {0x0455, "[455]"},  {0x0466, "[466]"},  {0x0480, "[480]"}, {0x0000, "[0]"},
+      {0xFFFF, "[FFFF]"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Narrow(LanguageCodeFromLangId(c.langid)), c.code) << std::hex << c.langid;
+  }
+}
+
+TEST(OperatingSystemLanguage, TheLocaleGivesTheLangId) {
+  struct Case {
+    const char* locale;
+    uint16_t langid;
+  };
+  const Case cases[] = {
+      {"C", 0x0409},
+      {"POSIX", 0x0409},
+      {"C.UTF-8", 0x0409},
+      {"", 0x0409},
+      {"en_GB.UTF-8", 0x0809},
+      {"fr_FR", 0x040C},
+      {"de_AT.UTF-8@euro", 0x0C07},
+      {"de", 0x0407},
+      {"de_XX", 0x0407},
+      {"sr_RS", 0x0C1A},
+      {"sr_RS@latin", 0x081A},
+      {"nb_NO.UTF-8", 0x0414},
+      {"fr_CI", 0x300C},
+      {"km_KH", 0x0453},
+      {"eo", 0x0409},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::LangIdFromLocaleName(c.locale), c.langid) << c.locale;
+  }
+  // LC_ALL wins over LC_MESSAGES, which wins over LANG; empty ones are skipped.
+  test::ScopedTestRoot root;
+  setenv("LANG", "de_DE.UTF-8", 1);
+  setenv("LC_MESSAGES", "", 1);
+  setenv("LC_ALL", "", 1);
+  EXPECT_EQ(platform::GetUserDefaultLangID(), 0x0407);
+  setenv("LC_MESSAGES", "en_GB", 1);
+  EXPECT_EQ(platform::GetUserDefaultLangID(), 0x0809);
+  EXPECT_EQ(Narrow(GetOperatingSystemLanguageCode()), "en_UK");
+  setenv("LC_ALL", "es_MX", 1);
+  EXPECT_EQ(platform::GetUserDefaultLangID(), 0x080A);
+  unsetenv("LC_ALL");
+  unsetenv("LC_MESSAGES");
+  unsetenv("LANG");
+}
+
+}  // namespace
+}  // namespace wardex
