@@ -11,9 +11,15 @@
 #include <mutex>
 #include <new>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
+#if defined(__SANITIZE_ADDRESS__)  // gcc
 #define WARDEX_POOL_POISONING 1
+#elif defined(__has_feature)  // clang
+#if __has_feature(address_sanitizer)
+#define WARDEX_POOL_POISONING 1
+#endif
+#endif
+#if defined(WARDEX_POOL_POISONING)
+#include <sanitizer/asan_interface.h>
 #endif
 
 namespace KaOSAL::detail {
