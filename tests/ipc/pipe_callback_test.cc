@@ -1,0 +1,145 @@
+// The agent's side of the pipe: IpcLoader over the signed library, and the
+// message callback's reply rules and counting.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "modules/ipc_loader.h"
+#include "modules/module_test_env.h"
+#include "modules/pipe_callback.h"
+
+namespace wardex {
+namespace {
+
+using test::LoggedLine;
+using test::Narrow;
+using test::Wide;
+
+// Answers every message as a module whose task reports level 100 would.
+class RecordingTarget : public PipeMessageTarget {
+ public:
+  void HandlePipeMessage(ModuleMessage& message) override {
+    handled.push_back(message.kind);
+    if (message.kind == 6) message.result_level = 100.0;
+  }
+  std::vector<int32_t> handled;
+};
+
+struct CallbackResult {
+  uint32_t reply_size;
+  std::u16string reply;
+};
+
+class PipeCallbackTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetPipeMessageTarget(&target_); }
+  void TearDown() override { SetPipeMessageTarget(nullptr); }
+
+  CallbackResult Call(const std::string& message, uint32_t capacity) {
+    std::vector<char16_t> reply(capacity / 2 + 2, u'#');
+    uint32_t size = capacity;
+    PipeMessageCallback(message.data(), static_cast<uint32_t>(message.size()), reply.data(), &size,
+                        0);
+    return {size, std::u16string(reply.data(), std::min<size_t>(size / 2, reply.size()))};
+  }
+
+  RecordingTarget target_;
+};
+
+constexpr char kKind6[] = R"({"ModuleIdentificator":"A","ModuleRequest":6})";
+constexpr char16_t kKind6Reply[] =
+    u"[{\"ModuleIdentificator\":\"A\",\"ModuleRequest\":6,\"ResultLevel\":100.000000}]";
+constexpr uint32_t kKind6ReplyBytes = sizeof(kKind6Reply);  // with the terminator
+
+TEST_F(PipeCallbackTest, ReplyIsWrittenOnlyWhenItFitsWithItsTerminator) {
+  struct Case {
+    uint32_t capacity;
+    uint32_t reply_size;
+  };
+  const Case cases[] = {
+      {4096, kKind6ReplyBytes},
+      {kKind6ReplyBytes, kKind6ReplyBytes},
+      {kKind6ReplyBytes - 1, 0},
+      {kKind6ReplyBytes - 2, 0},  // the text without its terminator
+      {0, 0},
+  };
+  for (const Case& c : cases) {
+    const CallbackResult result = Call(kKind6, c.capacity);
+    EXPECT_EQ(result.reply_size, c.reply_size) << c.capacity;
+    if (c.reply_size != 0) {
+      EXPECT_EQ(result.reply, std::u16string(kKind6Reply, sizeof(kKind6Reply) / 2));
+    }
+  }
+  EXPECT_EQ(target_.running_callbacks_.load(), 0);
+}
+
+TEST_F(PipeCallbackTest, EmptyMessageAndStoppingLeaveTheReplySizeAlone) {
+  EXPECT_EQ(Call("", 4096).reply_size, 4096u);
+  EXPECT_TRUE(target_.handled.empty());
+  target_.stopping_ = 1;
+  EXPECT_EQ(Call(kKind6, 4096).reply_size, 4096u);
+  EXPECT_TRUE(target_.handled.empty());
+  EXPECT_EQ(target_.running_callbacks_.load(), 0);
+}
+
+TEST_F(PipeCallbackTest, DecodesUtf8UpToAnEmbeddedZero) {
+  const std::string message =
+      std::string(R"({"ModuleRequest":7,"Message":"Grüße"})") + std::string(1, '\0') + "garbage";
+  EXPECT_NE(Call(message, 4096).reply_size, 0u);
+  ASSERT_EQ(target_.handled.size(), 1u);
+  EXPECT_EQ(target_.handled[0], 7);
+}
+
+class IpcLoaderTest : public ::testing::Test {
+ protected:
+  bool Logged(int level, const std::string& text) {
+    const std::vector<LoggedLine> lines = env_.LogLines();
+    return std::find(lines.begin(), lines.end(), LoggedLine{level, text}) != lines.end();
+  }
+  test::ModuleTestEnv env_;
+};
+
+TEST_F(IpcLoaderTest, MissingOrIncompleteLibraryIsLoggedAndCreatesNothing) {
+  const std::string missing = env_.root().path() + "/modules/common/kvl_ipc32.so";
+  {
+    IpcLoader loader(Wide(missing));
+    EXPECT_EQ(loader.CreateServer(), nullptr);
+    EXPECT_EQ(loader.CreateClient(), nullptr);
+  }
+  EXPECT_TRUE(Logged(3, "IPCLoader: Could not load IPC-library at " + missing + "!"));
+
+  // A trusted library without the IPC entry points.
+  const std::string module =
+      env_.Copy(test::ModuleTestEnv::FixturePath("test_module"), "modules/common/kvl_ipc32.so");
+  IpcLoader loader(Wide(module));
+  EXPECT_TRUE(Logged(3, "IPCLoader: Error in DLL-interface!"));
+  EXPECT_EQ(loader.CreateServer(), nullptr);
+}
+
+TEST_F(IpcLoaderTest, ServerAndClientThroughTheSignedLibraryAnswerAKind6Request) {
+  const std::string path = env_.Copy(WARDEX_TEST_IPC_SO, "modules/common/kvl_ipc32.so");
+  RecordingTarget target;
+  SetPipeMessageTarget(&target);
+  IpcLoader server_loader(Wide(path));
+  IIpcServer* server = server_loader.CreateServer();
+  ASSERT_NE(server, nullptr);
+  ASSERT_EQ(server->StartListening(u"agent", PipeMessageCallback, 0), kIpcOk);
+
+  IpcLoader client_loader(Wide(path));
+  IIpcClient* client = client_loader.CreateClient();
+  ASSERT_NE(client, nullptr);
+  client->SetChannel(u"agent");
+  std::vector<char16_t> reply(4096);
+  uint32_t size = 8192;
+  ASSERT_EQ(client->SendMessage(u"", kKind6, sizeof(kKind6) - 1, reply.data(), &size, 3000),
+            kIpcOk);
+  EXPECT_EQ(size, kKind6ReplyBytes);
+  EXPECT_EQ(std::u16string(reply.data()), kKind6Reply);
+  client_loader.DestroyClient();
+  server_loader.DestroyServer();
+  SetPipeMessageTarget(nullptr);
+}
+
+}  // namespace
+}  // namespace wardex
