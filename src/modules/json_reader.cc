@@ -1,5 +1,6 @@
 #include "modules/json_reader.h"
 
+#include <array>
 #include <cfloat>
 #include <charconv>
 #include <cstddef>
@@ -505,7 +506,7 @@ class Reader {
   // far unescapes completely; a quote that does not end it belongs to it.
   bool StepQuotedName(Frame& frame, char16_t c) {
     if (c == quote_ && unescaper_.status() == Unescaper::Status::kComplete) {
-      name_ = ToKaString(unescaper_.text());
+      name_ = InternName(unescaper_.text());
       frame.sub = Sub::kAfterName;
     } else {
       unescaper_.Feed(c);
@@ -515,12 +516,24 @@ class Reader {
 
   bool StepUnquotedName(Frame& frame, char16_t c) {
     if (IsSpace(c) || c == u':') {
-      name_ = ToKaString(token_);
+      name_ = InternName(token_);
       frame.sub = c == u':' ? Sub::kExpectValue : Sub::kAfterName;
     } else {
       token_ += c;
     }
     return true;
+  }
+
+  // Documents repeat their member names: a small cache of recent names,
+  // one per hash slot, shares one string per name instead of allocating one
+  // for every repeat.
+  KaString InternName(const std::u16string& name) {
+    KaString& slot = names_[std::hash<std::u16string>{}(name) % names_.size()];
+    if (static_cast<size_t>(slot.GetLength()) != name.size() ||
+        std::u16string_view(slot.c_str(), name.size()) != name) {
+      slot = ToKaString(name);
+    }
+    return slot;
   }
 
   bool StepAfterName(Frame& frame, char16_t c) {
@@ -638,8 +651,9 @@ class Reader {
   bool comment_star_ = false;
   char16_t quote_ = u'"';
   Unescaper unescaper_;
-  std::u16string token_;  // a bare value or an unquoted name
-  KaString name_;         // the name of the member being read
+  std::u16string token_;            // a bare value or an unquoted name
+  KaString name_;                   // the name of the member being read
+  std::array<KaString, 64> names_;  // see InternName
   const char16_t* message_ = kErrorEmpty;
 };
 
