@@ -1,0 +1,135 @@
+// The user-interface thread's message loop and its windows, standing in for
+// the Windows message queue and window procedures.
+//
+// A MessageLoop belongs to the thread that runs it. Windows are entries in a
+// process-wide table, keyed by an opaque HWND that is never reused; each is
+// bound to the loop that was current on the thread that created it, and its
+// WindowProc always runs on that loop's thread. A message for a window that
+// has been destroyed is dropped. Idle, the loop blocks in poll(): nothing
+// wakes it but a message, a due timer, a watched descriptor or a signal.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/wait.h"
+#include "platform/window_messages.h"
+
+namespace wardex::platform {
+
+class MessageLoop;
+
+// The window procedure's owner. Register() enters the object into the window
+// table; it must then be destroyed (Destroy() or the destructor) on the
+// thread of its loop.
+class Window {
+ public:
+  Window() = default;
+  virtual ~Window();
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+
+  // Enters this window into the table, bound to the calling thread's current
+  // loop, and delivers WM_CREATE. Null (last error 1400, invalid window
+  // handle) when the thread has no loop or the window is already registered;
+  // null as well when WM_CREATE answers -1, after WM_DESTROY.
+  [[nodiscard]] HWND Register();
+  // Delivers WM_DESTROY and removes the window from the table; messages that
+  // are still queued for it are dropped. False when not registered.
+  bool Destroy();
+
+  [[nodiscard]] HWND hwnd() const { return hwnd_; }
+
+  // Handles one message; what it returns is the SendMessage result.
+  virtual LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam) = 0;
+
+ private:
+  HWND hwnd_ = nullptr;
+};
+
+// One thread's loop: posted and sent messages, one-shot timers, descriptor
+// watches. Construct and Run() it on the same thread; at most one loop per
+// thread. Its windows must be destroyed before it.
+class MessageLoop {
+ public:
+  // Descriptor events as poll() has them (POLLIN, POLLOUT, POLLERR, POLLHUP).
+  static constexpr short kReadable = 0x001;
+  static constexpr short kWritable = 0x004;
+  static constexpr short kError = 0x008;
+  static constexpr short kHangUp = 0x010;
+  using FdCallback = std::function<void(int fd, short events)>;
+
+  MessageLoop();
+  ~MessageLoop();
+  MessageLoop(const MessageLoop&) = delete;
+  MessageLoop& operator=(const MessageLoop&) = delete;
+
+  // The calling thread's loop, or null.
+  [[nodiscard]] static MessageLoop* Current();
+
+  // Runs until PostQuitMessage or Quit; returns the quit code. Sent messages
+  // are handled before posted ones, then due timers, then descriptors.
+  int Run();
+  // Ends Run() with |exit_code|; callable from any thread.
+  void Quit(int exit_code);
+
+  // Calls |callback| on this loop's thread whenever |fd| reports one of
+  // |events| (errors and hang-ups always). One watch per descriptor; watching
+  // again replaces it. Callable from any thread.
+  void WatchFd(int fd, short events, FdCallback callback);
+  void UnwatchFd(int fd);
+
+  // How often poll() returned. An idle loop does not count up.
+  [[nodiscard]] uint64_t wakeups() const;
+
+  struct State;
+
+ private:
+  friend class Window;
+  std::unique_ptr<State> state_;
+};
+
+// Queues a message for |hwnd|'s loop; callable from any thread. False (last
+// error 1400) when the window does not exist.
+bool PostMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+// Posts to every window in the table (HWND_BROADCAST).
+void BroadcastMessage(UINT message, WPARAM wparam, LPARAM lparam);
+// Calls the window procedure directly on the window's own thread; from any
+// other thread, queues the message and waits until its loop has handled it.
+// 0 when the window does not exist or is destroyed before handling it.
+LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+// As SendMessage, waiting at most |timeout_ms| (or kInfinite). False (last error 1460,
+// time-out) when the time passed first; the message may still be handled
+// later, its result then goes nowhere. False (1400) for a missing window.
+[[nodiscard]] bool SendMessageTimeout(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,
+                                      uint32_t timeout_ms, LRESULT* result);
+// Ends the calling thread's loop with |exit_code| once the current message
+// is handled.
+void PostQuitMessage(int exit_code);
+// True while |hwnd| is in the table.
+[[nodiscard]] bool IsWindow(HWND hwnd);
+
+// Arms the one-shot timer (|hwnd|, |id|): after |elapse_ms| the window gets
+// WM_TIMER with wparam = id, once. Arming a timer that is armed restarts its
+// time. Callable from any thread. Returns |id|, or 0 for a missing window.
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, uint32_t elapse_ms);
+// Disarms the timer; false when it was not armed. Callable from any thread.
+bool KillTimer(HWND hwnd, UINT_PTR id);
+
+// The application's main window (the framework's main window pointer).
+void SetMainWindow(HWND hwnd);
+[[nodiscard]] HWND GetMainWindow();
+
+// Turns SIGTERM and SIGINT into WM_CLOSE posted to the main window at the
+// time the signal arrives, watched by |loop|. The previous dispositions come
+// back with StopTerminationSignals() (or when |loop| ends). False when the
+// signals could not be taken over.
+[[nodiscard]] bool RouteTerminationSignals(MessageLoop& loop);
+void StopTerminationSignals();
+
+// RegisterWindowMessageW: the same name gives the same number (0xC000 and
+// above) in the process. 0 for an empty name.
+[[nodiscard]] UINT RegisterWindowMessage(const char16_t* name);
+
+}  // namespace wardex::platform
