@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "osal/last_error.h"
+#include "platform/skip_forced_end.h"
 
 namespace wardex::platform {
 namespace {
@@ -88,6 +89,7 @@ TEST(ThreadTest, PriorityBecomesTheThreadsNiceValue) {
 }
 
 TEST(ThreadTest, TerminateEndsABlockedThreadAndUnwindsIt) {
+  SKIP_FORCED_END_UNDER_SANITIZERS();
   Probe probe;
   probe.sleep_ms = 60'000;
   auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &probe);
