@@ -4,8 +4,11 @@
 
 #include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "osal/wide_format.h"
+#include "support/test_env.h"
 
 namespace wardex {
 namespace {
@@ -312,6 +315,30 @@ TEST(ModuleMessageReplyTest, EveryReplyMemberInNameOrder) {
             R"("ModuleIdentificator":"M","ModuleRequest":4,"ResultDescription":"D",)"
             R"("ResultDetails":"Det","ResultLevel":50.500000,"ResultText":"T","SubResults":"S",)"
             R"("SwitchState":1}])");
+}
+
+// The pipe server calls back on several threads at once; each decodes and
+// answers its own message, sharing nothing but the strings it was given.
+TEST(ModuleMessageThreadsTest, DecodeAndReplyOnManyThreadsAtOnce) {
+  const KaString request = WriteModuleMessage(11, FullRequest());
+  const KaString expected_reply = WriteModuleReply(ReadModuleMessage(request));
+  constexpr int kThreads = 4;
+  const int rounds = wardex::test::Scaled(2000, 200);
+  std::vector<int> mismatches(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < rounds; ++i) {
+        const ModuleMessage message = ReadModuleMessage(request);
+        if (WriteModuleReply(message) != expected_reply ||
+            WriteModuleMessage(11, message) != request) {
+          ++mismatches[static_cast<size_t>(t)];
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mismatches, std::vector<int>(kThreads, 0));
 }
 
 }  // namespace
