@@ -20,7 +20,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A name no other test (or test run) uses.
+// Objects go to the test's own runtime folder, which goes with the test; the
+// name is unique all the same, so that a leftover can never be taken for ours.
 KaOSAL::KaString UniqueName(const char* what) {
   const std::string name = std::string("{wardex-test-") + what + "-" + std::to_string(getpid()) +
                            "/" + std::to_string(Clock::now().time_since_epoch().count()) + "}";
@@ -80,7 +81,7 @@ TEST(RuntimeFolderTest, RefusesAFolderOthersCanReachOrOwn) {
 }
 
 TEST(NamedSemaphoreTest, ExistsWhileItsCreatorHoldsIt) {
-  test::ScopedTestRoot root;
+  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
   const KaOSAL::KaString name = UniqueName("sem");
   EXPECT_FALSE(NamedSemaphore::Exists(name));
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
@@ -106,7 +107,7 @@ TEST(NamedSemaphoreTest, ExistsWhileItsCreatorHoldsIt) {
 }
 
 TEST(NamedSemaphoreTest, EndsWithItsCreatorEvenWhenKilled) {
-  test::ScopedTestRoot root;
+  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
   const KaOSAL::KaString name = UniqueName("killed");
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
@@ -138,7 +139,7 @@ TEST(NamedSemaphoreTest, EndsWithItsCreatorEvenWhenKilled) {
 }
 
 TEST(NamedSemaphoreTest, DescriptorsAreClosedOnExec) {
-  test::ScopedTestRoot root;
+  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
   auto held = NamedSemaphore::Create(UniqueName("cloexec"));
   ASSERT_NE(held, nullptr);
   int checked = 0;
@@ -154,7 +155,7 @@ TEST(NamedSemaphoreTest, DescriptorsAreClosedOnExec) {
 }
 
 TEST(NamedObjectsTest, AnEmptyNameIsAnInvalidParameter) {
-  test::ScopedTestRoot root;
+  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
   EXPECT_EQ(NamedSemaphore::Create(u""), nullptr);
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidParameter);
   EXPECT_EQ(NamedEvent::Create(u"", false), nullptr);
@@ -162,7 +163,7 @@ TEST(NamedObjectsTest, AnEmptyNameIsAnInvalidParameter) {
 }
 
 TEST(NamedEventTest, KeepsItsStateUntilReset) {
-  test::ScopedTestRoot root;
+  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
   const KaOSAL::KaString name = UniqueName("event");
   EXPECT_EQ(NamedEvent::Open(name), nullptr);
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
@@ -192,7 +193,7 @@ TEST(NamedEventTest, KeepsItsStateUntilReset) {
 }
 
 TEST(NamedEventTest, ASetInOneProcessIsSeenInAnother) {
-  test::ScopedTestRoot root;
+  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
   const KaOSAL::KaString name = UniqueName("cross");
   auto event = NamedEvent::Create(name, false);
   ASSERT_NE(event, nullptr);
