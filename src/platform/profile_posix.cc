@@ -235,9 +235,9 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, const struct
   return true;
 }
 
-// The read side keeps the last files it parsed, with an index by folded name,
-// as long as the file on disk is the same (writes replace the file, so a new
-// inode means new content).
+// The read side reads the file at every call but keeps the last files it
+// parsed, with an index by folded name, and parses again only when the bytes
+// differ (time stamps are too coarse to tell two quick edits apart).
 struct SectionIndex {
   std::u16string name;                                        // as first written
   std::vector<std::u16string> key_names;                      // first spelling, file order
@@ -245,10 +245,7 @@ struct SectionIndex {
 };
 
 struct ParsedFile {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  struct timespec modified = {};
+  std::string bytes;                                           // the file as read
   std::vector<SectionIndex> sections;                          // file order, merged by name
   std::unordered_map<std::u16string, size_t> section_by_name;  // folded name -> index
 };
@@ -270,31 +267,22 @@ ParsedFile IndexProfile(const ProfileText& profile) {
   return parsed;
 }
 
-bool SameFile(const ParsedFile& parsed, const struct stat& info) {
-  return parsed.device == info.st_dev && parsed.inode == info.st_ino &&
-         parsed.size == info.st_size && parsed.modified.tv_sec == info.st_mtim.tv_sec &&
-         parsed.modified.tv_nsec == info.st_mtim.tv_nsec;
-}
-
 constexpr size_t kCachedFiles = 16;
 std::mutex g_cache_mutex;
 std::unordered_map<std::string, std::shared_ptr<const ParsedFile>> g_cache;
 
 // Returns the parsed file, or null with errno set when it cannot be read.
 std::shared_ptr<const ParsedFile> LoadParsed(const std::string& path) {
+  std::string bytes;
   struct stat info {};
-  if (stat(path.c_str(), &info) == 0) {
+  if (!ReadAll(path, &bytes, &info)) return nullptr;
+  {
     std::lock_guard<std::mutex> lock(g_cache_mutex);
     auto it = g_cache.find(path);
-    if (it != g_cache.end() && SameFile(*it->second, info)) return it->second;
+    if (it != g_cache.end() && it->second->bytes == bytes) return it->second;
   }
-  std::string bytes;
-  if (!ReadAll(path, &bytes, &info)) return nullptr;
   auto parsed = std::make_shared<ParsedFile>(IndexProfile(Parse(bytes)));
-  parsed->device = info.st_dev;
-  parsed->inode = info.st_ino;
-  parsed->size = info.st_size;
-  parsed->modified = info.st_mtim;
+  parsed->bytes = std::move(bytes);
   std::lock_guard<std::mutex> lock(g_cache_mutex);
   if (g_cache.size() >= kCachedFiles) g_cache.clear();
   g_cache[path] = parsed;
