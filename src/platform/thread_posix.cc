@@ -174,6 +174,13 @@ bool ThreadHandle::SetPriority(int priority) {
     KaOSAL::SetLastError(KaOSAL::kErrorInvalidParameter);
     return false;
   }
+  // Under the lock the thread cannot pass its end mark, so its id is not yet
+  // free for the kernel to give to another thread.
+  std::lock_guard lock(state_->mutex);
+  if (state_->ended) {
+    KaOSAL::SetLastError(KaOSAL::kErrorInvalidHandle);
+    return false;
+  }
   if (setpriority(PRIO_PROCESS, static_cast<id_t>(state_->tid), nice) != 0) {
     KaOSAL::SetLastErrorFromErrno(errno);
     return false;

@@ -56,6 +56,8 @@ TEST(ThreadTest, RunsOnlyAfterResumeAndReportsItsResult) {
   EXPECT_TRUE(probe.ran);
   EXPECT_EQ(thread->ExitCode(), 42u);
   EXPECT_EQ(thread->Wait(0), WaitResult::kSignaled);
+  EXPECT_FALSE(thread->SetPriority(kThreadPriorityNormal)) << "its id may belong to another";
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidHandle);
 }
 
 TEST(ThreadTest, WaitTimesOutOnARunningThread) {
