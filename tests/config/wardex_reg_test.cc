@@ -1,0 +1,102 @@
+// wardex-reg against a staged machine hive: what support staff type, what the
+// agent then reads.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "config/registry.h"
+#include "support/test_env.h"
+
+namespace wardex {
+namespace {
+
+struct Result {
+  int exit_code = -1;
+  std::string output;  // stdout and stderr
+};
+
+Result RunTool(const std::string& args) {
+  Result result;
+  FILE* pipe = popen((std::string(WARDEX_REG_PATH) + " " + args + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return result;
+  char chunk[4096];
+  while (size_t got = fread(chunk, 1, sizeof(chunk), pipe)) result.output.append(chunk, got);
+  int status = pclose(pipe);
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+constexpr char kKey[] = "'HKLM\\SOFTWARE\\Corvane\\Brisko'";
+
+TEST(WardexReg, RepairsTheProductKeyAsTheAgentReadsIt) {
+  test::ScopedTestRoot root;
+  struct Step {
+    std::string args;
+    int exit_code;
+    std::string expected;  // a part of the output
+  };
+  const Step steps[] = {
+      {std::string("set ") + kKey + " /v Tray_StartCount /t REG_DWORD /d 5", 0,
+       "The operation completed successfully."},
+      {std::string("set ") + kKey + " /v LAST_NEWSFEED_CHECK /t REG_BINARY /d @1700000000", 0,
+       "completed"},
+      {std::string("set ") + kKey + " /v Name /d Grüße", 0, "completed"},
+      {std::string("query ") + kKey, 0,
+       "    LAST_NEWSFEED_CHECK    REG_BINARY    00F1536500000000    (@1700000000 = "
+       "2023-11-14 22:13:20 UTC)\n"},
+      {std::string("query 'hklm\\software\\corvane\\brisko' /v tray_startcount"), 0,
+       "tray_startcount    REG_DWORD    0x5"},
+      {std::string("query ") + kKey + " /reg:64", 1,
+       "ERROR: The system was unable to find the specified registry key or value."},
+      {std::string("export ") + kKey + " -", 0,
+       "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Brisko]\n"
+       "\"LAST_NEWSFEED_CHECK\"=hex:00,f1,53,65,00,00,00,00\n\"Name\"=\"Grüße\"\n"
+       "\"Tray_StartCount\"=dword:00000005\n"},
+      {std::string("set ") + kKey + " /v X /t REG_DWORD /d 4294967296", 2,
+       "ERROR: Invalid number for REG_DWORD: 4294967296"},
+      {std::string("set ") + kKey + " /v X /t REG_BINARY /d 0g", 2, "Invalid hex data"},
+      {std::string("set ") + kKey + " /v X /t REG_FOO", 2, "Invalid type: REG_FOO"},
+      {"query 'HKXY\\SOFTWARE'", 2, "Invalid key name: HKXY\\SOFTWARE"},
+      {"frob", 2, "Unknown command: frob"},
+      {std::string("query ") + kKey + " /x", 2, "Invalid option: /x"},
+      {"--help", 0, "wardex-reg export KEY FILE"},
+  };
+  for (const Step& step : steps) {
+    Result result = RunTool(step.args);
+    EXPECT_EQ(result.exit_code, step.exit_code) << step.args << "\n" << result.output;
+    EXPECT_NE(result.output.find(step.expected), std::string::npos) << step.args << "\n"
+                                                                    << result.output;
+  }
+  // The agent's own reader sees what was set, in its native view.
+  CRegistry key(false);
+  ASSERT_TRUE(key.SetRootKey(HKEY_LOCAL_MACHINE));
+  ASSERT_TRUE(key.Open(u"SOFTWARE\\Corvane\\Brisko", false));
+  EXPECT_EQ(key.ReadDWord(u"Tray_StartCount", 0), 5u);
+  EXPECT_EQ(key.ReadQWord(u"LAST_NEWSFEED_CHECK", 0), 1700000000);
+  EXPECT_EQ(RunTool(std::string("delete ") + kKey + " /v Tray_StartCount").exit_code, 0);
+  EXPECT_EQ(key.ReadDWord(u"Tray_StartCount", 9), 9u);
+  EXPECT_EQ(RunTool(std::string("delete ") + kKey + " /v Tray_StartCount").exit_code, 1);
+  EXPECT_EQ(RunTool("delete 'HKLM\\SOFTWARE\\Corvane'").exit_code, 0);
+  EXPECT_FALSE(key.ValueExists(u"Name"));
+}
+
+TEST(WardexReg, AnUnprivilegedUserIsToldAccessIsDenied) {
+  if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to drop to an unprivileged user";
+  test::ScopedTestRoot root;
+  ASSERT_EQ(RunTool(std::string("set ") + kKey + " /v Tray_StartCount /t REG_DWORD /d 5").exit_code,
+            0);
+  int status = test::RunAsUnprivileged([] {
+    Result read = RunTool(std::string("query ") + kKey + " /v Tray_StartCount");
+    if (read.exit_code != 0 || read.output.find("0x5") == std::string::npos) return 10;
+    Result write = RunTool(std::string("set ") + kKey + " /v Tray_StartCount /t REG_DWORD /d 6");
+    if (write.exit_code != 1) return 11;
+    return write.output.find("ERROR: Access is denied.") != std::string::npos ? 0 : 12;
+  });
+  EXPECT_EQ(status, 0);
+}
+
+}  // namespace
+}  // namespace wardex
