@@ -1,0 +1,21 @@
+// A Windows command line split into its arguments, so that a program started
+// from one text (the quoted path and the arguments) gets the argument vector
+// that the same text would give a Windows program.
+#pragma once
+
+#include <vector>
+
+#include "osal/ka_string.h"
+
+namespace wardex::platform {
+
+// Splits |command_line| by the Windows rules: the program name runs to the
+// closing quote when it starts with one (backslashes are kept as they are),
+// else to the first blank or tab. In the arguments that follow, blanks and
+// tabs separate outside quotes; 2n backslashes before a quote give n
+// backslashes and the quote opens or closes a quoted part; 2n+1 backslashes
+// before a quote give n backslashes and a literal quote; "" inside a quoted
+// part is a literal quote; other backslashes are literal.
+[[nodiscard]] std::vector<KaOSAL::KaString> SplitCommandLine(const KaOSAL::KaString& command_line);
+
+}  // namespace wardex::platform

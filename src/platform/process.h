@@ -1,0 +1,116 @@
+// Processes as the agent needs them: starting a program of its own and
+// following it to its end, a snapshot of the running processes, holding
+// another process so that it can be asked to close and ended by force, and
+// the desktop's "open" for documents, links and programs.
+//
+// Only a child of ours has a readable exit code; of any other process the
+// agent can only tell whether it has ended.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "osal/ka_string.h"
+#include "platform/thread.h"  // kStillActive
+
+namespace wardex::platform {
+
+// One process of a snapshot.
+struct ProcessSnapshotEntry {
+  uint32_t id = 0;
+  // When the process started, in the kernel's clock ticks since boot: with
+  // the id it names one process, so that a reused id is told apart.
+  uint64_t start_time = 0;
+  KaOSAL::KaString image_name;  // file name and extension of its executable
+  KaOSAL::KaString image_path;  // full path of its executable; empty when unreadable
+};
+
+// Appends the running processes to |entries| in ascending id order. False
+// with the last error set when the process list cannot be read.
+[[nodiscard]] bool TakeProcessSnapshot(std::vector<ProcessSnapshotEntry>& entries);
+
+// The id of the calling process.
+[[nodiscard]] uint32_t CurrentProcessId();
+
+// A process that is not our child, held so that signals reach the process
+// that was opened even after its id has been given to another one.
+class ProcessHandle {
+ public:
+  // Opens the process of |entry|. Null with the last error set when it has
+  // gone or its id now belongs to a process started later (87), or when it
+  // cannot be opened.
+  [[nodiscard]] static std::unique_ptr<ProcessHandle> Open(const ProcessSnapshotEntry& entry);
+  ~ProcessHandle();
+  ProcessHandle(const ProcessHandle&) = delete;
+  ProcessHandle& operator=(const ProcessHandle&) = delete;
+
+  // True once the process has ended (a zombie has ended too).
+  [[nodiscard]] bool HasEnded() const;
+  // Asks the process to close its windows: SIGTERM. False with the last
+  // error set when the signal cannot be sent (5 for another user's process).
+  [[nodiscard]] bool AskToClose() const;
+  // Ends the process by force: SIGKILL. False with the last error set.
+  [[nodiscard]] bool Terminate() const;
+  [[nodiscard]] uint32_t id() const { return id_; }
+
+ private:
+  ProcessHandle(int pidfd, uint32_t id) : pidfd_(pidfd), id_(id) {}
+  int pidfd_;
+  uint32_t id_;
+};
+
+// How a program is started.
+struct StartInfo {
+  // The whole command line, split by the Windows rules (command_line.h); the
+  // first element names the executable file, which is not searched in PATH.
+  KaOSAL::KaString command_line;
+  KaOSAL::KaString working_folder;  // empty: the caller's
+  // Hidden: the program gets no terminal, its standard input and output go
+  // to /dev/null. Otherwise it shares the agent's.
+  bool hidden = false;
+};
+
+// A program that we started, followed until its end. The child is reaped in
+// every case: by ExitCode() once it has ended, else by a reaper thread when
+// the handle is destroyed before that.
+class ChildProcess {
+ public:
+  // Starts the program and returns once its executable runs (the exec
+  // succeeded), so that a started child is always ready. Null with the last
+  // error set when the program cannot be started (2 missing, 5 not
+  // executable, 193 not an executable format...).
+  [[nodiscard]] static std::unique_ptr<ChildProcess> Start(const StartInfo& info);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // kStillActive while the child runs, then its exit status; a child ended
+  // by a signal reports 128 plus the signal number, one ended through
+  // Terminate() the code given there.
+  [[nodiscard]] uint32_t ExitCode();
+  // Ends the child by force (SIGKILL) and records |exit_code| as its exit
+  // code. False with the last error set when it cannot be signalled.
+  [[nodiscard]] bool Terminate(uint32_t exit_code);
+  [[nodiscard]] uint32_t id() const { return id_; }
+
+ private:
+  ChildProcess(int pidfd, uint32_t id) : pidfd_(pidfd), id_(id) {}
+  int pidfd_;
+  uint32_t id_;
+  bool reaped_ = false;
+  uint32_t exit_code_ = kStillActive;
+  bool terminated_ = false;
+  uint32_t terminate_code_ = 0;
+};
+
+// The desktop's "open" for |target| with |working_folder| as the opener's
+// working folder: a URL, or an existing document or folder, is handed to
+// xdg-open; an existing regular file that we may execute is started as a
+// program. A target that is a whole quoted text is taken without the quotes.
+// False with the last error set: 2 when the target does not exist, 1155 when
+// the opener refused it, the start error for a program.
+[[nodiscard]] bool ShellOpen(const KaOSAL::KaString& target,
+                             const KaOSAL::KaString& working_folder);
+
+}  // namespace wardex::platform
