@@ -1,0 +1,109 @@
+// The shell's notification area (Shell_NotifyIconW), the pop-up menu at the
+// pointer (TrackPopupMenu) and message boxes, each passed to a backend:
+//   headless  every call succeeds; the icon's state and each balloon are
+//             logged. Menus are not shown, message boxes answer IDCANCEL.
+//   test      records every call and does what a test tells it (test_shell.h).
+//   desktop   StatusNotifierItem on the session bus; not built yet, so it
+//             falls back to headless with a log line.
+// The program picks one with InstallShellBackendFromEnvironment; until then
+// the headless backend answers. All calls are safe from any thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "osal/ka_string.h"
+#include "platform/menu.h"
+#include "platform/resources.h"
+#include "platform/window_messages.h"
+
+namespace wardex::platform {
+
+class MessageLoop;
+
+// Shell_NotifyIconW messages.
+inline constexpr uint32_t NIM_ADD = 0x0;
+inline constexpr uint32_t NIM_MODIFY = 0x1;
+inline constexpr uint32_t NIM_DELETE = 0x2;
+inline constexpr uint32_t NIM_SETFOCUS = 0x3;
+inline constexpr uint32_t NIM_SETVERSION = 0x4;
+// Which fields of the notification data are valid.
+inline constexpr uint32_t NIF_MESSAGE = 0x01;
+inline constexpr uint32_t NIF_ICON = 0x02;
+inline constexpr uint32_t NIF_TIP = 0x04;
+inline constexpr uint32_t NIF_STATE = 0x08;
+inline constexpr uint32_t NIF_INFO = 0x10;
+inline constexpr uint32_t NIS_HIDDEN = 0x1;
+// Balloon icons.
+inline constexpr uint32_t NIIF_NONE = 0x0;
+inline constexpr uint32_t NIIF_INFO = 0x1;
+inline constexpr uint32_t NIIF_WARNING = 0x2;
+inline constexpr uint32_t NIIF_ERROR = 0x3;
+
+// Field lengths in characters, terminator included.
+inline constexpr int kTipLength = 128;
+inline constexpr int kInfoLength = 256;
+inline constexpr int kInfoTitleLength = 64;
+// The size that the agent writes into cbSize: the Windows structure with the
+// balloon fields and the item GUID. Kept as the system's value; our record
+// is laid out for this platform and the backends do not read it.
+inline constexpr uint32_t kNotifyIconDataSize = 952;
+
+struct NOTIFYICONDATAW {
+  uint32_t cbSize;
+  HWND hWnd;
+  UINT uID;
+  UINT uFlags;
+  UINT uCallbackMessage;
+  HICON hIcon;
+  char16_t szTip[kTipLength];
+  uint32_t dwState;
+  uint32_t dwStateMask;
+  char16_t szInfo[kInfoLength];
+  UINT uTimeout;  // milliseconds; uVersion for NIM_SETVERSION
+  char16_t szInfoTitle[kInfoTitleLength];
+  uint32_t dwInfoFlags;
+};
+
+// Message box styles and answers.
+inline constexpr uint32_t MB_OK = 0x000;
+inline constexpr uint32_t MB_OKCANCEL = 0x001;
+inline constexpr uint32_t MB_ICONQUESTION = 0x020;
+inline constexpr uint32_t MB_DEFBUTTON2 = 0x100;
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+
+class ShellBackend {
+ public:
+  virtual ~ShellBackend() = default;
+  virtual bool NotifyIcon(uint32_t message, const NOTIFYICONDATAW& data) = 0;
+  // Shows |popup| for |owner| until the user chooses; answers the chosen
+  // command, 0 when dismissed.
+  virtual uint32_t TrackPopupMenu(const Menu& popup, HWND owner) = 0;
+  virtual int MessageBox(HWND owner, const KaOSAL::KaString& text, const KaOSAL::KaString& caption,
+                         uint32_t type) = 0;
+};
+
+// The backend that serves the calls below; null puts the headless one back.
+void SetShellBackend(std::shared_ptr<ShellBackend> backend);
+// Picks the backend from WARDEX_SHELL ("headless", the default, "test" or
+// "desktop"); the test backend takes its control channel and log from
+// WARDEX_SHELL_TEST_CONTROL and WARDEX_SHELL_TEST_LOG and is driven through
+// |loop|. Logs the choice. False when the test backend's channel could not
+// be opened (the headless backend then answers).
+[[nodiscard]] bool InstallShellBackendFromEnvironment(MessageLoop& loop);
+
+// Shell_NotifyIconW.
+[[nodiscard]] bool Shell_NotifyIcon(uint32_t message, const NOTIFYICONDATAW* data);
+// Shows the pop-up menu at the pointer, owned by |owner|; a chosen command
+// is posted to |owner| as WM_COMMAND. False when nothing was chosen.
+bool TrackPopupMenu(const Menu& popup, HWND owner);
+// MessageBoxW: answers IDOK, IDCANCEL...
+int MessageBox(HWND owner, const KaOSAL::KaString& text, const KaOSAL::KaString& caption,
+               uint32_t type);
+
+// Copies |text| into |field| of |capacity| characters, cut to capacity - 1
+// and terminated; an empty field for null.
+void CopyToField(char16_t* field, int capacity, const char16_t* text);
+
+}  // namespace wardex::platform
