@@ -1,6 +1,7 @@
 #include "platform/system_paths.h"
 
 #include <link.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,9 +29,17 @@ std::string AbsoluteVariable(const char* name) {
   return value != nullptr && value[0] == '/' ? std::string(value) : std::string();
 }
 
+// $HOME, else the password database's entry of the user.
 std::string HomeFolder() {
   const char* home = getenv("HOME");
-  return home != nullptr ? std::string(home) : std::string();
+  if (home != nullptr && home[0] != '\0') return home;
+  passwd entry{};
+  passwd* found = nullptr;
+  char buffer[4096];
+  if (getpwuid_r(getuid(), &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
+    return found->pw_dir;
+  }
+  return {};
 }
 
 // The XDG folder |variable|, else |fallback| below $HOME.
