@@ -498,7 +498,7 @@ void FormatChar(std::u16string& out, Args& args, const Spec& spec) {
 std::u16string WidenNarrow(const char* text, size_t max_units) {
   std::u16string result;
   const auto* p = reinterpret_cast<const unsigned char*>(text);
-  while (*p != 0) {
+  while (result.size() < max_units && *p != 0) {
     char32_t code_point = 0;
     const size_t consumed = DecodeUtf8(p, std::numeric_limits<size_t>::max(), code_point);
     if (result.size() + (code_point >= 0x10000 ? 2 : 1) > max_units) break;

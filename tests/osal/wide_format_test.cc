@@ -144,6 +144,15 @@ TEST(WideFormatTest, StringsAndCharacters) {
   });
 }
 
+// A precision may bound an array without a terminator: nothing beyond it
+// is read (the sanitizer builds catch a read past the array).
+TEST(WideFormatTest, PrecisionBoundsUnterminatedArrays) {
+  const char narrow[] = {'a', 'b'};
+  const char16_t wide[] = {u'c', u'd'};
+  const char pair[] = {'x', '\xF0', '\x9F', '\x98', '\x80'};
+  EXPECT_EQ(FormatWide(u"%.2S|%.2s|%.3S", narrow, wide, pair), u"ab|cd|x\U0001F600");
+}
+
 TEST(WideFormatTest, LiteralsAndUnknownDirectives) {
   ExpectRows({
       {u"100%", FormatWide(u"%d%%", 100)},
