@@ -351,29 +351,28 @@ std::string GeneralDigits(double value, int precision, bool alt) {
 
 std::string FloatDigits(double value, const Spec& spec) {
   const char16_t conversion = spec.conversion;
+  const bool hex = conversion == u'a' || conversion == u'A';
+  const int precision =
+      spec.precision >= 0 ? spec.precision : (hex ? kDefaultHexPrecision : kDefaultPrecision);
   std::string text;
   switch (conversion) {
     case u'f':
     case u'F':
-      text = ToChars(value, std::chars_format::fixed,
-                     spec.precision < 0 ? kDefaultPrecision : spec.precision);
+      text = ToChars(value, std::chars_format::fixed, precision);
       break;
     case u'e':
     case u'E':
-      text = ToChars(value, std::chars_format::scientific,
-                     spec.precision < 0 ? kDefaultPrecision : spec.precision);
+      text = ToChars(value, std::chars_format::scientific, precision);
       break;
     case u'g':
     case u'G':
-      text =
-          GeneralDigits(value, spec.precision < 0 ? kDefaultPrecision : spec.precision, spec.alt);
+      text = GeneralDigits(value, precision, spec.alt);
       break;
-    default:  // a, A
-      text = ToChars(value, std::chars_format::hex,
-                     spec.precision < 0 ? kDefaultHexPrecision : spec.precision);
+    default:
+      text = ToChars(value, std::chars_format::hex, precision);
       break;
   }
-  if (spec.alt) EnsurePoint(text, conversion == u'a' || conversion == u'A' ? 'p' : 'e');
+  if (spec.alt) EnsurePoint(text, hex ? 'p' : 'e');
   return text;
 }
 
