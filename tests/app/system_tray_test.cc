@@ -1,0 +1,469 @@
+#include "app/system_tray.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/test_shell.h"
+#include "support/test_env.h"
+
+namespace wardex {
+namespace {
+
+using namespace platform;
+using namespace std::chrono_literals;
+
+constexpr UINT kCallback = 0x800A;
+constexpr UINT kIconId = 130;
+constexpr UINT kQuit = WM_USER + 77;
+
+// Stands in for the main frame: records what it gets, quits its loop on
+// kQuit and (when asked) on WM_NULL, the message that follows a menu.
+class FrameWindow : public Window {
+ public:
+  std::function<void(UINT, WPARAM)> on_message;
+  bool quit_on_null = false;
+
+  ~FrameWindow() override { Destroy(); }
+  LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM) override {
+    {
+      std::lock_guard lock(mutex_);
+      log_.emplace_back(message, wparam);
+    }
+    if (on_message) on_message(message, wparam);
+    if (message == kQuit || (quit_on_null && message == WM_NULL)) PostQuitMessage(0);
+    return 0;
+  }
+  std::vector<std::pair<UINT, WPARAM>> log() {
+    std::lock_guard lock(mutex_);
+    return log_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::pair<UINT, WPARAM>> log_;
+};
+
+std::u16string Repeat(char16_t c, int count) { return std::u16string(count, c); }
+
+class SystemTrayTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    shell_ = std::make_shared<TestShell>();
+    SetShellBackend(shell_);
+    ASSERT_NE(frame_.Register(), nullptr);
+  }
+  void TearDown() override {
+    SetShellBackend(nullptr);
+    SetMainWindow(nullptr);
+  }
+  // Handles everything queued so far.
+  void Pump() {
+    PostMessage(frame_.hwnd(), kQuit, 0, 0);
+    loop_.Run();
+  }
+  bool CreateIcon(CSystemTray& tray, bool hidden = false) {
+    icon_ = LoadIconImage(IDI_TRAYICON);
+    return tray.Create(nullptr, kCallback, u"Wardex tip", icon_, kIconId, hidden);
+  }
+  std::vector<TestShell::Call> CallsOf(uint32_t message) {
+    std::vector<TestShell::Call> result;
+    for (const auto& call : shell_->calls()) {
+      if (call.message == message) result.push_back(call);
+    }
+    return result;
+  }
+
+  MessageLoop loop_;
+  FrameWindow frame_;
+  std::shared_ptr<TestShell> shell_;
+  HICON icon_ = nullptr;
+
+  ~SystemTrayTest() override { DestroyIcon(icon_); }
+};
+
+TEST_F(SystemTrayTest, CreateAddsTheIconAndLoadsTheTrayMenu) {
+  CSystemTray tray;
+  ASSERT_TRUE(CreateIcon(tray));
+  auto adds = CallsOf(NIM_ADD);
+  ASSERT_EQ(adds.size(), 1u);
+  const NOTIFYICONDATAW& data = adds[0].data;
+  EXPECT_EQ(data.cbSize, 952u);
+  EXPECT_EQ(data.hWnd, tray.hwnd());
+  EXPECT_EQ(data.uID, kIconId);
+  EXPECT_EQ(data.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP);
+  EXPECT_EQ(data.uCallbackMessage, kCallback);
+  EXPECT_EQ(data.hIcon, icon_);
+  EXPECT_EQ(std::u16string(data.szTip), u"Wardex tip");
+  EXPECT_FALSE(tray.IsHidden());
+  EXPECT_FALSE(tray.IsRemoved());
+
+  Menu menu;
+  ASSERT_TRUE(tray.GetTrayMenu(&menu));
+  const std::pair<uint32_t, const char16_t*> kItems[] = {{0x8010, u"Start Corvane Brisko"},
+                                                         {0x8017, u"Snap-Check"},
+                                                         {0x8019, u"Letzte Nachricht anzeigen"},
+                                                         {0x8018, u"Turbo-Modus"},
+                                                         {0x8015, u"Einstellungen"},
+                                                         {0, u""},
+                                                         {0x8016, u"Info"},
+                                                         {0x8012, u"Close Corvane Tray"}};
+  ASSERT_EQ(menu.GetItemCount(), 8);
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(menu.GetMenuItemID(i), kItems[i].first) << i;
+    EXPECT_EQ(menu.items()[i].text, kItems[i].second) << i;
+  }
+  EXPECT_TRUE(menu.items()[5].separator);
+}
+
+TEST_F(SystemTrayTest, TextsAreCutToTheShellsLengths) {
+  CSystemTray tray;
+  icon_ = LoadIconImage(IDI_TRAYICON);
+  const auto tip = Repeat(u't', 200);
+  const auto balloon = Repeat(u'b', 300);
+  const auto title = Repeat(u'h', 100);
+  ASSERT_TRUE(tray.Create(nullptr, kCallback, tip.c_str(), icon_, kIconId, false, balloon.c_str(),
+                          title.c_str(), NIIF_INFO, 3));
+  const NOTIFYICONDATAW add = CallsOf(NIM_ADD).at(0).data;
+  EXPECT_EQ(std::u16string(add.szTip), Repeat(u't', 127));
+  EXPECT_EQ(std::u16string(add.szInfo), Repeat(u'b', 255));
+  EXPECT_EQ(std::u16string(add.szInfoTitle), Repeat(u'h', 63));
+  EXPECT_EQ(add.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO);
+  EXPECT_EQ(add.uTimeout, 3000u);
+  EXPECT_EQ(add.dwInfoFlags, NIIF_INFO);
+
+  // The creation balloon is not shown again by later changes.
+  ASSERT_TRUE(tray.SetIcon(IDR_MAINFRAME));
+  EXPECT_EQ(CallsOf(NIM_MODIFY).back().data.szInfo[0], 0);
+
+  struct Case {
+    int text_length;
+    int title_length;
+    int shown_text;
+    int shown_title;
+  };
+  const Case kCases[] = {{0, 0, 0, 0}, {255, 63, 255, 63}, {256, 64, 255, 63}, {300, 100, 255, 63}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.text_length);
+    const auto text = Repeat(u'x', c.text_length);
+    const auto heading = Repeat(u'y', c.title_length);
+    ASSERT_TRUE(tray.ShowBalloon(text.c_str(), heading.c_str(), NIIF_WARNING, 30));
+    const NOTIFYICONDATAW shown = CallsOf(NIM_MODIFY).back().data;
+    EXPECT_EQ(shown.uFlags, NIF_INFO);
+    EXPECT_EQ(std::u16string(shown.szInfo).size(), static_cast<size_t>(c.shown_text));
+    EXPECT_EQ(std::u16string(shown.szInfoTitle).size(), static_cast<size_t>(c.shown_title));
+    EXPECT_EQ(shown.uTimeout, 30000u);
+    EXPECT_EQ(shown.dwInfoFlags, NIIF_WARNING);
+  }
+  ASSERT_TRUE(tray.ShowBalloon(u"no title"));
+  EXPECT_EQ(CallsOf(NIM_MODIFY).back().data.szInfoTitle[0], 0);
+  // The flags come back after a balloon: a re-add carries the icon's flags.
+  ASSERT_TRUE(tray.AddIcon());
+  EXPECT_EQ(CallsOf(NIM_ADD).back().data.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO);
+  EXPECT_EQ(CallsOf(NIM_ADD).back().data.szInfo[0], 0);
+}
+
+TEST_F(SystemTrayTest, FailedAddIsRetriedWhenANewTaskbarAppears) {
+  CSystemTray tray;
+  shell_->RefuseAdds(2);
+  EXPECT_FALSE(CreateIcon(tray));
+  EXPECT_TRUE(tray.IsShowPending());
+  EXPECT_TRUE(tray.IsHidden());
+  Menu menu;
+  EXPECT_FALSE(tray.GetTrayMenu(&menu));  // the menu comes with a successful Create
+
+  shell_->AnnounceTaskbar();  // refused again: still pending
+  Pump();
+  EXPECT_TRUE(tray.IsShowPending());
+  shell_->AnnounceTaskbar();
+  Pump();
+  EXPECT_FALSE(tray.IsShowPending());
+  EXPECT_FALSE(tray.IsHidden());
+  EXPECT_FALSE(tray.IsRemoved());
+  NOTIFYICONDATAW held{};
+  ASSERT_TRUE(shell_->FindIcon(kIconId, &held));
+  EXPECT_EQ(std::u16string(held.szTip), u"Wardex tip");
+  EXPECT_EQ(CallsOf(NIM_ADD).size(), 3u);
+}
+
+TEST_F(SystemTrayTest, NewTaskbarBringsBackOnlyAVisibleIcon) {
+  struct Case {
+    const char* name;
+    std::function<void(CSystemTray&)> before;
+    bool re_added;
+  };
+  const Case kCases[] = {
+      {"visible", [](CSystemTray&) {}, true},
+      {"hidden", [](CSystemTray& tray) { ASSERT_TRUE(tray.HideIcon()); }, false},
+      {"removed", [](CSystemTray& tray) { ASSERT_TRUE(tray.RemoveIcon()); }, false},
+      {"shown again", [](CSystemTray& tray) { tray.HideIcon(), tray.ShowIcon(); }, true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    shell_ = std::make_shared<TestShell>();
+    SetShellBackend(shell_);
+    CSystemTray tray;
+    ASSERT_TRUE(CreateIcon(tray));
+    c.before(tray);
+    const bool hidden_before = tray.IsHidden();
+    shell_->AnnounceTaskbar();
+    Pump();
+    NOTIFYICONDATAW held{};
+    EXPECT_EQ(shell_->FindIcon(kIconId, &held), c.re_added);
+    EXPECT_EQ(CallsOf(NIM_ADD).size(), c.re_added ? 2u : 1u);
+    EXPECT_EQ(tray.IsHidden(), hidden_before);
+    DestroyIcon(icon_);
+    icon_ = nullptr;
+  }
+}
+
+TEST_F(SystemTrayTest, WorkAreaChangeAddsTheIconAgain) {
+  CSystemTray tray;
+  shell_->RefuseAdds(1);
+  EXPECT_FALSE(CreateIcon(tray));
+  PostMessage(tray.hwnd(), WM_SETTINGCHANGE, 0x0001, 0);  // another setting
+  Pump();
+  EXPECT_EQ(CallsOf(NIM_ADD).size(), 1u);
+  PostMessage(tray.hwnd(), WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
+  Pump();
+  EXPECT_EQ(CallsOf(NIM_ADD).size(), 2u);
+  EXPECT_FALSE(tray.IsShowPending());
+}
+
+TEST_F(SystemTrayTest, CreatedHiddenTheShellHoldsTheIconHidden) {
+  CSystemTray tray;
+  ASSERT_TRUE(CreateIcon(tray, /*hidden=*/true));
+  const NOTIFYICONDATAW add = CallsOf(NIM_ADD).at(0).data;
+  EXPECT_EQ(add.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_STATE);
+  EXPECT_EQ(add.dwState, NIS_HIDDEN);
+  EXPECT_EQ(add.dwStateMask, NIS_HIDDEN);
+  NOTIFYICONDATAW held{};
+  ASSERT_TRUE(shell_->FindIcon(kIconId, &held));
+  EXPECT_EQ(held.dwState & NIS_HIDDEN, NIS_HIDDEN);
+  // A successful add counts as shown for the object itself.
+  EXPECT_FALSE(tray.IsHidden());
+}
+
+TEST_F(SystemTrayTest, HiddenIconStaysHidden) {
+  CSystemTray tray;
+  ASSERT_TRUE(CreateIcon(tray));
+  ASSERT_TRUE(tray.HideIcon());
+  EXPECT_TRUE(tray.IsHidden());
+  const NOTIFYICONDATAW hide = CallsOf(NIM_MODIFY).back().data;
+  EXPECT_EQ(hide.uFlags, NIF_STATE);
+  EXPECT_EQ(hide.dwState, NIS_HIDDEN);
+  // A hidden icon only remembers a new image.
+  const size_t modifies = CallsOf(NIM_MODIFY).size();
+  ASSERT_TRUE(tray.SetIcon(IDR_MAINFRAME));
+  EXPECT_EQ(CallsOf(NIM_MODIFY).size(), modifies);
+  ASSERT_TRUE(tray.HideIcon());  // already hidden: nothing to do
+  EXPECT_EQ(CallsOf(NIM_MODIFY).size(), modifies);
+  NOTIFYICONDATAW held{};
+  ASSERT_TRUE(shell_->FindIcon(kIconId, &held));
+  EXPECT_EQ(held.dwState & NIS_HIDDEN, NIS_HIDDEN);
+
+  ASSERT_TRUE(tray.ShowIcon());
+  const NOTIFYICONDATAW show = CallsOf(NIM_MODIFY).back().data;
+  EXPECT_EQ(show.uFlags, NIF_STATE);
+  EXPECT_EQ(show.dwState, 0u);
+  EXPECT_EQ(show.dwStateMask, NIS_HIDDEN);
+  ASSERT_TRUE(shell_->FindIcon(kIconId, &held));
+  EXPECT_EQ(held.dwState & NIS_HIDDEN, 0u);
+  EXPECT_EQ(held.hIcon, icon_);  // showing changes only the state
+  EXPECT_FALSE(tray.IsHidden());
+}
+
+TEST_F(SystemTrayTest, IconsByResourceAreLoadedOnce) {
+  CSystemTray tray;
+  ASSERT_TRUE(CreateIcon(tray));
+  EXPECT_FALSE(tray.SetIcon(UINT{0}));
+  EXPECT_FALSE(tray.SetIcon(UINT{999}));  // no such resource: the icon stays
+  EXPECT_FALSE(tray.SetIcon(HICON{nullptr}));
+  EXPECT_TRUE(CallsOf(NIM_MODIFY).empty());
+  for (UINT id : {IDR_MAINFRAME, IDI_TRAYICON, IDR_MAINFRAME, IDI_TRAYICON})
+    ASSERT_TRUE(tray.SetIcon(id));
+  auto modifies = CallsOf(NIM_MODIFY);
+  ASSERT_EQ(modifies.size(), 4u);
+  for (const auto& call : modifies) EXPECT_EQ(call.data.uFlags, NIF_ICON);
+  EXPECT_EQ(modifies[0].data.hIcon->resource->id, IDR_MAINFRAME);
+  EXPECT_EQ(modifies[1].data.hIcon->resource->id, IDI_TRAYICON);
+  EXPECT_EQ(modifies[0].data.hIcon, modifies[2].data.hIcon);  // the same loaded handle
+  EXPECT_EQ(modifies[1].data.hIcon, modifies[3].data.hIcon);
+  EXPECT_NE(modifies[1].data.hIcon, icon_);  // the creator's handle is not the cache's
+}
+
+TEST_F(SystemTrayTest, EveryClickOpensTheMenuAfterTheRefresh) {
+  struct Case {
+    UINT event;
+    bool opens;
+  };
+  const Case kCases[] = {{WM_LBUTTONUP, true},   {WM_LBUTTONDBLCLK, true},
+                         {WM_RBUTTONUP, true},   {NIN_BALLOONUSERCLICK, true},
+                         {WM_MOUSEMOVE, false},  {WM_LBUTTONDOWN, false},
+                         {WM_RBUTTONDOWN, false}};
+  CSystemTray tray;
+  ASSERT_TRUE(CreateIcon(tray));
+  SetMainWindow(frame_.hwnd());
+  tray.SetMenuOpeningWindow(frame_.hwnd());
+  int refreshes = 0;
+  frame_.on_message = [&](UINT message, WPARAM) {
+    if (message != CSystemTray::kMenuAboutToOpen) return;
+    ++refreshes;
+    tray.SetMenuText(3, (u"Turbo " + std::u16string(1, u'0' + refreshes)).c_str());
+    tray.EnableMenuItem(0x8019, false);
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.event);
+    const size_t menus_before = shell_->menus().size();
+    const int refreshes_before = refreshes;
+    ASSERT_TRUE(shell_->Click(c.event));
+    Pump();
+    Pump();  // what the menu posted
+    ASSERT_EQ(shell_->menus().size(), menus_before + (c.opens ? 1 : 0));
+    EXPECT_EQ(refreshes, refreshes_before + (c.opens ? 1 : 0));
+    if (!c.opens) continue;
+    const std::string menu = shell_->menus().back();
+    // The menu shows what the refresh set: it ran before the menu opened.
+    EXPECT_NE(menu.find("0x8018\"Turbo " + std::to_string(refreshes) + "\""), std::string::npos)
+        << menu;
+    EXPECT_NE(menu.find("0x8019g\""), std::string::npos) << menu;
+    EXPECT_NE(menu.find("default=0 "), std::string::npos) << menu;
+  }
+  // Every menu is followed by an empty message to the target.
+  size_t nulls = 0;
+  for (const auto& [message, wparam] : frame_.log()) nulls += message == WM_NULL ? 1 : 0;
+  EXPECT_EQ(nulls, shell_->menus().size());
+}
+
+TEST_F(SystemTrayTest, ChosenCommandGoesToTheTarget) {
+  CSystemTray tray;
+  ASSERT_TRUE(CreateIcon(tray));
+  tray.SetTargetWnd(frame_.hwnd());
+  ASSERT_TRUE(tray.SetMenuDefaultItem(0x8016, false));
+  shell_->QueueMenuChoice(0x8012);
+  frame_.quit_on_null = true;
+  EXPECT_EQ(tray.OnTrayNotification(kIconId, WM_RBUTTONUP), 1);
+  loop_.Run();
+  auto log = frame_.log();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2], std::make_pair(WM_COMMAND, WPARAM{0x8012}));
+  EXPECT_EQ(log.back().first, WM_NULL);
+  EXPECT_NE(shell_->menus().back().find("default=6 "), std::string::npos);
+}
+
+TEST_F(SystemTrayTest, NotificationsWithoutTargetOrForAnotherIconAreIgnored) {
+  CSystemTray tray;
+  ASSERT_TRUE(CreateIcon(tray));
+  EXPECT_EQ(tray.OnTrayNotification(kIconId, WM_LBUTTONUP), 0);  // no main window yet
+  SetMainWindow(frame_.hwnd());
+  EXPECT_EQ(tray.OnTrayNotification(kIconId + 1, WM_LBUTTONUP), 0);
+  EXPECT_TRUE(shell_->menus().empty());
+  EXPECT_EQ(tray.OnTrayNotification(kIconId, WM_LBUTTONUP), 1);
+  EXPECT_EQ(shell_->menus().size(), 1u);
+}
+
+TEST_F(SystemTrayTest, RefreshOnAnotherThreadIsWaitedFor) {
+  CSystemTray tray;
+  ASSERT_TRUE(CreateIcon(tray));
+  SetMainWindow(frame_.hwnd());
+  std::promise<HWND> opener_ready;
+  std::thread ui([&] {
+    MessageLoop loop;
+    FrameWindow opener;
+    opener.on_message = [&](UINT message, WPARAM) {
+      if (message != CSystemTray::kMenuAboutToOpen) return;
+      std::this_thread::sleep_for(100ms);
+      tray.SetMenuText(0, u"Refreshed");
+    };
+    opener_ready.set_value(opener.Register());
+    loop.Run();
+  });
+  HWND opener = opener_ready.get_future().get();
+  tray.SetMenuOpeningWindow(opener);
+  EXPECT_EQ(tray.OnTrayNotification(kIconId, WM_LBUTTONDBLCLK), 1);
+  PostMessage(opener, kQuit, 0, 0);
+  ui.join();
+  ASSERT_EQ(shell_->menus().size(), 1u);
+  EXPECT_NE(shell_->menus()[0].find("0x8010\"Refreshed\""), std::string::npos)
+      << shell_->menus()[0];
+}
+
+TEST_F(SystemTrayTest, MenuOperationsActOnTheTrayMenu) {
+  CSystemTray tray;
+  EXPECT_FALSE(tray.SetMenuText(0, u"x"));  // no menu before Create
+  EXPECT_FALSE(tray.EnableMenuItem(0x8019, false));
+  ASSERT_TRUE(CreateIcon(tray));
+  ASSERT_TRUE(tray.SetMenuText(0, u"Start Brisko && Co"));
+  EXPECT_TRUE(tray.EnableMenuItem(0x8019, false));
+  EXPECT_TRUE(tray.DeleteMenuItem(0x8017));
+  EXPECT_FALSE(tray.DeleteMenuItem(0x8017));
+  EXPECT_FALSE(tray.EnableMenuItem(0x8017, true));
+  EXPECT_TRUE(tray.SetMenuDefaultItem(0, true));  // already the stored default
+  Menu menu;
+  ASSERT_TRUE(tray.GetTrayMenu(&menu));
+  ASSERT_EQ(menu.GetItemCount(), 7);
+  EXPECT_EQ(menu.GetMenuItemID(0), 0x8010u);
+  EXPECT_EQ(menu.items()[0].text, u"Start Brisko && Co");
+  EXPECT_EQ(menu.GetMenuItemID(1), 0x8019u);
+  EXPECT_EQ(menu.items()[1].state & MF_GRAYED, MF_GRAYED);
+  ASSERT_TRUE(tray.DestroyWindow());
+  EXPECT_FALSE(tray.GetTrayMenu(&menu));
+  EXPECT_TRUE(tray.IsRemoved());
+  EXPECT_EQ(CallsOf(NIM_DELETE).size(), 1u);
+}
+
+TEST_F(SystemTrayTest, WithoutBalloonsHidingRemovesTheIcon) {
+  CSystemTray tray(/*balloons_supported=*/false);
+  ASSERT_TRUE(CreateIcon(tray, /*hidden=*/true));
+  EXPECT_TRUE(CallsOf(NIM_ADD).empty());
+  Menu menu;
+  EXPECT_TRUE(tray.GetTrayMenu(&menu));
+  EXPECT_FALSE(tray.ShowBalloon(u"text"));
+  ASSERT_TRUE(tray.ShowIcon());
+  EXPECT_EQ(CallsOf(NIM_ADD).size(), 1u);
+  ASSERT_TRUE(tray.HideIcon());
+  EXPECT_EQ(CallsOf(NIM_DELETE).size(), 1u);
+  EXPECT_TRUE(CallsOf(NIM_MODIFY).empty());
+}
+
+TEST_F(SystemTrayTest, PipeThreadCallsAreSerialisedWithTheUiThread) {
+  CSystemTray tray;
+  ASSERT_TRUE(CreateIcon(tray));
+  const int kEach = test::Scaled(300, 60);
+  std::atomic<bool> go{false};
+  std::vector<std::thread> pipe_threads;
+  for (int t = 0; t < 3; ++t) {
+    pipe_threads.emplace_back([&, t] {
+      while (!go) std::this_thread::yield();
+      for (int i = 0; i < kEach; ++i) {
+        if (t == 0) tray.ShowBalloon(u"balloon", u"title", NIIF_INFO, 3);
+        if (t == 1) tray.SetIcon(i % 2 == 0 ? IDR_MAINFRAME : IDI_TRAYICON);
+        if (t == 2) tray.SetMenuText(3, i % 2 == 0 ? u"Turbo an" : u"Turbo aus");
+      }
+    });
+  }
+  go = true;
+  for (int i = 0; i < kEach; ++i) tray.EnableMenuItem(0x8019, i % 2 == 0);
+  for (auto& thread : pipe_threads) thread.join();
+  int balloons = 0;
+  int icons = 0;
+  for (const auto& call : CallsOf(NIM_MODIFY)) {
+    // Each change carries only its own flag: no call saw another's flags.
+    if (call.data.uFlags == NIF_INFO && std::u16string(call.data.szInfo) == u"balloon") ++balloons;
+    if (call.data.uFlags == NIF_ICON && call.data.szInfo[0] == 0) ++icons;
+  }
+  EXPECT_EQ(balloons, kEach);
+  EXPECT_EQ(icons, kEach);
+  ASSERT_TRUE(tray.AddIcon());
+  EXPECT_EQ(CallsOf(NIM_ADD).back().data.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP);
+}
+
+}  // namespace
+}  // namespace wardex
