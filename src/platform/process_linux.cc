@@ -29,7 +29,10 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+// glibc 2.36 declares the pidfd functions without C linkage for C++.
+extern "C" {
 #include <sys/pidfd.h>
+}
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,6 +40,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -203,7 +207,9 @@ int PrepareAttributes(posix_spawnattr_t& attr) {
   sigset_t none;
   sigset_t all;
   sigemptyset(&none);
-  sigfillset(&all);
+  // Every bit, not sigfillset: that leaves out glibc's two internal signals,
+  // which the spawn helper would then hand to the new program ignored.
+  std::memset(&all, 0xFF, sizeof(all));
   int error = posix_spawnattr_setsigmask(&attr, &none);
   if (error == 0) error = posix_spawnattr_setsigdefault(&attr, &all);
   if (error == 0)

@@ -1,0 +1,72 @@
+// Helpers for the process tests: scripts written into the test's folder,
+// the children of this process that are zombies, and waits for a file or a
+// process to come or go.
+#pragma once
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/test_env.h"
+
+namespace wardex::test {
+
+// Writes an executable shell script |body| to |path|. False on failure.
+inline bool WriteScript(const std::string& path, const std::string& body) {
+  return WriteFile(path, "#!/bin/sh\n" + body + "\n") && chmod(path.c_str(), 0755) == 0;
+}
+
+// Copies the executable |from| to |to|, keeping it executable.
+inline bool CopyExecutable(const std::string& from, const std::string& to) {
+  const std::string content = ReadFile(from);
+  return !content.empty() && WriteFile(to, content) && chmod(to.c_str(), 0755) == 0;
+}
+
+// The ids of this process's children that have ended but were not reaped.
+inline std::vector<pid_t> ZombieChildren() {
+  std::vector<pid_t> zombies;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return zombies;
+  while (const dirent* item = readdir(proc)) {
+    const std::string stat = ReadFile(std::string("/proc/") + item->d_name + "/stat");
+    const size_t close_paren = stat.rfind(')');
+    if (close_paren == std::string::npos || close_paren + 4 >= stat.size()) continue;
+    const char state = stat[close_paren + 2];
+    const long parent = std::strtol(stat.c_str() + close_paren + 4, nullptr, 10);
+    if (state == 'Z' && parent == getpid()) zombies.push_back(std::atoi(item->d_name));
+  }
+  closedir(proc);
+  return zombies;
+}
+
+// Polls |condition| every 10 ms for up to |timeout|; returns its last value.
+template <typename Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return condition();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// True while a process |pid| exists (a zombie exists too).
+inline bool ProcessExists(pid_t pid) {
+  struct stat info {};
+  return stat(("/proc/" + std::to_string(pid)).c_str(), &info) == 0;
+}
+
+// The file's content without the trailing line break.
+inline std::string ReadLine(const std::string& path) {
+  std::string content = ReadFile(path);
+  while (!content.empty() && content.back() == '\n') content.pop_back();
+  return content;
+}
+
+}  // namespace wardex::test
