@@ -56,7 +56,8 @@ class TestShell : public ShellBackend {
   int MessageBox(HWND owner, const KaOSAL::KaString& text, const KaOSAL::KaString& caption,
                  uint32_t type) override;
 
-  // Reads commands from the FIFO at |control_path| on |loop|'s thread.
+  // Reads commands from the FIFO at |control_path| on |loop|'s thread. A
+  // listening shell is released on that thread, or after the loop ended.
   [[nodiscard]] bool ListenOn(MessageLoop& loop, const std::string& control_path);
   // Runs one control command line; false for an unknown or malformed one.
   bool RunCommand(const std::string& line);

@@ -103,7 +103,8 @@ TestShell::TestShell(std::string log_path) : log_path_(std::move(log_path)) {}
 
 TestShell::~TestShell() {
   if (control_fd_ >= 0) {
-    if (loop_ != nullptr) loop_->UnwatchFd(control_fd_);
+    // Once the loop has ended its watches are gone with it.
+    if (loop_ != nullptr && MessageLoop::Current() == loop_) loop_->UnwatchFd(control_fd_);
     close(control_fd_);
   }
 }

@@ -332,6 +332,12 @@ int MessageLoop::Run() {
         std::lock_guard lock(state.mutex);
         auto it = state.watches.find(fds[i].fd);
         if (it == state.watches.end() || it->second.callback != callbacks[i]) continue;
+        if ((fds[i].revents & POLLNVAL) != 0) {
+          // Closed without being unwatched: drop it rather than spin on it.
+          LogW(kLogError, u"UI: descriptor %d closed while watched", fds[i].fd);
+          state.watches.erase(it);
+          continue;
+        }
       }
       (*callbacks[i])(fds[i].fd, fds[i].revents);
     }

@@ -1,0 +1,271 @@
+// The menu model, the compiled-in resources and the shell backends.
+#include "platform/shell.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "osal/last_error.h"
+#include "platform/menu.h"
+#include "platform/resources.h"
+#include "platform/test_shell.h"
+#include "platform/ui.h"
+#include "support/test_env.h"
+
+namespace wardex::platform {
+namespace {
+
+// The lines of |path| that start with |prefix|.
+std::vector<std::string> LinesStartingWith(const std::string& path, const std::string& prefix) {
+  std::vector<std::string> lines;
+  const std::string text = test::ReadFile(path);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (line.find(prefix) != std::string::npos) lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+NOTIFYICONDATAW IconData(HWND hwnd, UINT id, UINT flags) {
+  NOTIFYICONDATAW data{};
+  data.cbSize = kNotifyIconDataSize;
+  data.hWnd = hwnd;
+  data.uID = id;
+  data.uFlags = flags;
+  data.uCallbackMessage = 0x800A;
+  return data;
+}
+
+// Records messages; quits its loop on the "TaskbarCreated" message.
+class ShellOwner : public Window {
+ public:
+  std::vector<std::pair<UINT, LPARAM>> received;
+  LRESULT WindowProc(UINT message, WPARAM, LPARAM lparam) override {
+    received.emplace_back(message, lparam);
+    if (message == RegisterWindowMessage(u"TaskbarCreated")) PostQuitMessage(0);
+    return 0;
+  }
+};
+
+TEST(MenuTest, ItemsByPositionAndByCommand) {
+  Menu menu;
+  menu.AppendItem(MF_STRING, 10, u"ten");
+  menu.AppendItem(MF_SEPARATOR, 0, u"");
+  menu.AppendItem(MF_GRAYED, 20, u"twenty");
+  menu.AppendItem(MF_STRING, 30, u"thirty");
+  EXPECT_EQ(menu.GetMenuItemID(1), 0u);
+  EXPECT_EQ(menu.GetMenuItemID(4), kNoMenuItem);
+  EXPECT_EQ(menu.GetMenuItemID(-1), kNoMenuItem);
+
+  EXPECT_EQ(menu.EnableMenuItem(20, MF_ENABLED), MF_GRAYED);  // the previous state
+  EXPECT_EQ(menu.EnableMenuItem(20, MF_GRAYED), MF_ENABLED);
+  EXPECT_EQ(menu.EnableMenuItem(99, MF_GRAYED), kNoMenuItem);
+  EXPECT_EQ(menu.CheckMenuItem(30, MF_CHECKED), MF_UNCHECKED);
+  EXPECT_EQ(menu.FindItem(30, MF_BYCOMMAND)->state, MF_CHECKED);
+
+  ASSERT_TRUE(menu.ModifyMenu(3, MF_BYPOSITION | MF_DEFAULT | MF_STRING, 30, u"new"));
+  EXPECT_EQ(menu.GetMenuItemID(3), 30u);
+  EXPECT_EQ(menu.items()[3].text, u"new");
+  EXPECT_EQ(menu.items()[3].state, 0u);  // a replaced item starts plain
+  EXPECT_FALSE(menu.ModifyMenu(7, MF_BYPOSITION, 1, u"x"));
+  EXPECT_FALSE(menu.ModifyMenu(0, MF_BYCOMMAND, 1, u"x"));  // command 0 is no item
+}
+
+TEST(MenuTest, DefaultItemFollowsDeletions) {
+  Menu menu;
+  for (uint32_t command : {1u, 2u, 3u}) menu.AppendItem(MF_STRING, command, u"x");
+  EXPECT_EQ(menu.GetDefaultItem(true), kNoMenuItem);
+  ASSERT_TRUE(menu.SetDefaultItem(3, false));
+  EXPECT_EQ(menu.GetDefaultItem(true), 2u);
+  ASSERT_TRUE(menu.DeleteMenu(0, MF_BYPOSITION));
+  EXPECT_EQ(menu.GetDefaultItem(true), 1u);
+  EXPECT_EQ(menu.GetDefaultItem(false), 3u);
+  ASSERT_TRUE(menu.DeleteMenu(3, MF_BYCOMMAND));
+  EXPECT_EQ(menu.GetDefaultItem(false), kNoMenuItem);
+  EXPECT_FALSE(menu.DeleteMenu(3, MF_BYCOMMAND));
+  EXPECT_FALSE(menu.SetDefaultItem(5, true));
+}
+
+TEST(MenuTest, CopiesAreDeep) {
+  auto original = LoadMenuResource(IDR_MAINFRAME);
+  ASSERT_NE(original, nullptr);
+  Menu copy = *original;
+  copy.GetSubMenu(0)->DeleteMenu(0x8012, MF_BYCOMMAND);
+  EXPECT_EQ(original->GetSubMenu(0)->GetItemCount(), 8);
+  EXPECT_EQ(copy.GetSubMenu(0)->GetItemCount(), 7);
+  EXPECT_EQ(original->GetMenuItemID(0), kNoMenuItem);  // a pop-up has no command
+}
+
+TEST(ResourcesTest, TrayIconsArePngsOfTheirOwn) {
+  for (uint32_t id : {IDI_TRAYICON, IDR_MAINFRAME}) {
+    SCOPED_TRACE(id);
+    const IconResource* icon = FindIconResource(id);
+    ASSERT_NE(icon, nullptr);
+    ASSERT_GT(icon->png_size, 33u);
+    EXPECT_EQ(std::memcmp(icon->png, "\x89PNG\r\n\x1a\n", 8), 0);
+    EXPECT_EQ(std::memcmp(icon->png + 12, "IHDR", 4), 0);
+    EXPECT_EQ(icon->png[19], 32);  // width, big-endian
+    EXPECT_EQ(icon->png[23], 32);  // height
+  }
+  const IconResource* normal = FindIconResource(IDI_TRAYICON);
+  const IconResource* busy = FindIconResource(IDR_MAINFRAME);
+  EXPECT_TRUE(normal->png_size != busy->png_size ||
+              std::memcmp(normal->png, busy->png, busy->png_size) != 0);
+
+  HICON first = LoadIconImage(IDI_TRAYICON);
+  HICON second = LoadIconImage(IDI_TRAYICON);
+  EXPECT_NE(first, second);  // each load is a new handle, as LoadImageW gives
+  EXPECT_EQ(first->resource, second->resource);
+  EXPECT_TRUE(DestroyIcon(first));
+  EXPECT_TRUE(DestroyIcon(second));
+  EXPECT_EQ(LoadIconImage(129), nullptr);
+  EXPECT_EQ(KaOSAL::GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
+  EXPECT_EQ(LoadMenuResource(IDI_TRAYICON), nullptr);
+  EXPECT_FALSE(GetAboutDialogTexts().product_line.IsEmpty());
+}
+
+class ShellBackendTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    log_path_ = root_.path() + "/wardex.log";
+    setenv("WARDEX_LOG_FILE", log_path_.c_str(), 1);
+  }
+  void TearDown() override {
+    SetShellBackend(nullptr);
+    unsetenv("WARDEX_LOG_FILE");
+    unsetenv("WARDEX_SHELL");
+    unsetenv("WARDEX_SHELL_TEST_LOG");
+    unsetenv("WARDEX_SHELL_TEST_CONTROL");
+  }
+
+  test::ScopedTestRoot root_;
+  std::string log_path_;
+};
+
+TEST_F(ShellBackendTest, HeadlessAcceptsEverythingAndLogsIt) {
+  MessageLoop loop;
+  ShellOwner owner;
+  ASSERT_NE(owner.Register(), nullptr);
+  setenv("WARDEX_SHELL", "desktop", 1);
+  ASSERT_TRUE(InstallShellBackendFromEnvironment(loop));
+  EXPECT_EQ(LinesStartingWith(log_path_, "desktop backend is not available").size(), 1u);
+
+  NOTIFYICONDATAW data = IconData(owner.hwnd(), 130, NIF_MESSAGE | NIF_TIP);
+  CopyToField(data.szTip, kTipLength, u"Tip");
+  EXPECT_TRUE(Shell_NotifyIcon(NIM_MODIFY, &data));  // not added: headless still agrees
+  EXPECT_TRUE(Shell_NotifyIcon(NIM_ADD, &data));
+  EXPECT_TRUE(Shell_NotifyIcon(NIM_ADD, &data));
+  data.uFlags = NIF_INFO;
+  CopyToField(data.szInfo, kInfoLength, u"Hello");
+  CopyToField(data.szInfoTitle, kInfoTitleLength, u"Title");
+  EXPECT_TRUE(Shell_NotifyIcon(NIM_MODIFY, &data));
+  EXPECT_TRUE(Shell_NotifyIcon(NIM_DELETE, &data));
+  EXPECT_FALSE(Shell_NotifyIcon(NIM_ADD, nullptr));
+  EXPECT_EQ(LinesStartingWith(log_path_, "SHELL: balloon on icon 130: \"Title\" \"Hello\"").size(),
+            1u);
+  EXPECT_EQ(
+      LinesStartingWith(log_path_, "SHELL: icon 130 added: icon 0, tip \"Tip\", visible").size(),
+      2u);
+  EXPECT_EQ(LinesStartingWith(log_path_, "SHELL: icon 130 removed").size(), 1u);
+
+  EXPECT_EQ(MessageBox(nullptr, u"Enter Exception?", u"Question",
+                       MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2),
+            IDCANCEL);
+  EXPECT_FALSE(TrackPopupMenu(*LoadMenuResource(IDR_MAINFRAME)->GetSubMenu(0), owner.hwnd()));
+}
+
+TEST_F(ShellBackendTest, TestShellKeepsIconsAsTheShellDoes) {
+  TestShell shell(root_.path() + "/shell.log");
+  NOTIFYICONDATAW data = IconData(nullptr, 130, NIF_MESSAGE | NIF_TIP);
+  CopyToField(data.szTip, kTipLength, u"Say \"hi\"");
+  struct Step {
+    uint32_t message;
+    bool expected;
+  };
+  const Step kSteps[] = {{NIM_MODIFY, false}, {NIM_SETFOCUS, false}, {NIM_ADD, true},
+                         {NIM_ADD, false},    {NIM_MODIFY, true},    {NIM_SETFOCUS, true},
+                         {NIM_DELETE, true},  {NIM_DELETE, false}};
+  for (const Step& step : kSteps)
+    EXPECT_EQ(shell.NotifyIcon(step.message, data), step.expected) << step.message;
+  EXPECT_EQ(shell.calls().size(), std::size(kSteps));
+  auto adds = LinesStartingWith(root_.path() + "/shell.log", "NIM_ADD");
+  ASSERT_EQ(adds.size(), 2u);
+  EXPECT_EQ(adds[0],
+            "NIM_ADD ok=1 id=130 flags=0x5 msg=0x800A icon=0 tip=\"Say \\\"hi\\\"\" state=0x0 "
+            "mask=0x0 info=\"\" "
+            "title=\"\" infoflags=0x0 timeout=0");
+  EXPECT_EQ(adds[1].substr(0, 13), "NIM_ADD ok=0 ");
+}
+
+TEST_F(ShellBackendTest, ControlChannelDrivesTheTestShell) {
+  const std::string control = root_.path() + "/control";
+  const std::string shell_log = root_.path() + "/shell.log";
+  setenv("WARDEX_SHELL", "test", 1);
+  setenv("WARDEX_SHELL_TEST_CONTROL", control.c_str(), 1);
+  setenv("WARDEX_SHELL_TEST_LOG", shell_log.c_str(), 1);
+  MessageLoop loop;
+  ShellOwner owner;
+  ASSERT_NE(owner.Register(), nullptr);
+  ASSERT_TRUE(InstallShellBackendFromEnvironment(loop));
+
+  const int writer = open(control.c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(writer, 0);
+  const std::string commands =
+      "refuse-adds 1\nclick rbuttonup\nmenu-choice 0x8012\nmessagebox-answer 1\nbogus\n"
+      "click 0x405\ntaskbar-created\n";
+  ASSERT_EQ(write(writer, commands.data(), commands.size()), static_cast<ssize_t>(commands.size()));
+  close(writer);
+  loop.Run();  // until the owner gets "TaskbarCreated", the last command
+
+  NOTIFYICONDATAW data = IconData(owner.hwnd(), 130, NIF_MESSAGE);
+  EXPECT_FALSE(Shell_NotifyIcon(NIM_ADD, &data));  // refused once
+  EXPECT_TRUE(Shell_NotifyIcon(NIM_ADD, &data));
+  EXPECT_EQ(MessageBox(owner.hwnd(), u"Enter Exception?", u"Question", MB_OKCANCEL), IDOK);
+  auto menu = LoadMenuResource(IDR_MAINFRAME);
+  menu->GetSubMenu(0)->SetDefaultItem(0, true);
+  menu->GetSubMenu(0)->EnableMenuItem(0x8019, MF_GRAYED);
+  EXPECT_TRUE(TrackPopupMenu(*menu->GetSubMenu(0), owner.hwnd()));
+  EXPECT_FALSE(TrackPopupMenu(*menu->GetSubMenu(0), owner.hwnd()));  // one choice only
+
+  // Clicks reach the icon's window once it is there.
+  const int again = open(control.c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(again, 0);
+  const std::string more = "click lbuttondblclk\ntaskbar-created\n";
+  ASSERT_EQ(write(again, more.data(), more.size()), static_cast<ssize_t>(more.size()));
+  close(again);
+  owner.received.clear();
+  loop.Run();
+  ASSERT_GE(owner.received.size(), 3u);
+  EXPECT_EQ(owner.received[0], std::make_pair(WM_COMMAND, LPARAM{0}));  // the menu's choice
+  EXPECT_EQ(owner.received[1], std::make_pair(UINT{0x800A}, LPARAM{WM_LBUTTONDBLCLK}));
+
+  EXPECT_EQ(LinesStartingWith(shell_log, "CLICK event=0x205 delivered=0").size(), 1u);
+  EXPECT_EQ(LinesStartingWith(shell_log, "CLICK event=0x203 delivered=1").size(), 1u);
+  EXPECT_EQ(LinesStartingWith(shell_log, "TASKBARCREATED").size(), 2u);
+  EXPECT_EQ(
+      LinesStartingWith(
+          shell_log, "MESSAGEBOX answer=1 type=0x1 caption=\"Question\" text=\"Enter Exception?\"")
+          .size(),
+      1u);
+  auto menus = LinesStartingWith(shell_log, "MENU ");
+  ASSERT_EQ(menus.size(), 2u);
+  EXPECT_EQ(
+      menus[0],
+      "MENU chosen=0x8012 default=0 items=0x8010\"Start Corvane Brisko\"|0x8017\"Snap-Check\"|"
+      "0x8019g\"Letzte Nachricht anzeigen\"|0x8018\"Turbo-Modus\"|0x8015\"Einstellungen\"|-|"
+      "0x8016\"Info\"|0x8012\"Close Corvane Tray\"");
+  EXPECT_EQ(menus[1].substr(0, 15), "MENU chosen=0x0");
+  EXPECT_EQ(LinesStartingWith(log_path_, "unknown test command \"bogus\"").size(), 1u);
+}
+
+}  // namespace
+}  // namespace wardex::platform
