@@ -38,14 +38,16 @@ struct OpenImage {
   int handles;
 };
 
+// Never destroyed: libraries are still freed by other objects' destructors
+// while the process exits.
 std::mutex& ImagesMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* mutex = new std::mutex;
+  return *mutex;
 }
 
 std::map<std::pair<dev_t, ino_t>, OpenImage>& Images() {
-  static std::map<std::pair<dev_t, ino_t>, OpenImage> images;
-  return images;
+  static auto* images = new std::map<std::pair<dev_t, ino_t>, OpenImage>;
+  return *images;
 }
 
 std::string ProcName(int descriptor) { return "/proc/self/fd/" + std::to_string(descriptor); }
