@@ -223,39 +223,6 @@ TEST(SehGuardTest, TheForcedUnwindOfACancelledThreadPassesThrough) {
   EXPECT_EQ(filter.calls, 0);
 }
 
-TEST(SehGuardTest, OneTableMapsSignalsToCodes) {
-  struct Case {
-    int signal_number;
-    int signal_code;
-    uint32_t code;
-  };
-  const Case kCases[] = {
-      {SIGSEGV, SEGV_MAPERR, kExceptionAccessViolation},
-      {SIGSEGV, SEGV_ACCERR, kExceptionAccessViolation},
-      {SIGSEGV, SI_KERNEL, kExceptionPrivilegedInstruction},
-      {SIGBUS, BUS_ADRALN, kExceptionDatatypeMisalignment},
-      {SIGBUS, BUS_ADRERR, kExceptionInPageError},
-      {SIGBUS, BUS_OBJERR, kExceptionInPageError},
-      {SIGFPE, FPE_INTDIV, kExceptionIntDivideByZero},
-      {SIGFPE, FPE_INTOVF, kExceptionIntOverflow},
-      {SIGFPE, FPE_FLTDIV, kExceptionFloatDivideByZero},
-      {SIGFPE, FPE_FLTOVF, kExceptionFloatOverflow},
-      {SIGFPE, FPE_FLTUND, kExceptionFloatUnderflow},
-      {SIGFPE, FPE_FLTRES, kExceptionFloatInexactResult},
-      {SIGFPE, FPE_FLTINV, kExceptionFloatInvalidOperation},
-      {SIGFPE, FPE_FLTSUB, kExceptionArrayBoundsExceeded},
-      {SIGILL, ILL_PRVOPC, kExceptionPrivilegedInstruction},
-      {SIGILL, ILL_PRVREG, kExceptionPrivilegedInstruction},
-      {SIGILL, ILL_ILLOPC, kExceptionIllegalInstruction},
-      {SIGILL, ILL_ILLOPN, kExceptionIllegalInstruction},
-      {SIGILL, ILL_BADSTK, kExceptionIllegalInstruction},
-  };
-  for (const Case& c : kCases) {
-    EXPECT_EQ(ExceptionCodeForSignal(c.signal_number, c.signal_code), c.code)
-        << "signal " << c.signal_number << " code " << c.signal_code;
-  }
-}
-
 // The handler that was there before the guards: it must still see faults
 // that no guard takes.
 void PreviousHandler(int, siginfo_t* info, void*) { _exit(info->si_code == SEGV_MAPERR ? 42 : 43); }

@@ -92,20 +92,6 @@ TEST(SntpClientTest, ASilentServerTimesOut) {
   EXPECT_EQ(CSNTPClient().timeout_ms(), 5000u) << "the product's default";
 }
 
-TEST(SntpTimestampTest, DifferencesScaleTheFraction) {
-  struct Case {
-    SntpTimestamp later, earlier;
-    double seconds;
-  };
-  const Case kCases[] = {
-      {(5ull << 32) | 0x80000000, 3ull << 32, 2.5},
-      {3ull << 32, (5ull << 32) | 0x80000000, -2.5},
-      {(7ull << 32) | 0x40000000, (7ull << 32) | 0xC0000000, -0.5},
-      {0, 0, 0},
-  };
-  for (const Case& c : kCases) EXPECT_DOUBLE_EQ(SntpDifference(c.later, c.earlier), c.seconds);
-}
-
 TEST(SntpTimestampTest, OnlyDatesFrom1970AreAccepted) {
   struct Case {
     uint32_t sntp_seconds;
