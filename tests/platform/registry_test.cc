@@ -4,8 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -140,6 +142,30 @@ TEST_F(RegistryTest, DeletingKeysAndValues) {
   // The machine's root holds no values.
   EXPECT_EQ(SetDWord(HKEY_LOCAL_MACHINE, u"", u"v", 1), 5u);
   EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, u"", u"v"), -1);
+}
+
+TEST_F(RegistryTest, ThreadsOfOneProcessShareTheHive) {
+  const int kValues = test::Scaled(50, 10);
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_WRITE), 0u);
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      const std::string prefix = "t" + std::to_string(t) + "_";
+      for (int i = 0; i < kValues; ++i) {
+        if (SetDWord(HKEY_LOCAL_MACHINE, kProductKey, Name(prefix, i), static_cast<uint32_t>(i)) !=
+                0 ||
+            GetDWord(HKEY_LOCAL_MACHINE, kProductKey, Name(prefix, i)) != i) {
+          ++failures;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures, 0);
+  std::vector<RegValueEntry> values;
+  ASSERT_EQ(RegEnumValues(HKEY_LOCAL_MACHINE, kProductKey, KEY_READ, &values), 0u);
+  EXPECT_EQ(values.size(), 4u * kValues);
 }
 
 // Writes |count| values named prefix<i> = i and exits 0 when all succeeded.
