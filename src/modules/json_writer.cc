@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <string_view>
-#include <vector>
 
 #include "modules/json_value.h"
 #include "osal/wide_format.h"
@@ -133,9 +132,7 @@ class Writer {
     WriteString(text);
   }
 
-  void AppendAscii(std::string_view text) {
-    for (char c : text) out_ += static_cast<char16_t>(c);
-  }
+  void AppendAscii(std::string_view text) { out_.append(text.begin(), text.end()); }
 
   void WriteString(std::u16string_view text) {
     const char16_t quote =
@@ -218,40 +215,59 @@ class Writer {
     }
   }
 
-  void WriteObject(const CJsonValue& object, int depth) {
-    std::vector<std::pair<const KaString*, const CJsonValue*>> entries;
+  // Calls |write| for each member that is written, in the order written.
+  template <typename Write>
+  void ForEachMember(const CJsonValue& object, Write write) const {
     if (object.HasInsertionOrder() && !(flags_ & kJsonWriteSortedNames)) {
       for (const KaString& name : object.MemberOrder()) {
         const CJsonValue* value = object.Find(name);
-        if (value && value->GetKind() != JsonKind::kUndefined) entries.emplace_back(&name, value);
+        if (value && value->GetKind() != JsonKind::kUndefined) write(name, *value);
       }
-    } else {
-      for (const auto& [name, value] : object.Members()) {
-        if (value.GetKind() != JsonKind::kUndefined) entries.emplace_back(&name, &value);
-      }
+      return;
     }
+    for (const auto& [name, value] : object.Members()) {
+      if (value.GetKind() != JsonKind::kUndefined) write(name, value);
+    }
+  }
+
+  template <typename Write>
+  void ForEachElement(const CJsonValue& array, Write write) const {
+    for (const CJsonValue& element : array.Elements()) {
+      if (element.GetKind() != JsonKind::kUndefined) write(element);
+    }
+  }
+
+  // How many entries ForEach* visits; only pretty-printing needs to know.
+  template <typename ForEach>
+  size_t CountForLayout(ForEach for_each) const {
+    size_t count = 0;
+    if (Pretty()) for_each([&count](const auto&...) { ++count; });
+    return count;
+  }
+
+  void WriteObject(const CJsonValue& object, int depth) {
+    const size_t count = CountForLayout([&](auto visit) { ForEachMember(object, visit); });
+    size_t index = 0;
     out_ += u'{';
-    for (size_t i = 0; i < entries.size(); ++i) {
-      OpenEntry(i, entries.size(), depth);
-      WriteName(*entries[i].first);
+    ForEachMember(object, [&](const KaString& name, const CJsonValue& value) {
+      OpenEntry(index++, count, depth);
+      WriteName(name);
       out_ += Pretty() ? u": " : u":";
-      WriteValue(*entries[i].second, depth + 1);
-    }
-    CloseEntries(entries.size(), depth);
+      WriteValue(value, depth + 1);
+    });
+    CloseEntries(count, depth);
     out_ += u'}';
   }
 
   void WriteArray(const CJsonValue& array, int depth) {
-    std::vector<const CJsonValue*> entries;
-    for (const CJsonValue& element : array.Elements()) {
-      if (element.GetKind() != JsonKind::kUndefined) entries.push_back(&element);
-    }
+    const size_t count = CountForLayout([&](auto visit) { ForEachElement(array, visit); });
+    size_t index = 0;
     out_ += u'[';
-    for (size_t i = 0; i < entries.size(); ++i) {
-      OpenEntry(i, entries.size(), depth);
-      WriteValue(*entries[i], depth + 1);
-    }
-    CloseEntries(entries.size(), depth);
+    ForEachElement(array, [&](const CJsonValue& element) {
+      OpenEntry(index++, count, depth);
+      WriteValue(element, depth + 1);
+    });
+    CloseEntries(count, depth);
     out_ += u']';
   }
 
