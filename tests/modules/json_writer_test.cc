@@ -4,12 +4,15 @@
 
 #include <clocale>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <string>
 
 #include "modules/json_reader.h"
 #include "modules/json_value.h"
 #include "osal/wide_format.h"
+#include "support/test_env.h"
 
 namespace wardex {
 namespace {
@@ -95,20 +98,34 @@ TEST(JsonWriterTest, UndefinedArrayElementsAreLeftOut) {
   EXPECT_EQ(Written(array), "[1]");
 }
 
+// Switches LC_NUMERIC to a locale with a decimal comma, building one with
+// localedef in a temporary folder when none is installed.
+bool UseDecimalCommaLocale(const wardex::test::ScopedTestRoot& root) {
+  constexpr char kLocale[] = "de_DE.UTF-8";
+  if (std::setlocale(LC_NUMERIC, kLocale)) return true;
+  const std::string folder = root.path() + "/locales";
+  const std::string command =
+      "localedef -i de_DE -f UTF-8 '" + folder + "/" + kLocale + "' >/dev/null 2>&1";
+  if (std::system(("mkdir -p '" + folder + "'").c_str()) != 0) return false;
+  (void)std::system(command.c_str());  // exits non-zero on warnings even when it built
+  setenv("LOCPATH", folder.c_str(), 1);
+  const bool switched = std::setlocale(LC_NUMERIC, kLocale) != nullptr;
+  unsetenv("LOCPATH");
+  return switched;
+}
+
 TEST(JsonWriterTest, NumbersIgnoreTheProcessLocale) {
-  const char* previous = std::setlocale(LC_NUMERIC, nullptr);
-  const std::string saved = previous ? previous : "C";
-  bool switched = false;
-  for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "de_DE", "fr_FR"}) {
-    if (std::setlocale(LC_NUMERIC, name)) {
-      switched = true;
-      break;
-    }
-  }
+  wardex::test::ScopedTestRoot root;
+  const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+  if (!UseDecimalCommaLocale(root)) GTEST_SKIP() << "no locale with a decimal comma";
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.1f", 1.5);
   const std::string written = Written(CJsonValue(1.5));
+  const std::string after = std::setlocale(LC_NUMERIC, nullptr);
   std::setlocale(LC_NUMERIC, saved.c_str());
-  if (!switched) GTEST_SKIP() << "no locale with a decimal comma installed";
+  EXPECT_STREQ(probe, "1,5");  // the locale is really in force
   EXPECT_EQ(written, "1.500000");
+  EXPECT_EQ(after, "de_DE.UTF-8");  // and the writer left it alone
 }
 
 struct FlagCase {
