@@ -10,6 +10,8 @@
 #   expired            "Corvane Software GmbH", code signing, by root-ca, valid only in 2020
 #   not-code-signing   "Corvane Software GmbH", server authentication only, by root-ca
 #   ou-only, o-only, email-only: code signing, by root-ca, for the signer's display name
+#   intermediate-ca    an authority below root-ca
+#   chained-publisher  "Orbiware Chained Publisher", code signing, by intermediate-ca
 set -euo pipefail
 
 out=${1:?usage: make_test_pki.sh OUTPUT_FOLDER}
@@ -41,6 +43,16 @@ request() {
 # certificate NAME AUTHORITY SUBJECT EXTENDED_KEY_USAGE
 certificate() {
   request "$1" "$3" "$4"
+  openssl x509 -req -in "$1.csr" -CA "$2.pem" -CAkey "$2.key" \
+    -set_serial "0x$(openssl rand -hex 8)" -days 3650 -sha256 -extfile "$1.ext" -out "$1.pem" 2>/dev/null
+}
+
+# intermediate NAME AUTHORITY SUBJECT: an authority below AUTHORITY, for code signing only.
+intermediate() {
+  key "$1"
+  openssl req -new -key "$1.key" -subj "$3" -out "$1.csr"
+  printf 'basicConstraints=critical,CA:TRUE,pathlen:0\nkeyUsage=critical,keyCertSign,cRLSign\nextendedKeyUsage=codeSigning\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n' \
+    >"$1.ext"
   openssl x509 -req -in "$1.csr" -CA "$2.pem" -CAkey "$2.key" \
     -set_serial "0x$(openssl rand -hex 8)" -days 3650 -sha256 -extfile "$1.ext" -out "$1.pem" 2>/dev/null
 }
@@ -78,6 +90,8 @@ certificate ou-only root-ca "/OU=Corvane Build Unit/O=Someone Else" codeSigning
 certificate o-only root-ca "/O=Corvane Org Only" codeSigning
 certificate email-only root-ca "/emailAddress=builds@corvane.example" codeSigning
 expired expired root-ca "/CN=Corvane Software GmbH"
+intermediate intermediate-ca root-ca "/CN=Wardex Test Intermediate CA"
+certificate chained-publisher intermediate-ca "/CN=Orbiware Chained Publisher" codeSigning
 authority untrusted-ca "/CN=Unknown Test CA"
 certificate untrusted untrusted-ca "/CN=Corvane Software GmbH" codeSigning
 

@@ -24,6 +24,8 @@ function(wardex_sign_library target)
     set(ARG_SIGNER publisher)
   endif()
   add_dependencies(${target} wardex_test_pki wardex-sign)
+  # New certificates relink the library, so that it is signed with them.
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${WARDEX_PKI_DIR}/pki.stamp)
   # The sanitizer builds run the tool instrumented; a leak report at its exit
   # must not fail the link step.
   add_custom_command(TARGET ${target} POST_BUILD

@@ -15,10 +15,12 @@ namespace {
 using platform::SignatureStatus;
 using test::ModuleTestEnv;
 
-std::string Sign(const std::string& content, const std::string& signer) {
-  platform::SignerCredentials credentials{test::ReadFile(ModuleTestEnv::PkiPath(signer + ".key")),
-                                          test::ReadFile(ModuleTestEnv::PkiPath(signer + ".pem")),
-                                          {}};
+std::string Sign(const std::string& content, const std::string& signer,
+                 const std::string& chain = {}) {
+  platform::SignerCredentials credentials{
+      test::ReadFile(ModuleTestEnv::PkiPath(signer + ".key")),
+      test::ReadFile(ModuleTestEnv::PkiPath(signer + ".pem")),
+      chain.empty() ? std::string() : test::ReadFile(ModuleTestEnv::PkiPath(chain + ".pem"))};
   std::string signed_file, error;
   EXPECT_TRUE(platform::SignImage(content, credentials, signed_file, error)) << error;
   return signed_file;
@@ -57,6 +59,24 @@ TEST(CodeSignature, VerdictAndSignerNameForEachCertificate) {
     const platform::SignatureVerdict verdict = Verify(Sign("library bytes", c.signer), anchors);
     EXPECT_EQ(verdict.status, c.status) << verdict.detail;
     EXPECT_EQ(test::Narrow(verdict.signer_name), test::Narrow(c.name));
+  }
+}
+
+TEST(CodeSignature, IntermediatesTravelInTheSignature) {
+  const platform::TrustAnchors anchors = TestAnchors();
+  const std::string chained = Sign("library bytes", "chained-publisher", "intermediate-ca");
+  const platform::SignatureVerdict verdict = Verify(chained, anchors);
+  EXPECT_TRUE(verdict.trusted()) << verdict.detail;
+  EXPECT_EQ(test::Narrow(verdict.signer_name), "Orbiware Chained Publisher");
+  EXPECT_EQ(Verify(Sign("library bytes", "chained-publisher"), anchors).status,
+            SignatureStatus::kUntrusted);
+  // Every byte of the larger signature still counts.
+  const size_t signature_start = std::string("library bytes").size();
+  std::string bytes = chained;
+  for (size_t i = signature_start; i < chained.size(); ++i) {
+    bytes[i] = static_cast<char>(chained[i] ^ 0x01);
+    EXPECT_FALSE(Verify(bytes, anchors).trusted()) << "byte " << i;
+    bytes[i] = chained[i];
   }
 }
 
@@ -151,6 +171,12 @@ TEST(WardexSign, SignsVerifiesAndTellsAGoodFileFromATamperedOne) {
       << output;
 
   EXPECT_EQ(RunTool("--verify --trust-dir " + folder + "/empty " + file, output, folder), 1);
+  const std::string copy = folder + "/copy.so";
+  ASSERT_EQ(RunTool("--key " + key + " --cert " + cert + " --output " + copy + " " + file, output,
+                    folder),
+            0);
+  EXPECT_EQ(RunTool("--verify " + copy, output, folder), 0)
+      << output;  // re-signed: the old signature replaced
   EXPECT_EQ(RunTool("--help", output, folder), 0);
   EXPECT_NE(output.find("Usage:"), std::string::npos);
   EXPECT_EQ(RunTool("", output, folder), 2);
