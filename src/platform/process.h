@@ -38,8 +38,8 @@ struct ProcessSnapshotEntry {
 class ProcessHandle {
  public:
   // Opens the process of |entry|. Null with the last error set when it has
-  // gone or its id now belongs to a process started later (87), or when it
-  // cannot be opened.
+  // gone or its id now belongs to a process started later (87), or when we
+  // may not signal it (5: another user's process, unless we are root).
   [[nodiscard]] static std::unique_ptr<ProcessHandle> Open(const ProcessSnapshotEntry& entry);
   ~ProcessHandle();
   ProcessHandle(const ProcessHandle&) = delete;

@@ -361,6 +361,12 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Open(const ProcessSnapshotEntry& e
     KaOSAL::SetLastError(KaOSAL::kErrorInvalidParameter);
     return nullptr;
   }
+  // Only a process that we may signal opens, as Windows opens another user's
+  // process for termination only for an administrator (signal 0 checks).
+  if (pidfd_send_signal(pidfd.get(), 0, nullptr, 0) != 0) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return nullptr;
+  }
   return std::unique_ptr<ProcessHandle>(new ProcessHandle(pidfd.release(), entry.id));
 }
 

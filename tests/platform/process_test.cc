@@ -246,6 +246,20 @@ TEST(ProcessHandleTest, OpensOnlyTheProcessOfTheSnapshot) {
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidParameter);
 }
 
+TEST(ProcessHandleTest, AnotherUsersProcessDoesNotOpenAndShowsNoPath) {
+  if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to drop to another user";
+  const uint32_t owner = CurrentProcessId();  // runs as root
+  const int status = test::RunAsUnprivileged([owner] {
+    ProcessSnapshotEntry entry;
+    if (!SnapshotEntryOf(owner, entry)) return 1;
+    if (!entry.image_path.IsEmpty() || entry.image_name.IsEmpty()) return 2;
+    KaOSAL::SetLastError(0);
+    if (ProcessHandle::Open(entry) != nullptr) return 3;
+    return KaOSAL::GetLastError() == KaOSAL::kErrorAccessDenied ? 0 : 4;
+  });
+  EXPECT_EQ(status, 0);
+}
+
 // A fake xdg-open first in PATH that records its arguments and folder and
 // exits with the code in the file "opener-exit" beside it (0 without one).
 class ShellOpenTest : public ::testing::Test {
