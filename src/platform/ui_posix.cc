@@ -285,11 +285,10 @@ int MessageLoop::Run() {
     int timeout = -1;
     {
       std::lock_guard lock(state.mutex);
+      // What is still queued waits for the next Run(), or is released when
+      // the loop goes.
+      if (state.quit) return state.quit_code;
       sent.swap(state.sent);
-      if (state.quit) {
-        for (auto& message : sent) message.reply->Complete(0);
-        return state.quit_code;
-      }
       if (!state.posted.empty()) {
         posted = std::move(state.posted.front());
         state.posted.pop_front();
