@@ -50,7 +50,8 @@ class Window {
 
 // One thread's loop: posted and sent messages, one-shot timers, descriptor
 // watches. Construct and Run() it on the same thread; at most one loop per
-// thread. Its windows must be destroyed before it.
+// thread. Windows still bound to it when it goes leave the table with it
+// (without WM_DESTROY), and senders still waiting get 0.
 class MessageLoop {
  public:
   // Descriptor events as poll() has them (POLLIN, POLLOUT, POLLERR, POLLHUP).
