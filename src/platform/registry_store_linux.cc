@@ -139,11 +139,15 @@ std::string HiveFile(HKEY hive) {
   }
 }
 
-// Creates |folder| and its parents. False with errno set.
-bool MakeFolders(const std::string& folder) {
+// Creates |folder| and its parents with |mode|. False with errno set.
+bool MakeFolders(const std::string& folder, mode_t mode) {
   for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
     std::string part = folder.substr(0, slash);
-    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    if (mkdir(part.c_str(), mode) == 0) {
+      chmod(part.c_str(), mode);  // whatever the umask: other users read a shared hive
+    } else if (errno != EEXIST) {
+      return false;
+    }
     if (slash == std::string::npos) return true;
   }
 }
@@ -210,14 +214,18 @@ class HiveDb {
   std::map<const char*, sqlite3_stmt*> statements_;
 };
 
-// Opens the hive file; with |for_write| creates it (and its folder) first.
-// Returns the database or null with |*error| set.
-std::unique_ptr<HiveDb> OpenHiveFile(const std::string& file, bool for_write, uint32_t* error) {
-  if (!for_write && access(file.c_str(), F_OK) != 0) {
+// Opens the hive file; with |for_write| creates it (and its folder) first:
+// readable by every user for a |shared| hive (the machine's, which ordinary
+// users read), private to its user otherwise. SQLite gives the journal the
+// database file's mode. Returns the database or null with |*error| set.
+std::unique_ptr<HiveDb> OpenHiveFile(const std::string& file, bool for_write, bool shared,
+                                     uint32_t* error) {
+  const bool existed = access(file.c_str(), F_OK) == 0;
+  if (!for_write && !existed) {
     *error = KaOSAL::kErrorFileNotFound;
     return nullptr;
   }
-  if (for_write && !MakeFolders(file.substr(0, file.rfind('/')))) {
+  if (for_write && !MakeFolders(file.substr(0, file.rfind('/')), shared ? 0755 : 0700)) {
     *error = KaOSAL::Win32ErrorFromErrno(errno);
     return nullptr;
   }
@@ -231,7 +239,8 @@ std::unique_ptr<HiveDb> OpenHiveFile(const std::string& file, bool for_write, ui
   }
   bool writable = sqlite3_db_readonly(raw, "main") == 0;
   int writer_lock =
-      writable ? open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644) : -1;
+      writable ? open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, shared ? 0644 : 0600)
+               : -1;
   auto hive = std::make_unique<HiveDb>(raw, writable, writer_lock);
   sqlite3_busy_timeout(raw, kBusyTimeoutMs);
   sqlite3_exec(raw, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
@@ -244,6 +253,7 @@ std::unique_ptr<HiveDb> OpenHiveFile(const std::string& file, bool for_write, ui
       *error = ErrorFromSqlite(result);
       return nullptr;
     }
+    if (!existed) chmod(file.c_str(), shared ? 0644 : 0600);
   }
   return hive;
 }
@@ -257,7 +267,8 @@ pid_t g_hives_owner = 0;
 // needs the hive; users still holding the old one finish with it first.
 // A forked child never uses its parent's connections: they are dropped
 // unclosed (SQLite connections must not cross a fork).
-std::shared_ptr<HiveDb> GetHive(const std::string& file, bool for_write, uint32_t* error) {
+std::shared_ptr<HiveDb> GetHive(const std::string& file, bool for_write, bool shared,
+                                uint32_t* error) {
   std::lock_guard<std::mutex> lock(g_hives_mutex);
   if (g_hives == nullptr || g_hives_owner != getpid()) {
     g_hives = new std::map<std::string, std::shared_ptr<HiveDb>>();
@@ -265,7 +276,7 @@ std::shared_ptr<HiveDb> GetHive(const std::string& file, bool for_write, uint32_
   }
   std::shared_ptr<HiveDb>& slot = (*g_hives)[file];
   if (slot && (!for_write || slot->writable())) return slot;
-  std::unique_ptr<HiveDb> opened = OpenHiveFile(file, for_write, error);
+  std::unique_ptr<HiveDb> opened = OpenHiveFile(file, for_write, shared, error);
   if (!opened) return nullptr;
   if (for_write && !opened->writable()) {
     *error = KaOSAL::kErrorAccessDenied;
@@ -342,7 +353,7 @@ class HiveOperation {
   // Looks the hive up for reading; null when it does not exist yet.
   uint32_t Read(const std::function<uint32_t(HiveDb*)>& body) const {
     uint32_t error = KaOSAL::kErrorFileNotFound;
-    std::shared_ptr<HiveDb> hive = GetHive(file_, false, &error);
+    std::shared_ptr<HiveDb> hive = GetHive(file_, false, shared(), &error);
     if (!hive) return error == KaOSAL::kErrorAccessDenied ? error : KaOSAL::kErrorFileNotFound;
     std::lock_guard<std::mutex> lock(hive->mutex());
     return body(hive.get());
@@ -350,7 +361,7 @@ class HiveOperation {
 
   uint32_t Write(const std::function<uint32_t(HiveDb*)>& body) const {
     uint32_t error = KaOSAL::kErrorAccessDenied;
-    std::shared_ptr<HiveDb> hive = GetHive(file_, true, &error);
+    std::shared_ptr<HiveDb> hive = GetHive(file_, true, shared(), &error);
     if (!hive) return error;
     std::lock_guard<std::mutex> lock(hive->mutex());
     return InTransaction(hive.get(), [&] { return body(hive.get()); });
@@ -498,6 +509,8 @@ class HiveOperation {
   }
 
  private:
+  bool shared() const { return hive_ != HKEY_CURRENT_USER; }
+
   bool HasSubKeys(HiveDb* hive) const {
     ScopedStatement statement =
         hive->Statement("SELECT 1 FROM keys WHERE view=?1 AND parent=?2 LIMIT 1");
