@@ -266,8 +266,7 @@ int Spawn(const SpawnRequest& request, pid_t& pid) {
     KaOSAL::SetLastErrorFromErrno(saved);
     return -1;
   }
-  fcntl(pidfd, F_SETFD, FD_CLOEXEC);
-  return pidfd;
+  return pidfd;  // pidfds are close-on-exec
 }
 
 // The target without surrounding quotes, when it is one quoted text.
