@@ -258,6 +258,8 @@ std::unique_ptr<HiveDb> OpenHiveFile(const std::string& file, bool for_write, bo
   return hive;
 }
 
+// The open hives of this process, by file. Never destroyed, so that a
+// thread still writing while the process exits finds its hive intact.
 std::mutex g_hives_mutex;
 std::map<std::string, std::shared_ptr<HiveDb>>* g_hives = nullptr;
 pid_t g_hives_owner = 0;
