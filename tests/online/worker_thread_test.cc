@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "osal/last_error.h"
 #include "osal/thread_slots.h"
@@ -235,6 +236,25 @@ TEST(WorkerThreadTest, SetPriorityActsOnlyOnARunningThread) {
   EXPECT_EQ(getpriority(PRIO_PROCESS, worker.thread_id()), 5);
   job.release = true;
   EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
+}
+
+TEST(WorkerThreadTest, AnOperationGivesUpWhenTheLockStaysTakenAbout20Seconds) {
+  Job job;
+  job.result = 4;
+  CWorkerThread worker(&WaitUntilReleased, &job, &RecordingFilter, "locked");
+  ASSERT_TRUE(worker.Start());
+  // An infinite Stop holds the lock while it waits for the procedure.
+  std::thread stopper([&] { EXPECT_TRUE(worker.Stop(1, platform::kInfinite)); });
+  while (worker.stop_mark() != CWorkerThread::kMarkRunning) platform::SleepMilliseconds(1);
+  const auto start = Clock::now();
+  EXPECT_FALSE(worker.SetPriority(platform::kThreadPriorityBelowNormal));
+  const int64_t elapsed = MillisecondsSince(start);
+  EXPECT_GE(elapsed, 19'000);
+  EXPECT_LT(elapsed, 60'000);
+  EXPECT_EQ(getpriority(PRIO_PROCESS, worker.thread_id()), 0) << "nothing changed";
+  job.release = true;
+  stopper.join();
+  EXPECT_EQ(worker.exit_code(), 4u);
 }
 
 TEST(WorkerThreadTest, SurvivesManyStartAndStopCycles) {
