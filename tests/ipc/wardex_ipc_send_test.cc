@@ -1,0 +1,124 @@
+// wardex-ipc send, run as scripts run it, against a server the test starts
+// through the same signed IPC library.
+#include <sys/wait.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "gtest/gtest.h"
+#include "modules/ipc_loader.h"
+#include "modules/module_test_env.h"
+
+namespace wardex {
+namespace {
+
+std::atomic<int> g_delay_ms{0};
+
+// Answers "reply to <message>".
+void AnswerCallback(const char* message, uint32_t length, char16_t* reply, uint32_t* reply_size,
+                    uintptr_t) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(g_delay_ms.load()));
+  const std::u16string answer = u"reply to " + KaOSAL::FromUtf8(std::string(message, length));
+  const uint32_t bytes = static_cast<uint32_t>((answer.size() + 1) * 2);
+  if (*reply_size < bytes) {
+    *reply_size = 0;
+    return;
+  }
+  std::copy(answer.begin(), answer.end(), reply);
+  reply[answer.size()] = 0;
+  *reply_size = bytes;
+}
+
+struct ToolRun {
+  int exit_code;
+  std::string out;
+  std::string err;
+};
+
+class WardexIpcSendTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_delay_ms = 0;
+    library_ = env_.Copy(WARDEX_TEST_IPC_SO, "modules/common/kvl_ipc32.so");
+    env_.env().Set("WARDEX_IPC_LIBRARY", library_);
+    loader_ = std::make_unique<IpcLoader>(test::Wide(library_));
+    IIpcServer* server = loader_->CreateServer();
+    ASSERT_NE(server, nullptr);
+    ASSERT_EQ(server->StartListening(u"tools", AnswerCallback, 0), kIpcOk);
+  }
+
+  // Runs the tool with |arguments|, keeping standard output and error apart.
+  ToolRun Tool(const std::string& arguments, const std::string& input = "") {
+    const std::string err_file = env_.root().path() + "/stderr.txt";
+    const std::string command = (input.empty() ? "" : "printf '%s' '" + input + "' | ") +
+                                std::string(WARDEX_IPC_PATH) + " " + arguments + " 2>" + err_file;
+    ToolRun run{-1, "", ""};
+    FILE* pipe = popen(command.c_str(), "r");
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) run.out.append(buffer, n);
+    const int status = pclose(pipe);
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = test::ReadFile(err_file);
+    return run;
+  }
+
+  test::ModuleTestEnv env_;
+  std::string library_;
+  std::unique_ptr<IpcLoader> loader_;
+};
+
+TEST_F(WardexIpcSendTest, PrintsTheReplyAloneOnStandardOutput) {
+  const ToolRun from_argument = Tool("send --channel tools '{\"ModuleRequest\":5}'");
+  EXPECT_EQ(from_argument.exit_code, 0) << from_argument.err;
+  EXPECT_EQ(from_argument.out, "reply to {\"ModuleRequest\":5}\n");
+  EXPECT_EQ(from_argument.err, "");
+
+  const ToolRun from_input = Tool("send --channel tools --timeout 2000", "Grüße");
+  EXPECT_EQ(from_input.exit_code, 0) << from_input.err;
+  EXPECT_EQ(from_input.out, "reply to Grüße\n");
+}
+
+TEST_F(WardexIpcSendTest, FailuresExitNonZeroWithAClearMessage) {
+  struct Case {
+    std::string arguments;
+    int exit_code;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"send --channel nobody x", 1, "no agent listens on the channel"},
+      {"send --channel tools --address 192.0.2.7 x", 1, "refused"},
+      {"send --channel tools --timeout 0 x", 2, "--timeout takes milliseconds"},
+      {"send --channel tools --bogus x", 2, "unknown or incomplete option '--bogus'"},
+      {"send --channel tools a b", 2, "send takes at most one message"},
+  };
+  for (const Case& c : cases) {
+    const ToolRun run = Tool(c.arguments);
+    EXPECT_EQ(run.exit_code, c.exit_code) << c.arguments;
+    EXPECT_EQ(run.out, "") << c.arguments;
+    EXPECT_NE(run.err.find(c.error), std::string::npos) << c.arguments << ": " << run.err;
+  }
+}
+
+TEST_F(WardexIpcSendTest, TimeOutIsHonoured) {
+  g_delay_ms = 1500;
+  const auto start = std::chrono::steady_clock::now();
+  const ToolRun run = Tool("send --channel tools --timeout 200 slow");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1200));
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("no answer within the time-out"), std::string::npos) << run.err;
+}
+
+TEST_F(WardexIpcSendTest, AnUntrustedLibraryIsNotUsed) {
+  const std::string unsigned_copy = env_.root().path() + "/unsigned/kvl_ipc32.so";
+  ASSERT_TRUE(test::WriteFile(unsigned_copy, "not a signed library"));
+  env_.env().Set("WARDEX_IPC_LIBRARY", unsigned_copy);
+  const ToolRun run = Tool("send --channel tools x");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("cannot load a trusted IPC library"), std::string::npos) << run.err;
+}
+
+}  // namespace
+}  // namespace wardex
