@@ -31,27 +31,20 @@ struct TrustAnchors::Store {
 
 namespace {
 
-// Scoped owners of the OpenSSL objects used here.
-struct BioFree {
-  void operator()(BIO* bio) const { BIO_free(bio); }
+// Scoped owners: |Free| releases the object.
+template <auto Free>
+struct Deleter {
+  template <typename T>
+  void operator()(T* object) const {
+    Free(object);
+  }
 };
-struct CmsFree {
-  void operator()(CMS_ContentInfo* cms) const { CMS_ContentInfo_free(cms); }
-};
-struct StoreCtxFree {
-  void operator()(X509_STORE_CTX* ctx) const { X509_STORE_CTX_free(ctx); }
-};
-struct CertStackFree {
-  void operator()(STACK_OF(X509) * certs) const { sk_X509_pop_free(certs, X509_free); }
-};
-struct GeneralNamesFree {
-  void operator()(GENERAL_NAMES* names) const { GENERAL_NAMES_free(names); }
-};
-using BioPtr = std::unique_ptr<BIO, BioFree>;
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, CmsFree>;
-using StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, StoreCtxFree>;
-using CertStackPtr = std::unique_ptr<STACK_OF(X509), CertStackFree>;
-using GeneralNamesPtr = std::unique_ptr<GENERAL_NAMES, GeneralNamesFree>;
+void FreeCertificates(STACK_OF(X509) * certs) { sk_X509_pop_free(certs, X509_free); }
+using BioPtr = std::unique_ptr<BIO, Deleter<BIO_free>>;
+using CmsPtr = std::unique_ptr<CMS_ContentInfo, Deleter<CMS_ContentInfo_free>>;
+using StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, Deleter<X509_STORE_CTX_free>>;
+using CertStackPtr = std::unique_ptr<STACK_OF(X509), Deleter<FreeCertificates>>;
+using GeneralNamesPtr = std::unique_ptr<GENERAL_NAMES, Deleter<GENERAL_NAMES_free>>;
 
 class ScopedFd {
  public:

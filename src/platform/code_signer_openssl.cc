@@ -16,26 +16,20 @@ namespace wardex::platform {
 
 namespace {
 
-struct BioFree {
-  void operator()(BIO* bio) const { BIO_free(bio); }
+// Scoped owners: |Free| releases the object.
+template <auto Free>
+struct Deleter {
+  template <typename T>
+  void operator()(T* object) const {
+    Free(object);
+  }
 };
-struct KeyFree {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct CertFree {
-  void operator()(X509* cert) const { X509_free(cert); }
-};
-struct CertStackFree {
-  void operator()(STACK_OF(X509) * certs) const { sk_X509_pop_free(certs, X509_free); }
-};
-struct CmsFree {
-  void operator()(CMS_ContentInfo* cms) const { CMS_ContentInfo_free(cms); }
-};
-using BioPtr = std::unique_ptr<BIO, BioFree>;
-using KeyPtr = std::unique_ptr<EVP_PKEY, KeyFree>;
-using CertPtr = std::unique_ptr<X509, CertFree>;
-using CertStackPtr = std::unique_ptr<STACK_OF(X509), CertStackFree>;
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, CmsFree>;
+void FreeCertificates(STACK_OF(X509) * certs) { sk_X509_pop_free(certs, X509_free); }
+using BioPtr = std::unique_ptr<BIO, Deleter<BIO_free>>;
+using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
+using CertPtr = std::unique_ptr<X509, Deleter<X509_free>>;
+using CertStackPtr = std::unique_ptr<STACK_OF(X509), Deleter<FreeCertificates>>;
+using CmsPtr = std::unique_ptr<CMS_ContentInfo, Deleter<CMS_ContentInfo_free>>;
 
 BioPtr MemoryBio(const std::string& text) {
   return BioPtr(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
