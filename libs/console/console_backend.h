@@ -1,0 +1,34 @@
+// Where the Console's view sends what it shows. The headless backend logs;
+// a desktop backend (freedesktop notifications over D-Bus) implements the same
+// operations, so the view and the exports stay as they are.
+#pragma once
+
+#include <cstdint>
+
+#include "osal/ka_string.h"
+#include "wardex/message_dialog.h"
+#include "wardex/news_item.h"
+
+namespace wardex::console {
+
+enum class ConsolePage { kSettings, kInfo };
+
+class ConsoleBackend {
+ public:
+  virtual ~ConsoleBackend() = default;
+
+  // A notification shown for |seconds|; one button when |button_title| is not empty.
+  virtual void ShowNotification(const KaOSAL::KaString& title, const KaOSAL::KaString& text,
+                                int32_t seconds, const KaOSAL::KaString& button_title,
+                                const KaOSAL::KaString& button_command_line) = 0;
+  // Shows the dialog and answers it later through its on_complete, exactly once.
+  virtual void ShowDialog(MessageDialog dialog) = 0;
+  // True when the item was shown.
+  virtual bool ShowNews(const NewsItem& item) = 0;
+  virtual void OpenPage(ConsolePage page) = 0;
+  // Another module's view, shown inside the Console.
+  virtual void ShowModuleView(const void* view, int32_t mode) = 0;
+  virtual void Refresh() = 0;
+};
+
+}  // namespace wardex::console

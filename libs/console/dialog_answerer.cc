@@ -1,0 +1,64 @@
+#include "dialog_answerer.h"
+
+#include <utility>
+
+#include "wardex/crashlog.h"
+
+namespace wardex::console {
+
+DialogAnswerer::~DialogAnswerer() {
+  std::list<Pending> pending;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    closing_ = true;
+    pending.swap(pending_);
+  }
+  wake_.notify_all();
+  for (Pending& entry : pending) entry.thread.join();
+}
+
+int32_t DialogAnswerer::DefaultButton(const MessageDialog& dialog) {
+  return dialog.buttons.empty() ? kMessageDialogNoButton : dialog.buttons.front().value;
+}
+
+bool DialogAnswerer::Schedule(MessageDialog dialog) {
+  if (dialog.on_complete == nullptr || dialog.show_time_ms == 0) return false;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(dialog.show_time_ms);
+  std::lock_guard<std::mutex> hold(lock_);
+  if (closing_) return false;
+  ReapAnswered();
+  Pending* pending = &pending_.emplace_back();
+  pending->thread = std::thread([this, deadline, pending, dialog = std::move(dialog)]() mutable {
+    Answer(std::move(dialog), deadline, pending);
+  });
+  return true;
+}
+
+void DialogAnswerer::ReapAnswered() {
+  for (auto it = pending_.begin(); it != pending_.end();) {
+    if (!it->done) {
+      ++it;
+      continue;
+    }
+    it->thread.join();
+    it = pending_.erase(it);
+  }
+}
+
+void DialogAnswerer::Answer(MessageDialog dialog, std::chrono::steady_clock::time_point deadline,
+                            Pending* pending) {
+  bool timed_out;
+  {
+    std::unique_lock<std::mutex> hold(lock_);
+    timed_out = !wake_.wait_until(hold, deadline, [this] { return closing_; });
+  }
+  const int32_t button = timed_out ? DefaultButton(dialog) : kMessageDialogNoButton;
+  LogW(kLogInfo, u"CONSOLE: dialog \"%s\" answered with button %d (%S)", dialog.header.c_str(),
+       button, timed_out ? "show time over" : "Console closing");
+  dialog.on_complete(0, button, &dialog.check_boxes, dialog.context);
+  std::lock_guard<std::mutex> hold(lock_);
+  pending->done = true;
+}
+
+}  // namespace wardex::console

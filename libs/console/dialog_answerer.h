@@ -1,0 +1,50 @@
+// Answers message dialogs that nobody can see: with the dialog's default
+// button (its first; "no button" when it has none) once its show time has
+// passed. A dialog without a show time gets no answer, as a dialog that the
+// user leaves open. When the Console goes, every pending dialog is answered
+// "no button" at once, so no caller waits for a Console that is gone.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <list>
+#include <mutex>
+#include <thread>
+
+#include "wardex/message_dialog.h"
+
+namespace wardex::console {
+
+class DialogAnswerer {
+ public:
+  DialogAnswerer() = default;
+  // Answers what is pending and waits for its threads.
+  ~DialogAnswerer();
+  DialogAnswerer(const DialogAnswerer&) = delete;
+  DialogAnswerer& operator=(const DialogAnswerer&) = delete;
+
+  // Arranges the answer of |dialog|; returns at once. False when the dialog
+  // will not be answered (no show time, or no callback).
+  bool Schedule(MessageDialog dialog);
+
+  // The button a dialog is answered with when its time runs out.
+  static int32_t DefaultButton(const MessageDialog& dialog);
+
+ private:
+  struct Pending {
+    std::thread thread;
+    bool done = false;  // the answer was given; the thread is ending
+  };
+
+  void Answer(MessageDialog dialog, std::chrono::steady_clock::time_point deadline,
+              Pending* pending);
+  // Joins the threads of dialogs answered before. Called with lock_ held.
+  void ReapAnswered();
+
+  std::mutex lock_;
+  std::condition_variable wake_;
+  bool closing_ = false;
+  std::list<Pending> pending_;  // one thread per dialog
+};
+
+}  // namespace wardex::console

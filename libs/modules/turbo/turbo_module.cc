@@ -1,0 +1,86 @@
+// TurboModule.so: the Turbo mode switch (flag 0x20). The state is kept in
+// $XDG_STATE_HOME/wardex/turbo ("0" or "1"), read anew at every question so
+// that every process of the user sees one state, written atomically; a change
+// is announced through the Console.
+#include <fstream>
+#include <mutex>
+#include <string>
+
+#include "../common/demo_module.h"
+#include "osal/ka_string.h"
+#include "wardex/console_view.h"
+#include "wardex/crashlog.h"
+#include "wardex/module.h"
+
+namespace wardex::demo {
+namespace {
+
+constexpr char kModuleName[] = "TurboModule";
+constexpr int32_t kMessageSeconds = 5;
+
+std::string StateFile() { return StateFolder() + "/turbo"; }
+
+// The stored state: 1 when the file says "1", else 0 (also when it is missing).
+int32_t ReadState() {
+  std::ifstream file(StateFile());
+  std::string text;
+  std::getline(file, text);
+  return text == "1" ? 1 : 0;
+}
+
+KaOSAL::KaString StateText(int32_t state) {
+  return state != 0 ? u"Turbo mode is on" : u"Turbo mode is off";
+}
+
+class TurboModule final : public DemoModule<ISwitchModule, kModuleName> {
+ public:
+  int32_t GetMenuText(char16_t* buffer, int32_t capacity) override {
+    return CopyText(u"Turbo mode", buffer, capacity);
+  }
+  uint32_t GetFlags() override { return kModuleFlagSwitch; }
+  void GetResultText(char16_t* buffer, int32_t capacity, int32_t) override {
+    CopyText(StateText(ReadState()), buffer, capacity);
+  }
+  void SetConsoleView(IConsoleView* view) override {
+    std::lock_guard<std::mutex> hold(lock_);
+    view_ = view;
+  }
+
+  // Any state other than 0 means on. True when the stored state changed.
+  bool SetSwitchState(int32_t state, int32_t) override {
+    const int32_t wanted = state != 0 ? 1 : 0;
+    IConsoleView* view;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (ReadState() == wanted) return false;
+      if (!WriteFileAtomically(StateFile(), wanted != 0 ? "1\n" : "0\n")) {
+        LogW(kLogError, u"TurboModule: cannot write %S", StateFile().c_str());
+        return false;
+      }
+      view = view_;
+    }
+    LogW(kLogInfo, u"TurboModule: %s", StateText(wanted).c_str());
+    if (view != nullptr)
+      view->ShowMessage(StateText(wanted), u"Turbo", kMessageSeconds, KaOSAL::KaString(),
+                        KaOSAL::KaString());
+    return true;
+  }
+  int32_t GetSwitchState(int32_t, int32_t, int32_t) override { return ReadState(); }
+
+ private:
+  std::mutex lock_;  // one change at a time in this process
+  IConsoleView* view_ = nullptr;
+};
+
+}  // namespace
+}  // namespace wardex::demo
+
+// The factory hands out the IModule part; the agent reaches the switch part
+// with ToModuleSwitch.
+WARDEX_EXPORT wardex::IModule* CreateInstanceOfModule() {
+  return static_cast<wardex::IModule*>(new wardex::demo::TurboModule);
+}
+
+WARDEX_EXPORT void WARDEX_STDCALL DestroyInstanceOfModule(wardex::IModule* instance) {
+  delete static_cast<wardex::demo::TurboModule*>(instance);
+}
