@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "modules/module_test_env.h"
@@ -66,6 +68,30 @@ TEST(LibraryLoader, DescriptorsOfFreedLibrariesAreNeverConfusedWithNewOnes) {
     EXPECT_TRUE(platform::FreeLibrary(other));
     EXPECT_TRUE(platform::FreeLibrary(again));
   }
+}
+
+TEST(LibraryLoader, ThreadsLoadingAndFreeingTheSameFilesKeepThemApart) {
+  ModuleTestEnv env;
+  const std::string module = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/a.so");
+  const std::string console = env.Copy(ModuleTestEnv::FixturePath("test_console"), "m/b.so");
+  const int rounds = test::Scaled(100, 20);
+  std::atomic<int> mixed_up{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < rounds; ++i) {
+        const bool want_module = (i + t) % 2 == 0;
+        platform::LibraryHandle library = Load(want_module ? module : console);
+        if (library == nullptr || IsModule(library) != want_module ||
+            IsConsole(library) == want_module) {
+          ++mixed_up;
+        }
+        if (library != nullptr && !platform::FreeLibrary(library)) ++mixed_up;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mixed_up.load(), 0);
 }
 
 TEST(LibraryLoader, FailuresSetTheLastError) {
