@@ -1,0 +1,198 @@
+#include "app/brisko_tray_app.h"
+
+#include "app/wait_settings.h"
+#include "config/languages.h"
+#include "config/module_path.h"
+#include "config/placeholders.h"
+#include "external/graphics_layer.h"
+#include "external/tracking_library.h"
+#include "modules/module_iterator.h"
+#include "modules/process_control.h"
+#include "modules/quick_check_request.h"
+#include "osal/ka_path.h"
+#include "platform/current_directory.h"
+#include "platform/seh_guard.h"
+#include "platform/thread.h"
+#include "platform/ui.h"
+#include "wardex/crashlog.h"
+#include "wardex/kernel_object_names.h"
+
+namespace wardex {
+namespace {
+
+using KaOSAL::KaPath;
+using KaOSAL::KaString;
+
+// One try, then one on a fresh object, then up to 15 more.
+constexpr int kFrameLoadAttempts = 17;
+
+// The modules whose install-time hooks the maintenance switches run, in order.
+constexpr const char16_t* kHookedModules[] = {u"HandsetLinkModule", u"HandsetTidyModule",
+                                              u"WardexModule"};
+
+bool MatchesAny(const KaString& command_line, const char16_t* const (&switches)[2]) {
+  for (const char16_t* item : switches) {
+    if (command_line.CompareNoCase(item) == 0) return true;
+  }
+  return false;
+}
+
+// The name of the autostart entry: the task or Run value, and its description.
+KaString AutostartEntryName() {
+  KaString name = u"%pro1% (Wardex.exe)";
+  ExpandPlaceholders(name);
+  return name;
+}
+
+// Autostart (a logon unit of the user's service manager, or an XDG autostart
+// entry) is not part of this build yet; the maintenance switches register and
+// unregister the modules only. These two calls are where it joins.
+void InstallAutostart(const KaString& name, const KaString& description) {
+  static_cast<void>(description);
+  LogW(kLogInfo, u"Autostart \"%s\" not installed: not available in this build", name.c_str());
+}
+
+void RemoveAutostart(const KaString& name) {
+  LogW(kLogInfo, u"Autostart \"%s\" not removed: not available in this build", name.c_str());
+}
+
+// The modules folder: the program's path with "modules" appended as a folder.
+KaPath ModulesFolder(const KaString& executable_path) {
+  KaPath folder(executable_path);
+  folder.AppendDir(u"modules");
+  return folder;
+}
+
+// LoadFrame on |frame|, made fresh when there is none. A structured exception
+// while the frame is created counts as a failed load. A frame whose window
+// was created and destroyed again has been released by the framework with
+// its window, so |frame| is then empty and the next try makes a fresh one.
+bool TryLoadFrame(std::unique_ptr<CMainFrame>& frame) {
+  if (!frame) frame = std::make_unique<CMainFrame>();
+  bool loaded = false;
+  CMainFrame* attempt = frame.get();
+  const bool completed =
+      platform::RunGuarded([&] { loaded = attempt->Register() != nullptr; },
+                           [](WardexExceptionPointers* pointers) {
+                             return WorkerExceptionFilter(pointers, "CBriskoTrayApp::LoadFrame");
+                           });
+  if (loaded) return true;
+  // A window left behind by an exception goes now, as the framework's would.
+  if (!completed && attempt->hwnd() != nullptr) attempt->Destroy();
+  if (attempt->window_destroyed()) frame.reset();
+  return false;
+}
+
+}  // namespace
+
+StartMode ParseStartMode(const KaString& command_line) {
+  if (MatchesAny(command_line, kRegisterSwitches)) return StartMode::kRegister;
+  if (MatchesAny(command_line, kUnregisterSwitches)) return StartMode::kUnregister;
+  if (MatchesAny(command_line, kSnapCheckSwitches)) return StartMode::kSnapCheck;
+  return StartMode::kNormal;
+}
+
+CBriskoTrayApp::CBriskoTrayApp() {
+  ApplyOperatingSystemLanguage(false);
+  InstallCrashHandler();
+}
+
+CBriskoTrayApp::~CBriskoTrayApp() { RemoveCrashHandler(); }
+
+bool CBriskoTrayApp::InitInstance(const KaString& command_line) {
+  // 1. The working directory is the program's folder.
+  executable_path_ = GetExecutablePath();
+  if (!executable_path_.IsEmpty()) {
+    const KaString folder = KaPath(executable_path_).GetRootAndDir();
+    static_cast<void>(platform::SetCurrentDirectory(folder));
+    LogW(kLogError, u"WorkingDir: %s", folder.c_str());
+  }
+  // 2., 3. ActiveX hosting and COM have no counterpart on Linux.
+  // 4. The graphics layer.
+  Graphics().Start();
+  // 5. The tracking library.
+  Tracking().Start(u"", false, u"", false);
+  // 6., 7. The modules folder, then the switches.
+  bool show_quick_check = false;
+  switch (ParseStartMode(command_line)) {
+    case StartMode::kRegister:
+      RegisterAll();
+      return false;
+    case StartMode::kUnregister:
+      UnregisterAll();
+      return false;
+    case StartMode::kSnapCheck:
+      LogW(kLogNotable, u"Wardex.exe - SNAPCHECK");
+      if (platform::NamedSemaphore::Exists(kSingleInstanceSemaphoreName)) {
+        LogW(kLogNotable, u"Wardex.exe - SNAPCHECK - already running - inform");
+        SendShowQuickCheckRequest();
+        return false;
+      }
+      show_quick_check = true;
+      break;
+    case StartMode::kNormal:
+      break;
+  }
+
+  // Normal start.
+  // 1.
+  if (platform::NamedSemaphore::Exists(kSingleInstanceSemaphoreName)) {
+    LogW(kLogNotable, u"STOP: Process already running");
+    return true;
+  }
+  // 2. Two starts at the same instant may both pass the check above; the one
+  // that loses the race to create the semaphore runs too, as it always did.
+  instance_semaphore_ = platform::NamedSemaphore::Create(kSingleInstanceSemaphoreName);
+  // 3., 4.
+  if (!LoadMainFrame()) return false;
+  // 5.
+  platform::SetMainWindow(main_frame_->hwnd());
+  // 6. The request travels through the pipe server that the frame has just
+  // established, so the agent answers it as it answers a second start's.
+  if (show_quick_check) SendShowQuickCheckRequest();
+  // 7.
+  return true;
+}
+
+bool CBriskoTrayApp::LoadMainFrame() {
+  for (int attempt = 1; attempt <= kFrameLoadAttempts; ++attempt) {
+    if (attempt > 1) platform::SleepMilliseconds(FrameLoadRetryWaitMs());
+    // The second try is made on a fresh object.
+    if (attempt == 2) main_frame_.reset();
+    if (TryLoadFrame(main_frame_)) return true;
+    if (attempt == 1) LogW(kLogError, u"ERROR: LoadFrame failed - try for one minute");
+  }
+  return false;
+}
+
+void CBriskoTrayApp::RegisterAll() {
+  CModuleIterator modules(ModulesFolder(executable_path_));
+  for (const char16_t* name : kHookedModules) static_cast<void>(modules.RegisterModules(name));
+  const KaString entry = AutostartEntryName();
+  InstallAutostart(entry, entry);
+}
+
+void CBriskoTrayApp::UnregisterAll() {
+  // 1. Other running agents close first (forcibly after the grace time).
+  const KaString image_name = KaPath(executable_path_).GetFileNameAndExt();
+  if (IsProcessRunning(image_name, u"", true, nullptr)) {
+    CloseProcessesByName(image_name, 1, kUnregisterCloseGraceMs);
+  }
+  // 2.
+  CModuleIterator modules(ModulesFolder(executable_path_));
+  for (const char16_t* name : kHookedModules) static_cast<void>(modules.UnregisterModules(name));
+  // 3.
+  RemoveAutostart(AutostartEntryName());
+}
+
+int CBriskoTrayApp::ExitInstance() {
+  // 1. The frame, when the framework still holds it.
+  main_frame_.reset();
+  // 2. - 4.
+  Tracking().Release();
+  Graphics().Stop();
+  // 5.
+  return 0;
+}
+
+}  // namespace wardex

@@ -1,0 +1,74 @@
+// The wardex executable: the application object, the user-interface thread's
+// message loop, and the shell backend chosen from the environment.
+//
+// Everything after the program name is joined with single blanks into the
+// one command-line text that the switches are compared with, so "-register"
+// is a switch and "-register " or "-register x" are normal starts. "--help"
+// and "--version", each as the whole text, print and end before the agent
+// starts; they are no switches of the agent and change nothing else.
+#include <cstdio>
+#include <string>
+
+#include "app/brisko_tray_app.h"
+#include "osal/wide_format.h"
+#include "platform/product_version.h"
+#include "platform/shell.h"
+#include "platform/ui.h"
+#include "wardex/crashlog.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: wardex [-register | -unregister | -snapcheck]\n"
+    "\n"
+    "Starts the tray agent; a second start ends at once. The switches are\n"
+    "compared with the whole command line, without regard to case, and may\n"
+    "be written with \"/\" instead of \"-\":\n"
+    "  -register    run the modules' install-time hooks, then end\n"
+    "  -unregister  close other running agents, run the modules' uninstall\n"
+    "               hooks, then end\n"
+    "  -snapcheck   ask the running agent to show the quick-check view, or\n"
+    "               start the agent and show it\n"
+    "Anything else starts the agent normally. SIGTERM and SIGINT close it.\n"
+    "\n"
+    "Environment: WARDEX_SHELL (headless, test, desktop), WARDEX_ROOT, the XDG\n"
+    "folders, WARDEX_LOG_FILE and WARDEX_LOG_LEVEL (see docs/architecture.md).\n";
+
+std::string JoinArguments(int argc, char** argv) {
+  std::string text;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) text += ' ';
+    text += argv[i];
+  }
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string command_line = JoinArguments(argc, argv);
+  if (command_line == "--help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (command_line == "--version") {
+    std::printf("%s %s\n", KaOSAL::ToUtf8(wardex::platform::kProductName).c_str(),
+                KaOSAL::ToUtf8(wardex::platform::kProductVersion).c_str());
+    return 0;
+  }
+
+  wardex::CBriskoTrayApp app;
+  wardex::platform::MessageLoop loop;
+  static_cast<void>(wardex::platform::InstallShellBackendFromEnvironment(loop));
+  if (!wardex::platform::RouteTerminationSignals(loop)) {
+    LogW(kLogError, u"UI: SIGTERM and SIGINT cannot be routed to the main window");
+  }
+  const std::u16string wide = KaOSAL::FromUtf8(command_line);
+  if (app.InitInstance(KaOSAL::KaString(wide.data(), static_cast<int>(wide.size()))) &&
+      wardex::platform::GetMainWindow() != nullptr) {
+    loop.Run();
+  }
+  const int exit_code = app.ExitInstance();
+  wardex::platform::StopTerminationSignals();
+  return exit_code;
+}

@@ -1,0 +1,391 @@
+#include "app/main_frame.h"
+
+#include "app/wait_settings.h"
+#include "config/install_config.h"
+#include "config/languages.h"
+#include "config/module_path.h"
+#include "config/registry_settings.h"
+#include "external/graphics_layer.h"
+#include "external/tracking_library.h"
+#include "identity/computer_id.h"
+#include "platform/named_objects.h"
+#include "platform/thread.h"
+#include "wardex/crashlog.h"
+#include "wardex/kernel_object_names.h"
+#include "wardex/quick_check.h"
+
+namespace wardex {
+namespace {
+
+using KaOSAL::KaPath;
+using KaOSAL::KaString;
+
+constexpr int kTrayIconRetries = 20;
+constexpr uint32_t kCallbackPollMs = 100;
+// The Turbo module's switch parameter of the menu's state and refresh.
+constexpr int32_t kTurboSwitchParameter = 2;
+
+constexpr char kNewsfeedThreadName[] = "CMainFrame::LoadNewsfeedThreadProc";
+
+// The news-feed check runs on its own crash-protected thread. The check itself
+// (news feed service, data.xml, the Console's news view) is not part of this
+// build yet, so the thread only says that it ran.
+uint32_t LoadNewsfeedThreadProc(void* parameter) {
+  static_cast<void>(parameter);
+  LogW(kLogTrace, u"Tray ### newsfeed check: not available in this build");
+  return 0;
+}
+
+// The program's own full path.
+KaPath ExecutablePath() { return KaPath(GetExecutablePath()); }
+
+// The module |name| in its folder under "modules" beside the program.
+KaString FrameModulePath(const char16_t* name) {
+  return ModuleLibraryPath(ExecutablePath(), name).ToString();
+}
+
+KaString Text(const char16_t* id) { return LoadLocalizedString(id, true, u""); }
+
+// The start entry's text: IDS_STRING_RUN formatted with the product name.
+KaString StartEntryText(const KaString& product_name) {
+  KaString text;
+  text.Format(Text(u"IDS_STRING_RUN").c_str(), product_name.c_str());
+  return text;
+}
+
+bool IsSignaled(platform::NamedEvent& event) {
+  return event.Wait(0) == platform::WaitResult::kSignaled;
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame() {
+  // 1. The members are constructed; the tray icon holds no icon yet.
+  // 2. One more reference on the graphics layer.
+  Graphics().Start();
+  // 3. The tracking library, with the edition's category.
+  const KaString module = ReadInstallConfig(u"install", u"Module", u"bk_free");
+  const KaString category = module.Find(u"_free") >= 0 ? u"TRAY FREE" : u"TRAY";
+  Tracking().Start(category, true, u"", false);
+  // 4. The suite's starter beside the agent.
+  starter_path_ = ExecutablePath();
+  starter_path_.SetFileNameAndExt(ReadInstallConfig(u"INSTALL", u"STARTEREXE", u"briskostart.exe"));
+  // 5. The IPC library.
+  ipc_loader_ = std::make_unique<IpcLoader>(IpcLoader::GetLibraryPath().ToString());
+  // 6. The computer identifier for the crash reports.
+  SetComputerId(GetComputerID().c_str());
+}
+
+CMainFrame::~CMainFrame() {
+  // 1. The Wardex and Turbo modules.
+  wardex_loader_.Unload();
+  wardex_module_ = nullptr;
+  turbo_loader_.Unload();
+  turbo_switch_ = nullptr;
+  // 2. The Console.
+  console_loader_.Release();
+  console_view_ = nullptr;
+  // 3. The SnapCheck module.
+  snapcheck_loader_.Unload();
+  snapcheck_module_ = nullptr;
+  // 4. The HandsetLink module.
+  if (handset_link_ != nullptr) handset_link_->StopMonitoring();
+  handset_link_ = nullptr;
+  if (handset_link_loader_) handset_link_loader_->Unload();
+  handset_link_loader_.reset();
+  // 5. The news-feed thread, waited for.
+  if (newsfeed_thread_) newsfeed_thread_->Stop(1, platform::kInfinite);
+  newsfeed_thread_.reset();
+  // 6. No new pipe callbacks; the cached modules' tasks stop; the running
+  // callbacks finish.
+  stopping_.store(1);
+  module_cache_.ForEach([](const KaString&, ModuleLoader& loader) {
+    IModule* module = loader.instance();
+    if (module != nullptr && (module->GetFlags() & kModuleFlagRunsTasks) != 0) module->StopTask(1);
+  });
+  while (running_callbacks_.load() != 0) platform::SleepMilliseconds(kCallbackPollMs);
+  // 7. The pipe server and the IPC library.
+  if (ipc_loader_) ipc_loader_->DestroyServer();
+  ipc_server_ = nullptr;
+  ipc_loader_.reset();
+  // 8. The cached modules.
+  module_cache_.Clear();
+  // 9. The tracking library and the graphics layer.
+  Tracking().Release();
+  Graphics().Stop();
+  // 10. The remaining members go in reverse order; the tray icon's image
+  // outlives the tray that shows it.
+  tray_icon_.DestroyWindow();
+  if (tray_icon_image_ != nullptr) platform::DestroyIcon(tray_icon_image_);
+}
+
+platform::LRESULT CMainFrame::WindowProc(platform::UINT message, platform::WPARAM wparam,
+                                         platform::LPARAM lparam) {
+  static_cast<void>(lparam);
+  switch (message) {
+    case platform::WM_CREATE:
+      return OnCreate();
+    case platform::WM_CLOSE:
+      OnClose();
+      return 0;
+    case platform::WM_DESTROY:
+      // The framework ends the message loop with its main window.
+      window_destroyed_ = true;
+      if (platform::GetMainWindow() == hwnd()) {
+        platform::SetMainWindow(nullptr);
+        platform::PostQuitMessage(0);
+      }
+      return 0;
+    case platform::WM_TIMER:
+      OnTimer(wparam);
+      return 0;
+    case platform::WM_COMMAND:
+      OnCommand(platform::LowWord(wparam));
+      return 0;
+    case kShowSnapCheckMessage:
+      return ShowSnapCheck(kSnapCheckFromMessage);
+    case kMenuAboutToOpenMessage:
+      RefreshMenu();
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+platform::LRESULT CMainFrame::OnCreate() {
+  // 1.
+  LogW(kLogTrace, u"Tray ### On Create MainFrame");
+  window_.store(hwnd());
+  // 2. The framework's part of the creation is the window's registration,
+  // which has succeeded once WM_CREATE arrives.
+  // 3. The frame is never mapped, so no taskbar or task switcher lists it.
+  // 4. The tray icon's image.
+  tray_icon_image_ = platform::LoadIconImage(platform::IDI_TRAYICON);
+  // 5., 6.
+  CreateTrayIcon();
+  // 7.
+  CreateConsole();
+  // 8.
+  EstablishPipeServer();
+  // 9.
+  LoadFrameModules();
+  // 10.
+  StartNewsfeedCheck();
+  // 11.
+  LogW(kLogTrace, u"Tray ### On Create MainFrame Build menu");
+  BuildMenu();
+  // 12.
+  CountStart();
+  // 13.
+  LogW(kLogTrace, u"Tray ### On Create MainFrame done");
+  return 0;
+}
+
+void CMainFrame::CreateTrayIcon() {
+  const KaString tooltip = Text(u"IDS_WARDEX_TRAY_TOOLTIP");
+  LogW(kLogTrace, u"Tray ### Create TrayIcon");
+  auto create = [&] {
+    return tray_icon_.Create(nullptr, kTrayNotifyMessage, tooltip.c_str(), tray_icon_image_,
+                             platform::IDR_MAINFRAME, false);
+  };
+  bool created = create();
+  for (int retry = 0; !created && retry < kTrayIconRetries; ++retry) {
+    platform::SleepMilliseconds(TrayIconRetryWaitMs());
+    created = create();
+  }
+  tray_icon_.SetMenuOpeningWindow(hwnd());
+  SetPipeMessageTarget(this);
+}
+
+void CMainFrame::CreateConsole() {
+  LogW(kLogTrace, u"Tray ### Create Console");
+  console_view_ = console_loader_.Create();
+  if (console_view_ != nullptr) {
+    console_view_->SetOwnerWindow(reinterpret_cast<WindowHandle>(hwnd()));
+  }
+}
+
+void CMainFrame::EstablishPipeServer() {
+  LogW(kLogTrace, u"Tray ### establish pipe Server");
+  if (ipc_loader_) {
+    ipc_server_ = ipc_loader_->CreateServer();
+    if (ipc_server_ != nullptr) {
+      static_cast<void>(
+          ipc_server_->StartListening(GetIpcChannelName().c_str(), PipeMessageCallback, 0));
+    }
+  }
+  LogW(kLogTrace, u"Tray ### establish pipe Server DONE");
+}
+
+void CMainFrame::LoadFrameModules() {
+  handset_link_loader_ = std::make_unique<ModuleLoader>();
+  handset_link_ = handset_link_loader_->Load(FrameModulePath(u"HandsetLinkModule"));
+  if (handset_link_ != nullptr) handset_link_->StartMonitoring(0, 0);
+
+  LogW(kLogTrace, u"Tray ### etablish WardexModule monitoring");
+  wardex_module_ = wardex_loader_.Load(FrameModulePath(u"WardexModule"));
+  if (wardex_module_ != nullptr) {
+    wardex_module_->StartMonitoring(0, 0);
+    wardex_module_->SetConsoleView(console_view_);
+    LogW(kLogTrace, u"Tray ### etablish WardexModule monitoring done");
+  } else {
+    LogW(kLogError, u"Tray ### error loading WardexModule");
+  }
+
+  LogW(kLogTrace, u"Tray ### etablish snapcheck");
+  snapcheck_module_ = snapcheck_loader_.Load(FrameModulePath(u"SnapCheckModule"));
+  LogW(kLogTrace, u"Tray ### etablish snapcheck done");
+
+  LogW(kLogTrace, u"Tray ### etablish turbo");
+  IModule* turbo = turbo_loader_.Load(FrameModulePath(u"TurboModule"));
+  if (turbo != nullptr) {
+    turbo->SetConsoleView(console_view_);
+    // Only a module that says it is a switch has the switch part to convert to.
+    if ((turbo->GetFlags() & kModuleFlagSwitch) != 0) turbo_switch_ = ToModuleSwitch(turbo);
+  }
+  LogW(kLogTrace, u"Tray ### etablish turbo done");
+}
+
+void CMainFrame::StartNewsfeedCheck() {
+  LogW(kLogTrace, u"Tray ### start newsfeed check");
+  if (newsfeed_thread_) return;
+  newsfeed_thread_ =
+      std::make_unique<CWorkerThread>(&LoadNewsfeedThreadProc, static_cast<ThreadParam*>(this),
+                                      &WorkerExceptionFilter, kNewsfeedThreadName);
+  if (newsfeed_thread_->Start()) {
+    static_cast<void>(newsfeed_thread_->SetPriority(platform::kThreadPriorityBelowNormal));
+  }
+}
+
+void CMainFrame::CountStart() {
+  CRegistrySettings settings;
+  const uint32_t count = settings.ReadDWord(u"Tray_StartCount", 0);
+  static_cast<void>(settings.WriteDWord(u"Tray_StartCount", count + 1));
+}
+
+void CMainFrame::BuildMenu() {
+  // 1. The start entry; a lone ampersand between blanks is shown, not taken
+  // as a mnemonic.
+  KaString start = StartEntryText(ReadInstallConfig(u"install", u"ProductName", u""));
+  start.Replace(u" & ", u" && ");
+  tray_icon_.SetMenuText(kMenuPositionStart, start.c_str());
+  // 2. The SnapCheck module names its entry.
+  if (snapcheck_module_ != nullptr) {
+    const int32_t length = snapcheck_module_->GetMenuText(nullptr, 0);
+    if (length > 0) {
+      std::u16string caption(static_cast<size_t>(length) + 1, u'\0');
+      snapcheck_module_->GetMenuText(caption.data(), length + 1);
+      tray_icon_.SetMenuText(kMenuPositionSnapCheck, caption.c_str());
+    }
+  }
+  // 3. The last notification, available only when there is one (0x1991).
+  tray_icon_.SetMenuText(kMenuPositionLastNotification,
+                         Text(u"IDS_STRING_LASTNOTIFICATION").c_str());
+  tray_icon_.EnableMenuItem(kCommandLastNotification, false);
+  // 4.
+  tray_icon_.SetMenuText(kMenuPositionTurbo, Text(u"IDS_TURBO_ON").c_str());
+  tray_icon_.SetMenuText(kMenuPositionSettings, Text(u"IDS_STRING_OPTIONS").c_str());
+  tray_icon_.SetMenuText(kMenuPositionInfo, Text(u"IDS_STRING_INFO").c_str());
+  tray_icon_.SetMenuText(kMenuPositionExit, Text(u"IDS_STRING_EXIT").c_str());
+  // 5.
+  tray_icon_.SetMenuDefaultItem(kMenuPositionStart, true);
+  // 6. Entries of missing modules go; the Turbo entry stays.
+  if (wardex_module_ == nullptr) {
+    tray_icon_.DeleteMenuItem(kCommandSettings);
+    tray_icon_.DeleteMenuItem(kCommandLastNotification);
+  }
+  if (snapcheck_module_ == nullptr) tray_icon_.DeleteMenuItem(kCommandSnapCheck);
+}
+
+void CMainFrame::RefreshMenu() {
+  if (turbo_switch_ != nullptr) {
+    const bool off = turbo_switch_->GetSwitchState(0, 0, kTurboSwitchParameter) == 0;
+    tray_icon_.SetMenuText(kMenuPositionTurbo,
+                           Text(off ? u"IDS_TURBO_ON" : u"IDS_TURBO_OFF").c_str());
+  }
+  if (wardex_module_ != nullptr) {
+    std::unique_ptr<platform::NamedEvent> event =
+        platform::NamedEvent::Create(kLastNotificationEventName, false);
+    tray_icon_.EnableMenuItem(kCommandLastNotification, event != nullptr && IsSignaled(*event));
+  }
+}
+
+void CMainFrame::OnClose() {
+  LogW(kLogTrace, u"TRAY ### Closing...");
+  LogW(kLogTrace, u"TRAY ### Stop HandsetLink");
+  if (handset_link_ != nullptr) handset_link_->StopMonitoring();
+  LogW(kLogTrace, u"TRAY ### Remove Icon");
+  tray_icon_.RemoveIcon();
+  // The framework's close: the window goes and the message loop ends; the
+  // frame object is deleted once the loop has returned (ExitInstance).
+  Destroy();
+}
+
+void CMainFrame::OnTimer(platform::UINT_PTR id) {
+  platform::KillTimer(hwnd(), id);
+  // The busy icon stays while a pipe message is handled.
+  if (id == icon_reset_timer_id_ && running_callbacks_.load() == 0) {
+    tray_icon_.SetIcon(platform::IDI_TRAYICON);
+  }
+}
+
+void CMainFrame::OnCommand(uint32_t command) {
+  switch (command) {
+    case kCommandSnapCheck:
+      ShowSnapCheck(kSnapCheckFromMenu);
+      break;
+    case kCommandClose:
+      OnClose();
+      break;
+    default:
+      break;
+  }
+}
+
+ModuleLoader* CMainFrame::GetModule(KaString name, bool load_if_missing) {
+  return module_cache_.GetModule(std::move(name), load_if_missing);
+}
+
+platform::LRESULT CMainFrame::ShowSnapCheck(int source) {
+  if (console_view_ == nullptr) {
+    LogW(kLogError, u"Wardex.exe ## ERROR ## ShowSnapCheck - no console");
+    return 0;
+  }
+  LogW(kLogNotable, u"Wardex.exe ## ShowSnapCheck");
+  if (snapcheck_module_ == nullptr) {
+    LogW(kLogError, u"Wardex.exe ## ERROR ## ShowSnapCheck - no SnapCheckModule");
+    return 0;
+  }
+  KaString label = u"FROM_MENU";
+  if (source != kSnapCheckFromMenu) {
+    CRegistrySettings settings;
+    label = settings.ReadInt(u"SC_WAITTOSTART", 0) == -1 ? u"FROM_WARDEX" : u"FROM_DESKTOP";
+  }
+  Tracking().Event(u"TRAY", u"SHOW_SNAPCHECK", label, u"", u"", 0);
+
+  ISnapCheckControl* control = GetQuickCheckControl(snapcheck_module_);
+  IModuleWindow* window = control != nullptr ? control->GetWindow(0) : nullptr;
+  auto* view = dynamic_cast<IConsoleView*>(window);
+  if (view == nullptr) {
+    LogW(kLogError, u"Wardex # ERROR # Casting SnapcheckGUIDCtrl to ConsoleView failed.");
+    return 0;
+  }
+  console_view_->ShowModuleView(view, 1);
+  return 0;
+}
+
+void CMainFrame::HandlePipeMessage(ModuleMessage& message) {
+  switch (message.kind) {
+    case 5:
+      // Answer only: the result fields stay empty.
+      break;
+    case 13:
+      // The quick-check view is shown on the user-interface thread.
+      platform::PostMessage(window_.load(), kShowSnapCheckMessage, 0, 0);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace wardex

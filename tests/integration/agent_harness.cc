@@ -1,0 +1,317 @@
+#include "integration/agent_harness.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "osal/wide_format.h"
+#include "platform/registry_store.h"
+
+extern char** environ;
+
+namespace wardex::test {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+constexpr char kInstallConfig[] =
+    "[install]\n"
+    "ProductName=Brisko & Co\n"
+    "RegKey=WardexTest\n"
+    "Module=bk_free\n"
+    "[ipc]\n"
+    "ServiceChannelName=wardex-test\n"
+    "[Waits]\n"
+    "FrameLoadRetryMs=50\n"
+    "TrayIconRetryMs=50\n";
+
+constexpr char kTexts[] =
+    "[general]\n"
+    "IDS_WARDEX_TRAY_TOOLTIP=Wardex test agent\n"
+    "IDS_STRING_RUN=Start %s\n"
+    "IDS_STRING_LASTNOTIFICATION=Last notification\n"
+    "IDS_TURBO_ON=Turbo on\n"
+    "IDS_TURBO_OFF=Turbo off\n"
+    "IDS_STRING_OPTIONS=Settings\n"
+    "IDS_STRING_INFO=Info\n"
+    "IDS_STRING_EXIT=Close\n";
+
+void Copy(const std::string& from, const std::string& to) {
+  fs::create_directories(fs::path(to).parent_path());
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+}
+
+void SetEnv(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream file(path);
+  std::string line;
+  while (std::getline(file, line)) lines.push_back(line);
+  return lines;
+}
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// "2026-12-05 14:09:10.123 [14] 12345 text": the level and the text.
+bool SplitLogLine(const std::string& line, int* level, std::string* text) {
+  const size_t open = line.find(" [");
+  const size_t close = line.find("] ", open == std::string::npos ? 0 : open);
+  if (open == std::string::npos || close == std::string::npos) return false;
+  const size_t text_start = line.find(' ', close + 2);
+  if (text_start == std::string::npos) return false;
+  *level = std::atoi(line.substr(open + 2, close - open - 2).c_str());
+  *text = line.substr(text_start + 1);
+  return true;
+}
+
+}  // namespace
+
+bool CanUnshareNetwork(std::string* reason) {
+  const int status = std::system("unshare -n -- sh -c 'ip link set lo up' >/dev/null 2>&1");
+  if (status == 0) return true;
+  *reason = "no private network namespace here (unshare -n or ip link failed)";
+  return false;
+}
+
+AgentProcess::~AgentProcess() {
+  if (Running()) {
+    kill(pid_, SIGKILL);
+    Wait(milliseconds(5000));
+  }
+}
+
+int AgentProcess::Wait(milliseconds timeout) {
+  const auto deadline = steady_clock::now() + timeout;
+  while (status_ < 0) {
+    int status = 0;
+    const pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      break;
+    }
+    if (done < 0 || steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  return status_;
+}
+
+bool AgentProcess::Signal(int signal_number) const { return kill(pid_, signal_number) == 0; }
+
+bool AgentProcess::Running() { return Wait(milliseconds(0)) < 0; }
+
+AgentTree::AgentTree(std::string executable_name)
+    : root_(true), executable_name_(std::move(executable_name)) {
+  app_dir_ = root_.path() + "/app";
+  test_dir_ = root_.path() + "/test";
+  fs::create_directories(test_dir_);
+  const std::string executable = app_dir_ + "/" + executable_name_;
+  Copy(WARDEX_AGENT_EXE, executable);
+  fs::permissions(executable, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+  Copy(WARDEX_KAOSAL_SO, app_dir_ + "/libkaosal.so");
+  Copy(WARDEX_CRASHLOG_SO, app_dir_ + "/libcrashlog.so");
+  Copy(WARDEX_KPITRACK_SO, app_dir_ + "/kpitrack.so");
+  Copy(WARDEX_VELOGGER_SO, app_dir_ + "/VeLogger.so");
+  Copy(WARDEX_VESTYLER_SO, app_dir_ + "/VeStyler.so");
+  Copy(WARDEX_IPC_SO, app_dir_ + "/modules/common/kvl_ipc32.so");
+  WriteFile(app_dir_ + "/install.cfg", kInstallConfig);
+  WriteFile(app_dir_ + "/language/Texts.ini", kTexts);
+  const std::string anchor = root_.root() + "/etc/wardex/trust/root-ca.pem";
+  Copy(WARDEX_TEST_CA_PEM, anchor);
+  chmod(anchor.c_str(), 0644);
+
+  SetEnv("WARDEX_SHELL", "test");
+  SetEnv("WARDEX_SHELL_TEST_CONTROL", test_dir_ + "/shell.fifo");
+  SetEnv("WARDEX_SHELL_TEST_LOG", test_dir_ + "/shell.log");
+  SetEnv("WARDEX_LOG_FILE", log_path());
+  SetEnv("WARDEX_LOG_JOURNAL", "0");
+  SetEnv("WARDEX_AGENT_TEST_DIR", test_dir_);
+}
+
+AgentTree::~AgentTree() {
+  for (const char* name : {"WARDEX_SHELL", "WARDEX_SHELL_TEST_CONTROL", "WARDEX_SHELL_TEST_LOG",
+                           "WARDEX_LOG_FILE", "WARDEX_LOG_JOURNAL", "WARDEX_AGENT_TEST_DIR"}) {
+    unsetenv(name);
+  }
+}
+
+void AgentTree::AddModule(const std::string& name, const std::string& config) {
+  Copy(WARDEX_AGENT_MODULE_SO, app_dir_ + "/modules/" + name + "/" + name + ".so");
+  WriteFile(test_dir_ + "/" + name + ".cfg", config);
+}
+
+void AgentTree::AddConsole(const std::string& config) {
+  Copy(WARDEX_AGENT_CONSOLE_SO, app_dir_ + "/modules/consolemodule/ConsoleModule.so");
+  WriteFile(test_dir_ + "/console.cfg", config);
+}
+
+void AgentTree::RemoveIpcLibrary() { fs::remove(app_dir_ + "/modules/common/kvl_ipc32.so"); }
+
+void AgentTree::AppendInstallConfig(const std::string& lines) {
+  std::ofstream(app_dir_ + "/install.cfg", std::ios::app) << lines;
+}
+
+std::unique_ptr<AgentProcess> AgentTree::Start(const std::vector<std::string>& arguments) {
+  std::vector<std::string> args = {"unshare",
+                                   "-n",
+                                   "--",
+                                   "sh",
+                                   "-c",
+                                   "ip link set lo up && exec \"$0\" \"$@\"",
+                                   app_dir_ + "/" + executable_name_};
+  args.insert(args.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  const std::string output = test_dir_ + "/agent.out";
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                   0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  const int error = posix_spawnp(&pid, "unshare", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return error == 0 ? std::make_unique<AgentProcess>(pid) : nullptr;
+}
+
+std::unique_ptr<AgentProcess> AgentTree::StartAndWait() {
+  const size_t before = LogTexts().size();
+  auto agent = Start();
+  if (agent && !WaitForLog("Tray ### On Create MainFrame done", milliseconds(20000), before)) {
+    return nullptr;
+  }
+  return agent;
+}
+
+bool AgentTree::WaitForLog(const std::string& text, milliseconds timeout, size_t from_line) {
+  const auto deadline = steady_clock::now() + timeout;
+  do {
+    const std::vector<std::string> lines = LogTexts();
+    for (size_t i = from_line; i < lines.size(); ++i) {
+      if (lines[i].find(text) != std::string::npos) return true;
+    }
+    std::this_thread::sleep_for(milliseconds(10));
+  } while (steady_clock::now() < deadline);
+  return false;
+}
+
+bool AgentTree::WaitForJournal(const std::string& line, milliseconds timeout) {
+  const auto deadline = steady_clock::now() + timeout;
+  do {
+    if (CountContaining(Journal(), line) > 0) return true;
+    std::this_thread::sleep_for(milliseconds(10));
+  } while (steady_clock::now() < deadline);
+  return false;
+}
+
+std::vector<std::string> AgentTree::LogTexts() const {
+  std::vector<std::string> texts;
+  for (const std::string& line : ReadLines(log_path())) {
+    int level = 0;
+    std::string text;
+    if (SplitLogLine(line, &level, &text)) texts.push_back(text);
+  }
+  return texts;
+}
+
+std::vector<int> AgentTree::LogLevels() const {
+  std::vector<int> levels;
+  for (const std::string& line : ReadLines(log_path())) {
+    int level = 0;
+    std::string text;
+    if (SplitLogLine(line, &level, &text)) levels.push_back(level);
+  }
+  return levels;
+}
+
+std::vector<std::string> AgentTree::Journal() const {
+  return ReadLines(test_dir_ + "/journal.log");
+}
+
+std::vector<std::string> AgentTree::ShellLog() const { return ReadLines(test_dir_ + "/shell.log"); }
+
+std::vector<std::string> AgentTree::TrackedEvents() const {
+  return ReadLines(root_.state_home() + "/wardex/kpitrack.log");
+}
+
+std::string AgentTree::Send(const std::string& message, uint32_t timeout_ms) const {
+  const std::string command = "WARDEX_IPC_LIBRARY=" + ShellQuote(WARDEX_IPC_SO) + " " +
+                              ShellQuote(WARDEX_IPC_TOOL) + " send --channel " + kAgentChannel +
+                              " --timeout " + std::to_string(timeout_ms) + " " +
+                              ShellQuote(message) + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return "ERROR: popen";
+  std::string output;
+  std::array<char, 4096> buffer;
+  size_t read = 0;
+  while ((read = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+    output.append(buffer.data(), read);
+  const int status = pclose(pipe);
+  if (!output.empty() && output.back() == '\n') output.pop_back();
+  return status == 0 ? output : "ERROR: " + output;
+}
+
+bool AgentTree::ShellCommand(const std::string& command) const {
+  const std::string fifo = test_dir_ + "/shell.fifo";
+  const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  const std::string line = command + "\n";
+  const bool written = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  close(fd);
+  return written;
+}
+
+int64_t AgentTree::ReadProductDWord(const std::string& name) const {
+  const std::u16string wide = KaOSAL::FromUtf8(name);
+  uint32_t type = 0;
+  uint32_t value = 0;
+  uint32_t size = sizeof(value);
+  const uint32_t result = platform::RegQueryValue(
+      platform::HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane\\WardexTest",
+      KaOSAL::KaString(wide.data(), static_cast<int>(wide.size())), platform::KEY_QUERY_VALUE,
+      &type, reinterpret_cast<uint8_t*>(&value), &size);
+  return result == 0 && size == sizeof(value) ? int64_t{value} : -1;
+}
+
+bool ContainsInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& needles,
+                     std::string* missing) {
+  size_t next = 0;
+  for (const std::string& needle : needles) {
+    while (next < lines.size() && lines[next].find(needle) == std::string::npos) ++next;
+    if (next == lines.size()) {
+      if (missing != nullptr) *missing = needle;
+      return false;
+    }
+    ++next;
+  }
+  return true;
+}
+
+size_t CountContaining(const std::vector<std::string>& lines, const std::string& needle) {
+  size_t count = 0;
+  for (const std::string& line : lines) count += line.find(needle) != std::string::npos ? 1 : 0;
+  return count;
+}
+
+}  // namespace wardex::test

@@ -1,0 +1,109 @@
+// Runs the real wardex binary in an installation tree of its own: a
+// temporary folder with the executable and its libraries, the modules a test
+// chooses (each the agent_module fixture under the module's name), the
+// agent_console fixture as Console, install.cfg and the texts; its own
+// WARDEX_ROOT (with the test authority as trust anchor), XDG folders and
+// runtime folder; the test shell backend with its control FIFO and log. The
+// agent runs inside a private network namespace; tests talk to it through
+// wardex-ipc and the real IPC library and read its log, journal and registry.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/test_env.h"
+
+namespace wardex::test {
+
+// The channel the staged install.cfg names.
+inline constexpr char kAgentChannel[] = "wardex-test";
+
+// True when this machine lets us make a private network namespace; the
+// reason otherwise.
+bool CanUnshareNetwork(std::string* reason);
+
+class AgentProcess {
+ public:
+  explicit AgentProcess(pid_t pid) : pid_(pid) {}
+  ~AgentProcess();  // kills a process that still runs
+  AgentProcess(const AgentProcess&) = delete;
+  AgentProcess& operator=(const AgentProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  // The exit status (0-255, or 128 + signal) once the process ended within
+  // |timeout|; -1 when it still runs.
+  int Wait(std::chrono::milliseconds timeout);
+  bool Signal(int signal_number) const;
+  bool Running();
+
+ private:
+  pid_t pid_;
+  int status_ = -1;
+};
+
+class AgentTree {
+ public:
+  // Stages the executable, its libraries, the IPC library, install.cfg and
+  // the texts; no module and no Console yet. The executable is staged as
+  // |executable_name|.
+  explicit AgentTree(std::string executable_name = "wardex");
+  ~AgentTree();
+  AgentTree(const AgentTree&) = delete;
+  AgentTree& operator=(const AgentTree&) = delete;
+
+  // Stages module |name| with |config| (key=value lines, see agent_module.cc).
+  void AddModule(const std::string& name, const std::string& config = "");
+  // Stages the Console with |config| (see agent_console.cc).
+  void AddConsole(const std::string& config = "");
+  void RemoveIpcLibrary();
+  // Adds lines to install.cfg ("[Section]" lines included).
+  void AppendInstallConfig(const std::string& lines);
+
+  // Starts the agent with |arguments| in the private network namespace.
+  std::unique_ptr<AgentProcess> Start(const std::vector<std::string>& arguments = {});
+  // Starts the agent and waits until its creation sequence is done.
+  std::unique_ptr<AgentProcess> StartAndWait();
+  // Waits until the log holds a line with |text| (after |from_line|).
+  bool WaitForLog(const std::string& text, std::chrono::milliseconds timeout, size_t from_line = 0);
+  bool WaitForJournal(const std::string& line, std::chrono::milliseconds timeout);
+
+  // The texts of the log lines (without time, level and thread).
+  std::vector<std::string> LogTexts() const;
+  // The levels of the log lines, beside LogTexts().
+  std::vector<int> LogLevels() const;
+  std::vector<std::string> Journal() const;
+  std::vector<std::string> ShellLog() const;
+  // The tracking library's events, one tab-separated line each.
+  std::vector<std::string> TrackedEvents() const;
+
+  // Sends |message| through wardex-ipc; the reply text, or "ERROR: ..." with
+  // the tool's message when it was not answered.
+  std::string Send(const std::string& message, uint32_t timeout_ms = 5000) const;
+  // Writes one command line to the test shell's control FIFO.
+  bool ShellCommand(const std::string& command) const;
+  // A DWORD value of the product key, or -1 when absent.
+  int64_t ReadProductDWord(const std::string& name) const;
+
+  const std::string& app_dir() const { return app_dir_; }
+  const std::string& test_dir() const { return test_dir_; }
+  std::string log_path() const { return test_dir_ + "/wardex.log"; }
+
+ private:
+  ScopedTestRoot root_;
+  std::string executable_name_;
+  std::string app_dir_;
+  std::string test_dir_;
+};
+
+// |needles| appear in |lines| in this order (each a substring of a later line
+// than the one before); the first missing one in |missing|.
+bool ContainsInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& needles,
+                     std::string* missing);
+size_t CountContaining(const std::vector<std::string>& lines, const std::string& needle);
+
+}  // namespace wardex::test

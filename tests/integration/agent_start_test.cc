@@ -1,0 +1,271 @@
+// The real agent's start-up, single instance, creation sequence, close and
+// destruction, run in an installation tree of its own.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "integration/agent_harness.h"
+
+namespace wardex::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kExitWait{15000};
+constexpr milliseconds kEventWait{10000};
+
+// A tree with the Console and the four modules the frame loads itself.
+void StageFullTree(AgentTree& tree) {
+  tree.AddConsole();
+  tree.AddModule("HandsetLinkModule");
+  tree.AddModule("WardexModule");
+  tree.AddModule("SnapCheckModule", "kind=snapcheck\nmenu_text=Quick check\n");
+  tree.AddModule("TurboModule", "flags=32\n");
+}
+
+class AgentStartTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string reason;
+    if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
+  }
+  void ExpectInOrder(const std::vector<std::string>& lines,
+                     const std::vector<std::string>& expected) {
+    std::string missing;
+    EXPECT_TRUE(ContainsInOrder(lines, expected, &missing))
+        << "missing or out of order: " << missing;
+  }
+};
+
+TEST_F(AgentStartTest, CreationSequenceRunsInOrderAndTheAgentAnswers) {
+  AgentTree tree;
+  StageFullTree(tree);
+  auto agent = tree.StartAndWait();
+  ASSERT_TRUE(agent);
+
+  const std::string modules = tree.app_dir() + "/modules/";
+  ExpectInOrder(tree.LogTexts(),
+                {"WorkingDir: " + tree.app_dir() + "/", "Tray ### On Create MainFrame",
+                 "Tray ### Create TrayIcon", "Tray ### Create Console",
+                 "Tray ### establish pipe Server", "Tray ### establish pipe Server DONE",
+                 "LOAD DLL: " + modules + "HandsetLinkModule/HandsetLinkModule.so",
+                 "Tray ### etablish WardexModule monitoring",
+                 "LOAD DLL: " + modules + "WardexModule/WardexModule.so",
+                 "Tray ### etablish WardexModule monitoring done", "Tray ### etablish snapcheck",
+                 "CREATE Instance of " + modules + "SnapCheckModule/SnapCheckModule.so DONE",
+                 "Tray ### etablish snapcheck done", "Tray ### etablish turbo",
+                 "Tray ### etablish turbo done", "Tray ### start newsfeed check",
+                 "Tray ### On Create MainFrame Build menu", "Tray ### On Create MainFrame done"});
+  ExpectInOrder(tree.Journal(), {"console create", "console set-owner window",
+                                 "HandsetLinkModule create", "HandsetLinkModule start-monitoring",
+                                 "WardexModule create", "WardexModule start-monitoring",
+                                 "WardexModule set-console-view console", "SnapCheckModule create",
+                                 "TurboModule create", "TurboModule set-console-view console"});
+  EXPECT_EQ(tree.Send(R"({"ModuleRequest":5})"),
+            R"([{"ModuleIdentificator":"","ModuleRequest":5}])");
+  EXPECT_EQ(tree.ReadProductDWord("Tray_StartCount"), 1);
+
+  // The icon: callback 0x800A, icon 128, id 130, the tooltip; the menu as set
+  // up, its ampersand doubled so that one shows.
+  const std::vector<std::string> shell = tree.ShellLog();
+  ASSERT_FALSE(shell.empty());
+  EXPECT_NE(shell.front().find("NIM_ADD ok=1 id=130"), std::string::npos) << shell.front();
+  EXPECT_NE(shell.front().find("msg=0x800A icon=128 tip=\"Wardex test agent\""), std::string::npos)
+      << shell.front();
+  ASSERT_TRUE(tree.ShellCommand("click rbuttonup"));
+  for (int i = 0; i < 500 && CountContaining(tree.ShellLog(), "MENU ") == 0; ++i) {
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  const std::vector<std::string> after = tree.ShellLog();
+  ASSERT_EQ(CountContaining(after, "MENU "), 1u);
+  EXPECT_NE(CountContaining(after,
+                            "default=0 items=0x8010\"Start Brisko && Co\"|"
+                            "0x8017\"Quick check\"|0x8019g\"Last notification\"|"
+                            "0x8018\"Turbo on\"|0x8015\"Settings\"|-|0x8016\"Info\"|"
+                            "0x8012\"Close\""),
+            0u);
+}
+
+TEST_F(AgentStartTest, SecondStartStopsAndTwoStartsCountTwo) {
+  AgentTree tree;
+  StageFullTree(tree);
+  auto first = tree.StartAndWait();
+  ASSERT_TRUE(first);
+  auto second = tree.Start();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->Wait(kExitWait), 0);
+  EXPECT_EQ(CountContaining(tree.LogTexts(), "STOP: Process already running"), 1u);
+  // The second start made no frame: one Console, one icon.
+  EXPECT_EQ(CountContaining(tree.Journal(), "console create"), 1u);
+  EXPECT_EQ(CountContaining(tree.ShellLog(), "NIM_ADD"), 1u);
+  EXPECT_TRUE(first->Running());
+  EXPECT_EQ(tree.ReadProductDWord("Tray_StartCount"), 1);
+
+  ASSERT_TRUE(first->Signal(SIGTERM));
+  ASSERT_EQ(first->Wait(kExitWait), 0);
+  auto again = tree.StartAndWait();
+  ASSERT_TRUE(again);
+  EXPECT_EQ(tree.ReadProductDWord("Tray_StartCount"), 2);
+}
+
+TEST_F(AgentStartTest, SnapCheckSwitchAsksTheRunningAgent) {
+  for (const char* snapcheck_switch : {"-snapcheck", "/SnapCheck"}) {
+    SCOPED_TRACE(snapcheck_switch);
+    AgentTree tree;
+    StageFullTree(tree);
+    auto agent = tree.StartAndWait();
+    ASSERT_TRUE(agent);
+    auto second = tree.Start({snapcheck_switch});
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->Wait(kExitWait), 0);
+    EXPECT_TRUE(tree.WaitForJournal("console show-module-view view 1", kEventWait));
+    ExpectInOrder(tree.LogTexts(),
+                  {"Wardex.exe - SNAPCHECK", "Wardex.exe - SNAPCHECK - already running - inform",
+                   "Wardex.exe ## ShowSnapCheck"});
+    EXPECT_EQ(CountContaining(tree.Journal(), "console create"), 1u);
+    EXPECT_EQ(CountContaining(tree.TrackedEvents(), "SHOW_SNAPCHECK\tFROM_DESKTOP"), 1u);
+    EXPECT_TRUE(agent->Running());
+  }
+}
+
+TEST_F(AgentStartTest, SnapCheckSwitchWithoutAgentStartsOneAndShowsTheView) {
+  AgentTree tree;
+  StageFullTree(tree);
+  auto agent = tree.Start({"-snapcheck"});
+  ASSERT_TRUE(agent);
+  ASSERT_TRUE(tree.WaitForJournal("console show-module-view view 1", kEventWait));
+  ExpectInOrder(tree.LogTexts(), {"Wardex.exe - SNAPCHECK", "Tray ### On Create MainFrame done",
+                                  "Wardex.exe ## ShowSnapCheck"});
+  EXPECT_EQ(CountContaining(tree.LogTexts(), "already running"), 0u);
+  EXPECT_TRUE(agent->Running());
+}
+
+TEST_F(AgentStartTest, SwitchesCountOnlyAsTheWholeCommandLine) {
+  struct Case {
+    std::vector<std::string> arguments;
+  };
+  const Case cases[] = {{{"-snapcheck "}}, {{"-register "}}, {{"-unregister", "now"}}, {{"x"}}};
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.arguments.front());
+    AgentTree tree;
+    StageFullTree(tree);
+    auto agent = tree.Start(test.arguments);
+    ASSERT_TRUE(agent);
+    ASSERT_TRUE(tree.WaitForLog("Tray ### On Create MainFrame done", kEventWait));
+    EXPECT_EQ(CountContaining(tree.LogTexts(), "SNAPCHECK"), 0u);
+    EXPECT_EQ(CountContaining(tree.Journal(), "register"), 0u);
+    EXPECT_TRUE(agent->Running());
+  }
+}
+
+TEST_F(AgentStartTest, RegisterSwitchRunsTheModuleHooksAndEnds) {
+  AgentTree tree;
+  StageFullTree(tree);
+  tree.AddModule("HandsetTidyModule");
+  auto agent = tree.Start({"-REGISTER"});
+  ASSERT_TRUE(agent);
+  EXPECT_EQ(agent->Wait(kExitWait), 0);
+  ExpectInOrder(tree.Journal(), {"HandsetLinkModule register", "HandsetTidyModule register",
+                                 "WardexModule register"});
+  EXPECT_EQ(CountContaining(tree.Journal(), "register"), 3u);
+  EXPECT_EQ(CountContaining(tree.LogTexts(), "Tray ### On Create MainFrame"), 0u);
+}
+
+TEST_F(AgentStartTest, UnregisterSwitchClosesTheRunningAgentFirst) {
+  // "-unregister" closes every other process of its own image name: a name of
+  // this test's own keeps the agents of tests running beside it out of reach.
+  AgentTree tree("wardex-unregister-test");
+  StageFullTree(tree);
+  auto agent = tree.StartAndWait();
+  ASSERT_TRUE(agent);
+  auto unregister = tree.Start({"/unregister"});
+  ASSERT_TRUE(unregister);
+  EXPECT_EQ(unregister->Wait(kExitWait), 0);
+  EXPECT_EQ(agent->Wait(kExitWait), 0);
+  ExpectInOrder(tree.Journal(), {"HandsetLinkModule stop-monitoring", "HandsetLinkModule destroy",
+                                 "HandsetLinkModule unregister", "WardexModule unregister"});
+}
+
+TEST_F(AgentStartTest, SigtermRunsCloseThenDestructionInOrder) {
+  AgentTree tree;
+  StageFullTree(tree);
+  auto agent = tree.StartAndWait();
+  ASSERT_TRUE(agent);
+  const size_t journal_before = tree.Journal().size();
+  ASSERT_TRUE(agent->Signal(SIGTERM));
+  ASSERT_EQ(agent->Wait(kExitWait), 0);
+
+  ExpectInOrder(tree.LogTexts(), {"UI: signal 15, closing the main window", "TRAY ### Closing...",
+                                  "TRAY ### Stop HandsetLink", "TRAY ### Remove Icon"});
+  const std::vector<std::string> journal = tree.Journal();
+  const std::vector<std::string> shutdown(journal.begin() + static_cast<long>(journal_before),
+                                          journal.end());
+  EXPECT_EQ(shutdown, (std::vector<std::string>{"HandsetLinkModule stop-monitoring",  // close
+                                                "WardexModule destroy", "TurboModule destroy",
+                                                "console destroy", "SnapCheckModule destroy",
+                                                "HandsetLinkModule stop-monitoring",
+                                                "HandsetLinkModule destroy"}));
+  EXPECT_EQ(CountContaining(tree.ShellLog(), "NIM_DELETE ok=1"), 1u);
+}
+
+TEST_F(AgentStartTest, MissingPartsAreLoggedAndTheAgentRunsOn) {
+  {
+    SCOPED_TRACE("no Console");
+    AgentTree tree;
+    tree.AddModule("SnapCheckModule", "kind=snapcheck\n");
+    auto agent = tree.StartAndWait();
+    ASSERT_TRUE(agent);
+    EXPECT_EQ(CountContaining(tree.LogTexts(), "ERROR: Not found " + tree.app_dir() +
+                                                   "/modules/consolemodule/ConsoleModule.so"),
+              1u);
+    EXPECT_EQ(tree.Send(R"({"ModuleRequest":13})"),
+              R"([{"ModuleIdentificator":"","ModuleRequest":13}])");
+    EXPECT_TRUE(tree.WaitForLog("Wardex.exe ## ERROR ## ShowSnapCheck - no console", kEventWait));
+    EXPECT_TRUE(agent->Running());
+  }
+  {
+    SCOPED_TRACE("no IPC library");
+    AgentTree tree;
+    StageFullTree(tree);
+    tree.RemoveIpcLibrary();
+    auto agent = tree.StartAndWait();
+    ASSERT_TRUE(agent);
+    EXPECT_EQ(
+        CountContaining(tree.LogTexts(), "IPCLoader: Could not load IPC-library at " +
+                                             tree.app_dir() + "/modules/common/kvl_ipc32.so!"),
+        1u);
+    EXPECT_EQ(tree.Send(R"({"ModuleRequest":5})", 500).rfind("ERROR: ", 0), 0u);
+    EXPECT_TRUE(agent->Running());
+  }
+  {
+    SCOPED_TRACE("no Wardex and SnapCheck modules");
+    AgentTree tree;
+    tree.AddConsole();
+    auto agent = tree.StartAndWait();
+    ASSERT_TRUE(agent);
+    EXPECT_EQ(CountContaining(tree.LogTexts(), "Tray ### error loading WardexModule"), 1u);
+    const std::vector<int> levels = tree.LogLevels();
+    const std::vector<std::string> texts = tree.LogTexts();
+    for (size_t i = 0; i < texts.size(); ++i) {
+      if (texts[i] == "Tray ### error loading WardexModule") {
+        EXPECT_EQ(levels[i], 3);
+      }
+    }
+    ASSERT_TRUE(tree.ShellCommand("click lbuttonup"));
+    for (int i = 0; i < 500 && CountContaining(tree.ShellLog(), "MENU ") == 0; ++i) {
+      std::this_thread::sleep_for(milliseconds(10));
+    }
+    EXPECT_EQ(CountContaining(tree.ShellLog(),
+                              "items=0x8010\"Start Brisko && Co\"|0x8018\"Turbo on\"|-|"
+                              "0x8016\"Info\"|0x8012\"Close\""),
+              1u);
+    EXPECT_EQ(tree.Send(R"({"ModuleRequest":5})"),
+              R"([{"ModuleIdentificator":"","ModuleRequest":5}])");
+    EXPECT_TRUE(agent->Running());
+  }
+}
+
+}  // namespace
+}  // namespace wardex::test
