@@ -1,8 +1,9 @@
 # Stages the demo installation side by side under the build folder:
 #   stage/app   the installation tree: the wardex executable, the libraries it
-#               links and loads, install.cfg, product.cfg, language/*.ini,
+#               links and loads, wardex-ipc, install.cfg, product.cfg, language/*.ini,
 #               modules/<Name>/<Name>.so, modules/consolemodule/ConsoleModule.so,
-#               modules/common/kvl_ipc32.so; every library signed
+#               modules/common/kvl_ipc32.so, the starter stand-in
+#               briskostart; every library signed
 #   stage/root  the demo's machine root (WARDEX_ROOT): etc/wardex/trust/ with
 #               the test authority (0644), var/lib/wardex/common (1777)
 # Every file is copied by a command that re-runs when its input changes.
@@ -40,10 +41,12 @@ macro(_wardex_stage_target target destination)
   _wardex_stage_file($<TARGET_FILE:${target}> ${destination} ${ARGN} DEPENDS ${target})
 endmacro()
 
-# The executable comes with the agent's own target.
+# The executable comes with the agent's own target. wardex-ipc beside it finds
+# the channel in install.cfg and the IPC library in modules/common.
 if(TARGET wardex)
   _wardex_stage_target(wardex wardex)
 endif()
+_wardex_stage_target(wardex-ipc wardex-ipc)
 _wardex_stage_target(kaosal libkaosal.so SIGN)
 _wardex_stage_target(crashlog libcrashlog.so SIGN)
 _wardex_stage_target(kpitrack kpitrack.so)

@@ -1,5 +1,6 @@
 #include "dialog_answerer.h"
 
+#include <cstdint>
 #include <utility>
 
 #include "wardex/crashlog.h"
@@ -17,14 +18,19 @@ DialogAnswerer::~DialogAnswerer() {
   for (Pending& entry : pending) entry.thread.join();
 }
 
+bool DialogAnswerer::HasShowTime(const MessageDialog& dialog) {
+  return dialog.show_time_ms != 0 && dialog.show_time_ms != UINT32_MAX;
+}
+
 int32_t DialogAnswerer::DefaultButton(const MessageDialog& dialog) {
   return dialog.buttons.empty() ? kMessageDialogNoButton : dialog.buttons.front().value;
 }
 
 bool DialogAnswerer::Schedule(MessageDialog dialog) {
-  if (dialog.on_complete == nullptr || dialog.show_time_ms == 0) return false;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(dialog.show_time_ms);
+  if (dialog.on_complete == nullptr) return false;
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  if (HasShowTime(dialog))
+    deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(dialog.show_time_ms);
   std::lock_guard<std::mutex> hold(lock_);
   if (closing_) return false;
   ReapAnswered();
@@ -46,12 +52,18 @@ void DialogAnswerer::ReapAnswered() {
   }
 }
 
-void DialogAnswerer::Answer(MessageDialog dialog, std::chrono::steady_clock::time_point deadline,
+void DialogAnswerer::Answer(MessageDialog dialog,
+                            std::optional<std::chrono::steady_clock::time_point> deadline,
                             Pending* pending) {
-  bool timed_out;
+  bool timed_out = false;
   {
     std::unique_lock<std::mutex> hold(lock_);
-    timed_out = !wake_.wait_until(hold, deadline, [this] { return closing_; });
+    const auto closing = [this] { return closing_; };
+    if (deadline.has_value()) {
+      timed_out = !wake_.wait_until(hold, *deadline, closing);
+    } else {
+      wake_.wait(hold, closing);
+    }
   }
   const int32_t button = timed_out ? DefaultButton(dialog) : kMessageDialogNoButton;
   LogW(kLogInfo, u"CONSOLE: dialog \"%s\" answered with button %d (%S)", dialog.header.c_str(),

@@ -1,7 +1,7 @@
 // Answers message dialogs that nobody can see: with the dialog's default
 // button (its first; "no button" when it has none) once its show time has
-// passed. A dialog without a show time gets no answer, as a dialog that the
-// user leaves open. When the Console goes, every pending dialog is answered
+// passed. A dialog without a show time stays open, as one that the user
+// leaves open, until the Console goes: then every pending dialog is answered
 // "no button" at once, so no caller waits for a Console that is gone.
 #pragma once
 
@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "wardex/message_dialog.h"
@@ -23,10 +24,12 @@ class DialogAnswerer {
   DialogAnswerer(const DialogAnswerer&) = delete;
   DialogAnswerer& operator=(const DialogAnswerer&) = delete;
 
-  // Arranges the answer of |dialog|; returns at once. False when the dialog
-  // will not be answered (no show time, or no callback).
+  // Arranges the answer of |dialog|; returns at once. False when it has no
+  // callback to answer through, or the Console is going.
   bool Schedule(MessageDialog dialog);
 
+  // False for 0 and for 0xFFFFFFFF, the low half of the message's -1 ("not given").
+  static bool HasShowTime(const MessageDialog& dialog);
   // The button a dialog is answered with when its time runs out.
   static int32_t DefaultButton(const MessageDialog& dialog);
 
@@ -36,7 +39,8 @@ class DialogAnswerer {
     bool done = false;  // the answer was given; the thread is ending
   };
 
-  void Answer(MessageDialog dialog, std::chrono::steady_clock::time_point deadline,
+  // Waits for |deadline| (none: for the Console's end) and answers.
+  void Answer(MessageDialog dialog, std::optional<std::chrono::steady_clock::time_point> deadline,
               Pending* pending);
   // Joins the threads of dialogs answered before. Called with lock_ held.
   void ReapAnswered();

@@ -28,8 +28,10 @@ void LogBackend::ShowDialog(MessageDialog dialog) {
   LogW(kLogInfo, u"CONSOLE: dialog \"%s\": \"%s\" (buttons %s; %u check boxes; %u ms)",
        dialog.header.c_str(), dialog.message.c_str(), buttons.c_str(),
        static_cast<unsigned>(dialog.check_boxes.size()), dialog.show_time_ms);
+  if (!DialogAnswerer::HasShowTime(dialog))
+    LogW(kLogInfo, u"CONSOLE: the dialog has no show time; it stays open until the Console goes");
   if (!answerer_.Schedule(std::move(dialog)))
-    LogW(kLogInfo, u"CONSOLE: the dialog has no show time; nobody can answer it here");
+    LogW(kLogError, u"CONSOLE: the dialog cannot be answered");
 }
 
 bool LogBackend::ShowNews(const NewsItem& item) {

@@ -198,13 +198,13 @@ class WardexModule final : public DemoModule<IModule, kModuleName> {
     if (notify_always || space.Low() || !space.ok) Notify({result.text, result.description});
   }
 
+  // The first check runs at once, whatever follows.
   void Monitor() {
-    std::unique_lock<std::mutex> hold(monitor_lock_);
-    while (!stop_monitoring_) {
-      hold.unlock();
+    for (;;) {
       RunCheck(/*notify_always=*/false);
-      hold.lock();
-      monitor_wake_.wait_for(hold, kMonitoringInterval, [this] { return stop_monitoring_; });
+      std::unique_lock<std::mutex> hold(monitor_lock_);
+      if (monitor_wake_.wait_for(hold, kMonitoringInterval, [this] { return stop_monitoring_; }))
+        return;
     }
   }
 

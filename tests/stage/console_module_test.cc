@@ -1,0 +1,207 @@
+// The staged Console module: what its headless view logs, and how it answers
+// message dialogs that nobody can see.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "modules/module_library.h"
+#include "stage_test_env.h"
+#include "wardex/console_view.h"
+
+namespace wardex::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What one dialog's completion callback received.
+struct Answer {
+  std::mutex lock;
+  std::condition_variable done;
+  int calls = 0;
+  int32_t button = 0;
+  std::vector<std::string> check_boxes;  // "title=value:checked"
+
+  bool WaitFor(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> hold(lock);
+    return done.wait_for(hold, limit, [this] { return calls > 0; });
+  }
+};
+
+void WARDEX_STDCALL OnComplete(int32_t, int32_t button,
+                               const std::vector<MessageDialogCheckBox>* boxes, void* context) {
+  auto* answer = static_cast<Answer*>(context);
+  std::lock_guard<std::mutex> hold(answer->lock);
+  ++answer->calls;
+  answer->button = button;
+  for (const MessageDialogCheckBox& box : *boxes) {
+    answer->check_boxes.push_back(Narrow(box.title) + "=" + std::to_string(box.value) + ":" +
+                                  std::to_string(box.checked));
+  }
+  answer->done.notify_all();
+}
+
+MessageDialog Dialog(uint32_t show_time_ms, std::vector<int32_t> buttons, Answer* answer) {
+  MessageDialog dialog;
+  dialog.header = u"Header";
+  dialog.message = u"Message";
+  dialog.show_time_ms = show_time_ms;
+  for (int32_t value : buttons) {
+    MessageDialogButton button;
+    button.title = Wide("B" + std::to_string(value));
+    button.value = value;
+    dialog.buttons.push_back(button);
+  }
+  dialog.check_boxes.push_back({u"Remember", 4, 1});
+  dialog.on_complete = &OnComplete;
+  dialog.context = answer;
+  return dialog;
+}
+
+// A module view that counts how often it was asked to refresh.
+class CountingView final : public IConsoleView {
+ public:
+  void ShowMessage(KaOSAL::KaString, KaOSAL::KaString, int32_t, KaOSAL::KaString,
+                   KaOSAL::KaString) override {}
+  void ShowMessageDialog(MessageDialog) override {}
+  bool ShowNewsfeed(NewsItem) override { return false; }
+  void ShowInfo() override {}
+  void ShowSettings() override {}
+  void ShowModuleView(IConsoleView*, int32_t) override {}
+  void Refresh() override { ++refreshes; }
+  void SetOwnerWindow(WindowHandle) override {}
+  std::atomic<int> refreshes{0};
+};
+
+class ConsoleModuleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    library_ = LoadModuleLibrary(
+        KaOSAL::KaPath(Wide(StagedApp() + "/modules/consolemodule/ConsoleModule.so")));
+    ASSERT_NE(library_, nullptr);
+    create_ =
+        reinterpret_cast<CreateConsoleFn>(platform::GetProcAddress(library_, kCreateConsoleExport));
+    destroy_ = reinterpret_cast<DestroyConsoleFn>(
+        platform::GetProcAddress(library_, kDestroyConsoleExport));
+    ASSERT_NE(create_, nullptr);
+    ASSERT_NE(destroy_, nullptr);
+    view_ = create_();
+    ASSERT_NE(view_, nullptr);
+  }
+  void TearDown() override {
+    if (destroy_ != nullptr) destroy_();
+    if (library_ != nullptr) {
+      EXPECT_TRUE(platform::FreeLibrary(library_));
+    }
+  }
+
+  StageTestEnv env_;
+  platform::LibraryHandle library_ = nullptr;
+  CreateConsoleFn create_ = nullptr;
+  DestroyConsoleFn destroy_ = nullptr;
+  IConsoleView* view_ = nullptr;
+};
+
+TEST_F(ConsoleModuleTest, OneViewPerProcess) { EXPECT_EQ(create_(), view_); }
+
+TEST_F(ConsoleModuleTest, LogsWhatItWouldShow) {
+  view_->ShowMessage(u"Text", u"Title", 5, u"", u"");
+  view_->ShowMessage(u"Text", u"Title", 30, u"Open", u"/usr/bin/true --x");
+  view_->ShowSettings();
+  view_->ShowInfo();
+  view_->Refresh();
+  NewsItem item;
+  item.title = u"News";
+  item.text = u"Body";
+  item.link = u"https://127.0.0.1/x";
+  item.button_text = u"Read";
+  EXPECT_TRUE(view_->ShowNewsfeed(item));
+  EXPECT_EQ(env_.LogTexts("CONSOLE: "),
+            (std::vector<std::string>{
+                "CONSOLE: message \"Title\": \"Text\" (5 s)",
+                "CONSOLE: message \"Title\": \"Text\" (30 s, button \"Open\" runs \"/usr/bin/true "
+                "--x\")",
+                "CONSOLE: settings page",
+                "CONSOLE: info page",
+                "CONSOLE: refresh",
+                "CONSOLE: news \"News\": \"Body\" (link \"https://127.0.0.1/x\", button \"Read\")",
+            }));
+}
+
+TEST_F(ConsoleModuleTest, ShowsAModuleViewByAskingItToRefresh) {
+  CountingView module_view;
+  view_->ShowModuleView(&module_view, 1);
+  EXPECT_EQ(module_view.refreshes.load(), 1);
+  EXPECT_EQ(env_.LogTexts("CONSOLE: module view").size(), 1u);
+}
+
+TEST_F(ConsoleModuleTest, DialogIsAnsweredWithItsFirstButtonWhenItsTimeIsOver) {
+  struct Case {
+    std::vector<int32_t> buttons;
+    int32_t expected;
+  };
+  const Case cases[] = {{{7, 9}, 7}, {{}, kMessageDialogNoButton}};
+  for (const Case& c : cases) {
+    Answer answer;
+    const auto start = Clock::now();
+    view_->ShowMessageDialog(Dialog(150, c.buttons, &answer));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));  // returns at once
+    EXPECT_FALSE(answer.WaitFor(std::chrono::milliseconds(50)));      // not before its time
+    ASSERT_TRUE(answer.WaitFor(std::chrono::seconds(10)));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(150));
+    std::lock_guard<std::mutex> hold(answer.lock);
+    EXPECT_EQ(answer.calls, 1);
+    EXPECT_EQ(answer.button, c.expected);
+    EXPECT_EQ(answer.check_boxes, std::vector<std::string>{"Remember=4:1"});
+  }
+}
+
+TEST_F(ConsoleModuleTest, DialogWithoutShowTimeIsAnsweredNoButtonWhenTheConsoleGoes) {
+  // 0 and the low half of -1 both mean "no show time".
+  Answer never_timed, minus_one;
+  view_->ShowMessageDialog(Dialog(0, {7}, &never_timed));
+  view_->ShowMessageDialog(Dialog(0xFFFFFFFFu, {7}, &minus_one));
+  Answer long_timed;
+  view_->ShowMessageDialog(Dialog(3600 * 1000, {7}, &long_timed));
+  EXPECT_FALSE(never_timed.WaitFor(std::chrono::milliseconds(200)));
+  EXPECT_FALSE(minus_one.WaitFor(std::chrono::milliseconds(1)));
+  const auto start = Clock::now();
+  destroy_();
+  destroy_ = nullptr;
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+  for (Answer* answer : {&never_timed, &minus_one, &long_timed}) {
+    std::lock_guard<std::mutex> hold(answer->lock);
+    EXPECT_EQ(answer->calls, 1);
+    EXPECT_EQ(answer->button, kMessageDialogNoButton);
+  }
+  EXPECT_TRUE(platform::FreeLibrary(library_));
+  library_ = nullptr;
+}
+
+TEST_F(ConsoleModuleTest, ManyDialogsAtOnceAreEachAnsweredOnce) {
+  const int count = Scaled(64, 16);
+  std::vector<Answer> answers(static_cast<size_t>(count));
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = t; i < count; i += 4) {
+        view_->ShowMessageDialog(Dialog(static_cast<uint32_t>(1 + i % 20), {i}, &answers[i]));
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int i = 0; i < count; ++i) {
+    ASSERT_TRUE(answers[i].WaitFor(std::chrono::seconds(10))) << i;
+    std::lock_guard<std::mutex> hold(answers[i].lock);
+    EXPECT_EQ(answers[i].calls, 1);
+    EXPECT_EQ(answers[i].button, i);
+  }
+}
+
+}  // namespace
+}  // namespace wardex::test

@@ -1,0 +1,270 @@
+// The demo modules of the staged tree, loaded the way the agent loads them
+// (ModuleLoader, through the trust check), doing their work.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "modules/module_loader.h"
+#include "platform/named_objects.h"
+#include "stage_test_env.h"
+#include "wardex/console_view.h"
+#include "wardex/kernel_object_names.h"
+#include "wardex/module.h"
+#include "wardex/quick_check.h"
+
+namespace wardex::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+KaOSAL::KaString ModulePath(const std::string& name) {
+  return Wide(StagedApp() + "/modules/" + name + "/" + name + ".so");
+}
+
+// The texts of a module's result getter, read with the agent's buffer size.
+template <typename Getter>
+std::string ReadText(Getter getter) {
+  std::vector<char16_t> buffer(4096, u'x');
+  getter(buffer.data(), static_cast<int32_t>(buffer.size()));
+  return Narrow(KaOSAL::KaString(buffer.data()));
+}
+
+// A Console view that records the messages it was asked to show.
+class RecordingView final : public IConsoleView {
+ public:
+  void ShowMessage(KaOSAL::KaString text, KaOSAL::KaString title, int32_t seconds, KaOSAL::KaString,
+                   KaOSAL::KaString) override {
+    std::lock_guard<std::mutex> hold(lock_);
+    messages_.push_back(Narrow(title) + ": " + Narrow(text) + " (" + std::to_string(seconds) + ")");
+  }
+  void ShowMessageDialog(MessageDialog) override {}
+  bool ShowNewsfeed(NewsItem) override { return false; }
+  void ShowInfo() override {}
+  void ShowSettings() override {}
+  void ShowModuleView(IConsoleView*, int32_t) override {}
+  void Refresh() override {}
+  void SetOwnerWindow(WindowHandle) override {}
+
+  std::vector<std::string> messages() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return messages_;
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<std::string> messages_;
+};
+
+// The last-notification event's state as another process sees it: true when set.
+bool LastNotificationEventSet() {
+  auto event = platform::NamedEvent::Open(kLastNotificationEventName);
+  return event != nullptr && event->Wait(0) == platform::WaitResult::kSignaled;
+}
+
+class DemoModulesTest : public ::testing::Test {
+ protected:
+  StageTestEnv env_;
+};
+
+TEST_F(DemoModulesTest, MenuTextsAndFlags) {
+  struct Case {
+    const char* module;
+    std::string menu_text;
+    uint32_t flags;
+  };
+  const Case cases[] = {
+      {"WardexModule", "Free disk space", kModuleFlagRunsTasks},
+      {"SnapCheckModule", "Snap-Check", kModuleFlagRunsTasks | kModuleFlagRefusesRunRequest},
+      {"TurboModule", "Turbo mode", kModuleFlagSwitch},
+  };
+  for (const Case& c : cases) {
+    ModuleLoader loader;
+    IModule* module = loader.Load(ModulePath(c.module));
+    ASSERT_NE(module, nullptr) << c.module;
+    EXPECT_EQ(module->GetFlags(), c.flags) << c.module;
+    const int32_t length = module->GetMenuText(nullptr, 0);
+    ASSERT_EQ(length, static_cast<int32_t>(c.menu_text.size())) << c.module;
+    std::vector<char16_t> buffer(static_cast<size_t>(length) + 1);
+    module->GetMenuText(buffer.data(), length + 1);
+    EXPECT_EQ(Narrow(KaOSAL::KaString(buffer.data())), c.menu_text);
+    // A buffer too small gets a cut, terminated text.
+    char16_t small[5] = {u'x', u'x', u'x', u'x', u'x'};
+    EXPECT_EQ(module->GetMenuText(small, 4), length);
+    EXPECT_EQ(Narrow(KaOSAL::KaString(small)), c.menu_text.substr(0, 3));
+  }
+}
+
+TEST_F(DemoModulesTest, RegisterLeavesAMarkerThatUnregisterRemoves) {
+  for (const char* name : {"WardexModule", "SnapCheckModule", "TurboModule"}) {
+    const std::string marker =
+        env_.root().state_home() + "/wardex/modules/" + std::string(name) + ".registered";
+    ModuleLoader loader;
+    IModule* module = loader.Load(ModulePath(name));
+    ASSERT_NE(module, nullptr) << name;
+    module->Register();
+    EXPECT_NE(ReadFile(marker).find("registered="), std::string::npos) << name;
+    module->Unregister();
+    EXPECT_FALSE(fs::exists(marker)) << name;
+    module->Unregister();  // nothing to remove is no failure
+  }
+  EXPECT_TRUE(env_.LogTexts("WardexModule: could not").empty());
+}
+
+TEST_F(DemoModulesTest, TurboStatePersistsAcrossLoadsAndIsAnnounced) {
+  RecordingView view;
+  {
+    ModuleLoader loader;
+    IModule* module = loader.Load(ModulePath("TurboModule"));
+    ASSERT_NE(module, nullptr);
+    IModuleSwitch* turbo = ToModuleSwitch(module);
+    module->SetConsoleView(&view);
+    EXPECT_EQ(turbo->GetSwitchState(0, 0, 2), 0);  // no state file yet: off
+    EXPECT_TRUE(turbo->SetSwitchState(1, 2));
+    EXPECT_FALSE(turbo->SetSwitchState(1, 2));  // already on: no change
+    EXPECT_EQ(turbo->GetSwitchState(0, 0, -1), 1);
+    EXPECT_EQ(ReadText([&](char16_t* b, int32_t c) { module->GetResultText(b, c, -1); }),
+              "Turbo mode is on");
+  }
+  EXPECT_EQ(ReadFile(env_.root().state_home() + "/wardex/turbo"), "1\n");
+  {
+    ModuleLoader loader;
+    IModule* module = loader.Load(ModulePath("TurboModule"));
+    ASSERT_NE(module, nullptr);
+    IModuleSwitch* turbo = ToModuleSwitch(module);
+    EXPECT_EQ(turbo->GetSwitchState(0, 0, 2), 1);  // kept by the first load
+    EXPECT_TRUE(turbo->SetSwitchState(0, 2));      // no console view now: still switched
+    EXPECT_EQ(turbo->GetSwitchState(0, 0, 2), 0);
+  }
+  EXPECT_EQ(view.messages(), std::vector<std::string>{"Turbo: Turbo mode is on (5)"});
+}
+
+TEST_F(DemoModulesTest, TurboSeesAStateWrittenByAnotherProcess) {
+  ModuleLoader loader;
+  IModule* module = loader.Load(ModulePath("TurboModule"));
+  ASSERT_NE(module, nullptr);
+  ASSERT_TRUE(WriteFile(env_.root().state_home() + "/wardex/turbo", "1\n"));
+  EXPECT_EQ(ToModuleSwitch(module)->GetSwitchState(0, 0, 2), 1);
+  ASSERT_TRUE(WriteFile(env_.root().state_home() + "/wardex/turbo", "garbage"));
+  EXPECT_EQ(ToModuleSwitch(module)->GetSwitchState(0, 0, 2), 0);
+}
+
+TEST_F(DemoModulesTest, SnapCheckWindowIsAConsoleViewThatRunsTheQuickCheck) {
+  const std::string temp = env_.root().path() + "/tmp";
+  ASSERT_TRUE(WriteFile(temp + "/a.txt", std::string(10, 'a')));
+  ASSERT_TRUE(WriteFile(temp + "/sub/b.txt", std::string(20, 'b')));
+  ASSERT_TRUE(WriteFile(temp + "/sub/deeper/c.txt", std::string(2000, 'c')));
+  env_.env().Set("TMPDIR", temp);
+
+  ModuleLoader loader;
+  IModule* module = loader.Load(ModulePath("SnapCheckModule"));
+  ASSERT_NE(module, nullptr);
+  ISnapCheckControl* control = GetQuickCheckControl(module);
+  ASSERT_NE(control, nullptr);
+  IModuleWindow* window = control->GetWindow(0);
+  ASSERT_NE(window, nullptr);
+  auto* view = dynamic_cast<IConsoleView*>(window);
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(GetQuickCheckControl(module)->GetWindow(0), window);  // one window per control
+
+  view->Refresh();
+  EXPECT_EQ(env_.LogTexts("SnapCheckModule: quick check"),
+            std::vector<std::string>{"SnapCheckModule: quick check: 3 files, 2.0 KB in " + temp});
+}
+
+TEST_F(DemoModulesTest, SnapCheckTaskReportsTheScan) {
+  const std::string temp = env_.root().path() + "/tmp";
+  ASSERT_TRUE(WriteFile(temp + "/one", "1"));
+  env_.env().Set("TMPDIR", temp);
+  ModuleLoader loader;
+  IModule* module = loader.Load(ModulePath("SnapCheckModule"));
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(module->GetResultLevel(-1), 0.0);
+  module->StartTask(0, 0, -1);
+  module->StopTask(1);  // waits for the scan
+  EXPECT_EQ(module->GetResultLevel(-1), 100.0);
+  EXPECT_EQ(ReadText([&](char16_t* b, int32_t c) { module->GetResultText(b, c, -1); }),
+            "Temporary files found");
+  EXPECT_EQ(ReadText([&](char16_t* b, int32_t c) { module->GetResultDescription(b, c, -1); }),
+            "1 file, 1 B in " + temp);
+}
+
+TEST_F(DemoModulesTest, WardexTaskReportsFreeSpaceAndKeepsTheNotification) {
+  env_.env().Set("HOME", env_.root().path());
+  RecordingView view;
+  EXPECT_FALSE(LastNotificationEventSet());
+  {
+    ModuleLoader loader;
+    IModule* module = loader.Load(ModulePath("WardexModule"));
+    ASSERT_NE(module, nullptr);
+    module->SetConsoleView(&view);
+    EXPECT_FALSE(LastNotificationEventSet());  // nothing to show again yet
+    module->RunTask(1);                        // and so nothing is shown
+    EXPECT_TRUE(view.messages().empty());
+
+    module->RunTask(-1);  // runs the check and returns with its result
+    const double level = module->GetResultLevel(-1);
+    EXPECT_GT(level, 0.0);
+    EXPECT_LE(level, 100.0);
+    const std::string text =
+        ReadText([&](char16_t* b, int32_t c) { module->GetResultText(b, c, -1); });
+    EXPECT_EQ(text, level < 10.0 ? "Low disk space" : "Enough free disk space");
+    const std::string description =
+        ReadText([&](char16_t* b, int32_t c) { module->GetResultDescription(b, c, -1); });
+    EXPECT_NE(description.find(" free on " + env_.root().path() + " ("), std::string::npos)
+        << description;
+    EXPECT_EQ(ReadText([&](char16_t* b, int32_t c) { module->GetResultDetails(b, c, -1); }),
+              env_.root().path());
+    const int32_t sub_length = module->GetSubResults(nullptr, 0, -1);
+    std::vector<char16_t> sub(static_cast<size_t>(sub_length) + 1);
+    module->GetSubResults(sub.data(), sub_length + 1, -1);
+    EXPECT_EQ(Narrow(KaOSAL::KaString(sub.data())).rfind("FreeBytes=", 0), 0u);
+
+    EXPECT_TRUE(LastNotificationEventSet());
+    const std::vector<std::string> shown = view.messages();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], text + ": " + description + " (30)");
+    module->RunTask(1);  // the tray's "show the last notification"
+    EXPECT_EQ(view.messages(), (std::vector<std::string>{shown[0], shown[0]}));
+  }
+  // Unloaded, the module has nothing to show any more.
+  EXPECT_FALSE(LastNotificationEventSet());
+}
+
+TEST_F(DemoModulesTest, WardexTasksFromSeveralThreadsAtOnce) {
+  env_.env().Set("HOME", env_.root().path());
+  ModuleLoader loader;
+  IModule* module = loader.Load(ModulePath("WardexModule"));
+  ASSERT_NE(module, nullptr);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([module] {
+      for (int round = 0; round < Scaled(20, 5); ++round) {
+        module->StartTask(0, 0, -1);
+        module->RunTask(-1);
+        module->StopTask(1);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_GT(module->GetResultLevel(-1), 0.0);
+  EXPECT_TRUE(LastNotificationEventSet());
+}
+
+TEST_F(DemoModulesTest, WardexMonitoringChecksAtOnceAndStops) {
+  env_.env().Set("HOME", env_.root().path());
+  ModuleLoader loader;
+  IModule* module = loader.Load(ModulePath("WardexModule"));
+  ASSERT_NE(module, nullptr);
+  module->StartMonitoring(0, 0);
+  module->StartMonitoring(0, 0);  // a second start does not double the monitor
+  module->StopMonitoring();       // returns at once, though the next check is an hour away
+  EXPECT_EQ(env_.LogTexts("WardexModule: checking free space of ").size(), 1u);
+}
+
+}  // namespace
+}  // namespace wardex::test

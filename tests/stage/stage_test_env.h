@@ -1,0 +1,24 @@
+// What the stage tests share: where the staged tree is, and a module test
+// setting whose runtime folder (named objects) is the test's own.
+#pragma once
+
+#include <string>
+
+#include "modules/module_test_env.h"
+
+namespace wardex::test {
+
+inline std::string StagedApp() { return std::string(WARDEX_STAGE_DIR) + "/app"; }
+inline std::string StagedRoot() { return std::string(WARDEX_STAGE_DIR) + "/root"; }
+
+// ModuleTestEnv plus a private XDG_RUNTIME_DIR, so the named event of one test
+// is not seen by another running at the same time.
+class StageTestEnv : public ModuleTestEnv {
+ public:
+  StageTestEnv();
+  std::string runtime_folder() const { return root().path() + "/runtime"; }
+  // The lines logged since the test began whose text starts with |prefix|.
+  std::vector<std::string> LogTexts(const std::string& prefix) const;
+};
+
+}  // namespace wardex::test

@@ -1,0 +1,123 @@
+// The staged installation tree and machine root: every file in its place, the
+// modes the package gives, and every library signed so that the agent trusts
+// it with the staged root's anchors.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "stage_test_env.h"
+
+namespace wardex::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs |command|; its exit status, or -1.
+int RunCommand(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+// The shared libraries of the installation tree, as paths relative to it.
+const std::set<std::string> kLibraries = {
+    "libkaosal.so",
+    "libcrashlog.so",
+    "kpitrack.so",
+    "VeLogger.so",
+    "VeStyler.so",
+    "modules/common/kvl_ipc32.so",
+    "modules/consolemodule/ConsoleModule.so",
+    "modules/WardexModule/WardexModule.so",
+    "modules/SnapCheckModule/SnapCheckModule.so",
+    "modules/TurboModule/TurboModule.so",
+};
+
+TEST(StagedTree, HoldsEveryFileOfTheInstallation) {
+  std::set<std::string> expected = kLibraries;
+  expected.insert({"install.cfg", "product.cfg", "language/Texts.ini", "language/Texts_de.ini",
+                   "briskostart", "wardex-ipc"});
+  if (WARDEX_STAGE_HAS_AGENT) expected.insert("wardex");
+  std::set<std::string> found;
+  for (const auto& entry : fs::recursive_directory_iterator(StagedApp())) {
+    if (entry.is_regular_file()) found.insert(fs::relative(entry.path(), StagedApp()).string());
+  }
+  EXPECT_EQ(found, expected);
+  for (const char* program : {"briskostart", "wardex-ipc"}) {
+    EXPECT_EQ(ModeOf(StagedApp() + "/" + program) & 0111, 0111u) << program;
+  }
+}
+
+TEST(StagedTree, MachineRootHasTheAnchorAndTheCommonFolderWithTheirModes) {
+  const std::string anchor = StagedRoot() + "/etc/wardex/trust/root-ca.pem";
+  ASSERT_TRUE(fs::is_regular_file(anchor));
+  // An anchor that group or others may write would be ignored by the trust check.
+  EXPECT_EQ(ModeOf(anchor), 0644u);
+  EXPECT_EQ(ModeOf(StagedRoot() + "/etc/wardex/trust"), 0755u);
+  const std::string common = StagedRoot() + "/var/lib/wardex/common";
+  ASSERT_TRUE(fs::is_directory(common));
+  EXPECT_EQ(ModeOf(common), 01777u);
+}
+
+TEST(StagedTree, EveryLibraryVerifiesAgainstTheStagedAnchors) {
+  const std::string trust = StagedRoot() + "/etc/wardex/trust";
+  int libraries = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(StagedApp())) {
+    if (entry.path().extension() != ".so") continue;
+    ++libraries;
+    const std::string command = std::string(WARDEX_SIGN_TOOL) + " --verify --trust-dir " + trust +
+                                " " + entry.path().string() + " >/dev/null";
+    EXPECT_EQ(RunCommand(command), 0) << entry.path();
+  }
+  EXPECT_EQ(libraries, static_cast<int>(kLibraries.size()));
+}
+
+TEST(StagedTree, AnchorsOfAnotherRootDoNotTrustTheLibraries) {
+  // The verdict above must come from the staged anchor: an empty trust folder
+  // trusts nothing.
+  StageTestEnv env;
+  const std::string empty = env.root().path() + "/empty-trust";
+  fs::create_directories(empty);
+  EXPECT_EQ(RunCommand(std::string(WARDEX_SIGN_TOOL) + " --verify --trust-dir " + empty + " " +
+                StagedApp() + "/modules/TurboModule/TurboModule.so >/dev/null"),
+            1);
+}
+
+// Each text file of a language: the agent's section holds every identifier it asks for.
+TEST(StagedTree, TextFilesHoldEveryTextTheAgentAsksFor) {
+  static constexpr const char* kIds[] = {
+      "IDS_WARDEX_TRAY_TOOLTIP",
+      "IDS_STRING_RUN",
+      "IDS_STRING_LASTNOTIFICATION",
+      "IDS_TURBO_ON",
+      "IDS_TURBO_OFF",
+      "IDS_STRING_OPTIONS",
+      "IDS_STRING_INFO",
+      "IDS_STRING_EXIT",
+  };
+  for (const char* file : {"Texts.ini", "Texts_de.ini"}) {
+    const std::string text = ReadFile(StagedApp() + "/language/" + file);
+    const size_t section = text.find("\n[Wardex]\n");
+    ASSERT_NE(section, std::string::npos) << file;
+    for (const char* id : kIds) {
+      const size_t at = text.find(std::string("\n") + id + "=", section);
+      EXPECT_NE(at, std::string::npos) << file << " " << id;
+      // Not an empty text.
+      if (at != std::string::npos) {
+        EXPECT_NE(text[at + 2 + std::string(id).size()], '\n') << id;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace wardex::test
