@@ -10,24 +10,10 @@
 
 #include "ipc_channel.h"
 #include "ipc_wire.h"
+#include "platform/scoped_fd.h"
 
 namespace wardex::ipc {
 namespace {
-
-// Owns a socket descriptor for the length of one exchange.
-class ScopedSocket {
- public:
-  explicit ScopedSocket(int fd) : fd_(fd) {}
-  ~ScopedSocket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  ScopedSocket(const ScopedSocket&) = delete;
-  ScopedSocket& operator=(const ScopedSocket&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 int32_t ResultOf(IoStatus status) {
   switch (status) {
@@ -80,7 +66,7 @@ int32_t IpcClient::SendMessage(const char16_t* address, const char* message, uin
   if (path.empty()) return kIpcInvalidArgument;
 
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  ScopedSocket socket_fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  platform::ScopedFd socket_fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (socket_fd.get() < 0) return kIpcIoError;
   if (int32_t result = Connect(socket_fd.get(), path, deadline); result != kIpcOk) return result;
   // The folder is private, but a server of another user must never get our text.

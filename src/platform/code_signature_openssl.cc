@@ -19,6 +19,7 @@
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
+#include "platform/scoped_fd.h"
 #include "platform/system_paths.h"
 
 namespace wardex::platform {
@@ -45,20 +46,6 @@ using CmsPtr = std::unique_ptr<CMS_ContentInfo, Deleter<CMS_ContentInfo_free>>;
 using StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, Deleter<X509_STORE_CTX_free>>;
 using CertStackPtr = std::unique_ptr<STACK_OF(X509), Deleter<FreeCertificates>>;
 using GeneralNamesPtr = std::unique_ptr<GENERAL_NAMES, Deleter<GENERAL_NAMES_free>>;
-
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ~ScopedFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 uint32_t ReadBigEndian32(const uint8_t* bytes) {
   return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |

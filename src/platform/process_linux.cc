@@ -48,6 +48,7 @@ extern "C" {
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
 #include "platform/command_line.h"
+#include "platform/scoped_fd.h"
 #include "wardex/crashlog.h"
 
 extern char** environ;
@@ -138,22 +139,6 @@ uint32_t ProcessIdOfName(const char* name) {
   }
   return id;
 }
-
-// Closes |fd| on destruction unless released.
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ~ScopedFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 // True once the process behind |pidfd| has ended, waiting up to |timeout_ms|.
 bool PidfdEnded(int pidfd, int timeout_ms) {

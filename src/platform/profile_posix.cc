@@ -17,6 +17,7 @@
 #include "osal/ka_string.h"
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
+#include "platform/scoped_fd.h"
 
 namespace wardex::platform {
 namespace {
@@ -151,21 +152,6 @@ std::string Serialize(const ProfileText& profile) {
   return Encode(text, profile.encoding);
 }
 
-// A file descriptor closed when it goes out of scope.
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ~ScopedFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // Reads the whole file; false with errno set when it cannot be read.
 bool ReadAll(const std::string& path, std::string* bytes, struct stat* info) {
   ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -208,14 +194,13 @@ std::string FolderOf(const std::string& path) {
 bool ReplaceFile(const std::string& path, const std::string& bytes, const struct stat* old_info) {
   static std::atomic<unsigned> counter{0};
   std::string temp;
-  int raw = -1;
-  for (int attempt = 0; attempt < 100 && raw < 0; ++attempt) {
+  ScopedFd fd;
+  for (int attempt = 0; attempt < 100 && fd.get() < 0; ++attempt) {
     temp = path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-    raw = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (raw < 0 && errno != EEXIST) return false;
+    fd.reset(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() < 0 && errno != EEXIST) return false;
   }
-  if (raw < 0) return false;
-  ScopedFd fd(raw);
+  if (fd.get() < 0) return false;
   bool ok = true;
   if (old_info != nullptr) {
     ok = fchmod(fd.get(), old_info->st_mode & 07777) == 0;
