@@ -19,6 +19,7 @@
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
+#include "platform/openssl_util_internal.h"
 #include "platform/scoped_fd.h"
 #include "platform/system_paths.h"
 
@@ -32,19 +33,12 @@ struct TrustAnchors::Store {
 
 namespace {
 
-// Scoped owners: |Free| releases the object.
-template <auto Free>
-struct Deleter {
-  template <typename T>
-  void operator()(T* object) const {
-    Free(object);
-  }
-};
-void FreeCertificates(STACK_OF(X509) * certs) { sk_X509_pop_free(certs, X509_free); }
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO_free>>;
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, Deleter<CMS_ContentInfo_free>>;
+using openssl::BioPtr;
+using openssl::CertStackPtr;
+using openssl::CmsPtr;
+using openssl::Deleter;
+using openssl::MemoryBio;
 using StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, Deleter<X509_STORE_CTX_free>>;
-using CertStackPtr = std::unique_ptr<STACK_OF(X509), Deleter<FreeCertificates>>;
 using GeneralNamesPtr = std::unique_ptr<GENERAL_NAMES, Deleter<GENERAL_NAMES_free>>;
 
 uint32_t ReadBigEndian32(const uint8_t* bytes) {
@@ -336,7 +330,7 @@ TrustAnchors& TrustAnchors::operator=(TrustAnchors&& other) noexcept = default;
 int TrustAnchors::count() const { return store_->count; }
 
 int TrustAnchors::AddPem(const std::string& pem) {
-  BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  BioPtr bio = MemoryBio(pem);
   int added = 0;
   while (bio) {
     X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
@@ -395,7 +389,7 @@ SignatureVerdict VerifySignedImage(const uint8_t* data, size_t size, const Trust
   const FirstSigner signer = FindFirstSigner(cms.get());
   if (signer.certificate != nullptr) verdict.signer_name = SimpleDisplayName(signer.certificate);
 
-  BioPtr content(BIO_new_mem_buf(data, static_cast<int>(layout->content_size)));
+  BioPtr content = MemoryBio(data, layout->content_size);
   const int verified = CMS_verify(cms.get(), nullptr, nullptr, content.get(), nullptr,
                                   CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY);
   ERR_clear_error();

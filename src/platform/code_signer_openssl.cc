@@ -11,29 +11,19 @@
 #include <optional>
 
 #include "platform/code_signature.h"
+#include "platform/openssl_util_internal.h"
 
 namespace wardex::platform {
 
 namespace {
 
-// Scoped owners: |Free| releases the object.
-template <auto Free>
-struct Deleter {
-  template <typename T>
-  void operator()(T* object) const {
-    Free(object);
-  }
-};
-void FreeCertificates(STACK_OF(X509) * certs) { sk_X509_pop_free(certs, X509_free); }
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO_free>>;
+using openssl::BioPtr;
+using openssl::CertStackPtr;
+using openssl::CmsPtr;
+using openssl::Deleter;
+using openssl::MemoryBio;
 using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
 using CertPtr = std::unique_ptr<X509, Deleter<X509_free>>;
-using CertStackPtr = std::unique_ptr<STACK_OF(X509), Deleter<FreeCertificates>>;
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, Deleter<CMS_ContentInfo_free>>;
-
-BioPtr MemoryBio(const std::string& text) {
-  return BioPtr(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
-}
 
 // The last OpenSSL error as text, or |fallback|.
 std::string OpenSslError(const char* fallback) {
