@@ -111,10 +111,15 @@ thread_local MessageLoop* t_current_loop = nullptr;
 // Gives the termination signals back when |loop| is the one watching them.
 void StopTerminationSignalsOf(const MessageLoop& loop);
 
-// Returns the loop of |hwnd| with the table locked by |lock|, or null.
+// Returns the loop of |hwnd| (the caller holds the table lock), or null with
+// the last error set when the window does not exist.
 MessageLoop::State* LoopOfLocked(HWND hwnd) {
   auto it = g_windows.find(hwnd);
-  return it == g_windows.end() ? nullptr : it->second.loop;
+  if (it == g_windows.end()) {
+    KaOSAL::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  return it->second.loop;
 }
 
 // Returns the window object of |hwnd| if it belongs to |loop|.
@@ -137,10 +142,7 @@ LRESULT Dispatch(const MessageLoop::State* loop, const QueuedMessage& message) {
 bool Enqueue(HWND hwnd, QueuedMessage message, bool sent) {
   std::lock_guard table_lock(g_table_mutex);
   MessageLoop::State* loop = LoopOfLocked(hwnd);
-  if (loop == nullptr) {
-    KaOSAL::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return false;
-  }
+  if (loop == nullptr) return false;
   {
     std::lock_guard lock(loop->mutex);
     (sent ? loop->sent : loop->posted).push_back(std::move(message));
@@ -409,10 +411,7 @@ bool IsWindow(HWND hwnd) {
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, uint32_t elapse_ms) {
   std::lock_guard table_lock(g_table_mutex);
   MessageLoop::State* loop = LoopOfLocked(hwnd);
-  if (loop == nullptr) {
-    KaOSAL::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  if (loop == nullptr) return 0;
   {
     std::lock_guard lock(loop->mutex);
     loop->RemoveTimerLocked({hwnd, id});
@@ -427,10 +426,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, uint32_t elapse_ms) {
 bool KillTimer(HWND hwnd, UINT_PTR id) {
   std::lock_guard table_lock(g_table_mutex);
   MessageLoop::State* loop = LoopOfLocked(hwnd);
-  if (loop == nullptr) {
-    KaOSAL::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return false;
-  }
+  if (loop == nullptr) return false;
   std::lock_guard lock(loop->mutex);
   if (loop->timers.count({hwnd, id}) == 0) return false;
   loop->RemoveTimerLocked({hwnd, id});

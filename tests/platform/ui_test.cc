@@ -219,7 +219,12 @@ TEST(MessageLoopTest, MessagesToADestroyedWindowAreDropped) {
   EXPECT_FALSE(PostMessage(doomed_hwnd, WM_USER + 8, 0, 0));
   EXPECT_EQ(KaOSAL::GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
   EXPECT_EQ(SendMessage(doomed_hwnd, WM_USER + 8, 0, 0), 0);
+  KaOSAL::SetLastError(0);
   EXPECT_EQ(SetTimer(doomed_hwnd, 4, 0), 0u);
+  EXPECT_EQ(KaOSAL::GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+  KaOSAL::SetLastError(0);
+  EXPECT_FALSE(KillTimer(doomed_hwnd, 3));
+  EXPECT_EQ(KaOSAL::GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
   PostMessage(other.hwnd(), RecordingWindow::kQuit, 0, 0);
   loop.Run();
   EXPECT_TRUE(doomed.Messages(WM_USER + 8).empty());
