@@ -75,22 +75,21 @@ bool Menu::ModifyMenu(uint32_t item, uint32_t flags, uint32_t new_command,
   return true;
 }
 
-uint32_t Menu::EnableMenuItem(uint32_t command, uint32_t flags) {
-  const int index = IndexOf(command, flags);
-  if (index < 0) return kNoMenuItem;
-  uint32_t& state = items_[index].state;
-  const uint32_t previous = state & kEnableMask;
-  state = (state & ~kEnableMask) | (flags & kEnableMask);
-  return previous;
-}
-
-uint32_t Menu::CheckMenuItem(uint32_t item, uint32_t flags) {
+uint32_t Menu::ReplaceStateBits(uint32_t item, uint32_t flags, uint32_t mask) {
   const int index = IndexOf(item, flags);
   if (index < 0) return kNoMenuItem;
   uint32_t& state = items_[index].state;
-  const uint32_t previous = state & MF_CHECKED;
-  state = (state & ~MF_CHECKED) | (flags & MF_CHECKED);
+  const uint32_t previous = state & mask;
+  state = (state & ~mask) | (flags & mask);
   return previous;
+}
+
+uint32_t Menu::EnableMenuItem(uint32_t command, uint32_t flags) {
+  return ReplaceStateBits(command, flags, kEnableMask);
+}
+
+uint32_t Menu::CheckMenuItem(uint32_t item, uint32_t flags) {
+  return ReplaceStateBits(item, flags, MF_CHECKED);
 }
 
 bool Menu::DeleteMenu(uint32_t item, uint32_t flags) {

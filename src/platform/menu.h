@@ -76,6 +76,9 @@ class Menu {
  private:
   // The index of |item|, or -1.
   [[nodiscard]] int IndexOf(uint32_t item, uint32_t flags) const;
+  // Sets the |mask| bits of |item|'s state to those of |flags|; returns the
+  // bits they had, or kNoMenuItem when there is no such item.
+  uint32_t ReplaceStateBits(uint32_t item, uint32_t flags, uint32_t mask);
 
   std::vector<Item> items_;
   int default_index_ = -1;

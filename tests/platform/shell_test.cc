@@ -71,6 +71,12 @@ TEST(MenuTest, ItemsByPositionAndByCommand) {
   EXPECT_EQ(menu.EnableMenuItem(99, MF_GRAYED), kNoMenuItem);
   EXPECT_EQ(menu.CheckMenuItem(30, MF_CHECKED), MF_UNCHECKED);
   EXPECT_EQ(menu.FindItem(30, MF_BYCOMMAND)->state, MF_CHECKED);
+  EXPECT_EQ(menu.CheckMenuItem(99, MF_CHECKED), kNoMenuItem);
+  // Checking leaves the enable bits alone, and enabling the check bit.
+  EXPECT_EQ(menu.CheckMenuItem(20, MF_CHECKED), MF_UNCHECKED);
+  EXPECT_EQ(menu.FindItem(20, MF_BYCOMMAND)->state, MF_GRAYED | MF_CHECKED);
+  EXPECT_EQ(menu.EnableMenuItem(20, MF_ENABLED), MF_GRAYED);
+  EXPECT_EQ(menu.FindItem(20, MF_BYCOMMAND)->state, MF_CHECKED);
 
   ASSERT_TRUE(menu.ModifyMenu(3, MF_BYPOSITION | MF_DEFAULT | MF_STRING, 30, u"new"));
   EXPECT_EQ(menu.GetMenuItemID(3), 30u);
