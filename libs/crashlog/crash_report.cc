@@ -11,6 +11,7 @@
 
 #include "fixed_text.h"
 #include "log_line.h"
+#include "osal/civil_date.h"
 #include "write_all.h"
 
 namespace wardex::crashlog {
@@ -36,7 +37,7 @@ struct CivilTime {
 };
 
 // The UTC calendar time of |seconds| since the epoch, computed by hand since
-// gmtime_r is not async-signal-safe (days-to-civil after H. Hinnant).
+// gmtime_r is not async-signal-safe.
 CivilTime ToCivil(int64_t seconds) {
   int64_t days = seconds / 86400;
   int64_t rest = seconds % 86400;
@@ -44,19 +45,10 @@ CivilTime ToCivil(int64_t seconds) {
     rest += 86400;
     --days;
   }
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t day_of_era = days - era * 146097;
-  const int64_t year_of_era =
-      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const int64_t day_of_year =
-      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-  const int64_t mp = (5 * day_of_year + 2) / 153;
-  const int day = static_cast<int>(day_of_year - (153 * mp + 2) / 5 + 1);
-  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  return {year_of_era + era * 400 + (month <= 2 ? 1 : 0),
-          month,
-          day,
+  const KaOSAL::CivilDate date = KaOSAL::CivilFromDays(days);
+  return {date.year,
+          static_cast<int>(date.month),
+          static_cast<int>(date.day),
           static_cast<int>(rest / 3600),
           static_cast<int>(rest / 60 % 60),
           static_cast<int>(rest % 60)};

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "config/install_config.h"
+#include "osal/civil_date.h"
 #include "osal/ka_string_list.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
@@ -17,29 +18,14 @@ constexpr char16_t kServersKey[] = u"servers";
 constexpr char16_t kTimeoutKey[] = u"reply_timeout";
 constexpr uint32_t kNextServerDelayMs = 10;
 constexpr int64_t kSecondsPerDay = 86400;
+// SNTP counts from 1900-01-01.
+constexpr int64_t kDaysFrom1900To1970 = 25567;
 
 // A UTC calendar date and time.
 struct CalendarTime {
   int64_t year;
   unsigned month, day, hour, minute, second, milliseconds;
 };
-
-// Returns the Gregorian date of |days| after 1900-01-01.
-void CivilFromDays1900(int64_t days, CalendarTime* out) {
-  // Counted from 0000-03-01 so that the leap day ends each year (Hinnant's method).
-  constexpr int64_t kDaysFrom0000To1900 = 693901;
-  const int64_t z = days + kDaysFrom0000To1900;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t day_of_era = z - era * 146097;
-  const int64_t year_of_era =
-      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const int64_t day_of_year =
-      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-  const int64_t shifted_month = (5 * day_of_year + 2) / 153;
-  out->day = static_cast<unsigned>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
-  out->month = static_cast<unsigned>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
-  out->year = year_of_era + era * 400 + (out->month <= 2 ? 1 : 0);
-}
 
 // Returns the days from 1970-01-01 to a Gregorian date.
 int64_t DaysFromCivil1970(int64_t year, unsigned month, unsigned day) {
@@ -53,8 +39,12 @@ int64_t DaysFromCivil1970(int64_t year, unsigned month, unsigned day) {
 
 CalendarTime CalendarFromSntp(SntpTimestamp timestamp) {
   const auto seconds = static_cast<int64_t>(timestamp >> 32);
+  const KaOSAL::CivilDate date =
+      KaOSAL::CivilFromDays(seconds / kSecondsPerDay - kDaysFrom1900To1970);
   CalendarTime time{};
-  CivilFromDays1900(seconds / kSecondsPerDay, &time);
+  time.year = date.year;
+  time.month = date.month;
+  time.day = date.day;
   const int64_t in_day = seconds % kSecondsPerDay;
   time.hour = static_cast<unsigned>(in_day / 3600);
   time.minute = static_cast<unsigned>(in_day % 3600 / 60);
