@@ -33,14 +33,6 @@ struct TrustAnchors::Store {
 
 namespace {
 
-using openssl::BioPtr;
-using openssl::CertStackPtr;
-using openssl::CmsPtr;
-using openssl::Deleter;
-using openssl::MemoryBio;
-using StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, Deleter<X509_STORE_CTX_free>>;
-using GeneralNamesPtr = std::unique_ptr<GENERAL_NAMES, Deleter<GENERAL_NAMES_free>>;
-
 uint32_t ReadBigEndian32(const uint8_t* bytes) {
   return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
          uint32_t{bytes[3]};
@@ -66,7 +58,7 @@ KaOSAL::KaString SubjectEntry(X509* cert, int nid) {
 
 // Returns the first e-mail address of the subject alternative names, or empty.
 KaOSAL::KaString AlternativeEmail(X509* cert) {
-  GeneralNamesPtr names(
+  openssl::GeneralNamesPtr names(
       static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr)));
   if (!names) return {};
   for (int i = 0; i < sk_GENERAL_NAME_num(names.get()); ++i) {
@@ -189,9 +181,9 @@ bool VersionsAreOne(const uint8_t* der, size_t size) {
 }
 
 // Parses DER that must be a detached SignedData encoded exactly as given.
-CmsPtr ParseDetachedSignature(const uint8_t* der, size_t size) {
+openssl::CmsPtr ParseDetachedSignature(const uint8_t* der, size_t size) {
   const unsigned char* cursor = der;
-  CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(size)));
+  openssl::CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(size)));
   if (!cms || cursor != der + size || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed ||
       CMS_is_detached(cms.get()) != 1 ||
       OBJ_obj2nid(CMS_get0_eContentType(cms.get())) != NID_pkcs7_data ||
@@ -222,8 +214,8 @@ bool AllowsCodeSigning(X509* cert, bool is_leaf) {
 // Verifies the chain from |signer| to an anchor, valid now, for code signing.
 SignatureVerdict VerifyChain(X509* signer, CMS_ContentInfo* cms, const TrustAnchors& anchors) {
   SignatureVerdict verdict;
-  CertStackPtr untrusted(CMS_get1_certs(cms));
-  StoreCtxPtr ctx(X509_STORE_CTX_new());
+  openssl::CertStackPtr untrusted(CMS_get1_certs(cms));
+  openssl::StoreCtxPtr ctx(X509_STORE_CTX_new());
   if (!ctx || !X509_STORE_CTX_init(ctx.get(), anchors.store()->store, signer, untrusted.get())) {
     verdict.status = SignatureStatus::kUntrusted;
     verdict.detail = "cannot set up the certificate check";
@@ -330,7 +322,7 @@ TrustAnchors& TrustAnchors::operator=(TrustAnchors&& other) noexcept = default;
 int TrustAnchors::count() const { return store_->count; }
 
 int TrustAnchors::AddPem(const std::string& pem) {
-  BioPtr bio = MemoryBio(pem);
+  openssl::BioPtr bio = openssl::MemoryBio(pem);
   int added = 0;
   while (bio) {
     X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
@@ -378,7 +370,7 @@ SignatureVerdict VerifySignedImage(const uint8_t* data, size_t size, const Trust
   const std::optional<SignatureLayout> layout =
       ParseSignatureTrailer(trailer, kSignatureTrailerSize, size);
   const bool fits = layout && layout->content_size <= static_cast<uint64_t>(INT32_MAX);
-  CmsPtr cms =
+  openssl::CmsPtr cms =
       fits ? ParseDetachedSignature(data + layout->content_size, layout->signature_size) : nullptr;
   if (!cms) {
     verdict.status = SignatureStatus::kMalformed;
@@ -389,7 +381,7 @@ SignatureVerdict VerifySignedImage(const uint8_t* data, size_t size, const Trust
   const FirstSigner signer = FindFirstSigner(cms.get());
   if (signer.certificate != nullptr) verdict.signer_name = SimpleDisplayName(signer.certificate);
 
-  BioPtr content = MemoryBio(data, layout->content_size);
+  openssl::BioPtr content = openssl::MemoryBio(data, layout->content_size);
   const int verified = CMS_verify(cms.get(), nullptr, nullptr, content.get(), nullptr,
                                   CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY);
   ERR_clear_error();

@@ -17,14 +17,6 @@ namespace wardex::platform {
 
 namespace {
 
-using openssl::BioPtr;
-using openssl::CertStackPtr;
-using openssl::CmsPtr;
-using openssl::Deleter;
-using openssl::MemoryBio;
-using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
-using CertPtr = std::unique_ptr<X509, Deleter<X509_free>>;
-
 // The last OpenSSL error as text, or |fallback|.
 std::string OpenSslError(const char* fallback) {
   const unsigned long code = ERR_peek_last_error();
@@ -36,9 +28,9 @@ std::string OpenSslError(const char* fallback) {
 }
 
 // Every certificate of |pem| (none for empty text).
-CertStackPtr ReadCertificates(const std::string& pem) {
-  CertStackPtr certs(sk_X509_new_null());
-  BioPtr bio = MemoryBio(pem);
+openssl::CertStackPtr ReadCertificates(const std::string& pem) {
+  openssl::CertStackPtr certs(sk_X509_new_null());
+  openssl::BioPtr bio = openssl::MemoryBio(pem);
   while (bio && certs) {
     X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
     if (cert == nullptr) break;
@@ -51,14 +43,14 @@ CertStackPtr ReadCertificates(const std::string& pem) {
 // The DER signature of |content|, or nothing with |error| set.
 std::optional<std::string> SignContent(const std::string& content, const SignerCredentials& signer,
                                        std::string& error) {
-  BioPtr key_bio = MemoryBio(signer.key_pem);
-  KeyPtr key(PEM_read_bio_PrivateKey(key_bio.get(), nullptr, nullptr, nullptr));
+  openssl::BioPtr key_bio = openssl::MemoryBio(signer.key_pem);
+  openssl::KeyPtr key(PEM_read_bio_PrivateKey(key_bio.get(), nullptr, nullptr, nullptr));
   if (!key) {
     error = OpenSslError("cannot read the private key");
     return std::nullopt;
   }
-  BioPtr cert_bio = MemoryBio(signer.certificate_pem);
-  CertPtr cert(PEM_read_bio_X509(cert_bio.get(), nullptr, nullptr, nullptr));
+  openssl::BioPtr cert_bio = openssl::MemoryBio(signer.certificate_pem);
+  openssl::CertPtr cert(PEM_read_bio_X509(cert_bio.get(), nullptr, nullptr, nullptr));
   if (!cert) {
     error = OpenSslError("cannot read the certificate");
     return std::nullopt;
@@ -67,10 +59,10 @@ std::optional<std::string> SignContent(const std::string& content, const SignerC
     error = OpenSslError("the private key does not belong to the certificate");
     return std::nullopt;
   }
-  CertStackPtr chain = ReadCertificates(signer.chain_pem);
-  BioPtr data = MemoryBio(content);
-  CmsPtr cms(CMS_sign(cert.get(), key.get(), chain.get(), data.get(),
-                      CMS_DETACHED | CMS_BINARY | CMS_NOSMIMECAP));
+  openssl::CertStackPtr chain = ReadCertificates(signer.chain_pem);
+  openssl::BioPtr data = openssl::MemoryBio(content);
+  openssl::CmsPtr cms(CMS_sign(cert.get(), key.get(), chain.get(), data.get(),
+                               CMS_DETACHED | CMS_BINARY | CMS_NOSMIMECAP));
   unsigned char* der = nullptr;
   const int size = cms ? i2d_CMS_ContentInfo(cms.get(), &der) : -1;
   if (size <= 0) {
