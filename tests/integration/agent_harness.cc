@@ -294,6 +294,29 @@ int64_t AgentTree::ReadProductDWord(const std::string& name) const {
   return result == 0 && size == sizeof(value) ? int64_t{value} : -1;
 }
 
+bool AgentTree::WriteProductDWord(const std::string& name, uint32_t value) const {
+  const std::u16string wide = KaOSAL::FromUtf8(name);
+  return platform::RegSetValue(platform::HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane\\WardexTest",
+                               KaOSAL::KaString(wide.data(), static_cast<int>(wide.size())),
+                               platform::KEY_SET_VALUE, platform::REG_DWORD,
+                               reinterpret_cast<const uint8_t*>(&value), sizeof(value)) == 0;
+}
+
+std::string AgentTree::OpenMenu(const std::string& event) const {
+  const size_t before = CountContaining(ShellLog(), "MENU ");
+  if (!ShellCommand("click " + event)) return {};
+  const auto deadline = steady_clock::now() + milliseconds(5000);
+  while (steady_clock::now() < deadline) {
+    std::vector<std::string> menus;
+    for (const std::string& line : ShellLog()) {
+      if (line.rfind("MENU ", 0) == 0) menus.push_back(line);
+    }
+    if (menus.size() > before) return menus.back();
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  return {};
+}
+
 bool ContainsInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& needles,
                      std::string* missing) {
   size_t next = 0;

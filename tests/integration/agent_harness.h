@@ -88,6 +88,10 @@ class AgentTree {
   bool ShellCommand(const std::string& command) const;
   // A DWORD value of the product key, or -1 when absent.
   int64_t ReadProductDWord(const std::string& name) const;
+  bool WriteProductDWord(const std::string& name, uint32_t value) const;
+  // Clicks the icon with |event| and returns the MENU line of the menu that
+  // opened (empty when none did within the wait).
+  std::string OpenMenu(const std::string& event = "rbuttonup") const;
 
   const std::string& app_dir() const { return app_dir_; }
   const std::string& test_dir() const { return test_dir_; }

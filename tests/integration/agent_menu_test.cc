@@ -1,0 +1,123 @@
+// The real agent's tray menu: its refresh before it opens, and the
+// quick-check view from the menu and from the pipe.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "integration/agent_harness.h"
+#include "platform/named_objects.h"
+#include "wardex/kernel_object_names.h"
+
+namespace wardex::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kEventWait{10000};
+
+class AgentMenuTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string reason;
+    if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
+    tree_ = std::make_unique<AgentTree>();
+  }
+  void StageModules(const std::string& turbo_config) {
+    tree_->AddConsole();
+    tree_->AddModule("WardexModule");
+    tree_->AddModule("SnapCheckModule", "kind=snapcheck\nmenu_text=Quick check\n");
+    tree_->AddModule("TurboModule", turbo_config);
+  }
+  std::unique_ptr<AgentTree> tree_;
+};
+
+TEST_F(AgentMenuTest, RefreshShowsTheTurboStateAndTheLastNotificationEvent) {
+  StageModules("flags=32\nswitch_state=1\n");
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+
+  // No event yet: the agent creates it unsignalled and the entry stays grey.
+  std::string menu = tree_->OpenMenu();
+  EXPECT_NE(menu.find("0x8019g\"Last notification\"|0x8018\"Turbo off\""), std::string::npos)
+      << menu;
+
+  auto event = platform::NamedEvent::Create(kLastNotificationEventName, false);
+  ASSERT_TRUE(event);
+  ASSERT_TRUE(event->Set());
+  menu = tree_->OpenMenu("lbuttondblclk");
+  EXPECT_NE(menu.find("0x8019\"Last notification\"|"), std::string::npos) << menu;
+
+  ASSERT_TRUE(event->Reset());
+  menu = tree_->OpenMenu("balloonclick");
+  EXPECT_NE(menu.find("0x8019g\"Last notification\"|"), std::string::npos) << menu;
+}
+
+TEST_F(AgentMenuTest, TurboEntryStaysOnForAModuleThatIsNoSwitch) {
+  StageModules("flags=0\nswitch_state=1\n");
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+  const std::string menu = tree_->OpenMenu("lbuttonup");
+  EXPECT_NE(menu.find("0x8018\"Turbo on\""), std::string::npos) << menu;
+}
+
+TEST_F(AgentMenuTest, QuickCheckFromTheMenuAndFromThePipeAreLabelledBySource) {
+  StageModules("flags=32\n");
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+
+  ASSERT_TRUE(tree_->ShellCommand("menu-choice 0x8017"));
+  ASSERT_FALSE(tree_->OpenMenu().empty());
+  ASSERT_TRUE(tree_->WaitForJournal("console show-module-view view 1", kEventWait));
+
+  struct Case {
+    int64_t wait_to_start;  // -2: no value
+    const char* label;
+  };
+  size_t shown = 1;
+  for (const Case& test :
+       {Case{-2, "FROM_DESKTOP"}, Case{0xFFFFFFFF, "FROM_WARDEX"}, Case{5, "FROM_DESKTOP"}}) {
+    if (test.wait_to_start != -2) {
+      ASSERT_TRUE(
+          tree_->WriteProductDWord("SC_WAITTOSTART", static_cast<uint32_t>(test.wait_to_start)));
+    }
+    EXPECT_EQ(tree_->Send(R"({"ModuleRequest":13})"),
+              R"([{"ModuleIdentificator":"","ModuleRequest":13}])");
+    // The view is shown on the agent's own thread after the reply: wait for
+    // it before the registry value changes again.
+    ++shown;
+    for (int i = 0; i < 500 && CountContaining(tree_->Journal(), "show-module-view") < shown; ++i) {
+      std::this_thread::sleep_for(milliseconds(10));
+    }
+  }
+  EXPECT_EQ(CountContaining(tree_->Journal(), "console show-module-view view 1"), 4u);
+  std::vector<std::string> labels;
+  for (const std::string& line : tree_->TrackedEvents()) {
+    if (line.find("\tSHOW_SNAPCHECK\t") == std::string::npos) continue;
+    for (const char* label : {"FROM_MENU", "FROM_DESKTOP", "FROM_WARDEX"}) {
+      if (line.find(std::string("\t") + label + "\t") != std::string::npos) labels.push_back(label);
+    }
+  }
+  EXPECT_EQ(labels,
+            (std::vector<std::string>{"FROM_MENU", "FROM_DESKTOP", "FROM_WARDEX", "FROM_DESKTOP"}));
+}
+
+TEST_F(AgentMenuTest, QuickCheckWithoutSnapCheckModuleShowsNothing) {
+  tree_->AddConsole();
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":13})"),
+            R"([{"ModuleIdentificator":"","ModuleRequest":13}])");
+  ASSERT_TRUE(
+      tree_->WaitForLog("Wardex.exe ## ERROR ## ShowSnapCheck - no SnapCheckModule", kEventWait));
+  std::string missing;
+  EXPECT_TRUE(ContainsInOrder(
+      tree_->LogTexts(),
+      {"Wardex.exe ## ShowSnapCheck", "Wardex.exe ## ERROR ## ShowSnapCheck - no SnapCheckModule"},
+      &missing))
+      << missing;
+  EXPECT_EQ(CountContaining(tree_->Journal(), "show-module-view"), 0u);
+  EXPECT_EQ(CountContaining(tree_->TrackedEvents(), "SHOW_SNAPCHECK"), 0u);
+}
+
+}  // namespace
+}  // namespace wardex::test
