@@ -97,7 +97,7 @@ class IpcLoaderTest : public ::testing::Test {
     const std::vector<LoggedLine> lines = env_.LogLines();
     return std::find(lines.begin(), lines.end(), LoggedLine{level, text}) != lines.end();
   }
-  test::ModuleTestEnv env_;
+  test::ModuleTestEnv env_{/*with_runtime_dir=*/true};
 };
 
 TEST_F(IpcLoaderTest, MissingOrIncompleteLibraryIsLoggedAndCreatesNothing) {

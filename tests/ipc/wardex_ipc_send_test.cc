@@ -65,7 +65,7 @@ class WardexIpcSendTest : public ::testing::Test {
     return run;
   }
 
-  test::ModuleTestEnv env_;
+  test::ModuleTestEnv env_{/*with_runtime_dir=*/true};
   std::string library_;
   std::unique_ptr<IpcLoader> loader_;
 };

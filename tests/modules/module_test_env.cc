@@ -49,8 +49,10 @@ void ScopedEnv::Unset(const char* name) {
   unsetenv(name);
 }
 
-ModuleTestEnv::ModuleTestEnv()
-    : log_file_(root_.path() + "/wardex.log"), journal_file_(root_.path() + "/journal.txt") {
+ModuleTestEnv::ModuleTestEnv(bool with_runtime_dir)
+    : root_(with_runtime_dir),
+      log_file_(root_.path() + "/wardex.log"),
+      journal_file_(root_.path() + "/journal.txt") {
   env_.Set("WARDEX_LOG_FILE", log_file_);
   env_.Unset("WARDEX_LOG_LEVEL");
   env_.Set("WARDEX_TEST_MODULE_JOURNAL", journal_file_);

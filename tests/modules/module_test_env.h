@@ -40,7 +40,9 @@ class ScopedEnv {
 
 class ModuleTestEnv {
  public:
-  ModuleTestEnv();
+  // |with_runtime_dir|: a private XDG_RUNTIME_DIR, so that IPC channels of
+  // tests that run at the same time do not meet (see ScopedTestRoot).
+  explicit ModuleTestEnv(bool with_runtime_dir = false);
   ModuleTestEnv(const ModuleTestEnv&) = delete;
   ModuleTestEnv& operator=(const ModuleTestEnv&) = delete;
 
