@@ -88,7 +88,7 @@ TEST(StagedTree, AnchorsOfAnotherRootDoNotTrustTheLibraries) {
   const std::string empty = env.root().path() + "/empty-trust";
   fs::create_directories(empty);
   EXPECT_EQ(RunCommand(std::string(WARDEX_SIGN_TOOL) + " --verify --trust-dir " + empty + " " +
-                StagedApp() + "/modules/TurboModule/TurboModule.so >/dev/null"),
+                       StagedApp() + "/modules/TurboModule/TurboModule.so >/dev/null"),
             1);
 }
 

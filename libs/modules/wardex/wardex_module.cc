@@ -171,7 +171,7 @@ class WardexModule final : public DemoModule<IModule, kModuleName> {
       result_.text = u"Checking free disk space";
     }
     if (worker_.joinable()) worker_.join();  // the previous check has finished
-    worker_ = std::thread([this] { RunCheck(/*notify_always=*/true); });
+    worker_ = std::thread([this] { RunCheck(/*task_check=*/true); });
   }
 
   void JoinWorker() {
@@ -179,29 +179,29 @@ class WardexModule final : public DemoModule<IModule, kModuleName> {
     if (worker_.joinable()) worker_.join();
   }
 
-  // One check: results, and a notification when asked for always or when
-  // space is low.
-  void RunCheck(bool notify_always) {
+  // One check: a notification (a task's check always; monitoring only when
+  // space is low or the check failed), then the results. In this order, so
+  // that a caller that waited for the results finds the notification kept.
+  void RunCheck(bool task_check) {
     const std::string folder = HomeFolder();
     LogW(kLogInfo, u"WardexModule: checking free space of %S", folder.c_str());
     const DiskSpace space = CheckFreeSpace(folder);
     const TaskResult result = Describe(space);
+    LogW(kLogInfo, u"WardexModule: %s: %s", result.text.c_str(), result.description.c_str());
+    if (task_check || space.Low() || !space.ok) Notify({result.text, result.description});
+    if (!task_check) return;  // monitoring keeps the task's results as they are
     {
       std::lock_guard<std::mutex> hold(lock_);
-      if (notify_always) {
-        result_ = result;
-        running_ = false;
-      }
+      result_ = result;
+      running_ = false;
     }
     finished_.notify_all();
-    LogW(kLogInfo, u"WardexModule: %s: %s", result.text.c_str(), result.description.c_str());
-    if (notify_always || space.Low() || !space.ok) Notify({result.text, result.description});
   }
 
   // The first check runs at once, whatever follows.
   void Monitor() {
     for (;;) {
-      RunCheck(/*notify_always=*/false);
+      RunCheck(/*task_check=*/false);
       std::unique_lock<std::mutex> hold(monitor_lock_);
       if (monitor_wake_.wait_for(hold, kMonitoringInterval, [this] { return stop_monitoring_; }))
         return;
