@@ -1,8 +1,8 @@
 #include "app/main_frame.h"
 
+#include "app/tray_texts.h"
 #include "app/wait_settings.h"
 #include "config/install_config.h"
-#include "config/languages.h"
 #include "config/module_path.h"
 #include "config/registry_settings.h"
 #include "external/graphics_layer.h"
@@ -22,8 +22,6 @@ using KaOSAL::KaString;
 
 constexpr int kTrayIconRetries = 20;
 constexpr uint32_t kCallbackPollMs = 100;
-// The Turbo module's switch parameter of the menu's state and refresh.
-constexpr int32_t kTurboSwitchParameter = 2;
 
 constexpr char kNewsfeedThreadName[] = "CMainFrame::LoadNewsfeedThreadProc";
 
@@ -42,15 +40,6 @@ KaPath ExecutablePath() { return KaPath(GetExecutablePath()); }
 // The module |name| in its folder under "modules" beside the program.
 KaString FrameModulePath(const char16_t* name) {
   return ModuleLibraryPath(ExecutablePath(), name).ToString();
-}
-
-KaString Text(const char16_t* id) { return LoadLocalizedString(id, true, u""); }
-
-// The start entry's text: IDS_STRING_RUN formatted with the product name.
-KaString StartEntryText(const KaString& product_name) {
-  KaString text;
-  text.Format(Text(u"IDS_STRING_RUN").c_str(), product_name.c_str());
-  return text;
 }
 
 bool IsSignaled(platform::NamedEvent& event) {
@@ -182,7 +171,7 @@ platform::LRESULT CMainFrame::OnCreate() {
 }
 
 void CMainFrame::CreateTrayIcon() {
-  const KaString tooltip = Text(u"IDS_WARDEX_TRAY_TOOLTIP");
+  const KaString tooltip = TrayText(u"IDS_WARDEX_TRAY_TOOLTIP");
   LogW(kLogTrace, u"Tray ### Create TrayIcon");
   auto create = [&] {
     return tray_icon_.Create(nullptr, kTrayNotifyMessage, tooltip.c_str(), tray_icon_image_,
@@ -266,7 +255,7 @@ void CMainFrame::CountStart() {
 void CMainFrame::BuildMenu() {
   // 1. The start entry; a lone ampersand between blanks is shown, not taken
   // as a mnemonic.
-  KaString start = StartEntryText(ReadInstallConfig(u"install", u"ProductName", u""));
+  KaString start = FormatStartEntry(ReadProductName());
   start.Replace(u" & ", u" && ");
   tray_icon_.SetMenuText(kMenuPositionStart, start.c_str());
   // 2. The SnapCheck module names its entry.
@@ -280,13 +269,13 @@ void CMainFrame::BuildMenu() {
   }
   // 3. The last notification, available only when there is one (0x1991).
   tray_icon_.SetMenuText(kMenuPositionLastNotification,
-                         Text(u"IDS_STRING_LASTNOTIFICATION").c_str());
+                         TrayText(u"IDS_STRING_LASTNOTIFICATION").c_str());
   tray_icon_.EnableMenuItem(kCommandLastNotification, false);
   // 4.
-  tray_icon_.SetMenuText(kMenuPositionTurbo, Text(u"IDS_TURBO_ON").c_str());
-  tray_icon_.SetMenuText(kMenuPositionSettings, Text(u"IDS_STRING_OPTIONS").c_str());
-  tray_icon_.SetMenuText(kMenuPositionInfo, Text(u"IDS_STRING_INFO").c_str());
-  tray_icon_.SetMenuText(kMenuPositionExit, Text(u"IDS_STRING_EXIT").c_str());
+  tray_icon_.SetMenuText(kMenuPositionTurbo, TrayText(u"IDS_TURBO_ON").c_str());
+  tray_icon_.SetMenuText(kMenuPositionSettings, TrayText(u"IDS_STRING_OPTIONS").c_str());
+  tray_icon_.SetMenuText(kMenuPositionInfo, TrayText(u"IDS_STRING_INFO").c_str());
+  tray_icon_.SetMenuText(kMenuPositionExit, TrayText(u"IDS_STRING_EXIT").c_str());
   // 5.
   tray_icon_.SetMenuDefaultItem(kMenuPositionStart, true);
   // 6. Entries of missing modules go; the Turbo entry stays.
@@ -301,7 +290,7 @@ void CMainFrame::RefreshMenu() {
   if (turbo_switch_ != nullptr) {
     const bool off = turbo_switch_->GetSwitchState(0, 0, kTurboSwitchParameter) == 0;
     tray_icon_.SetMenuText(kMenuPositionTurbo,
-                           Text(off ? u"IDS_TURBO_ON" : u"IDS_TURBO_OFF").c_str());
+                           TrayText(off ? u"IDS_TURBO_ON" : u"IDS_TURBO_OFF").c_str());
   }
   if (wardex_module_ != nullptr) {
     std::unique_ptr<platform::NamedEvent> event =
@@ -326,19 +315,6 @@ void CMainFrame::OnTimer(platform::UINT_PTR id) {
   // The busy icon stays while a pipe message is handled.
   if (id == icon_reset_timer_id_ && running_callbacks_.load() == 0) {
     tray_icon_.SetIcon(platform::IDI_TRAYICON);
-  }
-}
-
-void CMainFrame::OnCommand(uint32_t command) {
-  switch (command) {
-    case kCommandSnapCheck:
-      ShowSnapCheck(kSnapCheckFromMenu);
-      break;
-    case kCommandClose:
-      OnClose();
-      break;
-    default:
-      break;
   }
 }
 
@@ -372,20 +348,6 @@ platform::LRESULT CMainFrame::ShowSnapCheck(int source) {
   }
   console_view_->ShowModuleView(view, 1);
   return 0;
-}
-
-void CMainFrame::HandlePipeMessage(ModuleMessage& message) {
-  switch (message.kind) {
-    case 5:
-      // Answer only: the result fields stay empty.
-      break;
-    case 13:
-      // The quick-check view is shown on the user-interface thread.
-      platform::PostMessage(window_.load(), kShowSnapCheckMessage, 0, 0);
-      break;
-    default:
-      break;
-  }
 }
 
 }  // namespace wardex

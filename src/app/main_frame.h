@@ -60,6 +60,9 @@ inline constexpr platform::UINT kMenuPositionSettings = 4;
 inline constexpr platform::UINT kMenuPositionInfo = 6;
 inline constexpr platform::UINT kMenuPositionExit = 7;
 
+// The Turbo module's switch parameter of the menu command and refresh.
+inline constexpr int32_t kTurboSwitchParameter = 2;
+
 // Where ShowSnapCheck was asked from.
 enum SnapCheckSource : int { kSnapCheckFromMessage = 0, kSnapCheckFromMenu = 1 };
 
@@ -103,6 +106,21 @@ class CMainFrame : public platform::Window, public ThreadParam, public PipeMessa
   void OnClose();
   void OnTimer(platform::UINT_PTR id);
   void OnCommand(uint32_t command);
+
+  // Tray menu commands (main_frame_commands.cc).
+  void OnStartSuite();
+  void OnLastNotification();
+  void OnSwitchTurbo();
+  void OnCrashTest();
+
+  // Pipe message kinds (main_frame_pipe.cc).
+  void ShowShortMessage(const ModuleMessage& message);
+  void ShowButtonMessage(const ModuleMessage& message);
+  void ShowMessageDialog(ModuleMessage& message);
+  void RefreshProductName();
+  void HandleModuleRequest(ModuleMessage& message);
+  // (Re)arms the one-shot icon reset timer (2000 ms).
+  void ArmIconResetTimer();
 
   // Members, in the order the frame's data is laid out.
   CSystemTray tray_icon_;

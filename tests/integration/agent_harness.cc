@@ -156,18 +156,30 @@ AgentTree::~AgentTree() {
 
 void AgentTree::AddModule(const std::string& name, const std::string& config) {
   Copy(WARDEX_AGENT_MODULE_SO, app_dir_ + "/modules/" + name + "/" + name + ".so");
-  WriteFile(test_dir_ + "/" + name + ".cfg", config);
+  ConfigureFixture(name, config);
 }
 
 void AgentTree::AddConsole(const std::string& config) {
   Copy(WARDEX_AGENT_CONSOLE_SO, app_dir_ + "/modules/consolemodule/ConsoleModule.so");
-  WriteFile(test_dir_ + "/console.cfg", config);
+  ConfigureFixture("console", config);
+}
+
+void AgentTree::ConfigureFixture(const std::string& name, const std::string& config) {
+  WriteFile(test_dir_ + "/" + name + ".cfg", config);
 }
 
 void AgentTree::RemoveIpcLibrary() { fs::remove(app_dir_ + "/modules/common/kvl_ipc32.so"); }
 
 void AgentTree::AppendInstallConfig(const std::string& lines) {
   std::ofstream(app_dir_ + "/install.cfg", std::ios::app) << lines;
+}
+
+void AgentTree::ReplaceInInstallConfig(const std::string& from, const std::string& to) {
+  const std::string path = app_dir_ + "/install.cfg";
+  std::string content = ReadFile(path);
+  const size_t at = content.find(from);
+  if (at != std::string::npos) content.replace(at, from.size(), to);
+  WriteFile(path, content);
 }
 
 std::unique_ptr<AgentProcess> AgentTree::Start(const std::vector<std::string>& arguments) {
@@ -315,6 +327,15 @@ std::string AgentTree::OpenMenu(const std::string& event) const {
     std::this_thread::sleep_for(milliseconds(10));
   }
   return {};
+}
+
+std::string AgentTree::Diagnostics() const {
+  std::string text = "agent output:\n" + ReadFile(test_dir_ + "/agent.out") + "log:\n";
+  const std::vector<std::string> lines = ReadLines(log_path());
+  for (size_t i = lines.size() > 30 ? lines.size() - 30 : 0; i < lines.size(); ++i) {
+    text += lines[i] + "\n";
+  }
+  return text;
 }
 
 bool ContainsInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& needles,

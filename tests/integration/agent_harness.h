@@ -60,9 +60,15 @@ class AgentTree {
   void AddModule(const std::string& name, const std::string& config = "");
   // Stages the Console with |config| (see agent_console.cc).
   void AddConsole(const std::string& config = "");
+  // Changes the behaviour of a staged module or of the Console ("console")
+  // while the agent runs; each reads its file anew where agent_module.cc and
+  // agent_console.cc say so.
+  void ConfigureFixture(const std::string& name, const std::string& config);
   void RemoveIpcLibrary();
   // Adds lines to install.cfg ("[Section]" lines included).
   void AppendInstallConfig(const std::string& lines);
+  // Replaces |from| by |to| in install.cfg, which the agent reads anew at every use.
+  void ReplaceInInstallConfig(const std::string& from, const std::string& to);
 
   // Starts the agent with |arguments| in the private network namespace.
   std::unique_ptr<AgentProcess> Start(const std::vector<std::string>& arguments = {});
@@ -92,6 +98,10 @@ class AgentTree {
   // Clicks the icon with |event| and returns the MENU line of the menu that
   // opened (empty when none did within the wait).
   std::string OpenMenu(const std::string& event = "rbuttonup") const;
+
+  // The agent's standard output and error and the end of its log, for
+  // failure messages.
+  std::string Diagnostics() const;
 
   const std::string& app_dir() const { return app_dir_; }
   const std::string& test_dir() const { return test_dir_; }

@@ -1,0 +1,382 @@
+// The real agent's pipe message handling, end to end through wardex-ipc: the
+// exact reply of each kind, the flag tests, notifications, message dialogs,
+// the busy icon; and the tray commands.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+#include "integration/agent_harness.h"
+#include "platform/named_objects.h"
+#include "wardex/kernel_object_names.h"
+
+namespace wardex::test {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+constexpr milliseconds kEventWait{10000};
+
+class AgentPipeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string reason;
+    if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
+    tree_ = std::make_unique<AgentTree>();
+  }
+  // Waits until the shell log has |count| lines with |needle|.
+  bool WaitForShell(const std::string& needle, size_t count = 1) {
+    const auto deadline = Clock::now() + kEventWait;
+    while (CountContaining(tree_->ShellLog(), needle) < count) {
+      if (Clock::now() > deadline) return false;
+      std::this_thread::sleep_for(milliseconds(10));
+    }
+    return true;
+  }
+  // Chooses |command| from the tray menu.
+  void Command(const std::string& command) {
+    ASSERT_TRUE(tree_->ShellCommand("menu-choice " + command));
+    ASSERT_FALSE(tree_->OpenMenu().empty());
+  }
+  std::unique_ptr<AgentTree> tree_;
+};
+
+TEST_F(AgentPipeTest, ModuleRequestsAnswerWithTheModulesResultsWhenTheFlagsAllow) {
+  tree_->AddConsole();
+  tree_->AddModule("A", "flags=4\n");
+  tree_->AddModule("B", "flags=0\nresult_text=never read\n");
+  tree_->AddModule("T",
+                   "flags=4\nresult_level=0.5\nresult_text=done\nresult_description=desc\n"
+                   "result_details=det\nsub_results=s1;s2\n");
+  tree_->AddModule("R", "flags=20\nresult_text=refused\n");
+  tree_->AddModule("S", "flags=32\nswitch_state=0\nresult_text=switched\n");
+  tree_->AddModule("N", "flags=4\n");
+  tree_->AddModule("M", "flags=4\n");
+  tree_->AddModule("Null", "kind=null\nflags=4\n");
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+
+  struct Case {
+    const char* request;
+    const char* reply;
+  };
+  const Case cases[] = {
+      {R"({"ModuleRequest":6,"ModuleIdentificator":"A"})",
+       R"([{"ModuleIdentificator":"A","ModuleRequest":6,"ResultLevel":100.000000}])"},
+      {R"({"ModuleRequest":6,"ModuleIdentificator":"B"})",
+       R"([{"ModuleIdentificator":"B","ModuleRequest":6}])"},
+      {R"({"ModuleRequest":1,"ModuleIdentificator":"T","Check":7})",
+       R"([{"ModuleIdentificator":"T","ModuleRequest":1,"ResultDescription":"desc",)"
+       R"("ResultDetails":"det","ResultLevel":0.500000,"ResultText":"done","SubResults":"s1;s2"}])"},
+      {R"({"ModuleRequest":2,"ModuleIdentificator":"T"})",
+       R"([{"ModuleIdentificator":"T","ModuleRequest":2,"ResultDescription":"desc",)"
+       R"("ResultDetails":"det","ResultLevel":0.500000,"ResultText":"done","SubResults":"s1;s2"}])"},
+      {R"({"ModuleRequest":2,"ModuleIdentificator":"R"})",
+       R"([{"ModuleIdentificator":"R","ModuleRequest":2}])"},
+      {R"({"ModuleRequest":1,"ModuleIdentificator":"B"})",
+       R"([{"ModuleIdentificator":"B","ModuleRequest":1}])"},
+      {R"({"ModuleRequest":3,"ModuleIdentificator":"S","Switch":1,"SwitchParam":4})",
+       R"([{"ModuleIdentificator":"S","ModuleRequest":3,"ResultText":"switched"}])"},
+      {R"({"ModuleRequest":3,"ModuleIdentificator":"S","Switch":1,"SwitchParam":4})",
+       R"([{"ModuleIdentificator":"S","ModuleRequest":3,"ResultText":"switched"}])"},
+      {R"({"ModuleRequest":4,"ModuleIdentificator":"S"})",
+       R"([{"ModuleIdentificator":"S","ModuleRequest":4,"ResultText":"switched","SwitchState":1}])"},
+      {R"({"ModuleRequest":4,"ModuleIdentificator":"A"})",
+       R"([{"ModuleIdentificator":"A","ModuleRequest":4,"SwitchState":0}])"},
+      {R"({"ModuleRequest":9,"ModuleIdentificator":"N"})",
+       R"([{"ModuleIdentificator":"N","ModuleRequest":9}])"},
+      {R"({"ModuleRequest":12,"ModuleIdentificator":"M"})",
+       R"([{"ModuleIdentificator":"M","ModuleRequest":12}])"},
+      {R"({"ModuleRequest":6,"ModuleIdentificator":"Missing"})",
+       R"([{"ModuleIdentificator":"Missing","ModuleRequest":6}])"},
+      {R"({"ModuleRequest":6,"ModuleIdentificator":"Null"})",
+       R"([{"ModuleIdentificator":"Null","ModuleRequest":6}])"},
+      {R"({"ModuleRequest":5})", R"([{"ModuleIdentificator":"","ModuleRequest":5}])"},
+  };
+  for (const Case& test : cases) {
+    EXPECT_EQ(tree_->Send(test.request), test.reply) << test.request;
+  }
+
+  const std::vector<std::string> journal = tree_->Journal();
+  // Only the requests that passed their flag test reached the modules, and
+  // the switch was set once (the second request found it set).
+  EXPECT_EQ(CountContaining(journal, "A stop-task 1"), 1u);
+  EXPECT_EQ(CountContaining(journal, "T start-task 7"), 1u);
+  EXPECT_EQ(CountContaining(journal, "T run-task -1"), 1u);
+  EXPECT_EQ(CountContaining(journal, "S set-console-view console"), 2u);
+  EXPECT_EQ(CountContaining(journal, "S set-switch 1 4"), 1u);
+  for (const char* untouched : {"B stop-task", "B start-task", "R run-task", "N stop-task"}) {
+    EXPECT_EQ(CountContaining(journal, untouched), 0u) << untouched;
+  }
+  // Kinds 9 and 12 loaded their module into the cache (once, whatever follows).
+  EXPECT_EQ(CountContaining(journal, "N create"), 1u);
+  EXPECT_EQ(CountContaining(journal, "M create"), 1u);
+  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":9,"ModuleIdentificator":"N"})"),
+            R"([{"ModuleIdentificator":"N","ModuleRequest":9}])");
+  EXPECT_EQ(CountContaining(tree_->Journal(), "N create"), 1u);
+  // A module whose factory gave nothing stays out of the cache.
+  EXPECT_EQ(CountContaining(journal, "Null create"), 1u);
+
+  // At shutdown every cached task module stops its task, after the frame's own.
+  ASSERT_TRUE(agent->Signal(SIGTERM));
+  ASSERT_EQ(agent->Wait(milliseconds(15000)), 0);
+  const std::vector<std::string> after = tree_->Journal();
+  for (const char* module : {"A", "M", "N", "T"}) {
+    const std::string stop = std::string(module) + " stop-task 1";
+    EXPECT_EQ(CountContaining(after, stop), module == std::string("A") ? 2u : 1u) << module;
+  }
+  EXPECT_EQ(CountContaining(after, "R stop-task"), 1u);  // flags 20 include 0x04
+  EXPECT_EQ(CountContaining(after, "S stop-task"), 0u);
+}
+
+TEST_F(AgentPipeTest, BusyIconStaysUntilTwoSecondsAfterTheLastTaskRequest) {
+  tree_->AddModule("T", "flags=4\n");
+  tree_->AddModule("R", "flags=20\n");
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+  // A refused run request leaves the icon alone.
+  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":2,"ModuleIdentificator":"R"})"),
+            R"([{"ModuleIdentificator":"R","ModuleRequest":2}])");
+  std::this_thread::sleep_for(milliseconds(300));
+  EXPECT_EQ(CountContaining(tree_->ShellLog(), "icon=130"), 0u);
+
+  const auto first = Clock::now();
+  ASSERT_EQ(tree_->Send(R"({"ModuleRequest":1,"ModuleIdentificator":"T"})").rfind("[", 0), 0u);
+  ASSERT_TRUE(WaitForShell("NIM_MODIFY ok=1 id=130 flags=0x2 msg=0x800A icon=130"));
+  std::this_thread::sleep_for(milliseconds(1000));
+  const auto last = Clock::now();
+  ASSERT_EQ(tree_->Send(R"({"ModuleRequest":2,"ModuleIdentificator":"T"})").rfind("[", 0), 0u);
+  ASSERT_TRUE(WaitForShell("icon=128", 2));  // the add, then the reset
+  const auto reset = Clock::now();
+  EXPECT_GE(reset - last, milliseconds(1900));
+  EXPECT_GE(reset - first, milliseconds(2900));
+  EXPECT_EQ(
+      CountContaining(tree_->ShellLog(), "NIM_MODIFY ok=1 id=130 flags=0x2 msg=0x800A icon=128"),
+      1u);
+}
+
+TEST_F(AgentPipeTest, NotificationsGoToTheConsoleOrBecomeBalloons) {
+  const std::string short_message =
+      R"({"ModuleRequest":7,"MessageHeader":"Head","Message":"Body & more"})";
+  const std::string button_message =
+      R"({"ModuleRequest":10,"MessageHeader":"H10","Message":"M10","BtnTitle":"Open",)"
+      R"("BtnCmdLine":"/usr/bin/true --x"})";
+  {
+    SCOPED_TRACE("with the Console");
+    tree_->AddConsole();
+    auto agent = tree_->StartAndWait();
+    ASSERT_TRUE(agent);
+    EXPECT_EQ(tree_->Send(short_message), R"([{"ModuleIdentificator":"","ModuleRequest":7}])");
+    EXPECT_EQ(tree_->Send(button_message), R"([{"ModuleIdentificator":"","ModuleRequest":10}])");
+    std::string missing;
+    EXPECT_TRUE(ContainsInOrder(tree_->Journal(),
+                                {"console show-message text=\"Body & more\" title=\"Head\" "
+                                 "seconds=5 button=\"\" command=\"\"",
+                                 "console show-message text=\"M10\" title=\"H10\" seconds=30 "
+                                 "button=\"Open\" command=\"/usr/bin/true --x\""},
+                                &missing))
+        << missing;
+    EXPECT_EQ(CountContaining(tree_->ShellLog(), "flags=0x10 "), 0u);  // no balloon
+  }
+  {
+    SCOPED_TRACE("without the Console");
+    tree_.reset();  // its folders and environment go before the next tree's come
+    tree_ = std::make_unique<AgentTree>();
+    auto agent = tree_->StartAndWait();
+    ASSERT_TRUE(agent);
+    EXPECT_EQ(tree_->Send(short_message), R"([{"ModuleIdentificator":"","ModuleRequest":7}])");
+    EXPECT_EQ(tree_->Send(button_message), R"([{"ModuleIdentificator":"","ModuleRequest":10}])");
+    const std::vector<std::string> shell = tree_->ShellLog();
+    EXPECT_EQ(CountContaining(shell,
+                              "flags=0x10 msg=0x800A icon=128 tip=\"Wardex test agent\" "
+                              "state=0x0 mask=0x0 info=\"Body & more\" title=\"Head\" "
+                              "infoflags=0x1 timeout=3000"),
+              1u);
+    EXPECT_EQ(CountContaining(shell, "info=\"M10\" title=\"H10\" infoflags=0x1 timeout=30000"), 1u);
+  }
+}
+
+TEST_F(AgentPipeTest, ProductNameRefreshKeepsALoneAmpersand) {
+  tree_->AddConsole();
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+  tree_->ReplaceInInstallConfig("ProductName=Brisko & Co", "ProductName=Kalt & Warm&Co");
+  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":8})"),
+            R"([{"ModuleIdentificator":"","ModuleRequest":8}])");
+  EXPECT_EQ(CountContaining(tree_->Journal(), "console refresh"), 1u);
+  const std::string menu = tree_->OpenMenu();
+  EXPECT_NE(menu.find("default=0 items=0x8010\"Start Kalt && Warm&Co\"|"), std::string::npos)
+      << menu;
+}
+
+TEST_F(AgentPipeTest, MessageDialogIsDescribedFieldByFieldAndAnswered) {
+  tree_->AddConsole("dialog_answer=7\ndialog_checks=1,0\ndialog_delay_ms=200\n");
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+  const auto start = Clock::now();
+  const std::string reply =
+      tree_->Send(R"({"ModuleRequest":11,"MessageHeader":"Update","Message":"Install now?",)"
+                  R"("CaptionStyle":"cap","MessageStyle":"msg","ShowTimeInMS":4294967297,"Icon":3,)"
+                  R"("Buttons":[{"BTTX":"Yes","BTID":7,"BTTY":1},{"BTTX":"No","BTID":8,"BTTY":2}],)"
+                  R"("CheckBoxes":[{"CBTX":"Remember","CBID":5,"CBCH":false},)"
+                  R"({"CBTX":"Tell others","CBID":6,"CBCH":true}]})");
+  EXPECT_GE(Clock::now() - start, milliseconds(200));
+  EXPECT_EQ(reply,
+            R"([{"Buttons":[{"BTID":7,"BTTX":"","BTTY":0}],"CheckBoxes":[{"CBCH":true,"CBID":5,)"
+            R"("CBTX":"Remember"},{"CBCH":false,"CBID":6,"CBTX":"Tell others"}],)"
+            R"("ModuleIdentificator":"","ModuleRequest":11}])");
+  // The show time is the low 32 bits of the record's value.
+  EXPECT_EQ(CountContaining(tree_->Journal(),
+                            "console show-dialog 0,0,4,\"\",\"\" header=\"Update\" "
+                            "message=\"Install now?\" text3=\"\" caption=\"cap\" style=\"msg\" "
+                            "icon=3 time=1 buttons=[Yes:7:::1][No:8:::2] "
+                            "checks=[Remember:5:0][Tell others:6:1] tail=0,0,0,0"),
+            1u);
+
+  // No button pressed: only the check boxes come back.
+  tree_->ConfigureFixture("console", "dialog_answer=-1\ndialog_delay_ms=0\n");
+  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m",)"
+                        R"("CheckBoxes":[{"CBTX":"c","CBID":1,"CBCH":true}]})"),
+            R"([{"CheckBoxes":[{"CBCH":true,"CBID":1,"CBTX":"c"}],)"
+            R"("ModuleIdentificator":"","ModuleRequest":11}])")
+      << tree_->Diagnostics();
+}
+
+TEST_F(AgentPipeTest, MessageDialogWithoutAnswerEndsAtTheConfiguredBound) {
+  for (bool with_console : {false, true}) {
+    SCOPED_TRACE(with_console ? "Console that never answers" : "no Console");
+    tree_.reset();  // its folders and environment go before the next tree's come
+    tree_ = std::make_unique<AgentTree>();
+    if (with_console) tree_->AddConsole("dialog_answer=never\n");
+    tree_->AppendInstallConfig("[Waits]\nMessageDialogLimitSeconds=1\n");
+    auto agent = tree_->StartAndWait();
+    ASSERT_TRUE(agent);
+    const auto start = Clock::now();
+    EXPECT_EQ(tree_->Send(R"({"ModuleRequest":11,"MessageHeader":"Own head","Message":"Own text",)"
+                          R"("Buttons":[{"BTTX":"OK","BTID":1,"BTTY":0}]})",
+                          10000),
+              R"([{"ModuleIdentificator":"","ModuleRequest":11}])");
+    const auto waited = Clock::now() - start;
+    EXPECT_GE(waited, milliseconds(1000));
+    EXPECT_LT(waited, milliseconds(3000));
+    EXPECT_EQ(CountContaining(tree_->ShellLog(),
+                              "info=\"Own text\" title=\"Own head\" infoflags=0x1 timeout=30000"),
+              with_console ? 0u : 1u);
+  }
+}
+
+TEST_F(AgentPipeTest, LateDialogAnswerAfterTheBoundIsIgnored) {
+  // The Console answers after the handler gave up: the answer must not reach
+  // the ended wait, and the agent goes on answering.
+  tree_->AddConsole("dialog_answer=3\ndialog_delay_ms=1500\n");
+  tree_->AppendInstallConfig("[Waits]\nMessageDialogLimitSeconds=1\n");
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":11,"MessageHeader":"h","Message":"late"})"),
+            R"([{"ModuleIdentificator":"","ModuleRequest":11}])");
+  std::this_thread::sleep_for(milliseconds(800));
+  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":5})"),
+            R"([{"ModuleIdentificator":"","ModuleRequest":5}])");
+  ASSERT_TRUE(agent->Signal(SIGTERM));
+  EXPECT_EQ(agent->Wait(milliseconds(15000)), 0);
+}
+
+TEST_F(AgentPipeTest, TrayCommandsActOnTheIconModulesAndConsole) {
+  tree_->AddConsole();
+  tree_->AddModule("WardexModule");
+  // The menu's texts are set by position: with every entry present, position 3
+  // is the Turbo entry.
+  tree_->AddModule("SnapCheckModule", "kind=snapcheck\n");
+  tree_->AddModule("TurboModule", "flags=32\n");
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+
+  Command("0x8019");
+  ASSERT_TRUE(tree_->WaitForJournal("WardexModule run-task 1", kEventWait));
+  Command("0x8015");
+  ASSERT_TRUE(tree_->WaitForJournal("console show-settings", kEventWait));
+  Command("0x8016");
+  ASSERT_TRUE(tree_->WaitForJournal("console show-info", kEventWait));
+
+  Command("0x8018");
+  ASSERT_TRUE(tree_->WaitForJournal("TurboModule set-switch 1 2", kEventWait));
+  std::string menu = tree_->OpenMenu();
+  EXPECT_NE(menu.find("0x8018\"Turbo off\""), std::string::npos) << menu;
+  Command("0x8018");
+  ASSERT_TRUE(tree_->WaitForJournal("TurboModule set-switch 0 2", kEventWait));
+  menu = tree_->OpenMenu();
+  EXPECT_NE(menu.find("0x8018\"Turbo on\""), std::string::npos) << menu;
+
+  Command("0x8007");
+  ASSERT_TRUE(WaitForShell("NIM_MODIFY ok=1 id=130 flags=0x8"));
+  EXPECT_NE(tree_->ShellLog().back().find("state=0x1 mask=0x1"), std::string::npos);
+  Command("0x8006");
+  ASSERT_TRUE(WaitForShell("state=0x0 mask=0x1"));
+  Command("0x8008");
+  ASSERT_TRUE(WaitForShell("NIM_ADD ok=1", 2));
+  EXPECT_EQ(CountContaining(tree_->ShellLog(), "NIM_DELETE ok=1"), 1u);
+  Command("0x800A");
+  ASSERT_TRUE(WaitForShell("NIM_SETFOCUS ok=1"));
+}
+
+TEST_F(AgentPipeTest, CrashTestFaultsInsideTheGuardAndTheAgentRunsOn) {
+  tree_->AddConsole();
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+  // Cancel: nothing happens.
+  Command("0x8014");
+  ASSERT_TRUE(
+      WaitForShell("MESSAGEBOX answer=2 type=0x121 caption=\"Question\" "
+                   "text=\"Enter Exception?\""));
+  ASSERT_TRUE(tree_->ShellCommand("messagebox-answer 1"));
+  Command("0x8014");
+  ASSERT_TRUE(
+      tree_->WaitForLog("Worker thread \"Exception Test\": exception 0xC0000096", kEventWait));
+  EXPECT_EQ(CountContaining(tree_->LogTexts(), "\"Exception Test\""), 1u);
+  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":5})"),
+            R"([{"ModuleIdentificator":"","ModuleRequest":5}])");
+  EXPECT_TRUE(agent->Running());
+  ASSERT_TRUE(agent->Signal(SIGTERM));
+  EXPECT_EQ(agent->Wait(milliseconds(15000)), 0);
+}
+
+TEST_F(AgentPipeTest, StartSuiteRunsTheStarterOrRetriesThroughTheDesktop) {
+  tree_->AddConsole();
+  const std::string starter = tree_->app_dir() + "/briskostart.exe";
+  const std::string marker = tree_->test_dir() + "/starter-ran";
+  ASSERT_TRUE(WriteFile(starter, "#!/bin/sh\necho \"$PWD\" > '" + marker + "'\n"));
+  ASSERT_EQ(chmod(starter.c_str(), 0755), 0);
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+
+  Command("0x8010");
+  ASSERT_TRUE(tree_->WaitForLog("Wardex.exe: Run " + starter + ", #0", kEventWait));
+  for (int i = 0; i < 500 && ReadFile(marker).empty(); ++i) {
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  EXPECT_EQ(ReadFile(marker), tree_->app_dir() + "\n");
+  EXPECT_EQ(CountContaining(tree_->TrackedEvents(), "\tCLICKS\tTRAY_RUNBK_BRISKO\t"), 1u);
+
+  // While the starter runs (its semaphore exists) nothing is started.
+  {
+    auto starter_running = platform::NamedSemaphore::Create(kStarterSemaphoreName);
+    ASSERT_TRUE(starter_running);
+    Command("0x8010");
+    ASSERT_TRUE(tree_->WaitForLog("Wardex.exe: Starter already running", kEventWait));
+  }
+  // A starter that is gone: the run fails with 2, one retry through the
+  // desktop a second later fails the same way.
+  ASSERT_EQ(unlink(starter.c_str()), 0);
+  Command("0x8010");
+  ASSERT_TRUE(tree_->WaitForLog("Wardex.exe: Retry run " + starter + ", #2", kEventWait));
+  EXPECT_EQ(CountContaining(tree_->LogTexts(), "Wardex.exe: Run " + starter + ", #2"), 1u);
+  EXPECT_EQ(CountContaining(tree_->TrackedEvents(), "\tCLICKS\tTRAY_RUNBK_BRISKO\t"), 3u);
+}
+
+}  // namespace
+}  // namespace wardex::test
