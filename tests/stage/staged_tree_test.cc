@@ -5,12 +5,16 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 
+#include "platform/named_objects.h"
 #include "stage_test_env.h"
+#include "wardex/kernel_object_names.h"
 
 namespace wardex::test {
 namespace {
@@ -117,6 +121,24 @@ TEST(StagedTree, TextFilesHoldEveryTextTheAgentAsksFor) {
       }
     }
   }
+}
+
+TEST(StagedTree, StarterStandInHoldsTheStarterSemaphoreWhileItRuns) {
+  StageTestEnv env;
+  const KaOSAL::KaString name(kStarterSemaphoreName);
+  ASSERT_FALSE(platform::NamedSemaphore::Exists(name));
+  env.env().Set("BRISKOSTART_SECONDS", "3");
+  std::thread starter([] { RunCommand(StagedApp() + "/briskostart 2>/dev/null"); });
+  bool seen = false;
+  for (int i = 0; i < 100 && !seen; ++i) {
+    seen = platform::NamedSemaphore::Exists(name);
+    if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(seen);
+  // A second starter finds it held and gives up at once.
+  EXPECT_NE(RunCommand(StagedApp() + "/briskostart 2>/dev/null"), 0);
+  starter.join();
+  EXPECT_FALSE(platform::NamedSemaphore::Exists(name));
 }
 
 }  // namespace
