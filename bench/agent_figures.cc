@@ -5,8 +5,12 @@
 //     goes through unshare -n and sh, so it includes them);
 //   - resident memory (VmRSS) once it answers;
 //   - context switches of all its threads while idle for 10 s (each one is a
-//     wake-up; none are expected).
-// Usage: agent_figures [RUNS] (default 5). Prints one line per run and the median.
+//     wake-up; none are expected);
+//   - the round trip of kind 5 (answer only) and kind 6 (a module's task
+//     stopped through the module cache) through the running agent, one client,
+//     median and 99th percentile.
+// Usage: agent_figures [RUNS [ROUND_TRIPS]] (defaults 5 and 2000). Prints one
+// line per run and the medians.
 #include <dirent.h>
 #include <signal.h>
 
@@ -86,15 +90,35 @@ struct Figures {
   long rss_kib;
   long idle_switches;
   int threads;
+  double kind5_median_us;
+  double kind5_p99_us;
+  double kind6_median_us;
+  double kind6_p99_us;
 };
 
-bool MeasureOnce(wardex::IIpcClient* client, Figures* figures) {
+// Median and 99th percentile of |count| round trips of |message|, in microseconds.
+bool MeasureRoundTrips(wardex::IIpcClient* client, const std::string& message, int count,
+                       double* median_us, double* p99_us) {
+  std::vector<double> times;
+  for (int i = 0; i < count; ++i) {
+    const auto start = Clock::now();
+    if (!RoundTrip(client, message, 3000)) return false;
+    times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+  }
+  std::sort(times.begin(), times.end());
+  *median_us = times[times.size() / 2];
+  *p99_us = times[times.size() * 99 / 100];
+  return true;
+}
+
+bool MeasureOnce(wardex::IIpcClient* client, int round_trips, Figures* figures) {
   wardex::test::AgentTree tree;
   tree.AddConsole();
   tree.AddModule("HandsetLinkModule");
   tree.AddModule("WardexModule");
   tree.AddModule("SnapCheckModule", "kind=snapcheck\n");
   tree.AddModule("TurboModule", "flags=32\n");
+  tree.AddModule("A", "flags=4\n");
   const auto start = Clock::now();
   auto agent = tree.Start();
   if (!agent) return false;
@@ -111,6 +135,12 @@ bool MeasureOnce(wardex::IIpcClient* client, Figures* figures) {
   const auto before = ContextSwitches(agent->pid());
   std::this_thread::sleep_for(std::chrono::seconds(10));
   figures->idle_switches = SwitchesBetween(before, ContextSwitches(agent->pid()));
+  if (!MeasureRoundTrips(client, R"({"ModuleRequest":5})", round_trips, &figures->kind5_median_us,
+                         &figures->kind5_p99_us) ||
+      !MeasureRoundTrips(client, R"({"ModuleRequest":6,"ModuleIdentificator":"A"})", round_trips,
+                         &figures->kind6_median_us, &figures->kind6_p99_us)) {
+    return false;
+  }
   agent->Signal(SIGTERM);
   return agent->Wait(milliseconds(10000)) == 0;
 }
@@ -124,24 +154,37 @@ int main(int argc, char** argv) {
     return 1;
   }
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  const int round_trips = argc > 2 ? std::max(100, std::atoi(argv[2])) : 2000;
   wardex::IIpcClient* client = CreateClientInstance();
   client->SetChannel(u"wardex-test");
   std::vector<Figures> all;
   for (int run = 0; run < runs; ++run) {
     Figures figures{};
-    if (!MeasureOnce(client, &figures)) {
+    if (!MeasureOnce(client, round_trips, &figures)) {
       std::fprintf(stderr, "agent_figures: run %d failed\n", run + 1);
       return 1;
     }
     std::printf(
-        "run %d: answers after %.1f ms, VmRSS %ld KiB, %d threads, %ld wake-ups in 10 s idle\n",
-        run + 1, figures.answer_ms, figures.rss_kib, figures.threads, figures.idle_switches);
+        "run %d: answers after %.1f ms, VmRSS %ld KiB, %d threads, %ld wake-ups in 10 s idle; "
+        "kind 5 round trip median %.0f us p99 %.0f us; kind 6 median %.0f us p99 %.0f us\n",
+        run + 1, figures.answer_ms, figures.rss_kib, figures.threads, figures.idle_switches,
+        figures.kind5_median_us, figures.kind5_p99_us, figures.kind6_median_us,
+        figures.kind6_p99_us);
     all.push_back(figures);
   }
-  std::sort(all.begin(), all.end(),
-            [](const Figures& a, const Figures& b) { return a.answer_ms < b.answer_ms; });
-  const Figures& median = all[all.size() / 2];
-  std::printf("median: answers after %.1f ms, VmRSS %ld KiB, %ld wake-ups in 10 s idle\n",
-              median.answer_ms, median.rss_kib, median.idle_switches);
+  // The median of each figure over the runs.
+  auto median_of = [&](auto field) {
+    std::vector<double> values;
+    for (const Figures& figures : all) values.push_back(static_cast<double>(figures.*field));
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+  };
+  std::printf(
+      "medians: answers after %.1f ms, VmRSS %.0f KiB, %.0f wake-ups in 10 s idle; kind 5 "
+      "round trip median %.0f us p99 %.0f us; kind 6 median %.0f us p99 %.0f us\n",
+      median_of(&Figures::answer_ms), median_of(&Figures::rss_kib),
+      median_of(&Figures::idle_switches), median_of(&Figures::kind5_median_us),
+      median_of(&Figures::kind5_p99_us), median_of(&Figures::kind6_median_us),
+      median_of(&Figures::kind6_p99_us));
   return 0;
 }

@@ -83,6 +83,18 @@ bool SplitLogLine(const std::string& line, int* level, std::string* text) {
   return true;
 }
 
+// The log's lines, the rotated generations (log.3, log.2, log.1) first.
+std::vector<std::string> ReadLog(const std::string& path) {
+  std::vector<std::string> lines;
+  for (int generation = 3; generation >= 1; --generation) {
+    const std::vector<std::string> old = ReadLines(path + "." + std::to_string(generation));
+    lines.insert(lines.end(), old.begin(), old.end());
+  }
+  const std::vector<std::string> current = ReadLines(path);
+  lines.insert(lines.end(), current.begin(), current.end());
+  return lines;
+}
+
 }  // namespace
 
 bool CanUnshareNetwork(std::string* reason) {
@@ -239,7 +251,7 @@ bool AgentTree::WaitForJournal(const std::string& line, milliseconds timeout) {
 
 std::vector<std::string> AgentTree::LogTexts() const {
   std::vector<std::string> texts;
-  for (const std::string& line : ReadLines(log_path())) {
+  for (const std::string& line : ReadLog(log_path())) {
     int level = 0;
     std::string text;
     if (SplitLogLine(line, &level, &text)) texts.push_back(text);
@@ -249,7 +261,7 @@ std::vector<std::string> AgentTree::LogTexts() const {
 
 std::vector<int> AgentTree::LogLevels() const {
   std::vector<int> levels;
-  for (const std::string& line : ReadLines(log_path())) {
+  for (const std::string& line : ReadLog(log_path())) {
     int level = 0;
     std::string text;
     if (SplitLogLine(line, &level, &text)) levels.push_back(level);

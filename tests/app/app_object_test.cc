@@ -1,0 +1,111 @@
+// The application object's command-line rule and the message dialog's wait.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "app/brisko_tray_app.h"
+#include "app/message_dialog_wait.h"
+#include "support/test_env.h"
+
+namespace wardex {
+namespace {
+
+using std::chrono::milliseconds;
+
+TEST(StartModeTest, OnlyTheWholeCommandLineIsASwitch) {
+  struct Case {
+    const char16_t* command_line;
+    StartMode mode;
+  };
+  const Case cases[] = {
+      {u"", StartMode::kNormal},
+      {u"-register", StartMode::kRegister},
+      {u"/REGISTER", StartMode::kRegister},
+      {u"-Unregister", StartMode::kUnregister},
+      {u"/unregister", StartMode::kUnregister},
+      {u"-snapcheck", StartMode::kSnapCheck},
+      {u"/SNAPCHECK", StartMode::kSnapCheck},
+      {u"-register ", StartMode::kNormal},
+      {u" -register", StartMode::kNormal},
+      {u"-register -snapcheck", StartMode::kNormal},
+      {u"register", StartMode::kNormal},
+      {u"--register", StartMode::kNormal},
+      {u"-snapcheckx", StartMode::kNormal},
+  };
+  for (const Case& test : cases) {
+    EXPECT_EQ(ParseStartMode(test.command_line), test.mode)
+        << KaOSAL::KaString(test.command_line).GetLength();
+  }
+}
+
+TEST(MessageDialogWaitTest, AnswerFillsTheListsAndEndsTheWait) {
+  MessageDialogWait wait;
+  const std::vector<MessageDialogCheckBox> boxes = {{u"a", 1, 1}, {u"b", 2, 0}};
+  std::thread console([&] {
+    std::this_thread::sleep_for(milliseconds(60));
+    MessageDialogWait::callback()(0, 7, &boxes, wait.context());
+  });
+  EXPECT_TRUE(wait.Wait(5000, 50));
+  console.join();
+  EXPECT_EQ(wait.buttons(), std::vector<int32_t>{7});
+  ASSERT_EQ(wait.check_boxes().size(), 2u);
+  EXPECT_EQ(wait.check_boxes()[0].title, KaOSAL::KaString(u"a"));
+  EXPECT_EQ(wait.check_boxes()[1].checked, 0);
+}
+
+TEST(MessageDialogWaitTest, NoButtonLeavesOnlyTheCheckBoxes) {
+  MessageDialogWait wait;
+  const std::vector<MessageDialogCheckBox> boxes = {{u"c", 3, 1}};
+  MessageDialogWait::callback()(0, kMessageDialogNoButton, &boxes, wait.context());
+  EXPECT_TRUE(wait.Wait(0, 50));
+  EXPECT_TRUE(wait.buttons().empty());
+  EXPECT_EQ(wait.check_boxes().size(), 1u);
+}
+
+TEST(MessageDialogWaitTest, CallsWithoutContextOrListChangeNothing) {
+  MessageDialogWait wait;
+  const std::vector<MessageDialogCheckBox> boxes;
+  MessageDialogWait::callback()(0, 1, &boxes, nullptr);
+  MessageDialogWait::callback()(0, 1, nullptr, wait.context());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(wait.Wait(120, 50));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(120));
+  EXPECT_TRUE(wait.buttons().empty());
+}
+
+TEST(MessageDialogWaitTest, LateAnswersNeverReachAnEndedWait) {
+  // Answers race with waits that end: an answer for an ended wait must find
+  // nothing (run under the sanitizers, a dangling context would show).
+  const int rounds = test::Scaled(2000, 300);
+  std::atomic<bool> done{false};
+  std::vector<void*> contexts;
+  contexts.reserve(static_cast<size_t>(rounds));
+  std::atomic<size_t> published{0};
+  std::thread console([&] {
+    const std::vector<MessageDialogCheckBox> boxes = {{u"x", 1, 1}};
+    while (!done.load()) {
+      const size_t count = published.load();
+      for (size_t i = 0; i < count; ++i) {
+        MessageDialogWait::callback()(0, 1, &boxes, contexts[i]);
+      }
+    }
+  });
+  for (int i = 0; i < rounds; ++i) {
+    auto wait = std::make_unique<MessageDialogWait>();
+    contexts.push_back(wait->context());
+    published.store(contexts.size());
+    static_cast<void>(wait->Wait(1, 1));
+  }
+  // A new wait is not answered by the old tokens that keep arriving.
+  MessageDialogWait fresh;
+  EXPECT_FALSE(fresh.Wait(20, 5));
+  done.store(true);
+  console.join();
+}
+
+}  // namespace
+}  // namespace wardex

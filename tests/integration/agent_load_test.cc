@@ -1,0 +1,138 @@
+// The real agent under load: eight clients send mixed kinds through the IPC
+// library while two message dialogs wait for their answer, then SIGTERM.
+// Every answered request must be answered correctly, the dialogs' callbacks
+// must finish before the pipe server goes, and the agent must end cleanly.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "integration/agent_harness.h"
+#include "osal/wide_format.h"
+#include "wardex/ipc.h"
+
+WARDEX_EXPORT wardex::IIpcClient* CreateClientInstance();
+WARDEX_EXPORT void WARDEX_STDCALL DestroyClientInstance(wardex::IIpcClient* client);
+
+namespace wardex::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+struct Exchange {
+  const char* request;
+  const char* reply;
+};
+
+// The mixed traffic and the one right answer to each request.
+constexpr Exchange kTraffic[] = {
+    {R"({"ModuleRequest":5})", R"([{"ModuleIdentificator":"","ModuleRequest":5}])"},
+    {R"({"ModuleRequest":6,"ModuleIdentificator":"A"})",
+     R"([{"ModuleIdentificator":"A","ModuleRequest":6,"ResultLevel":100.000000}])"},
+    {R"({"ModuleRequest":1,"ModuleIdentificator":"A","Check":3})",
+     R"([{"ModuleIdentificator":"A","ModuleRequest":1}])"},
+    {R"({"ModuleRequest":4,"ModuleIdentificator":"S"})",
+     R"([{"ModuleIdentificator":"S","ModuleRequest":4,"SwitchState":2}])"},
+    {R"({"ModuleRequest":9,"ModuleIdentificator":"N"})",
+     R"([{"ModuleIdentificator":"N","ModuleRequest":9}])"},
+    {R"({"ModuleRequest":7,"MessageHeader":"h","Message":"m"})",
+     R"([{"ModuleIdentificator":"","ModuleRequest":7}])"},
+    {R"({"ModuleRequest":6,"ModuleIdentificator":"Missing"})",
+     R"([{"ModuleIdentificator":"Missing","ModuleRequest":6}])"},
+};
+
+constexpr char kDialog[] = R"({"ModuleRequest":11,"MessageHeader":"h","Message":"wait",)"
+                           R"("Buttons":[{"BTTX":"OK","BTID":1,"BTTY":0}]})";
+constexpr char kDialogReply[] =
+    R"([{"Buttons":[{"BTID":1,"BTTX":"","BTTY":0}],"ModuleIdentificator":"","ModuleRequest":11}])";
+
+// One exchange through the IPC library; the reply text, or empty when the
+// request was not answered (the agent had begun to stop).
+std::string Send(IIpcClient* client, const std::string& message, uint32_t timeout_ms) {
+  std::u16string reply(8192, u'\0');
+  uint32_t size = static_cast<uint32_t>(reply.size() * 2);
+  if (client->SendMessage(u"", message.data(), static_cast<uint32_t>(message.size()), reply.data(),
+                          &size, timeout_ms) != kIpcOk ||
+      size < 2) {
+    return {};
+  }
+  return KaOSAL::ToUtf8(reply.data(), size / 2 - 1);
+}
+
+TEST(AgentLoadTest, MixedClientsWhileDialogsWaitThenSigterm) {
+  std::string reason;
+  if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
+  AgentTree tree;
+  tree.AddConsole("dialog_answer=1\ndialog_delay_ms=3000\n");
+  tree.AddModule("A", "flags=4\n");
+  tree.AddModule("S", "flags=32\nswitch_state=2\n");
+  tree.AddModule("N", "flags=4\n");
+  auto agent = tree.StartAndWait();
+  ASSERT_TRUE(agent);
+
+  std::mutex lock;
+  std::vector<std::string> wrong;
+  auto check = [&](const std::string& request, const std::string& got, const std::string& want) {
+    if (got.empty() || got == want) return;
+    std::lock_guard hold(lock);
+    wrong.push_back(request + " -> " + got);
+  };
+
+  std::vector<std::thread> dialogs;
+  std::vector<std::string> dialog_replies(2);
+  for (size_t i = 0; i < dialog_replies.size(); ++i) {
+    dialogs.emplace_back([&, i] {
+      IIpcClient* client = CreateClientInstance();
+      client->SetChannel(u"wardex-test");
+      dialog_replies[i] = Send(client, kDialog, 20000);
+      DestroyClientInstance(client);
+    });
+  }
+  for (int i = 0; i < 500 && CountContaining(tree.Journal(), "console show-dialog") < 2; ++i) {
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  ASSERT_EQ(CountContaining(tree.Journal(), "console show-dialog"), 2u);
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> answered{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 8; ++c) {
+    clients.emplace_back([&, c] {
+      IIpcClient* client = CreateClientInstance();
+      client->SetChannel(u"wardex-test");
+      for (size_t n = static_cast<size_t>(c); !stop.load(); ++n) {
+        const Exchange& exchange = kTraffic[n % std::size(kTraffic)];
+        const std::string got = Send(client, exchange.request, 5000);
+        if (!got.empty()) answered.fetch_add(1);
+        check(exchange.request, got, exchange.reply);
+      }
+      DestroyClientInstance(client);
+    });
+  }
+  std::this_thread::sleep_for(milliseconds(Scaled(1500, 1000)));
+  const int before_sigterm = answered.load();
+  ASSERT_TRUE(agent->Signal(SIGTERM));
+  const int exit_status = agent->Wait(milliseconds(30000));
+  stop.store(true);
+  for (std::thread& client : clients) client.join();
+  for (std::thread& dialog : dialogs) dialog.join();
+
+  EXPECT_EQ(exit_status, 0) << tree.Diagnostics();
+  EXPECT_TRUE(wrong.empty()) << wrong.size() << " wrong answers, first: " << wrong.front();
+  EXPECT_GT(before_sigterm, 50);
+  // The dialogs were being handled when the agent began to stop: their
+  // answers arrived and were sent before the pipe server went.
+  EXPECT_EQ(dialog_replies[0], kDialogReply);
+  EXPECT_EQ(dialog_replies[1], kDialogReply);
+  std::string missing;
+  EXPECT_TRUE(
+      ContainsInOrder(tree.LogTexts(), {"TRAY ### Closing...", "TRAY ### Remove Icon"}, &missing))
+      << missing << "\n"
+      << tree.Diagnostics();
+}
+
+}  // namespace
+}  // namespace wardex::test
