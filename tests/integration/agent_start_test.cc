@@ -210,6 +210,47 @@ TEST_F(AgentStartTest, SigtermRunsCloseThenDestructionInOrder) {
   EXPECT_EQ(CountContaining(tree.ShellLog(), "NIM_DELETE ok=1"), 1u);
 }
 
+TEST_F(AgentStartTest, FailedFrameLoadsAreRetriedOnFreshFramesSeventeenTimesInAll) {
+  struct Case {
+    int faults;   // creation sequences that fault before one completes
+    bool starts;  // the agent runs in the end
+  };
+  for (const Case& test : {Case{1, true}, Case{16, true}, Case{17, false}}) {
+    SCOPED_TRACE(test.faults);
+    AgentTree tree;
+    tree.AddConsole();
+    tree.AddModule("WardexModule", "monitoring_faults=" + std::to_string(test.faults) + "\n");
+    auto agent = tree.Start();
+    ASSERT_TRUE(agent);
+    if (test.starts) {
+      ASSERT_TRUE(tree.WaitForLog("Tray ### On Create MainFrame done", kExitWait));
+      EXPECT_EQ(tree.Send(R"({"ModuleRequest":5})"),
+                R"([{"ModuleIdentificator":"","ModuleRequest":5}])");
+      EXPECT_EQ(tree.ReadProductDWord("Tray_StartCount"), 1);
+    } else {
+      EXPECT_EQ(agent->Wait(kExitWait), 0);
+      EXPECT_EQ(CountContaining(tree.LogTexts(), "Tray ### On Create MainFrame done"), 0u);
+    }
+    const std::vector<std::string> log = tree.LogTexts();
+    EXPECT_EQ(CountContaining(log, "ERROR: LoadFrame failed - try for one minute"), 1u);
+    EXPECT_EQ(CountContaining(log,
+                              "Worker thread \"CBriskoTrayApp::LoadFrame\": exception "
+                              "0xC0000005"),
+              static_cast<size_t>(test.faults));
+    const size_t attempts = static_cast<size_t>(test.starts ? test.faults + 1 : 17);
+    // Each attempt began the creation sequence; the one that completed also
+    // built the menu and finished ("... Build menu", "... done").
+    EXPECT_EQ(CountContaining(log, "Tray ### On Create MainFrame"),
+              attempts + (test.starts ? 2 : 0));
+    // Every attempt had a fresh frame: a Console and an icon of its own, each
+    // released before the next attempt.
+    EXPECT_EQ(CountContaining(tree.Journal(), "console create"), attempts);
+    EXPECT_EQ(CountContaining(tree.ShellLog(), "NIM_ADD ok=1"), attempts);
+    EXPECT_EQ(CountContaining(tree.ShellLog(), "NIM_DELETE ok=1"),
+              static_cast<size_t>(test.faults));
+  }
+}
+
 TEST_F(AgentStartTest, MissingPartsAreLoggedAndTheAgentRunsOn) {
   {
     SCOPED_TRACE("no Console");
