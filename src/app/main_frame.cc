@@ -71,9 +71,12 @@ CMainFrame::~CMainFrame() {
   wardex_module_ = nullptr;
   turbo_loader_.Unload();
   turbo_switch_ = nullptr;
-  // 2. The Console.
-  console_loader_.Release();
-  console_view_ = nullptr;
+  // 2. The Console, once no pipe thread is inside it.
+  {
+    std::unique_lock hold(console_lock_);
+    console_loader_.Release();
+    console_view_ = nullptr;
+  }
   // 3. The SnapCheck module.
   snapcheck_loader_.Unload();
   snapcheck_module_ = nullptr;

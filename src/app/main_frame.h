@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <shared_mutex>
 
 #include "app/system_tray.h"
 #include "app/thread_param.h"
@@ -127,6 +128,11 @@ class CMainFrame : public platform::Window, public ThreadParam, public PipeMessa
   KaOSAL::KaPath starter_path_;
   ConsoleLoader console_loader_;
   IConsoleView* console_view_ = nullptr;
+  // The pipe threads use the console view while the frame may be releasing
+  // the Console (destruction step 2 comes before the callbacks are waited
+  // for): they hold this shared, the release holds it alone. The frame's own
+  // thread, which alone changes the view, reads it without the lock.
+  std::shared_mutex console_lock_;
   const platform::UINT_PTR icon_reset_timer_id_ = 0x800B;
   std::unique_ptr<ModuleLoader> handset_link_loader_;
   IModule* handset_link_ = nullptr;

@@ -1,5 +1,7 @@
 // CMainFrame's handling of the pipe messages, on the IPC library's threads.
 // The callback writes the record back as the reply afterwards.
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "app/main_frame.h"
@@ -121,6 +123,7 @@ void CMainFrame::HandlePipeMessage(ModuleMessage& message) {
 }
 
 void CMainFrame::ShowShortMessage(const ModuleMessage& message) {
+  std::shared_lock hold(console_lock_);
   if (console_view_ != nullptr) {
     console_view_->ShowMessage(message.notification_text, message.notification_header,
                                kShortMessageSeconds, KaString(), KaString());
@@ -131,6 +134,7 @@ void CMainFrame::ShowShortMessage(const ModuleMessage& message) {
 }
 
 void CMainFrame::ShowButtonMessage(const ModuleMessage& message) {
+  std::shared_lock hold(console_lock_);
   if (console_view_ != nullptr) {
     console_view_->ShowMessage(message.button_text, message.button_header, kButtonMessageSeconds,
                                message.button_title, message.button_command);
@@ -142,11 +146,14 @@ void CMainFrame::ShowButtonMessage(const ModuleMessage& message) {
 
 void CMainFrame::ShowMessageDialog(ModuleMessage& message) {
   MessageDialogWait wait;
-  if (console_view_ != nullptr) {
-    console_view_->ShowMessageDialog(DescribeDialog(message, wait));
-  } else {
-    tray_icon_.ShowBalloon(message.box_text.c_str(), message.box_header.c_str(),
-                           platform::NIIF_INFO, kButtonMessageSeconds);
+  {
+    std::shared_lock hold(console_lock_);
+    if (console_view_ != nullptr) {
+      console_view_->ShowMessageDialog(DescribeDialog(message, wait));
+    } else {
+      tray_icon_.ShowBalloon(message.box_text.c_str(), message.box_header.c_str(),
+                             platform::NIIF_INFO, kButtonMessageSeconds);
+    }
   }
   // Without a Console nobody answers, and the wait runs to its bound.
   if (!wait.Wait(MessageDialogWaitLimitMs(), kDialogPollMs)) return;
@@ -167,6 +174,7 @@ void CMainFrame::RefreshProductName() {
   text.Replace(u" &&& ", u" && ");
   tray_icon_.SetMenuText(kMenuPositionStart, text.c_str());
   tray_icon_.SetMenuDefaultItem(kMenuPositionStart, true);
+  std::shared_lock hold(console_lock_);
   if (console_view_ != nullptr) console_view_->Refresh();
 }
 
@@ -200,7 +208,10 @@ void CMainFrame::HandleModuleRequest(ModuleMessage& message) {
       break;
     case kSetSwitch: {
       if (!is_switch) return;
-      module->SetConsoleView(console_view_);
+      {
+        std::shared_lock hold(console_lock_);
+        module->SetConsoleView(console_view_);
+      }
       IModuleSwitch* module_switch = ToModuleSwitch(module);
       if (module_switch->GetSwitchState(0, 0, message.switch_param) !=
           message.requested_switch_state) {
