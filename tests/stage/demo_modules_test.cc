@@ -235,6 +235,33 @@ TEST_F(DemoModulesTest, WardexTaskReportsFreeSpaceAndKeepsTheNotification) {
   EXPECT_FALSE(LastNotificationEventSet());
 }
 
+// The agent's own module object and the one its module cache loads for pipe
+// requests share the last notification, the Console view and the event.
+TEST_F(DemoModulesTest, WardexObjectsShareTheLastNotification) {
+  env_.env().Set("HOME", env_.root().path());
+  RecordingView view;
+  ModuleLoader menus;
+  IModule* for_menu = menus.Load(ModulePath("WardexModule"));
+  ASSERT_NE(for_menu, nullptr);
+  for_menu->SetConsoleView(&view);
+  {
+    ModuleLoader cache;
+    IModule* for_pipe = cache.Load(ModulePath("WardexModule"));
+    ASSERT_NE(for_pipe, nullptr);
+    for_pipe->SetConsoleView(nullptr);  // leaves the other object's view in place
+    for_pipe->RunTask(-1);              // shown through the view the first object got
+    ASSERT_EQ(view.messages().size(), 1u);
+  }
+  // The pipe's object went; the notification stays for the menu's.
+  EXPECT_TRUE(LastNotificationEventSet());
+  for_menu->RunTask(1);
+  const std::vector<std::string> shown = view.messages();
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[1], shown[0]);
+  menus.Unload();
+  EXPECT_FALSE(LastNotificationEventSet());
+}
+
 TEST_F(DemoModulesTest, WardexTasksFromSeveralThreadsAtOnce) {
   env_.env().Set("HOME", env_.root().path());
   ModuleLoader loader;

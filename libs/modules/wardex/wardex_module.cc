@@ -1,41 +1,30 @@
 // WardexModule.so: the suite's own monitoring module. Its task checks the free
 // space on the file system of the user's home on a worker thread and reports
-// it as a notification through the Console; it keeps the last notification so
-// that the tray menu can show it again, and signals the named manual-reset
-// event "WARDEX_LASTNOTIFICATIONEVENT" while it has one. Monitoring repeats
-// the check every hour and notifies only when space runs low.
+// it as a notification through the Console; the last notification is kept so
+// that the tray menu can show it again (see notification_board.h). Monitoring
+// repeats the check every hour and notifies only when space runs low.
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "../common/demo_module.h"
 #include "disk_check.h"
+#include "notification_board.h"
 #include "osal/ka_string.h"
-#include "osal/last_error.h"
-#include "platform/named_objects.h"
 #include "wardex/console_view.h"
 #include "wardex/crashlog.h"
-#include "wardex/kernel_object_names.h"
 #include "wardex/module.h"
 
 namespace wardex::demo {
 namespace {
 
 constexpr char kModuleName[] = "WardexModule";
-// Notifications stay this long on the screen.
-constexpr int32_t kNotificationSeconds = 30;
 // RunTask's parameter that asks to show the last notification again.
 constexpr int32_t kShowLastNotification = 1;
 constexpr std::chrono::hours kMonitoringInterval{1};
-
-struct Notification {
-  KaOSAL::KaString title;
-  KaOSAL::KaString text;
-};
 
 // What one check reports, in the module's result fields.
 struct TaskResult {
@@ -70,24 +59,12 @@ TaskResult Describe(const DiskSpace& space) {
 
 class WardexModule final : public DemoModule<IModule, kModuleName> {
  public:
-  WardexModule() {
-    // A fresh module has nothing to show again, whatever an earlier run left
-    // in the event's file.
-    event_ = platform::NamedEvent::Create(kLastNotificationEventName, false);
-    if (event_ == nullptr) {
-      LogW(kLogError, u"WardexModule: cannot create the event %s (error %lu)",
-           kLastNotificationEventName, static_cast<unsigned long>(KaOSAL::GetLastError()));
-    } else if (event_->already_existed() && !event_->Reset()) {
-      LogW(kLogError, u"WardexModule: cannot reset the event %s", kLastNotificationEventName);
-    }
-  }
+  WardexModule() { NotificationBoard::Get().Attach(); }
 
   ~WardexModule() override {
     StopMonitoring();
     JoinWorker();
-    if (event_ != nullptr && !event_->Reset()) {
-      LogW(kLogError, u"WardexModule: cannot reset the event %s", kLastNotificationEventName);
-    }
+    NotificationBoard::Get().Detach(this);
   }
 
   int32_t GetMenuText(char16_t* buffer, int32_t capacity) override {
@@ -123,7 +100,8 @@ class WardexModule final : public DemoModule<IModule, kModuleName> {
   // returns when its result is there, so the reply carries it.
   void RunTask(int32_t parameter) override {
     if (parameter == kShowLastNotification) {
-      ShowLastNotification();
+      if (!NotificationBoard::Get().ShowLast())
+        LogW(kLogInfo, u"WardexModule: no notification to show again");
       return;
     }
     StartCheck();
@@ -134,10 +112,7 @@ class WardexModule final : public DemoModule<IModule, kModuleName> {
   // The check takes milliseconds and cannot be interrupted: stopping waits for it.
   void StopTask(int32_t) override { JoinWorker(); }
 
-  void SetConsoleView(IConsoleView* view) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    view_ = view;
-  }
+  void SetConsoleView(IConsoleView* view) override { NotificationBoard::Get().SetView(this, view); }
 
   void StartMonitoring(int32_t, int32_t) override {
     std::lock_guard<std::mutex> hold(monitor_lock_);
@@ -188,7 +163,8 @@ class WardexModule final : public DemoModule<IModule, kModuleName> {
     const DiskSpace space = CheckFreeSpace(folder);
     const TaskResult result = Describe(space);
     LogW(kLogInfo, u"WardexModule: %s: %s", result.text.c_str(), result.description.c_str());
-    if (task_check || space.Low() || !space.ok) Notify({result.text, result.description});
+    if (task_check || space.Low() || !space.ok)
+      NotificationBoard::Get().Notify({result.text, result.description});
     if (!task_check) return;  // monitoring keeps the task's results as they are
     {
       std::lock_guard<std::mutex> hold(lock_);
@@ -208,53 +184,10 @@ class WardexModule final : public DemoModule<IModule, kModuleName> {
     }
   }
 
-  // Keeps |notification| as the last one, signals that there is one, shows it.
-  void Notify(const Notification& notification) {
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      last_ = notification;
-      has_last_ = true;
-    }
-    if (event_ != nullptr && !event_->Set()) {
-      LogW(kLogError, u"WardexModule: cannot set the event %s", kLastNotificationEventName);
-    }
-    Show(notification);
-  }
-
-  void ShowLastNotification() {
-    Notification notification;
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      if (!has_last_) {
-        LogW(kLogInfo, u"WardexModule: no notification to show again");
-        return;
-      }
-      notification = last_;
-    }
-    Show(notification);
-  }
-
-  void Show(const Notification& notification) {
-    IConsoleView* view;
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      view = view_;
-    }
-    if (view == nullptr) {
-      LogW(kLogInfo, u"WardexModule: no Console to show \"%s\"", notification.text.c_str());
-      return;
-    }
-    view->ShowMessage(notification.text, notification.title, kNotificationSeconds,
-                      KaOSAL::KaString(), KaOSAL::KaString());
-  }
-
   std::mutex lock_;  // guards the fields below up to the worker
   std::condition_variable finished_;
   bool running_ = false;
   TaskResult result_;
-  Notification last_;
-  bool has_last_ = false;
-  IConsoleView* view_ = nullptr;
 
   std::mutex worker_lock_;  // serialises starting and joining the worker
   std::thread worker_;
@@ -263,8 +196,6 @@ class WardexModule final : public DemoModule<IModule, kModuleName> {
   std::condition_variable monitor_wake_;
   bool stop_monitoring_ = false;
   std::thread monitor_;
-
-  std::unique_ptr<platform::NamedEvent> event_;
 };
 
 }  // namespace
