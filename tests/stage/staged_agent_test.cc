@@ -124,7 +124,7 @@ TEST_F(StagedAgentTest, RegisterAndUnregisterRunTheWardexModuleHooks) {
                                       "WardexModule: unregistered (" + marker + ")"}));
 }
 
-TEST_F(StagedAgentTest, StartsAnswersShowsTheQuickCheckAndStops) {
+TEST_F(StagedAgentTest, StartsAnswersRunsTheDemoModulesAndStops) {
   const pid_t agent = StartAgent({});
   std::string reply;
   for (int i = 0; i < 100 && reply.empty(); ++i) {
@@ -143,6 +143,19 @@ TEST_F(StagedAgentTest, StartsAnswersShowsTheQuickCheckAndStops) {
   EXPECT_FALSE(Send("{\"ModuleRequest\":13}").empty());
   EXPECT_TRUE(WaitForLog("SnapCheckModule: quick check: 1 file, 5 B in ", 10s));
   EXPECT_EQ(env_.LogTexts("CONSOLE: module view").size(), 1u);
+
+  // The demo modules answer through the agent's module requests.
+  const std::string disk = Send("{\"ModuleRequest\":2,\"ModuleIdentificator\":\"WardexModule\"}");
+  EXPECT_NE(disk.find("\"ResultDetails\":\"" + env_.root().path() + "\""), std::string::npos)
+      << disk;
+  EXPECT_NE(disk.find("\"SubResults\":\"FreeBytes="), std::string::npos) << disk;
+  Send(
+      "{\"ModuleRequest\":3,\"ModuleIdentificator\":\"TurboModule\",\"Switch\":1,"
+      "\"SwitchParam\":2}");
+  EXPECT_NE(Send("{\"ModuleRequest\":4,\"ModuleIdentificator\":\"TurboModule\"}")
+                .find("\"SwitchState\":1"),
+            std::string::npos);
+  EXPECT_EQ(ReadFile(env_.root().state_home() + "/wardex/turbo"), "1\n");
 
   ASSERT_EQ(kill(agent, SIGTERM), 0);
   EXPECT_EQ(WaitForExit(agent, 30s), 0);
