@@ -121,6 +121,9 @@ TEST(AgentLoadTest, MixedClientsWhileDialogsWaitThenSigterm) {
   for (std::thread& dialog : dialogs) dialog.join();
 
   EXPECT_EQ(exit_status, 0) << tree.Diagnostics();
+  // Built with a sanitizer, the agent reports here what it found.
+  EXPECT_EQ(ReadFile(tree.test_dir() + "/agent.out").find("Sanitizer"), std::string::npos)
+      << tree.Diagnostics();
   EXPECT_TRUE(wrong.empty()) << wrong.size() << " wrong answers, first: " << wrong.front();
   EXPECT_GT(before_sigterm, 50);
   // The dialogs were being handled when the agent began to stop: their
