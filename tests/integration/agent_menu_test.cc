@@ -101,6 +101,35 @@ TEST_F(AgentMenuTest, QuickCheckFromTheMenuAndFromThePipeAreLabelledBySource) {
             (std::vector<std::string>{"FROM_MENU", "FROM_DESKTOP", "FROM_WARDEX", "FROM_DESKTOP"}));
 }
 
+TEST_F(AgentMenuTest, ANewTaskbarGetsTheIconBackUnlessItWasHidden) {
+  StageModules("flags=32\n");
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+  auto adds = [&] { return CountContaining(tree_->ShellLog(), "NIM_ADD ok=1 id=130"); };
+  auto wait_for_line = [&](const std::string& needle, size_t count) {
+    for (int i = 0; i < 500 && CountContaining(tree_->ShellLog(), needle) < count; ++i) {
+      std::this_thread::sleep_for(milliseconds(10));
+    }
+    return CountContaining(tree_->ShellLog(), needle) >= count;
+  };
+  ASSERT_EQ(adds(), 1u);
+  ASSERT_TRUE(tree_->ShellCommand("taskbar-created"));
+  ASSERT_TRUE(wait_for_line("NIM_ADD ok=1 id=130", 2));
+
+  // Hidden by command 0x8007: the next taskbar does not show it.
+  ASSERT_TRUE(tree_->ShellCommand("menu-choice 0x8007"));
+  ASSERT_FALSE(tree_->OpenMenu().empty());
+  ASSERT_TRUE(wait_for_line("state=0x1 mask=0x1", 1));
+  ASSERT_TRUE(tree_->ShellCommand("taskbar-created"));
+  ASSERT_TRUE(wait_for_line("TASKBARCREATED", 2));
+  // The next control command is read after the announcement was handled: by
+  // then a re-add would have been logged. The shell has no icon to click.
+  const size_t clicks = CountContaining(tree_->ShellLog(), "CLICK ");
+  ASSERT_TRUE(tree_->ShellCommand("click rbuttonup"));
+  ASSERT_TRUE(wait_for_line("CLICK ", clicks + 1));
+  EXPECT_EQ(adds(), 2u);
+}
+
 TEST_F(AgentMenuTest, QuickCheckWithoutSnapCheckModuleShowsNothing) {
   tree_->AddConsole();
   auto agent = tree_->StartAndWait();
