@@ -529,7 +529,10 @@ bool KaPath::MakePath(EDriveNumber drive, const KaString& dir, const KaString& f
 }
 
 bool KaPath::AppendDir(const KaPath& other) {
-  if (!other.IsRelative() || other.HasFilename() || other.HasExtension()) return false;
+  // An empty path has no root either: appending it only canonicalises the dir.
+  if (!(other.IsEmpty() || other.IsRelative()) || other.HasFilename() || other.HasExtension()) {
+    return false;
+  }
   KaString root, dir, file_name, ext;
   SplitPath(root, dir, file_name, ext);
   KaString other_dir = other.GetDir();

@@ -229,6 +229,7 @@ TEST(KaPathTest, AppendDirTakesOnlyRelativeFolders) {
       {u"C:\\a\\file.txt", KaPath(u"sub\\file.txt"), false, u"C:\\a\\file.txt"},
       {u"/usr/lib/", KaPath(u"/abs/"), false, u"/usr/lib/"},
       {u"/usr/lib/", KaPath(u"http://host/x/"), false, u"/usr/lib/"},
+      {u"C:\\a\\.\\file.txt", KaPath(), true, u"C:\\a\\file.txt"},
       {fits.c_str(), KaPath(hundred.c_str()), true, fits_result.c_str()},
       {too_long.c_str(), KaPath(hundred.c_str()), false, too_long.c_str()},
   };
@@ -249,7 +250,9 @@ TEST(KaPathTest, AppendDirTakesOnlyRelativeFolders) {
       {u"/usr/lib/x.so", u"sub/file.txt", true, u"/usr/lib/sub/file.txt/x.so"},
       {u"/usr/lib/x.so", u"/abs", false, u"/usr/lib/x.so"},
       {u"C:\\a\\file.txt", u"D:\\b", false, u"C:\\a\\file.txt"},
-      {u"/usr/lib/x.so", u"", false, u"/usr/lib/x.so"},
+      {u"/usr/lib/x.so", u"", true, u"/usr/lib/x.so"},
+      {u"/a/./b/x.so", u"", true, u"/a/b/x.so"},
+      {u"x.so", u"", true, u"x.so"},
   };
   for (const auto& c : text_cases) {
     KaPath path(c.start);
