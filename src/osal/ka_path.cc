@@ -346,10 +346,13 @@ KaPath& KaPath::operator=(const KaPath& other) {
 }
 
 KaPath& KaPath::operator=(const KaString& path) {
+  // |path| may be one of this path's own components, which Reset empties:
+  // hold the text first (a shared copy, no characters are copied).
+  const KaString text = path;
   Reset();
-  m_strFullPath = path;
+  m_strFullPath = text;
   // A bare drive means its root folder.
-  if (path.GetLength() == 2 && HasDrivePrefix(ViewOf(path))) m_strFullPath += u'\\';
+  if (text.GetLength() == 2 && HasDrivePrefix(ViewOf(text))) m_strFullPath += u'\\';
   return *this;
 }
 

@@ -91,6 +91,24 @@ TEST(KaPathTest, AssignmentDropsTheComponentsOfThePreviousPath) {
   EXPECT_EQ(U8(KaPath(u"C:").GetRootAndDir()), "C:\\");
 }
 
+TEST(KaPathTest, AssigningOneOfItsOwnComponentsKeepsThatText) {
+  const struct {
+    const char16_t* start;
+    const KaString& (KaPath::*component)() const;
+    const char16_t* expected;
+  } cases[] = {
+      {u"/usr/lib/x.so", &KaPath::GetDir, u"/usr/lib/"},
+      {u"/usr/lib/x.so", &KaPath::GetFileName, u"x"},
+      {u"/usr/lib/x.so", &KaPath::GetExt, u".so"},
+      {u"C:\\a\\x.txt", &KaPath::GetRoot, u"C:\\"},
+  };
+  for (const auto& c : cases) {
+    KaPath path(c.start);
+    path = (path.*c.component)();
+    EXPECT_EQ(U8(path), U8(c.expected)) << U8(c.start);
+  }
+}
+
 // Composition assigns through the KaString slot, so an override sees every
 // composed path.
 class RecordingPath : public KaPath {
