@@ -6,10 +6,11 @@
 namespace wardex {
 
 // True when |name| matches |pattern| without regard to case: "*" matches any
-// run of characters, "?" any one character (or none at the end of the name or
-// before a dot); "*.*" matches every name, a pattern ending in ".*" also
-// matches the name without that extension, and a trailing "." matches a name
-// without a dot.
+// run of characters (but not the name's last dot when a "." follows it), "?"
+// any one character but a dot (at a dot or the end of the name it matches
+// nothing); a "." before "?" or "*" also matches the end of the name, so
+// "x.*" matches "x"; "*.*" matches every name, and a trailing "." matches a
+// name without a dot.
 bool MatchesFilePattern(const KaOSAL::KaString& name, const KaOSAL::KaString& pattern);
 
 }  // namespace wardex
