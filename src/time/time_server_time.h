@@ -3,9 +3,12 @@
 //
 // The list and the reply time-out come from install.cfg when given there:
 //   [time]
-//   servers=127.0.0.1:10123, time.example.org   ; "host" or "host:port", in order
-//   reply_timeout=500                           ; milliseconds
-// Without them: the three default servers below and 5000 ms.
+//   servers=127.0.0.1:10123, time.example.org
+//   reply_timeout=500
+// "servers" lists "host" or "host:port" entries in the order they are asked,
+// "reply_timeout" is in milliseconds. A ";" after a value is no comment: it
+// and what follows stay part of the value. Without them: the three default
+// servers and 5000 ms.
 #pragma once
 
 #include <cstdint>
