@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -167,8 +168,16 @@ TEST(TimeServerChild, ReportsTheTime) {
   if (output == nullptr) GTEST_SKIP() << "runs only as the child of the server list tests";
   const auto start = Clock::now();
   CTimeServerTime time;
+  const bool read_only = std::getenv(kChildReadOnly) != nullptr;
+  if (!read_only) {
+    // Should the configuration not be found, the list is the public default
+    // one; ask nothing then rather than send a packet off this machine.
+    for (const CTimeServerTime::Server& server : time.servers()) {
+      ASSERT_EQ(server.host, Loopback()) << "only local responders may be asked";
+    }
+  }
   int64_t out = 0;
-  const int64_t result = std::getenv(kChildReadOnly) != nullptr ? 0 : time.GetTime(&out);
+  const int64_t result = read_only ? 0 : time.GetTime(&out);
   std::ofstream file(output);
   file << result << ' ' << out << ' ' << MillisecondsSince(start) << ' ' << time.timeout_ms() << ' '
        << time.servers().size();
@@ -199,7 +208,14 @@ bool RunChild(const test::ScopedTestRoot& root, const std::string& install_cfg, 
   std::string filter = "--gtest_filter=TimeServerChild.*";
   char* argv[] = {const_cast<char*>(program.c_str()), filter.data(), nullptr};
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ);
+  // The child's own test report goes to a file, not into this test's output.
+  const std::string child_log = root.path() + "/child.log";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, child_log.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
   unsetenv(kChildOutput);
   unsetenv(kChildReadOnly);
   int status = 0;
@@ -224,16 +240,36 @@ std::string ServersConfig(std::initializer_list<uint16_t> ports, uint32_t timeou
 }
 
 TEST(TimeServerTimeTest, WithoutConfigurationTheDefaultsApply) {
+  struct Case {
+    const char* what;
+    const char* install_cfg;
+  };
+  const Case kCases[] = {
+      {"no time section", "[install]\nlang=en\n"},
+      {"empty values", "[time]\nservers=\nreply_timeout=\n"},
+      {"no valid entry", "[time]\nreply_timeout=0\nservers=:1, host:0\n"},
+      {"negative time-out", "[time]\nreply_timeout=-5\n"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    test::ScopedTestRoot root;
+    ChildReport report;
+    ASSERT_TRUE(RunChild(root, c.install_cfg, &report, /*read_only=*/true));
+    EXPECT_EQ(report.timeout_ms, 5000u);
+    ASSERT_EQ(report.servers.size(), 3u);
+    EXPECT_EQ(report.servers[0], "129.6.15.28:123");
+    EXPECT_EQ(report.servers[1], "pool.ntp.org:123");
+    EXPECT_EQ(report.servers[2], "time.nist.gov:123");
+  }
+}
+
+TEST(TimeServerTimeTest, TheChildAsksNoServerBeyondThisMachine) {
+  // A list with any other host makes the child refuse to ask. The host is
+  // still a loopback one, so that even a child that asked would stay local.
   test::ScopedTestRoot root;
   ChildReport report;
-  // A list without one valid entry leaves the defaults.
-  ASSERT_TRUE(RunChild(root, "[time]\nreply_timeout=0\nservers=:1, host:0\n", &report,
-                       /*read_only=*/true));
-  EXPECT_EQ(report.timeout_ms, 5000u);
-  ASSERT_EQ(report.servers.size(), 3u);
-  EXPECT_EQ(report.servers[0], "129.6.15.28:123");
-  EXPECT_EQ(report.servers[1], "pool.ntp.org:123");
-  EXPECT_EQ(report.servers[2], "time.nist.gov:123");
+  EXPECT_FALSE(
+      RunChild(root, "[time]\nservers=127.0.0.1:9, 127.0.0.2:9\nreply_timeout=1\n", &report));
 }
 
 TEST(TimeServerTimeTest, ASilentFirstServerGivesWayToTheSecond) {
