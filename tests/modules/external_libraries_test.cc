@@ -2,6 +2,7 @@
 // through the trust check, configured once, counted, released at zero.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -107,14 +108,36 @@ TEST_F(ExternalLibrariesTest, GraphicsLayerKeepsStylerAndLoggerLoadedWhileItRuns
   EXPECT_EQ(graphics.styler().count(), 0);
 }
 
+// The folder of the running test program, with a trailing slash.
+std::string ProgramFolder() {
+  const std::string exe = std::filesystem::read_symlink("/proc/self/exe");
+  return exe.substr(0, exe.rfind('/') + 1);
+}
+
 TEST_F(ExternalLibrariesTest, MissingLoggerLibraryIsTriedTwiceAndIsNoError) {
   env_.env().Set("LD_LIBRARY_PATH", env_.root().path() + "/empty");
   VeLoggerLibrary logger = MakeVeLoggerLibrary();
   EXPECT_FALSE(logger.Start());
   EXPECT_EQ(logger.count(), 1);
+  EXPECT_FALSE(logger.Start());  // counted only: not looked for again
+  EXPECT_FALSE(logger.Release());
   EXPECT_TRUE(logger.Release());
-  // Tried by bare name, then beside the program: two not-found lines.
-  EXPECT_EQ(env_.LogLines().size(), 2u);
+  // Tried by bare name, then beside the program (where the bare name is also
+  // looked for): two not-found lines.
+  const test::LoggedLine not_found{3, "ERROR: Not found " + ProgramFolder() + "VeLogger.so"};
+  EXPECT_EQ(env_.LogLines(), (std::vector<test::LoggedLine>{not_found, not_found}));
+}
+
+TEST_F(ExternalLibrariesTest, GraphicsLayerRunsWithoutStylerAndLogger) {
+  env_.env().Set("LD_LIBRARY_PATH", env_.root().path() + "/empty");
+  GraphicsLayer graphics;
+  EXPECT_TRUE(graphics.Start());
+  EXPECT_EQ(graphics.styler().instance(), nullptr);
+  EXPECT_EQ(graphics.logger().instance(), nullptr);
+  EXPECT_EQ(graphics.styler().count(), 1);
+  graphics.Stop();
+  EXPECT_FALSE(graphics.running());
+  EXPECT_EQ(graphics.logger().count(), 0);
 }
 
 }  // namespace

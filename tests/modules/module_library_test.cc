@@ -195,6 +195,16 @@ TEST(TrustCheck, TrustedPublishersLoadWithoutALogLine) {
   }
 }
 
+TEST(TrustCheck, TrustedFileThatIsNoLibraryFailsWithoutALogLine) {
+  ModuleTestEnv env;
+  const std::string text = env.root().path() + "/text.bin";
+  ASSERT_TRUE(test::WriteFile(text, std::string(4096, 'x')));
+  const std::string path = env.SignedCopy(text, "publisher", "m/NotElf.so");
+  ASSERT_FALSE(path.empty());
+  EXPECT_FALSE(LoadsAndFrees(path));
+  EXPECT_TRUE(env.LogLines().empty());
+}
+
 TEST(TrustCheck, PublisherFragmentsAreMatchedAsLowerCaseSubstrings) {
   struct Case {
     const char16_t* signer;
