@@ -188,6 +188,11 @@ KaString GetExecutableFilePath() {
     return KaString();
   }
   path.resize(static_cast<size_t>(length));
+  // A binary replaced while it runs (a package upgrade) keeps running, and the
+  // kernel marks its old name; the installation folder is still the one it
+  // was started from.
+  constexpr std::string_view kDeletedMark = " (deleted)";
+  if (path.ends_with(kDeletedMark)) path.resize(path.size() - kDeletedMark.size());
   return FromNative(path);
 }
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,6 +60,11 @@ int main(int argc, char** argv) {
     Print(GetIpcChannelName() + u"|" + GetRemoteServerAddress());
   } else if (command == "module") {
     Print(GetModuleFilePath() + u"|" + GetExecutablePath());
+  } else if (command == "removed") {
+    // The installation as seen by a binary removed or replaced while it runs.
+    std::filesystem::remove(argv[2]);
+    Print(GetExecutablePath() + u"|" + GetInstallConfigPath().ToString() + u"|" +
+          LoadLocalizedString(arg(3), true, KaString()));
   } else if (command == "localize") {
     KaOSAL::KaPath path(arg(2));
     bool found = LocalizePath(path);

@@ -87,6 +87,13 @@ TEST_F(StagedInstall, InstallConfigIsSearchedUpwardsFromTheExecutable) {
   EXPECT_EQ(Run("module"), bin() + "/wardex|" + bin() + "/wardex");
 }
 
+TEST_F(StagedInstall, ABinaryRemovedWhileRunningStillFindsItsInstallation) {
+  ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg", "[install]\nLanguage=en_II\n"));
+  ASSERT_TRUE(test::WriteFile(bin() + "/language/Texts.ini", "[wardex]\nIDS_X=own section\n"));
+  EXPECT_EQ(Run("removed " + bin() + "/wardex IDS_X"),
+            bin() + "/wardex|" + bin() + "/install.cfg|own section");
+}
+
 TEST_F(StagedInstall, RegisteringAFileTwiceWritesOneKey) {
   const std::string content = root_.path() + "/content/";
   ASSERT_TRUE(
