@@ -38,8 +38,11 @@ void CloseFd(int& fd) {
 }
 
 // Takes the channel's lock file; fails while another live server holds it.
+// The suffix starts with a "%" that no two hexadecimal digits follow, which
+// no escaped channel name holds, so no channel's socket is another's lock
+// (with ".lock", a server on "x.lock" would replace the lock of "x").
 int LockChannel(const std::string& socket_path) {
-  const std::string lock_path = socket_path + ".lock";
+  const std::string lock_path = socket_path + "%lock";
   int fd = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return -1;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {

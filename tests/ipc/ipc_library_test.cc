@@ -179,6 +179,18 @@ TEST_F(IpcLibraryTest, SecondServerOnTheChannelFailsAndStaleSocketIsReplaced) {
   DestroyServerInstance(second);
 }
 
+TEST_F(IpcLibraryTest, ServerOnAChannelNamedLikeALockFileLeavesTheLiveChannelAlone) {
+  // Its socket file name is "<first channel's file name>.lock".
+  IIpcServer* neighbour = CreateServerInstance();
+  ASSERT_EQ(neighbour->StartListening(u"test channel.lock", EchoCallback, 0), kIpcOk);
+  DestroyServerInstance(neighbour);
+
+  IIpcServer* second = CreateServerInstance();
+  EXPECT_EQ(second->StartListening(u"test channel", EchoCallback, 0), kIpcChannelInUse);
+  DestroyServerInstance(second);
+  EXPECT_EQ(Send("still first").reply, "echo:still first");
+}
+
 TEST_F(IpcLibraryTest, OversizedAndHalfFramesAreDroppedWithoutHoldingUpOthers) {
   // Announces 2 MiB: refused before any allocation, connection closed.
   const int oversized = RawConnect();
