@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -76,9 +77,20 @@ TEST_F(ModuleIteratorTest, RegistersMatchingModulesInListingOrder) {
 TEST_F(ModuleIteratorTest, UnregisterRunsTheOtherHookOnTheNamedModuleOnly) {
   CModuleIterator iterator{KaOSAL::KaPath(test::Wide(modules_ + "/"))};
   EXPECT_TRUE(iterator.UnregisterModules(u"BetaModule"));
-  EXPECT_EQ(Journaled("unregister"),
-            (std::vector<std::string>{modules_ + "/betamodule/BETAMODULE.so"}));
+  const std::string file = modules_ + "/betamodule/BETAMODULE.so";
+  EXPECT_EQ(Journaled("unregister"), (std::vector<std::string>{file}));
   EXPECT_TRUE(Journaled("register").empty());
+  // The load and create lines name the file's full path, as found on disk.
+  std::vector<test::LoggedLine> lines = env_.LogLines();
+  for (test::LoggedLine& line : lines) {
+    line.text = std::regex_replace(line.text, std::regex(R"(\(\d+ms\))"), "(Nms)");
+  }
+  EXPECT_EQ(lines, (std::vector<test::LoggedLine>{
+                       {14, "LOAD DLL: " + file},
+                       {14, "LOAD DLL DONE: " + file + " (Nms)"},
+                       {14, "CREATE Instance of " + file},
+                       {14, "CREATE Instance of " + file + " DONE (Nms)"},
+                   }));
 }
 
 TEST_F(ModuleIteratorTest, AFileNameInTheGivenPathIsDropped) {
