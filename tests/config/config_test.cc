@@ -214,13 +214,18 @@ TEST_F(StagedInstall, PlaceholdersAreExpandedInTheirOrderAndCases) {
 
 TEST_F(StagedInstall, TheOperatingSystemLanguageIsAppliedWhenAskedFor) {
   const std::string language = bin() + "/language/";
-  ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg", "[install]\nLanguage=en_II\nOSLang=0\n"));
   ASSERT_TRUE(test::WriteFile(language + "Brisko_Local_en_II.cfg", "english"));
   ASSERT_TRUE(test::WriteFile(language + "QuenPure_Local_en_II.cfg", "english"));
   ASSERT_TRUE(test::WriteFile(language + "QuenPure_Local_de_AT.cfg", "kept"));
   setenv("LANG", "de_AT.UTF-8", 1);
-  EXPECT_EQ(Run("apply 0"), "0");
-  EXPECT_EQ(Run("read install Language x"), "en_II");
+  // OSLang "0", missing, or anything but "1": nothing is written or copied.
+  for (const char* oslang : {"OSLang=0\n", "", "OSLang=10\n"}) {
+    const std::string config = std::string("[install]\nLanguage=en_II\n") + oslang;
+    ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg", config));
+    EXPECT_EQ(Run("apply 0"), "0") << oslang;
+    EXPECT_EQ(test::ReadFile(bin() + "/install.cfg"), config);
+  }
+  EXPECT_FALSE(std::filesystem::exists(language + "Brisko_Local_de_AT.cfg"));
   ASSERT_TRUE(test::WriteFile(
       bin() + "/install.cfg",
       "[install]\nLanguage=en_II\nOSLang=1\nUserContentPath=" + root_.path() + "/\n"));
