@@ -24,6 +24,8 @@ namespace {
 constexpr auto kRequestTimeout = std::chrono::seconds(5);
 constexpr auto kReplyTimeout = std::chrono::seconds(5);
 constexpr int kListenBacklog = 128;
+// The pause after accept failed for want of descriptors or memory.
+constexpr int kAcceptRetryMs = 100;
 
 // The capacity announced to the callback: odd, so that a reply size the
 // callback left untouched can never be mistaken for a written reply, which
@@ -126,6 +128,7 @@ void IpcServer::StopListening() {
 }
 
 void IpcServer::AcceptLoop() {
+  bool accept_failing = false;  // logged once per run of failures
   for (;;) {
     {
       // Accept only when a worker can take the connection; the rest wait in
@@ -145,7 +148,17 @@ void IpcServer::AcceptLoop() {
     }
     if (entries[1].revents != 0) return;
     const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
+    if (fd < 0) {
+      if (errno != EMFILE && errno != ENFILE && errno != ENOBUFS && errno != ENOMEM) continue;
+      // The connection stays in the backlog and poll reports it again at
+      // once: pause instead of spinning until descriptors are free again.
+      if (!accept_failing) LogW(kLogSysFail, u"IPC: accept failed (errno %d)", errno);
+      accept_failing = true;
+      pollfd wake = {wake_fds_[0], POLLIN, 0};
+      if (poll(&wake, 1, kAcceptRetryMs) > 0) return;
+      continue;
+    }
+    accept_failing = false;
     if (!PeerIsSameUser(fd)) {
       LogW(kLogError, u"IPC: refused a peer of another user");
       close(fd);

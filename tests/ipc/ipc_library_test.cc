@@ -1,14 +1,17 @@
 // The IPC library end to end over real sockets: replies, limits, refusals,
 // time-outs and load.
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -189,6 +192,59 @@ TEST_F(IpcLibraryTest, ServerOnAChannelNamedLikeALockFileLeavesTheLiveChannelAlo
   EXPECT_EQ(second->StartListening(u"test channel", EchoCallback, 0), kIpcChannelInUse);
   DestroyServerInstance(second);
   EXPECT_EQ(Send("still first").reply, "echo:still first");
+}
+
+double ProcessCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+TEST_F(IpcLibraryTest, ClientWaitingWhileDescriptorsRunOutIsServedWithoutSpinning) {
+  const int client = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(client, 0);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 256);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  std::vector<int> fillers;
+  for (int fd; (fd = dup(client)) >= 0;) fillers.push_back(fd);
+
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, SocketPath().c_str());
+  const int connected = connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  const double cpu_before = ProcessCpuSeconds();
+  std::this_thread::sleep_for(500ms);
+  const double cpu_used = ProcessCpuSeconds() - cpu_before;
+
+  for (int fd : fillers) close(fd);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  ASSERT_EQ(connected, 0);
+  EXPECT_FALSE(fillers.empty());
+  // Pausing between attempts costs well under a millisecond here; a server
+  // that retries accept at once burns the whole half second it can get.
+  EXPECT_LT(cpu_used, 0.05);
+  const timeval patience{5, 0};
+  setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
+
+  // Once descriptors are free the waiting client is served.
+  const uint8_t frame[8] = {4, 0, 0, 0, 'l', 'a', 't', 'e'};
+  ASSERT_EQ(write(client, frame, sizeof(frame)), 8);
+  uint8_t answer[5 + 20] = {};
+  size_t got = 0;
+  for (ssize_t n;
+       got < sizeof(answer) && (n = read(client, answer + got, sizeof(answer) - got)) > 0;) {
+    got += static_cast<size_t>(n);
+  }
+  close(client);
+  ASSERT_EQ(got, sizeof(answer));
+  EXPECT_EQ(answer[0], 1);  // a reply follows
+  EXPECT_EQ(answer[1], 20);
+  char16_t reply[10];
+  std::memcpy(reply, answer + 5, sizeof(reply));
+  EXPECT_EQ(Narrow(reply, sizeof(reply)), "echo:late");
 }
 
 TEST_F(IpcLibraryTest, OversizedAndHalfFramesAreDroppedWithoutHoldingUpOthers) {
