@@ -94,7 +94,9 @@ LibraryFile& LibraryFile::operator=(LibraryFile&& other) noexcept {
 bool LibraryFile::Open(const KaOSAL::KaString& path) {
   if (descriptor_ >= 0) close(std::exchange(descriptor_, -1));
   path_ = path;
-  const int fd = open(Utf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  // Non-blocking, so that a named pipe in place of the file is refused below
+  // instead of waiting for a writer; reading a regular file ignores the flag.
+  const int fd = open(Utf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     KaOSAL::SetLastErrorFromErrno(errno == ENOTDIR ? ENOENT : errno);
     return false;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
@@ -193,6 +195,42 @@ TEST(TrustCheck, TrustedPublishersLoadWithoutALogLine) {
     EXPECT_TRUE(LoadsAndFrees(path));
     EXPECT_TRUE(env.LogLines().empty());
   }
+}
+
+// Runs |check| in a child that is killed after |seconds|; its exit status, or
+// -1 when it did not end in time.
+int InChildWithin(unsigned seconds, const std::function<bool()>& check) {
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(seconds);
+    _exit(check() ? 1 : 0);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(TrustCheck, PipeOrFolderInPlaceOfTheFileIsNotTrustedWithoutWaiting) {
+  ModuleTestEnv env;
+  const std::string fifo = env.root().path() + "/m/Fifo.so";
+  const std::string folder = env.root().path() + "/m/Folder.so";
+  ASSERT_EQ(mkdir((env.root().path() + "/m").c_str(), 0755), 0);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  for (const std::string& path : {fifo, folder}) {
+    SCOPED_TRACE(path);
+    env.ClearLog();
+    EXPECT_EQ(InChildWithin(10, [&] { return LoadsAndFrees(path); }), 0);
+    EXPECT_EQ(env.LogLines(), (std::vector<LoggedLine>{{3, "ERROR: FATAL - Not trusted " + path}}));
+  }
+}
+
+TEST(TrustCheck, PipeAmongTheAnchorsIsSkippedWithoutWaiting) {
+  ModuleTestEnv env;
+  ASSERT_EQ(mkfifo((env.trust_folder() + "/a-pipe.pem").c_str(), 0644), 0);
+  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/ok.so");
+  EXPECT_EQ(InChildWithin(10, [&] { return LoadsAndFrees(path); }), 1);
+  EXPECT_TRUE(env.LogLines().empty());
 }
 
 TEST(TrustCheck, TrustedFileThatIsNoLibraryFailsWithoutALogLine) {
