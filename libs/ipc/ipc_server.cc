@@ -200,7 +200,12 @@ void IpcServer::WorkerLoop() {
 void IpcServer::Serve(int fd, char16_t* reply) {
   const auto request_deadline = Clock::now() + kRequestTimeout;
   uint8_t header[4];
-  if (ReadExact(fd, header, sizeof(header), request_deadline) != IoStatus::kOk) return;
+  // A client that goes or stays silent before its first byte sent no frame.
+  if (ReadExact(fd, header, 1, request_deadline) != IoStatus::kOk) return;
+  if (ReadExact(fd, header + 1, sizeof(header) - 1, request_deadline) != IoStatus::kOk) {
+    LogW(kLogError, u"IPC: incomplete frame header dropped");
+    return;
+  }
   const uint32_t length = GetLength(header);
   if (length > kFrameLimit) {
     LogW(kLogError, u"IPC: refused a frame of %u bytes (limit %u)", length, kFrameLimit);

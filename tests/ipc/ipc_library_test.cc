@@ -267,6 +267,31 @@ TEST_F(IpcLibraryTest, OversizedAndHalfFramesAreDroppedWithoutHoldingUpOthers) {
   close(silent);
   close(half);
   EXPECT_EQ(g_calls.load(), 20);
+
+  // A frame cut off inside its length.
+  const int cut = RawConnect();
+  ASSERT_EQ(write(cut, partial, 2), 2);
+  close(cut);
+
+  // Each malformed frame is logged by the worker that dropped it; the
+  // silent client is not.
+  const std::vector<std::string> expected = {
+      "IPC: refused a frame of 2097152 bytes (limit 1048576)",
+      "IPC: incomplete frame of 10 bytes dropped", "IPC: incomplete frame header dropped"};
+  std::string log;
+  for (int wait = 0; wait < 200; ++wait) {
+    log = test::ReadFile(root_.state_home() + "/wardex/log/wardex.log");
+    bool all = true;
+    for (const std::string& line : expected) all = all && log.find(line) != std::string::npos;
+    if (all) break;
+    std::this_thread::sleep_for(10ms);
+  }
+  for (const std::string& line : expected) EXPECT_NE(log.find(line), std::string::npos) << line;
+  size_t lines = 0;
+  for (size_t at = log.find("IPC: "); at != std::string::npos; at = log.find("IPC: ", at + 1)) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, expected.size()) << log;
 }
 
 TEST_F(IpcLibraryTest, PeerOfAnotherUserIsRefusedBeforeAnythingIsRead) {
