@@ -532,10 +532,11 @@ bool KaPath::MakePath(EDriveNumber drive, const KaString& dir, const KaString& f
 }
 
 bool KaPath::AppendDir(const KaPath& other) {
-  // An empty path has no root either: appending it only canonicalises the dir.
-  if (!(other.IsEmpty() || other.IsRelative()) || other.HasFilename() || other.HasExtension()) {
-    return false;
-  }
+  // Any folder without a root may be appended ("b/", "\b\", even the empty
+  // path), except a Linux absolute path: its root is empty too, but it begins
+  // with "/".
+  const bool rootless = other.GetRoot().IsEmpty() && !other.ToString().StartsWith(u"/");
+  if (!rootless || other.HasFilename() || other.HasExtension()) return false;
   KaString root, dir, file_name, ext;
   SplitPath(root, dir, file_name, ext);
   KaString other_dir = other.GetDir();

@@ -231,7 +231,7 @@ struct AppendCase {
   const char16_t* expected;
 };
 
-TEST(KaPathTest, AppendDirTakesOnlyRelativeFolders) {
+TEST(KaPathTest, AppendDirTakesOnlyFoldersWithoutARoot) {
   // The joined dir "<dir>./<other>/" must stay below 4096 characters.
   const std::u16string fits = u"/" + std::u16string(3990, u'd') + u"/";
   const std::u16string too_long = u"/" + std::u16string(3991, u'd') + u"/";
@@ -248,6 +248,10 @@ TEST(KaPathTest, AppendDirTakesOnlyRelativeFolders) {
       {u"/usr/lib/", KaPath(u"/abs/"), false, u"/usr/lib/"},
       {u"/usr/lib/", KaPath(u"http://host/x/"), false, u"/usr/lib/"},
       {u"C:\\a\\.\\file.txt", KaPath(), true, u"C:\\a\\file.txt"},
+      // A leading backslash is no root: only "/" makes a rootless path absolute.
+      {u"C:\\a\\", KaPath(u"\\b\\"), true, u"C:\\a\\b\\"},
+      {u"/usr/lib/x.so", KaPath(u"\\b\\c\\"), true, u"/usr/lib/b/c/x.so"},
+      {u"C:\\a\\", KaPath(u"\\\\srv\\sh"), false, u"C:\\a\\"},
       {fits.c_str(), KaPath(hundred.c_str()), true, fits_result.c_str()},
       {too_long.c_str(), KaPath(hundred.c_str()), false, too_long.c_str()},
   };
@@ -267,6 +271,7 @@ TEST(KaPathTest, AppendDirTakesOnlyRelativeFolders) {
       {u"/usr/lib/x.so", u"sub", true, u"/usr/lib/sub/x.so"},
       {u"/usr/lib/x.so", u"sub/file.txt", true, u"/usr/lib/sub/file.txt/x.so"},
       {u"/usr/lib/x.so", u"/abs", false, u"/usr/lib/x.so"},
+      {u"C:\\a\\file.txt", u"\\sub", true, u"C:\\a\\sub\\file.txt"},
       {u"C:\\a\\file.txt", u"D:\\b", false, u"C:\\a\\file.txt"},
       {u"/usr/lib/x.so", u"", true, u"/usr/lib/x.so"},
       {u"/a/./b/x.so", u"", true, u"/a/b/x.so"},
