@@ -376,6 +376,18 @@ TEST_F(AgentPipeTest, StartSuiteRunsTheStarterOrRetriesThroughTheDesktop) {
   ASSERT_TRUE(tree_->WaitForLog("Wardex.exe: Retry run " + starter + ", #2", kEventWait));
   EXPECT_EQ(CountContaining(tree_->LogTexts(), "Wardex.exe: Run " + starter + ", #2"), 1u);
   EXPECT_EQ(CountContaining(tree_->TrackedEvents(), "\tCLICKS\tTRAY_RUNBK_BRISKO\t"), 3u);
+
+  // Every line of the command is an error-level line.
+  const std::vector<std::string> texts = tree_->LogTexts();
+  const std::vector<int> levels = tree_->LogLevels();
+  ASSERT_EQ(texts.size(), levels.size());
+  size_t starter_lines = 0;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (texts[i].rfind("Wardex.exe: ", 0) != 0) continue;
+    ++starter_lines;
+    EXPECT_EQ(levels[i], 3) << texts[i];
+  }
+  EXPECT_EQ(starter_lines, 4u);  // run, already running, run, retry
 }
 
 }  // namespace
