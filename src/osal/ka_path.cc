@@ -41,6 +41,9 @@ bool HasDrivePrefix(View text) {
   return text.size() >= 2 && IsAsciiLetter(text[0]) && text[1] == u':';
 }
 
+// A Linux absolute path: its root is empty, but it is no relative path.
+bool IsLinuxAbsolute(const KaString& text) { return text.GetAt(0) == u'/'; }
+
 bool IsUncText(View text) { return text.size() >= 2 && text[0] == u'\\' && text[1] == u'\\'; }
 
 // A URL starts with "scheme://", the scheme a letter followed by letters,
@@ -535,7 +538,7 @@ bool KaPath::AppendDir(const KaPath& other) {
   // Any folder without a root may be appended ("b/", "\b\", even the empty
   // path), except a Linux absolute path: its root is empty too, but it begins
   // with "/".
-  const bool rootless = other.GetRoot().IsEmpty() && !other.ToString().StartsWith(u"/");
+  const bool rootless = other.GetRoot().IsEmpty() && !IsLinuxAbsolute(other.ToString());
   if (!rootless || other.HasFilename() || other.HasExtension()) return false;
   KaString root, dir, file_name, ext;
   SplitPath(root, dir, file_name, ext);
@@ -606,7 +609,7 @@ bool KaPath::IsRelative() const {
   return !IsUrlText(text);
 }
 
-bool KaPath::IsFullPath() const { return !IsEmpty() && !IsRelative(); }
+bool KaPath::IsFullPath() const { return GetPathType() >= ePathTypeLocal; }
 
 bool KaPath::IsRoot() const {
   if (IsEmpty() || HasFilename() || HasExtension()) return false;
@@ -670,10 +673,9 @@ KaPath::EPathType KaPath::GetPathType() const {
   if (IsUNC()) return ePathTypeUNC;
   if (IsURL()) return ePathTypeURL;
   if (IsRelative()) return ePathTypeRelative;
-  const View text = ViewOf(m_strFullPath);
-  if (!text.empty() && (IsSeparator(text[0]) || GetDriveNumber() != eDriveNone)) {
-    return ePathTypeLocal;
-  }
+  // A drive letter, or a Linux absolute path. "\a" is neither: on Windows it
+  // is relative to the current drive, on Linux a name.
+  if (IsLinuxAbsolute(m_strFullPath) || GetDriveNumber() != eDriveNone) return ePathTypeLocal;
   return ePathTypeNone;
 }
 

@@ -51,6 +51,7 @@ TEST(KaPathTest, SplitsEveryForm) {
       {u"//usr///lib//x.so", nullptr, u"", u"/usr/lib/", u"x", u".so", KaPath::ePathTypeLocal},
       {u"/", nullptr, u"", u"/", u"", u"", KaPath::ePathTypeLocal},
       {u"/home/u/.bashrc", nullptr, u"", u"/home/u/", u"", u".bashrc", KaPath::ePathTypeLocal},
+      {u"\\a\\b.txt", nullptr, u"", u"\\a\\", u"b", u".txt", KaPath::ePathTypeNone},
       {u"a/b\\c.tar.gz", nullptr, u"", u"a/b\\", u"c.tar", u".gz", KaPath::ePathTypeRelative},
       {u"README", nullptr, u"", u"", u"README", u"", KaPath::ePathTypeRelative},
       {u"", nullptr, u"", u"", u"", u"", KaPath::ePathTypeNone},
