@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <regex>
 #include <thread>
 
 #include "integration/agent_harness.h"
@@ -23,6 +25,47 @@ void StageFullTree(AgentTree& tree) {
   tree.AddModule("WardexModule");
   tree.AddModule("SnapCheckModule", "kind=snapcheck\nmenu_text=Quick check\n");
   tree.AddModule("TurboModule", "flags=32\n");
+}
+
+// The agent's own log lines as "level text", in order. The platform layers'
+// lines ("SHELL:", "UI:") are left out, and so is the news-feed thread's,
+// which runs beside the creation sequence; timings read "(Nms)".
+std::vector<std::string> AgentLines(const AgentTree& tree) {
+  static const std::regex kTiming(R"(\(\d+ms\)$)");
+  const std::vector<std::string> texts = tree.LogTexts();
+  const std::vector<int> levels = tree.LogLevels();
+  std::vector<std::string> lines;
+  for (size_t i = 0; i < texts.size() && i < levels.size(); ++i) {
+    const std::string& text = texts[i];
+    if (text.rfind("SHELL: ", 0) == 0 || text.rfind("UI: ", 0) == 0 ||
+        text.rfind("Tray ### newsfeed check: ", 0) == 0) {
+      continue;
+    }
+    lines.push_back(std::to_string(levels[i]) + " " + std::regex_replace(text, kTiming, "(Nms)"));
+  }
+  return lines;
+}
+
+// The lines of a module load by path: without the library only the load.
+std::vector<std::string> LoadLines(const std::string& path, bool present) {
+  if (!present) {
+    return {"14 LOAD DLL: " + path, "3 ERROR: Not found " + path,
+            "14 LOAD DLL DONE: " + path + " (Nms)"};
+  }
+  return {"14 LOAD DLL: " + path, "14 LOAD DLL DONE: " + path + " (Nms)",
+          "14 CREATE Instance of " + path, "14 CREATE Instance of " + path + " DONE (Nms)"};
+}
+
+void Append(std::vector<std::string>& lines, const std::vector<std::string>& more) {
+  lines.insert(lines.end(), more.begin(), more.end());
+}
+
+// AgentLines after the first completed creation sequence.
+std::vector<std::string> LinesAfterCreation(const AgentTree& tree) {
+  const std::vector<std::string> lines = AgentLines(tree);
+  auto done = std::find(lines.begin(), lines.end(), "14 Tray ### On Create MainFrame done");
+  return done == lines.end() ? std::vector<std::string>{}
+                             : std::vector<std::string>(done + 1, lines.end());
 }
 
 class AgentStartTest : public ::testing::Test {
@@ -88,6 +131,52 @@ TEST_F(AgentStartTest, CreationSequenceRunsInOrderAndTheAgentAnswers) {
             0u);
 }
 
+TEST_F(AgentStartTest, StartSecondStartAndCloseLogExactlyTheirLinesAndLevels) {
+  struct Case {
+    const char* name;
+    bool staged;  // the Console and the four modules, or none of them
+  };
+  for (const Case& test : {Case{"full tree", true}, Case{"bare tree", false}}) {
+    SCOPED_TRACE(test.name);
+    AgentTree tree;
+    if (test.staged) StageFullTree(tree);
+    auto agent = tree.StartAndWait();
+    ASSERT_TRUE(agent);
+    auto second = tree.Start();
+    ASSERT_TRUE(second);
+    ASSERT_EQ(second->Wait(kExitWait), 0);
+    ASSERT_TRUE(agent->Signal(SIGTERM));
+    ASSERT_EQ(agent->Wait(kExitWait), 0);
+
+    const std::string modules = tree.app_dir() + "/modules/";
+    auto module = [&](const std::string& name) { return modules + name + "/" + name + ".so"; };
+    const std::string console = modules + "consolemodule/ConsoleModule.so";
+    std::vector<std::string> expected = {
+        "3 WorkingDir: " + tree.app_dir() + "/", "14 Tray ### On Create MainFrame",
+        "14 Tray ### Create TrayIcon", "14 Tray ### Create Console"};
+    if (!test.staged) expected.push_back("3 ERROR: Not found " + console);
+    Append(expected,
+           {"14 Tray ### establish pipe Server", "14 Tray ### establish pipe Server DONE"});
+    Append(expected, LoadLines(module("HandsetLinkModule"), test.staged));
+    expected.push_back("14 Tray ### etablish WardexModule monitoring");
+    Append(expected, LoadLines(module("WardexModule"), test.staged));
+    expected.push_back(test.staged ? "14 Tray ### etablish WardexModule monitoring done"
+                                   : "3 Tray ### error loading WardexModule");
+    expected.push_back("14 Tray ### etablish snapcheck");
+    Append(expected, LoadLines(module("SnapCheckModule"), test.staged));
+    Append(expected, {"14 Tray ### etablish snapcheck done", "14 Tray ### etablish turbo"});
+    Append(expected, LoadLines(module("TurboModule"), test.staged));
+    Append(expected,
+           {"14 Tray ### etablish turbo done", "14 Tray ### start newsfeed check",
+            "14 Tray ### On Create MainFrame Build menu", "14 Tray ### On Create MainFrame done",
+            // The second start.
+            "3 WorkingDir: " + tree.app_dir() + "/", "6 STOP: Process already running",
+            // Close; destruction and ExitInstance log nothing.
+            "14 TRAY ### Closing...", "14 TRAY ### Stop HandsetLink", "14 TRAY ### Remove Icon"});
+    EXPECT_EQ(AgentLines(tree), expected) << tree.Diagnostics();
+  }
+}
+
 TEST_F(AgentStartTest, SecondStartStopsAndTwoStartsCountTwo) {
   AgentTree tree;
   StageFullTree(tree);
@@ -121,9 +210,11 @@ TEST_F(AgentStartTest, SnapCheckSwitchAsksTheRunningAgent) {
     ASSERT_TRUE(second);
     EXPECT_EQ(second->Wait(kExitWait), 0);
     EXPECT_TRUE(tree.WaitForJournal("console show-module-view view 1", kEventWait));
-    ExpectInOrder(tree.LogTexts(),
-                  {"Wardex.exe - SNAPCHECK", "Wardex.exe - SNAPCHECK - already running - inform",
-                   "Wardex.exe ## ShowSnapCheck"});
+    EXPECT_EQ(LinesAfterCreation(tree),
+              (std::vector<std::string>{"3 WorkingDir: " + tree.app_dir() + "/",
+                                        "6 Wardex.exe - SNAPCHECK",
+                                        "6 Wardex.exe - SNAPCHECK - already running - inform",
+                                        "6 Wardex.exe ## ShowSnapCheck"}));
     EXPECT_EQ(CountContaining(tree.Journal(), "console create"), 1u);
     EXPECT_EQ(CountContaining(tree.TrackedEvents(), "SHOW_SNAPCHECK\tFROM_DESKTOP"), 1u);
     EXPECT_TRUE(agent->Running());
@@ -136,10 +227,74 @@ TEST_F(AgentStartTest, SnapCheckSwitchWithoutAgentStartsOneAndShowsTheView) {
   auto agent = tree.Start({"-snapcheck"});
   ASSERT_TRUE(agent);
   ASSERT_TRUE(tree.WaitForJournal("console show-module-view view 1", kEventWait));
-  ExpectInOrder(tree.LogTexts(), {"Wardex.exe - SNAPCHECK", "Tray ### On Create MainFrame done",
-                                  "Wardex.exe ## ShowSnapCheck"});
-  EXPECT_EQ(CountContaining(tree.LogTexts(), "already running"), 0u);
+  const std::vector<std::string> lines = AgentLines(tree);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(
+      std::vector<std::string>(lines.begin(), lines.begin() + 3),
+      (std::vector<std::string>{"3 WorkingDir: " + tree.app_dir() + "/", "6 Wardex.exe - SNAPCHECK",
+                                "14 Tray ### On Create MainFrame"}));
+  EXPECT_EQ(LinesAfterCreation(tree), std::vector<std::string>{"6 Wardex.exe ## ShowSnapCheck"});
   EXPECT_TRUE(agent->Running());
+}
+
+TEST_F(AgentStartTest, QuickCheckRequestLogsItsPathAndTracksOnlyWhenItGetsFar) {
+  struct Case {
+    const char* name;
+    bool console;
+    const char* snapcheck_config;  // null: no SnapCheck module
+    std::vector<std::string> lines;
+    bool tracked;
+    bool shown;
+  };
+  const Case cases[] = {
+      {"no Console",
+       false,
+       "kind=snapcheck\n",
+       {"3 Wardex.exe ## ERROR ## ShowSnapCheck - no console"},
+       false,
+       false},
+      {"no SnapCheck module",
+       true,
+       nullptr,
+       {"6 Wardex.exe ## ShowSnapCheck",
+        "3 Wardex.exe ## ERROR ## ShowSnapCheck - no SnapCheckModule"},
+       false,
+       false},
+      {"a module without the quick-check view",
+       true,
+       "kind=switch\n",
+       {"6 Wardex.exe ## ShowSnapCheck",
+        "3 Wardex # ERROR # Casting SnapcheckGUIDCtrl to ConsoleView failed."},
+       true,
+       false},
+      {"the quick-check view",
+       true,
+       "kind=snapcheck\n",
+       {"6 Wardex.exe ## ShowSnapCheck"},
+       true,
+       true},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    AgentTree tree;
+    if (test.console) tree.AddConsole();
+    if (test.snapcheck_config != nullptr) tree.AddModule("SnapCheckModule", test.snapcheck_config);
+    auto agent = tree.StartAndWait();
+    ASSERT_TRUE(agent);
+    EXPECT_EQ(tree.Send(R"({"ModuleRequest":13})"),
+              R"([{"ModuleIdentificator":"","ModuleRequest":13}])");
+    // The view is shown on the agent's own thread after the reply.
+    const std::string last = test.lines.back().substr(test.lines.back().find(' ') + 1);
+    ASSERT_TRUE(tree.WaitForLog(last, kEventWait));
+    if (test.shown) {
+      ASSERT_TRUE(tree.WaitForJournal("console show-module-view", kEventWait));
+    }
+    EXPECT_EQ(LinesAfterCreation(tree), test.lines);
+    EXPECT_EQ(CountContaining(tree.TrackedEvents(), "SHOW_SNAPCHECK\tFROM_DESKTOP"),
+              test.tracked ? 1u : 0u);
+    EXPECT_EQ(CountContaining(tree.Journal(), "console show-module-view"), test.shown ? 1u : 0u);
+    EXPECT_TRUE(agent->Running());
+  }
 }
 
 TEST_F(AgentStartTest, SwitchesCountOnlyAsTheWholeCommandLine) {
@@ -232,7 +387,10 @@ TEST_F(AgentStartTest, FailedFrameLoadsAreRetriedOnFreshFramesSeventeenTimesInAl
       EXPECT_EQ(CountContaining(tree.LogTexts(), "Tray ### On Create MainFrame done"), 0u);
     }
     const std::vector<std::string> log = tree.LogTexts();
-    EXPECT_EQ(CountContaining(log, "ERROR: LoadFrame failed - try for one minute"), 1u);
+    const std::vector<std::string> lines = AgentLines(tree);
+    EXPECT_EQ(
+        std::count(lines.begin(), lines.end(), "3 ERROR: LoadFrame failed - try for one minute"),
+        1);
     EXPECT_EQ(CountContaining(log,
                               "Worker thread \"CBriskoTrayApp::LoadFrame\": exception "
                               "0xC0000005"),
