@@ -365,6 +365,46 @@ TEST_F(AgentStartTest, SigtermRunsCloseThenDestructionInOrder) {
   EXPECT_EQ(CountContaining(tree.ShellLog(), "NIM_DELETE ok=1"), 1u);
 }
 
+TEST_F(AgentStartTest, IconResetTimerFiringDuringAPipeCallbackLeavesTheBusyIcon) {
+  using Clock = std::chrono::steady_clock;
+  constexpr char kReset[] = "NIM_MODIFY ok=1 id=130 flags=0x2 msg=0x800A icon=128";
+  constexpr char kStartTask[] = R"({"ModuleRequest":1,"ModuleIdentificator":"T"})";
+  AgentTree tree;
+  tree.AddModule("T", "flags=4\n");
+  // Without a Console a message dialog shows a balloon and keeps its
+  // callback running until this bound.
+  tree.AppendInstallConfig("[Waits]\nMessageDialogLimitSeconds=3\n");
+  auto agent = tree.StartAndWait();
+  ASSERT_TRUE(agent);
+  auto shell_count = [&](const std::string& needle) {
+    return CountContaining(tree.ShellLog(), needle);
+  };
+
+  ASSERT_EQ(tree.Send(kStartTask).rfind("[", 0), 0u);
+  const auto armed = Clock::now();
+  std::string dialog_reply;
+  std::thread dialog([&] {
+    dialog_reply = tree.Send(R"({"ModuleRequest":11,"MessageHeader":"h","Message":"busy"})", 10000);
+  });
+  while (shell_count("info=\"busy\"") == 0 && Clock::now() - armed < milliseconds(1500)) {
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  const bool dialog_running = shell_count("info=\"busy\"") == 1;
+  dialog.join();
+  ASSERT_TRUE(dialog_running) << "the dialog's callback did not begin before the timer fired";
+  EXPECT_EQ(dialog_reply, R"([{"ModuleIdentificator":"","ModuleRequest":11}])");
+  // The timer fired (2 s) while the dialog's callback ran (3 s): the busy icon
+  // stays, and nothing arms the timer again.
+  std::this_thread::sleep_for(milliseconds(2500));
+  EXPECT_EQ(shell_count(kReset), 0u);
+
+  ASSERT_EQ(tree.Send(kStartTask).rfind("[", 0), 0u);
+  for (int i = 0; i < 500 && shell_count(kReset) == 0; ++i) {
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  EXPECT_EQ(shell_count(kReset), 1u);
+}
+
 TEST_F(AgentStartTest, FailedFrameLoadsAreRetriedOnFreshFramesSeventeenTimesInAll) {
   struct Case {
     int faults;   // creation sequences that fault before one completes
