@@ -42,8 +42,14 @@ void SetPipeMessageTarget(PipeMessageTarget* target) { g_target.store(target); }
 void WARDEX_STDCALL PipeMessageCallback(const char* message, uint32_t length, char16_t* reply,
                                         uint32_t* reply_size, uintptr_t /*context*/) {
   PipeMessageTarget* target = g_target.load();
-  if (target == nullptr || target->stopping_.load() != 0) return;
+  if (target == nullptr) return;
+  // Counted before the stopping flag is read: the frame sets the flag, then
+  // waits for a count of 0, so no callback can slip in between the two.
   target->running_callbacks_.fetch_add(1);
+  if (target->stopping_.load() != 0) {
+    target->running_callbacks_.fetch_sub(1);
+    return;
+  }
   if (message != nullptr && length != 0) {
     ModuleMessage record = ReadModuleMessage(DecodeMessage(message, length));
     target->HandlePipeMessage(record);
