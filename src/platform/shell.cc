@@ -40,6 +40,10 @@ bool InstallShellBackendFromEnvironment(MessageLoop& loop) {
   const std::string choice = Environment("WARDEX_SHELL");
   if (choice == "test") {
     auto shell = std::make_shared<TestShell>(Environment("WARDEX_SHELL_TEST_LOG"));
+    // The creation sequence adds the icon before the loop reads the control
+    // channel, so refusals for it are given here; a bad value is logged.
+    const std::string refused = Environment("WARDEX_SHELL_TEST_REFUSE_ADDS");
+    if (!refused.empty()) shell->RunCommand("refuse-adds " + refused);
     const std::string control = Environment("WARDEX_SHELL_TEST_CONTROL");
     if (!control.empty() && !shell->ListenOn(loop, control)) {
       SetShellBackend(nullptr);

@@ -88,9 +88,10 @@ class ShellBackend {
 void SetShellBackend(std::shared_ptr<ShellBackend> backend);
 // Picks the backend from WARDEX_SHELL ("headless", the default, "test" or
 // "desktop"); the test backend takes its control channel and log from
-// WARDEX_SHELL_TEST_CONTROL and WARDEX_SHELL_TEST_LOG and is driven through
-// |loop|. Logs the choice. False when the test backend's channel could not
-// be opened (the headless backend then answers).
+// WARDEX_SHELL_TEST_CONTROL and WARDEX_SHELL_TEST_LOG, refuses the first
+// WARDEX_SHELL_TEST_REFUSE_ADDS adds and is driven through |loop|. Logs the
+// choice. False when the test backend's channel could not be opened (the
+// headless backend then answers).
 [[nodiscard]] bool InstallShellBackendFromEnvironment(MessageLoop& loop);
 
 // Shell_NotifyIconW.

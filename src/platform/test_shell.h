@@ -25,6 +25,8 @@
 //   TASKBARCREATED
 //   CLICK event=0x202 delivered=1
 // Quotes and backslashes inside texts are written as \" and \\.
+// The channel is read only once the loop runs; adds to refuse before that
+// (the agent's creation sequence) are given as WARDEX_SHELL_TEST_REFUSE_ADDS=N.
 #pragma once
 
 #include <deque>

@@ -151,6 +151,7 @@ class ShellBackendTest : public ::testing::Test {
     unsetenv("WARDEX_SHELL");
     unsetenv("WARDEX_SHELL_TEST_LOG");
     unsetenv("WARDEX_SHELL_TEST_CONTROL");
+    unsetenv("WARDEX_SHELL_TEST_REFUSE_ADDS");
   }
 
   test::ScopedTestRoot root_;
@@ -210,6 +211,35 @@ TEST_F(ShellBackendTest, TestShellKeepsIconsAsTheShellDoes) {
             "mask=0x0 info=\"\" "
             "title=\"\" infoflags=0x0 timeout=0");
   EXPECT_EQ(adds[1].substr(0, 13), "NIM_ADD ok=0 ");
+}
+
+TEST_F(ShellBackendTest, TestShellRefusesTheAddsTheEnvironmentNamesBeforeTheLoopRuns) {
+  struct Case {
+    const char* value;
+    int refused;
+    bool logged;  // the value is reported as a bad command
+  };
+  const Case kCases[] = {{"3", 3, false}, {"0x2", 2, false}, {"0", 0, false},
+                         {"", 0, false},  {"x", 0, true},    {"-1", 0, true}};
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.value);
+    const std::string shell_log = root_.path() + "/shell-" + test.value + ".log";
+    setenv("WARDEX_SHELL", "test", 1);
+    setenv("WARDEX_SHELL_TEST_LOG", shell_log.c_str(), 1);
+    setenv("WARDEX_SHELL_TEST_REFUSE_ADDS", test.value, 1);
+    MessageLoop loop;
+    ASSERT_TRUE(InstallShellBackendFromEnvironment(loop));
+
+    NOTIFYICONDATAW data = IconData(nullptr, 130, NIF_MESSAGE);
+    for (int add = 0; add < test.refused; ++add) EXPECT_FALSE(Shell_NotifyIcon(NIM_ADD, &data));
+    EXPECT_TRUE(Shell_NotifyIcon(NIM_ADD, &data));
+    EXPECT_EQ(LinesStartingWith(shell_log, "NIM_ADD ok=0").size(),
+              static_cast<size_t>(test.refused));
+    EXPECT_EQ(LinesStartingWith(log_path_, "SHELL: unknown test command \"refuse-adds " +
+                                               std::string(test.value) + "\"")
+                  .size(),
+              test.logged ? 1u : 0u);
+  }
 }
 
 TEST_F(ShellBackendTest, ControlChannelDrivesTheTestShell) {
