@@ -161,7 +161,8 @@ AgentTree::AgentTree(std::string executable_name)
 
 AgentTree::~AgentTree() {
   for (const char* name : {"WARDEX_SHELL", "WARDEX_SHELL_TEST_CONTROL", "WARDEX_SHELL_TEST_LOG",
-                           "WARDEX_LOG_FILE", "WARDEX_LOG_JOURNAL", "WARDEX_AGENT_TEST_DIR"}) {
+                           "WARDEX_SHELL_TEST_REFUSE_ADDS", "WARDEX_LOG_FILE", "WARDEX_LOG_JOURNAL",
+                           "WARDEX_AGENT_TEST_DIR"}) {
     unsetenv(name);
   }
 }
@@ -192,6 +193,10 @@ void AgentTree::ReplaceInInstallConfig(const std::string& from, const std::strin
   const size_t at = content.find(from);
   if (at != std::string::npos) content.replace(at, from.size(), to);
   WriteFile(path, content);
+}
+
+void AgentTree::RefuseShellAdds(int count) {
+  SetEnv("WARDEX_SHELL_TEST_REFUSE_ADDS", std::to_string(count));
 }
 
 std::unique_ptr<AgentProcess> AgentTree::Start(const std::vector<std::string>& arguments) {

@@ -70,6 +70,10 @@ class AgentTree {
   // Replaces |from| by |to| in install.cfg, which the agent reads anew at every use.
   void ReplaceInInstallConfig(const std::string& from, const std::string& to);
 
+  // The test shell of agents started from now on refuses their first |count|
+  // icon adds, those of the creation sequence included.
+  void RefuseShellAdds(int count);
+
   // Starts the agent with |arguments| in the private network namespace.
   std::unique_ptr<AgentProcess> Start(const std::vector<std::string>& arguments = {});
   // Starts the agent and waits until its creation sequence is done.

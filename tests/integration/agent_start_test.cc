@@ -449,6 +449,118 @@ TEST_F(AgentStartTest, FailedFrameLoadsAreRetriedOnFreshFramesSeventeenTimesInAl
   }
 }
 
+// The time of day in milliseconds of the first log line holding |text|
+// ("2026-12-05 14:09:10.123 [14] ..."), -1 when there is none.
+long LogTimeMs(const AgentTree& tree, const std::string& text) {
+  static const std::regex kTime(R"(^\S+ (\d\d):(\d\d):(\d\d)\.(\d\d\d) )");
+  const std::string log = ReadFile(tree.log_path());
+  std::smatch time;
+  for (size_t start = 0, end; start < log.size(); start = end + 1) {
+    end = log.find('\n', start);
+    if (end == std::string::npos) end = log.size();
+    const std::string line = log.substr(start, end - start);
+    if (line.find(text) == std::string::npos || !std::regex_search(line, time, kTime)) continue;
+    return ((std::stol(time[1]) * 60 + std::stol(time[2])) * 60 + std::stol(time[3])) * 1000 +
+           std::stol(time[4]);
+  }
+  return -1;
+}
+
+// Waits until the shell log has |count| lines with |needle|.
+bool WaitForShellLog(const AgentTree& tree, const std::string& needle, size_t count) {
+  for (int i = 0; i < 1000; ++i) {
+    if (CountContaining(tree.ShellLog(), needle) >= count) return true;
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  return false;
+}
+
+TEST_F(AgentStartTest, RefusedIconAddsAreRetriedTwentyTimesAndTheSequenceGoesOn) {
+  constexpr long kRetryWaitMs = 50;  // TrayIconRetryMs of the staged install.cfg
+  struct Case {
+    int refused;
+    size_t attempts;
+    bool icon;  // the icon is there once the sequence is done
+  };
+  for (const Case& test : {Case{3, 4, true}, Case{20, 21, true}, Case{25, 21, false}}) {
+    SCOPED_TRACE(test.refused);
+    AgentTree tree;
+    StageFullTree(tree);
+    tree.RefuseShellAdds(test.refused);
+    auto agent = tree.StartAndWait();
+    ASSERT_TRUE(agent) << tree.Diagnostics();
+
+    const std::vector<std::string> shell = tree.ShellLog();
+    ASSERT_EQ(CountContaining(shell, "NIM_ADD"), test.attempts);
+    for (size_t i = 0; i < test.attempts; ++i) {
+      const bool last_added = test.icon && i + 1 == test.attempts;
+      EXPECT_EQ(shell[i].rfind(last_added ? "NIM_ADD ok=1 id=130" : "NIM_ADD ok=0 id=130", 0), 0u)
+          << shell[i];
+    }
+    // A wait before each retry, and only then the rest of the sequence.
+    const long icon_begun = LogTimeMs(tree, "Tray ### Create TrayIcon");
+    const long console_begun = LogTimeMs(tree, "Tray ### Create Console");
+    ASSERT_GE(icon_begun, 0);
+    EXPECT_GE(console_begun - icon_begun, static_cast<long>(test.attempts - 1) * kRetryWaitMs);
+    ExpectInOrder(
+        AgentLines(tree),
+        {"14 Tray ### On Create MainFrame", "14 Tray ### Create TrayIcon",
+         "14 Tray ### Create Console", "14 Tray ### establish pipe Server",
+         "14 Tray ### establish pipe Server DONE",
+         "14 Tray ### etablish WardexModule monitoring done", "14 Tray ### etablish snapcheck done",
+         "14 Tray ### etablish turbo done", "14 Tray ### start newsfeed check",
+         "14 Tray ### On Create MainFrame Build menu", "14 Tray ### On Create MainFrame done"});
+    EXPECT_EQ(tree.Send(R"({"ModuleRequest":5})"),
+              R"([{"ModuleIdentificator":"","ModuleRequest":5}])");
+    EXPECT_EQ(tree.ReadProductDWord("Tray_StartCount"), 1);
+    // A click reaches the agent only through an icon.
+    if (test.icon) {
+      EXPECT_NE(tree.OpenMenu(), "");
+    } else {
+      ASSERT_TRUE(tree.ShellCommand("click rbuttonup"));
+      EXPECT_TRUE(WaitForShellLog(tree, "CLICK event=0x205 delivered=0", 1));
+    }
+    EXPECT_TRUE(agent->Running());
+  }
+}
+
+TEST_F(AgentStartTest, IconRefusedAtStartIsAddedWhenANewTaskbarIsAnnounced) {
+  AgentTree tree;
+  StageFullTree(tree);
+  tree.RefuseShellAdds(22);  // the 21 attempts of the creation sequence and one more
+  auto agent = tree.StartAndWait();
+  ASSERT_TRUE(agent) << tree.Diagnostics();
+  ASSERT_EQ(CountContaining(tree.ShellLog(), "NIM_ADD ok=0"), 21u);
+
+  // The first new taskbar refuses the add too; the agent tries again at the next.
+  ASSERT_TRUE(tree.ShellCommand("taskbar-created"));
+  ASSERT_TRUE(WaitForShellLog(tree, "NIM_ADD ok=0", 22));
+  ASSERT_TRUE(tree.ShellCommand("taskbar-created"));
+  ASSERT_TRUE(WaitForShellLog(tree, "NIM_ADD ok=1 id=130", 1));
+
+  const std::vector<std::string> shell = tree.ShellLog();
+  std::vector<std::string> tail;
+  for (const std::string& line : shell) {
+    if (line == "TASKBARCREATED") tail.push_back(line);
+    if (line.rfind("NIM_ADD ok=", 0) == 0) tail.push_back(line.substr(0, 12));  // "NIM_ADD ok=N"
+  }
+  ASSERT_GE(tail.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(tail.end() - 4, tail.end()),
+            (std::vector<std::string>{"TASKBARCREATED", "NIM_ADD ok=0", "TASKBARCREATED",
+                                      "NIM_ADD ok=1"}));
+  EXPECT_NE(CountContaining(shell,
+                            "NIM_ADD ok=1 id=130 flags=0x7 msg=0x800A icon=128 "
+                            "tip=\"Wardex test agent\""),
+            0u);
+  // Clicks reach the agent again. (Create loads the menu only when its own
+  // add succeeds, so this icon opens none.)
+  ASSERT_TRUE(tree.ShellCommand("click rbuttonup"));
+  EXPECT_TRUE(WaitForShellLog(tree, "CLICK event=0x205 delivered=1", 1));
+  EXPECT_EQ(tree.Send(R"({"ModuleRequest":5})"),
+            R"([{"ModuleIdentificator":"","ModuleRequest":5}])");
+  EXPECT_TRUE(agent->Running());
+}
+
 TEST_F(AgentStartTest, MissingPartsAreLoggedAndTheAgentRunsOn) {
   {
     SCOPED_TRACE("no Console");
