@@ -9,15 +9,15 @@ namespace KaOSAL::detail {
 namespace {
 
 constexpr int kMaxInsert = 99;
-// Longest "!spec!" taken as a spec; "%" and the terminator fill the rest.
-constexpr size_t kMaxSpec = 30;
+// Longest "!directive!" taken as a directive; "%" and the terminator fill the rest.
+constexpr size_t kMaxDirective = 30;
 
 enum class Kind : unsigned char { kWide, kNarrow, kInt, kInt64, kDouble, kPointer };
 
 struct Insert {
   Kind kind = Kind::kPointer;
   bool seen = false;
-  char16_t format[kMaxSpec + 2] = u"%s";  // the spec as a printf format
+  char16_t format[kMaxDirective + 2] = u"%s";  // the directive as a printf format
   union {
     const void* pointer;
     int integer;
@@ -28,16 +28,18 @@ struct Insert {
 
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
-// The type of argument that a printf-style spec reads.
-Kind KindOf(std::u16string_view spec) {
-  const char16_t conversion = spec.empty() ? u's' : spec.back();
-  const bool wide64 = spec.find(u"I64") != spec.npos || spec.find(u"ll") != spec.npos;
+// The type of argument that a printf-style directive reads.
+Kind KindOf(std::u16string_view directive) {
+  const char16_t conversion = directive.empty() ? u's' : directive.back();
+  const bool wide64 =
+      directive.find(u"I64") != directive.npos || directive.find(u"ll") != directive.npos;
   switch (conversion) {
     case u's':
-      return spec.find(u'h') != spec.npos ? Kind::kNarrow : Kind::kWide;
+      return directive.find(u'h') != directive.npos ? Kind::kNarrow : Kind::kWide;
     case u'S':
-      return spec.find(u'l') != spec.npos || spec.find(u'w') != spec.npos ? Kind::kWide
-                                                                          : Kind::kNarrow;
+      return directive.find(u'l') != directive.npos || directive.find(u'w') != directive.npos
+                 ? Kind::kWide
+                 : Kind::kNarrow;
     case u'd':
     case u'i':
     case u'u':
@@ -61,24 +63,24 @@ Kind KindOf(std::u16string_view spec) {
   }
 }
 
-// Reads the insert number at |p| ("1".."99") and an optional "!spec!" after
+// Reads the insert number at |p| ("1".."99") and an optional "!directive!" after
 // it; advances past both.
-int ParseInsert(const char16_t*& p, std::u16string_view& spec) {
+int ParseInsert(const char16_t*& p, std::u16string_view& directive) {
   int number = *p++ - u'0';
   if (IsDigit(*p)) number = number * 10 + (*p++ - u'0');
-  spec = {};
+  directive = {};
   if (*p == u'!') {
     const std::u16string_view rest(p + 1);
     const size_t end = rest.find(u'!');
-    if (end != rest.npos && end > 0 && end <= kMaxSpec) {
-      spec = rest.substr(0, end);
+    if (end != rest.npos && end > 0 && end <= kMaxDirective) {
+      directive = rest.substr(0, end);
       p += end + 2;
     }
   }
   return number;
 }
 
-// Records the spec of every insert that |format| uses; returns the highest number.
+// Records the directive of every insert that |format| uses; returns the highest number.
 int ScanInserts(const char16_t* format, Insert* inserts) {
   int highest = 0;
   for (const char16_t* p = format; *p != 0;) {
@@ -88,16 +90,16 @@ int ScanInserts(const char16_t* format, Insert* inserts) {
       ++p;
       continue;
     }
-    std::u16string_view spec;
-    const int number = ParseInsert(p, spec);
+    std::u16string_view directive;
+    const int number = ParseInsert(p, directive);
     Insert& insert = inserts[number];
     if (number > highest) highest = number;
     if (insert.seen) continue;
     insert.seen = true;
-    insert.kind = KindOf(spec);
-    if (!spec.empty()) {
-      spec.copy(insert.format + 1, spec.size());
-      insert.format[spec.size() + 1] = 0;
+    insert.kind = KindOf(directive);
+    if (!directive.empty()) {
+      directive.copy(insert.format + 1, directive.size());
+      insert.format[directive.size() + 1] = 0;
     }
   }
   return highest;
@@ -161,8 +163,8 @@ void AppendMessage(std::u16string& out, const char16_t* format, va_list args) {
     const char16_t escape = *++p;
     if (escape == 0 || escape == u'0') return;
     if (IsDigit(escape)) {
-      std::u16string_view spec;
-      AppendInsert(out, inserts[ParseInsert(p, spec)]);
+      std::u16string_view directive;
+      AppendInsert(out, inserts[ParseInsert(p, directive)]);
       continue;
     }
     ++p;

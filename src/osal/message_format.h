@@ -1,6 +1,6 @@
 // Message templates with numbered inserts, as the platform's message
 // formatter reads them: "%1".."%99" insert the arguments by number (a wide
-// string unless "%n!spec!" gives a printf-style spec such as "%2!d!" or
+// string unless "%n!fmt!" gives a printf-style directive such as "%2!d!" or
 // "%1!08X!"); "%0" ends the text; "%n" is a line break ("\r\n"), "%r" a
 // carriage return, "%t" a tab; "%%", "%.", "%!" and "% " give the character
 // itself. Arguments are read in number order, so every argument up to the

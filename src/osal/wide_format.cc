@@ -28,7 +28,7 @@ struct Args {
 // integers and means "wide" for %s and %c; "h" means "narrow" for them.
 enum class Length { kNone, kChar, kShort, kLong, kLongLong, kInt32, kInt64, kSize, kLongDouble };
 
-struct Spec {
+struct Conversion {
   bool left = false;
   bool plus = false;
   bool space = false;
@@ -52,23 +52,23 @@ int ParseNumber(const char16_t*& p) {
   return value;
 }
 
-void ParseFlags(const char16_t*& p, Spec& spec) {
+void ParseFlags(const char16_t*& p, Conversion& conv) {
   for (;; ++p) {
     switch (*p) {
       case u'-':
-        spec.left = true;
+        conv.left = true;
         break;
       case u'+':
-        spec.plus = true;
+        conv.plus = true;
         break;
       case u' ':
-        spec.space = true;
+        conv.space = true;
         break;
       case u'#':
-        spec.alt = true;
+        conv.alt = true;
         break;
       case u'0':
-        spec.zero = true;
+        conv.zero = true;
         break;
       default:
         return;
@@ -77,31 +77,31 @@ void ParseFlags(const char16_t*& p, Spec& spec) {
 }
 
 // Width: digits or "*" (a negative "*" width means left-aligned).
-void ParseWidth(const char16_t*& p, Args& args, Spec& spec) {
+void ParseWidth(const char16_t*& p, Args& args, Conversion& conv) {
   if (*p == u'*') {
     ++p;
     int width = va_arg(args.list, int);
     if (width < 0) {
-      spec.left = true;
+      conv.left = true;
       width = width == std::numeric_limits<int>::min() ? kMaxWidth : -width;
     }
-    spec.width = width > kMaxWidth ? kMaxWidth : width;
+    conv.width = width > kMaxWidth ? kMaxWidth : width;
     return;
   }
-  spec.width = ParseNumber(p);
+  conv.width = ParseNumber(p);
 }
 
 // Precision: "." then digits or "*" (a negative "*" precision counts as none).
-void ParsePrecision(const char16_t*& p, Args& args, Spec& spec) {
+void ParsePrecision(const char16_t*& p, Args& args, Conversion& conv) {
   if (*p != u'.') return;
   ++p;
   if (*p == u'*') {
     ++p;
     const int precision = va_arg(args.list, int);
-    spec.precision = precision < 0 ? -1 : (precision > kMaxWidth ? kMaxWidth : precision);
+    conv.precision = precision < 0 ? -1 : (precision > kMaxWidth ? kMaxWidth : precision);
     return;
   }
-  spec.precision = ParseNumber(p);
+  conv.precision = ParseNumber(p);
 }
 
 bool StartsWith(const char16_t* p, std::u16string_view prefix) {
@@ -111,48 +111,48 @@ bool StartsWith(const char16_t* p, std::u16string_view prefix) {
   return true;
 }
 
-void ParseLength(const char16_t*& p, Spec& spec) {
+void ParseLength(const char16_t*& p, Conversion& conv) {
   switch (*p) {
     case u'h':
       ++p;
-      spec.length = Length::kShort;
+      conv.length = Length::kShort;
       if (*p == u'h') {
         ++p;
-        spec.length = Length::kChar;
+        conv.length = Length::kChar;
       }
       return;
     case u'l':
       ++p;
-      spec.length = Length::kLong;
+      conv.length = Length::kLong;
       if (*p == u'l') {
         ++p;
-        spec.length = Length::kLongLong;
+        conv.length = Length::kLongLong;
       }
       return;
     case u'w':
       ++p;
-      spec.length = Length::kLong;
+      conv.length = Length::kLong;
       return;
     case u'L':
       ++p;
-      spec.length = Length::kLongDouble;
+      conv.length = Length::kLongDouble;
       return;
     case u'z':
     case u'j':
     case u't':
       ++p;
-      spec.length = Length::kSize;
+      conv.length = Length::kSize;
       return;
     case u'I':
       ++p;
       if (StartsWith(p, u"64")) {
         p += 2;
-        spec.length = Length::kInt64;
+        conv.length = Length::kInt64;
       } else if (StartsWith(p, u"32")) {
         p += 2;
-        spec.length = Length::kInt32;
+        conv.length = Length::kInt32;
       } else {
-        spec.length = Length::kSize;  // %Id, %Iu: pointer-sized
+        conv.length = Length::kSize;  // %Id, %Iu: pointer-sized
       }
       return;
     default:
@@ -162,13 +162,13 @@ void ParseLength(const char16_t*& p, Spec& spec) {
 
 // Parses the directive after '%' up to and including the conversion
 // character. Returns false when the format ends inside the directive.
-bool ParseSpec(const char16_t*& p, Args& args, Spec& spec) {
-  ParseFlags(p, spec);
-  ParseWidth(p, args, spec);
-  ParsePrecision(p, args, spec);
-  ParseLength(p, spec);
+bool ParseSpec(const char16_t*& p, Args& args, Conversion& conv) {
+  ParseFlags(p, conv);
+  ParseWidth(p, args, conv);
+  ParsePrecision(p, args, conv);
+  ParseLength(p, conv);
   if (*p == 0) return false;
-  spec.conversion = *p++;
+  conv.conversion = *p++;
   return true;
 }
 
@@ -179,10 +179,10 @@ void AppendAscii(std::u16string& out, std::string_view text) {
 // Appends |prefix| (sign, "0x") and |body| padded to the width. Zeros go
 // between prefix and body when |zero_pad| allows them.
 void AppendPadded(std::u16string& out, std::string_view prefix, std::string_view body,
-                  const Spec& spec, bool zero_pad) {
+                  const Conversion& conv, bool zero_pad) {
   const size_t length = prefix.size() + body.size();
-  const size_t fill = static_cast<size_t>(spec.width) > length ? spec.width - length : 0;
-  if (spec.left) {
+  const size_t fill = static_cast<size_t>(conv.width) > length ? conv.width - length : 0;
+  if (conv.left) {
     AppendAscii(out, prefix);
     AppendAscii(out, body);
     out.append(fill, u' ');
@@ -198,11 +198,11 @@ void AppendPadded(std::u16string& out, std::string_view prefix, std::string_view
 }
 
 // Appends wide |text| padded with spaces to the width.
-void AppendPaddedText(std::u16string& out, std::u16string_view text, const Spec& spec) {
-  const size_t fill = static_cast<size_t>(spec.width) > text.size() ? spec.width - text.size() : 0;
-  if (!spec.left) out.append(fill, u' ');
+void AppendPaddedText(std::u16string& out, std::u16string_view text, const Conversion& conv) {
+  const size_t fill = static_cast<size_t>(conv.width) > text.size() ? conv.width - text.size() : 0;
+  if (!conv.left) out.append(fill, u' ');
   out.append(text);
-  if (spec.left) out.append(fill, u' ');
+  if (conv.left) out.append(fill, u' ');
 }
 
 void MakeUpper(std::string& text) {
@@ -259,39 +259,39 @@ std::string IntegerDigits(uint64_t value, int base, bool upper, int precision) {
   return digits;
 }
 
-std::string_view SignPrefix(bool negative, const Spec& spec) {
+std::string_view SignPrefix(bool negative, const Conversion& conv) {
   if (negative) return "-";
-  if (spec.plus) return "+";
-  if (spec.space) return " ";
+  if (conv.plus) return "+";
+  if (conv.space) return " ";
   return {};
 }
 
-void FormatSigned(std::u16string& out, Args& args, const Spec& spec) {
-  const int64_t value = ReadSigned(args, spec.length);
+void FormatSigned(std::u16string& out, Args& args, const Conversion& conv) {
+  const int64_t value = ReadSigned(args, conv.length);
   const uint64_t magnitude =
       value < 0 ? ~static_cast<uint64_t>(value) + 1 : static_cast<uint64_t>(value);
-  const std::string digits = IntegerDigits(magnitude, 10, false, spec.precision);
-  AppendPadded(out, SignPrefix(value < 0, spec), digits, spec,
-               spec.zero && !spec.left && spec.precision < 0);
+  const std::string digits = IntegerDigits(magnitude, 10, false, conv.precision);
+  AppendPadded(out, SignPrefix(value < 0, conv), digits, conv,
+               conv.zero && !conv.left && conv.precision < 0);
 }
 
-void FormatUnsigned(std::u16string& out, Args& args, const Spec& spec) {
-  const uint64_t value = ReadUnsigned(args, spec.length);
-  const char16_t conversion = spec.conversion;
+void FormatUnsigned(std::u16string& out, Args& args, const Conversion& conv) {
+  const uint64_t value = ReadUnsigned(args, conv.length);
+  const char16_t conversion = conv.conversion;
   const int base = conversion == u'o' ? 8 : (conversion == u'u' ? 10 : 16);
-  std::string digits = IntegerDigits(value, base, conversion == u'X', spec.precision);
+  std::string digits = IntegerDigits(value, base, conversion == u'X', conv.precision);
   std::string_view prefix;
-  if (spec.alt && base == 8 && (digits.empty() || digits[0] != '0')) digits.insert(0, 1, '0');
-  if (spec.alt && base == 16 && value != 0) prefix = conversion == u'X' ? "0X" : "0x";
-  AppendPadded(out, prefix, digits, spec, spec.zero && !spec.left && spec.precision < 0);
+  if (conv.alt && base == 8 && (digits.empty() || digits[0] != '0')) digits.insert(0, 1, '0');
+  if (conv.alt && base == 16 && value != 0) prefix = conversion == u'X' ? "0X" : "0x";
+  AppendPadded(out, prefix, digits, conv, conv.zero && !conv.left && conv.precision < 0);
 }
 
 // %p: all hexadecimal digits of the address, upper case, no prefix.
-void FormatPointer(std::u16string& out, Args& args, const Spec& spec) {
+void FormatPointer(std::u16string& out, Args& args, const Conversion& conv) {
   const auto value = reinterpret_cast<uintptr_t>(va_arg(args.list, void*));
   const std::string digits =
       IntegerDigits(value, 16, true, static_cast<int>(sizeof(uintptr_t) * 2));
-  AppendPadded(out, {}, digits, spec, false);
+  AppendPadded(out, {}, digits, conv, false);
 }
 
 // ---- floating point ----
@@ -349,11 +349,11 @@ std::string GeneralDigits(double value, int precision, bool alt) {
   return text;
 }
 
-std::string FloatDigits(double value, const Spec& spec) {
-  const char16_t conversion = spec.conversion;
+std::string FloatDigits(double value, const Conversion& conv) {
+  const char16_t conversion = conv.conversion;
   const bool hex = conversion == u'a' || conversion == u'A';
   const int precision =
-      spec.precision >= 0 ? spec.precision : (hex ? kDefaultHexPrecision : kDefaultPrecision);
+      conv.precision >= 0 ? conv.precision : (hex ? kDefaultHexPrecision : kDefaultPrecision);
   std::string text;
   switch (conversion) {
     case u'f':
@@ -366,39 +366,39 @@ std::string FloatDigits(double value, const Spec& spec) {
       break;
     case u'g':
     case u'G':
-      text = GeneralDigits(value, precision, spec.alt);
+      text = GeneralDigits(value, precision, conv.alt);
       break;
     default:
       text = ToChars(value, std::chars_format::hex, precision);
       break;
   }
-  if (spec.alt) EnsurePoint(text, hex ? 'p' : 'e');
+  if (conv.alt) EnsurePoint(text, hex ? 'p' : 'e');
   return text;
 }
 
-void FormatFloat(std::u16string& out, Args& args, const Spec& spec) {
-  const double value = spec.length == Length::kLongDouble
+void FormatFloat(std::u16string& out, Args& args, const Conversion& conv) {
+  const double value = conv.length == Length::kLongDouble
                            ? static_cast<double>(va_arg(args.list, long double))
                            : va_arg(args.list, double);
-  const char16_t conversion = spec.conversion;
+  const char16_t conversion = conv.conversion;
   const bool upper =
       conversion == u'E' || conversion == u'F' || conversion == u'G' || conversion == u'A';
   const bool hex = conversion == u'a' || conversion == u'A';
-  const std::string_view sign = SignPrefix(std::signbit(value), spec);
+  const std::string_view sign = SignPrefix(std::signbit(value), conv);
   std::string prefix(sign);
   std::string body;
   const bool finite = std::isfinite(value);
   if (!finite) {
     body = std::isnan(value) ? "nan" : "inf";
   } else {
-    body = FloatDigits(std::fabs(value), spec);
+    body = FloatDigits(std::fabs(value), conv);
     if (hex) prefix += "0x";
   }
   if (upper) {
     MakeUpper(prefix);
     MakeUpper(body);
   }
-  AppendPadded(out, prefix, body, spec, finite && spec.zero && !spec.left);
+  AppendPadded(out, prefix, body, conv, finite && conv.zero && !conv.left);
 }
 
 // ---- UTF-8 ----
@@ -478,17 +478,17 @@ void AppendCodePoint(std::u16string& out, char32_t code_point) {
 // its own in UTF-8.
 char16_t WidenByte(unsigned char byte) { return byte < 0x80 ? byte : kReplacementChar; }
 
-bool IsNarrow(const Spec& spec) {
-  if (spec.length == Length::kShort) return true;
-  if (spec.length == Length::kLong) return false;
-  return spec.conversion == u'S' || spec.conversion == u'C';
+bool IsNarrow(const Conversion& conv) {
+  if (conv.length == Length::kShort) return true;
+  if (conv.length == Length::kLong) return false;
+  return conv.conversion == u'S' || conv.conversion == u'C';
 }
 
-void FormatChar(std::u16string& out, Args& args, const Spec& spec) {
+void FormatChar(std::u16string& out, Args& args, const Conversion& conv) {
   const int value = va_arg(args.list, int);
   const char16_t c =
-      IsNarrow(spec) ? WidenByte(static_cast<unsigned char>(value)) : static_cast<char16_t>(value);
-  AppendPaddedText(out, std::u16string_view(&c, 1), spec);
+      IsNarrow(conv) ? WidenByte(static_cast<unsigned char>(value)) : static_cast<char16_t>(value);
+  AppendPaddedText(out, std::u16string_view(&c, 1), conv);
 }
 
 // Widens a zero-terminated UTF-8 string, at most |max_units| UTF-16 units;
@@ -507,34 +507,34 @@ std::u16string WidenNarrow(const char* text, size_t max_units) {
   return result;
 }
 
-void FormatString(std::u16string& out, Args& args, const Spec& spec) {
+void FormatString(std::u16string& out, Args& args, const Conversion& conv) {
   const void* pointer = va_arg(args.list, const void*);
   const size_t max_units =
-      spec.precision < 0 ? std::numeric_limits<size_t>::max() : static_cast<size_t>(spec.precision);
+      conv.precision < 0 ? std::numeric_limits<size_t>::max() : static_cast<size_t>(conv.precision);
   if (pointer == nullptr) {
-    AppendPaddedText(out, std::u16string_view(u"(null)").substr(0, max_units), spec);
-  } else if (IsNarrow(spec)) {
-    AppendPaddedText(out, WidenNarrow(static_cast<const char*>(pointer), max_units), spec);
+    AppendPaddedText(out, std::u16string_view(u"(null)").substr(0, max_units), conv);
+  } else if (IsNarrow(conv)) {
+    AppendPaddedText(out, WidenNarrow(static_cast<const char*>(pointer), max_units), conv);
   } else {
     const auto* text = static_cast<const char16_t*>(pointer);
     size_t length = 0;
     while (length < max_units && text[length] != 0) ++length;
-    AppendPaddedText(out, std::u16string_view(text, length), spec);
+    AppendPaddedText(out, std::u16string_view(text, length), conv);
   }
 }
 
 // Formats one directive; returns false for a conversion it does not know.
-bool FormatOne(std::u16string& out, Args& args, const Spec& spec) {
-  switch (spec.conversion) {
+bool FormatOne(std::u16string& out, Args& args, const Conversion& conv) {
+  switch (conv.conversion) {
     case u'd':
     case u'i':
-      FormatSigned(out, args, spec);
+      FormatSigned(out, args, conv);
       return true;
     case u'u':
     case u'o':
     case u'x':
     case u'X':
-      FormatUnsigned(out, args, spec);
+      FormatUnsigned(out, args, conv);
       return true;
     case u'e':
     case u'E':
@@ -544,18 +544,18 @@ bool FormatOne(std::u16string& out, Args& args, const Spec& spec) {
     case u'G':
     case u'a':
     case u'A':
-      FormatFloat(out, args, spec);
+      FormatFloat(out, args, conv);
       return true;
     case u'c':
     case u'C':
-      FormatChar(out, args, spec);
+      FormatChar(out, args, conv);
       return true;
     case u's':
     case u'S':
-      FormatString(out, args, spec);
+      FormatString(out, args, conv);
       return true;
     case u'p':
-      FormatPointer(out, args, spec);
+      FormatPointer(out, args, conv);
       return true;
     case u'%':
       out.push_back(u'%');
@@ -580,10 +580,10 @@ void AppendFormatV(std::u16string& out, const char16_t* format, va_list list) {
       continue;
     }
     const char16_t* directive = p++;
-    Spec spec;
-    const bool complete = ParseSpec(p, args, spec);
+    Conversion conv;
+    const bool complete = ParseSpec(p, args, conv);
     // A directive cut short or unknown is printed as it stands.
-    if (!complete || !FormatOne(out, args, spec)) out.append(directive, p - directive);
+    if (!complete || !FormatOne(out, args, conv)) out.append(directive, p - directive);
   }
   va_end(args.list);
 }

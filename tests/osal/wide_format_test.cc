@@ -99,9 +99,9 @@ TEST(WideFormatTest, NumbersMatchTheCRulesInEveryCombination) {
     }
     for (const char* width : widths) {
       for (const char* precision : precisions) {
-        const std::string spec = "%" + flag_text + width + precision;
+        const std::string prefix = "%" + flag_text + width + precision;
         for (char conversion : std::string("dixXou")) {
-          const std::string format = spec + conversion;
+          const std::string format = prefix + conversion;
           for (int value : ints) {
             char expected[128];
             std::snprintf(expected, sizeof(expected), format.c_str(), value);
@@ -111,7 +111,7 @@ TEST(WideFormatTest, NumbersMatchTheCRulesInEveryCombination) {
           }
         }
         for (char conversion : std::string("eEfFgG")) {
-          const std::string format = spec + conversion;
+          const std::string format = prefix + conversion;
           for (double value : doubles) {
             char expected[512];
             std::snprintf(expected, sizeof(expected), format.c_str(), value);
