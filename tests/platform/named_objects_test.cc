@@ -12,6 +12,7 @@
 #include <string>
 
 #include "osal/last_error.h"
+#include "osal/wide_format.h"
 #include "platform/runtime_dir.h"
 #include "support/test_env.h"
 
@@ -28,12 +29,7 @@ KaOSAL::KaString UniqueName(const char* what) {
   return KaOSAL::KaString(name.c_str(), KaOSAL::KA_CP_UTF8);
 }
 
-std::string RuntimeFolderUtf8() {
-  const KaOSAL::KaString folder = GetRuntimeFolder();
-  std::string path;
-  for (int i = 0; i < folder.GetLength(); ++i) path += static_cast<char>(folder[i]);
-  return path;
-}
+std::string RuntimeFolderUtf8() { return KaOSAL::ToUtf8(GetRuntimeFolder().c_str()); }
 
 // Runs |child| in a forked process and returns its exit status, or -1.
 template <typename Function>
@@ -154,14 +150,6 @@ TEST(NamedSemaphoreTest, DescriptorsAreClosedOnExec) {
   EXPECT_EQ(checked, 1);
 }
 
-TEST(NamedObjectsTest, AnEmptyNameIsAnInvalidParameter) {
-  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
-  EXPECT_EQ(NamedSemaphore::Create(u""), nullptr);
-  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidParameter);
-  EXPECT_EQ(NamedEvent::Create(u"", false), nullptr);
-  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidParameter);
-}
-
 TEST(NamedEventTest, KeepsItsStateUntilReset) {
   test::ScopedTestRoot root(/*with_runtime_dir=*/true);
   const KaOSAL::KaString name = UniqueName("event");
@@ -230,8 +218,12 @@ TEST(NamedEventTest, ASetInOneProcessIsSeenInAnother) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-TEST(NamedObjectsTest, NamesBecomeSafeFileNames) {
+TEST(NamedObjectsTest, NamesBecomeSafeFileNamesAndAnEmptyNameIsInvalid) {
   test::ScopedTestRoot root(/*with_runtime_dir=*/true);
+  EXPECT_EQ(NamedSemaphore::Create(u""), nullptr);
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidParameter);
+  EXPECT_EQ(NamedEvent::Create(u"", false), nullptr);
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidParameter);
   auto semaphore = NamedSemaphore::Create(u"Global\\a/b c");
   ASSERT_NE(semaphore, nullptr);
   auto event = NamedEvent::Create(u"..", false);

@@ -1,10 +1,10 @@
 #include "platform/profile.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -149,11 +149,9 @@ TEST_F(ProfileTest, WritesKeepTheRestOfTheFile) {
   EXPECT_EQ(WritePrivateProfileString(u"Web", nullptr, nullptr, file.c_str()), 1);
   EXPECT_EQ(test::ReadFile(Path("w.ini")).find("[web]"), std::string::npos);
   // No temporary file is left beside it.
-  std::vector<std::string> names;
-  DIR* folder = opendir(root_.path().c_str());
-  while (dirent* entry = readdir(folder)) names.push_back(entry->d_name);
-  closedir(folder);
-  for (const std::string& name : names) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+  for (const auto& entry : std::filesystem::directory_iterator(root_.path())) {
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+  }
 }
 
 TEST_F(ProfileTest, FilesAreWrittenBackInTheirEncoding) {

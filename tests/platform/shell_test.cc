@@ -20,8 +20,8 @@
 namespace wardex::platform {
 namespace {
 
-// The lines of |path| that start with |prefix|.
-std::vector<std::string> LinesStartingWith(const std::string& path, const std::string& prefix) {
+// The lines of |path| that contain |part|.
+std::vector<std::string> LinesWith(const std::string& path, const std::string& part) {
   std::vector<std::string> lines;
   const std::string text = test::ReadFile(path);
   size_t start = 0;
@@ -29,10 +29,14 @@ std::vector<std::string> LinesStartingWith(const std::string& path, const std::s
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(start, end - start);
-    if (line.find(prefix) != std::string::npos) lines.push_back(line);
+    if (line.find(part) != std::string::npos) lines.push_back(line);
     start = end + 1;
   }
   return lines;
+}
+
+size_t CountLines(const std::string& path, const std::string& part) {
+  return LinesWith(path, part).size();
 }
 
 NOTIFYICONDATAW IconData(HWND hwnd, UINT id, UINT flags) {
@@ -164,7 +168,7 @@ TEST_F(ShellBackendTest, HeadlessAcceptsEverythingAndLogsIt) {
   ASSERT_NE(owner.Register(), nullptr);
   setenv("WARDEX_SHELL", "desktop", 1);
   ASSERT_TRUE(InstallShellBackendFromEnvironment(loop));
-  EXPECT_EQ(LinesStartingWith(log_path_, "desktop backend is not available").size(), 1u);
+  EXPECT_EQ(CountLines(log_path_, "desktop backend is not available"), 1u);
 
   NOTIFYICONDATAW data = IconData(owner.hwnd(), 130, NIF_MESSAGE | NIF_TIP);
   CopyToField(data.szTip, kTipLength, u"Tip");
@@ -177,12 +181,9 @@ TEST_F(ShellBackendTest, HeadlessAcceptsEverythingAndLogsIt) {
   EXPECT_TRUE(Shell_NotifyIcon(NIM_MODIFY, &data));
   EXPECT_TRUE(Shell_NotifyIcon(NIM_DELETE, &data));
   EXPECT_FALSE(Shell_NotifyIcon(NIM_ADD, nullptr));
-  EXPECT_EQ(LinesStartingWith(log_path_, "SHELL: balloon on icon 130: \"Title\" \"Hello\"").size(),
-            1u);
-  EXPECT_EQ(
-      LinesStartingWith(log_path_, "SHELL: icon 130 added: icon 0, tip \"Tip\", visible").size(),
-      2u);
-  EXPECT_EQ(LinesStartingWith(log_path_, "SHELL: icon 130 removed").size(), 1u);
+  EXPECT_EQ(CountLines(log_path_, "SHELL: balloon on icon 130: \"Title\" \"Hello\""), 1u);
+  EXPECT_EQ(CountLines(log_path_, "SHELL: icon 130 added: icon 0, tip \"Tip\", visible"), 2u);
+  EXPECT_EQ(CountLines(log_path_, "SHELL: icon 130 removed"), 1u);
 
   EXPECT_EQ(MessageBox(nullptr, u"Enter Exception?", u"Question",
                        MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2),
@@ -204,7 +205,7 @@ TEST_F(ShellBackendTest, TestShellKeepsIconsAsTheShellDoes) {
   for (const Step& step : kSteps)
     EXPECT_EQ(shell.NotifyIcon(step.message, data), step.expected) << step.message;
   EXPECT_EQ(shell.calls().size(), std::size(kSteps));
-  auto adds = LinesStartingWith(root_.path() + "/shell.log", "NIM_ADD");
+  auto adds = LinesWith(root_.path() + "/shell.log", "NIM_ADD");
   ASSERT_EQ(adds.size(), 2u);
   EXPECT_EQ(adds[0],
             "NIM_ADD ok=1 id=130 flags=0x5 msg=0x800A icon=0 tip=\"Say \\\"hi\\\"\" state=0x0 "
@@ -233,11 +234,9 @@ TEST_F(ShellBackendTest, TestShellRefusesTheAddsTheEnvironmentNamesBeforeTheLoop
     NOTIFYICONDATAW data = IconData(nullptr, 130, NIF_MESSAGE);
     for (int add = 0; add < test.refused; ++add) EXPECT_FALSE(Shell_NotifyIcon(NIM_ADD, &data));
     EXPECT_TRUE(Shell_NotifyIcon(NIM_ADD, &data));
-    EXPECT_EQ(LinesStartingWith(shell_log, "NIM_ADD ok=0").size(),
-              static_cast<size_t>(test.refused));
-    EXPECT_EQ(LinesStartingWith(log_path_, "SHELL: unknown test command \"refuse-adds " +
-                                               std::string(test.value) + "\"")
-                  .size(),
+    EXPECT_EQ(CountLines(shell_log, "NIM_ADD ok=0"), static_cast<size_t>(test.refused));
+    EXPECT_EQ(CountLines(log_path_, "SHELL: unknown test command \"refuse-adds " +
+                                        std::string(test.value) + "\""),
               test.logged ? 1u : 0u);
   }
 }
@@ -284,15 +283,14 @@ TEST_F(ShellBackendTest, ControlChannelDrivesTheTestShell) {
   EXPECT_EQ(owner.received[0], std::make_pair(WM_COMMAND, LPARAM{0}));  // the menu's choice
   EXPECT_EQ(owner.received[1], std::make_pair(UINT{0x800A}, LPARAM{WM_LBUTTONDBLCLK}));
 
-  EXPECT_EQ(LinesStartingWith(shell_log, "CLICK event=0x205 delivered=0").size(), 1u);
-  EXPECT_EQ(LinesStartingWith(shell_log, "CLICK event=0x203 delivered=1").size(), 1u);
-  EXPECT_EQ(LinesStartingWith(shell_log, "TASKBARCREATED").size(), 2u);
+  EXPECT_EQ(CountLines(shell_log, "CLICK event=0x205 delivered=0"), 1u);
+  EXPECT_EQ(CountLines(shell_log, "CLICK event=0x203 delivered=1"), 1u);
+  EXPECT_EQ(CountLines(shell_log, "TASKBARCREATED"), 2u);
   EXPECT_EQ(
-      LinesStartingWith(
-          shell_log, "MESSAGEBOX answer=1 type=0x1 caption=\"Question\" text=\"Enter Exception?\"")
-          .size(),
+      CountLines(shell_log,
+                 "MESSAGEBOX answer=1 type=0x1 caption=\"Question\" text=\"Enter Exception?\""),
       1u);
-  auto menus = LinesStartingWith(shell_log, "MENU ");
+  auto menus = LinesWith(shell_log, "MENU ");
   ASSERT_EQ(menus.size(), 2u);
   EXPECT_EQ(
       menus[0],
@@ -300,7 +298,7 @@ TEST_F(ShellBackendTest, ControlChannelDrivesTheTestShell) {
       "0x8019g\"Letzte Nachricht anzeigen\"|0x8018\"Turbo-Modus\"|0x8015\"Einstellungen\"|-|"
       "0x8016\"Info\"|0x8012\"Close Corvane Tray\"");
   EXPECT_EQ(menus[1].substr(0, 15), "MENU chosen=0x0");
-  EXPECT_EQ(LinesStartingWith(log_path_, "unknown test command \"bogus\"").size(), 1u);
+  EXPECT_EQ(CountLines(log_path_, "unknown test command \"bogus\""), 1u);
 }
 
 }  // namespace

@@ -60,22 +60,9 @@ TEST(ThreadTest, RunsOnlyAfterResumeAndReportsItsResult) {
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidHandle);
 }
 
-TEST(ThreadTest, WaitTimesOutOnARunningThread) {
+TEST(ThreadTest, PriorityBecomesTheThreadsNiceValueAndWaitTimesOutWhileItRuns) {
   Probe probe;
   probe.sleep_ms = 400;
-  auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &probe);
-  ASSERT_NE(thread, nullptr);
-  ASSERT_TRUE(thread->Resume());
-  const auto start = Clock::now();
-  EXPECT_EQ(thread->Wait(100), WaitResult::kTimeout);
-  EXPECT_GE(MillisecondsSince(start), 100);
-  EXPECT_EQ(thread->ExitCode(), kStillActive);
-  EXPECT_EQ(thread->Wait(kInfinite), WaitResult::kSignaled);
-}
-
-TEST(ThreadTest, PriorityBecomesTheThreadsNiceValue) {
-  Probe probe;
-  probe.sleep_ms = 300;
   auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &probe);
   ASSERT_NE(thread, nullptr);
   ASSERT_TRUE(thread->SetPriority(kThreadPriorityBelowNormal));
@@ -87,6 +74,10 @@ TEST(ThreadTest, PriorityBecomesTheThreadsNiceValue) {
   EXPECT_FALSE(thread->SetPriority(3));
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidParameter);
   ASSERT_TRUE(thread->Resume());
+  const auto start = Clock::now();
+  EXPECT_EQ(thread->Wait(100), WaitResult::kTimeout);
+  EXPECT_GE(MillisecondsSince(start), 100);
+  EXPECT_EQ(thread->ExitCode(), kStillActive);
   EXPECT_EQ(thread->Wait(kInfinite), WaitResult::kSignaled);
 }
 
