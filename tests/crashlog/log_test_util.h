@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -50,6 +51,15 @@ inline std::string ReadReports(const std::string& folder, pid_t pid) {
     if (std::regex_match(entry.path().filename().string(), name)) all += ReadFile(entry.path());
   }
   return all;
+}
+
+// Sets |name|, or unsets it for nullptr.
+inline void SetOrUnsetEnv(const char* name, const char* value) {
+  if (value != nullptr) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
 }
 
 struct ChildResult {

@@ -143,11 +143,7 @@ TEST_F(LogWTest, HighestLevelComesFromTheEnvironment) {
   for (const Case& c : cases) {
     log_path_ = root_.path() + "/levels" + std::to_string(case_number++) + ".log";
     setenv("WARDEX_LOG_FILE", log_path_.c_str(), 1);
-    if (c.setting != nullptr) {
-      setenv("WARDEX_LOG_LEVEL", c.setting, 1);
-    } else {
-      unsetenv("WARDEX_LOG_LEVEL");
-    }
+    SetOrUnsetEnv("WARDEX_LOG_LEVEL", c.setting);
     for (int level : kLevels) LogW(level, u"level %d", level);
     std::vector<int> written;
     for (const LogLine& line : ParsedLines()) {
@@ -199,11 +195,7 @@ TEST_F(LogWTest, DefaultTargetFollowsTheXdgStateFolder) {
   };
   int number = 0;
   for (const Case& c : cases) {
-    if (c.state_home != nullptr) {
-      setenv("XDG_STATE_HOME", c.state_home, 1);
-    } else {
-      unsetenv("XDG_STATE_HOME");
-    }
+    SetOrUnsetEnv("XDG_STATE_HOME", c.state_home);
     const std::string text = "target " + std::to_string(number++);
     LogW(kLogInfo, u"%S", text.c_str());
     const std::vector<std::string> lines = ReadLines(c.expected_file);
@@ -272,11 +264,7 @@ TEST_F(LogWTest, UnwritableFolderFallsBackToStandardError) {
            "/mine.log: Permission denied; logging to standard error"},
   };
   for (const Case& c : cases) {
-    if (c.own_file) {
-      setenv("WARDEX_LOG_FILE", c.path.c_str(), 1);
-    } else {
-      unsetenv("WARDEX_LOG_FILE");
-    }
+    SetOrUnsetEnv("WARDEX_LOG_FILE", c.own_file ? c.path.c_str() : nullptr);
     const std::string captured = root_.path() + "/stderr.txt";
     std::filesystem::remove(captured);
     const int fd = open(captured.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0666);

@@ -14,20 +14,12 @@ struct DateCase {
   unsigned day;
 };
 
-TEST(CivilDateTest, KnownDays) {
+// Days beyond the range compared with the C library below.
+TEST(CivilDateTest, DaysFarFromTheEpoch) {
   const DateCase cases[] = {
-      {0, 1970, 1, 1},          // the epoch
-      {-1, 1969, 12, 31},       // the day before
-      {-25567, 1900, 1, 1},     // SNTP's epoch
-      {-25508, 1900, 3, 1},     // 1900 is no leap year
-      {11016, 2000, 2, 29},     // 2000 is one
-      {11017, 2000, 3, 1},      // the first day of a shifted year
-      {11322, 2000, 12, 31},    // the last day of a calendar year
       {-719468, 0, 3, 1},       // the start of the 400-year eras
       {-719469, 0, 2, 29},      // the day before, in a negative era
       {2932896, 9999, 12, 31},  // far ahead
-      {47482, 2100, 1, 1},      // a century year
-      {47541, 2100, 3, 1},      // 2100 is no leap year
   };
   for (const DateCase& c : cases) {
     const CivilDate date = CivilFromDays(c.days);
@@ -37,7 +29,8 @@ TEST(CivilDateTest, KnownDays) {
   }
 }
 
-// Every day of several centuries agrees with the C library.
+// Every day of several centuries (1750 to 2298, with the epoch, 1900's and
+// 2100's missing leap days and 2000's present one) agrees with the C library.
 TEST(CivilDateTest, AgreesWithGmtime) {
   for (int64_t days = -80000; days <= 120000; ++days) {
     const time_t seconds = static_cast<time_t>(days * 86400);

@@ -163,11 +163,9 @@ TEST(KaPathTest, MakePathComposes) {
   EXPECT_EQ(U8(drive), "C:\\x\\y.z");
 }
 
-enum class Op { kName, kExt, kNameAndExt, kDir, kRoot, kLastDir, kRootAndDir };
-
 struct SetCase {
   const char16_t* start;
-  Op op;
+  bool (KaPath::*set)(const KaString&);
   const char16_t* arg;
   bool ok;
   const char16_t* expected;
@@ -175,48 +173,25 @@ struct SetCase {
 
 TEST(KaPathTest, SettersReplaceOneComponent) {
   const SetCase cases[] = {
-      {u"C:\\a\\old.txt", Op::kNameAndExt, u"archive.tar.gz", true, u"C:\\a\\archive.tar.gz"},
-      {u"C:\\a\\old.txt", Op::kNameAndExt, u"README", true, u"C:\\a\\README"},
-      {u"C:\\a\\x.txt", Op::kName, u"", true, u"C:\\a\\"},
-      {u"/usr/lib/x.so", Op::kName, u"y", true, u"/usr/lib/y.so"},
-      {u"/etc/x.cfg", Op::kExt, u"conf", true, u"/etc/x.conf"},
-      {u"/etc/x.cfg", Op::kExt, u"", true, u"/etc/x"},
-      {u"/usr/lib/x.so", Op::kDir, u"/opt/app", true, u"/opt/app/x.so"},
-      {u"C:\\a\\x.txt", Op::kRoot, u"D", true, u"D:\\a\\x.txt"},
-      {u"/a/b/x", Op::kLastDir, u"z", true, u"/a/z/x"},
-      {u"x", Op::kLastDir, u"z", false, u"x"},
-      {u"/a/b/x", Op::kLastDir, u"y/z", false, u"/a/b/x"},
-      {u"/a/b/x.txt", Op::kRootAndDir, u"/srv/data", true, u"/srv/data/x.txt"},
-      {u"/a/b/x.txt", Op::kRootAndDir, u"E:\\d", true, u"E:\\d\\x.txt"},
+      {u"C:\\a\\old.txt", &KaPath::SetFileNameAndExt, u"archive.tar.gz", true,
+       u"C:\\a\\archive.tar.gz"},
+      {u"C:\\a\\old.txt", &KaPath::SetFileNameAndExt, u"README", true, u"C:\\a\\README"},
+      {u"C:\\a\\x.txt", &KaPath::SetFileName, u"", true, u"C:\\a\\"},
+      {u"/usr/lib/x.so", &KaPath::SetFileName, u"y", true, u"/usr/lib/y.so"},
+      {u"/etc/x.cfg", &KaPath::SetExt, u"conf", true, u"/etc/x.conf"},
+      {u"/etc/x.cfg", &KaPath::SetExt, u"", true, u"/etc/x"},
+      {u"/usr/lib/x.so", &KaPath::SetDir, u"/opt/app", true, u"/opt/app/x.so"},
+      {u"C:\\a\\x.txt", &KaPath::SetRoot, u"D", true, u"D:\\a\\x.txt"},
+      {u"/a/b/x", &KaPath::SetDirLastComponent, u"z", true, u"/a/z/x"},
+      {u"x", &KaPath::SetDirLastComponent, u"z", false, u"x"},
+      {u"/a/b/x", &KaPath::SetDirLastComponent, u"y/z", false, u"/a/b/x"},
+      {u"/a/b/x.txt", &KaPath::SetRootAndDir, u"/srv/data", true, u"/srv/data/x.txt"},
+      {u"/a/b/x.txt", &KaPath::SetRootAndDir, u"E:\\d", true, u"E:\\d\\x.txt"},
   };
   for (const SetCase& c : cases) {
     SCOPED_TRACE(U8(c.start) + " <- " + U8(c.arg));
     KaPath path(c.start);
-    bool ok = false;
-    switch (c.op) {
-      case Op::kName:
-        ok = path.SetFileName(c.arg);
-        break;
-      case Op::kExt:
-        ok = path.SetExt(c.arg);
-        break;
-      case Op::kNameAndExt:
-        ok = path.SetFileNameAndExt(c.arg);
-        break;
-      case Op::kDir:
-        ok = path.SetDir(c.arg);
-        break;
-      case Op::kRoot:
-        ok = path.SetRoot(c.arg);
-        break;
-      case Op::kLastDir:
-        ok = path.SetDirLastComponent(c.arg);
-        break;
-      case Op::kRootAndDir:
-        ok = path.SetRootAndDir(c.arg);
-        break;
-    }
-    EXPECT_EQ(ok, c.ok);
+    EXPECT_EQ((path.*c.set)(KaString(c.arg)), c.ok);
     EXPECT_EQ(U8(path), U8(c.expected));
   }
   KaPath archive(u"/x/old.txt");
@@ -502,30 +477,14 @@ TEST(KaPathTest, SeparatorHelpersKeepTheStyle) {
   EXPECT_FALSE(KaPath::CheckAndRepairLocalPath(doubled));
 }
 
-// The test restores TMPDIR; each case runs in its own process.
-class ScopedTmpDir {
- public:
-  explicit ScopedTmpDir(const char* value) {
-    if (const char* old = getenv("TMPDIR")) {
-      saved_ = old;
-      had_ = true;
-    }
-    Set(value);
+// Sets |name|, or unsets it for nullptr.
+void SetOrUnsetEnv(const char* name, const char* value) {
+  if (value != nullptr) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
   }
-  ~ScopedTmpDir() { Set(had_ ? saved_.c_str() : nullptr); }
-
- private:
-  static void Set(const char* value) {
-    if (value != nullptr) {
-      setenv("TMPDIR", value, 1);
-    } else {
-      unsetenv("TMPDIR");
-    }
-  }
-
-  std::string saved_;
-  bool had_ = false;
-};
+}
 
 TEST(KaPathTest, TempFolder) {
   const struct {
@@ -537,14 +496,17 @@ TEST(KaPathTest, TempFolder) {
       {"/var/tmp", nullptr, "/var/tmp/"}, {"/var/tmp/", u"wardex", "/var/tmp/wardex/"},
       {nullptr, u"a/b", "/tmp/a/b/"},
   };
+  const char* const old = getenv("TMPDIR");
+  const std::string saved = old != nullptr ? old : "";
   for (const auto& c : cases) {
-    ScopedTmpDir env(c.tmpdir);
+    SetOrUnsetEnv("TMPDIR", c.tmpdir);
     const KaPath temp(KaPath::eSpecialFolderTemp, c.sub_dir);
     EXPECT_EQ(U8(temp), c.expected) << (c.tmpdir ? c.tmpdir : "(unset)");
   }
-  ScopedTmpDir env("/var/tmp");
+  SetOrUnsetEnv("TMPDIR", "/var/tmp");
   EXPECT_TRUE(KaPath(u"/var/tmp").IsSpecialFolder(KaPath::eSpecialFolderTemp));
   EXPECT_FALSE(KaPath(u"/var").IsSpecialFolder(KaPath::eSpecialFolderTemp));
+  SetOrUnsetEnv("TMPDIR", old != nullptr ? saved.c_str() : nullptr);
 }
 
 TEST(KaPathTest, ExecutableFolderAndPath) {

@@ -116,6 +116,10 @@ TEST(KaStringTest, LockedBufferIsNeverShared) {
   EXPECT_EQ(locked.GetData()->nRefs, -1);
   EXPECT_EQ(Text(locked), u"other");
   EXPECT_EQ(shared.GetData()->nRefs, 1);
+  // Growing into a bigger block keeps the lock.
+  locked += Pattern(100).c_str();
+  EXPECT_EQ(locked.GetData()->nRefs, -1);
+  EXPECT_NE(KaString(locked).c_str(), locked.c_str());
 
   locked.UnlockBuffer();
   EXPECT_EQ(locked.GetData()->nRefs, 1);
@@ -382,9 +386,9 @@ TEST(KaStringTest, Changes) {
   }
 }
 
-TEST(KaStringTest, Trimming) {
+TEST(KaStringTest, TrimmingAndReversing) {
   struct Case {
-    std::function<void(KaString&)> trim;
+    std::function<void(KaString&)> edit;
     std::u16string before;
     std::u16string after;
   };
@@ -401,11 +405,12 @@ TEST(KaStringTest, Trimming) {
       {[](KaString& s) { s.TrimRight(u"/\\"); }, u"path\\/", u"path"},
       {[](KaString& s) { s.Trim(u"ab"); }, u"abba", u""},
       {[](KaString& s) { s.Trim(); }, u"", u""},
+      {[](KaString& s) { s.MakeReverse(); }, u"ab\U0001F600c", u"c\U0001F600ba"},  // pair kept
   };
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(i);
     KaString s(cases[i].before.c_str());
-    cases[i].trim(s);
+    cases[i].edit(s);
     EXPECT_EQ(Text(s), cases[i].after);
   }
 }
@@ -438,12 +443,6 @@ TEST(KaStringTest, CaseMappingCoversLatinGreekAndCyrillic) {
   KaString sigma(u"\u03c3\u03c2");  // both lower-case sigmas
   sigma.MakeUpper();
   EXPECT_EQ(Text(sigma), u"\u03a3\u03a3");
-}
-
-TEST(KaStringTest, MakeReverseKeepsSurrogatePairs) {
-  KaString s(u"ab\U0001F600c");
-  s.MakeReverse();
-  EXPECT_EQ(Text(s), u"c\U0001F600ba");
 }
 
 TEST(KaStringTest, FreeExtraShrinksToTheSmallestPool) {
@@ -705,17 +704,6 @@ TEST(KaStringTest, BlocksFreedWhileAThreadEndsStayUsable) {
   std::vector<KaString> after;
   for (int n = 0; n < 1000; ++n) after.emplace_back(Pattern(1 + n % 512, n).c_str());
   for (int n = 0; n < 1000; ++n) ASSERT_EQ(Text(after[n]), Pattern(1 + n % 512, n));
-}
-
-TEST(KaStringTest, LockedStringStaysLockedWhenItsBufferGrows) {
-  KaString s(u"ab");
-  s.LockBuffer();
-  s += Pattern(100).c_str();
-  EXPECT_EQ(s.GetData()->nRefs, -1);
-  KaString copy(s);
-  EXPECT_NE(copy.c_str(), s.c_str());
-  s.UnlockBuffer();
-  EXPECT_EQ(s.GetData()->nRefs, 1);
 }
 
 #if defined(__SANITIZE_ADDRESS__)
