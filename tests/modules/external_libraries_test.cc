@@ -46,27 +46,18 @@ class ExternalLibrariesTest : public ::testing::Test {
 
 TEST_F(ExternalLibrariesTest, OnlyTheFirstStartConfiguresAndOnlyTheLastReleaseUnloads) {
   TrackingLibrary tracking;
-  EXPECT_TRUE(tracking.Start(u"", false, u"", false));
-  EXPECT_TRUE(tracking.Start(u"TRAY", true, u"desktop", true));  // counted only
+  EXPECT_TRUE(tracking.Start(u"TRAY FREE", true, u"desktop", false));
+  EXPECT_TRUE(tracking.Start(u"", false, u"", true));  // counted only
   EXPECT_EQ(tracking.count(), 2);
-  EXPECT_TRUE(tracking.Event(u"TRAY", u"SHOW_SNAPCHECK", u"FROM_MENU", u"", u"", 0));
+  EXPECT_TRUE(tracking.Event(u"c", u"a", u"l", u"t1", u"t\t2", -3));
   EXPECT_EQ(TrackedEvents(),
-            (std::vector<std::string>{"tracker\t\t\t-\tTRAY\tSHOW_SNAPCHECK\tFROM_MENU\t\t\t0"}));
+            (std::vector<std::string>{"tracker\tTRAY FREE\tdesktop\ti\tc\ta\tl\tt1\tt 2\t-3"}));
   EXPECT_FALSE(tracking.Release());
   EXPECT_TRUE(tracking.Event(u"TRAY", u"CLICKS", u"Starter", u"", u"", 7));
   EXPECT_TRUE(tracking.Release());
   EXPECT_FALSE(tracking.Event(u"TRAY", u"CLICKS", u"dropped", u"", u"", 0));
   EXPECT_EQ(TrackedEvents().size(), 2u);
   EXPECT_TRUE(env_.LogLines().empty());
-}
-
-TEST_F(ExternalLibrariesTest, FirstStartTextsAndFlagsReachBothTrackers) {
-  TrackingLibrary tracking;
-  EXPECT_TRUE(tracking.Start(u"TRAY FREE", true, u"desktop", false));
-  EXPECT_TRUE(tracking.Event(u"c", u"a", u"l", u"t1", u"t\t2", -3));
-  EXPECT_EQ(TrackedEvents(),
-            (std::vector<std::string>{"tracker\tTRAY FREE\tdesktop\ti\tc\ta\tl\tt1\tt 2\t-3"}));
-  EXPECT_TRUE(tracking.Release());
 }
 
 TEST_F(ExternalLibrariesTest, MissingOrUntrustedTrackingLibraryIsNoError) {
@@ -114,7 +105,7 @@ std::string ProgramFolder() {
   return exe.substr(0, exe.rfind('/') + 1);
 }
 
-TEST_F(ExternalLibrariesTest, MissingLoggerLibraryIsTriedTwiceAndIsNoError) {
+TEST_F(ExternalLibrariesTest, MissingLoggerIsTriedTwiceAndTheGraphicsLayerRunsWithoutIt) {
   env_.env().Set("LD_LIBRARY_PATH", env_.root().path() + "/empty");
   VeLoggerLibrary logger = MakeVeLoggerLibrary();
   EXPECT_FALSE(logger.Start());
@@ -126,10 +117,7 @@ TEST_F(ExternalLibrariesTest, MissingLoggerLibraryIsTriedTwiceAndIsNoError) {
   // looked for): two not-found lines.
   const test::LoggedLine not_found{3, "ERROR: Not found " + ProgramFolder() + "VeLogger.so"};
   EXPECT_EQ(env_.LogLines(), (std::vector<test::LoggedLine>{not_found, not_found}));
-}
 
-TEST_F(ExternalLibrariesTest, GraphicsLayerRunsWithoutStylerAndLogger) {
-  env_.env().Set("LD_LIBRARY_PATH", env_.root().path() + "/empty");
   GraphicsLayer graphics;
   EXPECT_TRUE(graphics.Start());
   EXPECT_EQ(graphics.styler().instance(), nullptr);

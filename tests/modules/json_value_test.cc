@@ -62,13 +62,6 @@ TEST(JsonValueTest, CopiesAreDeep) {
   EXPECT_TRUE(assigned.HasInsertionOrder());
 }
 
-TEST(JsonValueTest, MapMadeObjectKeepsNoInsertionOrder) {
-  CJsonValue object(CJsonMembers{{u"b", CJsonValue(int32_t{1})}});
-  EXPECT_FALSE(object.HasInsertionOrder());
-  CJsonValue copy = object;
-  EXPECT_FALSE(copy.HasInsertionOrder());
-}
-
 TEST(JsonValueTest, WritingAccessReshapesOtherKinds) {
   CJsonValue value(int32_t{5});
   value[u"a"] = CJsonValue(true);

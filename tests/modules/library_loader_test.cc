@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -118,13 +119,8 @@ TEST(LibraryLoader, BareNamesAreFoundOnTheLibraryPathThenBesideTheProgram) {
   EXPECT_FALSE(platform::IsBareLibraryName(u""));
   const std::string folder = env.root().path() + "/lib";
   env.env().Set("LD_LIBRARY_PATH", "/nonexistent::" + folder);
-  char exe[4096];
-  const ssize_t length = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-  ASSERT_GT(length, 0);
-  const std::string exe_folder =
-      std::string(exe, static_cast<size_t>(length))
-          .substr(0, std::string(exe, static_cast<size_t>(length)).rfind('/') + 1);
-  EXPECT_EQ(test::Narrow(platform::ResolveLibraryName(u"thing.so")), exe_folder + "thing.so");
+  const std::string exe_folder = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+  EXPECT_EQ(test::Narrow(platform::ResolveLibraryName(u"thing.so")), exe_folder + "/thing.so");
   ASSERT_TRUE(test::WriteFile(folder + "/thing.so", "x"));
   EXPECT_EQ(test::Narrow(platform::ResolveLibraryName(u"thing.so")), folder + "/thing.so");
 }

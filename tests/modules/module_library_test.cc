@@ -41,93 +41,44 @@ size_t SignatureStart(const std::string& bytes) {
       ->content_size;
 }
 
-struct RefusedCase {
-  const char* name;
-  std::function<std::string(ModuleTestEnv&)> make;  // returns the file's path
-};
-
 TEST(TrustCheck, RefusesEveryUntrustedFileWithTheNotTrustedLine) {
-  const std::string module = ModuleTestEnv::FixturePath("test_module");
-  const RefusedCase cases[] = {
-      {"unsigned",
-       [&](ModuleTestEnv& env) {
-         const std::string path = env.Copy(module, "m/unsigned.so");
-         Rewrite(path, [](std::string& b) { b.resize(SignatureStart(b)); });
-         return path;
-       }},
-      {"untrusted authority",
-       [&](ModuleTestEnv& env) { return env.SignedCopy(module, "untrusted", "m/u.so"); }},
-      {"trusted authority, unknown publisher",
-       [&](ModuleTestEnv& env) { return env.SignedCopy(module, "other-publisher", "m/o.so"); }},
-      {"expired certificate",
-       [&](ModuleTestEnv& env) { return env.SignedCopy(module, "expired", "m/e.so"); }},
-      {"no code-signing usage",
-       [&](ModuleTestEnv& env) { return env.SignedCopy(module, "not-code-signing", "m/n.so"); }},
-      {"first content byte changed",
-       [&](ModuleTestEnv& env) {
-         const std::string path = env.Copy(module, "m/t1.so");
-         Rewrite(path, [](std::string& b) { b[0] ^= 0x01; });
-         return path;
-       }},
-      {"last content byte changed",
-       [&](ModuleTestEnv& env) {
-         const std::string path = env.Copy(module, "m/t2.so");
-         Rewrite(path, [](std::string& b) { b[SignatureStart(b) - 1] ^= 0x80; });
-         return path;
-       }},
-      {"byte appended to the content",
-       [&](ModuleTestEnv& env) {
-         const std::string path = env.Copy(module, "m/t3.so");
-         Rewrite(path, [](std::string& b) { b.insert(SignatureStart(b), 1, '\0'); });
-         return path;
-       }},
-      {"truncated by one byte",
-       [&](ModuleTestEnv& env) {
-         const std::string path = env.Copy(module, "m/t4.so");
-         Rewrite(path, [](std::string& b) { b.pop_back(); });
-         return path;
-       }},
-      {"trailer without signature",
-       [&](ModuleTestEnv& env) {
-         const std::string path = env.Copy(module, "m/t5.so");
-         Rewrite(path, [](std::string& b) {
-           b.erase(SignatureStart(b), b.size() - SignatureStart(b) - 32);
-         });
-         return path;
-       }},
-      {"garbage trailer",
-       [&](ModuleTestEnv& env) {
-         const std::string path = env.Copy(module, "m/t6.so");
-         Rewrite(path,
-                 [](std::string& b) { b.replace(b.size() - 32, 32, std::string(32, '\x5A')); });
-         return path;
-       }},
-      {"signature length larger than the file",
-       [&](ModuleTestEnv& env) {
-         const std::string path = env.Copy(module, "m/t7.so");
-         Rewrite(path, [](std::string& b) { b[b.size() - 32] = '\x7F'; });
-         return path;
-       }},
-      {"signature length one too small",
-       [&](ModuleTestEnv& env) {
-         const std::string path = env.Copy(module, "m/t8.so");
-         Rewrite(path, [](std::string& b) {
-           b[b.size() - 29] = static_cast<char>(b[b.size() - 29] - 1);
-         });
-         return path;
-       }},
-      {"bytes appended after the trailer",
-       [&](ModuleTestEnv& env) {
-         const std::string path = env.Copy(module, "m/t9.so");
-         Rewrite(path, [](std::string& b) { b += std::string(40, 'x'); });
-         return path;
-       }},
+  using Change = void (*)(std::string&);
+  const struct {
+    const char* name;
+    const char* signer;  // re-signed by this test certificate, else the build's signature
+    Change change;       // then its bytes changed, if at all
+  } cases[] = {
+      {"unsigned", nullptr, [](std::string& b) { b.resize(SignatureStart(b)); }},
+      {"untrusted authority", "untrusted", nullptr},
+      {"trusted authority, unknown publisher", "other-publisher", nullptr},
+      {"expired certificate", "expired", nullptr},
+      {"no code-signing usage", "not-code-signing", nullptr},
+      {"first content byte changed", nullptr, [](std::string& b) { b[0] ^= 0x01; }},
+      {"last content byte changed", nullptr,
+       [](std::string& b) { b[SignatureStart(b) - 1] ^= 0x80; }},
+      {"byte appended to the content", nullptr,
+       [](std::string& b) { b.insert(SignatureStart(b), 1, '\0'); }},
+      {"truncated by one byte", nullptr, [](std::string& b) { b.pop_back(); }},
+      {"trailer without signature", nullptr,
+       [](std::string& b) { b.erase(SignatureStart(b), b.size() - SignatureStart(b) - 32); }},
+      {"garbage trailer", nullptr,
+       [](std::string& b) { b.replace(b.size() - 32, 32, std::string(32, '\x5A')); }},
+      {"signature length larger than the file", nullptr,
+       [](std::string& b) { b[b.size() - 32] = '\x7F'; }},
+      {"signature length one too small", nullptr,
+       [](std::string& b) { b[b.size() - 29] = static_cast<char>(b[b.size() - 29] - 1); }},
+      {"bytes appended after the trailer", nullptr,
+       [](std::string& b) { b += std::string(40, 'x'); }},
   };
-  for (const RefusedCase& refused : cases) {
+  const std::string module = ModuleTestEnv::FixturePath("test_module");
+  for (const auto& refused : cases) {
     SCOPED_TRACE(refused.name);
     ModuleTestEnv env;
-    const std::string path = refused.make(env);
+    const std::string path = refused.signer != nullptr
+                                 ? env.SignedCopy(module, refused.signer, "m/refused.so")
+                                 : env.Copy(module, "m/refused.so");
     ASSERT_FALSE(path.empty());
+    if (refused.change != nullptr) Rewrite(path, refused.change);
     EXPECT_FALSE(LoadsAndFrees(path));
     EXPECT_EQ(env.LogLines(), (std::vector<LoggedLine>{{3, "ERROR: FATAL - Not trusted " + path}}));
   }
