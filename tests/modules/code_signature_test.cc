@@ -80,13 +80,6 @@ TEST(CodeSignature, IntermediatesTravelInTheSignature) {
   }
 }
 
-TEST(CodeSignature, NoAnchorsTrustNothing) {
-  const platform::SignatureVerdict verdict =
-      Verify(Sign("x", "publisher"), platform::TrustAnchors());
-  EXPECT_EQ(verdict.status, SignatureStatus::kUntrusted);
-  EXPECT_EQ(test::Narrow(verdict.signer_name), "Corvane Software GmbH");
-}
-
 TEST(CodeSignature, TrailerLayout) {
   const std::string trailer = platform::MakeSignatureTrailer(0x01020304);
   ASSERT_EQ(trailer.size(), 32u);

@@ -46,6 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
         ScalarCase{"uint64_max", CJsonValue(std::numeric_limits<uint64_t>::max()),
                    "18446744073709551615"},
         ScalarCase{"uint8", CJsonValue::Integer(200, kJsonTypeUInt8), "200"},
+        ScalarCase{"int16", CJsonValue::Integer(-300, kJsonTypeInt16), "-300"},
         ScalarCase{"double_100", CJsonValue(100.0), "100.000000"},
         ScalarCase{"double_rounds", CJsonValue(2.0000005), "2.000001"},
         ScalarCase{"double_negative", CJsonValue(-0.25), "-0.250000"},
