@@ -1,5 +1,6 @@
 #include "app/brisko_tray_app.h"
 
+#include "app/autostart.h"
 #include "app/wait_settings.h"
 #include "config/languages.h"
 #include "config/module_path.h"
@@ -42,18 +43,6 @@ KaString AutostartEntryName() {
   KaString name = u"%pro1% (Wardex.exe)";
   ExpandPlaceholders(name);
   return name;
-}
-
-// Autostart (a logon unit of the user's service manager, or an XDG autostart
-// entry) is not part of this build yet; the maintenance switches register and
-// unregister the modules only. These two calls are where it joins.
-void InstallAutostart(const KaString& name, const KaString& description) {
-  static_cast<void>(description);
-  LogW(kLogInfo, u"Autostart \"%s\" not installed: not available in this build", name.c_str());
-}
-
-void RemoveAutostart(const KaString& name) {
-  LogW(kLogInfo, u"Autostart \"%s\" not removed: not available in this build", name.c_str());
 }
 
 // The modules folder: the program's path with "modules" appended as a folder.
@@ -169,7 +158,7 @@ void CBriskoTrayApp::RegisterAll() {
   CModuleIterator modules(ModulesFolder(executable_path_));
   for (const char16_t* name : kHookedModules) static_cast<void>(modules.RegisterModules(name));
   const KaString entry = AutostartEntryName();
-  InstallAutostart(entry, entry);
+  static_cast<void>(InstallAutostart(entry, entry));
 }
 
 void CBriskoTrayApp::UnregisterAll() {
@@ -182,7 +171,7 @@ void CBriskoTrayApp::UnregisterAll() {
   CModuleIterator modules(ModulesFolder(executable_path_));
   for (const char16_t* name : kHookedModules) static_cast<void>(modules.UnregisterModules(name));
   // 3.
-  RemoveAutostart(AutostartEntryName());
+  static_cast<void>(RemoveAutostart(AutostartEntryName()));
 }
 
 int CBriskoTrayApp::ExitInstance() {

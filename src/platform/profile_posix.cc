@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <memory>
 #include <mutex>
@@ -17,6 +16,7 @@
 #include "osal/ka_string.h"
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
+#include "platform/atomic_file_internal.h"
 #include "platform/scoped_fd.h"
 
 namespace wardex::platform {
@@ -169,55 +169,6 @@ bool ReadAll(const std::string& path, std::string* bytes, struct stat* info) {
     if (got == 0) return true;
     bytes->append(chunk, static_cast<size_t>(got));
   }
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Replaces |path| by |bytes| atomically: a temporary file beside it, synced,
-// renamed over it, and the folder synced so that the rename is durable too.
-// Keeps the mode and owner of an existing file. False with errno set.
-bool ReplaceFile(const std::string& path, const std::string& bytes, const struct stat* old_info) {
-  static std::atomic<unsigned> counter{0};
-  std::string temp;
-  ScopedFd fd;
-  for (int attempt = 0; attempt < 100 && fd.get() < 0; ++attempt) {
-    temp = path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-    fd.reset(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (fd.get() < 0 && errno != EEXIST) return false;
-  }
-  if (fd.get() < 0) return false;
-  bool ok = true;
-  if (old_info != nullptr) {
-    ok = fchmod(fd.get(), old_info->st_mode & 07777) == 0;
-    if (ok && geteuid() == 0 && fchown(fd.get(), old_info->st_uid, old_info->st_gid) != 0) {
-      ok = false;
-    }
-  }
-  ok = ok && WriteAll(fd.get(), bytes) && fsync(fd.get()) == 0;
-  if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
-    int saved = errno;
-    unlink(temp.c_str());
-    errno = saved;
-    return false;
-  }
-  ScopedFd folder(open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.get() >= 0) fsync(folder.get());
-  return true;
 }
 
 // The read side reads the file at every call but keeps the last files it
@@ -450,7 +401,7 @@ int WritePrivateProfileString(const char16_t* section, const char16_t* key, cons
     KaOSAL::SetLastError(KaOSAL::kErrorSuccess);
     return 1;
   }
-  if (!ReplaceFile(path, Serialize(profile), existed ? &info : nullptr)) {
+  if (!ReplaceFileAtomically(path, Serialize(profile), existed ? &info : nullptr)) {
     KaOSAL::SetLastErrorFromErrno(errno);
     return 0;
   }

@@ -38,19 +38,28 @@ bool CanUnshare(bool own_processes) {
   return std::system((command + "true >/dev/null 2>&1").c_str()) == 0;
 }
 
-// Starts the staged agent with |arguments| in private namespaces. Without
-// |own_processes| unshare replaces itself with the agent: the pid is the agent's.
-pid_t StartAgent(const std::vector<std::string>& arguments, bool own_processes = false) {
+// Starts |words| in a child with |environment| added; the pid is the child's.
+pid_t Spawn(std::vector<std::string> words,
+            const std::vector<std::pair<std::string, std::string>>& environment = {},
+            const std::string& folder = "") {
   const pid_t pid = fork();
   if (pid != 0) return pid;
-  std::vector<std::string> words = UnshareOptions(own_processes);
-  words.insert(words.end(), {"--", StagedApp() + "/wardex"});
-  words.insert(words.end(), arguments.begin(), arguments.end());
+  for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
+  if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
   execvp(argv[0], argv.data());
   _exit(127);
+}
+
+// Starts the staged agent with |arguments| in private namespaces. Without
+// |own_processes| unshare replaces itself with the agent: the pid is the agent's.
+pid_t StartAgent(const std::vector<std::string>& arguments, bool own_processes = false) {
+  std::vector<std::string> words = UnshareOptions(own_processes);
+  words.insert(words.end(), {"--", StagedApp() + "/wardex"});
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  return Spawn(words);
 }
 
 // The exit status within |limit|, or -1 (the agent is then killed).
@@ -160,6 +169,174 @@ TEST_F(StagedAgentTest, StartsAnswersRunsTheDemoModulesAndStops) {
   ASSERT_EQ(kill(agent, SIGTERM), 0);
   EXPECT_EQ(WaitForExit(agent, 30s), 0);
   EXPECT_FALSE(env_.LogTexts("TRAY ### Closing...").empty());
+}
+
+// The argument vector of a desktop entry's Exec= value as a session reads
+// it: the string escapes first, then the quoting rule, then "%%" as "%".
+std::vector<std::string> ParseExec(const std::string& value) {
+  std::string text;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\\' || i + 1 == value.size()) {
+      text += value[i];
+      continue;
+    }
+    const char next = value[++i];
+    text += next == 's' ? ' ' : next == 'n' ? '\n' : next == 't' ? '\t' : next;
+  }
+  std::vector<std::string> words;
+  std::string word;
+  bool quoted = false;
+  bool in_word = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted && c == '\\' && i + 1 < text.size()) {
+      word += text[++i];
+    } else if (c == '"') {
+      quoted = !quoted;
+      in_word = true;
+    } else if (c == ' ' && !quoted) {
+      if (in_word) words.push_back(word);
+      word.clear();
+      in_word = false;
+    } else {
+      word += c;
+      in_word = true;
+    }
+  }
+  if (in_word) words.push_back(word);
+  for (std::string& each : words) {
+    for (size_t at = 0; (at = each.find("%%", at)) != std::string::npos; ++at) each.erase(at, 1);
+  }
+  return words;
+}
+
+// The value of |key| in a desktop entry's text, or empty.
+std::string EntryValue(const std::string& entry, const std::string& key) {
+  const size_t at = entry.find("\n" + key + "=");
+  if (at == std::string::npos) return {};
+  const size_t begin = at + key.size() + 2;
+  return entry.substr(begin, entry.find('\n', begin) - begin);
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(folder, error)) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+constexpr char kEntryFile[] = "Corvane\\x20Brisko\\x20\\x28Wardex.exe\\x29.desktop";
+constexpr uid_t kNobody = 65534;
+
+struct AutostartCase {
+  const char* what;
+  bool systemd;  // the task path; else the entry is written directly
+  bool as_user;  // an unprivileged user's own registration; else machine-wide
+};
+
+TEST_F(StagedAgentTest, RegisterTwiceLeavesOneEntryUnregisterTwiceNone) {
+  if (!CanUnshare(true)) GTEST_SKIP() << "no private process namespace here";
+  const AutostartCase cases[] = {{"root, with systemd", true, false},
+                                 {"root, without systemd", false, false},
+                                 {"a user, with systemd", true, true}};
+  for (const AutostartCase& test : cases) {
+    SCOPED_TRACE(test.what);
+    if (test.as_user && !RunningAsRoot()) continue;  // setpriv needs root
+    const std::string base = env_.root().path() + "/" + (test.as_user ? "user" : "machine");
+    // The user's program, folders and log are where that user reaches them.
+    const std::string app = base + "/app";
+    fs::create_directories(base);
+    fs::copy(StagedApp(), app, fs::copy_options::recursive);
+    std::vector<std::pair<std::string, std::string>> environment;
+    std::vector<std::string> prefix = UnshareOptions(true);
+    prefix.push_back("--");
+    if (test.as_user) {
+      const std::pair<const char*, const char*> folders[] = {{"XDG_CONFIG_HOME", "config"},
+                                                             {"XDG_STATE_HOME", "state"},
+                                                             {"XDG_DATA_HOME", "data"},
+                                                             {"XDG_RUNTIME_DIR", "runtime"}};
+      for (const auto& [variable, folder] : folders) {
+        const std::string path = base + "/" + folder;
+        fs::create_directories(path);
+        ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+        environment.push_back({variable, path});
+      }
+      const std::string log = env_.root().path() + "/wardex.log";
+      ASSERT_TRUE(WriteFile(log, ReadFile(log)));
+      ASSERT_EQ(chmod(log.c_str(), 0666), 0);
+      prefix.insert(prefix.end(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                   "--"});
+    }
+    const std::string systemd_folder = env_.root().root() + "/run/systemd/system";
+    if (test.systemd) fs::create_directories(systemd_folder);
+    else fs::remove_all(systemd_folder);
+    const std::string autostart = test.as_user ? base + "/config/autostart"
+                                               : env_.root().root() + "/etc/xdg/autostart";
+    auto run = [&](const char* argument) {
+      std::vector<std::string> words = prefix;
+      words.insert(words.end(), {app + "/wardex", argument});
+      return WaitForExit(Spawn(words, environment), 30s);
+    };
+    env_.ClearLog();
+    for (int round = 0; round < 2; ++round) {
+      ASSERT_EQ(run("-register"), 0);
+      EXPECT_EQ(FilesIn(autostart), std::vector<std::string>{kEntryFile}) << LogDump();
+    }
+    const std::string entry = ReadFile(autostart + "/" + kEntryFile);
+    const std::string expected =
+        test.systemd
+            ? "[Desktop Entry]\nType=Application\nName=Corvane Brisko (Wardex.exe)\n"
+              "Comment=Corvane Brisko (Wardex.exe)\nExec=\"" + app + "/wardex\"\nPath=" + app +
+                  "/\nTerminal=false\nX-GNOME-Autostart-enabled=true\n"
+            : "[Desktop Entry]\nType=Application\nName=Corvane Brisko (Wardex.exe)\nExec=\"" +
+                  app + "/wardex\"\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+    EXPECT_EQ(entry, expected);
+    if (test.systemd) {
+      // The first registration finds nothing to delete; the second replaces.
+      EXPECT_EQ(env_.LogTexts("Error: CTask::DeleteTask()"),
+                std::vector<std::string>{"Error: CTask::DeleteTask() \"Corvane Brisko (Wardex.exe)\" "
+                                         "- failed to Delete. hr=0x80070002"});
+    }
+    for (int round = 0; round < 2; ++round) {
+      ASSERT_EQ(run("-unregister"), 0);
+      EXPECT_EQ(FilesIn(autostart), std::vector<std::string>{});
+    }
+    // Nothing of ours is left anywhere below the private root or folders.
+    for (const std::string& folder : {env_.root().root() + "/etc", base + "/config"}) {
+      std::error_code error;
+      for (const auto& item : fs::recursive_directory_iterator(folder, error)) {
+        EXPECT_EQ(item.path().string().find("Wardex.exe"), std::string::npos) << item.path();
+      }
+    }
+    fs::remove_all(base);
+  }
+}
+
+TEST_F(StagedAgentTest, TheAutostartEntryStartsTheAgent) {
+  if (!CanUnshare(true)) GTEST_SKIP() << "no private process namespace here";
+  fs::create_directories(env_.root().root() + "/run/systemd/system");
+  ASSERT_EQ(WaitForExit(StartAgent({"-register"}, true), 30s), 0);
+  const std::string folder = (RunningAsRoot() ? env_.root().root() + "/etc/xdg"
+                                              : env_.root().config_home()) + "/autostart";
+  const std::string entry = ReadFile(folder + "/" + kEntryFile);
+  const std::vector<std::string> command = ParseExec(EntryValue(entry, "Exec"));
+  ASSERT_EQ(command, std::vector<std::string>{StagedApp() + "/wardex"}) << entry;
+  std::vector<std::string> words = UnshareOptions(false);
+  words.push_back("--");
+  words.insert(words.end(), command.begin(), command.end());
+  const pid_t agent = Spawn(words, {}, ParseExec(EntryValue(entry, "Path")).at(0));
+  std::string reply;
+  for (int i = 0; i < 100 && reply.empty(); ++i) {
+    reply = Send("{\"ModuleRequest\":5}");
+    if (reply.empty()) std::this_thread::sleep_for(100ms);
+  }
+  EXPECT_FALSE(reply.empty()) << LogDump();
+  ASSERT_EQ(kill(agent, SIGTERM), 0);
+  EXPECT_EQ(WaitForExit(agent, 30s), 0);
+  ASSERT_EQ(WaitForExit(StartAgent({"-unregister"}, true), 30s), 0);
+  EXPECT_EQ(FilesIn(folder), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -1,0 +1,448 @@
+// CTask and the files it writes: autostart entries and user timers in a
+// private root, compared whole, checked by the desktop's and systemd's own
+// validators; the log lines and result codes of every setter and failure.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/task.h"
+#include "modules/module_test_env.h"
+#include "platform/scheduled_task_files.h"
+
+namespace wardex::test {
+namespace {
+
+namespace fs = std::filesystem;
+using KaOSAL::KaString;
+
+constexpr char kName[] = "Corvane Brisko (Wardex.exe)";
+constexpr char kEscaped[] = "Corvane\\x20Brisko\\x20\\x28Wardex.exe\\x29";
+// 2026-12-05 (a Saturday) 08:30:00 UTC; the tests run in UTC.
+constexpr int64_t kStart = 1796459400;
+
+// Replaces every "{key}" of |text| by its value.
+std::string Fill(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
+  for (const auto& [key, value] : values) {
+    for (size_t at; (at = text.find("{" + key + "}")) != std::string::npos;) {
+      text.replace(at, key.size() + 2, value);
+    }
+  }
+  return text;
+}
+
+// The exit status of a shell command, with its output in |output|.
+int RunCommand(const std::string& command, std::string* output) {
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buffer[512];
+  for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) output->append(buffer, n);
+  return pclose(pipe);
+}
+
+std::vector<std::string> FilesBelow(const std::string& folder) {
+  std::vector<std::string> files;
+  std::error_code error;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, error)) {
+    if (!entry.is_directory()) files.push_back(entry.path().lexically_relative(folder).string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+class TaskTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env_.env().Set("TZ", "UTC");
+    env_.env().Set("XDG_RUNTIME_DIR", env_.root().path() + "/runtime");
+    env_.env().Unset("DBUS_SESSION_BUS_ADDRESS");
+    ::mkdir((env_.root().path() + "/runtime").c_str(), 0700);
+    ASSERT_TRUE(WriteFile(root() + "/run/systemd/system/.present", ""));
+    // A program whose path needs every kind of quoting.
+    folder_ = env_.root().path() + "/opt/Brisko 100% \"x\" $HOME";
+    program_ = folder_ + "/wardex";
+    ASSERT_TRUE(WriteFile(program_, "#!/bin/sh\n"));
+    ASSERT_EQ(chmod(program_.c_str(), 0755), 0);
+  }
+
+  std::string root() const { return env_.root().root(); }
+  // The folders that this process's tasks go to.
+  std::string AutostartFolder() const {
+    return geteuid() == 0 ? root() + "/etc/xdg/autostart" : env_.root().config_home() + "/autostart";
+  }
+  std::string UnitFolder() const {
+    return geteuid() == 0 ? root() + "/etc/systemd/user" : env_.root().config_home() + "/systemd/user";
+  }
+
+  // A task of |frequency| as the autostart task is built.
+  CTask MakeTask(uint32_t frequency) const {
+    CTask task;
+    task.SetProgram(Wide(program_));
+    task.SetStartingDir(Wide(folder_));
+    task.SetComment(u"Starts the agent");
+    task.SetParameters(u"--quiet \"50% off\"");
+    task.SetFrequency(frequency);
+    task.SetStartDate(kStart);
+    task.SetStartTime(kStart);
+    return task;
+  }
+
+  std::vector<LoggedLine> Log() const { return env_.LogLines(); }
+
+  ModuleTestEnv env_;
+  std::string folder_;
+  std::string program_;
+};
+
+struct FileCase {
+  const char* what;
+  uint32_t frequency;
+  bool disabled;
+  bool delete_when_done;
+  std::function<void(CTask&)> adjust;
+  const char* timer_events;  // the [Timer] lines, or null for an autostart entry
+};
+
+TEST_F(TaskTest, WritesTheFilesOfEachFrequencyAndFlag) {
+  const FileCase cases[] = {
+      {"at logon", 5, false, false, nullptr, nullptr},
+      {"at logon, disabled", 5, true, false, nullptr, nullptr},
+      {"once (0), the end date unused", 0, false, false,
+       [](CTask& task) { task.SetEndDate({2027, 1, 0, 10}); }, "OnCalendar=2026-12-05 08:30:00\n"},
+      {"once (1)", 1, false, false, nullptr, "OnCalendar=2026-12-05 08:30:00\n"},
+      {"daily to an end date, deleted when done", 2, false, true,
+       [](CTask& task) { task.SetEndDate({2027, 1, 0, 10}); },
+       "OnCalendar=2026-12-05..31 08:30:00\nOnCalendar=2027-01-01..10 08:30:00\n"
+       "RemainAfterElapse=no\n"},
+      {"weekly on the start's weekday, disabled", 3, true, false, nullptr,
+       "OnCalendar=Sat 2026-12-05..31 08:30:00\nOnCalendar=Sat 2027..2199-*-* 08:30:00\n"},
+      {"monthly on the start's day, repeated every 30 minutes for 90", 4, false, false,
+       [](CTask& task) { task.SetRepetition(30, 90); },
+       "OnCalendar=2026-12-05 08:30:00\nOnCalendar=2026-12-05 09:00,30:00\n"
+       "OnCalendar=2027..2199-*-05 08:30:00\nOnCalendar=2027..2199-*-05 09:00,30:00\n"},
+      {"daily repeated past midnight stops at midnight", 2, false, false,
+       [](CTask& task) {
+         task.SetStartTime(kStart + 15 * 3600);  // 23:30
+         task.SetRepetition(20, 120);
+       },
+       "OnCalendar=2026-12-05..31 23:30,50:00\nOnCalendar=2027..2199-*-* 23:30,50:00\n"},
+  };
+  for (const FileCase& test : cases) {
+    SCOPED_TRACE(test.what);
+    CTask task = MakeTask(test.frequency);
+    if (test.adjust) test.adjust(task);
+    ASSERT_EQ(task.SaveTask(Wide(kName), false, test.disabled, test.delete_when_done), 0);
+    const std::string base = std::string("/") + kEscaped;
+    if (test.timer_events == nullptr) {
+      const std::string entry = AutostartFolder() + base + ".desktop";
+      EXPECT_EQ(ReadFile(entry),
+                Fill("[Desktop Entry]\nType=Application\nName={name}\nComment=Starts the agent\n"
+                     "Exec=\"{qfolder}/wardex\" \"--quiet\" \"50%% off\"\nPath={folder}\n"
+                     "Terminal=false\nX-GNOME-Autostart-enabled=true\n",
+                     {{"qfolder", env_.root().path() + R"(/opt/Brisko 100%% \\"x\\" \\$HOME)"},
+                      {"name", kName},
+                      {"folder", folder_}}) +
+                    (test.disabled ? "Hidden=true\n" : ""));
+      std::string output;
+      EXPECT_EQ(RunCommand("desktop-file-validate '" + entry + "'", &output), 0) << output;
+      EXPECT_EQ(FilesBelow(UnitFolder()), std::vector<std::string>{});
+    } else {
+      const std::string unit = UnitFolder() + base;
+      const std::string head = "[Unit]\nDescription=Starts the agent\n";
+      EXPECT_EQ(ReadFile(unit + ".service"),
+                head + "\n[Service]\nType=exec\nExecStart=\"" + env_.root().path() +
+                    R"(/opt/Brisko 100%% \"x\" $$HOME/wardex" "--quiet" "50%% off")" +
+                    "\nWorkingDirectory=" + env_.root().path() +
+                    "/opt/Brisko 100%% \"x\" $HOME\n");
+      EXPECT_EQ(ReadFile(unit + ".timer"), head + "\n[Timer]\n" + test.timer_events +
+                                               "\n[Install]\nWantedBy=timers.target\n");
+      std::vector<std::string> expected = {std::string(kEscaped) + ".service",
+                                           std::string(kEscaped) + ".timer"};
+      if (!test.disabled) {
+        expected.push_back(std::string("timers.target.wants/") + kEscaped + ".timer");
+        EXPECT_EQ(fs::read_symlink(UnitFolder() + "/" + expected.back()).string(),
+                  std::string("../") + kEscaped + ".timer");
+      }
+      EXPECT_EQ(FilesBelow(UnitFolder()), expected);
+      EXPECT_EQ(FilesBelow(AutostartFolder()), std::vector<std::string>{});
+      std::string output;
+      EXPECT_EQ(RunCommand("systemd-analyze --user verify '" + unit + ".timer'", &output), 0) << output;
+    }
+    ASSERT_EQ(CTask::DeleteTask(Wide(kName)), 0);
+    EXPECT_EQ(FilesBelow(UnitFolder()), std::vector<std::string>{});
+    EXPECT_EQ(FilesBelow(AutostartFolder()), std::vector<std::string>{});
+  }
+}
+
+TEST_F(TaskTest, SettersLogTheirLinesAndKeepOrClearTheField) {
+  struct Case {
+    const char* what;
+    std::function<void(CTask&)> act;
+    std::function<bool(const CTask&)> field_ok;
+    std::vector<LoggedLine> lines;
+  };
+  const int64_t midnight = kStart - 8 * 3600 - 30 * 60 + 10 * 60;  // 00:10 local
+  const Case cases[] = {
+      {"empty program", [](CTask& t) { t.SetProgram(u""); },
+       [](const CTask& t) { return t.program().IsEmpty(); },
+       {{3, "Warning: CTask::SetProgram() - program not found"}}},
+      {"missing program", [](CTask& t) { t.SetProgram(u"/nonexistent/wardex"); },
+       [](const CTask& t) { return t.program().IsEmpty(); },
+       {{3, "Warning: CTask::SetProgram(/nonexistent/wardex) - program not found"}}},
+      {"existing program is quoted", [&](CTask& t) { t.SetProgram(Wide(program_)); },
+       [&](const CTask& t) { return Narrow(t.program()) == "\"" + program_ + "\""; },
+       {}},
+      {"empty comment", [](CTask& t) { t.SetComment(u""); },
+       [](const CTask& t) { return t.comment().IsEmpty(); },
+       {{3, "Warning: CTask::SetComment() - invalid parameter"}}},
+      {"empty starting folder", [](CTask& t) { t.SetStartingDir(u""); },
+       [](const CTask& t) { return t.starting_folder().IsEmpty(); },
+       {{3, "Warning: CTask::SetStartingDir() - invalid parameter"}}},
+      {"frequency 6 is refused", [](CTask& t) { t.SetFrequency(6); },
+       [](const CTask& t) { return t.frequency() == 0; },
+       {{3, "Error: CTask::SetFrequency(6) - invalid parameter"}}},
+      {"frequency 5 is kept", [](CTask& t) { t.SetFrequency(5); },
+       [](const CTask& t) { return t.frequency() == 5; }, {}},
+      {"start at local hour 0", [&](CTask& t) { t.SetStartTime(midnight); },
+       [](const CTask& t) { return t.start().hour == 0 && t.start().minute == 0; },
+       {{3, "Error: CTask::SetStartTime(CTime) - missing valid parameter"}}},
+      {"start at 08:30", [](CTask& t) { t.SetStartTime(kStart + 59); },
+       [](const CTask& t) {
+         return t.start().hour == 8 && t.start().minute == 30 && t.start().second == 0;
+       },
+       {}},
+      {"start date past the calendar clears the start",
+       [](CTask& t) { t.SetStartDate(int64_t{1} << 62); },
+       [](const CTask& t) { return t.start().year == 0 && t.start().hour == 0; },
+       {{3, "Error: CTask::SetStartDate(CTime) - missing parameter"}}},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.what);
+    env_.ClearLog();
+    CTask task;
+    test.act(task);
+    EXPECT_TRUE(test.field_ok(task));
+    EXPECT_EQ(Log(), test.lines);
+  }
+}
+
+TEST_F(TaskTest, WithoutAGraphicalSessionTheAccountStaysEmpty) {
+  std::error_code error;
+  if (fs::exists("/run/systemd/sessions", error) &&
+      !fs::is_empty("/run/systemd/sessions", error)) {
+    GTEST_SKIP() << "this machine has logon sessions";
+  }
+  CTask task;
+  task.SetAccountToLogonUser();
+  EXPECT_TRUE(task.account().IsEmpty());
+  const std::vector<LoggedLine> lines = Log();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].level, 3);
+  EXPECT_EQ(lines[0].text.rfind(
+                "Error: CTask::GetCurrentLogonAccount() - GetProcessIdFromName failed: 0x", 0),
+            0u)
+      << lines[0].text;
+}
+
+TEST_F(TaskTest, FailuresReturnTheirCodesAndLogTheirLines) {
+  const std::string name = kName;
+  const std::string hr_fail = "0x80004005";
+  struct Case {
+    const char* what;
+    std::function<HRESULT()> act;
+    HRESULT code;
+    std::vector<LoggedLine> lines;
+  };
+  const Case cases[] = {
+      {"deleting a task that is not there",
+       [] { return CTask::DeleteTask(Wide(kName)); }, static_cast<HRESULT>(0x80070002),
+       {{3, "Error: CTask::DeleteTask() \"" + name + "\" - failed to Delete. hr=0x80070002"}}},
+      {"a name too long for a unit",
+       [&] { return MakeTask(5).SaveTask(Wide(std::string(248, 'a')), false, false, false); },
+       static_cast<HRESULT>(0x800700CE),
+       {{3, "Error: CTask::SaveTask() \"" + std::string(248, 'a') +
+                "\" - couldn't create a new work item. hr=0x800700CE"}}},
+      {"no program",
+       [] {
+         CTask task;
+         task.SetFrequency(5);
+         return task.SaveTask(Wide(kName), false, false, false);
+       },
+       kHResultInvalidArgument,
+       {{3, "Error: CTask::SaveTask() \"" + name +
+                "\" - failed to SetApplicationName (). hr=0x80070057"}}},
+      {"a relative working folder",
+       [&] {
+         CTask task = MakeTask(5);
+         task.SetStartingDir(u"opt");
+         return task.SaveTask(Wide(kName), false, false, false);
+       },
+       kHResultInvalidArgument,
+       {{3, "Error: CTask::SaveTask() \"" + name +
+                "\" - failed to SetWorkingDirectory (opt). hr=0x80070057"}}},
+      {"an end date before the start",
+       [&] {
+         CTask task = MakeTask(2);
+         task.SetEndDate({2026, 12, 0, 4});
+         return task.SaveTask(Wide(kName), false, false, false);
+       },
+       kHResultInvalidArgument,
+       {{12, "Succeeded: CTask::SaveTask() \"" + name +
+                 "\" - SetAccountInformation Usr:  Pw:*********"},
+        {3, "Error: CTask::SaveTask() \"" + name + "\" - failed to SetTrigger. hr=0x80070057"}}},
+      {"a weekly start whose time could not be converted",
+       [&] {
+         CTask task = MakeTask(3);
+         task.SetStartTime(int64_t{1} << 62);
+         return task.SaveTask(Wide(kName), false, false, false);
+       },
+       kHResultInvalidArgument,
+       {{12, "Succeeded: CTask::SaveTask() \"" + name +
+                 "\" - SetAccountInformation Usr:  Pw:*********"},
+        {3, "Error: CTask::SaveTask() \"" + name + "\" - failed to SetTrigger. hr=0x80070057"}}},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.what);
+    env_.ClearLog();
+    EXPECT_EQ(test.act(), test.code);
+    EXPECT_EQ(Log(), test.lines);
+    EXPECT_EQ(FilesBelow(UnitFolder()), std::vector<std::string>{});
+    EXPECT_EQ(FilesBelow(AutostartFolder()), std::vector<std::string>{});
+  }
+}
+
+TEST_F(TaskTest, AnUnwritableCommentIsLeftOutAndSavingGoesOn) {
+  CTask task = MakeTask(5);
+  task.SetComment(u"two\tlines");
+  EXPECT_EQ(task.SaveTask(Wide(kName), false, false, false), 0);
+  EXPECT_EQ(Log().back(),
+            (LoggedLine{3, std::string("Error: CTask::SaveTask() \"") + kName +
+                               "\" - failed to SetComment (two\tlines). hr=0x80070057"}));
+  const std::string entry = ReadFile(AutostartFolder() + "/" + kEscaped + ".desktop");
+  EXPECT_EQ(entry.find("Comment="), std::string::npos) << entry;
+}
+
+TEST_F(TaskTest, AnExistingTaskIsReplacedOrKeptWhenAskedToFail) {
+  ASSERT_EQ(MakeTask(2).SaveTask(Wide(kName), false, false, false), 0);
+  const std::vector<std::string> timer_files = FilesBelow(UnitFolder());
+  const std::string timer = ReadFile(UnitFolder() + "/" + kEscaped + ".timer");
+  env_.ClearLog();
+  EXPECT_EQ(MakeTask(5).SaveTask(Wide(kName), true, false, false), kHResultFileExists);
+  EXPECT_EQ(Log(), (std::vector<LoggedLine>{
+                       {6, std::string("Warning: CTask::SaveTask() \"") + kName +
+                               "\" - A task with the given name already exists."}}));
+  EXPECT_EQ(FilesBelow(UnitFolder()), timer_files);
+  EXPECT_EQ(ReadFile(UnitFolder() + "/" + kEscaped + ".timer"), timer);
+  EXPECT_EQ(FilesBelow(AutostartFolder()), std::vector<std::string>{});
+
+  // Saved again without the flag, the logon task replaces the timer whole.
+  EXPECT_EQ(MakeTask(5).SaveTask(Wide(kName), false, false, false), 0);
+  EXPECT_EQ(FilesBelow(UnitFolder()), std::vector<std::string>{});
+  EXPECT_EQ(FilesBelow(AutostartFolder()), std::vector<std::string>{std::string(kEscaped) + ".desktop"});
+}
+
+TEST_F(TaskTest, WithoutSystemdTheSchedulerCannotBeOpened) {
+  fs::remove_all(root() + "/run");
+  const std::vector<LoggedLine> line = {
+      {3, std::string("Error: CTask::OpenTaskScheduler() \"") + kName +
+              "\" - failed to CoCreateInstance of CLSID_CTaskScheduler. hr=0x80040154"}};
+  EXPECT_EQ(MakeTask(2).SaveTask(Wide(kName), false, false, false), kHResultFail);
+  EXPECT_EQ(Log(), line);
+  env_.ClearLog();
+  EXPECT_EQ(CTask::DeleteTask(Wide(kName)), kHResultFail);
+  EXPECT_EQ(Log(), line);
+  env_.ClearLog();
+  platform::TaskScope scope{};
+  EXPECT_FALSE(CTask::OpenTaskScheduler(u"", &scope));
+  EXPECT_FALSE(CTask::OpenTaskScheduler(Wide(kName), nullptr));
+  EXPECT_EQ(Log(), (std::vector<LoggedLine>{
+                       {3, "Error: CTask::OpenTaskScheduler() - invalid Parameter"},
+                       {3, "Error: CTask::OpenTaskScheduler() - invalid Parameter"}}));
+}
+
+TEST_F(TaskTest, NamesAreEscapedAsSystemdEscapesThem) {
+  const std::string names[] = {kName,     "a/b-c",      ".hidden.x", "Grüße 名前",
+                               "back\\slash", "quote\"d", std::string(247, 'z')};
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    std::string expected;
+    ASSERT_EQ(RunCommand("systemd-escape -- '" + name + "'", &expected), 0);
+    expected.pop_back();  // the line break
+    EXPECT_EQ(platform::EscapedTaskName(Wide(name)), expected);
+    ASSERT_EQ(MakeTask(5).SaveTask(Wide(name), false, false, false), 0);
+    const std::string entry = AutostartFolder() + "/" + expected + ".desktop";
+    std::string output;
+    EXPECT_EQ(RunCommand("desktop-file-validate '" + entry + "'", &output), 0) << output;
+    ASSERT_EQ(CTask::DeleteTask(Wide(name)), 0);
+  }
+}
+
+// Runs |check| as an unprivileged user whose configuration folder is |config|.
+int AsUnprivilegedUser(const std::string& config, const std::function<bool()>& check) {
+  return RunAsUnprivileged([&] {
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    return check() ? 0 : 1;
+  });
+}
+
+TEST_F(TaskTest, AnUnwritableFolderFailsAndLeavesNothingHalfDone) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "needs root to drop to an unprivileged user";
+  // The user's own folder, with a timer-enabling folder the user cannot write.
+  const std::string config = env_.root().path() + "/home-config";
+  const std::string wants = config + "/systemd/user/timers.target.wants";
+  fs::create_directories(wants);
+  ASSERT_EQ(chown(config.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chown((config + "/systemd").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chown((config + "/systemd/user").c_str(), 65534, 65534), 0);
+  // The child logs to the test's log file.
+  const std::string log = env_.root().path() + "/wardex.log";
+  ASSERT_TRUE(WriteFile(log, ""));
+  ASSERT_EQ(chmod(log.c_str(), 0666), 0);
+  EXPECT_EQ(AsUnprivilegedUser(config,
+                               [&] {
+                                 return MakeTask(2).SaveTask(Wide(kName), false, false, false) ==
+                                        static_cast<HRESULT>(0x80070005);
+                               }),
+            0);
+  EXPECT_EQ(FilesBelow(config), std::vector<std::string>{});
+  // A configuration folder that belongs to someone else takes no entry.
+  const std::string foreign = env_.root().path() + "/foreign-config";
+  fs::create_directories(foreign);
+  EXPECT_EQ(AsUnprivilegedUser(foreign,
+                               [&] {
+                                 return MakeTask(5).SaveTask(Wide(kName), false, false, false) ==
+                                        static_cast<HRESULT>(0x80070005);
+                               }),
+            0);
+  EXPECT_EQ(FilesBelow(foreign), std::vector<std::string>{});
+  EXPECT_EQ(Log().back(), (LoggedLine{3, std::string("Error: CTask::SaveTask() \"") + kName +
+                                             "\" - failed to Save(). hr=0x80070005"}));
+}
+
+TEST_F(TaskTest, AMachineWideTimerOfAnAccountRunsInThatUsersLogonOnly) {
+  platform::TaskDefinition definition;
+  definition.program = Wide(program_);
+  definition.user = u"alice";
+  definition.trigger.kind = platform::TaskTrigger::Kind::kDaily;
+  definition.trigger.begin = {2026, 12, 5};
+  definition.trigger.hour = 7;
+  ASSERT_EQ(platform::WriteTaskFiles(u"daily", definition, platform::TaskScope::kMachine), 0u);
+  const std::string head = "[Unit]\nDescription=daily\nConditionUser=alice\n";
+  EXPECT_EQ(ReadFile(root() + "/etc/systemd/user/daily.timer"),
+            head + "\n[Timer]\nOnCalendar=2026-12-05..31 07:00:00\n"
+                   "OnCalendar=2027..2199-*-* 07:00:00\n\n[Install]\nWantedBy=timers.target\n");
+  EXPECT_EQ(ReadFile(root() + "/etc/systemd/user/daily.service").rfind(head, 0), 0u);
+  // The user's own timer needs no condition.
+  ASSERT_EQ(platform::WriteTaskFiles(u"daily", definition, platform::TaskScope::kUser), 0u);
+  EXPECT_EQ(ReadFile(env_.root().config_home() + "/systemd/user/daily.timer")
+                .find("ConditionUser"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace wardex::test
