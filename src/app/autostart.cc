@@ -17,8 +17,7 @@ using KaOSAL::KaString;
 bool WriteRunEntry(const KaString& name) {
   platform::TaskDefinition definition;
   definition.program = platform::GetExecutableFilePath();
-  const uint32_t code =
-      platform::WriteTaskFiles(name, definition, platform::DefaultTaskScope());
+  const uint32_t code = platform::WriteTaskFiles(name, definition, platform::DefaultTaskScope());
   if (code != 0) {
     LogW(kLogSysFail, u"Error: InstallAutostart() \"%s\" - failed to write the autostart entry: %u",
          name.c_str(), code);

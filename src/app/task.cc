@@ -52,8 +52,7 @@ TaskTime CurrentTaskTime() {
 
 // The program path without the quotation marks that SetProgram added.
 KaString Unquoted(const KaString& program) {
-  if (program.GetLength() >= 2 && program[0] == u'"' &&
-      program[program.GetLength() - 1] == u'"') {
+  if (program.GetLength() >= 2 && program[0] == u'"' && program[program.GetLength() - 1] == u'"') {
     return program.Mid(1, program.GetLength() - 2);
   }
   return program;
@@ -79,6 +78,12 @@ HRESULT SaveFailed(const char16_t* format, const KaString& name, const KaString&
   return code;
 }
 
+// Stores |text| in |field|; an empty text logs |warning| and empties it.
+void StoreTextOrWarn(const KaString& text, const char16_t* warning, KaString* field) {
+  if (text.IsEmpty()) LogW(kLogError, warning);
+  *field = text;
+}
+
 }  // namespace
 
 CTask::CTask() : start_(CurrentTaskTime()) {}
@@ -95,21 +100,12 @@ void CTask::SetProgram(const KaString& path) {
 }
 
 void CTask::SetStartingDir(const KaString& folder) {
-  if (folder.IsEmpty()) {
-    LogW(kLogError, u"Warning: CTask::SetStartingDir() - invalid parameter");
-    starting_folder_.Empty();
-    return;
-  }
-  starting_folder_ = folder;
+  StoreTextOrWarn(folder, u"Warning: CTask::SetStartingDir() - invalid parameter",
+                  &starting_folder_);
 }
 
 void CTask::SetComment(const KaString& comment) {
-  if (comment.IsEmpty()) {
-    LogW(kLogError, u"Warning: CTask::SetComment() - invalid parameter");
-    comment_.Empty();
-    return;
-  }
-  comment_ = comment;
+  StoreTextOrWarn(comment, u"Warning: CTask::SetComment() - invalid parameter", &comment_);
 }
 
 void CTask::SetFrequency(uint32_t frequency) {
@@ -155,7 +151,8 @@ void CTask::SetAccountToLogonUser() {
       account_ = found.account;
       return;
     case platform::LogonAccount::Failure::kNoGraphicalSession:
-      LogW(kLogError, u"Error: CTask::GetCurrentLogonAccount() - GetProcessIdFromName failed: 0x%08X",
+      LogW(kLogError,
+           u"Error: CTask::GetCurrentLogonAccount() - GetProcessIdFromName failed: 0x%08X",
            found.error);
       return;
     case platform::LogonAccount::Failure::kSessionUser:
@@ -193,7 +190,8 @@ HRESULT CTask::DeleteTask(const KaString& name) {
   const uint32_t name_error = platform::CheckTaskName(name);
   const HRESULT result =
       HResultFromWin32(name_error != 0 ? name_error : platform::RemoveTaskFiles(name, scope));
-  if (result < 0) SaveFailed(u"Error: CTask::DeleteTask() \"%s\" - failed to Delete. hr=0x%08X", name, result);
+  if (result < 0)
+    SaveFailed(u"Error: CTask::DeleteTask() \"%s\" - failed to Delete. hr=0x%08X", name, result);
   return result;
 }
 
@@ -205,7 +203,8 @@ HRESULT CTask::SaveTask(const KaString& name, bool fail_if_exists, bool disabled
   // 2. An existing task is replaced, or kept when asked to fail.
   if (platform::TaskExists(name, scope)) {
     if (fail_if_exists) {
-      LogW(kLogNotable, u"Warning: CTask::SaveTask() \"%s\" - A task with the given name already exists.",
+      LogW(kLogNotable,
+           u"Warning: CTask::SaveTask() \"%s\" - A task with the given name already exists.",
            name.c_str());
       return kHResultFileExists;
     }
@@ -217,21 +216,24 @@ HRESULT CTask::SaveTask(const KaString& name, bool fail_if_exists, bool disabled
   }
   // 3. The work item: its name must make file names.
   if (const uint32_t name_error = platform::CheckTaskName(name); name_error != 0) {
-    return SaveFailed(u"Error: CTask::SaveTask() \"%s\" - couldn't create a new work item. hr=0x%08X",
-                      name, HResultFromWin32(name_error));
+    return SaveFailed(
+        u"Error: CTask::SaveTask() \"%s\" - couldn't create a new work item. hr=0x%08X", name,
+        HResultFromWin32(name_error));
   }
   // 4. Program, parameters and working folder.
   platform::TaskDefinition definition;
   definition.program = Unquoted(program_);
   if (definition.program.IsEmpty() || !platform::IsWritableTaskText(definition.program)) {
-    return SaveFailed(u"Error: CTask::SaveTask() \"%s\" - failed to SetApplicationName (%s). hr=0x%08X",
-                      name, program_, kHResultInvalidArgument);
+    return SaveFailed(
+        u"Error: CTask::SaveTask() \"%s\" - failed to SetApplicationName (%s). hr=0x%08X", name,
+        program_, kHResultInvalidArgument);
   }
   if (!parameters_.IsEmpty()) {
     definition.arguments = ParameterWords(parameters_);
     if (!platform::IsWritableTaskText(parameters_)) {
-      return SaveFailed(u"Error: CTask::SaveTask() \"%s\" - failed to SetParameters (%s). hr=0x%08X",
-                        name, parameters_, kHResultInvalidArgument);
+      return SaveFailed(
+          u"Error: CTask::SaveTask() \"%s\" - failed to SetParameters (%s). hr=0x%08X", name,
+          parameters_, kHResultInvalidArgument);
     }
   }
   if (!starting_folder_.IsEmpty()) {
@@ -283,11 +285,21 @@ TaskTrigger CTask::Trigger() const {
   TaskTrigger trigger;
   switch (frequency_) {
     case 0:
-    case kOnce: trigger.kind = TaskTrigger::Kind::kOnce; break;
-    case kDaily: trigger.kind = TaskTrigger::Kind::kDaily; break;
-    case kWeekly: trigger.kind = TaskTrigger::Kind::kWeekly; break;
-    case kMonthly: trigger.kind = TaskTrigger::Kind::kMonthly; break;
-    default: trigger.kind = TaskTrigger::Kind::kAtLogon; break;
+    case kOnce:
+      trigger.kind = TaskTrigger::Kind::kOnce;
+      break;
+    case kDaily:
+      trigger.kind = TaskTrigger::Kind::kDaily;
+      break;
+    case kWeekly:
+      trigger.kind = TaskTrigger::Kind::kWeekly;
+      break;
+    case kMonthly:
+      trigger.kind = TaskTrigger::Kind::kMonthly;
+      break;
+    default:
+      trigger.kind = TaskTrigger::Kind::kAtLogon;
+      break;
   }
   trigger.begin = {start_.year, start_.month, start_.day};
   trigger.hour = start_.hour;

@@ -13,8 +13,9 @@ namespace wardex {
 
 using HRESULT = int32_t;
 
-inline constexpr HRESULT kHResultFail = static_cast<HRESULT>(0x80004005);            // E_FAIL
-inline constexpr HRESULT kHResultInvalidArgument = static_cast<HRESULT>(0x80070057);  // E_INVALIDARG
+inline constexpr HRESULT kHResultFail = static_cast<HRESULT>(0x80004005);  // E_FAIL
+inline constexpr HRESULT kHResultInvalidArgument =
+    static_cast<HRESULT>(0x80070057);  // E_INVALIDARG
 inline constexpr HRESULT kHResultClassNotRegistered = static_cast<HRESULT>(0x80040154);
 inline constexpr HRESULT kHResultFileExists = static_cast<HRESULT>(0x80070050);
 

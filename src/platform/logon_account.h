@@ -13,8 +13,8 @@ struct LogonAccount {
   // Which step failed, or kNone.
   enum class Failure { kNone, kNoGraphicalSession, kSessionUser, kAccountName };
   Failure failure = Failure::kNone;
-  uint32_t error = 0;         // the Win32 code of the failed step
-  KaOSAL::KaString account;   // "host\user" when found
+  uint32_t error = 0;        // the Win32 code of the failed step
+  KaOSAL::KaString account;  // "host\user" when found
 };
 
 [[nodiscard]] LogonAccount FindGraphicalLogonAccount();

@@ -37,7 +37,7 @@ struct TaskTrigger {
   int hour = 0;
   int minute = 0;
   bool has_end = false;
-  TaskDate end;  // inclusive
+  TaskDate end;     // inclusive
   int weekday = 0;  // 0 Sunday to 6 Saturday, for kWeekly
   // Runs again every |interval_minutes| for |duration_minutes| after each
   // start, within the start's day.

@@ -130,8 +130,7 @@ std::string DesktopEntryText(const KaString& name, const TaskDefinition& definit
 }
 
 // The [Unit] section that the timer and its service share.
-std::string UnitSection(const KaString& name, const TaskDefinition& definition,
-                        TaskScope scope) {
+std::string UnitSection(const KaString& name, const TaskDefinition& definition, TaskScope scope) {
   const KaString& description = definition.comment.IsEmpty() ? name : definition.comment;
   std::string text = "[Unit]\nDescription=" + UnitText(Utf8(description)) + "\n";
   if (scope == TaskScope::kMachine && !definition.user.IsEmpty()) {
@@ -140,8 +139,7 @@ std::string UnitSection(const KaString& name, const TaskDefinition& definition,
   return text;
 }
 
-std::string ServiceText(const KaString& name, const TaskDefinition& definition,
-                        TaskScope scope) {
+std::string ServiceText(const KaString& name, const TaskDefinition& definition, TaskScope scope) {
   std::string text = UnitSection(name, definition, scope);
   // Type=exec: the program may run for long; the unit is up once it started.
   text += "\n[Service]\nType=exec\nExecStart=" + CommandLine(definition, UnitExecArgument) + "\n";
@@ -311,8 +309,8 @@ uint32_t WriteAllOrNone(const std::vector<std::pair<std::string, std::string>>& 
   for (const auto& [path, text] : files) {
     const bool folder_ready = CreateFolder(Wide(FolderOf(path)));
     if (!folder_ready || !ReplaceFileAtomically(path, text, nullptr, kFileMode)) {
-      const uint32_t code = folder_ready ? KaOSAL::SetLastErrorFromErrno(errno)
-                                         : KaOSAL::GetLastError();
+      const uint32_t code =
+          folder_ready ? KaOSAL::SetLastErrorFromErrno(errno) : KaOSAL::GetLastError();
       for (const std::string& done : written) unlink(done.c_str());
       KaOSAL::SetLastError(code);
       return code;
@@ -335,8 +333,8 @@ std::string EscapedTaskName(const KaString& name) {
   std::string escaped;
   for (size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                       (c >= '0' && c <= '9') || c == ':' || c == '_' || (c == '.' && i > 0);
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == ':' || c == '_' || (c == '.' && i > 0);
     if (c == '/') {
       escaped += '-';
     } else if (plain) {
@@ -352,7 +350,7 @@ std::string EscapedTaskName(const KaString& name) {
 
 uint32_t CheckTaskName(const KaString& name) {
   if (name.IsEmpty() || HasControlCharacter(Utf8(name))) return 123;  // ERROR_INVALID_NAME
-  if (EscapedTaskName(name).size() > kMaxEscapedName) return 206;   // ERROR_FILENAME_EXCED_RANGE
+  if (EscapedTaskName(name).size() > kMaxEscapedName) return 206;     // ERROR_FILENAME_EXCED_RANGE
   return 0;
 }
 
@@ -370,8 +368,8 @@ bool TaskExists(const KaString& name, TaskScope scope) {
 uint32_t WriteTaskFiles(const KaString& name, const TaskDefinition& definition, TaskScope scope) {
   const std::string escaped = EscapedTaskName(name);
   if (definition.trigger.kind == TaskTrigger::Kind::kAtLogon) {
-    return WriteAllOrNone(
-        {{AutostartFolder(scope) + "/" + escaped + ".desktop", DesktopEntryText(name, definition)}});
+    return WriteAllOrNone({{AutostartFolder(scope) + "/" + escaped + ".desktop",
+                            DesktopEntryText(name, definition)}});
   }
   const std::string units = UnitFolder(scope) + "/" + escaped;
   const uint32_t code = WriteAllOrNone({{units + ".service", ServiceText(name, definition, scope)},

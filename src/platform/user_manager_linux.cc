@@ -18,11 +18,10 @@ bool CallManager(sd_bus* bus, const char* method, const std::string* unit) {
   sd_bus_error error = SD_BUS_ERROR_NULL;
   sd_bus_message* reply = nullptr;
   const int result =
-      unit == nullptr
-          ? sd_bus_call_method(bus, kManagerService, kManagerPath, kManagerInterface, method,
-                               &error, &reply, "")
-          : sd_bus_call_method(bus, kManagerService, kManagerPath, kManagerInterface, method,
-                               &error, &reply, "ss", unit->c_str(), "replace");
+      unit == nullptr ? sd_bus_call_method(bus, kManagerService, kManagerPath, kManagerInterface,
+                                           method, &error, &reply, "")
+                      : sd_bus_call_method(bus, kManagerService, kManagerPath, kManagerInterface,
+                                           method, &error, &reply, "ss", unit->c_str(), "replace");
   if (result < 0) {
     LogW(kLogInfo, u"User service manager: %S failed: %S", method,
          error.message != nullptr ? error.message : "no answer");

@@ -73,10 +73,12 @@ class TaskTest : public ::testing::Test {
   std::string root() const { return env_.root().root(); }
   // The folders that this process's tasks go to.
   std::string AutostartFolder() const {
-    return geteuid() == 0 ? root() + "/etc/xdg/autostart" : env_.root().config_home() + "/autostart";
+    return geteuid() == 0 ? root() + "/etc/xdg/autostart"
+                          : env_.root().config_home() + "/autostart";
   }
   std::string UnitFolder() const {
-    return geteuid() == 0 ? root() + "/etc/systemd/user" : env_.root().config_home() + "/systemd/user";
+    return geteuid() == 0 ? root() + "/etc/systemd/user"
+                          : env_.root().config_home() + "/systemd/user";
   }
 
   // A task of |frequency| as the autostart task is built.
@@ -113,10 +115,15 @@ TEST_F(TaskTest, WritesTheFilesOfEachFrequencyAndFlag) {
       {"at logon", 5, false, false, nullptr, nullptr},
       {"at logon, disabled", 5, true, false, nullptr, nullptr},
       {"once (0), the end date unused", 0, false, false,
-       [](CTask& task) { task.SetEndDate({2027, 1, 0, 10}); }, "OnCalendar=2026-12-05 08:30:00\n"},
+       [](CTask& task) {
+         task.SetEndDate({2027, 1, 0, 10});
+       },
+       "OnCalendar=2026-12-05 08:30:00\n"},
       {"once (1)", 1, false, false, nullptr, "OnCalendar=2026-12-05 08:30:00\n"},
       {"daily to an end date, deleted when done", 2, false, true,
-       [](CTask& task) { task.SetEndDate({2027, 1, 0, 10}); },
+       [](CTask& task) {
+         task.SetEndDate({2027, 1, 0, 10});
+       },
        "OnCalendar=2026-12-05..31 08:30:00\nOnCalendar=2027-01-01..10 08:30:00\n"
        "RemainAfterElapse=no\n"},
       {"weekly on the start's weekday, disabled", 3, true, false, nullptr,
@@ -157,10 +164,9 @@ TEST_F(TaskTest, WritesTheFilesOfEachFrequencyAndFlag) {
       EXPECT_EQ(ReadFile(unit + ".service"),
                 head + "\n[Service]\nType=exec\nExecStart=\"" + env_.root().path() +
                     R"(/opt/Brisko 100%% \"x\" $$HOME/wardex" "--quiet" "50%% off")" +
-                    "\nWorkingDirectory=" + env_.root().path() +
-                    "/opt/Brisko 100%% \"x\" $HOME\n");
-      EXPECT_EQ(ReadFile(unit + ".timer"), head + "\n[Timer]\n" + test.timer_events +
-                                               "\n[Install]\nWantedBy=timers.target\n");
+                    "\nWorkingDirectory=" + env_.root().path() + "/opt/Brisko 100%% \"x\" $HOME\n");
+      EXPECT_EQ(ReadFile(unit + ".timer"),
+                head + "\n[Timer]\n" + test.timer_events + "\n[Install]\nWantedBy=timers.target\n");
       std::vector<std::string> expected = {std::string(kEscaped) + ".service",
                                            std::string(kEscaped) + ".timer"};
       if (!test.disabled) {
@@ -171,7 +177,8 @@ TEST_F(TaskTest, WritesTheFilesOfEachFrequencyAndFlag) {
       EXPECT_EQ(FilesBelow(UnitFolder()), expected);
       EXPECT_EQ(FilesBelow(AutostartFolder()), std::vector<std::string>{});
       std::string output;
-      EXPECT_EQ(RunCommand("systemd-analyze --user verify '" + unit + ".timer'", &output), 0) << output;
+      EXPECT_EQ(RunCommand("systemd-analyze --user verify '" + unit + ".timer'", &output), 0)
+          << output;
     }
     ASSERT_EQ(CTask::DeleteTask(Wide(kName)), 0);
     EXPECT_EQ(FilesBelow(UnitFolder()), std::vector<std::string>{});
@@ -188,30 +195,40 @@ TEST_F(TaskTest, SettersLogTheirLinesAndKeepOrClearTheField) {
   };
   const int64_t midnight = kStart - 8 * 3600 - 30 * 60 + 10 * 60;  // 00:10 local
   const Case cases[] = {
-      {"empty program", [](CTask& t) { t.SetProgram(u""); },
+      {"empty program",
+       [](CTask& t) { t.SetProgram(u""); },
        [](const CTask& t) { return t.program().IsEmpty(); },
        {{3, "Warning: CTask::SetProgram() - program not found"}}},
-      {"missing program", [](CTask& t) { t.SetProgram(u"/nonexistent/wardex"); },
+      {"missing program",
+       [](CTask& t) { t.SetProgram(u"/nonexistent/wardex"); },
        [](const CTask& t) { return t.program().IsEmpty(); },
        {{3, "Warning: CTask::SetProgram(/nonexistent/wardex) - program not found"}}},
-      {"existing program is quoted", [&](CTask& t) { t.SetProgram(Wide(program_)); },
+      {"existing program is quoted",
+       [&](CTask& t) { t.SetProgram(Wide(program_)); },
        [&](const CTask& t) { return Narrow(t.program()) == "\"" + program_ + "\""; },
        {}},
-      {"empty comment", [](CTask& t) { t.SetComment(u""); },
+      {"empty comment",
+       [](CTask& t) { t.SetComment(u""); },
        [](const CTask& t) { return t.comment().IsEmpty(); },
        {{3, "Warning: CTask::SetComment() - invalid parameter"}}},
-      {"empty starting folder", [](CTask& t) { t.SetStartingDir(u""); },
+      {"empty starting folder",
+       [](CTask& t) { t.SetStartingDir(u""); },
        [](const CTask& t) { return t.starting_folder().IsEmpty(); },
        {{3, "Warning: CTask::SetStartingDir() - invalid parameter"}}},
-      {"frequency 6 is refused", [](CTask& t) { t.SetFrequency(6); },
+      {"frequency 6 is refused",
+       [](CTask& t) { t.SetFrequency(6); },
        [](const CTask& t) { return t.frequency() == 0; },
        {{3, "Error: CTask::SetFrequency(6) - invalid parameter"}}},
-      {"frequency 5 is kept", [](CTask& t) { t.SetFrequency(5); },
-       [](const CTask& t) { return t.frequency() == 5; }, {}},
-      {"start at local hour 0", [&](CTask& t) { t.SetStartTime(midnight); },
+      {"frequency 5 is kept",
+       [](CTask& t) { t.SetFrequency(5); },
+       [](const CTask& t) { return t.frequency() == 5; },
+       {}},
+      {"start at local hour 0",
+       [&](CTask& t) { t.SetStartTime(midnight); },
        [](const CTask& t) { return t.start().hour == 0 && t.start().minute == 0; },
        {{3, "Error: CTask::SetStartTime(CTime) - missing valid parameter"}}},
-      {"start at 08:30", [](CTask& t) { t.SetStartTime(kStart + 59); },
+      {"start at 08:30",
+       [](CTask& t) { t.SetStartTime(kStart + 59); },
        [](const CTask& t) {
          return t.start().hour == 8 && t.start().minute == 30 && t.start().second == 0;
        },
@@ -233,8 +250,7 @@ TEST_F(TaskTest, SettersLogTheirLinesAndKeepOrClearTheField) {
 
 TEST_F(TaskTest, WithoutAGraphicalSessionTheAccountStaysEmpty) {
   std::error_code error;
-  if (fs::exists("/run/systemd/sessions", error) &&
-      !fs::is_empty("/run/systemd/sessions", error)) {
+  if (fs::exists("/run/systemd/sessions", error) && !fs::is_empty("/run/systemd/sessions", error)) {
     GTEST_SKIP() << "this machine has logon sessions";
   }
   CTask task;
@@ -260,7 +276,8 @@ TEST_F(TaskTest, FailuresReturnTheirCodesAndLogTheirLines) {
   };
   const Case cases[] = {
       {"deleting a task that is not there",
-       [] { return CTask::DeleteTask(Wide(kName)); }, static_cast<HRESULT>(0x80070002),
+       [] { return CTask::DeleteTask(Wide(kName)); },
+       static_cast<HRESULT>(0x80070002),
        {{3, "Error: CTask::DeleteTask() \"" + name + "\" - failed to Delete. hr=0x80070002"}}},
       {"a name too long for a unit",
        [&] { return MakeTask(5).SaveTask(Wide(std::string(248, 'a')), false, false, false); },
@@ -333,9 +350,9 @@ TEST_F(TaskTest, AnExistingTaskIsReplacedOrKeptWhenAskedToFail) {
   const std::string timer = ReadFile(UnitFolder() + "/" + kEscaped + ".timer");
   env_.ClearLog();
   EXPECT_EQ(MakeTask(5).SaveTask(Wide(kName), true, false, false), kHResultFileExists);
-  EXPECT_EQ(Log(), (std::vector<LoggedLine>{
-                       {6, std::string("Warning: CTask::SaveTask() \"") + kName +
-                               "\" - A task with the given name already exists."}}));
+  EXPECT_EQ(Log(),
+            (std::vector<LoggedLine>{{6, std::string("Warning: CTask::SaveTask() \"") + kName +
+                                             "\" - A task with the given name already exists."}}));
   EXPECT_EQ(FilesBelow(UnitFolder()), timer_files);
   EXPECT_EQ(ReadFile(UnitFolder() + "/" + kEscaped + ".timer"), timer);
   EXPECT_EQ(FilesBelow(AutostartFolder()), std::vector<std::string>{});
@@ -343,7 +360,8 @@ TEST_F(TaskTest, AnExistingTaskIsReplacedOrKeptWhenAskedToFail) {
   // Saved again without the flag, the logon task replaces the timer whole.
   EXPECT_EQ(MakeTask(5).SaveTask(Wide(kName), false, false, false), 0);
   EXPECT_EQ(FilesBelow(UnitFolder()), std::vector<std::string>{});
-  EXPECT_EQ(FilesBelow(AutostartFolder()), std::vector<std::string>{std::string(kEscaped) + ".desktop"});
+  EXPECT_EQ(FilesBelow(AutostartFolder()),
+            std::vector<std::string>{std::string(kEscaped) + ".desktop"});
 }
 
 TEST_F(TaskTest, WithoutSystemdTheSchedulerCannotBeOpened) {
@@ -366,7 +384,7 @@ TEST_F(TaskTest, WithoutSystemdTheSchedulerCannotBeOpened) {
 }
 
 TEST_F(TaskTest, NamesAreEscapedAsSystemdEscapesThem) {
-  const std::string names[] = {kName,     "a/b-c",      ".hidden.x", "Grüße 名前",
+  const std::string names[] = {kName,         "a/b-c",    ".hidden.x",          "Grüße 名前",
                                "back\\slash", "quote\"d", std::string(247, 'z')};
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
@@ -434,13 +452,13 @@ TEST_F(TaskTest, AMachineWideTimerOfAnAccountRunsInThatUsersLogonOnly) {
   ASSERT_EQ(platform::WriteTaskFiles(u"daily", definition, platform::TaskScope::kMachine), 0u);
   const std::string head = "[Unit]\nDescription=daily\nConditionUser=alice\n";
   EXPECT_EQ(ReadFile(root() + "/etc/systemd/user/daily.timer"),
-            head + "\n[Timer]\nOnCalendar=2026-12-05..31 07:00:00\n"
-                   "OnCalendar=2027..2199-*-* 07:00:00\n\n[Install]\nWantedBy=timers.target\n");
+            head +
+                "\n[Timer]\nOnCalendar=2026-12-05..31 07:00:00\n"
+                "OnCalendar=2027..2199-*-* 07:00:00\n\n[Install]\nWantedBy=timers.target\n");
   EXPECT_EQ(ReadFile(root() + "/etc/systemd/user/daily.service").rfind(head, 0), 0u);
   // The user's own timer needs no condition.
   ASSERT_EQ(platform::WriteTaskFiles(u"daily", definition, platform::TaskScope::kUser), 0u);
-  EXPECT_EQ(ReadFile(env_.root().config_home() + "/systemd/user/daily.timer")
-                .find("ConditionUser"),
+  EXPECT_EQ(ReadFile(env_.root().config_home() + "/systemd/user/daily.timer").find("ConditionUser"),
             std::string::npos);
 }
 

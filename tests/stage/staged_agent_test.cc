@@ -266,14 +266,16 @@ TEST_F(StagedAgentTest, RegisterTwiceLeavesOneEntryUnregisterTwiceNone) {
       const std::string log = env_.root().path() + "/wardex.log";
       ASSERT_TRUE(WriteFile(log, ReadFile(log)));
       ASSERT_EQ(chmod(log.c_str(), 0666), 0);
-      prefix.insert(prefix.end(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                                   "--"});
+      prefix.insert(prefix.end(),
+                    {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
     }
     const std::string systemd_folder = env_.root().root() + "/run/systemd/system";
-    if (test.systemd) fs::create_directories(systemd_folder);
-    else fs::remove_all(systemd_folder);
-    const std::string autostart = test.as_user ? base + "/config/autostart"
-                                               : env_.root().root() + "/etc/xdg/autostart";
+    if (test.systemd)
+      fs::create_directories(systemd_folder);
+    else
+      fs::remove_all(systemd_folder);
+    const std::string autostart =
+        test.as_user ? base + "/config/autostart" : env_.root().root() + "/etc/xdg/autostart";
     auto run = [&](const char* argument) {
       std::vector<std::string> words = prefix;
       words.insert(words.end(), {app + "/wardex", argument});
@@ -288,16 +290,18 @@ TEST_F(StagedAgentTest, RegisterTwiceLeavesOneEntryUnregisterTwiceNone) {
     const std::string expected =
         test.systemd
             ? "[Desktop Entry]\nType=Application\nName=Corvane Brisko (Wardex.exe)\n"
-              "Comment=Corvane Brisko (Wardex.exe)\nExec=\"" + app + "/wardex\"\nPath=" + app +
+              "Comment=Corvane Brisko (Wardex.exe)\nExec=\"" +
+                  app + "/wardex\"\nPath=" + app +
                   "/\nTerminal=false\nX-GNOME-Autostart-enabled=true\n"
-            : "[Desktop Entry]\nType=Application\nName=Corvane Brisko (Wardex.exe)\nExec=\"" +
-                  app + "/wardex\"\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+            : "[Desktop Entry]\nType=Application\nName=Corvane Brisko (Wardex.exe)\nExec=\"" + app +
+                  "/wardex\"\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
     EXPECT_EQ(entry, expected);
     if (test.systemd) {
       // The first registration finds nothing to delete; the second replaces.
-      EXPECT_EQ(env_.LogTexts("Error: CTask::DeleteTask()"),
-                std::vector<std::string>{"Error: CTask::DeleteTask() \"Corvane Brisko (Wardex.exe)\" "
-                                         "- failed to Delete. hr=0x80070002"});
+      EXPECT_EQ(
+          env_.LogTexts("Error: CTask::DeleteTask()"),
+          std::vector<std::string>{"Error: CTask::DeleteTask() \"Corvane Brisko (Wardex.exe)\" "
+                                   "- failed to Delete. hr=0x80070002"});
     }
     for (int round = 0; round < 2; ++round) {
       ASSERT_EQ(run("-unregister"), 0);
@@ -318,8 +322,9 @@ TEST_F(StagedAgentTest, TheAutostartEntryStartsTheAgent) {
   if (!CanUnshare(true)) GTEST_SKIP() << "no private process namespace here";
   fs::create_directories(env_.root().root() + "/run/systemd/system");
   ASSERT_EQ(WaitForExit(StartAgent({"-register"}, true), 30s), 0);
-  const std::string folder = (RunningAsRoot() ? env_.root().root() + "/etc/xdg"
-                                              : env_.root().config_home()) + "/autostart";
+  const std::string folder =
+      (RunningAsRoot() ? env_.root().root() + "/etc/xdg" : env_.root().config_home()) +
+      "/autostart";
   const std::string entry = ReadFile(folder + "/" + kEntryFile);
   const std::vector<std::string> command = ParseExec(EntryValue(entry, "Exec"));
   ASSERT_EQ(command, std::vector<std::string>{StagedApp() + "/wardex"}) << entry;
