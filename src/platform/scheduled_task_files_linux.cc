@@ -32,6 +32,7 @@ constexpr int kLastCalendarYear = 2199;
 constexpr int kMinutesPerDay = 24 * 60;
 // Entries and units are read by every user's session, whatever the umask.
 constexpr int kFileMode = 0644;
+constexpr const char* kEnvProgram = "/usr/bin/env";
 constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 
 std::string Utf8(const KaString& text) {
@@ -108,10 +109,26 @@ std::string UnitExecArgument(const std::string& argument) {
   return quoted + "\"";
 }
 
-std::string CommandLine(const TaskDefinition& definition,
-                        std::string (*quote)(const std::string&)) {
-  std::string line = quote(Utf8(definition.program));
-  for (const KaString& argument : definition.arguments) line += " " + quote(Utf8(argument));
+// Exec=: every word quoted by the Desktop Entry rules.
+std::string DesktopCommandLine(const TaskDefinition& definition) {
+  std::string line = DesktopExecArgument(Utf8(definition.program));
+  for (const KaString& argument : definition.arguments) {
+    line += " " + DesktopExecArgument(Utf8(argument));
+  }
+  return line;
+}
+
+// ExecStart=: systemd takes the program's path as it stands ("$" is no
+// variable there) but refuses one with quotes or backslashes; such a program
+// is started through env, as an argument.
+std::string UnitCommandLine(const TaskDefinition& definition) {
+  const std::string program = Utf8(definition.program);
+  std::string line = program.find_first_of("\"'\\") == std::string::npos
+                         ? "\"" + UnitText(program) + "\""
+                         : kEnvProgram + std::string(" ") + UnitExecArgument(program);
+  for (const KaString& argument : definition.arguments) {
+    line += " " + UnitExecArgument(Utf8(argument));
+  }
   return line;
 }
 
@@ -120,7 +137,7 @@ std::string DesktopEntryText(const KaString& name, const TaskDefinition& definit
   if (!definition.comment.IsEmpty()) {
     text += "Comment=" + DesktopString(Utf8(definition.comment)) + "\n";
   }
-  text += "Exec=" + DesktopString(CommandLine(definition, DesktopExecArgument)) + "\n";
+  text += "Exec=" + DesktopString(DesktopCommandLine(definition)) + "\n";
   if (!definition.working_folder.IsEmpty()) {
     text += "Path=" + DesktopString(Utf8(definition.working_folder)) + "\n";
   }
@@ -142,7 +159,7 @@ std::string UnitSection(const KaString& name, const TaskDefinition& definition, 
 std::string ServiceText(const KaString& name, const TaskDefinition& definition, TaskScope scope) {
   std::string text = UnitSection(name, definition, scope);
   // Type=exec: the program may run for long; the unit is up once it started.
-  text += "\n[Service]\nType=exec\nExecStart=" + CommandLine(definition, UnitExecArgument) + "\n";
+  text += "\n[Service]\nType=exec\nExecStart=" + UnitCommandLine(definition) + "\n";
   if (!definition.working_folder.IsEmpty()) {
     text += "WorkingDirectory=" + UnitText(Utf8(definition.working_folder)) + "\n";
   }

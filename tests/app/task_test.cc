@@ -162,7 +162,7 @@ TEST_F(TaskTest, WritesTheFilesOfEachFrequencyAndFlag) {
       const std::string unit = UnitFolder() + base;
       const std::string head = "[Unit]\nDescription=Starts the agent\n";
       EXPECT_EQ(ReadFile(unit + ".service"),
-                head + "\n[Service]\nType=exec\nExecStart=\"" + env_.root().path() +
+                head + "\n[Service]\nType=exec\nExecStart=/usr/bin/env \"" + env_.root().path() +
                     R"(/opt/Brisko 100%% \"x\" $$HOME/wardex" "--quiet" "50%% off")" +
                     "\nWorkingDirectory=" + env_.root().path() + "/opt/Brisko 100%% \"x\" $HOME\n");
       EXPECT_EQ(ReadFile(unit + ".timer"),
@@ -177,7 +177,10 @@ TEST_F(TaskTest, WritesTheFilesOfEachFrequencyAndFlag) {
       EXPECT_EQ(FilesBelow(UnitFolder()), expected);
       EXPECT_EQ(FilesBelow(AutostartFolder()), std::vector<std::string>{});
       std::string output;
-      EXPECT_EQ(RunCommand("systemd-analyze --user verify '" + unit + ".timer'", &output), 0)
+      EXPECT_EQ(
+          RunCommand("systemd-analyze --user verify '" + unit + ".timer' '" + unit + ".service'",
+                     &output),
+          0)
           << output;
     }
     ASSERT_EQ(CTask::DeleteTask(Wide(kName)), 0);
@@ -444,7 +447,7 @@ TEST_F(TaskTest, AnUnwritableFolderFailsAndLeavesNothingHalfDone) {
 
 TEST_F(TaskTest, AMachineWideTimerOfAnAccountRunsInThatUsersLogonOnly) {
   platform::TaskDefinition definition;
-  definition.program = Wide(program_);
+  definition.program = u"/bin/true";
   definition.user = u"alice";
   definition.trigger.kind = platform::TaskTrigger::Kind::kDaily;
   definition.trigger.begin = {2026, 12, 5};
@@ -455,7 +458,9 @@ TEST_F(TaskTest, AMachineWideTimerOfAnAccountRunsInThatUsersLogonOnly) {
             head +
                 "\n[Timer]\nOnCalendar=2026-12-05..31 07:00:00\n"
                 "OnCalendar=2027..2199-*-* 07:00:00\n\n[Install]\nWantedBy=timers.target\n");
-  EXPECT_EQ(ReadFile(root() + "/etc/systemd/user/daily.service").rfind(head, 0), 0u);
+  // A program path without quotes or backslashes is started directly.
+  EXPECT_EQ(ReadFile(root() + "/etc/systemd/user/daily.service"),
+            head + "\n[Service]\nType=exec\nExecStart=\"/bin/true\"\n");
   // The user's own timer needs no condition.
   ASSERT_EQ(platform::WriteTaskFiles(u"daily", definition, platform::TaskScope::kUser), 0u);
   EXPECT_EQ(ReadFile(env_.root().config_home() + "/systemd/user/daily.timer").find("ConditionUser"),

@@ -296,6 +296,8 @@ TEST_F(StagedAgentTest, RegisterTwiceLeavesOneEntryUnregisterTwiceNone) {
             : "[Desktop Entry]\nType=Application\nName=Corvane Brisko (Wardex.exe)\nExec=\"" + app +
                   "/wardex\"\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
     EXPECT_EQ(entry, expected);
+    EXPECT_EQ(std::system(("desktop-file-validate '" + autostart + "/" + kEntryFile + "'").c_str()),
+              0);
     if (test.systemd) {
       // The first registration finds nothing to delete; the second replaces.
       EXPECT_EQ(
