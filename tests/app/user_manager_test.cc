@@ -1,14 +1,9 @@
 // What the user's service manager is told when a user's timer is written or
 // removed: a stand-in manager on a private bus records every call.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <systemd/sd-bus.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -17,12 +12,10 @@
 
 #include "modules/module_test_env.h"
 #include "platform/scheduled_task_files.h"
+#include "support/session_bus.h"
 
 namespace wardex::test {
 namespace {
-
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 
 // Owns org.freedesktop.systemd1 on the bus at |address|, answers every call
 // to the manager's object and records it as "Method" or "Method unit".
@@ -79,63 +72,48 @@ class StandInUserManager {
 };
 
 TEST(UserManagerTest, AUsersTimerIsStartedOnWriteAndStoppedOnRemoval) {
-  if (access("/usr/bin/dbus-daemon", X_OK) != 0) GTEST_SKIP() << "no dbus-daemon here";
   ModuleTestEnv env;
-  const std::string runtime = env.root().path() + "/runtime";
-  fs::create_directories(runtime);
-  env.env().Set("XDG_RUNTIME_DIR", runtime);
-  env.env().Unset("DBUS_SESSION_BUS_ADDRESS");
-  const std::string address = "unix:path=" + runtime + "/bus";
-  const pid_t daemon = fork();
-  if (daemon == 0) {
-    freopen("/dev/null", "w", stderr);  // its warnings about limits it may not raise
-    execl("/usr/bin/dbus-daemon", "dbus-daemon", "--session", "--nofork", "--nopidfile",
-          ("--address=" + address).c_str(), nullptr);
-    _exit(127);
+  PrivateSessionBus bus;
+  if (!bus.ok()) GTEST_SKIP() << bus.error();
+  bus.ExportToEnvironment();
+  StandInUserManager manager(bus.address());
+  ASSERT_TRUE(manager.ready());
+  platform::TaskDefinition timer;
+  timer.program = u"/bin/true";
+  timer.trigger.kind = platform::TaskTrigger::Kind::kDaily;
+  timer.trigger.begin = {2026, 12, 5};
+  platform::TaskDefinition disabled = timer;
+  disabled.disabled = true;
+  platform::TaskDefinition at_logon;
+  at_logon.program = u"/bin/true";
+  const auto write = [](const platform::TaskDefinition& definition) {
+    return [definition] {
+      return platform::WriteTaskFiles(u"nightly", definition, platform::TaskScope::kUser);
+    };
+  };
+  const auto remove = [] {
+    return platform::RemoveTaskFiles(u"nightly", platform::TaskScope::kUser);
+  };
+  struct Step {
+    const char* what;
+    std::function<uint32_t()> act;
+    std::vector<std::string> calls;
+  };
+  const Step steps[] = {
+      {"an enabled timer is loaded and started",
+       write(timer),
+       {"Reload", "StartUnit nightly.timer"}},
+      {"removed, it is stopped first", remove, {"StopUnit nightly.timer", "Reload"}},
+      {"a disabled timer is only loaded", write(disabled), {"Reload"}},
+      {"removed too", remove, {"StopUnit nightly.timer", "Reload"}},
+      {"an autostart entry needs no manager", write(at_logon), {}},
+      {"nor does its removal", remove, {}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    EXPECT_EQ(step.act(), 0u);
+    EXPECT_EQ(manager.TakeCalls(), step.calls);
   }
-  for (int i = 0; i < 500 && !fs::exists(runtime + "/bus"); ++i) std::this_thread::sleep_for(10ms);
-  {
-    StandInUserManager manager(address);
-    ASSERT_TRUE(manager.ready());
-    platform::TaskDefinition timer;
-    timer.program = u"/bin/true";
-    timer.trigger.kind = platform::TaskTrigger::Kind::kDaily;
-    timer.trigger.begin = {2026, 12, 5};
-    platform::TaskDefinition disabled = timer;
-    disabled.disabled = true;
-    platform::TaskDefinition at_logon;
-    at_logon.program = u"/bin/true";
-    const auto write = [](const platform::TaskDefinition& definition) {
-      return [definition] {
-        return platform::WriteTaskFiles(u"nightly", definition, platform::TaskScope::kUser);
-      };
-    };
-    const auto remove = [] {
-      return platform::RemoveTaskFiles(u"nightly", platform::TaskScope::kUser);
-    };
-    struct Step {
-      const char* what;
-      std::function<uint32_t()> act;
-      std::vector<std::string> calls;
-    };
-    const Step steps[] = {
-        {"an enabled timer is loaded and started",
-         write(timer),
-         {"Reload", "StartUnit nightly.timer"}},
-        {"removed, it is stopped first", remove, {"StopUnit nightly.timer", "Reload"}},
-        {"a disabled timer is only loaded", write(disabled), {"Reload"}},
-        {"removed too", remove, {"StopUnit nightly.timer", "Reload"}},
-        {"an autostart entry needs no manager", write(at_logon), {}},
-        {"nor does its removal", remove, {}},
-    };
-    for (const Step& step : steps) {
-      SCOPED_TRACE(step.what);
-      EXPECT_EQ(step.act(), 0u);
-      EXPECT_EQ(manager.TakeCalls(), step.calls);
-    }
-  }
-  kill(daemon, SIGTERM);
-  waitpid(daemon, nullptr, 0);
 }
 
 }  // namespace
