@@ -22,10 +22,6 @@ bool DialogAnswerer::HasShowTime(const MessageDialog& dialog) {
   return dialog.show_time_ms != 0 && dialog.show_time_ms != UINT32_MAX;
 }
 
-int32_t DialogAnswerer::DefaultButton(const MessageDialog& dialog) {
-  return dialog.buttons.empty() ? kMessageDialogNoButton : dialog.buttons.front().value;
-}
-
 bool DialogAnswerer::Schedule(MessageDialog dialog) {
   if (dialog.on_complete == nullptr) return false;
   std::optional<std::chrono::steady_clock::time_point> deadline;
@@ -65,10 +61,9 @@ void DialogAnswerer::Answer(MessageDialog dialog,
       wake_.wait(hold, closing);
     }
   }
-  const int32_t button = timed_out ? DefaultButton(dialog) : kMessageDialogNoButton;
-  LogW(kLogInfo, u"CONSOLE: dialog \"%s\" answered with button %d (%S)", dialog.header.c_str(),
-       button, timed_out ? "show time over" : "Console closing");
-  dialog.on_complete(0, button, &dialog.check_boxes, dialog.context);
+  LogW(kLogInfo, u"CONSOLE: dialog \"%s\" answered with no button (%S)", dialog.header.c_str(),
+       timed_out ? "show time over" : "Console closing");
+  dialog.on_complete(0, kMessageDialogNoButton, &dialog.check_boxes, dialog.context);
   std::lock_guard<std::mutex> hold(lock_);
   pending->done = true;
 }

@@ -1,6 +1,6 @@
-// Answers message dialogs that nobody can see: with the dialog's default
-// button (its first; "no button" when it has none) once its show time has
-// passed. A dialog without a show time stays open, as one that the user
+// Answers message dialogs that nobody can see: "no button" once the show time
+// has passed, since nobody pressed one (the first button may well be
+// "Delete"). A dialog without a show time stays open, as one that the user
 // leaves open, until the Console goes: then every pending dialog is answered
 // "no button" at once, so no caller waits for a Console that is gone.
 #pragma once
@@ -30,8 +30,6 @@ class DialogAnswerer {
 
   // False for 0 and for 0xFFFFFFFF, the low half of the message's -1 ("not given").
   static bool HasShowTime(const MessageDialog& dialog);
-  // The button a dialog is answered with when its time runs out.
-  static int32_t DefaultButton(const MessageDialog& dialog);
 
  private:
   struct Pending {
