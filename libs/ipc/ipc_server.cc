@@ -1,6 +1,7 @@
 #include "ipc_server.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -10,6 +11,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
+#include <system_error>
 
 #include "ipc_channel.h"
 #include "ipc_wire.h"
@@ -20,12 +23,14 @@ namespace wardex::ipc {
 namespace {
 
 // A client must deliver its whole request this soon after it was accepted,
-// so that a silent or half-sent client only ever holds its own worker briefly.
+// so that a silent or half-sent client holds its connection slot briefly.
 constexpr auto kRequestTimeout = std::chrono::seconds(5);
 constexpr auto kReplyTimeout = std::chrono::seconds(5);
 constexpr int kListenBacklog = 128;
 // The pause after accept failed for want of descriptors or memory.
 constexpr int kAcceptRetryMs = 100;
+// Requests this large hand the memory they freed back to the system.
+constexpr uint32_t kTrimAfterBytes = 64 * 1024;
 
 // The capacity announced to the callback: odd, so that a reply size the
 // callback left untouched can never be mistaken for a written reply, which
@@ -91,7 +96,7 @@ int32_t IpcServer::StartListening(const char16_t* channel, IpcMessageCallback ca
     return kIpcChannelInUse;
   }
   listen_fd_ = BindSocket(socket_path_);
-  if (listen_fd_ < 0 || pipe2(wake_fds_, O_CLOEXEC) != 0) {
+  if (listen_fd_ < 0 || pipe2(wake_fds_, O_CLOEXEC | O_NONBLOCK) != 0) {
     LogW(kLogError, u"IPC: cannot listen at %s (errno %d)", Wide(socket_path_).c_str(), errno);
     CloseFd(listen_fd_);
     CloseFd(lock_fd_);
@@ -100,25 +105,34 @@ int32_t IpcServer::StartListening(const char16_t* channel, IpcMessageCallback ca
   callback_ = callback;
   context_ = context;
   stopping_ = false;
-  acceptor_ = std::thread(&IpcServer::AcceptLoop, this);
+  try {
+    receiver_ = std::thread(&IpcServer::ReceiveLoop, this);
+  } catch (const std::system_error& error) {
+    LogW(kLogSysFail, u"IPC: cannot start the server's thread (%S)", error.what());
+    unlink(socket_path_.c_str());
+    CloseFd(listen_fd_);
+    CloseFd(wake_fds_[0]);
+    CloseFd(wake_fds_[1]);
+    CloseFd(lock_fd_);
+    return kIpcIoError;
+  }
   return kIpcOk;
 }
 
 void IpcServer::StopListening() {
-  if (!acceptor_.joinable()) return;
+  if (!receiver_.joinable()) return;
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
-    // Wake workers that wait for a slow client; a callback in progress runs to its end.
-    for (int fd : serving_) shutdown(fd, SHUT_RD);
   }
   changed_.notify_all();
-  (void)!write(wake_fds_[1], "x", 1);
-  acceptor_.join();
+  Wake();
+  receiver_.join();
+  // A callback in progress runs to its end.
   for (std::thread& worker : workers_) worker.join();
   workers_.clear();
-  for (int fd : pending_) close(fd);
-  pending_.clear();
+  for (Request& request : ready_) close(request.fd);
+  ready_.clear();
   idle_workers_ = 0;
   unlink(socket_path_.c_str());
   CloseFd(listen_fd_);
@@ -127,98 +141,218 @@ void IpcServer::StopListening() {
   CloseFd(lock_fd_);
 }
 
-void IpcServer::AcceptLoop() {
-  bool accept_failing = false;  // logged once per run of failures
+void IpcServer::Wake() { (void)!write(wake_fds_[1], "x", 1); }
+
+void IpcServer::ReceiveLoop() {
+  std::vector<pollfd> entries;
   for (;;) {
+    bool may_accept;
     {
-      // Accept only when a worker can take the connection; the rest wait in
-      // the backlog, bounded by the clients' own time-outs.
-      std::unique_lock lock(mutex_);
-      changed_.wait(lock, [this] {
-        return stopping_ || idle_workers_ > static_cast<int>(pending_.size()) ||
-               static_cast<int>(workers_.size()) < kMaxWorkers;
-      });
-      if (stopping_) return;
+      std::lock_guard lock(mutex_);
+      if (stopping_) break;
+      may_accept = static_cast<int>(incoming_.size() + ready_.size()) + serving_ < kMaxConnections;
     }
-    pollfd entries[2] = {{listen_fd_, POLLIN, 0}, {wake_fds_[0], POLLIN, 0}};
-    if (poll(entries, 2, -1) < 0) {
+    const auto now = Clock::now();
+    // Requests not complete in time are dropped; a client that sent nothing
+    // sent no frame and is dropped without a word.
+    for (Incoming& connection : incoming_) {
+      if (connection.deadline <= now) DropIncomplete(connection);
+    }
+    std::erase_if(incoming_, [](const Incoming& connection) { return connection.fd < 0; });
+    may_accept = may_accept && now >= accept_paused_until_;
+    auto wake_at = may_accept || !accept_failing_ ? Clock::time_point::max() : accept_paused_until_;
+    for (const Incoming& connection : incoming_) wake_at = std::min(wake_at, connection.deadline);
+    int timeout_ms = -1;
+    if (wake_at != Clock::time_point::max()) {
+      timeout_ms =
+          static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wake_at - now).count());
+    }
+
+    entries.assign({{wake_fds_[0], POLLIN, 0}, {may_accept ? listen_fd_ : -1, POLLIN, 0}});
+    for (const Incoming& connection : incoming_) entries.push_back({connection.fd, POLLIN, 0});
+    if (poll(entries.data(), entries.size(), timeout_ms) < 0) {
       if (errno == EINTR) continue;
       LogW(kLogError, u"IPC: poll failed (errno %d)", errno);
-      return;
+      break;
     }
-    if (entries[1].revents != 0) return;
-    const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) {
-      if (errno != EMFILE && errno != ENFILE && errno != ENOBUFS && errno != ENOMEM) continue;
-      // The connection stays in the backlog and poll reports it again at
-      // once: pause instead of spinning until descriptors are free again.
-      if (!accept_failing) LogW(kLogSysFail, u"IPC: accept failed (errno %d)", errno);
-      accept_failing = true;
-      pollfd wake = {wake_fds_[0], POLLIN, 0};
-      if (poll(&wake, 1, kAcceptRetryMs) > 0) return;
-      continue;
+    if (entries[0].revents != 0) {
+      char drained[64];
+      while (read(wake_fds_[0], drained, sizeof(drained)) > 0) {
+      }
     }
-    accept_failing = false;
-    if (!PeerIsSameUser(fd)) {
-      LogW(kLogError, u"IPC: refused a peer of another user");
-      close(fd);
-      continue;
+    for (size_t i = 0; i < incoming_.size(); ++i) {
+      if (entries[i + 2].revents != 0) Receive(incoming_[i]);
     }
-    std::lock_guard lock(mutex_);
-    pending_.push_back(fd);
-    if (idle_workers_ < static_cast<int>(pending_.size())) {
-      workers_.emplace_back(&IpcServer::WorkerLoop, this);
-    }
-    changed_.notify_all();
+    std::erase_if(incoming_, [](const Incoming& connection) { return connection.fd < 0; });
+    // A connection accepted now is polled from the next round on.
+    if (entries[1].revents != 0) Accept();
   }
+  for (Incoming& connection : incoming_) close(connection.fd);
+  incoming_.clear();
 }
 
-int IpcServer::NextConnection() {
-  std::unique_lock lock(mutex_);
-  ++idle_workers_;
-  changed_.notify_all();
-  changed_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
-  --idle_workers_;
-  if (stopping_) return -1;
-  const int fd = pending_.front();
-  pending_.pop_front();
-  serving_.insert(fd);
-  return fd;
-}
-
-void IpcServer::WorkerLoop() {
-  // Not value-initialised: pages a short reply never touches stay unallocated.
-  std::unique_ptr<char16_t[]> reply(new char16_t[kReplyCapacity / 2 + 1]);
-  for (int fd = NextConnection(); fd >= 0; fd = NextConnection()) {
-    Serve(fd, reply.get());
-    std::lock_guard lock(mutex_);
-    serving_.erase(fd);
+void IpcServer::Accept() {
+  const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) {
+    if (errno != EMFILE && errno != ENFILE && errno != ENOBUFS && errno != ENOMEM) return;
+    // The connection stays in the backlog and poll would report it again at
+    // once: pause instead of spinning until descriptors are free again.
+    if (!accept_failing_) LogW(kLogSysFail, u"IPC: accept failed (errno %d)", errno);
+    accept_failing_ = true;
+    accept_paused_until_ = Clock::now() + std::chrono::milliseconds(kAcceptRetryMs);
+    return;
+  }
+  accept_failing_ = false;
+  if (!PeerIsSameUser(fd)) {
+    LogW(kLogError, u"IPC: refused a peer of another user");
+    close(fd);
+    return;
+  }
+  try {
+    Incoming& connection = incoming_.emplace_back();
+    connection.fd = fd;
+    connection.deadline = Clock::now() + kRequestTimeout;
+  } catch (const std::bad_alloc&) {
+    LogW(kLogError, u"IPC: no memory for a connection; refused");
     close(fd);
   }
 }
 
-void IpcServer::Serve(int fd, char16_t* reply) {
-  const auto request_deadline = Clock::now() + kRequestTimeout;
-  uint8_t header[4];
-  // A client that goes or stays silent before its first byte sent no frame.
-  if (ReadExact(fd, header, 1, request_deadline) != IoStatus::kOk) return;
-  if (ReadExact(fd, header + 1, sizeof(header) - 1, request_deadline) != IoStatus::kOk) {
+void IpcServer::DropIncomplete(Incoming& connection) {
+  if (connection.header_got == sizeof(connection.header)) {
+    LogW(kLogError, u"IPC: incomplete frame of %u bytes dropped", connection.length);
+  } else if (connection.header_got > 0) {
     LogW(kLogError, u"IPC: incomplete frame header dropped");
-    return;
   }
-  const uint32_t length = GetLength(header);
-  if (length > kFrameLimit) {
-    LogW(kLogError, u"IPC: refused a frame of %u bytes (limit %u)", length, kFrameLimit);
-    return;
-  }
-  std::string message(length, '\0');
-  if (ReadExact(fd, message.data(), length, request_deadline) != IoStatus::kOk) {
-    LogW(kLogError, u"IPC: incomplete frame of %u bytes dropped", length);
-    return;
-  }
+  CloseFd(connection.fd);
+}
 
+void IpcServer::Receive(Incoming& connection) {
+  for (;;) {
+    const bool in_header = connection.header_got < sizeof(connection.header);
+    char* into = in_header ? reinterpret_cast<char*>(connection.header) + connection.header_got
+                           : connection.message.get() + connection.got;
+    const size_t wanted = in_header ? sizeof(connection.header) - connection.header_got
+                                    : connection.length - connection.got;
+    ssize_t received = 0;
+    if (wanted > 0) {
+      received = recv(connection.fd, into, wanted, MSG_DONTWAIT);
+      if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+      if (received <= 0) {
+        DropIncomplete(connection);
+        return;
+      }
+    }
+    if (in_header) {
+      connection.header_got += static_cast<size_t>(received);
+      if (connection.header_got < sizeof(connection.header)) continue;
+      connection.length = GetLength(connection.header);
+      if (connection.length > kFrameLimit) {
+        LogW(kLogError, u"IPC: refused a frame of %u bytes (limit %u)", connection.length,
+             kFrameLimit);
+        CloseFd(connection.fd);
+        return;
+      }
+      // Not value-initialised: only the pages the text fills are touched.
+      connection.message.reset(new (std::nothrow) char[connection.length]);
+      if (!connection.message) {
+        LogW(kLogError, u"IPC: no memory for a frame of %u bytes; refused", connection.length);
+        CloseFd(connection.fd);
+        return;
+      }
+      continue;
+    }
+    connection.got += static_cast<size_t>(received);
+    if (connection.got < connection.length) continue;
+    Dispatch(connection);
+    return;
+  }
+}
+
+void IpcServer::Dispatch(Incoming& connection) {
+  std::lock_guard lock(mutex_);
+  try {
+    ready_.push_back({connection.fd, connection.length, std::move(connection.message)});
+  } catch (const std::bad_alloc&) {
+    LogW(kLogError, u"IPC: no memory for a request; refused");
+    CloseFd(connection.fd);
+    return;
+  }
+  connection.fd = -1;  // the request's now
+  if (idle_workers_ < static_cast<int>(ready_.size()) &&
+      static_cast<int>(workers_.size()) < kMaxWorkers) {
+    try {
+      workers_.emplace_back(&IpcServer::WorkerLoop, this);
+    } catch (const std::exception& error) {
+      // No thread (RLIMIT_NPROC) or no memory for one: this request is
+      // refused, the server goes on with the workers it has.
+      LogW(kLogSysFail, u"IPC: no worker for a request (%S); refused", error.what());
+      close(ready_.back().fd);
+      ready_.pop_back();
+      return;
+    }
+  }
+  changed_.notify_all();
+}
+
+void IpcServer::WorkerLoop() {
+  // Not value-initialised: pages a short reply never touches stay unallocated.
+  const std::unique_ptr<char16_t[]> reply(new (std::nothrow) char16_t[kReplyCapacity / 2 + 1]);
+  for (;;) {
+    Request request;
+    {
+      std::unique_lock lock(mutex_);
+      ++idle_workers_;
+      changed_.wait(lock, [this] { return stopping_ || !ready_.empty(); });
+      --idle_workers_;
+      if (stopping_) return;
+      request = std::move(ready_.front());
+      ready_.pop_front();
+      ++serving_;
+    }
+    if (reply) {
+      Serve(request, reply.get());
+    } else {
+      LogW(kLogError, u"IPC: no memory for a reply; request refused");
+    }
+    Finish(request.fd);
+  }
+}
+
+void IpcServer::Finish(int fd) {
+  close(fd);
+  {
+    std::lock_guard lock(mutex_);
+    --serving_;
+  }
+  Wake();
+}
+
+void IpcServer::Serve(Request& request, char16_t* reply) {
+  // A client that gave up (its time-out passed while the request waited for
+  // a worker) is not answered, and its request is not run: it may be sent
+  // again, and must not then run twice.
+  pollfd peer{request.fd, POLLRDHUP, 0};
+  if (poll(&peer, 1, 0) > 0 && (peer.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+    LogW(kLogInfo, u"IPC: the client left before its request of %u bytes was handled",
+         request.length);
+    return;
+  }
   uint32_t reply_size = kReplyCapacity;
-  callback_(message.data(), length, reply, &reply_size, context_);
+  try {
+    callback_(request.message.get(), request.length, reply, &reply_size, context_);
+  } catch (const std::exception& error) {
+    LogW(kLogError, u"IPC: the message callback failed (%S); no reply", error.what());
+    return;
+  } catch (...) {
+    LogW(kLogError, u"IPC: the message callback failed; no reply");
+    return;
+  }
+  request.message.reset();
+  // What a large request cost (its text, the callback's copies of it) is free
+  // again but kept by the allocator in this thread's arena: give it back, or
+  // a flood of large messages leaves the process that much bigger for good.
+  if (request.length >= kTrimAfterBytes) malloc_trim(0);
 
   uint8_t answer[5];
   if (reply_size == kReplyCapacity) {
@@ -232,8 +366,8 @@ void IpcServer::Serve(int fd, char16_t* reply) {
   }
   PutLength(answer + 1, reply_size);
   const auto reply_deadline = Clock::now() + kReplyTimeout;
-  if (WriteExact(fd, answer, sizeof(answer), reply_deadline) == IoStatus::kOk) {
-    (void)WriteExact(fd, reply, reply_size, reply_deadline);
+  if (WriteExact(request.fd, answer, sizeof(answer), reply_deadline) == IoStatus::kOk) {
+    (void)WriteExact(request.fd, reply, reply_size, reply_deadline);
   }
 }
 

@@ -1,8 +1,13 @@
 // The pipe server: a Unix domain socket per channel in the user's private
-// runtime folder, one worker thread per connection up to kMaxWorkers.
+// runtime folder. One receiving thread accepts connections and reads their
+// requests side by side; only a complete request is handed to a worker,
+// which runs the message callback and writes the reply. So a client that is
+// slow or silent holds a connection slot, never a worker.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -17,9 +22,12 @@ namespace wardex::ipc {
 
 class IpcServer final : public IIpcServer {
  public:
-  // Connections served at once; further clients wait in the listen backlog
-  // until a worker is free (a message dialog may hold its connection long).
+  // Callbacks run at once; further complete requests wait for a worker.
   static constexpr int kMaxWorkers = 32;
+  // Connections open at once (being read, waiting for a worker or being
+  // served); further clients wait in the listen backlog. With the frame
+  // limit this bounds what requests can make the server hold.
+  static constexpr int kMaxConnections = 128;
 
   IpcServer() = default;
   ~IpcServer() override;
@@ -32,11 +40,38 @@ class IpcServer final : public IIpcServer {
   void StopListening() override;
 
  private:
-  void AcceptLoop();
+  // A connection whose request is being read (receiving thread only).
+  struct Incoming {
+    int fd = -1;
+    std::chrono::steady_clock::time_point deadline;
+    uint8_t header[4] = {};
+    size_t header_got = 0;
+    uint32_t length = 0;
+    std::unique_ptr<char[]> message;  // allocated once the header is complete
+    size_t got = 0;
+  };
+  // A complete request waiting for a worker.
+  struct Request {
+    int fd = -1;
+    uint32_t length = 0;
+    std::unique_ptr<char[]> message;
+  };
+
+  void ReceiveLoop();
+  void Accept();
+  // Reads what |connection| has. Once it is done with (dropped, or handed
+  // to a worker) its descriptor here is -1.
+  void Receive(Incoming& connection);
+  // Closes a connection whose request did not arrive whole, logging any
+  // part that did.
+  static void DropIncomplete(Incoming& connection);
+  // Hands a complete request to a worker; refuses it when none can be had.
+  void Dispatch(Incoming& connection);
   void WorkerLoop();
-  void Serve(int fd, char16_t* reply);
-  // Takes a connection for a worker, or -1 once the server stops.
-  int NextConnection();
+  void Serve(Request& request, char16_t* reply);
+  // Ends a worker's connection and lets the receiving thread accept again.
+  void Finish(int fd);
+  void Wake();
 
   IpcMessageCallback callback_ = nullptr;
   uintptr_t context_ = 0;
@@ -44,13 +79,16 @@ class IpcServer final : public IIpcServer {
   int listen_fd_ = -1;
   int lock_fd_ = -1;
   int wake_fds_[2] = {-1, -1};
-  std::thread acceptor_;
+  std::thread receiver_;
+  std::vector<Incoming> incoming_;  // receiving thread only
+  std::chrono::steady_clock::time_point accept_paused_until_;
+  bool accept_failing_ = false;  // logged once per run of failures
 
   std::mutex mutex_;
   std::condition_variable changed_;
   bool stopping_ = false;
-  std::deque<int> pending_;  // accepted, not yet taken by a worker
-  std::set<int> serving_;    // taken by a worker
+  std::deque<Request> ready_;  // complete, not yet taken by a worker
+  int serving_ = 0;            // taken by a worker
   int idle_workers_ = 0;
   std::vector<std::thread> workers_;
 };

@@ -12,7 +12,10 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -39,6 +42,7 @@ std::atomic<int> g_delay_ms{0};
 void EchoCallback(const char* message, uint32_t length, char16_t* reply, uint32_t* reply_size,
                   uintptr_t /*context*/) {
   ++g_calls;
+  if (std::string_view(message, length) == "throw") throw std::runtime_error("callback failed");
   ++g_running;
   if (g_delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(g_delay_ms.load()));
   const std::string text(message, length);
@@ -256,15 +260,17 @@ TEST_F(IpcLibraryTest, OversizedAndHalfFramesAreDroppedWithoutHoldingUpOthers) {
   EXPECT_EQ(read(oversized, &byte, 1), 0);
   close(oversized);
 
-  // A silent client and a half-sent frame while others are served.
-  const int silent = RawConnect();
+  // Silent clients, more than the server has workers, and a half-sent frame
+  // while others are served.
+  std::vector<int> silent;
+  for (int i = 0; i < 40; ++i) silent.push_back(RawConnect());
   const int half = RawConnect();
   const uint8_t partial[6] = {10, 0, 0, 0, 'a', 'b'};
   ASSERT_EQ(write(half, partial, sizeof(partial)), 6);
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < 20; ++i) EXPECT_EQ(Send("busy " + std::to_string(i)).result, kIpcOk);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-  close(silent);
+  for (int fd : silent) close(fd);
   close(half);
   EXPECT_EQ(g_calls.load(), 20);
 
@@ -314,6 +320,51 @@ TEST_F(IpcLibraryTest, PeerOfAnotherUserIsRefusedBeforeAnythingIsRead) {
   });
   EXPECT_EQ(status, 0);
   EXPECT_EQ(g_calls.load(), 0);
+}
+
+TEST_F(IpcLibraryTest, RequestOfAClientThatGaveUpIsNotRun) {
+  // Every one of the server's 32 workers is in a slow callback.
+  g_delay_ms = 1500;
+  std::vector<std::thread> busy;
+  for (int i = 0; i < 32; ++i) busy.emplace_back([] { Send("busy", 10000); });
+  for (int i = 0; i < 5000 && g_running.load() < 32; ++i) std::this_thread::sleep_for(1ms);
+  const bool all_busy = g_running.load() == 32;
+  const int32_t gave_up = Send("gave up", 100).result;
+  for (std::thread& thread : busy) thread.join();
+  ASSERT_TRUE(all_busy);
+  EXPECT_EQ(gave_up, kIpcTimeout);
+  g_delay_ms = 0;
+  EXPECT_EQ(Send("after").reply, "echo:after");
+  EXPECT_EQ(g_calls.load(), 33);
+}
+
+TEST_F(IpcLibraryTest, ThrowingCallbackOrNoWorkerRefusesOnlyThatRequest) {
+  EXPECT_EQ(Send("throw").result, kIpcIoError);
+  EXPECT_EQ(Send("after a throw").reply, "echo:after a throw");
+  if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to act as a user bound by RLIMIT_NPROC";
+  // The child makes threads: it must be forked from a process with one thread.
+  DestroyServerInstance(server_);
+  server_ = nullptr;
+  const int status = test::RunAsUnprivileged([] {
+    char folder[] = "/tmp/wardex-nproc-XXXXXX";
+    if (mkdtemp(folder) == nullptr || setenv("XDG_RUNTIME_DIR", folder, 1) != 0) return 20;
+    IIpcServer* server = CreateServerInstance();
+    if (server->StartListening(u"test channel", EchoCallback, 0) != kIpcOk) return 21;
+    rlimit saved{};
+    getrlimit(RLIMIT_NPROC, &saved);
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    setrlimit(RLIMIT_NPROC, &none);
+    const int32_t without_thread = Send("no thread").result;
+    setrlimit(RLIMIT_NPROC, &saved);
+    const std::string reply = Send("thread").reply;
+    DestroyServerInstance(server);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    if (without_thread != kIpcIoError) return 30 + without_thread;
+    return reply == "echo:thread" ? 0 : 40;
+  });
+  EXPECT_EQ(status, 0);
 }
 
 TEST_F(IpcLibraryTest, StopWaitsForRunningCallbacks) {
