@@ -11,6 +11,7 @@
 
 #include "app/brisko_tray_app.h"
 #include "osal/wide_format.h"
+#include "platform/heap.h"
 #include "platform/product_version.h"
 #include "platform/shell.h"
 #include "platform/ui.h"
@@ -46,6 +47,7 @@ std::string JoinArguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  wardex::platform::UseOneHeapForAllThreads();
   const std::string command_line = JoinArguments(argc, argv);
   if (command_line == "--help") {
     std::fputs(kUsage, stdout);

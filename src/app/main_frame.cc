@@ -71,9 +71,17 @@ CMainFrame::~CMainFrame() {
   wardex_module_ = nullptr;
   turbo_loader_.Unload();
   turbo_switch_ = nullptr;
-  // 2. The Console, once no pipe thread is inside it.
+  // 2. The Console, once no pipe thread is inside it. Cached modules that
+  // were handed its view by a switch request let go of it first: pipe
+  // callbacks still reach them until step 6.
   {
     std::unique_lock hold(console_lock_);
+    module_cache_.ForEach([](const KaString&, ModuleLoader& loader) {
+      IModule* module = loader.instance();
+      if (module != nullptr && (module->GetFlags() & kModuleFlagSwitch) != 0) {
+        module->SetConsoleView(nullptr);
+      }
+    });
     console_loader_.Release();
     console_view_ = nullptr;
   }
@@ -91,9 +99,15 @@ CMainFrame::~CMainFrame() {
   // 6. No new pipe callbacks; the cached modules' tasks stop; the running
   // callbacks finish.
   stopping_.store(1);
-  module_cache_.ForEach([](const KaString&, ModuleLoader& loader) {
+  module_cache_.ForEach([](const KaString& name, ModuleLoader& loader) {
     IModule* module = loader.instance();
-    if (module != nullptr && (module->GetFlags() & kModuleFlagRunsTasks) != 0) module->StopTask(1);
+    if (module == nullptr || (module->GetFlags() & kModuleFlagRunsTasks) == 0) return;
+    // A module's exception must not end the agent before the steps that follow.
+    try {
+      module->StopTask(1);
+    } catch (...) {
+      LogW(kLogNotable, u"Tray ### StopTask of %s threw; ignored", name.c_str());
+    }
   });
   while (running_callbacks_.load() != 0) platform::SleepMilliseconds(kCallbackPollMs);
   // 7. The pipe server and the IPC library.
@@ -275,7 +289,7 @@ void CMainFrame::BuildMenu() {
                          TrayText(u"IDS_STRING_LASTNOTIFICATION").c_str());
   tray_icon_.EnableMenuItem(kCommandLastNotification, false);
   // 4.
-  tray_icon_.SetMenuText(kMenuPositionTurbo, TrayText(u"IDS_TURBO_ON").c_str());
+  tray_icon_.SetMenuText(kCommandTurbo, TrayText(u"IDS_TURBO_ON").c_str(), false);
   tray_icon_.SetMenuText(kMenuPositionSettings, TrayText(u"IDS_STRING_OPTIONS").c_str());
   tray_icon_.SetMenuText(kMenuPositionInfo, TrayText(u"IDS_STRING_INFO").c_str());
   tray_icon_.SetMenuText(kMenuPositionExit, TrayText(u"IDS_STRING_EXIT").c_str());
@@ -292,8 +306,8 @@ void CMainFrame::BuildMenu() {
 void CMainFrame::RefreshMenu() {
   if (turbo_switch_ != nullptr) {
     const bool off = turbo_switch_->GetSwitchState(0, 0, kTurboSwitchParameter) == 0;
-    tray_icon_.SetMenuText(kMenuPositionTurbo,
-                           TrayText(off ? u"IDS_TURBO_ON" : u"IDS_TURBO_OFF").c_str());
+    tray_icon_.SetMenuText(kCommandTurbo,
+                           TrayText(off ? u"IDS_TURBO_ON" : u"IDS_TURBO_OFF").c_str(), false);
   }
   if (wardex_module_ != nullptr) {
     std::unique_ptr<platform::NamedEvent> event =
@@ -321,7 +335,7 @@ void CMainFrame::OnTimer(platform::UINT_PTR id) {
   }
 }
 
-ModuleLoader* CMainFrame::GetModule(KaString name, bool load_if_missing) {
+std::shared_ptr<ModuleLoader> CMainFrame::GetModule(KaString name, bool load_if_missing) {
   return module_cache_.GetModule(std::move(name), load_if_missing);
 }
 

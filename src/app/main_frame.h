@@ -52,11 +52,11 @@ inline constexpr uint32_t kCommandShowFrame = 0x800C;
 inline constexpr uint32_t kCommandHideFrame = 0x800D;
 inline constexpr uint32_t kCommandCrashTest = 0x8014;
 
-// Tray menu positions.
+// Tray menu positions. The Turbo item is addressed by its command instead:
+// once the items of absent modules are deleted, position 3 is another item.
 inline constexpr platform::UINT kMenuPositionStart = 0;
 inline constexpr platform::UINT kMenuPositionSnapCheck = 1;
 inline constexpr platform::UINT kMenuPositionLastNotification = 2;
-inline constexpr platform::UINT kMenuPositionTurbo = 3;
 inline constexpr platform::UINT kMenuPositionSettings = 4;
 inline constexpr platform::UINT kMenuPositionInfo = 6;
 inline constexpr platform::UINT kMenuPositionExit = 7;
@@ -76,8 +76,8 @@ class CMainFrame : public platform::Window, public ThreadParam, public PipeMessa
                                platform::LPARAM lparam) override;
 
   // The module cache lookup: the cached loader of |name|, loading the module
-  // when |load_if_missing| is set.
-  ModuleLoader* GetModule(KaOSAL::KaString name, bool load_if_missing);
+  // when |load_if_missing| is set. Hold it while calling into the module.
+  std::shared_ptr<ModuleLoader> GetModule(KaOSAL::KaString name, bool load_if_missing);
 
   // Shows the SnapCheck module's quick-check view in the Console.
   platform::LRESULT ShowSnapCheck(int source);
@@ -147,6 +147,11 @@ class CMainFrame : public platform::Window, public ThreadParam, public PipeMessa
   IIpcServer* ipc_server_ = nullptr;
   // The stopping flag and the running-callbacks count are PipeMessageTarget's.
   ModuleCache module_cache_;
+  // Message dialogs waiting for their answer, at most kMaxWaitingDialogs:
+  // the pipe server serves 32 requests at once, and the rest are kept for
+  // requests that end quickly.
+  static constexpr int32_t kMaxWaitingDialogs = 16;
+  std::atomic<int32_t> waiting_dialogs_{0};
 
   // The tray icon's image (icon 128), released with the frame.
   platform::HICON tray_icon_image_ = nullptr;

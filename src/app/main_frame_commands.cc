@@ -20,6 +20,7 @@ using KaOSAL::KaString;
 
 constexpr uint32_t kStarterReadyWaitMs = 5000;
 constexpr uint32_t kStarterRetryDelayMs = 1000;
+constexpr char16_t kTurboModuleName[] = u"TurboModule";
 
 }  // namespace
 
@@ -102,12 +103,13 @@ void CMainFrame::OnLastNotification() {
 
 void CMainFrame::OnSwitchTurbo() {
   // 1. The frame's own Turbo module, else the cached one, which is unloaded
-  // at the end whatever happened.
+  // at the end whatever happened: it leaves the cache, so that the next
+  // request loads it anew, and goes once no pipe thread is inside it.
   IModule* module = turbo_switch_ != nullptr ? turbo_loader_.instance() : nullptr;
   IModuleSwitch* turbo = turbo_switch_;
-  ModuleLoader* cached = nullptr;
+  std::shared_ptr<ModuleLoader> cached;
   if (turbo == nullptr) {
-    cached = GetModule(u"TurboModule", true);
+    cached = GetModule(kTurboModuleName, true);
     IModule* instance = cached != nullptr ? cached->Load(u"") : nullptr;
     if (instance != nullptr && (instance->GetFlags() & kModuleFlagSwitch) != 0) {
       module = instance;
@@ -120,13 +122,13 @@ void CMainFrame::OnSwitchTurbo() {
     // 3.
     if (turbo->GetSwitchState(0, 0, kTurboSwitchParameter) == 1) {
       if (turbo->SetSwitchState(0, kTurboSwitchParameter)) {
-        tray_icon_.SetMenuText(kMenuPositionTurbo, TrayText(u"IDS_TURBO_ON").c_str());
+        tray_icon_.SetMenuText(kCommandTurbo, TrayText(u"IDS_TURBO_ON").c_str(), false);
       }
     } else if (turbo->SetSwitchState(1, kTurboSwitchParameter)) {
-      tray_icon_.SetMenuText(kMenuPositionTurbo, TrayText(u"IDS_TURBO_OFF").c_str());
+      tray_icon_.SetMenuText(kCommandTurbo, TrayText(u"IDS_TURBO_OFF").c_str(), false);
     }
   }
-  if (cached != nullptr) cached->Unload();
+  if (cached != nullptr) module_cache_.Remove(kTurboModuleName);
 }
 
 void CMainFrame::OnCrashTest() {

@@ -8,6 +8,8 @@
 #include "app/message_dialog_wait.h"
 #include "app/tray_texts.h"
 #include "app/wait_settings.h"
+#include "modules/scoped_count.h"
+#include "wardex/crashlog.h"
 
 namespace wardex {
 namespace {
@@ -145,6 +147,15 @@ void CMainFrame::ShowButtonMessage(const ModuleMessage& message) {
 }
 
 void CMainFrame::ShowMessageDialog(ModuleMessage& message) {
+  // Each waiting dialog holds one of the pipe server's workers, possibly for
+  // an hour: beyond the reserve's bound a dialog is not shown and answered
+  // at once, as one that nobody answered, so short requests are still served.
+  const ScopedCount waiting(waiting_dialogs_);
+  if (waiting.before() >= kMaxWaitingDialogs) {
+    LogW(kLogNotable, u"Tray ### message dialog \"%s\" refused: %d dialogs wait for an answer",
+         message.box_header.c_str(), waiting.before());
+    return;
+  }
   MessageDialogWait wait;
   {
     std::shared_lock hold(console_lock_);
@@ -155,8 +166,9 @@ void CMainFrame::ShowMessageDialog(ModuleMessage& message) {
                              platform::NIIF_INFO, kButtonMessageSeconds);
     }
   }
-  // Without a Console nobody answers, and the wait runs to its bound.
-  if (!wait.Wait(MessageDialogWaitLimitMs(), kDialogPollMs)) return;
+  // Without a Console nobody answers, and the wait runs to its bound, or
+  // until the agent begins to stop.
+  if (!wait.Wait(MessageDialogWaitLimitMs(), kDialogPollMs, &stopping_)) return;
   for (int32_t button : wait.buttons()) {
     message.reply_buttons.push_back(ModuleButton{KaString(), static_cast<uint32_t>(button), 0});
   }
@@ -183,7 +195,8 @@ void CMainFrame::ArmIconResetTimer() {
 }
 
 void CMainFrame::HandleModuleRequest(ModuleMessage& message) {
-  ModuleLoader* loader = GetModule(message.module_name, true);
+  // Held to the end: the module stays loaded while this thread is inside it.
+  const std::shared_ptr<ModuleLoader> loader = GetModule(message.module_name, true);
   IModule* module = loader != nullptr ? loader->Load(KaString()) : nullptr;
   if (module == nullptr) return;
   const uint32_t flags = module->GetFlags();
@@ -208,10 +221,10 @@ void CMainFrame::HandleModuleRequest(ModuleMessage& message) {
       break;
     case kSetSwitch: {
       if (!is_switch) return;
-      {
-        std::shared_lock hold(console_lock_);
-        module->SetConsoleView(console_view_);
-      }
+      // Held across the switch, which may show something through the view:
+      // the frame takes the view back from cached modules before the Console goes.
+      std::shared_lock hold(console_lock_);
+      module->SetConsoleView(console_view_);
       IModuleSwitch* module_switch = ToModuleSwitch(module);
       if (module_switch->GetSwitchState(0, 0, message.switch_param) !=
           message.requested_switch_state) {

@@ -5,6 +5,7 @@
 // pointer: a callback whose wait has ended finds nothing and does nothing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -28,9 +29,10 @@ class MessageDialogWait {
   [[nodiscard]] static MessageDialogCallback callback();
   [[nodiscard]] void* context() const;
 
-  // Polls every |poll_ms| until the Console answered (true) or more than
-  // |limit_ms| passed since the wait began (false).
-  [[nodiscard]] bool Wait(uint32_t limit_ms, uint32_t poll_ms);
+  // Polls every |poll_ms| until the Console answered (true), or more than
+  // |limit_ms| passed since the wait began, or |give_up| is found set (false).
+  [[nodiscard]] bool Wait(uint32_t limit_ms, uint32_t poll_ms,
+                          const std::atomic<uint8_t>* give_up = nullptr);
 
   // The answer, once Wait returned true: the pressed button (at most one
   // entry per answer; none for kMessageDialogNoButton) and the check boxes.

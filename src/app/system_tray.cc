@@ -181,13 +181,13 @@ bool CSystemTray::ShowBalloon(const char16_t* text, const char16_t* title, uint3
   return shown;
 }
 
-bool CSystemTray::SetMenuText(UINT position, const char16_t* text) {
+bool CSystemTray::SetMenuText(UINT item, const char16_t* text, bool by_position) {
   std::lock_guard lock(mutex_);
   Menu* popup = TrayMenu();
   if (popup == nullptr) return false;
-  const uint32_t command = popup->GetMenuItemID(static_cast<int>(position));
-  const bool modified =
-      popup->ModifyMenu(position, MF_BYPOSITION | MF_DEFAULT | MF_STRING, command, text);
+  const uint32_t command = by_position ? popup->GetMenuItemID(static_cast<int>(item)) : item;
+  const uint32_t address = by_position ? MF_BYPOSITION : MF_BYCOMMAND;
+  const bool modified = popup->ModifyMenu(item, address | MF_DEFAULT | MF_STRING, command, text);
   // Read as the framework reads it after ModifyMenuW; nothing depends on it.
   (void)KaOSAL::GetLastError();
   return modified;

@@ -57,7 +57,9 @@ class CSystemTray : public platform::Window {
                    uint32_t icon_flags = platform::NIIF_NONE, platform::UINT timeout_s = 10);
 
   // On the tray menu (the first pop-up of the menu); false without a menu.
-  bool SetMenuText(platform::UINT position, const char16_t* text);
+  // |item| is a position, or with |by_position| false a command; the item
+  // keeps its command.
+  bool SetMenuText(platform::UINT item, const char16_t* text, bool by_position = true);
   bool SetMenuDefaultItem(platform::UINT item, bool by_position);
   bool EnableMenuItem(platform::UINT command, bool enable);
   bool DeleteMenuItem(platform::UINT command);

@@ -446,9 +446,15 @@ class Reader {
     if (stack_.empty()) root_closed_ = true;
   }
 
+  // Counts one more value below the root; false (and the error) past the limit.
+  bool CountValue() {
+    return ++values_ <= static_cast<size_t>(kJsonMaxValues) || Fail(kJsonErrorTooManyValues);
+  }
+
   // Appends a new object or array to |frame|'s container and descends into it.
   bool OpenChild(Frame& frame, bool is_object) {
     if (stack_.size() >= static_cast<size_t>(kJsonMaxDepth)) return Fail(kJsonErrorTooDeep);
+    if (!CountValue()) return false;
     CJsonValue child = is_object ? CJsonValue::Object() : CJsonValue::Array();
     CJsonValue& node = AddValue(frame, std::move(child));
     Push(node, is_object);  // |frame| is invalid from here on
@@ -603,6 +609,7 @@ class Reader {
     if (c == quote_) {
       switch (unescaper_.status()) {
         case Unescaper::Status::kComplete:
+          if (!CountValue()) return false;
           AddValue(frame, CJsonValue(ToKaString(unescaper_.text())));
           return true;
         case Unescaper::Status::kMalformed:
@@ -632,6 +639,7 @@ class Reader {
       case Conversion::kValue:
         break;
     }
+    if (!CountValue()) return false;
     AddValue(frame, std::move(value));
     if (terminator == u',') {
       frame.after_separator = true;
@@ -646,6 +654,7 @@ class Reader {
   CJsonValue& root_;
   size_t pos_ = 0;
   std::vector<Frame> stack_;
+  size_t values_ = 0;  // below the root
   bool root_closed_ = false;
   Comment comment_ = Comment::kNone;
   bool comment_star_ = false;

@@ -26,6 +26,13 @@ inline constexpr int kJsonMaxDepth = 512;
 inline constexpr char16_t kJsonErrorTooDeep[] =
     u"Invalid format, arrays and objects nested deeper than 512 levels.";
 
+// More values than this below the root fail with kJsonErrorTooManyValues:
+// each costs far more in the tree than its text (an empty object is three
+// bytes of text), and a message from another program must not be able to
+// make the agent hold hundreds of megabytes. Real messages have dozens.
+inline constexpr int kJsonMaxValues = 10000;
+inline constexpr char16_t kJsonErrorTooManyValues[] = u"Invalid format, more than 10000 values.";
+
 // Replaces |root| with the document in |text|. Returns false at the first
 // error, leaving in |root| what was built so far and, when |error| is given,
 // the error's message and position.

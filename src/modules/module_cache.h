@@ -26,17 +26,24 @@ class ModuleCache {
   ModuleCache(const ModuleCache&) = delete;
   ModuleCache& operator=(const ModuleCache&) = delete;
 
-  // The cached loader of |name|, whatever its state. When there is none and
-  // |load_if_missing| is set, loads the module; it enters the cache only when
-  // its object was created. Returns null otherwise. The loader stays owned by
-  // the cache and is used after the lock is released.
-  ModuleLoader* GetModule(KaOSAL::KaString name, bool load_if_missing);
+  // The cached loader of |name|. When there is none and |load_if_missing| is
+  // set, loads the module; it enters the cache only when its object was
+  // created. Returns null otherwise, and for a name that is no plain folder
+  // name (a path separator or ".." in it), which is logged and never loaded.
+  // The caller shares the loader's ownership for as long as it calls into the
+  // module, so Remove or Clear never unloads a module that a thread is in.
+  std::shared_ptr<ModuleLoader> GetModule(KaOSAL::KaString name, bool load_if_missing);
+
+  // Drops |name| from the cache; the module is unloaded once the last caller
+  // that holds its loader lets go, and the next GetModule loads it anew.
+  void Remove(const KaOSAL::KaString& name);
 
   // Calls |visit| for every cached module, in name order, under the lock.
   void ForEach(
       const std::function<void(const KaOSAL::KaString& name, ModuleLoader& loader)>& visit);
 
-  // Deletes every cached loader (which unloads it) and empties the cache.
+  // Drops every cached loader (each is unloaded once no caller holds it) and
+  // empties the cache.
   void Clear();
 
   size_t size() const;
@@ -44,7 +51,7 @@ class ModuleCache {
  private:
   const KaOSAL::KaPath executable_;
   mutable std::mutex lock_;
-  std::map<KaOSAL::KaString, std::unique_ptr<ModuleLoader>> modules_;
+  std::map<KaOSAL::KaString, std::shared_ptr<ModuleLoader>> modules_;
 };
 
 }  // namespace wardex

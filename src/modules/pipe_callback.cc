@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "modules/scoped_count.h"
 #include "osal/wide_format.h"
 
 namespace wardex {
@@ -11,18 +12,19 @@ namespace {
 
 std::atomic<PipeMessageTarget*> g_target{nullptr};
 
-// The message as the zero-terminated copy reads: text after an embedded zero
-// byte is not part of it.
+// The message as a zero-terminated copy would read: text after an embedded
+// zero byte is not part of it. Read in place, without the copy, which would
+// only add the message's size to what a large message costs. Empty when
+// there is no memory for the wide text.
 KaString DecodeMessage(const char* message, uint32_t length) {
-  std::string copy;
   try {
-    copy.assign(length + size_t{1}, '\0');
+    const auto* zero = static_cast<const char*>(std::memchr(message, 0, length));
+    const std::u16string wide =
+        KaOSAL::FromUtf8(message, zero != nullptr ? static_cast<size_t>(zero - message) : length);
+    return KaString(wide.c_str(), static_cast<int>(wide.size()));
   } catch (const std::bad_alloc&) {
     return {};
   }
-  std::memcpy(copy.data(), message, length);
-  const std::u16string wide = KaOSAL::FromUtf8(copy.c_str(), std::strlen(copy.c_str()));
-  return KaString(wide.c_str(), static_cast<int>(wide.size()));
 }
 
 void WriteReply(const KaString& text, char16_t* reply, uint32_t* reply_size) {
@@ -44,18 +46,16 @@ void WARDEX_STDCALL PipeMessageCallback(const char* message, uint32_t length, ch
   PipeMessageTarget* target = g_target.load();
   if (target == nullptr) return;
   // Counted before the stopping flag is read: the frame sets the flag, then
-  // waits for a count of 0, so no callback can slip in between the two.
-  target->running_callbacks_.fetch_add(1);
-  if (target->stopping_.load() != 0) {
-    target->running_callbacks_.fetch_sub(1);
-    return;
-  }
+  // waits for a count of 0, so no callback can slip in between the two. The
+  // count comes down on every way out, an exception's included, or the
+  // frame's shutdown would wait for it forever.
+  const ScopedCount counted(target->running_callbacks_);
+  if (target->stopping_.load() != 0) return;
   if (message != nullptr && length != 0) {
     ModuleMessage record = ReadModuleMessage(DecodeMessage(message, length));
     target->HandlePipeMessage(record);
     WriteReply(WriteModuleReply(record), reply, reply_size);
   }
-  target->running_callbacks_.fetch_sub(1);
 }
 
 }  // namespace wardex

@@ -77,6 +77,20 @@ TEST(MessageDialogWaitTest, CallsWithoutContextOrListChangeNothing) {
   EXPECT_TRUE(wait.buttons().empty());
 }
 
+TEST(MessageDialogWaitTest, GivingUpEndsTheWaitUnanswered) {
+  MessageDialogWait wait;
+  std::atomic<uint8_t> stopping{0};
+  std::thread frame([&] {
+    std::this_thread::sleep_for(milliseconds(60));
+    stopping.store(1);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(wait.Wait(60000, 50, &stopping));
+  frame.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_TRUE(wait.buttons().empty());
+}
+
 TEST(MessageDialogWaitTest, LateAnswersNeverReachAnEndedWait) {
   // Answers race with waits that end: an answer for an ended wait must find
   // nothing (run under the sanitizers, a dangling context would show).

@@ -3,11 +3,17 @@
 // Every answered request must be answered correctly, the dialogs' callbacks
 // must finish before the pipe server goes, and the agent must end cleanly.
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "integration/agent_harness.h"
@@ -135,6 +141,117 @@ TEST(AgentLoadTest, MixedClientsWhileDialogsWaitThenSigterm) {
       ContainsInOrder(tree.LogTexts(), {"TRAY ### Closing...", "TRAY ### Remove Icon"}, &missing))
       << missing << "\n"
       << tree.Diagnostics();
+}
+
+// Opens a connection to the agent's channel and sends nothing.
+int ConnectIdle() {
+  const std::string path = std::string(getenv("XDG_RUNTIME_DIR")) + "/wardex/ipc/" + kAgentChannel;
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0) << path;
+  return fd;
+}
+
+TEST(AgentLoadTest, BlockingDialogsAndIdleSocketsLeaveRoomForShortRequests) {
+  std::string reason;
+  if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
+  AgentTree tree;
+  tree.AddConsole("dialog_answer=never\n");
+  auto agent = tree.StartAndWait();
+  ASSERT_TRUE(agent);
+
+  // More dialogs than the pipe server has workers; nobody answers them.
+  constexpr int kDialogs = 33;
+  std::vector<std::thread> dialogs;
+  std::vector<std::string> dialog_replies(kDialogs);
+  for (int i = 0; i < kDialogs; ++i) {
+    dialogs.emplace_back([&, i] {
+      IIpcClient* client = CreateClientInstance();
+      client->SetChannel(u"wardex-test");
+      dialog_replies[static_cast<size_t>(i)] = Send(client, kDialog, 60000);
+      DestroyClientInstance(client);
+    });
+  }
+  // Each dialog is shown and waits, or is refused at once.
+  auto placed = [&] {
+    return CountContaining(tree.Journal(), "console show-dialog") +
+           CountContaining(tree.LogTexts(), "dialogs wait for an answer");
+  };
+  for (int i = 0; i < 2000 && placed() < kDialogs; ++i) {
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  EXPECT_EQ(placed(), static_cast<size_t>(kDialogs));
+  std::vector<int> idle;
+  for (int i = 0; i < 32; ++i) idle.push_back(ConnectIdle());
+
+  IIpcClient* client = CreateClientInstance();
+  client->SetChannel(u"wardex-test");
+  EXPECT_EQ(Send(client, R"({"ModuleRequest":5})", 3000),
+            R"([{"ModuleIdentificator":"","ModuleRequest":5}])");
+  DestroyClientInstance(client);
+
+  for (int fd : idle) close(fd);
+  ASSERT_TRUE(agent->Signal(SIGTERM));
+  EXPECT_EQ(agent->Wait(milliseconds(30000)), 0) << tree.Diagnostics();
+  for (std::thread& dialog : dialogs) dialog.join();
+  // Refused or ended by the shutdown, every dialog came back without a button.
+  for (const std::string& reply : dialog_replies) {
+    EXPECT_EQ(reply, R"([{"ModuleIdentificator":"","ModuleRequest":11}])");
+  }
+}
+
+// A field of /proc/<pid>/status in kB ("VmRSS", "VmHWM"), or -1.
+int64_t StatusKb(pid_t pid, const std::string& field) {
+  std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field + ":", 0) == 0) return std::stoll(line.substr(field.size() + 1));
+  }
+  return -1;
+}
+
+TEST(AgentLoadTest, FloodOfLargeMessagesLeavesTheMemoryNearIdle) {
+#if defined(WARDEX_UNDER_SANITIZER)
+  GTEST_SKIP() << "a sanitizer's own memory (shadow, quarantine) hides the agent's";
+#endif
+  std::string reason;
+  if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
+  AgentTree tree;
+  auto agent = tree.StartAndWait();
+  ASSERT_TRUE(agent);
+  IIpcClient* client = CreateClientInstance();
+  client->SetChannel(u"wardex-test");
+  ASSERT_FALSE(Send(client, R"({"ModuleRequest":5})", 3000).empty());
+  const int64_t idle_kb = StatusKb(agent->pid(), "VmRSS");
+
+  // 32 messages of 1 MiB, each as many empty objects as fit.
+  std::string flood = "[";
+  while (flood.size() + 4 < (1u << 20)) flood += "{},";
+  flood.back() = ']';
+  std::vector<std::thread> senders;
+  std::atomic<int> answered{0};
+  for (int i = 0; i < 32; ++i) {
+    senders.emplace_back([&] {
+      IIpcClient* sender = CreateClientInstance();
+      sender->SetChannel(u"wardex-test");
+      if (!Send(sender, flood, 30000).empty()) answered.fetch_add(1);
+      DestroyClientInstance(sender);
+    });
+  }
+  for (std::thread& sender : senders) sender.join();
+  const int64_t peak_kb = StatusKb(agent->pid(), "VmHWM");
+  ASSERT_FALSE(Send(client, R"({"ModuleRequest":5})", 3000).empty());
+  const int64_t after_kb = StatusKb(agent->pid(), "VmRSS");
+  DestroyClientInstance(client);
+  std::printf("flood: idle %lld kB, peak %lld kB, after %lld kB\n", static_cast<long long>(idle_kb),
+              static_cast<long long>(peak_kb), static_cast<long long>(after_kb));
+  EXPECT_EQ(answered.load(), 32);
+  ASSERT_GT(idle_kb, 0);
+  EXPECT_LT(after_kb - idle_kb, 4 * 1024);
+  EXPECT_LT(peak_kb - idle_kb, 128 * 1024);
+  ASSERT_TRUE(agent->Signal(SIGTERM));
+  EXPECT_EQ(agent->Wait(milliseconds(30000)), 0) << tree.Diagnostics();
 }
 
 }  // namespace

@@ -52,6 +52,85 @@ TEST_F(AgentMenuTest, RefreshShowsTheTurboStateAndTheLastNotificationEvent) {
   EXPECT_NE(menu.find("0x8019g\"Last notification\"|"), std::string::npos) << menu;
 }
 
+TEST_F(AgentMenuTest, TurboTextsFindTheTurboEntryWhenOtherEntriesAreGone) {
+  struct Case {
+    bool wardex;
+    bool snapcheck;
+    const char* entries;  // around the Turbo entry, after the refresh
+  };
+  const Case cases[] = {
+      // Without SnapCheck, position 3 is the settings entry.
+      {true, false, "0x8019g\"Last notification\"|0x8018\"Turbo off\"|0x8015\"Settings\"|-|"},
+      // Without Wardex, position 3 is the separator.
+      {false, true, "0x8017\"Quick check\"|0x8018\"Turbo off\"|-|0x8016\"Info\"|"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.entries);
+    tree_.reset();  // the old tree restores the environment before the new one sets it
+    tree_ = std::make_unique<AgentTree>();
+    tree_->AddConsole();
+    if (test.wardex) tree_->AddModule("WardexModule");
+    if (test.snapcheck)
+      tree_->AddModule("SnapCheckModule", "kind=snapcheck\nmenu_text=Quick check\n");
+    tree_->AddModule("TurboModule", "flags=32\nswitch_state=1\n");
+    auto agent = tree_->StartAndWait();
+    ASSERT_TRUE(agent);
+    const std::string menu = tree_->OpenMenu();
+    EXPECT_NE(menu.find(test.entries), std::string::npos) << menu;
+  }
+}
+
+// The index of the first line with |needle| in |lines|, or lines.size().
+size_t IndexOf(const std::vector<std::string>& lines, const std::string& needle) {
+  size_t index = 0;
+  while (index < lines.size() && lines[index].find(needle) == std::string::npos) ++index;
+  return index;
+}
+
+TEST_F(AgentMenuTest, CachedTurboOutlivesThePipeRequestInsideItAndLoadsAgainAfter) {
+  // The frame's own Turbo module is no switch, so the command takes the
+  // cached one; the instances made later are switches that run tasks.
+  tree_->AddConsole();
+  tree_->AddModule("TurboModule", "flags=0\n");
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+  tree_->ConfigureFixture("TurboModule",
+                          "flags=36\nswitch_state=2\ntask_ms=4000\nresult_text=done\n");
+  std::string task_reply;
+  std::thread task([&] {
+    task_reply = tree_->Send(R"({"ModuleRequest":1,"ModuleIdentificator":"TurboModule"})", 20000);
+  });
+  const bool started = tree_->WaitForJournal("TurboModule start-task", kEventWait);
+  if (started) {
+    EXPECT_TRUE(tree_->ShellCommand("menu-choice 0x8018"));
+    EXPECT_FALSE(tree_->OpenMenu().empty());
+  }
+  task.join();
+  ASSERT_TRUE(started);
+  EXPECT_EQ(task_reply,
+            R"([{"ModuleIdentificator":"TurboModule","ModuleRequest":1,"ResultText":"done"}])");
+  ASSERT_TRUE(tree_->WaitForJournal("TurboModule destroy", kEventWait));
+  const std::vector<std::string> journal = tree_->Journal();
+  const size_t switched = IndexOf(journal, "TurboModule set-switch 1 2");
+  const size_t done = IndexOf(journal, "TurboModule task-done");
+  ASSERT_LT(switched, done) << "the command came after the task";
+  // The instance the pipe thread was in went only after the thread left it.
+  EXPECT_LT(done, IndexOf(journal, "TurboModule destroy"));
+
+  // The next request loads the module again, and so does the next command.
+  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":4,"ModuleIdentificator":"TurboModule"})"),
+            R"([{"ModuleIdentificator":"TurboModule","ModuleRequest":4,"ResultText":"done",)"
+            R"("SwitchState":2}])");
+  ASSERT_TRUE(tree_->ShellCommand("menu-choice 0x8018"));
+  ASSERT_FALSE(tree_->OpenMenu().empty());
+  for (int i = 0; i < 500 && CountContaining(tree_->Journal(), "set-switch 1 2") < 2; ++i) {
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  EXPECT_EQ(CountContaining(tree_->Journal(), "TurboModule set-switch 1 2"), 2u);
+  EXPECT_EQ(CountContaining(tree_->Journal(), "TurboModule create"), 3u);
+  EXPECT_TRUE(agent->Running());
+}
+
 TEST_F(AgentMenuTest, TurboEntryStaysOnForAModuleThatIsNoSwitch) {
   StageModules("flags=0\nswitch_state=1\n");
   auto agent = tree_->StartAndWait();

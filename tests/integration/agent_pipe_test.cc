@@ -286,6 +286,25 @@ TEST_F(AgentPipeTest, LateDialogAnswerAfterTheBoundIsIgnored) {
   EXPECT_EQ(agent->Wait(milliseconds(15000)), 0);
 }
 
+TEST_F(AgentPipeTest, ModuleNamesThatLeaveTheModulesFolderAreRefused) {
+  tree_->AddModule("A", "flags=4\n");
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+  const size_t loads_at_start = CountContaining(tree_->LogTexts(), "LOAD DLL: ");
+  // JSON escapes: "a\\b" is a\b.
+  for (const char* name : {"../../../tmp/x", "A/../A", "..", "a\\\\b", "/tmp/x"}) {
+    const std::string request =
+        std::string(R"({"ModuleRequest":6,"ModuleIdentificator":")") + name + "\"}";
+    EXPECT_EQ(tree_->Send(request),
+              std::string(R"([{"ModuleIdentificator":")") + name + R"(","ModuleRequest":6}])");
+  }
+  const std::vector<std::string> log = tree_->LogTexts();
+  EXPECT_EQ(CountContaining(log, "ERROR: refused module name "), 5u);
+  EXPECT_EQ(CountContaining(log, "ERROR: refused module name ../../../tmp/x"), 1u);
+  EXPECT_EQ(CountContaining(log, "LOAD DLL: "), loads_at_start);
+  EXPECT_EQ(CountContaining(tree_->Journal(), "A stop-task"), 0u);
+}
+
 TEST_F(AgentPipeTest, TrayCommandsActOnTheIconModulesAndConsole) {
   tree_->AddConsole();
   tree_->AddModule("WardexModule");

@@ -365,6 +365,47 @@ TEST_F(AgentStartTest, SigtermRunsCloseThenDestructionInOrder) {
   EXPECT_EQ(CountContaining(tree.ShellLog(), "NIM_DELETE ok=1"), 1u);
 }
 
+TEST_F(AgentStartTest, DestructionTakesTheViewBackAndGoesOnPastAThrowingStopTask) {
+  AgentTree tree;
+  tree.AddConsole();
+  tree.AddModule("S", "flags=36\nstop_task_throws=1\n");
+  auto agent = tree.StartAndWait();
+  ASSERT_TRUE(agent);
+  // A switch request hands the cached module the Console's view.
+  ASSERT_EQ(tree.Send(R"({"ModuleRequest":3,"ModuleIdentificator":"S","Switch":1})"),
+            R"([{"ModuleIdentificator":"S","ModuleRequest":3}])");
+  ASSERT_TRUE(agent->Signal(SIGTERM));
+  EXPECT_EQ(agent->Wait(kExitWait), 0) << tree.Diagnostics();
+  // The view is taken back before the Console goes (step 2); the thrown
+  // StopTask (step 6) is ignored, and the cache is emptied (step 8).
+  ExpectInOrder(tree.Journal(), {"S set-console-view console", "S set-console-view null",
+                                 "console destroy", "S stop-task 1", "S destroy"});
+  ExpectInOrder(tree.LogTexts(), {"Tray ### StopTask of S threw; ignored"});
+}
+
+TEST_F(AgentStartTest, DialogWaitEndsWhenTheAgentBeginsToStop) {
+  AgentTree tree;
+  // Nobody answers, and the Console leaves its dialogs unanswered when it goes.
+  tree.AddConsole("dialog_answer=never\n");
+  auto agent = tree.StartAndWait();
+  ASSERT_TRUE(agent);
+  std::string reply;
+  std::thread dialog([&] {
+    reply = tree.Send(R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m"})", 60000);
+  });
+  const bool shown = tree.WaitForJournal("console show-dialog", kEventWait);
+  const auto stop = std::chrono::steady_clock::now();
+  EXPECT_TRUE(agent->Signal(SIGTERM));
+  const int status = agent->Wait(milliseconds(40000));
+  const auto stopped_after = std::chrono::steady_clock::now() - stop;
+  dialog.join();
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(status, 0) << tree.Diagnostics();
+  EXPECT_LT(stopped_after, kExitWait);
+  // The dialog had no answer; its reply went out before the pipe server did.
+  EXPECT_EQ(reply, R"([{"ModuleIdentificator":"","ModuleRequest":11}])");
+}
+
 TEST_F(AgentStartTest, IconResetTimerFiringDuringAPipeCallbackLeavesTheBusyIcon) {
   using Clock = std::chrono::steady_clock;
   constexpr char kReset[] = "NIM_MODIFY ok=1 id=130 flags=0x2 msg=0x800A icon=128";

@@ -1,6 +1,7 @@
 // The agent's side of the pipe: IpcLoader over the signed library, and the
 // message callback's reply rules and counting.
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ class RecordingTarget : public PipeMessageTarget {
   void HandlePipeMessage(ModuleMessage& message) override {
     handled.push_back(message.kind);
     if (message.kind == 6) message.result_level = 100.0;
+    if (message.kind == 99) throw std::runtime_error("module failed");
   }
   std::vector<int32_t> handled;
 };
@@ -80,6 +82,11 @@ TEST_F(PipeCallbackTest, EmptyMessageAndStoppingLeaveTheReplySizeAlone) {
   target_.stopping_ = 1;
   EXPECT_EQ(Call(kKind6, 4096).reply_size, 4096u);
   EXPECT_TRUE(target_.handled.empty());
+  EXPECT_EQ(target_.running_callbacks_.load(), 0);
+}
+
+TEST_F(PipeCallbackTest, ThrowingHandlerStillLowersTheCount) {
+  EXPECT_THROW(Call(R"({"ModuleRequest":99})", 4096), std::runtime_error);
   EXPECT_EQ(target_.running_callbacks_.load(), 0);
 }
 

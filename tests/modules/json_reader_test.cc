@@ -125,6 +125,21 @@ TEST(JsonReaderTest, NestingDeeperThanTheLimitFails) {
   EXPECT_EQ(error.offset, static_cast<size_t>(kJsonMaxDepth));
 }
 
+TEST(JsonReaderTest, MoreValuesThanTheLimitFail) {
+  // Every kind of value counts: scalars, strings, objects and arrays.
+  for (const std::u16string_view entry : {u"1", u"\"s\"", u"{}", u"[]"}) {
+    std::u16string text = u"[";
+    for (int i = 0; i < kJsonMaxValues; ++i) (text += entry) += u',';
+    text.back() = u']';
+    CJsonValue value;
+    EXPECT_TRUE(value.Parse(text, kAgentFlags)) << KaOSAL::ToUtf8(entry.data(), entry.size());
+    text.insert(1, std::u16string(entry) + u',');
+    CJsonParseError error;
+    EXPECT_FALSE(value.Parse(text, kAgentFlags, &error));
+    EXPECT_EQ(std::u16string_view(error.message.c_str()), kJsonErrorTooManyValues);
+  }
+}
+
 TEST(JsonReaderTest, ErrorRecordIsResetBySuccess) {
   CJsonValue value;
   CJsonParseError error;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,7 +26,7 @@ TEST(ModuleCache, ReturnsTheSameLoaderWithoutTouchingTheDisk) {
   EXPECT_EQ(test::Narrow(ModuleLibraryPath(KaOSAL::KaPath(test::Wide(exe)), u"Test").ToString()),
             path);
   EXPECT_EQ(cache.GetModule(u"Test", false), nullptr);
-  ModuleLoader* first = cache.GetModule(u"Test", true);
+  const std::shared_ptr<ModuleLoader> first = cache.GetModule(u"Test", true);
   ASSERT_NE(first, nullptr);
   ASSERT_NE(first->instance(), nullptr);
   std::filesystem::remove_all(env.root().path() + "/app/modules");
@@ -54,7 +55,7 @@ TEST(ModuleCache, ConcurrentLookupsLoadOnce) {
   env.Copy(ModuleTestEnv::FixturePath("test_module"), "app/modules/Test/Test.so");
   ModuleCache cache{KaOSAL::KaPath(test::Wide(env.root().path() + "/app/wardex"))};
   constexpr int kThreads = 8;
-  std::vector<ModuleLoader*> seen(kThreads);
+  std::vector<std::shared_ptr<ModuleLoader>> seen(kThreads);
   std::atomic<bool> go{false};
   std::vector<std::thread> threads;
   for (int i = 0; i < kThreads; ++i) {
@@ -66,8 +67,39 @@ TEST(ModuleCache, ConcurrentLookupsLoadOnce) {
   go = true;
   for (std::thread& thread : threads) thread.join();
   ASSERT_NE(seen[0], nullptr);
-  for (ModuleLoader* loader : seen) EXPECT_EQ(loader, seen[0]);
+  for (const std::shared_ptr<ModuleLoader>& loader : seen) EXPECT_EQ(loader, seen[0]);
   EXPECT_EQ(env.Journal().size(), 1u);
+}
+
+TEST(ModuleCache, RemovedModuleStaysLoadedForItsHolderAndLoadsAgainAfter) {
+  ModuleTestEnv env;
+  const std::string path =
+      env.Copy(ModuleTestEnv::FixturePath("test_module"), "app/modules/Test/Test.so");
+  ModuleCache cache{KaOSAL::KaPath(test::Wide(env.root().path() + "/app/wardex"))};
+  std::shared_ptr<ModuleLoader> held = cache.GetModule(u"Test", true);
+  ASSERT_NE(held, nullptr);
+  cache.Remove(u"Test");
+  EXPECT_EQ(cache.size(), 0u);
+  // The holder is still inside the module: nothing is destroyed yet.
+  ASSERT_NE(held->instance(), nullptr);
+  EXPECT_EQ(env.Journal(), (std::vector<std::string>{"create " + path}));
+  held.reset();
+  EXPECT_EQ(env.Journal(), (std::vector<std::string>{"create " + path, "destroy " + path}));
+  const std::shared_ptr<ModuleLoader> again = cache.GetModule(u"Test", true);
+  ASSERT_NE(again, nullptr);
+  EXPECT_NE(again->instance(), nullptr);
+}
+
+TEST(ModuleCache, NamesThatLeaveTheModulesFolderAreRefusedUnloaded) {
+  ModuleTestEnv env;
+  env.Copy(ModuleTestEnv::FixturePath("test_module"), "app/modules/Test/Test.so");
+  ModuleCache cache{KaOSAL::KaPath(test::Wide(env.root().path() + "/app/wardex"))};
+  for (const char16_t* name : {u"../..", u"Test/../Test", u"..\\Test", u"/tmp/x", u".."}) {
+    EXPECT_EQ(cache.GetModule(name, true), nullptr) << test::Narrow(name);
+  }
+  EXPECT_TRUE(env.Journal().empty());
+  EXPECT_EQ(env.LogLines().size(), 5u);
+  EXPECT_NE(cache.GetModule(u"Test", true), nullptr);
 }
 
 TEST(ModuleCache, ClearUnloadsEveryModuleAndForEachVisitsInNameOrder) {
