@@ -18,17 +18,29 @@ bool IsFolder(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// Makes the folder |path| unless it exists. False with the last error set.
+bool MakeFolder(const std::string& path, bool readable_by_all) {
+  if (mkdir(path.c_str(), kFolderMode) != 0) {
+    if (errno == EEXIST) return true;
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  // A restrictive umask must not hide a folder that every user reads.
+  if (readable_by_all && chmod(path.c_str(), kFolderMode) != 0) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-bool CreateFolder(const KaOSAL::KaString& path) {
+bool CreateFolder(const KaOSAL::KaString& path, bool readable_by_all) {
   const std::string utf8 = KaOSAL::ToUtf8(path.c_str(), static_cast<size_t>(path.GetLength()));
   // Each prefix ending before a "/" is a parent; the whole path comes last.
   for (size_t end = utf8.find('/', 1);; end = utf8.find('/', end + 1)) {
     const std::string part = utf8.substr(0, end);
-    if (!part.empty() && mkdir(part.c_str(), kFolderMode) != 0 && errno != EEXIST) {
-      KaOSAL::SetLastErrorFromErrno(errno);
-      return false;
-    }
+    if (!part.empty() && !MakeFolder(part, readable_by_all)) return false;
     if (end == std::string::npos) break;
   }
   if (!IsFolder(utf8)) {

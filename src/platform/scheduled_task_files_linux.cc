@@ -321,10 +321,11 @@ bool PathExists(const std::string& path) {
 
 // Writes the files of |files| in order; on a failure removes the ones
 // written before and returns the Win32 code.
-uint32_t WriteAllOrNone(const std::vector<std::pair<std::string, std::string>>& files) {
+uint32_t WriteAllOrNone(const std::vector<std::pair<std::string, std::string>>& files,
+                        TaskScope scope) {
   std::vector<std::string> written;
   for (const auto& [path, text] : files) {
-    const bool folder_ready = CreateFolder(Wide(FolderOf(path)));
+    const bool folder_ready = CreateFolder(Wide(FolderOf(path)), scope == TaskScope::kMachine);
     if (!folder_ready || !ReplaceFileAtomically(path, text, nullptr, kFileMode)) {
       const uint32_t code =
           folder_ready ? KaOSAL::SetLastErrorFromErrno(errno) : KaOSAL::GetLastError();
@@ -385,19 +386,21 @@ bool TaskExists(const KaString& name, TaskScope scope) {
 uint32_t WriteTaskFiles(const KaString& name, const TaskDefinition& definition, TaskScope scope) {
   const std::string escaped = EscapedTaskName(name);
   if (definition.trigger.kind == TaskTrigger::Kind::kAtLogon) {
-    return WriteAllOrNone({{AutostartFolder(scope) + "/" + escaped + ".desktop",
-                            DesktopEntryText(name, definition)}});
+    return WriteAllOrNone(
+        {{AutostartFolder(scope) + "/" + escaped + ".desktop", DesktopEntryText(name, definition)}},
+        scope);
   }
   const std::string units = UnitFolder(scope) + "/" + escaped;
   const uint32_t code = WriteAllOrNone({{units + ".service", ServiceText(name, definition, scope)},
-                                        {units + ".timer", TimerText(name, definition, scope)}});
+                                        {units + ".timer", TimerText(name, definition, scope)}},
+                                       scope);
   if (code != 0) return code;
   const std::string timer = escaped + ".timer";
   if (!definition.disabled) {
     // Enabled as systemctl enables it, without needing a running manager.
     const std::string wants = WantsFolder(scope);
     uint32_t failure = 0;
-    if (!CreateFolder(Wide(wants))) {
+    if (!CreateFolder(Wide(wants), scope == TaskScope::kMachine)) {
       failure = KaOSAL::GetLastError();
     } else if (!ReplaceLink("../" + timer, wants + "/" + timer)) {
       failure = KaOSAL::Win32ErrorFromErrno(errno);

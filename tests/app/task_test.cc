@@ -445,14 +445,25 @@ TEST_F(TaskTest, AnUnwritableFolderFailsAndLeavesNothingHalfDone) {
                                              "\" - failed to Save(). hr=0x80070005"}));
 }
 
-TEST_F(TaskTest, AMachineWideTimerOfAnAccountRunsInThatUsersLogonOnly) {
+TEST_F(TaskTest, AMachineWideTimerIsTiedToItsAccountAndReadableByAll) {
   platform::TaskDefinition definition;
   definition.program = u"/bin/true";
   definition.user = u"alice";
   definition.trigger.kind = platform::TaskTrigger::Kind::kDaily;
   definition.trigger.begin = {2026, 12, 5};
   definition.trigger.hour = 7;
-  ASSERT_EQ(platform::WriteTaskFiles(u"daily", definition, platform::TaskScope::kMachine), 0u);
+  // Every user's session reads machine-wide units, whatever the umask.
+  const mode_t umask_before = umask(077);
+  const uint32_t written =
+      platform::WriteTaskFiles(u"daily", definition, platform::TaskScope::kMachine);
+  umask(umask_before);
+  ASSERT_EQ(written, 0u);
+  for (const char* path : {"/etc", "/etc/systemd/user", "/etc/systemd/user/timers.target.wants",
+                           "/etc/systemd/user/daily.timer", "/etc/systemd/user/daily.service"}) {
+    struct stat info {};
+    ASSERT_EQ(stat((root() + path).c_str(), &info), 0) << path;
+    EXPECT_EQ(info.st_mode & 0777, S_ISDIR(info.st_mode) ? 0755u : 0644u) << path;
+  }
   const std::string head = "[Unit]\nDescription=daily\nConditionUser=alice\n";
   EXPECT_EQ(ReadFile(root() + "/etc/systemd/user/daily.timer"),
             head +
