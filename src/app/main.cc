@@ -72,5 +72,7 @@ int main(int argc, char** argv) {
   }
   const int exit_code = app.ExitInstance();
   wardex::platform::StopTerminationSignals();
+  // The shell's connection is driven by the loop: it goes first.
+  wardex::platform::SetShellBackend(nullptr);
   return exit_code;
 }

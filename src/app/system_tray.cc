@@ -34,6 +34,10 @@ bool CSystemTray::Notify(uint32_t message) { return Shell_NotifyIcon(message, &d
 
 Menu* CSystemTray::TrayMenu() const { return menu_ ? menu_->GetSubMenu(0) : nullptr; }
 
+void CSystemTray::PublishMenu() const {
+  if (const Menu* popup = TrayMenu()) SetNotifyIconMenu(data_.uID, *popup, target_);
+}
+
 bool CSystemTray::Create(HWND parent, UINT callback_message, const char16_t* tooltip, HICON icon,
                          UINT id, bool hidden, const char16_t* balloon_text,
                          const char16_t* balloon_title, uint32_t balloon_icon,
@@ -66,6 +70,7 @@ bool CSystemTray::Create(HWND parent, UINT callback_message, const char16_t* too
   }
   if (hidden_ && !balloons_supported_) {
     menu_ = LoadMenuResource(id);
+    PublishMenu();
     return true;
   }
 
@@ -74,6 +79,7 @@ bool CSystemTray::Create(HWND parent, UINT callback_message, const char16_t* too
   if (with_balloon) data_.szInfo[0] = 0;
   if (!added) return false;
   menu_ = LoadMenuResource(id);
+  PublishMenu();
   return true;
 }
 
@@ -190,6 +196,7 @@ bool CSystemTray::SetMenuText(UINT item, const char16_t* text, bool by_position)
   const bool modified = popup->ModifyMenu(item, address | MF_DEFAULT | MF_STRING, command, text);
   // Read as the framework reads it after ModifyMenuW; nothing depends on it.
   (void)KaOSAL::GetLastError();
+  PublishMenu();
   return modified;
 }
 
@@ -199,21 +206,27 @@ bool CSystemTray::SetMenuDefaultItem(UINT item, bool by_position) {
   default_menu_item_ = item;
   default_by_position_ = by_position;
   Menu* popup = TrayMenu();
-  return popup != nullptr && popup->SetDefaultItem(item, by_position);
+  const bool set = popup != nullptr && popup->SetDefaultItem(item, by_position);
+  PublishMenu();
+  return set;
 }
 
 bool CSystemTray::EnableMenuItem(UINT command, bool enable) {
   std::lock_guard lock(mutex_);
   Menu* popup = TrayMenu();
   if (popup == nullptr) return false;
-  return popup->EnableMenuItem(command, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED)) !=
-         kNoMenuItem;
+  const bool found = popup->EnableMenuItem(
+                         command, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED)) != kNoMenuItem;
+  PublishMenu();
+  return found;
 }
 
 bool CSystemTray::DeleteMenuItem(UINT command) {
   std::lock_guard lock(mutex_);
   Menu* popup = TrayMenu();
-  return popup != nullptr && popup->DeleteMenu(command, MF_BYCOMMAND);
+  const bool deleted = popup != nullptr && popup->DeleteMenu(command, MF_BYCOMMAND);
+  PublishMenu();
+  return deleted;
 }
 
 bool CSystemTray::GetTrayMenu(Menu* copy) const {
@@ -232,6 +245,7 @@ void CSystemTray::SetMenuOpeningWindow(HWND window) {
 void CSystemTray::SetTargetWnd(HWND window) {
   std::lock_guard lock(mutex_);
   target_ = window;
+  PublishMenu();
 }
 
 LRESULT CSystemTray::OnTrayNotification(WPARAM id, LPARAM event) {

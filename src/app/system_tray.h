@@ -91,6 +91,9 @@ class CSystemTray : public platform::Window {
   void OnTaskbarCreated();
   // The tray menu, or null; the lock is held.
   [[nodiscard]] platform::Menu* TrayMenu() const;
+  // Tells the shell the tray menu as it is now (hosts that draw it
+  // themselves); the lock is held.
+  void PublishMenu() const;
 
   mutable std::recursive_mutex mutex_;
   bool hidden_ = true;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/desktop_shell.h"
 #include "platform/headless_shell.h"
 #include "platform/test_shell.h"
 #include "platform/ui.h"
@@ -53,10 +54,17 @@ bool InstallShellBackendFromEnvironment(MessageLoop& loop) {
     LogW(kLogInfo, u"SHELL: test backend");
     return true;
   }
-  if (choice == "desktop") {
-    LogW(kLogNotable,
-         u"SHELL: the desktop backend is not available yet, using the headless backend");
-  } else if (!choice.empty() && choice != "headless") {
+  if (choice == "desktop" || choice.empty()) {
+    if (auto desktop = CreateDesktopShell(loop)) {
+      SetShellBackend(std::move(desktop));
+      LogW(kLogInfo, u"SHELL: desktop backend on the session bus");
+      return true;
+    }
+    if (choice == "desktop") {
+      LogW(kLogNotable,
+           u"SHELL: no session bus for the desktop backend, using the headless backend");
+    }
+  } else if (choice != "headless") {
     LogW(kLogNotable, u"SHELL: unknown backend \"%S\", using the headless backend", choice.c_str());
   }
   SetShellBackend(nullptr);
@@ -74,6 +82,10 @@ bool TrackPopupMenu(const Menu& popup, HWND owner) {
   if (command == 0) return false;
   PostMessage(owner, WM_COMMAND, command, 0);
   return true;
+}
+
+void SetNotifyIconMenu(UINT id, const Menu& popup, HWND target) {
+  Backend()->SetIconMenu(id, popup, target);
 }
 
 int MessageBox(HWND owner, const KaOSAL::KaString& text, const KaOSAL::KaString& caption,

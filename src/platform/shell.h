@@ -3,8 +3,8 @@
 //   headless  every call succeeds; the icon's state and each balloon are
 //             logged. Menus are not shown, message boxes answer IDCANCEL.
 //   test      records every call and does what a test tells it (test_shell.h).
-//   desktop   StatusNotifierItem on the session bus; not built yet, so it
-//             falls back to headless with a log line.
+//   desktop   StatusNotifierItem, its menu and notifications on the
+//             session bus (desktop_shell.h).
 // The program picks one with InstallShellBackendFromEnvironment; until then
 // the headless backend answers. All calls are safe from any thread.
 #pragma once
@@ -82,12 +82,16 @@ class ShellBackend {
   virtual uint32_t TrackPopupMenu(const Menu& popup, HWND owner) = 0;
   virtual int MessageBox(HWND owner, const KaOSAL::KaString& text, const KaOSAL::KaString& caption,
                          uint32_t type) = 0;
+  // The menu of icon |id| as it is now, for shells whose host draws the
+  // menu itself; its commands go to |target| (null: the main window).
+  virtual void SetIconMenu(UINT /*id*/, const Menu& /*popup*/, HWND /*target*/) {}
 };
 
 // The backend that serves the calls below; null puts the headless one back.
 void SetShellBackend(std::shared_ptr<ShellBackend> backend);
-// Picks the backend from WARDEX_SHELL ("headless", the default, "test" or
-// "desktop"); the test backend takes its control channel and log from
+// Picks the backend from WARDEX_SHELL ("headless", "test" or "desktop";
+// unset: desktop when a session bus is reachable, else headless); the test
+// backend takes its control channel and log from
 // WARDEX_SHELL_TEST_CONTROL and WARDEX_SHELL_TEST_LOG, refuses the first
 // WARDEX_SHELL_TEST_REFUSE_ADDS adds and is driven through |loop|. Logs the
 // choice. False when the test backend's channel could not be opened (the
@@ -99,6 +103,8 @@ void SetShellBackend(std::shared_ptr<ShellBackend> backend);
 // Shows the pop-up menu at the pointer, owned by |owner|; a chosen command
 // is posted to |owner| as WM_COMMAND. False when nothing was chosen.
 bool TrackPopupMenu(const Menu& popup, HWND owner);
+// Tells the shell the menu of icon |id| after every change.
+void SetNotifyIconMenu(UINT id, const Menu& popup, HWND target);
 // MessageBoxW: answers IDOK, IDCANCEL...
 int MessageBox(HWND owner, const KaOSAL::KaString& text, const KaOSAL::KaString& caption,
                uint32_t type);

@@ -1,0 +1,363 @@
+// The real agent on a desktop session: a private session bus with a
+// StatusNotifierWatcher, a notification server and a tray host, all written
+// in the tests against the protocols, and the agent's desktop backend.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <memory>
+#include <thread>
+
+#include "desktop/desktop_peers.h"
+#include "integration/agent_harness.h"
+#include "support/session_bus.h"
+
+namespace wardex::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kWait{15000};
+constexpr int32_t kStart = 0x8010, kQuickCheck = 0x8017, kLastNotification = 0x8019,
+                  kTurbo = 0x8018, kSettings = 0x8015, kInfo = 0x8016, kClose = 0x8012;
+
+class AgentDesktopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string reason;
+    if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
+    bus_ = std::make_unique<PrivateSessionBus>();
+    ASSERT_TRUE(bus_->ok()) << bus_->error();
+    tree_ = std::make_unique<AgentTree>();
+    bus_->ExportToEnvironment();
+    setenv("WARDEX_SHELL", "desktop", 1);
+    watcher_ = std::make_unique<TestWatcher>(bus_->address());
+    server_ = std::make_unique<TestNotificationServer>(
+        bus_->address(), std::vector<std::string>{"actions", "body", "body-markup"});
+    ASSERT_TRUE(watcher_->ok() && server_->ok());
+  }
+  void TearDown() override {
+    agent_.reset();
+    host_.reset();
+  }
+  void StageAllModules(const std::string& turbo_config = "flags=32\n") {
+    tree_->AddConsole();
+    tree_->AddModule("WardexModule");
+    tree_->AddModule("SnapCheckModule", "kind=snapcheck\nmenu_text=Quick check\n");
+    tree_->AddModule("TurboModule", turbo_config);
+  }
+  // Starts the agent and waits until it registered its item; the host then
+  // talks to the name the item gave the watcher.
+  void StartAgent() {
+    agent_ = tree_->StartAndWait();
+    ASSERT_TRUE(agent_) << tree_->Diagnostics();
+    ASSERT_TRUE(Pump([&] { return !watcher_->registrations.empty(); })) << tree_->Diagnostics();
+    const std::string item = watcher_->registrations.back().service;
+    EXPECT_EQ(item, "org.kde.StatusNotifierItem-" + std::to_string(agent_->pid()) + "-1");
+    host_ = std::make_unique<TestTrayHost>(bus_->address(), item);
+    ASSERT_TRUE(host_->ok());
+  }
+  bool Pump(const std::function<bool()>& done, milliseconds timeout = kWait) {
+    std::initializer_list<BusPeer*> peers = {watcher_.get(), server_.get()};
+    if (host_) return PumpUntil({watcher_.get(), server_.get(), host_.get()}, done, timeout);
+    return PumpUntil(peers, done, timeout);
+  }
+  // The menu as "id:label" (":-" for a separator, "!" before a grey label).
+  std::vector<std::string> MenuEntries() {
+    TestTrayHost::Layout layout;
+    std::string error;
+    EXPECT_TRUE(host_->GetLayout(&layout, &error)) << error;
+    EXPECT_EQ(layout.root["children-display"], "submenu");
+    std::vector<std::string> entries;
+    for (auto& item : layout.items) {
+      if (item.properties["type"] == "separator") {
+        entries.push_back(":-");
+        continue;
+      }
+      entries.push_back(std::to_string(item.id) + ":" +
+                        (item.properties["enabled"] == "false" ? "!" : "") +
+                        item.properties["label"]);
+    }
+    return entries;
+  }
+  static std::string Entry(int32_t id, const std::string& label) {
+    return std::to_string(id) + ":" + label;
+  }
+
+  std::unique_ptr<PrivateSessionBus> bus_;
+  std::unique_ptr<AgentTree> tree_;
+  std::unique_ptr<TestWatcher> watcher_;
+  std::unique_ptr<TestNotificationServer> server_;
+  std::unique_ptr<TestTrayHost> host_;
+  std::unique_ptr<AgentProcess> agent_;
+};
+
+TEST_F(AgentDesktopTest, ItemShowsTheTipTheIconAndTheMenuWithAndWithoutModules) {
+  struct Case {
+    const char* name;
+    bool modules;
+    std::vector<std::string> menu;
+  };
+  const Case cases[] = {
+      {"every module",
+       true,
+       {Entry(kStart, "Start Brisko & Co"), Entry(kQuickCheck, "Quick check"),
+        Entry(kLastNotification, "!Last notification"), Entry(kTurbo, "Turbo on"),
+        Entry(kSettings, "Settings"), ":-", Entry(kInfo, "Info"), Entry(kClose, "Close")}},
+      {"no module",
+       false,
+       {Entry(kStart, "Start Brisko & Co"), Entry(kTurbo, "Turbo on"), ":-", Entry(kInfo, "Info"),
+        Entry(kClose, "Close")}},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    if (test.name != cases[0].name) {
+      // A fresh installation and agent for each case, on the same bus.
+      agent_->Signal(SIGTERM);
+      EXPECT_EQ(agent_->Wait(kWait), 0);
+      host_.reset();
+      watcher_->registrations.clear();
+      tree_.reset();  // its environment goes before the next one's comes
+      tree_ = std::make_unique<AgentTree>();
+      setenv("WARDEX_SHELL", "desktop", 1);
+    }
+    if (test.modules) StageAllModules();
+    ASSERT_NO_FATAL_FAILURE(StartAgent());
+    EXPECT_EQ(host_->ItemString("Status"), "Active");
+    EXPECT_EQ(host_->ItemString("Id"), "wardex");
+    EXPECT_EQ(host_->ItemString("Category"), "ApplicationStatus");
+    EXPECT_EQ(host_->ToolTipTitle(), "Wardex test agent");
+    std::vector<int32_t> sizes;
+    for (const auto& pixmap : host_->IconPixmaps()) {
+      sizes.push_back(pixmap.width);
+      EXPECT_EQ(pixmap.height, pixmap.width);
+      EXPECT_EQ(pixmap.bytes, static_cast<size_t>(pixmap.width * pixmap.height * 4));
+      EXPECT_NE(pixmap.first_opaque_argb, 0u) << "an icon with no opaque pixel";
+    }
+    EXPECT_EQ(sizes, (std::vector<int32_t>{16, 22, 24, 32, 48}));
+    EXPECT_EQ(MenuEntries(), test.menu);
+  }
+}
+
+TEST_F(AgentDesktopTest, GermanTextsReachTheMenuWithTheirMnemonics) {
+  ASSERT_TRUE(WriteFile(tree_->app_dir() + "/language/Texts_de.ini",
+                        "[general]\n"
+                        "IDS_WARDEX_TRAY_TOOLTIP=Wardex-Testagent\n"
+                        "IDS_STRING_RUN=%s &starten\n"
+                        "IDS_STRING_LASTNOTIFICATION=Letzte Nachricht anzeigen\n"
+                        "IDS_TURBO_ON=Turbo-Modus einschalten\n"
+                        "IDS_TURBO_OFF=Turbo-Modus ausschalten\n"
+                        "IDS_STRING_OPTIONS=&Einstellungen\n"
+                        "IDS_STRING_INFO=Info_Seite\n"
+                        "IDS_STRING_EXIT=Schließen\n"));
+  tree_->ReplaceInInstallConfig("[install]\n", "[install]\nLanguage=de_DE\n");
+  StageAllModules();
+  ASSERT_NO_FATAL_FAILURE(StartAgent());
+  EXPECT_EQ(host_->ToolTipTitle(), "Wardex-Testagent");
+  EXPECT_EQ(MenuEntries(),
+            (std::vector<std::string>{
+                Entry(kStart, "Brisko & Co _starten"), Entry(kQuickCheck, "Quick check"),
+                Entry(kLastNotification, "!Letzte Nachricht anzeigen"),
+                Entry(kTurbo, "Turbo-Modus einschalten"), Entry(kSettings, "_Einstellungen"), ":-",
+                Entry(kInfo, "Info__Seite"), Entry(kClose, "Schließen")}));
+}
+
+TEST_F(AgentDesktopTest, AboutToShowRefreshesTheMenuAndSaysWhetherItChanged) {
+  StageAllModules("flags=32\nswitch_state=1\n");
+  ASSERT_NO_FATAL_FAILURE(StartAgent());
+  ASSERT_EQ(MenuEntries()[3], Entry(kTurbo, "Turbo on"));
+
+  // The module's switch is on: the refresh turns the entry into "Turbo off".
+  bool changed = false;
+  std::string error;
+  ASSERT_TRUE(host_->AboutToShow(0, &changed, &error)) << error;
+  EXPECT_TRUE(changed);
+  EXPECT_EQ(MenuEntries()[3], Entry(kTurbo, "Turbo off"));
+  const std::string update =
+      "ItemsPropertiesUpdated:" + std::to_string(kTurbo) + "=Turbo off/true,";
+  EXPECT_TRUE(Pump([&] {
+    for (const std::string& s : host_->signals) {
+      if (s.find(update) == 0) return true;
+    }
+    return false;
+  })) << testing::PrintToString(host_->signals);
+  ASSERT_TRUE(host_->AboutToShow(0, &changed, &error)) << error;
+  EXPECT_FALSE(changed) << "nothing changed since the last refresh";
+
+  // Switching through the menu: the next refresh follows the module.
+  ASSERT_TRUE(host_->Event(kTurbo, "clicked", &error)) << error;
+  ASSERT_TRUE(tree_->WaitForJournal("TurboModule set-switch 0 2", kWait));
+  ASSERT_TRUE(host_->AboutToShow(0, &changed, &error)) << error;
+  EXPECT_EQ(MenuEntries()[3], Entry(kTurbo, "Turbo on"));
+}
+
+TEST_F(AgentDesktopTest, ClickingEveryItemRunsItsCommand) {
+  StageAllModules();
+  const std::string starter = tree_->app_dir() + "/briskostart.exe";
+  ASSERT_TRUE(WriteFile(starter, "#!/bin/sh\nexit 0\n"));
+  ASSERT_EQ(chmod(starter.c_str(), 0755), 0);
+  ASSERT_NO_FATAL_FAILURE(StartAgent());
+
+  struct Case {
+    int32_t id;
+    const char* journal;  // a journal line, or null for a log line
+    std::string log;
+  };
+  const Case cases[] = {
+      {kStart, nullptr, "Wardex.exe: Run " + starter + ", #0"},
+      {kQuickCheck, "console show-module-view view 1", ""},
+      {kLastNotification, nullptr, ""},  // grey: nothing happens
+      {kTurbo, "TurboModule set-switch 1 2", ""},
+      {kSettings, "console show-settings", ""},
+      {kInfo, "console show-info", ""},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.id);
+    std::string error;
+    ASSERT_TRUE(host_->Event(test.id, "clicked", &error)) << error;
+    if (test.journal != nullptr) {
+      EXPECT_TRUE(tree_->WaitForJournal(test.journal, kWait));
+    }
+    if (!test.log.empty()) {
+      EXPECT_TRUE(tree_->WaitForLog(test.log, kWait));
+    }
+  }
+  EXPECT_EQ(CountContaining(tree_->Journal(), "WardexModule run-task 1"), 0u);
+  std::string error;
+  ASSERT_TRUE(host_->Event(kClose, "clicked", &error)) << error;
+  EXPECT_EQ(agent_->Wait(kWait), 0);
+  EXPECT_EQ(CountContaining(tree_->LogTexts(), "TRAY ### Closing..."), 1u);
+}
+
+TEST_F(AgentDesktopTest, BalloonsBecomeOneNotificationAndItsActionIsTheBalloonClick) {
+  tree_->AddModule("WardexModule");  // no Console: messages are balloons
+  ASSERT_NO_FATAL_FAILURE(StartAgent());
+
+  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":7,"MessageHeader":"Scan done","Message":"a < b & c"})"),
+            R"([{"ModuleIdentificator":"","ModuleRequest":7}])");
+  ASSERT_TRUE(Pump([&] { return server_->notifications.size() == 1; }));
+  const auto first = server_->notifications[0];
+  EXPECT_EQ(first.summary, "Scan done");
+  EXPECT_EQ(first.body, "a &lt; b &amp; c");  // the server renders markup
+  EXPECT_EQ(first.icon, "dialog-information");
+  EXPECT_EQ(first.expire_timeout, 3000);
+  EXPECT_EQ(first.replaces_id, 0u);
+  ASSERT_GE(first.actions.size(), 2u);
+  EXPECT_EQ(first.actions[0], "default");
+
+  tree_->Send(
+      R"({"ModuleRequest":10,"MessageHeader":"Update","Message":"Ready","BtnTitle":"Go","BtnCmdLine":"x"})");
+  ASSERT_TRUE(Pump([&] { return server_->notifications.size() == 2; }));
+  const auto second = server_->notifications[1];
+  EXPECT_EQ(second.summary, "Update");
+  EXPECT_EQ(second.body, "Ready");
+  EXPECT_EQ(second.expire_timeout, 30000);
+  EXPECT_EQ(second.replaces_id, first.id) << "one notification per icon, replaced in place";
+
+  // The body's click: the icon's handler refreshes the menu and asks the
+  // host to open it.
+  server_->InvokeAction(second.id, "default");
+  EXPECT_TRUE(Pump([&] {
+    for (const std::string& s : host_->signals) {
+      if (s == "ItemActivationRequested") return true;
+    }
+    return false;
+  }));
+  // A close is the balloon's time-out: the agent takes it and runs on.
+  server_->Close(second.id, 1);
+  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":5})"),
+            R"([{"ModuleIdentificator":"","ModuleRequest":5}])");
+}
+
+TEST_F(AgentDesktopTest, ARestartedWatcherGetsTheIconAgainAndNoWatcherIsNoFailure) {
+  watcher_.reset();  // the session starts without a panel
+  watcher_ = nullptr;
+  StageAllModules();
+  agent_ = tree_->StartAndWait();
+  ASSERT_TRUE(agent_) << tree_->Diagnostics();
+  ASSERT_TRUE(tree_->WaitForLog("SHELL: no status notifier watcher yet", kWait));
+
+  for (int panel = 1; panel <= 2; ++panel) {
+    SCOPED_TRACE(panel);
+    watcher_ = std::make_unique<TestWatcher>(bus_->address());
+    ASSERT_TRUE(watcher_->ok());
+    ASSERT_TRUE(PumpUntil({watcher_.get(), server_.get()}, [&] {
+      return !watcher_->registrations.empty();
+    })) << tree_->Diagnostics();
+    EXPECT_EQ(watcher_->registrations.size(), 1u);
+    watcher_.reset();  // the panel goes away
+  }
+  EXPECT_EQ(CountContaining(tree_->LogTexts(), "SHELL: a status notifier watcher appeared"), 2u);
+  EXPECT_TRUE(agent_->Running());
+  watcher_ = std::make_unique<TestWatcher>(bus_->address());
+}
+
+TEST_F(AgentDesktopTest, TheSessionBusGoingAwayClosesTheAgentCleanly) {
+  StageAllModules();
+  ASSERT_NO_FATAL_FAILURE(StartAgent());
+  host_.reset();
+  watcher_.reset();
+  server_.reset();
+  ASSERT_TRUE(bus_->Stop());
+  EXPECT_EQ(agent_->Wait(kWait), 0) << tree_->Diagnostics();
+  std::string missing;
+  EXPECT_TRUE(ContainsInOrder(
+      tree_->LogTexts(),
+      {"SHELL: the session bus has gone", "TRAY ### Closing...", "TRAY ### Remove Icon"}, &missing))
+      << missing;
+  watcher_ = std::make_unique<TestWatcher>(bus_->address());
+  server_ = std::make_unique<TestNotificationServer>(bus_->address(), std::vector<std::string>{});
+}
+
+TEST_F(AgentDesktopTest, BadInputFromTheBusIsAnsweredWithErrors) {
+  tree_->AddModule("TurboModule", "flags=32\n");  // no Wardex module: no settings entry
+  ASSERT_NO_FATAL_FAILURE(StartAgent());
+  constexpr char kUnknown[] = "com.canonical.dbusmenu.Error.UnknownId";
+  constexpr char kInvalid[] = "org.freedesktop.DBus.Error.InvalidArgs";
+  struct Case {
+    const char* member;
+    const char* signature;
+    int32_t value;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"AboutToShow", "i", 4242, kUnknown},
+      {"AboutToShow", "s", 0, kInvalid},
+      {"Event", "i", kTurbo, kInvalid},
+      {"GetProperty", "i", 0, kInvalid},
+      {"AboutToShowGroup", "ai", 4242, ""},  // unknown ids come back in the reply
+      {"NoSuchMethod", "", 0, "org.freedesktop.DBus.Error.UnknownMethod"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(std::string(test.member) + "(" + test.signature + ")");
+    EXPECT_EQ(host_->CallMenuRaw(test.member, test.signature, test.value), test.error);
+  }
+  std::string error;
+  EXPECT_FALSE(host_->Event(4242, "clicked", &error));
+  EXPECT_EQ(error, kUnknown);
+  // The settings entry was removed at start-up: a host with an old layout
+  // clicking it gets an error, not the command.
+  EXPECT_FALSE(host_->Event(kSettings, "clicked", &error));
+  EXPECT_EQ(error, kUnknown);
+
+  // A flood of clicks: answered or refused, never queued without bound.
+  int answered = 0;
+  int refused = 0;
+  for (int i = 0; i < 300; ++i) {
+    error.clear();
+    if (host_->Event(kInfo, "hovered", &error)) ++answered;
+    if (host_->Event(kTurbo, "clicked", &error)) {
+      ++answered;
+    } else if (error == "org.freedesktop.DBus.Error.LimitsExceeded") {
+      ++refused;
+    }
+  }
+  EXPECT_EQ(answered + refused, 600);
+  EXPECT_TRUE(agent_->Running());
+  TestTrayHost::Layout layout;
+  EXPECT_TRUE(host_->GetLayout(&layout, &error)) << error;
+  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":5})"),
+            R"([{"ModuleIdentificator":"","ModuleRequest":5}])");
+}
+
+}  // namespace
+}  // namespace wardex::test

@@ -1,0 +1,407 @@
+#include "desktop/desktop_peers.h"
+
+#include <cstdlib>
+#include <thread>
+
+namespace wardex::test {
+
+namespace {
+
+constexpr char kItemInterface[] = "org.kde.StatusNotifierItem";
+constexpr char kMenuInterface[] = "com.canonical.dbusmenu";
+constexpr char kNotifications[] = "org.freedesktop.Notifications";
+constexpr char kNotificationsPath[] = "/org/freedesktop/Notifications";
+constexpr uint64_t kCallTimeoutUs = 10'000'000;
+
+// Reads "as" into a vector.
+std::vector<std::string> ReadStrings(sd_bus_message* m) {
+  std::vector<std::string> strings;
+  char** list = nullptr;
+  if (sd_bus_message_read_strv(m, &list) < 0) return strings;
+  for (char** p = list; p != nullptr && *p != nullptr; ++p) {
+    strings.push_back(*p);
+    free(*p);
+  }
+  free(list);
+  return strings;
+}
+
+// Reads one a{sv} of menu properties, each value as text.
+int ReadProperties(sd_bus_message* m, std::map<std::string, std::string>* properties) {
+  int r = sd_bus_message_enter_container(m, 'a', "{sv}");
+  while (r > 0) {
+    r = sd_bus_message_enter_container(m, 'e', "sv");
+    if (r <= 0) break;
+    const char* name = nullptr;
+    const char* type = nullptr;
+    r = sd_bus_message_read(m, "s", &name);
+    if (r >= 0) r = sd_bus_message_peek_type(m, nullptr, &type);
+    if (r < 0) return r;
+    std::string value;
+    if (std::string(type) == "s") {
+      const char* text = nullptr;
+      r = sd_bus_message_read(m, "v", "s", &text);
+      value = text != nullptr ? text : "";
+    } else if (std::string(type) == "b") {
+      int flag = 0;
+      r = sd_bus_message_read(m, "v", "b", &flag);
+      value = flag ? "true" : "false";
+    } else {
+      r = sd_bus_message_skip(m, "v");
+      value = std::string("<") + type + ">";
+    }
+    if (r < 0) return r;
+    (*properties)[name] = value;
+    r = sd_bus_message_exit_container(m);
+  }
+  if (r < 0) return r;
+  return sd_bus_message_exit_container(m);
+}
+
+}  // namespace
+
+BusPeer::BusPeer(const std::string& address) {
+  if (sd_bus_new(&bus_) < 0) {
+    bus_ = nullptr;
+    return;
+  }
+  if (sd_bus_set_address(bus_, address.c_str()) < 0 || sd_bus_set_bus_client(bus_, 1) < 0 ||
+      sd_bus_start(bus_) < 0) {
+    bus_ = sd_bus_unref(bus_);
+  }
+}
+
+BusPeer::~BusPeer() { sd_bus_flush_close_unref(bus_); }
+
+void BusPeer::Pump() {
+  if (bus_ == nullptr) return;
+  while (sd_bus_process(bus_, nullptr) > 0) {
+  }
+}
+
+bool PumpUntil(std::initializer_list<BusPeer*> peers, const std::function<bool()>& done,
+               std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    for (BusPeer* peer : peers) peer->Pump();
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+// --- Watcher ----------------------------------------------------------------
+
+const sd_bus_vtable TestWatcher::kVtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD("RegisterStatusNotifierItem", "s", "", OnRegisterItem, 0),
+    SD_BUS_METHOD("RegisterStatusNotifierHost", "s", "", OnRegisterItem, 0),
+    SD_BUS_PROPERTY("RegisteredStatusNotifierItems", "as", OnProperty, 0, 0),
+    SD_BUS_PROPERTY("IsStatusNotifierHostRegistered", "b", OnProperty, 0, 0),
+    SD_BUS_PROPERTY("ProtocolVersion", "i", OnProperty, 0, 0),
+    SD_BUS_SIGNAL("StatusNotifierItemRegistered", "s", 0),
+    SD_BUS_VTABLE_END,
+};
+
+TestWatcher::TestWatcher(const std::string& address) : BusPeer(address) {
+  if (bus_ == nullptr) return;
+  if (sd_bus_add_object_vtable(bus_, nullptr, "/StatusNotifierWatcher",
+                               "org.kde.StatusNotifierWatcher", kVtable, this) < 0 ||
+      sd_bus_request_name(bus_, "org.kde.StatusNotifierWatcher", 0) < 0) {
+    bus_ = sd_bus_flush_close_unref(bus_);
+  }
+}
+
+int TestWatcher::OnRegisterItem(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
+  auto* self = static_cast<TestWatcher*>(userdata);
+  const char* service = nullptr;
+  const int r = sd_bus_message_read(m, "s", &service);
+  if (r < 0) return r;
+  if (std::string(sd_bus_message_get_member(m)) == "RegisterStatusNotifierItem") {
+    self->registrations.push_back({service, sd_bus_message_get_sender(m)});
+  }
+  return sd_bus_reply_method_return(m, "");
+}
+
+int TestWatcher::OnProperty(sd_bus* /*bus*/, const char* /*path*/, const char* /*interface*/,
+                            const char* property, sd_bus_message* reply, void* userdata,
+                            sd_bus_error* /*error*/) {
+  auto* self = static_cast<TestWatcher*>(userdata);
+  const std::string name = property;
+  if (name == "IsStatusNotifierHostRegistered") return sd_bus_message_append(reply, "b", 1);
+  if (name == "ProtocolVersion") return sd_bus_message_append(reply, "i", 0);
+  int r = sd_bus_message_open_container(reply, 'a', "s");
+  for (const Registration& item : self->registrations) {
+    if (r >= 0) r = sd_bus_message_append(reply, "s", item.service.c_str());
+  }
+  return r >= 0 ? sd_bus_message_close_container(reply) : r;
+}
+
+// --- Notification server ----------------------------------------------------
+
+const sd_bus_vtable TestNotificationServer::kVtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD("Notify", "susssasa{sv}i", "u", OnNotify, 0),
+    SD_BUS_METHOD("GetCapabilities", "", "as", OnGetCapabilities, 0),
+    SD_BUS_METHOD("CloseNotification", "u", "", OnCloseNotification, 0),
+    SD_BUS_METHOD("GetServerInformation", "", "ssss", OnGetServerInformation, 0),
+    SD_BUS_SIGNAL("NotificationClosed", "uu", 0),
+    SD_BUS_SIGNAL("ActionInvoked", "us", 0),
+    SD_BUS_VTABLE_END,
+};
+
+TestNotificationServer::TestNotificationServer(const std::string& address,
+                                               std::vector<std::string> capabilities)
+    : BusPeer(address), capabilities_(std::move(capabilities)) {
+  if (bus_ == nullptr) return;
+  if (sd_bus_add_object_vtable(bus_, nullptr, kNotificationsPath, kNotifications, kVtable, this) <
+          0 ||
+      sd_bus_request_name(bus_, kNotifications, 0) < 0) {
+    bus_ = sd_bus_flush_close_unref(bus_);
+  }
+}
+
+int TestNotificationServer::OnNotify(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
+  auto* self = static_cast<TestNotificationServer*>(userdata);
+  Notification n;
+  const char* app = nullptr;
+  const char* icon = nullptr;
+  const char* summary = nullptr;
+  const char* body = nullptr;
+  int r = sd_bus_message_read(m, "susss", &app, &n.replaces_id, &icon, &summary, &body);
+  if (r < 0) return r;
+  n.app_name = app;
+  n.icon = icon;
+  n.summary = summary;
+  n.body = body;
+  n.actions = ReadStrings(m);
+  r = sd_bus_message_skip(m, "a{sv}");
+  if (r >= 0) r = sd_bus_message_read(m, "i", &n.expire_timeout);
+  if (r < 0) return r;
+  // As servers do: a replaced notification keeps its id.
+  bool replaces = false;
+  for (const Notification& old : self->notifications) {
+    replaces = replaces || (n.replaces_id != 0 && old.id == n.replaces_id);
+  }
+  n.id = replaces ? n.replaces_id : self->next_id_++;
+  self->notifications.push_back(n);
+  return sd_bus_reply_method_return(m, "u", n.id);
+}
+
+int TestNotificationServer::OnGetCapabilities(sd_bus_message* m, void* userdata,
+                                              sd_bus_error* /*error*/) {
+  auto* self = static_cast<TestNotificationServer*>(userdata);
+  sd_bus_message* reply = nullptr;
+  int r = sd_bus_message_new_method_return(m, &reply);
+  if (r >= 0) r = sd_bus_message_open_container(reply, 'a', "s");
+  for (const std::string& capability : self->capabilities_) {
+    if (r >= 0) r = sd_bus_message_append(reply, "s", capability.c_str());
+  }
+  if (r >= 0) r = sd_bus_message_close_container(reply);
+  if (r >= 0) r = sd_bus_send(nullptr, reply, nullptr);
+  sd_bus_message_unref(reply);
+  return r;
+}
+
+int TestNotificationServer::OnCloseNotification(sd_bus_message* m, void* userdata,
+                                                sd_bus_error* /*error*/) {
+  uint32_t id = 0;
+  const int r = sd_bus_message_read(m, "u", &id);
+  if (r < 0) return r;
+  static_cast<TestNotificationServer*>(userdata)->Close(id, 3);
+  return sd_bus_reply_method_return(m, "");
+}
+
+int TestNotificationServer::OnGetServerInformation(sd_bus_message* m, void* /*userdata*/,
+                                                   sd_bus_error* /*error*/) {
+  return sd_bus_reply_method_return(m, "ssss", "test", "wardex", "1", "1.2");
+}
+
+void TestNotificationServer::InvokeAction(uint32_t id, const std::string& action) {
+  sd_bus_emit_signal(bus_, kNotificationsPath, kNotifications, "ActionInvoked", "us", id,
+                     action.c_str());
+}
+
+void TestNotificationServer::Close(uint32_t id, uint32_t reason) {
+  sd_bus_emit_signal(bus_, kNotificationsPath, kNotifications, "NotificationClosed", "uu", id,
+                     reason);
+}
+
+// --- Tray host --------------------------------------------------------------
+
+TestTrayHost::TestTrayHost(const std::string& address, std::string item)
+    : BusPeer(address), item_(std::move(item)) {
+  if (bus_ == nullptr) return;
+  for (const char* interface : {kItemInterface, kMenuInterface}) {
+    const std::string rule = "type='signal',sender='" + item_ + "',interface='" + interface + "'";
+    if (sd_bus_add_match(bus_, nullptr, rule.c_str(), OnSignal, this) < 0) {
+      bus_ = sd_bus_flush_close_unref(bus_);
+      return;
+    }
+  }
+}
+
+int TestTrayHost::OnSignal(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
+  auto* self = static_cast<TestTrayHost*>(userdata);
+  std::string entry = sd_bus_message_get_member(m);
+  if (entry == "NewStatus") {
+    const char* status = nullptr;
+    if (sd_bus_message_read(m, "s", &status) >= 0) entry += std::string(":") + status;
+  } else if (entry == "ItemsPropertiesUpdated") {
+    // "ItemsPropertiesUpdated:id=label,..."
+    entry += ":";
+    if (sd_bus_message_enter_container(m, 'a', "(ia{sv})") > 0) {
+      while (sd_bus_message_enter_container(m, 'r', "ia{sv}") > 0) {
+        int32_t id = 0;
+        std::map<std::string, std::string> properties;
+        if (sd_bus_message_read(m, "i", &id) < 0 || ReadProperties(m, &properties) < 0) break;
+        sd_bus_message_exit_container(m);
+        entry += std::to_string(id) + "=" + properties["label"] + "/" + properties["enabled"] + ",";
+      }
+    }
+  }
+  self->signals.push_back(entry);
+  return 0;
+}
+
+std::string TestTrayHost::ItemString(const std::string& property, std::string* error) {
+  sd_bus_error failure = SD_BUS_ERROR_NULL;
+  char* value = nullptr;
+  std::string result;
+  if (sd_bus_get_property_string(bus_, item_.c_str(), "/StatusNotifierItem", kItemInterface,
+                                 property.c_str(), &failure, &value) >= 0) {
+    result = value;
+    free(value);
+  } else if (error != nullptr) {
+    *error = failure.name != nullptr ? failure.name : "failed";
+  }
+  sd_bus_error_free(&failure);
+  return result;
+}
+
+std::string TestTrayHost::ToolTipTitle() {
+  sd_bus_message* reply = nullptr;
+  std::string title;
+  if (sd_bus_get_property(bus_, item_.c_str(), "/StatusNotifierItem", kItemInterface, "ToolTip",
+                          nullptr, &reply, "(sa(iiay)ss)") >= 0) {
+    const char* icon = nullptr;
+    const char* text = nullptr;
+    const char* description = nullptr;
+    if (sd_bus_message_enter_container(reply, 'r', "sa(iiay)ss") > 0 &&
+        sd_bus_message_read(reply, "s", &icon) >= 0 && sd_bus_message_skip(reply, "a(iiay)") >= 0 &&
+        sd_bus_message_read(reply, "ss", &text, &description) >= 0) {
+      title = text;
+    }
+  }
+  sd_bus_message_unref(reply);
+  return title;
+}
+
+std::vector<TestTrayHost::Pixmap> TestTrayHost::IconPixmaps() {
+  std::vector<Pixmap> pixmaps;
+  sd_bus_message* reply = nullptr;
+  if (sd_bus_get_property(bus_, item_.c_str(), "/StatusNotifierItem", kItemInterface, "IconPixmap",
+                          nullptr, &reply, "a(iiay)") >= 0 &&
+      sd_bus_message_enter_container(reply, 'a', "(iiay)") > 0) {
+    while (sd_bus_message_enter_container(reply, 'r', "iiay") > 0) {
+      Pixmap pixmap;
+      const uint8_t* data = nullptr;
+      if (sd_bus_message_read(reply, "ii", &pixmap.width, &pixmap.height) < 0 ||
+          sd_bus_message_read_array(reply, 'y', reinterpret_cast<const void**>(&data),
+                                    &pixmap.bytes) < 0) {
+        break;
+      }
+      for (size_t i = 0; i + 3 < pixmap.bytes; i += 4) {
+        if (data[i] == 255) {
+          pixmap.first_opaque_argb = (uint32_t{data[i]} << 24) | (uint32_t{data[i + 1]} << 16) |
+                                     (uint32_t{data[i + 2]} << 8) | data[i + 3];
+          break;
+        }
+      }
+      pixmaps.push_back(pixmap);
+      sd_bus_message_exit_container(reply);
+    }
+  }
+  sd_bus_message_unref(reply);
+  return pixmaps;
+}
+
+bool TestTrayHost::GetLayout(Layout* layout, std::string* error) {
+  sd_bus_error failure = SD_BUS_ERROR_NULL;
+  sd_bus_message* reply = nullptr;
+  int r = sd_bus_call_method(bus_, item_.c_str(), "/MenuBar", kMenuInterface, "GetLayout", &failure,
+                             &reply, "iias", 0, -1, 0);
+  if (r < 0 && error != nullptr) *error = failure.name != nullptr ? failure.name : "failed";
+  sd_bus_error_free(&failure);
+  *layout = Layout{};
+  if (r >= 0) r = sd_bus_message_read(reply, "u", &layout->revision);
+  if (r >= 0) r = sd_bus_message_enter_container(reply, 'r', "ia{sv}av");
+  int32_t root_id = -1;
+  if (r >= 0) r = sd_bus_message_read(reply, "i", &root_id);
+  if (r >= 0) r = ReadProperties(reply, &layout->root);
+  if (r >= 0) r = sd_bus_message_enter_container(reply, 'a', "v");
+  while (r > 0) {
+    r = sd_bus_message_enter_container(reply, 'v', "(ia{sv}av)");
+    if (r <= 0) break;
+    MenuItem item;
+    r = sd_bus_message_enter_container(reply, 'r', "ia{sv}av");
+    if (r >= 0) r = sd_bus_message_read(reply, "i", &item.id);
+    if (r >= 0) r = ReadProperties(reply, &item.properties);
+    if (r >= 0) r = sd_bus_message_skip(reply, "av");
+    if (r >= 0) r = sd_bus_message_exit_container(reply);
+    if (r >= 0) r = sd_bus_message_exit_container(reply);
+    layout->items.push_back(item);
+  }
+  sd_bus_message_unref(reply);
+  return r >= 0 && root_id == 0;
+}
+
+bool TestTrayHost::AboutToShow(int32_t id, bool* changed, std::string* error) {
+  sd_bus_error failure = SD_BUS_ERROR_NULL;
+  sd_bus_message* reply = nullptr;
+  int r = sd_bus_call_method(bus_, item_.c_str(), "/MenuBar", kMenuInterface, "AboutToShow",
+                             &failure, &reply, "i", id);
+  if (r < 0 && error != nullptr) *error = failure.name != nullptr ? failure.name : "failed";
+  int value = 0;
+  if (r >= 0) r = sd_bus_message_read(reply, "b", &value);
+  *changed = value != 0;
+  sd_bus_error_free(&failure);
+  sd_bus_message_unref(reply);
+  return r >= 0;
+}
+
+bool TestTrayHost::Event(int32_t id, const std::string& event_id, std::string* error) {
+  sd_bus_error failure = SD_BUS_ERROR_NULL;
+  const int r = sd_bus_call_method(bus_, item_.c_str(), "/MenuBar", kMenuInterface, "Event",
+                                   &failure, nullptr, "isvu", id, event_id.c_str(), "i", 0, 0u);
+  if (r < 0 && error != nullptr) *error = failure.name != nullptr ? failure.name : "failed";
+  sd_bus_error_free(&failure);
+  return r >= 0;
+}
+
+std::string TestTrayHost::CallMenuRaw(const std::string& member, const char* signature,
+                                      int32_t value) {
+  sd_bus_message* m = nullptr;
+  sd_bus_error failure = SD_BUS_ERROR_NULL;
+  std::string name = "no message";
+  if (sd_bus_message_new_method_call(bus_, &m, item_.c_str(), "/MenuBar", kMenuInterface,
+                                     member.c_str()) >= 0) {
+    const std::string types = signature;
+    if (types == "i") sd_bus_message_append(m, "i", value);
+    if (types == "s") sd_bus_message_append(m, "s", "x");
+    if (types == "ai") sd_bus_message_append_array(m, 'i', &value, sizeof(value));
+    name = sd_bus_call(bus_, m, kCallTimeoutUs, &failure, nullptr) >= 0
+               ? ""
+               : (failure.name != nullptr ? failure.name : "failed");
+  }
+  sd_bus_error_free(&failure);
+  sd_bus_message_unref(m);
+  return name;
+}
+
+bool TestTrayHost::CallItem(const std::string& member) {
+  return sd_bus_call_method(bus_, item_.c_str(), "/StatusNotifierItem", kItemInterface,
+                            member.c_str(), nullptr, nullptr, "ii", 10, 10) >= 0;
+}
+
+}  // namespace wardex::test

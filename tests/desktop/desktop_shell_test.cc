@@ -1,0 +1,251 @@
+// The desktop backend in this process, under the real tray icon object, on a
+// private session bus: its menu model, its icons, a hidden icon, the idle
+// loop and the agent's own message box.
+#include "platform/desktop_shell.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
+
+#include "app/system_tray.h"
+#include "desktop/desktop_peers.h"
+#include "platform/dbus_menu_layout.h"
+#include "platform/icon_pixmap.h"
+#include "platform/ui.h"
+#include "support/session_bus.h"
+
+namespace wardex {
+namespace {
+
+using namespace platform;
+using std::chrono::milliseconds;
+using test::PumpUntil;
+
+TEST(DbusMenuLayoutTest, LabelsTakeTheDbusmenuMnemonicForm) {
+  const std::pair<const char16_t*, const char*> cases[] = {
+      {u"Info", "Info"},
+      {u"&Settings", "_Settings"},
+      {u"Brisko && Co", "Brisko & Co"},
+      {u"Save_as", "Save__as"},
+      {u"a&&&b", "a&_b"},
+      {u"Trailing &", "Trailing "},
+      {u"Schlie\u00DFen",
+       "Schlie\xC3\x9F"
+       "en"},
+      {u"", ""},
+  };
+  for (const auto& [text, label] : cases) {
+    EXPECT_EQ(DbusMenuLabel(KaOSAL::KaString(text)), label);
+  }
+}
+
+TEST(DbusMenuLayoutTest, ItemsKeepTheirIdsAndChangesAreClassified) {
+  Menu menu;
+  menu.AppendItem(MF_STRING, 0x8010, u"Start");
+  menu.AppendItem(MF_STRING | MF_GRAYED, 0x8019, u"Last");
+  menu.AppendItem(MF_SEPARATOR, 0, u"");
+  menu.AppendItem(MF_STRING, 0x8012, u"Close");
+  const std::vector<DbusMenuItem> before = DbusMenuItems(menu);
+  ASSERT_EQ(before.size(), 4u);
+  EXPECT_EQ(before[1].id, 0x8019);
+  EXPECT_FALSE(before[1].enabled);
+  EXPECT_TRUE(before[2].separator);
+  EXPECT_EQ(before[2].id, kSeparatorIdBase);
+
+  struct Case {
+    const char* name;
+    std::function<void(Menu&)> edit;
+    bool layout;
+    std::vector<int32_t> properties;
+  };
+  const Case cases[] = {
+      {"nothing", [](Menu&) {}, false, {}},
+      {"text", [](Menu& m) { m.ModifyMenu(0, MF_BYPOSITION, 0x8010, u"Go"); }, false, {0x8010}},
+      {"enabled", [](Menu& m) { m.EnableMenuItem(0x8019, MF_ENABLED); }, false, {0x8019}},
+      {"deleted", [](Menu& m) { m.DeleteMenu(0x8019, MF_BYCOMMAND); }, true, {}},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    Menu edited = menu;
+    test.edit(edited);
+    const DbusMenuChange change = CompareDbusMenus(before, DbusMenuItems(edited));
+    EXPECT_EQ(change.layout, test.layout);
+    EXPECT_EQ(change.properties, test.properties);
+  }
+  // Ids stay with their items when another one goes.
+  Menu edited = menu;
+  edited.DeleteMenu(0x8019, MF_BYCOMMAND);
+  EXPECT_EQ(DbusMenuItems(edited)[2].id, 0x8012);
+}
+
+TEST(IconPixmapTest, ScalingAveragesWithoutDarkeningTransparentEdges) {
+  // Two opaque red pixels and two transparent black ones become one red
+  // pixel of half alpha, not a dark one.
+  IconPixmap source{2, 2, {255, 255, 0, 0, 0, 0, 0, 0, 255, 255, 0, 0, 0, 0, 0, 0}};
+  const IconPixmap scaled = ScaleIconPixmap(source, 1);
+  EXPECT_EQ(scaled.argb, (std::vector<uint8_t>{128, 255, 0, 0}));
+  for (uint32_t id : {128u, 130u}) {
+    const auto& pixmaps = IconPixmaps(id);
+    ASSERT_EQ(pixmaps.size(), 5u);
+    EXPECT_EQ(pixmaps[3].width, 32);
+    EXPECT_EQ(pixmaps[0].argb.size(), 16u * 16u * 4u);
+  }
+  EXPECT_TRUE(IconPixmaps(999).empty());
+}
+
+constexpr UINT kCallback = 0x800A;
+constexpr UINT kIconId = 130;
+constexpr UINT kRun = WM_USER + 50;
+
+// Runs functions on the user-interface thread that it belongs to.
+class Runner : public Window {
+ public:
+  ~Runner() override { Destroy(); }
+  LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM) override {
+    if (message == kRun) (*reinterpret_cast<std::function<void()>*>(wparam))();
+    return 0;
+  }
+};
+
+// A user-interface thread with the desktop backend and a tray icon.
+class DesktopShellTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(bus_.ok()) << bus_.error();
+    bus_.ExportToEnvironment();
+    std::promise<bool> started;
+    ui_ = std::thread([this, &started] {
+      MessageLoop loop;
+      auto shell = CreateDesktopShell(loop);
+      SetShellBackend(shell);
+      CSystemTray tray;
+      Runner runner;
+      const bool ok = shell != nullptr && runner.Register() != nullptr &&
+                      tray.Create(nullptr, kCallback, u"Tip", LoadIconImage(128), kIconId);
+      loop_ = &loop;
+      tray_ = &tray;
+      runner_ = runner.hwnd();
+      started.set_value(ok);
+      if (ok) loop.Run();
+      tray.DestroyWindow();
+      SetShellBackend(nullptr);
+    });
+    ASSERT_TRUE(started.get_future().get());
+  }
+  void TearDown() override {
+    if (ui_.joinable()) {
+      if (loop_ != nullptr) loop_->Quit(0);
+      ui_.join();
+    }
+  }
+  // Runs |function| on the user-interface thread and waits for it.
+  void RunOnUi(std::function<void()> function) {
+    SendMessage(runner_, kRun, reinterpret_cast<WPARAM>(&function), 0);
+  }
+  std::string ItemName() const {
+    return "org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-1";
+  }
+
+  test::PrivateSessionBus bus_;
+  std::thread ui_;
+  MessageLoop* loop_ = nullptr;
+  CSystemTray* tray_ = nullptr;
+  HWND runner_ = nullptr;
+};
+
+TEST_F(DesktopShellTest, AHiddenIconIsPassiveAndMeetsANewPanelOnlyWhenShown) {
+  auto watcher = std::make_unique<test::TestWatcher>(bus_.address());
+  test::TestTrayHost host(bus_.address(), ItemName());
+  ASSERT_TRUE(watcher->ok() && host.ok());
+  // The watcher came after the icon: the agent is told "TaskbarCreated".
+  ASSERT_TRUE(PumpUntil({watcher.get(), &host}, [&] { return !watcher->registrations.empty(); }));
+  EXPECT_EQ(host.ItemString("Status"), "Active");
+
+  RunOnUi([this] { EXPECT_TRUE(tray_->HideIcon()); });
+  ASSERT_TRUE(PumpUntil({watcher.get(), &host}, [&] {
+    return std::find(host.signals.begin(), host.signals.end(), "NewStatus:Passive") !=
+           host.signals.end();
+  }));
+  EXPECT_EQ(host.ItemString("Status"), "Passive");
+
+  // A new panel does not get a hidden icon back...
+  watcher.reset();
+  watcher = std::make_unique<test::TestWatcher>(bus_.address());
+  ASSERT_TRUE(watcher->ok());
+  EXPECT_FALSE(PumpUntil(
+      {watcher.get(), &host}, [&] { return !watcher->registrations.empty(); }, milliseconds(1000)));
+  // ...until it is shown again.
+  RunOnUi([this] { EXPECT_TRUE(tray_->ShowIcon()); });
+  ASSERT_TRUE(PumpUntil({watcher.get(), &host}, [&] { return !watcher->registrations.empty(); }));
+  EXPECT_EQ(host.ItemString("Status"), "Active");
+}
+
+TEST_F(DesktopShellTest, AnIdleConnectionCostsTheLoopNoWakeUp) {
+  test::TestWatcher watcher(bus_.address());
+  ASSERT_TRUE(PumpUntil({&watcher}, [&] { return !watcher.registrations.empty(); }));
+  RunOnUi([] {});  // the registration's reply has been handled
+  std::this_thread::sleep_for(milliseconds(200));
+  const uint64_t before = loop_->wakeups();
+  std::this_thread::sleep_for(milliseconds(1500));
+  EXPECT_EQ(loop_->wakeups(), before);
+}
+
+TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton) {
+  struct Case {
+    const char* name;
+    bool server_has_actions;
+    std::function<void(test::TestNotificationServer&, uint32_t id)> user;
+    int answer;
+  };
+  const Case cases[] = {
+      {"OK", true, [](auto& server, uint32_t id) { server.InvokeAction(id, "1"); }, IDOK},
+      {"Cancel", true, [](auto& server, uint32_t id) { server.InvokeAction(id, "2"); }, IDCANCEL},
+      {"dismissed", true, [](auto& server, uint32_t id) { server.Close(id, 2); }, IDCANCEL},
+      {"closed, then the action", true,
+       [](auto& server, uint32_t id) {
+         server.Close(id, 2);
+         server.InvokeAction(id, "1");
+       },
+       IDOK},
+      {"no buttons on this server", false, nullptr, IDCANCEL},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    test::TestNotificationServer server(bus_.address(), test.server_has_actions
+                                                            ? std::vector<std::string>{"actions"}
+                                                            : std::vector<std::string>{"body"});
+    ASSERT_TRUE(server.ok());
+    std::promise<int> answer;
+    std::function<void()> ask = [&answer] {
+      answer.set_value(MessageBox(nullptr, u"Enter Exception?", u"Question",
+                                  MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2));
+    };
+    PostMessage(runner_, kRun, reinterpret_cast<WPARAM>(&ask), 0);
+    auto answered = answer.get_future();
+    if (test.user) {
+      ASSERT_TRUE(PumpUntil({&server}, [&] { return !server.notifications.empty(); }));
+      const auto& shown = server.notifications.back();
+      EXPECT_EQ(shown.summary, "Question");
+      EXPECT_EQ(shown.body, "Enter Exception?");
+      EXPECT_EQ(shown.expire_timeout, 0);
+      EXPECT_EQ(shown.actions, (std::vector<std::string>{"1", "OK", "2", "Cancel"}));
+      // Nobody answers for the user.
+      EXPECT_FALSE(PumpUntil(
+          {&server},
+          [&] { return answered.wait_for(milliseconds(0)) == std::future_status::ready; },
+          milliseconds(500)));
+      test.user(server, shown.id);
+    }
+    ASSERT_TRUE(PumpUntil({&server}, [&] {
+      return answered.wait_for(milliseconds(0)) == std::future_status::ready;
+    }));
+    EXPECT_EQ(answered.get(), test.answer);
+    if (!test.user) {
+      EXPECT_TRUE(server.notifications.empty());
+    }
+  }
+}
+
+}  // namespace
+}  // namespace wardex
