@@ -166,9 +166,15 @@ TEST_F(ShellBackendTest, HeadlessAcceptsEverythingAndLogsIt) {
   MessageLoop loop;
   ShellOwner owner;
   ASSERT_NE(owner.Register(), nullptr);
+  // Desktop asked for, but no session bus answers.
   setenv("WARDEX_SHELL", "desktop", 1);
+  setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + root_.path() + "/no-bus").c_str(), 1);
   ASSERT_TRUE(InstallShellBackendFromEnvironment(loop));
-  EXPECT_EQ(CountLines(log_path_, "desktop backend is not available"), 1u);
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  EXPECT_EQ(CountLines(log_path_,
+                       "SHELL: no session bus for the desktop backend, using the "
+                       "headless backend"),
+            1u);
 
   NOTIFYICONDATAW data = IconData(owner.hwnd(), 130, NIF_MESSAGE | NIF_TIP);
   CopyToField(data.szTip, kTipLength, u"Tip");
