@@ -2,6 +2,7 @@
 
 #include "config/install_config.h"
 #include "config/profile_string.h"
+#include "osal/last_error.h"
 #include "wardex/crashlog.h"
 
 namespace wardex {
@@ -24,9 +25,14 @@ void RegisterForUninstall(const KaOSAL::KaPath& path) {
     LogW(kUninstallLogLevel, u"File already registered for uninstall: %s", key.c_str());
     return;
   }
-  // The write's outcome is not logged separately: the uninstaller only ever
-  // misses a file, and the next start registers it again.
-  static_cast<void>(WriteProfileString(kSection, key, u"1", list));
+  // A path the list cannot hold (one with "=" would read back as another
+  // key) is refused like a failed write, so it is never appended again and
+  // again; the next start tries once more.
+  if (!WriteProfileString(kSection, key, u"1", list)) {
+    LogW(kLogError, u"File could not be registered for uninstall: %s (error %u)", key.c_str(),
+         KaOSAL::GetLastError());
+    return;
+  }
   LogW(kUninstallLogLevel, u"File registered for uninstall: %s", key.c_str());
 }
 

@@ -6,7 +6,9 @@
 
 namespace wardex {
 
-// Enters |path| into the list once and logs whether it was there already.
+// Enters |path| into the list once and logs whether it was there already or
+// could not be entered. Paths match without regard to case, as every key of a
+// profile file does.
 void RegisterForUninstall(const KaOSAL::KaPath& path);
 
 }  // namespace wardex

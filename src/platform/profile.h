@@ -4,10 +4,12 @@
 // rest of the file (comments, order, other sections) intact.
 //
 // Files are read as UTF-8 (with or without a byte-order mark) or UTF-16LE
-// with its mark, and written back in the encoding they had; new files are
-// UTF-8 without a mark. A write replaces the file atomically (temporary file,
-// fsync, rename), so a crash never leaves half a file. File names are UTF-16
-// paths with "/" separators.
+// with its mark; new files are UTF-8 without a mark. A write changes only the
+// lines it must, in the file's encoding: every other line keeps its bytes,
+// also bytes that are not text in that encoding. A write replaces the file
+// atomically (temporary file, fsync, rename), so a crash never leaves half a
+// file; through a symbolic link it replaces the link's target. File names are
+// UTF-16 paths with "/" separators.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +34,9 @@ uint32_t GetPrivateProfileString(const char16_t* section, const char16_t* key,
 // Writes |value| as |key| of |section| in |file|, creating the file and the
 // section when missing. A null |value| deletes the key, a null |key| the whole
 // section. Returns 1 on success, 0 on failure with the last error set (5 when
-// the file or its folder cannot be written).
+// the file or its folder cannot be written; 87 for a write that could not be
+// read back as written: a line break in a name or value, "]" in the section,
+// or a key that contains "=" or starts with ";" or "[").
 [[nodiscard]] int WritePrivateProfileString(const char16_t* section, const char16_t* key,
                                             const char16_t* value, const char16_t* file);
 

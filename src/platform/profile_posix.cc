@@ -1,6 +1,7 @@
 #include "platform/profile.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +32,12 @@ enum class Encoding { kUtf8, kUtf8Bom, kUtf16Le };
 // One line of the file as written, with what it means.
 struct Line {
   enum Kind { kOther, kSection, kEntry };
+  // The line's bytes as read, with its line ending; empty for a line that a
+  // write made or changed. Lines a write does not change are written back
+  // byte for byte, so that bytes which are not text in the file's encoding
+  // (an ANSI line in a UTF-8 file) survive.
+  std::string bytes;
+  bool ended = true;    // whether |bytes| end with a line ending (all but a last line do)
   std::u16string text;  // without the line ending
   Kind kind = kOther;
   std::u16string name;   // section or key name, blanks removed
@@ -39,8 +46,9 @@ struct Line {
 
 struct ProfileText {
   Encoding encoding = Encoding::kUtf8;
-  bool crlf = false;          // line endings of the file ("\r\n" or "\n")
-  bool final_newline = true;  // whether the last line ends with a line ending
+  std::string byte_order_mark;  // as read
+  bool crlf = false;            // line endings of new lines ("\r\n" or "\n")
+  bool final_newline = true;    // whether the last line ends with a line ending
   std::vector<Line> lines;
 };
 
@@ -87,69 +95,88 @@ Line ClassifyLine(std::u16string text) {
   return line;
 }
 
-// Returns the text of |bytes| in its encoding, and the encoding found.
-std::u16string Decode(const std::string& bytes, Encoding* encoding) {
-  if (bytes.compare(0, 2, kUtf16LeBom) == 0) {
-    *encoding = Encoding::kUtf16Le;
-    std::u16string text;
-    text.reserve(bytes.size() / 2);
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
-                                           (static_cast<uint8_t>(bytes[i + 1]) << 8)));
-    }
-    return text;
+Encoding EncodingOf(const std::string& bytes) {
+  if (bytes.compare(0, 2, kUtf16LeBom) == 0) return Encoding::kUtf16Le;
+  if (bytes.compare(0, 3, kUtf8Bom) == 0) return Encoding::kUtf8Bom;
+  return Encoding::kUtf8;
+}
+
+std::u16string Decode(const char* bytes, size_t size, Encoding encoding) {
+  if (encoding != Encoding::kUtf16Le) return KaOSAL::FromUtf8(bytes, size);
+  std::u16string text;
+  text.reserve(size / 2);
+  for (size_t i = 0; i + 1 < size; i += 2) {
+    text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
+                                         (static_cast<uint8_t>(bytes[i + 1]) << 8)));
   }
-  if (bytes.compare(0, 3, kUtf8Bom) == 0) {
-    *encoding = Encoding::kUtf8Bom;
-    return KaOSAL::FromUtf8(bytes.data() + 3, bytes.size() - 3);
-  }
-  *encoding = Encoding::kUtf8;
-  return KaOSAL::FromUtf8(bytes);
+  return text;
 }
 
 std::string Encode(const std::u16string& text, Encoding encoding) {
-  switch (encoding) {
-    case Encoding::kUtf16Le: {
-      std::string bytes(kUtf16LeBom);
-      bytes.reserve(2 + text.size() * 2);
-      for (char16_t ch : text) {
-        bytes.push_back(static_cast<char>(ch & 0xFF));
-        bytes.push_back(static_cast<char>(ch >> 8));
-      }
-      return bytes;
-    }
-    case Encoding::kUtf8Bom:
-      return kUtf8Bom + KaOSAL::ToUtf8(text);
-    case Encoding::kUtf8:
-      break;
+  if (encoding != Encoding::kUtf16Le) return KaOSAL::ToUtf8(text);
+  std::string bytes;
+  bytes.reserve(text.size() * 2);
+  for (char16_t ch : text) {
+    bytes.push_back(static_cast<char>(ch & 0xFF));
+    bytes.push_back(static_cast<char>(ch >> 8));
   }
-  return KaOSAL::ToUtf8(text);
+  return bytes;
 }
 
 ProfileText Parse(const std::string& bytes) {
   ProfileText profile;
-  std::u16string text = Decode(bytes, &profile.encoding);
-  profile.crlf = text.find(u"\r\n") != std::u16string::npos;
-  profile.final_newline = text.empty() || text.back() == u'\n';
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(u'\n', start);
-    if (end == std::u16string::npos) end = text.size();
-    size_t stop = (end > start && text[end - 1] == u'\r') ? end - 1 : end;
-    profile.lines.push_back(ClassifyLine(text.substr(start, stop - start)));
-    start = end + 1;
+  profile.encoding = EncodingOf(bytes);
+  const size_t unit = profile.encoding == Encoding::kUtf16Le ? 2 : 1;
+  const size_t mark_size = profile.encoding == Encoding::kUtf16Le   ? 2
+                           : profile.encoding == Encoding::kUtf8Bom ? 3
+                                                                    : 0;
+  profile.byte_order_mark = bytes.substr(0, mark_size);
+  // A line ends after a line feed unit: "\n", or "\n\0" in UTF-16LE.
+  auto is_line_feed = [&](size_t at) {
+    return bytes[at] == '\n' && (unit == 1 || bytes[at + 1] == 0);
+  };
+  auto is_return = [&](size_t at) {
+    return bytes[at] == '\r' && (unit == 1 || bytes[at + 1] == 0);
+  };
+  size_t start = profile.byte_order_mark.size();
+  while (start + unit <= bytes.size()) {
+    size_t end = start;
+    while (end + unit <= bytes.size() && !is_line_feed(end)) end += unit;
+    size_t stop = end;
+    if (end + unit <= bytes.size()) {
+      if (stop > start && is_return(stop - unit)) {
+        stop -= unit;
+        profile.crlf = true;
+      }
+      end += unit;
+    } else {
+      end = bytes.size();
+      profile.final_newline = false;
+    }
+    Line line = ClassifyLine(Decode(bytes.data() + start, stop - start, profile.encoding));
+    line.bytes = bytes.substr(start, end - start);
+    line.ended = profile.final_newline;
+    profile.lines.push_back(std::move(line));
+    start = end;
   }
   return profile;
 }
 
 std::string Serialize(const ProfileText& profile) {
-  const char16_t* newline = profile.crlf ? u"\r\n" : u"\n";
-  std::u16string text;
+  const std::string newline = Encode(profile.crlf ? u"\r\n" : u"\n", profile.encoding);
+  std::string bytes = profile.byte_order_mark;
   for (size_t i = 0; i < profile.lines.size(); ++i) {
-    text += profile.lines[i].text;
-    if (i + 1 < profile.lines.size() || profile.final_newline) text += newline;
+    const Line& line = profile.lines[i];
+    const bool last = i + 1 == profile.lines.size();
+    if (!line.bytes.empty()) {
+      bytes += line.bytes;
+      if (!line.ended && !last) bytes += newline;  // the old last line, now followed
+    } else {
+      bytes += Encode(line.text, profile.encoding);
+      if (!last || profile.final_newline) bytes += newline;
+    }
   }
-  return Encode(text, profile.encoding);
+  return bytes;
 }
 
 // Reads the whole file; false with errno set when it cannot be read.
@@ -169,6 +196,21 @@ bool ReadAll(const std::string& path, std::string* bytes, struct stat* info) {
     if (got == 0) return true;
     bytes->append(chunk, static_cast<size_t>(got));
   }
+}
+
+// The file that |path| names once symbolic links are followed, so that a
+// write through a link replaces the link's target and the link stays. A loop
+// of links is left as it is: reading it then fails as an open would.
+std::string FollowLinks(std::string path) {
+  constexpr int kMaxLinks = 40;  // the kernel's own limit
+  for (int link = 0; link < kMaxLinks; ++link) {
+    char target[PATH_MAX];
+    ssize_t length = readlink(path.c_str(), target, sizeof(target));
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof(target)) return path;
+    std::string next(target, static_cast<size_t>(length));
+    path = next[0] == '/' ? next : FolderOf(path) + "/" + next;
+  }
+  return path;
 }
 
 // The read side reads the file at every call but keeps the last files it
@@ -302,6 +344,24 @@ size_t SectionEnd(const ProfileText& profile, size_t header) {
   return end;
 }
 
+bool HasLineBreak(const std::u16string& text) {
+  return text.find_first_of(u"\r\n") != std::u16string::npos;
+}
+
+// Whether the write can be read back as written: a name or value that would
+// make another line, or a key that would read as another key, a comment or a
+// section, is refused rather than written as something else.
+bool IsReadableWrite(const char16_t* section, const char16_t* key, const char16_t* value) {
+  if (HasLineBreak(section) || std::u16string(section).find(u']') != std::u16string::npos) {
+    return false;
+  }
+  if (value != nullptr && HasLineBreak(value)) return false;
+  if (key == nullptr) return true;
+  std::u16string name = TrimBlanks(key);
+  return !name.empty() && name.front() != u';' && name.front() != u'[' && !HasLineBreak(name) &&
+         name.find(u'=') == std::u16string::npos;
+}
+
 // Applies the write to the lines; returns whether anything changed.
 bool ApplyWrite(ProfileText& profile, const char16_t* section, const char16_t* key,
                 const char16_t* value) {
@@ -318,19 +378,22 @@ bool ApplyWrite(ProfileText& profile, const char16_t* section, const char16_t* k
     }
     return changed;
   }
-  std::u16string entry_text = std::u16string(key) + u"=" + (value ? value : u"");
+  // Blanks around the key are not part of its name, as when it is read.
+  const std::u16string key_name = TrimBlanks(key);
+  std::u16string entry_text = key_name + u"=" + (value ? value : u"");
   if (header == lines.size()) {
     if (value == nullptr) return false;
     lines.push_back(ClassifyLine(u"[" + std::u16string(section) + u"]"));
     lines.push_back(ClassifyLine(entry_text));
     return true;
   }
-  std::u16string folded_key = Fold(key);
+  std::u16string folded_key = Fold(key_name);
   size_t end = SectionEnd(profile, header);
   size_t last_entry = header;
   for (size_t i = header + 1; i < end; ++i) {
     if (lines[i].kind != Line::kEntry) continue;
     if (Fold(lines[i].name) == folded_key) {
+      if (value != nullptr && lines[i].value == value) return false;
       if (value == nullptr) {
         lines.erase(lines.begin() + static_cast<long>(i));
       } else {
@@ -383,11 +446,11 @@ uint32_t GetPrivateProfileString(const char16_t* section, const char16_t* key,
 
 int WritePrivateProfileString(const char16_t* section, const char16_t* key, const char16_t* value,
                               const char16_t* file) {
-  if (section == nullptr || file == nullptr) {
+  if (section == nullptr || file == nullptr || !IsReadableWrite(section, key, value)) {
     KaOSAL::SetLastError(KaOSAL::kErrorInvalidParameter);
     return 0;
   }
-  std::string path = KaOSAL::ToUtf8(std::u16string(file));
+  std::string path = FollowLinks(KaOSAL::ToUtf8(std::u16string(file)));
   FolderLock lock(path);
   std::string bytes;
   struct stat info {};

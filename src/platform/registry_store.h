@@ -12,14 +12,16 @@
 // native view, which is the 32-bit view (the agent is a 32-bit program).
 // Everything else is shared by both views, as on Windows.
 //
-// Every write is one committed transaction with synchronous=FULL in a rollback
-// journal, so a write that returned success survives a crash and several
-// processes may read and write at once. A hive that cannot be written (the
-// machine hive for an ordinary user) fails writes with 5 (access denied);
-// reads still see what is there.
+// Every write is one committed transaction with synchronous=EXTRA in a
+// rollback journal, so a write that returned success survives a crash or a
+// power loss and several processes may read and write at once. A hive that
+// cannot be written (the machine hive for an ordinary user) fails writes with
+// 5 (access denied); reads still see what is there. Waits for another
+// process's lock are bounded.
 //
 // All functions return a Win32 error code: 0 success, 2 key or value not
-// found, 5 access denied, 87 invalid parameter, 234 buffer too small.
+// found, 5 access denied, 87 invalid parameter, 234 buffer too small, or one
+// of the hive failures below, which never read as "not found".
 #pragma once
 
 #include <cstdint>
@@ -47,6 +49,19 @@ inline constexpr uint32_t KEY_WOW64_64KEY = 0x0100;
 inline constexpr uint32_t KEY_WOW64_32KEY = 0x0200;
 inline constexpr uint32_t KEY_READ = 0x20019;
 inline constexpr uint32_t KEY_WRITE = 0x20006;
+
+// How long a reader or writer waits for another process's lock on a hive
+// before it fails with kErrorHiveBusy.
+inline constexpr int kHiveWaitMs = 5000;
+
+// A hive that cannot be used. Each is logged once per process with the
+// hive's file and the SQLite error.
+inline constexpr uint32_t kErrorHiveBusy = 170;      // another process held its lock too long
+inline constexpr uint32_t kErrorHiveFull = 112;      // the disk is full
+inline constexpr uint32_t kErrorHiveCorrupt = 1009;  // the file is damaged or not a hive
+// Unreadable: an I/O failure, or a write that was interrupted and that only a
+// user who may write the hive can roll back.
+inline constexpr uint32_t kErrorHiveIo = 1016;
 
 // Value types.
 inline constexpr uint32_t REG_NONE = 0;
@@ -87,6 +102,8 @@ struct RegValueEntry {
                                       const KaOSAL::KaString& name, uint32_t access);
 
 // Deletes a key that has no sub-keys (5 when it has some), with its values.
+// The roots, HKLM\SOFTWARE (the root of the two views) and the classes keys
+// that HKEY_CLASSES_ROOT maps to are never deleted (5), nor by RegDeleteTree.
 [[nodiscard]] uint32_t RegDeleteKey(HKEY root, const KaOSAL::KaString& path, uint32_t access);
 
 // Deletes a key with all its sub-keys and values.

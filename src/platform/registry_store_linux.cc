@@ -7,27 +7,33 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
+#include "platform/scoped_fd.h"
 #include "platform/system_paths.h"
+#include "wardex/crashlog.h"
 
 namespace wardex::platform {
 namespace {
 
 using KaOSAL::KaString;
 
-constexpr uint32_t kErrorBusy = 170;
-constexpr uint32_t kErrorDiskFull = 112;
-constexpr uint32_t kErrorBadDatabase = 1009;  // "The configuration registry database is corrupt."
-constexpr uint32_t kErrorRegistryIo = 1016;
-constexpr int kBusyTimeoutMs = 30000;
+// Long enough for any one transaction, short enough for the user-interface
+// thread when another writer is stopped.
+constexpr std::chrono::milliseconds kHiveWait{kHiveWaitMs};
 
 // Views as stored: keys outside the redirected part exist once, in kShared.
 enum View : int { kShared = 0, kView32 = 32, kView64 = 64 };
@@ -43,6 +49,12 @@ constexpr const char* kSchema =
     " PRIMARY KEY(view, key, fold)) WITHOUT ROWID;";
 
 uint32_t ErrorFromSqlite(int result) {
+  // A hot journal that this connection may not roll back: the hive cannot be
+  // read until a user who may write it opens it.
+  if (result == SQLITE_READONLY_ROLLBACK || result == SQLITE_READONLY_RECOVERY ||
+      result == SQLITE_READONLY_CANTLOCK) {
+    return kErrorHiveIo;
+  }
   switch (result & 0xFF) {
     case SQLITE_OK:
     case SQLITE_DONE:
@@ -55,17 +67,40 @@ uint32_t ErrorFromSqlite(int result) {
       return KaOSAL::kErrorAccessDenied;
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      return kErrorBusy;
+      return kErrorHiveBusy;
     case SQLITE_FULL:
-      return kErrorDiskFull;
+      return kErrorHiveFull;
     case SQLITE_NOMEM:
       return KaOSAL::kErrorNotEnoughMemory;
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
-      return kErrorBadDatabase;
+      return kErrorHiveCorrupt;
     default:
-      return kErrorRegistryIo;
+      return kErrorHiveIo;
   }
+}
+
+// Logs a hive's failure once per process for each error, so that a damaged
+// hive read at every start is in the log without filling it.
+void ReportHiveFailure(const std::string& file, int result) {
+  static std::mutex reported_mutex;
+  static std::set<std::pair<std::string, int>> reported;
+  {
+    std::lock_guard<std::mutex> lock(reported_mutex);
+    if (!reported.emplace(file, result).second) return;
+  }
+  LogW(kLogError, u"Registry hive %s failed: SQLite error %d (%s)", KaOSAL::FromUtf8(file).c_str(),
+       result, KaOSAL::FromUtf8(sqlite3_errstr(result)).c_str());
+}
+
+// The Win32 code of a failed SQLite call on |file|'s hive; failures that are
+// not the caller's (busy, damaged, unreadable, full) are logged once.
+uint32_t HiveFailure(const std::string& file, int result) {
+  uint32_t error = ErrorFromSqlite(result);
+  if (error != KaOSAL::kErrorSuccess && error != KaOSAL::kErrorAccessDenied) {
+    ReportHiveFailure(file, result);
+  }
+  return error;
 }
 
 // A key path split into its folded components (upper case, for comparisons)
@@ -173,32 +208,37 @@ class ScopedStatement {
 // file locks serialise processes.
 class HiveDb {
  public:
-  HiveDb(sqlite3* db, bool writable, int writer_lock)
-      : db_(db), writable_(writable), writer_lock_(writer_lock) {}
+  HiveDb(sqlite3* db, std::string file, bool writable)
+      : db_(db), file_(std::move(file)), writable_(writable) {}
   ~HiveDb() {
     for (auto& [sql, statement] : statements_) sqlite3_finalize(statement);
     sqlite3_close(db_);
-    if (writer_lock_ >= 0) close(writer_lock_);
   }
   HiveDb(const HiveDb&) = delete;
   HiveDb& operator=(const HiveDb&) = delete;
 
   bool writable() const { return writable_; }
-  // Writers of all processes queue on this lock in the kernel: SQLite's own
-  // busy handler polls, and a steady writer can starve another for longer
-  // than any time-out.
-  int writer_lock() const { return writer_lock_; }
   sqlite3* db() const { return db_; }
   std::mutex& mutex() { return mutex_; }
 
+  // The Win32 code of SQLite's |result| on this hive (0 for a row or done).
+  uint32_t Check(int result) const {
+    return result == SQLITE_ROW || result == SQLITE_DONE ? KaOSAL::kErrorSuccess
+                                                         : HiveFailure(file_, result);
+  }
+
   // The prepared statement for |sql| (a string literal), unbound; null when
-  // it cannot be prepared (a hive file without tables yet).
-  ScopedStatement Statement(const char* sql) {
+  // it cannot be prepared, with |*error| set: 2 for a hive file without
+  // tables yet, a hive failure otherwise.
+  ScopedStatement Statement(const char* sql, uint32_t* error) {
     sqlite3_stmt*& statement = statements_[sql];
     if (statement == nullptr) {
-      if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
-          SQLITE_OK) {
+      int result = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+      if (result != SQLITE_OK) {
         statement = nullptr;
+        // Plain SQLITE_ERROR is "no such table": an empty file that a writer
+        // created and has not filled yet.
+        *error = result == SQLITE_ERROR ? KaOSAL::kErrorFileNotFound : Check(result);
       }
     } else {
       sqlite3_clear_bindings(statement);
@@ -208,8 +248,8 @@ class HiveDb {
 
  private:
   sqlite3* db_;
+  std::string file_;
   bool writable_;
-  int writer_lock_;
   std::mutex mutex_;
   std::map<const char*, sqlite3_stmt*> statements_;
 };
@@ -234,23 +274,22 @@ std::unique_ptr<HiveDb> OpenHiveFile(const std::string& file, bool for_write, bo
   int result = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
   if (result != SQLITE_OK) {
     sqlite3_close(raw);
-    *error = ErrorFromSqlite(result);
+    *error = HiveFailure(file, result);
     return nullptr;
   }
-  bool writable = sqlite3_db_readonly(raw, "main") == 0;
-  int writer_lock =
-      writable ? open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, shared ? 0644 : 0600)
-               : -1;
-  auto hive = std::make_unique<HiveDb>(raw, writable, writer_lock);
-  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
-  sqlite3_exec(raw, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
-  if (writable) {
+  sqlite3_extended_result_codes(raw, 1);  // tells an unreadable hot journal from access denied
+  auto hive = std::make_unique<HiveDb>(raw, file, sqlite3_db_readonly(raw, "main") == 0);
+  sqlite3_busy_timeout(raw, static_cast<int>(kHiveWait.count()));
+  // EXTRA: FULL does not sync the folder after the journal is deleted, so a
+  // power loss could bring the journal back and roll a reported write back.
+  sqlite3_exec(raw, "PRAGMA synchronous=EXTRA", nullptr, nullptr, nullptr);
+  if (hive->writable()) {
     // Rollback journal, never WAL: a reader without write access to the
     // folder could not open a WAL database.
     result = sqlite3_exec(raw, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
     if (result == SQLITE_OK) result = sqlite3_exec(raw, kSchema, nullptr, nullptr, nullptr);
     if (result != SQLITE_OK && for_write) {
-      *error = ErrorFromSqlite(result);
+      *error = HiveFailure(file, result);
       return nullptr;
     }
     if (!existed) chmod(file.c_str(), shared ? 0644 : 0600);
@@ -288,57 +327,95 @@ std::shared_ptr<HiveDb> GetHive(const std::string& file, bool for_write, bool sh
   return slot;
 }
 
-// Holds the hive's writer lock, when it has one, for its lifetime.
-class WriterLock {
- public:
-  explicit WriterLock(int fd) : fd_(fd) {
-    while (fd_ >= 0 && flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
-  }
-  ~WriterLock() {
-    if (fd_ >= 0) flock(fd_, LOCK_UN);
-  }
-  WriterLock(const WriterLock&) = delete;
-  WriterLock& operator=(const WriterLock&) = delete;
-
- private:
-  int fd_;
+// A wait for the writer lock, shared by the caller and the thread that waits.
+struct PendingWriterLock {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  bool abandoned = false;
+  int error = 0;  // errno of a failed flock
 };
+
+// Takes the hive's writer lock: an exclusive flock of the ".lock" file beside
+// it, on a descriptor of its own, so that the threads of one process queue
+// like other processes. Writers queue on it in the kernel because SQLite's
+// busy handler polls, and a steady writer could starve another past any
+// time-out. The kernel's wait has no time-out of its own, so a contended wait
+// runs on a thread that the caller gives up on after kHiveWait; that thread
+// then closes the file (releasing the lock) whenever the lock comes.
+// Returns the descriptor holding the lock, or -1 with |*error| set.
+int TakeWriterLock(const std::string& file, bool shared, uint32_t* error) {
+  ScopedFd fd(open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, shared ? 0644 : 0600));
+  if (fd.get() < 0) {
+    *error = KaOSAL::Win32ErrorFromErrno(errno);
+    return -1;
+  }
+  if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return fd.release();
+  auto pending = std::make_shared<PendingWriterLock>();
+  const int lock_fd = fd.release();
+  try {
+    std::thread([pending, lock_fd] {
+      int result = 0;
+      while ((result = flock(lock_fd, LOCK_EX)) != 0 && errno == EINTR) {
+      }
+      std::lock_guard<std::mutex> lock(pending->mutex);
+      pending->finished = true;
+      pending->error = result == 0 ? 0 : errno;
+      if (pending->abandoned) {
+        close(lock_fd);
+      } else {
+        pending->done.notify_one();
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    close(lock_fd);
+    *error = KaOSAL::kErrorNotEnoughMemory;
+    return -1;
+  }
+  std::unique_lock<std::mutex> lock(pending->mutex);
+  if (!pending->done.wait_for(lock, kHiveWait, [&] { return pending->finished; })) {
+    pending->abandoned = true;
+    *error = HiveFailure(file, SQLITE_BUSY);
+    return -1;
+  }
+  if (pending->error != 0) {
+    close(lock_fd);
+    *error = KaOSAL::Win32ErrorFromErrno(pending->error);
+    return -1;
+  }
+  return lock_fd;
+}
 
 // Runs |body| inside one write transaction, committed durably.
 template <typename Body>
 uint32_t InTransaction(HiveDb* hive, Body body) {
-  WriterLock lock(hive->writer_lock());
   int result = sqlite3_exec(hive->db(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-  if (result != SQLITE_OK) return ErrorFromSqlite(result);
+  if (result != SQLITE_OK) return hive->Check(result);
   uint32_t error = body();
   if (error == KaOSAL::kErrorSuccess) {
     result = sqlite3_exec(hive->db(), "COMMIT", nullptr, nullptr, nullptr);
     if (result == SQLITE_OK) return KaOSAL::kErrorSuccess;
-    error = ErrorFromSqlite(result);
+    error = hive->Check(result);
   }
   sqlite3_exec(hive->db(), "ROLLBACK", nullptr, nullptr, nullptr);
   return error;
-}
-
-uint32_t Step(sqlite3_stmt* statement) {
-  if (statement == nullptr) return kErrorRegistryIo;
-  int result = sqlite3_step(statement);
-  return result == SQLITE_ROW || result == SQLITE_DONE ? KaOSAL::kErrorSuccess
-                                                       : ErrorFromSqlite(result);
 }
 
 void BindText(sqlite3_stmt* statement, int index, const std::string& text) {
   sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
-bool KeyExists(HiveDb* hive, int view, const std::string& path) {
-  if (path.empty()) return true;
-  ScopedStatement statement = hive->Statement("SELECT 1 FROM keys WHERE view=?1 AND path=?2");
-  if (statement == nullptr) return false;
+// 0 when the key exists, 2 when not, or the hive's failure.
+uint32_t FindKey(HiveDb* hive, int view, const std::string& path) {
+  if (path.empty()) return KaOSAL::kErrorSuccess;
+  uint32_t error = KaOSAL::kErrorSuccess;
+  ScopedStatement statement =
+      hive->Statement("SELECT 1 FROM keys WHERE view=?1 AND path=?2", &error);
+  if (statement == nullptr) return error;
   sqlite3_bind_int(statement, 1, view);
   BindText(statement, 2, path);
-  return sqlite3_step(statement) == SQLITE_ROW;
+  int result = sqlite3_step(statement);
+  return result == SQLITE_DONE ? KaOSAL::kErrorFileNotFound : hive->Check(result);
 }
 
 // The operations on one real hive (not HKEY_CLASSES_ROOT).
@@ -352,43 +429,47 @@ class HiveOperation {
         child_view_(ViewOfKey(hive, key, key.folded.size() + 1, access)),
         file_(HiveFile(hive)) {}
 
-  // Looks the hive up for reading; null when it does not exist yet.
+  // Runs |body| on the hive; 2 when the hive does not exist yet.
   uint32_t Read(const std::function<uint32_t(HiveDb*)>& body) const {
     uint32_t error = KaOSAL::kErrorFileNotFound;
     std::shared_ptr<HiveDb> hive = GetHive(file_, false, shared(), &error);
-    if (!hive) return error == KaOSAL::kErrorAccessDenied ? error : KaOSAL::kErrorFileNotFound;
+    if (!hive) return error;
     std::lock_guard<std::mutex> lock(hive->mutex());
     return body(hive.get());
   }
 
+  // Runs |body| in one write transaction. The writer lock comes first, so
+  // that a thread waiting for it does not hold up this process's readers.
   uint32_t Write(const std::function<uint32_t(HiveDb*)>& body) const {
     uint32_t error = KaOSAL::kErrorAccessDenied;
     std::shared_ptr<HiveDb> hive = GetHive(file_, true, shared(), &error);
     if (!hive) return error;
+    ScopedFd writer_lock(TakeWriterLock(file_, shared(), &error));
+    if (writer_lock.get() < 0) return error;
     std::lock_guard<std::mutex> lock(hive->mutex());
     return InTransaction(hive.get(), [&] { return body(hive.get()); });
   }
 
   uint32_t Exists() const {
     if (key_.folded.empty()) return KaOSAL::kErrorSuccess;
-    return Read([&](HiveDb* hive) {
-      return KeyExists(hive, view_, key_.Folded()) ? KaOSAL::kErrorSuccess
-                                                   : KaOSAL::kErrorFileNotFound;
-    });
+    return Read([&](HiveDb* hive) { return FindKey(hive, view_, key_.Folded()); });
   }
 
   uint32_t Create() const {
-    if (Exists() == KaOSAL::kErrorSuccess) return KaOSAL::kErrorSuccess;
+    if (uint32_t error = Exists(); error != KaOSAL::kErrorFileNotFound) return error;
     return Write([&](HiveDb* hive) {
       for (size_t depth = 1; depth <= key_.folded.size(); ++depth) {
+        uint32_t error = KaOSAL::kErrorSuccess;
         ScopedStatement statement = hive->Statement(
-            "INSERT OR IGNORE INTO keys(view, path, parent, name) VALUES(?1, ?2, ?3, ?4)");
-        if (statement == nullptr) return kErrorRegistryIo;
+            "INSERT OR IGNORE INTO keys(view, path, parent, name) VALUES(?1, ?2, ?3, ?4)", &error);
+        if (statement == nullptr) return error;
         sqlite3_bind_int(statement, 1, ViewOfKey(hive_, key_, depth, access_));
         BindText(statement, 2, key_.FoldedText(depth));
         BindText(statement, 3, key_.FoldedText(depth - 1));
         BindText(statement, 4, key_.written[depth - 1]);
-        if (uint32_t error = Step(statement); error != KaOSAL::kErrorSuccess) return error;
+        if (error = hive->Check(sqlite3_step(statement)); error != KaOSAL::kErrorSuccess) {
+          return error;
+        }
       }
       return KaOSAL::kErrorSuccess;
     });
@@ -396,14 +477,16 @@ class HiveOperation {
 
   uint32_t Query(const std::string& folded_name, uint32_t* type, std::vector<uint8_t>* data) const {
     return Read([&](HiveDb* hive) {
-      ScopedStatement statement =
-          hive->Statement("SELECT type, data FROM vals WHERE view=?1 AND key=?2 AND fold=?3");
-      if (statement == nullptr) return KaOSAL::kErrorFileNotFound;  // an empty hive file
+      uint32_t error = KaOSAL::kErrorSuccess;
+      ScopedStatement statement = hive->Statement(
+          "SELECT type, data FROM vals WHERE view=?1 AND key=?2 AND fold=?3", &error);
+      if (statement == nullptr) return error;
       sqlite3_bind_int(statement, 1, view_);
       BindText(statement, 2, key_.Folded());
       BindText(statement, 3, folded_name);
-      if (sqlite3_step(statement) != SQLITE_ROW) {
-        return KaOSAL::kErrorFileNotFound;
+      int result = sqlite3_step(statement);
+      if (result != SQLITE_ROW) {
+        return result == SQLITE_DONE ? KaOSAL::kErrorFileNotFound : hive->Check(result);
       }
       *type = static_cast<uint32_t>(sqlite3_column_int64(statement, 0));
       const auto* bytes = static_cast<const uint8_t*>(sqlite3_column_blob(statement, 1));
@@ -415,11 +498,13 @@ class HiveOperation {
   uint32_t Set(const KaString& name, uint32_t type, const uint8_t* data, uint32_t size) const {
     if (key_.folded.empty() && hive_ != HKEY_CURRENT_USER) return KaOSAL::kErrorAccessDenied;
     return Write([&](HiveDb* hive) {
-      if (!KeyExists(hive, view_, key_.Folded())) return KaOSAL::kErrorFileNotFound;
+      uint32_t error = FindKey(hive, view_, key_.Folded());
+      if (error != KaOSAL::kErrorSuccess) return error;
       ScopedStatement statement = hive->Statement(
           "INSERT OR REPLACE INTO vals(view, key, fold, name, type, data)"
-          " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
-      if (statement == nullptr) return kErrorRegistryIo;
+          " VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
+          &error);
+      if (statement == nullptr) return error;
       sqlite3_bind_int(statement, 1, view_);
       BindText(statement, 2, key_.Folded());
       BindText(statement, 3, FoldName(name));
@@ -427,31 +512,40 @@ class HiveOperation {
       sqlite3_bind_int64(statement, 5, type);
       sqlite3_bind_blob(statement, 6, size > 0 ? data : reinterpret_cast<const uint8_t*>(""),
                         static_cast<int>(size), SQLITE_TRANSIENT);
-      return Step(statement);
+      return hive->Check(sqlite3_step(statement));
     });
   }
 
   uint32_t DeleteValue(const std::string& folded_name) const {
     return Write([&](HiveDb* hive) {
+      uint32_t error = KaOSAL::kErrorSuccess;
       ScopedStatement statement =
-          hive->Statement("DELETE FROM vals WHERE view=?1 AND key=?2 AND fold=?3");
-      if (statement == nullptr) return kErrorRegistryIo;
+          hive->Statement("DELETE FROM vals WHERE view=?1 AND key=?2 AND fold=?3", &error);
+      if (statement == nullptr) return error;
       sqlite3_bind_int(statement, 1, view_);
       BindText(statement, 2, key_.Folded());
       BindText(statement, 3, folded_name);
-      if (uint32_t error = Step(statement); error != KaOSAL::kErrorSuccess) return error;
+      if (error = hive->Check(sqlite3_step(statement)); error != KaOSAL::kErrorSuccess) {
+        return error;
+      }
       return sqlite3_changes(hive->db()) > 0 ? KaOSAL::kErrorSuccess : KaOSAL::kErrorFileNotFound;
     });
   }
 
   // Deletes the key; with |tree| also its sub-keys, else only when it has none.
   uint32_t DeleteKey(bool tree) const {
-    if (key_.folded.empty()) return KaOSAL::kErrorAccessDenied;
-    if (Exists() != KaOSAL::kErrorSuccess) return KaOSAL::kErrorFileNotFound;
+    if (IsPermanent()) return KaOSAL::kErrorAccessDenied;
+    if (uint32_t error = Exists(); error != KaOSAL::kErrorSuccess) return error;
     return Write([&](HiveDb* hive) {
       const std::string path = key_.Folded();
-      if (!KeyExists(hive, view_, path)) return KaOSAL::kErrorFileNotFound;
-      if (!tree && HasSubKeys(hive)) return KaOSAL::kErrorAccessDenied;
+      uint32_t error = FindKey(hive, view_, path);
+      if (error != KaOSAL::kErrorSuccess) return error;
+      if (!tree) {
+        error = FindSubKey(hive);
+        if (error != KaOSAL::kErrorFileNotFound) {
+          return error == KaOSAL::kErrorSuccess ? KaOSAL::kErrorAccessDenied : error;
+        }
+      }
       // Sub-paths: everything from "PATH\" up to, not including, "PATH]".
       const std::string low = path + "\\", high = path + "]";
       static constexpr const char* kDeletes[] = {
@@ -460,14 +554,16 @@ class HiveOperation {
           "path<?5)",
       };
       for (const char* sql : kDeletes) {
-        ScopedStatement statement = hive->Statement(sql);
-        if (statement == nullptr) return kErrorRegistryIo;
+        ScopedStatement statement = hive->Statement(sql, &error);
+        if (statement == nullptr) return error;
         sqlite3_bind_int(statement, 1, view_);
         sqlite3_bind_int(statement, 2, child_view_);
         BindText(statement, 3, path);
         BindText(statement, 4, low);
         BindText(statement, 5, high);
-        if (uint32_t error = Step(statement); error != KaOSAL::kErrorSuccess) return error;
+        if (error = hive->Check(sqlite3_step(statement)); error != KaOSAL::kErrorSuccess) {
+          return error;
+        }
       }
       return KaOSAL::kErrorSuccess;
     });
@@ -476,28 +572,32 @@ class HiveOperation {
   uint32_t EnumKeys(std::vector<KaString>* names) const {
     if (uint32_t error = Exists(); error != KaOSAL::kErrorSuccess) return error;
     return Read([&](HiveDb* hive) {
-      ScopedStatement statement =
-          hive->Statement("SELECT name FROM keys WHERE view=?1 AND parent=?2 ORDER BY path");
-      if (statement == nullptr) return KaOSAL::kErrorSuccess;
+      uint32_t error = KaOSAL::kErrorSuccess;
+      ScopedStatement statement = hive->Statement(
+          "SELECT name FROM keys WHERE view=?1 AND parent=?2 ORDER BY path", &error);
+      if (statement == nullptr) return error;
       sqlite3_bind_int(statement, 1, child_view_);
       BindText(statement, 2, key_.Folded());
-      while (sqlite3_step(statement) == SQLITE_ROW) {
+      int result = SQLITE_DONE;
+      while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
         names->push_back(KaString(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)),
                                   KaOSAL::KA_CP_UTF8));
       }
-      return KaOSAL::kErrorSuccess;
+      return hive->Check(result);
     });
   }
 
   uint32_t EnumValues(std::vector<RegValueEntry>* values) const {
     if (uint32_t error = Exists(); error != KaOSAL::kErrorSuccess) return error;
     return Read([&](HiveDb* hive) {
+      uint32_t error = KaOSAL::kErrorSuccess;
       ScopedStatement statement = hive->Statement(
-          "SELECT name, type, data FROM vals WHERE view=?1 AND key=?2 ORDER BY fold");
-      if (statement == nullptr) return KaOSAL::kErrorSuccess;
+          "SELECT name, type, data FROM vals WHERE view=?1 AND key=?2 ORDER BY fold", &error);
+      if (statement == nullptr) return error;
       sqlite3_bind_int(statement, 1, view_);
       BindText(statement, 2, key_.Folded());
-      while (sqlite3_step(statement) == SQLITE_ROW) {
+      int result = SQLITE_DONE;
+      while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
         RegValueEntry entry;
         entry.name = KaString(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)),
                               KaOSAL::KA_CP_UTF8);
@@ -506,20 +606,34 @@ class HiveOperation {
         entry.data.assign(bytes, bytes + sqlite3_column_bytes(statement, 2));
         values->push_back(std::move(entry));
       }
-      return KaOSAL::kErrorSuccess;
+      return hive->Check(result);
     });
   }
 
  private:
   bool shared() const { return hive_ != HKEY_CURRENT_USER; }
 
-  bool HasSubKeys(HiveDb* hive) const {
+  // The keys a delete must leave: the hive's root; HKLM\SOFTWARE, whose
+  // sub-keys are split between the two views, so that deleting it in one
+  // view would orphan the other's; and Software\Classes, which
+  // HKEY_CLASSES_ROOT stands for.
+  bool IsPermanent() const {
+    const std::vector<std::string>& names = key_.folded;
+    if (names.empty()) return true;
+    if (names[0] != "SOFTWARE" || names.size() > 2) return false;
+    return names.size() == 2 ? names[1] == "CLASSES" : hive_ == HKEY_LOCAL_MACHINE;
+  }
+
+  // 0 when the key has a sub-key, 2 when not, or the hive's failure.
+  uint32_t FindSubKey(HiveDb* hive) const {
+    uint32_t error = KaOSAL::kErrorSuccess;
     ScopedStatement statement =
-        hive->Statement("SELECT 1 FROM keys WHERE view=?1 AND parent=?2 LIMIT 1");
-    if (statement == nullptr) return false;
+        hive->Statement("SELECT 1 FROM keys WHERE view=?1 AND parent=?2 LIMIT 1", &error);
+    if (statement == nullptr) return error;
     sqlite3_bind_int(statement, 1, child_view_);
     BindText(statement, 2, key_.Folded());
-    return sqlite3_step(statement) == SQLITE_ROW;
+    int result = sqlite3_step(statement);
+    return result == SQLITE_DONE ? KaOSAL::kErrorFileNotFound : hive->Check(result);
   }
 
   HKEY hive_;
@@ -535,13 +649,6 @@ class HiveOperation {
 namespace {
 
 constexpr char16_t kClassesPrefix[] = u"Software\\Classes";
-
-// Where a key of HKEY_CLASSES_ROOT lives: the user's classes first, then the
-// machine's, as Windows merges them.
-struct ClassesPaths {
-  KeyPath user;
-  KeyPath machine;
-};
 
 KeyPath ClassesKey(const KeyPath& key) {
   KeyPath classes;
@@ -568,10 +675,15 @@ uint32_t Dispatch(HKEY root, const KaString& path, uint32_t access, bool is_writ
       KeyPath classes = ClassesKey(key);
       HiveOperation user(HKEY_CURRENT_USER, classes, access);
       HiveOperation machine(HKEY_LOCAL_MACHINE, classes, access);
-      bool in_user = user.Exists() == KaOSAL::kErrorSuccess;
-      if (is_write) return operation(in_user ? user : machine);
-      uint32_t error = in_user ? operation(user) : KaOSAL::kErrorFileNotFound;
-      return error == KaOSAL::kErrorSuccess ? error : operation(machine);
+      // A user's hive that cannot be read must not let the machine's key
+      // stand in for the user's.
+      const uint32_t in_user = user.Exists();
+      if (in_user != KaOSAL::kErrorSuccess && in_user != KaOSAL::kErrorFileNotFound) {
+        return in_user;
+      }
+      if (is_write) return operation(in_user == KaOSAL::kErrorSuccess ? user : machine);
+      uint32_t error = in_user == KaOSAL::kErrorSuccess ? operation(user) : in_user;
+      return error == KaOSAL::kErrorFileNotFound ? operation(machine) : error;
     }
     default:
       return KaOSAL::kErrorInvalidHandle;

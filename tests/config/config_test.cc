@@ -94,19 +94,32 @@ TEST_F(StagedInstall, ABinaryRemovedWhileRunningStillFindsItsInstallation) {
             bin() + "/wardex|" + bin() + "/install.cfg|own section");
 }
 
-TEST_F(StagedInstall, RegisteringAFileTwiceWritesOneKey) {
+TEST_F(StagedInstall, AFileIsRegisteredForUninstallOnceAndOnlyWhenWritten) {
   const std::string content = root_.path() + "/content/";
   ASSERT_TRUE(
       test::WriteFile(bin() + "/install.cfg", "[install]\nUserContentPath=" + content + "\n"));
   std::filesystem::create_directories(content);
   Run("register /opt/x/Brisko_Local_de_DE.cfg");
-  Run("register /opt/x/Brisko_Local_de_DE.cfg");
+  // Keys match without regard to case, as every profile key does.
+  Run("register /OPT/x/brisko_local_de_de.cfg");
+  // A path with "=" would read back as another key: refused, never appended.
+  Run("register /opt/a=b/x.cfg");
+  Run("register /opt/a=b/x.cfg");
   EXPECT_EQ(test::ReadFile(content + "ToBeUninstalled.dat"),
             "[uninstall]\n/opt/x/Brisko_Local_de_DE.cfg=1\n");
+  // A list that cannot be written is not reported as registered.
+  ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg",
+                              "[install]\nUserContentPath=" + root_.path() + "/absent/\n"));
+  Run("register /opt/y.cfg");
   EXPECT_EQ(LogTexts(12),
             (std::vector<std::string>{
                 "File registered for uninstall: /opt/x/Brisko_Local_de_DE.cfg",
-                "File already registered for uninstall: /opt/x/Brisko_Local_de_DE.cfg"}));
+                "File already registered for uninstall: /OPT/x/brisko_local_de_de.cfg"}));
+  EXPECT_EQ(LogTexts(3),
+            (std::vector<std::string>{
+                "File could not be registered for uninstall: /opt/a=b/x.cfg (error 87)",
+                "File could not be registered for uninstall: /opt/a=b/x.cfg (error 87)",
+                "File could not be registered for uninstall: /opt/y.cfg (error 2)"}));
 }
 
 TEST_F(StagedInstall, LanguageVariantsAreChosenInTheirFallbackOrder) {
@@ -226,12 +239,18 @@ TEST_F(StagedInstall, TheOperatingSystemLanguageIsAppliedWhenAskedFor) {
     EXPECT_EQ(test::ReadFile(bin() + "/install.cfg"), config);
   }
   EXPECT_FALSE(std::filesystem::exists(language + "Brisko_Local_de_AT.cfg"));
-  ASSERT_TRUE(test::WriteFile(
-      bin() + "/install.cfg",
-      "[install]\nLanguage=en_II\nOSLang=1\nUserContentPath=" + root_.path() + "/\n"));
+  // An installer's ANSI line keeps its bytes through the rewrite.
+  const std::string ansi_config =
+      "[install]\r\nProductName=Brisko f\xfcr Profis\r\nLanguage=%s\r\nOSLang=1\r\n"
+      "UserContentPath=" +
+      root_.path() + "/\r\n";
+  auto with_language = [&](const std::string& code) {
+    std::string config = ansi_config;
+    return config.replace(config.find("%s"), 2, code);
+  };
+  ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg", with_language("en_II")));
   EXPECT_EQ(Run("apply 0"), "1");
-  EXPECT_EQ(Run("read install Language x"), "de_AT");
-  EXPECT_EQ(Run("read install OSLang x"), "1");
+  EXPECT_EQ(test::ReadFile(bin() + "/install.cfg"), with_language("de_AT"));
   EXPECT_EQ(test::ReadFile(language + "Brisko_Local_de_AT.cfg"), "english");
   EXPECT_EQ(test::ReadFile(language + "QuenPure_Local_de_AT.cfg"), "kept");
   EXPECT_FALSE(std::filesystem::exists(language + "QuenGuard_Local_de_AT.cfg"));

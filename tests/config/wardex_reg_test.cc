@@ -55,8 +55,24 @@ TEST(WardexReg, RepairsTheProductKeyAsTheAgentReadsIt) {
        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Brisko]\n"
        "\"LAST_NEWSFEED_CHECK\"=hex:00,f1,53,65,00,00,00,00\n\"Name\"=\"Grüße\"\n"
        "\"Tray_StartCount\"=dword:00000005\n"},
+      // Numbers are decimal unless 0x-hex, leading zeros or not; /f as "reg" users type it.
+      {std::string("set ") + kKey + " /v Ten /t REG_DWORD /d 010 /f", 0, "completed"},
+      {std::string("set ") + kKey + " /v Nine /t REG_DWORD /d 09", 0, "completed"},
+      {std::string("set ") + kKey + " /v Big /t REG_QWORD /d 0X1f", 0, "completed"},
+      {std::string("query ") + kKey + " /v Ten", 0, "Ten    REG_DWORD    0xa\n"},
+      {std::string("query ") + kKey + " /v Nine", 0, "Nine    REG_DWORD    0x9\n"},
+      {std::string("query ") + kKey + " /v Big", 0, "Big    REG_QWORD    0x1f\n"},
+      {std::string("set ") + kKey + " /v X /t REG_DWORD /d 0x", 2, "Invalid number"},
+      {std::string("set ") + kKey + " /v X /t REG_DWORD /d +5", 2, "Invalid number"},
       {std::string("set ") + kKey + " /v X /t REG_DWORD /d 4294967296", 2,
        "ERROR: Invalid number for REG_DWORD: 4294967296"},
+      // A string with a line break is exported as its bytes, one valid line.
+      {std::string("set ") + kKey + " /v Lines /d \"$(printf 'a\\nb')\"", 0, "completed"},
+      {std::string("export ") + kKey + " - /y", 0,
+       "\"Lines\"=hex(1):61,00,0a,00,62,00,00,00\n\"Name\""},
+      // The roots and the keys they stand for are never deleted.
+      {"delete HKCR /f", 1, "ERROR: Access is denied."},
+      {"delete 'HKLM\\SOFTWARE' /reg:64", 1, "ERROR: Access is denied."},
       {std::string("set ") + kKey + " /v X /t REG_BINARY /d 0g", 2, "Invalid hex data"},
       {std::string("set ") + kKey + " /v X /t REG_FOO", 2, "Invalid type: REG_FOO"},
       {"query 'HKXY\\SOFTWARE'", 2, "Invalid key name: HKXY\\SOFTWARE"},

@@ -154,6 +154,76 @@ TEST_F(ProfileTest, WritesKeepTheRestOfTheFile) {
   }
 }
 
+TEST_F(ProfileTest, LinesAWriteDoesNotChangeKeepTheirBytes) {
+  struct Case {
+    std::string original;
+    const char16_t* key;
+    const char16_t* value;
+    std::string expected;
+  };
+  const Case cases[] = {
+      // An installer's ANSI line in a file read as UTF-8.
+      {"[install]\r\nProductName=Brisko f\xfcr Profis\r\nLanguage=en_II\r\n", u"Language", u"de_DE",
+       "[install]\r\nProductName=Brisko f\xfcr Profis\r\nLanguage=de_DE\r\n"},
+      {"\xEF\xBB\xBF; \x80\xFF\n[install]\nA=1\n", u"A", u"2",
+       "\xEF\xBB\xBF; \x80\xFF\n[install]\nA=2\n"},
+      // Mixed line endings stay; a last line without one gets one when a line follows.
+      {"[install]\nA=1\r\nB=2", u"C", u"3", "[install]\nA=1\r\nB=2\r\nC=3"},
+      // The value it already has: the line is left as written.
+      {"[install]\nLanguage = \"de_DE\"\n", u"language", u"de_DE",
+       "[install]\nLanguage = \"de_DE\"\n"},
+      // Blanks around a key are not part of its name.
+      {"[install]\nLanguage=en_II\n", u" Language ", u"de_DE", "[install]\nLanguage=de_DE\n"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(test::WriteFile(Path("b.ini"), c.original));
+    EXPECT_EQ(WritePrivateProfileString(u"install", c.key, c.value, File("b.ini").c_str()), 1);
+    EXPECT_EQ(test::ReadFile(Path("b.ini")), c.expected) << c.original;
+  }
+}
+
+TEST_F(ProfileTest, WritesThatWouldReadBackAsSomethingElseAreRefused) {
+  const std::string original = "[install]\nLanguage=en_II\n";
+  struct Case {
+    const char16_t* section;
+    const char16_t* key;
+    const char16_t* value;
+  };
+  const Case cases[] = {
+      {u"uninstall", u"/opt/a=b/x.cfg", u"1"},
+      {u"install", u"Language\nOSLang", u"1"},
+      {u"install", u"Language", u"de\r\n[web]"},
+      {u"install]", u"Language", u"de_DE"},
+      {u"install", u"; Language", u"de_DE"},
+      {u"install", u"[web]", u"x"},
+      {u"install", u" ", u"x"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(test::WriteFile(Path("r.ini"), original));
+    EXPECT_EQ(WritePrivateProfileString(c.section, c.key, c.value, File("r.ini").c_str()), 0)
+        << KaOSAL::ToUtf8(c.key);
+    EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidParameter);
+    EXPECT_EQ(test::ReadFile(Path("r.ini")), original);
+  }
+}
+
+TEST_F(ProfileTest, AWriteThroughALinkReplacesItsTargetAndKeepsTheLink) {
+  ASSERT_TRUE(test::WriteFile(Path("shared/install.cfg"), "[install]\nLanguage=en_II\n"));
+  std::filesystem::create_directories(Path("bin"));
+  std::filesystem::create_symlink("../shared/install.cfg", Path("bin/install.cfg"));
+  EXPECT_EQ(
+      WritePrivateProfileString(u"install", u"Language", u"de_DE", File("bin/install.cfg").c_str()),
+      1);
+  EXPECT_TRUE(std::filesystem::is_symlink(Path("bin/install.cfg")));
+  EXPECT_EQ(test::ReadFile(Path("shared/install.cfg")), "[install]\nLanguage=de_DE\n");
+  for (const char* folder : {"bin", "shared"}) {
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Path(folder)),
+                            std::filesystem::directory_iterator()),
+              1)
+        << folder;
+  }
+}
+
 TEST_F(ProfileTest, FilesAreWrittenBackInTheirEncoding) {
   const std::string german = "[general]\nIDS_X=Übersicht öffnen\n";
   std::string utf16 = "\xFF\xFE";

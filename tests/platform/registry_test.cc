@@ -1,17 +1,26 @@
 #include "platform/registry_store.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "crashlog/log_test_util.h"
+#include "osal/wide_format.h"
 #include "support/test_env.h"
 
 namespace wardex::platform {
@@ -44,8 +53,39 @@ KaString Name(const std::string& prefix, int index) {
 
 class RegistryTest : public ::testing::Test {
  protected:
+  std::string MachineHive() const { return root_.root() + "/var/lib/wardex/registry/machine.db"; }
+
   test::ScopedTestRoot root_;
 };
+
+// A child that holds |hive| the way a writer does, until it is killed: the
+// store's writer lock and an open write transaction. Returns its pid once it
+// holds them, or -1.
+pid_t HoldWriteTransaction(const std::string& hive) {
+  int ready[2];
+  if (pipe(ready) != 0) return -1;
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(ready[0]);
+    int lock = open((hive + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+    sqlite3* db = nullptr;
+    if (lock < 0 || flock(lock, LOCK_EX) != 0 || sqlite3_open(hive.c_str(), &db) != SQLITE_OK ||
+        sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      _exit(1);
+    }
+    if (write(ready[1], "x", 1) != 1) _exit(2);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char byte = 0;
+  const bool holding = pid > 0 && read(ready[0], &byte, 1) == 1;
+  close(ready[0]);
+  if (pid > 0 && !holding) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  return holding ? pid : -1;
+}
 
 TEST_F(RegistryTest, TypedValuesRoundTripWithTheWindowsBufferRules) {
   ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_WRITE), 0u);
@@ -143,6 +183,43 @@ TEST_F(RegistryTest, DeletingKeysAndValues) {
   EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, u"", u"v"), -1);
 }
 
+TEST_F(RegistryTest, RootKeysAndTheirMappedKeysAreNeverDeleted) {
+  const uint32_t k32 = KEY_WRITE | KEY_WOW64_32KEY, k64 = KEY_WRITE | KEY_WOW64_64KEY;
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, u"Software\\Classes\\CLSID", KEY_WRITE), 0u);
+  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, u"Software\\Classes\\.brisko", KEY_WRITE), 0u);
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, k32), 0u);
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, k64), 0u);
+  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"v", 32, k32), 0u);
+  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"v", 64, k64), 0u);
+  struct Case {
+    HKEY root;
+    const char16_t* path;
+    uint32_t access;
+  };
+  const Case cases[] = {
+      {HKEY_CLASSES_ROOT, u"", KEY_WRITE},
+      {HKEY_CLASSES_ROOT, u"\\", KEY_WRITE},
+      {HKEY_LOCAL_MACHINE, u"", KEY_WRITE},
+      {HKEY_CURRENT_USER, u"", KEY_WRITE},
+      {HKEY_LOCAL_MACHINE, u"SOFTWARE", k32},
+      {HKEY_LOCAL_MACHINE, u"software\\", k64},
+      {HKEY_LOCAL_MACHINE, u"Software\\Classes", k32},
+      {HKEY_CURRENT_USER, u"SOFTWARE\\CLASSES", KEY_WRITE},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RegDeleteTree(c.root, c.path, c.access), 5u) << KaOSAL::ToUtf8(c.path);
+    EXPECT_EQ(RegDeleteKey(c.root, c.path, c.access), 5u) << KaOSAL::ToUtf8(c.path);
+  }
+  EXPECT_EQ(RegOpenKey(HKEY_CLASSES_ROOT, u"CLSID", KEY_READ), 0u);
+  EXPECT_EQ(RegOpenKey(HKEY_CLASSES_ROOT, u".brisko", KEY_READ), 0u);
+  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"v", KEY_READ | KEY_WOW64_32KEY), 32);
+  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"v", KEY_READ | KEY_WOW64_64KEY), 64);
+  // Below them, a view's key goes whole and the other view's stays.
+  EXPECT_EQ(RegDeleteTree(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane", k64), 0u);
+  EXPECT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane", KEY_READ | KEY_WOW64_64KEY), 2u);
+  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"v", KEY_READ | KEY_WOW64_32KEY), 32);
+}
+
 TEST_F(RegistryTest, ThreadsOfOneProcessShareTheHive) {
   const int kValues = test::Scaled(50, 10);
   ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_WRITE), 0u);
@@ -179,7 +256,7 @@ TEST_F(RegistryTest, ThreadsOfOneProcessShareTheHive) {
 }
 
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
-  const int kValues = test::Scaled(1000, 100);
+  const int kValues = test::Scaled(200, 50);
   ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_WRITE), 0u);
   pid_t writers[2];
   for (int w = 0; w < 2; ++w) {
@@ -196,7 +273,7 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
   ASSERT_EQ(RegEnumValues(HKEY_LOCAL_MACHINE, kProductKey, KEY_READ, &values), 0u);
   EXPECT_EQ(values.size(), 2u * kValues);
   for (int w = 0; w < 2; ++w) {
-    for (int i = 0; i < kValues; i += 97) {
+    for (int i = 0; i < kValues; i += 17) {
       EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, Name("w" + std::to_string(w) + "_", i)),
                 i);
     }
@@ -215,7 +292,7 @@ TEST_F(RegistryTest, AWriterKilledMidRunLeavesEveryCommittedValue) {
   }
   close(report[1]);
   int last = -1, index = 0;
-  const int kKillAfter = test::Scaled(300, 50);
+  const int kKillAfter = test::Scaled(100, 30);
   while (last < kKillAfter && read(report[0], &index, sizeof(index)) == sizeof(index)) last = index;
   kill(writer, SIGKILL);
   // Values the writer reported after the kill signal was sent are committed too.
@@ -229,6 +306,127 @@ TEST_F(RegistryTest, AWriterKilledMidRunLeavesEveryCommittedValue) {
   }
   EXPECT_EQ(SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"after", 1), 0u);
   EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"after"), 1);
+}
+
+TEST_F(RegistryTest, AWriterHoldingTheHiveMakesOtherWritersFailInBoundedTime) {
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_WRITE), 0u);
+  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", 1), 0u);
+  const pid_t holder = HoldWriteTransaction(MachineHive());
+  ASSERT_GT(holder, 0);
+  const auto start = std::chrono::steady_clock::now();
+  const uint32_t error = SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", 2);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  // Readers are not held up by a writer that has not committed yet.
+  const int64_t read = GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount");
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ(error, kErrorHiveBusy);
+  EXPECT_GE(waited, std::chrono::milliseconds(kHiveWaitMs));
+  EXPECT_LT(waited, std::chrono::milliseconds(kHiveWaitMs) + std::chrono::seconds(60));
+  EXPECT_EQ(read, 1);
+  EXPECT_EQ(SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", 3), 0u);
+  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount"), 3);
+}
+
+// The unix VFS with its deletes recorded: SQLite deletes the rollback journal
+// to commit, and only a folder synced after that makes the commit durable.
+struct JournalDeletes {
+  static int Delete(sqlite3_vfs*, const char* name, int sync_folder) {
+    const std::string file = name;
+    if (file.size() > 8 && file.compare(file.size() - 8, 8, "-journal") == 0) {
+      ++(sync_folder != 0 ? synced : unsynced);
+    }
+    return unix_vfs->xDelete(unix_vfs, name, sync_folder);
+  }
+  static inline sqlite3_vfs* unix_vfs = nullptr;
+  static inline std::atomic<int> synced{0};
+  static inline std::atomic<int> unsynced{0};
+};
+
+TEST_F(RegistryTest, ACommitSyncsTheFolderAfterDeletingTheJournal) {
+  JournalDeletes::unix_vfs = sqlite3_vfs_find(nullptr);
+  ASSERT_NE(JournalDeletes::unix_vfs, nullptr);
+  static sqlite3_vfs recording = *JournalDeletes::unix_vfs;
+  recording.zName = "wardex-test-recording";
+  recording.xDelete = &JournalDeletes::Delete;
+  // The default while this test's fresh hive is opened and written.
+  ASSERT_EQ(sqlite3_vfs_register(&recording, 1), SQLITE_OK);
+  const uint32_t created = RegCreateKey(HKEY_CURRENT_USER, u"Software\\Corvane", KEY_WRITE);
+  const uint32_t set = SetDWord(HKEY_CURRENT_USER, u"Software\\Corvane", u"v", 1);
+  sqlite3_vfs_unregister(&recording);
+  EXPECT_EQ(created, 0u);
+  EXPECT_EQ(set, 0u);
+  EXPECT_GE(JournalDeletes::synced.load(), 2);
+  EXPECT_EQ(JournalDeletes::unsynced.load(), 0);
+}
+
+TEST_F(RegistryTest, AnInterruptedWriteIsNeverReadAsAMissingValue) {
+  if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to drop to an unprivileged user";
+  const std::string log = root_.path() + "/wardex.log";
+  ASSERT_TRUE(test::WriteFile(log, ""));
+  chmod(log.c_str(), 0666);
+  setenv("WARDEX_LOG_FILE", log.c_str(), 1);
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_WRITE), 0u);
+  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", 41), 0u);
+  // A root writer whose transaction outgrew SQLite's page cache, so that it
+  // wrote into the hive before it was killed: the journal is hot.
+  struct stat before {};
+  ASSERT_EQ(stat(MachineHive().c_str(), &before), 0);
+  int spilled[2];
+  ASSERT_EQ(pipe(spilled), 0);
+  pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open(MachineHive().c_str(), &db) != SQLITE_OK ||
+        sqlite3_exec(db,
+                     "PRAGMA cache_size=10; BEGIN IMMEDIATE;"
+                     "UPDATE vals SET data=x'2A000000';"
+                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<2000)"
+                     " INSERT INTO vals SELECT 32, 'X', i, i, 3, zeroblob(1000) FROM n;",
+                     nullptr, nullptr, nullptr) != SQLITE_OK ||
+        write(spilled[1], "x", 1) != 1) {
+      _exit(1);
+    }
+    for (;;) pause();
+  }
+  close(spilled[1]);
+  char byte = 0;
+  ASSERT_EQ(read(spilled[0], &byte, 1), 1);
+  close(spilled[0]);
+  kill(writer, SIGKILL);
+  waitpid(writer, nullptr, 0);
+  struct stat after {};
+  ASSERT_EQ(stat(MachineHive().c_str(), &after), 0);
+  ASSERT_GT(after.st_size, before.st_size);  // the spill reached the hive
+  ASSERT_TRUE(std::filesystem::exists(MachineHive() + "-journal"));
+
+  int status = test::RunAsUnprivileged([] {
+    uint32_t value = 0, size = sizeof(value);
+    if (RegQueryValue(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", KEY_READ, nullptr,
+                      reinterpret_cast<uint8_t*>(&value), &size) != kErrorHiveIo) {
+      return 10;
+    }
+    if (RegOpenKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_READ) != kErrorHiveIo) return 11;
+    std::vector<RegValueEntry> values;
+    return RegEnumValues(HKEY_LOCAL_MACHINE, kProductKey, KEY_READ, &values) == kErrorHiveIo ? 0
+                                                                                             : 12;
+  });
+  EXPECT_EQ(status, 0);
+  std::vector<std::string> reports;
+  for (const std::string& line : test::ReadLines(log)) {
+    auto parsed = test::ParseLogLine(line);
+    if (parsed && parsed->text.find("Registry hive") != std::string::npos) {
+      reports.push_back(std::to_string(parsed->level) + " " + parsed->text);
+    }
+  }
+  EXPECT_EQ(reports, std::vector<std::string>{"3 Registry hive " + MachineHive() +
+                                              " failed: SQLite error 776 (attempt to write a "
+                                              "readonly database)"});
+  // A reader who may write the hive rolls the journal back: the value as it was.
+  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount"), 41);
+  EXPECT_FALSE(std::filesystem::exists(MachineHive() + "-journal"));
+  unsetenv("WARDEX_LOG_FILE");
 }
 
 TEST_F(RegistryTest, AnUnprivilegedUserReadsTheMachineHiveButCannotWriteIt) {

@@ -3,9 +3,9 @@
 // counters and time stamps without writing SQL.
 //
 //   wardex-reg query  KEY [/v NAME | /ve] [/s] [/reg:32 | /reg:64]
-//   wardex-reg set    KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/reg:32 | /reg:64]
-//   wardex-reg delete KEY [/v NAME | /ve] [/reg:32 | /reg:64]
-//   wardex-reg export KEY FILE [/reg:32 | /reg:64]
+//   wardex-reg set    KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/f] [/reg:32 | /reg:64]
+//   wardex-reg delete KEY [/v NAME | /ve] [/f] [/reg:32 | /reg:64]
+//   wardex-reg export KEY FILE [/y] [/reg:32 | /reg:64]
 //
 // Exit codes: 0 success, 1 the operation failed, 2 the command line is wrong.
 #include <cctype>
@@ -35,9 +35,9 @@ constexpr int kExitUsage = 2;
 constexpr char kUsage[] =
     "Usage:\n"
     "  wardex-reg query  KEY [/v NAME | /ve] [/s] [/reg:32 | /reg:64]\n"
-    "  wardex-reg set    KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/reg:32 | /reg:64]\n"
-    "  wardex-reg delete KEY [/v NAME | /ve] [/reg:32 | /reg:64]\n"
-    "  wardex-reg export KEY FILE [/reg:32 | /reg:64]\n"
+    "  wardex-reg set    KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/f] [/reg:32 | /reg:64]\n"
+    "  wardex-reg delete KEY [/v NAME | /ve] [/f] [/reg:32 | /reg:64]\n"
+    "  wardex-reg export KEY FILE [/y] [/reg:32 | /reg:64]\n"
     "\n"
     "KEY     ROOT\\Path\\Below, ROOT one of HKLM, HKCU, HKCR, HKU (or their\n"
     "        HKEY_... names), e.g. HKLM\\SOFTWARE\\Corvane\\Brisko\n"
@@ -47,12 +47,16 @@ constexpr char kUsage[] =
     "/d      set: the data. REG_DWORD and REG_QWORD take decimal or 0x-hex numbers,\n"
     "        REG_BINARY hex bytes (\"00f1536500000000\") or @SECONDS, which stores a\n"
     "        time stamp as the agent does: 8 bytes, little-endian\n"
+    "/f, /y  accepted as with \"reg\"; wardex-reg never asks before it writes\n"
     "/reg:32 the 32-bit view, the agent's own (default); /reg:64 the 64-bit view\n"
-    "delete  without /v or /ve deletes the key with all its sub-keys\n"
+    "delete  without /v or /ve deletes the key with all its sub-keys; the root keys,\n"
+    "        HKLM\\SOFTWARE and Software\\Classes (HKCR) cannot be deleted\n"
     "export  writes the key and its sub-keys as a .reg file; FILE - is stdout\n"
     "\n"
     "The machine hive is $WARDEX_ROOT/var/lib/wardex/registry/machine.db (WARDEX_ROOT\n"
-    "defaults to /); the user's hive $XDG_DATA_HOME/wardex/registry/user.db.\n";
+    "defaults to /); the user's hive $XDG_DATA_HOME/wardex/registry/user.db.\n"
+    "A hive whose writer was interrupted cannot be read by other users until a user\n"
+    "who may write it opens it: \"wardex-reg query HKLM\" as root repairs the machine hive.\n";
 
 struct RootName {
   const char* short_name;
@@ -124,6 +128,20 @@ int Failure(uint32_t error) {
     case 87:
       std::fprintf(stderr, "ERROR: Invalid key name.\n");
       break;
+    case reg::kErrorHiveBusy:
+      std::fprintf(stderr,
+                   "ERROR: Another process holds the registry hive's lock; try again later.\n");
+      break;
+    case reg::kErrorHiveCorrupt:
+      std::fprintf(stderr, "ERROR: The registry hive is damaged (error %u).\n", error);
+      break;
+    case reg::kErrorHiveIo:
+      std::fprintf(stderr,
+                   "ERROR: The registry hive cannot be read (error %u). If a writer was "
+                   "interrupted, run \"wardex-reg query HKLM\" as a user who may write the "
+                   "hive to roll its journal back.\n",
+                   error);
+      break;
     default:
       std::fprintf(stderr, "ERROR: The registry store failed with error %u.\n", error);
       break;
@@ -166,6 +184,8 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
       if (!options.data) return "/d needs data.";
     } else if (SameText(arg, "/s")) {
       options.recursive = true;
+    } else if (SameText(arg, "/f") || SameText(arg, "/y")) {
+      // "reg" asks before it overwrites or deletes unless told not to; we never ask.
     } else if (SameText(arg, "/reg:32")) {
       options.view = reg::KEY_WOW64_32KEY;
     } else if (SameText(arg, "/reg:64")) {
@@ -295,12 +315,18 @@ int Query(const Options& options) {
   return kExitOk;
 }
 
-// Parses a decimal or 0x-hex number that fits |bits|.
+// Parses a decimal or 0x-hex number that fits |bits|. Leading zeros are
+// decimal, as with "reg": 010 is ten, 09 is nine.
 std::optional<uint64_t> ParseNumber(const std::string& text, int bits) {
-  if (text.empty() || text[0] == '-') return std::nullopt;
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") !=
+                            std::string::npos) {
+    return std::nullopt;
+  }
   char* end = nullptr;
   errno = 0;
-  const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
+  const unsigned long long value = std::strtoull(digits.c_str(), &end, hex ? 16 : 10);
   if (errno != 0 || *end != '\0') return std::nullopt;
   if (bits < 64 && value >> bits != 0) return std::nullopt;
   return value;
@@ -381,9 +407,23 @@ std::string RegString(const std::string& text) {
   return quoted + "\"";
 }
 
+// Whether a REG_SZ value can be exported as a quoted string: one line, and
+// nothing after its terminator that the quoted form would lose.
+bool IsPlainString(const std::vector<uint8_t>& data) {
+  if (data.size() % 2 != 0) return false;
+  const size_t units = data.size() / 2;
+  for (size_t i = 0; i < units; ++i) {
+    const unsigned unit = data[2 * i] | (data[2 * i + 1] << 8);
+    if (unit == 0) return i + 1 == units;
+    if (unit == '\r' || unit == '\n') return false;
+  }
+  return true;
+}
+
 std::string ExportData(uint32_t type, const std::vector<uint8_t>& data) {
   char text[32];
-  if (type == reg::REG_SZ) return RegString(StringData(data));
+  // Other strings as their bytes, which regedit reads back exactly.
+  if (type == reg::REG_SZ && IsPlainString(data)) return RegString(StringData(data));
   if (type == reg::REG_DWORD && data.size() == 4) {
     std::snprintf(text, sizeof(text), "dword:%08" PRIx64, LittleEndian(data));
     return text;
