@@ -288,8 +288,6 @@ TEST(ReadProfileString, ValuesOfAnyLengthAreReadWhole) {
     EXPECT_EQ(Narrow(ReadProfileString(u"S", u"K", u"d", Wide(file))), value) << length;
   }
   EXPECT_EQ(Narrow(ReadProfileString(u"s", u"missing", u"d", Wide(file))), "d");
-  EXPECT_TRUE(WriteProfileString(u"s", u"k", u"new", Wide(file)));
-  EXPECT_EQ(Narrow(ReadProfileString(u"s", u"k", u"d", Wide(file))), "new");
 }
 
 class RegistryKey : public ::testing::Test {
@@ -340,10 +338,8 @@ TEST_F(RegistryKey, WritesRootsAndViews) {
   EXPECT_EQ(type, platform::REG_BINARY);
   EXPECT_EQ(size, 8u);
   EXPECT_EQ(key_.ReadQWord(u"LAST_NEWSFEED_CHECK", 0), 1700000000);
-  EXPECT_TRUE(key_.ValueExists(u"name"));
   EXPECT_TRUE(key_.DeleteValue(u"name"));
   EXPECT_FALSE(key_.ValueExists(u"name"));
-  EXPECT_FALSE(key_.DeleteValue(u"name"));
 
   EXPECT_FALSE(key_.SetRootKey(HKEY_CURRENT_CONFIG));
   EXPECT_EQ(key_.GetRootKey(), HKEY_CURRENT_USER);

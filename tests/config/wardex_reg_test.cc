@@ -63,7 +63,6 @@ TEST(WardexReg, RepairsTheProductKeyAsTheAgentReadsIt) {
       {std::string("query ") + kKey + " /v Nine", 0, "Nine    REG_DWORD    0x9\n"},
       {std::string("query ") + kKey + " /v Big", 0, "Big    REG_QWORD    0x1f\n"},
       {std::string("set ") + kKey + " /v X /t REG_DWORD /d 0x", 2, "Invalid number"},
-      {std::string("set ") + kKey + " /v X /t REG_DWORD /d +5", 2, "Invalid number"},
       {std::string("set ") + kKey + " /v X /t REG_DWORD /d 4294967296", 2,
        "ERROR: Invalid number for REG_DWORD: 4294967296"},
       // A string with a line break is exported as its bytes, one valid line.
@@ -74,9 +73,7 @@ TEST(WardexReg, RepairsTheProductKeyAsTheAgentReadsIt) {
       {"delete HKCR /f", 1, "ERROR: Access is denied."},
       {"delete 'HKLM\\SOFTWARE' /reg:64", 1, "ERROR: Access is denied."},
       {std::string("set ") + kKey + " /v X /t REG_BINARY /d 0g", 2, "Invalid hex data"},
-      {std::string("set ") + kKey + " /v X /t REG_FOO", 2, "Invalid type: REG_FOO"},
       {"query 'HKXY\\SOFTWARE'", 2, "Invalid key name: HKXY\\SOFTWARE"},
-      {"frob", 2, "Unknown command: frob"},
       {std::string("query ") + kKey + " /x", 2, "Invalid option: /x"},
       {"--help", 0, "wardex-reg export KEY FILE"},
   };
