@@ -36,6 +36,7 @@ using namespace std::chrono_literals;
 std::atomic<int> g_calls{0};
 std::atomic<int> g_running{0};
 std::atomic<int> g_delay_ms{0};
+std::atomic<bool> g_hold{false};  // callbacks wait while it is set
 
 // Answers "echo:<message>" as UTF-16 with its terminator, "" for "empty", and
 // leaves the reply size untouched for "silent", as a stopping agent does.
@@ -45,6 +46,7 @@ void EchoCallback(const char* message, uint32_t length, char16_t* reply, uint32_
   if (std::string_view(message, length) == "throw") throw std::runtime_error("callback failed");
   ++g_running;
   if (g_delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(g_delay_ms.load()));
+  while (g_hold.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   const std::string text(message, length);
   if (text != "silent") {
     const std::string answer = text == "empty" ? "" : "echo:" + text;
@@ -77,6 +79,7 @@ class IpcLibraryTest : public ::testing::Test {
   void SetUp() override {
     g_calls = 0;
     g_delay_ms = 0;
+    g_hold = false;
     server_ = CreateServerInstance();
     ASSERT_EQ(server_->StartListening(u"test channel", EchoCallback, 0), kIpcOk);
   }
@@ -323,17 +326,17 @@ TEST_F(IpcLibraryTest, PeerOfAnotherUserIsRefusedBeforeAnythingIsRead) {
 }
 
 TEST_F(IpcLibraryTest, RequestOfAClientThatGaveUpIsNotRun) {
-  // Every one of the server's 32 workers is in a slow callback.
-  g_delay_ms = 1500;
+  // Every one of the server's 32 workers is held in a callback.
+  g_hold = true;
   std::vector<std::thread> busy;
-  for (int i = 0; i < 32; ++i) busy.emplace_back([] { Send("busy", 10000); });
-  for (int i = 0; i < 5000 && g_running.load() < 32; ++i) std::this_thread::sleep_for(1ms);
+  for (int i = 0; i < 32; ++i) busy.emplace_back([] { Send("busy", 60000); });
+  for (int i = 0; i < 30000 && g_running.load() < 32; ++i) std::this_thread::sleep_for(1ms);
   const bool all_busy = g_running.load() == 32;
   const int32_t gave_up = Send("gave up", 100).result;
+  g_hold = false;
   for (std::thread& thread : busy) thread.join();
   ASSERT_TRUE(all_busy);
   EXPECT_EQ(gave_up, kIpcTimeout);
-  g_delay_ms = 0;
   EXPECT_EQ(Send("after").reply, "echo:after");
   EXPECT_EQ(g_calls.load(), 33);
 }
