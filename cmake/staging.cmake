@@ -2,6 +2,7 @@
 #   stage/app   the installation tree: the wardex executable, the libraries it
 #               links and loads, wardex-ipc, install.cfg, product.cfg, language/*.ini,
 #               modules/<Name>/<Name>.so, modules/consolemodule/ConsoleModule.so,
+#               modules/consolemodule/wardex-console (the Console process),
 #               modules/common/kvl_ipc32.so, the starter stand-in
 #               briskostart; every library signed
 #   stage/root  the demo's machine root (WARDEX_ROOT): etc/wardex/trust/ with
@@ -56,6 +57,7 @@ _wardex_stage_target(velogger VeLogger.so)
 _wardex_stage_target(vestyler VeStyler.so)
 _wardex_stage_target(kvl_ipc32 modules/common/kvl_ipc32.so)
 _wardex_stage_target(ConsoleModule modules/consolemodule/ConsoleModule.so)
+_wardex_stage_target(wardex-console modules/consolemodule/wardex-console)
 foreach(module WardexModule SnapCheckModule TurboModule)
   _wardex_stage_target(${module} modules/${module}/${module}.so)
 endforeach()

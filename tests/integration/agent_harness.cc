@@ -177,6 +177,14 @@ void AgentTree::AddConsole(const std::string& config) {
   ConfigureFixture("console", config);
 }
 
+void AgentTree::AddDesktopConsole() {
+  Copy(WARDEX_CONSOLE_MODULE_SO, app_dir_ + "/modules/consolemodule/ConsoleModule.so");
+  const std::string program = app_dir_ + "/modules/consolemodule/wardex-console";
+  Copy(WARDEX_CONSOLE_PROGRAM, program);
+  fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+}
+
 void AgentTree::ConfigureFixture(const std::string& name, const std::string& config) {
   WriteFile(test_dir_ + "/" + name + ".cfg", config);
 }

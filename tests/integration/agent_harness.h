@@ -60,6 +60,8 @@ class AgentTree {
   void AddModule(const std::string& name, const std::string& config = "");
   // Stages the Console with |config| (see agent_console.cc).
   void AddConsole(const std::string& config = "");
+  // Stages the real Console module and wardex-console instead.
+  void AddDesktopConsole();
   // Changes the behaviour of a staged module or of the Console ("console")
   // while the agent runs; each reads its file anew where agent_module.cc and
   // agent_console.cc say so.

@@ -49,14 +49,15 @@ const std::set<std::string> kLibraries = {
 TEST(StagedTree, HoldsEveryFileOfTheInstallation) {
   std::set<std::string> expected = kLibraries;
   expected.insert({"install.cfg", "product.cfg", "language/Texts.ini", "language/Texts_de.ini",
-                   "briskostart", "wardex-ipc"});
+                   "briskostart", "wardex-ipc", "modules/consolemodule/wardex-console"});
   if (WARDEX_STAGE_HAS_AGENT) expected.insert("wardex");
   std::set<std::string> found;
   for (const auto& entry : fs::recursive_directory_iterator(StagedApp())) {
     if (entry.is_regular_file()) found.insert(fs::relative(entry.path(), StagedApp()).string());
   }
   EXPECT_EQ(found, expected);
-  for (const char* program : {"briskostart", "wardex-ipc"}) {
+  for (const char* program :
+       {"briskostart", "wardex-ipc", "modules/consolemodule/wardex-console"}) {
     EXPECT_EQ(ModeOf(StagedApp() + "/" + program) & 0111, 0111u) << program;
   }
 }

@@ -1,0 +1,146 @@
+#include "console_app.h"
+
+#include <errno.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <glib-unix.h>
+
+#include "dialog_window.h"
+
+namespace wardex::console {
+namespace {
+
+// Each Console serves one agent: no single-instance negotiation on the bus,
+// where a second Console would otherwise hand its work to the first.
+constexpr char kApplicationId[] = "org.wardex.Console";
+// The agent always reads; a write that cannot go out in this time means it hangs.
+constexpr time_t kSendTimeoutSeconds = 5;
+
+}  // namespace
+
+ConsoleApp::ConsoleApp(int socket_fd, guint idle_seconds)
+    : socket_(socket_fd),
+      idle_seconds_(idle_seconds),
+      application_(gtk_application_new(kApplicationId, G_APPLICATION_NON_UNIQUE)),
+      notifier_([this](uint32_t id) { Send(NotificationAction{id}); }) {
+  const timeval timeout = {kSendTimeoutSeconds, 0};
+  setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));
+  g_signal_connect(application_, "startup", G_CALLBACK(OnStartup), this);
+  g_signal_connect(application_, "activate", G_CALLBACK(OnActivate), this);
+  g_signal_connect(application_, "window-removed", G_CALLBACK(OnWindowRemoved), this);
+}
+
+ConsoleApp::~ConsoleApp() {
+  if (socket_watch_ != 0) g_source_remove(socket_watch_);
+  if (idle_timer_ != 0) g_source_remove(idle_timer_);
+  g_object_unref(application_);
+  close(socket_);
+}
+
+int ConsoleApp::Run() {
+  char name[] = "wardex-console";
+  char* argv[] = {name, nullptr};
+  return g_application_run(G_APPLICATION(application_), 1, argv);
+}
+
+void ConsoleApp::OnStartup(GApplication* application, gpointer self) {
+  auto* app = static_cast<ConsoleApp*>(self);
+  // Held until Quit: the Console stays while no window is open.
+  g_application_hold(application);
+  app->socket_watch_ = g_unix_fd_add(
+      app->socket_, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), OnSocket, app);
+  app->ArmIdleTimer();
+}
+
+gboolean ConsoleApp::OnSocket(gint, GIOCondition, gpointer self) {
+  auto* app = static_cast<ConsoleApp*>(self);
+  if (app->ReadMessages()) return G_SOURCE_CONTINUE;
+  app->socket_watch_ = 0;
+  app->Quit();
+  return G_SOURCE_REMOVE;
+}
+
+bool ConsoleApp::ReadMessages() {
+  char buffer[64 * 1024];
+  const ssize_t got = recv(socket_, buffer, sizeof(buffer), MSG_DONTWAIT);
+  if (got < 0) return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK;
+  if (got == 0) return false;  // the agent closed the Console
+  reader_.Append(buffer, static_cast<size_t>(got));
+  ConsoleMessage message;
+  for (;;) {
+    const FrameReader::Status status = reader_.Next(&message);
+    if (status == FrameReader::Status::kNeedMore) return true;
+    if (status == FrameReader::Status::kMalformed) {
+      g_warning("malformed message from the agent; the Console ends");
+      return false;
+    }
+    Dispatch(message);
+  }
+}
+
+void ConsoleApp::Dispatch(const ConsoleMessage& message) {
+  if (const auto* ping = std::get_if<Ping>(&message)) {
+    Send(Pong{ping->serial});
+  } else if (const auto* dialog = std::get_if<ShowDialogMessage>(&message)) {
+    if (idle_timer_ != 0) {
+      g_source_remove(idle_timer_);
+      idle_timer_ = 0;
+    }
+    DialogWindow::Open(application_, *dialog, [this](const DialogAnswer& answer) { Send(answer); });
+  } else if (const auto* notification = std::get_if<ShowNotificationMessage>(&message)) {
+    notifier_.Show(*notification);
+  } else if (std::holds_alternative<SetTexts>(message)) {
+    // Open windows carry no agent-owned texts yet.
+  } else {
+    g_warning("the agent sent a message meant for it; ignored");
+  }
+}
+
+void ConsoleApp::Send(const ConsoleMessage& message) {
+  const std::string frame = EncodeFrame(message);
+  size_t done = 0;
+  while (done < frame.size()) {
+    const ssize_t sent = send(socket_, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) {
+      g_warning("the agent does not read; the Console ends");
+      Quit();
+      return;
+    }
+    done += static_cast<size_t>(sent);
+  }
+}
+
+void ConsoleApp::OnWindowRemoved(GtkApplication* application, GtkWindow*, gpointer self) {
+  if (gtk_application_get_windows(application) == nullptr)
+    static_cast<ConsoleApp*>(self)->ArmIdleTimer();
+}
+
+void ConsoleApp::ArmIdleTimer() {
+  if (idle_timer_ != 0) g_source_remove(idle_timer_);
+  idle_timer_ = g_timeout_add_seconds(idle_seconds_, OnIdle, this);
+}
+
+gboolean ConsoleApp::OnIdle(gpointer self) {
+  auto* app = static_cast<ConsoleApp*>(self);
+  app->idle_timer_ = 0;
+  if (gtk_application_get_windows(app->application_) != nullptr) return G_SOURCE_REMOVE;
+  if (app->notifier_.HasLiveActions()) {
+    app->ArmIdleTimer();
+    return G_SOURCE_REMOVE;
+  }
+  app->Quit();
+  return G_SOURCE_REMOVE;
+}
+
+void ConsoleApp::Quit() {
+  if (quitting_) return;
+  quitting_ = true;
+  // Windows still open are not answered: the agent answers them when the socket closes.
+  g_application_quit(G_APPLICATION(application_));
+  g_application_release(G_APPLICATION(application_));
+}
+
+}  // namespace wardex::console

@@ -1,0 +1,107 @@
+// The messages between ConsoleModule.so (inside the agent) and the
+// wardex-console process, over a socket pair. A frame is a 32-bit
+// little-endian payload length followed by the payload: a one-byte message
+// type and its fields. Texts are UTF-8 with a 32-bit length before them;
+// integers are 32-bit little-endian. Each side rejects a frame that breaks a
+// limit and drops the connection, so neither can make the other allocate
+// without bound.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace wardex::console {
+
+inline constexpr uint32_t kMaxFrameBytes = 1u << 20;
+// Longer texts are cut by the sender: no window shows more usefully.
+inline constexpr uint32_t kMaxTextBytes = 64u * 1024u;
+// A dialog shows at most this many buttons and check boxes; the sender drops
+// the rest (they could not be laid out on any screen).
+inline constexpr uint32_t kMaxDialogButtons = 16;
+inline constexpr uint32_t kMaxDialogCheckBoxes = 16;
+// The descriptor on which wardex-console finds its end of the socket pair.
+inline constexpr int kConsoleSocketFd = 3;
+
+// Agent to Console.
+struct Ping {
+  uint32_t serial = 0;
+};
+struct DialogButton {
+  std::string title;
+  int32_t value = 0;
+};
+struct DialogCheckBox {
+  std::string title;
+  bool checked = false;
+};
+struct ShowDialogMessage {
+  uint32_t id = 0;
+  std::string header;
+  std::string message;
+  std::string caption_style;
+  std::string message_style;
+  int32_t icon = 0;
+  uint32_t show_time_ms = 0;  // 0: until the user answers
+  std::vector<DialogButton> buttons;
+  std::vector<DialogCheckBox> check_boxes;
+};
+struct ShowNotificationMessage {
+  uint32_t id = 0;
+  std::string title;
+  std::string text;
+  int32_t seconds = 0;
+  std::string button_title;  // empty: no action button
+  std::string command_line;  // what the button runs, started by the Console
+};
+// The Console's texts that the agent owns; sent before the first window and
+// again on Refresh.
+struct SetTexts {
+  std::string product_name;
+};
+
+// Console to agent.
+struct Pong {
+  uint32_t serial = 0;
+};
+struct DialogAnswer {
+  uint32_t id = 0;
+  int32_t button = -1;           // the pressed button's value, -1 for none
+  std::vector<uint8_t> checked;  // 1 when ticked, in the order the boxes were sent
+};
+struct NotificationAction {
+  uint32_t id = 0;
+};
+
+using ConsoleMessage = std::variant<Ping, ShowDialogMessage, ShowNotificationMessage, SetTexts,
+                                    Pong, DialogAnswer, NotificationAction>;
+
+// The frame of |message|, length included. Texts and lists must already be
+// within the limits (see FitDialog and FitText).
+std::string EncodeFrame(const ConsoleMessage& message);
+
+// False when |payload| is not exactly one well-formed message within the limits.
+bool DecodePayload(std::string_view payload, ConsoleMessage* message);
+
+// |text| cut to at most |max_bytes| without splitting a UTF-8 sequence.
+std::string FitText(std::string_view text, size_t max_bytes = kMaxTextBytes);
+
+// Collects bytes from a stream and hands out whole messages.
+class FrameReader {
+ public:
+  enum class Status { kMessage, kNeedMore, kMalformed };
+
+  void Append(const char* data, size_t size);
+  // kMalformed is final: the stream cannot be resynchronised.
+  Status Next(ConsoleMessage* message);
+
+ private:
+  std::string buffer_;
+  size_t consumed_ = 0;
+  bool broken_ = false;
+};
+
+}  // namespace wardex::console

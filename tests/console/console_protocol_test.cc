@@ -1,0 +1,134 @@
+// The Console protocol: what each message looks like on the wire, and that a
+// frame which breaks a limit is refused rather than trusted.
+#include "protocol/console_protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace wardex::console {
+namespace {
+
+std::string Decoded(const std::string& frame, FrameReader::Status* status) {
+  FrameReader reader;
+  reader.Append(frame.data(), frame.size());
+  ConsoleMessage message;
+  *status = reader.Next(&message);
+  return *status == FrameReader::Status::kMessage ? EncodeFrame(message) : std::string();
+}
+
+ShowDialogMessage SampleDialog() {
+  ShowDialogMessage dialog;
+  dialog.id = 7;
+  dialog.header = "Header <b>";
+  dialog.message =
+      "Gr\xC3\xBC\xC3\x9F"
+      "e";
+  dialog.caption_style = "bold";
+  dialog.icon = 2;
+  dialog.show_time_ms = 1500;
+  dialog.buttons = {{"OK", 1}, {"Cancel", -7}};
+  dialog.check_boxes = {{"Remember", true}, {"Again", false}};
+  return dialog;
+}
+
+TEST(ConsoleProtocolTest, EveryMessageSurvivesTheWire) {
+  const std::vector<ConsoleMessage> messages = {
+      Ping{42},
+      SampleDialog(),
+      ShowNotificationMessage{3, "Title", "Text", 30, "Open", "\"/usr/bin/x\" /a"},
+      SetTexts{"Brisko & Co"},
+      Pong{0xFFFFFFFFu},
+      DialogAnswer{7, -1, {1, 0, 1}},
+      NotificationAction{9},
+  };
+  for (const ConsoleMessage& message : messages) {
+    const std::string frame = EncodeFrame(message);
+    FrameReader::Status status;
+    EXPECT_EQ(Decoded(frame, &status), frame) << "alternative " << message.index();
+    EXPECT_EQ(status, FrameReader::Status::kMessage);
+  }
+}
+
+TEST(ConsoleProtocolTest, FieldsAreLittleEndianAfterTheLengthAndType) {
+  EXPECT_EQ(EncodeFrame(Ping{0x01020304}), std::string("\x05\x00\x00\x00\x01\x04\x03\x02\x01", 9));
+  EXPECT_EQ(EncodeFrame(SetTexts{"ab"}), std::string("\x07\x00\x00\x00\x04\x02\x00\x00\x00"
+                                                     "ab",
+                                                     11));
+}
+
+TEST(ConsoleProtocolTest, RefusesFramesThatBreakTheRules) {
+  const std::string dialog = EncodeFrame(SampleDialog()).substr(4);
+  const auto frame = [](const std::string& payload) {
+    std::string out(4, '\0');
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<char>(payload.size() >> (8 * i));
+    return out + payload;
+  };
+  std::string too_many_buttons = EncodeFrame(ShowDialogMessage{}).substr(4);
+  // The button count sits after the id, four empty texts, icon and show time.
+  too_many_buttons[1 + 4 + 16 + 4 + 4] = static_cast<char>(kMaxDialogButtons + 1);
+  std::string long_text = std::string("\x04") + std::string("\x01\x00\x01\x00", 4);
+  long_text += std::string(kMaxTextBytes + 1, 'x');
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"zero length", std::string(4, '\0')},
+      {"length above the limit", std::string("\x01\x00\x10\x00", 4) + "\x01"},
+      {"unknown type", frame("\x09")},
+      {"truncated field", frame(dialog.substr(0, dialog.size() - 1))},
+      {"trailing bytes", frame(dialog + "x")},
+      {"list above its limit", frame(too_many_buttons)},
+      {"text above its limit", frame(long_text)},
+      {"flag neither 0 nor 1", frame(dialog.substr(0, dialog.size() - 1) + "\x02")},
+  };
+  for (const auto& c : cases) {
+    FrameReader::Status status;
+    Decoded(c.bytes, &status);
+    EXPECT_EQ(status, FrameReader::Status::kMalformed) << c.name;
+  }
+  // The last check box's flag (the payload's last byte) may be 1.
+  FrameReader::Status status;
+  Decoded(frame(dialog.substr(0, dialog.size() - 1) + "\x01"), &status);
+  EXPECT_EQ(status, FrameReader::Status::kMessage);
+}
+
+TEST(ConsoleProtocolTest, ReassemblesFramesDeliveredByteByByteAndStaysBrokenAfterAnError) {
+  const std::string stream = EncodeFrame(SampleDialog()) + EncodeFrame(Pong{5});
+  FrameReader reader;
+  ConsoleMessage message;
+  std::vector<size_t> seen;
+  for (char byte : stream) {
+    reader.Append(&byte, 1);
+    while (reader.Next(&message) == FrameReader::Status::kMessage) seen.push_back(message.index());
+  }
+  EXPECT_EQ(seen, (std::vector<size_t>{1, 4}));
+
+  reader.Append("\0\0\0\0", 4);
+  EXPECT_EQ(reader.Next(&message), FrameReader::Status::kMalformed);
+  const std::string good = EncodeFrame(Ping{1});
+  reader.Append(good.data(), good.size());
+  EXPECT_EQ(reader.Next(&message), FrameReader::Status::kMalformed);
+}
+
+TEST(ConsoleProtocolTest, FitTextCutsAtACharacterBoundary) {
+  const std::string two_byte = "\xC3\xA9";  // é
+  const struct {
+    std::string text;
+    size_t max;
+    std::string expected;
+  } cases[] = {
+      {"abc", 3, "abc"},
+      {"abcd", 3, "abc"},
+      {"a" + two_byte, 2, "a"},
+      {"a" + two_byte, 3, "a" + two_byte},
+      {"\xE2\x82\xAC"
+       "x",
+       2, ""},  // a three-byte euro sign does not fit
+  };
+  for (const auto& c : cases) EXPECT_EQ(FitText(c.text, c.max), c.expected) << c.text;
+}
+
+}  // namespace
+}  // namespace wardex::console

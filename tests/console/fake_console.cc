@@ -1,0 +1,102 @@
+// fake-console: a Console process for the module's tests. It speaks the
+// protocol on descriptor 3 and does what each dialog's header tells it:
+//   press:N       press the N-th button shown (0-based; "last" for the last)
+//                 and tick every check box that was clear and clear the others
+//   bogus-button  answer with a value that no button has
+//   ignore        never answer (pings are still answered)
+//   hang          stop reading and answering anything
+//   crash         end at once, as a crash would
+//   garbage       send a frame longer than the protocol allows
+//   late:MS       press the first button after MS milliseconds
+// With FAKE_CONSOLE_RECORD set it appends one line per message received:
+// "dialog <header> <message bytes> <buttons> <check boxes>" or
+// "notification <title> <button title> <command line>".
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "protocol/console_protocol.h"
+
+namespace {
+
+using namespace wardex::console;
+
+void Write(const ConsoleMessage& message) {
+  const std::string frame = EncodeFrame(message);
+  size_t done = 0;
+  while (done < frame.size()) {
+    const ssize_t n = write(kConsoleSocketFd, frame.data() + done, frame.size() - done);
+    if (n <= 0) std::_Exit(1);
+    done += static_cast<size_t>(n);
+  }
+}
+
+void Record(const std::string& line) {
+  const char* path = getenv("FAKE_CONSOLE_RECORD");
+  if (path == nullptr) return;
+  if (FILE* file = fopen(path, "a")) {
+    fprintf(file, "%s\n", line.c_str());
+    fclose(file);
+  }
+}
+
+void Press(const ShowDialogMessage& dialog, size_t index) {
+  DialogAnswer answer;
+  answer.id = dialog.id;
+  answer.button = index < dialog.buttons.size() ? dialog.buttons[index].value : -1;
+  for (const DialogCheckBox& box : dialog.check_boxes)
+    answer.checked.push_back(box.checked ? 0 : 1);
+  Write(answer);
+}
+
+void OnDialog(const ShowDialogMessage& dialog) {
+  Record("dialog " + dialog.header + " " + std::to_string(dialog.message.size()) + " " +
+         std::to_string(dialog.buttons.size()) + " " + std::to_string(dialog.check_boxes.size()));
+  const std::string& what = dialog.header;
+  if (what == "press:last") {
+    Press(dialog, dialog.buttons.empty() ? 0 : dialog.buttons.size() - 1);
+  } else if (what.rfind("press:", 0) == 0) {
+    Press(dialog, std::stoul(what.substr(6)));
+  } else if (what == "bogus-button") {
+    Write(DialogAnswer{dialog.id, 12345, {}});
+  } else if (what == "hang") {
+    for (;;) pause();
+  } else if (what == "crash") {
+    std::_Exit(3);
+  } else if (what == "garbage") {
+    const char frame[] = {'\xff', '\xff', '\xff', '\x7f', 2};
+    (void)!write(kConsoleSocketFd, frame, sizeof(frame));
+  } else if (what.rfind("late:", 0) == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::stoul(what.substr(5))));
+    Press(dialog, 0);
+  }
+}
+
+}  // namespace
+
+int main() {
+  FrameReader reader;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(kConsoleSocketFd, buffer, sizeof(buffer));
+    if (got <= 0) return 0;
+    reader.Append(buffer, static_cast<size_t>(got));
+    ConsoleMessage message;
+    for (;;) {
+      const FrameReader::Status status = reader.Next(&message);
+      if (status == FrameReader::Status::kNeedMore) break;
+      if (status == FrameReader::Status::kMalformed) return 2;
+      if (const auto* ping = std::get_if<Ping>(&message)) {
+        Write(Pong{ping->serial});
+      } else if (const auto* dialog = std::get_if<ShowDialogMessage>(&message)) {
+        OnDialog(*dialog);
+      } else if (const auto* note = std::get_if<ShowNotificationMessage>(&message)) {
+        Record("notification " + note->title + " " + note->button_title + " " + note->command_line);
+      }
+    }
+  }
+}

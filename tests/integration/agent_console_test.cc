@@ -1,0 +1,66 @@
+// The real agent with the real Console on a private X display: a message
+// dialog sent through the pipe opens as a window, a user's keys answer it,
+// and the pipe reply holds the pressed button and the check boxes as left.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "integration/agent_harness.h"
+#include "support/virtual_display.h"
+
+namespace wardex::test {
+namespace {
+
+class AgentConsoleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string reason;
+    if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
+    ASSERT_TRUE(display_.ok()) << display_.error();
+    display_.ExportToEnvironment();
+    setenv("GSK_RENDERER", "cairo", 1);
+    setenv("GTK_A11Y", "none", 1);
+    tree_ = std::make_unique<AgentTree>();
+    // The Console wants a session bus to exist; its dialogs do not use it.
+    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + tree_->test_dir() + "/no-bus").c_str(), 1);
+    tree_->AddDesktopConsole();
+  }
+  void TearDown() override {
+    for (const char* name : {"GSK_RENDERER", "GTK_A11Y", "DBUS_SESSION_BUS_ADDRESS"})
+      unsetenv(name);
+  }
+
+  VirtualDisplay display_;
+  std::unique_ptr<AgentTree> tree_;
+};
+
+TEST_F(AgentConsoleTest, AMessageDialogThroughThePipeIsAnsweredByTheUser) {
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+  std::string reply;
+  std::thread sender([&] {
+    reply = tree_->Send(
+        R"({"ModuleRequest":11,"MessageHeader":"Update","Message":"Install <b>now</b>?",)"
+        R"("Icon":2,"Buttons":[{"BTTX":"Yes","BTID":7,"BTTY":1},{"BTTX":"No","BTID":8,"BTTY":2}],)"
+        R"("CheckBoxes":[{"CBTX":"Remember","CBID":5,"CBCH":false},)"
+        R"({"CBTX":"Tell others","CBID":6,"CBCH":true}]})",
+        60000);
+  });
+  // Back from the default button to the last check box, clear it, forward
+  // to the default button again and press it.
+  const bool typed = VirtualDisplay::TypeInto("Update", "shift+Tab space Tab Return");
+  sender.join();
+  ASSERT_TRUE(typed) << tree_->Diagnostics();
+  EXPECT_EQ(reply,
+            R"([{"Buttons":[{"BTID":7,"BTTX":"","BTTY":0}],"CheckBoxes":[{"CBCH":false,"CBID":5,)"
+            R"("CBTX":"Remember"},{"CBCH":false,"CBID":6,"CBTX":"Tell others"}],)"
+            R"("ModuleIdentificator":"","ModuleRequest":11}])")
+      << tree_->Diagnostics();
+  EXPECT_TRUE(tree_->WaitForLog("CONSOLE: started", std::chrono::milliseconds(1000)));
+}
+
+}  // namespace
+}  // namespace wardex::test
