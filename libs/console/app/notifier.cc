@@ -32,6 +32,8 @@ bool Notifier::Connect() {
     g_warning("no session bus for notifications: %s", error->message);
     return false;
   }
+  // A bus that goes away ends the notifications, not the Console's windows.
+  g_dbus_connection_set_exit_on_close(bus_, FALSE);
   GVariantPtr reply(g_dbus_connection_call_sync(
       bus_, kService, kPath, kService, "GetCapabilities", nullptr, G_VARIANT_TYPE("(as)"),
       G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, nullptr));
