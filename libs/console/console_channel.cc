@@ -144,6 +144,24 @@ void ConsoleChannel::ShowDialog(MessageDialog dialog) {
 
 bool ConsoleChannel::Send(const ConsoleMessage& message) { return Enqueue(EncodeFrame(message)); }
 
+bool ConsoleChannel::ShowNews(const ShowNewsMessage& message, std::chrono::milliseconds limit) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    news_[message.id].reset();
+  }
+  std::unique_lock<std::mutex> hold(lock_, std::defer_lock);
+  bool shown = false;
+  if (Enqueue(EncodeFrame(message))) {
+    hold.lock();
+    news_answered_.wait_for(hold, limit, [&] { return news_[message.id].has_value(); });
+    shown = news_[message.id].value_or(false);
+  } else {
+    hold.lock();
+  }
+  news_.erase(message.id);
+  return shown;
+}
+
 bool ConsoleChannel::Enqueue(std::string frame) {
   {
     std::lock_guard<std::mutex> hold(lock_);
@@ -327,6 +345,11 @@ void ConsoleChannel::Handle(const ConsoleMessage& message) {
       LogW(kLogInfo, u"CONSOLE: answer for dialog %u, which is no longer open", answer->id);
   } else if (const auto* action = std::get_if<NotificationAction>(&message)) {
     if (on_action_) on_action_(action->id);
+  } else if (const auto* news = std::get_if<NewsShown>(&message)) {
+    std::lock_guard<std::mutex> hold(lock_);
+    const auto it = news_.find(news->id);
+    if (it != news_.end()) it->second = news->shown;
+    news_answered_.notify_all();
   } else {
     LogW(kLogError, u"CONSOLE: the Console sent a message meant for it; ignored");
   }
@@ -367,6 +390,9 @@ void ConsoleChannel::AnswerAll(const char* why) {
     std::lock_guard<std::mutex> hold(lock_);
     queue_.clear();
     open.swap(dialogs_);
+    for (auto& [id, shown] : news_)
+      if (!shown.has_value()) shown = false;
+    news_answered_.notify_all();
   }
   for (auto& [id, entry] : open) {
     LogW(kLogInfo, u"CONSOLE: dialog %u \"%s\" answered with no button: %S", id,

@@ -54,6 +54,10 @@ class ConsoleChannel {
   void ShowDialog(MessageDialog dialog);
   // Queues |message|; false when the queue is full or the channel is closing.
   bool Send(const ConsoleMessage& message);
+  // Shows a news item and waits up to |limit| for the Console to say whether
+  // it was shown (for the news-feed thread, which may wait); false when it
+  // was not, or no answer came.
+  bool ShowNews(const ShowNewsMessage& message, std::chrono::milliseconds limit);
   // A fresh identifier for a dialog or notification.
   uint32_t NextId();
   // How many Console processes were started so far.
@@ -79,7 +83,8 @@ class ConsoleChannel {
   void Handle(const ConsoleMessage& message);
   // Removes the open dialog |id| and answers it; false when it is not open.
   bool Answer(uint32_t id, int32_t button, const std::vector<uint8_t>* checked);
-  // Drops the queue and answers every open dialog "no button".
+  // Drops the queue, answers every open dialog "no button" and every waiting
+  // news item "not shown".
   void AnswerAll(const char* why);
   // The poll time-out until the next ping or dialog deadline.
   int NextWakeMs() const;
@@ -90,6 +95,8 @@ class ConsoleChannel {
   mutable std::mutex lock_;  // guards what follows up to the I/O thread's own state
   std::string queue_;        // encoded frames not yet handed to the I/O thread
   std::map<uint32_t, OpenDialog> dialogs_;
+  std::map<uint32_t, std::optional<bool>> news_;  // news items waiting for NewsShown
+  std::condition_variable news_answered_;
   uint32_t next_id_ = 1;
   int starts_ = 0;
   bool stopping_ = false;

@@ -5,6 +5,12 @@
 #include "wardex/crashlog.h"
 
 namespace wardex::console {
+namespace {
+
+// How long the news-feed thread waits for the Console to show an item.
+constexpr auto kNewsAnswerLimit = std::chrono::seconds(10);
+
+}  // namespace
 DesktopBackend::DesktopBackend(ConsoleChannel::Options options)
     : channel_(std::move(options), [](uint32_t id) {
         LogW(kLogInfo, u"CONSOLE: the button of notification %u was clicked", id);
@@ -31,7 +37,20 @@ void DesktopBackend::ShowNotification(const KaOSAL::KaString& title, const KaOSA
 
 void DesktopBackend::ShowDialog(MessageDialog dialog) { channel_.ShowDialog(std::move(dialog)); }
 
-bool DesktopBackend::ShowNews(const NewsItem& item) { return headless_.ShowNews(item); }
+bool DesktopBackend::ShowNews(const NewsItem& item) {
+  ShowNewsMessage message;
+  message.id = channel_.NextId();
+  message.title = ProtocolText(item.title);
+  message.text = ProtocolText(item.text);
+  if (item.kind == kNewsItemWithPicture)
+    message.picture = ProtocolText(KaOSAL::KaString(item.picture));
+  message.link = ProtocolText(item.link);
+  message.button_title = ProtocolText(item.button_text);
+  const bool shown = channel_.ShowNews(message, kNewsAnswerLimit);
+  LogW(kLogInfo, u"CONSOLE: news \"%s\" %S", item.title.c_str(),
+       shown ? "shown" : "not shown: the Console did not show it");
+  return shown;
+}
 
 void DesktopBackend::OpenPage(ConsolePage page) { headless_.OpenPage(page); }
 

@@ -1,6 +1,6 @@
-// The desktop Console: message dialogs and notifications are shown by the
-// wardex-console process (see console_channel.h). The news item, the pages
-// and module views are not drawn by that process yet; they keep the headless
+// The desktop Console: message dialogs, notifications and news items are
+// shown by the wardex-console process (see console_channel.h). The pages and
+// module views are not drawn by that process yet; they keep the headless
 // backend's behaviour.
 #pragma once
 

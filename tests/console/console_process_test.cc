@@ -106,5 +106,29 @@ TEST_F(ConsoleProcessTest, NotificationsReachTheDaemonAndTheirButtonRunsItsComma
   EXPECT_EQ(access(ran.c_str(), F_OK), 0);
 }
 
+TEST_F(ConsoleProcessTest, ANewsItemCountsAsShownOnlyWhenTheDaemonTookIt) {
+  const ShowNewsMessage news{
+      50, "News", "Body", "/usr/share/pixmaps/news.png", "https://127.0.0.1/item", ""};
+  // This Console has no session bus.
+  EXPECT_FALSE(channel_.ShowNews(news, 30s));
+
+  test::PrivateSessionBus bus;
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  bus.ExportToEnvironment();
+  NotificationServer server;
+  ASSERT_TRUE(server.ok());
+  ConsoleChannel with_bus({WARDEX_CONSOLE_PATH}, nullptr);
+  bool shown = false;
+  std::thread news_thread([&] { shown = with_bus.ShowNews(news, 30s); });
+  const std::vector<ReceivedNotification> received = server.WaitFor(1);
+  news_thread.join();
+  EXPECT_TRUE(shown);
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].summary, "News");
+  EXPECT_EQ(received[0].image_path, "/usr/share/pixmaps/news.png");
+  // A link without a button title gets "Open".
+  EXPECT_EQ(received[0].actions, (std::vector<std::string>{"default", "Open", "run", "Open"}));
+}
+
 }  // namespace
 }  // namespace wardex::console

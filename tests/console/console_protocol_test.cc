@@ -39,9 +39,11 @@ TEST(ConsoleProtocolTest, EveryMessageSurvivesTheWire) {
       SampleDialog(),
       ShowNotificationMessage{3, "Title", "Text", 30, "Open", "\"/usr/bin/x\" /a"},
       SetTexts{"Brisko & Co"},
+      ShowNewsMessage{4, "News", "Body", "/tmp/p.png", "https://127.0.0.1/n", "Read"},
       Pong{0xFFFFFFFFu},
       DialogAnswer{7, -1, {1, 0, 1}},
       NotificationAction{9},
+      NewsShown{4, true},
   };
   for (const ConsoleMessage& message : messages) {
     const std::string frame = EncodeFrame(message);
@@ -103,7 +105,7 @@ TEST(ConsoleProtocolTest, ReassemblesFramesDeliveredByteByByteAndStaysBrokenAfte
     reader.Append(&byte, 1);
     while (reader.Next(&message) == FrameReader::Status::kMessage) seen.push_back(message.index());
   }
-  EXPECT_EQ(seen, (std::vector<size_t>{1, 4}));
+  EXPECT_EQ(seen, (std::vector<size_t>{1, 5}));
 
   reader.Append("\0\0\0\0", 4);
   EXPECT_EQ(reader.Next(&message), FrameReader::Status::kMalformed);

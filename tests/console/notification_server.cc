@@ -100,6 +100,9 @@ void NotificationServer::OnMethodCall(GDBusConnection*, const gchar*, const gcha
   const gchar* action = nullptr;
   while (g_variant_iter_loop(actions, "&s", &action)) notification.actions.push_back(action);
   g_variant_iter_free(actions);
+  const gchar* image_path = nullptr;
+  if (g_variant_lookup(hints, "image-path", "&s", &image_path))
+    notification.image_path = image_path;
   g_variant_unref(hints);
   g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", notification.id));
   server->received_.push_back(std::move(notification));

@@ -18,6 +18,7 @@ struct ReceivedNotification {
   std::string body;
   std::vector<std::string> actions;
   int32_t expire_timeout = 0;
+  std::string image_path;  // the "image-path" hint, or empty
 };
 
 class NotificationServer {

@@ -91,6 +91,8 @@ void ConsoleApp::Dispatch(const ConsoleMessage& message) {
     DialogWindow::Open(application_, *dialog, [this](const DialogAnswer& answer) { Send(answer); });
   } else if (const auto* notification = std::get_if<ShowNotificationMessage>(&message)) {
     notifier_.Show(*notification);
+  } else if (const auto* news = std::get_if<ShowNewsMessage>(&message)) {
+    Send(NewsShown{news->id, notifier_.ShowNews(*news)});
   } else if (std::holds_alternative<SetTexts>(message)) {
     // Open windows carry no agent-owned texts yet.
   } else {

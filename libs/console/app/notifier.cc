@@ -54,27 +54,42 @@ bool Notifier::Connect() {
 }
 
 bool Notifier::Show(const ShowNotificationMessage& message) {
+  return Notify(message.title, message.text, std::string(), message.seconds, message.button_title,
+                Action{message.id, message.command_line, std::string()});
+}
+
+bool Notifier::ShowNews(const ShowNewsMessage& message) {
+  const std::string button = message.link.empty() || !message.button_title.empty()
+                                 ? message.button_title
+                                 : std::string("Open");
+  return Notify(message.title, message.text, message.picture, 0, button,
+                Action{message.id, std::string(), message.link});
+}
+
+bool Notifier::Notify(const std::string& title, const std::string& text, const std::string& picture,
+                      int32_t seconds, const std::string& button_title, const Action& action) {
   if (!Connect()) return false;
-  const bool with_action = has_actions_ && !message.button_title.empty();
+  const bool with_action = has_actions_ && !button_title.empty();
   GVariantBuilder actions;
   g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
   if (with_action) {
     for (const char* key : {"default", "run"}) {
       g_variant_builder_add(&actions, "s", key);
-      g_variant_builder_add(&actions, "s", message.button_title.c_str());
+      g_variant_builder_add(&actions, "s", button_title.c_str());
     }
   }
   // Where the daemon reads markup, the text is escaped so that it is shown, not interpreted.
-  GCharPtr body(has_body_markup_ ? g_markup_escape_text(message.text.c_str(), -1)
-                                 : g_strdup(message.text.c_str()));
+  GCharPtr body(has_body_markup_ ? g_markup_escape_text(text.c_str(), -1) : g_strdup(text.c_str()));
   GVariantBuilder hints;
   g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
-  const gint32 timeout_ms = message.seconds > 0 ? message.seconds * 1000 : -1;
+  if (!picture.empty())
+    g_variant_builder_add(&hints, "{sv}", "image-path", g_variant_new_string(picture.c_str()));
+  const gint32 timeout_ms = seconds > 0 ? seconds * 1000 : -1;
   GError* raw_error = nullptr;
   GVariantPtr reply(g_dbus_connection_call_sync(
       bus_, kService, kPath, kService, "Notify",
-      g_variant_new("(susssasa{sv}i)", "Wardex", 0u, "", message.title.c_str(), body.get(),
-                    &actions, &hints, timeout_ms),
+      g_variant_new("(susssasa{sv}i)", "Wardex", 0u, "", title.c_str(), body.get(), &actions,
+                    &hints, timeout_ms),
       G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, &raw_error));
   GErrorPtr error(raw_error);
   if (!reply) {
@@ -83,7 +98,7 @@ bool Notifier::Show(const ShowNotificationMessage& message) {
   }
   guint32 daemon_id = 0;
   g_variant_get(reply.get(), "(u)", &daemon_id);
-  if (with_action) actions_[daemon_id] = Action{message.id, message.command_line};
+  if (with_action) actions_[daemon_id] = action;
   return true;
 }
 
@@ -103,9 +118,14 @@ void Notifier::OnSignal(const gchar* signal, GVariant* parameters) {
     const Action action = it->second;
     actions_.erase(it);
     GError* raw_error = nullptr;
-    if (!g_spawn_command_line_async(action.command_line.c_str(), &raw_error)) {
+    const bool started =
+        action.link.empty()
+            ? g_spawn_command_line_async(action.command_line.c_str(), &raw_error)
+            : g_app_info_launch_default_for_uri(action.link.c_str(), nullptr, &raw_error);
+    if (!started) {
       GErrorPtr error(raw_error);
-      g_warning("cannot run \"%s\": %s", action.command_line.c_str(), error->message);
+      g_warning("cannot open \"%s%s\": %s", action.command_line.c_str(), action.link.c_str(),
+                error->message);
     }
     on_action_(action.id);
   } else if (g_strcmp0(signal, "NotificationClosed") == 0 &&

@@ -27,6 +27,9 @@ class Notifier {
 
   // False when there is no session bus or no notification daemon answered.
   bool Show(const ShowNotificationMessage& message);
+  // A news item: its picture as the notification's image, its button opening
+  // its link with the desktop's opener.
+  bool ShowNews(const ShowNewsMessage& message);
   // True while a notification with a button may still be clicked.
   bool HasLiveActions() const { return !actions_.empty(); }
 
@@ -34,9 +37,13 @@ class Notifier {
   struct Action {
     uint32_t id = 0;  // the agent's id
     std::string command_line;
+    std::string link;  // opened instead of running a command line when set
   };
 
   bool Connect();
+  // Sends Notify; with |action|.id non-zero the button is |button_title|.
+  bool Notify(const std::string& title, const std::string& text, const std::string& picture,
+              int32_t seconds, const std::string& button_title, const Action& action);
   void OnSignal(const gchar* signal, GVariant* parameters);
   static void OnSignalThunk(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                             const gchar* signal, GVariant* parameters, gpointer self);

@@ -9,8 +9,8 @@ namespace wardex::console {
 namespace {
 
 // The wire type of each ConsoleMessage alternative, in the variant's order.
-constexpr std::array<uint8_t, std::variant_size_v<ConsoleMessage>> kWireTypes = {1,  2,  3, 4,
-                                                                                 64, 65, 66};
+constexpr std::array<uint8_t, std::variant_size_v<ConsoleMessage>> kWireTypes = {1,  2,  3,  4, 5,
+                                                                                 64, 65, 66, 67};
 
 class Writer {
  public:
@@ -138,6 +138,20 @@ void Fields(Io& io, ShowNotificationMessage& m) {
 template <class Io>
 void Fields(Io& io, SetTexts& m) {
   io(m.product_name);
+}
+template <class Io>
+void Fields(Io& io, ShowNewsMessage& m) {
+  io(m.id);
+  io(m.title);
+  io(m.text);
+  io(m.picture);
+  io(m.link);
+  io(m.button_title);
+}
+template <class Io>
+void Fields(Io& io, NewsShown& m) {
+  io(m.id);
+  io(m.shown);
 }
 template <class Io>
 void Fields(Io& io, DialogAnswer& m) {

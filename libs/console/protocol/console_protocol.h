@@ -57,6 +57,16 @@ struct ShowNotificationMessage {
   std::string button_title;  // empty: no action button
   std::string command_line;  // what the button runs, started by the Console
 };
+// A news item, shown as a notification whose button opens its link; the
+// Console answers with NewsShown.
+struct ShowNewsMessage {
+  uint32_t id = 0;
+  std::string title;
+  std::string text;
+  std::string picture;  // a local image file, or empty
+  std::string link;     // opened with the desktop's opener, or empty
+  std::string button_title;
+};
 // The Console's texts that the agent owns; sent before the first window and
 // again on Refresh.
 struct SetTexts {
@@ -75,9 +85,14 @@ struct DialogAnswer {
 struct NotificationAction {
   uint32_t id = 0;
 };
+struct NewsShown {
+  uint32_t id = 0;
+  bool shown = false;
+};
 
-using ConsoleMessage = std::variant<Ping, ShowDialogMessage, ShowNotificationMessage, SetTexts,
-                                    Pong, DialogAnswer, NotificationAction>;
+using ConsoleMessage =
+    std::variant<Ping, ShowDialogMessage, ShowNotificationMessage, SetTexts, ShowNewsMessage, Pong,
+                 DialogAnswer, NotificationAction, NewsShown>;
 
 // The frame of |message|, length included. Texts and lists must already be
 // within the limits (see FitDialog and FitText).
