@@ -146,12 +146,44 @@ bool IsVersionOne(const Element& element) {
          element.length == 1 && element.content[0] == 1;
 }
 
-// True when SignedData and every SignerInfo carry version 1, the only form
-// written here (issuer and serial number, plain data). No library checks these
-// unsigned fields, so a changed one must be refused here.
-bool VersionsAreOne(const uint8_t* der, size_t size) {
+// True when OpenSSL can compute the digest that the DER AlgorithmIdentifier
+// |algorithm| names, looked up the way CMS_verify looks it up.
+bool DigestIsUsable(const Element& algorithm) {
+  const unsigned char* cursor = algorithm.content;
+  const unsigned char* const oid_start = cursor;
+  Element oid;
+  if (!ReadElement(cursor, algorithm.content + algorithm.length, oid) || oid.tag != V_ASN1_OBJECT) {
+    return false;
+  }
+  const unsigned char* der = oid_start;
+  ASN1_OBJECT* object = d2i_ASN1_OBJECT(nullptr, &der, cursor - oid_start);
+  const int nid = OBJ_obj2nid(object);
+  ASN1_OBJECT_free(object);
+  if (nid == NID_undef) return false;
+  const char* name = OBJ_nid2sn(nid);
+  EVP_MD* fetched = EVP_MD_fetch(nullptr, name, nullptr);
+  const EVP_MD* digest = fetched != nullptr ? fetched : EVP_get_digestbyname(name);
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  const bool usable =
+      digest != nullptr && context != nullptr && EVP_DigestInit_ex(context, digest, nullptr) == 1;
+  EVP_MD_CTX_free(context);
+  EVP_MD_free(fetched);
+  return usable;
+}
+
+bool SameBytes(const Element& a, const Element& b) {
+  return a.tag == b.tag && a.length == b.length && std::memcmp(a.content, b.content, a.length) == 0;
+}
+
+// True when the SignedData's fields that no signature covers are as written
+// here: version 1 for SignedData and every SignerInfo (issuer and serial
+// number, plain data), and a digest algorithm list that holds exactly the
+// signers' own digests, each one OpenSSL can compute. No library checks the
+// versions; and CMS_verify leaks its copy of the content when a listed digest
+// cannot be set up, so such a list must be refused before it.
+bool UnsignedFieldsAreSound(const uint8_t* der, size_t size) {
   const unsigned char* cursor = der;
-  Element content_info, type, explicit_content, signed_data, version;
+  Element content_info, type, explicit_content, signed_data, version, digests;
   if (!ReadElement(cursor, der + size, content_info)) return false;
   cursor = content_info.content;
   const unsigned char* end = cursor + content_info.length;
@@ -160,24 +192,34 @@ bool VersionsAreOne(const uint8_t* der, size_t size) {
   if (!ReadElement(cursor, cursor + explicit_content.length, signed_data)) return false;
   cursor = signed_data.content;
   end = cursor + signed_data.length;
-  if (!ReadElement(cursor, end, version) || !IsVersionOne(version)) return false;
+  if (!ReadElement(cursor, end, version) || !IsVersionOne(version) ||
+      !ReadElement(cursor, end, digests) || digests.tag != V_ASN1_SET) {
+    return false;
+  }
   Element last;
   while (cursor < end) {
     if (!ReadElement(cursor, end, last)) return false;
   }
   if (last.tag != V_ASN1_SET) return false;
+  // The signers' digests, in order; the list must be the same.
+  const unsigned char* listed = digests.content;
+  const unsigned char* const listed_end = listed + digests.length;
   cursor = last.content;
   end = cursor + last.length;
   while (cursor < end) {
-    Element signer_info, signer_version;
+    Element signer_info, signer_version, signer_id, signer_digest, listed_digest;
     if (!ReadElement(cursor, end, signer_info)) return false;
     const unsigned char* inner = signer_info.content;
-    if (!ReadElement(inner, inner + signer_info.length, signer_version) ||
-        !IsVersionOne(signer_version)) {
+    const unsigned char* const inner_end = inner + signer_info.length;
+    if (!ReadElement(inner, inner_end, signer_version) || !IsVersionOne(signer_version) ||
+        !ReadElement(inner, inner_end, signer_id) ||
+        !ReadElement(inner, inner_end, signer_digest) ||
+        !ReadElement(listed, listed_end, listed_digest) ||
+        !SameBytes(signer_digest, listed_digest) || !DigestIsUsable(listed_digest)) {
       return false;
     }
   }
-  return true;
+  return listed == listed_end;
 }
 
 // Parses DER that must be a detached SignedData encoded exactly as given.
@@ -187,7 +229,7 @@ openssl::CmsPtr ParseDetachedSignature(const uint8_t* der, size_t size) {
   if (!cms || cursor != der + size || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed ||
       CMS_is_detached(cms.get()) != 1 ||
       OBJ_obj2nid(CMS_get0_eContentType(cms.get())) != NID_pkcs7_data ||
-      !VersionsAreOne(der, size)) {
+      !UnsignedFieldsAreSound(der, size)) {
     return nullptr;
   }
   // Only the canonical encoding is accepted, so no byte of the signature can

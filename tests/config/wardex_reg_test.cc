@@ -18,9 +18,9 @@ struct Result {
   std::string output;  // stdout and stderr
 };
 
-Result RunTool(const std::string& args) {
+Result RunTool(const std::string& args, const std::string& tool = WARDEX_REG_PATH) {
   Result result;
-  FILE* pipe = popen((std::string(WARDEX_REG_PATH) + " " + args + " 2>&1").c_str(), "r");
+  FILE* pipe = popen((tool + " " + args + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return result;
   char chunk[4096];
   while (size_t got = fread(chunk, 1, sizeof(chunk), pipe)) result.output.append(chunk, got);
@@ -101,10 +101,13 @@ TEST(WardexReg, AnUnprivilegedUserIsToldAccessIsDenied) {
   test::ScopedTestRoot root;
   ASSERT_EQ(RunTool(std::string("set ") + kKey + " /v Tray_StartCount /t REG_DWORD /d 5").exit_code,
             0);
-  int status = test::RunAsUnprivileged([] {
-    Result read = RunTool(std::string("query ") + kKey + " /v Tray_StartCount");
+  const std::string tool = test::ReachableCopy(WARDEX_REG_PATH, root.path());
+  ASSERT_FALSE(tool.empty());
+  int status = test::RunAsUnprivileged([&tool] {
+    Result read = RunTool(std::string("query ") + kKey + " /v Tray_StartCount", tool);
     if (read.exit_code != 0 || read.output.find("0x5") == std::string::npos) return 10;
-    Result write = RunTool(std::string("set ") + kKey + " /v Tray_StartCount /t REG_DWORD /d 6");
+    Result write =
+        RunTool(std::string("set ") + kKey + " /v Tray_StartCount /t REG_DWORD /d 6", tool);
     if (write.exit_code != 1) return 11;
     return write.output.find("ERROR: Access is denied.") != std::string::npos ? 0 : 12;
   });

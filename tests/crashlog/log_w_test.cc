@@ -23,6 +23,12 @@
 namespace wardex::test {
 namespace {
 
+time_t RealtimeSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return now.tv_sec;
+}
+
 // Each test logs to a file of its own in its own root.
 class LogWTest : public ::testing::Test {
  protected:
@@ -57,7 +63,9 @@ TEST_F(LogWTest, WritesExactLinesWithLocalTimeLevelAndThread) {
   // A zone far from UTC, so that a UTC stamp would be caught.
   setenv("TZ", "XYZ-3", 1);
   tzset();
-  const time_t before = time(nullptr);
+  // time() reads the coarse clock, which lags the real-time clock the log
+  // stamps with by up to a tick; take both bounds from the log's clock.
+  const time_t before = RealtimeSeconds();
   errno = ENOENT;
   LogW(kLogTrace, u"Tray ### %s", u"InitInstance");
   LogW(kLogInfo, u"LOAD DLL DONE: %s (%dms)", u"Console", 42);
@@ -66,7 +74,7 @@ TEST_F(LogWTest, WritesExactLinesWithLocalTimeLevelAndThread) {
   LogW(kLogSysFail, u"first\nsecond\r\n");
   LogW(kLogTaskStep, nullptr);
   EXPECT_EQ(errno, ENOENT) << "a log call must leave errno alone";
-  const time_t after = time(nullptr);
+  const time_t after = RealtimeSeconds();
 
   const std::vector<std::pair<int, std::string>> expected = {
       {14, "Tray ### InitInstance"},

@@ -109,6 +109,35 @@ TEST(TrustCheck, EveryChangedByteOfTheSignatureOrTrailerIsRefused) {
   }
 }
 
+TEST(TrustCheck, DigestListOtherThanTheSignersIsRefusedBeforeVerifying) {
+  // The signature's list of digest algorithms is covered by no signature;
+  // CMS_verify leaks when one of them cannot be set up, so the list must be
+  // refused before it is called.
+  const std::string kSha256("\x06\x09\x60\x86\x48\x01\x65\x03\x04\x02\x01", 11);
+  const struct {
+    const char* name;
+    std::string oid;  // replaces the listed SHA-256, same length
+  } cases[] = {
+      {"unknown algorithm", std::string("\x06\x09\x60\x86\x48\x01\x65\x03\x04\x02\x7F", 11)},
+      {"another digest than the signer's (SHA-512)",
+       std::string("\x06\x09\x60\x86\x48\x01\x65\x03\x04\x02\x03", 11)},
+      {"a signature algorithm that names SHA-256",
+       std::string("\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x01\x0B", 11)},
+  };
+  test::ModuleTestEnv env;
+  const std::string original = test::ReadFile(ModuleTestEnv::FixturePath("test_module"));
+  const auto anchors = platform::TrustAnchors::FromFolder(env.trust_folder());
+  const size_t listed = original.find(kSha256, SignatureStart(original));
+  ASSERT_NE(listed, std::string::npos);
+  for (const auto& c : cases) {
+    std::string bytes = original;
+    bytes.replace(listed, kSha256.size(), c.oid);
+    const auto verdict = platform::VerifySignedImage(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                                     bytes.size(), anchors);
+    EXPECT_EQ(verdict.status, platform::SignatureStatus::kMalformed) << c.name;
+  }
+}
+
 TEST(TrustCheck, MissingFileGivesTheNotFoundLine) {
   ModuleTestEnv env;
   const std::string path = env.root().path() + "/modules/Nothing/Nothing.so";

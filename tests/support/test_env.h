@@ -31,8 +31,8 @@ class ScopedTestRoot {
   ScopedTestRoot(const ScopedTestRoot&) = delete;
   ScopedTestRoot& operator=(const ScopedTestRoot&) = delete;
 
-  const std::string& path() const { return path_; }        // the temporary folder
-  std::string root() const { return path_ + "/root"; }     // WARDEX_ROOT
+  const std::string& path() const { return path_; }     // the temporary folder
+  std::string root() const { return path_ + "/root"; }  // WARDEX_ROOT
   std::string data_home() const { return path_ + "/data"; }
   std::string state_home() const { return path_ + "/state"; }
   std::string config_home() const { return path_ + "/config"; }
@@ -49,6 +49,12 @@ bool RunningAsRoot();
 // "nobody" (65534) and returns its exit status, or -1 when it could not run.
 // Use only when RunningAsRoot(); as root a permission test tests nothing.
 int RunAsUnprivileged(const std::function<int()>& check);
+
+// Copies |program| and the libraries it loads from outside the system's
+// folders into |folder|, and returns the path of a script there that runs the
+// copy; empty on failure. An unprivileged child runs that script: the checkout
+// may sit in a folder it cannot enter, such as a 0700 home.
+std::string ReachableCopy(const std::string& program, const std::string& folder);
 
 // Writes |content| to |path|, creating parent folders. Returns false on failure.
 bool WriteFile(const std::string& path, const std::string& content);
