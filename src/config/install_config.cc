@@ -1,5 +1,7 @@
 #include "config/install_config.h"
 
+#include <bit>
+
 #include "config/profile_string.h"
 #include "platform/file_system.h"
 #include "platform/system_paths.h"
@@ -28,7 +30,7 @@ KaPath GetInstallConfigPath() {
   // The module that holds this code: the agent itself, or a plug-in library
   // that links the configuration layer.
   candidate = InstallConfigBeside(
-      platform::GetModuleFilePathOf(reinterpret_cast<const void*>(&GetInstallConfigPath)));
+      platform::GetModuleFilePathOf(std::bit_cast<const void*>(&GetInstallConfigPath)));
   if (platform::FileExists(candidate.ToString())) return candidate;
   for (int level = 0; level < 2; ++level) {
     if (!candidate.GotoParent()) break;

@@ -49,8 +49,13 @@ class LibraryFile {
 // local to it). Returns null with the last error set when it cannot be loaded.
 [[nodiscard]] LibraryHandle LoadLibraryFromFile(LibraryFile file);
 
-// The address of the exported symbol |name|, or null.
-void* GetProcAddress(LibraryHandle library, const char* name);
+// An exported function's address, as a function pointer (FARPROC) so that
+// callers convert it to their function type without a cast between object
+// and function pointers, which is only conditionally supported.
+using ProcAddress = void (*)();
+
+// The address of the exported function |name|, or null.
+ProcAddress GetProcAddress(LibraryHandle library, const char* name);
 
 // Releases a handle. False (the handle stays valid) when the dynamic loader
 // refuses.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
@@ -137,9 +138,10 @@ LibraryHandle LoadLibraryFromFile(LibraryFile file) {
   return new LoadedLibrary{dl, info.st_dev, info.st_ino, file.path()};
 }
 
-void* GetProcAddress(LibraryHandle library, const char* name) {
+ProcAddress GetProcAddress(LibraryHandle library, const char* name) {
   if (library == nullptr || name == nullptr) return nullptr;
-  return dlsym(library->dl, name);
+  // POSIX guarantees that dlsym's object pointer holds a function's address.
+  return std::bit_cast<ProcAddress>(dlsym(library->dl, name));
 }
 
 bool FreeLibrary(LibraryHandle library) {
