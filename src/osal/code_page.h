@@ -1,7 +1,8 @@
 // Conversion of 8-bit text in a code page to and from wide text. The pages
-// are the system page (0, UTF-8 on Linux), UTF-8 (65001) and the 7-bit page
-// (65002), where every character from 128 up becomes "?". Any other page
-// cannot be converted here and gives no text.
+// are the system page (0, UTF-8 on Linux), UTF-8 (65001), the 7-bit page
+// (65002), where every character from 128 up becomes "?", and every page the
+// system's converter knows (Windows-125x, ISO-8859, ...: see
+// platform/code_page_converter.h). A page it does not know gives no text.
 #pragma once
 
 #include <cstddef>

@@ -29,7 +29,17 @@ TEST(KaBaseStringTest, NarrowingByCodePage) {
       {u"\u20ac 5", KA_CP_7BIT, "? 5"},
       {u"\u20ac", KA_CP_UTF8, "\xe2\x82\xac"},
       {u"plain", KA_CP_7BIT, "plain"},
-      {kGruesse, 1252, ""},  // a page that cannot be converted here gives no text
+      {u"Gr\u00fc\u00dfe \u20ac", 1252,
+       "Gr\xfc\xdf"
+       "e \x80"},
+      {u"\u0160koda \u0151", 1250, "\x8akoda \xf5"},
+      {u"\u041f\u0440\u0438", 1251, "\xcf\xf0\xe8"},
+      {u"\u0391\u03c9", 1253, "\xc1\xf9"},
+      {u"\u00fc", 28591, "\xfc"},
+      {u"\u0105", 28592, "\xb1"},
+      {u"\u20ac", 28605, "\xa4"},
+      {u"\u65e5 \U0001F600!", 1252, "? ?!"},  // not in the page: one "?" per character
+      {kGruesse, 12345, ""},                  // a page the system cannot convert gives no text
       {u"", KA_CP_UTF8, ""},
       {nullptr, KA_CP_UTF8, ""},
   };
@@ -58,10 +68,26 @@ TEST(KaBaseStringTest, WideningByCodePage) {
        KA_CP_UTF8,
        u"a\ufffd"
        u"b"},  // invalid UTF-8 is replaced, not dropped
+      {"Gr\xfc\xdf"
+       "e \x80",
+       1252, u"Gr\u00fc\u00dfe \u20ac"},
+      {"\x8akoda \xf5", 1250, u"\u0160koda \u0151"},
+      {"\xcf\xf0\xe8", 1251, u"\u041f\u0440\u0438"},
+      {"\xc1\xf9", 1253, u"\u0391\u03c9"},
+      {"\xa4", 28591, u"\u00a4"},
+      {"\xa4", 28605, u"\u20ac"},
+      {"\xd0", 28595, u"\u0430"},
+      {"a\x81"
+       "b",
+       1252,
+       u"a\ufffd"
+       u"b"},  // a byte the page does not define
+      {"\xfc", 12345, u""},
       {"", KA_CP_7BIT, u""},
       {nullptr, KA_CP_UTF8, u""},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.codepage);
     const KaWString wide(c.text, c.codepage);
     EXPECT_EQ(Wide(wide), c.expected);
     EXPECT_EQ(wide.IsEmpty(), c.expected.empty());
