@@ -24,6 +24,7 @@ constexpr ErrorText kSystemTexts[] = {
     {5, u"Access is denied."},
     {6, u"The handle is invalid."},
     {8, u"Not enough memory resources are available to process this command."},
+    {13, u"The data is invalid."},
     {14, u"Not enough memory resources are available to complete this operation."},
     {17, u"The system cannot move the file to a different disk drive."},
     {19, u"The media is write protected."},

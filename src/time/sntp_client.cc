@@ -2,10 +2,12 @@
 
 #include <cmath>
 
+#include "osal/last_error.h"
 #include "osal/wide_format.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
 #include "platform/udp_socket.h"
+#include "wardex/crashlog.h"
 
 namespace wardex {
 namespace {
@@ -13,6 +15,9 @@ namespace {
 constexpr size_t kRequestSize = 48;
 constexpr size_t kAnswerBufferSize = 68;
 constexpr uint8_t kClientRequestByte = 27;  // leap indicator 0, version 3, mode 3 (client)
+constexpr int kServerMode = 4;
+constexpr int kLeapAlarm = 3;  // the server's clock is not synchronised
+constexpr int kHighestStratum = 15;
 constexpr uint32_t kSettleMs = 10;
 constexpr int64_t kSecondsFrom1900To1970 = 2208988800LL;
 constexpr double kFractionScale = 4294967296.0;  // 2^32
@@ -30,6 +35,18 @@ SntpTimestamp ReadBigEndian(const uint8_t* in) {
   return value;
 }
 
+// Returns why a reply fails the client checks of RFC 4330 section 5, or null
+// when it passes them. |sent| is the transmit time of our request.
+const char16_t* ReplyFault(const uint8_t* reply, long size, SntpTimestamp sent) {
+  if (size < static_cast<long>(kRequestSize)) return u"too short";
+  if ((reply[0] & 7) != kServerMode) return u"not a server reply";
+  if (reply[0] >> 6 == kLeapAlarm) return u"server not synchronised";
+  if (reply[1] < 1 || reply[1] > kHighestStratum) return u"stratum out of range";
+  if (ReadBigEndian(reply + 24) != sent) return u"not the answer to our request";
+  if (ReadBigEndian(reply + 40) == 0) return u"no transmit time";
+  return nullptr;
+}
+
 }  // namespace
 
 SntpTimestamp LocalClockAsSntpTimestamp() {
@@ -41,8 +58,10 @@ SntpTimestamp LocalClockAsSntpTimestamp() {
 }
 
 double SntpDifference(SntpTimestamp later, SntpTimestamp earlier) {
-  const double seconds =
-      static_cast<double>(static_cast<int64_t>(later >> 32) - static_cast<int64_t>(earlier >> 32));
+  // Modulo 2^32 seconds, so that two times on either side of an era change
+  // (2036-02-07) are still seconds apart.
+  const double seconds = static_cast<double>(static_cast<int32_t>(
+      static_cast<uint32_t>(later >> 32) - static_cast<uint32_t>(earlier >> 32)));
   const double fraction =
       static_cast<double>(later & 0xFFFFFFFF) - static_cast<double>(earlier & 0xFFFFFFFF);
   return seconds + fraction / kFractionScale;
@@ -57,7 +76,8 @@ bool CSNTPClient::GetServerTime(const KaOSAL::KaString& server, SntpAnswer& answ
 
   uint8_t request[kRequestSize] = {};
   request[0] = kClientRequestByte;
-  WriteBigEndian(request + 40, LocalClockAsSntpTimestamp());
+  const SntpTimestamp sent = LocalClockAsSntpTimestamp();
+  WriteBigEndian(request + 40, sent);
   if (!socket.Send(request, sizeof(request))) return false;
 
   platform::SleepMilliseconds(kSettleMs);
@@ -66,7 +86,13 @@ bool CSNTPClient::GetServerTime(const KaOSAL::KaString& server, SntpAnswer& answ
   const SntpTimestamp destination = LocalClockAsSntpTimestamp();
   platform::SleepMilliseconds(kSettleMs);
   uint8_t reply[kAnswerBufferSize] = {};
-  if (socket.Receive(reply, sizeof(reply)) <= 0) return false;
+  const long size = socket.Receive(reply, sizeof(reply));
+  if (size <= 0) return false;
+  if (const char16_t* fault = ReplyFault(reply, size, sent)) {
+    LogW(kLogNotable, u"CSNTPClient: reply of %s refused: %s", server.c_str(), fault);
+    KaOSAL::SetLastError(KaOSAL::kErrorInvalidData);
+    return false;
+  }
 
   answer.leap_indicator = reply[0] >> 6;
   answer.stratum = reply[1];

@@ -36,7 +36,9 @@ class CSNTPClient {
 
   // One exchange with |server| (dotted IPv4 address or host name) on |port|.
   // False on failure, with the last error saying why (10060: no answer
-  // within the time-out).
+  // within the time-out; 13: a reply that fails the client checks: shorter
+  // than 48 bytes, not mode 4, leap indicator 3, stratum outside 1-15, an
+  // originate time other than our transmit time, or no transmit time).
   [[nodiscard]] bool GetServerTime(const KaOSAL::KaString& server, SntpAnswer& answer,
                                    uint16_t port = kSntpPort);
 
@@ -48,7 +50,8 @@ class CSNTPClient {
 
 // The local clock (UTC) as an SNTP timestamp, the fraction from its milliseconds.
 [[nodiscard]] SntpTimestamp LocalClockAsSntpTimestamp();
-// |later| - |earlier| in seconds, the fractions scaled by 2^-32.
+// |later| - |earlier| in seconds, the fractions scaled by 2^-32; the seconds
+// are taken modulo 2^32, so the two may lie in different NTP eras.
 [[nodiscard]] double SntpDifference(SntpTimestamp later, SntpTimestamp earlier);
 
 }  // namespace wardex

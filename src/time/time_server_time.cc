@@ -7,6 +7,7 @@
 #include "osal/ka_string_list.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
+#include "wardex/crashlog.h"
 
 namespace wardex {
 namespace {
@@ -20,6 +21,8 @@ constexpr uint32_t kNextServerDelayMs = 10;
 constexpr int64_t kSecondsPerDay = 86400;
 // SNTP counts from 1900-01-01.
 constexpr int64_t kDaysFrom1900To1970 = 25567;
+// Era 0 of the 32-bit seconds ends on 2036-02-07 06:28:16 UTC.
+constexpr int64_t kSecondsPerEra = int64_t{1} << 32;
 
 // A UTC calendar date and time.
 struct CalendarTime {
@@ -37,8 +40,11 @@ int64_t DaysFromCivil1970(int64_t year, unsigned month, unsigned day) {
   return era * 146097 + day_of_era - 719468;
 }
 
+// As RFC 4330 reads the seconds: with the top bit set they count from 1900
+// (1968-2036), without it from 2036-02-07 (2036-2104).
 CalendarTime CalendarFromSntp(SntpTimestamp timestamp) {
-  const auto seconds = static_cast<int64_t>(timestamp >> 32);
+  auto seconds = static_cast<int64_t>(timestamp >> 32);
+  if (seconds < kSecondsPerEra / 2) seconds += kSecondsPerEra;
   const KaOSAL::CivilDate date =
       KaOSAL::CivilFromDays(seconds / kSecondsPerDay - kDaysFrom1900To1970);
   CalendarTime time{};
@@ -54,21 +60,31 @@ CalendarTime CalendarFromSntp(SntpTimestamp timestamp) {
   return time;
 }
 
-// Returns the servers named in install.cfg, or the defaults.
+// Returns the servers named in install.cfg, or the defaults when it names
+// none. A list that is given but holds no valid entry gives no server at
+// all: falling back to the public servers would send a site's packets off
+// the machine because of a typo.
 std::vector<CTimeServerTime::Server> ConfiguredServers() {
   std::vector<CTimeServerTime::Server> servers;
   const KaOSAL::KaString configured = ReadInstallConfig(kConfigSection, kServersKey, u"");
+  if (configured.IsEmpty()) {
+    for (const char16_t* host : kDefaultServers) servers.push_back({host, CSNTPClient::kSntpPort});
+    return servers;
+  }
   KaOSAL::KaStringList entries;
-  if (!configured.IsEmpty() && configured.Tokenize(u",", entries)) {
-    for (int i = 0; i < entries.GetCount(); ++i) {
-      KaOSAL::KaString entry = entries.GetAt(i);
-      entry.Trim();
-      CTimeServerTime::Server server;
-      if (ParseTimeServer(entry, &server)) servers.push_back(server);
+  (void)configured.Tokenize(u",", entries);
+  for (int i = 0; i < entries.GetCount(); ++i) {
+    KaOSAL::KaString entry = entries.GetAt(i);
+    entry.Trim();
+    CTimeServerTime::Server server;
+    if (ParseTimeServer(entry, &server)) {
+      servers.push_back(server);
+    } else {
+      LogW(kLogError, u"CTimeServerTime: invalid time server \"%s\" ignored", entry.c_str());
     }
   }
   if (servers.empty()) {
-    for (const char16_t* host : kDefaultServers) servers.push_back({host, CSNTPClient::kSntpPort});
+    LogW(kLogError, u"CTimeServerTime: no valid entry in [time] servers, using the local clock");
   }
   return servers;
 }
@@ -95,6 +111,7 @@ bool ParseTimeServer(const KaOSAL::KaString& entry, CTimeServerTime::Server* ser
 }
 
 bool SntpTimestampToUnixSeconds(SntpTimestamp timestamp, int64_t* seconds) {
+  if (timestamp == 0) return false;  // a server's "no time"
   const CalendarTime time = CalendarFromSntp(timestamp);
   if (time.year < 1970 || time.month < 1 || time.month > 12 || time.day < 1 || time.day > 31 ||
       time.hour > 23 || time.minute > 59 || time.second > 59) {

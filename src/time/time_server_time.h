@@ -8,7 +8,8 @@
 // "servers" lists "host" or "host:port" entries in the order they are asked,
 // "reply_timeout" is in milliseconds. A ";" after a value is no comment: it
 // and what follows stay part of the value. Without them: the three default
-// servers and 5000 ms.
+// servers and 5000 ms. Invalid entries are logged and left out; a list with
+// no valid entry asks no server at all, so the local clock is used.
 #pragma once
 
 #include <cstdint>
@@ -45,7 +46,8 @@ class CTimeServerTime : public CSNTPClient {
 
 // The UTC calendar date of an SNTP timestamp as seconds since 1970, when it
 // passes the checks (year from 1970, month 1-12, day 1-31, hour up to 23,
-// minute and second up to 59); false otherwise.
+// minute and second up to 59); false otherwise, and for a zero timestamp.
+// Seconds without the top bit lie in the era after 2036-02-07.
 [[nodiscard]] bool SntpTimestampToUnixSeconds(SntpTimestamp timestamp, int64_t* seconds);
 
 }  // namespace wardex

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <utility>
 
 namespace wardex::test {
 namespace {
@@ -23,12 +24,7 @@ void PutBigEndian32(uint8_t* out, uint32_t value) {
 
 }  // namespace
 
-SntpResponder::SntpResponder(Mode mode, uint32_t receive_seconds, uint32_t receive_fraction,
-                             int leap_indicator)
-    : mode_(mode),
-      receive_seconds_(receive_seconds),
-      receive_fraction_(receive_fraction),
-      leap_indicator_(leap_indicator) {
+SntpResponder::SntpResponder(Reply reply) : reply_(std::move(reply)) {
   fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -46,7 +42,30 @@ SntpResponder::~SntpResponder() {
   close(fd_);
 }
 
-std::vector<uint8_t> SntpResponder::last_request() const {
+SntpResponder::Bytes SntpResponder::GoodAnswer(const Bytes& request, uint32_t seconds,
+                                               uint32_t fraction, int leap_indicator) {
+  Bytes answer(48, 0);
+  answer[0] = static_cast<uint8_t>(leap_indicator << 6 | kVersion << 3 | kServerMode);
+  answer[1] = 2;  // stratum
+  if (request.size() >= 48) std::memcpy(answer.data() + 24, request.data() + 40, 8);
+  PutBigEndian32(answer.data() + 32, seconds);
+  PutBigEndian32(answer.data() + 36, fraction);
+  PutBigEndian32(answer.data() + 40, seconds);  // sent half a second after receiving
+  PutBigEndian32(answer.data() + 44, fraction + 0x80000000u);
+  return answer;
+}
+
+SntpResponder::Reply SntpResponder::Answering(uint32_t seconds, uint32_t fraction,
+                                              int leap_indicator) {
+  return
+      [=](const Bytes& request) { return GoodAnswer(request, seconds, fraction, leap_indicator); };
+}
+
+SntpResponder::Reply SntpResponder::Silent() {
+  return [](const Bytes&) { return Bytes(); };
+}
+
+SntpResponder::Bytes SntpResponder::last_request() const {
   std::lock_guard lock(mutex_);
   return last_request_;
 }
@@ -55,29 +74,22 @@ void SntpResponder::Serve() {
   while (!stop_) {
     pollfd watch{fd_, POLLIN, 0};
     if (poll(&watch, 1, 20) <= 0) continue;
-    uint8_t request[128];
+    uint8_t buffer[128];
     sockaddr_in peer{};
     socklen_t peer_length = sizeof(peer);
-    const ssize_t size = recvfrom(fd_, request, sizeof(request), 0,
-                                  reinterpret_cast<sockaddr*>(&peer), &peer_length);
+    const ssize_t size =
+        recvfrom(fd_, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&peer), &peer_length);
     if (size < 0) continue;
+    const Bytes request(buffer, buffer + size);
     {
       std::lock_guard lock(mutex_);
-      last_request_.assign(request, request + size);
+      last_request_ = request;
     }
     ++requests_;
-    if (mode_ == Mode::kSilent || size < 48) continue;
-    uint8_t answer[48] = {};
-    answer[0] = static_cast<uint8_t>(leap_indicator_ << 6 | kVersion << 3 | kServerMode);
-    answer[1] = 2;                              // stratum
-    std::memcpy(answer + 24, request + 40, 8);  // originate = the client's transmit time
-    if (mode_ == Mode::kGood) {
-      PutBigEndian32(answer + 32, receive_seconds_);
-      PutBigEndian32(answer + 36, receive_fraction_);
-      PutBigEndian32(answer + 40, receive_seconds_);  // sent half a second after receiving
-      PutBigEndian32(answer + 44, receive_fraction_ + 0x80000000u);
-    }
-    sendto(fd_, answer, sizeof(answer), 0, reinterpret_cast<const sockaddr*>(&peer), peer_length);
+    const Bytes answer = reply_(request);
+    if (answer.empty()) continue;
+    sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&peer),
+           peer_length);
   }
 }
 

@@ -1,9 +1,11 @@
-// A small SNTP server on 127.0.0.1 for the tests: it answers well, answers
-// with a zero time, or stays silent, and counts the requests it gets.
+// A small SNTP server on 127.0.0.1 for the tests: it answers each request
+// with the bytes that its reply function makes (none: silence) and counts
+// the requests it gets.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -12,33 +14,37 @@ namespace wardex::test {
 
 class SntpResponder {
  public:
-  enum class Mode { kGood, kZeroTime, kSilent };
+  using Bytes = std::vector<uint8_t>;
+  // Makes the reply to one request; an empty reply is silence.
+  using Reply = std::function<Bytes(const Bytes& request)>;
 
-  // |receive_seconds| and |receive_fraction| make the answer's receive
-  // timestamp (seconds since 1900); |leap_indicator| its top bits.
-  explicit SntpResponder(Mode mode, uint32_t receive_seconds = 0, uint32_t receive_fraction = 0,
-                         int leap_indicator = 0);
+  explicit SntpResponder(Reply reply);
   ~SntpResponder();
   SntpResponder(const SntpResponder&) = delete;
   SntpResponder& operator=(const SntpResponder&) = delete;
 
+  // A well-formed server answer to |request|: version 3, mode 4, stratum 2,
+  // originate = the request's transmit time, receive = |seconds| (since
+  // 1900) and |fraction|, transmit half a second later.
+  static Bytes GoodAnswer(const Bytes& request, uint32_t seconds, uint32_t fraction = 0,
+                          int leap_indicator = 0);
+  static Reply Answering(uint32_t seconds, uint32_t fraction = 0, int leap_indicator = 0);
+  static Reply Silent();
+
   uint16_t port() const { return port_; }
   int requests() const { return requests_.load(); }
-  std::vector<uint8_t> last_request() const;
+  Bytes last_request() const;
 
  private:
   void Serve();
 
-  Mode mode_;
-  uint32_t receive_seconds_;
-  uint32_t receive_fraction_;
-  int leap_indicator_;
+  Reply reply_;
   int fd_ = -1;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<int> requests_{0};
   mutable std::mutex mutex_;
-  std::vector<uint8_t> last_request_;
+  Bytes last_request_;
   std::thread thread_;
 };
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "osal/last_error.h"
@@ -53,7 +54,7 @@ int64_t Now() {
 KaOSAL::KaString Loopback() { return u"127.0.0.1"; }
 
 TEST(SntpClientTest, OneExchangeFillsTheAnswer) {
-  SntpResponder server(SntpResponder::Mode::kGood, kServerSntpSeconds, 0x40000000, 1);
+  SntpResponder server(SntpResponder::Answering(kServerSntpSeconds, 0x40000000, 1));
   ShortTimeoutClient client(2000);
   SntpAnswer answer;
   const int64_t before = Now();
@@ -82,7 +83,7 @@ TEST(SntpClientTest, OneExchangeFillsTheAnswer) {
 }
 
 TEST(SntpClientTest, ASilentServerTimesOut) {
-  SntpResponder server(SntpResponder::Mode::kSilent);
+  SntpResponder server(SntpResponder::Silent());
   ShortTimeoutClient client(200);
   SntpAnswer answer;
   const auto start = Clock::now();
@@ -91,6 +92,48 @@ TEST(SntpClientTest, ASilentServerTimesOut) {
   EXPECT_GE(MillisecondsSince(start), 200);
   EXPECT_EQ(server.requests(), 1);
   EXPECT_EQ(CSNTPClient().timeout_ms(), 5000u) << "the product's default";
+}
+
+TEST(SntpClientTest, RepliesThatFailTheClientChecksAreNoAnswer) {
+  using Bytes = SntpResponder::Bytes;
+  struct Case {
+    const char* what;
+    std::function<void(Bytes& reply, const Bytes& request)> change;
+    bool accepted;
+  };
+  const Case kCases[] = {
+      {"well-formed", [](Bytes&, const Bytes&) {}, true},
+      {"with a key and digest (68 bytes)", [](Bytes& r, const Bytes&) { r.resize(68, 0xAB); },
+       true},
+      {"leap indicator 2", [](Bytes& r, const Bytes&) { r[0] = (r[0] & 0x3F) | 2 << 6; }, true},
+      {"stratum 1", [](Bytes& r, const Bytes&) { r[1] = 1; }, true},
+      {"stratum 15", [](Bytes& r, const Bytes&) { r[1] = 15; }, true},
+      {"one byte", [](Bytes& r, const Bytes&) { r.resize(1); }, false},
+      {"47 bytes", [](Bytes& r, const Bytes&) { r.resize(47); }, false},
+      {"our request echoed", [](Bytes& r, const Bytes& request) { r = request; }, false},
+      {"mode 5 (broadcast)", [](Bytes& r, const Bytes&) { r[0] = (r[0] & 0xF8) | 5; }, false},
+      {"leap indicator 3", [](Bytes& r, const Bytes&) { r[0] |= 3 << 6; }, false},
+      {"stratum 0 (kiss-o'-death)", [](Bytes& r, const Bytes&) { r[1] = 0; }, false},
+      {"stratum 16", [](Bytes& r, const Bytes&) { r[1] = 16; }, false},
+      {"another originate time", [](Bytes& r, const Bytes&) { r[31] ^= 1; }, false},
+      {"no transmit time", [](Bytes& r, const Bytes&) { std::fill(r.begin() + 40, r.end(), 0); },
+       false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    SntpResponder server([&c](const Bytes& request) {
+      Bytes reply = SntpResponder::GoodAnswer(request, kServerSntpSeconds);
+      c.change(reply, request);
+      return reply;
+    });
+    ShortTimeoutClient client(2000);
+    SntpAnswer answer;
+    KaOSAL::SetLastError(0);
+    EXPECT_EQ(client.GetServerTime(Loopback(), answer, server.port()), c.accepted);
+    if (!c.accepted) {
+      EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidData);
+    }
+  }
 }
 
 TEST(SntpTimestampTest, OnlyDatesFrom1970AreAccepted) {
@@ -107,6 +150,10 @@ TEST(SntpTimestampTest, OnlyDatesFrom1970AreAccepted) {
       {3913056000u, 0xFFFFFFFF, true, 1704067200},       // 2024-01-01, fraction ignored
       {1709210096u + 2208988800u, 0, true, 1709210096},  // 2024-02-29 12:34:56
       {4294967295u, 0, true, 2085978495},                // 2036-02-07 06:28:15
+      {0, 1, true, 2085978496},                          // era 1: 2036-02-07 06:28:16
+      {86400, 0, true, 2086064896},                      // 2036-02-08 06:28:16
+      {2147483647u, 0, true, 4233462143},                // 2104-02-26 09:42:23
+      {2147483648u, 0, false, 0},                        // 1968-01-20: era 0 again
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.sntp_seconds);
@@ -118,6 +165,8 @@ TEST(SntpTimestampTest, OnlyDatesFrom1970AreAccepted) {
       EXPECT_EQ(seconds, c.unix_seconds);
     }
   }
+  // Differences across the change of era stay small.
+  EXPECT_DOUBLE_EQ(SntpDifference(SntpTimestamp{2} << 32, SntpTimestamp{0xFFFFFFFEu} << 32), 4.0);
 }
 
 TEST(TimeServerListTest, EntriesAreHostOrHostAndPort) {
@@ -247,7 +296,6 @@ TEST(TimeServerTimeTest, WithoutConfigurationTheDefaultsApply) {
   const Case kCases[] = {
       {"no time section", "[install]\nlang=en\n"},
       {"empty values", "[time]\nservers=\nreply_timeout=\n"},
-      {"no valid entry", "[time]\nreply_timeout=0\nservers=:1, host:0\n"},
       {"negative time-out", "[time]\nreply_timeout=-5\n"},
   };
   for (const Case& c : kCases) {
@@ -263,33 +311,56 @@ TEST(TimeServerTimeTest, WithoutConfigurationTheDefaultsApply) {
   }
 }
 
-TEST(TimeServerTimeTest, TheChildAsksNoServerBeyondThisMachine) {
-  // A list with any other host makes the child refuse to ask. The host is
-  // still a loopback one, so that even a child that asked would stay local.
+TEST(TimeServerTimeTest, AListWithoutAValidEntryAsksNoServer) {
   test::ScopedTestRoot root;
+  const std::string log = root.path() + "/wardex.log";
+  setenv("WARDEX_LOG_FILE", log.c_str(), 1);
+  SntpResponder responder(SntpResponder::Answering(kServerSntpSeconds));
   ChildReport report;
-  EXPECT_FALSE(
-      RunChild(root, "[time]\nservers=127.0.0.1:9, 127.0.0.2:9\nreply_timeout=1\n", &report));
+  const int64_t before = Now();
+  const std::string typo = "127.0.0.1:" + std::to_string(responder.port()) + "x";
+  const bool ran = RunChild(root, "[time]\nservers=" + typo + ", :1\nreply_timeout=300\n", &report);
+  unsetenv("WARDEX_LOG_FILE");
+  ASSERT_TRUE(ran);
+  EXPECT_TRUE(report.servers.empty());
+  EXPECT_GE(report.result, before);
+  EXPECT_LE(report.result, Now());
+  EXPECT_EQ(responder.requests(), 0);
+  const std::string text = test::ReadFile(log);
+  EXPECT_NE(text.find("invalid time server \"" + typo + "\" ignored"), std::string::npos) << text;
+  EXPECT_NE(text.find("no valid entry in [time] servers, using the local clock"), std::string::npos)
+      << text;
 }
 
-TEST(TimeServerTimeTest, ASilentFirstServerGivesWayToTheSecond) {
+TEST(TimeServerTimeTest, ASilentOrRefusedServerGivesWayToTheNext) {
   test::ScopedTestRoot root;
-  SntpResponder silent(SntpResponder::Mode::kSilent);
-  SntpResponder good(SntpResponder::Mode::kGood, kServerSntpSeconds);
+  SntpResponder silent(SntpResponder::Silent());
+  SntpResponder kiss_of_death([](const SntpResponder::Bytes& request) {
+    SntpResponder::Bytes reply = SntpResponder::GoodAnswer(request, 0);
+    reply[1] = 0;
+    return reply;
+  });
+  SntpResponder good(SntpResponder::Answering(kServerSntpSeconds));
   ChildReport report;
-  ASSERT_TRUE(RunChild(root, ServersConfig({silent.port(), good.port()}, 300), &report));
+  ASSERT_TRUE(RunChild(root, ServersConfig({silent.port(), kiss_of_death.port(), good.port()}, 300),
+                       &report));
   EXPECT_EQ(report.result, kServerUnixTime);
   EXPECT_EQ(report.out, kServerUnixTime);
   EXPECT_EQ(report.timeout_ms, 300u);
   EXPECT_EQ(silent.requests(), 1);
+  EXPECT_EQ(kiss_of_death.requests(), 1);
   EXPECT_EQ(good.requests(), 1);
   EXPECT_GE(report.elapsed_ms, 300);
 }
 
-TEST(TimeServerTimeTest, AZeroTimeEndsTheSearchWithTheLocalClock) {
+TEST(TimeServerTimeTest, AZeroReceiveTimeEndsTheSearchWithTheLocalClock) {
   test::ScopedTestRoot root;
-  SntpResponder zero(SntpResponder::Mode::kZeroTime);
-  SntpResponder good(SntpResponder::Mode::kGood, kServerSntpSeconds);
+  SntpResponder zero([](const SntpResponder::Bytes& request) {
+    SntpResponder::Bytes reply = SntpResponder::GoodAnswer(request, kServerSntpSeconds);
+    std::fill(reply.begin() + 32, reply.begin() + 40, 0);
+    return reply;
+  });
+  SntpResponder good(SntpResponder::Answering(kServerSntpSeconds));
   ChildReport report;
   const int64_t before = Now();
   ASSERT_TRUE(RunChild(root, ServersConfig({zero.port(), good.port()}, 300), &report));
@@ -301,8 +372,8 @@ TEST(TimeServerTimeTest, AZeroTimeEndsTheSearchWithTheLocalClock) {
 
 TEST(TimeServerTimeTest, AllServersSilentFallsBackAfterEveryTimeOut) {
   test::ScopedTestRoot root;
-  SntpResponder first(SntpResponder::Mode::kSilent), second(SntpResponder::Mode::kSilent),
-      third(SntpResponder::Mode::kSilent);
+  SntpResponder first(SntpResponder::Silent()), second(SntpResponder::Silent()),
+      third(SntpResponder::Silent());
   ChildReport report;
   const int64_t before = Now();
   ASSERT_TRUE(
