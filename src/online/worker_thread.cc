@@ -1,12 +1,9 @@
-// Forced end: a time-limited Stop whose thread is still running after the
-// time-out ends it by force (platform::ThreadHandle::Terminate, a deferred
-// cancellation that takes effect at the thread's next blocking call), records
-// the given exit code (259 becomes 0xFFFFFFFF), releases the handle, leaves
-// the worker stopped and reports false with the last error 1460 (time-out).
-// It does not raise: an exception here would leave the worker marked running
-// with its lock taken, and the destructor's Stop would then fail as well.
-// A thread that does not end even so (it never blocks) keeps the worker
-// running with its handle; Stop reports false and a later Stop may try again.
+// A time-limited Stop whose thread still runs after the time-out ends
+// nothing by force: it logs, reports false with the last error 1460 and
+// leaves the worker running with its handle and the stop mark set, so that
+// the procedure may still notice the request and return, and a later Stop
+// (the destructor's infinite one) waits for it. A forced end of a C++ thread
+// (cancellation) can take the whole process down.
 #include "online/worker_thread.h"
 
 #include <cstring>
@@ -25,7 +22,6 @@ constexpr int kEarlierThreadPolls = 33;
 constexpr uint32_t kEarlierThreadPollMs = 10;
 constexpr int kWorkerSlot = 7;
 constexpr int kStatusSlot = 8;
-constexpr uint32_t kForcedExitCode = 0xFFFFFFFF;  // for 259, which would read as "still active"
 
 // The thread-local storage indexes of slots 7 and 8, asked once per process.
 struct SlotIndexes {
@@ -124,11 +120,11 @@ bool CWorkerThread::SetPriority(int priority) {
   return state_.load() == kMarkRunning && thread_->SetPriority(priority);
 }
 
-bool CWorkerThread::Stop(uint32_t exit_code, uint32_t timeout_ms) {
+bool CWorkerThread::Stop(uint32_t /*exit_code: of a forced end, which never happens*/,
+                         uint32_t timeout_ms) {
   CheckState();
   if (!TakeLock()) return false;
   std::lock_guard lock(lock_, std::adopt_lock);
-  bool forced = false;
   if (state_.load() == kMarkRunning && ReadExitCode() == platform::kStillActive) {
     stop_mark_ = kMarkRunning;
     if (suspended_mark_ == kMarkRunning && TakeLock()) {
@@ -139,16 +135,10 @@ bool CWorkerThread::Stop(uint32_t exit_code, uint32_t timeout_ms) {
     platform::YieldProcessor();
     (void)thread_->Wait(timeout_ms);
     if (ReadExitCode() == platform::kStillActive) {
-      const uint32_t code = exit_code == platform::kStillActive ? kForcedExitCode : exit_code;
-      LogW(kLogError, u"CWorkerThread::Stop: %S did not end within %lu ms, ending it by force",
-           name_, timeout_ms);
-      if (!thread_->Terminate(code)) {
-        LogW(kLogError, u"CWorkerThread::Stop: %S could not be ended", name_);
-        KaOSAL::SetLastError(KaOSAL::kErrorTimeout);
-        return false;
-      }
-      exit_code_ = code;
-      forced = true;
+      LogW(kLogError, u"CWorkerThread::Stop: %S did not end within %lu ms and goes on", name_,
+           timeout_ms);
+      KaOSAL::SetLastError(KaOSAL::kErrorTimeout);
+      return false;
     }
   }
   bool released = false;
@@ -159,10 +149,6 @@ bool CWorkerThread::Stop(uint32_t exit_code, uint32_t timeout_ms) {
   }
   state_ = kMarkStopped;
   stop_mark_ = kMarkStopped;
-  if (forced) {
-    KaOSAL::SetLastError(KaOSAL::kErrorTimeout);
-    return false;
-  }
   return released;
 }
 

@@ -43,10 +43,11 @@ class CWorkerThread {
   bool Start();
   // True when the running thread's priority (platform::kThreadPriority*) changed.
   bool SetPriority(int priority);
-  // Asks the thread to end and waits up to |timeout_ms| (platform::kInfinite
-  // for no limit); a thread still running then is ended by force and Stop
-  // reports false (see worker_thread.cc). True when a thread handle was
-  // released.
+  // Asks the thread to end (the stop mark) and waits up to |timeout_ms|
+  // (platform::kInfinite for no limit). A thread still running then goes on:
+  // Stop reports false with the last error 1460 and the worker stays
+  // running. True when a thread handle was released. |exit_code| is that of
+  // a forced end, which this platform never makes.
   bool Stop(uint32_t exit_code, uint32_t timeout_ms);
 
   // What the owner may read once the thread has ended (and the marks anytime).

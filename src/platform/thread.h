@@ -1,6 +1,6 @@
 // Threads as the agent uses them: created suspended and resumed, given a
-// priority, waited for with a time-out, asked for their exit code, and as a
-// last resort ended by force.
+// priority, waited for with a time-out and asked for their exit code. A
+// thread is never ended by force; it ends by returning.
 #pragma once
 
 #include <cstdint>
@@ -46,14 +46,10 @@ class ThreadHandle {
   // with the last error set when the system refuses (raising the priority
   // needs privilege) or the value is not a known priority.
   [[nodiscard]] bool SetPriority(int priority);
-  // kStillActive while the thread runs, then its routine's result (or the
-  // code given to Terminate).
+  // kStillActive while the thread runs, then its routine's result.
   [[nodiscard]] uint32_t ExitCode() const;
   // Waits until the thread has ended or |timeout_ms| (or kInfinite) passed.
   [[nodiscard]] WaitResult Wait(uint32_t timeout_ms) const;
-  // Ends the thread by force with |exit_code|; see thread_posix.cc for how.
-  // True when the thread has ended, false when it could not be ended.
-  [[nodiscard]] bool Terminate(uint32_t exit_code);
   // The kernel's id of the thread (its tid).
   [[nodiscard]] uint32_t id() const;
 

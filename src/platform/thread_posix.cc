@@ -3,14 +3,11 @@
 // Suspended creation: the new thread publishes its kernel id and then waits
 // at a start gate (a condition variable) until Resume() opens it.
 //
-// Forced termination: pthread_cancel with the deferred cancel type. The
-// thread ends at its next cancellation point (sleep, wait, poll, read,
-// write...), unwinding its stack as abi::__forced_unwind, so destructors run
-// and locks held by C++ code are released. Asynchronous cancellation or a
-// signal that ends the thread on the spot could stop it inside malloc or
-// while it holds a lock and corrupt the process, so neither is used. A
-// thread that never reaches a cancellation point cannot be ended: Terminate()
-// then reports false after a grace time and the thread goes on.
+// There is no forced end. A cancelled C++ thread unwinds as
+// abi::__forced_unwind, and one that meets it in a noexcept frame ends the
+// whole process; asynchronous cancellation or a signal could stop it inside
+// malloc or holding a lock. Threads end by returning, when asked to by
+// their owner (the worker's stop mark).
 #include "platform/thread.h"
 
 #include <pthread.h>
@@ -41,24 +38,19 @@ struct ThreadState {
   Gate gate = Gate::kClosed;
   bool ended = false;
   uint32_t exit_code = kStillActive;
-  bool terminating = false;
-  uint32_t terminate_code = 0;
 };
 
 namespace {
 
-// How long Terminate() waits for a cancelled thread to reach a cancellation point.
-constexpr auto kTerminateGrace = std::chrono::milliseconds(2000);
-
-// Marks the thread ended when its routine returns or is unwound by a
-// cancellation; the destructor runs in both cases.
+// Marks the thread ended when its routine returns, or when plug-in code ends
+// it with pthread_exit (exit code 0 then); the destructor runs in both cases.
 class EndMark {
  public:
   explicit EndMark(ThreadState* state) : state_(state) {}
   ~EndMark() {
     std::lock_guard lock(state_->mutex);
     state_->ended = true;
-    state_->exit_code = returned_ ? result_ : state_->terminate_code;
+    state_->exit_code = returned_ ? result_ : 0;
     state_->changed.notify_all();
   }
   EndMark(const EndMark&) = delete;
@@ -89,15 +81,9 @@ void* ThreadMain(void* argument) {
   auto* holder = static_cast<std::shared_ptr<ThreadState>*>(argument);
   std::shared_ptr<ThreadState> state = std::move(*holder);
   delete holder;
-  // Cancellation may end the thread only while its routine runs.
-  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
-  pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, nullptr);
   EndMark end(state.get());
   if (!PassStartGate(*state)) return nullptr;
-  pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, nullptr);
-  const uint32_t result = state->routine(state->parameter);
-  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
-  end.Returned(result);
+  end.Returned(state->routine(state->parameter));
   return nullptr;
 }
 
@@ -203,27 +189,6 @@ WaitResult ThreadHandle::Wait(uint32_t timeout_ms) const {
   return state_->changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), ended)
              ? WaitResult::kSignaled
              : WaitResult::kTimeout;
-}
-
-bool ThreadHandle::Terminate(uint32_t exit_code) {
-  std::unique_lock lock(state_->mutex);
-  if (state_->ended) return true;
-  if (!state_->terminating) {
-    state_->terminating = true;
-    state_->terminate_code = exit_code;
-    if (state_->gate == ThreadState::Gate::kClosed) {
-      state_->gate = ThreadState::Gate::kAbandoned;
-      state_->changed.notify_all();
-    } else {
-      // Under the lock the thread cannot pass its end mark, so it still exists.
-      pthread_cancel(state_->thread);
-    }
-  }
-  if (!state_->changed.wait_for(lock, kTerminateGrace, [&] { return state_->ended; })) {
-    KaOSAL::SetLastError(KaOSAL::kErrorTimeout);
-    return false;
-  }
-  return true;
 }
 
 uint32_t ThreadHandle::id() const { return static_cast<uint32_t>(state_->tid); }

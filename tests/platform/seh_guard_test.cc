@@ -13,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/skip_forced_end.h"
 #include "platform/thread.h"
 #include "support/test_env.h"
 
@@ -198,24 +197,6 @@ TEST(SehGuardTest, GuardsOnManyThreadsCatchTheirOwnFaults) {
   }
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(caught.load(), kThreads * kRounds);
-}
-
-uint32_t SleepUnderAGuard(void* parameter) {
-  auto* filter = static_cast<RecordingFilter*>(parameter);
-  (void)RunGuarded([] { SleepMilliseconds(60'000); }, filter->AsFunction());
-  return 0;
-}
-
-TEST(SehGuardTest, TheForcedUnwindOfACancelledThreadPassesThrough) {
-  SKIP_FORCED_END_UNDER_SANITIZERS();
-  RecordingFilter filter;
-  auto thread = ThreadHandle::CreateSuspended(&SleepUnderAGuard, &filter);
-  ASSERT_NE(thread, nullptr);
-  ASSERT_TRUE(thread->Resume());
-  SleepMilliseconds(50);
-  EXPECT_TRUE(thread->Terminate(9));
-  EXPECT_EQ(thread->ExitCode(), 9u);
-  EXPECT_EQ(filter.calls, 0);
 }
 
 // The handler that was there before the guards: it must still see faults

@@ -7,7 +7,6 @@
 #include <chrono>
 
 #include "osal/last_error.h"
-#include "platform/skip_forced_end.h"
 
 namespace wardex::platform {
 namespace {
@@ -16,21 +15,13 @@ using Clock = std::chrono::steady_clock;
 
 struct Probe {
   std::atomic<bool> ran{false};
-  std::atomic<bool> unwound{false};
   uint32_t result = 0;
   uint32_t sleep_ms = 0;
-};
-
-// Marks the probe when the routine's stack is unwound by a cancellation.
-struct UnwindMark {
-  Probe* probe;
-  ~UnwindMark() { probe->unwound = true; }
 };
 
 uint32_t RecordAndReturn(void* parameter) {
   auto* probe = static_cast<Probe*>(parameter);
   probe->ran = true;
-  UnwindMark mark{probe};
   if (probe->sleep_ms != 0) SleepMilliseconds(probe->sleep_ms);
   return probe->result;
 }
@@ -81,37 +72,12 @@ TEST(ThreadTest, PriorityBecomesTheThreadsNiceValueAndWaitTimesOutWhileItRuns) {
   EXPECT_EQ(thread->Wait(kInfinite), WaitResult::kSignaled);
 }
 
-TEST(ThreadTest, TerminateEndsABlockedThreadAndUnwindsIt) {
-  SKIP_FORCED_END_UNDER_SANITIZERS();
-  Probe probe;
-  probe.sleep_ms = 60'000;
-  auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &probe);
-  ASSERT_NE(thread, nullptr);
-  ASSERT_TRUE(thread->Resume());
-  while (!probe.ran) YieldProcessor();
-  const auto start = Clock::now();
-  EXPECT_TRUE(thread->Terminate(77));
-  EXPECT_LT(MillisecondsSince(start), 2000);
-  EXPECT_EQ(thread->ExitCode(), 77u);
-  EXPECT_TRUE(probe.unwound) << "destructors run when a thread is ended by force";
-  EXPECT_TRUE(thread->Terminate(78)) << "an ended thread stays ended";
-  EXPECT_EQ(thread->ExitCode(), 77u);
-}
-
-TEST(ThreadTest, ASuspendedThreadEndedOrAbandonedNeverRuns) {
-  Probe terminated;
-  auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &terminated);
-  ASSERT_NE(thread, nullptr);
-  EXPECT_TRUE(thread->Terminate(5));
-  EXPECT_EQ(thread->ExitCode(), 5u);
-  EXPECT_FALSE(thread->Resume());
-
+TEST(ThreadTest, AnAbandonedSuspendedThreadNeverRuns) {
   Probe abandoned;
-  thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &abandoned);
+  auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &abandoned);
   ASSERT_NE(thread, nullptr);
   thread.reset();
   SleepMilliseconds(50);
-  EXPECT_FALSE(terminated.ran);
   EXPECT_FALSE(abandoned.ran);
 }
 
