@@ -5,9 +5,11 @@
 //   sem.<name>    a semaphore exists while a process holds an exclusive flock
 //                 on this file; the kernel drops the lock when its holder
 //                 dies, so a killed instance leaves no stale lock behind.
-//   event.<name>  4 bytes, the event's state (0 reset, 1 set), waited for with
-//                 a futex on the shared mapping; the state stays until the
-//                 file goes (the runtime folder is cleared at logout or boot).
+//   event.<name>  4096 bytes, the first 4 the event's state (0 reset, 1 set),
+//                 waited for with a futex on the shared mapping. Every open
+//                 handle holds a shared lock on byte 0; an event that no
+//                 handle holds is gone, as on Windows, and the next creator
+//                 starts it anew in its initial state.
 // <name> is the object's name in UTF-8 with every byte outside [A-Za-z0-9_-{}]
 // (and a leading ".") written as %XX. Every descriptor is close-on-exec.
 #pragma once
@@ -47,7 +49,8 @@ class NamedEvent {
   // and the last error is 183. Null on failure with the last error set.
   [[nodiscard]] static std::unique_ptr<NamedEvent> Create(const KaOSAL::KaString& name,
                                                           bool initially_set);
-  // Opens an existing event; null with the last error 2 when there is none.
+  // Opens an existing event; null with the last error 2 when no handle holds
+  // one of that name.
   [[nodiscard]] static std::unique_ptr<NamedEvent> Open(const KaOSAL::KaString& name);
 
   ~NamedEvent();
@@ -64,8 +67,10 @@ class NamedEvent {
   [[nodiscard]] bool already_existed() const { return already_existed_; }
 
  private:
-  // Takes over |fd| of an event file and maps its state; null on failure.
-  static std::unique_ptr<NamedEvent> FromFile(int fd, bool already_existed);
+  // Takes over |fd| of an event file: joins the event that other handles
+  // hold, else makes it anew in the state |*create_set| (with no
+  // |create_set|: fails with 2). Null on failure.
+  static std::unique_ptr<NamedEvent> Attach(int fd, const bool* create_set);
   NamedEvent(int fd, uint32_t* state, bool already_existed)
       : fd_(fd), state_(state), already_existed_(already_existed) {}
   int fd_;

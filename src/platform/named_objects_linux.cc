@@ -1,5 +1,6 @@
 // Named semaphores on flock, named events on a futex in a shared file
-// mapping (futexes work across processes on a MAP_SHARED file page).
+// mapping (futexes work across processes on a MAP_SHARED file page) that
+// lives as long as some handle holds a lock on it.
 #include "platform/named_objects.h"
 
 #include <fcntl.h>
@@ -94,26 +95,60 @@ uint32_t* MapState(int fd) {
   return static_cast<uint32_t*>(memory);
 }
 
-// Writes a complete event file under a temporary name and links it as
-// |path|, so that no process ever maps a half-made event. Returns 0 when
-// this call made it, EEXIST when it existed, another errno on failure.
-int PublishEventFile(const std::string& path, bool initially_set) {
-  std::string temporary = path.substr(0, path.rfind('/')) + "/.new-XXXXXX";
-  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return errno;
-  char page[kEventFileSize] = {};
-  const uint32_t state = initially_set ? 1 : 0;
-  static_assert(sizeof(state) <= sizeof(page));
-  __builtin_memcpy(page, &state, sizeof(state));
-  int result = 0;
-  if (fchmod(fd, kFileMode) != 0 || write(fd, page, sizeof(page)) != sizeof(page)) {
-    result = errno != 0 ? errno : EIO;
-  } else if (link(temporary.c_str(), path.c_str()) != 0) {
-    result = errno;
+// Open-file-description locks on single bytes of an event file: every open
+// handle holds a shared lock on the holder byte, and a process that creates
+// or opens a handle holds the guard byte while it looks at the holders, so
+// that nobody opens an event in the moment its last holder makes it anew.
+constexpr off_t kHolderByte = 0;
+constexpr off_t kGuardByte = 1;
+// The guard is held for a few system calls; a process of this user stopped
+// while holding it costs a creator this many tries, 1 ms apart.
+constexpr int kGuardAttempts = 2000;
+
+struct flock ByteLock(short type, off_t byte) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = byte;
+  lock.l_len = 1;
+  return lock;
+}
+
+bool LockByte(int fd, short type, off_t byte) {
+  struct flock lock = ByteLock(type, byte);
+  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+// True when another handle (of any process) holds the event open: an
+// exclusive lock on the holder byte would conflict with it.
+bool HeldElsewhere(int fd) {
+  struct flock lock = ByteLock(F_WRLCK, kHolderByte);
+  return fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+// Takes the guard byte; false with the last error set.
+bool TakeGuard(int fd) {
+  for (int attempt = 0; attempt < kGuardAttempts; ++attempt) {
+    if (LockByte(fd, F_WRLCK, kGuardByte)) return true;
+    if (errno != EAGAIN && errno != EACCES) {
+      KaOSAL::SetLastErrorFromErrno(errno);
+      return false;
+    }
+    SleepMilliseconds(1);
   }
-  close(fd);
-  unlink(temporary.c_str());
-  return result;
+  KaOSAL::SetLastError(KaOSAL::kErrorTimeout);
+  return false;
+}
+
+// Makes the file of an event that no handle holds a new event in |state|.
+bool ResetEventFile(int fd, bool initially_set) {
+  const uint32_t state = initially_set ? 1 : 0;
+  if (ftruncate(fd, kEventFileSize) != 0 ||
+      pwrite(fd, &state, sizeof(state), 0) != static_cast<ssize_t>(sizeof(state))) {
+    KaOSAL::SetLastErrorFromErrno(errno != 0 ? errno : EIO);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -170,30 +205,40 @@ NamedSemaphore::~NamedSemaphore() {
 std::unique_ptr<NamedEvent> NamedEvent::Create(const KaOSAL::KaString& name, bool initially_set) {
   const std::string path = ObjectPath("event", name);
   if (path.empty()) return nullptr;
-  const int published = PublishEventFile(path, initially_set);
-  if (published != 0 && published != EEXIST) {
-    KaOSAL::SetLastErrorFromErrno(published);
-    return nullptr;
-  }
-  return FromFile(OpenExisting(path, O_RDWR), published == EEXIST);
+  return Attach(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kFileMode),
+                &initially_set);
 }
 
 std::unique_ptr<NamedEvent> NamedEvent::Open(const KaOSAL::KaString& name) {
   const std::string path = ObjectPath("event", name);
   if (path.empty()) return nullptr;
-  return FromFile(OpenExisting(path, O_RDWR), false);
+  return Attach(OpenExisting(path, O_RDWR), nullptr);
 }
 
-std::unique_ptr<NamedEvent> NamedEvent::FromFile(int fd, bool already_existed) {
+std::unique_ptr<NamedEvent> NamedEvent::Attach(int fd, const bool* create_set) {
   if (fd < 0) {
     KaOSAL::SetLastErrorFromErrno(errno);
     return nullptr;
   }
-  uint32_t* state = MapState(fd);
+  if (!TakeGuard(fd)) {
+    close(fd);
+    return nullptr;
+  }
+  const bool existed = HeldElsewhere(fd);
+  bool ok = existed || create_set != nullptr;
+  if (!ok) KaOSAL::SetLastError(KaOSAL::kErrorFileNotFound);  // nobody holds it: it is gone
+  if (ok && !existed) ok = ResetEventFile(fd, *create_set);
+  if (ok && !LockByte(fd, F_RDLCK, kHolderByte)) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    ok = false;
+  }
+  (void)LockByte(fd, F_UNLCK, kGuardByte);
+  uint32_t* state = ok ? MapState(fd) : nullptr;
   if (state == nullptr) {
     close(fd);
     return nullptr;
   }
+  const bool already_existed = existed && create_set != nullptr;
   KaOSAL::SetLastError(already_existed ? KaOSAL::kErrorAlreadyExists : KaOSAL::kErrorSuccess);
   return std::unique_ptr<NamedEvent>(new NamedEvent(fd, state, already_existed));
 }

@@ -218,6 +218,39 @@ TEST(NamedEventTest, ASetInOneProcessIsSeenInAnother) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+TEST(NamedEventTest, AnEventThatNoHandleHoldsIsGone) {
+  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
+  const KaOSAL::KaString name = UniqueName("gone");
+  // Made and set by a process that has ended since: the event went with it.
+  ASSERT_EQ(RunInChild([&] {
+              auto made = NamedEvent::Create(name, false);
+              return made && !made->already_existed() && made->Set() ? 0 : 1;
+            }),
+            0);
+  EXPECT_EQ(NamedEvent::Open(name), nullptr);
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
+  auto fresh = NamedEvent::Create(name, false);
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_FALSE(fresh->already_existed());
+  EXPECT_EQ(fresh->Wait(0), WaitResult::kTimeout) << "the first creator starts it unsignalled";
+
+  // While a handle holds it, other processes join it in its state...
+  ASSERT_TRUE(fresh->Set());
+  EXPECT_EQ(RunInChild([&] {
+              auto joined = NamedEvent::Create(name, false);
+              return joined && joined->already_existed() && joined->Wait(0) == WaitResult::kSignaled
+                         ? 0
+                         : 1;
+            }),
+            0);
+  // ...and when the last one closes, it is gone again.
+  fresh.reset();
+  auto again = NamedEvent::Create(name, false);
+  ASSERT_NE(again, nullptr);
+  EXPECT_FALSE(again->already_existed());
+  EXPECT_EQ(again->Wait(0), WaitResult::kTimeout);
+}
+
 TEST(NamedObjectsTest, NamesBecomeSafeFileNamesAndAnEmptyNameIsInvalid) {
   test::ScopedTestRoot root(/*with_runtime_dir=*/true);
   EXPECT_EQ(NamedSemaphore::Create(u""), nullptr);
