@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "osal/last_error.h"
 #include "osal/wide_format.h"
 #include "platform/clock.h"
 #include "platform/cpu_id.h"
@@ -13,6 +14,7 @@
 #include "platform/registry_store.h"
 #include "platform/system_paths.h"
 #include "platform/thread.h"
+#include "wardex/crashlog.h"
 
 namespace wardex {
 
@@ -32,6 +34,9 @@ constexpr char16_t kNoAdapter[] = u"SOMEWHERE";
 constexpr uint32_t kFirstReadSize = 255;
 constexpr int kMinimumAddressSum = 33;
 constexpr uint32_t kMakerPollMs = 10;
+// Every user reads the machine-wide file, whatever the umask of its writer.
+constexpr uint32_t kSharedFolderMode = 0755;  // as CreateFolder's readable_by_all
+constexpr uint32_t kSharedFileMode = 0644;
 
 std::mutex g_base_mutex;
 KaString g_base_id;
@@ -88,9 +93,20 @@ KaString ReadFileId() {
   }
 }
 
+// Writes the identifier file; a failure (another user's folder, or its lock
+// held by another process) is logged and the other places still count.
 void WriteFileId(const KaString& id) {
-  if (!platform::CreateFolder(IdFolder())) return;
-  (void)platform::WritePrivateProfileString(kIdSection, kIdKey, id.c_str(), IdFilePath().c_str());
+  const KaString folder = IdFolder();
+  const KaString file = IdFilePath();
+  if (!platform::CreateFolder(folder, /*readable_by_all=*/true) ||
+      !platform::WritePrivateProfileString(kIdSection, kIdKey, id.c_str(), file.c_str())) {
+    LogW(kLogSysFail, u"GetBaseComputerID: %s not written, error %lu", file.c_str(),
+         KaOSAL::GetLastError());
+    return;
+  }
+  // Also mends a folder that an earlier writer made with its own umask.
+  (void)platform::SetFileMode(folder, kSharedFolderMode);
+  (void)platform::SetFileMode(file, kSharedFileMode);
 }
 
 // Makes a new base identifier from the network, processor and time parts.
@@ -118,6 +134,7 @@ KaString GetBaseComputerID() {
   }
   if (id.IsEmpty()) {
     id = MakeBaseId();
+    if (id.IsEmpty()) return id;  // no digest (logged): never stored, asked again next time
     WriteRegistryId(platform::HKEY_CLASSES_ROOT, kClassesRootKey, id);
     WriteFileId(id);
     WriteRegistryId(platform::HKEY_CURRENT_USER, kCurrentUserKey, id);
@@ -128,6 +145,7 @@ KaString GetBaseComputerID() {
 
 KaString GetComputerID() {
   const KaString base = GetBaseComputerID();
+  if (base.IsEmpty()) return base;  // a digest of the product name alone would name no computer
   // One maker at a time; the others poll the flag.
   while (g_making.exchange(true, std::memory_order_acquire)) {
     platform::SleepMilliseconds(kMakerPollMs);

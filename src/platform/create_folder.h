@@ -1,5 +1,9 @@
-// Folder creation, as the computer identifier's store needs it.
+// Folder creation and file modes, as the computer identifier's machine-wide
+// store needs them: every user must read what the first one wrote, whatever
+// that user's umask.
 #pragma once
+
+#include <cstdint>
 
 #include "osal/ka_string.h"
 
@@ -9,5 +13,10 @@ namespace wardex::platform {
 // exactly 0755 when |readable_by_all|). True when the folder exists
 // afterwards; false with the last error set.
 [[nodiscard]] bool CreateFolder(const KaOSAL::KaString& path, bool readable_by_all = false);
+
+// Gives the file or folder |path| exactly |mode|, without following a
+// symbolic link. False with the last error set (5 when it belongs to
+// another user).
+[[nodiscard]] bool SetFileMode(const KaOSAL::KaString& path, uint32_t mode);
 
 }  // namespace wardex::platform

@@ -1,6 +1,8 @@
 #include "platform/create_folder.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string>
@@ -47,6 +49,20 @@ bool CreateFolder(const KaOSAL::KaString& path, bool readable_by_all) {
     KaOSAL::SetLastError(KaOSAL::kErrorPathNotFound);
     return false;
   }
+  return true;
+}
+
+bool SetFileMode(const KaOSAL::KaString& path, uint32_t mode) {
+  // Opened without following a link: in a folder that every user may write
+  // to, another user could put one in the place of ours.
+  const std::string utf8 = KaOSAL::ToUtf8(path.c_str(), static_cast<size_t>(path.GetLength()));
+  const int fd = open(utf8.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 || fchmod(fd, mode) != 0) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  close(fd);
   return true;
 }
 

@@ -34,7 +34,8 @@ uint32_t GetPrivateProfileString(const char16_t* section, const char16_t* key,
 // Writes |value| as |key| of |section| in |file|, creating the file and the
 // section when missing. A null |value| deletes the key, a null |key| the whole
 // section. Returns 1 on success, 0 on failure with the last error set (5 when
-// the file or its folder cannot be written; 87 for a write that could not be
+// the file or its folder cannot be written; 32 when another process held the
+// folder's write lock for about 2 s; 87 for a write that could not be
 // read back as written: a line break in a name or value, "]" in the section,
 // or a key that contains "=" or starts with ";" or "[").
 [[nodiscard]] int WritePrivateProfileString(const char16_t* section, const char16_t* key,

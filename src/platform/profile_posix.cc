@@ -19,6 +19,7 @@
 #include "osal/wide_format.h"
 #include "platform/atomic_file_internal.h"
 #include "platform/scoped_fd.h"
+#include "platform/thread.h"
 
 namespace wardex::platform {
 namespace {
@@ -310,21 +311,33 @@ std::u16string DefaultText(const char16_t* default_value) {
 
 // Holds an exclusive lock on the file's folder while a write reads, changes
 // and replaces the file, so that concurrent writers do not lose each other's
-// changes (locks on the file itself would not survive the rename).
+// changes (locks on the file itself would not survive the rename). Any user
+// who can open the folder can hold its lock, so it is tried, never waited
+// for: about 2 s of tries 10 ms apart, then the write fails.
 class FolderLock {
  public:
   explicit FolderLock(const std::string& path)
       : fd_(open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    if (fd_.get() >= 0) {
-      while (flock(fd_.get(), LOCK_EX) != 0 && errno == EINTR) {
-      }
+    if (fd_.get() < 0) return;  // the write itself reports why
+    for (int attempt = 0; attempt < kTries; ++attempt) {
+      if (flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) return;
+      if (errno != EWOULDBLOCK && errno != EINTR) return;
+      SleepMilliseconds(kRetryMs);
     }
+    fd_.reset();
+    refused_ = true;
   }
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
 
+  // True when another process held the lock through every try.
+  bool refused() const { return refused_; }
+
  private:
+  static constexpr int kTries = 200;
+  static constexpr uint32_t kRetryMs = 10;
   ScopedFd fd_;
+  bool refused_ = false;
 };
 
 // The index of the first section line named |section|, or lines.size().
@@ -452,6 +465,10 @@ int WritePrivateProfileString(const char16_t* section, const char16_t* key, cons
   }
   std::string path = FollowLinks(KaOSAL::ToUtf8(std::u16string(file)));
   FolderLock lock(path);
+  if (lock.refused()) {
+    KaOSAL::SetLastError(KaOSAL::kErrorSharingViolation);
+    return 0;
+  }
   std::string bytes;
   struct stat info {};
   bool existed = ReadAll(path, &bytes, &info);

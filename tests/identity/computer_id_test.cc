@@ -1,8 +1,20 @@
 #include "identity/computer_id.h"
 
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,9 +24,12 @@
 #include "platform/registry_store.h"
 #include "support/test_env.h"
 
+extern char** environ;
+
 namespace wardex {
 namespace {
 
+using Clock = std::chrono::steady_clock;
 using KaOSAL::KaString;
 using platform::NetworkAdapter;
 
@@ -35,8 +50,18 @@ class ComputerIdTest : public testing::Test {
   void SetUp() override { computer_id_internal::ForgetForTesting(); }
   void TearDown() override { computer_id_internal::ForgetForTesting(); }
 
+  static std::string IdFolder(const test::ScopedTestRoot& root) {
+    return root.root() + "/var/lib/wardex/common/Corvane";
+  }
   static std::string IdFile(const test::ScopedTestRoot& root) {
-    return root.root() + "/var/lib/wardex/common/Corvane/ComputerID.dat";
+    return IdFolder(root) + "/ComputerID.dat";
+  }
+  // The machine-wide folder as the package makes it: every user may create
+  // folders in it.
+  static void MakeCommonFolder(const test::ScopedTestRoot& root) {
+    const std::string common = root.root() + "/var/lib/wardex/common";
+    std::filesystem::create_directories(common);
+    chmod(common.c_str(), 01777);
   }
 
   // The value "ID" of the key below |root|, or empty.
@@ -158,6 +183,147 @@ TEST_F(ComputerIdTest, ThreadsAskingAtOnceGetOneIdentifier) {
   for (std::thread& thread : threads) thread.join();
   for (const KaString& id : seen) EXPECT_EQ(id, seen[0]);
   EXPECT_EQ(seen[0].GetLength(), 32);
+}
+
+// Reads what a child wrote into |fd| until it closes it.
+std::string ReadAllFrom(int fd) {
+  std::string text;
+  char buffer[256];
+  for (ssize_t got; (got = read(fd, buffer, sizeof(buffer))) > 0;) text.append(buffer, got);
+  return text;
+}
+
+// Waits for |pid| up to |limit|; kills it and returns false when it is still running.
+bool WaitOrKill(pid_t pid, std::chrono::seconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (Clock::now() < deadline) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return false;
+}
+
+TEST_F(ComputerIdTest, AnotherUsersLockOnTheSharedFolderHoldsNothingUp) {
+  if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to start a child as another user";
+  MakeCommonFolder(root_);
+  std::filesystem::create_directories(IdFolder(root_));
+  chmod(IdFolder(root_).c_str(), 0755);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    const uid_t nobody = test::kNobodyUid;
+    const int fd = setgroups(0, nullptr) == 0 && setgid(nobody) == 0 && setuid(nobody) == 0
+                       ? open(IdFolder(root_).c_str(), O_RDONLY | O_DIRECTORY)
+                       : -1;
+    const char byte = fd >= 0 && flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
+    (void)!write(ready[1], &byte, 1);
+    pause();
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
+
+  // In a child of its own, so that a wait without bound fails the test
+  // rather than hang it.
+  int result[2];
+  ASSERT_EQ(pipe(result), 0);
+  const auto start = Clock::now();
+  const pid_t subject = fork();
+  if (subject == 0) {
+    const std::string base = Utf8(GetBaseComputerID());
+    _exit(write(result[1], base.data(), base.size()) == static_cast<ssize_t>(base.size()) ? 0 : 1);
+  }
+  close(result[1]);
+  const bool ended = WaitOrKill(subject, std::chrono::seconds(60));
+  const auto elapsed = Clock::now() - start;
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  ASSERT_TRUE(ended) << "waited without bound for another user's lock";
+  const std::string base = ReadAllFrom(result[0]);
+  EXPECT_EQ(base.size(), 32u);
+  EXPECT_GE(elapsed, std::chrono::seconds(2)) << "the lock is tried for about 2 s";
+  EXPECT_EQ(ReadId(platform::HKEY_CURRENT_USER, kUserClassesKey), base) << "the other places";
+  EXPECT_FALSE(std::filesystem::exists(IdFile(root_)));
+}
+
+TEST_F(ComputerIdTest, EveryUserReadsTheBaseOfTheFirstWhateverItsUmask) {
+  if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to start children as two users";
+  MakeCommonFolder(root_);
+  int channel[2];
+  ASSERT_EQ(pipe(channel), 0);
+  // Neither user can write the machine hive here, and the user hives are
+  // out of reach too: the file is the only place they share.
+  ASSERT_EQ(test::RunAsUser(test::kNobodyUid,
+                            [&] {
+                              umask(077);
+                              const std::string base = Utf8(GetBaseComputerID());
+                              return write(channel[1], base.data(), base.size()) == 32 ? 0 : 1;
+                            }),
+            0);
+  close(channel[1]);
+  const std::string first = ReadAllFrom(channel[0]);
+  ASSERT_EQ(first.size(), 32u);
+  EXPECT_EQ(test::RunAsUser(test::kNobodyUid - 1,
+                            [&] { return Utf8(GetBaseComputerID()) == first ? 0 : 1; }),
+            0)
+      << "the second user made a base of its own";
+  struct stat folder {
+  }, file{};
+  ASSERT_EQ(stat(IdFolder(root_).c_str(), &folder), 0);
+  ASSERT_EQ(stat(IdFile(root_).c_str(), &file), 0);
+  EXPECT_EQ(folder.st_mode & 07777, 0755u);
+  EXPECT_EQ(file.st_mode & 07777, 0644u);
+}
+
+// MD5 where the process's OpenSSL configuration offers none (a FIPS or
+// base-only one) needs a process started with that configuration: this
+// program runs a copy of itself with only the case below.
+constexpr char kChildOutput[] = "WARDEX_IDENTITY_CHILD_OUTPUT";
+
+TEST(ComputerIdChild, ReportsTheIdentifiers) {
+  const char* output = std::getenv(kChildOutput);
+  if (output == nullptr) GTEST_SKIP() << "runs only as the child of the configuration test";
+  EVP_MD* configured_md5 = EVP_MD_fetch(nullptr, "MD5", nullptr);
+  std::ofstream(output) << (configured_md5 != nullptr) << ' ' << Utf8(GetBaseComputerID()) << ' '
+                        << Utf8(GetComputerID());
+  EVP_MD_free(configured_md5);
+}
+
+TEST_F(ComputerIdTest, MD5IsFoundWhereTheConfigurationOffersOnlyTheBaseProvider) {
+  const std::string config = root_.path() + "/openssl.cnf";
+  ASSERT_TRUE(test::WriteFile(config,
+                              "openssl_conf = init\n[init]\nproviders = providers\n"
+                              "[providers]\nbase = base\n[base]\nactivate = 1\n"));
+  const std::string output = root_.path() + "/child.txt";
+  setenv("OPENSSL_CONF", config.c_str(), 1);
+  setenv(kChildOutput, output.c_str(), 1);
+  std::string program = "/proc/self/exe", filter = "--gtest_filter=ComputerIdChild.*";
+  char* argv[] = {program.data(), filter.data(), nullptr};
+  pid_t pid = 0;
+  // The child's own test report stays out of this test's output.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  unsetenv("OPENSSL_CONF");
+  unsetenv(kChildOutput);
+  ASSERT_EQ(spawned, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  std::ifstream in(output);
+  int configured_md5 = -1;
+  std::string base, id;
+  in >> configured_md5 >> base >> id;
+  EXPECT_EQ(configured_md5, 0) << "the configuration should have taken MD5 away";
+  EXPECT_EQ(base.size(), 32u);
+  EXPECT_EQ(id.size(), 32u);
+  EXPECT_NE(test::ReadFile(IdFile(root_)).find("CID=" + base + "\n"), std::string::npos);
 }
 
 TEST(ComputerIdNetworkPartTest, TakesTheFirstSuitableEthernetAdapter) {

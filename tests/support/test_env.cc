@@ -15,7 +15,6 @@ namespace wardex::test {
 namespace {
 
 constexpr char kUnset[] = "\x01";
-constexpr uid_t kNobody = 65534;
 
 void SetEnv(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
 
@@ -64,11 +63,13 @@ ScopedTestRoot::~ScopedTestRoot() {
 
 bool RunningAsRoot() { return geteuid() == 0; }
 
-int RunAsUnprivileged(const std::function<int()>& check) {
+int RunAsUnprivileged(const std::function<int()>& check) { return RunAsUser(kNobodyUid, check); }
+
+int RunAsUser(uint32_t uid, const std::function<int()>& check) {
   pid_t pid = fork();
   if (pid < 0) return -1;
   if (pid == 0) {
-    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(127);
+    if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0) _exit(127);
     _exit(check());
   }
   int status = 0;

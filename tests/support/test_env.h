@@ -2,6 +2,7 @@
 // folders, so tests never touch real state and can run in parallel.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
@@ -49,6 +50,10 @@ bool RunningAsRoot();
 // "nobody" (65534) and returns its exit status, or -1 when it could not run.
 // Use only when RunningAsRoot(); as root a permission test tests nothing.
 int RunAsUnprivileged(const std::function<int()>& check);
+// The same as another unprivileged user id (and group id), for tests of
+// two users; the id needs no account.
+int RunAsUser(uint32_t uid, const std::function<int()>& check);
+inline constexpr uint32_t kNobodyUid = 65534;
 
 // Copies |program| and the libraries it loads from outside the system's
 // folders into |folder|, and returns the path of a script there that runs the
