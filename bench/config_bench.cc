@@ -2,13 +2,16 @@
 // ReadInstallConfig finds and reads install.cfg at each call, and every
 // product-key read and write opens the key anew; writes are flushed.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "config/install_config.h"
+#include "config/languages.h"
 #include "config/module_path.h"
 #include "config/registry.h"
 #include "osal/wide_format.h"
@@ -86,6 +89,32 @@ void BM_RegistryWriteFlushed(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_RegistryWriteFlushed)->Unit(benchmark::kMillisecond);
+
+// A text file of 8,000 keys in about 687 KB (86 bytes a line), read into the
+// text table as LoadTexts reads it at the agent's first text lookup.
+void BM_ReadTextTable8000Keys(benchmark::State& state) {
+  constexpr int kKeys = 8000;
+  const fs::path file =
+      fs::temp_directory_path() / ("wardex-bench-texts-" + std::to_string(getpid()) + ".ini");
+  {
+    std::ofstream out(file);
+    out << "[Wardex]\n";
+    for (int i = 0; i < kKeys; ++i) {
+      char line[96];
+      std::snprintf(line, sizeof(line), "IDS_STRING_%05d=%s\n", i,
+                    "A localised text of the tray agent with a line\\nbreak and more words");
+      out << line;
+    }
+  }
+  state.counters["file_kb"] = static_cast<double>(fs::file_size(file)) / 1000.0;
+  const KaOSAL::KaString path(file.c_str(), KaOSAL::KA_CP_UTF8);
+  for (auto _ : state) {
+    const auto table = wardex::languages_internal::ReadTextTable(path);
+    if (table.empty() || table.begin()->second.size() != kKeys) state.SkipWithError("keys missing");
+  }
+  fs::remove(file);
+}
+BENCHMARK(BM_ReadTextTable8000Keys)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -26,8 +26,8 @@ namespace {
 constexpr char16_t kLanguageFolder[] = u"language";
 constexpr int kMissingTextLogLevel = 9;
 
-using TextSection = std::map<KaString, KaString>;
-using TextTable = std::map<KaString, TextSection>;
+using languages_internal::TextSection;
+using languages_internal::TextTable;
 
 TextTable& Texts() {
   static TextTable table;
@@ -81,42 +81,22 @@ std::vector<KaString> SplitLowerNames(const std::vector<char16_t>& list) {
 // answer's length is at least the size minus |cut| (it may have been cut).
 template <typename Grow>
 std::vector<char16_t> ReadGrowing(const char16_t* section, const char16_t* key, uint32_t& size,
-                                  uint32_t cut, const KaString& file, Grow grow) {
+                                  uint32_t cut, const platform::ProfileSnapshot& file, Grow grow) {
   std::vector<char16_t> buffer;
   for (;;) {
     buffer.assign(size, 0);
-    uint32_t length =
-        platform::GetPrivateProfileString(section, key, u"", buffer.data(), size, file);
+    uint32_t length = file.GetString(section, key, u"", buffer.data(), size);
     if (length < size - cut) return buffer;
     size = grow(size);
   }
 }
 
 void FillTexts(TextTable& table) {
-  constexpr uint32_t kListBufferStep = 10024;
-  constexpr uint32_t kValueBufferStep = 1024;
   KaPath path(ExecutableFolder() + kLanguageFolder + u"/Texts.ini");
   if (!LocalizePath(path)) path.SetFileName(path.GetFileName() + u"_EN");
   const KaString file = path.ToString();
   if (!platform::FileExists(file)) return;
-
-  uint32_t listSize = kListBufferStep;
-  auto sections = SplitLowerNames(
-      ReadGrowing(nullptr, nullptr, listSize, 2, file, [](uint32_t size) { return size * 2; }));
-  for (const KaString& section : sections) {
-    auto keys = SplitLowerNames(ReadGrowing(section, nullptr, listSize, 2, file,
-                                            [](uint32_t size) { return size + kListBufferStep; }));
-    TextSection texts;
-    for (const KaString& key : keys) {
-      uint32_t valueSize = kValueBufferStep;
-      std::vector<char16_t> value = ReadGrowing(
-          section, key, valueSize, 1, file, [](uint32_t size) { return size + kValueBufferStep; });
-      KaString text(value.data());
-      text.Replace(u"\\n", u"\n");
-      texts[key] = text;
-    }
-    table[section] = std::move(texts);
-  }
+  table = languages_internal::ReadTextTable(file);
 }
 
 // The file name, without extension, of the module that holds |address|.
@@ -127,6 +107,36 @@ KaString ModuleNameAt(const void* address) {
 }  // namespace
 
 bool LocalizePath(KaPath& path) { return LocalizeWith(path, ConfiguredLanguage()); }
+
+namespace languages_internal {
+
+TextTable ReadTextTable(const KaString& file) {
+  constexpr uint32_t kListBufferStep = 10024;
+  constexpr uint32_t kValueBufferStep = 1024;
+  TextTable table;
+  const platform::ProfileSnapshot snapshot(file.c_str());
+  uint32_t listSize = kListBufferStep;
+  auto sections = SplitLowerNames(
+      ReadGrowing(nullptr, nullptr, listSize, 2, snapshot, [](uint32_t size) { return size * 2; }));
+  for (const KaString& section : sections) {
+    auto keys = SplitLowerNames(ReadGrowing(section, nullptr, listSize, 2, snapshot,
+                                            [](uint32_t size) { return size + kListBufferStep; }));
+    TextSection texts;
+    for (const KaString& key : keys) {
+      uint32_t valueSize = kValueBufferStep;
+      std::vector<char16_t> value =
+          ReadGrowing(section, key, valueSize, 1, snapshot,
+                      [](uint32_t size) { return size + kValueBufferStep; });
+      KaString text(value.data());
+      text.Replace(u"\\n", u"\n");
+      texts[key] = text;
+    }
+    table[section] = std::move(texts);
+  }
+  return table;
+}
+
+}  // namespace languages_internal
 
 void LoadTexts() {
   static std::once_flag filled;

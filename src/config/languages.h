@@ -2,6 +2,8 @@
 // table of the language's Texts.ini, and the operating system's language.
 #pragma once
 
+#include <map>
+
 #include "osal/ka_path.h"
 #include "osal/ka_string.h"
 
@@ -37,4 +39,14 @@ bool ApplyOperatingSystemLanguage(bool force);
 // beside it; computed once per process.
 KaOSAL::KaPath GetLocalizedProductConfigPath();
 
+namespace languages_internal {
+
+using TextSection = std::map<KaOSAL::KaString, KaOSAL::KaString>;  // lower-case key -> text
+using TextTable = std::map<KaOSAL::KaString, TextSection>;         // lower-case section -> keys
+
+// The text table of the text file |file|, read as LoadTexts reads it; open
+// to the benchmark.
+TextTable ReadTextTable(const KaOSAL::KaString& file);
+
+}  // namespace languages_internal
 }  // namespace wardex

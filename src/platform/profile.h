@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 namespace wardex::platform {
 
@@ -30,6 +31,25 @@ namespace wardex::platform {
 uint32_t GetPrivateProfileString(const char16_t* section, const char16_t* key,
                                  const char16_t* default_value, char16_t* buffer, uint32_t size,
                                  const char16_t* file);
+
+struct ParsedProfile;
+
+// |file| read once: GetString answers as GetPrivateProfileString does (last
+// error included) from what was read at construction, so that a reader of
+// many values (the language's text table) does not read the file per value.
+class ProfileSnapshot {
+ public:
+  explicit ProfileSnapshot(const char16_t* file);
+  ~ProfileSnapshot();
+  ProfileSnapshot(const ProfileSnapshot&) = delete;
+  ProfileSnapshot& operator=(const ProfileSnapshot&) = delete;
+
+  uint32_t GetString(const char16_t* section, const char16_t* key, const char16_t* default_value,
+                     char16_t* buffer, uint32_t size) const;
+
+ private:
+  std::shared_ptr<const ParsedProfile> parsed_;  // null when the file could not be read
+};
 
 // Writes |value| as |key| of |section| in |file|, creating the file and the
 // section when missing. A null |value| deletes the key, a null |key| the whole

@@ -223,11 +223,17 @@ struct SectionIndex {
   std::unordered_map<std::u16string, std::u16string> values;  // folded key -> value
 };
 
-struct ParsedFile {
+}  // namespace
+
+struct ParsedProfile {
   std::string bytes;                                           // the file as read
   std::vector<SectionIndex> sections;                          // file order, merged by name
   std::unordered_map<std::u16string, size_t> section_by_name;  // folded name -> index
 };
+
+namespace {
+
+using ParsedFile = ParsedProfile;
 
 ParsedFile IndexProfile(const ProfileText& profile) {
   ParsedFile parsed;
@@ -424,24 +430,28 @@ bool ApplyWrite(ProfileText& profile, const char16_t* section, const char16_t* k
 
 }  // namespace
 
-uint32_t GetPrivateProfileString(const char16_t* section, const char16_t* key,
-                                 const char16_t* default_value, char16_t* buffer, uint32_t size,
-                                 const char16_t* file) {
-  if (buffer == nullptr || file == nullptr) {
+ProfileSnapshot::ProfileSnapshot(const char16_t* file)
+    : parsed_(file != nullptr ? LoadParsed(KaOSAL::ToUtf8(std::u16string(file))) : nullptr) {}
+
+ProfileSnapshot::~ProfileSnapshot() = default;
+
+uint32_t ProfileSnapshot::GetString(const char16_t* section, const char16_t* key,
+                                    const char16_t* default_value, char16_t* buffer,
+                                    uint32_t size) const {
+  if (buffer == nullptr) {
     KaOSAL::SetLastError(KaOSAL::kErrorInvalidParameter);
     return 0;
   }
-  std::shared_ptr<const ParsedFile> parsed = LoadParsed(KaOSAL::ToUtf8(std::u16string(file)));
-  KaOSAL::SetLastError(parsed ? KaOSAL::kErrorSuccess : KaOSAL::kErrorFileNotFound);
+  KaOSAL::SetLastError(parsed_ ? KaOSAL::kErrorSuccess : KaOSAL::kErrorFileNotFound);
   const SectionIndex* found = nullptr;
-  if (parsed && section != nullptr) {
-    auto it = parsed->section_by_name.find(Fold(section));
-    if (it != parsed->section_by_name.end()) found = &parsed->sections[it->second];
+  if (parsed_ && section != nullptr) {
+    auto it = parsed_->section_by_name.find(Fold(section));
+    if (it != parsed_->section_by_name.end()) found = &parsed_->sections[it->second];
   }
   if (section == nullptr) {
     std::vector<std::u16string> names;
-    if (parsed) {
-      for (const SectionIndex& index : parsed->sections) names.push_back(index.name);
+    if (parsed_) {
+      for (const SectionIndex& index : parsed_->sections) names.push_back(index.name);
     }
     return CopyList(names, buffer, size);
   }
@@ -455,6 +465,16 @@ uint32_t GetPrivateProfileString(const char16_t* section, const char16_t* key,
   }
   KaOSAL::SetLastError(KaOSAL::kErrorFileNotFound);
   return CopyValue(DefaultText(default_value), buffer, size);
+}
+
+uint32_t GetPrivateProfileString(const char16_t* section, const char16_t* key,
+                                 const char16_t* default_value, char16_t* buffer, uint32_t size,
+                                 const char16_t* file) {
+  if (buffer == nullptr || file == nullptr) {
+    KaOSAL::SetLastError(KaOSAL::kErrorInvalidParameter);
+    return 0;
+  }
+  return ProfileSnapshot(file).GetString(section, key, default_value, buffer, size);
 }
 
 int WritePrivateProfileString(const char16_t* section, const char16_t* key, const char16_t* value,

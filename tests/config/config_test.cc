@@ -1,5 +1,7 @@
 #include <stdio.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -8,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "config/languages.h"
 #include "config/os_language.h"
 #include "config/profile_string.h"
 #include "config/registry.h"
@@ -288,6 +291,31 @@ TEST(ReadProfileString, ValuesOfAnyLengthAreReadWhole) {
     EXPECT_EQ(Narrow(ReadProfileString(u"S", u"K", u"d", Wide(file))), value) << length;
   }
   EXPECT_EQ(Narrow(ReadProfileString(u"s", u"missing", u"d", Wide(file))), "d");
+}
+
+TEST(TextTable, TheTextFileIsReadOncePerLoad) {
+  test::ScopedTestRoot root;
+  const std::string file = root.path() + "/Texts.ini";
+  ASSERT_TRUE(test::WriteFile(file, "[Wardex]\nIDS_A=a\\nb\nids_B=b\n[general]\nIDS_C=c\n"));
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, file.c_str(), IN_OPEN), 0);
+  const languages_internal::TextTable table = languages_internal::ReadTextTable(Wide(file));
+  int opens = 0;
+  alignas(inotify_event) char events[4096];
+  for (ssize_t got; (got = read(watch, events, sizeof(events))) > 0;) {
+    for (ssize_t at = 0; at < got;) {
+      ++opens;
+      at += static_cast<ssize_t>(sizeof(inotify_event) +
+                                 reinterpret_cast<const inotify_event*>(events + at)->len);
+    }
+  }
+  close(watch);
+  EXPECT_EQ(opens, 1);
+  ASSERT_EQ(table.size(), 2u);
+  EXPECT_EQ(Narrow(table.at(u"wardex").at(u"ids_a")), "a\nb");
+  EXPECT_EQ(Narrow(table.at(u"wardex").at(u"ids_b")), "b");
+  EXPECT_EQ(Narrow(table.at(u"general").at(u"ids_c")), "c");
 }
 
 class RegistryKey : public ::testing::Test {
