@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <bit>
 #include <climits>
 #include <cstdlib>
 #include <memory>
@@ -72,7 +73,8 @@ bool HasDesktopSession() {
 // through /proc/self/fd/N, so the name dladdr gives is resolved to the file.
 std::string ConsoleProgramPath() {
   Dl_info info;
-  if (dladdr(reinterpret_cast<void*>(&HasDesktopSession), &info) == 0 || info.dli_fname == nullptr)
+  if (dladdr(std::bit_cast<const void*>(&HasDesktopSession), &info) == 0 ||
+      info.dli_fname == nullptr)
     return std::string();
   char resolved[PATH_MAX];
   if (realpath(info.dli_fname, resolved) == nullptr) return std::string();
