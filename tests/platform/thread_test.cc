@@ -15,14 +15,15 @@ using Clock = std::chrono::steady_clock;
 
 struct Probe {
   std::atomic<bool> ran{false};
+  // While set, the routine runs until the test clears it: no sleep that a loaded machine outlasts.
+  std::atomic<bool> hold{false};
   uint32_t result = 0;
-  uint32_t sleep_ms = 0;
 };
 
 uint32_t RecordAndReturn(void* parameter) {
   auto* probe = static_cast<Probe*>(parameter);
   probe->ran = true;
-  if (probe->sleep_ms != 0) SleepMilliseconds(probe->sleep_ms);
+  while (probe->hold) SleepMilliseconds(1);
   return probe->result;
 }
 
@@ -53,7 +54,7 @@ TEST(ThreadTest, RunsOnlyAfterResumeAndReportsItsResult) {
 
 TEST(ThreadTest, PriorityBecomesTheThreadsNiceValueAndWaitTimesOutWhileItRuns) {
   Probe probe;
-  probe.sleep_ms = 400;
+  probe.hold = true;
   auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &probe);
   ASSERT_NE(thread, nullptr);
   ASSERT_TRUE(thread->SetPriority(kThreadPriorityBelowNormal));
@@ -69,6 +70,7 @@ TEST(ThreadTest, PriorityBecomesTheThreadsNiceValueAndWaitTimesOutWhileItRuns) {
   EXPECT_EQ(thread->Wait(100), WaitResult::kTimeout);
   EXPECT_GE(MillisecondsSince(start), 100);
   EXPECT_EQ(thread->ExitCode(), kStillActive);
+  probe.hold = false;
   EXPECT_EQ(thread->Wait(kInfinite), WaitResult::kSignaled);
 }
 
