@@ -1,6 +1,9 @@
 // The few file operations the configuration layer needs, on UTF-16 paths.
 #pragma once
 
+#include <cstddef>
+#include <string>
+
 #include "osal/ka_string.h"
 
 namespace wardex::platform {
@@ -11,5 +14,14 @@ bool DirectoryExists(const KaOSAL::KaString& path);  // a folder (after symlinks
 // complete under a temporary name first. False with the last error set.
 [[nodiscard]] bool CopyFileNoOverwrite(const KaOSAL::KaString& source,
                                        const KaOSAL::KaString& target);
+
+// Reads the whole regular file into |bytes|; false with the last error set
+// when it cannot be read whole or holds more than |max_bytes|. Writers
+// replace files atomically (below), so a reader never sees half a file.
+[[nodiscard]] bool ReadWholeFile(const KaOSAL::KaString& path, size_t max_bytes,
+                                 std::string* bytes);
+// Creates or replaces |path| with |bytes| atomically and durably (temporary
+// file, fsync, rename, folder fsync). False with the last error set.
+[[nodiscard]] bool ReplaceFileContent(const KaOSAL::KaString& path, const std::string& bytes);
 
 }  // namespace wardex::platform

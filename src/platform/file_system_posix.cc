@@ -6,10 +6,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <string>
+#include <utility>
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
+#include "platform/atomic_file_internal.h"
+#include "platform/scoped_fd.h"
 
 namespace wardex::platform {
 namespace {
@@ -68,6 +72,44 @@ bool CopyFileNoOverwrite(const KaOSAL::KaString& source, const KaOSAL::KaString&
   if (out >= 0) unlink(temp.c_str());
   if (!ok) KaOSAL::SetLastErrorFromErrno(saved);
   return ok;
+}
+
+bool ReadWholeFile(const KaOSAL::KaString& path, size_t max_bytes, std::string* bytes) {
+  ScopedFd fd(open(Native(path).c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info {};
+  if (fd.get() < 0 || fstat(fd.get(), &info) != 0) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) > max_bytes) {
+    KaOSAL::SetLastErrorFromErrno(S_ISREG(info.st_mode) ? EFBIG : ENOENT);
+    return false;
+  }
+  std::string read(static_cast<size_t>(info.st_size), '\0');
+  size_t done = 0;
+  while (done < read.size()) {
+    const ssize_t got = ::read(fd.get(), read.data() + done, read.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      // A file cut short while it was read is not read whole.
+      KaOSAL::SetLastErrorFromErrno(got < 0 ? errno : EIO);
+      return false;
+    }
+    done += static_cast<size_t>(got);
+  }
+  *bytes = std::move(read);
+  return true;
+}
+
+bool ReplaceFileContent(const KaOSAL::KaString& path, const std::string& bytes) {
+  const std::string native = Native(path);
+  struct stat info {};
+  const bool existed = stat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  if (!ReplaceFileAtomically(native, bytes, existed ? &info : nullptr)) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace wardex::platform
