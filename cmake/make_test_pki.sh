@@ -12,6 +12,10 @@
 #   ou-only, o-only, email-only: code signing, by root-ca, for the signer's display name
 #   intermediate-ca    an authority below root-ca
 #   chained-publisher  "Orbiware Chained Publisher", code signing, by intermediate-ca
+#   https-server       a TLS server for 127.0.0.1, localhost and news.wardex.test, by root-ca
+#   https-expired      the same names, by root-ca, valid only in 2020
+#   https-other-name   a TLS server for other.wardex.test only, by root-ca
+#   https-untrusted    the names of https-server, by untrusted-ca
 set -euo pipefail
 
 out=${1:?usage: make_test_pki.sh OUTPUT_FOLDER}
@@ -57,9 +61,8 @@ intermediate() {
     -set_serial "0x$(openssl rand -hex 8)" -days 3650 -sha256 -extfile "$1.ext" -out "$1.pem" 2>/dev/null
 }
 
-# expired NAME AUTHORITY SUBJECT: valid from 2020-01-01 to 2021-01-01.
-expired() {
-  request "$1" "$3" codeSigning
+# dated NAME AUTHORITY START END: signs NAME's request for the given period.
+dated() {
   rm -rf ca-db && mkdir ca-db && : >ca-db/index.txt
   cat >ca-db/ca.cnf <<CONF
 [ca]
@@ -77,8 +80,27 @@ organizationName = optional
 CONF
   openssl rand -hex 8 >ca-db/serial
   openssl ca -batch -notext -config ca-db/ca.cnf -cert "$2.pem" -keyfile "$2.key" -in "$1.csr" \
-    -startdate 20200101000000Z -enddate 20210101000000Z -extfile "$1.ext" -out "$1.pem" 2>/dev/null
+    -startdate "$3" -enddate "$4" -extfile "$1.ext" -out "$1.pem" 2>/dev/null
   rm -rf ca-db
+}
+
+# expired NAME AUTHORITY SUBJECT: valid from 2020-01-01 to 2021-01-01.
+expired() {
+  request "$1" "$3" codeSigning
+  dated "$1" "$2" 20200101000000Z 20210101000000Z
+}
+
+# https NAME AUTHORITY NAMES [expired]: a TLS server certificate for the
+# subjectAltName entries NAMES (an address needs its IP entry to verify).
+https() {
+  request "$1" "/CN=Wardex Test Server" serverAuth
+  echo "subjectAltName=$3" >>"$1.ext"
+  if [ "${4:-}" = expired ]; then
+    dated "$1" "$2" 20200101000000Z 20210101000000Z
+  else
+    openssl x509 -req -in "$1.csr" -CA "$2.pem" -CAkey "$2.key" \
+      -set_serial "0x$(openssl rand -hex 8)" -days 3650 -sha256 -extfile "$1.ext" -out "$1.pem" 2>/dev/null
+  fi
 }
 
 authority root-ca "/CN=Wardex Test Root CA/O=Wardex Test"
@@ -94,9 +116,14 @@ intermediate intermediate-ca root-ca "/CN=Wardex Test Intermediate CA"
 certificate chained-publisher intermediate-ca "/CN=Orbiware Chained Publisher" codeSigning
 authority untrusted-ca "/CN=Unknown Test CA"
 certificate untrusted untrusted-ca "/CN=Corvane Software GmbH" codeSigning
+server_names="IP:127.0.0.1,DNS:localhost,DNS:news.wardex.test"
+https https-server root-ca "$server_names"
+https https-expired root-ca "$server_names" expired
+https https-other-name root-ca "DNS:other.wardex.test"
+https https-untrusted untrusted-ca "$server_names"
 
 rm -f ./*.csr ./*.ext ./*.srl
 # The certificates are public; readable so that tests running as another user
-# can use them as anchors.
-chmod 644 ./*.pem
+# can use them as anchors. The test servers' keys are only test keys.
+chmod 644 ./*.pem ./https-*.key
 touch pki.stamp

@@ -1,6 +1,8 @@
 #include "online/simple_xml_element.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 
 #include "online/simple_xml_reader.h"
 #include "online/xml_text.h"
@@ -96,7 +98,8 @@ KaString SimpleXMLElement::GetName() const {
 void SimpleXMLElement::SetValue(const KaString& value) {
   Lock lock(lock_);
   value_ = ToXmlStoredForm(value);
-  SetNumericViews(value);
+  const KaString head = value.Left(kNumberPrefix);
+  SetNumericViews(KaOSAL::ToUtf8(head.c_str(), static_cast<size_t>(head.GetLength())));
 }
 
 void SimpleXMLElement::SetValue(int64_t value) {
@@ -105,15 +108,16 @@ void SimpleXMLElement::SetValue(int64_t value) {
   SetValue(text);
 }
 
-void SimpleXMLElement::SetNumericViews(const KaString& value) {
-  // A number is read from the start of the text; a long text is not
-  // converted whole for it.
-  const KaString head = value.Left(kNumberPrefix);
-  int_value_ = head.ToInt();
-  int64_value_ = head.ToInt64();
-  KaString decimal = head;
-  decimal.Replace(u',', u'.');
-  double_value_ = decimal.ToDouble();
+void SimpleXMLElement::SetNumericViews(std::string_view text) {
+  // Read as the runtime's narrow parsers read the wide text: a character
+  // beyond ASCII, like any byte of its UTF-8 form, ends the number. A long
+  // text is not converted whole for it.
+  std::string head(text.substr(0, kNumberPrefix));
+  const long long value = std::strtoll(head.c_str(), nullptr, 10);
+  int_value_ = static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
+  int64_value_ = value;
+  std::replace(head.begin(), head.end(), ',', '.');
+  double_value_ = std::strtod(head.c_str(), nullptr);
 }
 
 KaString SimpleXMLElement::GetValue() const {
@@ -269,9 +273,7 @@ void SimpleXMLElement::SetStoredName(std::string_view name) {
 void SimpleXMLElement::SetStoredValue(std::string_view value) {
   Lock lock(lock_);
   value_ = value;
-  const std::string_view head = value.substr(0, kNumberPrefix);
-  const std::u16string wide = KaOSAL::FromUtf8(head.data(), head.size());
-  SetNumericViews(KaString(wide.c_str(), static_cast<int>(wide.size())));
+  SetNumericViews(value);
 }
 
 void SimpleXMLElement::AddStoredAttribute(std::string_view name, std::string_view value) {

@@ -91,8 +91,8 @@ class SimpleXMLElement {
   void Clear();
 
  private:
-  // Sets the numeric views from a wide text.
-  void SetNumericViews(const KaOSAL::KaString& value);
+  // Sets the numeric views from the start of a UTF-8 text.
+  void SetNumericViews(std::string_view text);
   // The index of the first child named |stored_name| (ASCII case ignored), or -1.
   int FindChildIndex(const std::string& stored_name) const;
   void AppendXml(std::string& out, const std::string& indent) const;

@@ -1,0 +1,61 @@
+// An HTTPS server on 127.0.0.1 for the HTTP client's tests (cpp-httplib with
+// OpenSSL), with a certificate of the test PKI, and a TCP listener that
+// accepts and never answers. Handlers that wait do so until the server
+// stops, so that stopping never hangs.
+#pragma once
+
+#include <httplib.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+namespace wardex::test {
+
+// The test PKI made at build time.
+std::string PkiFile(const std::string& name);
+
+class HttpsTestServer {
+ public:
+  // Serves with the certificate |cert| (and its key) of the test PKI, on
+  // |port| (0: any free port).
+  explicit HttpsTestServer(const std::string& cert = "https-server", int port = 0);
+  ~HttpsTestServer();
+
+  httplib::SSLServer& server() { return server_; }
+  int port() const { return port_; }
+  // Blocks a handler until the server stops.
+  void WaitForStop();
+  // Distinct client ports seen (one per connection) and requests served.
+  size_t connections() const;
+  int requests() const { return requests_.load(); }
+  // Starts serving; call after the handlers are set.
+  void Start();
+
+ private:
+  httplib::SSLServer server_;
+  int port_ = 0;
+  std::thread thread_;
+  mutable std::mutex mutex_;
+  std::condition_variable stopping_cv_;
+  bool stopping_ = false;
+  std::set<int> client_ports_;
+  std::atomic<int> requests_{0};
+};
+
+// Accepts TCP connections on 127.0.0.1 and never sends or reads a byte.
+class SilentListener {
+ public:
+  SilentListener();
+  ~SilentListener();
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace wardex::test

@@ -1,0 +1,687 @@
+// The HTTP client against HTTPS servers on 127.0.0.1, in a private network
+// namespace whose only route is loopback (this program's main enters it).
+#include "online/ve_http_comunicator.h"
+#include "online/ve_simple_xml_http_comunicator.h"
+
+#include <gtest/gtest.h>
+#include <sys/utsname.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "crashlog/log_test_util.h"
+#include "https_test_server.h"
+#include "osal/last_error.h"
+#include "osal/wide_format.h"
+#include "platform/internet_errors.h"
+#include "platform/product_version.h"
+#include "platform/seh_guard.h"
+#include "private_network.h"
+#include "support/test_env.h"
+
+namespace wardex {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using KaOSAL::KaString;
+using test::HttpsTestServer;
+namespace errors = platform;
+
+constexpr uint32_t kConnectTimeoutMs = 500;
+constexpr char kChildOutput[] = "WARDEX_HTTP_CHILD_OUTPUT";
+constexpr char kChildUrls[] = "WARDEX_HTTP_CHILD_URLS";
+constexpr uint32_t kStallTimeoutMs = 1000;
+
+KaString Wide(const std::string& text) { return KaString(text.c_str(), KaOSAL::KA_CP_UTF8); }
+
+int64_t MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// The client with the test CA and time-outs scaled down, as install.cfg
+// gives them to the agent in tests.
+class TestComunicator : public CVeHTTPComunicator {
+ public:
+  bool raise_in_settings = false;
+
+ protected:
+  platform::HttpSessionSettings SessionSettings() const override {
+    if (raise_in_settings) platform::RaiseException(platform::kExceptionAccessViolation);
+    platform::HttpSessionSettings settings;
+    settings.test_ca_file = test::PkiFile("root-ca.pem");
+    settings.connect_timeout_ms = kConnectTimeoutMs;
+    settings.stall_timeout_ms = kStallTimeoutMs;
+    return settings;
+  }
+};
+
+class HttpComunicatorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("WARDEX_LOG_FILE", log_path().c_str(), 1);
+    // NetworkManager is not asked: the namespace's route decides.
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/wardex-test-bus", 1);
+    for (const char* proxy : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+      unsetenv(proxy);
+    }
+  }
+  void TearDown() override { unsetenv("WARDEX_LOG_FILE"); }
+
+  std::string log_path() const { return root_.path() + "/wardex.log"; }
+  // The log stays open in the logger: emptied, not removed.
+  void ClearLog() const { std::ofstream(log_path(), std::ios::trunc); }
+  // The texts of the log lines at |level|, in order.
+  std::vector<std::string> Logged(int level) const {
+    std::vector<std::string> texts;
+    for (const std::string& line : test::ReadLines(log_path())) {
+      const auto parsed = test::ParseLogLine(line);
+      if (parsed && parsed->level == level) texts.push_back(parsed->text);
+    }
+    return texts;
+  }
+  std::string Url(const HttpsTestServer& server, const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(server.port()) + path;
+  }
+
+  test::ScopedTestRoot root_;
+};
+
+TEST_F(HttpComunicatorTest, PostsWithTheHeadersAndReusesTheConnection) {
+  HttpsTestServer server;
+  httplib::Request seen;
+  server.server().Post("/echo", [&](const httplib::Request& request, httplib::Response& response) {
+    seen = request;
+    response.set_content("got " + request.body, "text/plain");
+  });
+  server.Start();
+  TestComunicator client;
+  client.SetContentTypes(u"text/xml; charset=utf-8", u"");
+  const KaString url = Wide(Url(server, "/echo?x=1"));
+  EXPECT_EQ(client.HttpPost(url, "<a>1</a>"), "got <a>1</a>");
+  EXPECT_EQ(client.GetErrorKind(), 0u);
+  EXPECT_EQ(client.GetSystemError(), 0u);
+  EXPECT_EQ(seen.method, "POST");
+  EXPECT_EQ(seen.target, "/echo?x=1");
+  EXPECT_EQ(seen.get_header_value("Accept"), "*/*");
+  EXPECT_EQ(seen.get_header_value("Content-Type"), "text/xml; charset=utf-8");
+  EXPECT_EQ(seen.get_header_value("Referer"), Url(server, "/echo?x=1"));
+  EXPECT_FALSE(seen.has_header("Expect"));
+  utsname names{};
+  uname(&names);
+  EXPECT_EQ(seen.get_header_value("User-Agent"), "/" + KaOSAL::ToUtf8(platform::kProductVersion) +
+                                                     " (" + names.sysname + " " + names.release +
+                                                     "; " + names.machine + ")")
+      << "no ProductTrackingName in this test's install.cfg";
+
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(client.HttpPost(url, "again", 5), "got again");
+  EXPECT_EQ(server.requests(), 6);
+  EXPECT_EQ(server.connections(), 1u) << "one session, one connection";
+  EXPECT_TRUE(Logged(kLogError).empty());
+}
+
+TEST_F(HttpComunicatorTest, VerbsFollowTheBody) {
+  HttpsTestServer server;
+  std::string method, body;
+  auto record = [&](const httplib::Request& request, httplib::Response& response) {
+    method = request.method;
+    body = request.body;
+    response.set_content("ok", "text/plain");
+  };
+  server.server().Get("/v", record).Post("/v", record).Delete("/v", record);
+  server.Start();
+  struct Case {
+    std::string body;
+    int64_t length;
+    const char* method;
+    std::string sent;
+  };
+  const std::string large(1000001, 'L');
+  const Case kCases[] = {
+      {"", -1, "GET", ""},
+      {"abc", 0, "GET", ""},
+      {"DELETE", -1, "DELETE", ""},
+      {"DELETEME", 6, "DELETE", ""},
+      {"DELETEME", -1, "POST", "DELETEME"},
+      {"abcdef", 3, "POST", "abc"},
+      {"abc", 99, "POST", "abc"},
+      {large, -1, "POST", large},
+  };
+  TestComunicator client;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.body.substr(0, 10) + " " + std::to_string(c.length));
+    EXPECT_EQ(client.HttpPost(Wide(Url(server, "/v")), c.body, c.length), "ok");
+    EXPECT_EQ(client.GetErrorKind(), 0u);
+    EXPECT_EQ(method, c.method);
+    EXPECT_EQ(body, c.sent);
+  }
+}
+
+TEST_F(HttpComunicatorTest, AddressForms) {
+  HttpsTestServer server;
+  server.server().Get("/x", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("x", "text/plain");
+  });
+  server.Start();
+  const std::string port = std::to_string(server.port());
+  struct Case {
+    std::string url;
+    uint16_t port;
+    uint32_t kind;
+    std::string log;  // the error line, or empty for none
+  };
+  const Case kCases[] = {
+      {"https://127.0.0.1/x", static_cast<uint16_t>(server.port()), 0, ""},
+      {"http://127.0.0.1/x", static_cast<uint16_t>(server.port()), 0, ""},
+      {"http://127.0.0.1:" + port + "/x", 0, 0, ""},
+      {"127.0.0.1/x", 0, 2, "HTTPCOM: inncorrect URL 127.0.0.1/x"},
+      {"://127.0.0.1/x", 0, 2, "HTTPCOM: inncorrect URL ://127.0.0.1/x"},
+      {"https:///x", 0, 2, ""},
+      {"https://?x", 0, 2, ""},
+      {"", 0, 2, "HTTPCOM: empty URL"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.url);
+    ClearLog();
+    TestComunicator client;
+    const std::string answer = client.HttpPost(Wide(c.url), "", -1, c.port);
+    EXPECT_EQ(client.GetErrorKind(), c.kind);
+    EXPECT_EQ(answer, c.kind == 0 ? "x" : "");
+    const std::vector<std::string> errors = Logged(kLogError);
+    if (c.log.empty()) {
+      EXPECT_TRUE(errors.empty());
+    } else {
+      EXPECT_EQ(errors, std::vector<std::string>{c.log});
+    }
+  }
+}
+
+TEST_F(HttpComunicatorTest, PlainHttpGoesToPort443) {
+  HttpsTestServer server("https-server", 443);
+  ASSERT_EQ(server.port(), 443) << "port 443 is free in the private namespace";
+  server.server().Get("/on443", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("443", "text/plain");
+  });
+  server.Start();
+  TestComunicator client;
+  EXPECT_EQ(client.HttpPost(u"http://127.0.0.1/on443", ""), "443");
+  EXPECT_EQ(client.GetErrorKind(), 0u);
+}
+
+TEST_F(HttpComunicatorTest, StatusAndBodyForms) {
+  HttpsTestServer server;
+  const std::string chunked_body(300000, 'c');
+  server.server().Get("/missing", [](const httplib::Request&, httplib::Response& response) {
+    response.status = 404;
+    response.set_content("not here", "text/plain");
+  });
+  server.server().Get("/chunked", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider(
+        "text/plain", [&](size_t offset, httplib::DataSink& sink) {
+          if (offset < chunked_body.size()) {
+            sink.write(chunked_body.data() + offset,
+                       std::min<size_t>(7000, chunked_body.size() - offset));
+          } else {
+            sink.done();
+          }
+          return true;
+        });
+  });
+  server.server().Get("/closing", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_content_provider("text/plain", [&](size_t offset, httplib::DataSink& sink) {
+      if (offset < 20000) {
+        sink.write(chunked_body.data(), 5000);
+      } else {
+        sink.done();
+      }
+      return true;
+    });
+  });
+  server.server().Get("/half", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_content_provider(100000, "text/plain",
+                                  [&](size_t offset, size_t, httplib::DataSink& sink) {
+                                    if (offset >= 50000) return false;  // closes mid-body
+                                    sink.write(chunked_body.data(), 10000);
+                                    return true;
+                                  });
+  });
+  server.Start();
+  struct Case {
+    const char* path;
+    uint32_t kind;
+    uint32_t system_error;
+    size_t length;
+    const char* log;
+  };
+  const Case kCases[] = {
+      {"/missing", 404, 404, 8, "HTTPCOM: Error HTTP Status 404"},
+      {"/chunked", 0, 0, chunked_body.size(), nullptr},
+      {"/closing", 0, 0, 20000, nullptr},
+      {"/half", errors::kInternetConnectionAborted, 0, 50000, "HTTPCOM: Error read content 12030"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.path);
+    ClearLog();
+    TestComunicator client;
+    const std::string answer = client.HttpPost(Wide(Url(server, c.path)), "");
+    EXPECT_EQ(answer.size(), c.length);
+    EXPECT_EQ(client.GetErrorKind(), c.kind);
+    EXPECT_EQ(client.GetSystemError(), c.system_error);
+    if (c.log != nullptr) {
+      EXPECT_EQ(Logged(kLogError), std::vector<std::string>{c.log});
+    }
+  }
+}
+
+TEST_F(HttpComunicatorTest, Redirects) {
+  HttpsTestServer server;
+  const std::string self = Url(server, "/self");
+  server.server().Get("/self", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect(self, 301);
+  });
+  server.server().Get("/plain-self", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect("http://127.0.0.1:" + std::to_string(server.port()) + "/plain-self");
+  });
+  server.server().Get("/no-location", [](const httplib::Request&, httplib::Response& response) {
+    response.status = 302;
+  });
+  server.server().Get("/relative", [](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect("/target");
+  });
+  server.server().Get("/target", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("arrived", "text/plain");
+  });
+  // /chain/N redirects to /chain/N-1; /chain/0 answers.
+  server.server().Get(
+      R"(/chain/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
+        const int left = std::stoi(request.matches[1]);
+        if (left == 0) {
+          response.set_content("end of chain", "text/plain");
+        } else {
+          response.set_redirect("/chain/" + std::to_string(left - 1), left % 2 == 0 ? 301 : 302);
+        }
+      });
+  server.Start();
+  const int max = CVeHTTPComunicator::kMaxRedirects;
+  constexpr uint32_t kAny = 0xFFFFFFFF;  // kind 6 keeps whatever the last error is
+  struct Case {
+    std::string path;
+    uint32_t kind;
+    uint32_t system_error;
+    std::string answer;
+    std::string log;
+  };
+  const Case kCases[] = {
+      {"/self", 6, kAny, "", "HTTPCOM: Security Error Redir problem " + self},
+      {"/plain-self", 6, kAny, "",
+       "HTTPCOM: Security Error Redir problem " + Url(server, "/plain-self")},
+      {"/no-location", 6, kAny, "",
+       "HTTPCOM: Security Error Redir problem " + Url(server, "/no-location")},
+      {"/relative", 0, 0, "arrived", ""},
+      {"/chain/" + std::to_string(max), 0, 0, "end of chain", ""},
+      {"/chain/" + std::to_string(max + 1), 4, errors::kInternetRedirectFailed, "",
+       "HTTPCOM: Exception 12156"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.path);
+    ClearLog();
+    TestComunicator client;
+    EXPECT_EQ(client.HttpPost(Wide(Url(server, c.path)), ""), c.answer);
+    EXPECT_EQ(client.GetErrorKind(), c.kind);
+    if (c.system_error != kAny) {
+      EXPECT_EQ(client.GetSystemError(), c.system_error);
+    }
+    const std::vector<std::string> errors = Logged(kLogError);
+    EXPECT_EQ(errors, c.log.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.log});
+  }
+}
+
+TEST_F(HttpComunicatorTest, CertificatesAreVerified) {
+  struct Case {
+    const char* cert;
+    const char* host;
+    uint32_t system_error;
+  };
+  const Case kCases[] = {
+      {"https-server", "127.0.0.1", 0},
+      {"https-server", "localhost", 0},
+      {"https-expired", "127.0.0.1", errors::kInternetCertDateInvalid},
+      {"https-other-name", "127.0.0.1", errors::kInternetCertNameInvalid},
+      {"https-untrusted", "127.0.0.1", errors::kInternetInvalidCa},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.cert);
+    ClearLog();
+    HttpsTestServer server(c.cert);
+    server.server().Get("/", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content("trusted", "text/plain");
+    });
+    server.Start();
+    TestComunicator client;
+    const std::string url = std::string("https://") + c.host + ":" + std::to_string(server.port());
+    const std::string answer = client.HttpPost(Wide(url), "");
+    EXPECT_EQ(client.GetErrorKind(), c.system_error == 0 ? 0u : 3u);
+    EXPECT_EQ(client.GetSystemError(), c.system_error);
+    EXPECT_EQ(answer, c.system_error == 0 ? "trusted" : "");
+    if (c.system_error != 0) {
+      EXPECT_EQ(Logged(kLogError), std::vector<std::string>{"HTTPCOM: Error SendRequest"});
+      EXPECT_EQ(server.requests(), 0);
+    }
+  }
+}
+
+TEST_F(HttpComunicatorTest, SilentPeersEndWithinTheTimeouts) {
+  test::SilentListener silent;
+  HttpsTestServer server;
+  server.server().Get("/stall", [&](const httplib::Request&, httplib::Response& response) {
+    server.WaitForStop();
+    response.set_content("late", "text/plain");
+  });
+  server.server().Get("/trickle", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_content_provider(1000, "text/plain",
+                                  [&](size_t offset, size_t, httplib::DataSink& sink) {
+                                    if (offset == 0) return sink.write("first", 5);
+                                    server.WaitForStop();
+                                    return false;
+                                  });
+  });
+  server.Start();
+  struct Case {
+    std::string url;
+    uint32_t kind;
+    size_t length;
+    int64_t at_least_ms;
+  };
+  const Case kCases[] = {
+      {"https://127.0.0.1:" + std::to_string(silent.port()) + "/", 3, 0, kConnectTimeoutMs},
+      {Url(server, "/stall"), 3, 0, kStallTimeoutMs},
+      {Url(server, "/trickle"), errors::kInternetTimeout, 5, kStallTimeoutMs},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.url);
+    TestComunicator client;
+    const auto start = Clock::now();
+    const std::string answer = client.HttpPost(Wide(c.url), "");
+    const int64_t elapsed = MillisecondsSince(start);
+    EXPECT_EQ(client.GetErrorKind(), c.kind);
+    EXPECT_EQ(client.GetSystemError(), c.kind == 3 ? errors::kInternetTimeout : 0u);
+    EXPECT_EQ(answer.size(), c.length);
+    EXPECT_GE(elapsed, c.at_least_ms - 50);
+    EXPECT_LT(elapsed, c.at_least_ms + 15000) << "a loaded machine, but no 120 s wait";
+  }
+}
+
+TEST_F(HttpComunicatorTest, HugeAnswersAreRefused) {
+  HttpsTestServer server;
+  const std::string block(65536, 'h');
+  // Announces a gigabyte and would send it.
+  server.server().Get("/announced", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_content_provider(1ull << 30, "application/octet-stream",
+                                  [&](size_t, size_t, httplib::DataSink& sink) {
+                                    return sink.write(block.data(), block.size());
+                                  });
+  });
+  // Sends without announcing a length, without end.
+  server.server().Get("/endless", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider(
+        "application/octet-stream",
+        [&](size_t, httplib::DataSink& sink) { return sink.write(block.data(), block.size()); });
+  });
+  server.Start();
+  const uint64_t bound = platform::HttpSessionSettings().max_answer_bytes;
+  for (const char* path : {"/announced", "/endless"}) {
+    SCOPED_TRACE(path);
+    ClearLog();
+    TestComunicator client;
+    const std::string answer = client.HttpPost(Wide(Url(server, path)), "");
+    EXPECT_EQ(client.GetErrorKind(), errors::kErrorNotEnoughMemory);
+    EXPECT_LE(answer.size(), bound);
+    EXPECT_EQ(Logged(kLogError), std::vector<std::string>{"HTTPCOM: Error read content 8"});
+  }
+}
+
+TEST_F(HttpComunicatorTest, AStopEndsTheRequestAndTheLaterOnes) {
+  HttpsTestServer server;
+  server.server().Get("/stall",
+                      [&](const httplib::Request&, httplib::Response&) { server.WaitForStop(); });
+  server.Start();
+  std::atomic<bool> stop{false};
+  // The product's 120 s time-outs: only the stop can end this request soon.
+  class Trusting : public CVeHTTPComunicator {
+   protected:
+    platform::HttpSessionSettings SessionSettings() const override {
+      platform::HttpSessionSettings settings;
+      settings.test_ca_file = test::PkiFile("root-ca.pem");
+      return settings;
+    }
+  } trusting;
+  trusting.SetStopCheck([&stop] { return stop.load(); });
+  std::thread stopper([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    stop = true;
+  });
+  const auto start = Clock::now();
+  EXPECT_EQ(trusting.HttpPost(Wide(Url(server, "/stall")), ""), "");
+  const int64_t elapsed = MillisecondsSince(start);
+  stopper.join();
+  EXPECT_EQ(trusting.GetErrorKind(), 3u);
+  EXPECT_EQ(trusting.GetSystemError(), errors::kInternetOperationCancelled);
+  EXPECT_LT(elapsed, 500 + 10000) << "ended by the stop, not the 120 s time-out";
+
+  const auto later = Clock::now();
+  EXPECT_EQ(trusting.HttpPost(Wide(Url(server, "/stall")), ""), "");
+  EXPECT_EQ(trusting.GetSystemError(), errors::kInternetOperationCancelled);
+  EXPECT_LT(MillisecondsSince(later), 5000);
+}
+
+TEST_F(HttpComunicatorTest, WithoutARouteThereIsNoSession) {
+  ASSERT_EQ(std::system("ip route del default dev lo"), 0);
+  TestComunicator client;
+  EXPECT_FALSE(client.CheckConnection());
+  EXPECT_EQ(client.HttpPost(u"https://127.0.0.1/x", ""), "");
+  EXPECT_EQ(client.GetErrorKind(), 1u);
+  EXPECT_EQ(client.GetSystemError(), errors::kInternetDisconnected);
+  ASSERT_EQ(std::system("ip route add default dev lo"), 0);
+  EXPECT_EQ(Logged(kLogError),
+            (std::vector<std::string>{
+                "CVeHTTPComunicator::CheckConnection() # get_IsConnectedToInternet returned false. "
+                "No Internet.",
+                "HTTPCOM: Error GetConnectedState 12163"}));
+  EXPECT_TRUE(client.CheckConnection());
+}
+
+TEST_F(HttpComunicatorTest, AnExceptionInTheRequestIsKind5) {
+  TestComunicator client;
+  client.raise_in_settings = true;
+  KaOSAL::SetLastError(1234);
+  EXPECT_EQ(client.HttpPost(u"https://127.0.0.1:1/x", "body"), "");
+  EXPECT_EQ(client.GetErrorKind(), 5u);
+  EXPECT_EQ(Logged(kLogError), std::vector<std::string>{"HTTPCOM: Exception SendRequest"});
+}
+
+TEST_F(HttpComunicatorTest, DownloadsIntoAFile) {
+  HttpsTestServer server;
+  server.server().Get(
+      "/pictures/n17.png", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(std::string("\x89PNG\r\n\x1a\n\0data", 13), "image/png");
+      });
+  server.server().Get("/empty", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("", "text/plain");
+  });
+  server.Start();
+  setenv("TMPDIR", root_.path().c_str(), 1);
+  TestComunicator client;
+  KaString path;
+  ASSERT_TRUE(client.DownloadFile(Wide(Url(server, "/pictures/n17.png")), path));
+  EXPECT_EQ(path, Wide(root_.path() + "/n17.png"));
+  EXPECT_EQ(test::ReadFile(root_.path() + "/n17.png"), std::string("\x89PNG\r\n\x1a\n\0data", 13));
+
+  KaString given = Wide(root_.path() + "/given.png");
+  ASSERT_TRUE(test::WriteFile(root_.path() + "/given.png", "old"));
+  ASSERT_TRUE(client.DownloadFile(Wide(Url(server, "/pictures/n17.png")), given));
+  EXPECT_EQ(test::ReadFile(root_.path() + "/given.png").size(), 13u);
+
+  KaString none = Wide(root_.path() + "/none.png");
+  EXPECT_FALSE(client.DownloadFile(Wide(Url(server, "/empty")), none));
+  EXPECT_FALSE(std::filesystem::exists(root_.path() + "/none.png"));
+  unsetenv("TMPDIR");
+}
+
+TEST_F(HttpComunicatorTest, XmlRequestsAndAnswers) {
+  HttpsTestServer server;
+  std::string content_type, accept, posted;
+  server.server().Post("/feed", [&](const httplib::Request& request, httplib::Response& response) {
+    content_type = request.get_header_value("Content-Type");
+    accept = request.get_header_value("Accept");
+    posted = request.body;
+    response.set_content("<answer><item><id>n1</id></item></answer>", "text/xml");
+  });
+  server.server().Post("/gone", [](const httplib::Request&, httplib::Response& response) {
+    response.status = 410;
+    response.set_content("<error>gone</error>", "text/xml");
+  });
+  server.server().Post("/empty", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("", "text/xml");
+  });
+  server.Start();
+  SimpleXMLElement request;
+  request.SetName(u"client");
+  request.SetChildValue(u"lang", u"en_II");
+
+  class TrustingXml : public CVeSimpleXMLHTTPComunicator {
+   protected:
+    platform::HttpSessionSettings SessionSettings() const override {
+      platform::HttpSessionSettings settings;
+      settings.test_ca_file = test::PkiFile("root-ca.pem");
+      return settings;
+    }
+  } client;
+  std::unique_ptr<SimpleXMLElement> answer = client.RequestXML(Wide(Url(server, "/feed")), request);
+  EXPECT_EQ(client.GetErrorKind(), 0u);
+  EXPECT_EQ(content_type, "text/xml; charset=utf-8");
+  EXPECT_EQ(accept, "*/*");
+  EXPECT_EQ(posted, request.ToXml());
+  ASSERT_EQ(answer->GetChildCount(), 1);
+  EXPECT_EQ(answer->GetChild(0)->GetChildValue(u"id"), u"n1");
+
+  answer = client.RequestXML(Wide(Url(server, "/gone")), request);
+  EXPECT_EQ(client.GetErrorKind(), 410u);
+  EXPECT_EQ(answer->GetValue(), u"gone") << "the answer is read whatever it is";
+
+  answer = client.RequestXML(Wide(Url(server, "/empty")), request);
+  EXPECT_EQ(client.GetErrorKind(), 0u);
+  EXPECT_FALSE(answer->HasContent());
+}
+
+// install.cfg is found beside the running executable: the case below runs
+// in a copy of this program beside an install.cfg of the test's own, and
+// requests each address of kChildUrls with the product's settings.
+TEST(HttpConfigChild, RequestsWithTheInstalledSettings) {
+  const char* output = std::getenv(kChildOutput);
+  if (output == nullptr) GTEST_SKIP() << "run by InstallCfgGivesTheTestSettings";
+  std::ofstream out(output);
+  std::istringstream urls(std::getenv(kChildUrls));
+  for (std::string url; urls >> url;) {
+    CVeHTTPComunicator client;
+    const auto start = Clock::now();
+    const std::string answer = client.HttpPost(Wide(url), "");
+    out << client.GetErrorKind() << ' ' << client.GetSystemError() << ' ' << answer.size() << ' '
+        << MillisecondsSince(start) << '\n';
+  }
+}
+
+struct ChildResult {
+  uint32_t kind = 0;
+  uint32_t system_error = 0;
+  size_t length = 0;
+  int64_t elapsed_ms = 0;
+};
+
+// Runs HttpConfigChild in a copy of this program beside |install_cfg|.
+std::vector<ChildResult> RunChild(const test::ScopedTestRoot& root, const std::string& install_cfg,
+                                  const std::vector<std::string>& urls) {
+  const std::string folder = root.path() + "/bin";
+  std::filesystem::create_directories(folder);
+  const std::string program = folder + "/http_comunicator_tests";
+  std::filesystem::copy_file("/proc/self/exe", program,
+                             std::filesystem::copy_options::overwrite_existing);
+  EXPECT_TRUE(test::WriteFile(folder + "/install.cfg", install_cfg));
+  std::string joined;
+  for (const std::string& url : urls) joined += url + " ";
+  const std::string output = root.path() + "/child.txt";
+  setenv(kChildOutput, output.c_str(), 1);
+  setenv(kChildUrls, joined.c_str(), 1);
+  const std::string command =
+      program + " --gtest_filter=HttpConfigChild.* >" + root.path() + "/child.log 2>&1";
+  const int status = std::system(command.c_str());
+  unsetenv(kChildOutput);
+  unsetenv(kChildUrls);
+  EXPECT_EQ(status, 0) << test::ReadFile(root.path() + "/child.log");
+  std::vector<ChildResult> results;
+  std::ifstream in(output);
+  for (ChildResult r; in >> r.kind >> r.system_error >> r.length >> r.elapsed_ms;) {
+    results.push_back(r);
+  }
+  return results;
+}
+
+TEST_F(HttpComunicatorTest, InstallCfgGivesTheTestSettings) {
+  HttpsTestServer server;
+  std::string user_agent;
+  server.server().Get("/feed", [&](const httplib::Request& request, httplib::Response& response) {
+    user_agent = request.get_header_value("User-Agent");
+    response.set_content("feed", "text/plain");
+  });
+  server.server().Get("/stall",
+                      [&](const httplib::Request&, httplib::Response&) { server.WaitForStop(); });
+  server.Start();
+  const std::string port = std::to_string(server.port());
+  const std::vector<std::string> urls = {"https://news.wardex.test:" + port + "/feed",
+                                         "https://127.0.0.1:" + port + "/feed",
+                                         "https://127.0.0.1:" + port + "/stall"};
+
+  const std::vector<ChildResult> configured =
+      RunChild(root_,
+               "[install]\nProductTrackingName=WardexTrack\n[web]\ntest_ca_file=" +
+                   test::PkiFile("root-ca.pem") +
+                   "\ntest_loopback_name=news.wardex.test\ntest_connect_timeout_ms=800\n"
+                   "test_stall_timeout_ms=1000\n",
+               urls);
+  ASSERT_EQ(configured.size(), 3u);
+  EXPECT_EQ(configured[0].kind, 0u);
+  EXPECT_EQ(configured[0].length, 4u);
+  EXPECT_EQ(user_agent.rfind("WardexTrack/", 0), 0u) << user_agent;
+  EXPECT_EQ(configured[1].kind, 0u);
+  EXPECT_EQ(configured[2].kind, 3u);
+  EXPECT_EQ(configured[2].system_error, errors::kInternetTimeout);
+  EXPECT_LT(configured[2].elapsed_ms, 15000) << "the configured stall time-out, not 120 s";
+
+  // Without the settings the name does not resolve and the test CA is not trusted.
+  const std::vector<ChildResult> plain = RunChild(root_, "[web]\n", {urls[0], urls[1]});
+  ASSERT_EQ(plain.size(), 2u);
+  EXPECT_EQ(plain[0].kind, 3u);
+  // Refused at once where a resolver listens on loopback, else it times out.
+  EXPECT_TRUE(plain[0].system_error == errors::kInternetNameNotResolved ||
+              plain[0].system_error == errors::kInternetTimeout)
+      << plain[0].system_error;
+  EXPECT_EQ(plain[1].kind, 3u);
+  EXPECT_EQ(plain[1].system_error, errors::kInternetInvalidCa);
+}
+
+}  // namespace
+}  // namespace wardex
+
+int main(int argc, char** argv) {
+  std::string reason;
+  // A copy of this program that a test runs shares the test's namespace.
+  if (std::getenv(wardex::kChildOutput) == nullptr && !wardex::test::EnterPrivateNetwork(&reason)) {
+    fprintf(stderr, "these tests need a private network namespace: %s\n", reason.c_str());
+    return 1;
+  }
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
