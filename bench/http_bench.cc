@@ -17,14 +17,7 @@ namespace {
 using wardex::CVeHTTPComunicator;
 using wardex::test::HttpsTestServer;
 
-class BenchComunicator : public CVeHTTPComunicator {
- protected:
-  wardex::platform::HttpSessionSettings SessionSettings() const override {
-    wardex::platform::HttpSessionSettings settings;
-    settings.test_ca_file = wardex::test::PkiFile("root-ca.pem");
-    return settings;
-  }
-};
+using BenchComunicator = wardex::test::TrustingTestCa<CVeHTTPComunicator>;
 
 HttpsTestServer& Server() {
   static HttpsTestServer* server = [] {

@@ -234,6 +234,8 @@ class CurlSession final : public HttpSession {
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceivePiece);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(h, CURLOPT_REFERER, request.referrer.c_str());
+    // A proxy's answer to CONNECT is not the server's answer.
+    curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, ReceiveHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &exchange);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, ReceiveBody);

@@ -13,10 +13,24 @@
 #include <string>
 #include <thread>
 
+#include "platform/http_session.h"
+
 namespace wardex::test {
 
 // The test PKI made at build time.
 std::string PkiFile(const std::string& name);
+
+// An HTTP client (|Client| derives from CVeHTTPComunicator) that trusts the
+// test CA, with the product's time-outs.
+template <typename Client>
+class TrustingTestCa : public Client {
+ protected:
+  platform::HttpSessionSettings SessionSettings() const override {
+    platform::HttpSessionSettings settings;
+    settings.test_ca_file = PkiFile("root-ca.pem");
+    return settings;
+  }
+};
 
 class HttpsTestServer {
  public:

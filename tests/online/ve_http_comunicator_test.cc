@@ -451,14 +451,7 @@ TEST_F(HttpComunicatorTest, AStopEndsTheRequestAndTheLaterOnes) {
   server.Start();
   std::atomic<bool> stop{false};
   // The product's 120 s time-outs: only the stop can end this request soon.
-  class Trusting : public CVeHTTPComunicator {
-   protected:
-    platform::HttpSessionSettings SessionSettings() const override {
-      platform::HttpSessionSettings settings;
-      settings.test_ca_file = test::PkiFile("root-ca.pem");
-      return settings;
-    }
-  } trusting;
+  test::TrustingTestCa<CVeHTTPComunicator> trusting;
   trusting.SetStopCheck([&stop] { return stop.load(); });
   std::thread stopper([&stop] {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -552,14 +545,7 @@ TEST_F(HttpComunicatorTest, XmlRequestsAndAnswers) {
   request.SetName(u"client");
   request.SetChildValue(u"lang", u"en_II");
 
-  class TrustingXml : public CVeSimpleXMLHTTPComunicator {
-   protected:
-    platform::HttpSessionSettings SessionSettings() const override {
-      platform::HttpSessionSettings settings;
-      settings.test_ca_file = test::PkiFile("root-ca.pem");
-      return settings;
-    }
-  } client;
+  test::TrustingTestCa<CVeSimpleXMLHTTPComunicator> client;
   std::unique_ptr<SimpleXMLElement> answer = client.RequestXML(Wide(Url(server, "/feed")), request);
   EXPECT_EQ(client.GetErrorKind(), 0u);
   EXPECT_EQ(content_type, "text/xml; charset=utf-8");

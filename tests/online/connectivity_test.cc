@@ -1,0 +1,112 @@
+// The Internet check against a NetworkManager of the test's own on a private
+// bus (given as the system bus), and the routing table of this program's
+// private network namespace.
+#include "platform/connectivity.h"
+
+#include <gtest/gtest.h>
+#include <systemd/sd-bus.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
+#include "osal/last_error.h"
+#include "platform/internet_errors.h"
+#include "support/session_bus.h"
+
+namespace wardex {
+namespace {
+
+using platform::InternetState;
+
+// Owns org.freedesktop.NetworkManager on a bus and answers its Connectivity.
+class FakeNetworkManager {
+ public:
+  explicit FakeNetworkManager(const std::string& address) {
+    ok_ = sd_bus_new(&bus_) >= 0 && sd_bus_set_address(bus_, address.c_str()) >= 0 &&
+          sd_bus_set_bus_client(bus_, 1) >= 0 && sd_bus_start(bus_) >= 0 &&
+          sd_bus_add_object_vtable(bus_, nullptr, "/org/freedesktop/NetworkManager",
+                                   "org.freedesktop.NetworkManager", kVtable, this) >= 0 &&
+          sd_bus_request_name(bus_, "org.freedesktop.NetworkManager", 0) >= 0;
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        if (sd_bus_process(bus_, nullptr) == 0) sd_bus_wait(bus_, 50000);
+      }
+    });
+  }
+  ~FakeNetworkManager() {
+    stop_ = true;
+    thread_.join();
+    sd_bus_flush_close_unref(bus_);
+  }
+  bool ok() const { return ok_; }
+  std::atomic<uint32_t> connectivity{4};
+
+ private:
+  static int Get(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void* self,
+                 sd_bus_error*) {
+    return sd_bus_message_append(reply, "u",
+                                 static_cast<FakeNetworkManager*>(self)->connectivity.load());
+  }
+  static constexpr sd_bus_vtable kVtable[] = {
+      SD_BUS_VTABLE_START(0),
+      SD_BUS_PROPERTY("Connectivity", "u", Get, 0, 0),
+      SD_BUS_VTABLE_END,
+  };
+
+  sd_bus* bus_ = nullptr;
+  bool ok_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+class ConnectivityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!bus_.ok()) GTEST_SKIP() << bus_.error();
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", bus_.address().c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    ASSERT_EQ(std::system("ip route replace default dev lo"), 0);
+  }
+  test::PrivateSessionBus bus_;
+};
+
+TEST_F(ConnectivityTest, NetworkManagerDecidesWhereItKnows) {
+  FakeNetworkManager manager(bus_.address());
+  ASSERT_TRUE(manager.ok());
+  struct Case {
+    uint32_t connectivity;
+    bool route;
+    InternetState expected;
+  };
+  const Case kCases[] = {
+      {4, true, InternetState::kConnected},     {4, false, InternetState::kConnected},
+      {3, true, InternetState::kNotConnected},  {2, true, InternetState::kNotConnected},
+      {1, true, InternetState::kNotConnected},  {0, true, InternetState::kConnected},
+      {0, false, InternetState::kNotConnected}, {7, true, InternetState::kNotConnected},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.connectivity << " route " << c.route);
+    manager.connectivity = c.connectivity;
+    ASSERT_EQ(std::system(c.route ? "ip route replace default dev lo"
+                                  : "ip route del default dev lo 2>/dev/null; true"),
+              0);
+    KaOSAL::SetLastError(0);
+    EXPECT_EQ(platform::GetInternetState(), c.expected);
+    EXPECT_EQ(KaOSAL::GetLastError(),
+              c.expected == InternetState::kConnected ? 0u : platform::kInternetDisconnected);
+  }
+}
+
+TEST_F(ConnectivityTest, WithoutNetworkManagerTheRouteDecides) {
+  EXPECT_EQ(platform::GetInternetState(), InternetState::kConnected);
+  ASSERT_EQ(std::system("ip route del default dev lo"), 0);
+  EXPECT_EQ(platform::GetInternetState(), InternetState::kNotConnected);
+  ASSERT_EQ(std::system("ip -6 route add unreachable default dev lo 2>/dev/null; true"), 0);
+  EXPECT_EQ(platform::GetInternetState(), InternetState::kNotConnected) << "a reject route";
+}
+
+}  // namespace
+}  // namespace wardex
