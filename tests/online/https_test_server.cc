@@ -17,10 +17,13 @@ HttpsTestServer::HttpsTestServer(const std::string& cert, int port)
   server_.set_keep_alive_timeout(2);
   server_.set_keep_alive_max_count(1000);
   server_.set_tcp_nodelay(true);
-  server_.set_logger([this](const httplib::Request& request, const httplib::Response&) {
+  // Counted before the handler runs: the logger runs after the answer is
+  // sent, when the client may already have looked.
+  server_.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
     std::lock_guard<std::mutex> lock(mutex_);
     client_ports_.insert(request.remote_port);
     ++requests_;
+    return httplib::Server::HandlerResponse::Unhandled;
   });
   if (port == 0) {
     port_ = server_.bind_to_any_port("127.0.0.1");
