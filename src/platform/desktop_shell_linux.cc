@@ -103,6 +103,13 @@ struct Balloon {
   int32_t timeout_ms = -1;
 };
 
+// The exported icon. At namespace scope so that it is complete before the
+// shell's std::optional of it is declared (clang needs that for emplace()).
+struct Icon {
+  NOTIFYICONDATAW data{};
+  bool register_wanted = false;
+};
+
 struct MessageBoxWait {
   uint32_t id = 0;
   int answer = 0;          // 0 while nobody answered
@@ -144,11 +151,6 @@ class DesktopShell : public ShellBackend {
   void RunQueuedCommands();
 
  private:
-  struct Icon {
-    NOTIFYICONDATAW data{};
-    bool register_wanted = false;
-  };
-
   [[nodiscard]] bool OnLoopThread() const { return std::this_thread::get_id() == loop_thread_; }
   [[nodiscard]] bool Hidden() const;
   // Runs Flush now on the loop thread, or has the loop run it.
