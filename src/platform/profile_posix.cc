@@ -140,18 +140,21 @@ ProfileText Parse(const std::string& bytes) {
     return bytes[at] == '\r' && (unit == 1 || bytes[at + 1] == 0);
   };
   size_t start = profile.byte_order_mark.size();
-  while (start + unit <= bytes.size()) {
+  // A UTF-16LE file of odd length ends in half a character: it is no text and
+  // is dropped, so that a write keeps every following unit aligned.
+  const size_t usable = bytes.size() - (bytes.size() - start) % unit;
+  while (start + unit <= usable) {
     size_t end = start;
-    while (end + unit <= bytes.size() && !is_line_feed(end)) end += unit;
+    while (end + unit <= usable && !is_line_feed(end)) end += unit;
     size_t stop = end;
-    if (end + unit <= bytes.size()) {
+    if (end + unit <= usable) {
       if (stop > start && is_return(stop - unit)) {
         stop -= unit;
         profile.crlf = true;
       }
       end += unit;
     } else {
-      end = bytes.size();
+      end = usable;
       profile.final_newline = false;
     }
     Line line = ClassifyLine(Decode(bytes.data() + start, stop - start, profile.encoding));
