@@ -53,7 +53,7 @@ constexpr UINT kFlushMessage = WM_USER + 1;
 constexpr UINT kCommandsMessage = WM_USER + 2;
 constexpr UINT_PTR kBusTimer = 1;
 
-// Balloon icon flags to the standard icon names of the notification spec.
+// Balloon icon flags to the standard icon names that notification servers know.
 const char* BalloonIconName(uint32_t flags) {
   switch (flags & 0xF) {
     case NIIF_INFO:
