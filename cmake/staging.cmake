@@ -4,7 +4,9 @@
 #               modules/<Name>/<Name>.so, modules/consolemodule/ConsoleModule.so,
 #               modules/consolemodule/wardex-console (the Console process),
 #               modules/common/kvl_ipc32.so, the starter stand-in
-#               briskostart; every library signed
+#               briskostart; every library signed; share/applications/
+#               wardex.desktop and share/icons/hicolor/32x32/apps/wardex.png,
+#               which a package puts under /usr/share
 #   stage/root  the demo's machine root (WARDEX_ROOT): etc/wardex/trust/ with
 #               the test authority (0644), var/lib/wardex/common (1777)
 # Every file is copied by a command that re-runs when its input changes.
@@ -64,6 +66,9 @@ endforeach()
 foreach(file install.cfg product.cfg language/Texts.ini language/Texts_de.ini briskostart)
   _wardex_stage_file(${PROJECT_SOURCE_DIR}/dist/${file} ${file})
 endforeach()
+_wardex_stage_file(${PROJECT_SOURCE_DIR}/dist/wardex.desktop share/applications/wardex.desktop)
+_wardex_stage_file(${PROJECT_SOURCE_DIR}/dist/icons/wardex.png
+                   share/icons/hicolor/32x32/apps/wardex.png)
 
 # The machine root: folders with the modes the package would give them.
 set(_wardex_trust ${WARDEX_STAGE_ROOT}/etc/wardex/trust)

@@ -201,6 +201,8 @@ void CMainFrame::CreateTrayIcon() {
   }
   tray_icon_.SetMenuOpeningWindow(hwnd());
   SetPipeMessageTarget(this);
+  // A panel may come a little after the agent at logon: one more retry wait.
+  platform::SetTimer(hwnd(), kTrayHostCheckTimerId, TrayIconRetryWaitMs());
 }
 
 void CMainFrame::CreateConsole() {
@@ -332,6 +334,11 @@ void CMainFrame::OnTimer(platform::UINT_PTR id) {
   // The busy icon stays while a pipe message is handled.
   if (id == icon_reset_timer_id_ && running_callbacks_.load() == 0) {
     tray_icon_.SetIcon(platform::IDI_TRAYICON);
+  }
+  if (id == kTrayHostCheckTimerId && !platform::HasTrayHost()) {
+    LogW(kLogNotable,
+         u"Tray ### no tray host on this desktop: the tray menu's commands are in the quick-check "
+         u"window (the desktop's Wardex entry, wardex -snapcheck)");
   }
 }
 

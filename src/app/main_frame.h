@@ -134,6 +134,8 @@ class CMainFrame : public platform::Window, public ThreadParam, public PipeMessa
   // thread, which alone changes the view, reads it without the lock.
   std::shared_mutex console_lock_;
   const platform::UINT_PTR icon_reset_timer_id_ = 0x800B;
+  // Once after the icon is created: is anything drawing it?
+  static constexpr platform::UINT_PTR kTrayHostCheckTimerId = 0x800C;
   std::unique_ptr<ModuleLoader> handset_link_loader_;
   IModule* handset_link_ = nullptr;
   ModuleLoader wardex_loader_;

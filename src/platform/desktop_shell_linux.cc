@@ -144,6 +144,7 @@ class DesktopShell : public ShellBackend {
   int MessageBox(HWND owner, const KaOSAL::KaString& text, const KaOSAL::KaString& caption,
                  uint32_t type) override;
   void SetIconMenu(UINT id, const Menu& popup, HWND target) override;
+  bool HasTrayHost() const override { return !watcher_owner_.empty(); }
 
   // Loop thread: reads and dispatches what the bus has, then re-arms.
   void Process();

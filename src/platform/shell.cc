@@ -88,6 +88,8 @@ void SetNotifyIconMenu(UINT id, const Menu& popup, HWND target) {
   Backend()->SetIconMenu(id, popup, target);
 }
 
+bool HasTrayHost() { return Backend()->HasTrayHost(); }
+
 int MessageBox(HWND owner, const KaOSAL::KaString& text, const KaOSAL::KaString& caption,
                uint32_t type) {
   return Backend()->MessageBox(owner, text, caption, type);

@@ -85,6 +85,8 @@ class ShellBackend {
   // The menu of icon |id| as it is now, for shells whose host draws the
   // menu itself; its commands go to |target| (null: the main window).
   virtual void SetIconMenu(UINT /*id*/, const Menu& /*popup*/, HWND /*target*/) {}
+  // False while nothing on the desktop draws tray icons.
+  [[nodiscard]] virtual bool HasTrayHost() const { return true; }
 };
 
 // The backend that serves the calls below; null puts the headless one back.
@@ -105,6 +107,8 @@ void SetShellBackend(std::shared_ptr<ShellBackend> backend);
 bool TrackPopupMenu(const Menu& popup, HWND owner);
 // Tells the shell the menu of icon |id| after every change.
 void SetNotifyIconMenu(UINT id, const Menu& popup, HWND target);
+// False while the desktop has no host for tray icons (on the shell's thread).
+[[nodiscard]] bool HasTrayHost();
 // MessageBoxW: answers IDOK, IDCANCEL...
 int MessageBox(HWND owner, const KaOSAL::KaString& text, const KaOSAL::KaString& caption,
                uint32_t type);

@@ -49,7 +49,9 @@ const std::set<std::string> kLibraries = {
 TEST(StagedTree, HoldsEveryFileOfTheInstallation) {
   std::set<std::string> expected = kLibraries;
   expected.insert({"install.cfg", "product.cfg", "language/Texts.ini", "language/Texts_de.ini",
-                   "briskostart", "wardex-ipc", "modules/consolemodule/wardex-console"});
+                   "briskostart", "wardex-ipc", "modules/consolemodule/wardex-console",
+                   "share/applications/wardex.desktop",
+                   "share/icons/hicolor/32x32/apps/wardex.png"});
   if (WARDEX_STAGE_HAS_AGENT) expected.insert("wardex");
   std::set<std::string> found;
   for (const auto& entry : fs::recursive_directory_iterator(StagedApp())) {
@@ -60,6 +62,14 @@ TEST(StagedTree, HoldsEveryFileOfTheInstallation) {
        {"briskostart", "wardex-ipc", "modules/consolemodule/wardex-console"}) {
     EXPECT_EQ(ModeOf(StagedApp() + "/" + program) & 0111, 0111u) << program;
   }
+}
+
+// Desktops without a tray host reach the menu's commands through this entry.
+TEST(StagedTree, DesktopEntryIsValidAndOpensTheQuickCheck) {
+  const std::string entry = StagedApp() + "/share/applications/wardex.desktop";
+  EXPECT_EQ(RunCommand("desktop-file-validate '" + entry + "'"), 0);
+  EXPECT_EQ(RunCommand("grep -qx 'Exec=wardex -snapcheck' '" + entry + "'"), 0);
+  EXPECT_EQ(RunCommand("grep -qx 'Icon=wardex' '" + entry + "'"), 0);
 }
 
 TEST(StagedTree, MachineRootHasTheAnchorAndTheCommonFolderWithTheirModes) {
