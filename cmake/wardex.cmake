@@ -1,7 +1,9 @@
 # Small helpers shared by the project's CMake files.
 
-find_package(GTest REQUIRED)
-include(GoogleTest)
+if(WARDEX_BUILD_TESTS OR WARDEX_BUILD_FUZZ)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
 
 # wardex_test(NAME SOURCES... LIBS ...): one GoogleTest executable registered
 # with CTest, each test case its own CTest test so they run in parallel.
