@@ -1,5 +1,6 @@
 # Small helpers shared by the project's CMake files.
 
+find_package(Threads REQUIRED)
 if(WARDEX_BUILD_TESTS OR WARDEX_BUILD_FUZZ)
   find_package(GTest REQUIRED)
   include(GoogleTest)
