@@ -28,17 +28,16 @@ install(DIRECTORY ${WARDEX_STAGE_APP}/ DESTINATION ${WARDEX_INSTALL_FOLDER}
 install(DIRECTORY ${WARDEX_STAGE_APP}/share/ DESTINATION ${CMAKE_INSTALL_DATADIR})
 set_target_properties(wardex-reg wardex-sign PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(TARGETS wardex-reg wardex-sign DESTINATION ${WARDEX_INSTALL_FOLDER})
-
 install(FILES ${WARDEX_INSTALL_CONFIG} DESTINATION ${_wardex_sysconf} RENAME install.cfg)
+# The links and the RUNPATHs of the installed tree (install_fixups.cmake).
+find_program(WARDEX_READELF readelf REQUIRED)
 install(CODE "
-  set(_folder \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${WARDEX_INSTALL_FOLDER}\")
-  file(CREATE_LINK \"${_wardex_sysconf}/install.cfg\" \"\${_folder}/install.cfg\" SYMBOLIC)
-  file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
-  foreach(_tool wardex wardex-ipc wardex-reg wardex-sign)
-    file(CREATE_LINK \"../${WARDEX_INSTALL_FOLDER}/\${_tool}\"
-         \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${_tool}\" SYMBOLIC)
-  endforeach()
+  set(WARDEX_INSTALL_FOLDER \"${WARDEX_INSTALL_FOLDER}\")
+  set(WARDEX_INSTALL_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+  set(WARDEX_INSTALL_CONFIG_PATH \"${_wardex_sysconf}/install.cfg\")
+  set(WARDEX_READELF \"${WARDEX_READELF}\")
 ")
+install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/install_fixups.cmake)
 
 install(FILES ${PROJECT_SOURCE_DIR}/docs/man/wardex.1 ${PROJECT_SOURCE_DIR}/docs/man/wardex-ipc.1
               ${PROJECT_SOURCE_DIR}/docs/man/wardex-reg.1 ${PROJECT_SOURCE_DIR}/docs/man/wardex-sign.1
