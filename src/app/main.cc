@@ -31,6 +31,8 @@ constexpr char kUsage[] =
     "  -snapcheck   ask the running agent to show the quick-check view, or\n"
     "               start the agent and show it\n"
     "Anything else starts the agent normally. SIGTERM and SIGINT close it.\n"
+    "  --help       print this text and end\n"
+    "  --version    print the product's name and version and end\n"
     "\n"
     "Environment: WARDEX_SHELL (headless, test, desktop), WARDEX_ROOT, the XDG\n"
     "folders, WARDEX_LOG_FILE and WARDEX_LOG_LEVEL (see docs/architecture.md).\n";

@@ -52,6 +52,7 @@ constexpr char kUsage[] =
     "delete  without /v or /ve deletes the key with all its sub-keys; the root keys,\n"
     "        HKLM\\SOFTWARE and Software\\Classes (HKCR) cannot be deleted\n"
     "export  writes the key and its sub-keys as a .reg file; FILE - is stdout\n"
+    "--help, -h, /?  print this text\n"
     "\n"
     "The machine hive is $WARDEX_ROOT/var/lib/wardex/registry/machine.db (WARDEX_ROOT\n"
     "defaults to /); the user's hive $XDG_DATA_HOME/wardex/registry/user.db.\n"
