@@ -68,12 +68,12 @@ apt_install() {
 
 # The machine's own records of an installation, which any package changes:
 # dpkg's and apt's databases, caches and logs, and the caches that the icon
-# theme's and the manual's triggers refresh.
+# theme's, the menu's and the manual's triggers refresh.
 ignored() {
   case "/$1" in
     /var/lib/dpkg | /var/lib/dpkg/* | /var/lib/apt | /var/lib/apt/* | /var/cache | /var/cache/* | \
       /var/log/apt | /var/log/apt/* | /var/log/dpkg.log | /var/log/alternatives.log | \
-      /usr/share/icons/hicolor/icon-theme.cache | /etc/ld.so.cache | /tmp | /tmp/* | /run | /run/* | \
+      /usr/share/icons/hicolor/icon-theme.cache | /usr/share/applications/mimeinfo.cache | /etc/ld.so.cache | /tmp | /tmp/* | /run | /run/* | \
       /dev | /dev/* | /proc | /proc/*) return 0 ;;
   esac
   return 1
