@@ -13,6 +13,7 @@
 #include "osal/ka_path.h"
 #include "platform/current_directory.h"
 #include "platform/seh_guard.h"
+#include "platform/system_paths.h"
 #include "platform/thread.h"
 #include "platform/ui.h"
 #include "wardex/crashlog.h"
@@ -95,6 +96,11 @@ bool CBriskoTrayApp::InitInstance(const KaString& command_line) {
     const KaString folder = KaPath(executable_path_).GetRootAndDir();
     static_cast<void>(platform::SetCurrentDirectory(folder));
     LogW(kLogError, u"WorkingDir: %s", folder.c_str());
+  }
+  const KaString ignored_root = platform::GetIgnoredMachineRoot();
+  if (!ignored_root.IsEmpty()) {
+    LogW(kLogError, u"ERROR: WARDEX_ROOT %s is not an absolute path: ignored, the root is /",
+         ignored_root.c_str());
   }
   // 2., 3. ActiveX hosting and COM have no counterpart on Linux.
   // 4. The graphics layer.

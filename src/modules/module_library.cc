@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "osal/last_error.h"
-#include "platform/code_signature.h"
 #include "wardex/crashlog.h"
 
 namespace wardex {
@@ -27,6 +26,15 @@ bool IsTrustedPublisher(const KaOSAL::KaString& signer_name) {
   return false;
 }
 
+platform::SignatureVerdict CheckTrust(int descriptor, const platform::TrustAnchors& anchors) {
+  platform::SignatureVerdict verdict = platform::VerifySignedFile(descriptor, anchors);
+  if (verdict.trusted() && !IsTrustedPublisher(verdict.signer_name)) {
+    verdict.status = platform::SignatureStatus::kUnknownPublisher;
+    verdict.detail = platform::SignatureStatusText(verdict.status);
+  }
+  return verdict;
+}
+
 platform::LibraryHandle LoadModuleLibrary(KaOSAL::KaPath path) {
   const KaOSAL::KaString file_path = FileToCheck(path);
   platform::LibraryFile file;
@@ -38,9 +46,7 @@ platform::LibraryHandle LoadModuleLibrary(KaOSAL::KaPath path) {
     }
     return nullptr;
   }
-  const platform::SignatureVerdict verdict =
-      platform::VerifySignedFile(file.descriptor(), platform::TrustAnchors::ForMachine());
-  if (!verdict.trusted() || !IsTrustedPublisher(verdict.signer_name)) {
+  if (!CheckTrust(file.descriptor(), platform::TrustAnchors::ForMachine()).trusted()) {
     LogW(kLogError, u"ERROR: FATAL - Not trusted %s", file_path.c_str());
     return nullptr;
   }

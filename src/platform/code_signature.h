@@ -43,13 +43,14 @@ std::string MakeSignatureTrailer(uint32_t signature_size);
 
 enum class SignatureStatus {
   kTrusted,
-  kUnsigned,        // no trailer
-  kMalformed,       // a trailer whose length does not fit, or a signature that does not parse
-  kBadSignature,    // the signature does not match the content
-  kUntrusted,       // no chain to an anchor
-  kExpired,         // a certificate of the chain is not valid now
-  kNotCodeSigning,  // the signer certificate does not allow code signing
-  kReadError,       // the file could not be read
+  kUnsigned,          // no trailer
+  kMalformed,         // a trailer whose length does not fit, or a signature that does not parse
+  kBadSignature,      // the signature does not match the content
+  kUntrusted,         // no chain to an anchor
+  kExpired,           // a certificate of the chain is not valid now
+  kNotCodeSigning,    // the signer certificate does not allow code signing
+  kReadError,         // the file could not be read
+  kUnknownPublisher,  // all checks passed, but the signer is no trusted publisher
 };
 
 struct SignatureVerdict {
@@ -65,8 +66,9 @@ struct SignatureVerdict {
 };
 
 // The certificates that signatures must chain to: every certificate of the
-// *.pem files in a folder. A file that anyone but its owner may write is
-// ignored, as is the folder when it is missing.
+// *.pem files in a folder. A file that is not owned by root or the process's
+// own user, or that its group or others may write, is ignored; so is the whole
+// folder when it is owned or writable so, and when it is missing.
 class TrustAnchors {
  public:
   TrustAnchors();  // no anchors: nothing verifies

@@ -309,14 +309,23 @@ bool ReadWholeFile(int descriptor, std::vector<uint8_t>& out) {
   return true;
 }
 
+// An anchor, or the anchor folder, that another user may change proves
+// nothing: its owner must be root or the agent's own user, and neither its
+// group nor others may write it.
+bool OnlyTrustedUsersMayChange(const struct stat& info) {
+  return (info.st_uid == 0 || info.st_uid == geteuid()) &&
+         (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 // Reads a whole small file. Returns false when it cannot be read.
 bool ReadAnchorFile(int folder, const char* name, std::string& out) {
   // Non-blocking: a named pipe among the anchors must not hold the check up.
   ScopedFd fd(openat(folder, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   struct stat info {};
-  if (fd.get() < 0 || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  // An anchor that someone other than its owner may change proves nothing.
-  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return false;
+  if (fd.get() < 0 || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      !OnlyTrustedUsersMayChange(info)) {
+    return false;
+  }
   char buffer[4096];
   for (;;) {
     const ssize_t got = read(fd.get(), buffer, sizeof(buffer));
@@ -381,7 +390,11 @@ int TrustAnchors::AddPem(const std::string& pem) {
 TrustAnchors TrustAnchors::FromFolder(const std::string& folder) {
   TrustAnchors anchors;
   ScopedFd folder_fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder_fd.get() < 0) return anchors;
+  struct stat info {};
+  if (folder_fd.get() < 0 || fstat(folder_fd.get(), &info) != 0 ||
+      !OnlyTrustedUsersMayChange(info)) {
+    return anchors;
+  }
   DIR* dir = fdopendir(dup(folder_fd.get()));
   if (dir == nullptr) return anchors;
   while (const dirent* entry = readdir(dir)) {
@@ -468,6 +481,8 @@ const char* SignatureStatusText(SignatureStatus status) {
       return "certificate not valid for code signing";
     case SignatureStatus::kReadError:
       return "file cannot be read";
+    case SignatureStatus::kUnknownPublisher:
+      return "signer is not a trusted publisher";
   }
   return "unknown";
 }

@@ -2,8 +2,9 @@
 // and the user's default language.
 //
 // Every machine-wide path derives from one root, "/" unless WARDEX_ROOT names
-// another; per-user state follows the XDG variables. Paths are UTF-16 with
-// "/" separators; folders are returned without a trailing separator.
+// another by an absolute path; per-user state follows the XDG variables.
+// Paths are UTF-16 with "/" separators; folders are returned without a
+// trailing separator.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +13,11 @@
 
 namespace wardex::platform {
 
-// WARDEX_ROOT, or "/" when it is unset or empty.
+// WARDEX_ROOT, or "/" when it is unset or not an absolute path.
 KaOSAL::KaString GetMachineRoot();
+// WARDEX_ROOT when it is set but ignored for not being an absolute path, so
+// that the agent can say so; else empty.
+KaOSAL::KaString GetIgnoredMachineRoot();
 // |relative| (e.g. u"var/lib/wardex") below the machine root.
 KaOSAL::KaString GetMachinePath(const char16_t* relative);
 

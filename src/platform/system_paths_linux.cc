@@ -162,8 +162,15 @@ int MatchModule(struct dl_phdr_info* info, size_t, void* data) {
 }  // namespace
 
 KaString GetMachineRoot() {
+  // A relative root would let the working directory decide which anchors are
+  // trusted and which hive is read.
   const char* root = getenv("WARDEX_ROOT");
-  return FromNative(root != nullptr && root[0] != '\0' ? root : "/");
+  return FromNative(root != nullptr && root[0] == '/' ? root : "/");
+}
+
+KaString GetIgnoredMachineRoot() {
+  const char* root = getenv("WARDEX_ROOT");
+  return FromNative(root != nullptr && root[0] != '\0' && root[0] != '/' ? root : "");
 }
 
 KaString GetMachinePath(const char16_t* relative) {

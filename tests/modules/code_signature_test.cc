@@ -2,6 +2,8 @@
 #include "platform/code_signature.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -140,6 +142,28 @@ int RunTool(const std::string& arguments, std::string& output, const std::string
       (std::string(WARDEX_SIGN_TOOL) + " " + arguments + " >" + out_file + " 2>&1").c_str());
   output = test::ReadFile(out_file);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(WardexSign, NeverWritesThroughALinkPlantedBesideTheTarget) {
+  ModuleTestEnv env;
+  const std::string folder = env.root().path();
+  const std::string file = folder + "/lib.so";
+  const std::string victim = folder + "/victim.txt";
+  ASSERT_TRUE(test::WriteFile(file, std::string(4096, 'L')));
+  ASSERT_TRUE(test::WriteFile(victim, "keep me"));
+  // The temporary name a predictable writer would use.
+  ASSERT_EQ(symlink(victim.c_str(), (file + ".wardex-sign.tmp").c_str()), 0);
+  std::string output;
+  ASSERT_EQ(RunTool("--key " + ModuleTestEnv::PkiPath("publisher.key") + " --cert " +
+                        ModuleTestEnv::PkiPath("publisher.pem") + " " + file,
+                    output, folder),
+            0)
+      << output;
+  EXPECT_EQ(test::ReadFile(victim), "keep me");
+  struct stat info {};
+  ASSERT_EQ(lstat(file.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  EXPECT_EQ(RunTool("--verify " + file, output, folder), 0) << output;
 }
 
 TEST(WardexSign, SignsVerifiesAndTellsAGoodFileFromATamperedOne) {

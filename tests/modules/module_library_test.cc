@@ -7,11 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 
 #include "modules/module_test_env.h"
 #include "platform/code_signature.h"
+#include "platform/system_paths.h"
 
 namespace wardex {
 namespace {
@@ -145,14 +148,72 @@ TEST(TrustCheck, MissingFileGivesTheNotFoundLine) {
   EXPECT_EQ(env.LogLines(), (std::vector<LoggedLine>{{3, "ERROR: Not found " + path}}));
 }
 
-TEST(TrustCheck, AnchorThatOthersMayWriteIsIgnored) {
-  for (const mode_t mode : {0664, 0646}) {
+TEST(TrustCheck, AnchorsThatAnotherUserMayChangeAreIgnored) {
+  constexpr uid_t kKeep = static_cast<uid_t>(-1);
+  constexpr uid_t kNobody = 65534;
+  const struct {
+    const char* what;
+    bool folder;  // the trust folder, else its anchor file
+    mode_t mode;
+    uid_t owner;
+  } cases[] = {
+      {"anchor writable by its group", false, 0664, kKeep},
+      {"anchor writable by others", false, 0646, kKeep},
+      {"anchor of another user", false, 0644, kNobody},
+      {"folder writable by its group", true, 0775, kKeep},
+      {"folder writable by others", true, 0757, kKeep},
+      {"folder of another user", true, 0755, kNobody},
+  };
+  for (const auto& c : cases) {
+    if (c.owner != kKeep && !test::RunningAsRoot()) continue;  // only root may give files away
+    SCOPED_TRACE(c.what);
     ModuleTestEnv env;
-    ASSERT_EQ(chmod((env.trust_folder() + "/root-ca.pem").c_str(), mode), 0);
+    const std::string changed = c.folder ? env.trust_folder() : env.trust_folder() + "/root-ca.pem";
+    ASSERT_EQ(chmod(changed.c_str(), c.mode), 0);
+    if (c.owner != kKeep) {
+      ASSERT_EQ(chown(changed.c_str(), c.owner, c.owner), 0);
+    }
     const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/ok.so");
-    EXPECT_FALSE(LoadsAndFrees(path)) << std::oct << mode;
+    EXPECT_FALSE(LoadsAndFrees(path));
     EXPECT_EQ(env.LogLines(), (std::vector<LoggedLine>{{3, "ERROR: FATAL - Not trusted " + path}}));
   }
+}
+
+TEST(TrustCheck, RelativeMachineRootIsIgnored) {
+  // Relative to the working directory, "root" would name the test's own root
+  // and its anchor; ignored, the root is "/", which holds no test anchor.
+  ModuleTestEnv env;
+  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/ok.so");
+  const std::string previous = std::filesystem::current_path();
+  std::filesystem::current_path(env.root().path());
+  env.env().Set("WARDEX_ROOT", "root");
+  EXPECT_EQ(test::Narrow(platform::GetIgnoredMachineRoot()), "root");  // for the agent's log line
+  const bool loaded = LoadsAndFrees(path);
+  std::filesystem::current_path(previous);
+  EXPECT_FALSE(loaded);
+}
+
+TEST(TrustCheck, WardexSignAgreesWithTheLoaderOnEverySignerOfTheTestPki) {
+  ModuleTestEnv env;
+  int trusted = 0;
+  int refused = 0;
+  for (const auto& key : std::filesystem::directory_iterator(WARDEX_TEST_PKI_DIR)) {
+    if (key.path().extension() != ".key") continue;
+    const std::string signer = key.path().stem();
+    SCOPED_TRACE(signer);
+    const std::string path =
+        env.SignedCopy(ModuleTestEnv::FixturePath("test_module"), signer, "m/" + signer + ".so");
+    ASSERT_FALSE(path.empty());
+    const bool loaded = LoadsAndFrees(path);
+    const int status =
+        std::system((std::string(WARDEX_SIGN_TOOL) + " --verify " + path + " >/dev/null").c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), loaded ? 0 : 1);
+    (loaded ? trusted : refused) += 1;
+  }
+  // Both verdicts occur, so that agreement means something.
+  EXPECT_GT(trusted, 0);
+  EXPECT_GT(refused, 0);
 }
 
 TEST(TrustCheck, TrustedPublishersLoadWithoutALogLine) {

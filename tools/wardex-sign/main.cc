@@ -1,6 +1,12 @@
 // wardex-sign: signs a library file with a key and certificate chain (the
 // signature is appended, replacing an old one), or verifies one.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -10,9 +16,11 @@
 #include <string>
 #include <system_error>
 
+#include "modules/module_library.h"
 #include "osal/wide_format.h"
 #include "platform/code_signature.h"
 #include "platform/code_signer.h"
+#include "platform/library_loader.h"
 
 namespace {
 
@@ -38,7 +46,8 @@ constexpr char kUsage[] =
     "  --cert CERT.pem    the signer's certificate (PEM)\n"
     "  --chain CHAIN.pem  intermediate certificates to include (PEM), not the anchor\n"
     "  --output OUT       write the signed file to OUT\n"
-    "  --verify           check FILE and print its signer and the verdict\n"
+    "  --verify           check FILE as the agent does (signature, anchors and\n"
+    "                     publisher) and print its signer and the verdict\n"
     "  --trust-dir DIR    trust anchors (*.pem) for --verify; default\n"
     "                     $WARDEX_ROOT/etc/wardex/trust (WARDEX_ROOT defaults to /)\n"
     "  --help             show this text\n"
@@ -66,28 +75,32 @@ bool ReadFile(const std::string& path, std::string& out) {
 }
 
 // Writes |content| to |path| through a temporary file in the same folder, so
-// that a reader never sees half a file; keeps the permissions of |like|.
+// that a reader never sees half a file; keeps the permissions of |like|. The
+// temporary file is created exclusively under an unpredictable name, so that a
+// link planted in the folder is never written through.
 bool WriteFileAtomically(const std::string& path, const std::string& content,
                          const std::string& like, std::string& error) {
-  const std::string temporary = path + ".wardex-sign.tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out || !out.write(content.data(), static_cast<std::streamsize>(content.size())) ||
-        !out.flush()) {
-      error = "cannot write " + temporary;
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      return false;
-    }
+  const fs::path folder = fs::path(path).parent_path();
+  std::string temporary =
+      ((folder.empty() ? fs::path(".") : folder) / ".wardex-sign.XXXXXX").string();
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) {
+    error = "cannot create a temporary file beside " + path + ": " + std::strerror(errno);
+    return false;
   }
-  std::error_code code;
-  const fs::perms perms = fs::status(like, code).permissions();
-  if (!code) fs::permissions(temporary, perms, code);
-  fs::rename(temporary, path, code);
-  if (code) {
-    error = "cannot replace " + path + ": " + code.message();
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
+  size_t written = 0;
+  while (written < content.size()) {
+    const ssize_t got = write(fd, content.data() + written, content.size() - written);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    written += static_cast<size_t>(got);
+  }
+  struct stat info {};
+  const bool done = written == content.size() && stat(like.c_str(), &info) == 0 &&
+                    fchmod(fd, info.st_mode & 07777) == 0 && fsync(fd) == 0;
+  if (close(fd) != 0 || !done || rename(temporary.c_str(), path.c_str()) != 0) {
+    error = "cannot write " + path + ": " + std::strerror(errno);
+    unlink(temporary.c_str());
     return false;
   }
   return true;
@@ -134,17 +147,22 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
   return std::nullopt;
 }
 
+// The agent's own verdict: the file opened as the loader opens it, then the
+// signature and the publisher rule.
 int Verify(const Options& options) {
-  std::string image;
-  if (!ReadFile(options.file, image)) {
-    std::cerr << "wardex-sign: cannot read " << options.file << "\n";
-    return kExitFailed;
-  }
+  const std::u16string wide = KaOSAL::FromUtf8(options.file);
+  wardex::platform::LibraryFile file;
   const auto anchors = options.trust_dir.empty()
                            ? wardex::platform::TrustAnchors::ForMachine()
                            : wardex::platform::TrustAnchors::FromFolder(options.trust_dir);
-  const SignatureVerdict verdict = wardex::platform::VerifySignedImage(
-      reinterpret_cast<const uint8_t*>(image.data()), image.size(), anchors);
+  const SignatureVerdict verdict =
+      file.Open(KaOSAL::KaString(wide.c_str(), static_cast<int>(wide.size())))
+          ? wardex::CheckTrust(file.descriptor(), anchors)
+          : SignatureVerdict{wardex::platform::SignatureStatus::kReadError, {}, {}};
+  if (verdict.status == wardex::platform::SignatureStatus::kReadError) {
+    std::cerr << "wardex-sign: cannot read " << options.file << "\n";
+    return kExitFailed;
+  }
   const std::string signer =
       KaOSAL::ToUtf8(verdict.signer_name.c_str(), verdict.signer_name.GetLength());
   std::cout << "file: " << options.file << "\n"
