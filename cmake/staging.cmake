@@ -16,13 +16,24 @@ set(WARDEX_STAGE_APP ${WARDEX_STAGE_DIR}/app)
 set(WARDEX_STAGE_ROOT ${WARDEX_STAGE_DIR}/root)
 set(_wardex_stage_outputs "")
 
-# _wardex_stage_file(SOURCE DESTINATION [SIGN] [DEPENDS ...]): copies SOURCE to
-# stage/app/DESTINATION; SIGN signs the copy with the test publisher (for the
-# linked libraries, whose build output is not signed).
+# _wardex_stage_file(SOURCE DESTINATION [SIGN] [RUNPATH value] [DEPENDS ...]):
+# copies SOURCE to stage/app/DESTINATION; RUNPATH (for a built ELF file)
+# replaces the build tree's RUNPATH with |value|, or removes it when |value| is
+# NONE; SIGN then signs the copy with the test publisher.
 macro(_wardex_stage_file source destination)
-  cmake_parse_arguments(_STAGE "SIGN" "" "DEPENDS" ${ARGN})
+  cmake_parse_arguments(_STAGE "SIGN" "RUNPATH" "DEPENDS" ${ARGN})
   set(_output ${WARDEX_STAGE_APP}/${destination})
   get_filename_component(_folder ${_output} DIRECTORY)
+  set(_runpath_command "")
+  if(_STAGE_RUNPATH)
+    set(_runpath "${_STAGE_RUNPATH}")
+    if(_runpath STREQUAL "NONE")
+      set(_runpath "")
+    endif()
+    set(_runpath_command COMMAND ${CMAKE_COMMAND} -DFILE=${_output} "-DRUNPATH=${_runpath}"
+                                 -P ${PROJECT_SOURCE_DIR}/cmake/set_runpath.cmake)
+    list(APPEND _STAGE_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/set_runpath.cmake)
+  endif()
   set(_sign_command "")
   if(_STAGE_SIGN)
     # As in wardex_sign_library: a sanitizer build's leak report must not fail the step.
@@ -34,6 +45,7 @@ macro(_wardex_stage_file source destination)
   add_custom_command(OUTPUT ${_output}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${_folder}
     COMMAND ${CMAKE_COMMAND} -E copy ${source} ${_output}
+    ${_runpath_command}
     ${_sign_command}
     DEPENDS ${source} ${_STAGE_DEPENDS}
     COMMENT "Staging ${destination}"
@@ -41,19 +53,36 @@ macro(_wardex_stage_file source destination)
   list(APPEND _wardex_stage_outputs ${_output})
 endmacro()
 
-# A built target's file; the target is a dependency, so a relink re-copies it.
+# _wardex_stage_target(TARGET DESTINATION [RUNPATH value]): a built target's
+# file; the target is a dependency, so a relink re-copies it. The build tree's
+# RUNPATH never travels: the tree must work wherever it is installed. Without
+# RUNPATH the entry is removed: the libraries the agent loads after the trust
+# check are mapped from /proc/self/fd/N, where $ORIGIN names no folder of ours,
+# and find libkaosal.so and libcrashlog.so already loaded. Every library is
+# signed again after the change.
 macro(_wardex_stage_target target destination)
-  _wardex_stage_file($<TARGET_FILE:${target}> ${destination} ${ARGN} DEPENDS ${target})
+  cmake_parse_arguments(_TARGET "" "RUNPATH" "" ${ARGN})
+  if(NOT _TARGET_RUNPATH)
+    set(_TARGET_RUNPATH NONE)
+  endif()
+  set(_sign "")
+  if("${destination}" MATCHES "\\.so$")
+    set(_sign SIGN)
+  endif()
+  _wardex_stage_file($<TARGET_FILE:${target}> ${destination} ${_sign}
+                     RUNPATH ${_TARGET_RUNPATH} DEPENDS ${target})
 endmacro()
 
-# The executable comes with the agent's own target. wardex-ipc beside it finds
+# The layout below is the installed one (/usr/lib/wardex/ in the package):
+# the executables find libkaosal.so and libcrashlog.so beside them ($ORIGIN),
+# and libcrashlog.so finds libkaosal.so so too. wardex-ipc beside wardex finds
 # the channel in install.cfg and the IPC library in modules/common.
 if(TARGET wardex)
-  _wardex_stage_target(wardex wardex)
+  _wardex_stage_target(wardex wardex RUNPATH "$ORIGIN")
 endif()
-_wardex_stage_target(wardex-ipc wardex-ipc)
-_wardex_stage_target(kaosal libkaosal.so SIGN)
-_wardex_stage_target(crashlog libcrashlog.so SIGN)
+_wardex_stage_target(wardex-ipc wardex-ipc RUNPATH "$ORIGIN")
+_wardex_stage_target(kaosal libkaosal.so)
+_wardex_stage_target(crashlog libcrashlog.so RUNPATH "$ORIGIN")
 _wardex_stage_target(kpitrack kpitrack.so)
 _wardex_stage_target(velogger VeLogger.so)
 _wardex_stage_target(vestyler VeStyler.so)

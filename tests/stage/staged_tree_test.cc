@@ -5,12 +5,16 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/named_objects.h"
 #include "stage_test_env.h"
@@ -105,6 +109,79 @@ TEST(StagedTree, AnchorsOfAnotherRootDoNotTrustTheLibraries) {
   EXPECT_EQ(RunCommand(std::string(WARDEX_SIGN_TOOL) + " --verify --trust-dir " + empty + " " +
                        StagedApp() + "/modules/TurboModule/TurboModule.so >/dev/null"),
             1);
+}
+
+// The dynamic section's entries of |tag| ("RUNPATH", "RPATH", "NEEDED") in
+// the ELF file at |path|, as readelf prints them.
+std::vector<std::string> DynamicEntries(const std::string& path, const std::string& tag) {
+  std::vector<std::string> entries;
+  FILE* pipe = popen(("readelf -d '" + path + "' 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return entries;
+  char line[4096];
+  while (fgets(line, sizeof(line), pipe) != nullptr) {
+    const std::string text = line;
+    const size_t open = text.find('[');
+    const size_t close = text.rfind(']');
+    if (text.find("(" + tag + ")") == std::string::npos || open == std::string::npos ||
+        close == std::string::npos || close < open) {
+      continue;
+    }
+    std::stringstream list(text.substr(open + 1, close - open - 1));
+    for (std::string entry; std::getline(list, entry, ':');) entries.push_back(entry);
+  }
+  pclose(pipe);
+  return entries;
+}
+
+bool IsElf(const fs::path& path) {
+  char magic[4] = {};
+  std::ifstream(path, std::ios::binary).read(magic, sizeof(magic));
+  return std::string(magic, sizeof(magic)) ==
+         "\x7f"
+         "ELF";
+}
+
+// The tree must work wherever it is installed: a RUNPATH into the build tree
+// would load whatever lies there, and an absolute one ties the tree to one
+// place. Each entry is $ORIGIN-relative and names a folder of the tree, and a
+// file with a RUNPATH finds there every library of the tree it needs.
+TEST(StagedTree, EveryRunPathStaysInsideTheTree) {
+  const fs::path app = fs::canonical(StagedApp());
+  std::set<std::string> tree_libraries;
+  for (const std::string& library : kLibraries) {
+    tree_libraries.insert(fs::path(library).filename().string());
+  }
+  std::set<std::string> with_runpath;
+  for (const auto& entry : fs::recursive_directory_iterator(app)) {
+    if (!entry.is_regular_file() || !IsElf(entry.path())) continue;
+    const std::string name = fs::relative(entry.path(), app).string();
+    SCOPED_TRACE(name);
+    EXPECT_EQ(DynamicEntries(entry.path(), "RPATH"), std::vector<std::string>{});
+    const std::vector<std::string> runpath = DynamicEntries(entry.path(), "RUNPATH");
+    if (!runpath.empty()) with_runpath.insert(name);
+    std::vector<fs::path> folders;
+    for (const std::string& item : runpath) {
+      ASSERT_EQ(item.rfind("$ORIGIN", 0), 0u) << item;
+      const fs::path folder =
+          fs::weakly_canonical(entry.path().parent_path() / ("." + item.substr(7)));
+      const std::string relative = fs::relative(folder, app).string();
+      EXPECT_TRUE(fs::is_directory(folder) && relative.rfind("..", 0) != 0) << item;
+      folders.push_back(folder);
+    }
+    if (runpath.empty()) continue;
+    for (const std::string& needed : DynamicEntries(entry.path(), "NEEDED")) {
+      if (tree_libraries.count(needed) == 0) continue;
+      EXPECT_TRUE(std::any_of(folders.begin(), folders.end(), [&](const fs::path& f) {
+        return fs::exists(f / needed);
+      })) << needed;
+    }
+  }
+  // The programs and libcrashlog.so find the tree's libraries through $ORIGIN;
+  // the libraries loaded after the trust check find them already loaded.
+  std::set<std::string> linking = {"wardex-ipc", "libcrashlog.so"};
+  if (WARDEX_STAGE_HAS_AGENT) linking.insert("wardex");
+  EXPECT_EQ(with_runpath, linking);
+  EXPECT_EQ(RunCommand(StagedApp() + "/wardex-ipc --help >/dev/null"), 0);
 }
 
 // Each text file of a language: the agent's section holds every identifier it asks for.
