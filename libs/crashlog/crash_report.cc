@@ -1,10 +1,12 @@
 #include "crash_report.h"
 
+#include <dlfcn.h>
 #include <execinfo.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <ctime>
 #include <forward_list>
 #include <mutex>
@@ -74,6 +76,39 @@ int OpenReportFile(const CivilTime& now, FixedText<4096>& path) {
   return fd >= 0 ? fd : STDERR_FILENO;
 }
 
+// One line per frame, as backtrace_symbols_fd writes them, but a library
+// the agent loaded through its checked descriptor (/proc/self/fd/N, kept open
+// while the library is mapped) is named by the file that descriptor opened.
+void WriteBacktrace(int fd, void* const* frames, int count) {
+  constexpr std::string_view kDescriptorPrefix = "/proc/self/fd/";
+  for (int i = 0; i < count; ++i) {
+    const auto address = reinterpret_cast<uintptr_t>(frames[i]);
+    FixedText<4096 + 512> line;
+    Dl_info info{};
+    if (dladdr(frames[i], &info) != 0 && info.dli_fname != nullptr && info.dli_fname[0] != 0) {
+      char real_path[4096];
+      const char* file = info.dli_fname;
+      if (std::strncmp(file, kDescriptorPrefix.data(), kDescriptorPrefix.size()) == 0) {
+        const ssize_t length = readlink(file, real_path, sizeof(real_path) - 1);
+        if (length > 0) {
+          real_path[length] = 0;
+          file = real_path;
+        }
+      }
+      line.Append(file).Append("(");
+      if (info.dli_sname != nullptr) {
+        line.Append(info.dli_sname).Append("+0x");
+        line.AppendHex(address - reinterpret_cast<uintptr_t>(info.dli_saddr), 1);
+      } else {
+        line.Append("+0x").AppendHex(address - reinterpret_cast<uintptr_t>(info.dli_fbase), 1);
+      }
+      line.Append(") ");
+    }
+    line.Append("[0x").AppendHex(address, 1).Append("]\n");
+    WriteAll(fd, line.view());
+  }
+}
+
 }  // namespace
 
 void PublishReportDir(const std::string& dir) {
@@ -107,7 +142,7 @@ void WriteReport(std::string_view title, std::string_view details) {
   WriteAll(fd, details);
   WriteAll(fd, "Backtrace:\n");
   void* frames[kBacktraceDepth];
-  backtrace_symbols_fd(frames, backtrace(frames, kBacktraceDepth), fd);
+  WriteBacktrace(fd, frames, backtrace(frames, kBacktraceDepth));
   WriteAll(fd, "\n");
   if (fd == STDERR_FILENO) return;
   close(fd);

@@ -46,6 +46,11 @@ std::string JoinArguments(int argc, char** argv) {
   return text;
 }
 
+// Faults while other static objects are built are reported too; the
+// application object installs the handler again (a second install does
+// nothing) and removes it when it ends.
+[[maybe_unused]] const bool kCrashHandlerAtStart = (InstallCrashHandler(), true);
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -50,7 +50,12 @@ platform::LibraryHandle LoadModuleLibrary(KaOSAL::KaPath path) {
     LogW(kLogError, u"ERROR: FATAL - Not trusted %s", file_path.c_str());
     return nullptr;
   }
-  return platform::LoadLibraryFromFile(std::move(file));
+  platform::LibraryHandle library = platform::LoadLibraryFromFile(std::move(file));
+  if (library == nullptr) {
+    // The caller's own error line says what failed; this says why.
+    LogW(kLogTrace, u"LOAD DLL ERROR: %s", platform::GetLastLoadError().c_str());
+  }
+  return library;
 }
 
 }  // namespace wardex

@@ -29,7 +29,8 @@ platform::SignatureVerdict CheckTrust(int descriptor, const platform::TrustAncho
 // the file loaded. A bare file name is looked for as the dynamic loader would
 // look for the agent's own libraries. Returns null, after "ERROR: FATAL - Not
 // trusted %s" or "ERROR: Not found %s", when the file is refused or missing,
-// and null without a log line when the trusted library itself fails to load.
+// and null after a trace line "LOAD DLL ERROR: <dynamic loader's message>"
+// when the trusted library itself fails to load.
 platform::LibraryHandle LoadModuleLibrary(KaOSAL::KaPath path);
 
 }  // namespace wardex

@@ -48,6 +48,10 @@ class LibraryFile {
 // Loads the library from |file| (resolving all its symbols now, keeping them
 // local to it). Returns null with the last error set when it cannot be loaded.
 [[nodiscard]] LibraryHandle LoadLibraryFromFile(LibraryFile file);
+// The dynamic loader's message for this thread's last LoadLibraryFromFile
+// that failed (a missing dependency, an unresolved symbol), naming the file
+// by its path rather than by the descriptor it was loaded through.
+KaOSAL::KaString GetLastLoadError();
 
 // An exported function's address, as a function pointer (FARPROC) so that
 // callers convert it to their function type without a cast between object

@@ -53,6 +53,8 @@ std::map<std::pair<dev_t, ino_t>, OpenImage>& Images() {
 
 std::string ProcName(int descriptor) { return "/proc/self/fd/" + std::to_string(descriptor); }
 
+thread_local KaOSAL::KaString t_last_load_error;
+
 std::string Utf8(const KaOSAL::KaString& text) {
   return KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength()));
 }
@@ -125,8 +127,15 @@ LibraryHandle LoadLibraryFromFile(LibraryFile file) {
   auto& images = Images();
   const auto found = images.find(key);
   const int descriptor = found != images.end() ? found->second.descriptor : file.descriptor();
-  void* dl = dlopen(ProcName(descriptor).c_str(), RTLD_NOW | RTLD_LOCAL);
+  const std::string proc_name = ProcName(descriptor);
+  void* dl = dlopen(proc_name.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (dl == nullptr) {
+    const char* error = dlerror();
+    std::string message = error != nullptr ? error : "";
+    for (size_t at; (at = message.find(proc_name)) != std::string::npos;) {
+      message.replace(at, proc_name.size(), Utf8(file.path()));
+    }
+    t_last_load_error = Wide(message);
     KaOSAL::SetLastError(kErrorBadExeFormat);
     return nullptr;
   }
@@ -137,6 +146,8 @@ LibraryHandle LoadLibraryFromFile(LibraryFile file) {
   }
   return new LoadedLibrary{dl, info.st_dev, info.st_ino, file.path()};
 }
+
+KaOSAL::KaString GetLastLoadError() { return t_last_load_error; }
 
 ProcAddress GetProcAddress(LibraryHandle library, const char* name) {
   if (library == nullptr || name == nullptr) return nullptr;

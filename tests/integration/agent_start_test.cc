@@ -1,10 +1,14 @@
 // The real agent's start-up, single instance, creation sequence, close and
 // destruction, run in an installation tree of its own.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <regex>
 #include <thread>
 
@@ -444,6 +448,54 @@ TEST_F(AgentStartTest, IconResetTimerFiringDuringAPipeCallbackLeavesTheBusyIcon)
     std::this_thread::sleep_for(milliseconds(10));
   }
   EXPECT_EQ(shell_count(kReset), 1u);
+}
+
+// The crash handler is installed during static initialisation, before main:
+// "wardex --help" ends in main without building the application object. The
+// agent blocks writing its help into a full pipe while its caught signals are
+// read from /proc.
+TEST_F(AgentStartTest, CrashHandlerIsInstalledBeforeMain) {
+  AgentTree tree;
+  int pipe_fds[2];
+  ASSERT_EQ(pipe2(pipe_fds, O_NONBLOCK), 0);
+  const std::string filler(4096, 'x');
+  while (write(pipe_fds[1], filler.data(), filler.size()) > 0) {
+  }
+  ASSERT_EQ(fcntl(pipe_fds[1], F_SETFL, 0), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(pipe_fds[1], STDOUT_FILENO);
+    const std::string program = tree.app_dir() + "/wardex";
+    execl(program.c_str(), program.c_str(), "--help", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(pipe_fds[1]);
+  // SigCgt is a hexadecimal mask, bit (n - 1) for signal n.
+  const uint64_t wanted = (1ULL << (SIGSEGV - 1)) | (1ULL << (SIGBUS - 1)) |
+                          (1ULL << (SIGFPE - 1)) | (1ULL << (SIGILL - 1)) | (1ULL << (SIGABRT - 1));
+  // Asleep in the agent's own image: blocked on the pipe, main has begun.
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::string status;
+  for (int i = 0; i < 1000; ++i) {
+    std::error_code error;
+    status = ReadFile(proc + "/status");
+    if (std::filesystem::read_symlink(proc + "/exe", error) == tree.app_dir() + "/wardex" &&
+        status.find("\nState:\tS") != std::string::npos) {
+      break;
+    }
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  const size_t at = status.find("\nSigCgt:\t");
+  ASSERT_NE(at, std::string::npos) << status;
+  EXPECT_EQ(std::stoull(status.substr(at + 9, 16), nullptr, 16) & wanted, wanted) << status;
+  char buffer[4096];
+  while (read(pipe_fds[0], buffer, sizeof(buffer)) > 0) {
+  }
+  close(pipe_fds[0]);
+  int exit_status = 0;
+  ASSERT_EQ(waitpid(pid, &exit_status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(exit_status) && WEXITSTATUS(exit_status) == 0) << exit_status;
 }
 
 TEST_F(AgentStartTest, FailedFrameLoadsAreRetriedOnFreshFramesSeventeenTimesInAll) {

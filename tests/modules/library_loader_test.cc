@@ -3,6 +3,7 @@
 #include "platform/library_loader.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,8 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "crashlog/log_test_util.h"
 #include "modules/module_test_env.h"
 #include "osal/last_error.h"
+#include "wardex/crashlog.h"
 
 namespace wardex {
 namespace {
@@ -47,6 +50,28 @@ TEST(LibraryLoader, LoadsTheOpenedFileEvenWhenThePathIsReplacedAfterTheCheck) {
   EXPECT_FALSE(IsConsole(library));
   EXPECT_EQ(test::Narrow(platform::GetLibraryPath(library)), path);
   EXPECT_TRUE(platform::FreeLibrary(library));
+}
+
+// The dynamic loader knows the library as /proc/self/fd/N; a crash report
+// names the file.
+TEST(LibraryLoader, CrashReportsNameTheLoadedFileNotItsDescriptor) {
+  ModuleTestEnv env;
+  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/crashing.so");
+  const test::ChildResult child = test::RunInChild([&] {
+    for (int signal_number : {SIGSEGV, SIGBUS}) signal(signal_number, SIG_DFL);
+    InstallCrashHandler();
+    platform::LibraryHandle library = Load(path);
+    using Decorate = void (*)(const KaOSAL::KaString*, KaOSAL::KaString*);
+    auto decorate =
+        reinterpret_cast<Decorate>(platform::GetProcAddress(library, "TestModuleDecorate"));
+    if (decorate != nullptr) decorate(nullptr, nullptr);  // reads through a null pointer
+  });
+  ASSERT_TRUE(child.DiedOf(SIGSEGV)) << child.status;
+  const std::string log_file = std::getenv("WARDEX_LOG_FILE");
+  const std::string report =
+      test::ReadReports(std::filesystem::path(log_file).parent_path(), child.pid);
+  EXPECT_NE(report.find(path + "(TestModuleDecorate+0x"), std::string::npos) << report;
+  EXPECT_EQ(report.find("/proc/self/fd/"), std::string::npos) << report;
 }
 
 TEST(LibraryLoader, DescriptorsOfFreedLibrariesAreNeverConfusedWithNewOnes) {

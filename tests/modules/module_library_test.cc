@@ -274,14 +274,19 @@ TEST(TrustCheck, PipeAmongTheAnchorsIsSkippedWithoutWaiting) {
   EXPECT_TRUE(env.LogLines().empty());
 }
 
-TEST(TrustCheck, TrustedFileThatIsNoLibraryFailsWithoutALogLine) {
+TEST(TrustCheck, TrustedFileThatFailsToLoadLogsTheLoadersMessageAtTraceLevel) {
   ModuleTestEnv env;
   const std::string text = env.root().path() + "/text.bin";
   ASSERT_TRUE(test::WriteFile(text, std::string(4096, 'x')));
   const std::string path = env.SignedCopy(text, "publisher", "m/NotElf.so");
   ASSERT_FALSE(path.empty());
   EXPECT_FALSE(LoadsAndFrees(path));
-  EXPECT_TRUE(env.LogLines().empty());
+  const std::vector<LoggedLine> lines = env.LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].level, 14);
+  // Named by its path, not by the descriptor it was loaded through.
+  EXPECT_EQ(lines[0].text.rfind("LOAD DLL ERROR: " + path + ": ", 0), 0u) << lines[0].text;
+  EXPECT_EQ(lines[0].text.find("/proc/self/fd"), std::string::npos) << lines[0].text;
 }
 
 TEST(TrustCheck, PublisherFragmentsAreMatchedAsLowerCaseSubstrings) {
