@@ -12,21 +12,6 @@ namespace {
 
 std::atomic<PipeMessageTarget*> g_target{nullptr};
 
-// The message as a zero-terminated copy would read: text after an embedded
-// zero byte is not part of it. Read in place, without the copy, which would
-// only add the message's size to what a large message costs. Empty when
-// there is no memory for the wide text.
-KaString DecodeMessage(const char* message, uint32_t length) {
-  try {
-    const auto* zero = static_cast<const char*>(std::memchr(message, 0, length));
-    const std::u16string wide =
-        KaOSAL::FromUtf8(message, zero != nullptr ? static_cast<size_t>(zero - message) : length);
-    return KaString(wide.c_str(), static_cast<int>(wide.size()));
-  } catch (const std::bad_alloc&) {
-    return {};
-  }
-}
-
 void WriteReply(const KaString& text, char16_t* reply, uint32_t* reply_size) {
   const uint64_t bytes = static_cast<uint64_t>(text.GetLength()) * sizeof(char16_t);
   if (reply != nullptr && *reply_size >= bytes + sizeof(char16_t)) {
@@ -38,6 +23,19 @@ void WriteReply(const KaString& text, char16_t* reply, uint32_t* reply_size) {
 }
 
 }  // namespace
+
+KaString DecodePipeMessage(const char* message, uint32_t length) {
+  // Read in place, without a zero-terminated copy, which would only add the
+  // message's size to what a large message costs.
+  try {
+    const auto* zero = static_cast<const char*>(std::memchr(message, 0, length));
+    const std::u16string wide =
+        KaOSAL::FromUtf8(message, zero != nullptr ? static_cast<size_t>(zero - message) : length);
+    return KaString(wide.c_str(), static_cast<int>(wide.size()));
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+}
 
 void SetPipeMessageTarget(PipeMessageTarget* target) { g_target.store(target); }
 
@@ -52,7 +50,7 @@ void WARDEX_STDCALL PipeMessageCallback(const char* message, uint32_t length, ch
   const ScopedCount counted(target->running_callbacks_);
   if (target->stopping_.load() != 0) return;
   if (message != nullptr && length != 0) {
-    ModuleMessage record = ReadModuleMessage(DecodeMessage(message, length));
+    ModuleMessage record = ReadModuleMessage(DecodePipeMessage(message, length));
     target->HandlePipeMessage(record);
     WriteReply(WriteModuleReply(record), reply, reply_size);
   }

@@ -25,6 +25,11 @@ class PipeMessageTarget {
   ~PipeMessageTarget() = default;
 };
 
+// The text of a pipe message as a zero-terminated copy would read it: text
+// after an embedded zero byte is not part of it. Empty when there is no
+// memory for the wide text.
+KaOSAL::KaString DecodePipeMessage(const char* message, uint32_t length);
+
 // Sets the process-wide target; the frame sets it once and never clears it.
 void SetPipeMessageTarget(PipeMessageTarget* target);
 

@@ -17,13 +17,16 @@ namespace {
 
 std::atomic<int> g_delay_ms{0};
 
-// Answers "reply to <message>".
+// Answers "reply to <message>" as the agent's callback answers: nothing to
+// an empty message, a reply size of 0 when the reply does not fit ("no-room"
+// acts so).
 void AnswerCallback(const char* message, uint32_t length, char16_t* reply, uint32_t* reply_size,
                     uintptr_t) {
   std::this_thread::sleep_for(std::chrono::milliseconds(g_delay_ms.load()));
+  if (length == 0) return;
   const std::u16string answer = u"reply to " + KaOSAL::FromUtf8(std::string(message, length));
   const uint32_t bytes = static_cast<uint32_t>((answer.size() + 1) * 2);
-  if (*reply_size < bytes) {
+  if (*reply_size < bytes || std::string(message, length) == "no-room") {
     *reply_size = 0;
     return;
   }
@@ -93,6 +96,9 @@ TEST_F(WardexIpcSendTest, FailuresExitNonZeroWithAClearMessage) {
       {"send --channel tools --timeout 0 x", 2, "--timeout takes milliseconds"},
       {"send --channel tools --bogus x", 2, "unknown or incomplete option '--bogus'"},
       {"send --channel tools a b", 2, "send takes at most one message"},
+      // An empty reply is no success, and an empty message no shutdown.
+      {"send --channel tools no-room", 1, "the agent's reply did not fit"},
+      {"send --channel tools ''", 1, "the agent answers no empty message"},
   };
   for (const Case& c : cases) {
     const ToolRun run = Tool(c.arguments);

@@ -11,6 +11,7 @@
 #include "modules/ipc_loader.h"
 #include "modules/json_value.h"
 #include "modules/module_message.h"
+#include "modules/pipe_callback.h"
 #include "osal/wide_format.h"
 
 namespace {
@@ -69,8 +70,8 @@ void PrintSection(const char* title, const std::string& text) {
 }
 
 int Decode(const std::string& utf8) {
-  const std::u16string wide = KaOSAL::FromUtf8(utf8);
-  const KaOSAL::KaString text(wide.data(), static_cast<int>(wide.size()));
+  const KaOSAL::KaString text =
+      wardex::DecodePipeMessage(utf8.data(), static_cast<uint32_t>(utf8.size()));
 
   wardex::CJsonValue root;
   wardex::CJsonParseError error;
@@ -100,7 +101,7 @@ const char* SendFailure(int32_t result) {
     case wardex::kIpcTooLarge:
       return "the message is larger than a frame";
     case wardex::kIpcNoReply:
-      return "the agent is shutting down and sent no reply";
+      return "the agent sent no reply (it answers none while it shuts down)";
     case wardex::kIpcReplyTooSmall:
       return "the reply is larger than a frame";
     case wardex::kIpcInvalidArgument:
@@ -180,9 +181,17 @@ int Send(const SendOptions& options) {
                                              static_cast<uint32_t>(options.message.size()),
                                              reply.data(), &reply_size, options.timeout_ms);
   loader.DestroyClient();
-  if (result != wardex::kIpcOk) {
-    std::cerr << "wardex-ipc: " << SendFailure(result) << " (channel \"" << Utf8(channel)
-              << "\")\n";
+  const char* failure = nullptr;
+  if (result == wardex::kIpcNoReply && options.message.empty()) {
+    failure = "the agent answers no empty message";
+  } else if (result != wardex::kIpcOk) {
+    failure = SendFailure(result);
+  } else if (reply_size == 0) {
+    // Every reply the agent writes ends with its zero character.
+    failure = "the agent's reply did not fit its reply buffer, so it sent none";
+  }
+  if (failure != nullptr) {
+    std::cerr << "wardex-ipc: " << failure << " (channel \"" << Utf8(channel) << "\")\n";
     return kExitSendFailed;
   }
   // The reply carries its terminating zero character.
