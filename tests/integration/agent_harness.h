@@ -95,7 +95,8 @@ class AgentTree {
 
   // Sends |message| through wardex-ipc; the reply text, or "ERROR: ..." with
   // the tool's message when it was not answered.
-  std::string Send(const std::string& message, uint32_t timeout_ms = 5000) const;
+  // The time-out is generous: on a loaded machine the tool itself starts slowly.
+  std::string Send(const std::string& message, uint32_t timeout_ms = 15000) const;
   // Writes one command line to the test shell's control FIFO.
   bool ShellCommand(const std::string& command) const;
   // A DWORD value of the product key, or -1 when absent.

@@ -134,7 +134,14 @@ TEST_F(AgentPipeTest, ModuleRequestsAnswerWithTheModulesResultsWhenTheFlagsAllow
   EXPECT_EQ(CountContaining(after, "S stop-task"), 0u);
 }
 
+// The icon changes are logged by the test shell as they are made, on the
+// pipe's thread before the reply for the busy icon, so the log's order is
+// the order of events; times come from the steady clock that the agent's
+// timers use, and a late observation only lengthens a measured interval.
 TEST_F(AgentPipeTest, BusyIconStaysUntilTwoSecondsAfterTheLastTaskRequest) {
+  const std::string kBusy = "NIM_MODIFY ok=1 id=130 flags=0x2 msg=0x800A icon=130";
+  const std::string kReset = "NIM_MODIFY ok=1 id=130 flags=0x2 msg=0x800A icon=128";
+  constexpr milliseconds kGap{500};  // between the two requests
   tree_->AddModule("T", "flags=4\n");
   tree_->AddModule("R", "flags=20\n");
   auto agent = tree_->StartAndWait();
@@ -142,22 +149,33 @@ TEST_F(AgentPipeTest, BusyIconStaysUntilTwoSecondsAfterTheLastTaskRequest) {
   // A refused run request leaves the icon alone.
   EXPECT_EQ(tree_->Send(R"({"ModuleRequest":2,"ModuleIdentificator":"R"})"),
             R"([{"ModuleIdentificator":"R","ModuleRequest":2}])");
-  std::this_thread::sleep_for(milliseconds(300));
   EXPECT_EQ(CountContaining(tree_->ShellLog(), "icon=130"), 0u);
 
-  const auto first = Clock::now();
-  ASSERT_EQ(tree_->Send(R"({"ModuleRequest":1,"ModuleIdentificator":"T"})").rfind("[", 0), 0u);
-  ASSERT_TRUE(WaitForShell("NIM_MODIFY ok=1 id=130 flags=0x2 msg=0x800A icon=130"));
-  std::this_thread::sleep_for(milliseconds(1000));
-  const auto last = Clock::now();
-  ASSERT_EQ(tree_->Send(R"({"ModuleRequest":2,"ModuleIdentificator":"T"})").rfind("[", 0), 0u);
-  ASSERT_TRUE(WaitForShell("icon=128", 2));  // the add, then the reset
-  const auto reset = Clock::now();
-  EXPECT_GE(reset - last, milliseconds(1900));
-  EXPECT_GE(reset - first, milliseconds(2900));
-  EXPECT_EQ(
-      CountContaining(tree_->ShellLog(), "NIM_MODIFY ok=1 id=130 flags=0x2 msg=0x800A icon=128"),
-      1u);
+  // On a machine so loaded that the second request comes after the first
+  // one's timer fired, the icon is reset twice and the run proves nothing
+  // about the second request: it is tried again.
+  bool second_request_in_time = false;
+  for (int attempt = 0; attempt < 5 && !second_request_in_time; ++attempt) {
+    SCOPED_TRACE(attempt);
+    const size_t resets_before = CountContaining(tree_->ShellLog(), kReset);
+    const auto first = Clock::now();
+    ASSERT_EQ(tree_->Send(R"({"ModuleRequest":1,"ModuleIdentificator":"T"})").rfind("[", 0), 0u);
+    std::this_thread::sleep_for(kGap);
+    const auto last = Clock::now();
+    ASSERT_EQ(tree_->Send(R"({"ModuleRequest":2,"ModuleIdentificator":"T"})").rfind("[", 0), 0u);
+    second_request_in_time = CountContaining(tree_->ShellLog(), kReset) == resets_before;
+    ASSERT_TRUE(WaitForShell(kReset, resets_before + (second_request_in_time ? 1 : 2)));
+    const auto reset = Clock::now();
+    EXPECT_GE(reset - last, milliseconds(2000));
+    if (second_request_in_time) {
+      EXPECT_GE(reset - first, kGap + milliseconds(2000));
+    }
+  }
+  EXPECT_TRUE(second_request_in_time) << "every second request came after the first one's reset";
+  // No further reset follows the last one.
+  const size_t resets = CountContaining(tree_->ShellLog(), kReset);
+  std::this_thread::sleep_for(milliseconds(2500));
+  EXPECT_EQ(CountContaining(tree_->ShellLog(), kReset), resets);
 }
 
 TEST_F(AgentPipeTest, NotificationsGoToTheConsoleOrBecomeBalloons) {
@@ -173,6 +191,8 @@ TEST_F(AgentPipeTest, NotificationsGoToTheConsoleOrBecomeBalloons) {
     ASSERT_TRUE(agent);
     EXPECT_EQ(tree_->Send(short_message), R"([{"ModuleIdentificator":"","ModuleRequest":7}])");
     EXPECT_EQ(tree_->Send(button_message), R"([{"ModuleIdentificator":"","ModuleRequest":10}])");
+    // The frame hands the messages on after its reply.
+    ASSERT_TRUE(tree_->WaitForJournal("console show-message text=\"M10\"", kEventWait));
     std::string missing;
     EXPECT_TRUE(ContainsInOrder(tree_->Journal(),
                                 {"console show-message text=\"Body & more\" title=\"Head\" "
@@ -191,6 +211,7 @@ TEST_F(AgentPipeTest, NotificationsGoToTheConsoleOrBecomeBalloons) {
     ASSERT_TRUE(agent);
     EXPECT_EQ(tree_->Send(short_message), R"([{"ModuleIdentificator":"","ModuleRequest":7}])");
     EXPECT_EQ(tree_->Send(button_message), R"([{"ModuleIdentificator":"","ModuleRequest":10}])");
+    ASSERT_TRUE(WaitForShell("info=\"M10\""));
     const std::vector<std::string> shell = tree_->ShellLog();
     EXPECT_EQ(CountContaining(shell,
                               "flags=0x10 msg=0x800A icon=128 tip=\"Wardex test agent\" "
