@@ -52,7 +52,10 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::string ChannelSocketPath(const char16_t* channel) {
+std::string ChannelSocketPath(const char16_t* channel, ChannelPathError* error) {
+  ChannelPathError ignored;
+  ChannelPathError& reason = error != nullptr ? *error : ignored;
+  reason = ChannelPathError::kNoPrivateFolder;
   const KaOSAL::KaString runtime = platform::GetRuntimeFolder();
   if (runtime.IsEmpty()) return {};
   const std::string folder = Utf8(runtime.c_str()) + "/ipc";
@@ -63,8 +66,24 @@ std::string ChannelSocketPath(const char16_t* channel) {
     return {};
   }
   std::string path = folder + "/" + EscapeChannel(Utf8(channel));
-  if (path.size() >= sizeof(sockaddr_un::sun_path)) return {};
+  if (path.size() >= sizeof(sockaddr_un::sun_path)) {
+    reason = ChannelPathError::kNameTooLong;
+    return {};
+  }
+  reason = ChannelPathError::kNone;
   return path;
+}
+
+const char* ChannelPathErrorText(ChannelPathError error) {
+  switch (error) {
+    case ChannelPathError::kNone:
+      break;
+    case ChannelPathError::kNoPrivateFolder:
+      return "no private runtime folder for the channel";
+    case ChannelPathError::kNameTooLong:
+      return "the channel name is too long for a socket path";
+  }
+  return "";
 }
 
 bool IsLocalAddress(const char16_t* address) {

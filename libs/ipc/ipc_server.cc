@@ -44,19 +44,31 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
-// Takes the channel's lock file; fails while another live server holds it.
-// The suffix starts with a "%" that no two hexadecimal digits follow, which
-// no escaped channel name holds, so no channel's socket is another's lock
-// (with ".lock", a server on "x.lock" would replace the lock of "x").
-int LockChannel(const std::string& socket_path) {
+// Takes the channel's lock file into |fd|; fails while another live server
+// holds it, and logs why it failed. The suffix starts with a "%" that no two
+// hexadecimal digits follow, which no escaped channel name holds, so no
+// channel's socket is another's lock (with ".lock", a server on "x.lock"
+// would replace the lock of "x").
+int32_t LockChannel(const std::string& socket_path, const char16_t* channel, int& fd) {
   const std::string lock_path = socket_path + "%lock";
-  int fd = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return -1;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
-    return -1;
+  fd = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ELOOP) {
+      LogW(kLogError, u"IPC: the lock file %s is a link, which is never followed",
+           Wide(lock_path).c_str());
+    } else {
+      LogW(kLogError, u"IPC: cannot open the lock file %s (errno %d)", Wide(lock_path).c_str(),
+           error);
+    }
+    return kIpcIoError;
   }
-  return fd;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    CloseFd(fd);
+    LogW(kLogError, u"IPC: channel \"%s\" is in use by another server", channel);
+    return kIpcChannelInUse;
+  }
+  return kIpcOk;
 }
 
 int BindSocket(const std::string& path) {
@@ -85,15 +97,16 @@ int32_t IpcServer::StartListening(const char16_t* channel, IpcMessageCallback ca
                                   uintptr_t context) {
   if (callback == nullptr) return kIpcInvalidArgument;
   if (listen_fd_ >= 0) return kIpcChannelInUse;
-  socket_path_ = ChannelSocketPath(channel);
+  ChannelPathError path_error = ChannelPathError::kNone;
+  socket_path_ = ChannelSocketPath(channel, &path_error);
   if (socket_path_.empty()) {
-    LogW(kLogError, u"IPC: no private socket folder for channel \"%s\"", channel ? channel : u"");
+    LogW(kLogError, u"IPC: channel \"%s\": %S", channel ? channel : u"",
+         ChannelPathErrorText(path_error));
     return kIpcInvalidArgument;
   }
-  lock_fd_ = LockChannel(socket_path_);
-  if (lock_fd_ < 0) {
-    LogW(kLogError, u"IPC: channel \"%s\" is in use by another server", channel ? channel : u"");
-    return kIpcChannelInUse;
+  if (const int32_t locked = LockChannel(socket_path_, channel ? channel : u"", lock_fd_);
+      locked != kIpcOk) {
+    return locked;
   }
   listen_fd_ = BindSocket(socket_path_);
   if (listen_fd_ < 0 || pipe2(wake_fds_, O_CLOEXEC | O_NONBLOCK) != 0) {

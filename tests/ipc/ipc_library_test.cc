@@ -189,6 +189,36 @@ TEST_F(IpcLibraryTest, SecondServerOnTheChannelFailsAndStaleSocketIsReplaced) {
   DestroyServerInstance(second);
 }
 
+// A server that cannot listen says why in the log, each reason in its own words.
+TEST_F(IpcLibraryTest, RefusedChannelsAreLoggedWithTheirReason) {
+  const std::string log = root_.path() + "/ipc.log";
+  setenv("WARDEX_LOG_FILE", log.c_str(), 1);
+  const std::string lock = std::string(getenv("XDG_RUNTIME_DIR")) + "/wardex/ipc/linked%lock";
+  ASSERT_EQ(symlink((root_.path() + "/elsewhere").c_str(), lock.c_str()), 0);
+  const std::u16string long_name(120, u'c');
+  struct Case {
+    const char16_t* channel;
+    int32_t result;
+    std::string line;
+  } const cases[] = {
+      {u"linked", kIpcIoError,
+       "IPC: the lock file " + lock + " is a link, which is never followed"},
+      {u"test channel", kIpcChannelInUse,
+       "IPC: channel \"test channel\" is in use by another server"},
+      {long_name.c_str(), kIpcInvalidArgument,
+       "IPC: channel \"" + std::string(120, 'c') +
+           "\": the channel name is too long for a socket path"},
+  };
+  for (const Case& c : cases) {
+    IIpcServer* server = CreateServerInstance();
+    EXPECT_EQ(server->StartListening(c.channel, EchoCallback, 0), c.result) << c.line;
+    DestroyServerInstance(server);
+    EXPECT_NE(test::ReadFile(log).find(c.line), std::string::npos) << c.line;
+  }
+  EXPECT_FALSE(std::filesystem::exists(root_.path() + "/elsewhere"));
+  unsetenv("WARDEX_LOG_FILE");
+}
+
 TEST_F(IpcLibraryTest, ServerOnAChannelNamedLikeALockFileLeavesTheLiveChannelAlone) {
   // Its socket file name is "<first channel's file name>.lock".
   IIpcServer* neighbour = CreateServerInstance();

@@ -99,6 +99,8 @@ TEST_F(WardexIpcSendTest, FailuresExitNonZeroWithAClearMessage) {
       // An empty reply is no success, and an empty message no shutdown.
       {"send --channel tools no-room", 1, "the agent's reply did not fit"},
       {"send --channel tools ''", 1, "the agent answers no empty message"},
+      {"send --channel " + std::string(120, 'c') + " x", 1,
+       "the channel name is too long for a socket path"},
   };
   for (const Case& c : cases) {
     const ToolRun run = Tool(c.arguments);

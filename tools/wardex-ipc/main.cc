@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/install_config.h"
+#include "ipc/ipc_channel.h"
 #include "modules/ipc_loader.h"
 #include "modules/json_value.h"
 #include "modules/module_message.h"
@@ -184,6 +185,12 @@ int Send(const SendOptions& options) {
   const char* failure = nullptr;
   if (result == wardex::kIpcNoReply && options.message.empty()) {
     failure = "the agent answers no empty message";
+  } else if (result == wardex::kIpcInvalidArgument) {
+    wardex::ipc::ChannelPathError error = wardex::ipc::ChannelPathError::kNone;
+    wardex::ipc::ChannelSocketPath(channel.c_str(), &error);
+    failure = error != wardex::ipc::ChannelPathError::kNone
+                  ? wardex::ipc::ChannelPathErrorText(error)
+                  : SendFailure(result);
   } else if (result != wardex::kIpcOk) {
     failure = SendFailure(result);
   } else if (reply_size == 0) {
