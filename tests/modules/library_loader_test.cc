@@ -64,7 +64,11 @@ TEST(LibraryLoader, CrashReportsNameTheLoadedFileNotItsDescriptor) {
     using Decorate = void (*)(const KaOSAL::KaString*, KaOSAL::KaString*);
     auto decorate =
         reinterpret_cast<Decorate>(platform::GetProcAddress(library, "TestModuleDecorate"));
-    if (decorate != nullptr) decorate(nullptr, nullptr);  // reads through a null pointer
+    // An address below any mapping, but no null pointer, which the undefined-
+    // behaviour sanitizer would report before the hardware faults.
+    const auto* unmapped = reinterpret_cast<const KaOSAL::KaString*>(uintptr_t{4096});
+    KaOSAL::KaString out;
+    if (decorate != nullptr) decorate(unmapped, &out);
   });
   ASSERT_TRUE(child.DiedOf(SIGSEGV)) << child.status;
   const std::string log_file = std::getenv("WARDEX_LOG_FILE");
