@@ -2,6 +2,7 @@
 // quick-check view from the menu and from the pipe.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <thread>
 
 #include "integration/agent_harness.h"
@@ -94,17 +95,21 @@ TEST_F(AgentMenuTest, CachedTurboOutlivesThePipeRequestInsideItAndLoadsAgainAfte
   tree_->AddModule("TurboModule", "flags=0\n");
   auto agent = tree_->StartAndWait();
   ASSERT_TRUE(agent);
+  // The task runs until the test lets it end, so the command surely comes
+  // while the pipe thread is inside the module.
   tree_->ConfigureFixture("TurboModule",
-                          "flags=36\nswitch_state=2\ntask_ms=4000\nresult_text=done\n");
+                          "flags=36\nswitch_state=2\ntask_waits_for=release\nresult_text=done\n");
   std::string task_reply;
   std::thread task([&] {
-    task_reply = tree_->Send(R"({"ModuleRequest":1,"ModuleIdentificator":"TurboModule"})", 20000);
+    task_reply = tree_->Send(R"({"ModuleRequest":1,"ModuleIdentificator":"TurboModule"})", 40000);
   });
   const bool started = tree_->WaitForJournal("TurboModule start-task", kEventWait);
   if (started) {
     EXPECT_TRUE(tree_->ShellCommand("menu-choice 0x8018"));
     EXPECT_FALSE(tree_->OpenMenu().empty());
+    EXPECT_TRUE(tree_->WaitForJournal("TurboModule set-switch 1 2", kEventWait));
   }
+  std::ofstream(tree_->test_dir() + "/release") << "go";
   task.join();
   ASSERT_TRUE(started);
   EXPECT_EQ(task_reply,
