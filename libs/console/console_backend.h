@@ -1,11 +1,13 @@
 // Where the Console's view sends what it shows. The headless backend logs;
-// a desktop backend (freedesktop notifications over D-Bus) implements the same
+// the desktop backend (the wardex-console process) implements the same
 // operations, so the view and the exports stay as they are.
 #pragma once
 
 #include <cstdint>
 
 #include "osal/ka_string.h"
+#include "wardex/console_host.h"
+#include "wardex/console_view.h"
 #include "wardex/message_dialog.h"
 #include "wardex/news_item.h"
 
@@ -27,8 +29,10 @@ class ConsoleBackend {
   virtual bool ShowNews(const NewsItem& item) = 0;
   virtual void OpenPage(ConsolePage page) = 0;
   // Another module's view, shown inside the Console.
-  virtual void ShowModuleView(const void* view, int32_t mode) = 0;
+  virtual void ShowModuleView(IConsoleView* view, int32_t mode) = 0;
   virtual void Refresh() = 0;
+  // The agent's host, null once it goes; the headless backend needs none.
+  virtual void SetHost(IConsoleHost* /*host*/) {}
 };
 
 }  // namespace wardex::console

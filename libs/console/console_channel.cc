@@ -76,12 +76,12 @@ void EndProcess(int pid) {
 
 }  // namespace
 
-std::string ProtocolText(const KaOSAL::KaString& text) {
-  return FitText(KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength())));
+std::string ProtocolText(const KaOSAL::KaString& text, size_t max_bytes) {
+  return FitText(KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength())), max_bytes);
 }
 
-ConsoleChannel::ConsoleChannel(Options options, ActionHandler on_action)
-    : options_(std::move(options)), on_action_(std::move(on_action)) {
+ConsoleChannel::ConsoleChannel(Options options, EventHandler on_event)
+    : options_(std::move(options)), on_event_(std::move(on_event)) {
   wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake_fd_ < 0) {
     LogW(kLogError, u"CONSOLE: no event descriptor (errno %d); the Console stays closed", errno);
@@ -343,8 +343,11 @@ void ConsoleChannel::Handle(const ConsoleMessage& message) {
   } else if (const auto* answer = std::get_if<DialogAnswer>(&message)) {
     if (!Answer(answer->id, answer->button, &answer->checked))
       LogW(kLogInfo, u"CONSOLE: answer for dialog %u, which is no longer open", answer->id);
-  } else if (const auto* action = std::get_if<NotificationAction>(&message)) {
-    if (on_action_) on_action_(action->id);
+  } else if (std::holds_alternative<NotificationAction>(message) ||
+             std::holds_alternative<SettingsChosen>(message) ||
+             std::holds_alternative<ViewButtonPressed>(message) ||
+             std::holds_alternative<MenuCommandChosen>(message)) {
+    if (on_event_) on_event_(message);
   } else if (const auto* news = std::get_if<NewsShown>(&message)) {
     std::lock_guard<std::mutex> hold(lock_);
     const auto it = news_.find(news->id);

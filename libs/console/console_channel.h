@@ -25,7 +25,7 @@
 namespace wardex::console {
 
 // |text| as the protocol carries it: UTF-8, cut to kMaxTextBytes.
-std::string ProtocolText(const KaOSAL::KaString& text);
+std::string ProtocolText(const KaOSAL::KaString& text, size_t max_bytes = kMaxTextBytes);
 
 class ConsoleChannel {
  public:
@@ -39,10 +39,13 @@ class ConsoleChannel {
     std::chrono::milliseconds dialog_grace{5000};
     size_t max_queued_bytes = 8u << 20;
   };
-  // Called on the I/O thread when the user clicks a notification's button.
-  using ActionHandler = std::function<void(uint32_t notification_id)>;
+  // Called on the I/O thread with what the user did in the Console: a
+  // notification's button (NotificationAction), saved settings
+  // (SettingsChosen), a module view's button (ViewButtonPressed) or a tray
+  // command (MenuCommandChosen).
+  using EventHandler = std::function<void(const ConsoleMessage& event)>;
 
-  ConsoleChannel(Options options, ActionHandler on_action);
+  ConsoleChannel(Options options, EventHandler on_event);
   // Answers every open dialog "no button", closes the socket (the Console
   // then ends) and reaps the process.
   ~ConsoleChannel();
@@ -90,7 +93,7 @@ class ConsoleChannel {
   int NextWakeMs() const;
 
   const Options options_;
-  const ActionHandler on_action_;
+  const EventHandler on_event_;
 
   mutable std::mutex lock_;  // guards what follows up to the I/O thread's own state
   std::string queue_;        // encoded frames not yet handed to the I/O thread

@@ -17,13 +17,14 @@
 #include "console_backend.h"
 #include "desktop_backend.h"
 #include "log_backend.h"
+#include "wardex/console_host.h"
 #include "wardex/console_view.h"
 #include "wardex/crashlog.h"
 
 namespace wardex::console {
 namespace {
 
-class ConsoleView final : public IConsoleView {
+class ConsoleView final : public IConsoleView, public IHostedConsole {
  public:
   explicit ConsoleView(std::unique_ptr<ConsoleBackend> backend) : backend_(std::move(backend)) {}
   ~ConsoleView() override = default;
@@ -36,12 +37,14 @@ class ConsoleView final : public IConsoleView {
   bool ShowNewsfeed(NewsItem item) override { return backend_->ShowNews(item); }
   void ShowInfo() override { backend_->OpenPage(ConsolePage::kInfo); }
   void ShowSettings() override { backend_->OpenPage(ConsolePage::kSettings); }
-  // The module's view draws itself: it is asked to refresh once it is shown.
+  // The module's view is asked to refresh first, so that it describes
+  // itself as it is now.
   void ShowModuleView(IConsoleView* view, int32_t mode) override {
-    backend_->ShowModuleView(view, mode);
     if (view != nullptr && view != this) view->Refresh();
+    backend_->ShowModuleView(view, mode);
   }
   void Refresh() override { backend_->Refresh(); }
+  void SetConsoleHost(IConsoleHost* host) override { backend_->SetHost(host); }
   void SetOwnerWindow(WindowHandle owner) override {
     owner_.store(owner);
     LogW(kLogTrace, u"CONSOLE: owner window %p", static_cast<const void*>(owner));

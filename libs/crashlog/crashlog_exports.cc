@@ -1,6 +1,7 @@
 // The library's exported entry points.
 #include <pthread.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -82,6 +83,16 @@ CRASHLOG_API void LogW(int level, const char16_t* format, ...) {
 }
 
 CRASHLOG_API void SetTerminateExceptionHandler() { wardex::crashlog::InstallTerminateHandler(); }
+
+CRASHLOG_API size_t GetLogFilePath(char* buffer, size_t capacity) {
+  const std::string path = wardex::crashlog::LogTarget();
+  if (buffer != nullptr && capacity > 0) {
+    const size_t copied = std::min(path.size(), capacity - 1);
+    std::memcpy(buffer, path.data(), copied);
+    buffer[copied] = '\0';
+  }
+  return path.size();
+}
 
 CRASHLOG_API int GetGlobalTlsIndex(int slot) {
   return slot >= 0 && slot < KaOSAL::kThreadSlotCount ? slot : -1;

@@ -117,6 +117,12 @@ class LogFile {
     ResolveIfChanged();
   }
 
+  std::string Target() {
+    std::lock_guard lock(mutex_);
+    ResolveIfChanged();
+    return fd_ >= 0 ? path_ : std::string();
+  }
+
  private:
   void ResolveIfChanged() {
     if (resolved_ && env_.Unchanged()) return;
@@ -207,5 +213,7 @@ LogFile& TheLogFile() {
 bool WriteLogLine(std::string_view line) { return TheLogFile().Write(line); }
 
 void ResolveLogTarget() { TheLogFile().Resolve(); }
+
+std::string LogTarget() { return TheLogFile().Target(); }
 
 }  // namespace wardex::crashlog

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace wardex::crashlog {
@@ -25,5 +26,8 @@ bool WriteLogLine(std::string_view line);
 // Resolves the target now if it is not, so that crash reports know their
 // folder before the first line is written.
 void ResolveLogTarget();
+
+// The log file's path; empty when the log goes to standard error.
+std::string LogTarget();
 
 }  // namespace wardex::crashlog

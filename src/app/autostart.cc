@@ -1,6 +1,7 @@
 #include "app/autostart.h"
 
 #include "app/task.h"
+#include "config/placeholders.h"
 #include "osal/ka_path.h"
 #include "osal/last_error.h"
 #include "platform/clock.h"
@@ -51,6 +52,16 @@ bool InstallAutostart(const KaString& name, const KaString& description) {
   task.SetStartDate(now);
   task.SetStartTime(now);
   return task.SaveTask(name, false, false, false) >= 0;
+}
+
+bool AutostartInstalled(const KaString& name) {
+  return platform::TaskExists(name, platform::DefaultTaskScope());
+}
+
+KaString AutostartEntryName() {
+  KaString name = u"%pro1% (Wardex.exe)";
+  ExpandPlaceholders(name);
+  return name;
 }
 
 bool RemoveAutostart(const KaString& name) {

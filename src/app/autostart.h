@@ -14,5 +14,11 @@ namespace wardex {
 bool InstallAutostart(const KaOSAL::KaString& name, const KaOSAL::KaString& description);
 // Removes the autostart entry |name|. True when it was there and is gone.
 bool RemoveAutostart(const KaOSAL::KaString& name);
+// True when the autostart entry |name| is registered.
+bool AutostartInstalled(const KaOSAL::KaString& name);
+
+// The name of the agent's autostart entry: the task or Run value, and its
+// description.
+KaOSAL::KaString AutostartEntryName();
 
 }  // namespace wardex

@@ -4,7 +4,6 @@
 #include "app/wait_settings.h"
 #include "config/languages.h"
 #include "config/module_path.h"
-#include "config/placeholders.h"
 #include "external/graphics_layer.h"
 #include "external/tracking_library.h"
 #include "modules/module_iterator.h"
@@ -37,13 +36,6 @@ bool MatchesAny(const KaString& command_line, const char16_t* const (&switches)[
     if (command_line.CompareNoCase(item) == 0) return true;
   }
   return false;
-}
-
-// The name of the autostart entry: the task or Run value, and its description.
-KaString AutostartEntryName() {
-  KaString name = u"%pro1% (Wardex.exe)";
-  ExpandPlaceholders(name);
-  return name;
 }
 
 // The modules folder: the program's path with "modules" appended as a folder.

@@ -82,6 +82,7 @@ CMainFrame::~CMainFrame() {
         module->SetConsoleView(nullptr);
       }
     });
+    if (auto* hosted = dynamic_cast<IHostedConsole*>(console_view_)) hosted->SetConsoleHost(nullptr);
     console_loader_.Release();
     console_view_ = nullptr;
   }
@@ -210,6 +211,7 @@ void CMainFrame::CreateConsole() {
   console_view_ = console_loader_.Create();
   if (console_view_ != nullptr) {
     console_view_->SetOwnerWindow(reinterpret_cast<WindowHandle>(hwnd()));
+    if (auto* hosted = dynamic_cast<IHostedConsole*>(console_view_)) hosted->SetConsoleHost(this);
   }
 }
 

@@ -22,6 +22,7 @@
 #include "osal/ka_path.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
+#include "wardex/console_host.h"
 #include "wardex/console_view.h"
 #include "wardex/ipc.h"
 #include "wardex/module.h"
@@ -67,7 +68,10 @@ inline constexpr int32_t kTurboSwitchParameter = 2;
 // Where ShowSnapCheck was asked from.
 enum SnapCheckSource : int { kSnapCheckFromMessage = 0, kSnapCheckFromMenu = 1 };
 
-class CMainFrame : public platform::Window, public ThreadParam, public PipeMessageTarget {
+class CMainFrame : public platform::Window,
+                   public ThreadParam,
+                   public PipeMessageTarget,
+                   public IConsoleHost {
  public:
   CMainFrame();
   ~CMainFrame() override;
@@ -85,6 +89,14 @@ class CMainFrame : public platform::Window, public ThreadParam, public PipeMessa
   // Acts on a decoded pipe message by its kind; runs on the IPC library's
   // threads.
   void HandlePipeMessage(ModuleMessage& message) override;
+
+  // The Console's host (main_frame_console.cc).
+  AgentDescription DescribeAgent() override;
+  AgentSettings ReadSettings() override;
+  bool WriteSettings(const AgentSettings& settings) override;
+  std::vector<ConsoleMenuEntry> MenuEntries() override;
+  KaOSAL::KaString ConsoleText(const char16_t* key) override;
+  void RunMenuCommand(uint32_t command) override;
 
   // True once WM_DESTROY arrived: the window is gone.
   [[nodiscard]] bool window_destroyed() const { return window_destroyed_; }

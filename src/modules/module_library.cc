@@ -1,5 +1,6 @@
 #include "modules/module_library.h"
 
+#include <mutex>
 #include <utility>
 
 #include "osal/last_error.h"
@@ -8,6 +9,20 @@
 namespace wardex {
 
 namespace {
+
+std::mutex g_loaded_lock;
+std::vector<TrustedLibrary>& Loaded() {
+  static std::vector<TrustedLibrary> loaded;
+  return loaded;
+}
+
+void RememberLoaded(const KaOSAL::KaString& path, const KaOSAL::KaString& signer) {
+  std::lock_guard<std::mutex> hold(g_loaded_lock);
+  for (const TrustedLibrary& library : Loaded()) {
+    if (library.path == path) return;
+  }
+  Loaded().push_back({path, signer});
+}
 
 // The full path of the file to check: a bare name is resolved first.
 KaOSAL::KaString FileToCheck(const KaOSAL::KaPath& path) {
@@ -46,7 +61,9 @@ platform::LibraryHandle LoadModuleLibrary(KaOSAL::KaPath path) {
     }
     return nullptr;
   }
-  if (!CheckTrust(file.descriptor(), platform::TrustAnchors::ForMachine()).trusted()) {
+  const platform::SignatureVerdict verdict =
+      CheckTrust(file.descriptor(), platform::TrustAnchors::ForMachine());
+  if (!verdict.trusted()) {
     LogW(kLogError, u"ERROR: FATAL - Not trusted %s", file_path.c_str());
     return nullptr;
   }
@@ -54,8 +71,15 @@ platform::LibraryHandle LoadModuleLibrary(KaOSAL::KaPath path) {
   if (library == nullptr) {
     // The caller's own error line says what failed; this says why.
     LogW(kLogTrace, u"LOAD DLL ERROR: %s", platform::GetLastLoadError().c_str());
+  } else {
+    RememberLoaded(file_path, verdict.signer_name);
   }
   return library;
+}
+
+std::vector<TrustedLibrary> LoadedTrustedLibraries() {
+  std::lock_guard<std::mutex> hold(g_loaded_lock);
+  return Loaded();
 }
 
 }  // namespace wardex

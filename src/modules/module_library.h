@@ -3,6 +3,8 @@
 // all pass the trust check here first.
 #pragma once
 
+#include <vector>
+
 #include "osal/ka_path.h"
 #include "platform/code_signature.h"
 #include "platform/library_loader.h"
@@ -32,5 +34,13 @@ platform::SignatureVerdict CheckTrust(int descriptor, const platform::TrustAncho
 // and null after a trace line "LOAD DLL ERROR: <dynamic loader's message>"
 // when the trusted library itself fails to load.
 platform::LibraryHandle LoadModuleLibrary(KaOSAL::KaPath path);
+
+struct TrustedLibrary {
+  KaOSAL::KaString path;
+  KaOSAL::KaString signer;
+};
+// The libraries that LoadModuleLibrary loaded in this run, once each, in the
+// order of their first load, with the signer their signature named.
+std::vector<TrustedLibrary> LoadedTrustedLibraries();
 
 }  // namespace wardex

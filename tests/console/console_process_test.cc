@@ -39,9 +39,10 @@ class ConsoleProcessTest : public ::testing::Test {
   std::mutex lock_;
   std::vector<uint32_t> actions_;
   std::deque<Answer> answers_;  // outlive the channel, which may still answer them
-  ConsoleChannel channel_{{WARDEX_CONSOLE_PATH}, [this](uint32_t id) {
+  ConsoleChannel channel_{{WARDEX_CONSOLE_PATH}, [this](const ConsoleMessage& event) {
                             std::lock_guard<std::mutex> hold(lock_);
-                            actions_.push_back(id);
+                            if (const auto* action = std::get_if<NotificationAction>(&event))
+                              actions_.push_back(action->id);
                           }};
 };
 

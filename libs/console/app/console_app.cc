@@ -8,6 +8,9 @@
 #include <glib-unix.h>
 
 #include "dialog_window.h"
+#include "info_window.h"
+#include "settings_window.h"
+#include "view_window.h"
 
 namespace wardex::console {
 namespace {
@@ -84,20 +87,48 @@ void ConsoleApp::Dispatch(const ConsoleMessage& message) {
   if (const auto* ping = std::get_if<Ping>(&message)) {
     Send(Pong{ping->serial});
   } else if (const auto* dialog = std::get_if<ShowDialogMessage>(&message)) {
-    if (idle_timer_ != 0) {
-      g_source_remove(idle_timer_);
-      idle_timer_ = 0;
-    }
+    StopIdleTimer();
     DialogWindow::Open(application_, *dialog, [this](const DialogAnswer& answer) { Send(answer); });
   } else if (const auto* notification = std::get_if<ShowNotificationMessage>(&message)) {
     notifier_.Show(*notification);
   } else if (const auto* news = std::get_if<ShowNewsMessage>(&message)) {
     Send(NewsShown{news->id, notifier_.ShowNews(*news)});
-  } else if (std::holds_alternative<SetTexts>(message)) {
-    // Open windows carry no agent-owned texts yet.
+  } else if (const auto* texts = std::get_if<SetTexts>(&message)) {
+    texts_.Set(*texts);
+    RetitlePageWindows(application_, texts_);
+  } else if (const auto* info = std::get_if<ShowInfoMessage>(&message)) {
+    StopIdleTimer();
+    OpenInfoWindow(application_, texts_, *info);
+  } else if (const auto* settings = std::get_if<ShowSettingsMessage>(&message)) {
+    StopIdleTimer();
+    SettingsWindow::Open(application_, texts_, *settings,
+                         [this](const SettingsChosen& chosen) { Send(chosen); });
+  } else if (const auto* view = std::get_if<ShowViewMessage>(&message)) {
+    ShowView(*view);
   } else {
     g_warning("the agent sent a message meant for it; ignored");
   }
+}
+
+void ConsoleApp::ShowView(const ShowViewMessage& view) {
+  const auto open = views_.find(view.view_id);
+  if (open != views_.end()) {
+    open->second->Update(view);
+    gtk_window_present(open->second->window());
+    return;
+  }
+  StopIdleTimer();
+  ViewWindow* window = ViewWindow::Open(
+      application_, texts_, view, [this](const ViewButtonPressed& pressed) { Send(pressed); },
+      [this](uint32_t command) { Send(MenuCommandChosen{command}); });
+  views_[view.view_id] = window;
+  // The map forgets the view when its window goes.
+  using ViewKey = std::pair<ConsoleApp*, uint32_t>;
+  g_signal_connect_swapped(window->window(), "destroy", G_CALLBACK(+[](ViewKey* key) {
+                             key->first->views_.erase(key->second);
+                             delete key;
+                           }),
+                           new ViewKey(this, view.view_id));
 }
 
 void ConsoleApp::Send(const ConsoleMessage& message) {
@@ -118,6 +149,12 @@ void ConsoleApp::Send(const ConsoleMessage& message) {
 void ConsoleApp::OnWindowRemoved(GtkApplication* application, GtkWindow*, gpointer self) {
   if (gtk_application_get_windows(application) == nullptr)
     static_cast<ConsoleApp*>(self)->ArmIdleTimer();
+}
+
+void ConsoleApp::StopIdleTimer() {
+  if (idle_timer_ == 0) return;
+  g_source_remove(idle_timer_);
+  idle_timer_ = 0;
 }
 
 void ConsoleApp::ArmIdleTimer() {

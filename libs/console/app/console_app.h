@@ -7,12 +7,16 @@
 
 #include <gtk/gtk.h>
 
+#include <map>
 #include <string>
 
 #include "notifier.h"
+#include "page_window.h"
 #include "protocol/console_protocol.h"
 
 namespace wardex::console {
+
+class ViewWindow;
 
 class ConsoleApp {
  public:
@@ -36,6 +40,8 @@ class ConsoleApp {
   void Dispatch(const ConsoleMessage& message);
   void Send(const ConsoleMessage& message);
   void ArmIdleTimer();
+  void StopIdleTimer();
+  void ShowView(const ShowViewMessage& view);
   void Quit();
 
   const int socket_;
@@ -43,6 +49,8 @@ class ConsoleApp {
   GtkApplication* application_;
   FrameReader reader_;
   Notifier notifier_;
+  ConsoleTexts texts_;
+  std::map<uint32_t, ViewWindow*> views_;  // open module views by id
   guint idle_timer_ = 0;
   guint socket_watch_ = 0;
   bool quitting_ = false;

@@ -9,8 +9,8 @@ namespace wardex::console {
 namespace {
 
 // The wire type of each ConsoleMessage alternative, in the variant's order.
-constexpr std::array<uint8_t, std::variant_size_v<ConsoleMessage>> kWireTypes = {1,  2,  3,  4, 5,
-                                                                                 64, 65, 66, 67};
+constexpr std::array<uint8_t, std::variant_size_v<ConsoleMessage>> kWireTypes = {
+    1, 2, 3, 4, 5, 6, 7, 8, 64, 65, 66, 67, 68, 69, 70};
 
 class Writer {
  public:
@@ -136,8 +136,77 @@ void Fields(Io& io, ShowNotificationMessage& m) {
   io(m.command_line);
 }
 template <class Io>
+void Fields(Io& io, TextEntry& m) {
+  io(m.key);
+  io(m.value);
+}
+template <class Io>
 void Fields(Io& io, SetTexts& m) {
   io(m.product_name);
+  io.List(m.texts, kMaxTextEntries);
+}
+template <class Io>
+void Fields(Io& io, ModuleEntry& m) {
+  io(m.name);
+  io(m.signer);
+}
+template <class Io>
+void Fields(Io& io, ShowInfoMessage& m) {
+  io(m.product_name);
+  io(m.edition);
+  io(m.version);
+  io(m.computer_id);
+  io(m.log_file);
+  io.List(m.modules, kMaxListEntries);
+  io.List(m.about, kMaxListEntries);
+}
+template <class Io>
+void Fields(Io& io, ShowSettingsMessage& m) {
+  io(m.language);
+  io.List(m.languages, kMaxListEntries);
+  io(m.start_at_logon);
+  io(m.news);
+}
+template <class Io>
+void Fields(Io& io, ViewRowData& m) {
+  io(m.label);
+  io(m.value);
+  io(m.progress);
+}
+template <class Io>
+void Fields(Io& io, ViewButtonData& m) {
+  io(m.id);
+  io(m.title);
+  io(m.enabled);
+}
+template <class Io>
+void Fields(Io& io, MenuEntry& m) {
+  io(m.command);
+  io(m.title);
+  io(m.enabled);
+}
+template <class Io>
+void Fields(Io& io, ShowViewMessage& m) {
+  io(m.view_id);
+  io(m.title);
+  io.List(m.rows, kMaxListEntries);
+  io.List(m.buttons, kMaxDialogButtons);
+  io.List(m.menu, kMaxDialogButtons);
+}
+template <class Io>
+void Fields(Io& io, SettingsChosen& m) {
+  io(m.language);
+  io(m.start_at_logon);
+  io(m.news);
+}
+template <class Io>
+void Fields(Io& io, ViewButtonPressed& m) {
+  io(m.view_id);
+  io(m.button_id);
+}
+template <class Io>
+void Fields(Io& io, MenuCommandChosen& m) {
+  io(m.command);
 }
 template <class Io>
 void Fields(Io& io, ShowNewsMessage& m) {
@@ -166,7 +235,7 @@ void Fields(Io& io, NotificationAction& m) {
 
 template <class Io, class T>
 void Element(Io& io, T& item) {
-  if constexpr (std::is_arithmetic_v<T>) {
+  if constexpr (std::is_arithmetic_v<T> || std::is_same_v<T, std::string>) {
     io(item);
   } else {
     Fields(io, item);

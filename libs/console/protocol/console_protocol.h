@@ -23,6 +23,12 @@ inline constexpr uint32_t kMaxTextBytes = 64u * 1024u;
 // the rest (they could not be laid out on any screen).
 inline constexpr uint32_t kMaxDialogButtons = 16;
 inline constexpr uint32_t kMaxDialogCheckBoxes = 16;
+// The information, settings and module-view windows' lists.
+inline constexpr uint32_t kMaxListEntries = 64;
+inline constexpr uint32_t kMaxTextEntries = 128;
+// The texts in those lists are cut to this by the sender, so that a full
+// list stays within a frame.
+inline constexpr uint32_t kMaxItemTextBytes = 4u * 1024u;
 // The descriptor on which wardex-console finds its end of the socket pair.
 inline constexpr int kConsoleSocketFd = 3;
 
@@ -67,10 +73,62 @@ struct ShowNewsMessage {
   std::string link;     // opened with the desktop's opener, or empty
   std::string button_title;
 };
-// The Console's texts that the agent owns; sent before the first window and
-// again on Refresh.
+// The Console's texts that the agent owns, from its language files; sent
+// before the first window and again on Refresh, which open windows follow.
+struct TextEntry {
+  std::string key;
+  std::string value;
+};
 struct SetTexts {
   std::string product_name;
+  std::vector<TextEntry> texts;  // the window texts by key (CONSOLE_...)
+};
+// The information window.
+struct ModuleEntry {
+  std::string name;
+  std::string signer;
+};
+struct ShowInfoMessage {
+  std::string product_name;
+  std::string edition;
+  std::string version;
+  std::string computer_id;
+  std::string log_file;
+  std::vector<ModuleEntry> modules;
+  std::vector<std::string> about;
+};
+// The settings window; the Console answers with SettingsChosen when the user
+// saves.
+struct ShowSettingsMessage {
+  std::string language;
+  std::vector<std::string> languages;
+  bool start_at_logon = false;
+  bool news = true;
+};
+// A module's view (see wardex/module_view.h), with the tray menu's commands
+// when |menu| is not empty. A message with the id of an open view replaces
+// its content.
+struct ViewRowData {
+  std::string label;
+  std::string value;
+  int32_t progress = -1;  // 0 to 100, -1 for none
+};
+struct ViewButtonData {
+  int32_t id = 0;
+  std::string title;
+  bool enabled = true;
+};
+struct MenuEntry {
+  uint32_t command = 0;
+  std::string title;
+  bool enabled = true;
+};
+struct ShowViewMessage {
+  uint32_t view_id = 0;
+  std::string title;
+  std::vector<ViewRowData> rows;
+  std::vector<ViewButtonData> buttons;
+  std::vector<MenuEntry> menu;
 };
 
 // Console to agent.
@@ -89,10 +147,25 @@ struct NewsShown {
   uint32_t id = 0;
   bool shown = false;
 };
+struct SettingsChosen {
+  std::string language;
+  bool start_at_logon = false;
+  bool news = true;
+};
+struct ViewButtonPressed {
+  uint32_t view_id = 0;
+  int32_t button_id = 0;
+};
+// A tray menu command chosen in a Console window.
+struct MenuCommandChosen {
+  uint32_t command = 0;
+};
 
 using ConsoleMessage =
-    std::variant<Ping, ShowDialogMessage, ShowNotificationMessage, SetTexts, ShowNewsMessage, Pong,
-                 DialogAnswer, NotificationAction, NewsShown>;
+    std::variant<Ping, ShowDialogMessage, ShowNotificationMessage, SetTexts, ShowNewsMessage,
+                 ShowInfoMessage, ShowSettingsMessage, ShowViewMessage, Pong, DialogAnswer,
+                 NotificationAction, NewsShown, SettingsChosen, ViewButtonPressed,
+                 MenuCommandChosen>;
 
 // The frame of |message|, length included. Texts and lists must already be
 // within the limits (see FitDialog and FitText).

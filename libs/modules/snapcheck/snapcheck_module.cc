@@ -1,8 +1,12 @@
 // SnapCheckModule.so: the quick check ("Snap-Check"). Its task counts the
 // files in the user's temporary folder; its quick-check control's window is a
 // view that the Console shows inside itself, and that view is also an
-// IConsoleView, so the agent's conversion of the window succeeds. The module
+// IConsoleView, so the agent's conversion of the window succeeds. The view
+// describes itself to the Console (IModuleViewModel): what the check found,
+// and a button that runs it again. The module
 // refuses run requests from the pipe (flag 0x10): the check is started, not run.
+#include <time.h>
+
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -14,12 +18,22 @@
 #include "wardex/console_view.h"
 #include "wardex/crashlog.h"
 #include "wardex/module.h"
+#include "wardex/module_view.h"
 #include "wardex/quick_check.h"
 
 namespace wardex::demo {
 namespace {
 
 constexpr char kModuleName[] = "SnapCheckModule";
+constexpr int32_t kCheckAgainButton = 1;
+
+// "14:09:10", the local time of |when|.
+std::string TimeOfDay(time_t when) {
+  tm local{};
+  char text[16] = "";
+  if (localtime_r(&when, &local) != nullptr) strftime(text, sizeof(text), "%H:%M:%S", &local);
+  return text;
+}
 
 // The summary line of a scan: "123 files, 4.5 MB in /tmp".
 KaOSAL::KaString Summary(const TempScan& scan) {
@@ -32,7 +46,7 @@ KaOSAL::KaString Summary(const TempScan& scan) {
 // The quick-check view. Headless, "showing" it means running the quick check
 // and logging its result; the Console asks for that with Refresh when it
 // shows the view.
-class QuickCheckView final : public IModuleWindow, public IConsoleView {
+class QuickCheckView final : public IModuleWindow, public IConsoleView, public IModuleViewModel {
  public:
   WindowHandle GetWindowHandle() override {
     std::lock_guard<std::mutex> hold(lock_);
@@ -67,15 +81,51 @@ class QuickCheckView final : public IModuleWindow, public IConsoleView {
     {
       std::lock_guard<std::mutex> hold(lock_);
       summary_ = summary;
+      scan_ = scan;
+      checked_at_ = time(nullptr);
+      ++checks_;
     }
     LogW(kLogInfo, u"SnapCheckModule: quick check: %s", summary.c_str());
   }
   void SetOwnerWindow(WindowHandle owner) override { SetParent(owner); }
 
+  ViewModel DescribeView() override {
+    std::lock_guard<std::mutex> hold(lock_);
+    ViewModel model;
+    model.title = u"Temporary files";
+    if (checks_ == 0) {
+      model.rows.push_back({u"Status", u"Not checked yet", kNoProgress});
+    } else if (!scan_.ok) {
+      model.rows.push_back({u"Status", summary_, kNoProgress});
+    } else {
+      model.rows.push_back({u"Folder", Wide(scan_.folder), kNoProgress});
+      model.rows.push_back({u"Files", Wide(std::to_string(scan_.files)), kNoProgress});
+      model.rows.push_back({u"Size", Wide(FormatBytes(scan_.bytes)), kNoProgress});
+      // How much of the folder the check could look at.
+      const int32_t share =
+          scan_.complete ? 100 : static_cast<int32_t>(scan_.files * 100 / kMaxScannedEntries);
+      model.rows.push_back(
+          {u"Checked", scan_.complete ? u"Every entry" : u"Stopped at the entry limit", share});
+    }
+    if (checks_ > 0) {
+      model.rows.push_back(
+          {u"Last check", Wide(TimeOfDay(checked_at_) + " (check " + std::to_string(checks_) + ")"),
+           kNoProgress});
+    }
+    model.buttons.push_back({kCheckAgainButton, u"Check again", true});
+    return model;
+  }
+  void OnViewButton(int32_t id) override {
+    if (id == kCheckAgainButton) Refresh();
+  }
+
  private:
   std::mutex lock_;
   WindowHandle parent_ = nullptr;
   KaOSAL::KaString summary_;
+  TempScan scan_;
+  time_t checked_at_ = 0;
+  uint64_t checks_ = 0;
 };
 
 class QuickCheckControl final : public ISnapCheckControl {

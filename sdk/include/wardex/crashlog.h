@@ -2,6 +2,7 @@
 // Text is UTF-16; a null text counts as empty.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #if defined(CRASHLOG_BUILDING)
@@ -62,6 +63,9 @@ CRASHLOG_API void LogW(int level, const char16_t* format, ...);
 // std::terminate logs and reports the uncaught exception, then aborts. The
 // handler is process-wide on Linux.
 CRASHLOG_API void SetTerminateExceptionHandler();
+// Copies the log file's path (UTF-8, terminated, cut to |capacity|) and
+// returns its full length; 0 when the log goes to standard error.
+CRASHLOG_API size_t GetLogFilePath(char* buffer, size_t capacity);
 // A thread-local storage index for the given slot (0..15), or -1; the values
 // are kept with KaOSAL::TlsSetValue / TlsGetValue (osal/thread_slots.h).
 CRASHLOG_API int GetGlobalTlsIndex(int slot);

@@ -1,0 +1,76 @@
+#include "settings_window.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace wardex::console {
+
+SettingsWindow* SettingsWindow::Open(GtkApplication* application, const ConsoleTexts& texts,
+                                     const ShowSettingsMessage& settings, SaveHandler on_save) {
+  auto* self = new SettingsWindow(std::move(on_save));
+  self->Build(application, texts, settings);
+  gtk_window_present(self->window_);
+  return self;
+}
+
+void SettingsWindow::Build(GtkApplication* application, const ConsoleTexts& texts,
+                           const ShowSettingsMessage& settings) {
+  GtkWidget* content =
+      NewPageWindow(application, texts, "CONSOLE_SETTINGS_TITLE", "Settings", &window_);
+  g_signal_connect_swapped(window_, "destroy",
+                           G_CALLBACK(+[](SettingsWindow* self) { delete self; }), this);
+
+  // The language in use is offered even when its file has gone.
+  languages_ = settings.languages;
+  if (std::find(languages_.begin(), languages_.end(), settings.language) == languages_.end())
+    languages_.insert(languages_.begin(), settings.language);
+  std::vector<const char*> names;
+  for (const std::string& code : languages_) names.push_back(code.c_str());
+  names.push_back(nullptr);
+  GtkWidget* line = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
+  GtkWidget* label = PlainLabel(texts.Get("CONSOLE_SETTINGS_LANGUAGE", "Language"));
+  gtk_label_set_wrap(GTK_LABEL(label), FALSE);
+  gtk_box_append(GTK_BOX(line), label);
+  language_ = GTK_DROP_DOWN(gtk_drop_down_new_from_strings(names.data()));
+  const auto current = std::find(languages_.begin(), languages_.end(), settings.language);
+  gtk_drop_down_set_selected(language_, static_cast<guint>(current - languages_.begin()));
+  gtk_box_append(GTK_BOX(line), GTK_WIDGET(language_));
+  gtk_box_append(GTK_BOX(content), line);
+
+  start_at_logon_ = GTK_CHECK_BUTTON(gtk_check_button_new_with_label(
+      texts.Get("CONSOLE_SETTINGS_LOGON", "Start at logon").c_str()));
+  gtk_check_button_set_active(start_at_logon_, settings.start_at_logon);
+  gtk_box_append(GTK_BOX(content), GTK_WIDGET(start_at_logon_));
+  news_ = GTK_CHECK_BUTTON(gtk_check_button_new_with_label(
+      texts.Get("CONSOLE_SETTINGS_NEWS", "Show the daily news").c_str()));
+  gtk_check_button_set_active(news_, settings.news);
+  gtk_box_append(GTK_BOX(content), GTK_WIDGET(news_));
+  GtkWidget* note = PlainLabel(texts.Get("CONSOLE_SETTINGS_NOTE", ""));
+  gtk_widget_add_css_class(note, "dim-label");
+  gtk_box_append(GTK_BOX(content), note);
+
+  GtkWidget* row = ButtonRow(content);
+  GtkWidget* cancel =
+      gtk_button_new_with_label(texts.Get("CONSOLE_BUTTON_CANCEL", "Cancel").c_str());
+  gtk_actionable_set_action_name(GTK_ACTIONABLE(cancel), "page.close");
+  gtk_box_append(GTK_BOX(row), cancel);
+  save_ = gtk_button_new_with_label(texts.Get("CONSOLE_BUTTON_SAVE", "Save").c_str());
+  gtk_widget_add_css_class(save_, "suggested-action");
+  g_signal_connect(save_, "clicked", G_CALLBACK(OnSave), this);
+  gtk_box_append(GTK_BOX(row), save_);
+  gtk_window_set_default_widget(window_, save_);
+  gtk_window_set_focus(window_, save_);
+}
+
+void SettingsWindow::OnSave(GtkButton*, gpointer self) {
+  auto* settings = static_cast<SettingsWindow*>(self);
+  SettingsChosen chosen;
+  const guint selected = gtk_drop_down_get_selected(settings->language_);
+  if (selected < settings->languages_.size()) chosen.language = settings->languages_[selected];
+  chosen.start_at_logon = gtk_check_button_get_active(settings->start_at_logon_);
+  chosen.news = gtk_check_button_get_active(settings->news_);
+  settings->on_save_(chosen);
+  gtk_window_destroy(settings->window_);  // deletes the object
+}
+
+}  // namespace wardex::console

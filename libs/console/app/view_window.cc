@@ -1,0 +1,117 @@
+#include "view_window.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace wardex::console {
+
+ViewWindow* ViewWindow::Open(GtkApplication* application, const ConsoleTexts& texts,
+                             const ShowViewMessage& view, ButtonHandler on_button,
+                             CommandHandler on_command) {
+  auto* self = new ViewWindow(view.view_id, std::move(on_button), std::move(on_command));
+  self->Build(application, texts);
+  self->Update(view);
+  gtk_window_present(self->window_);
+  return self;
+}
+
+ViewWindow::ViewWindow(uint32_t view_id, ButtonHandler on_button, CommandHandler on_command)
+    : view_id_(view_id), on_button_(std::move(on_button)), on_command_(std::move(on_command)) {}
+
+void ViewWindow::Build(GtkApplication* application, const ConsoleTexts& texts) {
+  GtkWidget* content =
+      NewPageWindow(application, texts, "CONSOLE_QUICK_CHECK_TITLE", "Quick check", &window_);
+  g_signal_connect_swapped(window_, "destroy", G_CALLBACK(+[](ViewWindow* self) { delete self; }),
+                           this);
+  gtk_window_set_default_size(window_, 420, -1);
+
+  GSimpleActionGroup* actions = g_simple_action_group_new();
+  GSimpleAction* button = g_simple_action_new("button", G_VARIANT_TYPE_INT32);
+  g_signal_connect(button, "activate",
+                   G_CALLBACK(+[](GSimpleAction*, GVariant* id, gpointer self) {
+                     auto* view = static_cast<ViewWindow*>(self);
+                     view->on_button_(ViewButtonPressed{view->view_id_, g_variant_get_int32(id)});
+                   }),
+                   this);
+  g_action_map_add_action(G_ACTION_MAP(actions), G_ACTION(button));
+  g_object_unref(button);
+  GSimpleAction* command = g_simple_action_new("command", G_VARIANT_TYPE_UINT32);
+  g_signal_connect(command, "activate",
+                   G_CALLBACK(+[](GSimpleAction*, GVariant* id, gpointer self) {
+                     static_cast<ViewWindow*>(self)->on_command_(g_variant_get_uint32(id));
+                   }),
+                   this);
+  g_action_map_add_action(G_ACTION_MAP(actions), G_ACTION(command));
+  g_object_unref(command);
+  gtk_widget_insert_action_group(GTK_WIDGET(window_), "view", G_ACTION_GROUP(actions));
+  g_object_unref(actions);
+
+  frame_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_box_append(GTK_BOX(content), frame_);
+  menu_button_ = gtk_menu_button_new();
+  gtk_menu_button_set_label(GTK_MENU_BUTTON(menu_button_),
+                            texts.Get("CONSOLE_MENU", "Menu").c_str());
+  gtk_widget_set_halign(menu_button_, GTK_ALIGN_START);
+  gtk_box_append(GTK_BOX(content), menu_button_);
+}
+
+void ViewWindow::Update(const ShowViewMessage& view) {
+  values_.clear();
+  buttons_.clear();
+  GtkWidget* old = gtk_widget_get_first_child(frame_);
+  if (old != nullptr) gtk_box_remove(GTK_BOX(frame_), old);
+  GtkWidget* body = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
+  gtk_box_append(GTK_BOX(frame_), body);
+
+  GtkWidget* heading = PlainLabel(view.title);
+  gtk_widget_add_css_class(heading, "title-3");
+  gtk_box_append(GTK_BOX(body), heading);
+  GtkWidget* grid = gtk_grid_new();
+  gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
+  gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
+  gtk_box_append(GTK_BOX(body), grid);
+  int line = 0;
+  for (const ViewRowData& row : view.rows) {
+    GtkWidget* label = PlainLabel(row.label);
+    gtk_widget_add_css_class(label, "dim-label");
+    gtk_grid_attach(GTK_GRID(grid), label, 0, line, 1, 1);
+    GtkWidget* value = PlainLabel(row.value);
+    gtk_widget_set_hexpand(value, TRUE);
+    gtk_grid_attach(GTK_GRID(grid), value, 1, line++, 1, 1);
+    values_.push_back(value);
+    if (row.progress >= 0) {
+      GtkWidget* bar = gtk_progress_bar_new();
+      gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar), std::min(row.progress, 100) / 100.0);
+      gtk_grid_attach(GTK_GRID(grid), bar, 1, line++, 1, 1);
+    }
+  }
+
+  GtkWidget* row = ButtonRow(body);
+  for (const ViewButtonData& described : view.buttons) {
+    GtkWidget* button = gtk_button_new_with_label(described.title.c_str());
+    gtk_actionable_set_action_target_value(GTK_ACTIONABLE(button),
+                                           g_variant_new_int32(described.id));
+    gtk_actionable_set_action_name(GTK_ACTIONABLE(button), "view.button");
+    gtk_widget_set_sensitive(button, described.enabled);
+    gtk_box_append(GTK_BOX(row), button);
+    buttons_.push_back(button);
+  }
+  if (!buttons_.empty()) {
+    gtk_widget_add_css_class(buttons_.front(), "suggested-action");
+    gtk_window_set_default_widget(window_, buttons_.front());
+  }
+
+  GMenu* menu = g_menu_new();
+  for (const MenuEntry& entry : view.menu) {
+    GMenuItem* item = g_menu_item_new(entry.title.c_str(), nullptr);
+    g_menu_item_set_action_and_target_value(item, entry.enabled ? "view.command" : "view.none",
+                                            g_variant_new_uint32(entry.command));
+    g_menu_append_item(menu, item);
+    g_object_unref(item);
+  }
+  gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(menu_button_), G_MENU_MODEL(menu));
+  g_object_unref(menu);
+  gtk_widget_set_visible(menu_button_, !view.menu.empty());
+}
+
+}  // namespace wardex::console

@@ -1,0 +1,73 @@
+// What the Console module asks of the agent that loaded it: the facts its
+// information window shows, the settings the agent owns, and the tray menu's
+// commands for windows that carry them. The agent hands its host to a view
+// that implements IHostedConsole, right after CreateConsole, and takes it
+// back (null) before DestroyConsole.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "osal/ka_string.h"
+#include "wardex/export.h"
+
+namespace wardex {
+
+struct LoadedModule {
+  KaOSAL::KaString file;    // the library's file name
+  KaOSAL::KaString signer;  // its signature's signer, as the trust check read it
+};
+
+struct AgentDescription {
+  KaOSAL::KaString product_name;
+  KaOSAL::KaString edition;
+  KaOSAL::KaString version;
+  KaOSAL::KaString computer_id;
+  KaOSAL::KaString log_file;  // where the log goes, for people
+  std::vector<LoadedModule> modules;
+  std::vector<KaOSAL::KaString> about;
+};
+
+struct AgentSettings {
+  KaOSAL::KaString language;                // the language code in use
+  std::vector<KaOSAL::KaString> languages;  // the codes of the language files present
+  bool start_at_logon = false;
+  bool news = true;  // the daily news item is shown
+};
+
+struct ConsoleMenuEntry {
+  uint32_t command = 0;
+  KaOSAL::KaString title;  // without mnemonic marks
+  bool enabled = true;
+};
+
+class WARDEX_INTERFACE IConsoleHost {
+ public:
+  // On the frame's thread.
+  virtual AgentDescription DescribeAgent() = 0;
+  virtual AgentSettings ReadSettings() = 0;
+  // The tray menu as it is now, without the quick-check entry.
+  virtual std::vector<ConsoleMenuEntry> MenuEntries() = 0;
+  // The Console's texts (keys CONSOLE_...) in the agent's language, with
+  // their placeholders expanded; any thread.
+  virtual KaOSAL::KaString ConsoleText(const char16_t* key) = 0;
+  // From any thread. Writes what differs from the settings now; false when
+  // a change could not be written.
+  virtual bool WriteSettings(const AgentSettings& settings) = 0;
+  // Runs a tray menu command as the menu does (posted to the frame).
+  virtual void RunMenuCommand(uint32_t command) = 0;
+
+ protected:
+  virtual ~IConsoleHost() = default;
+};
+
+// Implemented by a Console view that wants the agent's host.
+class WARDEX_INTERFACE IHostedConsole {
+ public:
+  virtual void SetConsoleHost(IConsoleHost* host) = 0;
+
+ protected:
+  virtual ~IHostedConsole() = default;
+};
+
+}  // namespace wardex

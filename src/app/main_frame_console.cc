@@ -1,0 +1,141 @@
+// The frame as the Console module's host: the facts of the information
+// window, the settings the agent owns, the tray menu for the Console's
+// windows, and the menu's commands chosen there.
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/autostart.h"
+#include "app/main_frame.h"
+#include "app/tray_texts.h"
+#include "config/install_config.h"
+#include "config/languages.h"
+#include "config/module_path.h"
+#include "config/profile_string.h"
+#include "config/registry_settings.h"
+#include "identity/computer_id.h"
+#include "modules/module_library.h"
+#include "osal/wide_format.h"
+#include "platform/product_version.h"
+#include "platform/resources.h"
+#include "wardex/crashlog.h"
+
+namespace wardex {
+namespace {
+
+using KaOSAL::KaPath;
+using KaOSAL::KaString;
+
+// The language that the neutral Texts.ini stands for.
+constexpr char16_t kNeutralLanguage[] = u"en_II";
+constexpr char16_t kNewsOffValue[] = u"NEWSFEED_OFF";
+
+// A menu text without its mnemonic marks: "&&" is an ampersand, a lone "&" goes.
+KaString WithoutMnemonics(const KaString& text) {
+  std::u16string plain;
+  for (const char16_t* c = text.c_str(); *c != 0; ++c) {
+    if (*c == u'&' && *(c + 1) == u'&') {
+      plain += u'&';
+      ++c;
+    } else if (*c != u'&') {
+      plain += *c;
+    }
+  }
+  return KaString(plain.c_str());
+}
+
+// The language codes of the language files beside the program: Texts.ini
+// is the neutral one, Texts_<code>.ini the others.
+std::vector<KaString> LanguagesPresent() {
+  std::vector<KaString> codes;
+  const std::filesystem::path folder =
+      KaOSAL::ToUtf8(KaPath(GetExecutablePath()).GetRootAndDir().c_str()) + "language";
+  std::error_code error;
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    if (name == "Texts.ini") codes.insert(codes.begin(), KaString(kNeutralLanguage));
+    if (name.starts_with("Texts_") && name.ends_with(".ini") && name.size() > 10)
+      codes.push_back(KaString(KaOSAL::FromUtf8(name.substr(6, name.size() - 10)).c_str()));
+  }
+  return codes;
+}
+
+}  // namespace
+
+AgentDescription CMainFrame::DescribeAgent() {
+  AgentDescription agent;
+  agent.product_name = ReadProductName();
+  agent.edition = ReadInstallConfig(u"install", u"Module", u"");
+  agent.version = platform::kProductVersion;
+  agent.computer_id = GetComputerID();
+  char log_file[4096];
+  if (GetLogFilePath(log_file, sizeof(log_file)) > 0) {
+    agent.log_file = KaString(KaOSAL::FromUtf8(log_file).c_str());
+  } else {
+    agent.log_file = ConsoleText(u"CONSOLE_INFO_LOG_STDERR");
+  }
+  for (const TrustedLibrary& library : LoadedTrustedLibraries())
+    agent.modules.push_back({KaPath(library.path).GetFileNameAndExt(), library.signer});
+  const platform::AboutDialogTexts about = platform::GetAboutDialogTexts();
+  agent.about = {about.product_line, about.copyright};
+  return agent;
+}
+
+AgentSettings CMainFrame::ReadSettings() {
+  AgentSettings settings;
+  settings.language = ReadInstallConfig(u"install", u"Language", kNeutralLanguage);
+  settings.languages = LanguagesPresent();
+  settings.start_at_logon = AutostartInstalled(AutostartEntryName());
+  CRegistrySettings product;
+  settings.news = product.ReadDWord(kNewsOffValue, 0) == 0;
+  return settings;
+}
+
+bool CMainFrame::WriteSettings(const AgentSettings& settings) {
+  const AgentSettings now = ReadSettings();
+  bool written = true;
+  if (settings.language != now.language && !settings.language.IsEmpty()) {
+    // Read again at the next start, as the operating system's language is.
+    written = WriteProfileString(u"install", u"Language", settings.language,
+                                 GetInstallConfigPath().ToString()) &&
+              written;
+  }
+  if (settings.start_at_logon != now.start_at_logon) {
+    const KaString entry = AutostartEntryName();
+    written = (settings.start_at_logon ? InstallAutostart(entry, entry) : RemoveAutostart(entry)) &&
+              written;
+  }
+  if (settings.news != now.news) {
+    CRegistrySettings product;
+    written = product.WriteDWord(kNewsOffValue, settings.news ? 0 : 1) && written;
+  }
+  return written;
+}
+
+std::vector<ConsoleMenuEntry> CMainFrame::MenuEntries() {
+  RefreshMenu();
+  platform::Menu menu;
+  std::vector<ConsoleMenuEntry> entries;
+  if (!tray_icon_.GetTrayMenu(&menu)) return entries;
+  for (const platform::Menu::Item& item : menu.items()) {
+    if (item.separator || item.popup || item.command == kCommandSnapCheck) continue;
+    const bool enabled = (item.state & (platform::MF_GRAYED | platform::MF_DISABLED)) == 0;
+    entries.push_back({item.command, WithoutMnemonics(item.text), enabled});
+  }
+  return entries;
+}
+
+KaString CMainFrame::ConsoleText(const char16_t* key) {
+  if (KaString(key) == u"CONSOLE_PRODUCT_NAME") return ReadProductName();
+  return LookupText(key, u"ConsoleModule", true);
+}
+
+void CMainFrame::RunMenuCommand(uint32_t command) {
+  platform::PostMessage(window_.load(), platform::WM_COMMAND, command, 0);
+}
+
+}  // namespace wardex
