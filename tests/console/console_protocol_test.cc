@@ -38,8 +38,16 @@ TEST(ConsoleProtocolTest, EveryMessageSurvivesTheWire) {
       Ping{42},
       SampleDialog(),
       ShowNotificationMessage{3, "Title", "Text", 30, "Open", "\"/usr/bin/x\" /a"},
-      SetTexts{"Brisko & Co"},
+      SetTexts{"Brisko & Co", {{"CONSOLE_MENU", "Men\xC3\xBC"}}},
       ShowNewsMessage{4, "News", "Body", "/tmp/p.png", "https://127.0.0.1/n", "Read"},
+      ShowInfoMessage{"Brisko", "bk_free", "1.0.0", "ab12", "/var/log/w.log",
+                      {{"A.so", "Corvane"}, {"B.so", ""}}, {"About", "(C)"}},
+      ShowSettingsMessage{"de", {"en_II", "de"}, true, false},
+      ShowViewMessage{5, "Temp", {{"Files", "3", -1}, {"Done", "", 100}}, {{1, "Again", false}},
+                      {{0x8016, "Info", true}}},
+      SettingsChosen{"en_II", false, true},
+      ViewButtonPressed{5, -2},
+      MenuCommandChosen{0x8012},
       Pong{0xFFFFFFFFu},
       DialogAnswer{7, -1, {1, 0, 1}},
       NotificationAction{9},
@@ -55,9 +63,31 @@ TEST(ConsoleProtocolTest, EveryMessageSurvivesTheWire) {
 
 TEST(ConsoleProtocolTest, FieldsAreLittleEndianAfterTheLengthAndType) {
   EXPECT_EQ(EncodeFrame(Ping{0x01020304}), std::string("\x05\x00\x00\x00\x01\x04\x03\x02\x01", 9));
-  EXPECT_EQ(EncodeFrame(SetTexts{"ab"}), std::string("\x07\x00\x00\x00\x04\x02\x00\x00\x00"
-                                                     "ab",
-                                                     11));
+  EXPECT_EQ(EncodeFrame(SetTexts{"ab", {}}),
+            std::string("\x0B\x00\x00\x00\x04\x02\x00\x00\x00"
+                        "ab\x00\x00\x00\x00",
+                        15));
+}
+
+// Lists of the most entries with the longest texts the sender lets through
+// must still fit a frame, or the receiver would drop the Console.
+TEST(ConsoleProtocolTest, FullListsOfLongestTextsFitAFrame) {
+  const std::string text(kMaxItemTextBytes, 'x');
+  ShowInfoMessage info{text, text, text, text, text, {}, {}};
+  info.modules.assign(kMaxListEntries, ModuleEntry{text, text});
+  info.about.assign(kMaxListEntries, text);
+  ShowViewMessage view{1, std::string(kMaxTextBytes, 'x'), {}, {}, {}};
+  view.rows.assign(kMaxListEntries, ViewRowData{text, text, 50});
+  view.buttons.assign(kMaxDialogButtons, ViewButtonData{1, text, true});
+  view.menu.assign(kMaxDialogButtons, MenuEntry{1, text, true});
+  SetTexts texts{text, {}};
+  texts.texts.assign(kMaxTextEntries, TextEntry{std::string(64, 'K'), text});
+  for (const ConsoleMessage& message : std::vector<ConsoleMessage>{info, view, texts}) {
+    const std::string frame = EncodeFrame(message);
+    FrameReader::Status status;
+    EXPECT_EQ(Decoded(frame, &status), frame) << "alternative " << message.index();
+    EXPECT_EQ(status, FrameReader::Status::kMessage) << frame.size();
+  }
 }
 
 TEST(ConsoleProtocolTest, RefusesFramesThatBreakTheRules) {
@@ -105,7 +135,7 @@ TEST(ConsoleProtocolTest, ReassemblesFramesDeliveredByteByByteAndStaysBrokenAfte
     reader.Append(&byte, 1);
     while (reader.Next(&message) == FrameReader::Status::kMessage) seen.push_back(message.index());
   }
-  EXPECT_EQ(seen, (std::vector<size_t>{1, 5}));
+  EXPECT_EQ(seen, (std::vector<size_t>{1, 8}));  // ShowDialog, Pong
 
   reader.Append("\0\0\0\0", 4);
   EXPECT_EQ(reader.Next(&message), FrameReader::Status::kMalformed);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "stage_test_env.h"
+#include "support/virtual_display.h"
 
 namespace wardex::test {
 namespace {
@@ -169,6 +170,37 @@ TEST_F(StagedAgentTest, StartsAnswersRunsTheDemoModulesAndStops) {
   ASSERT_EQ(kill(agent, SIGTERM), 0);
   EXPECT_EQ(WaitForExit(agent, 30s), 0);
   EXPECT_FALSE(env_.LogTexts("TRAY ### Closing...").empty());
+}
+
+// On a display, the quick-check request opens the Console's window with what
+// the SnapCheck module found; its default button runs the check again in the
+// module, which then describes itself anew.
+TEST_F(StagedAgentTest, TheQuickCheckViewShowsSnapCheckAndItsButtonChecksAgain) {
+  VirtualDisplay display;
+  ASSERT_TRUE(display.ok()) << display.error();
+  display.ExportToEnvironment();
+  env_.env().Set("GSK_RENDERER", "cairo");
+  env_.env().Set("GTK_A11Y", "none");
+  // The Console wants a session bus to exist; its windows do not use it.
+  env_.env().Set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + env_.root().path() + "/no-bus");
+  const pid_t agent = StartAgent({});
+  std::string reply;
+  for (int i = 0; i < 100 && reply.empty(); ++i) {
+    reply = Send("{\"ModuleRequest\":13}");
+    if (reply.empty()) std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_TRUE(WaitForLog("CONSOLE: module view", 30s)) << LogDump();
+  const std::string shown = env_.LogTexts("CONSOLE: module view").front();
+  EXPECT_TRUE(shown.ends_with("\"Temporary files\" with 5 rows sent to the Console")) << shown;
+  EXPECT_TRUE(VirtualDisplay::TypeInto(".* - Quick check", "Return")) << LogDump();
+  // The button's line comes first, then the check and the new description.
+  for (int i = 0; i < 300 && env_.LogTexts("CONSOLE: module view").size() < 2; ++i)
+    std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(env_.LogTexts("CONSOLE: button 1 of module view").size(), 1u) << LogDump();
+  EXPECT_EQ(env_.LogTexts("SnapCheckModule: quick check: 1 file, 5 B in ").size(), 2u);
+  EXPECT_EQ(env_.LogTexts("CONSOLE: module view").size(), 2u);
+  ASSERT_EQ(kill(agent, SIGTERM), 0);
+  EXPECT_EQ(WaitForExit(agent, 30s), 0);
 }
 
 // The argument vector of a desktop entry's Exec= value as a session reads

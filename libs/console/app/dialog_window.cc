@@ -4,6 +4,8 @@
 #include <string>
 #include <utility>
 
+#include "page_window.h"
+
 namespace wardex::console {
 namespace {
 
@@ -154,11 +156,7 @@ void DialogWindow::Build(GtkApplication* application, const ShowDialogMessage& m
     gtk_box_append(GTK_BOX(row), button);
     buttons_.push_back(button);
   }
-  if (!buttons_.empty()) {
-    gtk_widget_add_css_class(buttons_.front(), "suggested-action");
-    gtk_window_set_default_widget(window_, buttons_.front());
-    gtk_window_set_focus(window_, buttons_.front());
-  }
+  if (!buttons_.empty()) MakeDefaultButton(window_, buttons_.front());
   if (message.show_time_ms != 0)
     show_timer_ = g_timeout_add(message.show_time_ms, OnShowTimeOver, this);
 }

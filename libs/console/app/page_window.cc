@@ -76,6 +76,34 @@ GtkWidget* PlainLabel(const std::string& text) {
   return label;
 }
 
+GtkGrid* AppendFactGrid(GtkWidget* box, const std::string& heading, const char* css_class) {
+  GtkWidget* title = PlainLabel(heading);
+  gtk_widget_add_css_class(title, css_class);
+  gtk_box_append(GTK_BOX(box), title);
+  GtkWidget* grid = gtk_grid_new();
+  gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
+  gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
+  gtk_box_append(GTK_BOX(box), grid);
+  return GTK_GRID(grid);
+}
+
+GtkWidget* AttachFact(GtkGrid* grid, int row, const std::string& name, const std::string& value) {
+  GtkWidget* name_label = PlainLabel(name);
+  gtk_widget_add_css_class(name_label, "dim-label");
+  gtk_widget_set_valign(name_label, GTK_ALIGN_START);
+  gtk_grid_attach(grid, name_label, 0, row, 1, 1);
+  GtkWidget* value_label = PlainLabel(value);
+  gtk_widget_set_hexpand(value_label, TRUE);
+  gtk_grid_attach(grid, value_label, 1, row, 1, 1);
+  return value_label;
+}
+
+void MakeDefaultButton(GtkWindow* window, GtkWidget* button) {
+  gtk_widget_add_css_class(button, "suggested-action");
+  gtk_window_set_default_widget(window, button);
+  gtk_window_set_focus(window, button);
+}
+
 GtkWidget* ButtonRow(GtkWidget* content) {
   GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
   gtk_widget_set_halign(row, GTK_ALIGN_END);

@@ -35,5 +35,11 @@ void RetitlePageWindows(GtkApplication* application, const ConsoleTexts& texts);
 GtkWidget* PlainLabel(const std::string& text);
 // A row of buttons at the end of |content|.
 GtkWidget* ButtonRow(GtkWidget* content);
+// Appends a heading in |css_class| and a grid of facts below it to |box|.
+GtkGrid* AppendFactGrid(GtkWidget* box, const std::string& heading, const char* css_class);
+// Puts |name| (dimmed) and |value| on |row| of |grid|; returns the value's label.
+GtkWidget* AttachFact(GtkGrid* grid, int row, const std::string& name, const std::string& value);
+// |button| is the default (Enter presses it), has the focus and looks it.
+void MakeDefaultButton(GtkWindow* window, GtkWidget* button);
 
 }  // namespace wardex::console

@@ -55,11 +55,9 @@ void SettingsWindow::Build(GtkApplication* application, const ConsoleTexts& text
   gtk_actionable_set_action_name(GTK_ACTIONABLE(cancel), "page.close");
   gtk_box_append(GTK_BOX(row), cancel);
   save_ = gtk_button_new_with_label(texts.Get("CONSOLE_BUTTON_SAVE", "Save").c_str());
-  gtk_widget_add_css_class(save_, "suggested-action");
   g_signal_connect(save_, "clicked", G_CALLBACK(OnSave), this);
   gtk_box_append(GTK_BOX(row), save_);
-  gtk_window_set_default_widget(window_, save_);
-  gtk_window_set_focus(window_, save_);
+  MakeDefaultButton(window_, save_);
 }
 
 void SettingsWindow::OnSave(GtkButton*, gpointer self) {

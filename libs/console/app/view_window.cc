@@ -4,6 +4,11 @@
 #include <utility>
 
 namespace wardex::console {
+namespace {
+
+constexpr char kButtonIdKey[] = "wardex-view-button-id";
+
+}  // namespace
 
 ViewWindow* ViewWindow::Open(GtkApplication* application, const ConsoleTexts& texts,
                              const ShowViewMessage& view, ButtonHandler on_button,
@@ -26,15 +31,6 @@ void ViewWindow::Build(GtkApplication* application, const ConsoleTexts& texts) {
   gtk_window_set_default_size(window_, 420, -1);
 
   GSimpleActionGroup* actions = g_simple_action_group_new();
-  GSimpleAction* button = g_simple_action_new("button", G_VARIANT_TYPE_INT32);
-  g_signal_connect(button, "activate",
-                   G_CALLBACK(+[](GSimpleAction*, GVariant* id, gpointer self) {
-                     auto* view = static_cast<ViewWindow*>(self);
-                     view->on_button_(ViewButtonPressed{view->view_id_, g_variant_get_int32(id)});
-                   }),
-                   this);
-  g_action_map_add_action(G_ACTION_MAP(actions), G_ACTION(button));
-  g_object_unref(button);
   GSimpleAction* command = g_simple_action_new("command", G_VARIANT_TYPE_UINT32);
   g_signal_connect(command, "activate",
                    G_CALLBACK(+[](GSimpleAction*, GVariant* id, gpointer self) {
@@ -63,43 +59,33 @@ void ViewWindow::Update(const ShowViewMessage& view) {
   GtkWidget* body = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
   gtk_box_append(GTK_BOX(frame_), body);
 
-  GtkWidget* heading = PlainLabel(view.title);
-  gtk_widget_add_css_class(heading, "title-3");
-  gtk_box_append(GTK_BOX(body), heading);
-  GtkWidget* grid = gtk_grid_new();
-  gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
-  gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
-  gtk_box_append(GTK_BOX(body), grid);
+  GtkGrid* grid = AppendFactGrid(body, view.title, "title-3");
   int line = 0;
   for (const ViewRowData& row : view.rows) {
-    GtkWidget* label = PlainLabel(row.label);
-    gtk_widget_add_css_class(label, "dim-label");
-    gtk_grid_attach(GTK_GRID(grid), label, 0, line, 1, 1);
-    GtkWidget* value = PlainLabel(row.value);
-    gtk_widget_set_hexpand(value, TRUE);
-    gtk_grid_attach(GTK_GRID(grid), value, 1, line++, 1, 1);
-    values_.push_back(value);
+    values_.push_back(AttachFact(grid, line++, row.label, row.value));
     if (row.progress >= 0) {
       GtkWidget* bar = gtk_progress_bar_new();
       gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar), std::min(row.progress, 100) / 100.0);
-      gtk_grid_attach(GTK_GRID(grid), bar, 1, line++, 1, 1);
+      gtk_grid_attach(grid, bar, 1, line++, 1, 1);
     }
   }
 
   GtkWidget* row = ButtonRow(body);
   for (const ViewButtonData& described : view.buttons) {
     GtkWidget* button = gtk_button_new_with_label(described.title.c_str());
-    gtk_actionable_set_action_target_value(GTK_ACTIONABLE(button),
-                                           g_variant_new_int32(described.id));
-    gtk_actionable_set_action_name(GTK_ACTIONABLE(button), "view.button");
+    g_object_set_data(G_OBJECT(button), kButtonIdKey, GINT_TO_POINTER(described.id));
+    g_signal_connect(button, "clicked", G_CALLBACK(+[](GtkButton* clicked, gpointer self) {
+                       auto* view = static_cast<ViewWindow*>(self);
+                       const int32_t id = GPOINTER_TO_INT(
+                           g_object_get_data(G_OBJECT(clicked), kButtonIdKey));
+                       view->on_button_(ViewButtonPressed{view->view_id_, id});
+                     }),
+                     this);
     gtk_widget_set_sensitive(button, described.enabled);
     gtk_box_append(GTK_BOX(row), button);
     buttons_.push_back(button);
   }
-  if (!buttons_.empty()) {
-    gtk_widget_add_css_class(buttons_.front(), "suggested-action");
-    gtk_window_set_default_widget(window_, buttons_.front());
-  }
+  if (!buttons_.empty()) MakeDefaultButton(window_, buttons_.front());
 
   GMenu* menu = g_menu_new();
   for (const MenuEntry& entry : view.menu) {

@@ -1,8 +1,8 @@
 // A module's view (the quick-check view) drawn from its description: the
 // title, one line per row (label, value, progress bar), the module's buttons
 // and, when the agent sent them, the tray menu's commands behind a menu
-// button. A button runs the window's action "view.button" with its id, a
-// menu entry "view.command" with its command; Escape closes the window. A
+// button. A button answers with its id, a menu entry runs the window's
+// action "view.command" with its command; Escape closes the window. A
 // new description for the same view replaces the content in place. The
 // object lives as long as its window.
 #pragma once

@@ -1,0 +1,191 @@
+// The Console's information, settings and module-view windows on a private
+// X display (set up by dialog_window_test.cc's environment): what they show,
+// and what each way of using or closing them answers, driven through GTK's
+// own API.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/info_window.h"
+#include "app/settings_window.h"
+#include "app/view_window.h"
+
+namespace wardex::console {
+namespace {
+
+// The texts of every label below |widget|, in widget order.
+void CollectLabels(GtkWidget* widget, std::vector<std::string>* texts) {
+  if (GTK_IS_LABEL(widget)) texts->push_back(gtk_label_get_text(GTK_LABEL(widget)));
+  for (GtkWidget* child = gtk_widget_get_first_child(widget); child != nullptr;
+       child = gtk_widget_get_next_sibling(child))
+    CollectLabels(child, texts);
+}
+std::vector<std::string> Labels(GtkWindow* window) {
+  std::vector<std::string> texts;
+  CollectLabels(GTK_WIDGET(window), &texts);
+  return texts;
+}
+bool Shows(GtkWindow* window, const std::string& text) {
+  for (const std::string& label : Labels(window))
+    if (label == text) return true;
+  return false;
+}
+
+void RunPending() {
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
+}
+
+// Runs the main loop until |done| or 10 s passed.
+template <class Done>
+bool RunUntil(Done done) {
+  const gint64 end = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
+  while (!done() && g_get_monotonic_time() < end) g_main_context_iteration(nullptr, FALSE);
+  return done();
+}
+
+// Notes when a window is destroyed.
+class DestroyWatch {
+ public:
+  explicit DestroyWatch(GtkWindow* window) {
+    g_signal_connect_swapped(window, "destroy", G_CALLBACK(+[](bool* flag) { *flag = true; }),
+                             &destroyed_);
+  }
+  bool ClosedSoon() {
+    return RunUntil([this] { return destroyed_; });
+  }
+
+ private:
+  bool destroyed_ = false;
+};
+
+ConsoleTexts GermanTexts() {
+  ConsoleTexts texts;
+  texts.Set(SetTexts{"Brisko", {{"CONSOLE_INFO_TITLE", "Informationen"}, {"CONSOLE_MENU", ""}}});
+  return texts;
+}
+
+TEST(InfoWindowTest, ShowsTheFactsAsTextInTheAgentsLanguageAndEscapeCloses) {
+  const ConsoleTexts texts = GermanTexts();
+  const ShowInfoMessage info{
+      "Corvane <i>Brisko</i>", "bk_free", "1.0.0", "5a63d8", "/home/u/wardex.log",
+      {{"ConsoleModule.so", "Corvane Software GmbH"}, {"TurboModule.so", "Orbiware"}},
+      {"Wardex Version 1.0.0", "Copyright (C) 2026 Corvane"}};
+  GtkWindow* window = OpenInfoWindow(nullptr, texts, info);
+  EXPECT_STREQ(gtk_window_get_title(window), "Brisko - Informationen");
+  for (const char* text :
+       {"Corvane <i>Brisko</i>", "bk_free", "1.0.0", "5a63d8", "/home/u/wardex.log",
+        "ConsoleModule.so (Corvane Software GmbH)\nTurboModule.so (Orbiware)",
+        "Copyright (C) 2026 Corvane", "Version", "Close"})
+    EXPECT_TRUE(Shows(window, text)) << text;
+  // Escape's action.
+  DestroyWatch watch(window);
+  EXPECT_TRUE(gtk_widget_activate_action(GTK_WIDGET(window), "page.close", nullptr));
+  EXPECT_TRUE(watch.ClosedSoon());
+}
+
+TEST(SettingsWindowTest, SaveAnswersTheChoicesAndEveryOtherWayAnswersNothing) {
+  enum class Way { kSaveAfterChanges, kDefaultWidget, kCancel, kClose };
+  const struct {
+    const char* name;
+    Way way;
+    std::optional<SettingsChosen> answer;
+  } cases[] = {
+      {"save after changes", Way::kSaveAfterChanges, SettingsChosen{"de", true, false}},
+      {"Enter saves unchanged", Way::kDefaultWidget, SettingsChosen{"fr", false, true}},
+      {"Cancel and Escape", Way::kCancel, std::nullopt},
+      {"window closed", Way::kClose, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    int calls = 0;
+    std::optional<SettingsChosen> answer;
+    // The language in use has no file any more: it is offered first.
+    SettingsWindow* settings = SettingsWindow::Open(
+        nullptr, ConsoleTexts(), ShowSettingsMessage{"fr", {"en_II", "de"}, false, true},
+        [&](const SettingsChosen& chosen) {
+          ++calls;
+          answer = chosen;
+        });
+    GtkWindow* window = settings->window();
+    EXPECT_EQ(gtk_drop_down_get_selected(settings->language()), 0u);
+    DestroyWatch watch(window);
+    switch (c.way) {
+      case Way::kSaveAfterChanges:
+        gtk_drop_down_set_selected(settings->language(), 2);
+        gtk_check_button_set_active(settings->start_at_logon(), TRUE);
+        gtk_check_button_set_active(settings->news(), FALSE);
+        gtk_widget_activate(settings->save());
+        break;
+      case Way::kDefaultWidget:
+        gtk_widget_activate_default(GTK_WIDGET(window));
+        break;
+      case Way::kCancel:
+        gtk_check_button_set_active(settings->news(), FALSE);
+        EXPECT_TRUE(gtk_widget_activate_action(GTK_WIDGET(window), "page.close", nullptr));
+        break;
+      case Way::kClose:
+        gtk_window_close(window);
+        break;
+    }
+    EXPECT_TRUE(watch.ClosedSoon());
+    RunPending();
+    EXPECT_EQ(calls, c.answer ? 1 : 0);
+    if (c.answer && answer) {
+      EXPECT_EQ(answer->language, c.answer->language);
+      EXPECT_EQ(answer->start_at_logon, c.answer->start_at_logon);
+      EXPECT_EQ(answer->news, c.answer->news);
+    }
+  }
+}
+
+TEST(ViewWindowTest, ShowsTheDescriptionAndButtonsAndMenuAnswerWithTheirIds) {
+  std::vector<ViewButtonPressed> pressed;
+  std::vector<uint32_t> commands;
+  ShowViewMessage view{7,
+                       "Temporary <b>files</b>",
+                       {{"Files", "3425", -1}, {"Checked", "Every entry", 100}},
+                       {{1, "Check again", true}, {2, "Clean", false}},
+                       {{0x8010, "Start Brisko", true}, {0x8016, "Info", true}}};
+  ViewWindow* shown = ViewWindow::Open(
+      nullptr, ConsoleTexts(), view, [&](const ViewButtonPressed& p) { pressed.push_back(p); },
+      [&](uint32_t command) { commands.push_back(command); });
+  GtkWindow* window = shown->window();
+  EXPECT_STREQ(gtk_window_get_title(window), "Quick check");
+  EXPECT_TRUE(Shows(window, "Temporary <b>files</b>"));
+  ASSERT_EQ(shown->values().size(), 2u);
+  EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(shown->values()[0])), "3425");
+  ASSERT_EQ(shown->buttons().size(), 2u);
+  EXPECT_FALSE(gtk_widget_get_sensitive(shown->buttons()[1]));
+  EXPECT_TRUE(gtk_widget_get_visible(shown->menu_button()));
+
+  // Enter (the default widget) presses the first button; a menu entry
+  // reaches the handler with its command.
+  gtk_widget_activate_default(GTK_WIDGET(window));
+  EXPECT_TRUE(gtk_widget_activate_action(GTK_WIDGET(window), "view.command", "u", 0x8016u));
+  // A mapped button shows itself pressed for a moment before it clicks.
+  RunUntil([&] { return !pressed.empty(); });
+  ASSERT_EQ(pressed.size(), 1u);
+  EXPECT_EQ(pressed[0].view_id, 7u);
+  EXPECT_EQ(pressed[0].button_id, 1);
+  EXPECT_EQ(commands, std::vector<uint32_t>{0x8016});
+
+  // A new description replaces the content in place; no menu hides the button.
+  view.rows = {{"Status", "Not checked yet", -1}};
+  view.menu.clear();
+  shown->Update(view);
+  ASSERT_EQ(shown->values().size(), 1u);
+  EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(shown->values()[0])), "Not checked yet");
+  EXPECT_FALSE(Shows(window, "3425"));
+  EXPECT_FALSE(gtk_widget_get_visible(shown->menu_button()));
+
+  DestroyWatch watch(window);
+  EXPECT_TRUE(gtk_widget_activate_action(GTK_WIDGET(window), "page.close", nullptr));
+  EXPECT_TRUE(watch.ClosedSoon());
+  EXPECT_EQ(pressed.size(), 1u);
+}
+
+}  // namespace
+}  // namespace wardex::console
