@@ -151,8 +151,7 @@ void DesktopBackend::SendTexts(bool again) {
   texts.product_name = ItemText(host->ConsoleText(u"CONSOLE_PRODUCT_NAME"));
   for (const char16_t* key : kConsoleTextKeys) {
     const KaOSAL::KaString value = host->ConsoleText(key);
-    if (!value.IsEmpty())
-      texts.texts.push_back({ItemText(KaOSAL::KaString(key)), ItemText(value)});
+    if (!value.IsEmpty()) texts.texts.push_back({ItemText(KaOSAL::KaString(key)), ItemText(value)});
   }
   static_cast<void>(channel_.Send(texts));
 }
@@ -208,7 +207,8 @@ void DesktopBackend::OnEvent(const ConsoleMessage& event) {
     settings.start_at_logon = chosen->start_at_logon;
     settings.news = chosen->news;
     const bool written = host->WriteSettings(settings);
-    LogW(written ? kLogInfo : kLogError, u"CONSOLE: settings %S (language %s, start at logon %d, news %d)",
+    LogW(written ? kLogInfo : kLogError,
+         u"CONSOLE: settings %S (language %s, start at logon %d, news %d)",
          written ? "saved" : "not all saved", settings.language.c_str(),
          settings.start_at_logon ? 1 : 0, settings.news ? 1 : 0);
   }

@@ -82,7 +82,8 @@ CMainFrame::~CMainFrame() {
         module->SetConsoleView(nullptr);
       }
     });
-    if (auto* hosted = dynamic_cast<IHostedConsole*>(console_view_)) hosted->SetConsoleHost(nullptr);
+    if (auto* hosted = dynamic_cast<IHostedConsole*>(console_view_))
+      hosted->SetConsoleHost(nullptr);
     console_loader_.Release();
     console_view_ = nullptr;
   }

@@ -40,10 +40,18 @@ TEST(ConsoleProtocolTest, EveryMessageSurvivesTheWire) {
       ShowNotificationMessage{3, "Title", "Text", 30, "Open", "\"/usr/bin/x\" /a"},
       SetTexts{"Brisko & Co", {{"CONSOLE_MENU", "Men\xC3\xBC"}}},
       ShowNewsMessage{4, "News", "Body", "/tmp/p.png", "https://127.0.0.1/n", "Read"},
-      ShowInfoMessage{"Brisko", "bk_free", "1.0.0", "ab12", "/var/log/w.log",
-                      {{"A.so", "Corvane"}, {"B.so", ""}}, {"About", "(C)"}},
+      ShowInfoMessage{"Brisko",
+                      "bk_free",
+                      "1.0.0",
+                      "ab12",
+                      "/var/log/w.log",
+                      {{"A.so", "Corvane"}, {"B.so", ""}},
+                      {"About", "(C)"}},
       ShowSettingsMessage{"de", {"en_II", "de"}, true, false},
-      ShowViewMessage{5, "Temp", {{"Files", "3", -1}, {"Done", "", 100}}, {{1, "Again", false}},
+      ShowViewMessage{5,
+                      "Temp",
+                      {{"Files", "3", -1}, {"Done", "", 100}},
+                      {{1, "Again", false}},
                       {{0x8016, "Info", true}}},
       SettingsChosen{"en_II", false, true},
       ViewButtonPressed{5, -2},
@@ -63,10 +71,9 @@ TEST(ConsoleProtocolTest, EveryMessageSurvivesTheWire) {
 
 TEST(ConsoleProtocolTest, FieldsAreLittleEndianAfterTheLengthAndType) {
   EXPECT_EQ(EncodeFrame(Ping{0x01020304}), std::string("\x05\x00\x00\x00\x01\x04\x03\x02\x01", 9));
-  EXPECT_EQ(EncodeFrame(SetTexts{"ab", {}}),
-            std::string("\x0B\x00\x00\x00\x04\x02\x00\x00\x00"
-                        "ab\x00\x00\x00\x00",
-                        15));
+  EXPECT_EQ(EncodeFrame(SetTexts{"ab", {}}), std::string("\x0B\x00\x00\x00\x04\x02\x00\x00\x00"
+                                                         "ab\x00\x00\x00\x00",
+                                                         15));
 }
 
 // Lists of the most entries with the longest texts the sender lets through

@@ -70,7 +70,11 @@ ConsoleTexts GermanTexts() {
 TEST(InfoWindowTest, ShowsTheFactsAsTextInTheAgentsLanguageAndEscapeCloses) {
   const ConsoleTexts texts = GermanTexts();
   const ShowInfoMessage info{
-      "Corvane <i>Brisko</i>", "bk_free", "1.0.0", "5a63d8", "/home/u/wardex.log",
+      "Corvane <i>Brisko</i>",
+      "bk_free",
+      "1.0.0",
+      "5a63d8",
+      "/home/u/wardex.log",
       {{"ConsoleModule.so", "Corvane Software GmbH"}, {"TurboModule.so", "Orbiware"}},
       {"Wardex Version 1.0.0", "Copyright (C) 2026 Corvane"}};
   GtkWindow* window = OpenInfoWindow(nullptr, texts, info);

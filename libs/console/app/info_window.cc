@@ -18,8 +18,7 @@ GtkWindow* OpenInfoWindow(GtkApplication* application, const ConsoleTexts& texts
   int row = 0;
   AddFact(grid, row++, texts.Get("CONSOLE_INFO_EDITION", "Edition"), info.edition);
   AddFact(grid, row++, texts.Get("CONSOLE_INFO_VERSION", "Version"), info.version);
-  AddFact(grid, row++, texts.Get("CONSOLE_INFO_COMPUTER", "Computer identifier"),
-          info.computer_id);
+  AddFact(grid, row++, texts.Get("CONSOLE_INFO_COMPUTER", "Computer identifier"), info.computer_id);
   AddFact(grid, row++, texts.Get("CONSOLE_INFO_LOG", "Log file"), info.log_file);
   std::string modules;
   for (const ModuleEntry& module : info.modules) {

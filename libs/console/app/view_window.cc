@@ -76,8 +76,8 @@ void ViewWindow::Update(const ShowViewMessage& view) {
     g_object_set_data(G_OBJECT(button), kButtonIdKey, GINT_TO_POINTER(described.id));
     g_signal_connect(button, "clicked", G_CALLBACK(+[](GtkButton* clicked, gpointer self) {
                        auto* view = static_cast<ViewWindow*>(self);
-                       const int32_t id = GPOINTER_TO_INT(
-                           g_object_get_data(G_OBJECT(clicked), kButtonIdKey));
+                       const int32_t id =
+                           GPOINTER_TO_INT(g_object_get_data(G_OBJECT(clicked), kButtonIdKey));
                        view->on_button_(ViewButtonPressed{view->view_id_, id});
                      }),
                      this);

@@ -13,12 +13,12 @@
 
 // Log levels in use by the agent.
 enum : int {
-  kLogError = 3,     // errors and failed checks
-  kLogNotable = 6,   // notable events and warnings
-  kLogInfo = 8,      // information
-  kLogSysFail = 9,   // failed system calls
-  kLogTaskStep = 12, // successful task-scheduler steps
-  kLogTrace = 14,    // start-up and shut-down trace
+  kLogError = 3,      // errors and failed checks
+  kLogNotable = 6,    // notable events and warnings
+  kLogInfo = 8,       // information
+  kLogSysFail = 9,    // failed system calls
+  kLogTaskStep = 12,  // successful task-scheduler steps
+  kLogTrace = 14,     // start-up and shut-down trace
 };
 
 // What a guarded thread hands the worker exception filter: the Windows
