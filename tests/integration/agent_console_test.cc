@@ -8,7 +8,9 @@
 #include <string>
 #include <thread>
 
+#include "console/notification_server.h"
 #include "integration/agent_harness.h"
+#include "support/session_bus.h"
 #include "support/virtual_display.h"
 
 namespace wardex::test {
@@ -60,6 +62,41 @@ TEST_F(AgentConsoleTest, AMessageDialogThroughThePipeIsAnsweredByTheUser) {
             R"("ModuleIdentificator":"","ModuleRequest":11}])")
       << tree_->Diagnostics();
   EXPECT_TRUE(tree_->WaitForLog("CONSOLE: started", std::chrono::milliseconds(1000)));
+}
+
+// Kinds 7 and 10 through the pipe become the Console's desktop notifications:
+// the title, the text as sent (this daemon reads no markup), the display time,
+// and for kind 10 the button as the default and a named action.
+TEST_F(AgentConsoleTest, PipeNotificationsReachTheNotificationDaemon) {
+  PrivateSessionBus bus;
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  bus.ExportToEnvironment();
+  console::NotificationServer server;
+  ASSERT_TRUE(server.ok());
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+  tree_->Send(R"({"ModuleRequest":7,"MessageHeader":"Scan","Message":"3 <i>items</i> cleaned"})");
+  tree_->Send(R"({"ModuleRequest":10,"MessageHeader":"Update","Message":"Ready",)"
+              R"("BtnTitle":"Details","BtnCmdLine":"true"})");
+  const std::vector<console::ReceivedNotification>& received = server.WaitFor(2);
+  ASSERT_EQ(received.size(), 2u) << tree_->Diagnostics();
+  const struct {
+    const char* summary;
+    const char* body;
+    std::vector<std::string> actions;
+    int32_t expire_timeout;
+  } expected[] = {
+      {"Scan", "3 <i>items</i> cleaned", {}, 5000},
+      {"Update", "Ready", {"default", "Details", "run", "Details"}, 30000},
+  };
+  for (size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(expected[i].summary);
+    EXPECT_EQ(received[i].app_name, "Wardex");
+    EXPECT_EQ(received[i].summary, expected[i].summary);
+    EXPECT_EQ(received[i].body, expected[i].body);
+    EXPECT_EQ(received[i].actions, expected[i].actions);
+    EXPECT_EQ(received[i].expire_timeout, expected[i].expire_timeout);
+  }
 }
 
 }  // namespace
