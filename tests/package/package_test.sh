@@ -10,8 +10,9 @@
 # "wardex --version"; the installed agent, headless, as nobody and without
 # network (unshare -n), answering "wardex-ipc send"; an upgrade to the same
 # package with a higher version (one registration, hive, user data and the
-# administrator's install.cfg kept); purge, which ends a running agent and
-# leaves nothing of the package but the user's own files.
+# administrator's install.cfg kept); remove and install again (one
+# registration, the first installation time kept); purge, which ends a
+# running agent and leaves nothing of the package but the user's own files.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -31,11 +32,15 @@ upper=$work/changes/upper
 root=$work/root
 
 failures=0
+passes=0
 fail() {
   echo "FAILED: $*" >&2
   failures=$((failures + 1))
 }
-pass() { echo "ok: $*"; }
+pass() {
+  echo "ok: $*"
+  passes=$((passes + 1))
+}
 
 # --- The throw-away root.
 mount -t tmpfs -o mode=0700 tmpfs "$work"
@@ -177,8 +182,13 @@ fi
 if as_user 'wardex-reg set "HKLM\SOFTWARE\Corvane\Brisko" /v ByUser /d x' 2>/dev/null; then
   fail "nobody could write the machine hive"
 else
-  pass "nobody may not write the machine hive"
+  pass "nobody cannot write the machine hive"
 fi
+
+# The machine-wide autostart entries that start the installed agent.
+autostart_entries() {
+  in_root sh -c 'grep -l "^Exec=.*/usr/lib/wardex/wardex" /etc/xdg/autostart/*.desktop 2>/dev/null | wc -l'
+}
 
 # --- Upgrade to N+1 over a used installation.
 stamp=$(in_root wardex-reg query 'HKLM\SOFTWARE\Corvane\Brisko' /v INSTALLTIMESTAMP_UTC)
@@ -189,7 +199,7 @@ as_user 'wardex-reg set "HKCU\Software\PackageTest" /v Kept /d yes >/dev/null &&
 apt_install /tmp/packages/wardex_next.deb || fail "apt-get install of version N+1 failed"
 [ "$(in_root dpkg-query -W -f '${Version}' wardex)" = "$version+1" ] && pass "upgraded to $version+1" ||
   fail "not upgraded"
-entries=$(in_root sh -c 'grep -l "^Exec=.*/usr/lib/wardex/wardex" /etc/xdg/autostart/*.desktop 2>/dev/null | wc -l')
+entries=$(autostart_entries)
 [ "$entries" = 1 ] && pass "one autostart entry after the upgrade" || fail "$entries autostart entries after the upgrade"
 [ "$(in_root wardex-reg query 'HKLM\SOFTWARE\Corvane\Brisko' /v INSTALLTIMESTAMP_UTC)" = "$stamp" ] &&
   pass "the upgrade keeps the installation time" || fail "the upgrade changed INSTALLTIMESTAMP_UTC"
@@ -199,6 +209,19 @@ as_user 'wardex-reg query "HKCU\Software\PackageTest" /v Kept | grep -q yes &&
   fail "the upgrade lost the user's hive value or common data"
 grep -q '^newsfeedURL=https://127.0.0.1:9/newsfeed/' "$root/etc/wardex/install.cfg" &&
   pass "the upgrade keeps the administrator's install.cfg" || fail "the upgrade replaced the changed install.cfg"
+
+# --- Remove keeps the configuration and the hive; installing again registers once.
+in_root unshare -n apt-get remove -y -q wardex >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get remove failed"; }
+entries=$(autostart_entries)
+[ "$entries" = 0 ] && pass "remove takes the autostart entry away" || fail "$entries autostart entries after remove"
+[ -f "$root/var/lib/wardex/registry/machine.db" ] && [ -f "$root/etc/wardex/install.cfg" ] &&
+  pass "remove keeps the machine hive and install.cfg" || fail "remove took the machine hive or install.cfg"
+apt_install /tmp/packages/wardex_next.deb || fail "installing again after remove failed"
+entries=$(autostart_entries)
+[ "$entries" = 1 ] && pass "one autostart entry after installing again" ||
+  fail "$entries autostart entries after installing again"
+[ "$(in_root wardex-reg query 'HKLM\SOFTWARE\Corvane\Brisko' /v INSTALLTIMESTAMP_UTC)" = "$stamp" ] &&
+  pass "installing again keeps the first installation time" || fail "installing again changed INSTALLTIMESTAMP_UTC"
 
 # --- Purge, while the user's agent runs: it is ended, and nothing is left.
 # shellcheck disable=SC2016
@@ -232,8 +255,5 @@ fi
   fail "purge removed the user's own hive"
 
 umount -R "$root" 2>/dev/null || true
-if [ "$failures" -ne 0 ]; then
-  echo "package test: $failures checks failed" >&2
-  exit 1
-fi
-echo "package test: all checks passed"
+echo "package_test: $passes passed, $failures failed"
+[ "$failures" -eq 0 ]
