@@ -64,6 +64,11 @@ as_user() {
     WARDEX_SHELL=headless WARDEX_LOG_JOURNAL=0 LANG=C.UTF-8 /bin/sh -c \"\$1\"" sh "$1"
 }
 # apt-get without network: every dependency must already be on the machine.
+# The administrator's own runs (the product key, --version) log to /tmp, so
+# that the purge check sees only what the package's runs leave in root's home.
+admin_query() {
+  in_root env WARDEX_LOG_FILE=/tmp/admin.log wardex-reg query 'HKLM\SOFTWARE\Corvane\Brisko' "$@"
+}
 apt_install() {
   if ! in_root unshare -n apt-get install -y -q "$@" >"$work/apt.log" 2>&1; then
     cat "$work/apt.log" >&2
@@ -139,7 +144,7 @@ else
   fail "the installed files differ from installed_files.txt (- expected, + installed)"
 fi
 
-printed=$(in_root wardex --version)
+printed=$(in_root env WARDEX_LOG_FILE=/tmp/admin.log wardex --version)
 [ "$printed" = "Wardex ${version%%-*}" ] && pass "wardex --version: $printed" ||
   fail "wardex --version printed \"$printed\", not \"Wardex ${version%%-*}\""
 
@@ -191,7 +196,7 @@ autostart_entries() {
 }
 
 # --- Upgrade to N+1 over a used installation.
-stamp=$(in_root wardex-reg query 'HKLM\SOFTWARE\Corvane\Brisko' /v INSTALLTIMESTAMP_UTC)
+stamp=$(admin_query /v INSTALLTIMESTAMP_UTC)
 [ -n "$stamp" ] && pass "INSTALLTIMESTAMP_UTC recorded" || fail "no INSTALLTIMESTAMP_UTC"
 # shellcheck disable=SC2016
 as_user 'wardex-reg set "HKCU\Software\PackageTest" /v Kept /d yes >/dev/null &&
@@ -201,7 +206,7 @@ apt_install /tmp/packages/wardex_next.deb || fail "apt-get install of version N+
   fail "not upgraded"
 entries=$(autostart_entries)
 [ "$entries" = 1 ] && pass "one autostart entry after the upgrade" || fail "$entries autostart entries after the upgrade"
-[ "$(in_root wardex-reg query 'HKLM\SOFTWARE\Corvane\Brisko' /v INSTALLTIMESTAMP_UTC)" = "$stamp" ] &&
+[ "$(admin_query /v INSTALLTIMESTAMP_UTC)" = "$stamp" ] &&
   pass "the upgrade keeps the installation time" || fail "the upgrade changed INSTALLTIMESTAMP_UTC"
 # shellcheck disable=SC2016
 as_user 'wardex-reg query "HKCU\Software\PackageTest" /v Kept | grep -q yes &&
@@ -220,7 +225,7 @@ apt_install /tmp/packages/wardex_next.deb || fail "installing again after remove
 entries=$(autostart_entries)
 [ "$entries" = 1 ] && pass "one autostart entry after installing again" ||
   fail "$entries autostart entries after installing again"
-[ "$(in_root wardex-reg query 'HKLM\SOFTWARE\Corvane\Brisko' /v INSTALLTIMESTAMP_UTC)" = "$stamp" ] &&
+[ "$(admin_query /v INSTALLTIMESTAMP_UTC)" = "$stamp" ] &&
   pass "installing again keeps the first installation time" || fail "installing again changed INSTALLTIMESTAMP_UTC"
 
 # --- Purge, while the user's agent runs: it is ended, and nothing is left.
