@@ -214,23 +214,5 @@ TEST_F(AgentMenuTest, ANewTaskbarGetsTheIconBackUnlessItWasHidden) {
   EXPECT_EQ(adds(), 2u);
 }
 
-TEST_F(AgentMenuTest, QuickCheckWithoutSnapCheckModuleShowsNothing) {
-  tree_->AddConsole();
-  auto agent = tree_->StartAndWait();
-  ASSERT_TRUE(agent);
-  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":13})"),
-            R"([{"ModuleIdentificator":"","ModuleRequest":13}])");
-  ASSERT_TRUE(
-      tree_->WaitForLog("Wardex.exe ## ERROR ## ShowSnapCheck - no SnapCheckModule", kEventWait));
-  std::string missing;
-  EXPECT_TRUE(ContainsInOrder(
-      tree_->LogTexts(),
-      {"Wardex.exe ## ShowSnapCheck", "Wardex.exe ## ERROR ## ShowSnapCheck - no SnapCheckModule"},
-      &missing))
-      << missing;
-  EXPECT_EQ(CountContaining(tree_->Journal(), "show-module-view"), 0u);
-  EXPECT_EQ(CountContaining(tree_->TrackedEvents(), "SHOW_SNAPCHECK"), 0u);
-}
-
 }  // namespace
 }  // namespace wardex::test
