@@ -252,17 +252,6 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{u"1.0e-38", kJsonTypeDouble, 1.0e-38},
         NumberCase{u"1.0e-400", kJsonTypeDouble, 0.0}, NumberCase{u" 2.5 ", kJsonTypeFloat, 2.5}));
 
-TEST(JsonReaderTest, ScalarKinds) {
-  CJsonValue value;
-  ASSERT_TRUE(value.Parse(std::u16string_view(u"[true,false,null,\"s\"]"), 0));
-  ASSERT_EQ(value.Size(), 4u);
-  EXPECT_EQ(value.Elements()[0].GetBool(), true);
-  EXPECT_EQ(value.Elements()[0].GetType(), kJsonTypeBoolean);
-  EXPECT_EQ(value.Elements()[1].GetBool(), false);
-  EXPECT_EQ(value.Elements()[2].GetKind(), JsonKind::kNull);
-  EXPECT_EQ(value.Elements()[3].GetType(), kJsonTypeString);
-}
-
 TEST(JsonReaderTest, LongStringsAndEscapesReadWhole) {
   std::u16string big(200000, u'x');
   big[1000] = u'"';

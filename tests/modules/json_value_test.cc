@@ -9,37 +9,6 @@
 namespace wardex {
 namespace {
 
-struct ConstructorCase {
-  const char* name;
-  CJsonValue value;
-  JsonKind kind;
-  JsonType type;
-};
-
-class JsonValueConstructorTest : public testing::TestWithParam<ConstructorCase> {};
-
-TEST_P(JsonValueConstructorTest, KindAndTypeCode) {
-  EXPECT_EQ(GetParam().value.GetKind(), GetParam().kind);
-  EXPECT_EQ(GetParam().value.GetType(), GetParam().type);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, JsonValueConstructorTest,
-    testing::Values(
-        ConstructorCase{"default", CJsonValue(), JsonKind::kUndefined, kJsonTypeEmpty},
-        ConstructorCase{"null", CJsonValue(nullptr), JsonKind::kNull, kJsonTypeEmpty},
-        ConstructorCase{"int32", CJsonValue(int32_t{1}), JsonKind::kNumber, kJsonTypeInt32},
-        ConstructorCase{"int64", CJsonValue(int64_t{1}), JsonKind::kNumber, kJsonTypeInt64},
-        ConstructorCase{"uint64", CJsonValue(uint64_t{1}), JsonKind::kNumber, kJsonTypeUInt64},
-        ConstructorCase{"double", CJsonValue(1.0), JsonKind::kNumber, kJsonTypeDouble},
-        ConstructorCase{"bool", CJsonValue(true), JsonKind::kBoolean, kJsonTypeBoolean},
-        ConstructorCase{"string", CJsonValue(u"s"), JsonKind::kString, kJsonTypeString},
-        ConstructorCase{"array", CJsonValue(CJsonElements{}), JsonKind::kArray, kJsonTypeEmpty},
-        ConstructorCase{"object", CJsonValue(CJsonMembers{}), JsonKind::kObject, kJsonTypeEmpty}),
-    [](const testing::TestParamInfo<ConstructorCase>& info) {
-      return std::string(info.param.name);
-    });
-
 TEST(JsonValueTest, CopiesAreDeep) {
   CJsonValue original;
   original[u"list"].Append(CJsonValue(int32_t{1}));

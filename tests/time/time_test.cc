@@ -16,7 +16,6 @@
 #include "sntp_responder.h"
 #include "support/test_env.h"
 #include "time/sntp_client.h"
-#include "time/stopwatch.h"
 #include "time/time_server_time.h"
 
 extern char** environ;
@@ -91,7 +90,6 @@ TEST(SntpClientTest, ASilentServerTimesOut) {
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kWsaTimedOut);
   EXPECT_GE(MillisecondsSince(start), 200);
   EXPECT_EQ(server.requests(), 1);
-  EXPECT_EQ(CSNTPClient().timeout_ms(), 5000u) << "the product's default";
 }
 
 TEST(SntpClientTest, RepliesThatFailTheClientChecksAreNoAnswer) {
@@ -197,15 +195,6 @@ TEST(TimeServerListTest, EntriesAreHostOrHostAndPort) {
       EXPECT_EQ(server.port, c.port);
     }
   }
-}
-
-TEST(StopwatchTest, MeasuresElapsedMilliseconds) {
-  Stopwatch stopwatch;
-  EXPECT_GE(stopwatch.ElapsedMilliseconds(), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(60));
-  const int64_t elapsed = stopwatch.ElapsedMilliseconds();
-  EXPECT_GE(elapsed, 60);
-  EXPECT_LT(elapsed, 2000);
 }
 
 // install.cfg is found beside the running executable, so the cases that
