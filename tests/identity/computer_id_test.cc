@@ -121,14 +121,6 @@ TEST_F(ComputerIdTest, TheBaseSurvivesTheLossOfAnyTwoPlaces) {
   }
 }
 
-TEST_F(ComputerIdTest, TheClassesRootValueReappearsFromTheFile) {
-  const KaString base = GetBaseComputerID();
-  Delete(kMachineClasses | kUserClasses, root_);
-  ASSERT_EQ(ReadId(platform::HKEY_CLASSES_ROOT, kClassesRootKey), "");
-  EXPECT_EQ(GetBaseComputerID(), base);
-  EXPECT_EQ(ReadId(platform::HKEY_CLASSES_ROOT, kClassesRootKey), Utf8(base));
-}
-
 TEST_F(ComputerIdTest, ALongIdentifierInTheFileIsReadWhole) {
   // Longer than the first read buffer of 255 characters and its first doubling.
   const std::string long_id(600, 'a');
