@@ -108,18 +108,13 @@ TEST_F(AgentStartTest, CreationSequenceRunsInOrderAndTheAgentAnswers) {
   EXPECT_NE(shell.front().find("NIM_ADD ok=1 id=130"), std::string::npos) << shell.front();
   EXPECT_NE(shell.front().find("msg=0x800A icon=128 tip=\"Wardex test agent\""), std::string::npos)
       << shell.front();
-  ASSERT_TRUE(tree.ShellCommand("click rbuttonup"));
-  for (int i = 0; i < 500 && CountContaining(tree.ShellLog(), "MENU ") == 0; ++i) {
-    std::this_thread::sleep_for(milliseconds(10));
-  }
-  const std::vector<std::string> after = tree.ShellLog();
-  ASSERT_EQ(CountContaining(after, "MENU "), 1u);
-  EXPECT_NE(CountContaining(after,
-                            "default=0 items=0x8010\"Start Brisko && Co\"|"
-                            "0x8017\"Quick check\"|0x8019g\"Last notification\"|"
-                            "0x8018\"Turbo on\"|0x8015\"Settings\"|-|0x8016\"Info\"|"
-                            "0x8012\"Close\""),
-            0u);
+  const std::string menu = tree.OpenMenu();
+  EXPECT_NE(menu.find("default=0 items=0x8010\"Start Brisko && Co\"|"
+                      "0x8017\"Quick check\"|0x8019g\"Last notification\"|"
+                      "0x8018\"Turbo on\"|0x8015\"Settings\"|-|0x8016\"Info\"|"
+                      "0x8012\"Close\""),
+            std::string::npos)
+      << menu;
 }
 
 TEST_F(AgentStartTest, StartSecondStartAndCloseLogExactlyTheirLinesAndLevels) {
@@ -654,14 +649,11 @@ TEST_F(AgentStartTest, MissingPartsAreLoggedAndTheAgentRunsOn) {
     tree.AddConsole();
     auto agent = tree.StartAndWait();
     ASSERT_TRUE(agent);
-    ASSERT_TRUE(tree.ShellCommand("click lbuttonup"));
-    for (int i = 0; i < 500 && CountContaining(tree.ShellLog(), "MENU ") == 0; ++i) {
-      std::this_thread::sleep_for(milliseconds(10));
-    }
-    EXPECT_EQ(CountContaining(tree.ShellLog(),
-                              "items=0x8010\"Start Brisko && Co\"|0x8018\"Turbo on\"|-|"
-                              "0x8016\"Info\"|0x8012\"Close\""),
-              1u);
+    const std::string menu = tree.OpenMenu("lbuttonup");
+    EXPECT_NE(menu.find("items=0x8010\"Start Brisko && Co\"|0x8018\"Turbo on\"|-|"
+                        "0x8016\"Info\"|0x8012\"Close\""),
+              std::string::npos)
+        << menu;
     EXPECT_EQ(tree.Send(R"({"ModuleRequest":5})"),
               R"([{"ModuleIdentificator":"","ModuleRequest":5}])");
     EXPECT_TRUE(agent->Running());
