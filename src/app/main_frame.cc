@@ -1,5 +1,8 @@
 #include "app/main_frame.h"
 
+#include <utility>
+
+#include "app/newsfeed_thread.h"
 #include "app/tray_texts.h"
 #include "app/wait_settings.h"
 #include "config/install_config.h"
@@ -22,17 +25,6 @@ using KaOSAL::KaString;
 
 constexpr int kTrayIconRetries = 20;
 constexpr uint32_t kCallbackPollMs = 100;
-
-constexpr char kNewsfeedThreadName[] = "CMainFrame::LoadNewsfeedThreadProc";
-
-// The news-feed check runs on its own crash-protected thread. The check itself
-// (news feed service, data.xml, the Console's news view) is not part of this
-// build yet, so the thread only says that it ran.
-uint32_t LoadNewsfeedThreadProc(void* parameter) {
-  static_cast<void>(parameter);
-  LogW(kLogTrace, u"Tray ### newsfeed check: not available in this build");
-  return 0;
-}
 
 // The program's own full path.
 KaPath ExecutablePath() { return KaPath(GetExecutablePath()); }
@@ -66,6 +58,9 @@ CMainFrame::CMainFrame() {
 }
 
 CMainFrame::~CMainFrame() {
+  // The news check ends its request while the steps before its own run: it
+  // must not wait out a network time-out, nor reach a Console being released.
+  if (newsfeed_thread_) newsfeed_thread_->RequestStop();
   // 1. The Wardex and Turbo modules.
   wardex_loader_.Unload();
   wardex_module_ = nullptr;
@@ -186,6 +181,7 @@ platform::LRESULT CMainFrame::OnCreate() {
   CountStart();
   // 13.
   LogW(kLogTrace, u"Tray ### On Create MainFrame done");
+  creation_finished_.store(true);
   return 0;
 }
 
@@ -266,6 +262,15 @@ void CMainFrame::StartNewsfeedCheck() {
   if (newsfeed_thread_->Start()) {
     static_cast<void>(newsfeed_thread_->SetPriority(platform::kThreadPriorityBelowNormal));
   }
+}
+
+bool CMainFrame::newsfeed_stop_requested() const {
+  return newsfeed_thread_ && newsfeed_thread_->stop_mark() == CWorkerThread::kMarkRunning;
+}
+
+bool CMainFrame::ShowNewsfeed(NewsItem item) {
+  std::shared_lock hold(console_lock_);
+  return console_view_ != nullptr && console_view_->ShowNewsfeed(std::move(item));
 }
 
 void CMainFrame::CountStart() {

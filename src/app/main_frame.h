@@ -98,6 +98,13 @@ class CMainFrame : public platform::Window,
   KaOSAL::KaString ConsoleText(const char16_t* key) override;
   void RunMenuCommand(uint32_t command) override;
 
+  // For the news-feed thread: the creation sequence has finished; the frame
+  // asked the thread to stop; the item handed to the console view, true when
+  // it showed it (false without a view).
+  [[nodiscard]] bool creation_finished() const { return creation_finished_.load(); }
+  [[nodiscard]] bool newsfeed_stop_requested() const;
+  bool ShowNewsfeed(NewsItem item);
+
   // True once WM_DESTROY arrived: the window is gone.
   [[nodiscard]] bool window_destroyed() const { return window_destroyed_; }
 
@@ -173,6 +180,7 @@ class CMainFrame : public platform::Window,
   // set once at creation and kept after the window is gone (posts then fail).
   std::atomic<platform::HWND> window_{nullptr};
   bool window_destroyed_ = false;
+  std::atomic<bool> creation_finished_{false};
 };
 
 }  // namespace wardex

@@ -6,6 +6,8 @@
 // of the transfer stands for the ten empty reads that end the read loop.
 #include "online/ve_http_comunicator.h"
 
+#include <algorithm>
+
 #include "config/install_config.h"
 #include "online/http_settings.h"
 #include "osal/ka_path.h"
@@ -242,7 +244,9 @@ void CVeHTTPComunicator::Request(std::string& answer, const KaString& requested,
     request.body_length = static_cast<uint64_t>(length);
   }
   request.stop_requested = stop_requested_;
-  platform::HttpResponse response = session_->Perform(request, SessionSettings());
+  platform::HttpSessionSettings settings = SessionSettings();
+  settings.max_answer_bytes = std::min(settings.max_answer_bytes, max_answer_bytes_);
+  platform::HttpResponse response = session_->Perform(request, settings);
 
   if (!response.answered) {
     LogW(kLogError, u"HTTPCOM: Error SendRequest");

@@ -55,6 +55,9 @@ class CVeHTTPComunicator {
   // called on the requesting thread; it must be safe to call there while
   // another thread decides (an atomic flag, a worker's stop mark).
   void SetStopCheck(std::function<bool()> stop_requested);
+  // Lowers the largest answer accepted (the session's bound stays the upper
+  // limit), for callers that know how much they expect.
+  void SetMaxAnswerBytes(uint64_t max_answer_bytes) { max_answer_bytes_ = max_answer_bytes; }
 
  protected:
   // The session settings for the next request (install.cfg, read anew).
@@ -81,6 +84,7 @@ class CVeHTTPComunicator {
   KaOSAL::KaString content_type_ = u"text/plain; charset=utf-8";
   KaOSAL::KaString accept_ = u"*/*";
   std::function<bool()> stop_requested_;
+  uint64_t max_answer_bytes_ = UINT64_MAX;
 };
 
 }  // namespace wardex

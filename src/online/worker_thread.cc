@@ -152,6 +152,10 @@ bool CWorkerThread::Stop(uint32_t /*exit_code: of a forced end, which never happ
   return released;
 }
 
+void CWorkerThread::RequestStop() {
+  if (state_.load() == kMarkRunning) stop_mark_ = kMarkRunning;
+}
+
 uint32_t CWorkerThread::ThreadRoutine(void* parameter) {
   auto* self = static_cast<CWorkerThread*>(parameter);
   SetTerminateExceptionHandler();

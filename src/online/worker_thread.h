@@ -49,6 +49,9 @@ class CWorkerThread {
   // running. True when a thread handle was released. |exit_code| is that of
   // a forced end, which this platform never makes.
   bool Stop(uint32_t exit_code, uint32_t timeout_ms);
+  // Sets the stop mark of a running thread without waiting: its procedure
+  // may end early while the owner does other things before Stop.
+  void RequestStop();
 
   // What the owner may read once the thread has ended (and the marks anytime).
   uint32_t stop_mark() const { return stop_mark_.load(); }

@@ -22,6 +22,9 @@ bool DirectoryExists(const KaOSAL::KaString& path);  // a folder (after symlinks
                                  std::string* bytes);
 // Creates or replaces |path| with |bytes| atomically and durably (temporary
 // file, fsync, rename, folder fsync). False with the last error set.
+// Removes the file |path|; true also when there was none. False with the
+// last error set.
+bool RemoveFile(const KaOSAL::KaString& path);
 [[nodiscard]] bool ReplaceFileContent(const KaOSAL::KaString& path, const std::string& bytes);
 
 }  // namespace wardex::platform

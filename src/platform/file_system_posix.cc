@@ -49,6 +49,12 @@ bool FileExists(const KaOSAL::KaString& path) { return HasMode(path, S_IFREG); }
 
 bool DirectoryExists(const KaOSAL::KaString& path) { return HasMode(path, S_IFDIR); }
 
+bool RemoveFile(const KaOSAL::KaString& path) {
+  if (unlink(Native(path).c_str()) == 0 || errno == ENOENT) return true;
+  KaOSAL::SetLastErrorFromErrno(errno);
+  return false;
+}
+
 bool CopyFileNoOverwrite(const KaOSAL::KaString& source, const KaOSAL::KaString& target) {
   static std::atomic<unsigned> counter{0};
   const std::string to = Native(target);

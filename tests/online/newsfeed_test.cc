@@ -1,0 +1,644 @@
+// The news feed check against HTTPS servers on 127.0.0.1, in a private
+// network namespace (this program's main enters it): the request document,
+// data.xml, the choice among the service's items and their preparation.
+#include "online/newsfeed.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "crashlog/log_test_util.h"
+#include "https_test_server.h"
+#include "online/news_item_rules.h"
+#include "osal/wide_format.h"
+#include "private_network.h"
+#include "support/test_env.h"
+#include "wardex/crashlog.h"
+
+namespace wardex {
+namespace {
+
+using KaOSAL::KaString;
+using test::HttpsTestServer;
+
+constexpr char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+constexpr int64_t kNow = 1700000000;  // 2023-11-14 22:13:20 UTC
+
+KaString Wide(const std::string& text) { return KaString(text.c_str(), KaOSAL::KA_CP_UTF8); }
+std::string Utf8(const KaString& text) { return KaOSAL::ToUtf8(text.c_str(), text.GetLength()); }
+
+// The start of a PNG file (signature, image header of 1x1), padded to |size|.
+std::string Png(size_t size = 64) {
+  std::string png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0", 29);
+  png.resize(size, '\0');
+  return png;
+}
+
+class NewsfeedTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("WARDEX_LOG_FILE", log_path().c_str(), 1);
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/wardex-test-bus", 1);
+    SetTimeZone("UTC0");
+    installation_.computer_id = u"0123abc";
+    installation_.language = u"en_II";
+    installation_.os_language = u"en_US";
+    installation_.version = u"1.2.3";
+    installation_.os_major = 6;
+    installation_.os_minor = 1;
+    installation_.news_folder = Wide(folder());
+  }
+  void TearDown() override {
+    unsetenv("WARDEX_LOG_FILE");
+    SetTimeZone("UTC0");
+  }
+  static void SetTimeZone(const char* zone) {
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+
+  std::string log_path() const { return root_.path() + "/wardex.log"; }
+  std::string folder() const { return root_.path() + "/news/newsfeed/"; }
+  std::string data_path() const { return folder() + "data.xml"; }
+  void ClearLog() const { std::ofstream(log_path(), std::ios::trunc); }
+  std::vector<std::string> Logged(int level) const {
+    std::vector<std::string> texts;
+    for (const std::string& line : test::ReadLines(log_path())) {
+      const auto parsed = test::ParseLogLine(line);
+      if (parsed && parsed->level == level) texts.push_back(parsed->text);
+    }
+    return texts;
+  }
+  // A check object that trusts the test CA.
+  std::unique_ptr<CNewsfeed> Make(int64_t now = kNow) const {
+    return std::make_unique<CNewsfeed>(
+        installation_, now, std::make_unique<test::TrustingTestCa<CVeSimpleXMLHTTPComunicator>>());
+  }
+  // A data.xml with a complete client.
+  void WriteData(const std::string& inner = "") const {
+    ASSERT_TRUE(test::WriteFile(data_path(),
+                                "<quennewsfeed><client>1<id>0123abc</id>"
+                                "<date>1700000000</date><lastdate>1700086400"
+                                "</lastdate></client>" +
+                                    inner + "</quennewsfeed>"));
+  }
+  // The names of the children of data.xml's |element|, after the check wrote it.
+  std::vector<std::string> Children(const char* element) const {
+    SimpleXMLElement data(test::ReadFile(data_path()));
+    std::vector<std::string> names;
+    if (SimpleXMLElement* parent = data.FindChild(Wide(element))) {
+      for (int i = 0; i < parent->GetChildCount(); ++i)
+        names.push_back(Utf8(parent->GetChild(i)->GetName()));
+    }
+    return names;
+  }
+
+  test::ScopedTestRoot root_;
+  NewsfeedInstallation installation_;
+};
+
+TEST(NewsItemRulesTest, Colours) {
+  struct Case {
+    const char16_t* text;
+    bool valid;
+    uint32_t colour;
+  };
+  const Case kCases[] = {
+      {u"FF8000", true, 255 + 128 * 256},
+      {u"0000ff", true, 255u << 16},
+      {u"000000", true, 0},
+      {u"FFF", false, 0},
+      {u"FF80000", false, 0},
+      {u"GG0000", false, 0},
+      {u"-F8000", false, 0},
+      {u" FF800", false, 0},
+      {u"", false, 0},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(Utf8(c.text));
+    uint32_t colour = 0xDEAD;
+    EXPECT_EQ(ParseNewsColour(c.text, &colour), c.valid);
+    if (c.valid) {
+      EXPECT_EQ(colour, c.colour);
+    }
+  }
+}
+
+TEST(NewsItemRulesTest, CommandLines) {
+  struct Case {
+    const char16_t* command;
+    const char16_t* line;  // null: refused
+  };
+  const Case kCases[] = {
+      {u"start", u"/scanall"},         {u"Start", u"/scanall"},
+      {u"scan abc", u"\"/scan:abc\""}, {u"SCAN Quick scan full", u"\"/scan:quick/scan:full\""},
+      {u"scan", u"\"/scan:\""},        {u"starts", nullptr},
+      {u"format c:", nullptr},         {u"scan abc\" & rm -rf ~", nullptr},
+      {u"scan;reboot", nullptr},       {u"scan $(id)", nullptr},
+      {u"scan \u012F", nullptr},  // its low byte is "/"
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(Utf8(c.command));
+    KaString line = u"x";
+    EXPECT_EQ(NewsCommandLine(c.command, &line), c.line != nullptr);
+    EXPECT_EQ(Utf8(line), c.line != nullptr ? Utf8(c.line) : "");
+  }
+}
+
+TEST(NewsItemRulesTest, LinksIdsAndPictures) {
+  const std::pair<const char16_t*, bool> kLinks[] = {
+      {u"https://example.org/a?b=c", true},
+      {u"HTTPS://example.org", true},
+      {u"http://example.org/", false},
+      {u"file:///etc/passwd", false},
+      {u"javascript:alert(1)", false},
+      {u"https://", false},
+      {u"https:///path", false},
+      {u"https://a b", false},
+      {u"https://a\"onclick", false},
+      {u"https://a\n", false},
+  };
+  for (const auto& [link, valid] : kLinks) EXPECT_EQ(IsHttpsLink(link), valid) << Utf8(link);
+  EXPECT_FALSE(IsHttpsLink(u"https://a/" + KaString(u'x', 2040)));
+
+  const std::pair<const char16_t*, bool> kIds[] = {
+      {u"news-2026_12.a", true}, {u"123", true},  {u"", false},
+      {u".hidden", false},       {u"..", false},  {u"a/b", false},
+      {u"a\\b", false},          {u"a b", false}, {u"caf\u00e9", false},
+  };
+  for (const auto& [id, valid] : kIds) EXPECT_EQ(IsSafeNewsId(id), valid) << Utf8(id);
+  EXPECT_TRUE(IsSafeNewsId(KaString(u'a', 64)));
+  EXPECT_FALSE(IsSafeNewsId(KaString(u'a', 65)));
+
+  std::string bad_signature = Png();
+  bad_signature[1] = 'J';
+  std::string zero_width = Png();
+  zero_width[19] = '\0';
+  std::string other_chunk = Png();
+  other_chunk[12] = 'i';
+  const std::pair<std::string, bool> kPictures[] = {
+      {Png(), true},       {Png(29), true},      {Png(28), false},  {bad_signature, false},
+      {zero_width, false}, {other_chunk, false}, {"GIF89a", false}, {"", false},
+  };
+  for (const auto& [bytes, valid] : kPictures) EXPECT_EQ(LooksLikePng(bytes), valid);
+
+  EXPECT_EQ(Utf8(CompleteNewsLink(u"https://a/n", u"c1", u"")), "https://a/n?ClientId=c1");
+  EXPECT_EQ(Utf8(CompleteNewsLink(u"https://a/n?x=1", u"c1", u"p")),
+            "https://a/n?x=1&ClientId=c1&phash=p");
+}
+
+TEST(NewsfeedGateTest, InstallationGate) {
+  struct Case {
+    int64_t since_install, uptime;
+    bool passes;
+  };
+  const Case kCases[] = {
+      {3600, 7200, false},  {3600, 1800, true}, {3600, 3600, false}, {86399, 90000, false},
+      {86400, 90000, true}, {-1, 0, false},     {-86400, 0, false},  {0, 0, false},
+  };
+  for (const Case& c : kCases) {
+    EXPECT_EQ(PassesInstallationGate(c.since_install, c.uptime), c.passes)
+        << c.since_install << " " << c.uptime;
+  }
+}
+
+TEST_F(NewsfeedTest, RequestDocumentsAndClientDataHashes) {
+  struct Case {
+    const char* name;
+    const char16_t* language;
+    const char* time_zone;
+    const char16_t* phash;
+    bool with_data;        // else data.xml is missing and repaired
+    int64_t install_time;  // for the repair
+    uint32_t os_major, os_minor;
+    std::string fields;  // the children up to tags, as written
+    const char* lastusedate;
+    const char* hash;
+  };
+  const Case kCases[] = {
+      {"stored dates, UTC", u"en_II", "UTC0", u"", true, 0, 6, 1,
+       "\t<lang>en_II</lang>\n\t<langos>en_US</langos>\n\t<id>0123abc</id>\n"
+       "\t<version>1.2.3</version>\n\t<os>6.1</os>\n\t<installdate>2023-11-14</installdate>\n"
+       "\t<tags></tags>\n",
+       "2023-11-15", "270b25fcadbb290b2de8f4d0e46d129a"},
+      {"local dates east of UTC, escaped tags", u"de_DE", "JST-9", u"p&<1", true, 0, 6, 1,
+       "\t<lang>de_DE</lang>\n\t<langos>de_DE</langos>\n\t<id>0123abc</id>\n"
+       "\t<version>1.2.3</version>\n\t<os>6.1</os>\n\t<installdate>2023-11-15</installdate>\n"
+       "\t<tags>p&amp;&lt;1</tags>\n",
+       "2023-11-16", "1fed0b0bb62870f74c9918283d4e7eea"},
+      {"repaired with the installation time", u"en_II", "UTC0", u"", false, 1600000000, 6, 1,
+       "\t<lang>en_II</lang>\n\t<langos>en_US</langos>\n\t<id>cid</id>\n"
+       "\t<version>1.2.3</version>\n\t<os>6.1</os>\n\t<installdate>2020-09-13</installdate>\n"
+       "\t<tags></tags>\n",
+       "2023-11-14", "d1dd14a2db199491f5f68c740f6aefd3"},
+      {"repaired without an installation time", u"fr_FR", "UTC0", u"demo", false, 0, 10, 0,
+       "\t<lang>fr_FR</lang>\n\t<langos>fr_FR</langos>\n\t<id>cid</id>\n"
+       "\t<version>0.9</version>\n\t<os>10.0</os>\n\t<installdate>2023-11-14</installdate>\n"
+       "\t<tags>demo</tags>\n",
+       "2023-11-14", "84d8d3559bbe707da0a9c8458828f3c5"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(folder());
+    if (c.with_data) WriteData();
+    SetTimeZone(c.time_zone);
+    installation_.language = c.language;
+    installation_.os_language = c.language == std::u16string(u"en_II") ? u"en_US" : c.language;
+    installation_.phash = c.phash;
+    installation_.install_time = c.install_time;
+    installation_.os_major = c.os_major;
+    installation_.os_minor = c.os_minor;
+    if (!c.with_data) installation_.computer_id = u"cid";
+    if (c.os_major == 10) installation_.version = u"0.9";
+    auto newsfeed = Make();
+    ASSERT_TRUE(newsfeed->BuildRequest());
+    EXPECT_EQ(newsfeed->request().ToXml(), std::string(kDeclaration) + "<client>\n" + c.fields +
+                                               "\t<lastusedate>" + c.lastusedate +
+                                               "</lastusedate>\n</client>\n");
+    EXPECT_EQ(Utf8(newsfeed->client_data_hash()), c.hash);
+  }
+}
+
+TEST_F(NewsfeedTest, DataFileIsReadOrRepairedAndWrittenBack) {
+  struct Case {
+    const char* name;
+    const char* content;  // null: no file
+    const char* id;       // client/id, date and lastdate after loading
+    int64_t date, lastdate;
+    bool keeps_old;  // the file's old/a survives
+  };
+  installation_.computer_id = u"fresh";
+  installation_.install_time = 1600000000;
+  const Case kCases[] = {
+      {"complete",
+       "<quennewsfeed><client>1<id>kept</id><date>5</date><lastdate>6</lastdate>"
+       "</client><old>1<a>1</a></old></quennewsfeed>",
+       "kept", 5, 6, true},
+      {"missing", nullptr, "fresh", 1600000000, kNow, false},
+      {"garbage", "\x01\x02not xml at all", "fresh", 1600000000, kNow, false},
+      {"cut off", "<quennewsfeed><client>1<id>kept</id><date>5</da", "fresh", 1600000000, kNow,
+       false},
+      {"no lastdate",
+       "<quennewsfeed><client>1<id>kept</id><date>5</date></client>"
+       "<old>1<a>1</a></old></quennewsfeed>",
+       "fresh", 1600000000, kNow, true},
+      {"empty id",
+       "<quennewsfeed><client>1<id></id><date>5</date><lastdate>6</lastdate>"
+       "</client><old>1<a>1</a></old></quennewsfeed>",
+       "fresh", 1600000000, kNow, true},
+      {"other root", "<other><client>1<id>x</id></client><old>1<a>1</a></old></other>", "fresh",
+       1600000000, kNow, true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(folder());
+    if (c.content != nullptr) {
+      ASSERT_TRUE(test::WriteFile(data_path(), c.content));
+    }
+    Make().reset();
+    SimpleXMLElement data(test::ReadFile(data_path()));
+    EXPECT_EQ(Utf8(data.GetName()), "quennewsfeed");
+    SimpleXMLElement* client = data.FindChild(u"client");
+    ASSERT_NE(client, nullptr);
+    EXPECT_EQ(Utf8(client->GetChildValue(u"id")), c.id);
+    EXPECT_EQ(client->FindChild(u"date")->GetInt64Value(), c.date);
+    EXPECT_EQ(client->FindChild(u"lastdate")->GetInt64Value(), c.lastdate);
+    EXPECT_EQ(Children("old") == std::vector<std::string>{"a"}, c.keeps_old);
+  }
+  struct stat info {};
+  ASSERT_EQ(stat(folder().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST_F(NewsfeedTest, ChoosesTheLastValidItemNotSeen) {
+  auto item = [](const std::string& id, const std::string& extra = "") {
+    return "<item><id>" + id + "</id><title>T " + id + "</title><enddate>2030-01-01</enddate>" +
+           extra + "</item>";
+  };
+  struct Case {
+    const char* name;
+    std::string old;  // children of old in data.xml
+    std::string items;
+    const char* chosen;  // null: none
+    std::vector<std::string> active;
+    size_t invalid_lines;
+  };
+  const Case kCases[] = {
+      {"three new: the third", "", item("a") + item("b") + item("c"), "c", {"a", "b", "c"}, 0},
+      {"the third seen: the second",
+       "<c>1</c>",
+       item("a") + item("b") + item("c"),
+       "b",
+       {"a", "b", "c"},
+       0},
+      {"seen with another value counts as new",
+       "<c>0</c>",
+       item("a") + item("c"),
+       "c",
+       {"a", "c"},
+       0},
+      {"all seen", "<a>1</a><b>1</b>", item("a") + item("b"), nullptr, {"a", "b"}, 0},
+      {"no title: logged",
+       "",
+       item("a") + "<item><id>b</id><enddate>2030-01-01</enddate></item>",
+       "a",
+       {"a"},
+       1},
+      {"no id: logged",
+       "",
+       item("a") + "<item><title>x</title><enddate>2030-01-01</enddate></item>",
+       "a",
+       {"a"},
+       1},
+      {"nine-character enddate: skipped quietly",
+       "",
+       item("a") + "<item><id>b</id><title>x</title><enddate>2030-01-1</enddate></item>",
+       "a",
+       {"a"},
+       0},
+      {"unsafe id: logged", "", item("a") + item("..%2Fx") + item("a%20b"), "a", {"a"}, 2},
+      {"nothing valid", "", "<item><id>a</id></item>", nullptr, {}, 1},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(folder());
+    WriteData("<old>1" + c.old + "</old><active>1<stale>1</stale></active>");
+    ClearLog();
+    NewsItem chosen;
+    {
+      auto newsfeed = Make();
+      ASSERT_TRUE(newsfeed->BuildRequest());
+      SimpleXMLElement answer("<newsfeeds>" + c.items + "</newsfeeds>");
+      EXPECT_EQ(newsfeed->ChooseFromAnswer(answer, chosen), c.chosen != nullptr);
+    }
+    if (c.chosen != nullptr) {
+      EXPECT_EQ(Utf8(chosen.id), c.chosen);
+    }
+    EXPECT_EQ(Children("active"), c.active);
+    size_t invalid = 0;
+    for (const std::string& line : Logged(kLogError))
+      invalid += line.rfind("ERROR ## NEWSFEED - invalid: ", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(invalid, c.invalid_lines);
+  }
+}
+
+TEST_F(NewsfeedTest, PreparesEachKindAndRefusesWhatCannotBeShown) {
+  struct Case {
+    const char* name;
+    std::string extra;  // children after id, title and enddate
+    bool shown;
+    int32_t kind;
+    std::string link, command_line;
+    uint8_t has_fg;
+    uint32_t fg;
+    uint8_t has_bg;
+    bool stored;  // a copy under data.xml's newsfeed
+  };
+  const Case kCases[] = {
+      {"plain with link and colours",
+       "<nid>7</nid><text>Body</text><btntext>Go</btntext><url>https://n.test/a</url>"
+       "<colorfg>FF8000</colorfg><colorbg>FFF</colorbg><tags>t1</tags>",
+       true, kNewsItemPlain, "https://n.test/a?ClientId=0123abc&phash=ph", "", 1, 255 + 128 * 256,
+       0, true},
+      {"link only",
+       "<URLonly>https://n.test/only</URLonly><url>http://ignored</url>"
+       "<command>bad</command>",
+       true, kNewsItemLinkOnly, "https://n.test/only", "", 0, 0, 0, true},
+      {"link only, not https", "<URLonly>http://n.test/only</URLonly>", false, 0, "", "", 0, 0, 0,
+       false},
+      {"url not https", "<url>javascript:alert(1)</url>", false, 0, "", "", 0, 0, 0, false},
+      {"scan command", "<command>scan abc</command>", true, kNewsItemPlain, "", "\"/scan:abc\"", 0,
+       0, 0, false},
+      {"start command", "<command>Start</command>", true, kNewsItemPlain, "", "/scanall", 0, 0, 0,
+       false},
+      {"other command", "<command>rm -rf /</command>", false, 0, "", "", 0, 0, 0, false},
+  };
+  installation_.phash = u"ph";
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(folder());
+    WriteData("<newsfeed>1<id>earlier</id></newsfeed>");
+    ClearLog();
+    NewsItem item;
+    {
+      auto newsfeed = Make();
+      ASSERT_TRUE(newsfeed->BuildRequest());
+      SimpleXMLElement answer(
+          "<n><item><id>x</id><title>Title</title><enddate>2030-01-01"
+          "</enddate>" +
+          c.extra + "</item></n>");
+      EXPECT_EQ(newsfeed->ChooseFromAnswer(answer, item), c.shown);
+    }
+    const std::vector<std::string> errors = Logged(kLogError);
+    SimpleXMLElement data(test::ReadFile(data_path()));
+    SimpleXMLElement* stored = data.FindChild(u"newsfeed");
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(Utf8(stored->GetChildValue(u"id")), c.stored ? "x" : "earlier");
+    if (!c.shown) {
+      ASSERT_EQ(errors.size(), 1u);
+      EXPECT_EQ(errors[0].rfind("NEWSFEED ### ERROR converting: ", 0), 0u) << errors[0];
+      continue;
+    }
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(Utf8(item.title), "Title");
+    EXPECT_EQ(item.kind, c.kind);
+    EXPECT_EQ(Utf8(item.link), c.link);
+    EXPECT_EQ(Utf8(item.command_line), c.command_line);
+    EXPECT_EQ(item.has_command, c.command_line.empty() ? 0 : 1);
+    EXPECT_EQ(item.has_foreground_color, c.has_fg);
+    if (c.has_fg != 0) {
+      EXPECT_EQ(item.foreground_color, c.fg);
+    }
+    EXPECT_EQ(item.has_background_color, c.has_bg);
+    if (c.stored) {
+      // Every url is completed, also the one a link-only item ignores.
+      EXPECT_EQ(Utf8(stored->GetChildValue(u"url")),
+                c.kind == kNewsItemPlain ? c.link : "http://ignored?ClientId=0123abc&phash=ph");
+      EXPECT_EQ(Utf8(stored->GetChildValue(u"ClientDataHash")).size(), 32u);
+    }
+  }
+}
+
+TEST_F(NewsfeedTest, DontPopUpIsRememberedNotShown) {
+  WriteData();
+  const std::string answer_text =
+      "<n><item><id>quiet</id><title>Q</title><enddate>2030-01-01</enddate>"
+      "<dontpopup>1</dontpopup></item></n>";
+  for (int day = 0; day < 2; ++day) {
+    auto newsfeed = Make();
+    ASSERT_TRUE(newsfeed->BuildRequest());
+    SimpleXMLElement answer(answer_text);
+    NewsItem item;
+    EXPECT_FALSE(newsfeed->ChooseFromAnswer(answer, item));
+  }
+  EXPECT_EQ(Children("old"), std::vector<std::string>{"quiet"});
+  EXPECT_EQ(Children("active"), std::vector<std::string>{"quiet"});
+}
+
+TEST_F(NewsfeedTest, PicturesAreBoundedAndCheckedAsPng) {
+  HttpsTestServer server;
+  struct Case {
+    const char* name;
+    std::string body;
+    int status;
+    bool shown;
+  };
+  const Case kCases[] = {
+      {"png", Png(), 200, true},
+      {"largest png", Png(CNewsfeed::kMaxPictureBytes), 200, true},
+      {"too large", Png(CNewsfeed::kMaxPictureBytes + 1), 200, false},
+      {"not a png", "<html>hello</html>", 200, false},
+      {"png behind an error status", Png(), 404, false},
+      {"empty", "", 200, false},
+  };
+  const Case* serving = nullptr;
+  server.server().Get("/p.png", [&](const httplib::Request&, httplib::Response& response) {
+    response.status = serving->status;
+    response.set_content(serving->body, "image/png");
+  });
+  server.Start();
+  const std::string address = "https://127.0.0.1:" + std::to_string(server.port()) + "/p.png";
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    serving = &c;
+    std::filesystem::remove_all(folder());
+    WriteData();
+    ClearLog();
+    NewsItem item;
+    {
+      auto newsfeed = Make();
+      ASSERT_TRUE(newsfeed->BuildRequest());
+      SimpleXMLElement answer(
+          "<n><item><id>pic</id><title>P</title><enddate>2030-01-01"
+          "</enddate><imageUrl>" +
+          address + "</imageUrl></item></n>");
+      EXPECT_EQ(newsfeed->ChooseFromAnswer(answer, item), c.shown);
+    }
+    const std::string picture = folder() + "pic.png";
+    EXPECT_EQ(std::filesystem::exists(picture), c.shown);
+    if (c.shown) {
+      EXPECT_EQ(item.kind, kNewsItemWithPicture);
+      EXPECT_EQ(Utf8(item.picture.ToString()), picture);
+      EXPECT_EQ(test::ReadFile(picture), c.body);
+    } else {
+      const std::vector<std::string> errors = Logged(kLogError);
+      EXPECT_NE(std::find(errors.begin(), errors.end(), "NEWSFEED Error Download " + address),
+                errors.end());
+    }
+  }
+  // A picture already there is used without asking; one that is no PNG is
+  // fetched again.
+  serving = &kCases[0];
+  const int asked = server.requests();
+  for (const std::string& there : {Png(), std::string("junk")}) {
+    ASSERT_TRUE(test::WriteFile(folder() + "pic.png", there));
+    auto newsfeed = Make();
+    ASSERT_TRUE(newsfeed->BuildRequest());
+    SimpleXMLElement answer(
+        "<n><item><id>pic</id><title>P</title><enddate>2030-01-01</enddate>"
+        "<imageUrl>" +
+        address + "</imageUrl></item></n>");
+    NewsItem item;
+    EXPECT_TRUE(newsfeed->ChooseFromAnswer(answer, item));
+    EXPECT_EQ(test::ReadFile(folder() + "pic.png"), Png());
+  }
+  EXPECT_EQ(server.requests(), asked + 1);
+}
+
+TEST_F(NewsfeedTest, ServiceFailuresEndTheCheckWithTheirLine) {
+  HttpsTestServer server;
+  std::string posted;
+  server.server().Post("/garbage", [&](const httplib::Request& request, httplib::Response& r) {
+    posted = request.body;
+    r.set_content("\x01 this is not xml", "text/xml");
+  });
+  server.server().Post("/empty", [](const httplib::Request&, httplib::Response& r) {
+    r.set_content("<newsfeeds></newsfeeds>", "text/xml");
+  });
+  server.server().Post("/error",
+                       [](const httplib::Request&, httplib::Response& r) { r.status = 500; });
+  server.Start();
+  const std::string base = "https://127.0.0.1:" + std::to_string(server.port());
+  test::SilentListener silent;
+  struct Case {
+    std::string url;
+    std::string line;  // the last line at level 3 or 14
+    int level;
+  };
+  const Case kCases[] = {
+      {base + "/garbage", "NEWSFEED ## No newsfeed", kLogTrace},
+      {base + "/empty", "NEWSFEED ## No newsfeed", kLogTrace},
+      {base + "/error", "ERROR ## NEWSFEED - Error connect 500 (system code 500)", kLogError},
+      {"https://127.0.0.1:1/", "ERROR ## NEWSFEED - Error connect 3 (system code 12029)",
+       kLogError},
+      {"", "ERROR ## NEWSFEED - No URL found", kLogError},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.url);
+    std::filesystem::remove_all(folder());
+    WriteData("<old>1<a>1</a></old>");
+    const std::string before = test::ReadFile(data_path());
+    ClearLog();
+    installation_.service_url = Wide(c.url);
+    NewsItem item;
+    EXPECT_FALSE(Make()->AskService(item));
+    ASSERT_FALSE(Logged(c.level).empty());
+    EXPECT_EQ(Logged(c.level).back(), c.line);
+    EXPECT_EQ(Children("old"), std::vector<std::string>{"a"}) << "data.xml stays consistent";
+  }
+  // The request goes out as logged.
+  const std::vector<std::string> traces = [&] {
+    ClearLog();
+    installation_.service_url = Wide(base + "/garbage");
+    NewsItem item;
+    Make()->AskService(item);
+    return Logged(kLogTrace);
+  }();
+  ASSERT_FALSE(traces.empty());
+  EXPECT_EQ(posted.rfind(kDeclaration, 0), 0u);
+  // The log keeps a record on one line.
+  std::replace(posted.begin(), posted.end(), '\n', ' ');
+  EXPECT_EQ(traces.front() + " ", "NEWSFEED ## Send: " + posted);
+}
+
+TEST_F(NewsfeedTest, StopEndsAWaitingRequestPromptly) {
+  test::SilentListener silent;
+  installation_.service_url = Wide("https://127.0.0.1:" + std::to_string(silent.port()) + "/");
+  auto newsfeed = Make();
+  std::atomic<bool> stop{false};
+  newsfeed->SetStopCheck([&] { return stop.load(); });
+  const auto start = std::chrono::steady_clock::now();
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop = true;
+  });
+  NewsItem item;
+  EXPECT_FALSE(newsfeed->AskService(item));
+  stopper.join();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, std::chrono::seconds(4)) << "the connect time-out alone is 5 s";
+  EXPECT_EQ(Logged(kLogError).back(), "ERROR ## NEWSFEED - Error connect 3 (system code 12017)");
+}
+
+}  // namespace
+}  // namespace wardex
+
+int main(int argc, char** argv) {
+  std::string reason;
+  if (!wardex::test::EnterPrivateNetwork(&reason)) {
+    fprintf(stderr, "these tests need a private network namespace: %s\n", reason.c_str());
+    return 1;
+  }
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
