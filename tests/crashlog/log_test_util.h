@@ -42,6 +42,16 @@ inline std::vector<std::string> ReadLines(const std::string& path) {
   return lines;
 }
 
+// The texts of the lines at |level| of the log |path|, in order.
+inline std::vector<std::string> LoggedAt(const std::string& path, int level) {
+  std::vector<std::string> texts;
+  for (const std::string& line : ReadLines(path)) {
+    const auto parsed = ParseLogLine(line);
+    if (parsed && parsed->level == level) texts.push_back(parsed->text);
+  }
+  return texts;
+}
+
 // Every crash report of process |pid| in |folder|, concatenated.
 inline std::string ReadReports(const std::string& folder, pid_t pid) {
   std::string all;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -35,6 +36,9 @@ constexpr char kInstallConfig[] =
     "Module=bk_free\n"
     "[ipc]\n"
     "ServiceChannelName=wardex-test\n"
+    "[time]\n"
+    "servers=127.0.0.1:9\n"
+    "reply_timeout=200\n"
     "[Waits]\n"
     "FrameLoadRetryMs=50\n"
     "TrayIconRetryMs=50\n";
@@ -93,6 +97,32 @@ std::vector<std::string> ReadLog(const std::string& path) {
   const std::vector<std::string> current = ReadLines(path);
   lines.insert(lines.end(), current.begin(), current.end());
   return lines;
+}
+
+constexpr char16_t kProductKey[] = u"SOFTWARE\\Corvane\\WardexTest";
+
+KaOSAL::KaString WideName(const std::string& name) {
+  const std::u16string wide = KaOSAL::FromUtf8(name);
+  return KaOSAL::KaString(wide.data(), static_cast<int>(wide.size()));
+}
+
+// Reads exactly |size| bytes of the product key's value |name|.
+bool ReadProductValue(const std::string& name, void* value, uint32_t size) {
+  uint32_t type = 0;
+  uint32_t got = size;
+  return platform::RegQueryValue(platform::HKEY_LOCAL_MACHINE, kProductKey, WideName(name),
+                                 platform::KEY_QUERY_VALUE, &type, static_cast<uint8_t*>(value),
+                                 &got) == 0 &&
+         got == size;
+}
+
+// Writes the product key's value |name|, making the key when missing.
+bool WriteProductValue(const std::string& name, uint32_t type, const void* value, uint32_t size) {
+  return platform::RegCreateKey(platform::HKEY_LOCAL_MACHINE, kProductKey,
+                                platform::KEY_SET_VALUE) == 0 &&
+         platform::RegSetValue(platform::HKEY_LOCAL_MACHINE, kProductKey, WideName(name),
+                               platform::KEY_SET_VALUE, type, static_cast<const uint8_t*>(value),
+                               size) == 0;
 }
 
 }  // namespace
@@ -215,6 +245,7 @@ std::unique_ptr<AgentProcess> AgentTree::Start(const std::vector<std::string>& a
                                    "-c",
                                    "ip link set lo up && exec \"$0\" \"$@\"",
                                    app_dir_ + "/" + executable_name_};
+  if (share_test_network_) args.erase(args.begin(), args.begin() + 6);
   args.insert(args.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
@@ -227,7 +258,7 @@ std::unique_ptr<AgentProcess> AgentTree::Start(const std::vector<std::string>& a
                                    0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   pid_t pid = -1;
-  const int error = posix_spawnp(&pid, "unshare", &actions, nullptr, argv.data(), environ);
+  const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   return error == 0 ? std::make_unique<AgentProcess>(pid) : nullptr;
 }
@@ -320,23 +351,22 @@ bool AgentTree::ShellCommand(const std::string& command) const {
 }
 
 int64_t AgentTree::ReadProductDWord(const std::string& name) const {
-  const std::u16string wide = KaOSAL::FromUtf8(name);
-  uint32_t type = 0;
   uint32_t value = 0;
-  uint32_t size = sizeof(value);
-  const uint32_t result = platform::RegQueryValue(
-      platform::HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane\\WardexTest",
-      KaOSAL::KaString(wide.data(), static_cast<int>(wide.size())), platform::KEY_QUERY_VALUE,
-      &type, reinterpret_cast<uint8_t*>(&value), &size);
-  return result == 0 && size == sizeof(value) ? int64_t{value} : -1;
+  return ReadProductValue(name, &value, sizeof(value)) ? int64_t{value} : -1;
 }
 
 bool AgentTree::WriteProductDWord(const std::string& name, uint32_t value) const {
-  const std::u16string wide = KaOSAL::FromUtf8(name);
-  return platform::RegSetValue(platform::HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane\\WardexTest",
-                               KaOSAL::KaString(wide.data(), static_cast<int>(wide.size())),
-                               platform::KEY_SET_VALUE, platform::REG_DWORD,
-                               reinterpret_cast<const uint8_t*>(&value), sizeof(value)) == 0;
+  return WriteProductValue(name, platform::REG_DWORD, &value, sizeof(value));
+}
+
+std::optional<int64_t> AgentTree::ReadProductQWord(const std::string& name) const {
+  int64_t value = 0;
+  return ReadProductValue(name, &value, sizeof(value)) ? std::optional<int64_t>(value)
+                                                       : std::nullopt;
+}
+
+bool AgentTree::WriteProductQWord(const std::string& name, int64_t value) const {
+  return WriteProductValue(name, platform::REG_BINARY, &value, sizeof(value));
 }
 
 std::string AgentTree::OpenMenu(const std::string& event) const {

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,11 @@ class AgentTree {
   // icon adds, those of the creation sequence included.
   void RefuseShellAdds(int count);
 
+  // Starts agents from now on in this test program's own network namespace
+  // instead of a new one: for a program whose main already moved into a
+  // private namespace and whose local servers the agent must reach.
+  void ShareTestNetwork() { share_test_network_ = true; }
+
   // Starts the agent with |arguments| in the private network namespace.
   std::unique_ptr<AgentProcess> Start(const std::vector<std::string>& arguments = {});
   // Starts the agent and waits until its creation sequence is done.
@@ -102,6 +108,9 @@ class AgentTree {
   // A DWORD value of the product key, or -1 when absent.
   int64_t ReadProductDWord(const std::string& name) const;
   bool WriteProductDWord(const std::string& name, uint32_t value) const;
+  // An 8-byte value (REG_BINARY, as the agent stores times), or nullopt.
+  std::optional<int64_t> ReadProductQWord(const std::string& name) const;
+  bool WriteProductQWord(const std::string& name, int64_t value) const;
   // Clicks the icon with |event| and returns the MENU line of the menu that
   // opened (empty when none did within the wait).
   std::string OpenMenu(const std::string& event = "rbuttonup") const;
@@ -119,6 +128,7 @@ class AgentTree {
   std::string executable_name_;
   std::string app_dir_;
   std::string test_dir_;
+  bool share_test_network_ = false;
 };
 
 // |needles| appear in |lines| in this order (each a substring of a later line

@@ -42,7 +42,7 @@ std::vector<std::string> AgentLines(const AgentTree& tree) {
   for (size_t i = 0; i < texts.size() && i < levels.size(); ++i) {
     const std::string& text = texts[i];
     if (text.rfind("SHELL: ", 0) == 0 || text.rfind("UI: ", 0) == 0 ||
-        text.rfind("Tray ### newsfeed check: ", 0) == 0) {
+        text.find("NEWSFEED") != std::string::npos) {
       continue;
     }
     lines.push_back(std::to_string(levels[i]) + " " + std::regex_replace(text, kTiming, "(Nms)"));

@@ -19,6 +19,7 @@
 
 #include "crashlog/log_test_util.h"
 #include "https_test_server.h"
+#include "news_samples.h"
 #include "online/news_item_rules.h"
 #include "osal/wide_format.h"
 #include "private_network.h"
@@ -36,13 +37,6 @@ constexpr int64_t kNow = 1700000000;  // 2023-11-14 22:13:20 UTC
 
 KaString Wide(const std::string& text) { return KaString(text.c_str(), KaOSAL::KA_CP_UTF8); }
 std::string Utf8(const KaString& text) { return KaOSAL::ToUtf8(text.c_str(), text.GetLength()); }
-
-// The start of a PNG file (signature, image header of 1x1), padded to |size|.
-std::string Png(size_t size = 64) {
-  std::string png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0", 29);
-  png.resize(size, '\0');
-  return png;
-}
 
 class NewsfeedTest : public ::testing::Test {
  protected:
@@ -71,18 +65,18 @@ class NewsfeedTest : public ::testing::Test {
   std::string folder() const { return root_.path() + "/news/newsfeed/"; }
   std::string data_path() const { return folder() + "data.xml"; }
   void ClearLog() const { std::ofstream(log_path(), std::ios::trunc); }
-  std::vector<std::string> Logged(int level) const {
-    std::vector<std::string> texts;
-    for (const std::string& line : test::ReadLines(log_path())) {
-      const auto parsed = test::ParseLogLine(line);
-      if (parsed && parsed->level == level) texts.push_back(parsed->text);
-    }
-    return texts;
-  }
+  std::vector<std::string> Logged(int level) const { return test::LoggedAt(log_path(), level); }
   // A check object that trusts the test CA.
   std::unique_ptr<CNewsfeed> Make(int64_t now = kNow) const {
     return std::make_unique<CNewsfeed>(
         installation_, now, std::make_unique<test::TrustingTestCa<CVeSimpleXMLHTTPComunicator>>());
+  }
+  // One check (written back when it ends) choosing from an answer of |items|.
+  bool ChooseFrom(const std::string& items, NewsItem* item) const {
+    auto newsfeed = Make();
+    EXPECT_TRUE(newsfeed->BuildRequest());
+    SimpleXMLElement answer("<n>" + items + "</n>");
+    return newsfeed->ChooseFromAnswer(answer, *item);
   }
   // A data.xml with a complete client.
   void WriteData(const std::string& inner = "") const {
@@ -180,15 +174,17 @@ TEST(NewsItemRulesTest, LinksIdsAndPictures) {
   EXPECT_TRUE(IsSafeNewsId(KaString(u'a', 64)));
   EXPECT_FALSE(IsSafeNewsId(KaString(u'a', 65)));
 
-  std::string bad_signature = Png();
+  std::string bad_signature = test::PngBytes();
   bad_signature[1] = 'J';
-  std::string zero_width = Png();
+  std::string zero_width = test::PngBytes();
   zero_width[19] = '\0';
-  std::string other_chunk = Png();
+  std::string other_chunk = test::PngBytes();
   other_chunk[12] = 'i';
   const std::pair<std::string, bool> kPictures[] = {
-      {Png(), true},       {Png(29), true},      {Png(28), false},  {bad_signature, false},
-      {zero_width, false}, {other_chunk, false}, {"GIF89a", false}, {"", false},
+      {test::PngBytes(), true},    {test::PngBytes(29), true},
+      {test::PngBytes(28), false}, {bad_signature, false},
+      {zero_width, false},         {other_chunk, false},
+      {"GIF89a", false},           {"", false},
   };
   for (const auto& [bytes, valid] : kPictures) EXPECT_EQ(LooksLikePng(bytes), valid);
 
@@ -321,10 +317,6 @@ TEST_F(NewsfeedTest, DataFileIsReadOrRepairedAndWrittenBack) {
 }
 
 TEST_F(NewsfeedTest, ChoosesTheLastValidItemNotSeen) {
-  auto item = [](const std::string& id, const std::string& extra = "") {
-    return "<item><id>" + id + "</id><title>T " + id + "</title><enddate>2030-01-01</enddate>" +
-           extra + "</item>";
-  };
   struct Case {
     const char* name;
     std::string old;  // children of old in data.xml
@@ -334,39 +326,55 @@ TEST_F(NewsfeedTest, ChoosesTheLastValidItemNotSeen) {
     size_t invalid_lines;
   };
   const Case kCases[] = {
-      {"three new: the third", "", item("a") + item("b") + item("c"), "c", {"a", "b", "c"}, 0},
+      {"three new: the third",
+       "",
+       test::NewsItemXml("a") + test::NewsItemXml("b") + test::NewsItemXml("c"),
+       "c",
+       {"a", "b", "c"},
+       0},
       {"the third seen: the second",
        "<c>1</c>",
-       item("a") + item("b") + item("c"),
+       test::NewsItemXml("a") + test::NewsItemXml("b") + test::NewsItemXml("c"),
        "b",
        {"a", "b", "c"},
        0},
       {"seen with another value counts as new",
        "<c>0</c>",
-       item("a") + item("c"),
+       test::NewsItemXml("a") + test::NewsItemXml("c"),
        "c",
        {"a", "c"},
        0},
-      {"all seen", "<a>1</a><b>1</b>", item("a") + item("b"), nullptr, {"a", "b"}, 0},
+      {"all seen",
+       "<a>1</a><b>1</b>",
+       test::NewsItemXml("a") + test::NewsItemXml("b"),
+       nullptr,
+       {"a", "b"},
+       0},
       {"no title: logged",
        "",
-       item("a") + "<item><id>b</id><enddate>2030-01-01</enddate></item>",
+       test::NewsItemXml("a") + "<item><id>b</id><enddate>2030-01-01</enddate></item>",
        "a",
        {"a"},
        1},
       {"no id: logged",
        "",
-       item("a") + "<item><title>x</title><enddate>2030-01-01</enddate></item>",
+       test::NewsItemXml("a") + "<item><title>x</title><enddate>2030-01-01</enddate></item>",
        "a",
        {"a"},
        1},
       {"nine-character enddate: skipped quietly",
        "",
-       item("a") + "<item><id>b</id><title>x</title><enddate>2030-01-1</enddate></item>",
+       test::NewsItemXml("a") +
+           "<item><id>b</id><title>x</title><enddate>2030-01-1</enddate></item>",
        "a",
        {"a"},
        0},
-      {"unsafe id: logged", "", item("a") + item("..%2Fx") + item("a%20b"), "a", {"a"}, 2},
+      {"unsafe id: logged",
+       "",
+       test::NewsItemXml("a") + test::NewsItemXml("..%2Fx") + test::NewsItemXml("a%20b"),
+       "a",
+       {"a"},
+       2},
       {"nothing valid", "", "<item><id>a</id></item>", nullptr, {}, 1},
   };
   for (const Case& c : kCases) {
@@ -375,12 +383,7 @@ TEST_F(NewsfeedTest, ChoosesTheLastValidItemNotSeen) {
     WriteData("<old>1" + c.old + "</old><active>1<stale>1</stale></active>");
     ClearLog();
     NewsItem chosen;
-    {
-      auto newsfeed = Make();
-      ASSERT_TRUE(newsfeed->BuildRequest());
-      SimpleXMLElement answer("<newsfeeds>" + c.items + "</newsfeeds>");
-      EXPECT_EQ(newsfeed->ChooseFromAnswer(answer, chosen), c.chosen != nullptr);
-    }
+    EXPECT_EQ(ChooseFrom(c.items, &chosen), c.chosen != nullptr);
     if (c.chosen != nullptr) {
       EXPECT_EQ(Utf8(chosen.id), c.chosen);
     }
@@ -430,15 +433,7 @@ TEST_F(NewsfeedTest, PreparesEachKindAndRefusesWhatCannotBeShown) {
     WriteData("<newsfeed>1<id>earlier</id></newsfeed>");
     ClearLog();
     NewsItem item;
-    {
-      auto newsfeed = Make();
-      ASSERT_TRUE(newsfeed->BuildRequest());
-      SimpleXMLElement answer(
-          "<n><item><id>x</id><title>Title</title><enddate>2030-01-01"
-          "</enddate>" +
-          c.extra + "</item></n>");
-      EXPECT_EQ(newsfeed->ChooseFromAnswer(answer, item), c.shown);
-    }
+    EXPECT_EQ(ChooseFrom(test::NewsItemXml("x", c.extra), &item), c.shown);
     const std::vector<std::string> errors = Logged(kLogError);
     SimpleXMLElement data(test::ReadFile(data_path()));
     SimpleXMLElement* stored = data.FindChild(u"newsfeed");
@@ -450,7 +445,7 @@ TEST_F(NewsfeedTest, PreparesEachKindAndRefusesWhatCannotBeShown) {
       continue;
     }
     EXPECT_TRUE(errors.empty());
-    EXPECT_EQ(Utf8(item.title), "Title");
+    EXPECT_EQ(Utf8(item.title), "Title x");
     EXPECT_EQ(item.kind, c.kind);
     EXPECT_EQ(Utf8(item.link), c.link);
     EXPECT_EQ(Utf8(item.command_line), c.command_line);
@@ -471,15 +466,9 @@ TEST_F(NewsfeedTest, PreparesEachKindAndRefusesWhatCannotBeShown) {
 
 TEST_F(NewsfeedTest, DontPopUpIsRememberedNotShown) {
   WriteData();
-  const std::string answer_text =
-      "<n><item><id>quiet</id><title>Q</title><enddate>2030-01-01</enddate>"
-      "<dontpopup>1</dontpopup></item></n>";
   for (int day = 0; day < 2; ++day) {
-    auto newsfeed = Make();
-    ASSERT_TRUE(newsfeed->BuildRequest());
-    SimpleXMLElement answer(answer_text);
     NewsItem item;
-    EXPECT_FALSE(newsfeed->ChooseFromAnswer(answer, item));
+    EXPECT_FALSE(ChooseFrom(test::NewsItemXml("quiet", "<dontpopup>1</dontpopup>"), &item));
   }
   EXPECT_EQ(Children("old"), std::vector<std::string>{"quiet"});
   EXPECT_EQ(Children("active"), std::vector<std::string>{"quiet"});
@@ -494,11 +483,11 @@ TEST_F(NewsfeedTest, PicturesAreBoundedAndCheckedAsPng) {
     bool shown;
   };
   const Case kCases[] = {
-      {"png", Png(), 200, true},
-      {"largest png", Png(CNewsfeed::kMaxPictureBytes), 200, true},
-      {"too large", Png(CNewsfeed::kMaxPictureBytes + 1), 200, false},
+      {"png", test::PngBytes(), 200, true},
+      {"largest png", test::PngBytes(CNewsfeed::kMaxPictureBytes), 200, true},
+      {"too large", test::PngBytes(CNewsfeed::kMaxPictureBytes + 1), 200, false},
       {"not a png", "<html>hello</html>", 200, false},
-      {"png behind an error status", Png(), 404, false},
+      {"png behind an error status", test::PngBytes(), 404, false},
       {"empty", "", 200, false},
   };
   const Case* serving = nullptr;
@@ -508,6 +497,7 @@ TEST_F(NewsfeedTest, PicturesAreBoundedAndCheckedAsPng) {
   });
   server.Start();
   const std::string address = "https://127.0.0.1:" + std::to_string(server.port()) + "/p.png";
+  const std::string picture_item = test::NewsItemXml("pic", "<imageUrl>" + address + "</imageUrl>");
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     serving = &c;
@@ -515,15 +505,7 @@ TEST_F(NewsfeedTest, PicturesAreBoundedAndCheckedAsPng) {
     WriteData();
     ClearLog();
     NewsItem item;
-    {
-      auto newsfeed = Make();
-      ASSERT_TRUE(newsfeed->BuildRequest());
-      SimpleXMLElement answer(
-          "<n><item><id>pic</id><title>P</title><enddate>2030-01-01"
-          "</enddate><imageUrl>" +
-          address + "</imageUrl></item></n>");
-      EXPECT_EQ(newsfeed->ChooseFromAnswer(answer, item), c.shown);
-    }
+    EXPECT_EQ(ChooseFrom(picture_item, &item), c.shown);
     const std::string picture = folder() + "pic.png";
     EXPECT_EQ(std::filesystem::exists(picture), c.shown);
     if (c.shown) {
@@ -540,17 +522,11 @@ TEST_F(NewsfeedTest, PicturesAreBoundedAndCheckedAsPng) {
   // fetched again.
   serving = &kCases[0];
   const int asked = server.requests();
-  for (const std::string& there : {Png(), std::string("junk")}) {
+  for (const std::string& there : {test::PngBytes(), std::string("junk")}) {
     ASSERT_TRUE(test::WriteFile(folder() + "pic.png", there));
-    auto newsfeed = Make();
-    ASSERT_TRUE(newsfeed->BuildRequest());
-    SimpleXMLElement answer(
-        "<n><item><id>pic</id><title>P</title><enddate>2030-01-01</enddate>"
-        "<imageUrl>" +
-        address + "</imageUrl></item></n>");
     NewsItem item;
-    EXPECT_TRUE(newsfeed->ChooseFromAnswer(answer, item));
-    EXPECT_EQ(test::ReadFile(folder() + "pic.png"), Png());
+    EXPECT_TRUE(ChooseFrom(picture_item, &item));
+    EXPECT_EQ(test::ReadFile(folder() + "pic.png"), test::PngBytes());
   }
   EXPECT_EQ(server.requests(), asked + 1);
 }

@@ -76,14 +76,7 @@ class HttpComunicatorTest : public ::testing::Test {
   // The log stays open in the logger: emptied, not removed.
   void ClearLog() const { std::ofstream(log_path(), std::ios::trunc); }
   // The texts of the log lines at |level|, in order.
-  std::vector<std::string> Logged(int level) const {
-    std::vector<std::string> texts;
-    for (const std::string& line : test::ReadLines(log_path())) {
-      const auto parsed = test::ParseLogLine(line);
-      if (parsed && parsed->level == level) texts.push_back(parsed->text);
-    }
-    return texts;
-  }
+  std::vector<std::string> Logged(int level) const { return test::LoggedAt(log_path(), level); }
   std::string Url(const HttpsTestServer& server, const std::string& path) const {
     return "https://127.0.0.1:" + std::to_string(server.port()) + path;
   }

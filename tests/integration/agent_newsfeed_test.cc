@@ -1,0 +1,240 @@
+// The news feed end to end: the real agent asks a local HTTPS news service
+// and takes its time from a local SNTP server, all on 127.0.0.1 in the
+// private network namespace that this program's main enters (the agent
+// shares it). The Console is the journaling test fixture.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "integration/agent_harness.h"
+#include "online/https_test_server.h"
+#include "online/news_samples.h"
+#include "online/private_network.h"
+#include "time/sntp_responder.h"
+
+namespace wardex::test {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+constexpr uint32_t kSntpEpochOffset = 2208988800u;  // 1900 to 1970
+constexpr int64_t kDay = 86400;
+
+class AgentNewsfeedTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/wardex-test-bus", 1);
+    tree_.ShareTestNetwork();
+    tree_.AddConsole();
+    server_.server().Post("/feed", [this](const httplib::Request&, httplib::Response& response) {
+      ++feed_requests_;
+      const std::string answer = answer_text();
+      if (answer == kStall) {
+        stalled_ = true;
+        server_.WaitForStop();
+        return;
+      }
+      response.set_content(answer, "text/xml");
+    });
+    server_.server().Get("/pic.png", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content(PngBytes(200), "image/png");
+    });
+    server_.Start();
+    tree_.AppendInstallConfig("[web]\nnewsfeedURL=" + Url("/feed") + "\ntest_ca_file=" +
+                              PkiFile("root-ca.pem") + "\ntest_connect_timeout_ms=1000\n");
+    tree_.ReplaceInInstallConfig("servers=127.0.0.1:9",
+                                 "servers=127.0.0.1:" + std::to_string(sntp_.port()));
+    // Installed a minute ago by the local clock; the time server says two
+    // days later, so only the server time passes the installation gate.
+    ASSERT_TRUE(tree_.WriteProductQWord("INSTALLTIMESTAMP_UTC", Now() - 60));
+    server_seconds_ = Now() + 2 * kDay;
+  }
+
+  static int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
+  std::string Url(const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(server_.port()) + path;
+  }
+  std::string news_folder() const {
+    return std::filesystem::path(tree_.test_dir()).parent_path().string() +
+           "/cache/wardex/newsfeed/";
+  }
+  std::string data_text() const { return ReadFile(news_folder() + "data.xml"); }
+  std::string answer_text() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return answer_;
+  }
+  void Answer(const std::string& text) {
+    std::lock_guard<std::mutex> hold(lock_);
+    answer_ = text;
+  }
+  // The inode of data.xml, which every finished check replaces; 0 without one.
+  ino_t DataInode() const {
+    struct stat info {};
+    return stat((news_folder() + "data.xml").c_str(), &info) == 0 ? info.st_ino : 0;
+  }
+
+  // Starts the agent, waits until its check has written data.xml, closes it.
+  void RunOneStart() {
+    const ino_t before = DataInode();
+    auto agent = tree_.StartAndWait();
+    ASSERT_NE(agent, nullptr) << tree_.Diagnostics();
+    const auto deadline = steady_clock::now() + milliseconds(20000);
+    while (DataInode() == before && steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(milliseconds(20));
+    }
+    EXPECT_NE(DataInode(), before) << "the check did not end\n" << tree_.Diagnostics();
+    ASSERT_TRUE(agent->Signal(SIGTERM));
+    ASSERT_EQ(agent->Wait(milliseconds(10000)), 0) << tree_.Diagnostics();
+  }
+  size_t Shown(const std::string& needle) const { return CountContaining(tree_.Journal(), needle); }
+  size_t Logged(const std::string& needle) const {
+    return CountContaining(tree_.LogTexts(), needle);
+  }
+
+  static constexpr char kStall[] = "stall";
+  AgentTree tree_;
+  HttpsTestServer server_;
+  std::atomic<int64_t> server_seconds_{0};
+  SntpResponder sntp_{[this](const SntpResponder::Bytes& request) {
+    return SntpResponder::GoodAnswer(
+        request, static_cast<uint32_t>(server_seconds_.load() + kSntpEpochOffset));
+  }};
+  std::atomic<int> feed_requests_{0};
+  std::atomic<bool> stalled_{false};
+  std::mutex lock_;
+  std::string answer_;
+};
+
+TEST_F(AgentNewsfeedTest, OncePerDayOneItemNotSeenBefore) {
+  Answer("<newsfeeds>" + NewsItemXml("a") + NewsItemXml("b", "<url>https://n.test/b</url>") +
+         "<item><id>c</id><enddate>2030-01-01</enddate></item></newsfeeds>");
+  // First start: the last valid item is shown and remembered.
+  RunOneStart();
+  EXPECT_EQ(feed_requests_.load(), 1);
+  EXPECT_EQ(Shown("console show-newsfeed "), 1u);
+  EXPECT_EQ(Shown("console show-newsfeed id=b title=\"Title b\" kind=0 "
+                  "link=\"https://n.test/b?ClientId="),
+            1u)
+      << ::testing::PrintToString(tree_.Journal());
+  EXPECT_EQ(Logged("NEWSFEED ## Send: "), 1u);
+  EXPECT_EQ(Logged("NEWSFEED ## Found newsfeed "), 1u);
+  EXPECT_EQ(Logged("ERROR ## NEWSFEED - invalid: "), 1u);
+  const std::string first = data_text();
+  EXPECT_NE(first.find("<old>\n\t\t<b>1</b>"), std::string::npos) << first;
+  EXPECT_NE(first.find("<active>\n\t\t<a>1</a>\n\t\t<b>1</b>\n\t</active>"), std::string::npos);
+  EXPECT_NE(first.find("<newsfeed>"), std::string::npos);
+  const std::optional<int64_t> checked = tree_.ReadProductQWord("LAST_NEWSFEED_CHECK");
+  ASSERT_TRUE(checked.has_value());
+  EXPECT_LE(std::abs(*checked - Now()), 60);
+
+  // Second start the same day: the time server is asked, the service not.
+  const int time_asked = sntp_.requests();
+  RunOneStart();
+  EXPECT_GT(sntp_.requests(), time_asked);
+  EXPECT_EQ(feed_requests_.load(), 1);
+  EXPECT_EQ(Shown("console show-newsfeed "), 1u);
+
+  // The next day (by the daily mark): asked again, b is skipped as seen.
+  ASSERT_TRUE(tree_.WriteProductQWord("LAST_NEWSFEED_CHECK", *checked - kDay));
+  RunOneStart();
+  EXPECT_EQ(feed_requests_.load(), 2);
+  EXPECT_EQ(Shown("console show-newsfeed id=a "), 1u);
+  EXPECT_NE(data_text().find("<old>\n\t\t<b>1</b>\n\t\t<a>1</a>"), std::string::npos)
+      << data_text();
+}
+
+TEST_F(AgentNewsfeedTest, LocalClockAloneDoesNotPassTheInstallationGate) {
+  Answer("<newsfeeds>" + NewsItemXml("a") + "</newsfeeds>");
+  server_seconds_ = Now();
+  auto agent = tree_.StartAndWait();
+  ASSERT_NE(agent, nullptr);
+  EXPECT_TRUE(tree_.WaitForLog("NEWSFEED: No check because of installdate", milliseconds(15000)))
+      << tree_.Diagnostics();
+  ASSERT_TRUE(agent->Signal(SIGTERM));
+  ASSERT_EQ(agent->Wait(milliseconds(10000)), 0);
+  EXPECT_EQ(feed_requests_.load(), 0);
+  EXPECT_EQ(DataInode(), 0u) << "no data.xml before the gate passes";
+}
+
+TEST_F(AgentNewsfeedTest, PictureCommandAndColourReachTheConsole) {
+  Answer("<n>" +
+         NewsItemXml("pic", "<imageUrl>" + Url("/pic.png") +
+                                "</imageUrl><command>scan abc</command><colorfg>FF8000</colorfg>") +
+         "</n>");
+  RunOneStart();
+  const std::string picture = news_folder() + "pic.png";
+  EXPECT_EQ(Shown("console show-newsfeed id=pic title=\"Title pic\" kind=1 link=\"\" picture=\"" +
+                  picture + "\" command=\"/scan:abc\" fg=1:33023"),
+            1u)
+      << ::testing::PrintToString(tree_.Journal());
+  EXPECT_EQ(ReadFile(picture), PngBytes(200));
+  // An item with a command is not kept as the last news item.
+  EXPECT_EQ(data_text().find("<newsfeed>"), std::string::npos);
+}
+
+TEST_F(AgentNewsfeedTest, FailuresLeaveDataConsistentWithTheirLines) {
+  struct Case {
+    const char* name;
+    std::string answer;  // what the service answers
+    std::string url;     // replaces the service address when not empty
+    std::string line;
+  };
+  const Case kCases[] = {
+      {"garbage", "\x01\x02 no xml here", "", "NEWSFEED ## No newsfeed"},
+      {"down", "", "https://127.0.0.1:1/feed",
+       "ERROR ## NEWSFEED - Error connect 3 (system code 12029)"},
+      {"slow", kStall, "", "ERROR ## NEWSFEED - Error connect 3 (system code 12002)"},
+  };
+  tree_.AppendInstallConfig("test_stall_timeout_ms=1000\n");
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Answer(c.answer);
+    if (!c.url.empty()) tree_.ReplaceInInstallConfig(Url("/feed"), c.url);
+    ASSERT_TRUE(tree_.WriteProductQWord("LAST_NEWSFEED_CHECK", 0));
+    const size_t before = Logged(c.line);
+    RunOneStart();
+    EXPECT_EQ(Logged(c.line), before + 1) << tree_.Diagnostics();
+    EXPECT_NE(data_text().find("<quennewsfeed>\n\t<client>\n\t\t<id>"), std::string::npos);
+    EXPECT_EQ(Shown("console show-newsfeed"), 0u);
+    if (!c.url.empty()) tree_.ReplaceInInstallConfig(c.url, Url("/feed"));
+  }
+}
+
+TEST_F(AgentNewsfeedTest, ClosingMidRequestEndsPromptly) {
+  Answer(kStall);
+  auto agent = tree_.StartAndWait();
+  ASSERT_NE(agent, nullptr);
+  const auto deadline = steady_clock::now() + milliseconds(15000);
+  while (!stalled_ && steady_clock::now() < deadline) std::this_thread::sleep_for(milliseconds(10));
+  ASSERT_TRUE(stalled_) << tree_.Diagnostics();
+  const auto start = steady_clock::now();
+  ASSERT_TRUE(agent->Signal(SIGTERM));
+  ASSERT_EQ(agent->Wait(milliseconds(30000)), 0) << tree_.Diagnostics();
+  const auto took = std::chrono::duration_cast<milliseconds>(steady_clock::now() - start);
+  std::printf("closing mid-request took %lld ms\n", static_cast<long long>(took.count()));
+  EXPECT_LT(took, milliseconds(5000)) << "the stall time-out alone is 120 s";
+  EXPECT_EQ(Logged("ERROR ## NEWSFEED - Error connect 3 (system code 12017)"), 1u);
+  EXPECT_NE(data_text().find("<client>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace wardex::test
+
+int main(int argc, char** argv) {
+  std::string reason;
+  if (!wardex::test::EnterPrivateNetwork(&reason)) {
+    std::fprintf(stderr, "these tests need a private network namespace: %s\n", reason.c_str());
+    return 1;
+  }
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
