@@ -4,6 +4,7 @@
 // quietly for this start, with its log line.
 #include "online/newsfeed.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -71,6 +72,35 @@ bool MakePrivateFolder(const KaString& folder) {
     return false;
   }
   return true;
+}
+
+constexpr char16_t kLastCheckName[] = u"LAST_NEWSFEED_CHECK";
+
+// The product key's path in the current user's hive: where the daily mark
+// goes when the machine's key may not be written, as a Windows program's
+// writes to its machine key go to the user's virtual store.
+bool OpenUserProductKey(CRegistry& user, bool create) {
+  CRegistrySettings machine;
+  if (machine.GetKeyPath().IsEmpty()) return false;
+  user.SetRootKey(HKEY_CURRENT_USER);
+  return user.Open(machine.GetKeyPath(), create);
+}
+
+// The later of the machine's and the user's mark, 0 when neither is there.
+int64_t ReadLastCheck() {
+  CRegistrySettings machine;
+  int64_t last = machine.ReadQWord(kLastCheckName, 0);
+  CRegistry user(false);
+  if (OpenUserProductKey(user, false)) last = std::max(last, user.ReadQWord(kLastCheckName, 0));
+  return last;
+}
+
+// Writes |now| as the mark, in the user's hive when the machine's refuses.
+bool WriteLastCheck(int64_t now) {
+  CRegistrySettings machine;
+  if (machine.WriteQWord(kLastCheckName, now)) return true;
+  CRegistry user(false);
+  return OpenUserProductKey(user, true) && user.WriteQWord(kLastCheckName, now);
 }
 
 }  // namespace
@@ -157,13 +187,15 @@ bool CNewsfeed::HasCompleteClient() {
 
 bool CNewsfeed::Check(NewsItem& item) {
   if (!folder_usable_) return false;
-  CRegistrySettings settings;
-  const int64_t last_check = settings.ReadQWord(u"LAST_NEWSFEED_CHECK", 0);
-  const int64_t since = now_ - last_check;
-  if (since < kSecondsPerDay) return false;
+  // The user's choice in the Console's settings.
+  if (CRegistrySettings().ReadDWord(u"NEWSFEED_OFF", 0) == 1) {
+    LogW(kLogInfo, u"NEWSFEED: switched off in the settings");
+    return false;
+  }
+  if (now_ - ReadLastCheck() < kSecondsPerDay) return false;
   // Written before the service is asked, so that a failed request waits a
   // day too. Where it cannot be written the limit could not hold at all.
-  if (!settings.WriteQWord(u"LAST_NEWSFEED_CHECK", now_)) {
+  if (!WriteLastCheck(now_)) {
     LogW(kLogError, u"ERROR ## NEWSFEED - LAST_NEWSFEED_CHECK not written (%lu); no check",
          KaOSAL::GetLastError());
     return false;

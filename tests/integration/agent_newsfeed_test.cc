@@ -152,6 +152,17 @@ TEST_F(AgentNewsfeedTest, OncePerDayOneItemNotSeenBefore) {
       << data_text();
 }
 
+TEST_F(AgentNewsfeedTest, SwitchedOffInTheSettingsAsksNothing) {
+  Answer("<newsfeeds>" + NewsItemXml("a") + "</newsfeeds>");
+  ASSERT_TRUE(tree_.WriteProductDWord("NEWSFEED_OFF", 1));
+  RunOneStart();
+  EXPECT_EQ(Logged("NEWSFEED: switched off in the settings"), 1u);
+  EXPECT_EQ(feed_requests_.load(), 0);
+  ASSERT_TRUE(tree_.WriteProductDWord("NEWSFEED_OFF", 0));
+  RunOneStart();
+  EXPECT_EQ(feed_requests_.load(), 1);
+}
+
 TEST_F(AgentNewsfeedTest, LocalClockAloneDoesNotPassTheInstallationGate) {
   Answer("<newsfeeds>" + NewsItemXml("a") + "</newsfeeds>");
   server_seconds_ = Now();

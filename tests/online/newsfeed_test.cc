@@ -22,6 +22,7 @@
 #include "news_samples.h"
 #include "online/news_item_rules.h"
 #include "osal/wide_format.h"
+#include "platform/registry_store.h"
 #include "private_network.h"
 #include "support/test_env.h"
 #include "wardex/crashlog.h"
@@ -34,6 +35,13 @@ using test::HttpsTestServer;
 
 constexpr char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 constexpr int64_t kNow = 1700000000;  // 2023-11-14 22:13:20 UTC
+
+}  // namespace
+
+// Where the unprivileged child of TheDailyMarkFallsBackToTheUsersHive works.
+constexpr char kMarkChildFolder[] = "WARDEX_NEWS_MARK_CHILD";
+
+namespace {
 
 KaString Wide(const std::string& text) { return KaString(text.c_str(), KaOSAL::KA_CP_UTF8); }
 std::string Utf8(const KaString& text) { return KaOSAL::ToUtf8(text.c_str(), text.GetLength()); }
@@ -606,12 +614,73 @@ TEST_F(NewsfeedTest, StopEndsAWaitingRequestPromptly) {
   EXPECT_EQ(Logged(kLogError).back(), "ERROR ## NEWSFEED - Error connect 3 (system code 12017)");
 }
 
+// Run as an unprivileged user by TheDailyMarkFallsBackToTheUsersHive, in a
+// copy of this program beside an install.cfg that names a product key.
+TEST(NewsfeedMarkChild, ChecksOncePerDay) {
+  const char* folder = std::getenv(kMarkChildFolder);
+  if (folder == nullptr) GTEST_SKIP() << "run by TheDailyMarkFallsBackToTheUsersHive";
+  NewsfeedInstallation installation;
+  installation.computer_id = u"cid";
+  installation.language = u"en_II";
+  installation.os_language = u"en_US";
+  installation.news_folder = Wide(std::string(folder) + "/news/");
+  for (int64_t later = 0; later < 2; ++later) {
+    CNewsfeed newsfeed(installation, kNow + later, std::make_unique<CVeSimpleXMLHTTPComunicator>());
+    NewsItem item;
+    EXPECT_FALSE(newsfeed.Check(item));
+  }
+}
+
+TEST_F(NewsfeedTest, TheDailyMarkFallsBackToTheUsersHive) {
+  if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to drop to an unprivileged user";
+  namespace fs = std::filesystem;
+  constexpr char16_t kKey[] = u"SOFTWARE\\Corvane\\NewsTest";
+  // The machine's key exists; only root may write its hive.
+  ASSERT_EQ(platform::RegCreateKey(platform::HKEY_LOCAL_MACHINE, kKey, platform::KEY_SET_VALUE),
+            0u);
+  const std::string shared = root_.path() + "/shared";
+  fs::create_directories(shared);
+  for (const std::string& open : {shared, root_.data_home()}) {
+    fs::permissions(open, fs::perms::all);
+  }
+  const std::string program = test::ReachableCopy(fs::read_symlink("/proc/self/exe"), shared);
+  ASSERT_FALSE(program.empty());
+  ASSERT_TRUE(test::WriteFile(shared + "/newsfeed_tests-libs/install.cfg",
+                              "[install]\nRegKey=NewsTest\ncompany=Corvane\n"));
+  const std::string child_log = shared + "/child.log";
+  setenv(kMarkChildFolder, shared.c_str(), 1);
+  setenv("WARDEX_LOG_FILE", child_log.c_str(), 1);
+  const std::string command =
+      program + " --gtest_filter=NewsfeedMarkChild.* >" + shared + "/child.out 2>&1";
+  const int status =
+      test::RunAsUnprivileged([&command] { return std::system(command.c_str()) == 0 ? 0 : 1; });
+  unsetenv(kMarkChildFolder);
+  EXPECT_EQ(status, 0) << test::ReadFile(shared + "/child.out");
+  // Asked once (and told of the missing address), then held back by the mark.
+  EXPECT_EQ(test::LoggedAt(child_log, kLogError),
+            std::vector<std::string>{"ERROR ## NEWSFEED - No URL found"});
+  int64_t mark = 0;
+  uint32_t type = 0;
+  uint32_t size = sizeof(mark);
+  EXPECT_NE(platform::RegQueryValue(platform::HKEY_LOCAL_MACHINE, kKey, u"LAST_NEWSFEED_CHECK",
+                                    platform::KEY_QUERY_VALUE, &type,
+                                    reinterpret_cast<uint8_t*>(&mark), &size),
+            0u);
+  ASSERT_EQ(platform::RegQueryValue(platform::HKEY_CURRENT_USER, kKey, u"LAST_NEWSFEED_CHECK",
+                                    platform::KEY_QUERY_VALUE, &type,
+                                    reinterpret_cast<uint8_t*>(&mark), &size),
+            0u);
+  EXPECT_EQ(mark, kNow);
+}
+
 }  // namespace
 }  // namespace wardex
 
 int main(int argc, char** argv) {
   std::string reason;
-  if (!wardex::test::EnterPrivateNetwork(&reason)) {
+  // The unprivileged copy of this program stays in the namespace it was given.
+  if (std::getenv(wardex::kMarkChildFolder) == nullptr &&
+      !wardex::test::EnterPrivateNetwork(&reason)) {
     fprintf(stderr, "these tests need a private network namespace: %s\n", reason.c_str());
     return 1;
   }
