@@ -13,5 +13,8 @@ function(wardex_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  # Tests write their logs and crash reports into the build tree, never into
+  # the home folder of whoever runs them.
+  gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 300 ENVIRONMENT "XDG_STATE_HOME=${PROJECT_BINARY_DIR}/test-state")
 endfunction()
