@@ -26,7 +26,9 @@ uint32_t LoadNewsfeedThreadProc(void* parameter) {
   // computer was restarted since; the time comes from the time servers, so
   // that a local clock set forward does not pass.
   CTimeServerTime server_time;
+  server_time.SetStopCheck(stopping);
   const int64_t since_install = server_time.GetTime(nullptr) - ReadInstallTimestamp();
+  if (stopping()) return 0;
   const auto uptime_seconds = static_cast<int64_t>(platform::UptimeMilliseconds() / 1000);
   if (!PassesInstallationGate(since_install, uptime_seconds)) {
     LogW(kLogInfo, u"NEWSFEED: No check because of installdate");

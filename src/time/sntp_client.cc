@@ -1,5 +1,6 @@
 #include "time/sntp_client.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "osal/last_error.h"
@@ -19,6 +20,7 @@ constexpr int kServerMode = 4;
 constexpr int kLeapAlarm = 3;  // the server's clock is not synchronised
 constexpr int kHighestStratum = 15;
 constexpr uint32_t kSettleMs = 10;
+constexpr uint32_t kStopPollMs = 100;
 constexpr int64_t kSecondsFrom1900To1970 = 2208988800LL;
 constexpr double kFractionScale = 4294967296.0;  // 2^32
 
@@ -81,7 +83,15 @@ bool CSNTPClient::GetServerTime(const KaOSAL::KaString& server, SntpAnswer& answ
   if (!socket.Send(request, sizeof(request))) return false;
 
   platform::SleepMilliseconds(kSettleMs);
-  if (!socket.WaitReadable(m_timeoutMs)) return false;
+  // The reply is awaited in short slices, each after asking the stop check.
+  for (uint32_t waited = 0;; waited += kStopPollMs) {
+    if (waited >= m_timeoutMs || Stopped()) {
+      KaOSAL::SetLastError(KaOSAL::kWsaTimedOut);
+      return false;
+    }
+    if (socket.WaitReadable(std::min(kStopPollMs, m_timeoutMs - waited))) break;
+    if (KaOSAL::GetLastError() != KaOSAL::kWsaTimedOut) return false;
+  }
 
   const SntpTimestamp destination = LocalClockAsSntpTimestamp();
   platform::SleepMilliseconds(kSettleMs);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "osal/ka_string.h"
 
@@ -43,9 +44,15 @@ class CSNTPClient {
                                    uint16_t port = kSntpPort);
 
   uint32_t timeout_ms() const { return m_timeoutMs; }
+  // Asked while a reply is awaited; true ends the wait at once (the exchange
+  // fails with 10060), so that a closing program is not held for a time-out.
+  void SetStopCheck(std::function<bool()> stop) { m_stop = std::move(stop); }
 
  protected:
+  bool Stopped() const { return m_stop && m_stop(); }
+
   uint32_t m_timeoutMs = kDefaultTimeoutMs;  // the reply time-out
+  std::function<bool()> m_stop;
 };
 
 // The local clock (UTC) as an SNTP timestamp, the fraction from its milliseconds.

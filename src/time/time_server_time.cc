@@ -130,8 +130,10 @@ CTimeServerTime::CTimeServerTime() : m_servers(ConfiguredServers()) {
 int64_t CTimeServerTime::GetTime(int64_t* seconds) {
   int64_t result = platform::CurrentWallClock().seconds;
   for (const Server& server : m_servers) {
+    if (Stopped()) break;
     SntpAnswer answer;
     if (!GetServerTime(server.host, answer, server.port)) {
+      if (Stopped()) break;
       platform::SleepMilliseconds(kNextServerDelayMs);
       continue;
     }

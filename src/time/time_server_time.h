@@ -31,7 +31,8 @@ class CTimeServerTime : public CSNTPClient {
   CTimeServerTime();
 
   // The current time in seconds since 1970 (UTC), from the first server that
-  // answers, else from the local clock; also stored in |seconds| when given.
+  // answers, else from the local clock (also when the stop check ends the
+  // search); also stored in |seconds| when given.
   int64_t GetTime(int64_t* seconds);
 
   const std::vector<Server>& servers() const { return m_servers; }

@@ -104,7 +104,9 @@ class AgentNewsfeedTest : public ::testing::Test {
   AgentTree tree_;
   HttpsTestServer server_;
   std::atomic<int64_t> server_seconds_{0};
+  std::atomic<bool> sntp_silent_{false};
   SntpResponder sntp_{[this](const SntpResponder::Bytes& request) {
+    if (sntp_silent_) return SntpResponder::Bytes{};
     return SntpResponder::GoodAnswer(
         request, static_cast<uint32_t>(server_seconds_.load() + kSntpEpochOffset));
   }};
@@ -235,6 +237,23 @@ TEST_F(AgentNewsfeedTest, ClosingMidRequestEndsPromptly) {
   EXPECT_LT(took, milliseconds(5000)) << "the stall time-out alone is 120 s";
   EXPECT_EQ(Logged("ERROR ## NEWSFEED - Error connect 3 (system code 12017)"), 1u);
   EXPECT_NE(data_text().find("<client>"), std::string::npos);
+}
+
+TEST_F(AgentNewsfeedTest, ClosingWhileTheTimeServerIsSilentEndsPromptly) {
+  sntp_silent_ = true;
+  const std::string servers = "servers=127.0.0.1:" + std::to_string(sntp_.port());
+  tree_.ReplaceInInstallConfig(servers, servers + "\nreply_timeout=20000");
+  auto agent = tree_.StartAndWait();
+  ASSERT_NE(agent, nullptr);
+  const auto deadline = steady_clock::now() + milliseconds(15000);
+  while (sntp_.requests() == 0 && steady_clock::now() < deadline)
+    std::this_thread::sleep_for(milliseconds(10));
+  ASSERT_GT(sntp_.requests(), 0) << tree_.Diagnostics();
+  const auto start = steady_clock::now();
+  ASSERT_TRUE(agent->Signal(SIGTERM));
+  ASSERT_EQ(agent->Wait(milliseconds(30000)), 0) << tree_.Diagnostics();
+  EXPECT_LT(steady_clock::now() - start, milliseconds(5000)) << "the reply time-out alone is 20 s";
+  EXPECT_EQ(feed_requests_.load(), 0);
 }
 
 }  // namespace

@@ -92,6 +92,19 @@ TEST(SntpClientTest, ASilentServerTimesOut) {
   EXPECT_EQ(server.requests(), 1);
 }
 
+TEST(SntpClientTest, TheStopCheckEndsTheWaitForASilentServer) {
+  SntpResponder server(SntpResponder::Silent());
+  ShortTimeoutClient client(20000);
+  const auto start = Clock::now();
+  client.SetStopCheck([&start] { return MillisecondsSince(start) >= 300; });
+  SntpAnswer answer;
+  EXPECT_FALSE(client.GetServerTime(Loopback(), answer, server.port()));
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kWsaTimedOut);
+  const int64_t waited = MillisecondsSince(start);
+  EXPECT_GE(waited, 300);
+  EXPECT_LT(waited, 5000);  // the time-out is 20 s
+}
+
 TEST(SntpClientTest, RepliesThatFailTheClientChecksAreNoAnswer) {
   using Bytes = SntpResponder::Bytes;
   struct Case {
