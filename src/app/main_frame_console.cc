@@ -16,6 +16,7 @@
 #include "config/registry_settings.h"
 #include "identity/computer_id.h"
 #include "modules/module_library.h"
+#include "online/newsfeed.h"
 #include "osal/wide_format.h"
 #include "platform/product_version.h"
 #include "platform/resources.h"
@@ -29,7 +30,6 @@ using KaOSAL::KaString;
 
 // The language that the neutral Texts.ini stands for.
 constexpr char16_t kNeutralLanguage[] = u"en_II";
-constexpr char16_t kNewsOffValue[] = u"NEWSFEED_OFF";
 
 // A menu text without its mnemonic marks: "&&" is an ampersand, a lone "&" goes.
 KaString WithoutMnemonics(const KaString& text) {
@@ -91,7 +91,7 @@ AgentSettings CMainFrame::ReadSettings() {
   settings.languages = LanguagesPresent();
   settings.start_at_logon = AutostartInstalled(AutostartEntryName());
   CRegistrySettings product;
-  settings.news = product.ReadDWord(kNewsOffValue, 0) == 0;
+  settings.news = product.ReadDWord(kNewsfeedOffValueName, 0) == 0;
   return settings;
 }
 
@@ -111,7 +111,7 @@ bool CMainFrame::WriteSettings(const AgentSettings& settings) {
   }
   if (settings.news != now.news) {
     CRegistrySettings product;
-    written = product.WriteDWord(kNewsOffValue, settings.news ? 0 : 1) && written;
+    written = product.WriteDWord(kNewsfeedOffValueName, settings.news ? 0 : 1) && written;
   }
   return written;
 }

@@ -188,7 +188,7 @@ bool CNewsfeed::HasCompleteClient() {
 bool CNewsfeed::Check(NewsItem& item) {
   if (!folder_usable_) return false;
   // The user's choice in the Console's settings.
-  if (CRegistrySettings().ReadDWord(u"NEWSFEED_OFF", 0) == 1) {
+  if (CRegistrySettings().ReadDWord(kNewsfeedOffValueName, 0) == 1) {
     LogW(kLogInfo, u"NEWSFEED: switched off in the settings");
     return false;
   }

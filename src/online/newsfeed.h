@@ -17,6 +17,10 @@
 
 namespace wardex {
 
+// The product key's DWORD that the settings window writes and the check
+// reads: 1 switches the news off; absent or 0 leaves it on.
+inline constexpr char16_t kNewsfeedOffValueName[] = u"NEWSFEED_OFF";
+
 // What a check reads from the installation and the computer. The agent reads
 // it with ReadNewsfeedInstallation; tests give their own.
 struct NewsfeedInstallation {
