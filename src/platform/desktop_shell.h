@@ -15,6 +15,12 @@
 // time-out are watched by that thread's loop, and every bus call happens
 // there. Calls from other threads change the stored state and leave the
 // bus work to the loop.
+//
+// Its parts, each in its own file pair: the connection and its pump
+// (desktop_bus_internal.h), the item and its registration
+// (status_notifier_item_internal.h), the menu
+// (dbus_menu_exporter_internal.h) and the notifications client
+// (desktop_notifications_internal.h).
 #pragma once
 
 #include <memory>
