@@ -72,7 +72,9 @@ TEST(DialogWindowTest, ShowsTheDescribedContentWithMarkupAsText) {
   EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(dialog->buttons()[1])), "Keep");
   EXPECT_EQ(gtk_window_get_default_widget(dialog->window()), dialog->buttons()[0]);
   ASSERT_EQ(dialog->check_boxes().size(), 2u);
-  EXPECT_STREQ(gtk_check_button_get_label(GTK_CHECK_BUTTON(dialog->check_boxes()[0])), "Remember");
+  EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(
+                   gtk_check_button_get_child(GTK_CHECK_BUTTON(dialog->check_boxes()[0])))),
+               "Remember");
   EXPECT_TRUE(gtk_check_button_get_active(GTK_CHECK_BUTTON(dialog->check_boxes()[0])));
   EXPECT_FALSE(gtk_check_button_get_active(GTK_CHECK_BUTTON(dialog->check_boxes()[1])));
   gtk_window_close(dialog->window());

@@ -34,7 +34,7 @@ VirtualDisplay::VirtualDisplay() {
   // Xvfb reports every display number it finds taken: noise, not errors.
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   std::vector<const char*> argv = {"Xvfb",    "-displayfd", "3",           "-nolisten", "tcp",
-                                   "-screen", "0",          "1280x800x24", "-noreset",  nullptr};
+                                   "-screen", "0",          "1024x768x24", "-noreset",  nullptr};
   pid_t pid = -1;
   const int error =
       posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char**>(argv.data()), environ);

@@ -9,6 +9,10 @@
 namespace wardex::console {
 namespace {
 
+// The dialog's texts wrap at this width, and scroll beyond this height.
+constexpr int kTextChars = 52;
+constexpr int kMaxTextHeight = 420;
+
 // The icon kinds of a message dialog, as the Console defines them.
 const char* IconName(int32_t icon) {
   switch (icon) {
@@ -49,17 +53,9 @@ PangoAttrList* StyleAttributes(const std::string& style, bool bold_by_default) {
   return list;
 }
 
-// A label showing |text| as plain text: markup in it is never interpreted.
+// A label showing |text| as plain text in |style|: markup in it is never interpreted.
 GtkWidget* TextLabel(const std::string& text, const std::string& style, bool bold_by_default) {
-  GtkWidget* label = gtk_label_new(nullptr);
-  gtk_label_set_text(GTK_LABEL(label), text.c_str());
-  gtk_label_set_use_markup(GTK_LABEL(label), FALSE);
-  gtk_label_set_wrap(GTK_LABEL(label), TRUE);
-  gtk_label_set_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
-  // A wrapping label asks for little width; these keep the dialog readable.
-  gtk_label_set_width_chars(GTK_LABEL(label), 40);
-  gtk_label_set_max_width_chars(GTK_LABEL(label), 60);
-  gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+  GtkWidget* label = PlainLabel(text, kTextChars);
   PangoAttrList* attributes = StyleAttributes(style, bold_by_default);
   gtk_label_set_attributes(GTK_LABEL(label), attributes);
   pango_attr_list_unref(attributes);
@@ -111,13 +107,7 @@ void DialogWindow::Build(GtkApplication* application, const ShowDialogMessage& m
                        gtk_named_action_new("dialog.cancel")));
   gtk_widget_add_controller(GTK_WIDGET(window_), shortcuts);
 
-  GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
-  gtk_widget_set_margin_top(content, 18);
-  gtk_widget_set_margin_bottom(content, 18);
-  gtk_widget_set_margin_start(content, 18);
-  gtk_widget_set_margin_end(content, 18);
-  gtk_window_set_child(window_, content);
-
+  GtkWidget* content = WindowContent(window_);
   GtkWidget* body = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
   gtk_box_append(GTK_BOX(content), body);
   if (const char* icon = IconName(message.icon)) {
@@ -128,32 +118,21 @@ void DialogWindow::Build(GtkApplication* application, const ShowDialogMessage& m
   }
   GtkWidget* texts = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
   gtk_widget_set_hexpand(texts, TRUE);
-  gtk_box_append(GTK_BOX(body), texts);
+  // A long text scrolls instead of growing the window past the screen.
+  gtk_box_append(GTK_BOX(body), ScrollingUpTo(kMaxTextHeight, texts));
   gtk_box_append(GTK_BOX(texts), TextLabel(message.header, message.caption_style, true));
-  // A long message scrolls instead of growing the window past the screen.
-  GtkWidget* scroller = gtk_scrolled_window_new();
-  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER,
-                                 GTK_POLICY_AUTOMATIC);
-  gtk_scrolled_window_set_propagate_natural_width(GTK_SCROLLED_WINDOW(scroller), TRUE);
-  gtk_scrolled_window_set_propagate_natural_height(GTK_SCROLLED_WINDOW(scroller), TRUE);
-  gtk_scrolled_window_set_max_content_height(GTK_SCROLLED_WINDOW(scroller), 400);
   message_label_ = TextLabel(message.message, message.message_style, false);
-  gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scroller), message_label_);
-  gtk_box_append(GTK_BOX(texts), scroller);
+  gtk_box_append(GTK_BOX(texts), message_label_);
   for (const DialogCheckBox& box : message.check_boxes) {
-    GtkWidget* check = gtk_check_button_new_with_label(box.title.c_str());
-    gtk_check_button_set_active(GTK_CHECK_BUTTON(check), box.checked);
+    GtkWidget* check = CheckBox(box.title, box.checked);
     gtk_box_append(GTK_BOX(texts), check);
     check_boxes_.push_back(check);
   }
 
-  GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
-  gtk_widget_set_halign(row, GTK_ALIGN_END);
-  gtk_box_append(GTK_BOX(content), row);
+  GtkWidget* row = ButtonRow(content);
   for (const DialogButton& described : message.buttons) {
-    GtkWidget* button = gtk_button_new_with_label(described.title.c_str());
+    GtkWidget* button = AddButton(row, described.title);
     g_signal_connect(button, "clicked", G_CALLBACK(OnButtonClicked), this);
-    gtk_box_append(GTK_BOX(row), button);
     buttons_.push_back(button);
   }
   if (!buttons_.empty()) MakeDefaultButton(window_, buttons_.front());

@@ -14,7 +14,7 @@ GtkWindow* OpenInfoWindow(GtkApplication* application, const ConsoleTexts& texts
   GtkWindow* window = nullptr;
   GtkWidget* content =
       NewPageWindow(application, texts, "CONSOLE_INFO_TITLE", "Information", &window);
-  GtkGrid* grid = AppendFactGrid(content, info.product_name, "title-2");
+  GtkGrid* grid = AppendFactGrid(content, info.product_name, "title-2", true);
   int row = 0;
   AddFact(grid, row++, texts.Get("CONSOLE_INFO_EDITION", "Edition"), info.edition);
   AddFact(grid, row++, texts.Get("CONSOLE_INFO_VERSION", "Version"), info.version);
@@ -27,11 +27,16 @@ GtkWindow* OpenInfoWindow(GtkApplication* application, const ConsoleTexts& texts
   }
   AddFact(grid, row++, texts.Get("CONSOLE_INFO_MODULES", "Modules"), modules);
 
-  for (const std::string& about : info.about) gtk_box_append(GTK_BOX(content), PlainLabel(about));
+  // Below the facts, in their scroller: the About texts may be many.
+  for (const std::string& about : info.about) {
+    GtkWidget* line = PlainLabel(about, kParagraphChars);
+    gtk_widget_add_css_class(line, "dim-label");
+    gtk_widget_set_margin_top(line, 6);
+    gtk_grid_attach(grid, line, 0, row++, 2, 1);
+  }
 
-  GtkWidget* close = gtk_button_new_with_label(texts.Get("CONSOLE_BUTTON_CLOSE", "Close").c_str());
+  GtkWidget* close = AddButton(ButtonRow(content), texts.Get("CONSOLE_BUTTON_CLOSE", "Close"));
   gtk_actionable_set_action_name(GTK_ACTIONABLE(close), "page.close");
-  gtk_box_append(GTK_BOX(ButtonRow(content)), close);
   gtk_window_set_default_widget(window, close);
   gtk_window_set_focus(window, close);
   gtk_window_present(window);

@@ -4,6 +4,19 @@ namespace wardex::console {
 namespace {
 
 constexpr char kTitleKey[] = "wardex-title-key";
+// The wrapping width of a fact's value: long paths and lists stay readable
+// while the window keeps to a dialog's width.
+constexpr int kValueChars = 44;
+constexpr int kNameChars = 18;
+constexpr int kCheckBoxChars = 48;
+// A button's title is cut here (the whole title is its tooltip), and a row
+// holds this many buttons: a dialog with many stays within the screen.
+constexpr int kButtonTitleChars = 24;
+constexpr int kButtonsPerRow = 4;
+// Longer fact lists scroll.
+constexpr int kMaxFactsHeight = 360;
+// The icon that the package installs into the desktop's icon theme.
+constexpr char kIconName[] = "wardex";
 constexpr char kTitleFallback[] = "wardex-title-fallback";
 
 void ApplyTitle(GtkWindow* window, const ConsoleTexts& texts) {
@@ -51,12 +64,16 @@ GtkWidget* NewPageWindow(GtkApplication* application, const ConsoleTexts& texts,
                        gtk_named_action_new("page.close")));
   gtk_widget_add_controller(GTK_WIDGET(*window), shortcuts);
 
+  return WindowContent(*window);
+}
+
+GtkWidget* WindowContent(GtkWindow* window) {
   GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
   gtk_widget_set_margin_top(content, 18);
   gtk_widget_set_margin_bottom(content, 18);
   gtk_widget_set_margin_start(content, 18);
   gtk_widget_set_margin_end(content, 18);
-  gtk_window_set_child(*window, content);
+  gtk_window_set_child(window, content);
   return content;
 }
 
@@ -65,37 +82,60 @@ void RetitlePageWindows(GtkApplication* application, const ConsoleTexts& texts) 
     ApplyTitle(GTK_WINDOW(item->data), texts);
 }
 
-GtkWidget* PlainLabel(const std::string& text) {
+GtkWidget* PlainLabel(const std::string& text, int wrap_chars) {
   GtkWidget* label = gtk_label_new(nullptr);
   gtk_label_set_text(GTK_LABEL(label), text.c_str());
   gtk_label_set_use_markup(GTK_LABEL(label), FALSE);
-  gtk_label_set_wrap(GTK_LABEL(label), TRUE);
-  gtk_label_set_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
-  gtk_label_set_max_width_chars(GTK_LABEL(label), 60);
   gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+  if (wrap_chars > 0) {
+    gtk_label_set_wrap(GTK_LABEL(label), TRUE);
+    gtk_label_set_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+    // As wide as it may grow: GTK measures a window's height for its
+    // narrowest width, which would leave the rest of the window empty.
+    gtk_label_set_width_chars(GTK_LABEL(label), wrap_chars);
+    gtk_label_set_max_width_chars(GTK_LABEL(label), wrap_chars);
+  }
   return label;
 }
 
-GtkGrid* AppendFactGrid(GtkWidget* box, const std::string& heading, const char* css_class) {
+GtkGrid* AppendFactGrid(GtkWidget* box, const std::string& heading, const char* css_class,
+                        bool with_icon) {
+  GtkWidget* header = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
+  if (with_icon && gtk_icon_theme_has_icon(
+                       gtk_icon_theme_get_for_display(gdk_display_get_default()), kIconName)) {
+    GtkWidget* icon = gtk_image_new_from_icon_name(kIconName);
+    gtk_image_set_pixel_size(GTK_IMAGE(icon), 48);
+    gtk_box_append(GTK_BOX(header), icon);
+  }
   GtkWidget* title = PlainLabel(heading);
+  gtk_label_set_ellipsize(GTK_LABEL(title), PANGO_ELLIPSIZE_END);
+  gtk_label_set_max_width_chars(GTK_LABEL(title), kParagraphChars);
   gtk_widget_add_css_class(title, css_class);
-  gtk_box_append(GTK_BOX(box), title);
+  gtk_box_append(GTK_BOX(header), title);
+  gtk_box_append(GTK_BOX(box), header);
   GtkWidget* grid = gtk_grid_new();
   gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
   gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
-  gtk_box_append(GTK_BOX(box), grid);
+  gtk_box_append(GTK_BOX(box), ScrollingUpTo(kMaxFactsHeight, grid));
   return GTK_GRID(grid);
 }
 
 GtkWidget* AttachFact(GtkGrid* grid, int row, const std::string& name, const std::string& value) {
-  GtkWidget* name_label = PlainLabel(name);
+  GtkWidget* name_label = PlainLabel(name, kNameChars);
   gtk_widget_add_css_class(name_label, "dim-label");
   gtk_widget_set_valign(name_label, GTK_ALIGN_START);
   gtk_grid_attach(grid, name_label, 0, row, 1, 1);
-  GtkWidget* value_label = PlainLabel(value);
+  GtkWidget* value_label = PlainLabel(value, kValueChars);
   gtk_widget_set_hexpand(value_label, TRUE);
   gtk_grid_attach(grid, value_label, 1, row, 1, 1);
   return value_label;
+}
+
+GtkWidget* CheckBox(const std::string& title, bool active) {
+  GtkWidget* check = gtk_check_button_new();
+  gtk_check_button_set_child(GTK_CHECK_BUTTON(check), PlainLabel(title, kCheckBoxChars));
+  gtk_check_button_set_active(GTK_CHECK_BUTTON(check), active);
+  return check;
 }
 
 void MakeDefaultButton(GtkWindow* window, GtkWidget* button) {
@@ -105,10 +145,38 @@ void MakeDefaultButton(GtkWindow* window, GtkWidget* button) {
 }
 
 GtkWidget* ButtonRow(GtkWidget* content) {
-  GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
+  GtkWidget* row = gtk_grid_new();
+  gtk_grid_set_row_spacing(GTK_GRID(row), 6);
+  gtk_grid_set_column_spacing(GTK_GRID(row), 6);
   gtk_widget_set_halign(row, GTK_ALIGN_END);
   gtk_box_append(GTK_BOX(content), row);
   return row;
+}
+
+GtkWidget* AddButton(GtkWidget* row, const std::string& title) {
+  int count = 0;
+  for (GtkWidget* child = gtk_widget_get_first_child(row); child != nullptr;
+       child = gtk_widget_get_next_sibling(child))
+    ++count;
+  GtkWidget* button = gtk_button_new_with_label(title.c_str());
+  GtkWidget* label = gtk_button_get_child(GTK_BUTTON(button));
+  gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+  gtk_label_set_max_width_chars(GTK_LABEL(label), kButtonTitleChars);
+  if (g_utf8_strlen(title.c_str(), -1) > kButtonTitleChars)
+    gtk_widget_set_tooltip_text(button, title.c_str());
+  gtk_grid_attach(GTK_GRID(row), button, count % kButtonsPerRow, count / kButtonsPerRow, 1, 1);
+  return button;
+}
+
+GtkWidget* ScrollingUpTo(int max_height, GtkWidget* child) {
+  GtkWidget* scroller = gtk_scrolled_window_new();
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER,
+                                 GTK_POLICY_AUTOMATIC);
+  gtk_scrolled_window_set_propagate_natural_width(GTK_SCROLLED_WINDOW(scroller), TRUE);
+  gtk_scrolled_window_set_propagate_natural_height(GTK_SCROLLED_WINDOW(scroller), TRUE);
+  gtk_scrolled_window_set_max_content_height(GTK_SCROLLED_WINDOW(scroller), max_height);
+  gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scroller), child);
+  return scroller;
 }
 
 }  // namespace wardex::console

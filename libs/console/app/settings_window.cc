@@ -29,7 +29,6 @@ void SettingsWindow::Build(GtkApplication* application, const ConsoleTexts& text
   names.push_back(nullptr);
   GtkWidget* line = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
   GtkWidget* label = PlainLabel(texts.Get("CONSOLE_SETTINGS_LANGUAGE", "Language"));
-  gtk_label_set_wrap(GTK_LABEL(label), FALSE);
   gtk_box_append(GTK_BOX(line), label);
   language_ = GTK_DROP_DOWN(gtk_drop_down_new_from_strings(names.data()));
   const auto current = std::find(languages_.begin(), languages_.end(), settings.language);
@@ -37,26 +36,24 @@ void SettingsWindow::Build(GtkApplication* application, const ConsoleTexts& text
   gtk_box_append(GTK_BOX(line), GTK_WIDGET(language_));
   gtk_box_append(GTK_BOX(content), line);
 
-  start_at_logon_ = GTK_CHECK_BUTTON(gtk_check_button_new_with_label(
-      texts.Get("CONSOLE_SETTINGS_LOGON", "Start at logon").c_str()));
-  gtk_check_button_set_active(start_at_logon_, settings.start_at_logon);
+  start_at_logon_ = GTK_CHECK_BUTTON(
+      CheckBox(texts.Get("CONSOLE_SETTINGS_LOGON", "Start at logon"), settings.start_at_logon));
   gtk_box_append(GTK_BOX(content), GTK_WIDGET(start_at_logon_));
-  news_ = GTK_CHECK_BUTTON(gtk_check_button_new_with_label(
-      texts.Get("CONSOLE_SETTINGS_NEWS", "Show the daily news").c_str()));
-  gtk_check_button_set_active(news_, settings.news);
+  news_ = GTK_CHECK_BUTTON(
+      CheckBox(texts.Get("CONSOLE_SETTINGS_NEWS", "Show the daily news"), settings.news));
   gtk_box_append(GTK_BOX(content), GTK_WIDGET(news_));
-  GtkWidget* note = PlainLabel(texts.Get("CONSOLE_SETTINGS_NOTE", ""));
-  gtk_widget_add_css_class(note, "dim-label");
-  gtk_box_append(GTK_BOX(content), note);
+  const std::string note = texts.Get("CONSOLE_SETTINGS_NOTE", "");
+  if (!note.empty()) {
+    GtkWidget* label = PlainLabel(note, kParagraphChars);
+    gtk_widget_add_css_class(label, "dim-label");
+    gtk_box_append(GTK_BOX(content), label);
+  }
 
   GtkWidget* row = ButtonRow(content);
-  GtkWidget* cancel =
-      gtk_button_new_with_label(texts.Get("CONSOLE_BUTTON_CANCEL", "Cancel").c_str());
+  GtkWidget* cancel = AddButton(row, texts.Get("CONSOLE_BUTTON_CANCEL", "Cancel"));
   gtk_actionable_set_action_name(GTK_ACTIONABLE(cancel), "page.close");
-  gtk_box_append(GTK_BOX(row), cancel);
-  save_ = gtk_button_new_with_label(texts.Get("CONSOLE_BUTTON_SAVE", "Save").c_str());
+  save_ = AddButton(row, texts.Get("CONSOLE_BUTTON_SAVE", "Save"));
   g_signal_connect(save_, "clicked", G_CALLBACK(OnSave), this);
-  gtk_box_append(GTK_BOX(row), save_);
   MakeDefaultButton(window_, save_);
 }
 

@@ -28,7 +28,6 @@ void ViewWindow::Build(GtkApplication* application, const ConsoleTexts& texts) {
       NewPageWindow(application, texts, "CONSOLE_QUICK_CHECK_TITLE", "Quick check", &window_);
   g_signal_connect_swapped(window_, "destroy", G_CALLBACK(+[](ViewWindow* self) { delete self; }),
                            this);
-  gtk_window_set_default_size(window_, 420, -1);
 
   GSimpleActionGroup* actions = g_simple_action_group_new();
   GSimpleAction* command = g_simple_action_new("command", G_VARIANT_TYPE_UINT32);
@@ -42,22 +41,30 @@ void ViewWindow::Build(GtkApplication* application, const ConsoleTexts& texts) {
   gtk_widget_insert_action_group(GTK_WIDGET(window_), "view", G_ACTION_GROUP(actions));
   g_object_unref(actions);
 
-  frame_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-  gtk_box_append(GTK_BOX(content), frame_);
+  facts_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_box_append(GTK_BOX(content), facts_);
+  // The tray's commands on the left of the module's buttons, as a dialog's
+  // secondary button.
+  GtkWidget* bottom = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
+  gtk_box_append(GTK_BOX(content), bottom);
   menu_button_ = gtk_menu_button_new();
   gtk_menu_button_set_label(GTK_MENU_BUTTON(menu_button_),
                             texts.Get("CONSOLE_MENU", "Menu").c_str());
-  gtk_widget_set_halign(menu_button_, GTK_ALIGN_START);
-  gtk_box_append(GTK_BOX(content), menu_button_);
+  gtk_widget_set_valign(menu_button_, GTK_ALIGN_END);
+  gtk_box_append(GTK_BOX(bottom), menu_button_);
+  buttons_frame_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_widget_set_hexpand(buttons_frame_, TRUE);
+  gtk_box_append(GTK_BOX(bottom), buttons_frame_);
 }
 
 void ViewWindow::Update(const ShowViewMessage& view) {
   values_.clear();
   buttons_.clear();
-  GtkWidget* old = gtk_widget_get_first_child(frame_);
-  if (old != nullptr) gtk_box_remove(GTK_BOX(frame_), old);
+  for (GtkWidget* frame : {facts_, buttons_frame_}) {
+    if (GtkWidget* old = gtk_widget_get_first_child(frame)) gtk_box_remove(GTK_BOX(frame), old);
+  }
   GtkWidget* body = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
-  gtk_box_append(GTK_BOX(frame_), body);
+  gtk_box_append(GTK_BOX(facts_), body);
 
   GtkGrid* grid = AppendFactGrid(body, view.title, "title-3");
   int line = 0;
@@ -70,9 +77,9 @@ void ViewWindow::Update(const ShowViewMessage& view) {
     }
   }
 
-  GtkWidget* row = ButtonRow(body);
+  GtkWidget* row = ButtonRow(buttons_frame_);
   for (const ViewButtonData& described : view.buttons) {
-    GtkWidget* button = gtk_button_new_with_label(described.title.c_str());
+    GtkWidget* button = AddButton(row, described.title);
     g_object_set_data(G_OBJECT(button), kButtonIdKey, GINT_TO_POINTER(described.id));
     g_signal_connect(button, "clicked", G_CALLBACK(+[](GtkButton* clicked, gpointer self) {
                        auto* view = static_cast<ViewWindow*>(self);
@@ -82,7 +89,6 @@ void ViewWindow::Update(const ShowViewMessage& view) {
                      }),
                      this);
     gtk_widget_set_sensitive(button, described.enabled);
-    gtk_box_append(GTK_BOX(row), button);
     buttons_.push_back(button);
   }
   if (!buttons_.empty()) MakeDefaultButton(window_, buttons_.front());

@@ -41,7 +41,9 @@ class ViewWindow {
   ButtonHandler on_button_;
   CommandHandler on_command_;
   GtkWindow* window_ = nullptr;
-  GtkWidget* frame_ = nullptr;  // holds the content that Update replaces
+  // What Update replaces: the facts and the module's buttons.
+  GtkWidget* facts_ = nullptr;
+  GtkWidget* buttons_frame_ = nullptr;
   std::vector<GtkWidget*> values_;
   std::vector<GtkWidget*> buttons_;
   GtkWidget* menu_button_ = nullptr;
