@@ -11,9 +11,14 @@ class ScopedFd {
   ~ScopedFd() { reset(); }
   ScopedFd(const ScopedFd&) = delete;
   ScopedFd& operator=(const ScopedFd&) = delete;
+  ScopedFd(ScopedFd&& other) noexcept : fd_(other.release()) {}
+  ScopedFd& operator=(ScopedFd&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
 
   // The descriptor, or -1 when none is owned.
-  int get() const { return fd_; }
+  [[nodiscard]] int get() const { return fd_; }
   // Hands the descriptor to the caller, who closes it from then on.
   [[nodiscard]] int release();
   // Closes the owned descriptor, if any, and takes |fd|.
