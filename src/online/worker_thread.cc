@@ -1,6 +1,6 @@
 // A time-limited Stop whose thread still runs after the time-out ends
 // nothing by force: it logs, reports false with the last error 1460 and
-// leaves the worker running with its handle and the stop mark set, so that
+// leaves the worker running with its handle and the stop requested, so that
 // the procedure may still notice the request and return, and a later Stop
 // (the destructor's infinite one) waits for it. A forced end of a C++ thread
 // (cancellation) can take the whole process down.
@@ -16,10 +16,9 @@
 namespace wardex {
 namespace {
 
-constexpr int kLockTries = 2000;
-constexpr uint32_t kLockRetryMs = 10;
-constexpr int kEarlierThreadPolls = 33;
-constexpr uint32_t kEarlierThreadPollMs = 10;
+// How long Start waits for the thread of an earlier run to end (33 polls of
+// 10 ms, as the owner's poll had it).
+constexpr uint32_t kEarlierThreadWaitMs = 330;
 constexpr int kWorkerSlot = 7;
 constexpr int kStatusSlot = 8;
 
@@ -55,19 +54,6 @@ void CWorkerThread::CheckState() const {
   }
 }
 
-bool CWorkerThread::TakeLock() {
-  for (int attempt = 0; attempt < kLockTries; ++attempt) {
-    if (lock_.try_lock()) return true;
-    platform::SleepMilliseconds(kLockRetryMs);
-  }
-  return false;
-}
-
-uint32_t CWorkerThread::ReadExitCode() const {
-  if (!thread_) platform::RaiseException(platform::kExceptionInvalidHandle);
-  return thread_->ExitCode();
-}
-
 void CWorkerThread::ForgetThread() {
   thread_.reset();
   thread_id_ = 0;
@@ -75,25 +61,21 @@ void CWorkerThread::ForgetThread() {
 
 bool CWorkerThread::Start() {
   CheckState();
-  if (!TakeLock()) return false;
-  std::unique_lock lock(lock_, std::adopt_lock);
+  std::unique_lock lock(lock_);
   if (state_.load() == kMarkRunning) {
     lock.unlock();
     platform::YieldProcessor();
     return false;
   }
   if (thread_) {
-    for (int poll = 0; poll < kEarlierThreadPolls && thread_->ExitCode() == platform::kStillActive;
-         ++poll) {
-      platform::SleepMilliseconds(kEarlierThreadPollMs);
-    }
-    if (thread_->ExitCode() == platform::kStillActive) {
+    if (thread_->Wait(kEarlierThreadWaitMs) != platform::WaitResult::kSignaled) {
       platform::RaiseException(platform::kExceptionInvalidDisposition);
     }
     ForgetThread();
   }
   crashed_ = 0;
   stop_mark_ = kMarkStopped;
+  stop_ = std::stop_source();
   suspended_mark_ = kMarkRunning;
   exit_code_ = 0;
   status_ = kStatusCreated;
@@ -115,26 +97,24 @@ bool CWorkerThread::Start() {
 
 bool CWorkerThread::SetPriority(int priority) {
   CheckState();
-  if (!TakeLock()) return false;
-  std::lock_guard lock(lock_, std::adopt_lock);
+  std::lock_guard lock(lock_);
   return state_.load() == kMarkRunning && thread_->SetPriority(priority);
 }
 
 bool CWorkerThread::Stop(uint32_t /*exit_code: of a forced end, which never happens*/,
                          uint32_t timeout_ms) {
   CheckState();
-  if (!TakeLock()) return false;
-  std::lock_guard lock(lock_, std::adopt_lock);
-  if (state_.load() == kMarkRunning && ReadExitCode() == platform::kStillActive) {
-    stop_mark_ = kMarkRunning;
-    if (suspended_mark_ == kMarkRunning && TakeLock()) {
+  std::lock_guard lock(lock_);
+  if (thread_) {
+    RequestStopLocked();
+    if (suspended_mark_ == kMarkRunning) {
       (void)thread_->Resume();
       suspended_mark_ = kMarkStopped;
-      lock_.unlock();
     }
     platform::YieldProcessor();
-    (void)thread_->Wait(timeout_ms);
-    if (ReadExitCode() == platform::kStillActive) {
+    // The thread says "stopped" before its routine has returned: its exit
+    // code is recorded only once it has really ended.
+    if (thread_->Wait(timeout_ms) != platform::WaitResult::kSignaled) {
       LogW(kLogError, u"CWorkerThread::Stop: %S did not end within %lu ms and goes on", name_,
            timeout_ms);
       KaOSAL::SetLastError(KaOSAL::kErrorTimeout);
@@ -143,7 +123,7 @@ bool CWorkerThread::Stop(uint32_t /*exit_code: of a forced end, which never happ
   }
   bool released = false;
   if (thread_) {
-    exit_code_ = ReadExitCode();
+    exit_code_ = thread_->ExitCode();
     ForgetThread();
     released = true;
   }
@@ -153,7 +133,14 @@ bool CWorkerThread::Stop(uint32_t /*exit_code: of a forced end, which never happ
 }
 
 void CWorkerThread::RequestStop() {
-  if (state_.load() == kMarkRunning) stop_mark_ = kMarkRunning;
+  std::lock_guard lock(lock_);
+  RequestStopLocked();
+}
+
+void CWorkerThread::RequestStopLocked() {
+  if (state_.load() != kMarkRunning) return;
+  stop_mark_ = kMarkRunning;
+  stop_.request_stop();
 }
 
 uint32_t CWorkerThread::ThreadRoutine(void* parameter) {

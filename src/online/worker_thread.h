@@ -2,13 +2,15 @@
 // thread that runs one procedure with one argument; any structured exception
 // that escapes the procedure goes to the exception filter under the thread's
 // name and ends only that thread. The owner starts, re-prioritises and stops
-// it from another thread under a lock that is never waited for without bound.
+// it from another thread; stopping is a request (a stop token the procedure
+// watches) followed by a wait for the thread's end.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 
 #include "platform/thread.h"
 #include "wardex/crashlog.h"
@@ -43,15 +45,19 @@ class CWorkerThread {
   bool Start();
   // True when the running thread's priority (platform::kThreadPriority*) changed.
   bool SetPriority(int priority);
-  // Asks the thread to end (the stop mark) and waits up to |timeout_ms|
-  // (platform::kInfinite for no limit). A thread still running then goes on:
-  // Stop reports false with the last error 1460 and the worker stays
-  // running. True when a thread handle was released. |exit_code| is that of
-  // a forced end, which this platform never makes.
+  // Asks the thread to end (the stop mark and its token) and waits up to
+  // |timeout_ms| (platform::kInfinite for no limit) for it to end, even when
+  // it has said it stopped: its exit code is final only then. A thread still
+  // running after the time goes on: Stop reports false with the last error
+  // 1460 and the worker stays running. True when a thread handle was
+  // released. |exit_code| is that of a forced end, which this platform never
+  // makes.
   bool Stop(uint32_t exit_code, uint32_t timeout_ms);
-  // Sets the stop mark of a running thread without waiting: its procedure
+  // Requests the stop of a running thread without waiting: its procedure
   // may end early while the owner does other things before Stop.
   void RequestStop();
+  // The stop request of the current run, for its procedure to watch.
+  [[nodiscard]] std::stop_token stop_token() const { return stop_.get_token(); }
 
   // What the owner may read once the thread has ended (and the marks anytime).
   uint32_t stop_mark() const { return stop_mark_.load(); }
@@ -67,11 +73,8 @@ class CWorkerThread {
   static uint32_t ThreadRoutine(void* parameter);
   // Raises the access-violation exception unless the state is a valid mark.
   void CheckState() const;
-  // Tries the lock without waiting, 2000 times 10 ms apart.
-  [[nodiscard]] bool TakeLock();
-  // Reads the thread's exit code; raises the invalid-handle exception when
-  // there is no thread to read it from.
-  uint32_t ReadExitCode() const;
+  // Asks the running thread to stop; the lock is held.
+  void RequestStopLocked();
   void ForgetThread();
 
   std::atomic<uint32_t> stop_mark_{kMarkStopped};
@@ -79,14 +82,18 @@ class CWorkerThread {
   uint32_t last_error_ = 0;
   uint32_t crashed_ = 0;
   std::atomic<uint32_t> state_{kMarkStopped};
+  // Guards the thread and what the owner's operations change. Held by Stop
+  // while it waits, never by the worker's own thread.
+  std::mutex lock_;
   std::unique_ptr<platform::ThreadHandle> thread_;
   uint32_t thread_id_ = 0;
   uint32_t exit_code_ = platform::kStillActive;
   uint32_t suspended_mark_ = kMarkRunning;
+  // A fresh source for each run, made by Start before the thread exists.
+  std::stop_source stop_;
   ExceptionFilter filter_;
   Procedure procedure_;
   void* argument_;
-  std::recursive_mutex lock_;  // a critical section: the owner may take it again
   char name_[256] = {};
 };
 

@@ -72,11 +72,11 @@ __attribute__((no_sanitize("undefined"))) uint32_t DereferenceNull(void* argumen
   return static_cast<uint32_t>(*pointer);
 }
 
-// Waits until the worker's thread has ended by itself.
+// Waits until the worker's thread says it has ended by itself.
 void WaitForEnd(const CWorkerThread& worker) {
   const auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (worker.status() != CWorkerThread::kStatusEnded && Clock::now() < deadline) {
-    platform::SleepMilliseconds(1);
+  while (worker.state() != CWorkerThread::kMarkStopped && Clock::now() < deadline) {
+    platform::YieldProcessor();
   }
 }
 
@@ -205,7 +205,10 @@ uint32_t WaitUntilReleasedWithoutUnwinding(void* argument) noexcept {
   auto* worker = static_cast<CWorkerThread*>(KaOSAL::TlsGetValue(GetGlobalTlsIndex(7)));
   job->started = true;
   while (!job->release) {
-    if (worker->stop_mark() == CWorkerThread::kMarkRunning) job->stop_seen = true;
+    if (worker->stop_token().stop_requested() &&
+        worker->stop_mark() == CWorkerThread::kMarkRunning) {
+      job->stop_seen = true;
+    }
     platform::SleepMilliseconds(1);
   }
   return job->result;
@@ -245,37 +248,20 @@ TEST(WorkerThreadTest, SetPriorityActsOnlyOnARunningThread) {
   EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
 }
 
-TEST(WorkerThreadTest, AnOperationGivesUpWhenTheLockStaysTakenAbout20Seconds) {
-  Job job;
-  job.result = 4;
-  CWorkerThread worker(&WaitUntilReleased, &job, &RecordingFilter, "locked");
-  ASSERT_TRUE(worker.Start());
-  // An infinite Stop holds the lock while it waits for the procedure.
-  std::thread stopper([&] { EXPECT_TRUE(worker.Stop(1, platform::kInfinite)); });
-  while (worker.stop_mark() != CWorkerThread::kMarkRunning) platform::SleepMilliseconds(1);
-  const auto start = Clock::now();
-  EXPECT_FALSE(worker.SetPriority(platform::kThreadPriorityBelowNormal));
-  const int64_t elapsed = MillisecondsSince(start);
-  EXPECT_GE(elapsed, 19'000);
-  EXPECT_LT(elapsed, 60'000);
-  EXPECT_EQ(getpriority(PRIO_PROCESS, worker.thread_id()), 0) << "nothing changed";
-  job.release = true;
-  stopper.join();
-  EXPECT_EQ(worker.exit_code(), 4u);
-}
-
 TEST(WorkerThreadTest, SurvivesManyStartAndStopCycles) {
-  const int kCycles = test::Scaled(300, 60);
+  const int kCycles = test::Scaled(3000, 300);
   Job job;
   CWorkerThread worker(&SleepAndReturn, &job, &RecordingFilter, "cycles");
   for (int cycle = 0; cycle < kCycles; ++cycle) {
     // Results stay clear of 259, which reads as "still active", as on Windows.
     job.result = static_cast<uint32_t>(1000 + cycle);
     ASSERT_TRUE(worker.Start()) << cycle;
-    // Every other cycle stops the thread while it may still be starting.
+    // Every other cycle stops the thread while it may still be starting, the
+    // others right after it said it stopped, when its routine may not have
+    // returned yet.
     if (cycle % 2 == 0) WaitForEnd(worker);
     ASSERT_TRUE(worker.Stop(1, platform::kInfinite)) << cycle;
-    ASSERT_EQ(worker.exit_code(), job.result);
+    ASSERT_EQ(worker.exit_code(), job.result) << cycle;
   }
   // A destroyed worker stops its thread first.
   job.sleep_ms = 50;
