@@ -71,12 +71,12 @@ CMainFrame::~CMainFrame() {
   // callbacks still reach them until step 6.
   {
     std::unique_lock hold(console_lock_);
-    module_cache_.ForEach([](const KaString&, ModuleLoader& loader) {
-      IModule* module = loader.instance();
+    for (const auto& [name, loader] : module_cache_.Snapshot()) {
+      IModule* module = loader->instance();
       if (module != nullptr && (module->GetFlags() & kModuleFlagSwitch) != 0) {
         module->SetConsoleView(nullptr);
       }
-    });
+    }
     if (auto* hosted = dynamic_cast<IHostedConsole*>(console_view_))
       hosted->SetConsoleHost(nullptr);
     console_loader_.Release();
@@ -96,16 +96,16 @@ CMainFrame::~CMainFrame() {
   // 6. No new pipe callbacks; the cached modules' tasks stop; the running
   // callbacks finish.
   stopping_.store(1);
-  module_cache_.ForEach([](const KaString& name, ModuleLoader& loader) {
-    IModule* module = loader.instance();
-    if (module == nullptr || (module->GetFlags() & kModuleFlagRunsTasks) == 0) return;
+  for (const auto& [name, loader] : module_cache_.Snapshot()) {
+    IModule* module = loader->instance();
+    if (module == nullptr || (module->GetFlags() & kModuleFlagRunsTasks) == 0) continue;
     // A module's exception must not end the agent before the steps that follow.
     try {
       module->StopTask(1);
     } catch (...) {
       LogW(kLogNotable, u"Tray ### StopTask of %s threw; ignored", name.c_str());
     }
-  });
+  }
   while (running_callbacks_.load() != 0) platform::SleepMilliseconds(kCallbackPollMs);
   // 7. The pipe server and the IPC library.
   if (ipc_loader_) ipc_loader_->DestroyServer();

@@ -38,45 +38,70 @@ std::shared_ptr<ModuleLoader> ModuleCache::GetModule(KaOSAL::KaString name, bool
     LogW(kLogError, u"ERROR: refused module name %s", name.c_str());
     return nullptr;
   }
-  std::lock_guard<std::mutex> hold(lock_);
-  const auto found = modules_.find(name);
-  if (found != modules_.end()) return found->second;
-  if (!load_if_missing) return nullptr;
+  std::shared_ptr<Place> place;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    const auto found = modules_.find(name);
+    if (found != modules_.end() && found->second->loader) return found->second->loader;
+    if (!load_if_missing) return nullptr;
+    place = found != modules_.end()
+                ? found->second
+                : modules_.emplace(name, std::make_shared<Place>()).first->second;
+  }
+  std::lock_guard<std::mutex> loading(place->loading);
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (place->loader) return place->loader;  // loaded while this caller waited
+  }
   auto loader = std::make_shared<ModuleLoader>();
-  if (loader->Load(ModuleLibraryPath(executable_, name).ToString()) == nullptr) return nullptr;
-  return modules_.emplace(std::move(name), std::move(loader)).first->second;
+  const bool loaded = loader->Load(ModuleLibraryPath(executable_, name).ToString()) != nullptr;
+  std::lock_guard<std::mutex> hold(lock_);
+  if (loaded) {
+    place->loader = loader;
+    return loader;
+  }
+  // A failed load leaves no place behind: the next request tries again.
+  const auto found = modules_.find(name);
+  if (found != modules_.end() && found->second == place) modules_.erase(found);
+  return nullptr;
 }
 
 void ModuleCache::Remove(const KaOSAL::KaString& name) {
-  std::shared_ptr<ModuleLoader> loader;
+  std::shared_ptr<Place> place;
   {
     std::lock_guard<std::mutex> hold(lock_);
     const auto found = modules_.find(name);
     if (found == modules_.end()) return;
-    loader = std::move(found->second);
+    place = std::move(found->second);
     modules_.erase(found);
   }
-  // Unloading runs module code; not under the lock that the pipe's threads take.
+  // Unloading runs module code; not under the lock.
 }
 
-void ModuleCache::ForEach(
-    const std::function<void(const KaOSAL::KaString&, ModuleLoader&)>& visit) {
+std::vector<std::pair<KaOSAL::KaString, std::shared_ptr<ModuleLoader>>> ModuleCache::Snapshot()
+    const {
+  std::vector<std::pair<KaOSAL::KaString, std::shared_ptr<ModuleLoader>>> modules;
   std::lock_guard<std::mutex> hold(lock_);
-  for (auto& [name, loader] : modules_) visit(name, *loader);
+  for (const auto& [name, place] : modules_) {
+    if (place->loader) modules.emplace_back(name, place->loader);
+  }
+  return modules;
 }
 
 void ModuleCache::Clear() {
-  std::map<KaOSAL::KaString, std::shared_ptr<ModuleLoader>> modules;
+  std::map<KaOSAL::KaString, std::shared_ptr<Place>> modules;
   {
     std::lock_guard<std::mutex> hold(lock_);
     modules.swap(modules_);
   }
-  // Unloading runs module code; not under the lock that the pipe's threads take.
+  // Unloading runs module code; not under the lock.
 }
 
 size_t ModuleCache::size() const {
   std::lock_guard<std::mutex> hold(lock_);
-  return modules_.size();
+  size_t loaded = 0;
+  for (const auto& entry : modules_) loaded += entry.second->loader ? 1 : 0;
+  return loaded;
 }
 
 }  // namespace wardex

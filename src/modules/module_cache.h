@@ -1,11 +1,15 @@
-// The main frame's module cache: loaded modules kept by name, looked up and
-// loaded under one lock, from the pipe's threads as well as the frame's.
+// The main frame's module cache: loaded modules kept by name, looked up from
+// the pipe's threads as well as the frame's. The cache's lock guards only the
+// map: no module code (loading, the trust check, the factory, any call into a
+// module) ever runs under it, so a slow or re-entrant module holds up no
+// lookup of another.
 #pragma once
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "modules/module_loader.h"
 #include "osal/ka_path.h"
@@ -27,20 +31,21 @@ class ModuleCache {
   ModuleCache& operator=(const ModuleCache&) = delete;
 
   // The cached loader of |name|. When there is none and |load_if_missing| is
-  // set, loads the module; it enters the cache only when its object was
-  // created. Returns null otherwise, and for a name that is no plain folder
-  // name (a path separator or ".." in it), which is logged and never loaded.
-  // The caller shares the loader's ownership for as long as it calls into the
-  // module, so Remove or Clear never unloads a module that a thread is in.
+  // set, loads the module, outside the cache's lock; callers asking for the
+  // same name meanwhile wait for that load, so a module is made once. It
+  // enters the cache only when its object was created. Returns null
+  // otherwise, and for a name that is no plain folder name (a path separator
+  // or ".." in it), which is logged and never loaded. The caller shares the
+  // loader's ownership for as long as it calls into the module, so Remove or
+  // Clear never unloads a module that a thread is in.
   std::shared_ptr<ModuleLoader> GetModule(KaOSAL::KaString name, bool load_if_missing);
 
   // Drops |name| from the cache; the module is unloaded once the last caller
   // that holds its loader lets go, and the next GetModule loads it anew.
   void Remove(const KaOSAL::KaString& name);
 
-  // Calls |visit| for every cached module, in name order, under the lock.
-  void ForEach(
-      const std::function<void(const KaOSAL::KaString& name, ModuleLoader& loader)>& visit);
+  // The cached modules in name order, for calls into them outside the lock.
+  std::vector<std::pair<KaOSAL::KaString, std::shared_ptr<ModuleLoader>>> Snapshot() const;
 
   // Drops every cached loader (each is unloaded once no caller holds it) and
   // empties the cache.
@@ -49,9 +54,16 @@ class ModuleCache {
   size_t size() const;
 
  private:
+  // One name's place: the loader once its module is made. Loading holds the
+  // place's own lock, never the cache's.
+  struct Place {
+    std::mutex loading;
+    std::shared_ptr<ModuleLoader> loader;  // guarded by the cache's lock
+  };
+
   const KaOSAL::KaPath executable_;
   mutable std::mutex lock_;
-  std::map<KaOSAL::KaString, std::shared_ptr<ModuleLoader>> modules_;
+  std::map<KaOSAL::KaString, std::shared_ptr<Place>> modules_;
 };
 
 }  // namespace wardex

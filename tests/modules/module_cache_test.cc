@@ -1,9 +1,10 @@
-// The module cache: path rule, one loader per name, lookups under one lock.
+// The module cache: path rule, one loader per name, no module code under its lock.
 #include "modules/module_cache.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -102,7 +103,28 @@ TEST(ModuleCache, NamesThatLeaveTheModulesFolderAreRefusedUnloaded) {
   EXPECT_NE(cache.GetModule(u"Test", true), nullptr);
 }
 
-TEST(ModuleCache, ClearUnloadsEveryModuleAndForEachVisitsInNameOrder) {
+TEST(ModuleCache, ALoadHoldsUpNoLookupOfAnotherModule) {
+  ModuleTestEnv env;
+  for (const char* name : {"Slow", "Ready"}) {
+    env.Copy(ModuleTestEnv::FixturePath("test_module"),
+             std::string("app/modules/") + name + "/" + name + ".so");
+  }
+  ModuleCache cache{KaOSAL::KaPath(test::Wide(env.root().path() + "/app/wardex"))};
+  const std::shared_ptr<ModuleLoader> ready = cache.GetModule(u"Ready", true);
+  ASSERT_NE(ready, nullptr);
+  constexpr int kFactoryMs = 2000;
+  env.env().Set("WARDEX_TEST_MODULE_CREATE_MS", std::to_string(kFactoryMs));
+  std::thread slow([&] { EXPECT_NE(cache.GetModule(u"Slow", true), nullptr); });
+  while (env.Journal().size() < 2) std::this_thread::yield();  // the slow factory runs
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(cache.GetModule(u"Ready", false), ready);
+  EXPECT_EQ(cache.size(), 1u) << "the module being made is not cached yet";
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kFactoryMs / 2));
+  slow.join();
+  EXPECT_EQ(cache.size(), 2u);
+}
+
+TEST(ModuleCache, ClearUnloadsEveryModuleAndSnapshotListsThemInNameOrder) {
   ModuleTestEnv env;
   for (const char* name : {"Beta", "Alpha"}) {
     env.Copy(ModuleTestEnv::FixturePath("test_module"),
@@ -112,8 +134,7 @@ TEST(ModuleCache, ClearUnloadsEveryModuleAndForEachVisitsInNameOrder) {
   ASSERT_NE(cache.GetModule(u"Beta", true), nullptr);
   ASSERT_NE(cache.GetModule(u"Alpha", true), nullptr);
   std::vector<std::string> names;
-  cache.ForEach(
-      [&](const KaOSAL::KaString& name, ModuleLoader&) { names.push_back(test::Narrow(name)); });
+  for (const auto& [name, loader] : cache.Snapshot()) names.push_back(test::Narrow(name));
   EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "Beta"}));
   cache.Clear();
   EXPECT_EQ(cache.size(), 0u);
