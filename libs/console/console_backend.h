@@ -9,6 +9,7 @@
 #include "wardex/console_host.h"
 #include "wardex/console_view.h"
 #include "wardex/message_dialog.h"
+#include "wardex/module_view.h"
 #include "wardex/news_item.h"
 
 namespace wardex::console {
@@ -28,11 +29,14 @@ class ConsoleBackend {
   // True when the item was shown.
   virtual bool ShowNews(const NewsItem& item) = 0;
   virtual void OpenPage(ConsolePage page) = 0;
-  // Another module's view, shown inside the Console.
-  virtual void ShowModuleView(IConsoleView* view, int32_t mode) = 0;
+  // Another module's view, shown inside the Console while the registration
+  // is held.
+  virtual ModuleViewRegistration ShowModuleView(IConsoleView* view, int32_t mode) = 0;
   virtual void Refresh() = 0;
   // The agent's host, null once it goes; the headless backend needs none.
   virtual void SetHost(IConsoleHost* /*host*/) {}
+  // On the frame's thread, when the host runs what was scheduled there.
+  virtual void RunScheduled() {}
 };
 
 }  // namespace wardex::console

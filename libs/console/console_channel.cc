@@ -147,6 +147,7 @@ bool ConsoleChannel::Send(const ConsoleMessage& message) { return Enqueue(Encode
 bool ConsoleChannel::ShowNews(const ShowNewsMessage& message, std::chrono::milliseconds limit) {
   {
     std::lock_guard<std::mutex> hold(lock_);
+    if (!news_waits_allowed_) return false;
     news_[message.id].reset();
   }
   std::unique_lock<std::mutex> hold(lock_, std::defer_lock);
@@ -160,6 +161,18 @@ bool ConsoleChannel::ShowNews(const ShowNewsMessage& message, std::chrono::milli
   }
   news_.erase(message.id);
   return shown;
+}
+
+void ConsoleChannel::AllowNewsWaits(bool allowed) {
+  std::lock_guard<std::mutex> hold(lock_);
+  news_waits_allowed_ = allowed;
+  if (!allowed) EndNewsWaits();
+}
+
+void ConsoleChannel::EndNewsWaits() {
+  for (auto& [id, shown] : news_)
+    if (!shown.has_value()) shown = false;
+  news_answered_.notify_all();
 }
 
 bool ConsoleChannel::Enqueue(std::string frame) {
@@ -393,9 +406,7 @@ void ConsoleChannel::AnswerAll(const char* why) {
     std::lock_guard<std::mutex> hold(lock_);
     queue_.clear();
     open.swap(dialogs_);
-    for (auto& [id, shown] : news_)
-      if (!shown.has_value()) shown = false;
-    news_answered_.notify_all();
+    EndNewsWaits();
   }
   for (auto& [id, entry] : open) {
     LogW(kLogInfo, u"CONSOLE: dialog %u \"%s\" answered with no button: %S", id,

@@ -61,6 +61,9 @@ class ConsoleChannel {
   // it was shown (for the news-feed thread, which may wait); false when it
   // was not, or no answer came.
   bool ShowNews(const ShowNewsMessage& message, std::chrono::milliseconds limit);
+  // While not allowed (the agent is closing), ShowNews answers false at once
+  // and the items waiting now are answered "not shown".
+  void AllowNewsWaits(bool allowed);
   // A fresh identifier for a dialog or notification.
   uint32_t NextId();
   // How many Console processes were started so far.
@@ -86,6 +89,8 @@ class ConsoleChannel {
   void Handle(const ConsoleMessage& message);
   // Removes the open dialog |id| and answers it; false when it is not open.
   bool Answer(uint32_t id, int32_t button, const std::vector<uint8_t>* checked);
+  // Answers every news item waiting now "not shown"; the lock is held.
+  void EndNewsWaits();
   // Drops the queue, answers every open dialog "no button" and every waiting
   // news item "not shown".
   void AnswerAll(const char* why);
@@ -100,6 +105,7 @@ class ConsoleChannel {
   std::map<uint32_t, OpenDialog> dialogs_;
   std::map<uint32_t, std::optional<bool>> news_;  // news items waiting for NewsShown
   std::condition_variable news_answered_;
+  bool news_waits_allowed_ = true;
   uint32_t next_id_ = 1;
   int starts_ = 0;
   bool stopping_ = false;

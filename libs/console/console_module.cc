@@ -39,12 +39,13 @@ class ConsoleView final : public IConsoleView, public IHostedConsole {
   void ShowSettings() override { backend_->OpenPage(ConsolePage::kSettings); }
   // The module's view is asked to refresh first, so that it describes
   // itself as it is now.
-  void ShowModuleView(IConsoleView* view, int32_t mode) override {
+  ModuleViewRegistration ShowModuleView(IConsoleView* view, int32_t mode) override {
     if (view != nullptr && view != this) view->Refresh();
-    backend_->ShowModuleView(view, mode);
+    return backend_->ShowModuleView(view, mode);
   }
   void Refresh() override { backend_->Refresh(); }
   void SetConsoleHost(IConsoleHost* host) override { backend_->SetHost(host); }
+  void RunScheduled() override { backend_->RunScheduled(); }
   void SetOwnerWindow(WindowHandle owner) override {
     owner_.store(owner);
     LogW(kLogTrace, u"CONSOLE: owner window %p", static_cast<const void*>(owner));

@@ -1,5 +1,6 @@
 #include "desktop_backend.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "osal/wide_format.h"
@@ -106,30 +107,34 @@ void DesktopBackend::OpenPage(ConsolePage page) {
        sent ? "sent to the Console" : "not sent: the Console is busy or closing");
 }
 
-void DesktopBackend::ShowModuleView(IConsoleView* view, int32_t mode) {
+ModuleViewRegistration DesktopBackend::ShowModuleView(IConsoleView* view, int32_t mode) {
   auto* model = dynamic_cast<IModuleViewModel*>(view);
   IConsoleHost* host = host_.load();
-  if (model == nullptr) {
-    headless_.ShowModuleView(view, mode);
-    return;
-  }
+  if (model == nullptr || host == nullptr) return headless_.ShowModuleView(view, mode);
+  WARDEX_DCHECK_ON_THREAD(frame_thread_);
   SendTexts(false);
   std::vector<MenuEntry> menu;
-  if (host != nullptr) {
-    for (const ConsoleMenuEntry& entry : host->MenuEntries()) {
-      if (menu.size() == kMaxDialogButtons) break;
-      menu.push_back({entry.command, ItemText(entry.title), entry.enabled});
-    }
+  for (const ConsoleMenuEntry& entry : host->MenuEntries()) {
+    if (menu.size() == kMaxDialogButtons) break;
+    menu.push_back({entry.command, ItemText(entry.title), entry.enabled});
   }
-  uint32_t id = 0;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    const auto known = view_ids_.find(model);
-    id = known != view_ids_.end() ? known->second : channel_.NextId();
-    view_ids_[model] = id;
-    views_[id] = ShownView{model, std::move(menu)};
+  ForgetWithdrawnViews();
+  // A view still shown keeps its window (and id); any other gets a new id,
+  // so that no window ever shows another view than its own.
+  auto shown = std::find_if(views_.begin(), views_.end(),
+                            [model](const auto& entry) { return entry.second.link->Shows(model); });
+  if (shown != views_.end()) {
+    shown->second.link->AddRegistration();
+  } else {
+    ShownView fresh;
+    fresh.link.reset(new ModuleViewLink(model));
+    shown = views_.emplace(channel_.NextId(), std::move(fresh)).first;
   }
-  if (!SendView(id)) LogW(kLogError, u"CONSOLE: module view not sent: the Console is busy");
+  ModuleViewRegistration registration(shown->second.link.get());
+  shown->second.sent.menu = std::move(menu);
+  if (!SendView(shown->first))
+    LogW(kLogError, u"CONSOLE: module view not sent: the Console is busy");
+  return registration;
 }
 
 void DesktopBackend::Refresh() {
@@ -137,7 +142,52 @@ void DesktopBackend::Refresh() {
   SendTexts(true);
 }
 
-void DesktopBackend::SetHost(IConsoleHost* host) { host_.store(host); }
+void DesktopBackend::SetHost(IConsoleHost* host) {
+  if (host != nullptr) frame_thread_.Bind();
+  host_.store(host);
+  // Without a host the agent is closing: nothing may wait for the Console.
+  channel_.AllowNewsWaits(host != nullptr);
+}
+
+void DesktopBackend::RunScheduled() {
+  WARDEX_DCHECK_ON_THREAD(frame_thread_);
+  std::vector<ViewButtonPressed> presses;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    presses.swap(presses_);
+  }
+  for (const ViewButtonPressed& pressed : presses) {
+    const auto shown = views_.find(pressed.view_id);
+    const bool delivered =
+        shown != views_.end() && shown->second.link->With([&](IModuleViewModel& model) {
+          LogW(kLogInfo, u"CONSOLE: button %d of module view %u", pressed.button_id,
+               pressed.view_id);
+          model.OnViewButton(pressed.button_id);
+        });
+    if (delivered) {
+      static_cast<void>(SendView(pressed.view_id));
+    } else {
+      LogW(kLogInfo, u"CONSOLE: button %d of module view %u ignored: the view was withdrawn",
+           pressed.button_id, pressed.view_id);
+    }
+  }
+  ForgetWithdrawnViews();
+}
+
+void DesktopBackend::ForgetWithdrawnViews() {
+  for (auto shown = views_.begin(); shown != views_.end();) {
+    if (shown->second.link->shown()) {
+      ++shown;
+      continue;
+    }
+    ShowViewMessage& last = shown->second.sent;
+    if (last.view_id != 0) {
+      for (ViewButtonData& button : last.buttons) button.enabled = false;
+      static_cast<void>(channel_.Send(last));
+    }
+    shown = views_.erase(shown);
+  }
+}
 
 void DesktopBackend::SendTexts(bool again) {
   IConsoleHost* host = host_.load();
@@ -157,22 +207,19 @@ void DesktopBackend::SendTexts(bool again) {
 }
 
 bool DesktopBackend::SendView(uint32_t id) {
-  IModuleViewModel* model = nullptr;
-  ShowViewMessage message;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    const auto shown = views_.find(id);
-    if (shown == views_.end()) return false;
-    model = shown->second.model;
-    message.menu = shown->second.menu;
-  }
-  const ViewModel described = model->DescribeView();
+  ShownView& shown = views_.at(id);
+  ViewModel described;
+  if (!shown.link->With([&](IModuleViewModel& model) { described = model.DescribeView(); }))
+    return false;
+  ShowViewMessage& message = shown.sent;
   message.view_id = id;
   message.title = ItemText(described.title);
+  message.rows.clear();
   for (const ViewRow& row : described.rows) {
     if (message.rows.size() == kMaxListEntries) break;
     message.rows.push_back({ItemText(row.label), ItemText(row.value), row.progress});
   }
+  message.buttons.clear();
   for (const ViewButton& button : described.buttons) {
     if (message.buttons.size() == kMaxDialogButtons) break;
     message.buttons.push_back({button.id, ItemText(button.title), button.enabled});
@@ -187,16 +234,13 @@ void DesktopBackend::OnEvent(const ConsoleMessage& event) {
   if (const auto* action = std::get_if<NotificationAction>(&event)) {
     LogW(kLogInfo, u"CONSOLE: the button of notification %u was clicked", action->id);
   } else if (const auto* pressed = std::get_if<ViewButtonPressed>(&event)) {
-    IModuleViewModel* model = nullptr;
+    // Module views are called on the frame's thread only.
+    if (host == nullptr) return;
     {
       std::lock_guard<std::mutex> hold(lock_);
-      const auto shown = views_.find(pressed->view_id);
-      if (shown != views_.end()) model = shown->second.model;
+      presses_.push_back(*pressed);
     }
-    if (model == nullptr) return;
-    LogW(kLogInfo, u"CONSOLE: button %d of module view %u", pressed->button_id, pressed->view_id);
-    model->OnViewButton(pressed->button_id);
-    static_cast<void>(SendView(pressed->view_id));
+    host->ScheduleOnFrame();
   } else if (const auto* command = std::get_if<MenuCommandChosen>(&event)) {
     LogW(kLogInfo, u"CONSOLE: menu command 0x%04X chosen in the Console", command->command);
     if (host != nullptr) host->RunMenuCommand(command->command);

@@ -1,13 +1,16 @@
 // The desktop Console: message dialogs, notifications, news items, the
 // information and settings windows and module views are shown by the
 // wardex-console process (see console_channel.h). The information and
-// settings windows need the agent's host (wardex/console_host.h); without it
-// they keep the headless backend's log line, as do views of modules that do
-// not describe themselves (wardex/module_view.h).
+// settings windows and module views need the agent's host
+// (wardex/console_host.h); without it they keep the headless backend's log
+// line, as do views of modules that do not describe themselves
+// (wardex/module_view.h). Module views are called on the frame's thread
+// only: a button pressed in the Console is handed there through the host.
 #pragma once
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "console_channel.h"
 #include "log_backend.h"
 #include "wardex/module_view.h"
+#include "wardex/thread_check.h"
 
 namespace wardex::console {
 
@@ -28,30 +32,39 @@ class DesktopBackend final : public ConsoleBackend {
   void ShowDialog(MessageDialog dialog) override;
   bool ShowNews(const NewsItem& item) override;
   void OpenPage(ConsolePage page) override;
-  void ShowModuleView(IConsoleView* view, int32_t mode) override;
+  ModuleViewRegistration ShowModuleView(IConsoleView* view, int32_t mode) override;
   void Refresh() override;
   void SetHost(IConsoleHost* host) override;
+  void RunScheduled() override;
 
  private:
+  // The Console's hold on a shown view's link.
+  struct LetGoOfLink {
+    void operator()(ModuleViewLink* link) const { ModuleViewLink::DropConsole(link); }
+  };
   struct ShownView {
-    IModuleViewModel* model;
-    std::vector<MenuEntry> menu;
+    std::unique_ptr<ModuleViewLink, LetGoOfLink> link;
+    ShowViewMessage sent;  // the last content sent, with the menu
   };
 
   // What the user did in the Console; on the channel's I/O thread.
   void OnEvent(const ConsoleMessage& event);
   // Sends the texts once before the first window, and again on Refresh.
   void SendTexts(bool again);
-  // Describes view |id| and sends it; false when it is not known.
+  // Describes view |id| and sends it; false when it is withdrawn or not sent.
   bool SendView(uint32_t id);
+  // Forgets the views nobody holds any more; their windows keep the last
+  // content with the buttons greyed.
+  void ForgetWithdrawnViews();
 
   std::atomic<IConsoleHost*> host_{nullptr};
-  LogBackend headless_;  // what the Console process cannot show
-  std::mutex lock_;      // guards what follows
+  ThreadChecker frame_thread_;           // bound when the host is set
+  LogBackend headless_;                  // what the Console process cannot show
+  std::map<uint32_t, ShownView> views_;  // by view id; the frame's thread only
+  std::mutex lock_;                      // guards what follows
   bool texts_sent_ = false;
-  std::map<uint32_t, ShownView> views_;  // by view id
-  std::map<const IModuleViewModel*, uint32_t> view_ids_;
-  ConsoleChannel channel_;  // last: its thread stops before the rest goes
+  std::vector<ViewButtonPressed> presses_;  // for the frame's thread to deliver
+  ConsoleChannel channel_;                  // last: its thread stops before the rest goes
 };
 
 }  // namespace wardex::console

@@ -44,8 +44,9 @@ void LogBackend::OpenPage(ConsolePage page) {
   LogW(kLogInfo, u"CONSOLE: %S page", page == ConsolePage::kSettings ? "settings" : "info");
 }
 
-void LogBackend::ShowModuleView(IConsoleView* view, int32_t mode) {
+ModuleViewRegistration LogBackend::ShowModuleView(IConsoleView* view, int32_t mode) {
   LogW(kLogInfo, u"CONSOLE: module view %p (mode %d)", static_cast<const void*>(view), mode);
+  return {};
 }
 
 void LogBackend::Refresh() { LogW(kLogInfo, u"CONSOLE: refresh"); }

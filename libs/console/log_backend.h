@@ -15,7 +15,7 @@ class LogBackend final : public ConsoleBackend {
   void ShowDialog(MessageDialog dialog) override;
   bool ShowNews(const NewsItem& item) override;
   void OpenPage(ConsolePage page) override;
-  void ShowModuleView(IConsoleView* view, int32_t mode) override;
+  ModuleViewRegistration ShowModuleView(IConsoleView* view, int32_t mode) override;
   void Refresh() override;
 
  private:

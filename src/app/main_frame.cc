@@ -41,6 +41,7 @@ bool IsSignaled(platform::NamedEvent& event) {
 }  // namespace
 
 CMainFrame::CMainFrame() {
+  frame_thread_.Bind();
   // 1. The members are constructed; the tray icon holds no icon yet.
   // 2. One more reference on the graphics layer.
   Graphics().Start();
@@ -66,9 +67,12 @@ CMainFrame::~CMainFrame() {
   wardex_module_ = nullptr;
   turbo_loader_.Unload();
   turbo_switch_ = nullptr;
-  // 2. The Console, once no pipe thread is inside it. Cached modules that
-  // were handed its view by a switch request let go of it first: pipe
-  // callbacks still reach them until step 6.
+  // 2. The Console, once no pipe thread is inside it. Taking its host back
+  // first ends its waits for its process, so no thread waits there for a
+  // window. Cached modules that were handed its view by a switch request let
+  // go of it: pipe callbacks still reach them until step 6.
+  auto* hosted = dynamic_cast<IHostedConsole*>(console_view_);
+  if (hosted != nullptr) hosted->SetConsoleHost(nullptr);
   {
     std::unique_lock hold(console_lock_);
     for (const auto& [name, loader] : module_cache_.Snapshot()) {
@@ -77,12 +81,11 @@ CMainFrame::~CMainFrame() {
         module->SetConsoleView(nullptr);
       }
     }
-    if (auto* hosted = dynamic_cast<IHostedConsole*>(console_view_))
-      hosted->SetConsoleHost(nullptr);
     console_loader_.Release();
     console_view_ = nullptr;
   }
-  // 3. The SnapCheck module.
+  // 3. The SnapCheck module, once its view is withdrawn.
+  snapcheck_view_.Reset();
   snapcheck_loader_.Unload();
   snapcheck_module_ = nullptr;
   // 4. The HandsetLink module.
@@ -149,6 +152,9 @@ platform::LRESULT CMainFrame::WindowProc(platform::UINT message, platform::WPARA
       return ShowSnapCheck(kSnapCheckFromMessage);
     case kMenuAboutToOpenMessage:
       RefreshMenu();
+      return 0;
+    case kRunConsoleScheduledMessage:
+      if (auto* hosted = dynamic_cast<IHostedConsole*>(console_view_)) hosted->RunScheduled();
       return 0;
     default:
       return 0;
@@ -225,6 +231,7 @@ void CMainFrame::EstablishPipeServer() {
 }
 
 void CMainFrame::LoadFrameModules() {
+  WARDEX_DCHECK_ON_THREAD(frame_thread_);
   handset_link_loader_ = std::make_unique<ModuleLoader>();
   handset_link_ = handset_link_loader_->Load(FrameModulePath(u"HandsetLinkModule"));
   if (handset_link_ != nullptr) handset_link_->StartMonitoring(0, 0);
@@ -280,6 +287,7 @@ void CMainFrame::CountStart() {
 }
 
 void CMainFrame::BuildMenu() {
+  WARDEX_DCHECK_ON_THREAD(frame_thread_);
   // 1. The start entry; a lone ampersand between blanks is shown, not taken
   // as a mnemonic.
   KaString start = FormatStartEntry(ReadProductName());
@@ -314,6 +322,7 @@ void CMainFrame::BuildMenu() {
 }
 
 void CMainFrame::RefreshMenu() {
+  WARDEX_DCHECK_ON_THREAD(frame_thread_);
   if (turbo_switch_ != nullptr) {
     const bool off = turbo_switch_->GetSwitchState(0, 0, kTurboSwitchParameter) == 0;
     tray_icon_.SetMenuText(kCommandTurbo,
@@ -327,6 +336,7 @@ void CMainFrame::RefreshMenu() {
 }
 
 void CMainFrame::OnClose() {
+  WARDEX_DCHECK_ON_THREAD(frame_thread_);
   LogW(kLogTrace, u"TRAY ### Closing...");
   LogW(kLogTrace, u"TRAY ### Stop HandsetLink");
   if (handset_link_ != nullptr) handset_link_->StopMonitoring();
@@ -355,6 +365,7 @@ std::shared_ptr<ModuleLoader> CMainFrame::GetModule(KaString name, bool load_if_
 }
 
 platform::LRESULT CMainFrame::ShowSnapCheck(int source) {
+  WARDEX_DCHECK_ON_THREAD(frame_thread_);
   if (console_view_ == nullptr) {
     LogW(kLogError, u"Wardex.exe ## ERROR ## ShowSnapCheck - no console");
     return 0;
@@ -378,7 +389,7 @@ platform::LRESULT CMainFrame::ShowSnapCheck(int source) {
     LogW(kLogError, u"Wardex # ERROR # Casting SnapcheckGUIDCtrl to ConsoleView failed.");
     return 0;
   }
-  console_view_->ShowModuleView(view, 1);
+  snapcheck_view_ = console_view_->ShowModuleView(view, 1);
   return 0;
 }
 

@@ -26,6 +26,8 @@
 #include "wardex/console_view.h"
 #include "wardex/ipc.h"
 #include "wardex/module.h"
+#include "wardex/module_view.h"
+#include "wardex/thread_check.h"
 
 namespace wardex {
 
@@ -33,6 +35,8 @@ namespace wardex {
 // menu is about to open" (sent by the tray icon).
 inline constexpr platform::UINT kShowSnapCheckMessage = platform::WM_USER + 102;
 inline constexpr platform::UINT kMenuAboutToOpenMessage = CSystemTray::kMenuAboutToOpen;
+// The Console asked to run what it scheduled on the frame's thread.
+inline constexpr platform::UINT kRunConsoleScheduledMessage = platform::WM_USER + 103;
 // The tray icon's callback message.
 inline constexpr platform::UINT kTrayNotifyMessage = 0x800A;
 
@@ -97,6 +101,7 @@ class CMainFrame : public platform::Window,
   std::vector<ConsoleMenuEntry> MenuEntries() override;
   KaOSAL::KaString ConsoleText(const char16_t* key) override;
   void RunMenuCommand(uint32_t command) override;
+  void ScheduleOnFrame() override;
 
   // For the news-feed thread: the creation sequence has finished; the frame
   // asked the thread to stop; the item handed to the console view, true when
@@ -161,6 +166,9 @@ class CMainFrame : public platform::Window,
   IModule* wardex_module_ = nullptr;
   ModuleLoader snapcheck_loader_;
   IModule* snapcheck_module_ = nullptr;
+  // The quick-check view shown in the Console; withdrawn before the
+  // SnapCheck module is unloaded.
+  ModuleViewRegistration snapcheck_view_;
   ModuleLoader turbo_loader_;
   IModuleSwitch* turbo_switch_ = nullptr;
   std::unique_ptr<CWorkerThread> newsfeed_thread_;
@@ -180,6 +188,9 @@ class CMainFrame : public platform::Window,
   // set once at creation and kept after the window is gone (posts then fail).
   std::atomic<platform::HWND> window_{nullptr};
   bool window_destroyed_ = false;
+  // The thread that runs the frame's loop: the tray menu, the creation and
+  // destruction, and the calls the plug-in contract reserves for it.
+  ThreadChecker frame_thread_;
   std::atomic<bool> creation_finished_{false};
 };
 

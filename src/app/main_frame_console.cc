@@ -64,9 +64,21 @@ std::vector<KaString> LanguagesPresent() {
   return codes;
 }
 
+// The settings as they are now; safe on any thread.
+AgentSettings CurrentSettings() {
+  AgentSettings settings;
+  settings.language = ReadInstallConfig(u"install", u"Language", kNeutralLanguage);
+  settings.languages = LanguagesPresent();
+  settings.start_at_logon = AutostartInstalled(AutostartEntryName());
+  CRegistrySettings product;
+  settings.news = product.ReadDWord(kNewsfeedOffValueName, 0) == 0;
+  return settings;
+}
+
 }  // namespace
 
 AgentDescription CMainFrame::DescribeAgent() {
+  WARDEX_DCHECK_ON_THREAD(frame_thread_);
   AgentDescription agent;
   agent.product_name = ReadProductName();
   agent.edition = ReadInstallConfig(u"install", u"Module", u"");
@@ -86,17 +98,12 @@ AgentDescription CMainFrame::DescribeAgent() {
 }
 
 AgentSettings CMainFrame::ReadSettings() {
-  AgentSettings settings;
-  settings.language = ReadInstallConfig(u"install", u"Language", kNeutralLanguage);
-  settings.languages = LanguagesPresent();
-  settings.start_at_logon = AutostartInstalled(AutostartEntryName());
-  CRegistrySettings product;
-  settings.news = product.ReadDWord(kNewsfeedOffValueName, 0) == 0;
-  return settings;
+  WARDEX_DCHECK_ON_THREAD(frame_thread_);
+  return CurrentSettings();
 }
 
 bool CMainFrame::WriteSettings(const AgentSettings& settings) {
-  const AgentSettings now = ReadSettings();
+  const AgentSettings now = CurrentSettings();
   bool written = true;
   if (settings.language != now.language && !settings.language.IsEmpty()) {
     // Read again at the next start, as the operating system's language is.
@@ -136,6 +143,10 @@ KaString CMainFrame::ConsoleText(const char16_t* key) {
 
 void CMainFrame::RunMenuCommand(uint32_t command) {
   platform::PostMessage(window_.load(), platform::WM_COMMAND, command, 0);
+}
+
+void CMainFrame::ScheduleOnFrame() {
+  platform::PostMessage(window_.load(), kRunConsoleScheduledMessage, 0, 0);
 }
 
 }  // namespace wardex

@@ -8,11 +8,17 @@
 //   crash         end at once, as a crash would
 //   garbage       send a frame longer than the protocol allows
 //   late:MS       press the first button after MS milliseconds
+// A module view's first button is pressed when a notification titled
+// "press-view" comes (in the last view shown), and at once in each view shown
+// while FAKE_CONSOLE_VIEW_PRESSES (a count) lasts. A news item is answered
+// "shown", or never with FAKE_CONSOLE_NEWS=ignore.
 // With FAKE_CONSOLE_RECORD set it appends one line per message received:
-// "dialog <header> <message bytes> <buttons> <check boxes>" or
-// "notification <title> <button title> <command line>".
+// "dialog <header> <message bytes> <buttons> <check boxes>",
+// "notification <title> <button title> <command line>" or
+// "view <id> <title> <enabled buttons>".
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -78,7 +84,22 @@ void OnDialog(const ShowDialogMessage& dialog) {
 
 }  // namespace
 
+// Presses the first button of |view|, enabled or not: a click may race the
+// update that greys it.
+void PressFirstButton(const ShowViewMessage& view) {
+  if (!view.buttons.empty()) Write(ViewButtonPressed{view.view_id, view.buttons.front().id});
+}
+
+long EnvNumber(const char* name) {
+  const char* value = getenv(name);
+  return value != nullptr ? std::atol(value) : 0;
+}
+
 int main() {
+  long view_presses_left = EnvNumber("FAKE_CONSOLE_VIEW_PRESSES");
+  const char* news = getenv("FAKE_CONSOLE_NEWS");
+  const bool ignore_news = news != nullptr && std::string(news) == "ignore";
+  ShowViewMessage last_view;
   FrameReader reader;
   char buffer[65536];
   for (;;) {
@@ -96,6 +117,20 @@ int main() {
         OnDialog(*dialog);
       } else if (const auto* note = std::get_if<ShowNotificationMessage>(&message)) {
         Record("notification " + note->title + " " + note->button_title + " " + note->command_line);
+        if (note->title == "press-view") PressFirstButton(last_view);
+      } else if (const auto* view = std::get_if<ShowViewMessage>(&message)) {
+        const auto enabled = std::count_if(view->buttons.begin(), view->buttons.end(),
+                                           [](const ViewButtonData& b) { return b.enabled; });
+        Record("view " + std::to_string(view->view_id) + " " + view->title + " " +
+               std::to_string(enabled));
+        last_view = *view;
+        if (view_presses_left > 0 && enabled > 0) {
+          --view_presses_left;
+          PressFirstButton(*view);
+        }
+      } else if (const auto* item = std::get_if<ShowNewsMessage>(&message)) {
+        Record("news " + item->title);
+        if (!ignore_news) Write(NewsShown{item->id, true});
       }
     }
   }

@@ -59,8 +59,6 @@ void Copy(const std::string& from, const std::string& to) {
   fs::copy_file(from, to, fs::copy_options::overwrite_existing);
 }
 
-void SetEnv(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
-
 std::vector<std::string> ReadLines(const std::string& path) {
   std::vector<std::string> lines;
   std::ifstream file(path);
@@ -190,11 +188,12 @@ AgentTree::AgentTree(std::string executable_name)
 }
 
 AgentTree::~AgentTree() {
-  for (const char* name : {"WARDEX_SHELL", "WARDEX_SHELL_TEST_CONTROL", "WARDEX_SHELL_TEST_LOG",
-                           "WARDEX_SHELL_TEST_REFUSE_ADDS", "WARDEX_LOG_FILE", "WARDEX_LOG_JOURNAL",
-                           "WARDEX_AGENT_TEST_DIR"}) {
-    unsetenv(name);
-  }
+  for (const std::string& name : set_environment_) unsetenv(name.c_str());
+}
+
+void AgentTree::SetEnv(const std::string& name, const std::string& value) {
+  setenv(name.c_str(), value.c_str(), 1);
+  set_environment_.push_back(name);
 }
 
 void AgentTree::AddModule(const std::string& name, const std::string& config) {
@@ -207,12 +206,31 @@ void AgentTree::AddConsole(const std::string& config) {
   ConfigureFixture("console", config);
 }
 
-void AgentTree::AddDesktopConsole() {
+void AgentTree::AddDesktopConsole() { StageDesktopConsole(WARDEX_CONSOLE_PROGRAM); }
+
+void AgentTree::StageDesktopConsole(const std::string& program_file) {
   Copy(WARDEX_CONSOLE_MODULE_SO, app_dir_ + "/modules/consolemodule/ConsoleModule.so");
   const std::string program = app_dir_ + "/modules/consolemodule/wardex-console";
-  Copy(WARDEX_CONSOLE_PROGRAM, program);
+  Copy(program_file, program);
   fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                fs::perms::others_read | fs::perms::others_exec);
+}
+
+void AgentTree::AddFakeDesktopConsole(const std::vector<std::string>& settings) {
+  StageDesktopConsole(WARDEX_FAKE_CONSOLE_PROGRAM);
+  // The Console module takes the desktop for one with a display and a bus;
+  // the fake process needs neither.
+  SetEnv("DISPLAY", ":wardex-test");
+  SetEnv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + test_dir_ + "/no-bus");
+  SetEnv("FAKE_CONSOLE_RECORD", test_dir_ + "/console.record");
+  for (const std::string& setting : settings) {
+    const size_t equals = setting.find('=');
+    SetEnv("FAKE_CONSOLE_" + setting.substr(0, equals), setting.substr(equals + 1));
+  }
+}
+
+std::vector<std::string> AgentTree::FakeConsoleRecord() const {
+  return ReadLines(test_dir_ + "/console.record");
 }
 
 void AgentTree::ConfigureFixture(const std::string& name, const std::string& config) {

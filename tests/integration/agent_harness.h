@@ -63,6 +63,12 @@ class AgentTree {
   void AddConsole(const std::string& config = "");
   // Stages the real Console module and wardex-console instead.
   void AddDesktopConsole();
+  // Stages the real Console module with the Console tests' fake process
+  // (tests/console/fake_console.cc) as wardex-console, as on a desktop;
+  // |settings| are its FAKE_CONSOLE_* settings without the prefix
+  // ("NEWS=ignore"). What it was shown is in FakeConsoleRecord().
+  void AddFakeDesktopConsole(const std::vector<std::string>& settings = {});
+  std::vector<std::string> FakeConsoleRecord() const;
   // Changes the behaviour of a staged module or of the Console ("console")
   // while the agent runs; each reads its file anew where agent_module.cc and
   // agent_console.cc say so.
@@ -124,7 +130,13 @@ class AgentTree {
   std::string log_path() const { return test_dir_ + "/wardex.log"; }
 
  private:
+  // The real Console module with |program_file| as its wardex-console.
+  void StageDesktopConsole(const std::string& program_file);
+  // Sets |name| for the agents started from now on, until the tree goes.
+  void SetEnv(const std::string& name, const std::string& value);
+
   ScopedTestRoot root_;
+  std::vector<std::string> set_environment_;
   std::string executable_name_;
   std::string app_dir_;
   std::string test_dir_;

@@ -202,6 +202,42 @@ TEST(AgentLoadTest, BlockingDialogsAndIdleSocketsLeaveRoomForShortRequests) {
   }
 }
 
+// The quick-check view is shown again and again through the pipe while the
+// Console presses its button as fast as it answers: every call into the view
+// runs on the frame's thread, so its unguarded count races nothing (the
+// sanitizer build of this test is what sees a race).
+TEST(AgentLoadTest, QuickCheckShownWhileItsButtonIsPressed) {
+  std::string reason;
+  if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
+  const int presses = Scaled(200, 50);
+  AgentTree tree;
+  tree.AddFakeDesktopConsole({"VIEW_PRESSES=" + std::to_string(presses)});
+  tree.AddModule("SnapCheckModule", "kind=snapcheck\n");
+  auto agent = tree.StartAndWait();
+  ASSERT_TRUE(agent);
+  IIpcClient* client = CreateClientInstance();
+  client->SetChannel(u"wardex-test");
+  for (int i = 0; i < presses / 4; ++i) {
+    EXPECT_EQ(Send(client, R"({"ModuleRequest":13})", 3000),
+              R"([{"ModuleIdentificator":"","ModuleRequest":13}])");
+  }
+  DestroyClientInstance(client);
+  auto pressed = [&] { return CountContaining(tree.Journal(), "SnapCheckModule view-button 1"); };
+  for (int i = 0; i < 3000 && pressed() < static_cast<size_t>(presses); ++i) {
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  EXPECT_EQ(pressed(), static_cast<size_t>(presses));
+  // Each press is answered with the view described anew, in the one window.
+  EXPECT_GT(CountContaining(tree.Journal(), "SnapCheckModule describe-view"),
+            static_cast<size_t>(presses));
+  const std::vector<std::string> shown = tree.FakeConsoleRecord();
+  ASSERT_FALSE(shown.empty());
+  const std::string window = shown.front().substr(0, shown.front().find(' ', 5) + 1);
+  EXPECT_EQ(CountContaining(shown, window), shown.size()) << window;
+  ASSERT_TRUE(agent->Signal(SIGTERM));
+  EXPECT_EQ(agent->Wait(milliseconds(30000)), 0) << tree.Diagnostics();
+}
+
 // A field of /proc/<pid>/status in kB ("VmRSS", "VmHWM"), or -1.
 int64_t StatusKb(pid_t pid, const std::string& field) {
   std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));

@@ -2,6 +2,7 @@
 // quick-check view from the menu and from the pipe.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 #include <thread>
 
@@ -134,6 +135,34 @@ TEST_F(AgentMenuTest, CachedTurboOutlivesThePipeRequestInsideItAndLoadsAgainAfte
   EXPECT_EQ(CountContaining(tree_->Journal(), "TurboModule set-switch 1 2"), 2u);
   EXPECT_EQ(CountContaining(tree_->Journal(), "TurboModule create"), 3u);
   EXPECT_TRUE(agent->Running());
+}
+
+// A module shows its own view in the Console and is unloaded after the
+// Turbo command (the frame holds no Turbo module, so the cached one goes); a
+// button then pressed in the still-open window must not reach the module.
+TEST_F(AgentMenuTest, AViewWithdrawnWithItsModuleIgnoresLaterButtons) {
+  tree_->AddFakeDesktopConsole();
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+  tree_->AddModule("TurboModule", "flags=32\nshows_view=1\n");
+  ASSERT_TRUE(tree_->ShellCommand("menu-choice 0x8018"));
+  ASSERT_FALSE(tree_->OpenMenu().empty());
+  ASSERT_TRUE(tree_->WaitForJournal("TurboModule destroy", kEventWait)) << tree_->Diagnostics();
+  ASSERT_EQ(CountContaining(tree_->Journal(), "TurboModule describe-view"), 1u);
+  const size_t before = tree_->LogTexts().size();
+  // The fake Console presses the last view's button when told so.
+  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":7,"MessageHeader":"press-view","Message":"-"})"),
+            R"([{"ModuleIdentificator":"","ModuleRequest":7}])");
+  EXPECT_TRUE(tree_->WaitForLog("CONSOLE: button 1 of module view ", kEventWait, before))
+      << tree_->Diagnostics();
+  EXPECT_EQ(CountContaining(tree_->LogTexts(), "ignored: the view was withdrawn"), 1u);
+  EXPECT_EQ(CountContaining(tree_->Journal(), "view-button"), 0u);
+  // The window keeps its content with the button greyed.
+  auto greyed = [&] { return CountContaining(tree_->FakeConsoleRecord(), "view 1 Quick check 0"); };
+  for (int i = 0; i < 500 && greyed() == 0; ++i) std::this_thread::sleep_for(milliseconds(10));
+  EXPECT_EQ(greyed(), 1u) << ::testing::PrintToString(tree_->FakeConsoleRecord());
+  ASSERT_TRUE(agent->Signal(SIGTERM));
+  EXPECT_EQ(agent->Wait(kEventWait), 0) << tree_->Diagnostics();
 }
 
 TEST_F(AgentMenuTest, TurboEntryStaysOnForAModuleThatIsNoSwitch) {

@@ -75,7 +75,7 @@ class CountingView final : public IConsoleView {
   bool ShowNewsfeed(NewsItem) override { return false; }
   void ShowInfo() override {}
   void ShowSettings() override {}
-  void ShowModuleView(IConsoleView*, int32_t) override {}
+  ModuleViewRegistration ShowModuleView(IConsoleView*, int32_t) override { return {}; }
   void Refresh() override { ++refreshes; }
   void SetOwnerWindow(WindowHandle) override {}
   std::atomic<int> refreshes{0};
@@ -142,7 +142,7 @@ TEST_F(ConsoleModuleTest, LogsWhatItWouldShow) {
 
 TEST_F(ConsoleModuleTest, ShowsAModuleViewByAskingItToRefresh) {
   CountingView module_view;
-  view_->ShowModuleView(&module_view, 1);
+  static_cast<void>(view_->ShowModuleView(&module_view, 1));
   EXPECT_EQ(module_view.refreshes.load(), 1);
   EXPECT_EQ(env_.LogTexts("CONSOLE: module view").size(), 1u);
 }

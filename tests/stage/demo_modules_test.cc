@@ -46,7 +46,7 @@ class RecordingView final : public IConsoleView {
   bool ShowNewsfeed(NewsItem) override { return false; }
   void ShowInfo() override {}
   void ShowSettings() override {}
-  void ShowModuleView(IConsoleView*, int32_t) override {}
+  ModuleViewRegistration ShowModuleView(IConsoleView*, int32_t) override { return {}; }
   void Refresh() override {}
   void SetOwnerWindow(WindowHandle) override {}
 

@@ -74,7 +74,7 @@ class QuickCheckView final : public IModuleWindow, public IConsoleView, public I
   bool ShowNewsfeed(NewsItem) override { return false; }
   void ShowInfo() override {}
   void ShowSettings() override {}
-  void ShowModuleView(IConsoleView*, int32_t) override {}
+  ModuleViewRegistration ShowModuleView(IConsoleView*, int32_t) override { return {}; }
   void Refresh() override {
     const TempScan scan = ScanFolder(TempFolder());
     const KaOSAL::KaString summary = Summary(scan);

@@ -1,8 +1,9 @@
 // What the Console module asks of the agent that loaded it: the facts its
 // information window shows, the settings the agent owns, and the tray menu's
-// commands for windows that carry them. The agent hands its host to a view
-// that implements IHostedConsole, right after CreateConsole, and takes it
-// back (null) before DestroyConsole.
+// commands for windows that carry them, and the frame's thread for the
+// Console's calls into module views. The agent hands its host to a view that
+// implements IHostedConsole, right after CreateConsole, and takes it back
+// (null) before DestroyConsole.
 #pragma once
 
 #include <cstdint>
@@ -54,8 +55,12 @@ class WARDEX_INTERFACE IConsoleHost {
   // From any thread. Writes what differs from the settings now; false when
   // a change could not be written.
   virtual bool WriteSettings(const AgentSettings& settings) = 0;
-  // Runs a tray menu command as the menu does (posted to the frame).
+  // Runs a tray menu command as the menu does (posted to the frame). Any thread.
   virtual void RunMenuCommand(uint32_t command) = 0;
+  // Any thread: asks for a call of IHostedConsole::RunScheduled on the
+  // frame's thread. Calls asked for while one is pending may be merged into
+  // it; none comes once the host was taken back.
+  virtual void ScheduleOnFrame() = 0;
 
  protected:
   virtual ~IConsoleHost() = default;
@@ -64,7 +69,14 @@ class WARDEX_INTERFACE IConsoleHost {
 // Implemented by a Console view that wants the agent's host.
 class WARDEX_INTERFACE IHostedConsole {
  public:
+  // On the frame's thread: |host| right after CreateConsole, null before
+  // DestroyConsole. Once the host is taken back the Console ends its waits
+  // for its process (a news item then counts as not shown), so that closing
+  // never waits for a window.
   virtual void SetConsoleHost(IConsoleHost* host) = 0;
+  // On the frame's thread, after ScheduleOnFrame: the Console's calls into
+  // module views run here, one at a time.
+  virtual void RunScheduled() = 0;
 
  protected:
   virtual ~IHostedConsole() = default;

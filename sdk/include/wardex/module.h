@@ -4,6 +4,12 @@
 // The operations are in the order the agent's callers rely on; a module's
 // object is reached only through these vtables, so their order is the ABI.
 // Text is UTF-16 (char16_t); buffer capacities are in characters.
+//
+// Threads: the agent's frame thread runs the tray menu and the creation and
+// shutdown of the agent; the IPC library's threads run pipe requests, several
+// at once. The agent serialises the loading of modules, not the calls into
+// them: an operation said to be called from any thread must be safe to call
+// from several at once.
 #pragma once
 
 #include <cstdint>
@@ -23,12 +29,16 @@ inline constexpr uint32_t kModuleFlagSwitch = 0x20;  // the object is an ISwitch
 class WARDEX_INTERFACE IModule {
  public:
   // With (nullptr, 0) returns the characters needed (without the terminator);
-  // with a buffer of that many characters fills it.
+  // with a buffer of that many characters fills it. The frame's thread.
   virtual int32_t GetMenuText(char16_t* buffer, int32_t capacity) = 0;
+  // Any thread.
   virtual uint32_t GetFlags() = 0;
-  // Install-time and uninstall-time hooks (the agent's -register/-unregister).
+  // Install-time and uninstall-time hooks (the agent's -register/-unregister),
+  // on the main thread of that run, which has no frame.
   virtual void Register() = 0;
   virtual void Unregister() = 0;
+  // The results and the task operations: any thread (pipe requests; the
+  // frame's thread for RunTask(1) of the tray menu and StopTask(1) at shutdown).
   // Progress or level of the current task; the agent passes index -1.
   virtual double GetResultLevel(int32_t index) = 0;
   virtual void GetResultText(char16_t* buffer, int32_t capacity, int32_t index) = 0;
@@ -39,8 +49,10 @@ class WARDEX_INTERFACE IModule {
   virtual void StartTask(int32_t reserved1, int32_t reserved2, int32_t parameter) = 0;
   virtual void RunTask(int32_t parameter) = 0;
   virtual void StopTask(int32_t parameter) = 0;
-  // The Console module's view, or null when the Console is absent.
+  // The Console module's view, or null when the Console is absent or goes.
+  // Any thread (after loading on the frame's, switch requests on the pipe's).
   virtual void SetConsoleView(IConsoleView* view) = 0;
+  // The frame's thread.
   virtual void StartMonitoring(int32_t reserved1, int32_t reserved2) = 0;
   virtual void StopMonitoring() = 0;
 
@@ -51,7 +63,7 @@ class WARDEX_INTERFACE IModule {
 
 class WARDEX_INTERFACE IModuleSwitch {
  public:
-  // Returns true when the state was changed.
+  // Both from any thread. Returns true when the state was changed.
   virtual bool SetSwitchState(int32_t state, int32_t parameter) = 0;
   virtual int32_t GetSwitchState(int32_t reserved1, int32_t reserved2, int32_t parameter) = 0;
 
@@ -78,9 +90,11 @@ inline IModuleSwitch* ToModuleSwitch(IModule* module) {
 inline constexpr char kCreateInstanceOfModuleExport[] = "CreateInstanceOfModule";
 inline constexpr char kDestroyInstanceOfModuleExport[] = "DestroyInstanceOfModule";
 
-// Returns the module's object, or null. Called at most once per load.
+// Returns the module's object, or null. Called at most once per load, on the
+// thread that loads the module (the frame's, or a pipe request's).
 using CreateInstanceOfModuleFn = IModule* (*)();
-// Takes the object back; its result is not used.
+// Takes the object back; its result is not used. On the thread that lets go
+// of the module last: the frame's, or a pipe request's that was still inside it.
 using DestroyInstanceOfModuleFn = void(WARDEX_STDCALL*)(IModule* instance);
 
 }  // namespace wardex
