@@ -39,20 +39,16 @@ constexpr uint32_t kReplyCapacity = kFrameLimit + 1;
 
 std::u16string Wide(const std::string& text) { return KaOSAL::FromUtf8(text); }
 
-void CloseFd(int& fd) {
-  if (fd >= 0) close(fd);
-  fd = -1;
-}
-
 // Takes the channel's lock file into |fd|; fails while another live server
 // holds it, and logs why it failed. The suffix starts with a "%" that no two
 // hexadecimal digits follow, which no escaped channel name holds, so no
 // channel's socket is another's lock (with ".lock", a server on "x.lock"
 // would replace the lock of "x").
-int32_t LockChannel(const std::string& socket_path, const char16_t* channel, int& fd) {
+int32_t LockChannel(const std::string& socket_path, const char16_t* channel,
+                    platform::ScopedFd& fd) {
   const std::string lock_path = socket_path + "%lock";
-  fd = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) {
+  fd.reset(open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (fd.get() < 0) {
     const int error = errno;
     if (error == ELOOP) {
       LogW(kLogError, u"IPC: the lock file %s is a link, which is never followed",
@@ -63,26 +59,25 @@ int32_t LockChannel(const std::string& socket_path, const char16_t* channel, int
     }
     return kIpcIoError;
   }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    CloseFd(fd);
+  if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    fd.reset();
     LogW(kLogError, u"IPC: channel \"%s\" is in use by another server", channel);
     return kIpcChannelInUse;
   }
   return kIpcOk;
 }
 
-int BindSocket(const std::string& path) {
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
+platform::ScopedFd BindSocket(const std::string& path) {
+  platform::ScopedFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (fd.get() < 0) return fd;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   // A socket left by a crashed server is stale: we hold the channel's lock.
   unlink(path.c_str());
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-      chmod(path.c_str(), 0600) != 0 || listen(fd, kListenBacklog) != 0) {
-    close(fd);
-    return -1;
+  if (bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+      chmod(path.c_str(), 0600) != 0 || listen(fd.get(), kListenBacklog) != 0) {
+    return platform::ScopedFd();
   }
   return fd;
 }
@@ -96,7 +91,7 @@ uint32_t IpcServer::GetFrameLimit() { return kFrameLimit; }
 int32_t IpcServer::StartListening(const char16_t* channel, IpcMessageCallback callback,
                                   uintptr_t context) {
   if (callback == nullptr) return kIpcInvalidArgument;
-  if (listen_fd_ >= 0) return kIpcChannelInUse;
+  if (listen_fd_.get() >= 0) return kIpcChannelInUse;
   ChannelPathError path_error = ChannelPathError::kNone;
   socket_path_ = ChannelSocketPath(channel, &path_error);
   if (socket_path_.empty()) {
@@ -109,12 +104,15 @@ int32_t IpcServer::StartListening(const char16_t* channel, IpcMessageCallback ca
     return locked;
   }
   listen_fd_ = BindSocket(socket_path_);
-  if (listen_fd_ < 0 || pipe2(wake_fds_, O_CLOEXEC | O_NONBLOCK) != 0) {
+  int wake[2];
+  if (listen_fd_.get() < 0 || pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     LogW(kLogError, u"IPC: cannot listen at %s (errno %d)", Wide(socket_path_).c_str(), errno);
-    CloseFd(listen_fd_);
-    CloseFd(lock_fd_);
+    listen_fd_.reset();
+    lock_fd_.reset();
     return kIpcIoError;
   }
+  wake_read_.reset(wake[0]);
+  wake_write_.reset(wake[1]);
   callback_ = callback;
   context_ = context;
   stopping_ = false;
@@ -123,10 +121,10 @@ int32_t IpcServer::StartListening(const char16_t* channel, IpcMessageCallback ca
   } catch (const std::system_error& error) {
     LogW(kLogSysFail, u"IPC: cannot start the server's thread (%S)", error.what());
     unlink(socket_path_.c_str());
-    CloseFd(listen_fd_);
-    CloseFd(wake_fds_[0]);
-    CloseFd(wake_fds_[1]);
-    CloseFd(lock_fd_);
+    listen_fd_.reset();
+    wake_read_.reset();
+    wake_write_.reset();
+    lock_fd_.reset();
     return kIpcIoError;
   }
   return kIpcOk;
@@ -144,17 +142,16 @@ void IpcServer::StopListening() {
   // A callback in progress runs to its end.
   for (std::thread& worker : workers_) worker.join();
   workers_.clear();
-  for (Request& request : ready_) close(request.fd);
   ready_.clear();
   idle_workers_ = 0;
   unlink(socket_path_.c_str());
-  CloseFd(listen_fd_);
-  CloseFd(wake_fds_[0]);
-  CloseFd(wake_fds_[1]);
-  CloseFd(lock_fd_);
+  listen_fd_.reset();
+  wake_read_.reset();
+  wake_write_.reset();
+  lock_fd_.reset();
 }
 
-void IpcServer::Wake() { (void)!write(wake_fds_[1], "x", 1); }
+void IpcServer::Wake() { (void)!write(wake_write_.get(), "x", 1); }
 
 void IpcServer::ReceiveLoop() {
   std::vector<pollfd> entries;
@@ -171,7 +168,7 @@ void IpcServer::ReceiveLoop() {
     for (Incoming& connection : incoming_) {
       if (connection.deadline <= now) DropIncomplete(connection);
     }
-    std::erase_if(incoming_, [](const Incoming& connection) { return connection.fd < 0; });
+    std::erase_if(incoming_, [](const Incoming& connection) { return connection.fd.get() < 0; });
     may_accept = may_accept && now >= accept_paused_until_;
     auto wake_at = may_accept || !accept_failing_ ? Clock::time_point::max() : accept_paused_until_;
     for (const Incoming& connection : incoming_) wake_at = std::min(wake_at, connection.deadline);
@@ -181,8 +178,10 @@ void IpcServer::ReceiveLoop() {
           static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wake_at - now).count());
     }
 
-    entries.assign({{wake_fds_[0], POLLIN, 0}, {may_accept ? listen_fd_ : -1, POLLIN, 0}});
-    for (const Incoming& connection : incoming_) entries.push_back({connection.fd, POLLIN, 0});
+    entries.assign(
+        {{wake_read_.get(), POLLIN, 0}, {may_accept ? listen_fd_.get() : -1, POLLIN, 0}});
+    for (const Incoming& connection : incoming_)
+      entries.push_back({connection.fd.get(), POLLIN, 0});
     if (poll(entries.data(), entries.size(), timeout_ms) < 0) {
       if (errno == EINTR) continue;
       LogW(kLogError, u"IPC: poll failed (errno %d)", errno);
@@ -190,23 +189,22 @@ void IpcServer::ReceiveLoop() {
     }
     if (entries[0].revents != 0) {
       char drained[64];
-      while (read(wake_fds_[0], drained, sizeof(drained)) > 0) {
+      while (read(wake_read_.get(), drained, sizeof(drained)) > 0) {
       }
     }
     for (size_t i = 0; i < incoming_.size(); ++i) {
       if (entries[i + 2].revents != 0) Receive(incoming_[i]);
     }
-    std::erase_if(incoming_, [](const Incoming& connection) { return connection.fd < 0; });
+    std::erase_if(incoming_, [](const Incoming& connection) { return connection.fd.get() < 0; });
     // A connection accepted now is polled from the next round on.
     if (entries[1].revents != 0) Accept();
   }
-  for (Incoming& connection : incoming_) close(connection.fd);
   incoming_.clear();
 }
 
 void IpcServer::Accept() {
-  const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-  if (fd < 0) {
+  platform::ScopedFd fd(accept4(listen_fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  if (fd.get() < 0) {
     if (errno != EMFILE && errno != ENFILE && errno != ENOBUFS && errno != ENOMEM) return;
     // The connection stays in the backlog and poll would report it again at
     // once: pause instead of spinning until descriptors are free again.
@@ -216,18 +214,16 @@ void IpcServer::Accept() {
     return;
   }
   accept_failing_ = false;
-  if (!PeerIsSameUser(fd)) {
+  if (!PeerIsSameUser(fd.get())) {
     LogW(kLogError, u"IPC: refused a peer of another user");
-    close(fd);
     return;
   }
   try {
     Incoming& connection = incoming_.emplace_back();
-    connection.fd = fd;
+    connection.fd = std::move(fd);
     connection.deadline = Clock::now() + kRequestTimeout;
   } catch (const std::bad_alloc&) {
     LogW(kLogError, u"IPC: no memory for a connection; refused");
-    close(fd);
   }
 }
 
@@ -237,7 +233,7 @@ void IpcServer::DropIncomplete(Incoming& connection) {
   } else if (connection.header_got > 0) {
     LogW(kLogError, u"IPC: incomplete frame header dropped");
   }
-  CloseFd(connection.fd);
+  connection.fd.reset();
 }
 
 void IpcServer::Receive(Incoming& connection) {
@@ -249,7 +245,7 @@ void IpcServer::Receive(Incoming& connection) {
                                     : connection.length - connection.got;
     ssize_t received = 0;
     if (wanted > 0) {
-      received = recv(connection.fd, into, wanted, MSG_DONTWAIT);
+      received = recv(connection.fd.get(), into, wanted, MSG_DONTWAIT);
       if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
       if (received <= 0) {
         DropIncomplete(connection);
@@ -263,14 +259,14 @@ void IpcServer::Receive(Incoming& connection) {
       if (connection.length > kFrameLimit) {
         LogW(kLogError, u"IPC: refused a frame of %u bytes (limit %u)", connection.length,
              kFrameLimit);
-        CloseFd(connection.fd);
+        connection.fd.reset();
         return;
       }
       // Not value-initialised: only the pages the text fills are touched.
       connection.message.reset(new (std::nothrow) char[connection.length]);
       if (!connection.message) {
         LogW(kLogError, u"IPC: no memory for a frame of %u bytes; refused", connection.length);
-        CloseFd(connection.fd);
+        connection.fd.reset();
         return;
       }
       continue;
@@ -285,13 +281,12 @@ void IpcServer::Receive(Incoming& connection) {
 void IpcServer::Dispatch(Incoming& connection) {
   std::lock_guard lock(mutex_);
   try {
-    ready_.push_back({connection.fd, connection.length, std::move(connection.message)});
+    // The request owns the descriptor from here; a failed push closes it.
+    ready_.push_back({std::move(connection.fd), connection.length, std::move(connection.message)});
   } catch (const std::bad_alloc&) {
     LogW(kLogError, u"IPC: no memory for a request; refused");
-    CloseFd(connection.fd);
     return;
   }
-  connection.fd = -1;  // the request's now
   if (idle_workers_ < static_cast<int>(ready_.size()) &&
       static_cast<int>(workers_.size()) < kMaxWorkers) {
     try {
@@ -300,7 +295,6 @@ void IpcServer::Dispatch(Incoming& connection) {
       // No thread (RLIMIT_NPROC) or no memory for one: this request is
       // refused, the server goes on with the workers it has.
       LogW(kLogSysFail, u"IPC: no worker for a request (%S); refused", error.what());
-      close(ready_.back().fd);
       ready_.pop_back();
       return;
     }
@@ -328,12 +322,12 @@ void IpcServer::WorkerLoop() {
     } else {
       LogW(kLogError, u"IPC: no memory for a reply; request refused");
     }
-    Finish(request.fd);
+    Finish(request);
   }
 }
 
-void IpcServer::Finish(int fd) {
-  close(fd);
+void IpcServer::Finish(Request& request) {
+  request.fd.reset();
   {
     std::lock_guard lock(mutex_);
     --serving_;
@@ -345,7 +339,7 @@ void IpcServer::Serve(Request& request, char16_t* reply) {
   // A client that gave up (its time-out passed while the request waited for
   // a worker) is not answered, and its request is not run: it may be sent
   // again, and must not then run twice.
-  pollfd peer{request.fd, POLLRDHUP, 0};
+  pollfd peer{request.fd.get(), POLLRDHUP, 0};
   if (poll(&peer, 1, 0) > 0 && (peer.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
     LogW(kLogInfo, u"IPC: the client left before its request of %u bytes was handled",
          request.length);
@@ -379,8 +373,8 @@ void IpcServer::Serve(Request& request, char16_t* reply) {
   }
   PutLength(answer + 1, reply_size);
   const auto reply_deadline = Clock::now() + kReplyTimeout;
-  if (WriteExact(request.fd, answer, sizeof(answer), reply_deadline) == IoStatus::kOk) {
-    (void)WriteExact(request.fd, reply, reply_size, reply_deadline);
+  if (WriteExact(request.fd.get(), answer, sizeof(answer), reply_deadline) == IoStatus::kOk) {
+    (void)WriteExact(request.fd.get(), reply, reply_size, reply_deadline);
   }
 }
 

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/scoped_fd.h"
 #include "wardex/ipc.h"
 
 namespace wardex::ipc {
@@ -42,7 +43,7 @@ class IpcServer final : public IIpcServer {
  private:
   // A connection whose request is being read (receiving thread only).
   struct Incoming {
-    int fd = -1;
+    platform::ScopedFd fd;
     std::chrono::steady_clock::time_point deadline;
     uint8_t header[4] = {};
     size_t header_got = 0;
@@ -52,7 +53,7 @@ class IpcServer final : public IIpcServer {
   };
   // A complete request waiting for a worker.
   struct Request {
-    int fd = -1;
+    platform::ScopedFd fd;
     uint32_t length = 0;
     std::unique_ptr<char[]> message;
   };
@@ -60,7 +61,7 @@ class IpcServer final : public IIpcServer {
   void ReceiveLoop();
   void Accept();
   // Reads what |connection| has. Once it is done with (dropped, or handed
-  // to a worker) its descriptor here is -1.
+  // to a worker) it holds no descriptor.
   void Receive(Incoming& connection);
   // Closes a connection whose request did not arrive whole, logging any
   // part that did.
@@ -70,15 +71,16 @@ class IpcServer final : public IIpcServer {
   void WorkerLoop();
   void Serve(Request& request, char16_t* reply);
   // Ends a worker's connection and lets the receiving thread accept again.
-  void Finish(int fd);
+  void Finish(Request& request);
   void Wake();
 
   IpcMessageCallback callback_ = nullptr;
   uintptr_t context_ = 0;
   std::string socket_path_;
-  int listen_fd_ = -1;
-  int lock_fd_ = -1;
-  int wake_fds_[2] = {-1, -1};
+  platform::ScopedFd listen_fd_;
+  platform::ScopedFd lock_fd_;
+  platform::ScopedFd wake_read_;  // a pipe that wakes the receiving thread
+  platform::ScopedFd wake_write_;
   std::thread receiver_;
   std::vector<Incoming> incoming_;  // receiving thread only
   std::chrono::steady_clock::time_point accept_paused_until_;
