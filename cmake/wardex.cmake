@@ -2,8 +2,30 @@
 
 find_package(Threads REQUIRED)
 if(WARDEX_BUILD_TESTS OR WARDEX_BUILD_FUZZ)
-  find_package(GTest REQUIRED)
+  if(CMAKE_CROSSCOMPILING)
+    # No GoogleTest is packaged for the target: build Debian's sources with
+    # the cross compiler, warnings as their authors left them.
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    get_property(wardex_compile_options DIRECTORY PROPERTY COMPILE_OPTIONS)
+    set_property(DIRECTORY PROPERTY COMPILE_OPTIONS "")
+    add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+    set_property(DIRECTORY PROPERTY COMPILE_OPTIONS "${wardex_compile_options}")
+  else()
+    find_package(GTest REQUIRED)
+  endif()
   include(GoogleTest)
+endif()
+
+# Windows finds a program's DLLs beside it: every program and DLL of the
+# build goes into one folder.
+if(WIN32)
+  set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+endif()
+
+# Windows tests run under wine64, in a prefix of their own inside the build
+# tree (scripts/wine-run makes it on first use).
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${PROJECT_SOURCE_DIR}/scripts/wine-run;${PROJECT_BINARY_DIR}/wine-prefix")
 endif()
 
 # wardex_test(NAME SOURCES... LIBS ...): one GoogleTest executable registered

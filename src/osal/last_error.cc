@@ -20,7 +20,8 @@ struct ErrnoMapping {
 // existing named object or folder; a caller that creates a new file and
 // needs ERROR_FILE_EXISTS (80) sets that itself. Socket errors map to the
 // WSA codes. Aliases (EWOULDBLOCK, ENOTSUP) equal their partners on Linux;
-// the first match wins, so listing both is harmless elsewhere.
+// the first match wins, so listing both is harmless elsewhere. Windows' C
+// runtime lacks a few of the values.
 constexpr ErrnoMapping kErrnoTable[] = {
     {0, kErrorSuccess},
     {ENOENT, kErrorFileNotFound},
@@ -43,7 +44,9 @@ constexpr ErrnoMapping kErrnoTable[] = {
     {ENOTSUP, 50},
     {EPIPE, kErrorBrokenPipe},
     {ENOSPC, 112},  // ERROR_DISK_FULL
+#if defined(EDQUOT)
     {EDQUOT, 112},
+#endif
     {ENOTEMPTY, 145},     // ERROR_DIR_NOT_EMPTY
     {EBUSY, 170},         // ERROR_BUSY
     {ENOEXEC, 193},       // ERROR_BAD_EXE_FORMAT
@@ -69,8 +72,10 @@ constexpr ErrnoMapping kErrnoTable[] = {
     {ENOTCONN, 10057},          // WSAENOTCONN
     {ETIMEDOUT, kWsaTimedOut},  // WSAETIMEDOUT
     {ECONNREFUSED, 10061},      // WSAECONNREFUSED
-    {EHOSTDOWN, 10064},         // WSAEHOSTDOWN
-    {EHOSTUNREACH, 10065},      // WSAEHOSTUNREACH
+#if defined(EHOSTDOWN)
+    {EHOSTDOWN, 10064},  // WSAEHOSTDOWN
+#endif
+    {EHOSTUNREACH, 10065},  // WSAEHOSTUNREACH
 };
 
 }  // namespace

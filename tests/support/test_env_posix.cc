@@ -1,0 +1,82 @@
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "support/test_env.h"
+#include "support/test_env_internal.h"
+
+namespace wardex::test {
+
+void SetEnv(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
+
+void UnsetEnv(const char* name) { unsetenv(name); }
+
+std::string MakeTemporaryFolder() {
+  std::string templ = (std::filesystem::temp_directory_path() / "wardex-test-XXXXXX").string();
+  return mkdtemp(templ.data());
+}
+
+void MakePrivateFolder(const std::string& path) { mkdir(path.c_str(), 0700); }
+
+void OpenToEveryone(const std::string& path) { chmod(path.c_str(), 0755); }
+
+bool RunningAsRoot() { return geteuid() == 0; }
+
+int RunAsUnprivileged(const std::function<int()>& check) { return RunAsUser(kNobodyUid, check); }
+
+int RunAsUser(uint32_t uid, const std::function<int()>& check) {
+  pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0) _exit(127);
+    _exit(check());
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+std::string ReachableCopy(const std::string& program, const std::string& folder) {
+  namespace fs = std::filesystem;
+  const std::string name = fs::path(program).filename().string();
+  const fs::path libraries = fs::path(folder) / (name + "-libs");
+  std::error_code error;
+  fs::create_directories(libraries, error);
+  fs::copy_file(program, libraries / name, fs::copy_options::overwrite_existing, error);
+  if (error) return {};
+  // The libraries it loads from the build tree go beside it; the system's
+  // folders are open to everyone.
+  FILE* ldd = popen(("ldd '" + program + "'").c_str(), "r");
+  if (ldd == nullptr) return {};
+  char line[4096];
+  while (fgets(line, sizeof(line), ldd) != nullptr) {
+    const std::string text = line;
+    const size_t arrow = text.find(" => /");
+    if (arrow == std::string::npos) continue;
+    const std::string path = text.substr(arrow + 4, text.find(" (", arrow) - arrow - 4);
+    if (path.rfind("/lib", 0) == 0 || path.rfind("/usr/", 0) == 0) continue;
+    fs::copy_file(path, libraries / fs::path(path).filename(), fs::copy_options::overwrite_existing,
+                  error);
+    if (error) break;
+  }
+  if (pclose(ldd) != 0 || error) return {};
+  // Its RUNPATH still names the build tree; LD_LIBRARY_PATH comes first.
+  const std::string wrapper = folder + "/" + name;
+  if (!WriteFile(wrapper, "#!/bin/sh\nLD_LIBRARY_PATH='" + libraries.string() + "' exec '" +
+                              (libraries / name).string() + "' \"$@\"\n")) {
+    return {};
+  }
+  fs::permissions(libraries, fs::perms(0755), error);
+  for (const auto& entry : fs::directory_iterator(libraries)) {
+    fs::permissions(entry.path(), fs::perms(0755), error);
+  }
+  fs::permissions(wrapper, fs::perms(0755), error);
+  return error ? std::string() : wrapper;
+}
+
+}  // namespace wardex::test
