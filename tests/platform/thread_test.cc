@@ -1,12 +1,12 @@
 #include "platform/thread.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
 
 #include "osal/last_error.h"
+#include "platform/thread_priority.h"
 
 namespace wardex::platform {
 namespace {
@@ -52,16 +52,17 @@ TEST(ThreadTest, RunsOnlyAfterResumeAndReportsItsResult) {
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidHandle);
 }
 
-TEST(ThreadTest, PriorityBecomesTheThreadsNiceValueAndWaitTimesOutWhileItRuns) {
+TEST(ThreadTest, PriorityReachesTheSystemAndWaitTimesOutWhileItRuns) {
   Probe probe;
   probe.hold = true;
   auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &probe);
   ASSERT_NE(thread, nullptr);
   ASSERT_TRUE(thread->SetPriority(kThreadPriorityBelowNormal));
-  EXPECT_EQ(getpriority(PRIO_PROCESS, thread->id()), 5);
+  EXPECT_EQ(test::ObservedPriority(thread->id()), test::kObserved.below_normal);
   ASSERT_TRUE(thread->SetPriority(kThreadPriorityLowest));
-  EXPECT_EQ(getpriority(PRIO_PROCESS, thread->id()), 10);
-  EXPECT_EQ(getpriority(PRIO_PROCESS, 0), 0) << "the rest of the process keeps its priority";
+  EXPECT_EQ(test::ObservedPriority(thread->id()), test::kObserved.lowest);
+  EXPECT_EQ(test::ObservedPriority(CurrentThreadId()), test::kObserved.normal)
+      << "the rest of the process keeps its priority";
 
   EXPECT_FALSE(thread->SetPriority(3));
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidParameter);
