@@ -1,14 +1,12 @@
 #include "osal/ka_path.h"
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
+#include "platform/special_folders.h"
 
 namespace KaOSAL {
 
@@ -241,39 +239,23 @@ bool CanonicalizeDirText(View dir, std::u16string& out) {
   return out.size() < kMaxPathLength;
 }
 
-std::u16string ExecutablePathText() {
-  std::error_code error;
-  const std::filesystem::path target = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) {
-    SetLastErrorFromErrno(error.value());
-    return {};
-  }
-  std::string text = target.string();
-  // A replaced or removed binary still runs; the kernel marks its old name.
-  constexpr std::string_view kDeletedSuffix = " (deleted)";
-  if (text.ends_with(kDeletedSuffix)) text.resize(text.size() - kDeletedSuffix.size());
-  return FromUtf8(text);
-}
-
 // The text of a special folder; empty when the kind does not resolve.
 KaString ResolveSpecialFolder(KaPath::ESpecialFolders kind) {
   switch (kind) {
     case KaPath::eSpecialFolderTemp: {
-      const char* tmpdir = std::getenv("TMPDIR");
-      KaString folder =
-          ToKaString(FromUtf8(tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp"));
+      KaString folder = ToKaString(wardex::platform::TemporaryFolderPath());
       KaPath::VerifyTrailingPathSeparator(folder);
       return folder;
     }
     case KaPath::eSpecialFolderExecutableDir: {
-      KaPath folder(ToKaString(ExecutablePathText()));
+      KaPath folder(ToKaString(wardex::platform::ExecutableFilePath()));
       if (folder.IsEmpty()) return KaString();
       KaString text = folder.GetRootAndDir();
       KaPath::VerifyTrailingPathSeparator(text);
       return text;
     }
     case KaPath::eSpecialFolderExecutablePath:
-      return ToKaString(ExecutablePathText());
+      return ToKaString(wardex::platform::ExecutableFilePath());
     default:
       SetLastError(kErrorInvalidParameter);
       return KaString();

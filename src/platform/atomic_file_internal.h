@@ -8,8 +8,6 @@
 
 namespace wardex::platform {
 
-// Writes all of |bytes| to |fd|. False with errno set.
-bool WriteAll(int fd, const std::string& bytes);
 // The folder part of |path| ("." when it has none).
 std::string FolderOf(const std::string& path);
 

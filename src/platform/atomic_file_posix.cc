@@ -6,20 +6,10 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/posix_io_internal.h"
 #include "platform/scoped_fd.h"
 
 namespace wardex::platform {
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
 
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');

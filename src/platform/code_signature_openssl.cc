@@ -20,6 +20,7 @@
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
 #include "platform/openssl_util_internal.h"
+#include "platform/posix_io_internal.h"
 #include "platform/scoped_fd.h"
 #include "platform/system_paths.h"
 
@@ -295,16 +296,9 @@ bool ReadWholeFile(int descriptor, std::vector<uint8_t>& out) {
     return false;
   }
   out.resize(static_cast<size_t>(info.st_size));
-  size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t got =
-        pread(descriptor, out.data() + done, out.size() - done, static_cast<off_t>(done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      KaOSAL::SetLastErrorFromErrno(got < 0 ? errno : EIO);
-      return false;
-    }
-    done += static_cast<size_t>(got);
+  if (!ReadExactly(descriptor, out.data(), out.size(), 0)) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return false;
   }
   return true;
 }
@@ -326,14 +320,7 @@ bool ReadAnchorFile(int folder, const char* name, std::string& out) {
       !OnlyTrustedUsersMayChange(info)) {
     return false;
   }
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = read(fd.get(), buffer, sizeof(buffer));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    out.append(buffer, static_cast<size_t>(got));
-  }
+  return ReadToEnd(fd.get(), &out);
 }
 
 bool EndsWith(const char* text, const char* suffix) {

@@ -13,6 +13,7 @@
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
 #include "platform/atomic_file_internal.h"
+#include "platform/posix_io_internal.h"
 #include "platform/scoped_fd.h"
 
 namespace wardex::platform {
@@ -34,12 +35,7 @@ bool CopyContent(int from, int to) {
     ssize_t got = read(from, chunk, sizeof(chunk));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return got == 0;
-    for (ssize_t done = 0; done < got;) {
-      ssize_t put = write(to, chunk + done, static_cast<size_t>(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put < 0) return false;
-      done += put;
-    }
+    if (!WriteAll(to, std::string_view(chunk, static_cast<size_t>(got)))) return false;
   }
 }
 
@@ -92,16 +88,10 @@ bool ReadWholeFile(const KaOSAL::KaString& path, size_t max_bytes, std::string* 
     return false;
   }
   std::string read(static_cast<size_t>(info.st_size), '\0');
-  size_t done = 0;
-  while (done < read.size()) {
-    const ssize_t got = ::read(fd.get(), read.data() + done, read.size() - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      // A file cut short while it was read is not read whole.
-      KaOSAL::SetLastErrorFromErrno(got < 0 ? errno : EIO);
-      return false;
-    }
-    done += static_cast<size_t>(got);
+  // A file cut short while it was read is not read whole.
+  if (!ReadExactly(fd.get(), read.data(), read.size())) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return false;
   }
   *bytes = std::move(read);
   return true;

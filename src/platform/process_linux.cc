@@ -48,6 +48,8 @@ extern "C" {
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
 #include "platform/command_line.h"
+#include "platform/exe_link_internal.h"
+#include "platform/posix_io_internal.h"
 #include "platform/scoped_fd.h"
 #include "wardex/crashlog.h"
 
@@ -62,8 +64,6 @@ constexpr uint32_t kErrorNoAssociation = 1155;
 // chosen application in the foreground of xdg-open; one still running after
 // this has accepted the target.
 constexpr int kOpenerVerdictMs = 5000;
-// The mark the kernel appends to the exe link of a replaced executable.
-constexpr char kDeletedMark[] = " (deleted)";
 // Field of /proc/PID/stat holding the start time, counted from the state (field 3).
 constexpr int kStartTimeFieldAfterState = 22 - 3;
 // The reaper threads only wait; they need little stack.
@@ -78,19 +78,11 @@ KaOSAL::KaString Wide(const std::string& text) {
   return KaOSAL::KaString(wide.c_str(), static_cast<int>(wide.size()));
 }
 
-// The whole content of a small /proc file, or empty when it cannot be read.
+// The whole content of a small /proc file, or what could be read of it.
 std::string ReadProcFile(const std::string& path) {
   std::string content;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return content;
-  char chunk[4096];
-  for (;;) {
-    const ssize_t got = read(fd, chunk, sizeof(chunk));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    content.append(chunk, static_cast<size_t>(got));
-  }
-  close(fd);
+  const ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() >= 0) (void)ReadToEnd(fd.get(), &content);
   return content;
 }
 
@@ -113,21 +105,6 @@ bool ReadStat(uint32_t id, std::string& comm, uint64_t& start_time) {
   if (pos == std::string::npos || pos >= stat.size()) return false;
   start_time = std::strtoull(stat.c_str() + pos, nullptr, 10);
   return true;
-}
-
-// The target of /proc/PID/exe without the deleted mark, or empty when the
-// link cannot be read (another user's process, a kernel thread, a zombie).
-std::string ReadExePath(uint32_t id) {
-  char buffer[4096];
-  const std::string link = "/proc/" + std::to_string(id) + "/exe";
-  const ssize_t length = readlink(link.c_str(), buffer, sizeof(buffer));
-  if (length <= 0 || static_cast<size_t>(length) >= sizeof(buffer)) return {};
-  std::string path(buffer, static_cast<size_t>(length));
-  constexpr size_t kMarkLength = sizeof(kDeletedMark) - 1;
-  if (path.size() > kMarkLength &&
-      path.compare(path.size() - kMarkLength, kMarkLength, kDeletedMark) == 0)
-    path.resize(path.size() - kMarkLength);
-  return path;
 }
 
 // The process id of a /proc entry name, or 0 when it is not a process.
@@ -313,7 +290,7 @@ bool TakeProcessSnapshot(std::vector<ProcessSnapshotEntry>& entries) {
     ProcessSnapshotEntry entry;
     entry.id = id;
     if (!ReadStat(id, comm, entry.start_time)) continue;  // ended meanwhile
-    const std::string path = ReadExePath(id);
+    const std::string path = ReadExeLink("/proc/" + std::to_string(id) + "/exe");
     entry.image_path = Wide(path);
     entry.image_name = Wide(path.empty() ? comm : path.substr(path.rfind('/') + 1));
     entries.push_back(std::move(entry));

@@ -18,6 +18,7 @@
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
 #include "platform/atomic_file_internal.h"
+#include "platform/posix_io_internal.h"
 #include "platform/scoped_fd.h"
 #include "platform/thread.h"
 
@@ -192,14 +193,7 @@ bool ReadAll(const std::string& path, std::string* bytes, struct stat* info) {
     return false;
   }
   bytes->clear();
-  char chunk[16384];
-  for (;;) {
-    ssize_t got = read(fd.get(), chunk, sizeof(chunk));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    bytes->append(chunk, static_cast<size_t>(got));
-  }
+  return ReadToEnd(fd.get(), bytes);
 }
 
 // The file that |path| names once symbolic links are followed, so that a

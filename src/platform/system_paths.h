@@ -34,8 +34,8 @@ KaOSAL::KaString GetUserRuntimeFolder();
 // where every user may create folders.
 KaOSAL::KaString GetCommonAppDataFolder();
 
-// The full path of the running executable (/proc/self/exe), or empty with the
-// last error set.
+// The full path of the running executable (KaPath's special folder 43), or
+// empty with the last error set.
 KaOSAL::KaString GetExecutableFilePath();
 // The full path of the executable or shared library that holds |address|,
 // or empty with the last error set.

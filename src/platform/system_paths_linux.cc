@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "osal/ka_path.h"
 #include "osal/last_error.h"
 
 namespace wardex::platform {
@@ -188,19 +189,7 @@ KaString GetUserRuntimeFolder() { return FromNative(AbsoluteVariable("XDG_RUNTIM
 KaString GetCommonAppDataFolder() { return GetMachinePath(u"var/lib/wardex/common"); }
 
 KaString GetExecutableFilePath() {
-  std::string path(PATH_MAX, '\0');
-  ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-  if (length < 0) {
-    KaOSAL::SetLastErrorFromErrno(errno);
-    return KaString();
-  }
-  path.resize(static_cast<size_t>(length));
-  // A binary replaced while it runs (a package upgrade) keeps running, and the
-  // kernel marks its old name; the installation folder is still the one it
-  // was started from.
-  constexpr std::string_view kDeletedMark = " (deleted)";
-  if (path.ends_with(kDeletedMark)) path.resize(path.size() - kDeletedMark.size());
-  return FromNative(path);
+  return KaOSAL::KaPath(KaOSAL::KaPath::eSpecialFolderExecutablePath).ToString();
 }
 
 KaString GetModuleFilePathOf(const void* address) {
