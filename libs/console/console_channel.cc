@@ -1,11 +1,8 @@
 #include "console_channel.h"
 
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,63 +13,10 @@
 #include "osal/wide_format.h"
 #include "wardex/crashlog.h"
 
-extern char** environ;
-
 namespace wardex::console {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// How long a Console whose socket closed may take to end before it is killed.
-constexpr auto kExitGrace = std::chrono::milliseconds(1000);
-
-// The protocol form of |dialog|: texts cut to the limit, at most
-// kMaxDialogButtons buttons and kMaxDialogCheckBoxes check boxes.
-ShowDialogMessage ToMessage(uint32_t id, const MessageDialog& dialog) {
-  ShowDialogMessage message;
-  message.id = id;
-  message.header = ProtocolText(dialog.header);
-  message.message = ProtocolText(dialog.message);
-  message.caption_style = ProtocolText(dialog.caption_style);
-  message.message_style = ProtocolText(dialog.message_style);
-  message.icon = dialog.icon;
-  // The agent's "not given" (-1) arrives here as its low 32 bits.
-  message.show_time_ms = dialog.show_time_ms == UINT32_MAX ? 0 : dialog.show_time_ms;
-  const size_t buttons = std::min<size_t>(dialog.buttons.size(), kMaxDialogButtons);
-  for (size_t i = 0; i < buttons; ++i)
-    message.buttons.push_back({ProtocolText(dialog.buttons[i].title), dialog.buttons[i].value});
-  const size_t boxes = std::min<size_t>(dialog.check_boxes.size(), kMaxDialogCheckBoxes);
-  for (size_t i = 0; i < boxes; ++i)
-    message.check_boxes.push_back(
-        {ProtocolText(dialog.check_boxes[i].title), dialog.check_boxes[i].checked != 0});
-  return message;
-}
-
-// True when |button| is -1 or the value of one of the buttons the Console was shown.
-bool IsOfferedButton(const MessageDialog& dialog, int32_t button) {
-  if (button == kMessageDialogNoButton) return true;
-  const size_t shown = std::min<size_t>(dialog.buttons.size(), kMaxDialogButtons);
-  return std::any_of(dialog.buttons.begin(), dialog.buttons.begin() + static_cast<long>(shown),
-                     [button](const MessageDialogButton& b) { return b.value == button; });
-}
-
-void Complete(MessageDialog& dialog, int32_t button) {
-  if (dialog.on_complete != nullptr)
-    dialog.on_complete(0, button, &dialog.check_boxes, dialog.context);
-}
-
-// Reaps |pid|, killing it when it has not ended within kExitGrace.
-void EndProcess(int pid) {
-  const auto deadline = Clock::now() + kExitGrace;
-  while (Clock::now() < deadline) {
-    const int reaped = waitpid(pid, nullptr, WNOHANG);
-    if (reaped == pid || (reaped < 0 && errno != EINTR)) return;
-    usleep(5000);
-  }
-  kill(pid, SIGKILL);
-  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-  }
-}
 
 }  // namespace
 
@@ -82,8 +26,8 @@ std::string ProtocolText(const KaOSAL::KaString& text, size_t max_bytes) {
 
 ConsoleChannel::ConsoleChannel(Options options, EventHandler on_event)
     : options_(std::move(options)), on_event_(std::move(on_event)) {
-  wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wake_fd_ < 0) {
+  wake_fd_.reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (wake_fd_.get() < 0) {
     LogW(kLogError, u"CONSOLE: no event descriptor (errno %d); the Console stays closed", errno);
     stopping_ = true;
     return;
@@ -98,11 +42,10 @@ ConsoleChannel::~ConsoleChannel() {
   }
   if (thread_.joinable()) {
     const uint64_t one = 1;
-    (void)!write(wake_fd_, &one, sizeof(one));
+    (void)!write(wake_fd_.get(), &one, sizeof(one));
     thread_.join();
   }
   AnswerAll("the Console view closes");
-  if (wake_fd_ >= 0) close(wake_fd_);
 }
 
 uint32_t ConsoleChannel::NextId() {
@@ -125,7 +68,7 @@ void ConsoleChannel::ShowDialog(MessageDialog dialog) {
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (!stopping_ && queue_.size() + frame.size() <= options_.max_queued_bytes) {
-      dialogs_.emplace(id, OpenDialog{std::move(dialog), deadline});
+      dialogs_.Open(id, std::move(dialog), deadline);
       queue_ += frame;
       frame.clear();
     }
@@ -139,7 +82,7 @@ void ConsoleChannel::ShowDialog(MessageDialog dialog) {
     return;
   }
   const uint64_t one = 1;
-  (void)!write(wake_fd_, &one, sizeof(one));
+  (void)!write(wake_fd_.get(), &one, sizeof(one));
 }
 
 bool ConsoleChannel::Send(const ConsoleMessage& message) { return Enqueue(EncodeFrame(message)); }
@@ -182,14 +125,14 @@ bool ConsoleChannel::Enqueue(std::string frame) {
     queue_ += frame;
   }
   const uint64_t one = 1;
-  (void)!write(wake_fd_, &one, sizeof(one));
+  (void)!write(wake_fd_.get(), &one, sizeof(one));
   return true;
 }
 
 void ConsoleChannel::Run() {
   while (Step()) {
   }
-  if (socket_ >= 0) Disconnect("the Console view closes");
+  if (console_ != nullptr) Disconnect("the Console view closes");
 }
 
 bool ConsoleChannel::Step() {
@@ -198,9 +141,7 @@ bool ConsoleChannel::Step() {
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (stopping_) return false;
-    const auto now = Clock::now();
-    for (const auto& [id, open] : dialogs_)
-      if (open.deadline.has_value() && *open.deadline <= now) expired.push_back(id);
+    expired = dialogs_.Expired(Clock::now());
     has_work = !queue_.empty() || !outgoing_.empty();
   }
   for (uint32_t id : expired) {
@@ -208,77 +149,49 @@ bool ConsoleChannel::Step() {
          id);
     Answer(id, kMessageDialogNoButton, nullptr);
   }
-  if (has_work && socket_ < 0 && !StartConsole()) AnswerAll("the Console could not be started");
+  if (has_work && console_ == nullptr && !StartConsole()) {
+    AnswerAll("the Console could not be started");
+  }
 
   const auto now = Clock::now();
-  if (socket_ >= 0 && ping_sent_.has_value() && now - *ping_sent_ > options_.ping_timeout) {
+  if (console_ != nullptr && ping_sent_.has_value() && now - *ping_sent_ > options_.ping_timeout) {
     Disconnect("the Console does not answer");
-  } else if (socket_ >= 0 && !ping_sent_.has_value() && now >= next_ping_) {
+  } else if (console_ != nullptr && !ping_sent_.has_value() && now >= next_ping_) {
     ping_sent_ = now;
     outgoing_ += EncodeFrame(Ping{++ping_serial_});
   }
-  if (socket_ >= 0) WriteToConsole();
+  if (console_ != nullptr) WriteToConsole();
 
-  pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {socket_, POLLIN, 0}};
-  if (socket_ >= 0 && !outgoing_.empty()) fds[1].events |= POLLOUT;
-  const int ready = poll(fds, socket_ >= 0 ? 2 : 1, NextWakeMs());
+  const int socket = console_ != nullptr ? console_->socket() : -1;
+  pollfd fds[2] = {{wake_fd_.get(), POLLIN, 0}, {socket, POLLIN, 0}};
+  if (socket >= 0 && !outgoing_.empty()) fds[1].events |= POLLOUT;
+  const int ready = poll(fds, socket >= 0 ? 2 : 1, NextWakeMs());
   if (ready < 0) return errno == EINTR;
   if (fds[0].revents & POLLIN) {
     uint64_t count = 0;
-    (void)!read(wake_fd_, &count, sizeof(count));
+    (void)!read(wake_fd_.get(), &count, sizeof(count));
   }
-  if (socket_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) ReadFromConsole();
+  if (socket >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) ReadFromConsole();
   return true;
 }
 
 int ConsoleChannel::NextWakeMs() const {
   const auto now = Clock::now();
   Clock::time_point wake = now + std::chrono::seconds(60);
-  if (socket_ >= 0)
+  if (console_ != nullptr)
     wake =
         std::min(wake, ping_sent_.has_value() ? *ping_sent_ + options_.ping_timeout : next_ping_);
   {
     std::lock_guard<std::mutex> hold(lock_);
-    for (const auto& [id, open] : dialogs_)
-      if (open.deadline.has_value()) wake = std::min(wake, *open.deadline);
+    if (const auto deadline = dialogs_.NextDeadline()) wake = std::min(wake, *deadline);
   }
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
   return static_cast<int>(std::clamp<long long>(ms + 1, 0, 60000));
 }
 
 bool ConsoleChannel::StartConsole() {
-  int pair[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
-    LogW(kLogError, u"CONSOLE: no socket pair for the Console (errno %d)", errno);
-    return false;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  // dup2 onto the fixed descriptor clears close-on-exec there, and only there.
-  posix_spawn_file_actions_adddup2(&actions, pair[1], kConsoleSocketFd);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t none;
-  sigset_t all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  std::vector<char*> argv = {const_cast<char*>(options_.program.c_str()), nullptr};
-  pid_t pid = -1;
-  const int error =
-      posix_spawn(&pid, options_.program.c_str(), &actions, &attributes, argv.data(), environ);
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  close(pair[1]);
-  if (error != 0) {
-    close(pair[0]);
-    LogW(kLogError, u"CONSOLE: cannot start %S (errno %d)", options_.program.c_str(), error);
-    return false;
-  }
-  socket_ = pair[0];
-  pid_ = pid;
+  console_ = ConsoleProcess::Start(options_.program);
+  if (console_ == nullptr) return false;
   connected_ = true;
   reader_ = FrameReader();
   ping_sent_.reset();
@@ -287,16 +200,13 @@ bool ConsoleChannel::StartConsole() {
     std::lock_guard<std::mutex> hold(lock_);
     ++starts_;
   }
-  LogW(kLogInfo, u"CONSOLE: started %S (pid %d)", options_.program.c_str(), pid);
   return true;
 }
 
 void ConsoleChannel::Disconnect(const char* why) {
-  LogW(kLogInfo, u"CONSOLE: the Console (pid %d) is gone: %S", pid_, why);
-  close(socket_);
-  socket_ = -1;
-  EndProcess(pid_);
-  pid_ = -1;
+  LogW(kLogInfo, u"CONSOLE: the Console (pid %d) is gone: %S", static_cast<int>(console_->id()),
+       why);
+  console_.reset();
   connected_ = false;
   outgoing_.clear();
   ping_sent_.reset();
@@ -312,7 +222,7 @@ void ConsoleChannel::WriteToConsole() {
   }
   while (!outgoing_.empty()) {
     const ssize_t sent =
-        send(socket_, outgoing_.data(), outgoing_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        send(console_->socket(), outgoing_.data(), outgoing_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent > 0) {
       outgoing_.erase(0, static_cast<size_t>(sent));
     } else if (sent < 0 && errno == EINTR) {
@@ -328,7 +238,7 @@ void ConsoleChannel::WriteToConsole() {
 
 void ConsoleChannel::ReadFromConsole() {
   char buffer[64 * 1024];
-  const ssize_t got = recv(socket_, buffer, sizeof(buffer), MSG_DONTWAIT);
+  const ssize_t got = recv(console_->socket(), buffer, sizeof(buffer), MSG_DONTWAIT);
   if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return;
   if (got <= 0) {
     Disconnect("the Console ended");
@@ -372,46 +282,31 @@ void ConsoleChannel::Handle(const ConsoleMessage& message) {
 }
 
 bool ConsoleChannel::Answer(uint32_t id, int32_t button, const std::vector<uint8_t>* checked) {
-  MessageDialog dialog;
+  std::optional<MessageDialog> dialog;
   {
     std::lock_guard<std::mutex> hold(lock_);
-    const auto it = dialogs_.find(id);
-    if (it == dialogs_.end()) return false;
-    dialog = std::move(it->second.dialog);
-    dialogs_.erase(it);
+    dialog = dialogs_.Take(id);
   }
-  if (!IsOfferedButton(dialog, button)) {
-    LogW(kLogError,
-         u"CONSOLE: dialog %u answered with button %d, which it does not have; "
-         u"taken as no button",
-         id, button);
-    button = kMessageDialogNoButton;
-  }
-  if (checked != nullptr) {
-    const size_t boxes = std::min(checked->size(), dialog.check_boxes.size());
-    for (size_t i = 0; i < boxes; ++i) dialog.check_boxes[i].checked = (*checked)[i] != 0 ? 1 : 0;
-  }
-  LogW(kLogInfo, u"CONSOLE: dialog %u \"%s\" answered with button %d", id, dialog.header.c_str(),
-       button);
-  Complete(dialog, button);
+  if (!dialog.has_value()) return false;
+  CompleteWithAnswer(id, *dialog, button, checked);
   return true;
 }
 
 void ConsoleChannel::AnswerAll(const char* why) {
-  std::map<uint32_t, OpenDialog> open;
+  std::map<uint32_t, MessageDialog> open;
   {
     // What was queued for the old Console may be what broke it: it is not
     // resent, and its dialogs are answered with the rest, in one step so
     // that no dialog is queued in between and left without its entry.
     std::lock_guard<std::mutex> hold(lock_);
     queue_.clear();
-    open.swap(dialogs_);
+    open = dialogs_.TakeAll();
     EndNewsWaits();
   }
-  for (auto& [id, entry] : open) {
+  for (auto& [id, dialog] : open) {
     LogW(kLogInfo, u"CONSOLE: dialog %u \"%s\" answered with no button: %S", id,
-         entry.dialog.header.c_str(), why);
-    Complete(entry.dialog, kMessageDialogNoButton);
+         dialog.header.c_str(), why);
+    Complete(dialog, kMessageDialogNoButton);
   }
 }
 

@@ -1,10 +1,10 @@
 // The module's side of the Console process. The first message starts
-// wardex-console with one end of a socket pair; one I/O thread writes a
-// bounded queue of frames to it and routes what comes back. Callers never
-// wait for the Console or the user. A Console that ends, hangs (no answer to
-// a ping in time) or sends a malformed frame is ended; its open dialogs are
-// answered "no button" with their check boxes as given, and the next message
-// starts a new Console.
+// wardex-console (console_process.h); one I/O thread writes a bounded queue
+// of frames to it and routes what comes back. Callers never wait for the
+// Console or the user. A Console that ends, hangs (no answer to a ping in
+// time) or sends a malformed frame is ended; its open dialogs
+// (dialog_ledger.h) are answered "no button" with their check boxes as
+// given, and the next message starts a new Console.
 #pragma once
 
 #include <atomic>
@@ -13,12 +13,16 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
+#include "console_process.h"
+#include "dialog_ledger.h"
 #include "osal/ka_string.h"
+#include "platform/scoped_fd.h"
 #include "protocol/console_protocol.h"
 #include "wardex/message_dialog.h"
 
@@ -72,11 +76,6 @@ class ConsoleChannel {
   bool connected() const { return connected_.load(); }
 
  private:
-  struct OpenDialog {
-    MessageDialog dialog;
-    std::optional<std::chrono::steady_clock::time_point> deadline;
-  };
-
   bool Enqueue(std::string frame);
   void Run();
   // One round of the I/O loop; false when the channel is stopping.
@@ -102,7 +101,7 @@ class ConsoleChannel {
 
   mutable std::mutex lock_;  // guards what follows up to the I/O thread's own state
   std::string queue_;        // encoded frames not yet handed to the I/O thread
-  std::map<uint32_t, OpenDialog> dialogs_;
+  DialogLedger dialogs_;
   std::map<uint32_t, std::optional<bool>> news_;  // news items waiting for NewsShown
   std::condition_variable news_answered_;
   bool news_waits_allowed_ = true;
@@ -110,10 +109,10 @@ class ConsoleChannel {
   int starts_ = 0;
   bool stopping_ = false;
 
+  // An eventfd: a caller queued something or the channel stops.
+  platform::ScopedFd wake_fd_;
   // The I/O thread's own state.
-  int wake_fd_ = -1;  // an eventfd: a caller queued something or the channel stops
-  int socket_ = -1;
-  int pid_ = -1;
+  std::unique_ptr<ConsoleProcess> console_;
   FrameReader reader_;
   std::string outgoing_;  // bytes taken from queue_, not yet written
   uint32_t ping_serial_ = 0;

@@ -9,9 +9,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "osal/ka_string.h"
+#include "platform/scoped_fd.h"
 #include "platform/thread.h"  // kStillActive
 
 namespace wardex::platform {
@@ -55,8 +57,8 @@ class ProcessHandle {
   [[nodiscard]] uint32_t id() const { return id_; }
 
  private:
-  ProcessHandle(int pidfd, uint32_t id) : pidfd_(pidfd), id_(id) {}
-  int pidfd_;
+  ProcessHandle(ScopedFd pidfd, uint32_t id) : pidfd_(std::move(pidfd)), id_(id) {}
+  ScopedFd pidfd_;
   uint32_t id_;
 };
 
@@ -69,6 +71,9 @@ struct StartInfo {
   // Hidden: the program gets no terminal, its standard input and output go
   // to /dev/null. Otherwise it shares the agent's.
   bool hidden = false;
+  // A descriptor of ours that the program gets as its descriptor 3, the one
+  // it has beyond 0 to 2: a channel between the two. -1 for none.
+  int channel = -1;
 };
 
 // A program that we started, followed until its end. The child is reaped in
@@ -89,14 +94,17 @@ class ChildProcess {
   // by a signal reports 128 plus the signal number, one ended through
   // Terminate() the code given there.
   [[nodiscard]] uint32_t ExitCode();
+  // Waits up to |timeout_ms| (kInfinite: no limit) for the child to end;
+  // true once it has, its exit code then read as ExitCode() reads it.
+  [[nodiscard]] bool WaitForExit(uint32_t timeout_ms);
   // Ends the child by force (SIGKILL) and records |exit_code| as its exit
   // code. False with the last error set when it cannot be signalled.
   [[nodiscard]] bool Terminate(uint32_t exit_code);
   [[nodiscard]] uint32_t id() const { return id_; }
 
  private:
-  ChildProcess(int pidfd, uint32_t id) : pidfd_(pidfd), id_(id) {}
-  int pidfd_;
+  ChildProcess(ScopedFd pidfd, uint32_t id) : pidfd_(std::move(pidfd)), id_(id) {}
+  ScopedFd pidfd_;
   uint32_t id_;
   bool reaped_ = false;
   uint32_t exit_code_ = kStillActive;

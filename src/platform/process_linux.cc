@@ -6,7 +6,9 @@
 // as ready. The child gets an empty signal mask, the default disposition of
 // every signal (the agent blocks and catches some), a session of its own (the
 // agent's terminal signals do not reach it) and no descriptor of ours beyond
-// 0 to 2 (closefrom 3), whatever a library may have left inheritable.
+// 0 to 2 and its channel (closefrom), whatever a library may have left
+// inheritable. Every program the agent and its modules start goes through
+// here, the Console included.
 //
 // Reaping: every child is held through a pidfd right after the spawn (the pid
 // cannot be reused before we reap it). ExitCode() reaps with waitid(P_PIDFD)
@@ -66,6 +68,8 @@ constexpr uint32_t kErrorNoAssociation = 1155;
 constexpr int kOpenerVerdictMs = 5000;
 // Field of /proc/PID/stat holding the start time, counted from the state (field 3).
 constexpr int kStartTimeFieldAfterState = 22 - 3;
+// The descriptor a started program finds its channel at.
+constexpr int kChannelFd = 3;
 // The reaper threads only wait; they need little stack.
 constexpr size_t kReaperStackSize = 64 * 1024;
 
@@ -138,7 +142,8 @@ void* ReapWhenEnded(void* parameter) {
 }
 
 // Hands a child that may still run to a detached thread that reaps it.
-void ReapLater(int pidfd, uint32_t id) {
+void ReapLater(ScopedFd held, uint32_t id) {
+  const int pidfd = held.release();
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
@@ -161,6 +166,7 @@ struct SpawnRequest {
   std::string working_folder;
   bool hidden = false;
   bool search_path = false;
+  int channel = -1;
 };
 
 // Fills the attributes: empty signal mask, every signal at its default, a
@@ -180,8 +186,8 @@ int PrepareAttributes(posix_spawnattr_t& attr) {
   return error;
 }
 
-// Fills the file actions: working folder, standard streams, no other
-// descriptor of ours.
+// Fills the file actions: working folder, standard streams, the channel,
+// no other descriptor of ours.
 int PrepareFileActions(posix_spawn_file_actions_t& actions, const SpawnRequest& request) {
   int error = 0;
   if (!request.working_folder.empty())
@@ -191,13 +197,19 @@ int PrepareFileActions(posix_spawn_file_actions_t& actions, const SpawnRequest& 
       error = posix_spawn_file_actions_addopen(&actions, fd, "/dev/null",
                                                fd == 0 ? O_RDONLY : O_WRONLY, 0);
   }
-  if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  int first_closed = kChannelFd;
+  if (request.channel >= 0 && error == 0) {
+    // dup2 onto the fixed descriptor clears close-on-exec there, and only there.
+    error = posix_spawn_file_actions_adddup2(&actions, request.channel, kChannelFd);
+    first_closed = kChannelFd + 1;
+  }
+  if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(&actions, first_closed);
   return error;
 }
 
-// Starts |request| and returns the child's pidfd, or -1 with the last error
-// set. The exec has succeeded when this returns a pidfd.
-int Spawn(const SpawnRequest& request, pid_t& pid) {
+// Starts |request| and returns the child's pidfd, or none with the last
+// error set. The exec has succeeded when this returns a pidfd.
+ScopedFd Spawn(const SpawnRequest& request, pid_t& pid) {
   std::vector<char*> argv;
   for (const std::string& arg : request.argv) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -216,19 +228,18 @@ int Spawn(const SpawnRequest& request, pid_t& pid) {
   posix_spawnattr_destroy(&attr);
   if (error != 0) {
     KaOSAL::SetLastErrorFromErrno(error);
-    return -1;
+    return ScopedFd();
   }
-  const int pidfd = pidfd_open(pid, 0);
-  if (pidfd < 0) {
+  ScopedFd pidfd(pidfd_open(pid, 0));  // pidfds are close-on-exec
+  if (pidfd.get() < 0) {
     // Unheld, the child could not be followed: end and reap it at once.
     const int saved = errno;
     kill(pid, SIGKILL);
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
     KaOSAL::SetLastErrorFromErrno(saved);
-    return -1;
   }
-  return pidfd;  // pidfds are close-on-exec
+  return pidfd;
 }
 
 // The target without surrounding quotes, when it is one quoted text.
@@ -257,16 +268,15 @@ bool IsUrl(const std::string& target) {
 bool RunOpener(const std::string& target, const std::string& working_folder) {
   SpawnRequest request{{"xdg-open", target}, working_folder, false, true};
   pid_t pid = 0;
-  const int pidfd = Spawn(request, pid);
-  if (pidfd < 0) return false;
-  if (!PidfdEnded(pidfd, kOpenerVerdictMs)) {
-    ReapLater(pidfd, static_cast<uint32_t>(pid));
+  ScopedFd pidfd = Spawn(request, pid);
+  if (pidfd.get() < 0) return false;
+  if (!PidfdEnded(pidfd.get(), kOpenerVerdictMs)) {
+    ReapLater(std::move(pidfd), static_cast<uint32_t>(pid));
     return true;
   }
   siginfo_t info{};
   const int reaped =
-      waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info, WEXITED);
-  close(pidfd);
+      waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd.get()), &info, WEXITED);
   if (reaped == 0 && info.si_code == CLD_EXITED && info.si_status == 0) return true;
   LogW(kLogNotable, u"Process: xdg-open refused %S", target.c_str());
   KaOSAL::SetLastError(kErrorNoAssociation);
@@ -328,21 +338,21 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Open(const ProcessSnapshotEntry& e
     KaOSAL::SetLastErrorFromErrno(errno);
     return nullptr;
   }
-  return std::unique_ptr<ProcessHandle>(new ProcessHandle(pidfd.release(), entry.id));
+  return std::unique_ptr<ProcessHandle>(new ProcessHandle(std::move(pidfd), entry.id));
 }
 
-ProcessHandle::~ProcessHandle() { close(pidfd_); }
+ProcessHandle::~ProcessHandle() = default;
 
-bool ProcessHandle::HasEnded() const { return PidfdEnded(pidfd_, 0); }
+bool ProcessHandle::HasEnded() const { return PidfdEnded(pidfd_.get(), 0); }
 
 bool ProcessHandle::AskToClose() const {
-  if (pidfd_send_signal(pidfd_, SIGTERM, nullptr, 0) == 0) return true;
+  if (pidfd_send_signal(pidfd_.get(), SIGTERM, nullptr, 0) == 0) return true;
   KaOSAL::SetLastErrorFromErrno(errno);
   return false;
 }
 
 bool ProcessHandle::Terminate() const {
-  if (pidfd_send_signal(pidfd_, SIGKILL, nullptr, 0) == 0) return true;
+  if (pidfd_send_signal(pidfd_.get(), SIGKILL, nullptr, 0) == 0) return true;
   KaOSAL::SetLastErrorFromErrno(errno);
   return false;
 }
@@ -357,24 +367,23 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const StartInfo& info) {
   }
   request.working_folder = Native(info.working_folder);
   request.hidden = info.hidden;
+  request.channel = info.channel;
   pid_t pid = 0;
-  const int pidfd = Spawn(request, pid);
-  if (pidfd < 0) return nullptr;
-  return std::unique_ptr<ChildProcess>(new ChildProcess(pidfd, static_cast<uint32_t>(pid)));
+  ScopedFd pidfd = Spawn(request, pid);
+  if (pidfd.get() < 0) return nullptr;
+  return std::unique_ptr<ChildProcess>(
+      new ChildProcess(std::move(pidfd), static_cast<uint32_t>(pid)));
 }
 
 ChildProcess::~ChildProcess() {
-  if (!reaped_ && ExitCode() == kStillActive)
-    ReapLater(pidfd_, id_);
-  else
-    close(pidfd_);
+  if (!reaped_ && ExitCode() == kStillActive) ReapLater(std::move(pidfd_), id_);
 }
 
 uint32_t ChildProcess::ExitCode() {
   if (reaped_) return exit_code_;
   siginfo_t info{};
-  if (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd_), &info, WEXITED | WNOHANG) !=
-          0 ||
+  if (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd_.get()), &info,
+             WEXITED | WNOHANG) != 0 ||
       info.si_pid == 0)
     return kStillActive;
   reaped_ = true;
@@ -385,8 +394,15 @@ uint32_t ChildProcess::ExitCode() {
   return exit_code_;
 }
 
+bool ChildProcess::WaitForExit(uint32_t timeout_ms) {
+  if (reaped_) return true;
+  const int wait_ms =
+      timeout_ms == kInfinite ? -1 : static_cast<int>(std::min(timeout_ms, 0x7FFFFFFFu));
+  return PidfdEnded(pidfd_.get(), wait_ms) && ExitCode() != kStillActive;
+}
+
 bool ChildProcess::Terminate(uint32_t exit_code) {
-  if (reaped_ || pidfd_send_signal(pidfd_, SIGKILL, nullptr, 0) != 0) {
+  if (reaped_ || pidfd_send_signal(pidfd_.get(), SIGKILL, nullptr, 0) != 0) {
     // An ended child cannot be terminated, as on Windows.
     KaOSAL::SetLastError(reaped_ ? KaOSAL::kErrorAccessDenied : KaOSAL::Win32ErrorFromErrno(errno));
     return false;

@@ -141,12 +141,28 @@ TEST(ChildProcessTest, ResetsTheSignalMaskAndDispositions) {
   EXPECT_NE(status.find("SigIgn:\t0000000000000000"), std::string::npos) << status;
 }
 
-TEST(ChildProcessTest, InheritsNoDescriptorAndHiddenHasNoOutput) {
+TEST(ChildProcessTest, InheritsOnlyItsChannelAndHiddenHasNoOutput) {
   test::ScopedTestRoot root;
   const int leaked = open("/dev/null", O_RDONLY);  // deliberately inheritable
   ASSERT_GE(leaked, 3);
   const std::string fd = std::to_string(leaked);
   EXPECT_EQ(RunShell("test ! -e /proc/self/fd/" + fd), 0u);
+  // A channel arrives as descriptor 3, and still nothing else does.
+  ASSERT_EQ(dup2(leaked, 20), 20);
+  int channel[2];
+  ASSERT_EQ(pipe2(channel, O_CLOEXEC), 0);
+  auto child =
+      ChildProcess::Start({u"\"/bin/sh\" -c \"echo through >&3 && test ! -e /proc/self/fd/20\"",
+                           u"", false, channel[1]});
+  ASSERT_NE(child, nullptr);
+  close(channel[1]);
+  ASSERT_TRUE(child->WaitForExit(kInfinite));
+  EXPECT_EQ(child->ExitCode(), 0u);
+  char got[16] = {};
+  EXPECT_EQ(read(channel[0], got, sizeof(got) - 1), 8);
+  EXPECT_STREQ(got, "through\n");
+  close(channel[0]);
+  close(20);
   close(leaked);
 
   const std::string out = root.path() + "/stdout";
