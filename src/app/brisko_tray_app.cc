@@ -11,7 +11,6 @@
 #include "modules/quick_check_request.h"
 #include "osal/ka_path.h"
 #include "platform/current_directory.h"
-#include "platform/seh_guard.h"
 #include "platform/system_paths.h"
 #include "platform/thread.h"
 #include "platform/ui.h"
@@ -45,23 +44,16 @@ KaPath ModulesFolder(const KaString& executable_path) {
   return folder;
 }
 
-// LoadFrame on |frame|, made fresh when there is none. A structured exception
-// while the frame is created counts as a failed load. A frame whose window
-// was created and destroyed again has been released by the framework with
-// its window, so |frame| is then empty and the next try makes a fresh one.
+// LoadFrame on |frame|, made fresh when there is none. The frame's creation
+// fails when a plug-in faults in it (the guards are around the plug-ins'
+// calls only: a fault in the agent's own code ends the process with its
+// crash report). A frame whose window was created and destroyed again has
+// been released by the framework with its window, so |frame| is then empty
+// and the next try makes a fresh one.
 bool TryLoadFrame(std::unique_ptr<CMainFrame>& frame) {
   if (!frame) frame = std::make_unique<CMainFrame>();
-  bool loaded = false;
-  CMainFrame* attempt = frame.get();
-  const bool completed =
-      platform::RunGuarded([&] { loaded = attempt->Register() != nullptr; },
-                           [](WardexExceptionPointers* pointers) {
-                             return WorkerExceptionFilter(pointers, "CBriskoTrayApp::LoadFrame");
-                           });
-  if (loaded) return true;
-  // A window left behind by an exception goes now, as the framework's would.
-  if (!completed && attempt->hwnd() != nullptr) attempt->Destroy();
-  if (attempt->window_destroyed()) frame.reset();
+  if (frame->Register() != nullptr) return true;
+  if (frame->window_destroyed()) frame.reset();
   return false;
 }
 

@@ -1,17 +1,17 @@
 #include "app/main_frame.h"
 
+#include <chrono>
 #include <utility>
 
-#include "app/newsfeed_thread.h"
 #include "app/tray_texts.h"
 #include "app/wait_settings.h"
 #include "config/install_config.h"
 #include "config/module_path.h"
 #include "config/registry_settings.h"
-#include "external/graphics_layer.h"
 #include "external/tracking_library.h"
 #include "identity/computer_id.h"
 #include "platform/named_objects.h"
+#include "platform/seh_guard.h"
 #include "platform/thread.h"
 #include "wardex/crashlog.h"
 #include "wardex/kernel_object_names.h"
@@ -24,15 +24,10 @@ using KaOSAL::KaPath;
 using KaOSAL::KaString;
 
 constexpr int kTrayIconRetries = 20;
-constexpr uint32_t kCallbackPollMs = 100;
-
-// The program's own full path.
-KaPath ExecutablePath() { return KaPath(GetExecutablePath()); }
-
-// The module |name| in its folder under "modules" beside the program.
-KaString FrameModulePath(const char16_t* name) {
-  return ModuleLibraryPath(ExecutablePath(), name).ToString();
-}
+// How long the news check waits for the creation sequence (51 polls of 100 ms).
+constexpr auto kCreationWait = std::chrono::milliseconds(5100);
+// The guard of the frame's load, whose name the crash reports carry.
+constexpr char kLoadFrameGuard[] = "CBriskoTrayApp::LoadFrame";
 
 bool IsSignaled(platform::NamedEvent& event) {
   return event.Wait(0) == platform::WaitResult::kSignaled;
@@ -40,89 +35,17 @@ bool IsSignaled(platform::NamedEvent& event) {
 
 }  // namespace
 
-CMainFrame::CMainFrame() {
+CMainFrame::CMainFrame() : agent_(*this, *this) {
   frame_thread_.Bind();
   // 1. The members are constructed; the tray icon holds no icon yet.
-  // 2. One more reference on the graphics layer.
-  Graphics().Start();
-  // 3. The tracking library, with the edition's category.
-  const KaString module = ReadInstallConfig(u"install", u"Module", u"bk_free");
-  const KaString category = module.Find(u"_free") >= 0 ? u"TRAY FREE" : u"TRAY";
-  Tracking().Start(category, true, u"", false);
+  // 2., 3. The graphics layer and the tracking library (agent_.libraries).
   // 4. The suite's starter beside the agent.
-  starter_path_ = ExecutablePath();
+  starter_path_ = KaPath(GetExecutablePath());
   starter_path_.SetFileNameAndExt(ReadInstallConfig(u"INSTALL", u"STARTEREXE", u"briskostart.exe"));
   // 5. The IPC library.
-  ipc_loader_ = std::make_unique<IpcLoader>(IpcLoader::GetLibraryPath().ToString());
+  agent_.pipe_server.LoadLibrary();
   // 6. The computer identifier for the crash reports.
   SetComputerId(GetComputerID().c_str());
-}
-
-CMainFrame::~CMainFrame() {
-  // The news check ends its request while the steps before its own run: it
-  // must not wait out a network time-out, nor reach a Console being released.
-  if (newsfeed_thread_) newsfeed_thread_->RequestStop();
-  // 1. The Wardex and Turbo modules.
-  wardex_loader_.Unload();
-  wardex_module_ = nullptr;
-  turbo_loader_.Unload();
-  turbo_switch_ = nullptr;
-  // 2. The Console, once no pipe thread is inside it. Taking its host back
-  // first ends its waits for its process, so no thread waits there for a
-  // window. Cached modules that were handed its view by a switch request let
-  // go of it: pipe callbacks still reach them until step 6.
-  auto* hosted = dynamic_cast<IHostedConsole*>(console_view_);
-  if (hosted != nullptr) hosted->SetConsoleHost(nullptr);
-  {
-    std::unique_lock hold(console_lock_);
-    for (const auto& [name, loader] : module_cache_.Snapshot()) {
-      IModule* module = loader->instance();
-      if (module != nullptr && (module->GetFlags() & kModuleFlagSwitch) != 0) {
-        module->SetConsoleView(nullptr);
-      }
-    }
-    console_loader_.Release();
-    console_view_ = nullptr;
-  }
-  // 3. The SnapCheck module, once its view is withdrawn.
-  snapcheck_view_.Reset();
-  snapcheck_loader_.Unload();
-  snapcheck_module_ = nullptr;
-  // 4. The HandsetLink module.
-  if (handset_link_ != nullptr) handset_link_->StopMonitoring();
-  handset_link_ = nullptr;
-  if (handset_link_loader_) handset_link_loader_->Unload();
-  handset_link_loader_.reset();
-  // 5. The news-feed thread, waited for.
-  if (newsfeed_thread_) newsfeed_thread_->Stop(1, platform::kInfinite);
-  newsfeed_thread_.reset();
-  // 6. No new pipe callbacks; the cached modules' tasks stop; the running
-  // callbacks finish.
-  stopping_.store(1);
-  for (const auto& [name, loader] : module_cache_.Snapshot()) {
-    IModule* module = loader->instance();
-    if (module == nullptr || (module->GetFlags() & kModuleFlagRunsTasks) == 0) continue;
-    // A module's exception must not end the agent before the steps that follow.
-    try {
-      module->StopTask(1);
-    } catch (...) {
-      LogW(kLogNotable, u"Tray ### StopTask of %s threw; ignored", name.c_str());
-    }
-  }
-  while (running_callbacks_.load() != 0) platform::SleepMilliseconds(kCallbackPollMs);
-  // 7. The pipe server and the IPC library.
-  if (ipc_loader_) ipc_loader_->DestroyServer();
-  ipc_server_ = nullptr;
-  ipc_loader_.reset();
-  // 8. The cached modules.
-  module_cache_.Clear();
-  // 9. The tracking library and the graphics layer.
-  Tracking().Release();
-  Graphics().Stop();
-  // 10. The remaining members go in reverse order; the tray icon's image
-  // outlives the tray that shows it.
-  tray_icon_.DestroyWindow();
-  if (tray_icon_image_ != nullptr) platform::DestroyIcon(tray_icon_image_);
 }
 
 platform::LRESULT CMainFrame::WindowProc(platform::UINT message, platform::WPARAM wparam,
@@ -154,7 +77,7 @@ platform::LRESULT CMainFrame::WindowProc(platform::UINT message, platform::WPARA
       RefreshMenu();
       return 0;
     case kRunConsoleScheduledMessage:
-      if (auto* hosted = dynamic_cast<IHostedConsole*>(console_view_)) hosted->RunScheduled();
+      if (IHostedConsole* hosted = agent_.console.hosted()) hosted->RunScheduled();
       return 0;
     default:
       return 0;
@@ -169,115 +92,128 @@ platform::LRESULT CMainFrame::OnCreate() {
   // which has succeeded once WM_CREATE arrives.
   // 3. The frame is never mapped, so no taskbar or task switcher lists it.
   // 4. The tray icon's image.
-  tray_icon_image_ = platform::LoadIconImage(platform::IDI_TRAYICON);
+  agent_.tray_image.handle = platform::LoadIconImage(platform::IDI_TRAYICON);
   // 5., 6.
   CreateTrayIcon();
-  // 7.
-  CreateConsole();
-  // 8.
-  EstablishPipeServer();
-  // 9.
-  LoadFrameModules();
+  // 7. - 9. A plug-in that faults there fails the creation, which is tried
+  // again on a fresh frame.
+  if (!CreateConsole() || !EstablishPipeServer() || !LoadFrameModules()) return -1;
   // 10.
   StartNewsfeedCheck();
   // 11.
   LogW(kLogTrace, u"Tray ### On Create MainFrame Build menu");
-  BuildMenu();
+  if (!BuildMenu()) return -1;
   // 12.
   CountStart();
   // 13.
   LogW(kLogTrace, u"Tray ### On Create MainFrame done");
-  creation_finished_.store(true);
+  {
+    std::lock_guard hold(creation_lock_);
+    creation_finished_ = true;
+  }
+  creation_changed_.notify_all();
   return 0;
+}
+
+bool CMainFrame::CreationCall(const std::function<void()>& call) {
+  creation_faulted_ = !platform::RunGuarded(call, [](WardexExceptionPointers* pointers) {
+    return WorkerExceptionFilter(pointers, kLoadFrameGuard);
+  });
+  return !creation_faulted_;
 }
 
 void CMainFrame::CreateTrayIcon() {
   const KaString tooltip = TrayText(u"IDS_WARDEX_TRAY_TOOLTIP");
   LogW(kLogTrace, u"Tray ### Create TrayIcon");
   auto create = [&] {
-    return tray_icon_.Create(nullptr, kTrayNotifyMessage, tooltip.c_str(), tray_icon_image_,
-                             platform::IDR_MAINFRAME, false);
+    return agent_.tray.Create(nullptr, kTrayNotifyMessage, tooltip.c_str(),
+                              agent_.tray_image.handle, platform::IDR_MAINFRAME, false);
   };
   bool created = create();
   for (int retry = 0; !created && retry < kTrayIconRetries; ++retry) {
     platform::SleepMilliseconds(TrayIconRetryWaitMs());
     created = create();
   }
-  tray_icon_.SetMenuOpeningWindow(hwnd());
-  SetPipeMessageTarget(this);
+  agent_.tray.SetMenuOpeningWindow(hwnd());
   // A panel may come a little after the agent at logon: one more retry wait.
   platform::SetTimer(hwnd(), kTrayHostCheckTimerId, TrayIconRetryWaitMs());
 }
 
-void CMainFrame::CreateConsole() {
+bool CMainFrame::CreateConsole() {
   LogW(kLogTrace, u"Tray ### Create Console");
-  console_view_ = console_loader_.Create();
-  if (console_view_ != nullptr) {
-    console_view_->SetOwnerWindow(reinterpret_cast<WindowHandle>(hwnd()));
-    if (auto* hosted = dynamic_cast<IHostedConsole*>(console_view_)) hosted->SetConsoleHost(this);
-  }
+  agent_.console.LoadLibrary();
+  return CreationCall([this] {
+    static_cast<void>(agent_.console.CreateView(reinterpret_cast<WindowHandle>(hwnd()), this));
+  });
 }
 
-void CMainFrame::EstablishPipeServer() {
+bool CMainFrame::EstablishPipeServer() {
   LogW(kLogTrace, u"Tray ### establish pipe Server");
-  if (ipc_loader_) {
-    ipc_server_ = ipc_loader_->CreateServer();
-    if (ipc_server_ != nullptr) {
-      static_cast<void>(
-          ipc_server_->StartListening(GetIpcChannelName().c_str(), PipeMessageCallback, 0));
-    }
-  }
+  if (!CreationCall([this] { agent_.pipe_server.Start(GetIpcChannelName()); })) return false;
   LogW(kLogTrace, u"Tray ### establish pipe Server DONE");
+  return true;
 }
 
-void CMainFrame::LoadFrameModules() {
+bool CMainFrame::LoadFrameModule(FrameModule& module, const char16_t* name) {
+  module.LoadLibrary(name);
+  return CreationCall([&module] { static_cast<void>(module.CreateInstance()); });
+}
+
+bool CMainFrame::LoadFrameModules() {
   WARDEX_DCHECK_ON_THREAD(frame_thread_);
-  handset_link_loader_ = std::make_unique<ModuleLoader>();
-  handset_link_ = handset_link_loader_->Load(FrameModulePath(u"HandsetLinkModule"));
-  if (handset_link_ != nullptr) handset_link_->StartMonitoring(0, 0);
+  IConsoleView* const console_view = agent_.console.view();
+  if (!LoadFrameModule(agent_.handset_link, u"HandsetLinkModule")) return false;
+  if (IModule* handset_link = agent_.handset_link.instance()) {
+    if (!CreationCall([handset_link] { handset_link->StartMonitoring(0, 0); })) return false;
+  }
 
   LogW(kLogTrace, u"Tray ### etablish WardexModule monitoring");
-  wardex_module_ = wardex_loader_.Load(FrameModulePath(u"WardexModule"));
-  if (wardex_module_ != nullptr) {
-    wardex_module_->StartMonitoring(0, 0);
-    wardex_module_->SetConsoleView(console_view_);
+  if (!LoadFrameModule(agent_.wardex, u"WardexModule")) return false;
+  if (IModule* wardex = agent_.wardex.instance()) {
+    if (!CreationCall([wardex, console_view] {
+          wardex->StartMonitoring(0, 0);
+          wardex->SetConsoleView(console_view);
+        })) {
+      return false;
+    }
     LogW(kLogTrace, u"Tray ### etablish WardexModule monitoring done");
   } else {
     LogW(kLogError, u"Tray ### error loading WardexModule");
   }
 
   LogW(kLogTrace, u"Tray ### etablish snapcheck");
-  snapcheck_module_ = snapcheck_loader_.Load(FrameModulePath(u"SnapCheckModule"));
+  if (!LoadFrameModule(agent_.snapcheck, u"SnapCheckModule")) return false;
   LogW(kLogTrace, u"Tray ### etablish snapcheck done");
 
   LogW(kLogTrace, u"Tray ### etablish turbo");
-  IModule* turbo = turbo_loader_.Load(FrameModulePath(u"TurboModule"));
-  if (turbo != nullptr) {
-    turbo->SetConsoleView(console_view_);
+  if (!LoadFrameModule(agent_.turbo, u"TurboModule")) return false;
+  if (IModule* turbo = agent_.turbo.instance()) {
     // Only a module that says it is a switch has the switch part to convert to.
-    if ((turbo->GetFlags() & kModuleFlagSwitch) != 0) turbo_switch_ = ToModuleSwitch(turbo);
+    if (!CreationCall([this, turbo, console_view] {
+          turbo->SetConsoleView(console_view);
+          agent_.turbo.KeepSwitchPart();
+        })) {
+      return false;
+    }
   }
   LogW(kLogTrace, u"Tray ### etablish turbo done");
+  return true;
 }
 
 void CMainFrame::StartNewsfeedCheck() {
   LogW(kLogTrace, u"Tray ### start newsfeed check");
-  if (newsfeed_thread_) return;
-  newsfeed_thread_ =
-      std::make_unique<CWorkerThread>(&LoadNewsfeedThreadProc, static_cast<ThreadParam*>(this),
-                                      &WorkerExceptionFilter, kNewsfeedThreadName);
-  if (newsfeed_thread_->Start()) {
-    static_cast<void>(newsfeed_thread_->SetPriority(platform::kThreadPriorityBelowNormal));
-  }
+  agent_.newsfeed.Start();
 }
 
-bool CMainFrame::newsfeed_stop_requested() const {
-  return newsfeed_thread_ && newsfeed_thread_->stop_mark() == CWorkerThread::kMarkRunning;
+bool CMainFrame::WaitForCreation(std::stop_token stop) {
+  std::unique_lock hold(creation_lock_);
+  return creation_changed_.wait_for(hold, stop, kCreationWait,
+                                    [this] { return creation_finished_; });
 }
 
-bool CMainFrame::ShowNewsfeed(NewsItem item) {
-  std::shared_lock hold(console_lock_);
-  return console_view_ != nullptr && console_view_->ShowNewsfeed(std::move(item));
+bool CMainFrame::ShowNewsItem(const NewsItem& item) {
+  const ConsoleAccess::Use console = agent_.console_access.Enter();
+  return console && console->ShowNewsfeed(item);
 }
 
 void CMainFrame::CountStart() {
@@ -286,52 +222,57 @@ void CMainFrame::CountStart() {
   static_cast<void>(settings.WriteDWord(u"Tray_StartCount", count + 1));
 }
 
-void CMainFrame::BuildMenu() {
+bool CMainFrame::BuildMenu() {
   WARDEX_DCHECK_ON_THREAD(frame_thread_);
+  CSystemTray& tray = agent_.tray;
   // 1. The start entry; a lone ampersand between blanks is shown, not taken
   // as a mnemonic.
   KaString start = FormatStartEntry(ReadProductName());
   start.Replace(u" & ", u" && ");
-  tray_icon_.SetMenuText(kMenuPositionStart, start.c_str());
+  tray.SetMenuText(kMenuPositionStart, start.c_str());
   // 2. The SnapCheck module names its entry.
-  if (snapcheck_module_ != nullptr) {
-    const int32_t length = snapcheck_module_->GetMenuText(nullptr, 0);
-    if (length > 0) {
-      std::u16string caption(static_cast<size_t>(length) + 1, u'\0');
-      snapcheck_module_->GetMenuText(caption.data(), length + 1);
-      tray_icon_.SetMenuText(kMenuPositionSnapCheck, caption.c_str());
+  if (IModule* snapcheck = agent_.snapcheck.instance()) {
+    std::u16string caption;
+    if (!CreationCall([snapcheck, &caption] {
+          const int32_t length = snapcheck->GetMenuText(nullptr, 0);
+          if (length <= 0) return;
+          caption.assign(static_cast<size_t>(length) + 1, u'\0');
+          snapcheck->GetMenuText(caption.data(), length + 1);
+        })) {
+      return false;
     }
+    if (!caption.empty()) tray.SetMenuText(kMenuPositionSnapCheck, caption.c_str());
   }
   // 3. The last notification, available only when there is one (0x1991).
-  tray_icon_.SetMenuText(kMenuPositionLastNotification,
-                         TrayText(u"IDS_STRING_LASTNOTIFICATION").c_str());
-  tray_icon_.EnableMenuItem(kCommandLastNotification, false);
+  tray.SetMenuText(kMenuPositionLastNotification, TrayText(u"IDS_STRING_LASTNOTIFICATION").c_str());
+  tray.EnableMenuItem(kCommandLastNotification, false);
   // 4.
-  tray_icon_.SetMenuText(kCommandTurbo, TrayText(u"IDS_TURBO_ON").c_str(), false);
-  tray_icon_.SetMenuText(kMenuPositionSettings, TrayText(u"IDS_STRING_OPTIONS").c_str());
-  tray_icon_.SetMenuText(kMenuPositionInfo, TrayText(u"IDS_STRING_INFO").c_str());
-  tray_icon_.SetMenuText(kMenuPositionExit, TrayText(u"IDS_STRING_EXIT").c_str());
+  tray.SetMenuText(kCommandTurbo, TrayText(u"IDS_TURBO_ON").c_str(), false);
+  tray.SetMenuText(kMenuPositionSettings, TrayText(u"IDS_STRING_OPTIONS").c_str());
+  tray.SetMenuText(kMenuPositionInfo, TrayText(u"IDS_STRING_INFO").c_str());
+  tray.SetMenuText(kMenuPositionExit, TrayText(u"IDS_STRING_EXIT").c_str());
   // 5.
-  tray_icon_.SetMenuDefaultItem(kMenuPositionStart, true);
+  tray.SetMenuDefaultItem(kMenuPositionStart, true);
   // 6. Entries of missing modules go; the Turbo entry stays.
-  if (wardex_module_ == nullptr) {
-    tray_icon_.DeleteMenuItem(kCommandSettings);
-    tray_icon_.DeleteMenuItem(kCommandLastNotification);
+  if (agent_.wardex.instance() == nullptr) {
+    tray.DeleteMenuItem(kCommandSettings);
+    tray.DeleteMenuItem(kCommandLastNotification);
   }
-  if (snapcheck_module_ == nullptr) tray_icon_.DeleteMenuItem(kCommandSnapCheck);
+  if (agent_.snapcheck.instance() == nullptr) tray.DeleteMenuItem(kCommandSnapCheck);
+  return true;
 }
 
 void CMainFrame::RefreshMenu() {
   WARDEX_DCHECK_ON_THREAD(frame_thread_);
-  if (turbo_switch_ != nullptr) {
-    const bool off = turbo_switch_->GetSwitchState(0, 0, kTurboSwitchParameter) == 0;
-    tray_icon_.SetMenuText(kCommandTurbo,
-                           TrayText(off ? u"IDS_TURBO_ON" : u"IDS_TURBO_OFF").c_str(), false);
+  if (IModuleSwitch* turbo = agent_.turbo.switch_part()) {
+    const bool off = turbo->GetSwitchState(0, 0, kTurboSwitchParameter) == 0;
+    agent_.tray.SetMenuText(kCommandTurbo,
+                            TrayText(off ? u"IDS_TURBO_ON" : u"IDS_TURBO_OFF").c_str(), false);
   }
-  if (wardex_module_ != nullptr) {
+  if (agent_.wardex.instance() != nullptr) {
     std::unique_ptr<platform::NamedEvent> event =
         platform::NamedEvent::Create(kLastNotificationEventName, false);
-    tray_icon_.EnableMenuItem(kCommandLastNotification, event != nullptr && IsSignaled(*event));
+    agent_.tray.EnableMenuItem(kCommandLastNotification, event != nullptr && IsSignaled(*event));
   }
 }
 
@@ -339,9 +280,9 @@ void CMainFrame::OnClose() {
   WARDEX_DCHECK_ON_THREAD(frame_thread_);
   LogW(kLogTrace, u"TRAY ### Closing...");
   LogW(kLogTrace, u"TRAY ### Stop HandsetLink");
-  if (handset_link_ != nullptr) handset_link_->StopMonitoring();
+  if (IModule* handset_link = agent_.handset_link.instance()) handset_link->StopMonitoring();
   LogW(kLogTrace, u"TRAY ### Remove Icon");
-  tray_icon_.RemoveIcon();
+  agent_.tray.RemoveIcon();
   // The framework's close: the window goes and the message loop ends; the
   // frame object is deleted once the loop has returned (ExitInstance).
   Destroy();
@@ -350,8 +291,8 @@ void CMainFrame::OnClose() {
 void CMainFrame::OnTimer(platform::UINT_PTR id) {
   platform::KillTimer(hwnd(), id);
   // The busy icon stays while a pipe message is handled.
-  if (id == icon_reset_timer_id_ && running_callbacks_.load() == 0) {
-    tray_icon_.SetIcon(platform::IDI_TRAYICON);
+  if (id == icon_reset_timer_id_ && agent_.pipe_server.running_callbacks() == 0) {
+    agent_.tray.SetIcon(platform::IDI_TRAYICON);
   }
   if (id == kTrayHostCheckTimerId && !platform::HasTrayHost()) {
     LogW(kLogNotable,
@@ -361,17 +302,19 @@ void CMainFrame::OnTimer(platform::UINT_PTR id) {
 }
 
 std::shared_ptr<ModuleLoader> CMainFrame::GetModule(KaString name, bool load_if_missing) {
-  return module_cache_.GetModule(std::move(name), load_if_missing);
+  return agent_.module_cache.GetModule(std::move(name), load_if_missing);
 }
 
 platform::LRESULT CMainFrame::ShowSnapCheck(int source) {
   WARDEX_DCHECK_ON_THREAD(frame_thread_);
-  if (console_view_ == nullptr) {
+  IConsoleView* console_view = agent_.console.view();
+  if (console_view == nullptr) {
     LogW(kLogError, u"Wardex.exe ## ERROR ## ShowSnapCheck - no console");
     return 0;
   }
   LogW(kLogNotable, u"Wardex.exe ## ShowSnapCheck");
-  if (snapcheck_module_ == nullptr) {
+  IModule* snapcheck = agent_.snapcheck.instance();
+  if (snapcheck == nullptr) {
     LogW(kLogError, u"Wardex.exe ## ERROR ## ShowSnapCheck - no SnapCheckModule");
     return 0;
   }
@@ -382,14 +325,14 @@ platform::LRESULT CMainFrame::ShowSnapCheck(int source) {
   }
   Tracking().Event(u"TRAY", u"SHOW_SNAPCHECK", label, u"", u"", 0);
 
-  ISnapCheckControl* control = GetQuickCheckControl(snapcheck_module_);
+  ISnapCheckControl* control = GetQuickCheckControl(snapcheck);
   IModuleWindow* window = control != nullptr ? control->GetWindow(0) : nullptr;
   auto* view = dynamic_cast<IConsoleView*>(window);
   if (view == nullptr) {
     LogW(kLogError, u"Wardex # ERROR # Casting SnapcheckGUIDCtrl to ConsoleView failed.");
     return 0;
   }
-  snapcheck_view_ = console_view_->ShowModuleView(view, 1);
+  agent_.snapcheck_view = console_view->ShowModuleView(view, 1);
   return 0;
 }
 

@@ -1,30 +1,29 @@
 // CMainFrame: the agent's one top-level window. It is never shown; it owns
 // everything that lives as long as the agent runs (tray icon, Console, pipe
-// server, modules, news-feed thread) and receives, on the user-interface
-// thread, the tray menu's commands, its timer and the private messages. Pipe
-// messages reach it on the IPC library's threads (HandlePipeMessage).
+// server, modules, news-feed thread: one RunningAgent) and receives, on the
+// user-interface thread, the tray menu's commands, its timer and the private
+// messages. Pipe messages reach it on the IPC library's threads
+// (HandlePipeMessage), the news check through its sink.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <shared_mutex>
+#include <mutex>
+#include <stop_token>
 
-#include "app/system_tray.h"
-#include "app/thread_param.h"
-#include "modules/console_loader.h"
-#include "modules/ipc_loader.h"
-#include "modules/module_cache.h"
+#include "app/newsfeed_thread.h"
+#include "app/running_agent.h"
 #include "modules/module_loader.h"
 #include "modules/module_message.h"
 #include "modules/pipe_callback.h"
-#include "online/worker_thread.h"
 #include "osal/ka_path.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
 #include "wardex/console_host.h"
 #include "wardex/console_view.h"
-#include "wardex/ipc.h"
 #include "wardex/module.h"
 #include "wardex/module_view.h"
 #include "wardex/thread_check.h"
@@ -73,12 +72,13 @@ inline constexpr int32_t kTurboSwitchParameter = 2;
 enum SnapCheckSource : int { kSnapCheckFromMessage = 0, kSnapCheckFromMenu = 1 };
 
 class CMainFrame : public platform::Window,
-                   public ThreadParam,
-                   public PipeMessageTarget,
-                   public IConsoleHost {
+                   public PipeMessageHandler,
+                   public IConsoleHost,
+                   private INewsfeedSink {
  public:
   CMainFrame();
-  ~CMainFrame() override;
+  // The agent's shutdown: what it holds goes in reverse order (running_agent.h).
+  ~CMainFrame() override = default;
 
   platform::LRESULT WindowProc(platform::UINT message, platform::WPARAM wparam,
                                platform::LPARAM lparam) override;
@@ -91,7 +91,7 @@ class CMainFrame : public platform::Window,
   platform::LRESULT ShowSnapCheck(int source);
 
   // Acts on a decoded pipe message by its kind; runs on the IPC library's
-  // threads.
+  // threads (main_frame_pipe.cc).
   void HandlePipeMessage(ModuleMessage& message) override;
 
   // The Console's host (main_frame_console.cc).
@@ -103,29 +103,27 @@ class CMainFrame : public platform::Window,
   void RunMenuCommand(uint32_t command) override;
   void ScheduleOnFrame() override;
 
-  // For the news-feed thread: the creation sequence has finished; the frame
-  // asked the thread to stop; the item handed to the console view, true when
-  // it showed it (false without a view).
-  [[nodiscard]] bool creation_finished() const { return creation_finished_.load(); }
-  [[nodiscard]] bool newsfeed_stop_requested() const;
-  bool ShowNewsfeed(NewsItem item);
-
   // True once WM_DESTROY arrived: the window is gone.
   [[nodiscard]] bool window_destroyed() const { return window_destroyed_; }
 
  private:
   static constexpr platform::UINT_PTR kIconResetTimerDelayMs = 2000;
 
-  // The creation sequence (WM_CREATE); 0 or -1.
+  // The creation sequence (WM_CREATE); 0, or -1 when a plug-in faulted in it.
   platform::LRESULT OnCreate();
   void CreateTrayIcon();
-  void CreateConsole();
-  void EstablishPipeServer();
-  void LoadFrameModules();
+  [[nodiscard]] bool CreateConsole();
+  [[nodiscard]] bool EstablishPipeServer();
+  [[nodiscard]] bool LoadFrameModules();
+  // One of the frame's own modules: its library, then (guarded) its object.
+  [[nodiscard]] bool LoadFrameModule(FrameModule& module, const char16_t* name);
   void StartNewsfeedCheck();
-  void CountStart();
   // Tray menu texts and entries (creation step 11).
-  void BuildMenu();
+  [[nodiscard]] bool BuildMenu();
+  void CountStart();
+  // Runs |call|, plug-in code of the creation sequence, under the guard of
+  // the frame's load; false (and the sequence fails) when it faulted.
+  [[nodiscard]] bool CreationCall(const std::function<void()>& call);
   // Before the menu opens (0x1991): the Turbo and last-notification entries.
   void RefreshMenu();
   void OnClose();
@@ -147,51 +145,35 @@ class CMainFrame : public platform::Window,
   // (Re)arms the one-shot icon reset timer (2000 ms).
   void ArmIconResetTimer();
 
-  // Members, in the order the frame's data is laid out.
-  CSystemTray tray_icon_;
-  KaOSAL::KaPath starter_path_;
-  ConsoleLoader console_loader_;
-  IConsoleView* console_view_ = nullptr;
-  // The pipe threads use the console view while the frame may be releasing
-  // the Console (destruction step 2 comes before the callbacks are waited
-  // for): they hold this shared, the release holds it alone. The frame's own
-  // thread, which alone changes the view, reads it without the lock.
-  std::shared_mutex console_lock_;
-  const platform::UINT_PTR icon_reset_timer_id_ = 0x800B;
-  // Once after the icon is created: is anything drawing it?
-  static constexpr platform::UINT_PTR kTrayHostCheckTimerId = 0x800C;
-  std::unique_ptr<ModuleLoader> handset_link_loader_;
-  IModule* handset_link_ = nullptr;
-  ModuleLoader wardex_loader_;
-  IModule* wardex_module_ = nullptr;
-  ModuleLoader snapcheck_loader_;
-  IModule* snapcheck_module_ = nullptr;
-  // The quick-check view shown in the Console; withdrawn before the
-  // SnapCheck module is unloaded.
-  ModuleViewRegistration snapcheck_view_;
-  ModuleLoader turbo_loader_;
-  IModuleSwitch* turbo_switch_ = nullptr;
-  std::unique_ptr<CWorkerThread> newsfeed_thread_;
-  std::unique_ptr<IpcLoader> ipc_loader_;
-  IIpcServer* ipc_server_ = nullptr;
-  // The stopping flag and the running-callbacks count are PipeMessageTarget's.
-  ModuleCache module_cache_;
-  // Message dialogs waiting for their answer, at most kMaxWaitingDialogs:
-  // the pipe server serves 32 requests at once, and the rest are kept for
-  // requests that end quickly.
-  static constexpr int32_t kMaxWaitingDialogs = 16;
-  std::atomic<int32_t> waiting_dialogs_{0};
+  // The news check's sink, on its thread.
+  bool WaitForCreation(std::stop_token stop) override;
+  bool ShowNewsItem(const NewsItem& item) override;
 
-  // The tray icon's image (icon 128), released with the frame.
-  platform::HICON tray_icon_image_ = nullptr;
-  // The frame's window for the pipe threads, which post and arm timers to it;
-  // set once at creation and kept after the window is gone (posts then fail).
-  std::atomic<platform::HWND> window_{nullptr};
-  bool window_destroyed_ = false;
   // The thread that runs the frame's loop: the tray menu, the creation and
   // destruction, and the calls the plug-in contract reserves for it.
   ThreadChecker frame_thread_;
-  std::atomic<bool> creation_finished_{false};
+  // Everything the running agent holds; teardown is its destruction.
+  RunningAgent agent_;
+  KaOSAL::KaPath starter_path_;
+  const platform::UINT_PTR icon_reset_timer_id_ = 0x800B;
+  // Once after the icon is created: is anything drawing it?
+  static constexpr platform::UINT_PTR kTrayHostCheckTimerId = 0x800C;
+  // Message dialogs waiting for their answer (pipe threads), at most
+  // kMaxWaitingDialogs: the pipe server serves 32 requests at once, and the
+  // rest are kept for requests that end quickly.
+  static constexpr int32_t kMaxWaitingDialogs = 16;
+  std::atomic<int32_t> waiting_dialogs_{0};
+  // The frame's window for the pipe threads and the Console, which post and
+  // arm timers to it; set once at creation and kept after the window is gone
+  // (posts then fail).
+  std::atomic<platform::HWND> window_{nullptr};
+  bool window_destroyed_ = false;
+  // A plug-in faulted during the creation sequence.
+  bool creation_faulted_ = false;
+  // The end of the creation sequence, which the news thread waits for.
+  std::mutex creation_lock_;
+  std::condition_variable_any creation_changed_;
+  bool creation_finished_ = false;
 };
 
 }  // namespace wardex

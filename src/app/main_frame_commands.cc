@@ -39,34 +39,34 @@ void CMainFrame::OnCommand(uint32_t command) {
       OnSwitchTurbo();
       break;
     case kCommandSettings:
-      if (console_view_ != nullptr) console_view_->ShowSettings();
+      if (IConsoleView* console = agent_.console.view()) console->ShowSettings();
       break;
     case kCommandInfo:
-      if (console_view_ != nullptr) console_view_->ShowInfo();
+      if (IConsoleView* console = agent_.console.view()) console->ShowInfo();
       break;
     case kCommandClose:
       OnClose();
       break;
     case kCommandShowIcon:
-      tray_icon_.ShowIcon();
+      agent_.tray.ShowIcon();
       break;
     case kCommandHideIcon:
-      tray_icon_.HideIcon();
+      agent_.tray.HideIcon();
       break;
     case kCommandReAddIcon:
-      tray_icon_.RemoveIcon();
-      tray_icon_.AddIcon();
+      agent_.tray.RemoveIcon();
+      agent_.tray.AddIcon();
       break;
     case kCommandIconFocus:
-      tray_icon_.SetIconFocus();
+      agent_.tray.SetIconFocus();
       break;
     // The frame is never mapped on Linux, so showing and hiding it has no
     // animation to run; the default command swaps as it always did.
     case kCommandShowFrame:
-      tray_icon_.SetMenuDefaultItem(kCommandHideFrame, false);
+      agent_.tray.SetMenuDefaultItem(kCommandHideFrame, false);
       break;
     case kCommandHideFrame:
-      tray_icon_.SetMenuDefaultItem(kCommandShowFrame, false);
+      agent_.tray.SetMenuDefaultItem(kCommandShowFrame, false);
       break;
     case kCommandCrashTest:
       OnCrashTest();
@@ -98,15 +98,15 @@ void CMainFrame::OnStartSuite() {
 }
 
 void CMainFrame::OnLastNotification() {
-  if (wardex_module_ != nullptr) wardex_module_->RunTask(1);
+  if (IModule* wardex = agent_.wardex.instance()) wardex->RunTask(1);
 }
 
 void CMainFrame::OnSwitchTurbo() {
   // 1. The frame's own Turbo module, else the cached one, which is unloaded
   // at the end whatever happened: it leaves the cache, so that the next
   // request loads it anew, and goes once no pipe thread is inside it.
-  IModule* module = turbo_switch_ != nullptr ? turbo_loader_.instance() : nullptr;
-  IModuleSwitch* turbo = turbo_switch_;
+  IModuleSwitch* turbo = agent_.turbo.switch_part();
+  IModule* module = turbo != nullptr ? agent_.turbo.instance() : nullptr;
   std::shared_ptr<ModuleLoader> cached;
   if (turbo == nullptr) {
     cached = GetModule(kTurboModuleName, true);
@@ -118,17 +118,17 @@ void CMainFrame::OnSwitchTurbo() {
   }
   if (turbo != nullptr) {
     // 2.
-    module->SetConsoleView(console_view_);
+    module->SetConsoleView(agent_.console.view());
     // 3.
     if (turbo->GetSwitchState(0, 0, kTurboSwitchParameter) == 1) {
       if (turbo->SetSwitchState(0, kTurboSwitchParameter)) {
-        tray_icon_.SetMenuText(kCommandTurbo, TrayText(u"IDS_TURBO_ON").c_str(), false);
+        agent_.tray.SetMenuText(kCommandTurbo, TrayText(u"IDS_TURBO_ON").c_str(), false);
       }
     } else if (turbo->SetSwitchState(1, kTurboSwitchParameter)) {
-      tray_icon_.SetMenuText(kCommandTurbo, TrayText(u"IDS_TURBO_OFF").c_str(), false);
+      agent_.tray.SetMenuText(kCommandTurbo, TrayText(u"IDS_TURBO_OFF").c_str(), false);
     }
   }
-  if (cached != nullptr) module_cache_.Remove(kTurboModuleName);
+  if (cached != nullptr) agent_.module_cache.Remove(kTurboModuleName);
 }
 
 void CMainFrame::OnCrashTest() {

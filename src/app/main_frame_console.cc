@@ -127,7 +127,7 @@ std::vector<ConsoleMenuEntry> CMainFrame::MenuEntries() {
   RefreshMenu();
   platform::Menu menu;
   std::vector<ConsoleMenuEntry> entries;
-  if (!tray_icon_.GetTrayMenu(&menu)) return entries;
+  if (!agent_.tray.GetTrayMenu(&menu)) return entries;
   for (const platform::Menu::Item& item : menu.items()) {
     if (item.separator || item.popup || item.command == kCommandSnapCheck) continue;
     const bool enabled = (item.state & (platform::MF_GRAYED | platform::MF_DISABLED)) == 0;

@@ -1,7 +1,6 @@
 // CMainFrame's handling of the pipe messages, on the IPC library's threads.
 // The callback writes the record back as the reply afterwards.
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 
 #include "app/main_frame.h"
@@ -125,24 +124,22 @@ void CMainFrame::HandlePipeMessage(ModuleMessage& message) {
 }
 
 void CMainFrame::ShowShortMessage(const ModuleMessage& message) {
-  std::shared_lock hold(console_lock_);
-  if (console_view_ != nullptr) {
-    console_view_->ShowMessage(message.notification_text, message.notification_header,
-                               kShortMessageSeconds, KaString(), KaString());
+  if (const ConsoleAccess::Use console = agent_.console_access.Enter()) {
+    console->ShowMessage(message.notification_text, message.notification_header,
+                         kShortMessageSeconds, KaString(), KaString());
   } else {
-    tray_icon_.ShowBalloon(message.notification_text.c_str(), message.notification_header.c_str(),
-                           platform::NIIF_INFO, kShortBalloonSeconds);
+    agent_.tray.ShowBalloon(message.notification_text.c_str(), message.notification_header.c_str(),
+                            platform::NIIF_INFO, kShortBalloonSeconds);
   }
 }
 
 void CMainFrame::ShowButtonMessage(const ModuleMessage& message) {
-  std::shared_lock hold(console_lock_);
-  if (console_view_ != nullptr) {
-    console_view_->ShowMessage(message.button_text, message.button_header, kButtonMessageSeconds,
-                               message.button_title, message.button_command);
+  if (const ConsoleAccess::Use console = agent_.console_access.Enter()) {
+    console->ShowMessage(message.button_text, message.button_header, kButtonMessageSeconds,
+                         message.button_title, message.button_command);
   } else {
-    tray_icon_.ShowBalloon(message.button_text.c_str(), message.button_header.c_str(),
-                           platform::NIIF_INFO, kButtonMessageSeconds);
+    agent_.tray.ShowBalloon(message.button_text.c_str(), message.button_header.c_str(),
+                            platform::NIIF_INFO, kButtonMessageSeconds);
   }
 }
 
@@ -157,18 +154,18 @@ void CMainFrame::ShowMessageDialog(ModuleMessage& message) {
     return;
   }
   MessageDialogWait wait;
-  {
-    std::shared_lock hold(console_lock_);
-    if (console_view_ != nullptr) {
-      console_view_->ShowMessageDialog(DescribeDialog(message, wait));
-    } else {
-      tray_icon_.ShowBalloon(message.box_text.c_str(), message.box_header.c_str(),
-                             platform::NIIF_INFO, kButtonMessageSeconds);
-    }
+  if (const ConsoleAccess::Use console = agent_.console_access.Enter()) {
+    console->ShowMessageDialog(DescribeDialog(message, wait));
+  } else {
+    agent_.tray.ShowBalloon(message.box_text.c_str(), message.box_header.c_str(),
+                            platform::NIIF_INFO, kButtonMessageSeconds);
   }
   // Without a Console nobody answers, and the wait runs to its bound, or
   // until the agent begins to stop.
-  if (!wait.Wait(MessageDialogWaitLimitMs(), kDialogPollMs, &stopping_)) return;
+  if (!wait.Wait(MessageDialogWaitLimitMs(), kDialogPollMs,
+                 [this] { return agent_.pipe_server.stopping(); })) {
+    return;
+  }
   for (int32_t button : wait.buttons()) {
     message.reply_buttons.push_back(ModuleButton{KaString(), static_cast<uint32_t>(button), 0});
   }
@@ -184,10 +181,9 @@ void CMainFrame::RefreshProductName() {
   name.Replace(u" & ", u" &&& ");
   KaString text = FormatStartEntry(name);
   text.Replace(u" &&& ", u" && ");
-  tray_icon_.SetMenuText(kMenuPositionStart, text.c_str());
-  tray_icon_.SetMenuDefaultItem(kMenuPositionStart, true);
-  std::shared_lock hold(console_lock_);
-  if (console_view_ != nullptr) console_view_->Refresh();
+  agent_.tray.SetMenuText(kMenuPositionStart, text.c_str());
+  agent_.tray.SetMenuDefaultItem(kMenuPositionStart, true);
+  if (const ConsoleAccess::Use console = agent_.console_access.Enter()) console->Refresh();
 }
 
 void CMainFrame::ArmIconResetTimer() {
@@ -206,7 +202,7 @@ void CMainFrame::HandleModuleRequest(ModuleMessage& message) {
     case kStartTask:
       if (!runs_tasks) return;
       // The busy icon (130) until the reset timer fires after the last request.
-      tray_icon_.SetIcon(platform::IDR_MAINFRAME);
+      agent_.tray.SetIcon(platform::IDR_MAINFRAME);
       module->StartTask(0, 0, message.check);
       ArmIconResetTimer();
       ReadTaskResults(module, message);
@@ -214,7 +210,7 @@ void CMainFrame::HandleModuleRequest(ModuleMessage& message) {
     case kRunTask:
       if (!runs_tasks || (flags & kModuleFlagRefusesRunRequest) != 0) return;
       // The busy icon (130) until the reset timer fires after the last request.
-      tray_icon_.SetIcon(platform::IDR_MAINFRAME);
+      agent_.tray.SetIcon(platform::IDR_MAINFRAME);
       module->RunTask(-1);
       ArmIconResetTimer();
       ReadTaskResults(module, message);
@@ -223,8 +219,8 @@ void CMainFrame::HandleModuleRequest(ModuleMessage& message) {
       if (!is_switch) return;
       // Held across the switch, which may show something through the view:
       // the frame takes the view back from cached modules before the Console goes.
-      std::shared_lock hold(console_lock_);
-      module->SetConsoleView(console_view_);
+      const ConsoleAccess::Use console = agent_.console_access.Enter();
+      module->SetConsoleView(console.get());
       IModuleSwitch* module_switch = ToModuleSwitch(module);
       if (module_switch->GetSwitchState(0, 0, message.switch_param) !=
           message.requested_switch_state) {

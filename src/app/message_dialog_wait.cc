@@ -74,13 +74,13 @@ MessageDialogCallback MessageDialogWait::callback() { return &CompleteDialog; }
 void* MessageDialogWait::context() const { return reinterpret_cast<void*>(token_); }
 
 bool MessageDialogWait::Wait(uint32_t limit_ms, uint32_t poll_ms,
-                             const std::atomic<uint8_t>* give_up) {
+                             const std::function<bool()>& give_up) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
   std::unique_lock hold(state_->lock);
   while (!state_->signaled) {
     if (Clock::now() - start > std::chrono::milliseconds(limit_ms)) return false;
-    if (give_up != nullptr && give_up->load() != 0) return false;
+    if (give_up && give_up()) return false;
     state_->signaled_changed.wait_for(hold, std::chrono::milliseconds(poll_ms));
   }
   // Auto-reset: the answer is taken once.

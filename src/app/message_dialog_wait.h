@@ -5,8 +5,8 @@
 // pointer: a callback whose wait has ended finds nothing and does nothing.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -30,9 +30,9 @@ class MessageDialogWait {
   [[nodiscard]] void* context() const;
 
   // Polls every |poll_ms| until the Console answered (true), or more than
-  // |limit_ms| passed since the wait began, or |give_up| is found set (false).
+  // |limit_ms| passed since the wait began, or |give_up| answers true (false).
   [[nodiscard]] bool Wait(uint32_t limit_ms, uint32_t poll_ms,
-                          const std::atomic<uint8_t>* give_up = nullptr);
+                          const std::function<bool()>& give_up = {});
 
   // The answer, once Wait returned true: the pressed button (at most one
   // entry per answer; none for kMessageDialogNoButton) and the check boxes.

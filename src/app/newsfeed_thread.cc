@@ -2,7 +2,6 @@
 
 #include <functional>
 
-#include "app/main_frame.h"
 #include "online/newsfeed.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
@@ -10,21 +9,28 @@
 #include "wardex/crashlog.h"
 
 namespace wardex {
-namespace {
 
-constexpr int kCreationPolls = 51;
-constexpr uint32_t kCreationPollMs = 100;
+NewsfeedThread::NewsfeedThread(INewsfeedSink& sink)
+    : sink_(sink),
+      worker_(&NewsfeedThread::Run, this, &WorkerExceptionFilter, kNewsfeedThreadName) {}
 
-}  // namespace
+void NewsfeedThread::Start() {
+  // A worker that does not run ignores its priority, so it comes after the start.
+  if (worker_.Start()) {
+    static_cast<void>(worker_.SetPriority(platform::kThreadPriorityBelowNormal));
+  }
+}
 
-uint32_t LoadNewsfeedThreadProc(void* parameter) {
-  // 1. The frame.
-  auto* frame = dynamic_cast<CMainFrame*>(static_cast<ThreadParam*>(parameter));
-  if (frame == nullptr) return 0;
-  const std::function<bool()> stopping = [frame] { return frame->newsfeed_stop_requested(); };
-  // 2-3. Not during the first day after the installation, unless the
-  // computer was restarted since; the time comes from the time servers, so
-  // that a local clock set forward does not pass.
+uint32_t NewsfeedThread::Run(void* self) {
+  auto* thread = static_cast<NewsfeedThread*>(self);
+  return LoadNewsfeedThreadProc(thread->sink_, thread->worker_.stop_token());
+}
+
+uint32_t LoadNewsfeedThreadProc(INewsfeedSink& sink, std::stop_token stop) {
+  const std::function<bool()> stopping = [stop] { return stop.stop_requested(); };
+  // Not during the first day after the installation, unless the computer was
+  // restarted since; the time comes from the time servers, so that a local
+  // clock set forward does not pass.
   CTimeServerTime server_time;
   server_time.SetStopCheck(stopping);
   const int64_t since_install = server_time.GetTime(nullptr) - ReadInstallTimestamp();
@@ -34,18 +40,15 @@ uint32_t LoadNewsfeedThreadProc(void* parameter) {
     LogW(kLogInfo, u"NEWSFEED: No check because of installdate");
     return 0;
   }
-  // 4. The frame's creation sequence has finished (or 5 s have passed).
-  for (int poll = 0; poll < kCreationPolls && !frame->creation_finished(); ++poll) {
-    if (stopping()) return 0;
-    platform::SleepMilliseconds(kCreationPollMs);
-  }
+  // The frame's creation sequence has finished (or its bound has passed).
+  static_cast<void>(sink.WaitForCreation(stop));
   if (stopping()) return 0;
-  // 5. The check; an item is remembered only once the Console showed it.
+  // An item is remembered only once the Console showed it; the check's end
+  // writes data.xml.
   CNewsfeed newsfeed;
   newsfeed.SetStopCheck(stopping);
   NewsItem item;
-  if (newsfeed.Check(item) && !stopping() && frame->ShowNewsfeed(item)) newsfeed.MarkShown(item);
-  // 6. The check's end writes data.xml.
+  if (newsfeed.Check(item) && !stopping() && sink.ShowNewsItem(item)) newsfeed.MarkShown(item);
   return 0;
 }
 

@@ -21,7 +21,16 @@ KaOSAL::KaPath ConsoleLoader::GetLibraryPath() {
 }
 
 IConsoleView* ConsoleLoader::Create() {
+  static_cast<void>(LoadLibrary());
+  return CreateView();
+}
+
+bool ConsoleLoader::LoadLibrary() {
   if (library_ == nullptr) library_ = LoadModuleLibrary(GetLibraryPath());
+  return library_ != nullptr;
+}
+
+IConsoleView* ConsoleLoader::CreateView() {
   if (library_ != nullptr && view_ == nullptr) {
     auto create =
         reinterpret_cast<CreateConsoleFn>(platform::GetProcAddress(library_, kCreateConsoleExport));

@@ -21,6 +21,10 @@ class ConsoleLoader {
   // Loads the library when none is loaded and creates the view when none
   // exists; returns the view, or null while the Console is absent.
   IConsoleView* Create();
+  // The two steps of Create apart: loading runs the library's initialisers
+  // under the loader's locks, creating is the library's own code.
+  bool LoadLibrary();
+  IConsoleView* CreateView();
   // Destroys the view and frees the library.
   void Release();
 

@@ -9,28 +9,32 @@ namespace wardex {
 ModuleLoader::~ModuleLoader() { Unload(); }
 
 IModule* ModuleLoader::Load(const KaOSAL::KaString& name) {
-  if (library_ == nullptr) {
-    if (name.IsEmpty()) return nullptr;
-    LogW(kLogTrace, u"LOAD DLL: %s", name.c_str());
-    const Stopwatch load_time;
-    library_ = LoadModuleLibrary(KaOSAL::KaPath(name));
-    LogW(kLogTrace, u"LOAD DLL DONE: %s (%dms)", name.c_str(),
-         static_cast<int>(load_time.ElapsedMilliseconds()));
-    if (library_ == nullptr) return instance_;
-  }
-  if (instance_ == nullptr) CreateInstance(name);
-  return instance_;
+  if (!LoadLibrary(name)) return instance_;
+  return CreateInstance(name);
 }
 
-void ModuleLoader::CreateInstance(const KaOSAL::KaString& name) {
+bool ModuleLoader::LoadLibrary(const KaOSAL::KaString& name) {
+  if (library_ != nullptr) return true;
+  if (name.IsEmpty()) return false;
+  LogW(kLogTrace, u"LOAD DLL: %s", name.c_str());
+  const Stopwatch load_time;
+  library_ = LoadModuleLibrary(KaOSAL::KaPath(name));
+  LogW(kLogTrace, u"LOAD DLL DONE: %s (%dms)", name.c_str(),
+       static_cast<int>(load_time.ElapsedMilliseconds()));
+  return library_ != nullptr;
+}
+
+IModule* ModuleLoader::CreateInstance(const KaOSAL::KaString& name) {
+  if (library_ == nullptr || instance_ != nullptr) return instance_;
   auto create = reinterpret_cast<CreateInstanceOfModuleFn>(
       platform::GetProcAddress(library_, kCreateInstanceOfModuleExport));
-  if (create == nullptr) return;
+  if (create == nullptr) return nullptr;
   LogW(kLogTrace, u"CREATE Instance of %s", name.c_str());
   const Stopwatch create_time;
   instance_ = create();
   LogW(kLogTrace, u"CREATE Instance of %s DONE (%dms)", name.c_str(),
        static_cast<int>(create_time.ElapsedMilliseconds()));
+  return instance_;
 }
 
 void ModuleLoader::Unload() {

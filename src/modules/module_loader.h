@@ -20,6 +20,13 @@ class ModuleLoader {
   // object, or null. Once a library is loaded, |name| is not looked at: callers
   // pass an empty name to reach the existing object.
   IModule* Load(const KaOSAL::KaString& name);
+  // The two steps of Load apart: loading runs the library's initialisers
+  // under the loader's locks, creating the object is the library's own code.
+  // True when a library is loaded.
+  bool LoadLibrary(const KaOSAL::KaString& name);
+  // Logs "CREATE Instance of %s" around the factory call when no object
+  // exists; returns the object, or null.
+  IModule* CreateInstance(const KaOSAL::KaString& name);
 
   // Destroys the object (when the library exports its destroy function) and
   // frees the library; the handle stays set when the free call fails.
@@ -29,9 +36,6 @@ class ModuleLoader {
   platform::LibraryHandle library() const { return library_; }
 
  private:
-  // Logs "CREATE Instance of %s" around the factory call and keeps its result.
-  void CreateInstance(const KaOSAL::KaString& name);
-
   platform::LibraryHandle library_ = nullptr;
   IModule* instance_ = nullptr;
 };

@@ -4,13 +4,10 @@
 #include <new>
 #include <string>
 
-#include "modules/scoped_count.h"
 #include "osal/wide_format.h"
 
 namespace wardex {
 namespace {
-
-std::atomic<PipeMessageTarget*> g_target{nullptr};
 
 void WriteReply(const KaString& text, char16_t* reply, uint32_t* reply_size) {
   const uint64_t bytes = static_cast<uint64_t>(text.GetLength()) * sizeof(char16_t);
@@ -37,21 +34,17 @@ KaString DecodePipeMessage(const char* message, uint32_t length) {
   }
 }
 
-void SetPipeMessageTarget(PipeMessageTarget* target) { g_target.store(target); }
-
 void WARDEX_STDCALL PipeMessageCallback(const char* message, uint32_t length, char16_t* reply,
-                                        uint32_t* reply_size, uintptr_t /*context*/) {
-  PipeMessageTarget* target = g_target.load();
-  if (target == nullptr) return;
-  // Counted before the stopping flag is read: the frame sets the flag, then
-  // waits for a count of 0, so no callback can slip in between the two. The
-  // count comes down on every way out, an exception's included, or the
-  // frame's shutdown would wait for it forever.
-  const ScopedCount counted(target->running_callbacks_);
-  if (target->stopping_.load() != 0) return;
+                                        uint32_t* reply_size, uintptr_t context) {
+  auto* dispatch = reinterpret_cast<PipeDispatch*>(context);
+  if (dispatch == nullptr) return;
+  // The ticket is given back on every way out, an exception's included, or
+  // the owner's close would wait for it forever.
+  const CallbackGate::Ticket inside = dispatch->gate().Enter();
+  if (!inside) return;
   if (message != nullptr && length != 0) {
     ModuleMessage record = ReadModuleMessage(DecodePipeMessage(message, length));
-    target->HandlePipeMessage(record);
+    dispatch->handler().HandlePipeMessage(record);
     WriteReply(WriteModuleReply(record), reply, reply_size);
   }
 }

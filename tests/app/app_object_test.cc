@@ -43,27 +43,21 @@ TEST(StartModeTest, OnlyTheWholeCommandLineIsASwitch) {
 }
 
 TEST(MessageDialogWaitTest, AnswerFillsTheListsAndEndsTheWait) {
-  MessageDialogWait wait;
   const std::vector<MessageDialogCheckBox> boxes = {{u"a", 1, 1}, {u"b", 2, 0}};
-  std::thread console([&] {
-    std::this_thread::sleep_for(milliseconds(60));
-    MessageDialogWait::callback()(0, 7, &boxes, wait.context());
-  });
-  EXPECT_TRUE(wait.Wait(5000, 50));
-  console.join();
-  EXPECT_EQ(wait.buttons(), std::vector<int32_t>{7});
-  ASSERT_EQ(wait.check_boxes().size(), 2u);
-  EXPECT_EQ(wait.check_boxes()[0].title, KaOSAL::KaString(u"a"));
-  EXPECT_EQ(wait.check_boxes()[1].checked, 0);
-}
-
-TEST(MessageDialogWaitTest, NoButtonLeavesOnlyTheCheckBoxes) {
-  MessageDialogWait wait;
-  const std::vector<MessageDialogCheckBox> boxes = {{u"c", 3, 1}};
-  MessageDialogWait::callback()(0, kMessageDialogNoButton, &boxes, wait.context());
-  EXPECT_TRUE(wait.Wait(0, 50));
-  EXPECT_TRUE(wait.buttons().empty());
-  EXPECT_EQ(wait.check_boxes().size(), 1u);
+  for (const int32_t button : {7, kMessageDialogNoButton}) {
+    MessageDialogWait wait;
+    std::thread console([&] {
+      std::this_thread::sleep_for(milliseconds(60));
+      MessageDialogWait::callback()(0, button, &boxes, wait.context());
+    });
+    EXPECT_TRUE(wait.Wait(5000, 50));
+    console.join();
+    // No button pressed leaves only the check boxes.
+    EXPECT_EQ(wait.buttons(), button == 7 ? std::vector<int32_t>{7} : std::vector<int32_t>{});
+    ASSERT_EQ(wait.check_boxes().size(), 2u);
+    EXPECT_EQ(wait.check_boxes()[0].title, KaOSAL::KaString(u"a"));
+    EXPECT_EQ(wait.check_boxes()[1].checked, 0);
+  }
 }
 
 TEST(MessageDialogWaitTest, CallsWithoutContextOrListChangeNothing) {
@@ -79,13 +73,13 @@ TEST(MessageDialogWaitTest, CallsWithoutContextOrListChangeNothing) {
 
 TEST(MessageDialogWaitTest, GivingUpEndsTheWaitUnanswered) {
   MessageDialogWait wait;
-  std::atomic<uint8_t> stopping{0};
+  std::atomic<bool> stopping{false};
   std::thread frame([&] {
     std::this_thread::sleep_for(milliseconds(60));
-    stopping.store(1);
+    stopping.store(true);
   });
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(wait.Wait(60000, 50, &stopping));
+  EXPECT_FALSE(wait.Wait(60000, 50, [&] { return stopping.load(); }));
   frame.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
   EXPECT_TRUE(wait.buttons().empty());

@@ -17,18 +17,20 @@ WARDEX_EXPORT wardex::IIpcServer* CreateServerInstance();
 
 namespace {
 
-class NoOpTarget : public wardex::PipeMessageTarget {
+class NoOpHandler : public wardex::PipeMessageHandler {
  public:
   void HandlePipeMessage(wardex::ModuleMessage&) override {}
 };
 
 std::string StartServer() {
-  static NoOpTarget target;
+  static NoOpHandler handler;
+  static wardex::PipeDispatch dispatch(handler);
   char folder[] = "/tmp/wardex-ipc-fuzz-XXXXXX";
   setenv("XDG_RUNTIME_DIR", mkdtemp(folder), 1);
-  wardex::SetPipeMessageTarget(&target);
   wardex::IIpcServer* server = CreateServerInstance();
-  if (server->StartListening(u"fuzz", wardex::PipeMessageCallback, 0) != wardex::kIpcOk) abort();
+  if (server->StartListening(u"fuzz", wardex::PipeMessageCallback, dispatch.context()) !=
+      wardex::kIpcOk)
+    abort();
   return std::string(folder) + "/wardex/ipc/fuzz";
 }
 

@@ -1,8 +1,10 @@
 // The agent's side of the pipe: IpcLoader over the signed library, and the
-// message callback's reply rules and counting.
+// message callback's reply rules and its gate.
 #include <algorithm>
+#include <atomic>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -17,15 +19,22 @@ using test::LoggedLine;
 using test::Narrow;
 using test::Wide;
 
-// Answers every message as a module whose task reports level 100 would.
-class RecordingTarget : public PipeMessageTarget {
+// Answers every message as a module whose task reports level 100 would;
+// kind 98 waits until released.
+class RecordingHandler : public PipeMessageHandler {
  public:
   void HandlePipeMessage(ModuleMessage& message) override {
     handled.push_back(message.kind);
     if (message.kind == 6) message.result_level = 100.0;
+    if (message.kind == 98) {
+      entered = true;
+      while (!release) std::this_thread::yield();
+    }
     if (message.kind == 99) throw std::runtime_error("module failed");
   }
   std::vector<int32_t> handled;
+  std::atomic<bool> entered{false};
+  std::atomic<bool> release{false};
 };
 
 struct CallbackResult {
@@ -35,18 +44,16 @@ struct CallbackResult {
 
 class PipeCallbackTest : public ::testing::Test {
  protected:
-  void SetUp() override { SetPipeMessageTarget(&target_); }
-  void TearDown() override { SetPipeMessageTarget(nullptr); }
-
   CallbackResult Call(const std::string& message, uint32_t capacity) {
     std::vector<char16_t> reply(capacity / 2 + 2, u'#');
     uint32_t size = capacity;
     PipeMessageCallback(message.data(), static_cast<uint32_t>(message.size()), reply.data(), &size,
-                        0);
+                        dispatch_.context());
     return {size, std::u16string(reply.data(), std::min<size_t>(size / 2, reply.size()))};
   }
 
-  RecordingTarget target_;
+  RecordingHandler handler_;
+  PipeDispatch dispatch_{handler_};
 };
 
 constexpr char kKind6[] = R"({"ModuleIdentificator":"A","ModuleRequest":6})";
@@ -73,29 +80,36 @@ TEST_F(PipeCallbackTest, ReplyIsWrittenOnlyWhenItFitsWithItsTerminator) {
       EXPECT_EQ(result.reply, std::u16string(kKind6Reply, sizeof(kKind6Reply) / 2));
     }
   }
-  EXPECT_EQ(target_.running_callbacks_.load(), 0);
+  EXPECT_EQ(dispatch_.gate().inside(), 0);
 }
 
-TEST_F(PipeCallbackTest, EmptyMessageAndStoppingLeaveTheReplySizeAlone) {
+TEST_F(PipeCallbackTest, ClosingWaitsForTheCallbackInsideAndRefusesLaterOnesUnanswered) {
   EXPECT_EQ(Call("", 4096).reply_size, 4096u);
-  EXPECT_TRUE(target_.handled.empty());
-  target_.stopping_ = 1;
-  EXPECT_EQ(Call(kKind6, 4096).reply_size, 4096u);
-  EXPECT_TRUE(target_.handled.empty());
-  EXPECT_EQ(target_.running_callbacks_.load(), 0);
-}
-
-TEST_F(PipeCallbackTest, ThrowingHandlerStillLowersTheCount) {
   EXPECT_THROW(Call(R"({"ModuleRequest":99})", 4096), std::runtime_error);
-  EXPECT_EQ(target_.running_callbacks_.load(), 0);
+  EXPECT_EQ(dispatch_.gate().inside(), 0) << "a throwing handler left the gate";
+  std::thread inside([&] { Call(R"({"ModuleRequest":98})", 4096); });
+  while (!handler_.entered) std::this_thread::yield();
+  std::atomic<bool> closed{false};
+  std::thread closer([&] {
+    dispatch_.gate().Close();
+    closed = true;
+  });
+  while (!dispatch_.gate().closed()) std::this_thread::yield();
+  EXPECT_EQ(Call(kKind6, 4096).reply_size, 4096u) << "refused without a reply";
+  EXPECT_FALSE(closed) << "the close waits for the callback inside";
+  handler_.release = true;
+  inside.join();
+  closer.join();
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(handler_.handled, (std::vector<int32_t>{99, 98}));
 }
 
 TEST_F(PipeCallbackTest, DecodesUtf8UpToAnEmbeddedZero) {
   const std::string message =
       std::string(R"({"ModuleRequest":7,"Message":"Grüße"})") + std::string(1, '\0') + "garbage";
   EXPECT_NE(Call(message, 4096).reply_size, 0u);
-  ASSERT_EQ(target_.handled.size(), 1u);
-  EXPECT_EQ(target_.handled[0], 7);
+  ASSERT_EQ(handler_.handled.size(), 1u);
+  EXPECT_EQ(handler_.handled[0], 7);
 }
 
 class IpcLoaderTest : public ::testing::Test {
@@ -126,12 +140,12 @@ TEST_F(IpcLoaderTest, MissingOrIncompleteLibraryIsLoggedAndCreatesNothing) {
 
 TEST_F(IpcLoaderTest, ServerAndClientThroughTheSignedLibraryAnswerAKind6Request) {
   const std::string path = env_.Copy(WARDEX_TEST_IPC_SO, "modules/common/kvl_ipc32.so");
-  RecordingTarget target;
-  SetPipeMessageTarget(&target);
+  RecordingHandler handler;
+  PipeDispatch dispatch(handler);
   IpcLoader server_loader(Wide(path));
   IIpcServer* server = server_loader.CreateServer();
   ASSERT_NE(server, nullptr);
-  ASSERT_EQ(server->StartListening(u"agent", PipeMessageCallback, 0), kIpcOk);
+  ASSERT_EQ(server->StartListening(u"agent", PipeMessageCallback, dispatch.context()), kIpcOk);
 
   IpcLoader client_loader(Wide(path));
   IIpcClient* client = client_loader.CreateClient();
@@ -145,7 +159,6 @@ TEST_F(IpcLoaderTest, ServerAndClientThroughTheSignedLibraryAnswerAKind6Request)
   EXPECT_EQ(std::u16string(reply.data()), kKind6Reply);
   client_loader.DestroyClient();
   server_loader.DestroyServer();
-  SetPipeMessageTarget(nullptr);
 }
 
 }  // namespace
