@@ -3,12 +3,13 @@
 //   - time from spawning the agent to its pipe server answering a kind-5
 //     message, polled every millisecond through the IPC library (the spawn
 //     goes through unshare -n and sh, so it includes them);
-//   - resident memory (VmRSS) once it answers;
+//   - resident memory (VmRSS) once it answers, and again after 10 s idle;
 //   - context switches of all its threads while idle for 10 s (each one is a
 //     wake-up; none are expected);
 //   - the round trip of kind 5 (answer only) and kind 6 (a module's task
 //     stopped through the module cache) through the running agent, one client,
-//     median and 99th percentile.
+//     median and 99th percentile;
+//   - the close: from SIGTERM to the process's end (polled every 5 ms).
 // Usage: agent_figures [RUNS [ROUND_TRIPS]] (defaults 5 and 2000). Prints one
 // line per run and the medians.
 #include <dirent.h>
@@ -88,12 +89,14 @@ bool RoundTrip(wardex::IIpcClient* client, const std::string& message, uint32_t 
 struct Figures {
   double answer_ms;
   long rss_kib;
+  long idle_rss_kib;
   long idle_switches;
   int threads;
   double kind5_median_us;
   double kind5_p99_us;
   double kind6_median_us;
   double kind6_p99_us;
+  double close_ms;
 };
 
 // Median and 99th percentile of |count| round trips of |message|, in microseconds.
@@ -135,14 +138,18 @@ bool MeasureOnce(wardex::IIpcClient* client, int round_trips, Figures* figures) 
   const auto before = ContextSwitches(agent->pid());
   std::this_thread::sleep_for(std::chrono::seconds(10));
   figures->idle_switches = SwitchesBetween(before, ContextSwitches(agent->pid()));
+  figures->idle_rss_kib = StatusField(status, "VmRSS");
   if (!MeasureRoundTrips(client, R"({"ModuleRequest":5})", round_trips, &figures->kind5_median_us,
                          &figures->kind5_p99_us) ||
       !MeasureRoundTrips(client, R"({"ModuleRequest":6,"ModuleIdentificator":"A"})", round_trips,
                          &figures->kind6_median_us, &figures->kind6_p99_us)) {
     return false;
   }
+  const auto closing = Clock::now();
   agent->Signal(SIGTERM);
-  return agent->Wait(milliseconds(10000)) == 0;
+  const bool closed = agent->Wait(milliseconds(10000)) == 0;
+  figures->close_ms = std::chrono::duration<double, std::milli>(Clock::now() - closing).count();
+  return closed;
 }
 
 }  // namespace
@@ -165,11 +172,12 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::printf(
-        "run %d: answers after %.1f ms, VmRSS %ld KiB, %d threads, %ld wake-ups in 10 s idle; "
-        "kind 5 round trip median %.0f us p99 %.0f us; kind 6 median %.0f us p99 %.0f us\n",
-        run + 1, figures.answer_ms, figures.rss_kib, figures.threads, figures.idle_switches,
-        figures.kind5_median_us, figures.kind5_p99_us, figures.kind6_median_us,
-        figures.kind6_p99_us);
+        "run %d: answers after %.1f ms, VmRSS %ld KiB (%ld KiB idle), %d threads, %ld wake-ups "
+        "in 10 s idle; kind 5 round trip median %.0f us p99 %.0f us; kind 6 median %.0f us p99 "
+        "%.0f us; closed %.1f ms after SIGTERM\n",
+        run + 1, figures.answer_ms, figures.rss_kib, figures.idle_rss_kib, figures.threads,
+        figures.idle_switches, figures.kind5_median_us, figures.kind5_p99_us,
+        figures.kind6_median_us, figures.kind6_p99_us, figures.close_ms);
     all.push_back(figures);
   }
   // The median of each figure over the runs.
@@ -180,11 +188,13 @@ int main(int argc, char** argv) {
     return values[values.size() / 2];
   };
   std::printf(
-      "medians: answers after %.1f ms, VmRSS %.0f KiB, %.0f wake-ups in 10 s idle; kind 5 "
-      "round trip median %.0f us p99 %.0f us; kind 6 median %.0f us p99 %.0f us\n",
+      "medians: answers after %.1f ms, VmRSS %.0f KiB (%.0f KiB idle), %.0f wake-ups in 10 s "
+      "idle; kind 5 round trip median %.0f us p99 %.0f us; kind 6 median %.0f us p99 %.0f us; "
+      "closed %.1f ms after SIGTERM\n",
       median_of(&Figures::answer_ms), median_of(&Figures::rss_kib),
-      median_of(&Figures::idle_switches), median_of(&Figures::kind5_median_us),
-      median_of(&Figures::kind5_p99_us), median_of(&Figures::kind6_median_us),
-      median_of(&Figures::kind6_p99_us));
+      median_of(&Figures::idle_rss_kib), median_of(&Figures::idle_switches),
+      median_of(&Figures::kind5_median_us), median_of(&Figures::kind5_p99_us),
+      median_of(&Figures::kind6_median_us), median_of(&Figures::kind6_p99_us),
+      median_of(&Figures::close_ms));
   return 0;
 }
