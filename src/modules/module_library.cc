@@ -41,8 +41,9 @@ bool IsTrustedPublisher(const KaOSAL::KaString& signer_name) {
   return false;
 }
 
-platform::SignatureVerdict CheckTrust(int descriptor, const platform::TrustAnchors& anchors) {
-  platform::SignatureVerdict verdict = platform::VerifySignedFile(descriptor, anchors);
+platform::SignatureVerdict CheckTrust(const platform::LibraryFile& file,
+                                      const platform::TrustAnchors& anchors) {
+  platform::SignatureVerdict verdict = platform::VerifySignedFile(file, anchors);
   if (verdict.trusted() && !IsTrustedPublisher(verdict.signer_name)) {
     verdict.status = platform::SignatureStatus::kUnknownPublisher;
     verdict.detail = platform::SignatureStatusText(verdict.status);
@@ -61,8 +62,7 @@ platform::LibraryHandle LoadModuleLibrary(KaOSAL::KaPath path) {
     }
     return nullptr;
   }
-  const platform::SignatureVerdict verdict =
-      CheckTrust(file.descriptor(), platform::TrustAnchors::ForMachine());
+  const platform::SignatureVerdict verdict = CheckTrust(file, platform::TrustAnchors::ForMachine());
   if (!verdict.trusted()) {
     LogW(kLogError, u"ERROR: FATAL - Not trusted %s", file_path.c_str());
     return nullptr;

@@ -21,10 +21,11 @@ inline constexpr const char16_t* kTrustedPublisherFragments[] = {
 // True when the lower-cased |signer_name| contains a trusted fragment.
 bool IsTrustedPublisher(const KaOSAL::KaString& signer_name);
 
-// The trust check's verdict on the signed file open on |descriptor|: its
-// signature against |anchors|, then the publisher rule (kUnknownPublisher).
-// The loader and wardex-sign --verify both judge through it.
-platform::SignatureVerdict CheckTrust(int descriptor, const platform::TrustAnchors& anchors);
+// The trust check's verdict on the open library |file|: its signature against
+// |anchors|, then the publisher rule (kUnknownPublisher). The loader and
+// wardex-sign --verify both judge through it.
+platform::SignatureVerdict CheckTrust(const platform::LibraryFile& file,
+                                      const platform::TrustAnchors& anchors);
 
 // Loads the library at |path| when its embedded signature verifies against the
 // machine's trust anchors and names a trusted publisher; the file checked is

@@ -1,50 +1,25 @@
-// The embedded signature of a library file, and its verification against the
-// machine's trust anchors.
+// The signature of a library file and its verification against the machine's
+// trust anchors: the stand-in for Authenticode on Linux (a signature appended
+// to the file, see appended_signature.h), Authenticode itself on Windows.
 //
-// A signed file is the original bytes, then a detached CMS SignedData (DER)
-// over exactly those bytes, then a fixed 32-byte trailer: the signature's
-// length as a 4-byte big-endian integer and the 28-byte magic text
-// "~Wardex signature appended~\n". A file is trusted when the signature
-// verifies, its signer certificate chains to an anchor, every certificate of
-// the chain is valid now, and the signer certificate allows code signing.
+// A file is trusted when its signature matches its content, the signer
+// certificate chains to an anchor, every certificate of the chain is valid
+// now, and the signer certificate allows code signing.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "osal/ka_string.h"
 
 namespace wardex::platform {
 
-inline constexpr char kSignatureMagic[] = "~Wardex signature appended~\n";
-inline constexpr size_t kSignatureMagicSize = sizeof(kSignatureMagic) - 1;
-inline constexpr size_t kSignatureTrailerSize = 4 + kSignatureMagicSize;
-// Larger signatures are refused before anything is parsed.
-inline constexpr uint32_t kMaxSignatureSize = 64 * 1024;
-
-// Where the signature sits in a signed file.
-struct SignatureLayout {
-  uint64_t content_size;    // bytes covered by the signature, from offset 0
-  uint32_t signature_size;  // the DER signature follows the content directly
-};
-
-// Reads the trailer (the last kSignatureTrailerSize bytes of a file of
-// |file_size| bytes). Returns nothing when the magic is absent or the length
-// does not fit the file.
-[[nodiscard]] std::optional<SignatureLayout> ParseSignatureTrailer(const uint8_t* trailer,
-                                                                   size_t trailer_size,
-                                                                   uint64_t file_size);
-
-// The trailer that follows a signature of |signature_size| bytes.
-std::string MakeSignatureTrailer(uint32_t signature_size);
+class LibraryFile;
 
 enum class SignatureStatus {
   kTrusted,
-  kUnsigned,          // no trailer
-  kMalformed,         // a trailer whose length does not fit, or a signature that does not parse
+  kUnsigned,          // no signature
+  kMalformed,         // a signature that does not parse or does not fit the file
   kBadSignature,      // the signature does not match the content
   kUntrusted,         // no chain to an anchor
   kExpired,           // a certificate of the chain is not valid now
@@ -65,10 +40,7 @@ struct SignatureVerdict {
   bool trusted() const { return status == SignatureStatus::kTrusted; }
 };
 
-// The certificates that signatures must chain to: every certificate of the
-// *.pem files in a folder. A file that is not owned by root or the process's
-// own user, or that its group or others may write, is ignored; so is the whole
-// folder when it is owned or writable so, and when it is missing.
+// The certificates that signatures must chain to.
 class TrustAnchors {
  public:
   TrustAnchors();  // no anchors: nothing verifies
@@ -78,9 +50,14 @@ class TrustAnchors {
   TrustAnchors(const TrustAnchors&) = delete;
   TrustAnchors& operator=(const TrustAnchors&) = delete;
 
-  // Loads the anchors of |folder| (UTF-8 path).
+  // The certificates of the *.pem files in |folder| (UTF-8 path). On Linux a
+  // file that is not owned by root or the process's own user, or that its
+  // group or others may write, is ignored; so is the whole folder when it is
+  // owned or writable so, and when it is missing.
   static TrustAnchors FromFolder(const std::string& folder);
-  // The machine's anchors: $WARDEX_ROOT/etc/wardex/trust/.
+  // The machine's anchors, which only an administrator may change: on Linux
+  // the folder $WARDEX_ROOT/etc/wardex/trust/, on Windows the local machine's
+  // store of trusted root authorities.
   static TrustAnchors ForMachine();
   // Adds the certificates of PEM text; returns how many were added.
   int AddPem(const std::string& pem);
@@ -94,12 +71,9 @@ class TrustAnchors {
   std::unique_ptr<Store> store_;
 };
 
-// Verifies a signed image held in memory.
-SignatureVerdict VerifySignedImage(const uint8_t* data, size_t size, const TrustAnchors& anchors);
-
-// Verifies the file open on |descriptor|, reading it by position so that the
-// descriptor's offset is left alone. The descriptor stays open.
-SignatureVerdict VerifySignedFile(int descriptor, const TrustAnchors& anchors);
+// Verifies the open library file, reading it through |file| itself so that
+// what is checked is what gets loaded.
+SignatureVerdict VerifySignedFile(const LibraryFile& file, const TrustAnchors& anchors);
 
 // A short English text for a status ("trusted", "not signed", ...).
 const char* SignatureStatusText(SignatureStatus status);

@@ -19,6 +19,8 @@
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
+#include "platform/appended_signature.h"
+#include "platform/library_loader.h"
 #include "platform/openssl_util_internal.h"
 #include "platform/posix_io_internal.h"
 #include "platform/scoped_fd.h"
@@ -439,9 +441,9 @@ SignatureVerdict VerifySignedImage(const uint8_t* data, size_t size, const Trust
   return chain;
 }
 
-SignatureVerdict VerifySignedFile(int descriptor, const TrustAnchors& anchors) {
+SignatureVerdict VerifySignedFile(const LibraryFile& file, const TrustAnchors& anchors) {
   std::vector<uint8_t> image;
-  if (!ReadWholeFile(descriptor, image)) {
+  if (!ReadWholeFile(static_cast<int>(file.native_handle()), image)) {
     SignatureVerdict verdict;
     verdict.status = SignatureStatus::kReadError;
     verdict.detail = "cannot read the file";

@@ -1,6 +1,6 @@
 // Signing with OpenSSL's CMS code: a detached SignedData, SHA-256, the
 // signer's certificate and any intermediates included.
-#include "platform/code_signer.h"
+#include "platform/appended_signature.h"
 
 #include <openssl/cms.h>
 #include <openssl/err.h>
@@ -10,7 +10,6 @@
 #include <memory>
 #include <optional>
 
-#include "platform/code_signature.h"
 #include "platform/openssl_util_internal.h"
 
 namespace wardex::platform {

@@ -2,12 +2,14 @@
 // GetProcAddress and FreeLibrary.
 //
 // A library is loaded through the very file that was checked: the caller opens
-// a LibraryFile, verifies it through its descriptor, and hands it to
-// LoadLibraryFromFile, which loads "/proc/self/fd/N". The descriptor stays open
-// while the library is loaded, because the dynamic loader remembers the library
-// by that name: were the number reused for another file, loading it would
-// return the old library.
+// a LibraryFile, verifies it through that open file, and hands it to
+// LoadLibraryFromFile. On Linux the dynamic loader maps "/proc/self/fd/N", and
+// the descriptor stays open while the library is loaded, because the loader
+// remembers the library by that name: were the number reused for another file,
+// loading it would return the old library.
 #pragma once
+
+#include <cstdint>
 
 #include "osal/ka_string.h"
 
@@ -33,15 +35,16 @@ class LibraryFile {
   // Opens a regular file for reading. False with the last error set
   // (kErrorFileNotFound when there is no such file).
   [[nodiscard]] bool Open(const KaOSAL::KaString& path);
-  bool is_open() const { return descriptor_ >= 0; }
-  // For reading the file by position (pread); never close it.
-  int descriptor() const { return descriptor_; }
+  bool is_open() const { return handle_ != kNoHandle; }
   const KaOSAL::KaString& path() const { return path_; }
-  // Gives up the descriptor to the caller.
-  int Release();
+  // The system's own handle of the open file (a descriptor, or a Windows
+  // HANDLE), for the platform layer's files only; never close it.
+  intptr_t native_handle() const { return handle_; }
 
  private:
-  int descriptor_ = -1;
+  friend LibraryHandle LoadLibraryFromFile(LibraryFile file);
+  static constexpr intptr_t kNoHandle = -1;
+  intptr_t handle_ = kNoHandle;
   KaOSAL::KaString path_;
 };
 

@@ -79,23 +79,23 @@ std::string ExecutableFolder() {
 }  // namespace
 
 LibraryFile::~LibraryFile() {
-  if (descriptor_ >= 0) close(descriptor_);
+  if (is_open()) close(static_cast<int>(handle_));
 }
 
 LibraryFile::LibraryFile(LibraryFile&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1)), path_(std::move(other.path_)) {}
+    : handle_(std::exchange(other.handle_, kNoHandle)), path_(std::move(other.path_)) {}
 
 LibraryFile& LibraryFile::operator=(LibraryFile&& other) noexcept {
   if (this != &other) {
-    if (descriptor_ >= 0) close(descriptor_);
-    descriptor_ = std::exchange(other.descriptor_, -1);
+    if (is_open()) close(static_cast<int>(handle_));
+    handle_ = std::exchange(other.handle_, kNoHandle);
     path_ = std::move(other.path_);
   }
   return *this;
 }
 
 bool LibraryFile::Open(const KaOSAL::KaString& path) {
-  if (descriptor_ >= 0) close(std::exchange(descriptor_, -1));
+  if (is_open()) close(static_cast<int>(std::exchange(handle_, kNoHandle)));
   path_ = path;
   // Non-blocking, so that a named pipe in place of the file is refused below
   // instead of waiting for a writer; reading a regular file ignores the flag.
@@ -110,15 +110,14 @@ bool LibraryFile::Open(const KaOSAL::KaString& path) {
     KaOSAL::SetLastError(KaOSAL::kErrorAccessDenied);
     return false;
   }
-  descriptor_ = fd;
+  handle_ = fd;
   return true;
 }
 
-int LibraryFile::Release() { return std::exchange(descriptor_, -1); }
-
 LibraryHandle LoadLibraryFromFile(LibraryFile file) {
+  const int file_descriptor = static_cast<int>(file.handle_);
   struct stat info {};
-  if (!file.is_open() || fstat(file.descriptor(), &info) != 0) {
+  if (!file.is_open() || fstat(file_descriptor, &info) != 0) {
     KaOSAL::SetLastError(KaOSAL::kErrorInvalidHandle);
     return nullptr;
   }
@@ -126,7 +125,7 @@ LibraryHandle LoadLibraryFromFile(LibraryFile file) {
   std::lock_guard<std::mutex> lock(ImagesMutex());
   auto& images = Images();
   const auto found = images.find(key);
-  const int descriptor = found != images.end() ? found->second.descriptor : file.descriptor();
+  const int descriptor = found != images.end() ? found->second.descriptor : file_descriptor;
   const std::string proc_name = ProcName(descriptor);
   void* dl = dlopen(proc_name.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (dl == nullptr) {
@@ -142,7 +141,8 @@ LibraryHandle LoadLibraryFromFile(LibraryFile file) {
   if (found != images.end()) {
     ++found->second.handles;  // |file| closes its own, unused descriptor
   } else {
-    images.emplace(key, OpenImage{file.Release(), 1});
+    images.emplace(key, OpenImage{file_descriptor, 1});
+    file.handle_ = LibraryFile::kNoHandle;
   }
   return new LoadedLibrary{dl, info.st_dev, info.st_ino, file.path()};
 }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/code_signature.h"
+#include "platform/appended_signature.h"
 
 namespace {
 

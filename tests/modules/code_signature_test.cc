@@ -1,5 +1,5 @@
-// The signature format and its verdicts, signer names, and the wardex-sign tool.
-#include "platform/code_signature.h"
+// The appended signature format and its verdicts, signer names, and the wardex-sign tool.
+#include "platform/appended_signature.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,7 +9,6 @@
 #include <string>
 
 #include "modules/module_test_env.h"
-#include "platform/code_signer.h"
 
 namespace wardex {
 namespace {

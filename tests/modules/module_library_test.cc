@@ -13,7 +13,7 @@
 #include <string>
 
 #include "modules/module_test_env.h"
-#include "platform/code_signature.h"
+#include "platform/appended_signature.h"
 #include "platform/system_paths.h"
 
 namespace wardex {

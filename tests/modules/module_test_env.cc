@@ -7,7 +7,7 @@
 #include <regex>
 #include <sstream>
 
-#include "platform/code_signer.h"
+#include "platform/appended_signature.h"
 
 namespace wardex::test {
 

@@ -18,8 +18,8 @@
 
 #include "modules/module_library.h"
 #include "osal/wide_format.h"
+#include "platform/appended_signature.h"
 #include "platform/code_signature.h"
-#include "platform/code_signer.h"
 #include "platform/library_loader.h"
 
 namespace {
@@ -157,7 +157,7 @@ int Verify(const Options& options) {
                            : wardex::platform::TrustAnchors::FromFolder(options.trust_dir);
   const SignatureVerdict verdict =
       file.Open(KaOSAL::KaString(wide.c_str(), static_cast<int>(wide.size())))
-          ? wardex::CheckTrust(file.descriptor(), anchors)
+          ? wardex::CheckTrust(file, anchors)
           : SignatureVerdict{wardex::platform::SignatureStatus::kReadError, {}, {}};
   if (verdict.status == wardex::platform::SignatureStatus::kReadError) {
     std::cerr << "wardex-sign: cannot read " << options.file << "\n";
