@@ -6,7 +6,10 @@
 // LoadLibraryFromFile. On Linux the dynamic loader maps "/proc/self/fd/N", and
 // the descriptor stays open while the library is loaded, because the loader
 // remembers the library by that name: were the number reused for another file,
-// loading it would return the old library.
+// loading it would return the old library. On Windows the file is held open
+// without write or delete sharing until it is loaded, so that nobody can
+// change, replace or remove it in between, and it is loaded by the path the
+// system gives for that open file.
 #pragma once
 
 #include <cstdint>
@@ -48,10 +51,11 @@ class LibraryFile {
   KaOSAL::KaString path_;
 };
 
-// Loads the library from |file| (resolving all its symbols now, keeping them
-// local to it). Returns null with the last error set when it cannot be loaded.
+// Loads the library from |file| (on Linux resolving all its symbols now,
+// keeping them local to it). Returns null with the last error set when it
+// cannot be loaded.
 [[nodiscard]] LibraryHandle LoadLibraryFromFile(LibraryFile file);
-// The dynamic loader's message for this thread's last LoadLibraryFromFile
+// The system loader's message for this thread's last LoadLibraryFromFile
 // that failed (a missing dependency, an unresolved symbol), naming the file
 // by its path rather than by the descriptor it was loaded through.
 KaOSAL::KaString GetLastLoadError();
@@ -72,12 +76,14 @@ ProcAddress GetProcAddress(LibraryHandle library, const char* name);
 KaOSAL::KaString GetLibraryPath(LibraryHandle library);
 
 // True when |name| has no folder part, so that it is looked for as the
-// dynamic loader looks for the agent's libraries.
+// system's loader looks for the agent's own libraries.
 bool IsBareLibraryName(const KaOSAL::KaString& name);
 
-// Where a bare library name is found: the first folder of LD_LIBRARY_PATH
-// that holds it, else the executable's own folder (its RUNPATH is $ORIGIN).
-// The result names the executable's folder when no such file exists.
+// Where a bare library name is found: on Linux the first folder of
+// LD_LIBRARY_PATH that holds it, else the executable's own folder (its RUNPATH
+// is $ORIGIN); on Windows the executable's folder, the first place of the
+// system's safe search. The result names the executable's folder when no such
+// file exists.
 KaOSAL::KaString ResolveLibraryName(const KaOSAL::KaString& name);
 
 }  // namespace wardex::platform

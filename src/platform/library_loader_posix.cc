@@ -185,10 +185,6 @@ KaOSAL::KaString GetLibraryPath(LibraryHandle library) {
   return library == nullptr ? KaOSAL::KaString() : library->path;
 }
 
-bool IsBareLibraryName(const KaOSAL::KaString& name) {
-  return !name.IsEmpty() && name.Find(u'/') < 0 && name.Find(u'\\') < 0;
-}
-
 KaOSAL::KaString ResolveLibraryName(const KaOSAL::KaString& name) {
   const std::string file = Utf8(name);
   if (const char* search = std::getenv("LD_LIBRARY_PATH")) {
