@@ -200,11 +200,12 @@ TEST_F(StagedAgentTest, TheQuickCheckViewShowsSnapCheckAndItsButtonChecksAgain) 
   EXPECT_EQ(env_.LogTexts("SnapCheckModule: quick check: 1 file, 5 B in ").size(), 2u);
   EXPECT_EQ(env_.LogTexts("CONSOLE: module view").size(), 2u);
 
-  // Without a tray, the window's menu reaches the frame: its Settings entry
-  // (Up from the first entry wraps to Close, then Info, then Settings) opens
-  // the settings window, where the news are switched off and saved (the
-  // default button) into the product key.
-  EXPECT_TRUE(VirtualDisplay::TypeInto(".* - Quick check", "Tab Return Up Up Up Return"));
+  // Without a tray, the window's menu reaches the frame: the menu button sits
+  // left of the module's buttons, and its Settings entry (Up from the first
+  // entry wraps to Close, then Info, then Settings) opens the settings window,
+  // where the news are switched off and saved (the default button) into the
+  // product key.
+  EXPECT_TRUE(VirtualDisplay::TypeInto(".* - Quick check", "shift+Tab Return Up Up Up Return"));
   EXPECT_TRUE(WaitForLog("CONSOLE: menu command 0x8015 chosen in the Console", 30s)) << LogDump();
   EXPECT_TRUE(
       VirtualDisplay::TypeInto(".* - Settings", "shift+Tab shift+Tab space Tab Tab Return"));
