@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/brisko_tray_app.h"
+#include "modules/module_library.h"
 #include "osal/wide_format.h"
 #include "platform/heap.h"
 #include "platform/product_version.h"
@@ -34,8 +35,9 @@ constexpr char kUsage[] =
     "  --help       print this text and end\n"
     "  --version    print the product's name and version and end\n"
     "\n"
-    "Environment: WARDEX_SHELL (headless, test, desktop), WARDEX_ROOT, the XDG\n"
-    "folders, WARDEX_LOG_FILE and WARDEX_LOG_LEVEL (see docs/architecture.md).\n";
+    "Environment: WARDEX_SHELL (headless, desktop, or the full path of a signed\n"
+    "shell library), WARDEX_ROOT, the XDG folders, WARDEX_LOG_FILE and\n"
+    "WARDEX_LOG_LEVEL (see docs/architecture.md).\n";
 
 std::string JoinArguments(int argc, char** argv) {
   std::string text;
@@ -68,7 +70,13 @@ int main(int argc, char** argv) {
 
   wardex::CBriskoTrayApp app;
   wardex::platform::MessageLoop loop;
-  static_cast<void>(wardex::platform::InstallShellBackendFromEnvironment(loop));
+  // A shell library passes the trust check as every library the agent loads.
+  static_cast<void>(wardex::platform::InstallShellBackendFromEnvironment(
+      loop, [](const std::string& path, const char* name) -> wardex::platform::ProcAddress {
+        const wardex::platform::LibraryHandle library =
+            wardex::LoadModuleLibrary(KaOSAL::KaPath(KaOSAL::FromUtf8(path).c_str()));
+        return library != nullptr ? wardex::platform::GetProcAddress(library, name) : nullptr;
+      }));
   if (!wardex::platform::RouteTerminationSignals(loop)) {
     LogW(kLogError, u"UI: SIGTERM and SIGINT cannot be routed to the main window");
   }

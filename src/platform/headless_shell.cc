@@ -16,23 +16,6 @@ void LogIcon(const char16_t* what, const NOTIFYICONDATAW& icon) {
 
 }  // namespace
 
-void MergeNotifyIconData(const NOTIFYICONDATAW& data, NOTIFYICONDATAW* icon) {
-  icon->hWnd = data.hWnd;
-  icon->uID = data.uID;
-  if (data.uFlags & NIF_MESSAGE) icon->uCallbackMessage = data.uCallbackMessage;
-  if (data.uFlags & NIF_ICON) icon->hIcon = data.hIcon;
-  if (data.uFlags & NIF_TIP) CopyToField(icon->szTip, kTipLength, data.szTip);
-  if (data.uFlags & NIF_STATE) {
-    icon->dwState = (icon->dwState & ~data.dwStateMask) | (data.dwState & data.dwStateMask);
-  }
-  if (data.uFlags & NIF_INFO) {
-    CopyToField(icon->szInfo, kInfoLength, data.szInfo);
-    CopyToField(icon->szInfoTitle, kInfoTitleLength, data.szInfoTitle);
-    icon->dwInfoFlags = data.dwInfoFlags;
-    icon->uTimeout = data.uTimeout;
-  }
-}
-
 bool HeadlessShell::NotifyIcon(uint32_t message, const NOTIFYICONDATAW& data) {
   std::lock_guard lock(mutex_);
   switch (message) {

@@ -21,8 +21,4 @@ class HeadlessShell : public ShellBackend {
   std::map<UINT, NOTIFYICONDATAW> icons_;  // by icon id
 };
 
-// Applies |data| to |icon| as Shell_NotifyIconW would for NIM_ADD or
-// NIM_MODIFY: only the fields that uFlags names.
-void MergeNotifyIconData(const NOTIFYICONDATAW& data, NOTIFYICONDATAW* icon);
-
 }  // namespace wardex::platform

@@ -1,12 +1,10 @@
 #include "platform/shell.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 
 #include "platform/desktop_shell.h"
 #include "platform/headless_shell.h"
-#include "platform/test_shell.h"
 #include "platform/ui.h"
 #include "wardex/crashlog.h"
 
@@ -30,29 +28,51 @@ std::string Environment(const char* name) {
   return value != nullptr ? value : "";
 }
 
+class LoopShellHost final : public ShellHost {
+ public:
+  bool PostMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) override {
+    return platform::PostMessage(hwnd, message, wparam, lparam);
+  }
+  void BroadcastMessage(UINT message, WPARAM wparam, LPARAM lparam) override {
+    platform::BroadcastMessage(message, wparam, lparam);
+  }
+  UINT RegisterWindowMessage(const char16_t* name) override {
+    return platform::RegisterWindowMessage(name);
+  }
+};
+
+// The backend that the library at |path| makes, or null.
+std::shared_ptr<ShellBackend> BackendFromLibrary(const std::string& path,
+                                                 const ShellLibraryLoader& load) {
+  const auto create =
+      load ? reinterpret_cast<CreateShellBackendFunction>(load(path, kCreateShellBackendExport))
+           : nullptr;
+  return std::shared_ptr<ShellBackend>(create != nullptr ? create(&AgentShellHost()) : nullptr);
+}
+
 }  // namespace
+
+ShellHost& AgentShellHost() {
+  static LoopShellHost host;
+  return host;
+}
 
 void SetShellBackend(std::shared_ptr<ShellBackend> backend) {
   std::lock_guard lock(g_backend_mutex);
   g_backend = std::move(backend);
 }
 
-bool InstallShellBackendFromEnvironment(MessageLoop& loop) {
+bool InstallShellBackendFromEnvironment(MessageLoop& loop, const ShellLibraryLoader& load) {
   const std::string choice = Environment("WARDEX_SHELL");
-  if (choice == "test") {
-    auto shell = std::make_shared<TestShell>(Environment("WARDEX_SHELL_TEST_LOG"));
-    // The creation sequence adds the icon before the loop reads the control
-    // channel, so refusals for it are given here; a bad value is logged.
-    const std::string refused = Environment("WARDEX_SHELL_TEST_REFUSE_ADDS");
-    if (!refused.empty()) shell->RunCommand("refuse-adds " + refused);
-    const std::string control = Environment("WARDEX_SHELL_TEST_CONTROL");
-    if (!control.empty() && !shell->ListenOn(loop, control)) {
-      SetShellBackend(nullptr);
-      return false;
+  if (choice.starts_with('/')) {
+    if (auto backend = BackendFromLibrary(choice, load)) {
+      SetShellBackend(std::move(backend));
+      LogW(kLogInfo, u"SHELL: backend from %S", choice.c_str());
+      return true;
     }
-    SetShellBackend(shell);
-    LogW(kLogInfo, u"SHELL: test backend");
-    return true;
+    LogW(kLogError, u"SHELL: no backend from %S, using the headless backend", choice.c_str());
+    SetShellBackend(nullptr);
+    return false;
   }
   if (choice == "desktop" || choice.empty()) {
     if (auto desktop = CreateDesktopShell(loop)) {
@@ -93,15 +113,6 @@ bool HasTrayHost() { return Backend()->HasTrayHost(); }
 int MessageBox(HWND owner, const KaOSAL::KaString& text, const KaOSAL::KaString& caption,
                uint32_t type) {
   return Backend()->MessageBox(owner, text, caption, type);
-}
-
-void CopyToField(char16_t* field, int capacity, const char16_t* text) {
-  int length = 0;
-  if (text != nullptr) {
-    while (length < capacity - 1 && text[length] != 0) ++length;
-    std::memcpy(field, text, length * sizeof(char16_t));
-  }
-  field[length] = 0;
 }
 
 }  // namespace wardex::platform

@@ -2,17 +2,20 @@
 // pointer (TrackPopupMenu) and message boxes, each passed to a backend:
 //   headless  every call succeeds; the icon's state and each balloon are
 //             logged. Menus are not shown, message boxes answer IDCANCEL.
-//   test      records every call and does what a test tells it (test_shell.h).
 //   desktop   StatusNotifierItem, its menu and notifications on the
 //             session bus (desktop_shell.h).
+//   library   a signed library's own backend (tests bring theirs this way).
 // The program picks one with InstallShellBackendFromEnvironment; until then
 // the headless backend answers. All calls are safe from any thread.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "osal/ka_string.h"
+#include "platform/library_loader.h"
 #include "platform/menu.h"
 #include "platform/resources.h"
 #include "platform/window_messages.h"
@@ -89,16 +92,35 @@ class ShellBackend {
   [[nodiscard]] virtual bool HasTrayHost() const { return true; }
 };
 
+// What a backend in a library of its own calls in the agent: the library's
+// copy of the platform code has none of the agent's windows.
+class ShellHost {
+ public:
+  virtual ~ShellHost() = default;
+  virtual bool PostMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) = 0;
+  virtual void BroadcastMessage(UINT message, WPARAM wparam, LPARAM lparam) = 0;
+  virtual UINT RegisterWindowMessage(const char16_t* name) = 0;
+};
+// The agent's own host: the calls of ui.h.
+ShellHost& AgentShellHost();
+
+// The export of such a library: a new backend calling |host|, which
+// outlives it; null when it cannot serve.
+using CreateShellBackendFunction = ShellBackend* (*)(ShellHost* host);
+inline constexpr char kCreateShellBackendExport[] = "CreateShellBackend";
+// The export |name| of the library at |path| once the library passed the
+// trust check; null when it was refused, is missing or lacks the export.
+using ShellLibraryLoader = std::function<ProcAddress(const std::string& path, const char* name)>;
+
 // The backend that serves the calls below; null puts the headless one back.
 void SetShellBackend(std::shared_ptr<ShellBackend> backend);
 // Picks the backend from WARDEX_SHELL ("headless", "test" or "desktop";
-// unset: desktop when a session bus is reachable, else headless); the test
-// backend takes its control channel and log from
-// WARDEX_SHELL_TEST_CONTROL and WARDEX_SHELL_TEST_LOG, refuses the first
-// WARDEX_SHELL_TEST_REFUSE_ADDS adds and is driven through |loop|. Logs the
-// choice. False when the test backend's channel could not be opened (the
-// headless backend then answers).
-[[nodiscard]] bool InstallShellBackendFromEnvironment(MessageLoop& loop);
+// unset: desktop when a session bus is reachable, else headless); a full
+// path names a library whose kCreateShellBackendExport makes the backend,
+// found through |load| (null: no library is loaded). Logs the choice. False
+// when the library gave no backend (the headless backend then answers).
+[[nodiscard]] bool InstallShellBackendFromEnvironment(MessageLoop& loop,
+                                                      const ShellLibraryLoader& load = nullptr);
 
 // Shell_NotifyIconW.
 [[nodiscard]] bool Shell_NotifyIcon(uint32_t message, const NOTIFYICONDATAW* data);
@@ -116,5 +138,8 @@ int MessageBox(HWND owner, const KaOSAL::KaString& text, const KaOSAL::KaString&
 // Copies |text| into |field| of |capacity| characters, cut to capacity - 1
 // and terminated; an empty field for null.
 void CopyToField(char16_t* field, int capacity, const char16_t* text);
+// Applies |data| to |icon| as Shell_NotifyIconW would for NIM_ADD or
+// NIM_MODIFY: only the fields that uFlags names.
+void MergeNotifyIconData(const NOTIFYICONDATAW& data, NOTIFYICONDATAW* icon);
 
 }  // namespace wardex::platform

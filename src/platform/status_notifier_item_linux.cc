@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/headless_shell.h"
+#include "platform/shell.h"
 #include "platform/icon_pixmap.h"
 #include "platform/product_version.h"
 #include "platform/status_notifier_item_internal.h"

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/test_shell.h"
 #include "support/test_env.h"
+#include "test_shell/test_shell.h"
 
 namespace wardex {
 namespace {
@@ -56,7 +56,7 @@ std::u16string Repeat(char16_t c, int count) { return std::u16string(count, c); 
 class SystemTrayTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    shell_ = std::make_shared<TestShell>();
+    shell_ = std::make_shared<TestShell>(AgentShellHost());
     SetShellBackend(shell_);
     ASSERT_NE(frame_.Register(), nullptr);
   }
@@ -207,7 +207,7 @@ TEST_F(SystemTrayTest, NewTaskbarBringsBackOnlyAVisibleIcon) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    shell_ = std::make_shared<TestShell>();
+    shell_ = std::make_shared<TestShell>(AgentShellHost());
     SetShellBackend(shell_);
     CSystemTray tray;
     ASSERT_TRUE(CreateIcon(tray));

@@ -179,7 +179,8 @@ AgentTree::AgentTree(std::string executable_name)
   Copy(WARDEX_TEST_CA_PEM, anchor);
   chmod(anchor.c_str(), 0644);
 
-  SetEnv("WARDEX_SHELL", "test");
+  Copy(WARDEX_TEST_SHELL_SO, test_dir_ + "/test_shell.so");
+  SetEnv("WARDEX_SHELL", test_dir_ + "/test_shell.so");
   SetEnv("WARDEX_SHELL_TEST_CONTROL", test_dir_ + "/shell.fifo");
   SetEnv("WARDEX_SHELL_TEST_LOG", test_dir_ + "/shell.log");
   SetEnv("WARDEX_LOG_FILE", log_path());

@@ -3,7 +3,7 @@
 // chooses (each the agent_module fixture under the module's name), the
 // agent_console fixture as Console, install.cfg and the texts; its own
 // WARDEX_ROOT (with the test authority as trust anchor), XDG folders and
-// runtime folder; the test shell backend with its control FIFO and log. The
+// runtime folder; the test shell fixture with its control FIFO and log. The
 // agent runs inside a private network namespace; tests talk to it through
 // wardex-ipc and the real IPC library and read its log, journal and registry.
 #pragma once

@@ -1,19 +1,17 @@
 // The menu model, the compiled-in resources and the shell backends.
 #include "platform/shell.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "osal/last_error.h"
+#include "platform/headless_shell.h"
 #include "platform/menu.h"
 #include "platform/resources.h"
-#include "platform/test_shell.h"
 #include "platform/ui.h"
 #include "support/test_env.h"
 
@@ -153,9 +151,6 @@ class ShellBackendTest : public ::testing::Test {
     SetShellBackend(nullptr);
     unsetenv("WARDEX_LOG_FILE");
     unsetenv("WARDEX_SHELL");
-    unsetenv("WARDEX_SHELL_TEST_LOG");
-    unsetenv("WARDEX_SHELL_TEST_CONTROL");
-    unsetenv("WARDEX_SHELL_TEST_REFUSE_ADDS");
   }
 
   test::ScopedTestRoot root_;
@@ -197,114 +192,41 @@ TEST_F(ShellBackendTest, HeadlessAcceptsEverythingAndLogsIt) {
   EXPECT_FALSE(TrackPopupMenu(*LoadMenuResource(IDR_MAINFRAME)->GetSubMenu(0), owner.hwnd()));
 }
 
-TEST_F(ShellBackendTest, TestShellKeepsIconsAsTheShellDoes) {
-  TestShell shell(root_.path() + "/shell.log");
-  NOTIFYICONDATAW data = IconData(nullptr, 130, NIF_MESSAGE | NIF_TIP);
-  CopyToField(data.szTip, kTipLength, u"Say \"hi\"");
-  struct Step {
-    uint32_t message;
-    bool expected;
-  };
-  const Step kSteps[] = {{NIM_MODIFY, false}, {NIM_SETFOCUS, false}, {NIM_ADD, true},
-                         {NIM_ADD, false},    {NIM_MODIFY, true},    {NIM_SETFOCUS, true},
-                         {NIM_DELETE, true},  {NIM_DELETE, false}};
-  for (const Step& step : kSteps)
-    EXPECT_EQ(shell.NotifyIcon(step.message, data), step.expected) << step.message;
-  EXPECT_EQ(shell.calls().size(), std::size(kSteps));
-  auto adds = LinesWith(root_.path() + "/shell.log", "NIM_ADD");
-  ASSERT_EQ(adds.size(), 2u);
-  EXPECT_EQ(adds[0],
-            "NIM_ADD ok=1 id=130 flags=0x5 msg=0x800A icon=0 tip=\"Say \\\"hi\\\"\" state=0x0 "
-            "mask=0x0 info=\"\" "
-            "title=\"\" infoflags=0x0 timeout=0");
-  EXPECT_EQ(adds[1].substr(0, 13), "NIM_ADD ok=0 ");
+// A backend that refuses every icon, unlike the headless one.
+class RefusingShell : public HeadlessShell {
+ public:
+  bool NotifyIcon(uint32_t, const NOTIFYICONDATAW&) override { return false; }
+};
+ShellBackend* MakeRefusingShell(ShellHost* host) {
+  return host == &AgentShellHost() ? new RefusingShell : nullptr;
 }
+ShellBackend* MakeNothing(ShellHost*) { return nullptr; }
 
-TEST_F(ShellBackendTest, TestShellRefusesTheAddsTheEnvironmentNamesBeforeTheLoopRuns) {
+TEST_F(ShellBackendTest, AShellLibraryServesOnlyWhenItPassedTheLoaderAndMadeABackend) {
   struct Case {
-    const char* value;
-    int refused;
-    bool logged;  // the value is reported as a bad command
+    const char* name;
+    CreateShellBackendFunction create;  // what the library exports; null: refused
+    bool installed;
   };
-  const Case kCases[] = {{"3", 3, false}, {"0x2", 2, false}, {"0", 0, false},
-                         {"", 0, false},  {"x", 0, true},    {"-1", 0, true}};
+  const Case kCases[] = {{"trusted", MakeRefusingShell, true},
+                         {"refused or missing", nullptr, false},
+                         {"no backend", MakeNothing, false}};
+  setenv("WARDEX_SHELL", "/shells/shell.so", 1);
   for (const Case& test : kCases) {
-    SCOPED_TRACE(test.value);
-    const std::string shell_log = root_.path() + "/shell-" + test.value + ".log";
-    setenv("WARDEX_SHELL", "test", 1);
-    setenv("WARDEX_SHELL_TEST_LOG", shell_log.c_str(), 1);
-    setenv("WARDEX_SHELL_TEST_REFUSE_ADDS", test.value, 1);
+    SCOPED_TRACE(test.name);
+    std::string asked;
+    const ShellLibraryLoader load = [&](const std::string& path, const char* name) {
+      asked = path + " " + name;
+      return reinterpret_cast<ProcAddress>(test.create);
+    };
     MessageLoop loop;
-    ASSERT_TRUE(InstallShellBackendFromEnvironment(loop));
-
+    EXPECT_EQ(InstallShellBackendFromEnvironment(loop, load), test.installed);
+    EXPECT_EQ(asked, "/shells/shell.so CreateShellBackend");
     NOTIFYICONDATAW data = IconData(nullptr, 130, NIF_MESSAGE);
-    for (int add = 0; add < test.refused; ++add) EXPECT_FALSE(Shell_NotifyIcon(NIM_ADD, &data));
-    EXPECT_TRUE(Shell_NotifyIcon(NIM_ADD, &data));
-    EXPECT_EQ(CountLines(shell_log, "NIM_ADD ok=0"), static_cast<size_t>(test.refused));
-    EXPECT_EQ(CountLines(log_path_, "SHELL: unknown test command \"refuse-adds " +
-                                        std::string(test.value) + "\""),
-              test.logged ? 1u : 0u);
+    EXPECT_EQ(Shell_NotifyIcon(NIM_ADD, &data), !test.installed);  // else headless
   }
-}
-
-TEST_F(ShellBackendTest, ControlChannelDrivesTheTestShell) {
-  const std::string control = root_.path() + "/control";
-  const std::string shell_log = root_.path() + "/shell.log";
-  setenv("WARDEX_SHELL", "test", 1);
-  setenv("WARDEX_SHELL_TEST_CONTROL", control.c_str(), 1);
-  setenv("WARDEX_SHELL_TEST_LOG", shell_log.c_str(), 1);
-  MessageLoop loop;
-  ShellOwner owner;
-  ASSERT_NE(owner.Register(), nullptr);
-  ASSERT_TRUE(InstallShellBackendFromEnvironment(loop));
-
-  const int writer = open(control.c_str(), O_WRONLY | O_NONBLOCK);
-  ASSERT_GE(writer, 0);
-  const std::string commands =
-      "refuse-adds 1\nclick rbuttonup\nmenu-choice 0x8012\nmessagebox-answer 1\nbogus\n"
-      "click 0x405\ntaskbar-created\n";
-  ASSERT_EQ(write(writer, commands.data(), commands.size()), static_cast<ssize_t>(commands.size()));
-  close(writer);
-  loop.Run();  // until the owner gets "TaskbarCreated", the last command
-
-  NOTIFYICONDATAW data = IconData(owner.hwnd(), 130, NIF_MESSAGE);
-  EXPECT_FALSE(Shell_NotifyIcon(NIM_ADD, &data));  // refused once
-  EXPECT_TRUE(Shell_NotifyIcon(NIM_ADD, &data));
-  EXPECT_EQ(MessageBox(owner.hwnd(), u"Enter Exception?", u"Question", MB_OKCANCEL), IDOK);
-  auto menu = LoadMenuResource(IDR_MAINFRAME);
-  menu->GetSubMenu(0)->SetDefaultItem(0, true);
-  menu->GetSubMenu(0)->EnableMenuItem(0x8019, MF_GRAYED);
-  EXPECT_TRUE(TrackPopupMenu(*menu->GetSubMenu(0), owner.hwnd()));
-  EXPECT_FALSE(TrackPopupMenu(*menu->GetSubMenu(0), owner.hwnd()));  // one choice only
-
-  // Clicks reach the icon's window once it is there.
-  const int again = open(control.c_str(), O_WRONLY | O_NONBLOCK);
-  ASSERT_GE(again, 0);
-  const std::string more = "click lbuttondblclk\ntaskbar-created\n";
-  ASSERT_EQ(write(again, more.data(), more.size()), static_cast<ssize_t>(more.size()));
-  close(again);
-  owner.received.clear();
-  loop.Run();
-  ASSERT_GE(owner.received.size(), 3u);
-  EXPECT_EQ(owner.received[0], std::make_pair(WM_COMMAND, LPARAM{0}));  // the menu's choice
-  EXPECT_EQ(owner.received[1], std::make_pair(UINT{0x800A}, LPARAM{WM_LBUTTONDBLCLK}));
-
-  EXPECT_EQ(CountLines(shell_log, "CLICK event=0x205 delivered=0"), 1u);
-  EXPECT_EQ(CountLines(shell_log, "CLICK event=0x203 delivered=1"), 1u);
-  EXPECT_EQ(CountLines(shell_log, "TASKBARCREATED"), 2u);
-  EXPECT_EQ(
-      CountLines(shell_log,
-                 "MESSAGEBOX answer=1 type=0x1 caption=\"Question\" text=\"Enter Exception?\""),
-      1u);
-  auto menus = LinesWith(shell_log, "MENU ");
-  ASSERT_EQ(menus.size(), 2u);
-  EXPECT_EQ(
-      menus[0],
-      "MENU chosen=0x8012 default=0 items=0x8010\"Start Corvane Brisko\"|0x8017\"Snap-Check\"|"
-      "0x8019g\"Letzte Nachricht anzeigen\"|0x8018\"Turbo-Modus\"|0x8015\"Einstellungen\"|-|"
-      "0x8016\"Info\"|0x8012\"Close Corvane Tray\"");
-  EXPECT_EQ(menus[1].substr(0, 15), "MENU chosen=0x0");
-  EXPECT_EQ(CountLines(log_path_, "unknown test command \"bogus\""), 1u);
+  EXPECT_EQ(CountLines(log_path_, "SHELL: backend from /shells/shell.so"), 1u);
+  EXPECT_EQ(CountLines(log_path_, "SHELL: no backend from /shells/shell.so"), 2u);
 }
 
 }  // namespace
