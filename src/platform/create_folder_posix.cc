@@ -9,6 +9,7 @@
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
+#include "platform/scoped_fd.h"
 
 namespace wardex::platform {
 namespace {
@@ -56,13 +57,11 @@ bool SetFileMode(const KaOSAL::KaString& path, uint32_t mode) {
   // Opened without following a link: in a folder that every user may write
   // to, another user could put one in the place of ours.
   const std::string utf8 = KaOSAL::ToUtf8(path.c_str(), static_cast<size_t>(path.GetLength()));
-  const int fd = open(utf8.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0 || fchmod(fd, mode) != 0) {
+  const ScopedFd fd(open(utf8.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0 || fchmod(fd.get(), mode) != 0) {
     KaOSAL::SetLastErrorFromErrno(errno);
-    if (fd >= 0) close(fd);
     return false;
   }
-  close(fd);
   return true;
 }
 

@@ -56,22 +56,23 @@ bool CopyFileNoOverwrite(const KaOSAL::KaString& source, const KaOSAL::KaString&
   const std::string to = Native(target);
   const std::string temp =
       to + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-  int from = open(Native(source).c_str(), O_RDONLY | O_CLOEXEC);
-  if (from < 0) {
+  ScopedFd from(open(Native(source).c_str(), O_RDONLY | O_CLOEXEC));
+  if (from.get() < 0) {
     KaOSAL::SetLastErrorFromErrno(errno);
     return false;
   }
-  int out = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  bool ok = out >= 0 && CopyContent(from, out) && fsync(out) == 0;
+  ScopedFd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  bool ok = out.get() >= 0 && CopyContent(from.get(), out.get()) && fsync(out.get()) == 0;
   int saved = errno;
-  close(from);
-  if (out >= 0) close(out);
+  const bool created = out.get() >= 0;
+  from.reset();
+  out.reset();
   // link() fails when the target exists, so an existing file is never replaced.
   if (ok && link(temp.c_str(), to.c_str()) != 0) {
     saved = errno;
     ok = false;
   }
-  if (out >= 0) unlink(temp.c_str());
+  if (created) unlink(temp.c_str());
   if (!ok) KaOSAL::SetLastErrorFromErrno(saved);
   return ok;
 }

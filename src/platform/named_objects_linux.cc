@@ -21,6 +21,7 @@
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
 #include "platform/runtime_dir.h"
+#include "platform/scoped_fd.h"
 #include "platform/thread.h"
 
 namespace wardex::platform {
@@ -156,28 +157,27 @@ bool ResetEventFile(int fd, bool initially_set) {
 std::unique_ptr<NamedSemaphore> NamedSemaphore::Create(const KaOSAL::KaString& name) {
   const std::string path = ObjectPath("sem", name);
   if (path.empty()) return nullptr;
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kFileMode);
-  if (fd < 0) {
+  ScopedFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kFileMode));
+  if (fd.get() < 0) {
     KaOSAL::SetLastErrorFromErrno(errno);
     return nullptr;
   }
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
       KaOSAL::SetLastError(KaOSAL::kErrorSuccess);
-      return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(fd));
+      return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(fd.release()));
     }
     if (errno != EWOULDBLOCK) {
       KaOSAL::SetLastErrorFromErrno(errno);
-      close(fd);
       return nullptr;
     }
     // A shared lock succeeds only when nobody owns the semaphore and the
     // holders are merely looking (Exists).
-    if (flock(fd, LOCK_SH | LOCK_NB) != 0) break;
-    flock(fd, LOCK_UN);
+    if (flock(fd.get(), LOCK_SH | LOCK_NB) != 0) break;
+    flock(fd.get(), LOCK_UN);
     SleepMilliseconds(1);
   }
-  close(fd);
+  fd.reset();
   KaOSAL::SetLastError(KaOSAL::kErrorAlreadyExists);
   return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(-1));
 }
@@ -185,13 +185,13 @@ std::unique_ptr<NamedSemaphore> NamedSemaphore::Create(const KaOSAL::KaString& n
 bool NamedSemaphore::Exists(const KaOSAL::KaString& name) {
   const std::string path = ObjectPath("sem", name);
   if (path.empty()) return false;
-  const int fd = OpenExisting(path, O_RDONLY);
-  if (fd < 0) {
+  ScopedFd fd(OpenExisting(path, O_RDONLY));
+  if (fd.get() < 0) {
     KaOSAL::SetLastErrorFromErrno(errno);
     return false;
   }
-  const bool owned = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  close(fd);  // also drops the shared lock if we got it
+  const bool owned = flock(fd.get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  fd.reset();  // also drops the shared lock if we got it
   KaOSAL::SetLastError(owned ? KaOSAL::kErrorSuccess : KaOSAL::kErrorFileNotFound);
   return owned;
 }
