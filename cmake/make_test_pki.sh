@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Makes the test certificates that the build signs libraries with, into the
-# folder given (inside the build tree; no key ever leaves it or is committed):
+# folder given (inside the build tree; no key ever leaves it or is committed),
+# with P-256 keys, or with 2048-bit RSA keys when the second argument is "rsa"
+# (the Windows build: Wine's Authenticode check cannot verify ECDSA):
 #   root-ca            the test authority that test trust folders hold
 #   publisher          "Corvane Software GmbH", code signing, by root-ca: signs every built library
 #   other-publisher    "Quillmark Tools Ltd", code signing, by root-ca: trusted, but no known publisher
@@ -9,6 +11,7 @@
 #   untrusted          "Corvane Software GmbH", code signing, by untrusted-ca
 #   expired            "Corvane Software GmbH", code signing, by root-ca, valid only in 2020
 #   not-code-signing   "Corvane Software GmbH", server authentication only, by root-ca
+#   no-usage           "Corvane Software GmbH", no extended key usage at all, by root-ca
 #   ou-only, o-only, email-only: code signing, by root-ca, for the signer's display name
 #   intermediate-ca    an authority below root-ca
 #   chained-publisher  "Orbiware Chained Publisher", code signing, by intermediate-ca
@@ -18,13 +21,18 @@
 #   https-untrusted    the names of https-server, by untrusted-ca
 set -euo pipefail
 
-out=${1:?usage: make_test_pki.sh OUTPUT_FOLDER}
+out=${1:?usage: make_test_pki.sh OUTPUT_FOLDER [rsa]}
+if [ "${2:-}" = rsa ]; then
+  key_options=(-algorithm RSA -pkeyopt rsa_keygen_bits:2048)
+else
+  key_options=(-algorithm EC -pkeyopt ec_paramgen_curve:P-256)
+fi
 mkdir -p "$out"
 cd "$out"
 umask 077
 
 key() {
-  openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1.key" 2>/dev/null
+  openssl genpkey "${key_options[@]}" -out "$1.key" 2>/dev/null
 }
 
 # authority NAME SUBJECT
@@ -36,12 +44,13 @@ authority() {
     -addext "subjectKeyIdentifier=hash" -out "$1.pem"
 }
 
-# request NAME SUBJECT EXTENDED_KEY_USAGE: the key, a request and an extension file.
+# request NAME SUBJECT EXTENDED_KEY_USAGE: the key, a request and an extension
+# file (without an extended key usage when it is empty).
 request() {
   key "$1"
   openssl req -new -key "$1.key" -subj "$2" -out "$1.csr"
-  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n' \
-    "$3" >"$1.ext"
+  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n' >"$1.ext"
+  if [ -n "$3" ]; then echo "extendedKeyUsage=$3" >>"$1.ext"; fi
 }
 
 # certificate NAME AUTHORITY SUBJECT EXTENDED_KEY_USAGE
@@ -108,6 +117,7 @@ certificate publisher root-ca "/CN=Corvane Software GmbH/O=Corvane Software GmbH
 certificate other-publisher root-ca "/CN=Quillmark Tools Ltd/O=Quillmark Tools Ltd" codeSigning
 certificate wordpart-publisher root-ca "/CN=Nimbexia Systems Inc" codeSigning
 certificate not-code-signing root-ca "/CN=Corvane Software GmbH" serverAuth
+certificate no-usage root-ca "/CN=Corvane Software GmbH" ""
 certificate ou-only root-ca "/OU=Corvane Build Unit/O=Someone Else" codeSigning
 certificate o-only root-ca "/O=Corvane Org Only" codeSigning
 certificate email-only root-ca "/emailAddress=builds@corvane.example" codeSigning

@@ -23,10 +23,14 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+#include <imagehlp.h>
 #include <iphlpapi.h>
 #include <knownfolders.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <softpub.h>
 #include <tlhelp32.h>
 #include <userenv.h>
 #include <wtsapi32.h>
@@ -34,6 +38,7 @@
 
 #undef FormatMessage
 #undef GetPrivateProfileString
+#undef LoadLibrary
 #undef LoadString
 #undef MessageBox
 #undef ModifyMenu

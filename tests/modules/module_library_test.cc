@@ -104,12 +104,6 @@ TEST(TrustCheck, EveryChangedByteOfTheSignatureOrTrailerIsRefused) {
       bytes[i] = original[i];
     }
   }
-  // And a sample of the content, a prime stride apart.
-  for (size_t i = 0; i < SignatureStart(original); i += 997) {
-    bytes[i] = static_cast<char>(original[i] ^ 0x04);
-    EXPECT_EQ(verify(bytes).status, platform::SignatureStatus::kBadSignature) << "byte " << i;
-    bytes[i] = original[i];
-  }
 }
 
 TEST(TrustCheck, DigestListOtherThanTheSignersIsRefusedBeforeVerifying) {

@@ -1,13 +1,11 @@
 #include "modules/module_test_env.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <sstream>
 
-#include "platform/appended_signature.h"
+#include "support/test_env_internal.h"
 
 namespace wardex::test {
 
@@ -27,9 +25,9 @@ std::vector<std::string> ReadLinesOf(const std::string& path) {
 ScopedEnv::~ScopedEnv() {
   for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
     if (it->second == kUnset) {
-      unsetenv(it->first.c_str());
+      UnsetEnv(it->first.c_str());
     } else {
-      setenv(it->first.c_str(), it->second.c_str(), 1);
+      SetEnv(it->first.c_str(), it->second);
     }
   }
 }
@@ -41,12 +39,12 @@ void ScopedEnv::Save(const char* name) {
 
 void ScopedEnv::Set(const char* name, const std::string& value) {
   Save(name);
-  setenv(name, value.c_str(), 1);
+  SetEnv(name, value);
 }
 
 void ScopedEnv::Unset(const char* name) {
   Save(name);
-  unsetenv(name);
+  UnsetEnv(name);
 }
 
 ModuleTestEnv::ModuleTestEnv(bool with_runtime_dir)
@@ -60,9 +58,7 @@ ModuleTestEnv::ModuleTestEnv(bool with_runtime_dir)
                            "WARDEX_TEST_MODULE_WINDOW", "LD_LIBRARY_PATH"}) {
     env_.Unset(name);
   }
-  std::filesystem::create_directories(trust_folder());
-  std::filesystem::copy_file(PkiPath("root-ca.pem"), trust_folder() + "/root-ca.pem");
-  chmod((trust_folder() + "/root-ca.pem").c_str(), 0644);
+  TrustTestAuthority();
 }
 
 std::string ModuleTestEnv::FixturePath(const std::string& name) {
@@ -75,21 +71,15 @@ std::string ModuleTestEnv::PkiPath(const std::string& file) {
   return std::string(WARDEX_TEST_PKI_DIR) + "/" + file;
 }
 
+std::string ModuleTestEnv::FullPath(const std::string& target) const {
+  return std::filesystem::path(target).has_root_directory() ? target : root_.path() + "/" + target;
+}
+
 std::string ModuleTestEnv::Copy(const std::string& source, const std::string& target) {
-  const std::string path = target.front() == '/' ? target : root_.path() + "/" + target;
+  const std::string path = FullPath(target);
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::filesystem::copy_file(source, path, std::filesystem::copy_options::overwrite_existing);
   return path;
-}
-
-std::string ModuleTestEnv::SignedCopy(const std::string& source, const std::string& signer,
-                                      const std::string& target) {
-  platform::SignerCredentials credentials{
-      ReadFile(PkiPath(signer + ".key")), ReadFile(PkiPath(signer + ".pem")), {}};
-  std::string signed_file, error;
-  if (!platform::SignImage(ReadFile(source), credentials, signed_file, error)) return {};
-  const std::string path = target.front() == '/' ? target : root_.path() + "/" + target;
-  return WriteFile(path, signed_file) ? path : std::string();
 }
 
 std::vector<LoggedLine> ModuleTestEnv::LogLines() const {

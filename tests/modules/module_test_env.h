@@ -58,7 +58,10 @@ class ModuleTestEnv {
   // Copies |source| to |target| (below the test folder when relative) and
   // returns the target's full path.
   std::string Copy(const std::string& source, const std::string& target);
-  // Writes |source| to |target|, signed by |signer| of the test PKI instead.
+  // Writes |source| to |target|, signed by |signer| of the test PKI instead:
+  // "name", or "name+authority" with that intermediate authority in the
+  // signature, or "unsigned". On Windows |source| is the test module, whose
+  // variants the build signed.
   std::string SignedCopy(const std::string& source, const std::string& signer,
                          const std::string& target);
 
@@ -69,6 +72,11 @@ class ModuleTestEnv {
   std::vector<std::string> Journal() const;
 
  private:
+  // Makes the test authority an anchor of the machine: on Linux in the test's
+  // own root, on Windows in the machine's root store of a Wine prefix.
+  void TrustTestAuthority();
+  std::string FullPath(const std::string& target) const;
+
   ScopedTestRoot root_;
   ScopedEnv env_;
   std::string log_file_;
