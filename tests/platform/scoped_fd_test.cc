@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace wardex::platform {
 namespace {
 
@@ -35,44 +37,27 @@ class Pipe {
   bool write_end_open_here_ = true;
 };
 
-TEST(ScopedFdTest, ClosesOnDestruction) {
-  Pipe pipe;
-  {
-    ScopedFd fd(pipe.GiveWriteEnd());
-    EXPECT_FALSE(pipe.WriteEndClosed());
-  }
-  EXPECT_TRUE(pipe.WriteEndClosed());
-}
-
-TEST(ScopedFdTest, ReleaseHandsOverWithoutClosing) {
-  Pipe pipe;
-  const int raw = pipe.GiveWriteEnd();
-  int released = -1;
-  {
-    ScopedFd fd(raw);
-    released = fd.release();
-    EXPECT_EQ(fd.get(), -1);
-  }
-  EXPECT_EQ(released, raw);
-  EXPECT_FALSE(pipe.WriteEndClosed());
-  close(released);
-  EXPECT_TRUE(pipe.WriteEndClosed());
-}
-
-TEST(ScopedFdTest, ResetClosesTheOldDescriptorAndOwnsTheNew) {
+TEST(ScopedFdTest, ClosesWhatItOwnsOnceAndNothingElse) {
   Pipe first;
   Pipe second;
-  ScopedFd fd(first.GiveWriteEnd());
-  const int next = second.GiveWriteEnd();
-  fd.reset(next);
-  EXPECT_TRUE(first.WriteEndClosed());
-  EXPECT_FALSE(second.WriteEndClosed());
-  EXPECT_EQ(fd.get(), next);
-  fd.reset(next);  // the same descriptor again stays open
-  EXPECT_FALSE(second.WriteEndClosed());
-  fd.reset();
+  Pipe third;
+  const int handed_over = third.GiveWriteEnd();
+  {
+    ScopedFd fd(first.GiveWriteEnd());
+    ScopedFd owner(std::move(fd));  // the moved-from one closes nothing
+    EXPECT_EQ(fd.get(), -1);
+    EXPECT_FALSE(first.WriteEndClosed());
+    const int next = second.GiveWriteEnd();
+    owner.reset(next);
+    EXPECT_TRUE(first.WriteEndClosed());
+    owner.reset(next);  // the same descriptor again stays open
+    EXPECT_FALSE(second.WriteEndClosed());
+    ScopedFd releasing(handed_over);
+    EXPECT_EQ(releasing.release(), handed_over);
+  }
   EXPECT_TRUE(second.WriteEndClosed());
-  EXPECT_EQ(fd.get(), -1);
+  EXPECT_FALSE(third.WriteEndClosed());  // released: the caller's to close
+  close(handed_over);
 }
 
 }  // namespace
