@@ -156,19 +156,21 @@ void IpcServer::Wake() { (void)!write(wake_write_.get(), "x", 1); }
 void IpcServer::ReceiveLoop() {
   std::vector<pollfd> entries;
   for (;;) {
+    const auto now = Clock::now();
+    // Requests not complete in time are dropped; a client that sent nothing
+    // sent no frame and is dropped without a word. Dropped before the slots
+    // are counted: with every slot expiring at once, a count taken earlier
+    // would leave the listening socket out of a poll that nothing ends.
+    for (Incoming& connection : incoming_) {
+      if (connection.deadline <= now) DropIncomplete(connection);
+    }
+    std::erase_if(incoming_, [](const Incoming& connection) { return connection.fd.get() < 0; });
     bool may_accept;
     {
       std::lock_guard lock(mutex_);
       if (stopping_) break;
       may_accept = static_cast<int>(incoming_.size() + ready_.size()) + serving_ < kMaxConnections;
     }
-    const auto now = Clock::now();
-    // Requests not complete in time are dropped; a client that sent nothing
-    // sent no frame and is dropped without a word.
-    for (Incoming& connection : incoming_) {
-      if (connection.deadline <= now) DropIncomplete(connection);
-    }
-    std::erase_if(incoming_, [](const Incoming& connection) { return connection.fd.get() < 0; });
     may_accept = may_accept && now >= accept_paused_until_;
     auto wake_at = may_accept || !accept_failing_ ? Clock::time_point::max() : accept_paused_until_;
     for (const Incoming& connection : incoming_) wake_at = std::min(wake_at, connection.deadline);

@@ -4,12 +4,14 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -331,6 +333,33 @@ TEST_F(IpcLibraryTest, OversizedAndHalfFramesAreDroppedWithoutHoldingUpOthers) {
     ++lines;
   }
   EXPECT_EQ(lines, expected.size()) << log;
+}
+
+TEST_F(IpcLibraryTest, ServerAcceptsAgainAfterEverySlotExpiredAtOnce) {
+  // The server runs in a child that is stopped while its 128 idle clients'
+  // time-outs pass, so that all of them expire in the same round.
+  DestroyServerInstance(server_);
+  server_ = nullptr;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    CreateServerInstance()->StartListening(u"test channel", EchoCallback, 0);
+    for (;;) pause();
+  }
+  for (int wait = 0; wait < 100 && Send("ready", 1000).result != kIpcOk; ++wait)
+    std::this_thread::sleep_for(50ms);
+  std::vector<int> idle;
+  for (int i = 0; i < 128; ++i) idle.push_back(RawConnect());
+  std::this_thread::sleep_for(500ms);  // all accepted
+  kill(child, SIGSTOP);
+  std::this_thread::sleep_for(5500ms);  // past the server's 5 s request time-out
+  kill(child, SIGCONT);
+  const Exchange after = Send("after", 3000);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  for (int fd : idle) close(fd);
+  EXPECT_EQ(after.result, kIpcOk);
+  EXPECT_EQ(after.reply, "echo:after");
 }
 
 TEST_F(IpcLibraryTest, PeerOfAnotherUserIsRefusedBeforeAnythingIsRead) {
