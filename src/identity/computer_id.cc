@@ -32,6 +32,9 @@ constexpr char16_t kIdSection[] = u"ID";
 constexpr char16_t kIdKey[] = u"CID";
 constexpr char16_t kNoAdapter[] = u"SOMEWHERE";
 constexpr uint32_t kFirstReadSize = 255;
+// The file holds one short line; a larger file in the shared folder is not
+// an identifier, and reading it whole would cost memory and time at start.
+constexpr size_t kIdFileMaxBytes = 4096;
 constexpr int kMinimumAddressSum = 33;
 constexpr uint32_t kMakerPollMs = 10;
 // Every user reads the machine-wide file, whatever the umask of its writer.
@@ -69,26 +72,26 @@ KaString ReadRegistryId(platform::HKEY root, const char16_t* path) {
 }
 
 // Stores |id| as the string value "ID" of |path| below |root| in the 32-bit
-// view, creating the key; a failed write is ignored.
-void WriteRegistryId(platform::HKEY root, const char16_t* path, const KaString& id) {
+// view, creating the key. Returns whether it was stored.
+bool WriteRegistryId(platform::HKEY root, const char16_t* path, const KaString& id) {
   const uint32_t access = platform::KEY_WRITE | platform::KEY_WOW64_32KEY;
-  if (platform::RegCreateKey(root, path, access) != 0) return;
+  if (platform::RegCreateKey(root, path, access) != 0) return false;
   const auto bytes = static_cast<uint32_t>((id.GetLength() + 1) * sizeof(char16_t));
-  (void)platform::RegSetValue(root, path, kValueName, access, platform::REG_SZ,
-                              reinterpret_cast<const uint8_t*>(id.c_str()), bytes);
+  return platform::RegSetValue(root, path, kValueName, access, platform::REG_SZ,
+                               reinterpret_cast<const uint8_t*>(id.c_str()), bytes) == 0;
 }
 
 KaString IdFolder() { return platform::GetCommonAppDataFolder() + u"/" + kCompanyFolder; }
 KaString IdFilePath() { return IdFolder() + u"/" + kIdFileName; }
 
 // Returns key "CID" of section "ID" of the identifier file, doubling the
-// buffer while the value fills it.
+// buffer while the value fills it. Other users can reach the shared folder,
+// so only a small regular file of root's or this user's is read.
 KaString ReadFileId() {
-  const KaString file = IdFilePath();
+  const platform::ProfileSnapshot file(IdFilePath().c_str(), kIdFileMaxBytes);
   for (uint32_t size = kFirstReadSize;; size *= 2) {
     std::u16string buffer(size, u'\0');
-    const uint32_t length = platform::GetPrivateProfileString(kIdSection, kIdKey, u"",
-                                                              buffer.data(), size, file.c_str());
+    const uint32_t length = file.GetString(kIdSection, kIdKey, u"", buffer.data(), size);
     if (length != size - 1) return KaString(buffer.c_str(), static_cast<int>(length));
   }
 }
@@ -98,7 +101,9 @@ KaString ReadFileId() {
 void WriteFileId(const KaString& id) {
   const KaString folder = IdFolder();
   const KaString file = IdFilePath();
+  // In a folder that others may write to, the file could be their link.
   if (!platform::CreateFolder(folder, /*readable_by_all=*/true) ||
+      !platform::IsFolderOfOwnerOrRoot(folder) ||
       !platform::WritePrivateProfileString(kIdSection, kIdKey, id.c_str(), file.c_str())) {
     LogW(kLogSysFail, u"GetBaseComputerID: %s not written, error %lu", file.c_str(),
          KaOSAL::GetLastError());
@@ -130,14 +135,18 @@ KaString GetBaseComputerID() {
   if (id.IsEmpty()) {
     id = ReadFileId();
     if (id.IsEmpty()) id = ReadRegistryId(platform::HKEY_CURRENT_USER, kCurrentUserKey);
-    if (!id.IsEmpty()) WriteRegistryId(platform::HKEY_CLASSES_ROOT, kClassesRootKey, id);
+    // A user who may not write the machine's classes keeps it in its own,
+    // which the classes root shows that user first.
+    if (!id.IsEmpty() && !WriteRegistryId(platform::HKEY_CLASSES_ROOT, kClassesRootKey, id)) {
+      (void)WriteRegistryId(platform::HKEY_CURRENT_USER, kCurrentUserKey, id);
+    }
   }
   if (id.IsEmpty()) {
     id = MakeBaseId();
     if (id.IsEmpty()) return id;  // no digest (logged): never stored, asked again next time
-    WriteRegistryId(platform::HKEY_CLASSES_ROOT, kClassesRootKey, id);
+    (void)WriteRegistryId(platform::HKEY_CLASSES_ROOT, kClassesRootKey, id);
     WriteFileId(id);
-    WriteRegistryId(platform::HKEY_CURRENT_USER, kCurrentUserKey, id);
+    (void)WriteRegistryId(platform::HKEY_CURRENT_USER, kCurrentUserKey, id);
   }
   g_base_id = id;
   return id;

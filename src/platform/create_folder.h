@@ -14,6 +14,11 @@ namespace wardex::platform {
 // afterwards; false with the last error set.
 [[nodiscard]] bool CreateFolder(const KaOSAL::KaString& path, bool readable_by_all = false);
 
+// True when |path| is a folder, not a link, owned by root or by this user,
+// that no one else may write to: only then can nobody else have put a link
+// or a file of theirs in it. False with the last error set (5 otherwise).
+[[nodiscard]] bool IsFolderOfOwnerOrRoot(const KaOSAL::KaString& path);
+
 // Gives the file or folder |path| exactly |mode|, without following a
 // symbolic link. False with the last error set (5 when it belongs to
 // another user).

@@ -53,10 +53,27 @@ bool CreateFolder(const KaOSAL::KaString& path, bool readable_by_all) {
   return true;
 }
 
+bool IsFolderOfOwnerOrRoot(const KaOSAL::KaString& path) {
+  const std::string utf8 = KaOSAL::ToUtf8(path.c_str(), static_cast<size_t>(path.GetLength()));
+  struct stat info {};
+  if (lstat(utf8.c_str(), &info) != 0) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode) || (info.st_uid != 0 && info.st_uid != geteuid()) ||
+      (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    KaOSAL::SetLastError(KaOSAL::kErrorAccessDenied);
+    return false;
+  }
+  return true;
+}
+
 bool SetFileMode(const KaOSAL::KaString& path, uint32_t mode) {
   // Opened without following a link: in a folder that every user may write
-  // to, another user could put one in the place of ours.
-  const std::string utf8 = KaOSAL::ToUtf8(path.c_str(), static_cast<size_t>(path.GetLength()));
+  // to, another user could put one in the place of ours. A trailing "/"
+  // would have the link followed all the same.
+  std::string utf8 = KaOSAL::ToUtf8(path.c_str(), static_cast<size_t>(path.GetLength()));
+  while (utf8.size() > 1 && utf8.back() == '/') utf8.pop_back();
   const ScopedFd fd(open(utf8.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (fd.get() < 0 || fchmod(fd.get(), mode) != 0) {
     KaOSAL::SetLastErrorFromErrno(errno);

@@ -17,14 +17,19 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-bool ReadToEnd(int fd, std::string* bytes) {
+bool ReadToEnd(int fd, std::string* bytes, size_t max_bytes) {
   char chunk[16384];
+  const size_t start = bytes->size();
   for (;;) {
     const ssize_t got = read(fd, chunk, sizeof(chunk));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
     if (got == 0) return true;
     bytes->append(chunk, static_cast<size_t>(got));
+    if (bytes->size() - start > max_bytes) {
+      errno = EFBIG;
+      return false;
+    }
   }
 }
 

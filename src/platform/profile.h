@@ -12,6 +12,7 @@
 // UTF-16 paths with "/" separators.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -40,6 +41,11 @@ struct ParsedProfile;
 class ProfileSnapshot {
  public:
   explicit ProfileSnapshot(const char16_t* file);
+  // |file| as one that other users can place in a folder they share: opened
+  // without following a link and without blocking, and read only when it is
+  // a regular file of at most |max_bytes| owned by root or by this user.
+  // Anything else counts as missing.
+  ProfileSnapshot(const char16_t* file, size_t max_bytes);
   ~ProfileSnapshot();
   ProfileSnapshot(const ProfileSnapshot&) = delete;
   ProfileSnapshot& operator=(const ProfileSnapshot&) = delete;

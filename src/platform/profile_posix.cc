@@ -184,16 +184,35 @@ std::string Serialize(const ProfileText& profile) {
   return bytes;
 }
 
-// Reads the whole file; false with errno set when it cannot be read.
-bool ReadAll(const std::string& path, std::string* bytes, struct stat* info) {
-  ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+// What a file that other users may have placed must be to be read.
+struct SharedRule {
+  size_t max_bytes;
+};
+
+// True when |info| describes a file that |rule| lets this process read.
+bool Acceptable(const struct stat& info, const SharedRule* rule) {
+  if (!S_ISREG(info.st_mode)) return false;
+  if (rule == nullptr) return true;
+  return (info.st_uid == 0 || info.st_uid == geteuid()) &&
+         static_cast<uint64_t>(info.st_size) <= rule->max_bytes;
+}
+
+// Reads the whole file; false with errno set when it cannot be read. A FIFO
+// or a device put where the file should be is never waited on; with a
+// |shared| rule a link is not followed either, and no more than the rule
+// allows is read even from a file that grows meanwhile.
+bool ReadAll(const std::string& path, std::string* bytes, struct stat* info,
+             const SharedRule* shared = nullptr) {
+  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (shared ? O_NOFOLLOW : 0);
+  ScopedFd fd(open(path.c_str(), flags));
   if (fd.get() < 0 || fstat(fd.get(), info) != 0) return false;
-  if (!S_ISREG(info->st_mode)) {
+  if (!Acceptable(*info, shared)) {
     errno = ENOENT;
     return false;
   }
+  const size_t limit = shared ? shared->max_bytes : SIZE_MAX;
   bytes->clear();
-  return ReadToEnd(fd.get(), bytes);
+  return ReadToEnd(fd.get(), bytes, limit);
 }
 
 // The file that |path| names once symbolic links are followed, so that a
@@ -254,10 +273,11 @@ std::mutex g_cache_mutex;
 std::unordered_map<std::string, std::shared_ptr<const ParsedFile>> g_cache;
 
 // Returns the parsed file, or null with errno set when it cannot be read.
-std::shared_ptr<const ParsedFile> LoadParsed(const std::string& path) {
+std::shared_ptr<const ParsedFile> LoadParsed(const std::string& path,
+                                             const SharedRule* shared = nullptr) {
   std::string bytes;
   struct stat info {};
-  if (!ReadAll(path, &bytes, &info)) return nullptr;
+  if (!ReadAll(path, &bytes, &info, shared)) return nullptr;
   {
     std::lock_guard<std::mutex> lock(g_cache_mutex);
     auto it = g_cache.find(path);
@@ -429,6 +449,11 @@ bool ApplyWrite(ProfileText& profile, const char16_t* section, const char16_t* k
 
 ProfileSnapshot::ProfileSnapshot(const char16_t* file)
     : parsed_(file != nullptr ? LoadParsed(KaOSAL::ToUtf8(std::u16string(file))) : nullptr) {}
+
+ProfileSnapshot::ProfileSnapshot(const char16_t* file, size_t max_bytes) {
+  const SharedRule rule{max_bytes};
+  if (file != nullptr) parsed_ = LoadParsed(KaOSAL::ToUtf8(std::u16string(file)), &rule);
+}
 
 ProfileSnapshot::~ProfileSnapshot() = default;
 

@@ -93,7 +93,10 @@ class ComputerIdTest : public testing::Test {
 };
 
 TEST_F(ComputerIdTest, AFirstRunMakesTheBaseAndStoresItInAllThreePlaces) {
+  // Every user reads the shared file, whatever the umask of its writer.
+  const mode_t saved_umask = umask(077);
   const std::string base = Utf8(GetBaseComputerID());
+  umask(saved_umask);
   ASSERT_EQ(base.size(), 32u);
   EXPECT_EQ(base.find_first_not_of("0123456789abcdef"), std::string::npos) << base;
   EXPECT_EQ(ReadId(platform::HKEY_CLASSES_ROOT, kClassesRootKey), base);
@@ -102,6 +105,12 @@ TEST_F(ComputerIdTest, AFirstRunMakesTheBaseAndStoresItInAllThreePlaces) {
   const std::string file = test::ReadFile(IdFile(root_));
   EXPECT_NE(file.find("[ID]"), std::string::npos) << file;
   EXPECT_NE(file.find("CID=" + base), std::string::npos) << file;
+  struct stat folder {
+  }, stored{};
+  ASSERT_EQ(stat(IdFolder(root_).c_str(), &folder), 0);
+  ASSERT_EQ(stat(IdFile(root_).c_str(), &stored), 0);
+  EXPECT_EQ(folder.st_mode & 07777, 0755u);
+  EXPECT_EQ(stored.st_mode & 07777, 0644u);
 }
 
 TEST_F(ComputerIdTest, TheBaseSurvivesTheLossOfAnyTwoPlaces) {
@@ -242,33 +251,65 @@ TEST_F(ComputerIdTest, AnotherUsersLockOnTheSharedFolderHoldsNothingUp) {
   EXPECT_FALSE(std::filesystem::exists(IdFile(root_)));
 }
 
-TEST_F(ComputerIdTest, EveryUserReadsTheBaseOfTheFirstWhateverItsUmask) {
-  if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to start children as two users";
-  MakeCommonFolder(root_);
-  int channel[2];
-  ASSERT_EQ(pipe(channel), 0);
-  // Neither user can write the machine hive here, and the user hives are
-  // out of reach too: the file is the only place they share.
-  ASSERT_EQ(test::RunAsUser(test::kNobodyUid,
-                            [&] {
-                              umask(077);
-                              const std::string base = Utf8(GetBaseComputerID());
-                              return write(channel[1], base.data(), base.size()) == 32 ? 0 : 1;
-                            }),
-            0);
-  close(channel[1]);
-  const std::string first = ReadAllFrom(channel[0]);
-  ASSERT_EQ(first.size(), 32u);
-  EXPECT_EQ(test::RunAsUser(test::kNobodyUid - 1,
-                            [&] { return Utf8(GetBaseComputerID()) == first ? 0 : 1; }),
-            0)
-      << "the second user made a base of its own";
-  struct stat folder {
-  }, file{};
-  ASSERT_EQ(stat(IdFolder(root_).c_str(), &folder), 0);
-  ASSERT_EQ(stat(IdFile(root_).c_str(), &file), 0);
-  EXPECT_EQ(folder.st_mode & 07777, 0755u);
-  EXPECT_EQ(file.st_mode & 07777, 0644u);
+TEST_F(ComputerIdTest, UsersTakeOnlyASmallRegularFileOfRootOrTheirOwnAndKeepIt) {
+  if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to plant files as other users";
+  constexpr uid_t kPlanter = test::kNobodyUid;
+  constexpr uid_t kUser = test::kNobodyUid - 1;
+  const std::string planted(32, 'c');
+  const std::string content = "[ID]\nCID=" + planted + "\n";
+  enum Kind { kFile, kLink, kFifo, kLarge };
+  const struct Case {
+    const char* what;
+    Kind kind;
+    uid_t owner;
+    bool taken;
+  } kCases[] = {
+      {"root's file", kFile, 0, true},
+      {"the user's own file", kFile, kUser, true},
+      {"another user's file", kFile, kPlanter, false},
+      {"a link to root's file", kLink, 0, false},
+      {"another user's FIFO", kFifo, kPlanter, false},
+      {"a 1 MiB file of root's", kLarge, 0, false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    test::ScopedTestRoot machine;
+    MakeCommonFolder(machine);
+    ASSERT_TRUE(std::filesystem::create_directory(IdFolder(machine)));  // as the package makes it
+    const std::string file = IdFile(machine);
+    const std::string written = c.kind == kLink ? file + ".real" : file;
+    ASSERT_TRUE(c.kind == kFifo ? mkfifo(file.c_str(), 0666) == 0
+                                : test::WriteFile(written, content));
+    if (c.kind == kLink) {
+      ASSERT_EQ(symlink(written.c_str(), file.c_str()), 0);
+    }
+    if (c.kind == kLarge) {
+      ASSERT_EQ(truncate(file.c_str(), 1 << 20), 0);
+    }
+    ASSERT_EQ(lchown(file.c_str(), c.owner, c.owner), 0);
+    const std::string user_data = machine.path() + "/user-data";
+    ASSERT_TRUE(std::filesystem::create_directory(user_data));
+    ASSERT_EQ(chown(user_data.c_str(), kUser, kUser), 0);
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    // Exit 0: the base is kept in the user's own classes key, the place that
+    // user can write, so that the file is not needed at the next start.
+    const int kept = test::RunAsUser(kUser, [&] {
+      alarm(20);  // a read that waits on the planter ends the child
+      setenv("XDG_DATA_HOME", user_data.c_str(), 1);
+      computer_id_internal::ForgetForTesting();
+      const std::string base = Utf8(GetBaseComputerID());
+      if (write(channel[1], base.data(), base.size()) != static_cast<ssize_t>(base.size()))
+        return 2;
+      return ReadId(platform::HKEY_CURRENT_USER, kUserClassesKey) == base ? 0 : 1;
+    });
+    close(channel[1]);
+    const std::string base = ReadAllFrom(channel[0]);
+    close(channel[0]);
+    EXPECT_EQ(kept, 0);
+    EXPECT_EQ(base.size(), 32u);
+    EXPECT_EQ(base == planted, c.taken) << base;
+  }
 }
 
 // MD5 where the process's OpenSSL configuration offers none (a FIPS or
