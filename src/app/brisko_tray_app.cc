@@ -152,10 +152,11 @@ void CBriskoTrayApp::RegisterAll() {
 }
 
 void CBriskoTrayApp::UnregisterAll() {
-  // 1. Other running agents close first (forcibly after the grace time).
+  // 1. This installation's other running agents close first (forcibly after
+  // the grace time); programs of the same name elsewhere are not ours.
   const KaString image_name = KaPath(executable_path_).GetFileNameAndExt();
-  if (IsProcessRunning(image_name, u"", true, nullptr)) {
-    CloseProcessesByName(image_name, 1, kUnregisterCloseGraceMs);
+  if (IsProcessRunning(image_name, executable_path_, true, nullptr)) {
+    CloseProcessesByName(image_name, executable_path_, 1, kUnregisterCloseGraceMs);
   }
   // 2.
   CModuleIterator modules(ModulesFolder(executable_path_));

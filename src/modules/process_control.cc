@@ -70,27 +70,6 @@ std::vector<platform::ProcessSnapshotEntry> MatchSnapshot(const ProcessFilter& f
   return matches;
 }
 
-// Asks |process| to close and ends it when it has not ended within |grace_ms|.
-void CloseProcess(const platform::ProcessHandle& process, uint32_t grace_ms) {
-  if (!process.AskToClose())
-    LogW(kLogSysFail, u"CloseProcessesByName: signalling process %lu failed (%lu)",
-         static_cast<unsigned long>(process.id()),
-         static_cast<unsigned long>(KaOSAL::GetLastError()));
-  const uint32_t start = platform::TickCount();
-  while (!process.HasEnded()) {
-    platform::SleepMilliseconds(kClosePollMs);
-    if (platform::TickCount() - start >= grace_ms) {
-      LogW(kLogNotable, u"CloseProcessesByName: process %lu did not close within %lu ms",
-           static_cast<unsigned long>(process.id()), static_cast<unsigned long>(grace_ms));
-      if (!process.Terminate())
-        LogW(kLogSysFail, u"CloseProcessesByName: terminating process %lu failed (%lu)",
-             static_cast<unsigned long>(process.id()),
-             static_cast<unsigned long>(KaOSAL::GetLastError()));
-      return;
-    }
-  }
-}
-
 }  // namespace
 
 uint32_t RunProgram(const char16_t* path, const char16_t* arguments,
@@ -148,16 +127,39 @@ bool IsProcessRunning(const KaOSAL::KaString& image_name, const KaOSAL::KaString
   return active;
 }
 
-void CloseProcessesByName(const KaOSAL::KaString& image_name, [[maybe_unused]] uint8_t send,
-                          uint32_t grace_ms) {
-  std::vector<platform::ProcessSnapshotEntry> snapshot;
-  if (!platform::TakeProcessSnapshot(snapshot)) return;
-  const uint32_t self = platform::CurrentProcessId();
-  for (const platform::ProcessSnapshotEntry& entry : snapshot) {
-    if (!SameText(entry.image_name, image_name) || entry.id == self) continue;
-    const std::unique_ptr<platform::ProcessHandle> process = platform::ProcessHandle::Open(entry);
+void CloseProcessesByName(const KaOSAL::KaString& image_name, const KaOSAL::KaString& image_path,
+                          [[maybe_unused]] uint8_t send, uint32_t grace_ms) {
+  ProcessFilter filter;
+  filter.images.push_back({image_name, image_path});
+  filter.exclude_self = true;
+  // All are asked first and share one grace time, so that the processes
+  // found, however many, cannot stretch the wait beyond it.
+  std::vector<std::unique_ptr<platform::ProcessHandle>> asked;
+  for (const platform::ProcessSnapshotEntry& entry : MatchSnapshot(filter)) {
+    std::unique_ptr<platform::ProcessHandle> process = platform::ProcessHandle::Open(entry);
     if (process == nullptr) continue;
-    CloseProcess(*process, grace_ms);
+    if (!process->AskToClose()) {
+      LogW(kLogSysFail, u"CloseProcessesByName: signalling process %lu failed (%lu)",
+           static_cast<unsigned long>(process->id()),
+           static_cast<unsigned long>(KaOSAL::GetLastError()));
+      continue;
+    }
+    asked.push_back(std::move(process));
+  }
+  const uint32_t start = platform::TickCount();
+  for (;;) {
+    std::erase_if(asked, [](const auto& process) { return process->HasEnded(); });
+    if (asked.empty()) return;
+    if (platform::TickCount() - start >= grace_ms) break;
+    platform::SleepMilliseconds(kClosePollMs);
+  }
+  for (const auto& process : asked) {
+    LogW(kLogNotable, u"CloseProcessesByName: process %lu did not close within %lu ms",
+         static_cast<unsigned long>(process->id()), static_cast<unsigned long>(grace_ms));
+    if (!process->Terminate())
+      LogW(kLogSysFail, u"CloseProcessesByName: terminating process %lu failed (%lu)",
+           static_cast<unsigned long>(process->id()),
+           static_cast<unsigned long>(KaOSAL::GetLastError()));
   }
 }
 

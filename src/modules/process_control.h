@@ -55,9 +55,12 @@ struct ProcessFilter {
                                     const KaOSAL::KaString& image_path, bool exclude_self,
                                     uint32_t* process_id);
 
-// Asks every other process of |image_name| to close (SIGTERM) and ends it by
-// force once |grace_ms| passed without it ending. |send| chose between a sent
-// and a posted close message on Windows; a signal is always posted.
-void CloseProcessesByName(const KaOSAL::KaString& image_name, uint8_t send, uint32_t grace_ms);
+// Asks every other process of |image_name| (and |image_path| unless empty)
+// that we may signal to close (SIGTERM), all at once, and ends by force those
+// that have not ended once |grace_ms| passed: the call returns within about
+// |grace_ms| however many processes it found. |send| chose between a sent and
+// a posted close message on Windows; a signal is always posted.
+void CloseProcessesByName(const KaOSAL::KaString& image_name, const KaOSAL::KaString& image_path,
+                          uint8_t send, uint32_t grace_ms);
 
 }  // namespace wardex

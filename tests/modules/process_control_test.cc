@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -213,39 +214,39 @@ class ProcessesByNameTest : public ::testing::Test {
   std::string path_;
 };
 
-TEST_F(ProcessesByNameTest, ClosesWithinTheGraceTimeOrTerminatesAfterIt) {
+TEST_F(ProcessesByNameTest, ClosesAllOfThisExecutableWithinOneGraceTimeAndNoOther) {
+  const std::string elsewhere = root_.path() + "/elsewhere/" + name_;
+  ASSERT_TRUE(test::CopyExecutable("/bin/sleep", elsewhere));
+  // Upper case: names and paths match without regard to case.
+  std::string upper = path_;
+  for (char& ch : upper) ch = static_cast<char>(toupper(ch));
   const struct {
-    bool ignore_term;
-    int signal;
-    int64_t min_ms;
-    int64_t max_ms;
+    int stubborn;  // processes that ignore SIGTERM
+    uint32_t grace_ms;
+    int64_t min_ms, max_ms;
   } kCases[] = {
-      {false, SIGTERM, 0, 1500},       // closes at once, long before the grace time
-      {true, SIGKILL, 400 - 1, 3000},  // whole tick-count milliseconds, as above
+      {0, 5000, 0, 1500},          // closes at once, long before the grace time
+      {5, 400, 400 - 1, 2 * 400},  // one grace time for all, not one for each
   };
   for (const auto& c : kCases) {
-    ForeignProcess process(path_, c.ignore_term);
-    ASSERT_TRUE(process.WaitForImage(path_));
+    ForeignProcess closing(path_, false);
+    std::vector<std::unique_ptr<ForeignProcess>> stubborn;
+    for (int i = 0; i < c.stubborn; ++i)
+      stubborn.push_back(std::make_unique<ForeignProcess>(path_, true));
+    ForeignProcess other_installation(elsewhere, false);
+    ASSERT_TRUE(closing.WaitForImage(path_));
+    for (const auto& process : stubborn) ASSERT_TRUE(process->WaitForImage(path_));
+    ASSERT_TRUE(other_installation.WaitForImage(elsewhere));
     const auto start = Clock::now();
-    // Upper case: names match without regard to case.
-    std::string upper = name_;
-    for (char& ch : upper) ch = static_cast<char>(toupper(ch));
-    CloseProcessesByName(Wide(upper), 0, c.ignore_term ? 400 : 5000);
+    CloseProcessesByName(Wide(upper.substr(upper.rfind('/') + 1)), Wide(upper), 1, c.grace_ms);
     const int64_t elapsed = ElapsedMs(start);
     EXPECT_GE(elapsed, c.min_ms);
     EXPECT_LT(elapsed, c.max_ms);
-    EXPECT_EQ(process.Reap(), c.signal);
+    EXPECT_EQ(closing.Reap(), SIGTERM);
+    for (const auto& process : stubborn) EXPECT_EQ(process->Reap(), SIGKILL);
+    kill(other_installation.pid(), SIGKILL);
+    EXPECT_EQ(other_installation.Reap(), SIGKILL) << "another installation's process was closed";
   }
-}
-
-TEST_F(ProcessesByNameTest, ClosesEveryProcessOfTheName) {
-  ForeignProcess first(path_, false);
-  ForeignProcess second(path_, true);
-  ASSERT_TRUE(first.WaitForImage(path_));
-  ASSERT_TRUE(second.WaitForImage(path_));
-  CloseProcessesByName(Wide(name_), 1, 200);
-  EXPECT_EQ(first.Reap(), SIGTERM);
-  EXPECT_EQ(second.Reap(), SIGKILL);
 }
 
 TEST_F(ProcessesByNameTest, FindsAReplacedBinaryByNameAndPath) {
