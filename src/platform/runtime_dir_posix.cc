@@ -15,11 +15,16 @@ namespace {
 
 constexpr mode_t kFolderMode = 0700;
 
-// Returns the folder's path for the current environment, in UTF-8.
+// Returns the folder's path for the current environment, in UTF-8. A
+// runtime folder of another user (root after "su" keeps the user's
+// variable) is not ours to create anything in.
 std::string RuntimeFolderPath() {
   const KaOSAL::KaString runtime = GetUserRuntimeFolder();
   if (!runtime.IsEmpty()) {
-    return KaOSAL::ToUtf8(runtime.c_str(), static_cast<size_t>(runtime.GetLength())) + "/wardex";
+    const std::string folder =
+        KaOSAL::ToUtf8(runtime.c_str(), static_cast<size_t>(runtime.GetLength()));
+    struct stat info {};
+    if (stat(folder.c_str(), &info) == 0 && info.st_uid == geteuid()) return folder + "/wardex";
   }
   return "/tmp/wardex-" + std::to_string(geteuid());
 }

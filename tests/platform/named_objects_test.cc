@@ -53,6 +53,13 @@ TEST(RuntimeFolderTest, FollowsXdgRuntimeDirElseAPrivateTmpFolder) {
   ASSERT_EQ(lstat(expected.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0700u);
   EXPECT_EQ(info.st_uid, geteuid());
+  if (test::RunningAsRoot()) {
+    // Root after "su" or "sudo -E" still names a user's runtime folder.
+    test::ScopedTestRoot user(/*with_runtime_dir=*/true);
+    ASSERT_EQ(chown((user.path() + "/runtime").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(RuntimeFolderUtf8(), expected);
+    EXPECT_NE(access((user.path() + "/runtime/wardex").c_str(), F_OK), 0) << "touched the user's";
+  }
 }
 
 TEST(RuntimeFolderTest, RefusesAFolderOthersCanReachOrOwn) {
