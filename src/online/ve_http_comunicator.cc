@@ -61,6 +61,41 @@ KaString ObjectName(const KaString& url, const KaString& host) {
   return object;
 }
 
+// True when |text| is a URL scheme: a letter, then letters, digits, "+",
+// "-" or ".".
+bool IsScheme(const KaString& text) {
+  for (int i = 0; i < text.GetLength(); ++i) {
+    const char16_t ch = text[i];
+    const bool letter = (ch >= u'a' && ch <= u'z') || (ch >= u'A' && ch <= u'Z');
+    const bool other = (ch >= u'0' && ch <= u'9') || ch == u'+' || ch == u'-' || ch == u'.';
+    if (!letter && (i == 0 || !other)) return false;
+  }
+  return !text.IsEmpty();
+}
+
+// The redirect |target| as an absolute address, resolved against |url| on
+// |host| as a browser resolves a link: a scheme counts only at the start, in
+// any case; "//" starts another host, "/" a path on this host, "?" a query
+// on this path, anything else a path beside this one. Plain HTTP becomes
+// HTTPS, so a request never leaves it; empty for any other scheme.
+KaString ResolveRedirect(KaString target, const KaString& url, const KaString& host) {
+  target.Trim();
+  const int delimiter = target.FindOneOf(u":/?#");
+  if (delimiter > 0 && target[delimiter] == u':' && IsScheme(target.Left(delimiter))) {
+    const KaString scheme = target.Left(delimiter);
+    if (scheme.CompareNoCase(u"https") != 0 && scheme.CompareNoCase(u"http") != 0) return {};
+    return u"https" + target.Mid(delimiter);
+  }
+  if (target.StartsWith(u"//")) return u"https:" + target;
+  const KaString origin = u"https://" + host;
+  if (target.StartsWith(u"/")) return origin + target;
+  KaString path = url.Mid(url.Find(u"://") + 3 + host.GetLength());
+  if (const int query = path.FindOneOf(u"?#"); query >= 0) path = path.Left(query);
+  if (path.IsEmpty()) path = u"/";
+  if (target.StartsWith(u"?")) return origin + path + target;
+  return origin + path.Left(path.ReverseFind(u'/') + 1) + target;
+}
+
 // Splits "name:port" (also "[v6]:port"); a port in the address wins over
 // |port|, which is 443 when 0.
 void SplitHost(const KaString& host, uint16_t port, std::string* name, uint16_t* chosen) {
@@ -273,14 +308,17 @@ void CVeHTTPComunicator::Request(std::string& answer, const KaString& requested,
 void CVeHTTPComunicator::Redirect(std::string& answer, const KaString& url, const KaString& host,
                                   KaString target, const char* body, int64_t length, uint16_t port,
                                   int redirects) {
-  if (target.IsEmpty()) {
-    target = ObjectName(url, host);
-    if (target.CompareNoCase(url) == 0) target.Empty();
+  // Without a Location the request's own address stands in, which is a loop.
+  if (target.IsEmpty()) target = ObjectName(url, host);
+  const KaString resolved = ResolveRedirect(target, url, host);
+  if (resolved.IsEmpty()) {
+    LogW(kLogError, u"HTTPCOM: redirect to %s refused: not HTTPS", target.c_str());
+    error_kind_ = kErrorBadUrl;
+    return;
   }
-  target.Replace(u"http://", u"https://");
-  // Compared once completed, so that a relative target naming this very
+  // Compared once resolved, so that a relative target naming this very
   // address is caught here rather than by the redirect bound.
-  if (!target.IsEmpty() && CompleteUrl(target, host).CompareNoCase(url) == 0) {
+  if (resolved.CompareNoCase(url) == 0) {
     LogW(kLogError, u"HTTPCOM: Security Error Redir problem %s", url.c_str());
     error_kind_ = kErrorRedirectLoop;
     system_error_ = KaOSAL::GetLastError();
@@ -292,7 +330,7 @@ void CVeHTTPComunicator::Redirect(std::string& answer, const KaString& url, cons
     system_error_ = platform::kInternetRedirectFailed;
     return;
   }
-  Request(answer, target, body, length, port, host, redirects + 1);
+  Request(answer, resolved, body, length, port, host, redirects + 1);
 }
 
 }  // namespace wardex

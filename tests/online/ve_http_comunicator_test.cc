@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -288,6 +289,17 @@ TEST_F(HttpComunicatorTest, Redirects) {
   server.server().Get("/target", [](const httplib::Request&, httplib::Response& response) {
     response.set_content("arrived", "text/plain");
   });
+  // Targets whose scheme or host only a URL parser tells apart.
+  const std::map<std::string, std::string> kTargets = {
+      {"/query-names-a-host", "/target?next=https://elsewhere.invalid/x"},
+      {"/upper-case-scheme", "HTTPS://127.0.0.1:" + std::to_string(server.port()) + "/target"},
+      {"/other-scheme", "ftp://127.0.0.1/target"},
+  };
+  for (const auto& [from, to] : kTargets) {
+    server.server().Get(from, [to](const httplib::Request&, httplib::Response& response) {
+      response.set_redirect(to);
+    });
+  }
   // /chain/N redirects to /chain/N-1; /chain/0 answers.
   server.server().Get(
       R"(/chain/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
@@ -315,6 +327,9 @@ TEST_F(HttpComunicatorTest, Redirects) {
       {"/no-location", 6, kAny, "",
        "HTTPCOM: Security Error Redir problem " + Url(server, "/no-location")},
       {"/relative", 0, 0, "arrived", ""},
+      {"/query-names-a-host", 0, 0, "arrived", ""},
+      {"/upper-case-scheme", 0, 0, "arrived", ""},
+      {"/other-scheme", 2, 0, "", "HTTPCOM: redirect to ftp://127.0.0.1/target refused: not HTTPS"},
       {"/chain/" + std::to_string(max), 0, 0, "end of chain", ""},
       {"/chain/" + std::to_string(max + 1), 4, errors::kInternetRedirectFailed, "",
        "HTTPCOM: Exception 12156"},
