@@ -10,12 +10,16 @@ CRegistrySettings::CRegistrySettings() : CRegistry(false) {
   // the root of HKEY_LOCAL_MACHINE, which holds no values, rather than the
   // current user's root.
   SetRootKey(HKEY_LOCAL_MACHINE);
+  const KaOSAL::KaString path = ProductKeyPath();
+  if (!path.IsEmpty()) static_cast<void>(Open(path, true));
+}
+
+KaOSAL::KaString CRegistrySettings::ProductKeyPath() {
   const KaOSAL::KaString regKey = ReadInstallConfig(u"install", u"RegKey", u"");
-  if (regKey.IsEmpty()) return;
+  if (regKey.IsEmpty()) return {};
   KaOSAL::KaString path = u"SOFTWARE\\%company%\\";
   ExpandPlaceholders(path);
-  path += regKey;
-  static_cast<void>(Open(path, true));
+  return path + regKey;
 }
 
 CRegistrySettings::~CRegistrySettings() = default;

@@ -13,6 +13,10 @@ class CRegistrySettings : public CRegistry {
  public:
   CRegistrySettings();
   virtual ~CRegistrySettings();
+
+  // "SOFTWARE\<company>\<RegKey>", or empty with an empty RegKey: also the
+  // path of the user's copy where the machine's key cannot be made.
+  static KaOSAL::KaString ProductKeyPath();
 };
 
 }  // namespace wardex

@@ -10,6 +10,9 @@ using KaOSAL::KaString;
 constexpr int kMaxIdLength = 64;
 constexpr int kEndDateLength = 10;
 constexpr int kMaxLinkLength = 2048;
+// A news picture is shown in a notification or a small window; a header that
+// claims more would have its reader decode gigabytes.
+constexpr uint32_t kMaxPictureSide = 4096;
 
 bool IsAsciiAlnum(char16_t ch) {
   return (ch >= u'a' && ch <= u'z') || (ch >= u'A' && ch <= u'Z') || (ch >= u'0' && ch <= u'9');
@@ -118,7 +121,9 @@ bool LooksLikePng(const std::string& bytes) {
   if (bytes.size() < kHeaderEnd) return false;
   if (bytes.compare(0, kSignatureLength, kSignature, kSignatureLength) != 0) return false;
   if (BigEndian32(bytes, 8) != 13 || bytes.compare(12, 4, "IHDR") != 0) return false;
-  return BigEndian32(bytes, 16) != 0 && BigEndian32(bytes, 20) != 0;
+  const uint32_t width = BigEndian32(bytes, 16);
+  const uint32_t height = BigEndian32(bytes, 20);
+  return width != 0 && height != 0 && width <= kMaxPictureSide && height <= kMaxPictureSide;
 }
 
 }  // namespace wardex

@@ -48,7 +48,7 @@ enum class NewsItemCheck {
                                                 const KaOSAL::KaString& phash);
 
 // True when |bytes| begin as a PNG file does: the signature and an image
-// header chunk with a width and a height.
+// header chunk with a width and a height, neither above 4096 pixels.
 [[nodiscard]] bool LooksLikePng(const std::string& bytes);
 
 }  // namespace wardex

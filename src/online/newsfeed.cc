@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "config/install_config.h"
@@ -34,6 +36,11 @@ using KaOSAL::KaString;
 constexpr char16_t kDataFileName[] = u"data.xml";
 constexpr char16_t kRootName[] = u"quennewsfeed";
 constexpr uint32_t kPrivateFolderMode = 0700;
+// The service decides how much it sends, not how much of the log it fills:
+// one line shows at most this much of a document, and one check logs at
+// most this many invalid items.
+constexpr size_t kMaxLoggedXmlBytes = 4096;
+constexpr int kMaxLoggedInvalidItems = 10;
 
 KaString Wide(const std::string& utf8) { return KaString(utf8.c_str(), KaOSAL::KA_CP_UTF8); }
 
@@ -64,7 +71,38 @@ bool HasChildValue(SimpleXMLElement& element, const char16_t* name) {
   return element.FindChild(name) != nullptr && !element.GetChildValue(name).IsEmpty();
 }
 
-// True when |folder| exists (made when missing) and only its owner may use it.
+// True when the child |name| holds a time that has a calendar date: the
+// request sends it as one, and without it the service is never asked.
+bool HasChildDate(SimpleXMLElement& element, const char16_t* name) {
+  return HasChildValue(element, name) &&
+         !LocalDate(element.FindChild(name)->GetInt64Value()).IsEmpty();
+}
+
+// |element| as text for a log line, cut to kMaxLoggedXmlBytes (at a whole
+// character) with the cut said.
+KaString LoggedXml(const SimpleXMLElement& element) {
+  std::string text = element.ToXml(std::string(), kMaxLoggedXmlBytes + 1);
+  if (text.size() <= kMaxLoggedXmlBytes) return Wide(text);
+  text.resize(kMaxLoggedXmlBytes);
+  while (!text.empty() && (static_cast<unsigned char>(text.back()) & 0xC0) == 0x80) text.pop_back();
+  if (!text.empty() && (static_cast<unsigned char>(text.back()) & 0x80) != 0) text.pop_back();
+  KaString cut;
+  cut.Format(u" [cut after %u bytes]", static_cast<uint32_t>(kMaxLoggedXmlBytes));
+  return Wide(text) + cut;
+}
+
+// |id| as the data file's elements compare names: ASCII case ignored.
+std::u16string FoldedId(const KaString& id) {
+  std::u16string folded(id.c_str(), static_cast<size_t>(id.GetLength()));
+  for (char16_t& ch : folded) {
+    if (ch >= u'A' && ch <= u'Z') ch = static_cast<char16_t>(ch - u'A' + u'a');
+  }
+  return folded;
+}
+
+// True when |folder| exists (made when missing) and only its owner may use
+// it. In a shared content folder another user could have put a link in its
+// place: the mode is set without following one, and a link fails.
 bool MakePrivateFolder(const KaString& folder) {
   if (!platform::CreateFolder(folder) || !platform::SetFileMode(folder, kPrivateFolderMode)) {
     LogW(kLogError, u"NEWSFEED: the news folder %s cannot be used (%lu)", folder.c_str(),
@@ -77,13 +115,13 @@ bool MakePrivateFolder(const KaString& folder) {
 constexpr char16_t kLastCheckName[] = u"LAST_NEWSFEED_CHECK";
 
 // The product key's path in the current user's hive: where the daily mark
-// goes when the machine's key may not be written, as a Windows program's
-// writes to its machine key go to the user's virtual store.
+// goes when the machine's key may not be written (or is not there), as a
+// Windows program's writes to its machine key go to the user's virtual store.
 bool OpenUserProductKey(CRegistry& user, bool create) {
-  CRegistrySettings machine;
-  if (machine.GetKeyPath().IsEmpty()) return false;
+  const KaString path = CRegistrySettings::ProductKeyPath();
+  if (path.IsEmpty()) return false;
   user.SetRootKey(HKEY_CURRENT_USER);
-  return user.Open(machine.GetKeyPath(), create);
+  return user.Open(path, create);
 }
 
 // The later of the machine's and the user's mark, 0 when neither is there.
@@ -181,8 +219,8 @@ void CNewsfeed::LoadData() {
 
 bool CNewsfeed::HasCompleteClient() {
   SimpleXMLElement* client = data_.FindChild(u"client");
-  return client != nullptr && HasChildValue(*client, u"id") && HasChildValue(*client, u"date") &&
-         HasChildValue(*client, u"lastdate");
+  return client != nullptr && HasChildValue(*client, u"id") && HasChildDate(*client, u"date") &&
+         HasChildDate(*client, u"lastdate");
 }
 
 bool CNewsfeed::Check(NewsItem& item) {
@@ -250,22 +288,41 @@ bool CNewsfeed::ChooseFromAnswer(SimpleXMLElement& answer, NewsItem& item) {
     LogW(kLogTrace, u"NEWSFEED ## No newsfeed");
     return false;
   }
-  LogW(kLogTrace, u"NEWSFEED ## Found newsfeed %s", Wide(answer.ToXml()).c_str());
-  SimpleXMLElement* old = data_.FindChild(u"old");
+  LogW(kLogTrace, u"NEWSFEED ## Found newsfeed %s", LoggedXml(answer).c_str());
+  // The items seen before and those already listed as active, looked up by
+  // set: a search of the elements per item grows with the square of a long
+  // answer.
+  std::unordered_map<std::u16string, bool> seen;  // the first mark of a name counts
+  if (SimpleXMLElement* old = data_.FindChild(u"old")) {
+    for (int index = 0; index < old->GetChildCount(); ++index) {
+      SimpleXMLElement* mark = old->GetChild(index);
+      seen.try_emplace(FoldedId(mark->GetName()), mark->GetIntValue() == 1);
+    }
+  }
   SimpleXMLElement* active = MarkedChild(data_, u"active");
   active->RemoveAllChildren();
+  std::unordered_set<std::u16string> listed;
   SimpleXMLElement* chosen = nullptr;
+  int invalid = 0;
   for (int index = 0; index < answer.GetChildCount(); ++index) {
     SimpleXMLElement* candidate = answer.GetChild(index);
     const NewsItemCheck check = CheckNewsItem(*candidate);
     if (check == NewsItemCheck::kMissingField || check == NewsItemCheck::kUnsafeId) {
-      LogW(kLogError, u"ERROR ## NEWSFEED - invalid: %s", Wide(candidate->ToXml()).c_str());
+      if (++invalid <= kMaxLoggedInvalidItems) {
+        LogW(kLogError, u"ERROR ## NEWSFEED - invalid: %s", LoggedXml(*candidate).c_str());
+      }
     }
     if (check != NewsItemCheck::kValid) continue;
     const KaString id = candidate->GetChildValue(u"id");
-    SimpleXMLElement* seen = old != nullptr ? old->FindChild(id) : nullptr;
-    if (seen == nullptr || seen->GetIntValue() != 1) chosen = candidate;
-    active->SetChildValue(id, u"1");
+    const std::u16string folded = FoldedId(id);
+    if (const auto mark = seen.find(folded); mark == seen.end() || !mark->second) {
+      chosen = candidate;
+    }
+    if (listed.insert(folded).second) active->AddChild(id)->SetValue(u"1");
+  }
+  if (invalid > kMaxLoggedInvalidItems) {
+    LogW(kLogError, u"ERROR ## NEWSFEED - %d more invalid items not logged",
+         invalid - kMaxLoggedInvalidItems);
   }
   if (chosen == nullptr) return false;
 
@@ -280,7 +337,7 @@ bool CNewsfeed::ChooseFromAnswer(SimpleXMLElement& answer, NewsItem& item) {
 
   const bool prepared = PrepareItem(*chosen, item);
   if (!prepared) {
-    LogW(kLogError, u"NEWSFEED ### ERROR converting: %s", Wide(chosen->ToXml()).c_str());
+    LogW(kLogError, u"NEWSFEED ### ERROR converting: %s", LoggedXml(*chosen).c_str());
   } else if (item.has_command == 0) {
     while (data_.RemoveChild(u"newsfeed")) {
     }

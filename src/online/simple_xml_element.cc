@@ -53,13 +53,16 @@ std::unique_ptr<SimpleXMLElement> SimpleXMLElement::Clone() const {
   return copy;
 }
 
-std::string SimpleXMLElement::ToXml(const std::string& indent) const {
+std::string SimpleXMLElement::ToXml(const std::string& indent, size_t max_bytes) const {
   std::string out;
-  AppendXml(out, indent);
+  AppendXml(out, indent, max_bytes);
+  if (out.size() > max_bytes) out.resize(max_bytes);
   return out;
 }
 
-void SimpleXMLElement::AppendXml(std::string& out, const std::string& indent) const {
+void SimpleXMLElement::AppendXml(std::string& out, const std::string& indent,
+                                 size_t max_bytes) const {
+  if (out.size() > max_bytes) return;
   Lock lock(lock_);
   out += indent.empty() ? kDeclaration : indent;
   out += '<';
@@ -77,7 +80,10 @@ void SimpleXMLElement::AppendXml(std::string& out, const std::string& indent) co
   } else {
     out += '\n';
     const std::string child_indent = indent + '\t';
-    for (const auto& child : children_) child->AppendXml(out, child_indent);
+    for (const auto& child : children_) {
+      if (out.size() > max_bytes) return;
+      child->AppendXml(out, child_indent, max_bytes);
+    }
     out += indent;
   }
   out += "</";

@@ -30,8 +30,11 @@ class SimpleXMLElement {
   // A deep copy (name, value, numeric views, attributes, children).
   [[nodiscard]] std::unique_ptr<SimpleXMLElement> Clone() const;
 
-  // The text: with an empty |indent| the declaration line comes first.
-  [[nodiscard]] std::string ToXml(const std::string& indent = std::string()) const;
+  // The text: with an empty |indent| the declaration line comes first. The
+  // writing stops soon after the text exceeds |max_bytes|, and the text is
+  // then cut to that length, so that a part of a huge tree costs little.
+  [[nodiscard]] std::string ToXml(const std::string& indent = std::string(),
+                                  size_t max_bytes = SIZE_MAX) const;
 
   void SetName(const KaOSAL::KaString& name);
   [[nodiscard]] KaOSAL::KaString GetName() const;
@@ -95,7 +98,7 @@ class SimpleXMLElement {
   void SetNumericViews(std::string_view text);
   // The index of the first child named |stored_name| (ASCII case ignored), or -1.
   int FindChildIndex(const std::string& stored_name) const;
-  void AppendXml(std::string& out, const std::string& indent) const;
+  void AppendXml(std::string& out, const std::string& indent, size_t max_bytes) const;
 
   std::vector<std::pair<std::string, std::string>> attributes_;
   std::vector<std::unique_ptr<SimpleXMLElement>> children_;

@@ -188,11 +188,22 @@ TEST(NewsItemRulesTest, LinksIdsAndPictures) {
   zero_width[19] = '\0';
   std::string other_chunk = test::PngBytes();
   other_chunk[12] = 'i';
+  // Width and height are big-endian at 16 and 20.
+  const auto sized = [](uint32_t width, uint32_t height) {
+    std::string png = test::PngBytes();
+    for (int i = 0; i < 4; ++i) {
+      png[16 + i] = static_cast<char>(width >> (24 - 8 * i));
+      png[20 + i] = static_cast<char>(height >> (24 - 8 * i));
+    }
+    return png;
+  };
   const std::pair<std::string, bool> kPictures[] = {
       {test::PngBytes(), true},    {test::PngBytes(29), true},
       {test::PngBytes(28), false}, {bad_signature, false},
       {zero_width, false},         {other_chunk, false},
       {"GIF89a", false},           {"", false},
+      {sized(4096, 4096), true},   {sized(4097, 1), false},
+      {sized(1, 4097), false},     {sized(1000000, 1000000), false},
   };
   for (const auto& [bytes, valid] : kPictures) EXPECT_EQ(LooksLikePng(bytes), valid);
 
@@ -302,6 +313,11 @@ TEST_F(NewsfeedTest, DataFileIsReadOrRepairedAndWrittenBack) {
        "fresh", 1600000000, kNow, true},
       {"other root", "<other><client>1<id>x</id></client><old>1<a>1</a></old></other>", "fresh",
        1600000000, kNow, true},
+      // No calendar date: the service would never be asked again.
+      {"date beyond the calendar",
+       "<quennewsfeed><client>1<id>kept</id><date>99999999999999999</date><lastdate>6"
+       "</lastdate></client><old>1<a>1</a></old></quennewsfeed>",
+       "fresh", 1600000000, kNow, true},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -401,6 +417,59 @@ TEST_F(NewsfeedTest, ChoosesTheLastValidItemNotSeen) {
       invalid += line.rfind("ERROR ## NEWSFEED - invalid: ", 0) == 0 ? 1 : 0;
     EXPECT_EQ(invalid, c.invalid_lines);
   }
+}
+
+TEST_F(NewsfeedTest, AHostileAnswerCostsBoundedLogAndTime) {
+  // Invalid items beyond what is logged, the last a deep chain whose text,
+  // indented per level, is far longer than the answer.
+  std::string invalid;
+  for (int i = 0; i < 1000; ++i) invalid += "<item><id>x" + std::to_string(i) + "</id></item>";
+  std::string chain;
+  for (int i = 0; i < 2000; ++i) chain += "<l>1</l>";
+  for (int depth = 0; depth < 240; ++depth) chain = "<c>" + chain + "</c>";
+  std::filesystem::remove_all(folder());
+  WriteData();
+  ClearLog();
+  NewsItem item;
+  EXPECT_FALSE(ChooseFrom(invalid + chain, &item));
+  const std::string log = test::ReadFile(log_path());
+  ASSERT_LT(log.size(), 64u * 1024) << "the log holds the answer whole";
+  EXPECT_NE(log.find("[cut after 4096 bytes]"), std::string::npos);
+  const std::vector<std::string> errors = Logged(kLogError);
+  ASSERT_EQ(errors.size(), 11u);
+  EXPECT_EQ(errors.back(), "ERROR ## NEWSFEED - 991 more invalid items not logged");
+
+  // Many valid items are chosen from in time that grows with their number.
+  std::string items;
+  const int count = 16000;
+  for (int i = 0; i < count; ++i) items += test::NewsItemXml("n" + std::to_string(i));
+  const auto cpu_seconds = [] {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+  };
+  const double start = cpu_seconds();
+  EXPECT_TRUE(ChooseFrom(items, &item));
+  const double used = cpu_seconds() - start;
+  EXPECT_EQ(Utf8(item.id), "n" + std::to_string(count - 1));
+  EXPECT_EQ(Children("active").size(), static_cast<size_t>(count));
+  // A search per item takes seconds here; a lookup by set a small part of one.
+  EXPECT_LT(used, test::Scaled(1, 4)) << "seconds of CPU";
+}
+
+TEST_F(NewsfeedTest, ANewsFolderThatIsALinkIsNotUsed) {
+  const std::string elsewhere = root_.path() + "/someone-elses";
+  std::filesystem::create_directories(elsewhere);
+  chmod(elsewhere.c_str(), 0755);
+  std::filesystem::create_directories(root_.path() + "/news");
+  ASSERT_EQ(symlink(elsewhere.c_str(), (root_.path() + "/news/newsfeed").c_str()), 0);
+  ClearLog();
+  Make().reset();
+  struct stat info {};
+  ASSERT_EQ(stat(elsewhere.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0755u);
+  EXPECT_FALSE(std::filesystem::exists(elsewhere + "/data.xml"));
+  EXPECT_EQ(Logged(kLogError).size(), 1u) << "NEWSFEED: the news folder ... cannot be used";
 }
 
 TEST_F(NewsfeedTest, PreparesEachKindAndRefusesWhatCannotBeShown) {
@@ -631,16 +700,18 @@ TEST(NewsfeedMarkChild, ChecksOncePerDay) {
   }
 }
 
-TEST_F(NewsfeedTest, TheDailyMarkFallsBackToTheUsersHive) {
-  if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to drop to an unprivileged user";
+// The mark as a user who may not write the machine hive, where the machine's
+// product key exists or not.
+void CheckMarkAsUnprivilegedUser(const test::ScopedTestRoot& root, bool machine_key) {
   namespace fs = std::filesystem;
   constexpr char16_t kKey[] = u"SOFTWARE\\Corvane\\NewsTest";
-  // The machine's key exists; only root may write its hive.
-  ASSERT_EQ(platform::RegCreateKey(platform::HKEY_LOCAL_MACHINE, kKey, platform::KEY_SET_VALUE),
-            0u);
-  const std::string shared = root_.path() + "/shared";
+  if (machine_key) {
+    ASSERT_EQ(platform::RegCreateKey(platform::HKEY_LOCAL_MACHINE, kKey, platform::KEY_SET_VALUE),
+              0u);
+  }
+  const std::string shared = root.path() + "/shared";
   fs::create_directories(shared);
-  for (const std::string& open : {shared, root_.data_home()}) {
+  for (const std::string& open : {shared, root.data_home()}) {
     fs::permissions(open, fs::perms::all);
   }
   const std::string program = test::ReachableCopy(fs::read_symlink("/proc/self/exe"), shared);
@@ -671,6 +742,15 @@ TEST_F(NewsfeedTest, TheDailyMarkFallsBackToTheUsersHive) {
                                     reinterpret_cast<uint8_t*>(&mark), &size),
             0u);
   EXPECT_EQ(mark, kNow);
+}
+
+TEST_F(NewsfeedTest, TheDailyMarkFallsBackToTheUsersHive) {
+  if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to drop to an unprivileged user";
+  for (const bool machine_key : {true, false}) {
+    SCOPED_TRACE(machine_key ? "the machine's key exists" : "no machine key");
+    test::ScopedTestRoot root;
+    CheckMarkAsUnprivilegedUser(root, machine_key);
+  }
 }
 
 }  // namespace
