@@ -124,7 +124,7 @@ void EnsureAlternateStack() {
 void InstallFatalSignalHandlers() {
   std::lock_guard lock(g_install_mutex);
   PrepareBacktrace();
-  ResolveLogTarget();
+  PublishLogFolderForReports();
   EnsureAlternateStack();
   struct sigaction ours {};
   ours.sa_sigaction = OnFatalSignal;

@@ -3,9 +3,11 @@
 #include <dlfcn.h>
 #include <execinfo.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <forward_list>
@@ -65,7 +67,24 @@ void AppendDate(FixedText<N>& text, const CivilTime& t, std::string_view date_se
   text.AppendTwoDigits(t.second);
 }
 
-// Opens the report file of this second, or gives standard error.
+// Makes |dir| and its missing parents, private to the user, with nothing
+// but async-signal-safe calls.
+void MakeReportDir(const char* dir) {
+  char partial[4096];
+  const size_t length = std::strlen(dir);
+  if (length >= sizeof(partial)) return;
+  std::memcpy(partial, dir, length + 1);
+  for (size_t i = 1; i <= length; ++i) {
+    if (partial[i] != '/' && partial[i] != '\0') continue;
+    const char kept = partial[i];
+    partial[i] = '\0';
+    (void)mkdir(partial, 0700);
+    partial[i] = kept;
+  }
+}
+
+// Opens the report file of this second, or gives standard error. The log's
+// folder is made only now when nothing was logged before.
 int OpenReportFile(const CivilTime& now, FixedText<4096>& path) {
   const char* dir = g_report_dir.load(std::memory_order_acquire);
   if (dir == nullptr || *dir == '\0') return STDERR_FILENO;
@@ -73,6 +92,10 @@ int OpenReportFile(const CivilTime& now, FixedText<4096>& path) {
   AppendDate(path, now, "", "-", "");
   path.Append("-").AppendDecimal(getpid()).Append(".txt");
   int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0 && errno == ENOENT) {
+    MakeReportDir(dir);
+    fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  }
   return fd >= 0 ? fd : STDERR_FILENO;
 }
 

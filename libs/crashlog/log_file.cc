@@ -112,9 +112,11 @@ class LogFile {
     return journal_;
   }
 
-  void Resolve() {
+  void PublishFolder() {
     std::lock_guard lock(mutex_);
-    ResolveIfChanged();
+    if (resolved_ && env_.Unchanged()) return;  // published when it was resolved
+    const std::string path = LogFilePath(Environment::Read());
+    PublishReportDir(path.empty() ? std::string() : ParentFolder(path));
   }
 
   std::string Target() {
@@ -212,7 +214,7 @@ LogFile& TheLogFile() {
 
 bool WriteLogLine(std::string_view line) { return TheLogFile().Write(line); }
 
-void ResolveLogTarget() { TheLogFile().Resolve(); }
+void PublishLogFolderForReports() { TheLogFile().PublishFolder(); }
 
 std::string LogTarget() { return TheLogFile().Target(); }
 

@@ -23,9 +23,10 @@ inline constexpr int kLogGenerations = 3;
 // to the systemd journal (the default target on a machine that runs it).
 bool WriteLogLine(std::string_view line);
 
-// Resolves the target now if it is not, so that crash reports know their
-// folder before the first line is written.
-void ResolveLogTarget();
+// Tells crash reports the log's folder before the first line is written,
+// without making the folder or the file: a process that never logs (one
+// asked for its version) leaves nothing behind.
+void PublishLogFolderForReports();
 
 // The log file's path; empty when the log goes to standard error.
 std::string LogTarget();

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -204,6 +205,7 @@ TEST_F(CrashHandlerTest, InstallTwiceIsHarmlessAndRemoveRestoresPreviousHandlers
     }
   };
   InstallCrashHandler();
+  EXPECT_FALSE(std::filesystem::exists(LogFolder())) << "installing wrote the log's folder";
   InstallCrashHandler();
   expect_sentinel(false, "installed twice");
   RemoveCrashHandler();
