@@ -2,6 +2,7 @@
 // (ModuleLoader, through the trust check), doing their work.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -81,6 +82,7 @@ TEST_F(DemoModulesTest, MenuTextsAndFlags) {
       {"WardexModule", "Free disk space", kModuleFlagRunsTasks},
       {"SnapCheckModule", "Snap-Check", kModuleFlagRunsTasks | kModuleFlagRefusesRunRequest},
       {"TurboModule", "Turbo mode", kModuleFlagSwitch},
+      {"HandsetLinkModule", "", 0},
   };
   for (const Case& c : cases) {
     ModuleLoader loader;
@@ -100,7 +102,7 @@ TEST_F(DemoModulesTest, MenuTextsAndFlags) {
 }
 
 TEST_F(DemoModulesTest, RegisterLeavesAMarkerThatUnregisterRemoves) {
-  for (const char* name : {"WardexModule", "SnapCheckModule", "TurboModule"}) {
+  for (const char* name : {"HandsetLinkModule", "WardexModule", "SnapCheckModule", "TurboModule"}) {
     const std::string marker =
         env_.root().state_home() + "/wardex/modules/" + std::string(name) + ".registered";
     ModuleLoader loader;
@@ -113,6 +115,33 @@ TEST_F(DemoModulesTest, RegisterLeavesAMarkerThatUnregisterRemoves) {
     module->Unregister();  // nothing to remove is no failure
   }
   EXPECT_TRUE(env_.LogTexts("WardexModule: could not").empty());
+}
+
+TEST_F(DemoModulesTest, HandsetLinkReportsHandsetsWhileItMonitors) {
+  const std::string handsets = env_.root().state_home() + "/wardex/handsets";
+  ASSERT_TRUE(WriteFile(handsets + "/phone-a", ""));
+  const auto logged = [&](size_t count) {
+    for (int wait = 0; wait < 500 && env_.LogTexts("HandsetLinkModule: ").size() < count; ++wait)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return env_.LogTexts("HandsetLinkModule: ");
+  };
+  ModuleLoader loader;
+  IModule* module = loader.Load(ModulePath("HandsetLinkModule"));
+  ASSERT_NE(module, nullptr);
+  module->StartMonitoring(0, 0);
+  module->StartMonitoring(0, 0);  // once is enough
+  ASSERT_EQ(logged(2).size(), 2u);
+  fs::rename(handsets + "/phone-a", handsets + "/phone-b");
+  logged(4);
+  module->StopMonitoring();
+  module->StopMonitoring();  // the agent stops it at close and again at its end
+  ASSERT_TRUE(WriteFile(handsets + "/phone-c", ""));  // not seen once stopped
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(env_.LogTexts("HandsetLinkModule: "),
+            (std::vector<std::string>{
+                "HandsetLinkModule: monitoring started", "HandsetLinkModule: phone-a linked",
+                "HandsetLinkModule: phone-b linked", "HandsetLinkModule: phone-a gone",
+                "HandsetLinkModule: monitoring stopped"}));
 }
 
 TEST_F(DemoModulesTest, TurboStatePersistsAcrossLoadsAndIsAnnounced) {

@@ -45,6 +45,7 @@ const std::set<std::string> kLibraries = {
     "VeStyler.so",
     "modules/common/kvl_ipc32.so",
     "modules/consolemodule/ConsoleModule.so",
+    "modules/HandsetLinkModule/HandsetLinkModule.so",
     "modules/WardexModule/WardexModule.so",
     "modules/SnapCheckModule/SnapCheckModule.so",
     "modules/TurboModule/TurboModule.so",

@@ -1,4 +1,4 @@
-// What the demo modules (Wardex, SnapCheck, Turbo) share: copying texts into
+// What the demo modules (HandsetLink, Wardex, SnapCheck, Turbo) share: copying texts into
 // the agent's buffers, their state folder, the install-time marker, and a base
 // class with the IModule operations a module has nothing to do for.
 #pragma once
