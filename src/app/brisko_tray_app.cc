@@ -6,6 +6,7 @@
 #include "config/module_path.h"
 #include "external/graphics_layer.h"
 #include "external/tracking_library.h"
+#include "identity/computer_id.h"
 #include "modules/module_iterator.h"
 #include "modules/process_control.h"
 #include "modules/quick_check_request.h"
@@ -145,6 +146,9 @@ bool CBriskoTrayApp::LoadMainFrame() {
 }
 
 void CBriskoTrayApp::RegisterAll() {
+  // Run by the installer as root, this stores the base identifier in the
+  // machine's places, which only root may write and every user reads.
+  static_cast<void>(GetBaseComputerID());
   CModuleIterator modules(ModulesFolder(executable_path_));
   for (const char16_t* name : kHookedModules) static_cast<void>(modules.RegisterModules(name));
   const KaString entry = AutostartEntryName();
