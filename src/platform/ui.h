@@ -1,12 +1,14 @@
-// The user-interface thread's message loop and its windows, standing in for
-// the Windows message queue and window procedures.
+// The user-interface thread's message loop and its windows: the Windows
+// message queue and window procedures, and on Linux a loop of our own that
+// stands in for them.
 //
 // A MessageLoop belongs to the thread that runs it. Windows are entries in a
-// process-wide table, keyed by an opaque HWND that is never reused; each is
-// bound to the loop that was current on the thread that created it, and its
-// WindowProc always runs on that loop's thread. A message for a window that
-// has been destroyed is dropped. Idle, the loop blocks in poll(): nothing
-// wakes it but a message, a due timer, a watched descriptor or a signal.
+// process-wide table, keyed by an HWND (on Linux an opaque key that is never
+// reused); each is bound to the loop that was current on the thread that
+// created it, and its WindowProc always runs on that loop's thread. A
+// message for a window that has been destroyed is dropped. Idle, the loop
+// sleeps: nothing wakes it but a message, a due timer, a watched descriptor
+// (Linux) or an end request.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +21,8 @@
 namespace wardex::platform {
 
 class MessageLoop;
+// The platform's link between a Window and the system's window.
+struct WindowBinding;
 
 // The window procedure's owner. Register() enters the object into the window
 // table; it must then be destroyed (Destroy() or the destructor) on the
@@ -45,6 +49,7 @@ class Window {
   virtual LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam) = 0;
 
  private:
+  friend struct WindowBinding;
   HWND hwnd_ = nullptr;
 };
 
@@ -75,19 +80,21 @@ class MessageLoop {
   // Ends Run() with |exit_code|; callable from any thread.
   void Quit(int exit_code);
 
-  // Calls |callback| on this loop's thread whenever |fd| reports one of
-  // |events| (errors and hang-ups always). One watch per descriptor; watching
+  // Linux only (the session bus, the test shell's channel): calls |callback|
+  // on this loop's thread whenever |fd| reports one of |events| (errors and
+  // hang-ups always). One watch per descriptor; watching
   // again replaces it. Callable from any thread.
   void WatchFd(int fd, short events, FdCallback callback);
   void UnwatchFd(int fd);
 
-  // How often poll() returned. An idle loop does not count up.
+  // How often the loop woke from its wait. An idle loop does not count up.
   [[nodiscard]] uint64_t wakeups() const;
 
   struct State;
 
  private:
   friend class Window;
+  friend struct WindowBinding;
   std::unique_ptr<State> state_;
 };
 
@@ -122,15 +129,19 @@ bool KillTimer(HWND hwnd, UINT_PTR id);
 void SetMainWindow(HWND hwnd);
 [[nodiscard]] HWND GetMainWindow();
 
-// Turns SIGTERM and SIGINT into WM_CLOSE posted to the main window at the
-// time the signal arrives, watched by |loop|. The previous dispositions come
-// back with StopTerminationSignals() (or when |loop| ends). False when the
-// signals could not be taken over.
+// Turns the end requests from outside into WM_CLOSE on the main window, so
+// that the agent closes as for its menu's close command. Linux: SIGTERM and
+// SIGINT, posted at the time the signal arrives, watched by |loop|; the
+// previous dispositions come back with StopTerminationSignals() (or when
+// |loop| ends). Windows: console control events (Ctrl+C, Ctrl+Break, the
+// console closing) are posted; the session's end (WM_ENDSESSION) closes the
+// main window before the system ends the process; WM_CLOSE from other
+// programs needs nothing. False when the requests could not be taken over.
 [[nodiscard]] bool RouteTerminationSignals(MessageLoop& loop);
 void StopTerminationSignals();
 
 // RegisterWindowMessageW: the same name gives the same number (0xC000 and
-// above) in the process. 0 for an empty name.
+// above) in the process (on Windows in the whole session). 0 for an empty name.
 [[nodiscard]] UINT RegisterWindowMessage(const char16_t* name);
 
 }  // namespace wardex::platform

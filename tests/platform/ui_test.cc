@@ -1,101 +1,20 @@
 #include "platform/ui.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <functional>
-#include <future>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "osal/last_error.h"
+#include "platform/ui_test_window.h"
 #include "support/test_env.h"
 
 namespace wardex::platform {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
-struct Received {
-  UINT message;
-  WPARAM wparam;
-  std::thread::id thread;
-  Clock::time_point when;
-};
-
-// A window that records every message after WM_CREATE and answers through
-// an optional handler; WM_USER + 99 ends its loop.
-class RecordingWindow : public Window {
- public:
-  static constexpr UINT kQuit = WM_USER + 99;
-  std::function<LRESULT(UINT, WPARAM, LPARAM)> handler;
-
-  LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam) override {
-    {
-      std::lock_guard lock(mutex_);
-      received_.push_back({message, wparam, std::this_thread::get_id(), Clock::now()});
-    }
-    if (message == kQuit) PostQuitMessage(static_cast<int>(wparam));
-    return handler ? handler(message, wparam, lparam) : 0;
-  }
-  std::vector<Received> Messages(UINT message) {
-    std::lock_guard lock(mutex_);
-    std::vector<Received> result;
-    for (const auto& r : received_) {
-      if (r.message == message) result.push_back(r);
-    }
-    return result;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<Received> received_;
-};
-
-// Runs a loop with one RecordingWindow on its own thread.
-class UiThread {
- public:
-  explicit UiThread(std::function<LRESULT(UINT, WPARAM, LPARAM)> handler = nullptr) {
-    window_.handler = std::move(handler);
-    std::promise<void> ready;
-    thread_ = std::thread([this, &ready] {
-      MessageLoop loop;
-      loop_ = &loop;
-      hwnd_ = window_.Register();
-      ready.set_value();
-      exit_code_ = loop.Run();
-      window_.Destroy();
-      loop_ = nullptr;
-    });
-    ready.get_future().wait();
-    id_ = thread_.get_id();
-  }
-  ~UiThread() { Stop(); }
-  int Stop() {
-    if (thread_.joinable()) {
-      PostMessage(hwnd_, RecordingWindow::kQuit, 0, 0);
-      thread_.join();
-    }
-    return exit_code_;
-  }
-  HWND hwnd() const { return hwnd_; }
-  MessageLoop& loop() { return *loop_; }
-  RecordingWindow& window() { return window_; }
-  std::thread::id id() const { return id_; }
-
- private:
-  RecordingWindow window_;
-  std::atomic<MessageLoop*> loop_{nullptr};
-  HWND hwnd_ = nullptr;
-  int exit_code_ = -1;
-  std::thread thread_;
-  std::thread::id id_;
-};
 
 TEST(MessageLoopTest, PostedMessagesArriveInOrderOnTheLoopThread) {
   UiThread ui;
@@ -237,58 +156,10 @@ TEST(MessageLoopTest, RegisterWithoutALoopFails) {
   std::thread([&] { EXPECT_EQ(window.Register(), nullptr); }).join();
 }
 
-TEST(MessageLoopTest, TerminationSignalsBecomeCloseOnTheMainWindow) {
-  for (int signal_number : {SIGTERM, SIGINT}) {
-    SCOPED_TRACE(signal_number);
-    MessageLoop loop;
-    RecordingWindow frame;
-    frame.handler = [](UINT message, WPARAM, LPARAM) -> LRESULT {
-      if (message == WM_CLOSE) PostQuitMessage(3);
-      return 0;
-    };
-    ASSERT_NE(frame.Register(), nullptr);
-    SetMainWindow(frame.hwnd());
-    ASSERT_TRUE(RouteTerminationSignals(loop));
-    ASSERT_EQ(raise(signal_number), 0);
-    EXPECT_EQ(loop.Run(), 3);
-    EXPECT_EQ(frame.Messages(WM_CLOSE).size(), 1u);
-    StopTerminationSignals();
-    struct sigaction now = {};
-    sigaction(signal_number, nullptr, &now);
-    EXPECT_EQ(now.sa_handler, SIG_DFL);
-    frame.Destroy();
-    EXPECT_EQ(GetMainWindow(), nullptr);
-  }
-}
-
-TEST(MessageLoopTest, WatchedDescriptorCallsBackOnTheLoopThread) {
-  UiThread ui;
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  std::promise<std::thread::id> called;
-  ui.loop().WatchFd(fds[0], MessageLoop::kReadable, [&](int fd, short events) {
-    char byte;
-    ASSERT_EQ(read(fd, &byte, 1), 1);
-    EXPECT_TRUE(events & MessageLoop::kReadable);
-    ui.loop().UnwatchFd(fd);
-    called.set_value(std::this_thread::get_id());
-  });
-  ASSERT_EQ(write(fds[1], "x", 1), 1);
-  auto future = called.get_future();
-  ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
-  EXPECT_EQ(future.get(), ui.id());
-  ui.Stop();
-  close(fds[0]);
-  close(fds[1]);
-}
-
 TEST(MessageLoopTest, IdleLoopDoesNotWakeUp) {
   UiThread ui;
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  ui.loop().WatchFd(fds[0], MessageLoop::kReadable, [](int, short) {});
   ASSERT_NE(SetTimer(ui.hwnd(), 1, 60000), 0u);
-  SendMessage(ui.hwnd(), WM_NULL, 0, 0);  // the loop has taken in the watch and the timer
+  SendMessage(ui.hwnd(), WM_NULL, 0, 0);  // the loop has taken in the timer
   std::this_thread::sleep_for(50ms);
   const uint64_t before = ui.loop().wakeups();
   std::this_thread::sleep_for(1s);
@@ -296,10 +167,19 @@ TEST(MessageLoopTest, IdleLoopDoesNotWakeUp) {
   PostMessage(ui.hwnd(), WM_NULL, 0, 0);
   std::this_thread::sleep_for(50ms);
   EXPECT_GT(ui.loop().wakeups(), before);  // the counter does count real wake-ups
-  ui.loop().UnwatchFd(fds[0]);
-  ui.Stop();
-  close(fds[0]);
-  close(fds[1]);
+}
+
+TEST(MessageLoopTest, BroadcastReachesEveryWindow) {
+  // On Windows only top-level windows get a broadcast: the tray's window and
+  // the frame must be, to hear the shell's "TaskbarCreated".
+  UiThread first;
+  UiThread second;
+  const UINT taskbar_created = RegisterWindowMessage(u"TaskbarCreated");
+  BroadcastMessage(taskbar_created, 0, 0);
+  first.Stop();  // its quit message was posted after the broadcast
+  second.Stop();
+  EXPECT_EQ(first.window().Messages(taskbar_created).size(), 1u);
+  EXPECT_EQ(second.window().Messages(taskbar_created).size(), 1u);
 }
 
 TEST(MessageLoopTest, RegisteredMessagesAreStablePerName) {
