@@ -1,4 +1,4 @@
-// What the library loader tests ask of a loaded fixture.
+// What the library loader and trust check tests ask of a fixture.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "modules/module_library.h"
 #include "modules/module_test_env.h"
 #include "platform/library_loader.h"
 
@@ -34,6 +35,21 @@ inline void ExpectLoadsTheModule(platform::LibraryFile file, const std::string& 
   EXPECT_FALSE(IsConsole(library));
   EXPECT_EQ(Narrow(platform::GetLibraryPath(library)), path);
   EXPECT_TRUE(platform::FreeLibrary(library));
+}
+
+// Loads |path| through the trust check; true when a library came back.
+inline bool LoadsAndFrees(const std::string& path) {
+  platform::LibraryHandle library = LoadModuleLibrary(KaOSAL::KaPath(Wide(path)));
+  if (library == nullptr) return false;
+  EXPECT_TRUE(platform::FreeLibrary(library));
+  return true;
+}
+
+// Replaces the file's bytes with what |change| makes of them.
+inline void Rewrite(const std::string& path, void (*change)(std::string&)) {
+  std::string bytes = ReadFile(path);
+  change(bytes);
+  ASSERT_TRUE(WriteFile(path, bytes));
 }
 
 }  // namespace wardex::test

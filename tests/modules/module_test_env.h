@@ -23,6 +23,18 @@ struct LoggedLine {
   }
 };
 
+// A signed test module spoiled for the trust check: re-signed by |signer|
+// (a name for ModuleTestEnv::SignedCopy) or kept as the build signed it, then
+// its bytes changed by |change|, if given.
+struct Tampering {
+  const char* name;
+  const char* signer;
+  void (*change)(std::string& bytes);
+};
+// The ways of breaking this platform's own signature format (the appended
+// trailer, the PE certificate table).
+std::vector<Tampering> SignatureFormatTamperings();
+
 // Restores environment variables on destruction.
 class ScopedEnv {
  public:
@@ -54,6 +66,10 @@ class ModuleTestEnv {
   static std::string FixturePath(const std::string& name);
   // A file of the test PKI ("publisher.key", "root-ca.pem").
   static std::string PkiPath(const std::string& file);
+  // Every signer SignedCopy knows here.
+  static std::vector<std::string> Signers();
+  // The exit status of "wardex-sign --verify |path|".
+  static int VerifyWithTool(const std::string& path);
 
   // Copies |source| to |target| (below the test folder when relative) and
   // returns the target's full path.

@@ -1,11 +1,36 @@
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "modules/module_test_env.h"
 #include "platform/appended_signature.h"
 
 namespace wardex::test {
+
+namespace {
+
+size_t SignatureStart(const std::string& bytes) { return platform::StripSignature(bytes).size(); }
+
+}  // namespace
+
+std::vector<Tampering> SignatureFormatTamperings() {
+  return {
+      {"last content byte changed", nullptr,
+       [](std::string& b) { b[SignatureStart(b) - 1] ^= 0x80; }},
+      {"byte appended to the content", nullptr,
+       [](std::string& b) { b.insert(SignatureStart(b), 1, '\0'); }},
+      {"trailer without signature", nullptr,
+       [](std::string& b) { b.erase(SignatureStart(b), b.size() - SignatureStart(b) - 32); }},
+      {"garbage trailer", nullptr,
+       [](std::string& b) { b.replace(b.size() - 32, 32, std::string(32, '\x5A')); }},
+      {"signature length larger than the file", nullptr,
+       [](std::string& b) { b[b.size() - 32] = '\x7F'; }},
+      {"signature length one too small", nullptr,
+       [](std::string& b) { b[b.size() - 29] = static_cast<char>(b[b.size() - 29] - 1); }},
+  };
+}
 
 void ModuleTestEnv::TrustTestAuthority() {
   std::filesystem::create_directories(trust_folder());
@@ -29,6 +54,20 @@ std::string ModuleTestEnv::SignedCopy(const std::string& source, const std::stri
   }
   const std::string path = FullPath(target);
   return WriteFile(path, signed_file) ? path : std::string();
+}
+
+std::vector<std::string> ModuleTestEnv::Signers() {
+  std::vector<std::string> signers;
+  for (const auto& key : std::filesystem::directory_iterator(WARDEX_TEST_PKI_DIR)) {
+    if (key.path().extension() == ".key") signers.push_back(key.path().stem());
+  }
+  return signers;
+}
+
+int ModuleTestEnv::VerifyWithTool(const std::string& path) {
+  const int status =
+      std::system((std::string(WARDEX_SIGN_TOOL) + " --verify " + path + " >/dev/null").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace wardex::test
