@@ -1,5 +1,7 @@
 // The crash-and-log library (libcrashlog.so), linked at load time by the agent.
-// Text is UTF-16; a null text counts as empty.
+// Text is UTF-16; a null text counts as empty. Every function may be called
+// from any thread; InstallCrashHandler and RemoveCrashHandler belong to the
+// main thread's start and end.
 #pragma once
 
 #include <cstddef>

@@ -33,6 +33,8 @@ enum IpcResult : int32_t {
   kIpcInvalidArgument = 9,
 };
 
+// A server's operations run on its owner's thread (the agent's frame
+// thread), never from inside a callback.
 class WARDEX_INTERFACE IIpcServer {
  public:
   // The largest message or reply, in bytes, that one frame carries.
@@ -47,6 +49,7 @@ class WARDEX_INTERFACE IIpcServer {
   virtual ~IIpcServer() = default;
 };
 
+// A client is used by one thread at a time; each thread may have its own.
 class WARDEX_INTERFACE IIpcClient {
  public:
   virtual uint32_t GetFrameLimit() = 0;

@@ -16,6 +16,7 @@ namespace wardex {
 // A window object that a module hands the agent. The agent finds out what it
 // is with dynamic_cast (a quick-check view is also an IConsoleView), which is
 // why this and the other interfaces export their type information.
+// On the agent's frame thread.
 class WARDEX_INTERFACE IModuleWindow {
  public:
   virtual WindowHandle GetWindowHandle() = 0;
@@ -24,6 +25,7 @@ class WARDEX_INTERFACE IModuleWindow {
   virtual ~IModuleWindow() = default;
 };
 
+// The agent calls the control and its module's accessor on its frame thread.
 class WARDEX_INTERFACE ISnapCheckControl {
  public:
   // Creates the control's window under |parent| when it does not exist yet.

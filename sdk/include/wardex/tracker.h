@@ -11,6 +11,7 @@
 
 namespace wardex {
 
+// Called on the agent's frame thread (or the main thread of a -register run).
 class WARDEX_INTERFACE ITracker {
  public:
   // The source of the events (the agent's second start text), as a C string.
