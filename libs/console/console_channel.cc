@@ -87,35 +87,14 @@ void ConsoleChannel::ShowDialog(MessageDialog dialog) {
 
 bool ConsoleChannel::Send(const ConsoleMessage& message) { return Enqueue(EncodeFrame(message)); }
 
-bool ConsoleChannel::ShowNews(const ShowNewsMessage& message, std::chrono::milliseconds limit) {
+void ConsoleChannel::SetStartMessage(const ConsoleMessage& message) {
+  std::string frame = EncodeFrame(message);
   {
     std::lock_guard<std::mutex> hold(lock_);
-    if (!news_waits_allowed_) return false;
-    news_[message.id].reset();
+    start_frame_ = frame;
   }
-  std::unique_lock<std::mutex> hold(lock_, std::defer_lock);
-  bool shown = false;
-  if (Enqueue(EncodeFrame(message))) {
-    hold.lock();
-    news_answered_.wait_for(hold, limit, [&] { return news_[message.id].has_value(); });
-    shown = news_[message.id].value_or(false);
-  } else {
-    hold.lock();
-  }
-  news_.erase(message.id);
-  return shown;
-}
-
-void ConsoleChannel::AllowNewsWaits(bool allowed) {
-  std::lock_guard<std::mutex> hold(lock_);
-  news_waits_allowed_ = allowed;
-  if (!allowed) EndNewsWaits();
-}
-
-void ConsoleChannel::EndNewsWaits() {
-  for (auto& [id, shown] : news_)
-    if (!shown.has_value()) shown = false;
-  news_answered_.notify_all();
+  // A Console starting meanwhile may get it twice, which does no harm.
+  if (connected_) static_cast<void>(Enqueue(std::move(frame)));
 }
 
 bool ConsoleChannel::Enqueue(std::string frame) {
@@ -199,28 +178,33 @@ bool ConsoleChannel::StartConsole() {
   {
     std::lock_guard<std::mutex> hold(lock_);
     ++starts_;
+    outgoing_ = start_frame_;
   }
   return true;
 }
 
 void ConsoleChannel::Disconnect(const char* why) {
-  LogW(kLogInfo, u"CONSOLE: the Console (pid %d) is gone: %S", static_cast<int>(console_->id()),
-       why);
-  console_.reset();
   connected_ = false;
   outgoing_.clear();
   ping_sent_.reset();
+  // Settled before the wait for the process: what is queued from now on
+  // starts the next Console instead of being dropped with this one's.
   AnswerAll(why);
+  LogW(kLogInfo, u"CONSOLE: the Console (pid %d) is gone: %S", static_cast<int>(console_->id()),
+       why);
+  console_.reset();
 }
 
 void ConsoleChannel::WriteToConsole() {
-  if (outgoing_.empty()) {
-    // Taken only once the last batch is out, so that a Console that stops
-    // reading leaves the queue to fill up and refuse, not this buffer to grow.
-    std::lock_guard<std::mutex> hold(lock_);
-    outgoing_.swap(queue_);
-  }
-  while (!outgoing_.empty()) {
+  for (;;) {
+    if (outgoing_.empty()) {
+      // Taken only once the last batch (a ping, the start message or the
+      // queue) is out, so that a Console that stops reading leaves the queue
+      // to fill up and refuse, not this buffer to grow.
+      std::lock_guard<std::mutex> hold(lock_);
+      outgoing_.swap(queue_);
+      if (outgoing_.empty()) return;
+    }
     const ssize_t sent =
         send(console_->socket(), outgoing_.data(), outgoing_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent > 0) {
@@ -266,16 +250,10 @@ void ConsoleChannel::Handle(const ConsoleMessage& message) {
   } else if (const auto* answer = std::get_if<DialogAnswer>(&message)) {
     if (!Answer(answer->id, answer->button, &answer->checked))
       LogW(kLogInfo, u"CONSOLE: answer for dialog %u, which is no longer open", answer->id);
-  } else if (std::holds_alternative<NotificationAction>(message) ||
-             std::holds_alternative<SettingsChosen>(message) ||
+  } else if (std::holds_alternative<SettingsChosen>(message) ||
              std::holds_alternative<ViewButtonPressed>(message) ||
              std::holds_alternative<MenuCommandChosen>(message)) {
     if (on_event_) on_event_(message);
-  } else if (const auto* news = std::get_if<NewsShown>(&message)) {
-    std::lock_guard<std::mutex> hold(lock_);
-    const auto it = news_.find(news->id);
-    if (it != news_.end()) it->second = news->shown;
-    news_answered_.notify_all();
   } else {
     LogW(kLogError, u"CONSOLE: the Console sent a message meant for it; ignored");
   }
@@ -301,7 +279,6 @@ void ConsoleChannel::AnswerAll(const char* why) {
     std::lock_guard<std::mutex> hold(lock_);
     queue_.clear();
     open = dialogs_.TakeAll();
-    EndNewsWaits();
   }
   for (auto& [id, dialog] : open) {
     LogW(kLogInfo, u"CONSOLE: dialog %u \"%s\" answered with no button: %S", id,

@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -43,10 +42,9 @@ class ConsoleChannel {
     std::chrono::milliseconds dialog_grace{5000};
     size_t max_queued_bytes = 8u << 20;
   };
-  // Called on the I/O thread with what the user did in the Console: a
-  // notification's button (NotificationAction), saved settings
-  // (SettingsChosen), a module view's button (ViewButtonPressed) or a tray
-  // command (MenuCommandChosen).
+  // Called on the I/O thread with what the user did in the Console: saved
+  // settings (SettingsChosen), a module view's button (ViewButtonPressed) or
+  // a tray command (MenuCommandChosen).
   using EventHandler = std::function<void(const ConsoleMessage& event)>;
 
   ConsoleChannel(Options options, EventHandler on_event);
@@ -61,14 +59,10 @@ class ConsoleChannel {
   void ShowDialog(MessageDialog dialog);
   // Queues |message|; false when the queue is full or the channel is closing.
   bool Send(const ConsoleMessage& message);
-  // Shows a news item and waits up to |limit| for the Console to say whether
-  // it was shown (for the news-feed thread, which may wait); false when it
-  // was not, or no answer came.
-  bool ShowNews(const ShowNewsMessage& message, std::chrono::milliseconds limit);
-  // While not allowed (the agent is closing), ShowNews answers false at once
-  // and the items waiting now are answered "not shown".
-  void AllowNewsWaits(bool allowed);
-  // A fresh identifier for a dialog or notification.
+  // |message| goes to a running Console now and first to every Console
+  // started later: what each Console process must know before any window.
+  void SetStartMessage(const ConsoleMessage& message);
+  // A fresh identifier for a dialog or view.
   uint32_t NextId();
   // How many Console processes were started so far.
   int starts() const;
@@ -88,10 +82,7 @@ class ConsoleChannel {
   void Handle(const ConsoleMessage& message);
   // Removes the open dialog |id| and answers it; false when it is not open.
   bool Answer(uint32_t id, int32_t button, const std::vector<uint8_t>* checked);
-  // Answers every news item waiting now "not shown"; the lock is held.
-  void EndNewsWaits();
-  // Drops the queue, answers every open dialog "no button" and every waiting
-  // news item "not shown".
+  // Drops the queue and answers every open dialog "no button".
   void AnswerAll(const char* why);
   // The poll time-out until the next ping or dialog deadline.
   int NextWakeMs() const;
@@ -102,9 +93,7 @@ class ConsoleChannel {
   mutable std::mutex lock_;  // guards what follows up to the I/O thread's own state
   std::string queue_;        // encoded frames not yet handed to the I/O thread
   DialogLedger dialogs_;
-  std::map<uint32_t, std::optional<bool>> news_;  // news items waiting for NewsShown
-  std::condition_variable news_answered_;
-  bool news_waits_allowed_ = true;
+  std::string start_frame_;  // see SetStartMessage
   uint32_t next_id_ = 1;
   int starts_ = 0;
   bool stopping_ = false;

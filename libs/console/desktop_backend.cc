@@ -10,8 +10,8 @@
 namespace wardex::console {
 namespace {
 
-// How long the news-feed thread waits for the Console to show an item.
-constexpr auto kNewsAnswerLimit = std::chrono::seconds(10);
+// How long the news-feed thread waits for the desktop to take an item.
+constexpr uint32_t kNewsAnswerLimitMs = 10000;
 
 // The Console's texts in the language files, section [ConsoleModule].
 constexpr const char16_t* kConsoleTextKeys[] = {
@@ -32,36 +32,38 @@ DesktopBackend::DesktopBackend(ConsoleChannel::Options options)
 void DesktopBackend::ShowNotification(const KaOSAL::KaString& title, const KaOSAL::KaString& text,
                                       int32_t seconds, const KaOSAL::KaString& button_title,
                                       const KaOSAL::KaString& button_command_line) {
-  ShowNotificationMessage message;
-  message.id = channel_.NextId();
-  message.title = ProtocolText(title);
-  message.text = ProtocolText(text);
-  message.seconds = seconds;
-  message.button_title = ProtocolText(button_title);
-  message.command_line = ProtocolText(button_command_line);
-  if (channel_.Send(message)) {
-    LogW(kLogInfo, u"CONSOLE: notification %u \"%s\" sent to the Console (%d s)", message.id,
-         title.c_str(), seconds);
-  } else {
-    LogW(kLogError, u"CONSOLE: notification \"%s\" not sent: the Console is busy or closing",
-         title.c_str());
+  IConsoleHost* host = host_.load();
+  if (host == nullptr) {
+    headless_.ShowNotification(title, text, seconds, button_title, button_command_line);
+    return;
   }
+  ConsoleNotification notification;
+  notification.title = title;
+  notification.text = text;
+  notification.seconds = seconds;
+  notification.button_title = button_title;
+  notification.command_line = button_command_line;
+  static_cast<void>(host->ShowNotification(notification, 0));
+  LogW(kLogInfo, u"CONSOLE: notification \"%s\" handed to the desktop (%d s)", title.c_str(),
+       seconds);
 }
 
 void DesktopBackend::ShowDialog(MessageDialog dialog) { channel_.ShowDialog(std::move(dialog)); }
 
 bool DesktopBackend::ShowNews(const NewsItem& item) {
-  ShowNewsMessage message;
-  message.id = channel_.NextId();
-  message.title = ProtocolText(item.title);
-  message.text = ProtocolText(item.text);
-  if (item.kind == kNewsItemWithPicture)
-    message.picture = ProtocolText(KaOSAL::KaString(item.picture));
-  message.link = ProtocolText(item.link);
-  message.button_title = ProtocolText(item.button_text);
-  const bool shown = channel_.ShowNews(message, kNewsAnswerLimit);
+  IConsoleHost* host = host_.load();
+  ConsoleNotification notification;
+  notification.title = item.title;
+  notification.text = item.text;
+  if (item.kind == kNewsItemWithPicture) notification.picture = KaOSAL::KaString(item.picture);
+  notification.link = item.link;
+  // The item's command line is not offered: a link is what a desktop opens.
+  if (!item.link.IsEmpty())
+    notification.button_title = item.button_text.IsEmpty() ? u"Open" : item.button_text;
+  // Without the host the agent is closing: nobody sees the item.
+  const bool shown = host != nullptr && host->ShowNotification(notification, kNewsAnswerLimitMs);
   LogW(kLogInfo, u"CONSOLE: news \"%s\" %S", item.title.c_str(),
-       shown ? "shown" : "not shown: the Console did not show it");
+       shown ? "shown" : "not shown: the desktop did not take it");
   return shown;
 }
 
@@ -145,8 +147,6 @@ void DesktopBackend::Refresh() {
 void DesktopBackend::SetHost(IConsoleHost* host) {
   if (host != nullptr) frame_thread_.Bind();
   host_.store(host);
-  // Without a host the agent is closing: nothing may wait for the Console.
-  channel_.AllowNewsWaits(host != nullptr);
 }
 
 void DesktopBackend::RunScheduled() {
@@ -194,8 +194,8 @@ void DesktopBackend::SendTexts(bool again) {
   if (host == nullptr) return;
   {
     std::lock_guard<std::mutex> hold(lock_);
-    if (texts_sent_ && !again) return;
-    texts_sent_ = true;
+    if (texts_known_ && !again) return;
+    texts_known_ = true;
   }
   SetTexts texts;
   texts.product_name = ItemText(host->ConsoleText(u"CONSOLE_PRODUCT_NAME"));
@@ -203,7 +203,9 @@ void DesktopBackend::SendTexts(bool again) {
     const KaOSAL::KaString value = host->ConsoleText(key);
     if (!value.IsEmpty()) texts.texts.push_back({ItemText(KaOSAL::KaString(key)), ItemText(value)});
   }
-  static_cast<void>(channel_.Send(texts));
+  // Every Console process needs them: one started after this one ended
+  // gets them first, before any window.
+  channel_.SetStartMessage(texts);
 }
 
 bool DesktopBackend::SendView(uint32_t id) {
@@ -231,9 +233,7 @@ bool DesktopBackend::SendView(uint32_t id) {
 
 void DesktopBackend::OnEvent(const ConsoleMessage& event) {
   IConsoleHost* host = host_.load();
-  if (const auto* action = std::get_if<NotificationAction>(&event)) {
-    LogW(kLogInfo, u"CONSOLE: the button of notification %u was clicked", action->id);
-  } else if (const auto* pressed = std::get_if<ViewButtonPressed>(&event)) {
+  if (const auto* pressed = std::get_if<ViewButtonPressed>(&event)) {
     // Module views are called on the frame's thread only.
     if (host == nullptr) return;
     {

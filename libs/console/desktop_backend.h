@@ -1,9 +1,9 @@
-// The desktop Console: message dialogs, notifications, news items, the
-// information and settings windows and module views are shown by the
-// wardex-console process (see console_channel.h). The information and
-// settings windows and module views need the agent's host
-// (wardex/console_host.h); without it they keep the headless backend's log
-// line, as do views of modules that do not describe themselves
+// The desktop Console: message dialogs, the information and settings
+// windows and module views are shown by the wardex-console process (see
+// console_channel.h); notifications and news items by the agent's host
+// (wardex/console_host.h), which owns their buttons. The windows and views
+// need the host too; without it they keep the headless backend's log line,
+// as do views of modules that do not describe themselves
 // (wardex/module_view.h). Module views are called on the frame's thread
 // only: a button pressed in the Console is handed there through the host.
 #pragma once
@@ -49,7 +49,8 @@ class DesktopBackend final : public ConsoleBackend {
 
   // What the user did in the Console; on the channel's I/O thread.
   void OnEvent(const ConsoleMessage& event);
-  // Sends the texts once before the first window, and again on Refresh.
+  // Reads the texts before the first window, and again on Refresh, and has
+  // the channel send them to every Console process.
   void SendTexts(bool again);
   // Describes view |id| and sends it; false when it is withdrawn or not sent.
   bool SendView(uint32_t id);
@@ -62,7 +63,7 @@ class DesktopBackend final : public ConsoleBackend {
   LogBackend headless_;                  // what the Console process cannot show
   std::map<uint32_t, ShownView> views_;  // by view id; the frame's thread only
   std::mutex lock_;                      // guards what follows
-  bool texts_sent_ = false;
+  bool texts_known_ = false;
   std::vector<ViewButtonPressed> presses_;  // for the frame's thread to deliver
   ConsoleChannel channel_;                  // last: its thread stops before the rest goes
 };

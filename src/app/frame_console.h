@@ -30,6 +30,8 @@ class ConsoleAccess {
   };
 
   [[nodiscard]] Use Enter();
+  // True once the frame lets go of the Console: waits for it end then.
+  [[nodiscard]] bool closing() const { return gate_.closed(); }
 
  private:
   friend class FrameConsole;

@@ -102,6 +102,7 @@ class CMainFrame : public platform::Window,
   KaOSAL::KaString ConsoleText(const char16_t* key) override;
   void RunMenuCommand(uint32_t command) override;
   void ScheduleOnFrame() override;
+  bool ShowNotification(const ConsoleNotification& notification, uint32_t wait_ms) override;
 
   // True once WM_DESTROY arrived: the window is gone.
   [[nodiscard]] bool window_destroyed() const { return window_destroyed_; }

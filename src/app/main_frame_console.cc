@@ -1,8 +1,11 @@
 // The frame as the Console module's host: the facts of the information
 // window, the settings the agent owns, the tray menu for the Console's
-// windows, and the menu's commands chosen there.
+// windows, the menu's commands chosen there, and the Console's notifications.
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,7 @@
 #include "osal/wide_format.h"
 #include "platform/product_version.h"
 #include "platform/resources.h"
+#include "platform/shell.h"
 #include "wardex/crashlog.h"
 
 namespace wardex {
@@ -30,6 +34,8 @@ using KaOSAL::KaString;
 
 // The language that the neutral Texts.ini stands for.
 constexpr char16_t kNeutralLanguage[] = u"en_II";
+// How often a wait for the desktop's answer looks whether the agent closes.
+constexpr auto kNotificationWaitSlice = std::chrono::milliseconds(50);
 
 // A menu text without its mnemonic marks: "&&" is an ampersand, a lone "&" goes.
 KaString WithoutMnemonics(const KaString& text) {
@@ -147,6 +153,29 @@ void CMainFrame::RunMenuCommand(uint32_t command) {
 
 void CMainFrame::ScheduleOnFrame() {
   platform::PostMessage(window_.load(), kRunConsoleScheduledMessage, 0, 0);
+}
+
+bool CMainFrame::ShowNotification(const ConsoleNotification& notification, uint32_t wait_ms) {
+  const platform::DesktopNotification shown{notification.title,        notification.text,
+                                            notification.seconds,      notification.picture,
+                                            notification.button_title, notification.command_line,
+                                            notification.link};
+  if (wait_ms == 0) {
+    platform::ShowDesktopNotification(shown);
+    return true;
+  }
+  // Shared with the shell, which may answer after this gave up waiting.
+  auto answer = std::make_shared<std::promise<bool>>();
+  std::future<bool> answered = answer->get_future();
+  platform::ShowDesktopNotification(shown, [answer](bool taken) { answer->set_value(taken); });
+  // Closing takes the Console back and waits for the threads inside it:
+  // this wait ends then too.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  while (!agent_.console_access.closing() && std::chrono::steady_clock::now() < deadline) {
+    if (answered.wait_for(kNotificationWaitSlice) == std::future_status::ready)
+      return answered.get();
+  }
+  return false;
 }
 
 }  // namespace wardex

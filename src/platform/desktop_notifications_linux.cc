@@ -1,9 +1,12 @@
 #include <algorithm>
 #include <cstdlib>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "osal/last_error.h"
 #include "platform/desktop_notifications_internal.h"
+#include "platform/process.h"
 #include "platform/product_version.h"
 #include "platform/shell.h"
 #include "wardex/crashlog.h"
@@ -20,6 +23,19 @@ constexpr char kServerPath[] = "/org/freedesktop/Notifications";
 constexpr size_t kRememberedNotifications = 8;
 // A daemon may close a notification before it reports its action.
 constexpr uint64_t kActionAfterCloseUs = 3'000'000;
+// A notification the server has not taken in this time counts as not shown
+// (the news feed waits longer than this for its answer).
+constexpr uint64_t kNotifyTimeoutUs = 5'000'000;
+// Notifications queued or sent but not answered; more are refused.
+constexpr size_t kMaxWaiting = 16;
+// Notifications whose button the server may still report: GNOME keeps them
+// in its list, without a close signal, until the user clears it.
+constexpr size_t kRememberedButtons = 32;
+// The desktop file and icon that name the application on the desktop.
+constexpr char kDesktopEntry[] = "org.wardex.Console";
+constexpr char kAppIcon[] = "wardex";
+// The server that draws the "default" action as a button of its own.
+constexpr char kDrawsDefaultServer[] = "lxqt-notificationd";
 
 // Balloon icon flags to the standard icon names that notification servers know.
 const char* BalloonIconName(uint32_t flags) {
@@ -56,11 +72,42 @@ std::string EscapeMarkup(const std::string& text) {
   return escaped;
 }
 
+// Appends the hints a{sv}: the desktop file, and the picture when there is one.
+int AppendHints(sd_bus_message* m, const std::string& picture) {
+  int r = sd_bus_message_open_container(m, 'a', "{sv}");
+  if (r >= 0) r = sd_bus_message_append(m, "{sv}", "desktop-entry", "s", kDesktopEntry);
+  if (r >= 0 && !picture.empty())
+    r = sd_bus_message_append(m, "{sv}", "image-path", "s", picture.c_str());
+  return r >= 0 ? sd_bus_message_close_container(m) : r;
+}
+
+// Runs what a notification's button stands for, on a thread of its own: the
+// desktop's opener may take seconds to say whether it took a link.
+void RunButton(const DesktopNotification& notification) {
+  LogW(kLogInfo, u"SHELL: the button \"%s\" of notification \"%s\" was clicked",
+       notification.button_title.c_str(), notification.title.c_str());
+  std::thread([notification] {
+    const bool started =
+        notification.link.IsEmpty()
+            ? ChildProcess::Start({notification.command_line, u"", false}) != nullptr
+            : ShellOpen(notification.link, u"");
+    if (!started) {
+      LogW(kLogError, u"SHELL: cannot run \"%s%s\", error %u", notification.command_line.c_str(),
+           notification.link.c_str(), KaOSAL::GetLastError());
+    }
+  }).detach();
+}
+
 }  // namespace
 
 NotificationsClient::NotificationsClient(BusConnection& bus,
                                          std::function<void(UINT)> balloon_event)
     : bus_(bus), balloon_event_(std::move(balloon_event)) {}
+
+NotificationsClient::~NotificationsClient() {
+  for (auto& [cookie, sent] : sent_) sent.shown(false);
+  for (Outgoing& outgoing : outgoing_) outgoing.shown(false);
+}
 
 int NotificationsClient::Subscribe() {
   int r = sd_bus_add_match(bus_.get(), nullptr,
@@ -80,14 +127,20 @@ int NotificationsClient::Subscribe() {
   return r;
 }
 
-int NotificationsClient::OnServerOwnerChanged(sd_bus_message* /*m*/, void* userdata,
+int NotificationsClient::OnServerOwnerChanged(sd_bus_message* m, void* userdata,
                                               sd_bus_error* /*error*/) {
   auto* self = static_cast<NotificationsClient*>(userdata);
+  const char* name = nullptr;
+  const char* old_owner = nullptr;
+  const char* new_owner = nullptr;
+  if (sd_bus_message_read(m, "sss", &name, &old_owner, &new_owner) < 0) return 0;
   // Another daemon may offer other capabilities and numbers its own ids.
   self->capabilities_ = Capabilities::kUnknown;
+  self->server_ = new_owner;
   self->notify_in_flight_ = false;
   self->balloon_id_ = 0;
   self->recent_.clear();
+  self->buttons_.clear();
   return 0;
 }
 
@@ -108,32 +161,62 @@ void NotificationsClient::RequestCapabilities() {
 int NotificationsClient::OnCapabilities(sd_bus_message* m, void* userdata,
                                         sd_bus_error* /*error*/) {
   auto* self = static_cast<NotificationsClient*>(userdata);
-  self->capabilities_ = Capabilities::kKnown;
-  self->server_has_actions_ = self->server_has_markup_ = false;
+  self->server_has_actions_ = self->server_has_markup_ = self->server_draws_default_ = false;
   std::vector<std::string> capabilities;
-  if (sd_bus_message_get_error(m) == nullptr && ReadStrings(m, &capabilities) >= 0) {
-    for (const std::string& capability : capabilities) {
-      if (capability == "actions") self->server_has_actions_ = true;
-      if (capability == "body-markup") self->server_has_markup_ = true;
-    }
-  } else {
+  if (sd_bus_message_get_error(m) != nullptr || ReadStrings(m, &capabilities) < 0) {
     LogW(kLogNotable, u"SHELL: no notification server answers; balloons are not shown");
+    self->capabilities_ = Capabilities::kKnown;
+    self->Flush();
+    return 0;
   }
+  self->server_ = sd_bus_message_get_sender(m);
+  for (const std::string& capability : capabilities) {
+    if (capability == "actions") self->server_has_actions_ = true;
+    if (capability == "body-markup") self->server_has_markup_ = true;
+  }
+  // Which server it is decides how a button is offered.
+  if (sd_bus_call_method_async(self->bus_.get(), nullptr, kServerName, kServerPath, kServerName,
+                               "GetServerInformation", OnServerInformation, self, "") < 0) {
+    self->capabilities_ = Capabilities::kKnown;
+    self->Flush();
+  }
+  return 0;
+}
+
+int NotificationsClient::OnServerInformation(sd_bus_message* m, void* userdata,
+                                             sd_bus_error* /*error*/) {
+  auto* self = static_cast<NotificationsClient*>(userdata);
+  const char* name = nullptr;
+  if (sd_bus_message_get_error(m) == nullptr && sd_bus_message_read(m, "s", &name) >= 0)
+    self->server_draws_default_ = std::string(name) == kDrawsDefaultServer;
+  self->capabilities_ = Capabilities::kKnown;
   self->Flush();
   return 0;
 }
 
 void NotificationsClient::Flush() {
-  if (notify_in_flight_ || capabilities_ == Capabilities::kRequested) return;
-  std::optional<Balloon> balloon;
+  if (capabilities_ == Capabilities::kRequested) return;
+  std::deque<Outgoing> outgoing;
   {
     std::lock_guard lock(mutex_);
-    if (!balloon_) return;
-    if (capabilities_ == Capabilities::kKnown) balloon = std::exchange(balloon_, std::nullopt);
+    if (!balloon_ && outgoing_.empty()) return;
+    if (capabilities_ == Capabilities::kKnown) outgoing.swap(outgoing_);
   }
   if (capabilities_ == Capabilities::kUnknown) {
     RequestCapabilities();
     return;
+  }
+  for (Outgoing& each : outgoing) Send(std::move(each));
+  SendBalloon();
+}
+
+void NotificationsClient::SendBalloon() {
+  if (notify_in_flight_) return;
+  std::optional<Balloon> balloon;
+  {
+    std::lock_guard lock(mutex_);
+    if (!balloon_) return;
+    balloon = std::exchange(balloon_, std::nullopt);
   }
   sd_bus_message* m = nullptr;
   int r = sd_bus_message_new_method_call(bus_.get(), &m, kServerName, kServerPath, kServerName,
@@ -151,7 +234,8 @@ void NotificationsClient::Flush() {
   } else if (r >= 0) {
     r = sd_bus_message_append(m, "as", 0);
   }
-  if (r >= 0) r = sd_bus_message_append(m, "a{sv}i", 0, balloon->timeout_ms);
+  if (r >= 0) r = AppendHints(m, std::string());
+  if (r >= 0) r = sd_bus_message_append(m, "i", balloon->timeout_ms);
   if (r >= 0) r = sd_bus_call_async(bus_.get(), nullptr, m, OnNotified, this, kCallTimeoutUs);
   sd_bus_message_unref(m);
   if (r < 0) {
@@ -175,8 +259,127 @@ int NotificationsClient::OnNotified(sd_bus_message* m, void* userdata, sd_bus_er
     if (self->recent_.size() > kRememberedNotifications) self->recent_.pop_front();
   }
   // A balloon that came meanwhile replaces this one now that its id is known.
-  self->Flush();
+  self->SendBalloon();
   return 0;
+}
+
+// --- The Console's notifications --------------------------------------------
+
+void NotificationsClient::Queue(DesktopNotification notification, NotificationShown shown) {
+  {
+    std::lock_guard lock(mutex_);
+    if (waiting_ < kMaxWaiting) {
+      ++waiting_;
+      outgoing_.push_back({std::move(notification), std::move(shown), {}});
+      return;
+    }
+  }
+  LogW(kLogError, u"SHELL: notification \"%s\" not shown: %u others wait for the server",
+       notification.title.c_str(), static_cast<unsigned>(kMaxWaiting));
+  shown(false);
+}
+
+std::vector<std::string> NotificationsClient::ButtonActions() const {
+  if (!server_has_actions_) return {};
+  // A click on the body is "default"; GNOME, Plasma and most servers show
+  // only the named action as a button, LXQt shows "default" as one too.
+  if (server_draws_default_) return {"default"};
+  return {"default", "run"};
+}
+
+void NotificationsClient::Send(Outgoing outgoing) {
+  const DesktopNotification& notification = outgoing.notification;
+  const std::string button = Utf8(notification.button_title.c_str());
+  if (!button.empty()) outgoing.keys = ButtonActions();
+  const std::string text = Utf8(notification.text.c_str());
+  sd_bus_message* m = nullptr;
+  int r = sd_bus_message_new_method_call(bus_.get(), &m, kServerName, kServerPath, kServerName,
+                                         "Notify");
+  if (r >= 0) {
+    r = sd_bus_message_append(m, "susss", Utf8(kProductName).c_str(), 0u, kAppIcon,
+                              Utf8(notification.title.c_str()).c_str(),
+                              (server_has_markup_ ? EscapeMarkup(text) : text).c_str());
+  }
+  if (r >= 0) r = sd_bus_message_open_container(m, 'a', "s");
+  for (const std::string& key : outgoing.keys) {
+    if (r >= 0) r = sd_bus_message_append(m, "ss", key.c_str(), button.c_str());
+  }
+  if (r >= 0) r = sd_bus_message_close_container(m);
+  if (r >= 0) r = AppendHints(m, Utf8(notification.picture.c_str()));
+  if (r >= 0) {
+    r = sd_bus_message_append(m, "i", notification.seconds > 0 ? notification.seconds * 1000 : -1);
+  }
+  if (r >= 0) r = sd_bus_call_async(bus_.get(), nullptr, m, OnSent, this, kNotifyTimeoutUs);
+  uint64_t cookie = 0;
+  if (r >= 0) r = sd_bus_message_get_cookie(m, &cookie);
+  sd_bus_message_unref(m);
+  if (r < 0) {
+    LogW(kLogSysFail, u"SHELL: cannot send notification \"%s\", error %d",
+         notification.title.c_str(), -r);
+    Finish(outgoing, false);
+    return;
+  }
+  sent_.emplace(cookie, std::move(outgoing));
+}
+
+void NotificationsClient::Finish(Outgoing& outgoing, bool shown) {
+  {
+    std::lock_guard lock(mutex_);
+    --waiting_;
+  }
+  outgoing.shown(shown);
+}
+
+int NotificationsClient::OnSent(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
+  auto* self = static_cast<NotificationsClient*>(userdata);
+  uint64_t cookie = 0;
+  if (sd_bus_message_get_reply_cookie(m, &cookie) < 0) return 0;
+  const auto sent = self->sent_.find(cookie);
+  if (sent == self->sent_.end()) return 0;
+  Outgoing outgoing = std::move(sent->second);
+  self->sent_.erase(sent);
+  const sd_bus_error* failure = sd_bus_message_get_error(m);
+  uint32_t id = 0;
+  const bool shown = failure == nullptr && sd_bus_message_read(m, "u", &id) >= 0;
+  if (!shown) {
+    LogW(kLogError, u"SHELL: the notification server did not take notification \"%s\": %S",
+         outgoing.notification.title.c_str(),
+         failure != nullptr && failure->message != nullptr ? failure->message : "bad reply");
+  } else if (!outgoing.keys.empty()) {
+    self->buttons_.push_back({id, outgoing.keys, outgoing.notification, 0});
+    if (self->buttons_.size() > kRememberedButtons) self->buttons_.pop_front();
+  }
+  self->Finish(outgoing, shown);
+  return 0;
+}
+
+void NotificationsClient::OnButton(uint32_t id, const std::string& key) {
+  const auto button = std::find_if(buttons_.begin(), buttons_.end(),
+                                   [id](const Button& each) { return each.id == id; });
+  if (button == buttons_.end()) return;
+  if (button->closed_at != 0 &&
+      MonotonicMicroseconds() - button->closed_at >= kActionAfterCloseUs) {
+    buttons_.erase(button);
+    return;
+  }
+  if (std::find(button->keys.begin(), button->keys.end(), key) == button->keys.end()) {
+    LogW(kLogNotable, u"SHELL: notification %u offered no action \"%S\"; ignored", id, key.c_str());
+    return;
+  }
+  const DesktopNotification notification = button->notification;
+  buttons_.erase(button);
+  RunButton(notification);
+}
+
+void NotificationsClient::OnClosed(uint32_t id) {
+  const uint64_t now = MonotonicMicroseconds();
+  // Closed ones stay answerable a little longer: the action may come after.
+  std::erase_if(buttons_, [now](const Button& button) {
+    return button.closed_at != 0 && now - button.closed_at >= kActionAfterCloseUs;
+  });
+  for (Button& button : buttons_) {
+    if (button.id == id && button.closed_at == 0) button.closed_at = now;
+  }
 }
 
 bool NotificationsClient::OurNotification(uint32_t id) const {
@@ -185,6 +388,10 @@ bool NotificationsClient::OurNotification(uint32_t id) const {
 
 int NotificationsClient::OnSignal(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
   auto* self = static_cast<NotificationsClient*>(userdata);
+  // Only the server that answered us speaks for its notifications: any
+  // program on the bus can emit these signals.
+  const char* sender = sd_bus_message_get_sender(m);
+  if (sender == nullptr || self->server_.empty() || self->server_ != sender) return 0;
   const std::string member = sd_bus_message_get_member(m);
   uint32_t id = 0;
   if (member == "ActionInvoked") {
@@ -194,6 +401,8 @@ int NotificationsClient::OnSignal(sd_bus_message* m, void* userdata, sd_bus_erro
       self->message_box_->answer = std::atoi(action);
     } else if (self->OurNotification(id)) {
       self->balloon_event_(NIN_BALLOONUSERCLICK);
+    } else {
+      self->OnButton(id, action);
     }
   } else if (member == "NotificationClosed") {
     uint32_t reason = 0;
@@ -203,6 +412,8 @@ int NotificationsClient::OnSignal(sd_bus_message* m, void* userdata, sd_bus_erro
     } else if (self->OurNotification(id)) {
       // 3: taken away by a CloseNotification call; else expired or dismissed.
       self->balloon_event_(reason == 3 ? NIN_BALLOONHIDE : NIN_BALLOONTIMEOUT);
+    } else {
+      self->OnClosed(id);
     }
   }
   return 0;
@@ -226,6 +437,7 @@ int NotificationsClient::MessageBox(const KaOSAL::KaString& text, const KaOSAL::
                          &reply, "") >= 0) {
     std::vector<std::string> capabilities;
     if (ReadStrings(reply, &capabilities) >= 0) {
+      server_ = sd_bus_message_get_sender(reply);
       has_actions =
           std::find(capabilities.begin(), capabilities.end(), "actions") != capabilities.end();
     }

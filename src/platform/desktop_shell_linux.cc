@@ -43,6 +43,14 @@ class DesktopShell : public ShellBackend {
     bus_.ScheduleFlush();
   }
   bool HasTrayHost() const override { return item_.HasWatcher(); }
+  void ShowNotification(const DesktopNotification& notification, NotificationShown shown) override {
+    if (!bus_.alive()) {
+      shown(false);
+      return;
+    }
+    notifications_.Queue(notification, std::move(shown));
+    bus_.ScheduleFlush();
+  }
 
  private:
   void Flush() {

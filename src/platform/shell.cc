@@ -92,6 +92,14 @@ bool InstallShellBackendFromEnvironment(MessageLoop& loop, const ShellLibraryLoa
   return true;
 }
 
+void ShellBackend::ShowNotification(const DesktopNotification& notification,
+                                    NotificationShown shown) {
+  LogW(kLogInfo, u"SHELL: notification \"%s\": \"%s\" (%d s, button \"%s\"), not shown: no desktop",
+       notification.title.c_str(), notification.text.c_str(), notification.seconds,
+       notification.button_title.c_str());
+  shown(false);
+}
+
 bool Shell_NotifyIcon(uint32_t message, const NOTIFYICONDATAW* data) {
   if (data == nullptr) return false;
   return Backend()->NotifyIcon(message, *data);
@@ -109,6 +117,11 @@ void SetNotifyIconMenu(UINT id, const Menu& popup, HWND target) {
 }
 
 bool HasTrayHost() { return Backend()->HasTrayHost(); }
+
+void ShowDesktopNotification(const DesktopNotification& notification, NotificationShown shown) {
+  Backend()->ShowNotification(
+      notification, shown ? std::move(shown) : [](bool) {});
+}
 
 int MessageBox(HWND owner, const KaOSAL::KaString& text, const KaOSAL::KaString& caption,
                uint32_t type) {

@@ -76,6 +76,24 @@ inline constexpr uint32_t MB_DEFBUTTON2 = 0x100;
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
 
+// A notification of the Console's (a message or a news item) with at most
+// one button. The agent shows it and owns the button, so that the button
+// works for as long as the desktop keeps the notification, whatever became
+// of the Console's process.
+struct DesktopNotification {
+  KaOSAL::KaString title;
+  KaOSAL::KaString text;
+  int32_t seconds = 0;            // 0: as long as the desktop likes
+  KaOSAL::KaString picture;       // a local image file, or empty
+  KaOSAL::KaString button_title;  // empty: no button
+  // The button starts |command_line| (split by the Windows rules), or opens
+  // |link| with the desktop's opener.
+  KaOSAL::KaString command_line;
+  KaOSAL::KaString link;
+};
+// Told once, on any thread, whether the desktop took the notification.
+using NotificationShown = std::function<void(bool shown)>;
+
 class ShellBackend {
  public:
   virtual ~ShellBackend() = default;
@@ -90,6 +108,9 @@ class ShellBackend {
   virtual void SetIconMenu(UINT /*id*/, const Menu& /*popup*/, HWND /*target*/) {}
   // False while nothing on the desktop draws tray icons.
   [[nodiscard]] virtual bool HasTrayHost() const { return true; }
+  // Shows |notification| without waiting for the desktop. Without one it is
+  // logged and |shown| told false.
+  virtual void ShowNotification(const DesktopNotification& notification, NotificationShown shown);
 };
 
 // What a backend in a library of its own calls in the agent: the library's
@@ -131,6 +152,9 @@ bool TrackPopupMenu(const Menu& popup, HWND owner);
 void SetNotifyIconMenu(UINT id, const Menu& popup, HWND target);
 // False while the desktop has no host for tray icons (on the shell's thread).
 [[nodiscard]] bool HasTrayHost();
+// Shows |notification| without waiting; |shown|, when given, is told once.
+void ShowDesktopNotification(const DesktopNotification& notification,
+                             NotificationShown shown = nullptr);
 // MessageBoxW: answers IDOK, IDCANCEL...
 int MessageBox(HWND owner, const KaOSAL::KaString& text, const KaOSAL::KaString& caption,
                uint32_t type);

@@ -158,7 +158,7 @@ TEST_F(ConsoleChannelTest, DialogsFromManyThreadsAreEachAnsweredWithTheirOwnButt
   }
 }
 
-TEST_F(ConsoleChannelTest, LongTextsAreCutToTheLimitAndNotificationsCarryTheirCommand) {
+TEST_F(ConsoleChannelTest, LongTextsAreCutToTheLimit) {
   auto channel = Open();
   const std::u16string megabyte(1 << 20, u'\u00e9');  // two UTF-8 bytes each
   Answer& answer = NewAnswer();
@@ -167,15 +167,8 @@ TEST_F(ConsoleChannelTest, LongTextsAreCutToTheLimitAndNotificationsCarryTheirCo
   channel->ShowDialog(std::move(dialog));
   ASSERT_TRUE(answer.WaitFor(30s));
   EXPECT_EQ(answer.button, 100);
-  ASSERT_TRUE(
-      channel->Send(ShowNotificationMessage{channel->NextId(), "T", "x", 5, "Open", "/bin/true"}));
-  Answer& last = NewAnswer();
-  channel->ShowDialog(Dialog("press:0", &last));  // answered after the notification is read
-  ASSERT_TRUE(last.WaitFor(30s));
   EXPECT_EQ(Recorded(), (std::vector<std::string>{
                             "dialog press:0 " + std::to_string(kMaxTextBytes) + " 2 2",
-                            "notification T Open /bin/true",
-                            "dialog press:0 7 2 2",
                         }));
 }
 

@@ -37,9 +37,7 @@ TEST(ConsoleProtocolTest, EveryMessageSurvivesTheWire) {
   const std::vector<ConsoleMessage> messages = {
       Ping{42},
       SampleDialog(),
-      ShowNotificationMessage{3, "Title", "Text", 30, "Open", "\"/usr/bin/x\" /a"},
       SetTexts{"Brisko & Co", {{"CONSOLE_MENU", "Men\xC3\xBC"}}},
-      ShowNewsMessage{4, "News", "Body", "/tmp/p.png", "https://127.0.0.1/n", "Read"},
       ShowInfoMessage{"Brisko",
                       "bk_free",
                       "1.0.0",
@@ -58,8 +56,6 @@ TEST(ConsoleProtocolTest, EveryMessageSurvivesTheWire) {
       MenuCommandChosen{0x8012},
       Pong{0xFFFFFFFFu},
       DialogAnswer{7, -1, {1, 0, 1}},
-      NotificationAction{9},
-      NewsShown{4, true},
   };
   for (const ConsoleMessage& message : messages) {
     const std::string frame = EncodeFrame(message);
@@ -142,7 +138,7 @@ TEST(ConsoleProtocolTest, ReassemblesFramesDeliveredByteByByteAndStaysBrokenAfte
     reader.Append(&byte, 1);
     while (reader.Next(&message) == FrameReader::Status::kMessage) seen.push_back(message.index());
   }
-  EXPECT_EQ(seen, (std::vector<size_t>{1, 8}));  // ShowDialog, Pong
+  EXPECT_EQ(seen, (std::vector<size_t>{1, 6}));  // ShowDialog, Pong
 
   reader.Append("\0\0\0\0", 4);
   EXPECT_EQ(reader.Next(&message), FrameReader::Status::kMalformed);

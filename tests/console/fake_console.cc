@@ -8,13 +8,12 @@
 //   crash         end at once, as a crash would
 //   garbage       send a frame longer than the protocol allows
 //   late:MS       press the first button after MS milliseconds
-// A module view's first button is pressed when a notification titled
-// "press-view" comes (in the last view shown), and at once in each view shown
-// while FAKE_CONSOLE_VIEW_PRESSES (a count) lasts. A news item is answered
-// "shown", or never with FAKE_CONSOLE_NEWS=ignore.
+//   press-view    press the first button of the last view shown, then this
+//                 dialog's first button
+// A module view's first button is also pressed at once in each view shown
+// while FAKE_CONSOLE_VIEW_PRESSES (a count) lasts.
 // With FAKE_CONSOLE_RECORD set it appends one line per message received:
-// "dialog <header> <message bytes> <buttons> <check boxes>",
-// "notification <title> <button title> <command line>" or
+// "dialog <header> <message bytes> <buttons> <check boxes>" or
 // "view <id> <title> <enabled buttons>".
 #include <unistd.h>
 
@@ -59,6 +58,14 @@ void Press(const ShowDialogMessage& dialog, size_t index) {
   Write(answer);
 }
 
+ShowViewMessage g_last_view;
+
+// Presses the first button of |view|, enabled or not: a click may race the
+// update that greys it.
+void PressFirstButton(const ShowViewMessage& view) {
+  if (!view.buttons.empty()) Write(ViewButtonPressed{view.view_id, view.buttons.front().id});
+}
+
 void OnDialog(const ShowDialogMessage& dialog) {
   Record("dialog " + dialog.header + " " + std::to_string(dialog.message.size()) + " " +
          std::to_string(dialog.buttons.size()) + " " + std::to_string(dialog.check_boxes.size()));
@@ -76,6 +83,9 @@ void OnDialog(const ShowDialogMessage& dialog) {
   } else if (what == "garbage") {
     const char frame[] = {'\xff', '\xff', '\xff', '\x7f', 2};
     (void)!write(kConsoleSocketFd, frame, sizeof(frame));
+  } else if (what == "press-view") {
+    PressFirstButton(g_last_view);
+    Press(dialog, 0);
   } else if (what.rfind("late:", 0) == 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::stoul(what.substr(5))));
     Press(dialog, 0);
@@ -84,12 +94,6 @@ void OnDialog(const ShowDialogMessage& dialog) {
 
 }  // namespace
 
-// Presses the first button of |view|, enabled or not: a click may race the
-// update that greys it.
-void PressFirstButton(const ShowViewMessage& view) {
-  if (!view.buttons.empty()) Write(ViewButtonPressed{view.view_id, view.buttons.front().id});
-}
-
 long EnvNumber(const char* name) {
   const char* value = getenv(name);
   return value != nullptr ? std::atol(value) : 0;
@@ -97,9 +101,6 @@ long EnvNumber(const char* name) {
 
 int main() {
   long view_presses_left = EnvNumber("FAKE_CONSOLE_VIEW_PRESSES");
-  const char* news = getenv("FAKE_CONSOLE_NEWS");
-  const bool ignore_news = news != nullptr && std::string(news) == "ignore";
-  ShowViewMessage last_view;
   FrameReader reader;
   char buffer[65536];
   for (;;) {
@@ -115,22 +116,16 @@ int main() {
         Write(Pong{ping->serial});
       } else if (const auto* dialog = std::get_if<ShowDialogMessage>(&message)) {
         OnDialog(*dialog);
-      } else if (const auto* note = std::get_if<ShowNotificationMessage>(&message)) {
-        Record("notification " + note->title + " " + note->button_title + " " + note->command_line);
-        if (note->title == "press-view") PressFirstButton(last_view);
       } else if (const auto* view = std::get_if<ShowViewMessage>(&message)) {
         const auto enabled = std::count_if(view->buttons.begin(), view->buttons.end(),
                                            [](const ViewButtonData& b) { return b.enabled; });
         Record("view " + std::to_string(view->view_id) + " " + view->title + " " +
                std::to_string(enabled));
-        last_view = *view;
+        g_last_view = *view;
         if (view_presses_left > 0 && enabled > 0) {
           --view_presses_left;
           PressFirstButton(*view);
         }
-      } else if (const auto* item = std::get_if<ShowNewsMessage>(&message)) {
-        Record("news " + item->title);
-        if (!ignore_news) Write(NewsShown{item->id, true});
       }
     }
   }

@@ -151,14 +151,19 @@ const sd_bus_vtable TestNotificationServer::kVtable[] = {
 };
 
 TestNotificationServer::TestNotificationServer(const std::string& address,
-                                               std::vector<std::string> capabilities)
-    : BusPeer(address), capabilities_(std::move(capabilities)) {
+                                               std::vector<std::string> capabilities,
+                                               std::string name)
+    : BusPeer(address), capabilities_(std::move(capabilities)), name_(std::move(name)) {
   if (bus_ == nullptr) return;
   if (sd_bus_add_object_vtable(bus_, nullptr, kNotificationsPath, kNotifications, kVtable, this) <
           0 ||
       sd_bus_request_name(bus_, kNotifications, 0) < 0) {
     bus_ = sd_bus_flush_close_unref(bus_);
   }
+}
+
+TestNotificationServer::~TestNotificationServer() {
+  for (sd_bus_message* call : unanswered_) sd_bus_message_unref(call);
 }
 
 int TestNotificationServer::OnNotify(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
@@ -175,9 +180,17 @@ int TestNotificationServer::OnNotify(sd_bus_message* m, void* userdata, sd_bus_e
   n.summary = summary;
   n.body = body;
   n.actions = ReadStrings(m);
-  r = sd_bus_message_skip(m, "a{sv}");
+  std::map<std::string, std::string> hints;
+  r = ReadProperties(m, &hints);
+  n.desktop_entry = hints["desktop-entry"];
+  n.image_path = hints["image-path"];
   if (r >= 0) r = sd_bus_message_read(m, "i", &n.expire_timeout);
   if (r < 0) return r;
+  if (!self->answers) {
+    self->notifications.push_back(n);
+    self->unanswered_.push_back(sd_bus_message_ref(m));
+    return 1;
+  }
   // As servers do: a replaced notification keeps its id.
   bool replaces = false;
   for (const Notification& old : self->notifications) {
@@ -212,9 +225,10 @@ int TestNotificationServer::OnCloseNotification(sd_bus_message* m, void* userdat
   return sd_bus_reply_method_return(m, "");
 }
 
-int TestNotificationServer::OnGetServerInformation(sd_bus_message* m, void* /*userdata*/,
+int TestNotificationServer::OnGetServerInformation(sd_bus_message* m, void* userdata,
                                                    sd_bus_error* /*error*/) {
-  return sd_bus_reply_method_return(m, "ssss", "test", "wardex", "1", "1.2");
+  const std::string& name = static_cast<TestNotificationServer*>(userdata)->name_;
+  return sd_bus_reply_method_return(m, "ssss", name.c_str(), "wardex", "1", "1.2");
 }
 
 void TestNotificationServer::InvokeAction(uint32_t id, const std::string& action) {

@@ -55,10 +55,13 @@ class TestWatcher : public BusPeer {
 };
 
 // org.freedesktop.Notifications: records Notify calls, gives ids from 1 up,
-// and invokes actions or closes notifications when the test says so.
+// and invokes actions or closes notifications when the test says so. It
+// names itself |name| (GetServerInformation), as servers that differ do.
 class TestNotificationServer : public BusPeer {
  public:
-  TestNotificationServer(const std::string& address, std::vector<std::string> capabilities);
+  TestNotificationServer(const std::string& address, std::vector<std::string> capabilities,
+                         std::string name = "test");
+  ~TestNotificationServer() override;
   struct Notification {
     std::string app_name;
     uint32_t replaces_id = 0;
@@ -66,10 +69,14 @@ class TestNotificationServer : public BusPeer {
     std::string summary;
     std::string body;
     std::vector<std::string> actions;
+    std::string desktop_entry;  // the hints the server reads
+    std::string image_path;
     int32_t expire_timeout = 0;
     uint32_t id = 0;  // what the server answered
   };
   std::vector<Notification> notifications;
+  // False: Notify calls are recorded but never answered, as by a stalled server.
+  bool answers = true;
 
   void InvokeAction(uint32_t id, const std::string& action);
   void Close(uint32_t id, uint32_t reason);
@@ -82,7 +89,9 @@ class TestNotificationServer : public BusPeer {
   static const sd_bus_vtable kVtable[];
 
   std::vector<std::string> capabilities_;
+  const std::string name_;
   uint32_t next_id_ = 1;
+  std::vector<sd_bus_message*> unanswered_;
 };
 
 // A tray host: reads the item's properties and calls its menu.

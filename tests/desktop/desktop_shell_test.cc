@@ -5,13 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <future>
 #include <thread>
 
 #include "app/system_tray.h"
 #include "desktop/desktop_peers.h"
+#include "osal/wide_format.h"
 #include "platform/dbus_menu_layout.h"
 #include "platform/icon_pixmap.h"
+#include "platform/shell.h"
 #include "platform/ui.h"
 #include "support/session_bus.h"
 
@@ -192,6 +196,8 @@ TEST_F(DesktopShellTest, AnIdleConnectionCostsTheLoopNoWakeUp) {
 }
 
 TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton) {
+  test::BusPeer stranger(bus_.address());
+  ASSERT_TRUE(stranger.ok());
   struct Case {
     const char* name;
     bool server_has_actions;
@@ -208,6 +214,14 @@ TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton)
          server.InvokeAction(id, "1");
        },
        IDOK},
+      {"another program's OK, then the user's Cancel", true,
+       [&stranger](auto& server, uint32_t id) {
+         sd_bus_emit_signal(stranger.bus(), "/org/freedesktop/Notifications",
+                            "org.freedesktop.Notifications", "ActionInvoked", "us", id, "1");
+         sd_bus_flush(stranger.bus());
+         server.InvokeAction(id, "2");
+       },
+       IDCANCEL},
       {"no buttons on this server", false, nullptr, IDCANCEL},
   };
   for (const Case& test : cases) {
@@ -245,6 +259,97 @@ TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton)
       EXPECT_TRUE(server.notifications.empty());
     }
   }
+}
+
+// The Console's notifications as the servers draw them: the button once,
+// whether the server shows the "default" action (LXQt) or hides it behind a
+// click on the body (GNOME, Plasma); the desktop's name and icon for it; and
+// the button pressed only by the server that showed it, with a key offered.
+TEST_F(DesktopShellTest, TheConsolesNotificationsShowTheirButtonOnceAndOnlyTheServerPressesIt) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> capabilities;
+    std::string server;
+    bool draws_default;
+    std::vector<std::string> actions;
+    const char* click;  // the key the server reports for the user's click
+  };
+  const Case cases[] = {
+      {"the button",
+       {"actions"},
+       "gnome-shell",
+       false,
+       {"default", "Details", "run", "Details"},
+       "run"},
+      {"a click on the body",
+       {"actions"},
+       "plasma",
+       false,
+       {"default", "Details", "run", "Details"},
+       "default"},
+      {"LXQt", {"actions"}, "lxqt-notificationd", true, {"default", "Details"}, "default"},
+      {"no buttons on this server", {"body"}, "test", false, {}, nullptr},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    test::TestNotificationServer server(bus_.address(), test.capabilities, test.server);
+    test::BusPeer stranger(bus_.address());
+    ASSERT_TRUE(server.ok() && stranger.ok());
+    const std::string ran = ::testing::TempDir() + "ran-" + std::to_string(getpid());
+    unlink(ran.c_str());
+    std::promise<bool> shown;
+    DesktopNotification notification{u"Update", u"Ready", 30, u"", u"Details", u"", u""};
+    notification.command_line = KaOSAL::FromUtf8("/usr/bin/touch " + ran).c_str();
+    ShowDesktopNotification(notification, [&shown](bool taken) { shown.set_value(taken); });
+    auto answered = shown.get_future();
+    ASSERT_TRUE(PumpUntil({&server}, [&] {
+      return answered.wait_for(milliseconds(0)) == std::future_status::ready;
+    }));
+    EXPECT_TRUE(answered.get());
+    ASSERT_EQ(server.notifications.size(), 1u);
+    const auto& received = server.notifications[0];
+    EXPECT_EQ(received.actions, test.actions);
+    EXPECT_EQ(received.icon, "wardex");
+    EXPECT_EQ(received.desktop_entry, "org.wardex.Console");
+    std::vector<std::string> drawn;
+    for (size_t i = 0; i + 1 < received.actions.size(); i += 2) {
+      if (received.actions[i] != "default" || test.draws_default)
+        drawn.push_back(received.actions[i + 1]);
+    }
+    EXPECT_EQ(drawn, test.actions.empty() ? std::vector<std::string>{}
+                                          : std::vector<std::string>{"Details"});
+    if (test.click == nullptr) continue;
+
+    // Another program, and a key the notification did not offer, press nothing.
+    sd_bus_emit_signal(stranger.bus(), "/org/freedesktop/Notifications",
+                       "org.freedesktop.Notifications", "ActionInvoked", "us", received.id,
+                       test.click);
+    server.InvokeAction(received.id, "open");
+    RunOnUi([] {});
+    EXPECT_FALSE(PumpUntil(
+        {&server, &stranger}, [&] { return access(ran.c_str(), F_OK) == 0; }, milliseconds(500)));
+    server.InvokeAction(received.id, test.click);
+    EXPECT_TRUE(PumpUntil({&server}, [&] { return access(ran.c_str(), F_OK) == 0; }));
+  }
+}
+
+// A server that never answers costs the tray nothing, and its notification
+// counts as not shown once the call's time is up.
+TEST_F(DesktopShellTest, AStalledNotificationServerNeitherBlocksTheTrayNorCountsAsShown) {
+  test::TestNotificationServer server(bus_.address(), {"actions"});
+  ASSERT_TRUE(server.ok());
+  server.answers = false;
+  std::promise<bool> shown;
+  ShowDesktopNotification({u"News", u"Body", 0, u"", u"", u"", u""},
+                          [&shown](bool taken) { shown.set_value(taken); });
+  auto answered = shown.get_future();
+  ASSERT_TRUE(PumpUntil({&server}, [&] { return !server.notifications.empty(); }));
+  const auto before = std::chrono::steady_clock::now();
+  RunOnUi([] {});
+  EXPECT_LT(std::chrono::steady_clock::now() - before, milliseconds(1000));
+  ASSERT_TRUE(PumpUntil(
+      {&server}, [&] { return answered.wait_for(milliseconds(0)) == std::future_status::ready; }));
+  EXPECT_FALSE(answered.get());
 }
 
 }  // namespace

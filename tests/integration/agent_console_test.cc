@@ -2,13 +2,14 @@
 // dialog sent through the pipe opens as a window, a user's keys answer it,
 // and the pipe reply holds the pressed button and the check boxes as left.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
 
-#include "console/notification_server.h"
+#include "desktop/desktop_peers.h"
 #include "integration/agent_harness.h"
 #include "support/session_bus.h"
 #include "support/virtual_display.h"
@@ -31,7 +32,8 @@ class AgentConsoleTest : public ::testing::Test {
     tree_->AddDesktopConsole();
   }
   void TearDown() override {
-    for (const char* name : {"GSK_RENDERER", "GTK_A11Y", "DBUS_SESSION_BUS_ADDRESS"})
+    for (const char* name :
+         {"GSK_RENDERER", "GTK_A11Y", "DBUS_SESSION_BUS_ADDRESS", "WARDEX_CONSOLE_IDLE_SECONDS"})
       unsetenv(name);
   }
 
@@ -64,39 +66,77 @@ TEST_F(AgentConsoleTest, AMessageDialogThroughThePipeIsAnsweredByTheUser) {
   EXPECT_TRUE(tree_->WaitForLog("CONSOLE: started", std::chrono::milliseconds(1000)));
 }
 
-// Kinds 7 and 10 through the pipe become the Console's desktop notifications:
-// the title, the text as sent (this daemon reads no markup), the display time,
-// and for kind 10 the button as the default and a named action.
-TEST_F(AgentConsoleTest, PipeNotificationsReachTheNotificationDaemon) {
+// A Console started after the last one ended (here: idle) gets the agent's
+// texts as the first did: its window is titled with the product name.
+TEST_F(AgentConsoleTest, EveryConsoleProcessGetsTheAgentsTexts) {
+  setenv("WARDEX_CONSOLE_IDLE_SECONDS", "1", 1);
+  auto agent = tree_->StartAndWait();
+  ASSERT_TRUE(agent);
+  ASSERT_TRUE(tree_->ShellCommand("menu-choice 0x8016"));
+  ASSERT_FALSE(tree_->OpenMenu().empty()) << tree_->Diagnostics();
+  const size_t lines = tree_->LogTexts().size();
+  ASSERT_TRUE(VirtualDisplay::TypeInto("Brisko & Co - Information", "Escape"))
+      << tree_->Diagnostics();
+  ASSERT_TRUE(tree_->WaitForLog("CONSOLE: the Console (pid", std::chrono::seconds(30), lines))
+      << tree_->Diagnostics();
+  ASSERT_TRUE(tree_->ShellCommand("menu-choice 0x8016"));
+  ASSERT_FALSE(tree_->OpenMenu().empty()) << tree_->Diagnostics();
+  EXPECT_TRUE(VirtualDisplay::WaitForWindow("Brisko & Co - Information")) << tree_->Diagnostics();
+}
+
+// Kinds 7 and 10 through the pipe become desktop notifications that the
+// agent owns: the Console ends once its last window closed, and the button
+// of a notification still works afterwards, as in GNOME's message list.
+TEST_F(AgentConsoleTest, NotificationsAreTheAgentsAndTheirButtonOutlivesTheConsole) {
   PrivateSessionBus bus;
   ASSERT_TRUE(bus.ok()) << bus.error();
   bus.ExportToEnvironment();
-  console::NotificationServer server;
+  setenv("WARDEX_SHELL", "desktop", 1);
+  setenv("WARDEX_CONSOLE_IDLE_SECONDS", "1", 1);
+  TestNotificationServer server(bus.address(), {"actions", "body"});
   ASSERT_TRUE(server.ok());
   auto agent = tree_->StartAndWait();
   ASSERT_TRUE(agent);
+  const std::string ran = tree_->test_dir() + "/ran";
   tree_->Send(R"({"ModuleRequest":7,"MessageHeader":"Scan","Message":"3 <i>items</i> cleaned"})");
   tree_->Send(R"({"ModuleRequest":10,"MessageHeader":"Update","Message":"Ready",)"
-              R"("BtnTitle":"Details","BtnCmdLine":"true"})");
-  const std::vector<console::ReceivedNotification>& received = server.WaitFor(2);
-  ASSERT_EQ(received.size(), 2u) << tree_->Diagnostics();
+              R"("BtnTitle":"Details","BtnCmdLine":"/usr/bin/touch )" +
+              ran + R"("})");
+  ASSERT_TRUE(PumpUntil({&server}, [&] { return server.notifications.size() == 2; }))
+      << tree_->Diagnostics();
   const struct {
     const char* summary;
     const char* body;
     std::vector<std::string> actions;
     int32_t expire_timeout;
   } expected[] = {
+      // This server reads no markup: the text goes as it is.
       {"Scan", "3 <i>items</i> cleaned", {}, 5000},
       {"Update", "Ready", {"default", "Details", "run", "Details"}, 30000},
   };
   for (size_t i = 0; i < 2; ++i) {
     SCOPED_TRACE(expected[i].summary);
-    EXPECT_EQ(received[i].app_name, "Wardex");
-    EXPECT_EQ(received[i].summary, expected[i].summary);
-    EXPECT_EQ(received[i].body, expected[i].body);
-    EXPECT_EQ(received[i].actions, expected[i].actions);
-    EXPECT_EQ(received[i].expire_timeout, expected[i].expire_timeout);
+    EXPECT_EQ(server.notifications[i].summary, expected[i].summary);
+    EXPECT_EQ(server.notifications[i].body, expected[i].body);
+    EXPECT_EQ(server.notifications[i].actions, expected[i].actions);
+    EXPECT_EQ(server.notifications[i].expire_timeout, expected[i].expire_timeout);
   }
+
+  // A window opens the Console; once it is answered the Console ends...
+  std::thread sender([&] {
+    tree_->Send(R"({"ModuleRequest":11,"MessageHeader":"Restart","Message":"Now?",)"
+                R"("Buttons":[{"BTTX":"Yes","BTID":7,"BTTY":1}]})",
+                60000);
+  });
+  const bool typed = VirtualDisplay::TypeInto("Restart", "Return");
+  sender.join();
+  ASSERT_TRUE(typed) << tree_->Diagnostics();
+  EXPECT_TRUE(tree_->WaitForLog("CONSOLE: the Console (pid", std::chrono::seconds(30)))
+      << tree_->Diagnostics();
+  // ...and the notification's button still runs its command.
+  server.InvokeAction(server.notifications[1].id, "run");
+  EXPECT_TRUE(PumpUntil({&server}, [&] { return access(ran.c_str(), F_OK) == 0; }))
+      << tree_->Diagnostics();
 }
 
 }  // namespace

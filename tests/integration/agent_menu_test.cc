@@ -150,9 +150,12 @@ TEST_F(AgentMenuTest, AViewWithdrawnWithItsModuleIgnoresLaterButtons) {
   ASSERT_TRUE(tree_->WaitForJournal("TurboModule destroy", kEventWait)) << tree_->Diagnostics();
   ASSERT_EQ(CountContaining(tree_->Journal(), "TurboModule describe-view"), 1u);
   const size_t before = tree_->LogTexts().size();
-  // The fake Console presses the last view's button when told so.
-  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":7,"MessageHeader":"press-view","Message":"-"})"),
-            R"([{"ModuleIdentificator":"","ModuleRequest":7}])");
+  // The fake Console presses the last view's button when a dialog tells it so.
+  EXPECT_NE(tree_
+                ->Send(R"({"ModuleRequest":11,"MessageHeader":"press-view","Message":"-",)"
+                       R"("Buttons":[{"BTTX":"OK","BTID":1,"BTTY":1}]})")
+                .find(R"("BTID":1)"),
+            std::string::npos);
   EXPECT_TRUE(tree_->WaitForLog("CONSOLE: button 1 of module view ", kEventWait, before))
       << tree_->Diagnostics();
   EXPECT_EQ(CountContaining(tree_->LogTexts(), "ignored: the view was withdrawn"), 1u);

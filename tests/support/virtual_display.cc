@@ -90,6 +90,12 @@ void VirtualDisplay::ExportToEnvironment() {
   setenv("DISPLAY", name_.c_str(), 1);
 }
 
+bool VirtualDisplay::WaitForWindow(const std::string& title) {
+  const std::string search =
+      "timeout 30 xdotool search --sync --onlyvisible --name '^" + title + "$' >/dev/null 2>&1";
+  return system(search.c_str()) == 0;
+}
+
 bool VirtualDisplay::TypeInto(const std::string& title, const std::string& keys) {
   const std::string focus = "timeout 30 xdotool search --sync --onlyvisible --name '^" + title +
                             "$' windowfocus --sync >/dev/null 2>&1";

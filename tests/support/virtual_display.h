@@ -29,6 +29,8 @@ class VirtualDisplay {
   // focuses it and types |keys| (xdotool key names, blank-separated) into it
   // through the XTEST extension, as a user would.
   [[nodiscard]] static bool TypeInto(const std::string& title, const std::string& keys);
+  // Waits (up to 30 s) for a visible window titled |title|.
+  [[nodiscard]] static bool WaitForWindow(const std::string& title);
 
  private:
   std::string name_;

@@ -26,8 +26,7 @@ constexpr time_t kSendTimeoutSeconds = 5;
 ConsoleApp::ConsoleApp(int socket_fd, guint idle_seconds)
     : socket_(socket_fd),
       idle_seconds_(idle_seconds),
-      application_(gtk_application_new(kApplicationId, G_APPLICATION_NON_UNIQUE)),
-      notifier_([this](uint32_t id) { Send(NotificationAction{id}); }) {
+      application_(gtk_application_new(kApplicationId, G_APPLICATION_NON_UNIQUE)) {
   const timeval timeout = {kSendTimeoutSeconds, 0};
   setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));
   g_signal_connect(application_, "startup", G_CALLBACK(OnStartup), this);
@@ -89,10 +88,6 @@ void ConsoleApp::Dispatch(const ConsoleMessage& message) {
   } else if (const auto* dialog = std::get_if<ShowDialogMessage>(&message)) {
     StopIdleTimer();
     DialogWindow::Open(application_, *dialog, [this](const DialogAnswer& answer) { Send(answer); });
-  } else if (const auto* notification = std::get_if<ShowNotificationMessage>(&message)) {
-    notifier_.Show(*notification);
-  } else if (const auto* news = std::get_if<ShowNewsMessage>(&message)) {
-    Send(NewsShown{news->id, notifier_.ShowNews(*news)});
   } else if (const auto* texts = std::get_if<SetTexts>(&message)) {
     texts_.Set(*texts);
     RetitlePageWindows(application_, texts_);
@@ -165,12 +160,7 @@ void ConsoleApp::ArmIdleTimer() {
 gboolean ConsoleApp::OnIdle(gpointer self) {
   auto* app = static_cast<ConsoleApp*>(self);
   app->idle_timer_ = 0;
-  if (gtk_application_get_windows(app->application_) != nullptr) return G_SOURCE_REMOVE;
-  if (app->notifier_.HasLiveActions()) {
-    app->ArmIdleTimer();
-    return G_SOURCE_REMOVE;
-  }
-  app->Quit();
+  if (gtk_application_get_windows(app->application_) == nullptr) app->Quit();
   return G_SOURCE_REMOVE;
 }
 

@@ -1,8 +1,8 @@
 // wardex-console: the Console process. It reads the agent's messages from its
-// end of the socket pair (descriptor 3), opens a window or a notification for
-// each, and sends the answers back. It ends when the agent closes the socket,
-// when a malformed message arrives, and once no window of it has been open
-// (and no notification button could still be clicked) for the idle time.
+// end of the socket pair (descriptor 3), opens a window for each, and sends
+// the answers back. It ends when the agent closes the socket, when a
+// malformed message arrives, and once no window of it has been open for the
+// idle time (notifications are the agent's: they need no Console).
 #pragma once
 
 #include <gtk/gtk.h>
@@ -10,7 +10,6 @@
 #include <map>
 #include <string>
 
-#include "notifier.h"
 #include "page_window.h"
 #include "protocol/console_protocol.h"
 
@@ -48,7 +47,6 @@ class ConsoleApp {
   const guint idle_seconds_;
   GtkApplication* application_;
   FrameReader reader_;
-  Notifier notifier_;
   ConsoleTexts texts_;
   std::map<uint32_t, ViewWindow*> views_;  // open module views by id
   guint idle_timer_ = 0;

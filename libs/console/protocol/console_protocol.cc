@@ -9,8 +9,9 @@ namespace wardex::console {
 namespace {
 
 // The wire type of each ConsoleMessage alternative, in the variant's order.
+// 3, 5, 66 and 67 were the notifications', which the agent now shows itself.
 constexpr std::array<uint8_t, std::variant_size_v<ConsoleMessage>> kWireTypes = {
-    1, 2, 3, 4, 5, 6, 7, 8, 64, 65, 66, 67, 68, 69, 70};
+    1, 2, 4, 6, 7, 8, 64, 65, 68, 69, 70};
 
 class Writer {
  public:
@@ -127,15 +128,6 @@ void Fields(Io& io, ShowDialogMessage& m) {
   io.List(m.check_boxes, kMaxDialogCheckBoxes);
 }
 template <class Io>
-void Fields(Io& io, ShowNotificationMessage& m) {
-  io(m.id);
-  io(m.title);
-  io(m.text);
-  io(m.seconds);
-  io(m.button_title);
-  io(m.command_line);
-}
-template <class Io>
 void Fields(Io& io, TextEntry& m) {
   io(m.key);
   io(m.value);
@@ -209,28 +201,10 @@ void Fields(Io& io, MenuCommandChosen& m) {
   io(m.command);
 }
 template <class Io>
-void Fields(Io& io, ShowNewsMessage& m) {
-  io(m.id);
-  io(m.title);
-  io(m.text);
-  io(m.picture);
-  io(m.link);
-  io(m.button_title);
-}
-template <class Io>
-void Fields(Io& io, NewsShown& m) {
-  io(m.id);
-  io(m.shown);
-}
-template <class Io>
 void Fields(Io& io, DialogAnswer& m) {
   io(m.id);
   io(m.button);
   io.List(m.checked, kMaxDialogCheckBoxes);
-}
-template <class Io>
-void Fields(Io& io, NotificationAction& m) {
-  io(m.id);
 }
 
 template <class Io, class T>

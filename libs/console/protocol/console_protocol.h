@@ -55,24 +55,6 @@ struct ShowDialogMessage {
   std::vector<DialogButton> buttons;
   std::vector<DialogCheckBox> check_boxes;
 };
-struct ShowNotificationMessage {
-  uint32_t id = 0;
-  std::string title;
-  std::string text;
-  int32_t seconds = 0;
-  std::string button_title;  // empty: no action button
-  std::string command_line;  // what the button runs, started by the Console
-};
-// A news item, shown as a notification whose button opens its link; the
-// Console answers with NewsShown.
-struct ShowNewsMessage {
-  uint32_t id = 0;
-  std::string title;
-  std::string text;
-  std::string picture;  // a local image file, or empty
-  std::string link;     // opened with the desktop's opener, or empty
-  std::string button_title;
-};
 // The Console's texts that the agent owns, from its language files; sent
 // before the first window and again on Refresh, which open windows follow.
 struct TextEntry {
@@ -140,13 +122,6 @@ struct DialogAnswer {
   int32_t button = -1;           // the pressed button's value, -1 for none
   std::vector<uint8_t> checked;  // 1 when ticked, in the order the boxes were sent
 };
-struct NotificationAction {
-  uint32_t id = 0;
-};
-struct NewsShown {
-  uint32_t id = 0;
-  bool shown = false;
-};
 struct SettingsChosen {
   std::string language;
   bool start_at_logon = false;
@@ -161,11 +136,11 @@ struct MenuCommandChosen {
   uint32_t command = 0;
 };
 
-using ConsoleMessage =
-    std::variant<Ping, ShowDialogMessage, ShowNotificationMessage, SetTexts, ShowNewsMessage,
-                 ShowInfoMessage, ShowSettingsMessage, ShowViewMessage, Pong, DialogAnswer,
-                 NotificationAction, NewsShown, SettingsChosen, ViewButtonPressed,
-                 MenuCommandChosen>;
+// Notifications are not the Console's: the agent shows them (see
+// wardex/console_host.h), so their buttons work while no Console runs.
+using ConsoleMessage = std::variant<Ping, ShowDialogMessage, SetTexts, ShowInfoMessage,
+                                    ShowSettingsMessage, ShowViewMessage, Pong, DialogAnswer,
+                                    SettingsChosen, ViewButtonPressed, MenuCommandChosen>;
 
 // The frame of |message|, length included. Texts and lists must already be
 // within the limits (see FitDialog and FitText).

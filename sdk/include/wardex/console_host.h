@@ -1,7 +1,9 @@
 // What the Console module asks of the agent that loaded it: the facts its
-// information window shows, the settings the agent owns, and the tray menu's
-// commands for windows that carry them, and the frame's thread for the
-// Console's calls into module views. The agent hands its host to a view that
+// information window shows, the settings the agent owns, the tray menu's
+// commands for windows that carry them, the frame's thread for the Console's
+// calls into module views, and the desktop notifications, which the agent
+// shows and whose buttons it runs (it stays while the Console's process
+// comes and goes). The agent hands its host to a view that
 // implements IHostedConsole, right after CreateConsole, and takes it back
 // (null) before DestroyConsole.
 #pragma once
@@ -42,6 +44,17 @@ struct ConsoleMenuEntry {
   bool enabled = true;
 };
 
+// A desktop notification with at most one button.
+struct ConsoleNotification {
+  KaOSAL::KaString title;
+  KaOSAL::KaString text;
+  int32_t seconds = 0;            // 0: as long as the desktop likes
+  KaOSAL::KaString picture;       // a local image file, or empty
+  KaOSAL::KaString button_title;  // empty: no button
+  KaOSAL::KaString command_line;  // what the button starts, or
+  KaOSAL::KaString link;          // what it opens with the desktop's opener
+};
+
 class WARDEX_INTERFACE IConsoleHost {
  public:
   // On the frame's thread.
@@ -61,6 +74,10 @@ class WARDEX_INTERFACE IConsoleHost {
   // frame's thread. Calls asked for while one is pending may be merged into
   // it; none comes once the host was taken back.
   virtual void ScheduleOnFrame() = 0;
+  // Any thread: shows |notification|. With |wait_ms| 0 it returns at once,
+  // true; else, off the frame's thread only, it waits up to |wait_ms|, and
+  // not beyond the start of closing, and answers whether the desktop took it.
+  virtual bool ShowNotification(const ConsoleNotification& notification, uint32_t wait_ms) = 0;
 
  protected:
   virtual ~IConsoleHost() = default;
