@@ -176,6 +176,9 @@ GtkWidget* ScrollingUpTo(int max_height, GtkWidget* child) {
   gtk_scrolled_window_set_propagate_natural_height(GTK_SCROLLED_WINDOW(scroller), TRUE);
   gtk_scrolled_window_set_max_content_height(GTK_SCROLLED_WINDOW(scroller), max_height);
   gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scroller), child);
+  // Tab goes from a window's default button to the next control, not to a
+  // scroller that has nothing to scroll; focused children still scroll it.
+  gtk_widget_set_focusable(scroller, FALSE);
   return scroller;
 }
 
