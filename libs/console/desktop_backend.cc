@@ -96,9 +96,9 @@ void DesktopBackend::OpenPage(ConsolePage page) {
     const AgentSettings settings = host->ReadSettings();
     ShowSettingsMessage message;
     message.language = ItemText(settings.language);
-    for (const KaOSAL::KaString& language : settings.languages) {
+    for (const LanguageChoice& language : settings.languages) {
       if (message.languages.size() == kMaxListEntries) break;
-      message.languages.push_back(ItemText(language));
+      message.languages.push_back({ItemText(language.code), ItemText(language.name)});
     }
     message.start_at_logon = settings.start_at_logon;
     message.news = settings.news;

@@ -1,9 +1,7 @@
 // The frame as the Console module's host: the facts of the information
 // window, the settings the agent owns, the tray menu for the Console's
 // windows, the menu's commands chosen there, and the Console's notifications.
-#include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <future>
 #include <memory>
 #include <string>
@@ -32,8 +30,6 @@ namespace {
 using KaOSAL::KaPath;
 using KaOSAL::KaString;
 
-// The language that the neutral Texts.ini stands for.
-constexpr char16_t kNeutralLanguage[] = u"en_II";
 // How often a wait for the desktop's answer looks whether the agent closes.
 constexpr auto kNotificationWaitSlice = std::chrono::milliseconds(50);
 
@@ -51,30 +47,12 @@ KaString WithoutMnemonics(const KaString& text) {
   return KaString(plain.c_str());
 }
 
-// The language codes of the language files beside the program: Texts.ini
-// is the neutral one, Texts_<code>.ini the others.
-std::vector<KaString> LanguagesPresent() {
-  std::vector<KaString> codes;
-  const std::filesystem::path folder =
-      KaOSAL::ToUtf8(KaPath(GetExecutablePath()).GetRootAndDir().c_str()) + "language";
-  std::error_code error;
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  for (const std::string& name : names) {
-    if (name == "Texts.ini") codes.insert(codes.begin(), KaString(kNeutralLanguage));
-    if (name.starts_with("Texts_") && name.ends_with(".ini") && name.size() > 10)
-      codes.push_back(KaString(KaOSAL::FromUtf8(name.substr(6, name.size() - 10)).c_str()));
-  }
-  return codes;
-}
-
 // The settings as they are now; safe on any thread.
 AgentSettings CurrentSettings() {
   AgentSettings settings;
   settings.language = ReadInstallConfig(u"install", u"Language", kNeutralLanguage);
-  settings.languages = LanguagesPresent();
+  for (const LanguageFile& language : LanguagesPresent())
+    settings.languages.push_back({language.code, language.name});
   settings.start_at_logon = AutostartInstalled(AutostartEntryName());
   CRegistrySettings product;
   settings.news = product.ReadDWord(kNewsfeedOffValueName, 0) == 0;
@@ -87,7 +65,12 @@ AgentDescription CMainFrame::DescribeAgent() {
   WARDEX_DCHECK_ON_THREAD(frame_thread_);
   AgentDescription agent;
   agent.product_name = ReadProductName();
-  agent.edition = ReadInstallConfig(u"install", u"Module", u"");
+  // The edition as a person reads it, where the texts name it.
+  const KaString edition = ReadInstallConfig(u"install", u"Module", u"");
+  KaString key = u"CONSOLE_EDITION_";
+  key += edition;
+  agent.edition = ConsoleText(key.c_str());
+  if (agent.edition.IsEmpty()) agent.edition = edition;
   agent.version = platform::kProductVersion;
   agent.computer_id = GetComputerID();
   char log_file[4096];

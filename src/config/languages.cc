@@ -1,6 +1,8 @@
 #include "config/languages.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "config/placeholders.h"
 #include "config/profile_string.h"
 #include "config/uninstall_list.h"
+#include "osal/wide_format.h"
 #include "platform/file_system.h"
 #include "platform/profile.h"
 #include "platform/system_paths.h"
@@ -34,7 +37,9 @@ TextTable& Texts() {
   return table;
 }
 
-KaString ConfiguredLanguage() { return ReadInstallConfig(u"install", u"Language", u"en_II"); }
+KaString ConfiguredLanguage() {
+  return ReadInstallConfig(u"install", u"Language", kNeutralLanguage);
+}
 
 // The executable's folder, with a trailing separator.
 KaString ExecutableFolder() { return KaPath(GetExecutablePath()).GetRootAndDir(); }
@@ -204,6 +209,36 @@ KaPath GetLocalizedProductConfigPath() {
     return KaPath(ExecutableFolder() + u"install.cfg");
   }();
   return path;
+}
+
+std::vector<LanguageFile> LanguagesPresent() {
+  const KaString folder = ExecutableFolder() + kLanguageFolder;
+  std::vector<std::string> files;
+  std::error_code error;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(KaOSAL::ToUtf8(folder.c_str()), error))
+    files.push_back(entry.path().filename().string());
+  std::sort(files.begin(), files.end());
+  std::vector<LanguageFile> languages;
+  for (const std::string& file : files) {
+    KaString code;
+    if (file == "Texts.ini") {
+      code = kNeutralLanguage;
+    } else if (file.starts_with("Texts_") && file.ends_with(".ini") && file.size() > 10) {
+      code = KaString(KaOSAL::FromUtf8(file.substr(6, file.size() - 10)).c_str());
+    } else {
+      continue;
+    }
+    const KaString path = folder + u"/" + KaString(KaOSAL::FromUtf8(file).c_str());
+    LanguageFile language{
+        code, ReadProfileString(u"ConsoleModule", u"CONSOLE_LANGUAGE_NAME", code, path)};
+    if (code == kNeutralLanguage) {
+      languages.insert(languages.begin(), std::move(language));
+    } else {
+      languages.push_back(std::move(language));
+    }
+  }
+  return languages;
 }
 
 }  // namespace wardex

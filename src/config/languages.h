@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <vector>
 
 #include "osal/ka_path.h"
 #include "osal/ka_string.h"
@@ -38,6 +39,19 @@ bool ApplyOperatingSystemLanguage(bool force);
 // product.cfg beside the executable in the user's language, else install.cfg
 // beside it; computed once per process.
 KaOSAL::KaPath GetLocalizedProductConfigPath();
+
+// The language that the neutral Texts.ini stands for.
+inline constexpr char16_t kNeutralLanguage[] = u"en_II";
+
+struct LanguageFile {
+  KaOSAL::KaString code;
+  KaOSAL::KaString name;  // as a person reads it
+};
+// The languages of the text files in the language folder beside the
+// executable: Texts.ini is the neutral one, first, Texts_<code>.ini the
+// others by code. Each is named as its own file names itself
+// ([ConsoleModule] CONSOLE_LANGUAGE_NAME), else by its code.
+std::vector<LanguageFile> LanguagesPresent();
 
 namespace languages_internal {
 

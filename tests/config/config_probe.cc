@@ -69,6 +69,9 @@ int main(int argc, char** argv) {
     KaOSAL::KaPath path(arg(2));
     bool found = LocalizePath(path);
     Print(KaString(found ? u"1 " : u"0 ") + path.ToString());
+  } else if (command == "languages") {
+    for (const LanguageFile& language : LanguagesPresent())
+      Print(language.code + u"=" + language.name);
   } else if (command == "text") {
     Print(LoadLocalizedString(arg(2), true, arg(3)));
   } else if (command == "text-threads") {

@@ -163,7 +163,8 @@ TEST_F(StagedInstall, TextsFallBackOverTheThreeSections) {
                                   long_text +
                                   "\n"
                                   "[GENERAL]\nIDS_BOTH=allgemein\nIDS_SHARED=Zwei\\nZeilen\n"
-                                  "IDS_NAME=%Company% %COMPANY%\n"));
+                                  "IDS_NAME=%Company% %COMPANY%\n"
+                                  "[ConsoleModule]\nCONSOLE_LANGUAGE_NAME=Deutsch\n"));
   ASSERT_TRUE(test::WriteFile(bin() + "/language/Texts.ini", "[general]\nIDS_STRING_EXIT=Exit\n"));
   struct Case {
     std::string args;
@@ -177,6 +178,8 @@ TEST_F(StagedInstall, TextsFallBackOverTheThreeSections) {
       {"text IDS_LONG", long_text},
       {"text IDS_BOTH other", "aus Wardex"},
       {"text IDS_MISSING", ""},
+      // Each language file names its language; one that does not is named by its code.
+      {"languages", "en_II=en_II\nde=Deutsch"},
   };
   for (const Case& c : cases) EXPECT_EQ(Run(c.args), c.expected) << c.args;
   EXPECT_EQ(LogTexts(9),

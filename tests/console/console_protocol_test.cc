@@ -45,7 +45,7 @@ TEST(ConsoleProtocolTest, EveryMessageSurvivesTheWire) {
                       "/var/log/w.log",
                       {{"A.so", "Corvane"}, {"B.so", ""}},
                       {"About", "(C)"}},
-      ShowSettingsMessage{"de", {"en_II", "de"}, true, false},
+      ShowSettingsMessage{"de", {{"en_II", "English"}, {"de", "Deutsch"}}, true, false},
       ShowViewMessage{5,
                       "Temp",
                       {{"Files", "3", -1}, {"Done", "", 100}},
@@ -85,7 +85,9 @@ TEST(ConsoleProtocolTest, FullListsOfLongestTextsFitAFrame) {
   view.menu.assign(kMaxDialogButtons, MenuEntry{1, text, true});
   SetTexts texts{text, {}};
   texts.texts.assign(kMaxTextEntries, TextEntry{std::string(64, 'K'), text});
-  for (const ConsoleMessage& message : std::vector<ConsoleMessage>{info, view, texts}) {
+  ShowSettingsMessage settings{text, {}, true, true};
+  settings.languages.assign(kMaxListEntries, LanguageEntry{text, text});
+  for (const ConsoleMessage& message : std::vector<ConsoleMessage>{info, view, texts, settings}) {
     const std::string frame = EncodeFrame(message);
     FrameReader::Status status;
     EXPECT_EQ(Decoded(frame, &status), frame) << "alternative " << message.index();

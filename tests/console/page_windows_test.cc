@@ -109,7 +109,8 @@ TEST(SettingsWindowTest, SaveAnswersTheChoicesAndEveryOtherWayAnswersNothing) {
     std::optional<SettingsChosen> answer;
     // The language in use has no file any more: it is offered first.
     SettingsWindow* settings = SettingsWindow::Open(
-        nullptr, ConsoleTexts(), ShowSettingsMessage{"fr", {"en_II", "de"}, false, true},
+        nullptr, ConsoleTexts(),
+        ShowSettingsMessage{"fr", {{"en_II", "English"}, {"de", "Deutsch"}}, false, true},
         [&](const SettingsChosen& chosen) {
           ++calls;
           answer = chosen;
@@ -120,6 +121,10 @@ TEST(SettingsWindowTest, SaveAnswersTheChoicesAndEveryOtherWayAnswersNothing) {
     switch (c.way) {
       case Way::kSaveAfterChanges:
         gtk_drop_down_set_selected(settings->language(), 2);
+        // A person reads the language's name; the answer carries its code.
+        EXPECT_STREQ(gtk_string_object_get_string(
+                         GTK_STRING_OBJECT(gtk_drop_down_get_selected_item(settings->language()))),
+                     "Deutsch");
         gtk_check_button_set_active(settings->start_at_logon(), TRUE);
         gtk_check_button_set_active(settings->news(), FALSE);
         gtk_widget_activate(settings->save());
@@ -207,7 +212,7 @@ GtkWindow* OpenWindow(const std::string& kind, bool largest) {
                           {word, word, "1.0.0", "5a63d8e2c1f04b7f9a2d3e4f5a6b7c8d",
                            "/home/someone/.local/state/wardex/" + word + ".log", modules, about});
   if (kind == "settings") {
-    std::vector<std::string> languages(largest ? kMaxListEntries : 2, word);
+    std::vector<LanguageEntry> languages(largest ? kMaxListEntries : 2, {"de", word});
     return SettingsWindow::Open(nullptr, GermanTexts(), {"de", languages, true, false},
                                 [](const SettingsChosen&) {})
         ->window();

@@ -4,6 +4,31 @@
 #include <utility>
 
 namespace wardex::console {
+namespace {
+
+// Language names whose labels are cut: a drop-down is as wide as its widest item.
+constexpr int kLanguageNameChars = 32;
+
+GtkListItemFactory* EllipsizingFactory() {
+  GtkListItemFactory* factory = gtk_signal_list_item_factory_new();
+  g_signal_connect(factory, "setup", G_CALLBACK(+[](GtkListItemFactory*, GtkListItem* item) {
+                     GtkWidget* label = gtk_label_new(nullptr);
+                     gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+                     gtk_label_set_max_width_chars(GTK_LABEL(label), kLanguageNameChars);
+                     gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+                     gtk_list_item_set_child(item, label);
+                   }),
+                   nullptr);
+  g_signal_connect(factory, "bind", G_CALLBACK(+[](GtkListItemFactory*, GtkListItem* item) {
+                     gtk_label_set_text(GTK_LABEL(gtk_list_item_get_child(item)),
+                                        gtk_string_object_get_string(
+                                            GTK_STRING_OBJECT(gtk_list_item_get_item(item))));
+                   }),
+                   nullptr);
+  return factory;
+}
+
+}  // namespace
 
 SettingsWindow* SettingsWindow::Open(GtkApplication* application, const ConsoleTexts& texts,
                                      const ShowSettingsMessage& settings, SaveHandler on_save) {
@@ -21,16 +46,23 @@ void SettingsWindow::Build(GtkApplication* application, const ConsoleTexts& text
                            G_CALLBACK(+[](SettingsWindow* self) { delete self; }), this);
 
   // The language in use is offered even when its file has gone.
-  languages_ = settings.languages;
-  if (std::find(languages_.begin(), languages_.end(), settings.language) == languages_.end())
-    languages_.insert(languages_.begin(), settings.language);
   std::vector<const char*> names;
-  for (const std::string& code : languages_) names.push_back(code.c_str());
+  for (const LanguageEntry& language : settings.languages) {
+    languages_.push_back(language.code);
+    names.push_back(language.name.c_str());
+  }
+  if (std::find(languages_.begin(), languages_.end(), settings.language) == languages_.end()) {
+    languages_.insert(languages_.begin(), settings.language);
+    names.insert(names.begin(), settings.language.c_str());
+  }
   names.push_back(nullptr);
   GtkWidget* line = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
   GtkWidget* label = PlainLabel(texts.Get("CONSOLE_SETTINGS_LANGUAGE", "Language"));
   gtk_box_append(GTK_BOX(line), label);
   language_ = GTK_DROP_DOWN(gtk_drop_down_new_from_strings(names.data()));
+  GtkListItemFactory* factory = EllipsizingFactory();
+  gtk_drop_down_set_factory(language_, factory);
+  g_object_unref(factory);
   const auto current = std::find(languages_.begin(), languages_.end(), settings.language);
   gtk_drop_down_set_selected(language_, static_cast<guint>(current - languages_.begin()));
   gtk_box_append(GTK_BOX(line), GTK_WIDGET(language_));

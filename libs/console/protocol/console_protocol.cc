@@ -153,6 +153,11 @@ void Fields(Io& io, ShowInfoMessage& m) {
   io.List(m.about, kMaxListEntries);
 }
 template <class Io>
+void Fields(Io& io, LanguageEntry& m) {
+  io(m.code);
+  io(m.name);
+}
+template <class Io>
 void Fields(Io& io, ShowSettingsMessage& m) {
   io(m.language);
   io.List(m.languages, kMaxListEntries);

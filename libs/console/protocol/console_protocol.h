@@ -81,9 +81,13 @@ struct ShowInfoMessage {
 };
 // The settings window; the Console answers with SettingsChosen when the user
 // saves.
+struct LanguageEntry {
+  std::string code;
+  std::string name;  // as a person reads it
+};
 struct ShowSettingsMessage {
-  std::string language;
-  std::vector<std::string> languages;
+  std::string language;  // the code in use
+  std::vector<LanguageEntry> languages;
   bool start_at_logon = false;
   bool news = true;
 };

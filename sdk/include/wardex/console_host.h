@@ -31,9 +31,14 @@ struct AgentDescription {
   std::vector<KaOSAL::KaString> about;
 };
 
+struct LanguageChoice {
+  KaOSAL::KaString code;
+  KaOSAL::KaString name;  // as a person reads it
+};
+
 struct AgentSettings {
-  KaOSAL::KaString language;                // the language code in use
-  std::vector<KaOSAL::KaString> languages;  // the codes of the language files present
+  KaOSAL::KaString language;              // the language code in use
+  std::vector<LanguageChoice> languages;  // those of the language files present
   bool start_at_logon = false;
   bool news = true;  // the daily news item is shown
 };
