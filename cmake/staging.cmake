@@ -5,8 +5,9 @@
 #               modules/consolemodule/wardex-console (the Console process),
 #               modules/common/kvl_ipc32.so, the starter stand-in
 #               briskostart; every library signed; share/applications/
-#               wardex.desktop and share/icons/hicolor/32x32/apps/wardex.png,
-#               which a package puts under /usr/share
+#               org.wardex.Console.desktop (the Console's application id) and
+#               share/icons/hicolor/<size>/apps/wardex.png at the sizes the
+#               package installs, which a package puts under /usr/share
 #   stage/root  the demo's machine root (WARDEX_ROOT): etc/wardex/trust/ with
 #               the test authority (0644), var/lib/wardex/common (1777)
 # Every file is copied by a command that re-runs when its input changes.
@@ -95,9 +96,23 @@ endforeach()
 foreach(file install.cfg product.cfg language/Texts.ini language/Texts_de.ini briskostart)
   _wardex_stage_file(${PROJECT_SOURCE_DIR}/dist/${file} ${file})
 endforeach()
-_wardex_stage_file(${PROJECT_SOURCE_DIR}/dist/wardex.desktop share/applications/wardex.desktop)
+_wardex_stage_file(${PROJECT_SOURCE_DIR}/dist/org.wardex.Console.desktop
+                   share/applications/org.wardex.Console.desktop)
 _wardex_stage_file(${PROJECT_SOURCE_DIR}/dist/icons/wardex.png
                    share/icons/hicolor/32x32/apps/wardex.png)
+# The larger sizes, drawn from the same shield, so that search results and
+# dialogs are not scaled up from 32 pixels.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+foreach(size 48 64 128 256)
+  set(_icon ${WARDEX_STAGE_APP}/share/icons/hicolor/${size}x${size}/apps/wardex.png)
+  add_custom_command(OUTPUT ${_icon}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${WARDEX_STAGE_APP}/share/icons/hicolor/${size}x${size}/apps
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/make_tray_icons.py --png ${size} ${_icon}
+    DEPENDS ${PROJECT_SOURCE_DIR}/scripts/make_tray_icons.py
+    COMMENT "Drawing the ${size}x${size} icon"
+    VERBATIM)
+  list(APPEND _wardex_stage_outputs ${_icon})
+endforeach()
 
 # The machine root: folders with the modes the package would give them.
 set(_wardex_trust ${WARDEX_STAGE_ROOT}/etc/wardex/trust)

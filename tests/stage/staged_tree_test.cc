@@ -55,8 +55,9 @@ TEST(StagedTree, HoldsEveryFileOfTheInstallation) {
   std::set<std::string> expected = kLibraries;
   expected.insert({"install.cfg", "product.cfg", "language/Texts.ini", "language/Texts_de.ini",
                    "briskostart", "wardex-ipc", "modules/consolemodule/wardex-console",
-                   "share/applications/wardex.desktop",
-                   "share/icons/hicolor/32x32/apps/wardex.png"});
+                   "share/applications/org.wardex.Console.desktop"});
+  for (const char* size : {"32", "48", "64", "128", "256"})
+    expected.insert(std::string("share/icons/hicolor/") + size + "x" + size + "/apps/wardex.png");
   if (WARDEX_STAGE_HAS_AGENT) expected.insert("wardex");
   std::set<std::string> found;
   for (const auto& entry : fs::recursive_directory_iterator(StagedApp())) {
@@ -69,9 +70,10 @@ TEST(StagedTree, HoldsEveryFileOfTheInstallation) {
   }
 }
 
-// Desktops without a tray host reach the menu's commands through this entry.
+// Desktops without a tray host reach the menu's commands through this entry;
+// it is the Console's application id, whose windows and notifications it names.
 TEST(StagedTree, DesktopEntryIsValidAndOpensTheQuickCheck) {
-  const std::string entry = StagedApp() + "/share/applications/wardex.desktop";
+  const std::string entry = StagedApp() + "/share/applications/org.wardex.Console.desktop";
   EXPECT_EQ(RunCommand("desktop-file-validate '" + entry + "'"), 0);
   EXPECT_EQ(RunCommand("grep -qx 'Exec=wardex -snapcheck' '" + entry + "'"), 0);
   EXPECT_EQ(RunCommand("grep -qx 'Icon=wardex' '" + entry + "'"), 0);

@@ -15,14 +15,17 @@
 namespace wardex::console {
 namespace {
 
-// Each Console serves one agent: no single-instance negotiation on the bus,
-// where a second Console would otherwise hand its work to the first.
-constexpr char kApplicationId[] = "org.wardex.Console";
+// The icon of the desktop file of that id; the staged tree holds it two
+// folders above the program, an installed one in the desktop's icon theme.
+constexpr char kIconName[] = "wardex";
+constexpr char kStagedIcons[] = "/../../share/icons";
 // The agent always reads; a write that cannot go out in this time means it hangs.
 constexpr time_t kSendTimeoutSeconds = 5;
 
 }  // namespace
 
+// Each Console serves one agent: no single-instance negotiation on the bus,
+// where a second Console would otherwise hand its work to the first.
 ConsoleApp::ConsoleApp(int socket_fd, guint idle_seconds)
     : socket_(socket_fd),
       idle_seconds_(idle_seconds),
@@ -49,6 +52,15 @@ int ConsoleApp::Run() {
 
 void ConsoleApp::OnStartup(GApplication* application, gpointer self) {
   auto* app = static_cast<ConsoleApp*>(self);
+  if (gchar* program = g_file_read_link("/proc/self/exe", nullptr)) {
+    gchar* folder = g_path_get_dirname(program);
+    const std::string icons = std::string(folder) + kStagedIcons;
+    gtk_icon_theme_add_search_path(gtk_icon_theme_get_for_display(gdk_display_get_default()),
+                                   icons.c_str());
+    g_free(folder);
+    g_free(program);
+  }
+  gtk_window_set_default_icon_name(kIconName);
   // Held until Quit: the Console stays while no window is open.
   g_application_hold(application);
   app->socket_watch_ = g_unix_fd_add(

@@ -15,6 +15,9 @@
 
 namespace wardex::console {
 
+// The application id, which names the desktop file of the Console's windows.
+inline constexpr char kApplicationId[] = "org.wardex.Console";
+
 class ViewWindow;
 
 class ConsoleApp {

@@ -10,6 +10,9 @@ int main() {
     const long parsed = strtol(value, nullptr, 10);
     if (parsed > 0 && parsed <= 3600) idle_seconds = static_cast<guint>(parsed);
   }
+  // X11 desktops find the desktop file through the window's class, which GTK
+  // takes from the program's name.
+  g_set_prgname(wardex::console::kApplicationId);
   wardex::console::ConsoleApp app(wardex::console::kConsoleSocketFd, idle_seconds);
   return app.Run();
 }

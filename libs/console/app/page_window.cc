@@ -15,8 +15,6 @@ constexpr int kButtonTitleChars = 24;
 constexpr int kButtonsPerRow = 4;
 // Longer fact lists scroll.
 constexpr int kMaxFactsHeight = 360;
-// The icon that the package installs into the desktop's icon theme.
-constexpr char kIconName[] = "wardex";
 constexpr char kTitleFallback[] = "wardex-title-fallback";
 
 void ApplyTitle(GtkWindow* window, const ConsoleTexts& texts) {
@@ -101,9 +99,12 @@ GtkWidget* PlainLabel(const std::string& text, int wrap_chars) {
 GtkGrid* AppendFactGrid(GtkWidget* box, const std::string& heading, const char* css_class,
                         bool with_icon) {
   GtkWidget* header = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
-  if (with_icon && gtk_icon_theme_has_icon(
-                       gtk_icon_theme_get_for_display(gdk_display_get_default()), kIconName)) {
-    GtkWidget* icon = gtk_image_new_from_icon_name(kIconName);
+  // The application's icon, where the desktop's theme has it.
+  const char* icon_name = gtk_window_get_default_icon_name();
+  if (with_icon && icon_name != nullptr &&
+      gtk_icon_theme_has_icon(gtk_icon_theme_get_for_display(gdk_display_get_default()),
+                              icon_name)) {
+    GtkWidget* icon = gtk_image_new_from_icon_name(icon_name);
     gtk_image_set_pixel_size(GTK_IMAGE(icon), 48);
     gtk_box_append(GTK_BOX(header), icon);
   }
