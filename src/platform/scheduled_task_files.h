@@ -75,7 +75,9 @@ struct TaskDefinition {
 // Writes the task's files in |scope| (replacing files of the same name) and,
 // for an enabled timer, the link that enables it; tells the user's service
 // manager where one is reachable. A failure removes what this call wrote.
-// Returns 0 or the Win32 code of the failure.
+// Returns 0 or the Win32 code of the failure: 161 (bad path name), logged,
+// for an autostart entry whose program or arguments hold a backslash, "$" or
+// "`", which logon sessions read differently.
 [[nodiscard]] uint32_t WriteTaskFiles(const KaOSAL::KaString& name,
                                       const TaskDefinition& definition, TaskScope scope);
 

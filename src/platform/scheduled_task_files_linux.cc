@@ -18,6 +18,7 @@
 #include "platform/file_system.h"
 #include "platform/system_paths.h"
 #include "platform/user_manager.h"
+#include "wardex/crashlog.h"
 
 namespace wardex::platform {
 namespace {
@@ -30,9 +31,21 @@ constexpr size_t kMaxEscapedName = 255 - 8;
 // systemd's calendar reaches no further than this year.
 constexpr int kLastCalendarYear = 2199;
 constexpr int kMinutesPerDay = 24 * 60;
+constexpr uint32_t kErrorBadPathName = 161;  // ERROR_BAD_PATHNAME
 // Entries and units are read by every user's session, whatever the umask.
 constexpr int kFileMode = 0644;
 constexpr const char* kEnvProgram = "/usr/bin/env";
+// A logon session starts an autostart entry through GLib (gnome-session and
+// others) or, under systemd, through systemd-xdg-autostart-generator, which
+// carries a backslash, "$" and "`" into its unit so that systemd reads them
+// otherwise than GLib does: no entry can name such a word for both.
+constexpr char kUnstartableAtLogon[] = "\\$`";
+// Both look the program up before "%%" becomes "%", and systemd starts no
+// program whose path has a quote: such a program is started through env.
+constexpr char kProgramThroughEnv[] = "%\"'";
+// The generator writes Path= into the unit as it stands, "%" and the
+// backslash included, which the unit reads as specifiers and escapes.
+constexpr char kUnwritablePath[] = "%\\";
 constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 
 std::string Utf8(const KaString& text) {
@@ -111,7 +124,10 @@ std::string UnitExecArgument(const std::string& argument) {
 
 // Exec=: every word quoted by the Desktop Entry rules.
 std::string DesktopCommandLine(const TaskDefinition& definition) {
-  std::string line = DesktopExecArgument(Utf8(definition.program));
+  const std::string program = Utf8(definition.program);
+  std::string line = program.find_first_of(kProgramThroughEnv) == std::string::npos
+                         ? DesktopExecArgument(program)
+                         : kEnvProgram + std::string(" ") + DesktopExecArgument(program);
   for (const KaString& argument : definition.arguments) {
     line += " " + DesktopExecArgument(Utf8(argument));
   }
@@ -132,14 +148,28 @@ std::string UnitCommandLine(const TaskDefinition& definition) {
   return line;
 }
 
+// True when every word of the entry's command can be carried to GLib and
+// to systemd alike.
+bool StartableAtLogon(const TaskDefinition& definition) {
+  if (Utf8(definition.program).find_first_of(kUnstartableAtLogon) != std::string::npos)
+    return false;
+  return std::none_of(
+      definition.arguments.begin(), definition.arguments.end(), [](const KaString& argument) {
+        return Utf8(argument).find_first_of(kUnstartableAtLogon) != std::string::npos;
+      });
+}
+
 std::string DesktopEntryText(const KaString& name, const TaskDefinition& definition) {
   std::string text = "[Desktop Entry]\nType=Application\nName=" + DesktopString(Utf8(name)) + "\n";
   if (!definition.comment.IsEmpty()) {
     text += "Comment=" + DesktopString(Utf8(definition.comment)) + "\n";
   }
   text += "Exec=" + DesktopString(DesktopCommandLine(definition)) + "\n";
-  if (!definition.working_folder.IsEmpty()) {
-    text += "Path=" + DesktopString(Utf8(definition.working_folder)) + "\n";
+  // Left out where the generator would mangle it: the agent changes into its
+  // own folder at every start anyway.
+  const std::string folder = Utf8(definition.working_folder);
+  if (!folder.empty() && folder.find_first_of(kUnwritablePath) == std::string::npos) {
+    text += "Path=" + DesktopString(folder) + "\n";
   }
   text += "Terminal=false\nX-GNOME-Autostart-enabled=true\n";
   if (definition.disabled) text += "Hidden=true\n";
@@ -386,6 +416,13 @@ bool TaskExists(const KaString& name, TaskScope scope) {
 uint32_t WriteTaskFiles(const KaString& name, const TaskDefinition& definition, TaskScope scope) {
   const std::string escaped = EscapedTaskName(name);
   if (definition.trigger.kind == TaskTrigger::Kind::kAtLogon) {
+    if (!StartableAtLogon(definition)) {
+      LogW(kLogError,
+           u"TASK: the autostart entry \"%s\" cannot start \"%s\": a logon session would read "
+           u"a backslash, \"$\" or \"`\" in its path or arguments otherwise",
+           name.c_str(), definition.program.c_str());
+      return kErrorBadPathName;
+    }
     return WriteAllOrNone(
         {{AutostartFolder(scope) + "/" + escaped + ".desktop", DesktopEntryText(name, definition)}},
         scope);

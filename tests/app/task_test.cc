@@ -1,6 +1,7 @@
 // CTask and the files it writes: autostart entries and user timers in a
 // private root, compared whole, checked by the desktop's and systemd's own
 // validators; the log lines and result codes of every setter and failure.
+#include <gio/gdesktopappinfo.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,8 +64,8 @@ class TaskTest : public ::testing::Test {
     env_.env().Unset("DBUS_SESSION_BUS_ADDRESS");
     ::mkdir((env_.root().path() + "/runtime").c_str(), 0700);
     ASSERT_TRUE(WriteFile(root() + "/run/systemd/system/.present", ""));
-    // A program whose path needs every kind of quoting.
-    folder_ = env_.root().path() + "/opt/Brisko 100% \"x\" $HOME";
+    // A program whose path needs every kind of quoting that a logon entry can carry.
+    folder_ = env_.root().path() + "/opt/Brisko 100% \"x\"";
     program_ = folder_ + "/wardex";
     ASSERT_TRUE(WriteFile(program_, "#!/bin/sh\n"));
     ASSERT_EQ(chmod(program_.c_str(), 0755), 0);
@@ -143,17 +144,18 @@ TEST_F(TaskTest, WritesTheFilesOfEachFrequencyAndFlag) {
     SCOPED_TRACE(test.what);
     CTask task = MakeTask(test.frequency);
     if (test.adjust) test.adjust(task);
+    // A unit carries what no logon entry can.
+    if (test.timer_events != nullptr) task.SetParameters(u"--quiet \"50% off\" $HOME");
     ASSERT_EQ(task.SaveTask(Wide(kName), false, test.disabled, test.delete_when_done), 0);
     const std::string base = std::string("/") + kEscaped;
     if (test.timer_events == nullptr) {
       const std::string entry = AutostartFolder() + base + ".desktop";
       EXPECT_EQ(ReadFile(entry),
                 Fill("[Desktop Entry]\nType=Application\nName={name}\nComment=Starts the agent\n"
-                     "Exec=\"{qfolder}/wardex\" \"--quiet\" \"50%% off\"\nPath={folder}\n"
+                     "Exec=/usr/bin/env \"{qfolder}/wardex\" \"--quiet\" \"50%% off\"\n"
                      "Terminal=false\nX-GNOME-Autostart-enabled=true\n",
-                     {{"qfolder", env_.root().path() + R"(/opt/Brisko 100%% \\"x\\" \\$HOME)"},
-                      {"name", kName},
-                      {"folder", folder_}}) +
+                     {{"qfolder", env_.root().path() + R"(/opt/Brisko 100%% \\"x\\")"},
+                      {"name", kName}}) +
                     (test.disabled ? "Hidden=true\n" : ""));
       std::string output;
       EXPECT_EQ(RunCommand("desktop-file-validate '" + entry + "'", &output), 0) << output;
@@ -163,8 +165,8 @@ TEST_F(TaskTest, WritesTheFilesOfEachFrequencyAndFlag) {
       const std::string head = "[Unit]\nDescription=Starts the agent\n";
       EXPECT_EQ(ReadFile(unit + ".service"),
                 head + "\n[Service]\nType=exec\nExecStart=/usr/bin/env \"" + env_.root().path() +
-                    R"(/opt/Brisko 100%% \"x\" $$HOME/wardex" "--quiet" "50%% off")" +
-                    "\nWorkingDirectory=" + env_.root().path() + "/opt/Brisko 100%% \"x\" $HOME\n");
+                    R"(/opt/Brisko 100%% \"x\"/wardex" "--quiet" "50%% off" "$$HOME")" +
+                    "\nWorkingDirectory=" + env_.root().path() + "/opt/Brisko 100%% \"x\"\n");
       EXPECT_EQ(ReadFile(unit + ".timer"),
                 head + "\n[Timer]\n" + test.timer_events + "\n[Install]\nWantedBy=timers.target\n");
       std::vector<std::string> expected = {std::string(kEscaped) + ".service",
@@ -384,6 +386,93 @@ TEST_F(TaskTest, WithoutSystemdTheSchedulerCannotBeOpened) {
   EXPECT_EQ(Log(), (std::vector<LoggedLine>{
                        {3, "Error: CTask::OpenTaskScheduler() - invalid Parameter"},
                        {3, "Error: CTask::OpenTaskScheduler() - invalid Parameter"}}));
+}
+
+// An autostart entry as the logon session reads it: through GLib, which
+// starts it (gnome-session and others), and through systemd's generator,
+// whose unit's ExecStart= line is returned ("" when it made none).
+std::string StartAsLogonSessionsDo(const std::string& entry, const std::string& config_home) {
+  GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(entry.c_str());
+  EXPECT_NE(info, nullptr) << "GLib refuses " << entry;
+  if (info != nullptr) {
+    GError* error = nullptr;
+    EXPECT_TRUE(g_app_info_launch(G_APP_INFO(info), nullptr, nullptr, &error))
+        << (error != nullptr ? error->message : "");
+    if (error != nullptr) g_error_free(error);
+    g_object_unref(info);
+  }
+  const std::string units = config_home + "/generated";
+  fs::remove_all(units);
+  fs::create_directories(units);
+  std::string output;
+  RunCommand("XDG_CONFIG_HOME='" + config_home + "' XDG_CONFIG_DIRS=/nonexistent " +
+                 "/usr/lib/systemd/user-generators/systemd-xdg-autostart-generator '" + units +
+                 "' '" + units + "' '" + units + "'",
+             &output);
+  for (const std::string& unit : FilesBelow(units)) {
+    if (!unit.ends_with(".service")) continue;
+    std::string verified;
+    EXPECT_EQ(RunCommand("systemd-analyze --user verify '" + units + "/" + unit + "'", &verified),
+              0)
+        << verified;
+    const std::string text = ReadFile(units + "/" + unit);
+    const size_t line = text.find("\nExecStart=");
+    if (line != std::string::npos)
+      return text.substr(line + 11, text.find('\n', line + 1) - line - 11);
+  }
+  return "";
+}
+
+// Every program path that both can start gets an entry that both start;
+// the others are refused, with a log line, and nothing is written.
+TEST_F(TaskTest, AutostartEntriesStartTheirProgramInGLibAndInSystemd) {
+  env_.env().Set("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+  const std::string config_home = env_.root().path() + "/session";
+  const struct {
+    const char* folder;
+    const char* exec_start;  // the generator's, in unit syntax, below {opt}
+  } cases[] = {
+      {"Brisko 100", R"(:"{opt}/Brisko 100/wardex")"},
+      {"Brisko 100%", R"(:/usr/bin/env "{opt}/Brisko 100%%/wardex")"},
+      {"Brisko \"x\"", R"(:/usr/bin/env "{opt}/Brisko \"x\"/wardex")"},
+      {"Brisko 'x'", R"(:/usr/bin/env "{opt}/Brisko 'x'/wardex")"},
+      {"Gr\xC3\xBC\xC3\x9F"
+       "e;&",
+       ":\"{opt}/Gr\xC3\xBC\xC3\x9F"
+       "e;&/wardex\""},
+      {"back\\slash", nullptr},
+      {"$HOME", nullptr},
+      {"a`b", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    const std::string program = env_.root().path() + "/opt/" + c.folder + "/wardex";
+    const std::string ran = env_.root().path() + "/ran";
+    ASSERT_TRUE(WriteFile(program, "#!/bin/sh\ntouch '" + ran + "'\n"));
+    ASSERT_EQ(chmod(program.c_str(), 0755), 0);
+    unlink(ran.c_str());
+    platform::TaskDefinition definition;
+    definition.program = Wide(program);
+    definition.working_folder = Wide(fs::path(program).parent_path().string());
+    const uint32_t written =
+        platform::WriteTaskFiles(Wide(kName), definition, platform::TaskScope::kUser);
+    if (c.exec_start == nullptr) {
+      EXPECT_EQ(written, 161u);
+      EXPECT_EQ(FilesBelow(env_.root().config_home() + "/autostart"), std::vector<std::string>{});
+      continue;
+    }
+    ASSERT_EQ(written, 0u);
+    fs::remove_all(config_home);
+    fs::create_directories(config_home);
+    fs::copy(env_.root().config_home() + "/autostart", config_home + "/autostart");
+    EXPECT_EQ(
+        StartAsLogonSessionsDo(config_home + "/autostart/" + kEscaped + ".desktop", config_home),
+        Fill(c.exec_start, {{"opt", env_.root().path() + "/opt"}}));
+    for (int i = 0; i < 500 && access(ran.c_str(), F_OK) != 0; ++i) usleep(10000);
+    EXPECT_EQ(access(ran.c_str(), F_OK), 0) << "GLib did not start it";
+    ASSERT_EQ(platform::RemoveTaskFiles(Wide(kName), platform::TaskScope::kUser), 0u);
+  }
+  EXPECT_EQ(Log().size(), 3u);
 }
 
 TEST_F(TaskTest, NamesAreEscapedAsSystemdEscapesThem) {
