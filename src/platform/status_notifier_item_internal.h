@@ -1,8 +1,12 @@
 // The tray icon as a StatusNotifierItem: the object "/StatusNotifierItem"
 // under the name org.kde.StatusNotifierItem-PID-1, registered with the
 // StatusNotifierWatcher; a hidden icon is Passive. A watcher that appears or
-// changes owner is announced as "TaskbarCreated". Internal to the desktop
-// backend (desktop_bus_internal.h).
+// changes owner is announced as "TaskbarCreated". A watcher that drops the
+// icon while we still hold the name (GNOME's AppIndicator extension loses a
+// race against a quick item) is told again, a few times. A left click
+// (Activate) is answered with an error: hosts then open the menu, whose
+// AboutToShow refreshes it, as every click does on Windows. Internal to the
+// desktop backend (desktop_bus_internal.h).
 #pragma once
 
 #include <mutex>
@@ -49,6 +53,12 @@ class StatusNotifierItem {
  private:
   [[nodiscard]] bool HiddenLocked() const;
   void RegisterWithWatcher();
+  // The watcher dropped or does not list the icon: registers it again after
+  // a moment, a bounded number of times per watcher.
+  void RegisterAgain(const char* why);
+  // True when the watcher's |service| (a bus name, maybe with a path) is ours.
+  [[nodiscard]] bool IsOurs(const std::string& service) const;
+  void OnTimer(UINT_PTR timer);
   void EmitSignal(const char* member);
 
   static int OnMethod(sd_bus_message* m, void* userdata, sd_bus_error* error);
@@ -57,12 +67,16 @@ class StatusNotifierItem {
   static int OnWatcherOwnerChanged(sd_bus_message* m, void* userdata, sd_bus_error* error);
   static int OnNameRequested(sd_bus_message* m, void* userdata, sd_bus_error* error);
   static int OnRegistered(sd_bus_message* m, void* userdata, sd_bus_error* error);
+  static int OnItemUnregistered(sd_bus_message* m, void* userdata, sd_bus_error* error);
+  static int OnRegisteredItems(sd_bus_message* m, void* userdata, sd_bus_error* error);
   static const sd_bus_vtable kVtable[];
 
   BusConnection& bus_;
   const std::string name_;
+  LoopWindow timers_;  // the registration's check and the next try
 
   // Loop thread only.
+  int registrations_again_ = 0;  // with the watcher that owns the name now
   bool name_owned_ = false;
   bool name_requested_ = false;
   std::string watcher_owner_;

@@ -1,7 +1,10 @@
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/shell.h"
 #include "platform/icon_pixmap.h"
@@ -17,13 +20,26 @@ constexpr char kItemPath[] = "/StatusNotifierItem";
 constexpr char kItemInterface[] = "org.kde.StatusNotifierItem";
 constexpr char kWatcherName[] = "org.kde.StatusNotifierWatcher";
 constexpr char kWatcherPath[] = "/StatusNotifierWatcher";
+// GNOME's AppIndicator extension drops a quickly answering item about a
+// second after it registered it; a watcher is asked whether it lists the
+// icon after this long, and told again after a short pause, a few times.
+constexpr uint32_t kListCheckMs = 2000;
+constexpr uint32_t kRegisterAgainMs = 500;
+constexpr int kMaxRegistrationsAgain = 5;
+constexpr UINT_PTR kListCheckTimer = 1;
+constexpr UINT_PTR kRegisterAgainTimer = 2;
 
 }  // namespace
 
 StatusNotifierItem::StatusNotifierItem(BusConnection& bus)
-    : bus_(bus), name_("org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-1") {}
+    : bus_(bus),
+      name_("org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-1"),
+      timers_([this](UINT message, WPARAM timer) {
+        if (message == WM_TIMER) OnTimer(timer);
+      }) {}
 
 int StatusNotifierItem::Export() {
+  if (timers_.Register() == nullptr) return -ENOMEM;
   int r = sd_bus_add_object_vtable(bus_.get(), nullptr, kItemPath, kItemInterface, kVtable, this);
   if (r >= 0) {
     r = sd_bus_add_match(bus_.get(), nullptr,
@@ -33,6 +49,13 @@ int StatusNotifierItem::Export() {
                           kWatcherName + "'")
                              .c_str(),
                          OnWatcherOwnerChanged, this);
+  }
+  if (r >= 0) {
+    r = sd_bus_add_match(bus_.get(), nullptr,
+                         (std::string("type='signal',interface='") + kWatcherName +
+                          "',member='StatusNotifierItemUnregistered'")
+                             .c_str(),
+                         OnItemUnregistered, this);
   }
   return r;
 }
@@ -211,6 +234,76 @@ int StatusNotifierItem::OnRegistered(sd_bus_message* m, void* userdata, sd_bus_e
   }
   self->no_watcher_logged_ = false;
   LogW(kLogInfo, u"SHELL: icon registered with the status notifier watcher");
+  // A watcher may drop the icon without a word: it is asked later.
+  SetTimer(self->timers_.hwnd(), kListCheckTimer, kListCheckMs);
+  return 0;
+}
+
+bool StatusNotifierItem::IsOurs(const std::string& service) const {
+  const char* unique = nullptr;
+  sd_bus_get_unique_name(bus_.get(), &unique);
+  for (const std::string& ours : {name_, std::string(unique != nullptr ? unique : "")}) {
+    if (!ours.empty() && service.starts_with(ours) &&
+        (service.size() == ours.size() || service[ours.size()] == '/'))
+      return true;
+  }
+  return false;
+}
+
+void StatusNotifierItem::RegisterAgain(const char* why) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!icon_ || !name_owned_) return;
+  }
+  if (registrations_again_ == kMaxRegistrationsAgain) {
+    LogW(kLogError, u"SHELL: %S; it was registered again %d times, not any more", why,
+         kMaxRegistrationsAgain);
+    ++registrations_again_;
+    return;
+  }
+  if (registrations_again_ > kMaxRegistrationsAgain) return;
+  ++registrations_again_;
+  LogW(kLogNotable, u"SHELL: %S; registering it again (%d of %d)", why, registrations_again_,
+       kMaxRegistrationsAgain);
+  KillTimer(timers_.hwnd(), kListCheckTimer);
+  SetTimer(timers_.hwnd(), kRegisterAgainTimer, kRegisterAgainMs);
+}
+
+void StatusNotifierItem::OnTimer(UINT_PTR timer) {
+  if (!name_owned_ || watcher_owner_.empty()) return;
+  if (timer == kRegisterAgainTimer) {
+    registered_with_.clear();
+    RegisterWithWatcher();
+  } else if (timer == kListCheckTimer) {
+    sd_bus_call_method_async(bus_.get(), nullptr, kWatcherName, kWatcherPath,
+                             "org.freedesktop.DBus.Properties", "Get", OnRegisteredItems, this,
+                             "ss", kWatcherName, "RegisteredStatusNotifierItems");
+  }
+  bus_.Rearm();
+}
+
+int StatusNotifierItem::OnItemUnregistered(sd_bus_message* m, void* userdata,
+                                           sd_bus_error* /*error*/) {
+  auto* self = static_cast<StatusNotifierItem*>(userdata);
+  const char* sender = sd_bus_message_get_sender(m);
+  const char* service = nullptr;
+  if (sender == nullptr || self->watcher_owner_ != sender ||
+      sd_bus_message_read(m, "s", &service) < 0 || !self->IsOurs(service))
+    return 0;
+  self->RegisterAgain("the status notifier watcher dropped the icon");
+  return 0;
+}
+
+int StatusNotifierItem::OnRegisteredItems(sd_bus_message* m, void* userdata,
+                                          sd_bus_error* /*error*/) {
+  auto* self = static_cast<StatusNotifierItem*>(userdata);
+  std::vector<std::string> items;
+  if (sd_bus_message_get_error(m) != nullptr || sd_bus_message_enter_container(m, 'v', "as") < 0 ||
+      ReadStrings(m, &items) < 0)
+    return 0;  // a watcher that cannot say is taken at its word
+  if (std::none_of(items.begin(), items.end(),
+                   [self](const std::string& item) { return self->IsOurs(item); }))
+    self->RegisterAgain("the status notifier watcher does not list the icon");
   return 0;
 }
 
@@ -223,6 +316,10 @@ int StatusNotifierItem::OnWatcherOwnerChanged(sd_bus_message* m, void* userdata,
   if (sd_bus_message_read(m, "sss", &name, &old_owner, &new_owner) < 0) return 0;
   self->watcher_owner_ = new_owner;
   self->registered_with_.clear();
+  // A new watcher (a restarted shell) gets its own tries.
+  self->registrations_again_ = 0;
+  KillTimer(self->timers_.hwnd(), kListCheckTimer);
+  KillTimer(self->timers_.hwnd(), kRegisterAgainTimer);
   if (*new_owner != 0) {
     LogW(kLogInfo, u"SHELL: a status notifier watcher appeared, announcing TaskbarCreated");
     BroadcastMessage(RegisterWindowMessage(u"TaskbarCreated"), 0, 0);
@@ -232,14 +329,17 @@ int StatusNotifierItem::OnWatcherOwnerChanged(sd_bus_message* m, void* userdata,
 
 // --- The exported object ----------------------------------------------------
 
-int StatusNotifierItem::OnMethod(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
+int StatusNotifierItem::OnMethod(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   auto* self = static_cast<StatusNotifierItem*>(userdata);
   const std::string member = sd_bus_message_get_member(m);
   // Every click opens the menu, as on the Windows taskbar; the host passes
-  // screen coordinates that the handler does not need.
+  // screen coordinates that the handler does not need. Plasma and LXQt open
+  // the menu on a left click only when Activate fails; its AboutToShow then
+  // runs the refresh that WM_LBUTTONUP would.
   if (member == "Activate") {
-    self->DeliverEvent(WM_LBUTTONUP, false);
-  } else if (member == "SecondaryActivate") {
+    return sd_bus_error_set(error, SD_BUS_ERROR_NOT_SUPPORTED, "the menu opens on every click");
+  }
+  if (member == "SecondaryActivate") {
     self->DeliverEvent(WM_LBUTTONDBLCLK, false);
   } else if (member == "ContextMenu") {
     self->DeliverEvent(WM_RBUTTONUP, false);

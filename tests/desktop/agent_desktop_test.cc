@@ -166,7 +166,10 @@ TEST_F(AgentDesktopTest, AboutToShowRefreshesTheMenuAndSaysWhetherItChanged) {
   ASSERT_NO_FATAL_FAILURE(StartAgent());
   ASSERT_EQ(MenuEntries()[3], Entry(kTurbo, "Turbo on"));
 
-  // The module's switch is on: the refresh turns the entry into "Turbo off".
+  // A left click as Plasma and LXQt make it: they open the menu themselves
+  // only when Activate fails, and its AboutToShow refreshes it. The module's
+  // switch is on: the refresh turns the entry into "Turbo off".
+  EXPECT_FALSE(host_->CallItem("Activate"));
   bool changed = false;
   std::string error;
   ASSERT_TRUE(host_->AboutToShow(0, &changed, &error)) << error;
@@ -292,6 +295,41 @@ TEST_F(AgentDesktopTest, ARestartedWatcherGetsTheIconAgainAndNoWatcherIsNoFailur
   EXPECT_EQ(CountContaining(tree_->LogTexts(), "no tray host"), 1u);
   EXPECT_TRUE(agent_->Running());
   watcher_ = std::make_unique<TestWatcher>(bus_->address());
+}
+
+// GNOME's AppIndicator extension drops a quickly answering item's first
+// registration, and a watcher may drop one without a word: the agent
+// registers again, a bounded number of times for each watcher, so also
+// after the shell restarted.
+TEST_F(AgentDesktopTest, AWatcherThatDropsTheIconIsToldAgain) {
+  const struct {
+    const char* name;
+    int drops;
+    bool silently;
+    size_t listed;
+    int calls;
+  } cases[] = {
+      {"dropped once", 1, false, 1, 2},
+      {"dropped once without a word", 1, true, 1, 2},
+      {"dropped every time", 100, false, 0, 6},
+  };
+  StageAllModules();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    watcher_.reset();
+    watcher_ = std::make_unique<TestWatcher>(bus_->address());
+    ASSERT_TRUE(watcher_->ok());
+    watcher_->drops = c.drops;
+    watcher_->drop_silently = c.silently;
+    if (!agent_) agent_ = tree_->StartAndWait();
+    ASSERT_TRUE(agent_) << tree_->Diagnostics();
+    EXPECT_TRUE(Pump([&] { return watcher_->register_calls == c.calls; }));
+    // No more tries once the watcher keeps the icon, or the tries are spent.
+    EXPECT_FALSE(Pump([&] { return watcher_->register_calls > c.calls; }, milliseconds(3000)));
+    EXPECT_EQ(watcher_->registrations.size(), c.listed);
+  }
+  EXPECT_EQ(CountContaining(tree_->LogTexts(), "registering it again"), 2u + 5u);
+  EXPECT_EQ(CountContaining(tree_->LogTexts(), "registered again 5 times, not any more"), 1u);
 }
 
 TEST_F(AgentDesktopTest, TheSessionBusGoingAwayClosesTheAgentCleanly) {

@@ -100,6 +100,7 @@ const sd_bus_vtable TestWatcher::kVtable[] = {
     SD_BUS_PROPERTY("IsStatusNotifierHostRegistered", "b", OnProperty, 0, 0),
     SD_BUS_PROPERTY("ProtocolVersion", "i", OnProperty, 0, 0),
     SD_BUS_SIGNAL("StatusNotifierItemRegistered", "s", 0),
+    SD_BUS_SIGNAL("StatusNotifierItemUnregistered", "s", 0),
     SD_BUS_VTABLE_END,
 };
 
@@ -115,12 +116,24 @@ TestWatcher::TestWatcher(const std::string& address) : BusPeer(address) {
 int TestWatcher::OnRegisterItem(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
   auto* self = static_cast<TestWatcher*>(userdata);
   const char* service = nullptr;
-  const int r = sd_bus_message_read(m, "s", &service);
+  int r = sd_bus_message_read(m, "s", &service);
   if (r < 0) return r;
-  if (std::string(sd_bus_message_get_member(m)) == "RegisterStatusNotifierItem") {
-    self->registrations.push_back({service, sd_bus_message_get_sender(m)});
+  if (std::string(sd_bus_message_get_member(m)) != "RegisterStatusNotifierItem")
+    return sd_bus_reply_method_return(m, "");
+  ++self->register_calls;
+  const std::string sender = sd_bus_message_get_sender(m);
+  r = sd_bus_reply_method_return(m, "");
+  if (self->drops > 0) {
+    --self->drops;
+    if (!self->drop_silently) {
+      const std::string item = sender + "/StatusNotifierItem";
+      sd_bus_emit_signal(self->bus_, "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher",
+                         "StatusNotifierItemUnregistered", "s", item.c_str());
+    }
+  } else {
+    self->registrations.push_back({service, sender});
   }
-  return sd_bus_reply_method_return(m, "");
+  return r;
 }
 
 int TestWatcher::OnProperty(sd_bus* /*bus*/, const char* /*path*/, const char* /*interface*/,

@@ -37,7 +37,9 @@ class BusPeer {
 bool PumpUntil(std::initializer_list<BusPeer*> peers, const std::function<bool()>& done,
                std::chrono::milliseconds timeout = std::chrono::milliseconds(15000));
 
-// org.kde.StatusNotifierWatcher: records the items that register.
+// org.kde.StatusNotifierWatcher: records the items that register. It drops
+// the next |drops| registrations again as GNOME's AppIndicator extension does
+// when it loses its race (StatusNotifierItemUnregistered, unless silently).
 class TestWatcher : public BusPeer {
  public:
   explicit TestWatcher(const std::string& address);
@@ -45,7 +47,10 @@ class TestWatcher : public BusPeer {
     std::string service;  // as the item passed it
     std::string sender;   // the item's unique name
   };
-  std::vector<Registration> registrations;
+  std::vector<Registration> registrations;  // those it lists
+  int register_calls = 0;
+  int drops = 0;
+  bool drop_silently = false;
 
  private:
   static int OnRegisterItem(sd_bus_message* m, void* userdata, sd_bus_error* error);
