@@ -60,6 +60,9 @@ void ViewWindow::Build(GtkApplication* application, const ConsoleTexts& texts) {
 void ViewWindow::Update(const ShowViewMessage& view) {
   values_.clear();
   buttons_.clear();
+  // Let go of the default button before the old buttons go: otherwise the
+  // window touches the destroyed button when the next default is set.
+  gtk_window_set_default_widget(window_, nullptr);
   for (GtkWidget* frame : {facts_, buttons_frame_}) {
     if (GtkWidget* old = gtk_widget_get_first_child(frame)) gtk_box_remove(GTK_BOX(frame), old);
   }
