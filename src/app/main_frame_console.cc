@@ -139,18 +139,15 @@ void CMainFrame::ScheduleOnFrame() {
 }
 
 bool CMainFrame::ShowNotification(const ConsoleNotification& notification, uint32_t wait_ms) {
-  const platform::DesktopNotification shown{notification.title,        notification.text,
-                                            notification.seconds,      notification.picture,
-                                            notification.button_title, notification.command_line,
-                                            notification.link};
   if (wait_ms == 0) {
-    platform::ShowDesktopNotification(shown);
+    platform::ShowDesktopNotification(notification);
     return true;
   }
   // Shared with the shell, which may answer after this gave up waiting.
   auto answer = std::make_shared<std::promise<bool>>();
   std::future<bool> answered = answer->get_future();
-  platform::ShowDesktopNotification(shown, [answer](bool taken) { answer->set_value(taken); });
+  platform::ShowDesktopNotification(notification,
+                                    [answer](bool taken) { answer->set_value(taken); });
   // Closing takes the Console back and waits for the threads inside it:
   // this wait ends then too.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);

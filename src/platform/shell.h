@@ -19,6 +19,7 @@
 #include "platform/menu.h"
 #include "platform/resources.h"
 #include "platform/window_messages.h"
+#include "wardex/console_host.h"
 
 namespace wardex::platform {
 
@@ -79,18 +80,9 @@ inline constexpr int IDCANCEL = 2;
 // A notification of the Console's (a message or a news item) with at most
 // one button. The agent shows it and owns the button, so that the button
 // works for as long as the desktop keeps the notification, whatever became
-// of the Console's process.
-struct DesktopNotification {
-  KaOSAL::KaString title;
-  KaOSAL::KaString text;
-  int32_t seconds = 0;            // 0: as long as the desktop likes
-  KaOSAL::KaString picture;       // a local image file, or empty
-  KaOSAL::KaString button_title;  // empty: no button
-  // The button starts |command_line| (split by the Windows rules), or opens
-  // |link| with the desktop's opener.
-  KaOSAL::KaString command_line;
-  KaOSAL::KaString link;
-};
+// of the Console's process. The button starts the command line (split by the
+// Windows rules), or opens the link with the desktop's opener.
+using DesktopNotification = ConsoleNotification;
 // Told once, on any thread, whether the desktop took the notification.
 using NotificationShown = std::function<void(bool shown)>;
 
