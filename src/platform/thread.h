@@ -13,7 +13,8 @@ namespace wardex::platform {
 // The exit code of a thread that has not ended yet (STILL_ACTIVE).
 inline constexpr uint32_t kStillActive = 259;
 
-// Windows thread priorities; each maps to a nice value of the thread.
+// Windows thread priorities, relative to the process's own priority (idle and
+// time critical are the ends of the range, whatever the process's).
 inline constexpr int kThreadPriorityIdle = -15;
 inline constexpr int kThreadPriorityLowest = -2;
 inline constexpr int kThreadPriorityBelowNormal = -1;
@@ -42,9 +43,9 @@ class ThreadHandle {
 
   // Opens the start gate. False when the thread had already been resumed.
   [[nodiscard]] bool Resume();
-  // Sets one of the kThreadPriority* values as the thread's nice value. False
-  // with the last error set when the system refuses (raising the priority
-  // needs privilege) or the value is not a known priority.
+  // Sets one of the kThreadPriority* values as the thread's priority. False
+  // with the last error set when the system refuses (raising a priority may
+  // need privilege) or the value is not a known priority.
   [[nodiscard]] bool SetPriority(int priority);
   // kStillActive while the thread runs, then its routine's result.
   [[nodiscard]] uint32_t ExitCode() const;

@@ -16,6 +16,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -87,22 +88,41 @@ void* ThreadMain(void* argument) {
   return nullptr;
 }
 
-// Returns the nice value that stands for a Windows thread priority, or
-// false for a value that is not one.
-bool NiceForPriority(int priority, int* nice) {
+// The process's own nice value: its main thread's, which nice and renice
+// set. A thread's Windows priority is relative to it, as to the priority
+// class there, so that under "nice -n 5" below normal still lowers a thread
+// and normal asks for no privilege.
+int ProcessNice() {
+  errno = 0;
+  const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+  return errno == 0 ? nice : 0;
+}
+
+// Returns the nice value that stands for a Windows thread priority in a
+// process of nice value |process_nice|, or false for a value that is not
+// one. Idle and time critical are the ends of the range, whatever the base.
+bool NiceForPriority(int priority, int process_nice, int* nice) {
+  constexpr int kLeastNice = -20;
+  constexpr int kMostNice = 19;
+  if (priority == kThreadPriorityIdle) {
+    *nice = kMostNice;
+    return true;
+  }
+  if (priority == kThreadPriorityTimeCritical) {
+    *nice = kLeastNice;
+    return true;
+  }
   struct Row {
     int priority;
-    int nice;
+    int offset;
   };
   static constexpr Row kTable[] = {
-      {kThreadPriorityIdle, 19},          {kThreadPriorityLowest, 10},
-      {kThreadPriorityBelowNormal, 5},    {kThreadPriorityNormal, 0},
-      {kThreadPriorityAboveNormal, -5},   {kThreadPriorityHighest, -10},
-      {kThreadPriorityTimeCritical, -20},
+      {kThreadPriorityLowest, 10},      {kThreadPriorityBelowNormal, 5}, {kThreadPriorityNormal, 0},
+      {kThreadPriorityAboveNormal, -5}, {kThreadPriorityHighest, -10},
   };
   for (const Row& row : kTable) {
     if (row.priority == priority) {
-      *nice = row.nice;
+      *nice = std::clamp(process_nice + row.offset, kLeastNice, kMostNice);
       return true;
     }
   }
@@ -156,7 +176,7 @@ bool ThreadHandle::Resume() {
 
 bool ThreadHandle::SetPriority(int priority) {
   int nice = 0;
-  if (!NiceForPriority(priority, &nice)) {
+  if (!NiceForPriority(priority, ProcessNice(), &nice)) {
     KaOSAL::SetLastError(KaOSAL::kErrorInvalidParameter);
     return false;
   }

@@ -11,8 +11,18 @@ int ObservedPriority(uint32_t thread_id) {
   return priority;
 }
 
-const ObservedPriorities kObserved = {.normal = THREAD_PRIORITY_NORMAL,
-                                      .below_normal = THREAD_PRIORITY_BELOW_NORMAL,
-                                      .lowest = THREAD_PRIORITY_LOWEST};
+ObservedPriorities ExpectedPriorities() {
+  return {.normal = THREAD_PRIORITY_NORMAL,
+          .below_normal = THREAD_PRIORITY_BELOW_NORMAL,
+          .lowest = THREAD_PRIORITY_LOWEST};
+}
+
+bool WithProcessPriorityLowered(const std::function<bool()>& check) {
+  const DWORD started_with = GetPriorityClass(GetCurrentProcess());
+  if (!SetPriorityClass(GetCurrentProcess(), BELOW_NORMAL_PRIORITY_CLASS)) return false;
+  const bool result = check();
+  SetPriorityClass(GetCurrentProcess(), started_with);
+  return result;
+}
 
 }  // namespace wardex::platform::test
