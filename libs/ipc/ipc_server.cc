@@ -305,8 +305,6 @@ void IpcServer::Dispatch(Incoming& connection) {
 }
 
 void IpcServer::WorkerLoop() {
-  // Not value-initialised: pages a short reply never touches stay unallocated.
-  const std::unique_ptr<char16_t[]> reply(new (std::nothrow) char16_t[kReplyCapacity / 2 + 1]);
   for (;;) {
     Request request;
     {
@@ -319,6 +317,11 @@ void IpcServer::WorkerLoop() {
       ready_.pop_front();
       ++serving_;
     }
+    // Per request, not per worker: a worker's buffer placed on pages that
+    // earlier large messages had touched kept them resident as long as the
+    // worker lived. Not value-initialised: pages a short reply never touches
+    // stay unallocated.
+    const std::unique_ptr<char16_t[]> reply(new (std::nothrow) char16_t[kReplyCapacity / 2 + 1]);
     if (reply) {
       Serve(request, reply.get());
     } else {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -68,6 +69,22 @@ std::string Send(IIpcClient* client, const std::string& message, uint32_t timeou
   return KaOSAL::ToUtf8(reply.data(), size / 2 - 1);
 }
 
+// Sends |message| from one client per entry of |replies|, all at once, each
+// on a thread of its own that stores its reply there; join them to read.
+std::vector<std::thread> SendAtOnce(std::vector<std::string>& replies, const std::string& message,
+                                    uint32_t timeout_ms) {
+  std::vector<std::thread> senders;
+  for (std::string& reply : replies) {
+    senders.emplace_back([&reply, message, timeout_ms] {
+      IIpcClient* client = CreateClientInstance();
+      client->SetChannel(u"wardex-test");
+      reply = Send(client, message, timeout_ms);
+      DestroyClientInstance(client);
+    });
+  }
+  return senders;
+}
+
 TEST(AgentLoadTest, MixedClientsWhileDialogsWaitThenSigterm) {
   std::string reason;
   if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
@@ -87,16 +104,8 @@ TEST(AgentLoadTest, MixedClientsWhileDialogsWaitThenSigterm) {
     wrong.push_back(request + " -> " + got);
   };
 
-  std::vector<std::thread> dialogs;
   std::vector<std::string> dialog_replies(2);
-  for (size_t i = 0; i < dialog_replies.size(); ++i) {
-    dialogs.emplace_back([&, i] {
-      IIpcClient* client = CreateClientInstance();
-      client->SetChannel(u"wardex-test");
-      dialog_replies[i] = Send(client, kDialog, 20000);
-      DestroyClientInstance(client);
-    });
-  }
+  std::vector<std::thread> dialogs = SendAtOnce(dialog_replies, kDialog, 20000);
   for (int i = 0; i < 500 && CountContaining(tree.Journal(), "console show-dialog") < 2; ++i) {
     std::this_thread::sleep_for(milliseconds(10));
   }
@@ -164,16 +173,8 @@ TEST(AgentLoadTest, BlockingDialogsAndIdleSocketsLeaveRoomForShortRequests) {
 
   // More dialogs than the pipe server has workers; nobody answers them.
   constexpr int kDialogs = 33;
-  std::vector<std::thread> dialogs;
   std::vector<std::string> dialog_replies(kDialogs);
-  for (int i = 0; i < kDialogs; ++i) {
-    dialogs.emplace_back([&, i] {
-      IIpcClient* client = CreateClientInstance();
-      client->SetChannel(u"wardex-test");
-      dialog_replies[static_cast<size_t>(i)] = Send(client, kDialog, 60000);
-      DestroyClientInstance(client);
-    });
-  }
+  std::vector<std::thread> dialogs = SendAtOnce(dialog_replies, kDialog, 60000);
   // Each dialog is shown and waits, or is refused at once.
   auto placed = [&] {
     return CountContaining(tree.Journal(), "console show-dialog") +
@@ -247,7 +248,7 @@ int64_t StatusKb(pid_t pid, const std::string& field) {
   return -1;
 }
 
-TEST(AgentLoadTest, FloodOfLargeMessagesLeavesTheMemoryNearIdle) {
+TEST(AgentLoadTest, FloodsOfLargeMessagesLeaveLittleBehindAndNothingGrows) {
 #if defined(WARDEX_UNDER_SANITIZER)
   GTEST_SKIP() << "a sanitizer's own memory (shadow, quarantine) hides the agent's";
 #endif
@@ -258,34 +259,44 @@ TEST(AgentLoadTest, FloodOfLargeMessagesLeavesTheMemoryNearIdle) {
   ASSERT_TRUE(agent);
   IIpcClient* client = CreateClientInstance();
   client->SetChannel(u"wardex-test");
-  ASSERT_FALSE(Send(client, R"({"ModuleRequest":5})", 3000).empty());
-  const int64_t idle_kb = StatusKb(agent->pid(), "VmRSS");
-
-  // 32 messages of 1 MiB, each as many empty objects as fit.
+  // The resident memory once a small request was answered.
+  auto resident_kb = [&] {
+    return Send(client, R"({"ModuleRequest":5})", 3000).empty() ? -1
+                                                                : StatusKb(agent->pid(), "VmRSS");
+  };
+  // 32 messages of 1 MiB at once, each as many empty objects as fit.
   std::string flood = "[";
   while (flood.size() + 4 < (1u << 20)) flood += "{},";
   flood.back() = ']';
-  std::vector<std::thread> senders;
-  std::atomic<int> answered{0};
-  for (int i = 0; i < 32; ++i) {
-    senders.emplace_back([&] {
-      IIpcClient* sender = CreateClientInstance();
-      sender->SetChannel(u"wardex-test");
-      if (!Send(sender, flood, 30000).empty()) answered.fetch_add(1);
-      DestroyClientInstance(sender);
-    });
-  }
-  for (std::thread& sender : senders) sender.join();
+  auto flood_once = [&] {
+    std::vector<std::string> replies(32);
+    for (std::thread& sender : SendAtOnce(replies, flood, 30000)) sender.join();
+    return std::count_if(replies.begin(), replies.end(),
+                         [](auto& reply) { return !reply.empty(); });
+  };
+
+  // How many workers a flood starts, and so what their stacks keep, depends
+  // on how the machine's load interleaves the senders; a leak or a buffer
+  // that grows with the traffic does not: three more floods must leave no
+  // more behind than the first.
+  const int64_t idle_kb = resident_kb();
+  ASSERT_EQ(flood_once(), 32);
+  const int64_t first_kb = resident_kb();
+  for (int round = 0; round < 3; ++round) ASSERT_EQ(flood_once(), 32);
+  const int64_t last_kb = resident_kb();
   const int64_t peak_kb = StatusKb(agent->pid(), "VmHWM");
-  ASSERT_FALSE(Send(client, R"({"ModuleRequest":5})", 3000).empty());
-  const int64_t after_kb = StatusKb(agent->pid(), "VmRSS");
   DestroyClientInstance(client);
-  std::printf("flood: idle %lld kB, peak %lld kB, after %lld kB\n", static_cast<long long>(idle_kb),
-              static_cast<long long>(peak_kb), static_cast<long long>(after_kb));
-  EXPECT_EQ(answered.load(), 32);
-  ASSERT_GT(idle_kb, 0);
-  EXPECT_LT(after_kb - idle_kb, 4 * 1024);
-  EXPECT_LT(peak_kb - idle_kb, 128 * 1024);
+  std::printf("floods: idle %lld kB, peak %lld kB, after one %lld kB, after four %lld kB\n",
+              static_cast<long long>(idle_kb), static_cast<long long>(peak_kb),
+              static_cast<long long>(first_kb), static_cast<long long>(last_kb));
+  ASSERT_TRUE(idle_kb > 0 && first_kb > 0 && last_kb > 0);
+  // Without the trim a flood left 35-100 MB behind.
+  EXPECT_LT(first_kb - idle_kb, 8 * 1024);
+  EXPECT_LT(last_kb - first_kb, 4 * 1024);
+  // At most 32 messages are read at once, each at most 1 MiB of text, twice
+  // that as UTF-16 and 10,000 values: about 150 MB when all peak together.
+  // Without the value limit one message alone cost 55 MB.
+  EXPECT_LT(peak_kb - idle_kb, 256 * 1024);
   ASSERT_TRUE(agent->Signal(SIGTERM));
   EXPECT_EQ(agent->Wait(milliseconds(30000)), 0) << tree.Diagnostics();
 }
