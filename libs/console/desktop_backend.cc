@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "osal/error_text.h"
 #include "osal/wide_format.h"
 
 #include "wardex/crashlog.h"
@@ -22,6 +23,9 @@ constexpr const char16_t* kConsoleTextKeys[] = {
     u"CONSOLE_MENU",           u"CONSOLE_BUTTON_CLOSE",      u"CONSOLE_BUTTON_SAVE",
     u"CONSOLE_BUTTON_CANCEL",
 };
+
+// The message dialog's icon that the Console shows as an error.
+constexpr int32_t kErrorIcon = 4;
 
 std::string ItemText(const KaOSAL::KaString& text) { return ProtocolText(text, kMaxItemTextBytes); }
 
@@ -250,12 +254,51 @@ void DesktopBackend::OnEvent(const ConsoleMessage& event) {
     settings.language = KaOSAL::KaString(KaOSAL::FromUtf8(chosen->language).c_str());
     settings.start_at_logon = chosen->start_at_logon;
     settings.news = chosen->news;
-    const bool written = host->WriteSettings(settings);
-    LogW(written ? kLogInfo : kLogError,
+    const std::vector<UnsavedSetting> unsaved = host->WriteSettings(settings);
+    LogW(unsaved.empty() ? kLogInfo : kLogError,
          u"CONSOLE: settings %S (language %s, start at logon %d, news %d)",
-         written ? "saved" : "not all saved", settings.language.c_str(),
+         unsaved.empty() ? "saved" : "not all saved", settings.language.c_str(),
          settings.start_at_logon ? 1 : 0, settings.news ? 1 : 0);
+    if (!unsaved.empty()) ShowUnsaved(*host, unsaved);
   }
+}
+
+void DesktopBackend::ShowUnsaved(IConsoleHost& host, const std::vector<UnsavedSetting>& unsaved) {
+  // Each under the label the settings window gave it.
+  static constexpr struct {
+    const char16_t* key;
+    const char16_t* fallback;
+  } kLabels[] = {{u"CONSOLE_SETTINGS_LANGUAGE", u"Language"},
+                 {u"CONSOLE_SETTINGS_LOGON", u"Start at logon"},
+                 {u"CONSOLE_SETTINGS_NEWS", u"Show the daily news"}};
+  auto text = [&host](const char16_t* key, const char16_t* fallback) {
+    const KaOSAL::KaString value = host.ConsoleText(key);
+    return value.IsEmpty() ? KaOSAL::KaString(fallback) : value;
+  };
+  MessageDialog dialog;
+  dialog.header = text(u"CONSOLE_SETTINGS_NOT_SAVED", u"Settings not saved");
+  dialog.icon = kErrorIcon;
+  MessageDialogButton close;
+  close.title = text(u"CONSOLE_BUTTON_CLOSE", u"Close");
+  dialog.buttons.push_back(close);
+  for (const UnsavedSetting& setting : unsaved) {
+    const auto& label = kLabels[static_cast<size_t>(setting.which)];
+    std::u16string why;
+    KaOSAL::KaString reason;
+    if (KaOSAL::GetErrorText(setting.error, why)) {
+      reason = why.c_str();
+      reason.TrimRight();
+    } else {
+      reason.Format(u"error %lu", static_cast<unsigned long>(setting.error));
+    }
+    KaOSAL::KaString entry;
+    entry.Format(u"%s%s\n%s: %s", dialog.message.IsEmpty() ? u"" : u"\n\n",
+                 text(label.key, label.fallback).c_str(), setting.place.c_str(), reason.c_str());
+    dialog.message += entry;
+    LogW(kLogError, u"CONSOLE: setting %s not saved in %s: %s (%lu)", label.fallback,
+         setting.place.c_str(), reason.c_str(), static_cast<unsigned long>(setting.error));
+  }
+  channel_.ShowDialog(std::move(dialog));
 }
 
 }  // namespace wardex::console

@@ -49,6 +49,9 @@ class DesktopBackend final : public ConsoleBackend {
 
   // What the user did in the Console; on the channel's I/O thread.
   void OnEvent(const ConsoleMessage& event);
+  // Tells the user which settings could not be saved, where and why: the
+  // window that chose them has closed.
+  void ShowUnsaved(IConsoleHost& host, const std::vector<UnsavedSetting>& unsaved);
   // Reads the texts before the first window, and again on Refresh, and has
   // the channel send them to every Console process.
   void SendTexts(bool again);

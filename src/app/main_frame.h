@@ -97,7 +97,7 @@ class CMainFrame : public platform::Window,
   // The Console's host (main_frame_console.cc).
   AgentDescription DescribeAgent() override;
   AgentSettings ReadSettings() override;
-  bool WriteSettings(const AgentSettings& settings) override;
+  std::vector<UnsavedSetting> WriteSettings(const AgentSettings& settings) override;
   std::vector<ConsoleMenuEntry> MenuEntries() override;
   KaOSAL::KaString ConsoleText(const char16_t* key) override;
   void RunMenuCommand(uint32_t command) override;

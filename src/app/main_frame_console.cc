@@ -18,6 +18,7 @@
 #include "identity/computer_id.h"
 #include "modules/module_library.h"
 #include "online/newsfeed.h"
+#include "osal/last_error.h"
 #include "osal/wide_format.h"
 #include "platform/product_version.h"
 #include "platform/resources.h"
@@ -91,25 +92,31 @@ AgentSettings CMainFrame::ReadSettings() {
   return CurrentSettings();
 }
 
-bool CMainFrame::WriteSettings(const AgentSettings& settings) {
+std::vector<UnsavedSetting> CMainFrame::WriteSettings(const AgentSettings& settings) {
   const AgentSettings now = CurrentSettings();
-  bool written = true;
+  std::vector<UnsavedSetting> unsaved;
+  // Each write leaves its file or key as it was when it fails.
+  auto check = [&unsaved](bool written, UnsavedSetting::Which which, const KaString& place) {
+    if (!written) unsaved.push_back({which, place, KaOSAL::GetLastError()});
+  };
   if (settings.language != now.language && !settings.language.IsEmpty()) {
     // Read again at the next start, as the operating system's language is.
-    written = WriteProfileString(u"install", u"Language", settings.language,
-                                 GetInstallConfigPath().ToString()) &&
-              written;
+    const KaString file = GetInstallConfigPath().ToString();
+    check(WriteProfileString(u"install", u"Language", settings.language, file),
+          UnsavedSetting::Which::kLanguage, file);
   }
   if (settings.start_at_logon != now.start_at_logon) {
     const KaString entry = AutostartEntryName();
-    written = (settings.start_at_logon ? InstallAutostart(entry, entry) : RemoveAutostart(entry)) &&
-              written;
+    check(settings.start_at_logon ? InstallAutostart(entry, entry) : RemoveAutostart(entry),
+          UnsavedSetting::Which::kStartAtLogon, entry);
   }
   if (settings.news != now.news) {
     CRegistrySettings product;
-    written = product.WriteDWord(kNewsfeedOffValueName, settings.news ? 0 : 1) && written;
+    check(product.WriteDWord(kNewsfeedOffValueName, settings.news ? 0 : 1),
+          UnsavedSetting::Which::kNews,
+          u"HKEY_LOCAL_MACHINE\\" + CRegistrySettings::ProductKeyPath());
   }
-  return written;
+  return unsaved;
 }
 
 std::vector<ConsoleMenuEntry> CMainFrame::MenuEntries() {

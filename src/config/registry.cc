@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "osal/last_error.h"
+
 namespace wardex {
 
 using KaOSAL::KaString;
@@ -100,13 +102,15 @@ KaString CRegistry::ReadString(const KaString& name, const KaString& defaultValu
 
 bool CRegistry::WriteValue(const KaString& name, uint32_t type, const void* data, uint32_t size) {
   const uint32_t access = Access(reg::KEY_WRITE);
-  if (reg::RegOpenKey(m_rootKey, m_keyPath, access) != 0) return false;
-  if (reg::RegSetValue(m_rootKey, m_keyPath, name, access, type, static_cast<const uint8_t*>(data),
-                       size) != 0) {
-    return false;
+  uint32_t code = reg::RegOpenKey(m_rootKey, m_keyPath, access);
+  if (code == 0) {
+    code = reg::RegSetValue(m_rootKey, m_keyPath, name, access, type,
+                            static_cast<const uint8_t*>(data), size);
   }
-  if (!m_flushLazily) return reg::RegFlushKey(m_rootKey, m_keyPath, access) == 0;
-  return true;
+  if (code == 0 && !m_flushLazily) code = reg::RegFlushKey(m_rootKey, m_keyPath, access);
+  // The reason of a failed write, for a caller that tells the user.
+  if (code != 0) KaOSAL::SetLastError(code);
+  return code == 0;
 }
 
 bool CRegistry::WriteDWord(const KaString& name, uint32_t value) {

@@ -17,7 +17,8 @@ std::string TemporaryNameBeside(const std::string& path);
 
 // Replaces |path| by |bytes| atomically: a temporary file beside it, synced,
 // renamed over it, and the folder synced so that the rename is durable too.
-// Keeps the mode and owner of |old_info| when given; a new file gets
+// Keeps the mode and owner of |old_info| when given, and then fails (EACCES)
+// when the caller may not write the file itself; a new file gets
 // |new_mode| exactly, or 0666 less the umask when it is -1. False with errno
 // set, and no temporary file left behind.
 bool ReplaceFileAtomically(const std::string& path, const std::string& bytes,

@@ -25,6 +25,9 @@ std::string TemporaryNameBeside(const std::string& path) {
 
 bool ReplaceFileAtomically(const std::string& path, const std::string& bytes,
                            const struct stat* old_info, int new_mode) {
+  // A rename needs only the folder: without this a user who may write the
+  // folder would replace a file that is not theirs to change.
+  if (old_info != nullptr && faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return false;
   std::string temp;
   ScopedFd fd;
   for (int attempt = 0; attempt < 100 && fd.get() < 0; ++attempt) {

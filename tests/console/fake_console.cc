@@ -12,6 +12,8 @@
 //                 dialog's first button
 // A module view's first button is also pressed at once in each view shown
 // while FAKE_CONSOLE_VIEW_PRESSES (a count) lasts.
+// With FAKE_CONSOLE_SETTINGS ("language,logon,news": "de,1,0") the settings
+// window saves those at once.
 // With FAKE_CONSOLE_RECORD set it appends one line per message received:
 // "dialog <header> <message bytes> <buttons> <check boxes>" or
 // "view <id> <title> <enabled buttons>".
@@ -101,6 +103,7 @@ long EnvNumber(const char* name) {
 
 int main() {
   long view_presses_left = EnvNumber("FAKE_CONSOLE_VIEW_PRESSES");
+  const char* settings = getenv("FAKE_CONSOLE_SETTINGS");
   FrameReader reader;
   char buffer[65536];
   for (;;) {
@@ -126,6 +129,10 @@ int main() {
           --view_presses_left;
           PressFirstButton(*view);
         }
+      } else if (std::holds_alternative<ShowSettingsMessage>(message) && settings != nullptr) {
+        const std::string chosen = settings;
+        Write(SettingsChosen{chosen.substr(0, chosen.find(',')),
+                             chosen.find(",1,") != std::string::npos, chosen.back() == '1'});
       }
     }
   }

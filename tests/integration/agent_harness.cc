@@ -256,15 +256,26 @@ void AgentTree::RefuseShellAdds(int count) {
   SetEnv("WARDEX_SHELL_TEST_REFUSE_ADDS", std::to_string(count));
 }
 
+void AgentTree::RunAsNobody() {
+  for (const std::string& folder :
+       {root_.config_home(), root_.data_home(), root_.state_home(), root_.path() + "/cache",
+        root_.path() + "/runtime", test_dir_}) {
+    lchown(folder.c_str(), kNobodyUid, kNobodyUid);
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+      lchown(entry.path().c_str(), kNobodyUid, kNobodyUid);
+  }
+  as_nobody_ = true;
+}
+
 std::unique_ptr<AgentProcess> AgentTree::Start(const std::vector<std::string>& arguments) {
-  std::vector<std::string> args = {"unshare",
-                                   "-n",
-                                   "--",
-                                   "sh",
-                                   "-c",
-                                   "ip link set lo up && exec \"$0\" \"$@\"",
-                                   app_dir_ + "/" + executable_name_};
-  if (share_test_network_) args.erase(args.begin(), args.begin() + 6);
+  std::vector<std::string> args = {"unshare", "-n", "--",
+                                   "sh",      "-c", "ip link set lo up && exec \"$0\" \"$@\""};
+  if (share_test_network_) args.clear();
+  if (as_nobody_) {
+    const std::string id = std::to_string(kNobodyUid);
+    args.insert(args.end(), {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"});
+  }
+  args.push_back(app_dir_ + "/" + executable_name_);
   args.insert(args.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());

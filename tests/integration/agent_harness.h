@@ -88,6 +88,11 @@ class AgentTree {
   // private namespace and whose local servers the agent must reach.
   void ShareTestNetwork() { share_test_network_ = true; }
 
+  // Starts agents from now on as the unprivileged user nobody: the XDG and
+  // test folders become that user's, the installation and the machine root
+  // stay root's, as a package installs them. Only for tests run as root.
+  void RunAsNobody();
+
   // Starts the agent with |arguments| in the private network namespace.
   std::unique_ptr<AgentProcess> Start(const std::vector<std::string>& arguments = {});
   // Starts the agent and waits until its creation sequence is done.
@@ -127,6 +132,7 @@ class AgentTree {
 
   const std::string& app_dir() const { return app_dir_; }
   const std::string& test_dir() const { return test_dir_; }
+  const ScopedTestRoot& root() const { return root_; }
   std::string log_path() const { return test_dir_ + "/wardex.log"; }
 
  private:
@@ -141,6 +147,7 @@ class AgentTree {
   std::string app_dir_;
   std::string test_dir_;
   bool share_test_network_ = false;
+  bool as_nobody_ = false;
 };
 
 // |needles| appear in |lines| in this order (each a substring of a later line

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -13,6 +14,7 @@
 namespace wardex::test {
 namespace {
 
+namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 
 constexpr milliseconds kEventWait{10000};
@@ -58,13 +60,18 @@ TEST_F(AgentMenuTest, TurboTextsFindTheTurboEntryWhenOtherEntriesAreGone) {
   struct Case {
     bool wardex;
     bool snapcheck;
+    const char* turbo;
     const char* entries;  // around the Turbo entry, after the refresh
   };
+  constexpr char kSwitchOn[] = "flags=32\nswitch_state=1\n";
   const Case cases[] = {
       // Without SnapCheck, position 3 is the settings entry.
-      {true, false, "0x8019g\"Last notification\"|0x8018\"Turbo off\"|0x8015\"Settings\"|-|"},
+      {true, false, kSwitchOn,
+       "0x8019g\"Last notification\"|0x8018\"Turbo off\"|0x8015\"Settings\"|-|"},
       // Without Wardex, position 3 is the separator.
-      {false, true, "0x8017\"Quick check\"|0x8018\"Turbo off\"|-|0x8016\"Info\"|"},
+      {false, true, kSwitchOn, "0x8017\"Quick check\"|0x8018\"Turbo off\"|-|0x8016\"Info\"|"},
+      // A Turbo module that is no switch leaves the entry as it is.
+      {true, true, "flags=0\nswitch_state=1\n", "|0x8018\"Turbo on\"|"},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.entries);
@@ -74,7 +81,7 @@ TEST_F(AgentMenuTest, TurboTextsFindTheTurboEntryWhenOtherEntriesAreGone) {
     if (test.wardex) tree_->AddModule("WardexModule");
     if (test.snapcheck)
       tree_->AddModule("SnapCheckModule", "kind=snapcheck\nmenu_text=Quick check\n");
-    tree_->AddModule("TurboModule", "flags=32\nswitch_state=1\n");
+    tree_->AddModule("TurboModule", test.turbo);
     auto agent = tree_->StartAndWait();
     ASSERT_TRUE(agent);
     const std::string menu = tree_->OpenMenu();
@@ -168,12 +175,56 @@ TEST_F(AgentMenuTest, AViewWithdrawnWithItsModuleIgnoresLaterButtons) {
   EXPECT_EQ(agent->Wait(kEventWait), 0) << tree_->Diagnostics();
 }
 
-TEST_F(AgentMenuTest, TurboEntryStaysOnForAModuleThatIsNoSwitch) {
-  StageModules("flags=0\nswitch_state=1\n");
-  auto agent = tree_->StartAndWait();
-  ASSERT_TRUE(agent);
-  const std::string menu = tree_->OpenMenu("lbuttonup");
-  EXPECT_NE(menu.find("0x8018\"Turbo on\""), std::string::npos) << menu;
+// The settings window's choices, as the administrator and as a user who may
+// write neither install.cfg nor the machine's hive: each is saved on its own
+// where it may be, the rest stays whole as it was, and the user is told
+// which could not be saved, where and why.
+TEST_F(AgentMenuTest, SettingsAreSavedWhereTheUserMayAndTheRestIsReported) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "needs root to drop to an unprivileged user";
+  for (bool as_root : {true, false}) {
+    SCOPED_TRACE(as_root ? "root" : "nobody");
+    tree_.reset();  // its folders and environment go before the next tree's come
+    tree_ = std::make_unique<AgentTree>();
+    tree_->AddModule("WardexModule");
+    tree_->AddFakeDesktopConsole({"SETTINGS=de,1,0"});
+    ASSERT_TRUE(tree_->WriteProductDWord("NEWSFEED_OFF", 0));
+    const std::string config = ReadFile(tree_->app_dir() + "/install.cfg");
+    if (!as_root) tree_->RunAsNobody();
+    auto agent = tree_->StartAndWait();
+    ASSERT_TRUE(agent);
+    ASSERT_TRUE(tree_->ShellCommand("menu-choice 0x8015"));
+    ASSERT_FALSE(tree_->OpenMenu().empty());
+    const std::string saved = as_root ? "saved" : "not all saved";
+    ASSERT_TRUE(tree_->WaitForLog(
+        "CONSOLE: settings " + saved + " (language de, start at logon 1, news 0)", kEventWait))
+        << tree_->Diagnostics();
+
+    const std::vector<std::string> log = tree_->LogTexts();
+    const std::string autostart = as_root ? tree_->root().root() + "/etc/xdg/autostart"
+                                          : tree_->root().config_home() + "/autostart";
+    EXPECT_EQ(std::distance(fs::directory_iterator(autostart), {}), 1);
+    if (as_root) {
+      EXPECT_NE(ReadFile(tree_->app_dir() + "/install.cfg").find("Language=de\n"),
+                std::string::npos);
+      EXPECT_EQ(tree_->ReadProductDWord("NEWSFEED_OFF"), 1);
+      continue;
+    }
+    EXPECT_EQ(CountContaining(log, "CONSOLE: setting Language not saved in " + tree_->app_dir() +
+                                       "/install.cfg: Access is denied. (5)"),
+              1u);
+    EXPECT_EQ(CountContaining(log,
+                              "CONSOLE: setting Show the daily news not saved in "
+                              "HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\WardexTest: "
+                              "Access is denied. (5)"),
+              1u);
+    EXPECT_EQ(ReadFile(tree_->app_dir() + "/install.cfg"), config);
+    EXPECT_EQ(tree_->ReadProductDWord("NEWSFEED_OFF"), 0);
+    auto told = [&] {
+      return CountContaining(tree_->FakeConsoleRecord(), "dialog Settings not saved ");
+    };
+    for (int i = 0; i < 500 && told() == 0; ++i) std::this_thread::sleep_for(milliseconds(10));
+    EXPECT_EQ(told(), 1u) << ::testing::PrintToString(tree_->FakeConsoleRecord());
+  }
 }
 
 TEST_F(AgentMenuTest, QuickCheckFromTheMenuAndFromThePipeAreLabelledBySource) {

@@ -286,22 +286,29 @@ TEST_F(ProfileTest, ConcurrentWritersLoseNothing) {
   EXPECT_EQ(count, 2 * kWrites);
 }
 
-TEST_F(ProfileTest, AnUnwritableFolderFailsWithAccessDenied) {
+TEST_F(ProfileTest, AFileTheUserMayNotWriteFailsWithAccessDeniedAndStaysWhole) {
   if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to drop to an unprivileged user";
-  ASSERT_TRUE(test::WriteFile(Path("ro/install.cfg"), "[install]\nLanguage=de_DE\n"));
-  chmod(Path("ro/install.cfg").c_str(), 0644);
-  chmod(Path("ro").c_str(), 0755);
-  const std::u16string file = File("ro/install.cfg");
-  int status = test::RunAsUnprivileged([&] {
-    char16_t buffer[32];
-    if (GetPrivateProfileString(u"install", u"Language", u"", buffer, 32, file.c_str()) != 5) {
-      return 10;
-    }
-    if (WritePrivateProfileString(u"install", u"Language", u"fr_FR", file.c_str()) != 0) return 11;
-    return KaOSAL::GetLastError() == KaOSAL::kErrorAccessDenied ? 0 : 12;
-  });
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(test::ReadFile(Path("ro/install.cfg")), "[install]\nLanguage=de_DE\n");
+  // A folder the user may write lets a rename replace the file: the file's
+  // own mode must still decide.
+  for (mode_t folder_mode : {0755, 0777}) {
+    SCOPED_TRACE(folder_mode);
+    ASSERT_TRUE(test::WriteFile(Path("ro/install.cfg"), "[install]\nLanguage=de_DE\n"));
+    chmod(Path("ro/install.cfg").c_str(), 0644);
+    chmod(Path("ro").c_str(), folder_mode);
+    const std::u16string file = File("ro/install.cfg");
+    int status = test::RunAsUnprivileged([&] {
+      char16_t buffer[32];
+      if (GetPrivateProfileString(u"install", u"Language", u"", buffer, 32, file.c_str()) != 5) {
+        return 10;
+      }
+      if (WritePrivateProfileString(u"install", u"Language", u"fr_FR", file.c_str()) != 0)
+        return 11;
+      return KaOSAL::GetLastError() == KaOSAL::kErrorAccessDenied ? 0 : 12;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(test::ReadFile(Path("ro/install.cfg")), "[install]\nLanguage=de_DE\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Path("ro")), {}), 1);
+  }
 }
 
 }  // namespace

@@ -43,6 +43,15 @@ struct AgentSettings {
   bool news = true;  // the daily news item is shown
 };
 
+// A setting the agent could not save: which, where it is kept (a file or a
+// registry key), and the Win32 code of the failure, whose text says why.
+struct UnsavedSetting {
+  enum class Which { kLanguage, kStartAtLogon, kNews };
+  Which which = Which::kLanguage;
+  KaOSAL::KaString place;
+  uint32_t error = 0;
+};
+
 struct ConsoleMenuEntry {
   uint32_t command = 0;
   KaOSAL::KaString title;  // without mnemonic marks
@@ -70,9 +79,10 @@ class WARDEX_INTERFACE IConsoleHost {
   // The Console's texts (keys CONSOLE_...) in the agent's language, with
   // their placeholders expanded; any thread.
   virtual KaOSAL::KaString ConsoleText(const char16_t* key) = 0;
-  // From any thread. Writes what differs from the settings now; false when
-  // a change could not be written.
-  virtual bool WriteSettings(const AgentSettings& settings) = 0;
+  // From any thread. Writes what differs from the settings now, each on its
+  // own: one the user may not change keeps none of the others from being
+  // saved. Returns those that could not be written.
+  virtual std::vector<UnsavedSetting> WriteSettings(const AgentSettings& settings) = 0;
   // Runs a tray menu command as the menu does (posted to the frame). Any thread.
   virtual void RunMenuCommand(uint32_t command) = 0;
   // Any thread: asks for a call of IHostedConsole::RunScheduled on the
