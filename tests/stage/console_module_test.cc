@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "fixtures/null_console_view.h"
 #include "modules/module_library.h"
 #include "stage_test_env.h"
 #include "wardex/console_view.h"
@@ -67,17 +68,9 @@ MessageDialog Dialog(uint32_t show_time_ms, std::vector<int32_t> buttons, Answer
 }
 
 // A module view that counts how often it was asked to refresh.
-class CountingView final : public IConsoleView {
+class CountingView final : public test::NullConsoleView {
  public:
-  void ShowMessage(KaOSAL::KaString, KaOSAL::KaString, int32_t, KaOSAL::KaString,
-                   KaOSAL::KaString) override {}
-  void ShowMessageDialog(MessageDialog) override {}
-  bool ShowNewsfeed(NewsItem) override { return false; }
-  void ShowInfo() override {}
-  void ShowSettings() override {}
-  ModuleViewRegistration ShowModuleView(IConsoleView*, int32_t) override { return {}; }
   void Refresh() override { ++refreshes; }
-  void SetOwnerWindow(WindowHandle) override {}
   std::atomic<int> refreshes{0};
 };
 

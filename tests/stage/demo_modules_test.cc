@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "fixtures/null_console_view.h"
 #include "modules/module_loader.h"
 #include "platform/named_objects.h"
 #include "stage_test_env.h"
@@ -36,20 +37,13 @@ std::string ReadText(Getter getter) {
 }
 
 // A Console view that records the messages it was asked to show.
-class RecordingView final : public IConsoleView {
+class RecordingView final : public test::NullConsoleView {
  public:
   void ShowMessage(KaOSAL::KaString text, KaOSAL::KaString title, int32_t seconds, KaOSAL::KaString,
                    KaOSAL::KaString) override {
     std::lock_guard<std::mutex> hold(lock_);
     messages_.push_back(Narrow(title) + ": " + Narrow(text) + " (" + std::to_string(seconds) + ")");
   }
-  void ShowMessageDialog(MessageDialog) override {}
-  bool ShowNewsfeed(NewsItem) override { return false; }
-  void ShowInfo() override {}
-  void ShowSettings() override {}
-  ModuleViewRegistration ShowModuleView(IConsoleView*, int32_t) override { return {}; }
-  void Refresh() override {}
-  void SetOwnerWindow(WindowHandle) override {}
 
   std::vector<std::string> messages() {
     std::lock_guard<std::mutex> hold(lock_);
