@@ -262,14 +262,6 @@ TEST_F(AgentPipeTest, MessageDialogIsDescribedFieldByFieldAndAnswered) {
                             "icon=3 time=1 buttons=[Yes:7:::1][No:8:::2] "
                             "checks=[Remember:5:0][Tell others:6:1] tail=0,0,0,0"),
             1u);
-
-  // No button pressed: only the check boxes come back.
-  tree_->ConfigureFixture("console", "dialog_answer=-1\ndialog_delay_ms=0\n");
-  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m",)"
-                        R"("CheckBoxes":[{"CBTX":"c","CBID":1,"CBCH":true}]})"),
-            R"([{"CheckBoxes":[{"CBCH":true,"CBID":1,"CBTX":"c"}],)"
-            R"("ModuleIdentificator":"","ModuleRequest":11}])")
-      << tree_->Diagnostics();
 }
 
 // Without a Console, with one that never answers and with one that answers

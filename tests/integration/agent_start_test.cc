@@ -368,29 +368,6 @@ TEST_F(AgentStartTest, DestructionTakesTheViewBackAndGoesOnPastAThrowingStopTask
   ExpectInOrder(tree.LogTexts(), {"Tray ### StopTask of S threw; ignored"});
 }
 
-TEST_F(AgentStartTest, DialogWaitEndsWhenTheAgentBeginsToStop) {
-  AgentTree tree;
-  // Nobody answers, and the Console leaves its dialogs unanswered when it goes.
-  tree.AddConsole("dialog_answer=never\n");
-  auto agent = tree.StartAndWait();
-  ASSERT_TRUE(agent);
-  std::string reply;
-  std::thread dialog([&] {
-    reply = tree.Send(R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m"})", 60000);
-  });
-  const bool shown = tree.WaitForJournal("console show-dialog", kEventWait);
-  const auto stop = std::chrono::steady_clock::now();
-  EXPECT_TRUE(agent->Signal(SIGTERM));
-  const int status = agent->Wait(milliseconds(40000));
-  const auto stopped_after = std::chrono::steady_clock::now() - stop;
-  dialog.join();
-  ASSERT_TRUE(shown);
-  EXPECT_EQ(status, 0) << tree.Diagnostics();
-  EXPECT_LT(stopped_after, kExitWait);
-  // The dialog had no answer; its reply went out before the pipe server did.
-  EXPECT_EQ(reply, R"([{"ModuleIdentificator":"","ModuleRequest":11}])");
-}
-
 TEST_F(AgentStartTest, IconResetTimerFiringDuringAPipeCallbackLeavesTheBusyIcon) {
   using Clock = std::chrono::steady_clock;
   constexpr char kReset[] = "NIM_MODIFY ok=1 id=130 flags=0x2 msg=0x800A icon=128";

@@ -74,10 +74,9 @@ bool PrioritiesReachTheSystem() {
 }
 
 TEST(ThreadTest, PriorityIsRelativeToTheProcesssOwnAndWaitTimesOutWhileItRuns) {
-  // The lowered process first: its fork comes before this test starts a thread.
-  EXPECT_TRUE(test::WithProcessPriorityLowered(&PrioritiesReachTheSystem))
-      << "in a process running below the priority it started with";
-  EXPECT_TRUE(PrioritiesReachTheSystem());
+  // In a process lowered below the priority it started with; its fork comes
+  // before this test starts a thread.
+  EXPECT_TRUE(test::WithProcessPriorityLowered(&PrioritiesReachTheSystem));
 
   Probe probe;
   probe.hold = true;
