@@ -75,7 +75,7 @@ CBriskoTrayApp::CBriskoTrayApp() {
 CBriskoTrayApp::~CBriskoTrayApp() { RemoveCrashHandler(); }
 
 bool CBriskoTrayApp::InitInstance(const KaString& command_line) {
-  // 1. The working directory is the program's folder.
+  // The working directory is the program's folder.
   executable_path_ = GetExecutablePath();
   if (!executable_path_.IsEmpty()) {
     const KaString folder = KaPath(executable_path_).GetRootAndDir();
@@ -87,12 +87,10 @@ bool CBriskoTrayApp::InitInstance(const KaString& command_line) {
     LogW(kLogError, u"ERROR: WARDEX_ROOT %s is not an absolute path: ignored, the root is /",
          ignored_root.c_str());
   }
-  // 2., 3. ActiveX hosting and COM have no counterpart on Linux.
-  // 4. The graphics layer.
+  // ActiveX hosting and COM have no counterpart on Linux.
   Graphics().Start();
-  // 5. The tracking library.
   Tracking().Start(u"", false, u"", false);
-  // 6., 7. The modules folder, then the switches.
+  // The modules folder, then the switches.
   bool show_quick_check = false;
   switch (ParseStartMode(command_line)) {
     case StartMode::kRegister:
@@ -115,22 +113,18 @@ bool CBriskoTrayApp::InitInstance(const KaString& command_line) {
   }
 
   // Normal start.
-  // 1.
   if (platform::NamedSemaphore::Exists(kSingleInstanceSemaphoreName)) {
     LogW(kLogNotable, u"STOP: Process already running");
     return true;
   }
-  // 2. Two starts at the same instant may both pass the check above; the one
+  // Two starts at the same instant may both pass the check above; the one
   // that loses the race to create the semaphore runs too, as it always did.
   instance_semaphore_ = platform::NamedSemaphore::Create(kSingleInstanceSemaphoreName);
-  // 3., 4.
   if (!LoadMainFrame()) return false;
-  // 5.
   platform::SetMainWindow(main_frame_->hwnd());
-  // 6. The request travels through the pipe server that the frame has just
+  // The request travels through the pipe server that the frame has just
   // established, so the agent answers it as it answers a second start's.
   if (show_quick_check) SendShowQuickCheckRequest();
-  // 7.
   return true;
 }
 
@@ -156,26 +150,21 @@ void CBriskoTrayApp::RegisterAll() {
 }
 
 void CBriskoTrayApp::UnregisterAll() {
-  // 1. This installation's other running agents close first (forcibly after
+  // This installation's other running agents close first (forcibly after
   // the grace time); programs of the same name elsewhere are not ours.
   const KaString image_name = KaPath(executable_path_).GetFileNameAndExt();
   if (IsProcessRunning(image_name, executable_path_, true, nullptr)) {
     CloseProcessesByName(image_name, executable_path_, 1, kUnregisterCloseGraceMs);
   }
-  // 2.
   CModuleIterator modules(ModulesFolder(executable_path_));
   for (const char16_t* name : kHookedModules) static_cast<void>(modules.UnregisterModules(name));
-  // 3.
   static_cast<void>(RemoveAutostart(AutostartEntryName()));
 }
 
 int CBriskoTrayApp::ExitInstance() {
-  // 1. The frame, when the framework still holds it.
   main_frame_.reset();
-  // 2. - 4.
   Tracking().Release();
   Graphics().Stop();
-  // 5.
   return 0;
 }
 

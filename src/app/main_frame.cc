@@ -37,14 +37,11 @@ bool IsSignaled(platform::NamedEvent& event) {
 
 CMainFrame::CMainFrame() : agent_(*this, *this) {
   frame_thread_.Bind();
-  // 1. The members are constructed; the tray icon holds no icon yet.
-  // 2., 3. The graphics layer and the tracking library (agent_.libraries).
-  // 4. The suite's starter beside the agent.
+  // The graphics layer and the tracking library are started by agent_.libraries.
   starter_path_ = KaPath(GetExecutablePath());
   starter_path_.SetFileNameAndExt(ReadInstallConfig(u"INSTALL", u"STARTEREXE", u"briskostart.exe"));
-  // 5. The IPC library.
   agent_.pipe_server.LoadLibrary();
-  // 6. The computer identifier for the crash reports.
+  // The computer identifier for the crash reports.
   SetComputerId(GetComputerID().c_str());
 }
 
@@ -85,27 +82,18 @@ platform::LRESULT CMainFrame::WindowProc(platform::UINT message, platform::WPARA
 }
 
 platform::LRESULT CMainFrame::OnCreate() {
-  // 1.
   LogW(kLogTrace, u"Tray ### On Create MainFrame");
   window_.store(hwnd());
-  // 2. The framework's part of the creation is the window's registration,
-  // which has succeeded once WM_CREATE arrives.
-  // 3. The frame is never mapped, so no taskbar or task switcher lists it.
-  // 4. The tray icon's image.
+  // The frame is never mapped, so no taskbar or task switcher lists it.
   agent_.tray_image.handle = platform::LoadIconImage(platform::IDI_TRAYICON);
-  // 5., 6.
   CreateTrayIcon();
-  // 7. - 9. A plug-in that faults there fails the creation, which is tried
-  // again on a fresh frame.
+  // A plug-in that faults while these come up fails the creation, which is
+  // tried again on a fresh frame.
   if (!CreateConsole() || !EstablishPipeServer() || !LoadFrameModules()) return -1;
-  // 10.
   StartNewsfeedCheck();
-  // 11.
   LogW(kLogTrace, u"Tray ### On Create MainFrame Build menu");
   if (!BuildMenu()) return -1;
-  // 12.
   CountStart();
-  // 13.
   LogW(kLogTrace, u"Tray ### On Create MainFrame done");
   {
     std::lock_guard hold(creation_lock_);
@@ -225,12 +213,12 @@ void CMainFrame::CountStart() {
 bool CMainFrame::BuildMenu() {
   WARDEX_DCHECK_ON_THREAD(frame_thread_);
   CSystemTray& tray = agent_.tray;
-  // 1. The start entry; a lone ampersand between blanks is shown, not taken
+  // The start entry; a lone ampersand between blanks is shown, not taken
   // as a mnemonic.
   KaString start = FormatStartEntry(ReadProductName());
   start.Replace(u" & ", u" && ");
   tray.SetMenuText(kMenuPositionStart, start.c_str());
-  // 2. The SnapCheck module names its entry.
+  // The SnapCheck module names its entry.
   if (IModule* snapcheck = agent_.snapcheck.instance()) {
     std::u16string caption;
     if (!CreationCall([snapcheck, &caption] {
@@ -243,17 +231,15 @@ bool CMainFrame::BuildMenu() {
     }
     if (!caption.empty()) tray.SetMenuText(kMenuPositionSnapCheck, caption.c_str());
   }
-  // 3. The last notification, available only when there is one (0x1991).
+  // The last notification, available only when there is one (0x1991).
   tray.SetMenuText(kMenuPositionLastNotification, TrayText(u"IDS_STRING_LASTNOTIFICATION").c_str());
   tray.EnableMenuItem(kCommandLastNotification, false);
-  // 4.
   tray.SetMenuText(kCommandTurbo, TrayText(u"IDS_TURBO_ON").c_str(), false);
   tray.SetMenuText(kMenuPositionSettings, TrayText(u"IDS_STRING_OPTIONS").c_str());
   tray.SetMenuText(kMenuPositionInfo, TrayText(u"IDS_STRING_INFO").c_str());
   tray.SetMenuText(kMenuPositionExit, TrayText(u"IDS_STRING_EXIT").c_str());
-  // 5.
   tray.SetMenuDefaultItem(kMenuPositionStart, true);
-  // 6. Entries of missing modules go; the Turbo entry stays.
+  // Entries of missing modules go; the Turbo entry stays.
   if (agent_.wardex.instance() == nullptr) {
     tray.DeleteMenuItem(kCommandSettings);
     tray.DeleteMenuItem(kCommandLastNotification);

@@ -77,19 +77,16 @@ void CMainFrame::OnCommand(uint32_t command) {
 }
 
 void CMainFrame::OnStartSuite() {
-  // 1.
   Tracking().Event(u"TRAY", u"CLICKS", u"TRAY_RUNBK_BRISKO", u"", u"", 0);
-  // 2.
   if (platform::NamedSemaphore::Exists(kStarterSemaphoreName)) {
     LogW(kLogError, u"Wardex.exe: Starter already running");
     return;
   }
-  // 3.
   const KaString path = starter_path_.ToString();
   const uint32_t result = RunProgram(path.c_str(), nullptr, kStarterReadyWaitMs, 0, 0, nullptr);
   LogW(kLogError, u"Wardex.exe: Run %s, #%d", path.c_str(), result);
   if (result == 0) return;
-  // 4. One more try through the desktop, unless the starter came up meanwhile.
+  // One more try through the desktop, unless the starter came up meanwhile.
   platform::SleepMilliseconds(kStarterRetryDelayMs);
   if (platform::NamedSemaphore::Exists(kStarterSemaphoreName)) return;
   KaOSAL::SetLastError(0);
@@ -102,7 +99,7 @@ void CMainFrame::OnLastNotification() {
 }
 
 void CMainFrame::OnSwitchTurbo() {
-  // 1. The frame's own Turbo module, else the cached one, which is unloaded
+  // The frame's own Turbo module, else the cached one, which is unloaded
   // at the end whatever happened: it leaves the cache, so that the next
   // request loads it anew, and goes once no pipe thread is inside it.
   IModuleSwitch* turbo = agent_.turbo.switch_part();
@@ -117,9 +114,7 @@ void CMainFrame::OnSwitchTurbo() {
     }
   }
   if (turbo != nullptr) {
-    // 2.
     module->SetConsoleView(agent_.console.view());
-    // 3.
     if (turbo->GetSwitchState(0, 0, kTurboSwitchParameter) == 1) {
       if (turbo->SetSwitchState(0, kTurboSwitchParameter)) {
         agent_.tray.SetMenuText(kCommandTurbo, TrayText(u"IDS_TURBO_ON").c_str(), false);

@@ -197,10 +197,9 @@ HRESULT CTask::DeleteTask(const KaString& name) {
 
 HRESULT CTask::SaveTask(const KaString& name, bool fail_if_exists, bool disabled,
                         bool delete_when_done) const {
-  // 1.
   platform::TaskScope scope{};
   if (!OpenTaskScheduler(name, &scope)) return kHResultFail;
-  // 2. An existing task is replaced, or kept when asked to fail.
+  // An existing task is replaced, or kept when asked to fail.
   if (platform::TaskExists(name, scope)) {
     if (fail_if_exists) {
       LogW(kLogNotable,
@@ -214,13 +213,12 @@ HRESULT CTask::SaveTask(const KaString& name, bool fail_if_exists, bool disabled
       return deleted;
     }
   }
-  // 3. The work item: its name must make file names.
+  // The work item: its name must make file names.
   if (const uint32_t name_error = platform::CheckTaskName(name); name_error != 0) {
     return SaveFailed(
         u"Error: CTask::SaveTask() \"%s\" - couldn't create a new work item. hr=0x%08X", name,
         HResultFromWin32(name_error));
   }
-  // 4. Program, parameters and working folder.
   platform::TaskDefinition definition;
   definition.program = Unquoted(program_);
   if (definition.program.IsEmpty() || !platform::IsWritableTaskText(definition.program)) {
@@ -244,20 +242,20 @@ HRESULT CTask::SaveTask(const KaString& name, bool fail_if_exists, bool disabled
     }
     definition.working_folder = starting_folder_;
   }
-  // 5. The flags. Run-only-if-logged-on and interactive are what user units
+  // The flags. Run-only-if-logged-on and interactive are what user units
   // and autostart entries are anyway: they run in the user's logon.
   const uint32_t flags = (run_only_if_logged_on_ ? kFlagRunOnlyIfLoggedOn : 0) |
                          (nt_family_ ? kFlagInteractive : 0) | (disabled ? kFlagDisabled : 0) |
                          (delete_when_done ? kFlagDeleteWhenDone : 0);
   definition.disabled = (flags & kFlagDisabled) != 0;
   definition.delete_when_done = (flags & kFlagDeleteWhenDone) != 0;
-  // 6. The account: a machine-wide timer runs in that user's logon only.
+  // The account: a machine-wide timer runs in that user's logon only.
   if (nt_family_) {
     definition.user = AccountUser();
     LogW(kLogTaskStep, u"Succeeded: CTask::SaveTask() \"%s\" - SetAccountInformation Usr: %s Pw:%s",
          name.c_str(), account_.c_str(), kPasswordMask);
   }
-  // 7. A comment that cannot be written is left out; saving goes on.
+  // A comment that cannot be written is left out; saving goes on.
   if (!comment_.IsEmpty()) {
     if (platform::IsWritableTaskText(comment_) && comment_[comment_.GetLength() - 1] != u'\\') {
       definition.comment = comment_;
@@ -266,13 +264,12 @@ HRESULT CTask::SaveTask(const KaString& name, bool fail_if_exists, bool disabled
                  comment_, kHResultInvalidArgument);
     }
   }
-  // 8. The trigger.
   definition.trigger = Trigger();
   if (!platform::IsServableTrigger(definition.trigger)) {
     return SaveFailed(u"Error: CTask::SaveTask() \"%s\" - failed to SetTrigger. hr=0x%08X", name,
                       kHResultInvalidArgument);
   }
-  // 9. The files, all or none.
+  // The files, all or none.
   const uint32_t written = platform::WriteTaskFiles(name, definition, scope);
   if (written != 0) {
     return SaveFailed(u"Error: CTask::SaveTask() \"%s\" - failed to Save(). hr=0x%08X", name,
