@@ -1,12 +1,12 @@
-// wardex-ipc send, run as scripts run it, against a server the test starts
-// through the same signed IPC library.
+// wardex-ipc, run as scripts run it: send against a server the test starts
+// through the same signed IPC library, and decode.
 #include <sys/wait.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "gtest/gtest.h"
 #include "modules/ipc_loader.h"
@@ -15,14 +15,14 @@
 namespace wardex {
 namespace {
 
-std::atomic<int> g_delay_ms{0};
-
 // Answers "reply to <message>" as the agent's callback answers: nothing to
 // an empty message, a reply size of 0 when the reply does not fit ("no-room"
-// acts so).
+// acts so); "slow" is answered after 1.5 s.
 void AnswerCallback(const char* message, uint32_t length, char16_t* reply, uint32_t* reply_size,
                     uintptr_t) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(g_delay_ms.load()));
+  if (std::string(message, length) == "slow") {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  }
   if (length == 0) return;
   const std::u16string answer = u"reply to " + KaOSAL::FromUtf8(std::string(message, length));
   const uint32_t bytes = static_cast<uint32_t>((answer.size() + 1) * 2);
@@ -44,7 +44,6 @@ struct ToolRun {
 class WardexIpcSendTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_delay_ms = 0;
     library_ = env_.Copy(WARDEX_TEST_IPC_SO, "modules/common/kvl_ipc32.so");
     env_.env().Set("WARDEX_IPC_LIBRARY", library_);
     loader_ = std::make_unique<IpcLoader>(test::Wide(library_));
@@ -53,10 +52,11 @@ class WardexIpcSendTest : public ::testing::Test {
     ASSERT_EQ(server->StartListening(u"tools", AnswerCallback, 0), kIpcOk);
   }
 
-  // Runs the tool with |arguments|, keeping standard output and error apart.
+  // Runs the tool with |arguments| and standard input from printf's |input|
+  // format, keeping standard output and error apart.
   ToolRun Tool(const std::string& arguments, const std::string& input = "") {
     const std::string err_file = env_.root().path() + "/stderr.txt";
-    const std::string command = (input.empty() ? "" : "printf '%s' '" + input + "' | ") +
+    const std::string command = (input.empty() ? "" : "printf '" + input + "' | ") +
                                 std::string(WARDEX_IPC_PATH) + " " + arguments + " 2>" + err_file;
     ToolRun run{-1, "", ""};
     FILE* pipe = popen(command.c_str(), "r");
@@ -96,27 +96,61 @@ TEST_F(WardexIpcSendTest, FailuresExitNonZeroWithAClearMessage) {
       {"send --channel tools --timeout 0 x", 2, "--timeout takes milliseconds"},
       {"send --channel tools --bogus x", 2, "unknown or incomplete option '--bogus'"},
       {"send --channel tools a b", 2, "send takes at most one message"},
+      {"send --channel tools --timeout 200 slow", 1, "no answer within the time-out"},
       // An empty reply is no success, and an empty message no shutdown.
       {"send --channel tools no-room", 1, "the agent's reply did not fit"},
       {"send --channel tools ''", 1, "the agent answers no empty message"},
       {"send --channel " + std::string(120, 'c') + " x", 1,
        "the channel name is too long for a socket path"},
+      {"", 2, "missing subcommand"},
+      {"encode", 2, "unknown subcommand 'encode'"},
+      {"decode a b", 2, "decode takes at most one message"},
+      {"decode '{\"ModuleRequest\":1,\n  \"Check\":1e5}'", 1,
+       "wardex-ipc: line 2, column 14: Invalid end of string.\n"},
+      {"decode ''", 1, "wardex-ipc: line 1, column 1: Empty string.\n"},
   };
   for (const Case& c : cases) {
     const ToolRun run = Tool(c.arguments);
     EXPECT_EQ(run.exit_code, c.exit_code) << c.arguments;
     EXPECT_EQ(run.out, "") << c.arguments;
-    EXPECT_NE(run.err.find(c.error), std::string::npos) << c.arguments << ": " << run.err;
+    // A message that ends its line is the whole of standard error.
+    if (c.error.back() == '\n') {
+      EXPECT_EQ(run.err, c.error) << c.arguments;
+    } else {
+      EXPECT_NE(run.err.find(c.error), std::string::npos) << c.arguments << ": " << run.err;
+    }
   }
 }
 
-TEST_F(WardexIpcSendTest, TimeOutIsHonoured) {
-  g_delay_ms = 1500;
-  const auto start = std::chrono::steady_clock::now();
-  const ToolRun run = Tool("send --channel tools --timeout 200 slow");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1200));
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_NE(run.err.find("no answer within the time-out"), std::string::npos) << run.err;
+// What decode prints, from an argument or standard input, as the agent reads it.
+TEST_F(WardexIpcSendTest, DecodePrintsTheRecordAndTheReply) {
+  struct Case {
+    std::string arguments, input;
+    std::vector<std::string> printed;
+  };
+  const Case cases[] = {
+      {R"(decode '{"ModuleRequest":10,"ModuleIdentificator":"W",)"
+       R"("MessageHeader":"H","Message":"M","BtnTitle":"Go","BtnCmdLine":"x"}')",
+       "",
+       {"  kind: 10\n", "  button title: \"Go\"\n",
+        "reply:\n  [{\"ModuleIdentificator\":\"W\",\"ModuleRequest\":10}]\n"}},
+      // The agent's leniencies.
+      {"decode",
+       "{\\047ModuleRequest\\047:\\t6,\\n\\047ModuleIdentificator\\047:\\047A\\047}\\n",
+       {"[{\"ModuleIdentificator\":\"A\",\"ModuleRequest\":6}]"}},
+      // The agent reads a message up to an embedded zero byte.
+      {"decode",
+       "{\"ModuleRequest\":5}\\000{broken",
+       {"[{\"ModuleIdentificator\":\"\",\"ModuleRequest\":5}]"}},
+      {"--help", "", {"wardex-ipc decode [MESSAGE]"}},
+  };
+  for (const Case& c : cases) {
+    const ToolRun run = Tool(c.arguments, c.input);
+    EXPECT_EQ(run.exit_code, 0) << c.arguments << ": " << run.err;
+    for (const std::string& text : c.printed) {
+      EXPECT_NE(run.out.find(text), std::string::npos) << c.arguments << "\n" << run.out;
+    }
+  }
 }
 
 TEST_F(WardexIpcSendTest, AnUntrustedLibraryIsNotUsed) {

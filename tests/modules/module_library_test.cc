@@ -114,8 +114,6 @@ TEST(TrustCheck, PublisherFragmentsAreMatchedAsLowerCaseSubstrings) {
   for (const Case& c : cases) {
     EXPECT_EQ(IsTrustedPublisher(c.signer), c.trusted) << test::Narrow(c.signer);
   }
-  EXPECT_EQ(std::u16string(kTrustedPublisherFragments[0]), u"corvane");
-  EXPECT_EQ(std::size(kTrustedPublisherFragments), 7u);
 }
 
 }  // namespace

@@ -47,14 +47,6 @@ TEST(ModuleLoader, LoadLogsEachStepWithItsTimeAndUnloadDestroysTheInstance) {
   EXPECT_EQ(env.Journal(), (std::vector<std::string>{"create " + path, "destroy " + path}));
 }
 
-TEST(ModuleLoader, EmptyNameOnAnEmptyLoaderLoadsAndLogsNothing) {
-  ModuleTestEnv env;
-  ModuleLoader loader;
-  EXPECT_EQ(loader.Load(u""), nullptr);
-  EXPECT_EQ(loader.library(), nullptr);
-  EXPECT_TRUE(env.LogLines().empty());
-}
-
 TEST(ModuleLoader, RefusedLibraryLogsBetweenTheLoadLines) {
   ModuleTestEnv env;
   const std::string path =

@@ -7,14 +7,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "crashlog/log_test_util.h"
@@ -662,25 +659,6 @@ TEST_F(NewsfeedTest, ServiceFailuresEndTheCheckWithTheirLine) {
   // The log keeps a record on one line.
   std::replace(posted.begin(), posted.end(), '\n', ' ');
   EXPECT_EQ(traces.front() + " ", "NEWSFEED ## Send: " + posted);
-}
-
-TEST_F(NewsfeedTest, StopEndsAWaitingRequestPromptly) {
-  test::SilentListener silent;
-  installation_.service_url = Wide("https://127.0.0.1:" + std::to_string(silent.port()) + "/");
-  auto newsfeed = Make();
-  std::atomic<bool> stop{false};
-  newsfeed->SetStopCheck([&] { return stop.load(); });
-  const auto start = std::chrono::steady_clock::now();
-  std::thread stopper([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    stop = true;
-  });
-  NewsItem item;
-  EXPECT_FALSE(newsfeed->AskService(item));
-  stopper.join();
-  const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(took, std::chrono::seconds(4)) << "the connect time-out alone is 5 s";
-  EXPECT_EQ(Logged(kLogError).back(), "ERROR ## NEWSFEED - Error connect 3 (system code 12017)");
 }
 
 // Run as an unprivileged user by TheDailyMarkFallsBackToTheUsersHive, in a

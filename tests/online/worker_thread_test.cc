@@ -160,15 +160,6 @@ TEST(WorkerThreadTest, ACrashEndsOnlyTheWorkersThread) {
   EXPECT_EQ(g_filter.calls.load(), 2);
 }
 
-TEST(WorkerThreadTest, CrashesAreReportedThroughTheCrashLibrarysFilter) {
-  Job job;
-  CWorkerThread worker(&DereferenceNull, &job, &WorkerExceptionFilter, "reported");
-  ASSERT_TRUE(worker.Start());
-  EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
-  EXPECT_EQ(worker.exit_code(), CWorkerThread::kCrashExitCode);
-  EXPECT_EQ(worker.crashed(), 1u);
-}
-
 TEST(WorkerThreadTest, StartOnARunningWorkerLeavesItsThreadAlone) {
   Job job;
   job.result = 3;

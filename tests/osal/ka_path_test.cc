@@ -396,52 +396,7 @@ TEST(KaPathTest, ComparisonIgnoresCaseOnlyForWindowsShapes) {
   EXPECT_TRUE(KaPath(u"/a/b") == u"/a/b");
 }
 
-TEST(KaPathTest, FolderRelations) {
-  EXPECT_TRUE(KaPath(u"/a/b/c.txt").IsSubPath(u"/a/"));
-  EXPECT_FALSE(KaPath(u"/a/").IsSubPath(u"/a/"));
-  EXPECT_FALSE(KaPath(u"/ab/c").IsSubPath(u"/a/"));
-  EXPECT_TRUE(KaPath(u"C:\\A\\b\\").IsDirectSubDir(u"c:\\a\\"));
-  EXPECT_FALSE(KaPath(u"/a/b/c/").IsDirectSubDir(u"/a/"));
-  EXPECT_TRUE(KaPath(u"C:\\x").IsSameRoot(u"c:\\y"));
-  EXPECT_FALSE(KaPath(u"C:\\x").IsSameRoot(u"/y"));
-  EXPECT_EQ(U8(KaPath::GetCommonPath(u"/usr/lib/x", u"/usr/local/y")), "/usr/");
-  EXPECT_EQ(U8(KaPath::GetCommonPath(u"/usr/lib/", u"/usr/lib/z")), "/usr/lib/");
-  EXPECT_TRUE(KaPath::GetCommonPath(u"C:\\a\\", u"D:\\a\\").IsEmpty());
-  const struct {
-    const char16_t *from, *to;
-    bool ok;
-    const char16_t* expected;
-  } cases[] = {
-      {u"/a/b/", u"/a/c/x.txt", true, u"../c/x.txt"},
-      {u"/a/b/", u"/a/b/x.txt", true, u"./x.txt"},
-      {u"/a/b/c/", u"/x/y", true, u"../../../x/y"},
-      {u"C:\\a\\b\\", u"c:\\A\\d\\e\\", true, u"..\\d\\e\\"},
-      {u"C:\\a\\", u"D:\\a\\", false, u""},
-      {u"rel/", u"/a", false, u""},
-  };
-  for (const auto& c : cases) {
-    KaPath out(u"stale");
-    EXPECT_EQ(KaPath::RelativePathTo(c.from, c.to, out), c.ok) << U8(c.from) << " " << U8(c.to);
-    EXPECT_EQ(U8(out), U8(c.expected));
-  }
-}
-
-TEST(KaPathTest, CorrectsNamesForTheFileSystem) {
-  const struct {
-    const char16_t* path;
-    bool changed;
-    const char16_t* expected;
-  } cases[] = {
-      {u"C:\\dir\\a<b>:c?.txt", true, u"C:\\dir\\a_b__c_.txt"},
-      {u"/tmp/x|y/\"q\".log", true, u"/tmp/x_y/_q_.log"},
-      {u"/a/../b/./c", false, u"/a/../b/./c"},
-      {u"http://host/a*b", true, u"http://host/a_b"},
-  };
-  for (const auto& c : cases) {
-    KaString text(c.path);
-    EXPECT_EQ(KaPath::CorrectPathForFileSystem(text), c.changed) << U8(c.path);
-    EXPECT_EQ(U8(text), U8(c.expected));
-  }
+TEST(KaPathTest, CorrectsANameComponentForTheFileSystem) {
   KaString component(u"a/b\\c\x01");
   EXPECT_TRUE(KaPath::CorrectPathComponentForFileSystem(component));
   EXPECT_EQ(U8(component), "a_b_c_");

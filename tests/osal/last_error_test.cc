@@ -54,12 +54,6 @@ TEST(LastErrorTest, EveryMappedCodeHasAText) {
   }
 }
 
-TEST(LastErrorTest, SetFromErrnoSetsAndReturns) {
-  SetLastError(0);
-  EXPECT_EQ(SetLastErrorFromErrno(EACCES), kErrorAccessDenied);
-  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
-}
-
 TEST(LastErrorTest, EachThreadHasItsOwn) {
   SetLastError(kErrorInvalidParameter);
   uint32_t seen_at_start = 1;

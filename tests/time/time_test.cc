@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "osal/last_error.h"
@@ -79,17 +80,6 @@ TEST(SntpClientTest, OneExchangeFillsTheAnswer) {
   EXPECT_NEAR(answer.round_trip_delay, SntpDifference(answer.destination, answer.originate) - 0.5,
               1e-6);
   EXPECT_NEAR(answer.local_clock_offset, static_cast<double>(kServerUnixTime - before), 3);
-}
-
-TEST(SntpClientTest, ASilentServerTimesOut) {
-  SntpResponder server(SntpResponder::Silent());
-  ShortTimeoutClient client(200);
-  SntpAnswer answer;
-  const auto start = Clock::now();
-  EXPECT_FALSE(client.GetServerTime(Loopback(), answer, server.port()));
-  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kWsaTimedOut);
-  EXPECT_GE(MillisecondsSince(start), 200);
-  EXPECT_EQ(server.requests(), 1);
 }
 
 TEST(SntpClientTest, TheStopCheckEndsTheWaitForASilentServer) {
@@ -282,14 +272,6 @@ bool RunChild(const test::ScopedTestRoot& root, const std::string& install_cfg, 
   return static_cast<bool>(in);
 }
 
-std::string ServersConfig(std::initializer_list<uint16_t> ports, uint32_t timeout_ms) {
-  std::string list;
-  for (uint16_t port : ports) {
-    list += (list.empty() ? "" : ", ") + std::string("127.0.0.1:") + std::to_string(port);
-  }
-  return "[time]\nservers=" + list + "\nreply_timeout=" + std::to_string(timeout_ms) + "\n";
-}
-
 TEST(TimeServerTimeTest, WithoutConfigurationTheDefaultsApply) {
   struct Case {
     const char* what;
@@ -334,56 +316,72 @@ TEST(TimeServerTimeTest, AListWithoutAValidEntryAsksNoServer) {
       << text;
 }
 
-TEST(TimeServerTimeTest, ASilentOrRefusedServerGivesWayToTheNext) {
-  test::ScopedTestRoot root;
-  SntpResponder silent(SntpResponder::Silent());
-  SntpResponder kiss_of_death([](const SntpResponder::Bytes& request) {
-    SntpResponder::Bytes reply = SntpResponder::GoodAnswer(request, 0);
+// Servers are asked in their order until one answers; the local clock serves
+// when none does or one answers with a zero receive time.
+TEST(TimeServerTimeTest, ServersAreAskedInTurnUntilOneAnswers) {
+  using Bytes = SntpResponder::Bytes;
+  const SntpResponder::Reply kiss_of_death = [](const Bytes& request) {
+    Bytes reply = SntpResponder::GoodAnswer(request, 0);
     reply[1] = 0;
     return reply;
-  });
-  SntpResponder good(SntpResponder::Answering(kServerSntpSeconds));
-  ChildReport report;
-  ASSERT_TRUE(RunChild(root, ServersConfig({silent.port(), kiss_of_death.port(), good.port()}, 300),
-                       &report));
-  EXPECT_EQ(report.result, kServerUnixTime);
-  EXPECT_EQ(report.out, kServerUnixTime);
-  EXPECT_EQ(report.timeout_ms, 300u);
-  EXPECT_EQ(silent.requests(), 1);
-  EXPECT_EQ(kiss_of_death.requests(), 1);
-  EXPECT_EQ(good.requests(), 1);
-  EXPECT_GE(report.elapsed_ms, 300);
-}
-
-TEST(TimeServerTimeTest, AZeroReceiveTimeEndsTheSearchWithTheLocalClock) {
-  test::ScopedTestRoot root;
-  SntpResponder zero([](const SntpResponder::Bytes& request) {
-    SntpResponder::Bytes reply = SntpResponder::GoodAnswer(request, kServerSntpSeconds);
+  };
+  const SntpResponder::Reply zero_receive = [](const Bytes& request) {
+    Bytes reply = SntpResponder::GoodAnswer(request, kServerSntpSeconds);
     std::fill(reply.begin() + 32, reply.begin() + 40, 0);
     return reply;
-  });
-  SntpResponder good(SntpResponder::Answering(kServerSntpSeconds));
-  ChildReport report;
-  const int64_t before = Now();
-  ASSERT_TRUE(RunChild(root, ServersConfig({zero.port(), good.port()}, 300), &report));
-  EXPECT_GE(report.result, before);
-  EXPECT_LE(report.result, Now());
-  EXPECT_EQ(zero.requests(), 1);
-  EXPECT_EQ(good.requests(), 0) << "the search ends at the first answer";
-}
-
-TEST(TimeServerTimeTest, AllServersSilentFallsBackAfterEveryTimeOut) {
-  test::ScopedTestRoot root;
-  SntpResponder first(SntpResponder::Silent()), second(SntpResponder::Silent()),
-      third(SntpResponder::Silent());
-  ChildReport report;
-  const int64_t before = Now();
-  ASSERT_TRUE(
-      RunChild(root, ServersConfig({first.port(), second.port(), third.port()}, 200), &report));
-  EXPECT_GE(report.result, before);
-  EXPECT_LE(report.result, Now());
-  EXPECT_EQ(first.requests() + second.requests() + third.requests(), 3);
-  EXPECT_GE(report.elapsed_ms, 3 * (200 + 20));
+  };
+  const SntpResponder::Reply silent = SntpResponder::Silent();
+  const SntpResponder::Reply good = SntpResponder::Answering(kServerSntpSeconds);
+  struct Case {
+    const char* what;
+    std::vector<SntpResponder::Reply> servers;
+    uint32_t timeout_ms;
+    bool server_time;  // else the local clock
+    std::vector<int> requests;
+    int64_t at_least_ms;
+  };
+  const Case kCases[] = {
+      {"silent and refusing ones give way",
+       {silent, kiss_of_death, good},
+       300,
+       true,
+       {1, 1, 1},
+       300},
+      {"a zero receive time ends the search", {zero_receive, good}, 300, false, {1, 0}, 0},
+      {"all silent, each waited for",
+       {silent, silent, silent},
+       200,
+       false,
+       {1, 1, 1},
+       3 * (200 + 20)},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    test::ScopedTestRoot root;
+    std::vector<std::unique_ptr<SntpResponder>> servers;
+    std::string list;
+    for (const SntpResponder::Reply& reply : c.servers) {
+      servers.push_back(std::make_unique<SntpResponder>(reply));
+      list += (list.empty() ? "" : ", ") + std::string("127.0.0.1:") +
+              std::to_string(servers.back()->port());
+    }
+    ChildReport report;
+    const int64_t before = Now();
+    ASSERT_TRUE(RunChild(
+        root, "[time]\nservers=" + list + "\nreply_timeout=" + std::to_string(c.timeout_ms) + "\n",
+        &report));
+    EXPECT_EQ(report.timeout_ms, c.timeout_ms);
+    if (c.server_time) {
+      EXPECT_EQ(report.result, kServerUnixTime);
+      EXPECT_EQ(report.out, kServerUnixTime);
+    } else {
+      EXPECT_GE(report.result, before);
+      EXPECT_LE(report.result, Now());
+    }
+    for (size_t i = 0; i < servers.size(); ++i)
+      EXPECT_EQ(servers[i]->requests(), c.requests[i]) << i;
+    EXPECT_GE(report.elapsed_ms, c.at_least_ms);
+  }
 }
 
 }  // namespace
