@@ -1,4 +1,7 @@
-// The shell backend of a desktop session, on the user's D-Bus session bus:
+// The shell backend of a desktop session. On Windows it is the notification
+// area itself: Shell_NotifyIconW, TrackPopupMenu and MessageBoxW, with the
+// icons from the program's resources (desktop_shell_win.cc). On Linux it
+// lives on the user's D-Bus session bus:
 //   the icon    a StatusNotifierItem ("/StatusNotifierItem" under the name
 //               org.kde.StatusNotifierItem-PID-1), registered with the
 //               StatusNotifierWatcher; a hidden icon is Passive;
@@ -33,7 +36,7 @@ class MessageLoop;
 
 // Connects to the session bus for |loop|, which must be the calling
 // thread's loop; null when no session bus is reachable. Release the backend
-// on that thread before |loop| ends.
+// on that thread before |loop| ends. On Windows: never null, |loop| unused.
 [[nodiscard]] std::shared_ptr<ShellBackend> CreateDesktopShell(MessageLoop& loop);
 
 }  // namespace wardex::platform

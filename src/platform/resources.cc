@@ -43,21 +43,6 @@ const IconResource* FindIconResource(uint32_t id) {
   return nullptr;
 }
 
-HICON LoadIconImage(uint32_t id) {
-  const IconResource* resource = FindIconResource(id);
-  if (resource == nullptr) {
-    KaOSAL::SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-    return nullptr;
-  }
-  return new IconImage{resource};
-}
-
-bool DestroyIcon(HICON icon) {
-  if (icon == nullptr) return false;
-  delete icon;
-  return true;
-}
-
 std::unique_ptr<Menu> LoadMenuResource(uint32_t id) {
   if (id != IDR_MAINFRAME) {
     KaOSAL::SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);

@@ -30,15 +30,19 @@ struct IconResource {
 };
 
 // A loaded icon (HICON): each load makes a new one, released by DestroyIcon.
+// On Windows it also holds the system's icon, loaded from the program's own
+// icon resources (made from the same drawings).
 struct IconImage {
   const IconResource* resource;
+  void* system_icon = nullptr;
 };
 using HICON = IconImage*;
 
 // The icon resource |id|, or null.
 [[nodiscard]] const IconResource* FindIconResource(uint32_t id);
 // LoadImageW for an icon of the program's module at its own size: a new
-// handle each call; null with the last error 1814 for an unknown id.
+// handle each call; null with the last error 1814 for an unknown id (on
+// Windows also for a program without that icon resource).
 [[nodiscard]] HICON LoadIconImage(uint32_t id);
 bool DestroyIcon(HICON icon);
 

@@ -19,12 +19,13 @@ using Clock = std::chrono::steady_clock;
 struct Received {
   UINT message;
   WPARAM wparam;
+  LPARAM lparam;
   std::thread::id thread;
   Clock::time_point when;
 };
 
-// A window that records every message after WM_CREATE and answers through
-// an optional handler; WM_USER + 99 ends its loop.
+// A window that records every message and answers through an optional
+// handler; WM_USER + 99 ends its loop.
 class RecordingWindow : public Window {
  public:
   static constexpr UINT kQuit = WM_USER + 99;
@@ -33,7 +34,7 @@ class RecordingWindow : public Window {
   LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam) override {
     {
       std::lock_guard lock(mutex_);
-      received_.push_back({message, wparam, std::this_thread::get_id(), Clock::now()});
+      received_.push_back({message, wparam, lparam, std::this_thread::get_id(), Clock::now()});
     }
     if (message == kQuit) PostQuitMessage(static_cast<int>(wparam));
     return handler ? handler(message, wparam, lparam) : 0;
@@ -45,6 +46,10 @@ class RecordingWindow : public Window {
       if (r.message == message) result.push_back(r);
     }
     return result;
+  }
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    received_.clear();
   }
 
  private:

@@ -1,0 +1,261 @@
+// The Windows desktop backend against Wine's system tray on an X display:
+// what the user sees (the icon's pixels, the balloon, the menu, the message
+// box) and what the user's clicks and keys give back. The stage runs these
+// under Xvfb; Wine draws its tray as a window of its own there.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "platform/desktop_shell.h"
+#include "platform/ui_test_window.h"
+#include "platform/windows_api.h"
+
+namespace wardex::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr UINT kCallback = 0x800A;
+constexpr UINT kIconId = 130;
+constexpr auto kPatience = 10s;
+// The fill colours of the two drawings (scripts/make_tray_icons.py).
+const COLORREF kTrayBlue = RGB(33, 102, 196);
+const COLORREF kBusyAmber = RGB(232, 150, 20);
+
+// The icon windows in Wine's own tray window.
+std::vector<::HWND> TrayIconWindows() {
+  std::vector<::HWND> icons;
+  ::HWND tray = ::FindWindowW(L"__winex11_standalone_tray", nullptr);
+  for (::HWND child = ::FindWindowExW(tray, nullptr, nullptr, nullptr); child != nullptr;
+       child = ::FindWindowExW(tray, child, nullptr, nullptr)) {
+    icons.push_back(child);
+  }
+  return icons;
+}
+
+// How many pixels on the screen inside |window| have the colour |rgb|.
+int PixelsOfColour(::HWND window, COLORREF rgb) {
+  RECT rect;
+  if (!::GetWindowRect(window, &rect)) return 0;
+  HDC screen = ::GetDC(nullptr);
+  int count = 0;
+  for (LONG y = rect.top; y < rect.bottom; ++y) {
+    for (LONG x = rect.left; x < rect.right; ++x) count += ::GetPixel(screen, x, y) == rgb;
+  }
+  ::ReleaseDC(nullptr, screen);
+  return count;
+}
+
+// Posts key presses straight into |window|'s queue: which window has the
+// keyboard is the window manager's business, and Xvfb has none.
+void PostKeys(::HWND window, std::initializer_list<WORD> keys) {
+  for (WORD key : keys) {
+    ::PostMessageW(window, WM_KEYDOWN, key, 0);
+    ::PostMessageW(window, WM_KEYUP, key, 0);
+  }
+}
+
+// The first visible top-level window of |window_class| (and |title|),
+// waited for; null when none came.
+::HWND WaitForWindow(const wchar_t* window_class, const wchar_t* title = nullptr) {
+  for (auto deadline = Clock::now() + kPatience; Clock::now() < deadline;) {
+    ::HWND found = ::FindWindowW(window_class, title);
+    if (found != nullptr && ::IsWindowVisible(found)) return found;
+    std::this_thread::sleep_for(50ms);
+  }
+  return nullptr;
+}
+
+class NotifyAreaTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    shell_ = CreateDesktopShell(loop_);
+    // Each timer ends one turn of PumpUntil.
+    owner_.handler = [](UINT message, WPARAM, LPARAM) -> LRESULT {
+      if (message == WM_TIMER) PostQuitMessage(0);
+      return 0;
+    };
+    ASSERT_NE(owner_.Register(), nullptr);
+    ASSERT_TRUE(shell_->HasTrayHost());
+    ASSERT_GT(::GetSystemMetrics(SM_CXSCREEN), 1)
+        << "no screen: these tests need an X display (the stage runs them under xvfb-run)";
+    data_.cbSize = kNotifyIconDataSize;
+    data_.hWnd = owner_.hwnd();
+    data_.uID = kIconId;
+    data_.uCallbackMessage = kCallback;
+    data_.hIcon = icon_;
+    CopyToField(data_.szTip, kTipLength, u"Wardex");
+  }
+  void TearDown() override {
+    if (icon_window_ != nullptr) Notify(NIM_DELETE, 0);
+    DestroyIcon(icon_);
+    DestroyIcon(busy_icon_);
+    owner_.Destroy();
+  }
+
+  bool Notify(uint32_t message, UINT flags) {
+    data_.uFlags = flags;
+    return shell_->NotifyIcon(message, data_);
+  }
+
+  // Adds the icon and finds the window Wine draws it in (an earlier test's
+  // icon may still be going).
+  void AddIcon() {
+    const std::vector<::HWND> before = TrayIconWindows();
+    ASSERT_TRUE(Notify(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    ASSERT_TRUE(PumpUntil([&] {
+      for (::HWND icon : TrayIconWindows()) {
+        if (std::find(before.begin(), before.end(), icon) == before.end()) icon_window_ = icon;
+      }
+      return icon_window_ != nullptr;
+    }));
+  }
+
+  // Runs the loop until |done| answers true, for at most kPatience.
+  bool PumpUntil(const std::function<bool()>& done) {
+    for (auto deadline = Clock::now() + kPatience; Clock::now() < deadline;) {
+      if (done()) return true;
+      SetTimer(owner_.hwnd(), 1, 20);
+      loop_.Run();
+    }
+    return done();
+  }
+
+  MessageLoop loop_;
+  RecordingWindow owner_;
+  std::shared_ptr<ShellBackend> shell_;
+  HICON icon_ = LoadIconImage(IDI_TRAYICON);
+  HICON busy_icon_ = LoadIconImage(IDR_MAINFRAME);
+  NOTIFYICONDATAW data_ = {};
+  ::HWND icon_window_ = nullptr;
+};
+
+TEST_F(NotifyAreaTest, TheIconShowsItsBalloonChangesAndGoes) {
+  ASSERT_NO_FATAL_FAILURE(AddIcon());
+  EXPECT_TRUE(PumpUntil([&] { return PixelsOfColour(icon_window_, kTrayBlue) > 20; }));
+
+  CopyToField(data_.szInfo, kInfoLength, u"Scan finished");
+  CopyToField(data_.szInfoTitle, kInfoTitleLength, u"Wardex");
+  data_.uTimeout = 10000;
+  data_.dwInfoFlags = NIIF_INFO;
+  ASSERT_TRUE(Notify(NIM_MODIFY, NIF_INFO));
+  // Wine shows a balloon as a tooltip of its tray, after a short delay. It
+  // announces no click on it (Windows sends NIN_BALLOONUSERCLICK): the tray
+  // object's handling of that is tested with the Linux backends.
+  EXPECT_NE(WaitForWindow(L"tooltips_class32"), nullptr);
+
+  data_.hIcon = busy_icon_;
+  ASSERT_TRUE(Notify(NIM_MODIFY, NIF_ICON));
+  EXPECT_TRUE(PumpUntil([&] {
+    return PixelsOfColour(icon_window_, kBusyAmber) > 20 &&
+           PixelsOfColour(icon_window_, kTrayBlue) == 0;
+  }));
+
+  ASSERT_TRUE(Notify(NIM_DELETE, 0));
+  EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(icon_window_); }));
+  icon_window_ = nullptr;
+  EXPECT_FALSE(Notify(NIM_MODIFY, NIF_ICON));  // the shell knows it no more
+}
+
+TEST_F(NotifyAreaTest, ClicksArriveAsCallbackMessagesWithTheIconId) {
+  struct Case {
+    const char* name;
+    DWORD down, up;
+    std::vector<LPARAM> events;  // what the shell announces, in order
+  };
+  const Case cases[] = {
+      {"left",
+       MOUSEEVENTF_LEFTDOWN,
+       MOUSEEVENTF_LEFTUP,
+       {WM_LBUTTONDOWN, WM_LBUTTONUP, NIN_SELECT}},
+      {"right",
+       MOUSEEVENTF_RIGHTDOWN,
+       MOUSEEVENTF_RIGHTUP,
+       {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_CONTEXTMENU}},
+  };
+  ASSERT_NO_FATAL_FAILURE(AddIcon());
+  RECT rect;
+  ::GetWindowRect(icon_window_, &rect);
+  ::SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<LPARAM> events;
+    const auto collect = [&] {
+      events.clear();
+      for (const Received& received : owner_.Messages(kCallback)) {
+        EXPECT_EQ(received.wparam, kIconId);
+        if (received.lparam != WM_MOUSEMOVE) events.push_back(received.lparam);
+      }
+      return events.size() >= c.events.size();
+    };
+    owner_.Clear();
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = c.down;
+    input[1].mi.dwFlags = c.up;
+    ::SendInput(2, input, sizeof(INPUT));
+    PumpUntil(collect);
+    EXPECT_EQ(events, c.events);
+  }
+}
+
+TEST_F(NotifyAreaTest, MenuShowsTheModelAndAnswersTheChosenCommand) {
+  Menu menu;
+  menu.AppendItem(MF_STRING, 0x8010, u"Start Corvane && Brisko");
+  menu.AppendItem(MF_STRING | MF_GRAYED, 0x8019, u"Letzte Nachricht anzeigen");
+  menu.AppendItem(MF_SEPARATOR, 0, u"");
+  menu.AppendItem(MF_STRING, 0x8012, u"Close Corvane Tray");
+  menu.SetDefaultItem(0, true);
+  struct Case {
+    const char* name;
+    std::initializer_list<WORD> keys;
+    uint32_t command;
+  };
+  const Case cases[] = {
+      {"the last item", {VK_UP, VK_RETURN}, 0x8012},
+      {"the greyed item chooses nothing", {VK_DOWN, VK_DOWN, VK_RETURN}, 0},
+      {"dismissed", {VK_ESCAPE}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::thread user([&] {
+      ::HWND shown = WaitForWindow(L"#32768");
+      if (shown == nullptr) {
+        ADD_FAILURE() << "no menu window";
+        ::PostMessageW(reinterpret_cast<::HWND>(owner_.hwnd()), WM_CANCELMODE, 0, 0);
+        return;
+      }
+      HMENU system = reinterpret_cast<HMENU>(::SendMessageW(shown, MN_GETHMENU, 0, 0));
+      wchar_t text[64] = {};
+      EXPECT_EQ(::GetMenuItemCount(system), 4);
+      ::GetMenuStringW(system, 0, text, 64, MF_BYPOSITION);
+      EXPECT_STREQ(text, L"Start Corvane && Brisko");  // shown with one ampersand
+      EXPECT_EQ(::GetMenuDefaultItem(system, TRUE, 0), 0u);
+      EXPECT_NE(::GetMenuState(system, 1, MF_BYPOSITION) & MF_GRAYED, 0u);
+      EXPECT_NE(::GetMenuState(system, 2, MF_BYPOSITION) & MF_SEPARATOR, 0u);
+      PostKeys(shown, c.keys);
+    });
+    EXPECT_EQ(shell_->TrackPopupMenu(menu, owner_.hwnd()), c.command);
+    user.join();
+  }
+}
+
+TEST_F(NotifyAreaTest, MessageBoxAnswersWhatTheUserPressed) {
+  // Enter takes the default button, the second.
+  std::thread user([&] {
+    ::HWND box = WaitForWindow(L"#32770", L"Question");
+    ASSERT_NE(box, nullptr);
+    PostKeys(box, {VK_RETURN});
+  });
+  EXPECT_EQ(shell_->MessageBox(owner_.hwnd(), u"Enter Exception?", u"Question",
+                               MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2),
+            IDCANCEL);
+  user.join();
+}
+
+}  // namespace
+}  // namespace wardex::platform
