@@ -88,10 +88,6 @@ int main(int argc, char** argv) {
     });
   } else if (command == "apply") {
     Print(ApplyOperatingSystemLanguage(std::strcmp(argv[2], "1") == 0) ? u"1" : u"0");
-  } else if (command == "oscode") {
-    Print(GetOperatingSystemLanguageCode());
-  } else if (command == "product") {
-    Print(GetLocalizedProductConfigPath().ToString());
   } else if (command == "register") {
     RegisterForUninstall(KaOSAL::KaPath(arg(2)));
   } else if (command == "count-start") {

@@ -25,92 +25,88 @@ std::string Written(const CJsonValue& value) {
   return KaOSAL::ToUtf8(text);
 }
 
-struct ErrorCase {
-  const char16_t* text;
-  uint32_t flags;
-  const char* message;
-  int line;
-  int column;
-};
-
-class JsonReaderErrorTest : public testing::TestWithParam<ErrorCase> {};
-
-TEST_P(JsonReaderErrorTest, FailsWithTextAndPosition) {
-  const ErrorCase& c = GetParam();
-  CJsonValue value;
-  CJsonParseError error;
-  error.message = u"stale";
-  error.line = 99;
-  EXPECT_FALSE(value.Parse(std::u16string_view(c.text), c.flags, &error));
-  EXPECT_EQ(Utf8(error.message), c.message);
-  EXPECT_EQ(error.line, c.line);
-  EXPECT_EQ(error.column, c.column);
-}
+// The texts that several cases below expect.
+constexpr char kFirst[] = "Invalid first character, expected array, object or comment.";
+constexpr char kEnd[] = "Invalid end of string.";
+constexpr char kFormat[] = "Invalid string format.";
+constexpr char kUnclosed[] = "Invalid format, matching closing character not found.";
+constexpr char kAfterClose[] = "Invalid character after a matching close.";
+constexpr char kComment[] = "Invalid comment block.";
+constexpr char kWhiteSpace[] = "Invalid whitespace character.";
+constexpr char kControl[] = "Invalid control character.";
+constexpr uint32_t kA = kAgentFlags;
 
 // Offsets are columns - 1 on the first line.
-INSTANTIATE_TEST_SUITE_P(
-    Table, JsonReaderErrorTest,
-    testing::Values(
-        ErrorCase{u"", 0, "Empty string.", 1, 1},
-        ErrorCase{u"x", kAgentFlags, "Invalid first character, expected array, object or comment.",
-                  1, 1},
-        ErrorCase{u"  \"a\"", kAgentFlags,
-                  "Invalid first character, expected array, object or comment.", 1, 3},
-        ErrorCase{u"1", kAgentFlags, "Invalid first character, expected array, object or comment.",
-                  1, 1},
-        ErrorCase{u"{} x", kAgentFlags, "Invalid character after a matching close.", 1, 4},
-        ErrorCase{u"[]/**/", kAgentFlags, "Invalid character after a matching close.", 1, 3},
-        ErrorCase{u"/x", kAgentFlags, "Invalid comment block.", 1, 2},
-        ErrorCase{u"{\"a\":1,/-}", kAgentFlags, "Invalid comment block.", 1, 9},
-        ErrorCase{u"{\t}", 0, "Invalid whitespace character.", 1, 2},
-        ErrorCase{u"[\"a\tb\"]", 0, "Invalid whitespace character.", 1, 4},
-        ErrorCase{u"/* \n */{}", 0, "Invalid whitespace character.", 1, 4},
-        ErrorCase{u"[\"a\x01\"]", kAgentFlags, "Invalid control character.", 1, 4},
-        ErrorCase{u"[1\x7f]", kAgentFlags, "Invalid control character.", 1, 3},
-        ErrorCase{u"{'a':1}", kJsonReadControlWhiteSpace, "Invalid single quote.", 1, 2},
-        ErrorCase{u"{a:1}", kAgentFlags, "Invalid unquoted object name.", 1, 2},
-        ErrorCase{u"{,}", kAgentFlags, "Invalid separator at start of object.", 1, 2},
-        ErrorCase{u"{\"a\":1,,}", kAgentFlags, "Invalid extra separator, expected object name.", 1,
-                  8},
-        ErrorCase{u"{\"a\":1,}", kAgentFlags,
-                  "Invalid end of object, expected another object name after separator.", 1, 8},
-        ErrorCase{u"{\"a\" 1}", kAgentFlags,
-                  "Invalid end of object name, expected colon not found.", 1, 6},
-        ErrorCase{u"[,1]", kAgentFlags, "Invalid separator at start of array.", 1, 2},
-        ErrorCase{u"[1,,2]", kAgentFlags, "Invalid extra separator, expected value.", 1, 4},
-        ErrorCase{u"[1,]", kAgentFlags,
-                  "Invalid end of array, expected another value after separator.", 1, 4},
-        ErrorCase{u"{\"a\":1e5}", kAgentFlags, "Invalid end of string.", 1, 9},
-        ErrorCase{u"{\"a\":01}", kAgentFlags, "Invalid string format.", 1, 8},
-        ErrorCase{u"[0x1F]", kAgentFlags, "Invalid string format.", 1, 6},
-        ErrorCase{u"{\"a\":}", kAgentFlags, "Invalid end of string.", 1, 6},
-        ErrorCase{u"[1 2]", kAgentFlags, "Invalid end of string.", 1, 5},
-        ErrorCase{u"[tru]", kAgentFlags, "Invalid end of string.", 1, 5},
-        ErrorCase{u"[1/*c*/]", kAgentFlags, "Invalid end of string.", 1, 8},
-        ErrorCase{u"[9223372036854775808]", kAgentFlags, "Invalid end of string.", 1, 21},
-        ErrorCase{u"[1.0e400]", kAgentFlags, "Invalid end of string.", 1, 9},
-        ErrorCase{u"{\"a\":'x'}", kJsonReadControlWhiteSpace, "Invalid end of string.", 1, 9},
-        // In an array a single-quoted value is a plain token, ended by the comma.
-        ErrorCase{u"['a,b']", kAgentFlags, "Invalid end of string.", 1, 4},
-        ErrorCase{u"{\"a\":\"x\\q\"}", kAgentFlags, "Invalid string format.", 1, 10},
-        ErrorCase{u"{'a':'it\\'s'}", kAgentFlags, "Invalid string format.", 1, 12},
-        // The quote after \u12 is one of its four characters; the next quote
-        // finds them not hexadecimal.
-        ErrorCase{u"[\"\\u12\"3\"]", kAgentFlags, "Invalid string format.", 1, 9},
-        ErrorCase{u"[", kAgentFlags, "Invalid format, matching closing character not found.", 1, 2},
-        ErrorCase{u"[\"abc", kAgentFlags, "Invalid format, matching closing character not found.",
-                  1, 6},
-        ErrorCase{u"/* open", kAgentFlags, "Invalid format, matching closing character not found.",
-                  1, 8},
-        ErrorCase{u"// line", kAgentFlags, "Invalid format, matching closing character not found.",
-                  1, 8},
-        // A name whose text cannot unescape never ends.
-        ErrorCase{u"{\"a\\q\":1}", kAgentFlags,
-                  "Invalid format, matching closing character not found.", 1, 10},
-        ErrorCase{u"{\n\"a\":1,\n}", kAgentFlags,
-                  "Invalid end of object, expected another object name after separator.", 3, 1},
-        ErrorCase{u"[1,\r\n  2\n , ,]", kAgentFlags, "Invalid extra separator, expected value.", 3,
-                  4}));
+TEST(JsonReaderTest, FailsWithTextAndPosition) {
+  const struct {
+    const char16_t* text;
+    uint32_t flags;
+    const char* message;
+    int line;
+    int column;
+  } kCases[] = {
+      {u"", 0, "Empty string.", 1, 1},
+      {u"x", kA, kFirst, 1, 1},
+      {u"  \"a\"", kA, kFirst, 1, 3},
+      {u"1", kA, kFirst, 1, 1},
+      {u"{} x", kA, kAfterClose, 1, 4},
+      {u"[]/**/", kA, kAfterClose, 1, 3},
+      {u"/x", kA, kComment, 1, 2},
+      {u"{\"a\":1,/-}", kA, kComment, 1, 9},
+      {u"{\t}", 0, kWhiteSpace, 1, 2},
+      {u"[\"a\tb\"]", 0, kWhiteSpace, 1, 4},
+      {u"/* \n */{}", 0, kWhiteSpace, 1, 4},
+      {u"[\"a\x01\"]", kA, kControl, 1, 4},
+      {u"[1\x7f]", kA, kControl, 1, 3},
+      {u"{'a':1}", kJsonReadControlWhiteSpace, "Invalid single quote.", 1, 2},
+      {u"{a:1}", kA, "Invalid unquoted object name.", 1, 2},
+      {u"{,}", kA, "Invalid separator at start of object.", 1, 2},
+      {u"{\"a\":1,,}", kA, "Invalid extra separator, expected object name.", 1, 8},
+      {u"{\"a\":1,}", kA, "Invalid end of object, expected another object name after separator.", 1,
+       8},
+      {u"{\"a\" 1}", kA, "Invalid end of object name, expected colon not found.", 1, 6},
+      {u"[,1]", kA, "Invalid separator at start of array.", 1, 2},
+      {u"[1,,2]", kA, "Invalid extra separator, expected value.", 1, 4},
+      {u"[1,]", kA, "Invalid end of array, expected another value after separator.", 1, 4},
+      {u"{\"a\":1e5}", kA, kEnd, 1, 9},
+      {u"{\"a\":01}", kA, kFormat, 1, 8},
+      {u"[0x1F]", kA, kFormat, 1, 6},
+      {u"{\"a\":}", kA, kEnd, 1, 6},
+      {u"[1 2]", kA, kEnd, 1, 5},
+      {u"[tru]", kA, kEnd, 1, 5},
+      {u"[1/*c*/]", kA, kEnd, 1, 8},
+      {u"[9223372036854775808]", kA, kEnd, 1, 21},
+      {u"[1.0e400]", kA, kEnd, 1, 9},
+      {u"{\"a\":'x'}", kJsonReadControlWhiteSpace, kEnd, 1, 9},
+      // In an array a single-quoted value is a plain token, ended by the comma.
+      {u"['a,b']", kA, kEnd, 1, 4},
+      {u"{\"a\":\"x\\q\"}", kA, kFormat, 1, 10},
+      {u"{'a':'it\\'s'}", kA, kFormat, 1, 12},
+      // The quote after \u12 is one of its four characters; the next quote
+      // finds them not hexadecimal.
+      {u"[\"\\u12\"3\"]", kA, kFormat, 1, 9},
+      {u"[", kA, kUnclosed, 1, 2},
+      {u"[\"abc", kA, kUnclosed, 1, 6},
+      {u"/* open", kA, kUnclosed, 1, 8},
+      {u"// line", kA, kUnclosed, 1, 8},
+      // A name whose text cannot unescape never ends.
+      {u"{\"a\\q\":1}", kA, kUnclosed, 1, 10},
+      {u"{\n\"a\":1,\n}", kA,
+       "Invalid end of object, expected another object name after separator.", 3, 1},
+      {u"[1,\r\n  2\n , ,]", kA, "Invalid extra separator, expected value.", 3, 4},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(KaOSAL::ToUtf8(c.text));
+    CJsonValue value;
+    CJsonParseError error;
+    error.message = u"stale";
+    error.line = 99;
+    EXPECT_FALSE(value.Parse(std::u16string_view(c.text), c.flags, &error));
+    EXPECT_EQ(Utf8(error.message), c.message);
+    EXPECT_EQ(error.line, c.line);
+    EXPECT_EQ(error.column, c.column);
+  }
+}
 
 TEST(JsonReaderTest, NestingDeeperThanTheLimitFails) {
   std::u16string deep(kJsonMaxDepth, u'[');
@@ -157,49 +153,43 @@ TEST(JsonReaderTest, FailureKeepsWhatWasBuilt) {
   EXPECT_EQ(Written(value), R"({"a":[1,"x"],"b":{"c":true}})");
 }
 
-struct ReadCase {
-  const char16_t* text;
-  uint32_t flags;
-  const char* written;  // the document written back with flags 0
-};
-
-class JsonReaderReadTest : public testing::TestWithParam<ReadCase> {};
-
-TEST_P(JsonReaderReadTest, ReadsAndWritesBack) {
-  const ReadCase& c = GetParam();
-  CJsonValue value;
-  CJsonParseError error;
-  ASSERT_TRUE(value.Parse(std::u16string_view(c.text), c.flags, &error))
-      << Utf8(error.message) << " at " << error.line << ":" << error.column;
-  EXPECT_EQ(Written(value), c.written);
+TEST(JsonReaderTest, ReadsAndWritesBack) {
+  const struct {
+    const char16_t* text;
+    uint32_t flags;
+    const char* written;  // the document written back with flags 0
+  } kCases[] = {
+      {u"{\"a\":1,\"b\":[true,false,null],\"c\":{}}", 0, R"({"a":1,"b":[true,false,null],"c":{}})"},
+      {u"{\"b\":1,\"a\":2,\"b\":3}", 0, R"({"b":3,"a":2})"},
+      {u"{'a':'it\"s',\"b\":'x'}", kAgentFlags, R"({"a":"it\"s","b":"x"})"},
+      {u"[ 'a' , \"b\" ]", kAgentFlags, R"(["a","b"])"},
+      {u"{\n\t\"a\" :\r\n 1 ,\n \"b\":\t\"x\ty\"\n}", kAgentFlags, "{\"a\":1,\"b\":\"x\\ty\"}"},
+      {u"/*x*/{/*a*/\"a\"/*b*/:/*c*/\"v\"//d\n,\"e\":[/*f*/2]} ", kAgentFlags,
+       R"({"a":"v","e":[2]})"},
+      {u"{/*/}*/}", kAgentFlags, "{}"},
+      {u"{a:1,b:{c:2}}", kJsonReadUnquotedNames, R"({"a":1,"b":{"c":2}})"},
+      {u"{a:1 , b :2}", kJsonReadUnquotedNames, R"({"a":1,"b":2})"},
+      {u"[0x1F,0X10,-1]", kJsonReadHexIntegers, "[31,16,-1]"},
+      {u"[007,0,-01]", kJsonReadLeadingZeros, "[7,0,-1]"},
+      {u"[\"a\\/b\",\"\\u0041\",\"x\\\"y\",\"\\\\\",\"\\b\\f\\n\\r\\t\"]", 0,
+       R"(["a/b","\\u0041","x\"y","\\","\b\f\n\r\t"])"},
+      {u"{\"\\\"q\\\"\":1}", 0, R"({"\"q\"":1})"},
+      {u"[\"\"]", 0, R"([""])"},
+      {u"[\"\u00e9\u4e2d\"]", 0, "[\"\u00e9\u4e2d\"]"},
+      // Entries that follow a string or a container need no separator.
+      {u"[\"a\" \"b\" {} []]", 0, R"(["a","b",{},[]])"},
+      {u"{\"a\":\"x\" \"b\":{} \"c\":1}", 0, R"({"a":"x","b":{},"c":1})"},
+      {u"[1.5,-1.5,0.0,.25,2.]", 0, "[1.500000,-1.500000,0.000000,0.250000,2.000000]"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(KaOSAL::ToUtf8(c.text));
+    CJsonValue value;
+    CJsonParseError error;
+    ASSERT_TRUE(value.Parse(std::u16string_view(c.text), c.flags, &error))
+        << Utf8(error.message) << " at " << error.line << ":" << error.column;
+    EXPECT_EQ(Written(value), c.written);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, JsonReaderReadTest,
-    testing::Values(ReadCase{u"{\"a\":1,\"b\":[true,false,null],\"c\":{}}", 0,
-                             R"({"a":1,"b":[true,false,null],"c":{}})"},
-                    ReadCase{u"{\"b\":1,\"a\":2,\"b\":3}", 0, R"({"b":3,"a":2})"},
-                    ReadCase{u"{'a':'it\"s',\"b\":'x'}", kAgentFlags, R"({"a":"it\"s","b":"x"})"},
-                    ReadCase{u"[ 'a' , \"b\" ]", kAgentFlags, R"(["a","b"])"},
-                    ReadCase{u"{\n\t\"a\" :\r\n 1 ,\n \"b\":\t\"x\ty\"\n}", kAgentFlags,
-                             "{\"a\":1,\"b\":\"x\\ty\"}"},
-                    ReadCase{u"/*x*/{/*a*/\"a\"/*b*/:/*c*/\"v\"//d\n,\"e\":[/*f*/2]} ", kAgentFlags,
-                             R"({"a":"v","e":[2]})"},
-                    ReadCase{u"{/*/}*/}", kAgentFlags, "{}"},
-                    ReadCase{u"{a:1,b:{c:2}}", kJsonReadUnquotedNames, R"({"a":1,"b":{"c":2}})"},
-                    ReadCase{u"{a:1 , b :2}", kJsonReadUnquotedNames, R"({"a":1,"b":2})"},
-                    ReadCase{u"[0x1F,0X10,-1]", kJsonReadHexIntegers, "[31,16,-1]"},
-                    ReadCase{u"[007,0,-01]", kJsonReadLeadingZeros, "[7,0,-1]"},
-                    ReadCase{u"[\"a\\/b\",\"\\u0041\",\"x\\\"y\",\"\\\\\",\"\\b\\f\\n\\r\\t\"]", 0,
-                             R"(["a/b","\\u0041","x\"y","\\","\b\f\n\r\t"])"},
-                    ReadCase{u"{\"\\\"q\\\"\":1}", 0, R"({"\"q\"":1})"},
-                    ReadCase{u"[\"\"]", 0, R"([""])"},
-                    ReadCase{u"[\"\u00e9\u4e2d\"]", 0, "[\"\u00e9\u4e2d\"]"},
-                    // Entries that follow a string or a container need no separator.
-                    ReadCase{u"[\"a\" \"b\" {} []]", 0, R"(["a","b",{},[]])"},
-                    ReadCase{u"{\"a\":\"x\" \"b\":{} \"c\":1}", 0, R"({"a":"x","b":{},"c":1})"},
-                    ReadCase{u"[1.5,-1.5,0.0,.25,2.]", 0,
-                             "[1.500000,-1.500000,0.000000,0.250000,2.000000]"}));
 
 TEST(JsonReaderTest, WhiteSpaceOrCommentOnlyLeavesNull) {
   for (const char16_t* text : {u" ", u"  \t\r\n ", u"/* x */ // y\n"}) {
@@ -209,48 +199,47 @@ TEST(JsonReaderTest, WhiteSpaceOrCommentOnlyLeavesNull) {
   }
 }
 
-struct NumberCase {
-  const char16_t* token;
-  JsonType type;
-  double value;
-};
-
-class JsonReaderNumberTest : public testing::TestWithParam<NumberCase> {};
-
-TEST_P(JsonReaderNumberTest, TakesTheSmallestType) {
-  const NumberCase& c = GetParam();
-  CJsonValue value;
-  std::u16string text = u"{\"n\":";
-  text += c.token;
-  text += u"}";
-  ASSERT_TRUE(value.Parse(text, kAgentFlags));
-  const CJsonValue* n = value.Find(u"n");
-  ASSERT_NE(n, nullptr);
-  EXPECT_EQ(n->GetKind(), JsonKind::kNumber);
-  EXPECT_EQ(n->GetType(), c.type);
-  EXPECT_EQ(n->GetDouble(), c.value);
+TEST(JsonReaderTest, NumbersTakeTheSmallestType) {
+  const struct {
+    const char16_t* token;
+    JsonType type;
+    double value;
+  } kCases[] = {
+      {u"1", kJsonTypeInt8, 1},
+      {u"127", kJsonTypeInt8, 127},
+      {u"-128", kJsonTypeInt8, -128},
+      {u"128", kJsonTypeInt16, 128},
+      {u"-129", kJsonTypeInt16, -129},
+      {u"300", kJsonTypeInt16, 300},
+      {u"32768", kJsonTypeInt32, 32768},
+      {u"-2147483648", kJsonTypeInt32, -2147483648.0},
+      {u"2147483648", kJsonTypeInt64, 2147483648.0},
+      {u"-9223372036854775808", kJsonTypeInt64, -9223372036854775808.0},
+      {u"+5", kJsonTypeInt8, 5},
+      {u"0", kJsonTypeInt8, 0},
+      {u"1.5", kJsonTypeFloat, 1.5},
+      {u"0.1", kJsonTypeFloat, static_cast<float>(0.1)},
+      {u"-1.5", kJsonTypeDouble, -1.5},
+      {u"0.0", kJsonTypeDouble, 0.0},
+      {u"1.5e3", kJsonTypeFloat, 1500},
+      {u"3.4028234663852886e38", kJsonTypeFloat, 3.4028234663852886e38},
+      {u"3.5e38", kJsonTypeDouble, 3.5e38},
+      {u"1.1754943508222875e-38", kJsonTypeFloat, 1.1754943508222875e-38},
+      {u"1.0e-38", kJsonTypeDouble, 1.0e-38},
+      {u"1.0e-400", kJsonTypeDouble, 0.0},
+      {u" 2.5 ", kJsonTypeFloat, 2.5},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(KaOSAL::ToUtf8(c.token));
+    CJsonValue value;
+    ASSERT_TRUE(value.Parse(u"{\"n\":" + std::u16string(c.token) + u"}", kAgentFlags));
+    const CJsonValue* n = value.Find(u"n");
+    ASSERT_NE(n, nullptr);
+    EXPECT_EQ(n->GetKind(), JsonKind::kNumber);
+    EXPECT_EQ(n->GetType(), c.type);
+    EXPECT_EQ(n->GetDouble(), c.value);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, JsonReaderNumberTest,
-    testing::Values(
-        NumberCase{u"1", kJsonTypeInt8, 1}, NumberCase{u"127", kJsonTypeInt8, 127},
-        NumberCase{u"-128", kJsonTypeInt8, -128}, NumberCase{u"128", kJsonTypeInt16, 128},
-        NumberCase{u"-129", kJsonTypeInt16, -129}, NumberCase{u"300", kJsonTypeInt16, 300},
-        NumberCase{u"32768", kJsonTypeInt32, 32768},
-        NumberCase{u"-2147483648", kJsonTypeInt32, -2147483648.0},
-        NumberCase{u"2147483648", kJsonTypeInt64, 2147483648.0},
-        NumberCase{u"-9223372036854775808", kJsonTypeInt64, -9223372036854775808.0},
-        NumberCase{u"+5", kJsonTypeInt8, 5}, NumberCase{u"0", kJsonTypeInt8, 0},
-        NumberCase{u"1.5", kJsonTypeFloat, 1.5},
-        NumberCase{u"0.1", kJsonTypeFloat, static_cast<float>(0.1)},
-        NumberCase{u"-1.5", kJsonTypeDouble, -1.5}, NumberCase{u"0.0", kJsonTypeDouble, 0.0},
-        NumberCase{u"1.5e3", kJsonTypeFloat, 1500},
-        NumberCase{u"3.4028234663852886e38", kJsonTypeFloat, 3.4028234663852886e38},
-        NumberCase{u"3.5e38", kJsonTypeDouble, 3.5e38},
-        NumberCase{u"1.1754943508222875e-38", kJsonTypeFloat, 1.1754943508222875e-38},
-        NumberCase{u"1.0e-38", kJsonTypeDouble, 1.0e-38},
-        NumberCase{u"1.0e-400", kJsonTypeDouble, 0.0}, NumberCase{u" 2.5 ", kJsonTypeFloat, 2.5}));
 
 TEST(JsonReaderTest, LongStringsAndEscapesReadWhole) {
   std::u16string big(200000, u'x');

@@ -20,57 +20,44 @@ std::string Written(const CJsonValue& value, uint32_t flags = 0) {
   return KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength()));
 }
 
-struct ScalarCase {
-  const char* name;
-  CJsonValue value;
-  const char* written;
-};
-
-class JsonWriterScalarTest : public testing::TestWithParam<ScalarCase> {};
-
-TEST_P(JsonWriterScalarTest, WritesWithFlagsZero) {
-  EXPECT_EQ(Written(GetParam().value), GetParam().written);
+TEST(JsonWriterTest, ScalarsWithFlagsZero) {
+  const struct {
+    const char* name;
+    CJsonValue value;
+    const char* written;
+  } kCases[] = {
+      {"null", CJsonValue(nullptr), "null"},
+      {"true", CJsonValue(true), "true"},
+      {"false", CJsonValue(false), "false"},
+      {"int32", CJsonValue(int32_t{-5}), "-5"},
+      {"int64_min", CJsonValue(std::numeric_limits<int64_t>::min()), "-9223372036854775808"},
+      {"uint64_max", CJsonValue(std::numeric_limits<uint64_t>::max()), "18446744073709551615"},
+      {"uint8", CJsonValue::Integer(200, kJsonTypeUInt8), "200"},
+      {"int16", CJsonValue::Integer(-300, kJsonTypeInt16), "-300"},
+      {"double_100", CJsonValue(100.0), "100.000000"},
+      {"double_rounds", CJsonValue(2.0000005), "2.000001"},
+      {"double_negative", CJsonValue(-0.25), "-0.250000"},
+      {"double_large", CJsonValue(1e20), "100000000000000000000.000000"},
+      {"float", CJsonValue::Real(static_cast<float>(0.1), kJsonTypeFloat), "0.100000"},
+      {"decimal", CJsonValue::Real(12.5, kJsonTypeDecimal), "12.500000"},
+      {"date_epoch", CJsonValue::Real(0.0, kJsonTypeDate), "\"1899-12-30 00:00:00\""},
+      {"date_noon", CJsonValue::Real(45000.5, kJsonTypeDate), "\"2023-03-15 12:00:00\""},
+      {"date_before_1899", CJsonValue::Real(-1.25, kJsonTypeDate), "\"1899-12-29 06:00:00\""},
+      {"date_leap_day", CJsonValue::Real(36585.75, kJsonTypeDate), "\"2000-02-29 18:00:00\""},
+      {"date_rounds_into_next_day", CJsonValue::Real(36585.999999, kJsonTypeDate),
+       "\"2000-03-01 00:00:00\""},
+      {"string_escapes", CJsonValue(u"q\"b\\s/\b\f\n\r\t"), R"("q\"b\\s/\b\f\n\r\t")"},
+      {"string_unchanged", CJsonValue(u"\x01\x1f\u00e9\u4e2d\U0001F600"),
+       "\"\x01\x1f\u00e9\u4e2d\U0001F600\""},
+      {"string_empty", CJsonValue(u""), "\"\""},
+      {"empty_object", CJsonValue::Object(), "{}"},
+      {"empty_array", CJsonValue::Array(), "[]"},
+      {"undefined", CJsonValue(), ""},
+      {"undefined_elements_left_out",
+       CJsonValue(CJsonElements{CJsonValue(), CJsonValue(int32_t{1}), CJsonValue()}), "[1]"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(Written(c.value), c.written) << c.name;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, JsonWriterScalarTest,
-    testing::Values(
-        ScalarCase{"null", CJsonValue(nullptr), "null"},
-        ScalarCase{"true", CJsonValue(true), "true"},
-        ScalarCase{"false", CJsonValue(false), "false"},
-        ScalarCase{"int32", CJsonValue(int32_t{-5}), "-5"},
-        ScalarCase{"int64_min", CJsonValue(std::numeric_limits<int64_t>::min()),
-                   "-9223372036854775808"},
-        ScalarCase{"uint64_max", CJsonValue(std::numeric_limits<uint64_t>::max()),
-                   "18446744073709551615"},
-        ScalarCase{"uint8", CJsonValue::Integer(200, kJsonTypeUInt8), "200"},
-        ScalarCase{"int16", CJsonValue::Integer(-300, kJsonTypeInt16), "-300"},
-        ScalarCase{"double_100", CJsonValue(100.0), "100.000000"},
-        ScalarCase{"double_rounds", CJsonValue(2.0000005), "2.000001"},
-        ScalarCase{"double_negative", CJsonValue(-0.25), "-0.250000"},
-        ScalarCase{"double_large", CJsonValue(1e20), "100000000000000000000.000000"},
-        ScalarCase{"float", CJsonValue::Real(static_cast<float>(0.1), kJsonTypeFloat), "0.100000"},
-        ScalarCase{"decimal", CJsonValue::Real(12.5, kJsonTypeDecimal), "12.500000"},
-        ScalarCase{"date_epoch", CJsonValue::Real(0.0, kJsonTypeDate), "\"1899-12-30 00:00:00\""},
-        ScalarCase{"date_noon", CJsonValue::Real(45000.5, kJsonTypeDate),
-                   "\"2023-03-15 12:00:00\""},
-        ScalarCase{"date_before_1899", CJsonValue::Real(-1.25, kJsonTypeDate),
-                   "\"1899-12-29 06:00:00\""},
-        ScalarCase{"date_leap_day", CJsonValue::Real(36585.75, kJsonTypeDate),
-                   "\"2000-02-29 18:00:00\""},
-        ScalarCase{"date_rounds_into_next_day", CJsonValue::Real(36585.999999, kJsonTypeDate),
-                   "\"2000-03-01 00:00:00\""},
-        ScalarCase{"string_escapes", CJsonValue(u"q\"b\\s/\b\f\n\r\t"), R"("q\"b\\s/\b\f\n\r\t")"},
-        ScalarCase{"string_unchanged", CJsonValue(u"\x01\x1f\u00e9\u4e2d\U0001F600"),
-                   "\"\x01\x1f\u00e9\u4e2d\U0001F600\""},
-        ScalarCase{"string_empty", CJsonValue(u""), "\"\""},
-        ScalarCase{"empty_object", CJsonValue::Object(), "{}"},
-        ScalarCase{"empty_array", CJsonValue::Array(), "[]"},
-        ScalarCase{"undefined", CJsonValue(), ""},
-        ScalarCase{"undefined_elements_left_out",
-                   CJsonValue(CJsonElements{CJsonValue(), CJsonValue(int32_t{1}), CJsonValue()}),
-                   "[1]"}),
-    [](const testing::TestParamInfo<ScalarCase>& info) { return std::string(info.param.name); });
 
 TEST(JsonWriterTest, MembersInInsertionOrderUnlessMadeFromAMap) {
   CJsonValue inserted;
@@ -115,15 +102,7 @@ TEST(JsonWriterTest, NumbersIgnoreTheProcessLocale) {
   EXPECT_EQ(after, german);  // and the writer left it alone
 }
 
-struct FlagCase {
-  const char* name;
-  uint32_t flags;
-  const char* written;
-};
-
-class JsonWriterFlagTest : public testing::TestWithParam<FlagCase> {};
-
-TEST_P(JsonWriterFlagTest, WritesTheSampleDocument) {
+TEST(JsonWriterTest, EachFlagOnTheSampleDocument) {
   CJsonValue doc;
   doc[u"name"] = CJsonValue(u"it's \"x\"\n");
   doc[u"true"] = CJsonValue(u"plain");
@@ -131,39 +110,40 @@ TEST_P(JsonWriterFlagTest, WritesTheSampleDocument) {
   doc[u"list"] = CJsonValue(CJsonElements{CJsonValue(int32_t{1}), CJsonValue(int32_t{2})});
   doc[u"one"] = CJsonValue(CJsonElements{CJsonValue(true)});
   doc[u"when"] = CJsonValue::Real(45000.5, kJsonTypeDate);
-  EXPECT_EQ(Written(doc, GetParam().flags), GetParam().written);
+  const struct {
+    const char* name;
+    uint32_t flags;
+    const char* written;
+  } kCases[] = {
+      {"compact", 0,
+       R"({"name":"it's \"x\"\n","true":"plain","a b":1,"list":[1,2],"one":[true],)"
+       R"("when":"2023-03-15 12:00:00"})"},
+      {"unquoted_names", kJsonWriteUnquotedNames,
+       R"({name:"it's \"x\"\n","true":"plain","a b":1,list:[1,2],one:[true],)"
+       R"(when:"2023-03-15 12:00:00"})"},
+      {"locale_dates", kJsonWriteLocaleDates,
+       R"({"name":"it's \"x\"\n","true":"plain","a b":1,"list":[1,2],"one":[true],)"
+       R"("when":"3/15/2023 12:00:00"})"},
+      {"minimal_escapes", kJsonWriteMinimalEscapes,
+       "{\"name\":\"it's \\\"x\\\"\n\",\"true\":\"plain\",\"a b\":1,\"list\":[1,2],"
+       "\"one\":[true],\"when\":\"2023-03-15 12:00:00\"}"},
+      {"single_quotes", kJsonWriteSingleQuotes,
+       R"({'name':"it's \"x\"\n",'true':'plain','a b':1,'list':[1,2],'one':[true],)"
+       R"('when':'2023-03-15 12:00:00'})"},
+      {"sorted", kJsonWriteSortedNames,
+       R"({"a b":1,"list":[1,2],"name":"it's \"x\"\n","one":[true],"true":"plain",)"
+       R"("when":"2023-03-15 12:00:00"})"},
+      {"pretty_tabs", kJsonWritePrettyTabs,
+       "{\n\t\"name\": \"it's \\\"x\\\"\\n\",\n\t\"true\": \"plain\",\n\t\"a b\": 1,\n"
+       "\t\"list\": [\n\t\t1,\n\t\t2\n\t],\n\t\"one\": [true],\n"
+       "\t\"when\": \"2023-03-15 12:00:00\"\n}"},
+      {"pretty_spaces", kJsonWritePrettySpaces,
+       "{\n  \"name\": \"it's \\\"x\\\"\\n\",\n  \"true\": \"plain\",\n  \"a b\": 1,\n"
+       "  \"list\": [\n    1,\n    2\n  ],\n  \"one\": [true],\n"
+       "  \"when\": \"2023-03-15 12:00:00\"\n}"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(Written(doc, c.flags), c.written) << c.name;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, JsonWriterFlagTest,
-    testing::Values(
-        FlagCase{"compact", 0,
-                 R"({"name":"it's \"x\"\n","true":"plain","a b":1,"list":[1,2],"one":[true],)"
-                 R"("when":"2023-03-15 12:00:00"})"},
-        FlagCase{"unquoted_names", kJsonWriteUnquotedNames,
-                 R"({name:"it's \"x\"\n","true":"plain","a b":1,list:[1,2],one:[true],)"
-                 R"(when:"2023-03-15 12:00:00"})"},
-        FlagCase{"locale_dates", kJsonWriteLocaleDates,
-                 R"({"name":"it's \"x\"\n","true":"plain","a b":1,"list":[1,2],"one":[true],)"
-                 R"("when":"3/15/2023 12:00:00"})"},
-        FlagCase{"minimal_escapes", kJsonWriteMinimalEscapes,
-                 "{\"name\":\"it's \\\"x\\\"\n\",\"true\":\"plain\",\"a b\":1,\"list\":[1,2],"
-                 "\"one\":[true],\"when\":\"2023-03-15 12:00:00\"}"},
-        FlagCase{"single_quotes", kJsonWriteSingleQuotes,
-                 R"({'name':"it's \"x\"\n",'true':'plain','a b':1,'list':[1,2],'one':[true],)"
-                 R"('when':'2023-03-15 12:00:00'})"},
-        FlagCase{"sorted", kJsonWriteSortedNames,
-                 R"({"a b":1,"list":[1,2],"name":"it's \"x\"\n","one":[true],"true":"plain",)"
-                 R"("when":"2023-03-15 12:00:00"})"},
-        FlagCase{"pretty_tabs", kJsonWritePrettyTabs,
-                 "{\n\t\"name\": \"it's \\\"x\\\"\\n\",\n\t\"true\": \"plain\",\n\t\"a b\": 1,\n"
-                 "\t\"list\": [\n\t\t1,\n\t\t2\n\t],\n\t\"one\": [true],\n"
-                 "\t\"when\": \"2023-03-15 12:00:00\"\n}"},
-        FlagCase{"pretty_spaces", kJsonWritePrettySpaces,
-                 "{\n  \"name\": \"it's \\\"x\\\"\\n\",\n  \"true\": \"plain\",\n  \"a b\": 1,\n"
-                 "  \"list\": [\n    1,\n    2\n  ],\n  \"one\": [true],\n"
-                 "  \"when\": \"2023-03-15 12:00:00\"\n}"}),
-    [](const testing::TestParamInfo<FlagCase>& info) { return std::string(info.param.name); });
 
 TEST(JsonWriterTest, NumberOptions) {
   CJsonWriteOptions options;

@@ -96,81 +96,55 @@ ModuleMessage Pick(int32_t kind, unsigned fields, const ModuleMessage& full) {
   return m;
 }
 
-struct KindCase {
-  int32_t kind;
-  std::string written;
-  unsigned read_back;  // the Fields that reading the written text gives back
-};
-
 constexpr char kSyncMembers[] =
     R"("SyncRequest":{"DeviceID":"id","DeviceIP":"1.2.3.4","DeviceName":"dev","MsgType":5,)"
     R"("Share":"sh","ShareData":"data"})";
 
-class ModuleMessageKindTest : public testing::TestWithParam<KindCase> {};
-
-TEST_P(ModuleMessageKindTest, WritesAndReadsBack) {
-  const KindCase& c = GetParam();
+TEST(ModuleMessageTest, EachKindWritesAndReadsBack) {
+  const struct {
+    int32_t kind;
+    std::string written;
+    unsigned read_back;  // the Fields that reading the written text gives back
+  } kCases[] = {
+      {1, R"({"Check":3,"ModuleIdentificator":"Mod","ModuleRequest":1})", kName | kCheck},
+      {2, (std::string(R"({"ModuleIdentificator":"Mod","ModuleRequest":2,)") + kSyncMembers + "}"),
+       kName | kSync},
+      {3, R"({"ModuleIdentificator":"Mod","ModuleRequest":3,"Switch":1,"SwitchParam":4})",
+       kName | kSwitch | kSwitchParam},
+      // "SwitchParam" is written for kind 4 but not read.
+      {4, R"({"ModuleIdentificator":"Mod","ModuleRequest":4,"SwitchParam":4,"SwitchState":1})",
+       kName | kSwitch},
+      {5, R"({"ModuleIdentificator":"Mod","ModuleRequest":5})", kName},
+      {6, R"({"ModuleIdentificator":"Mod","ModuleRequest":6})", kName},
+      {7, R"({"Message":"NT","MessageHeader":"NH","ModuleIdentificator":"Mod","ModuleRequest":7})",
+       kName | kNotification},
+      {8, R"({"ModuleIdentificator":"Mod","ModuleRequest":8})", kName},
+      {9, (std::string(R"({"ModuleRequest":9,)") + kSyncMembers + "}"), kSync},
+      {10,
+       R"({"BtnCmdLine":"cmd \"x\"","BtnTitle":"Title","Message":"BT","MessageHeader":"BH",)"
+       R"("ModuleIdentificator":"Mod","ModuleRequest":10})",
+       kName | kButton},
+      {11,
+       R"({"Buttons":[{"BTID":1,"BTTX":"OK","BTTY":0},{"BTID":4294967295,"BTTX":"Cancel",)"
+       R"("BTTY":1}],"CaptionStyle":"cs","CheckBoxes":[{"CBCH":true,"CBID":-7,)"
+       R"("CBTX":"Remember"}],"Icon":2,"Message":"XT\n)"
+       "\u00e9"
+       R"(","MessageHeader":"XH","MessageStyle":"ms","ModuleIdentificator":"Mod",)"
+       R"("ModuleRequest":11,"ShowTimeInMS":5000000000})",
+       kName | kBox},
+      {12,
+       (std::string(R"({"ModuleIdentificator":"Mod","ModuleRequest":12,)") + kSyncMembers + "}"),
+       kName | kSync},
+      {13, R"({"ModuleIdentificator":"Mod","ModuleRequest":13})", kName},
+      {42, R"({"ModuleIdentificator":"Mod","ModuleRequest":42})", kName},
+  };
   const ModuleMessage full = FullRequest();
-  const KaString text = WriteModuleMessage(c.kind, full);
-  EXPECT_EQ(Utf8(text), c.written);
-  ExpectSameRecord(ReadModuleMessage(text), Pick(c.kind, c.read_back, full));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, ModuleMessageKindTest,
-    testing::Values(
-        KindCase{1, R"({"Check":3,"ModuleIdentificator":"Mod","ModuleRequest":1})", kName | kCheck},
-        KindCase{2,
-                 (std::string(R"({"ModuleIdentificator":"Mod","ModuleRequest":2,)") + kSyncMembers +
-                  "}"),
-                 kName | kSync},
-        KindCase{3, R"({"ModuleIdentificator":"Mod","ModuleRequest":3,"Switch":1,"SwitchParam":4})",
-                 kName | kSwitch | kSwitchParam},
-        // "SwitchParam" is written for kind 4 but not read.
-        KindCase{
-            4, R"({"ModuleIdentificator":"Mod","ModuleRequest":4,"SwitchParam":4,"SwitchState":1})",
-            kName | kSwitch},
-        KindCase{5, R"({"ModuleIdentificator":"Mod","ModuleRequest":5})", kName},
-        KindCase{6, R"({"ModuleIdentificator":"Mod","ModuleRequest":6})", kName},
-        KindCase{
-            7,
-            R"({"Message":"NT","MessageHeader":"NH","ModuleIdentificator":"Mod","ModuleRequest":7})",
-            kName | kNotification},
-        KindCase{8, R"({"ModuleIdentificator":"Mod","ModuleRequest":8})", kName},
-        KindCase{9, (std::string(R"({"ModuleRequest":9,)") + kSyncMembers + "}"), kSync},
-        KindCase{
-            10,
-            R"({"BtnCmdLine":"cmd \"x\"","BtnTitle":"Title","Message":"BT","MessageHeader":"BH",)"
-            R"("ModuleIdentificator":"Mod","ModuleRequest":10})",
-            kName | kButton},
-        KindCase{
-            11,
-            R"({"Buttons":[{"BTID":1,"BTTX":"OK","BTTY":0},{"BTID":4294967295,"BTTX":"Cancel",)"
-            R"("BTTY":1}],"CaptionStyle":"cs","CheckBoxes":[{"CBCH":true,"CBID":-7,)"
-            R"("CBTX":"Remember"}],"Icon":2,"Message":"XT\n)"
-            "\u00e9"
-            R"(","MessageHeader":"XH","MessageStyle":"ms","ModuleIdentificator":"Mod",)"
-            R"("ModuleRequest":11,"ShowTimeInMS":5000000000})",
-            kName | kBox},
-        KindCase{12,
-                 (std::string(R"({"ModuleIdentificator":"Mod","ModuleRequest":12,)") +
-                  kSyncMembers + "}"),
-                 kName | kSync},
-        KindCase{13, R"({"ModuleIdentificator":"Mod","ModuleRequest":13})", kName},
-        KindCase{42, R"({"ModuleIdentificator":"Mod","ModuleRequest":42})", kName}));
-
-struct ReadCase {
-  const char* name;
-  const char* text;
-  std::function<void(ModuleMessage&)> expect;  // changes to a default record
-};
-
-class ModuleMessageReadTest : public testing::TestWithParam<ReadCase> {};
-
-TEST_P(ModuleMessageReadTest, Reads) {
-  ModuleMessage expected;
-  GetParam().expect(expected);
-  ExpectSameRecord(ReadModuleMessage(Wide(GetParam().text)), expected);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.kind);
+    const KaString text = WriteModuleMessage(c.kind, full);
+    EXPECT_EQ(Utf8(text), c.written);
+    ExpectSameRecord(ReadModuleMessage(text), Pick(c.kind, c.read_back, full));
+  }
 }
 
 void Nothing(ModuleMessage&) {}
@@ -182,99 +156,106 @@ void Kind11(ModuleMessage& m) {
   m.box_text = u"m";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ModuleMessageReadTest,
-    testing::Values(
-        ReadCase{"empty_text", "", Nothing},
-        ReadCase{"parse_error", R"({"ModuleRequest":1,})", Nothing},
-        ReadCase{"root_array", R"([{"ModuleRequest":1}])", Nothing},
-        ReadCase{"empty_object", "{}", Nothing},
-        ReadCase{"no_kind_means_nothing_read", R"({"ModuleIdentificator":"X","Check":1})", Nothing},
-        ReadCase{"agent_leniencies", "{'ModuleRequest':\t7,\r\n'MessageHeader':'h','Message':'m'}",
-                 [](ModuleMessage& m) {
-                   m.kind = 7;
-                   m.notification_header = u"h";
-                   m.notification_text = u"m";
-                 }},
-        ReadCase{"kind7_needs_both", R"({"ModuleRequest":7,"Message":"m"})",
-                 [](ModuleMessage& m) { m.kind = 7; }},
-        ReadCase{"kind10_needs_all_four",
-                 R"({"ModuleRequest":10,"MessageHeader":"h","Message":"m","BtnTitle":"t"})",
-                 [](ModuleMessage& m) { m.kind = 10; }},
-        ReadCase{"kind11_needs_header",
-                 R"({"ModuleRequest":11,"Message":"m","Icon":3,"ShowTimeInMS":9,)"
-                 R"("CaptionStyle":"c","Buttons":[{"BTTX":"a"}],"CheckBoxes":[{"CBID":1}]})",
-                 [](ModuleMessage& m) { m.kind = 11; }},
-        ReadCase{"kind11_optional_members",
-                 R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m","Icon":-3})",
-                 [](ModuleMessage& m) {
-                   Kind11(m);
-                   m.icon = -3;
-                 }},
-        ReadCase{"lists_skip_non_objects",
-                 R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m",)"
-                 R"("Buttons":[1,{"BTTX":"a","BTID":4},"x",[],null,{"BTTY":2}],)"
-                 R"("CheckBoxes":[true,{"CBCH":true}]})",
-                 [](ModuleMessage& m) {
-                   Kind11(m);
-                   m.buttons = {{u"a", 4, 0}, {u"", 0, 2}};
-                   m.check_boxes = {{u"", 0, true}};
-                 }},
-        ReadCase{"kind4_reads_no_switch_param",
-                 R"({"ModuleRequest":4,"SwitchState":0,"SwitchParam":9,"Switch":1})",
-                 [](ModuleMessage& m) {
-                   m.kind = 4;
-                   m.requested_switch_state = 0;
-                 }},
-        ReadCase{"kind1_reads_no_other_members",
-                 R"({"ModuleRequest":1,"Check":2,"Switch":1,"MessageHeader":"h","Message":"m"})",
-                 [](ModuleMessage& m) {
-                   m.kind = 1;
-                   m.check = 2;
-                 }},
-        ReadCase{"kind13_reads_nothing",
-                 R"({"ModuleRequest":13,"Check":2,"ModuleIdentificator":"Q"})",
-                 [](ModuleMessage& m) {
-                   m.kind = 13;
-                   m.module_name = u"Q";
-                 }},
-        ReadCase{"sync_request_partial", R"({"ModuleRequest":12,"SyncRequest":{"Share":"s"}})",
-                 [](ModuleMessage& m) {
-                   m.kind = 12;
-                   m.sync_request.share = u"s";
-                 }},
-        // Members of another JSON type, or integers the field cannot hold,
-        // count as absent.
-        ReadCase{"kind_as_string", R"({"ModuleRequest":"7","ModuleIdentificator":"X"})", Nothing},
-        ReadCase{"kind_too_wide", R"({"ModuleRequest":4294967303,"ModuleIdentificator":"X"})",
-                 Nothing},
-        ReadCase{"kind_as_real", R"({"ModuleRequest":7.0})", Nothing},
-        ReadCase{"name_as_number", R"({"ModuleRequest":5,"ModuleIdentificator":5})",
-                 [](ModuleMessage& m) { m.kind = 5; }},
-        ReadCase{"check_as_string_and_real", R"({"ModuleRequest":1,"Check":"5"})",
-                 [](ModuleMessage& m) { m.kind = 1; }},
-        ReadCase{"header_as_number_blocks_kind7",
-                 R"({"ModuleRequest":7,"MessageHeader":1,"Message":"m"})",
-                 [](ModuleMessage& m) { m.kind = 7; }},
-        ReadCase{"kind11_wrong_types",
-                 R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m","Icon":1.5,)"
-                 R"("ShowTimeInMS":"1","CaptionStyle":2,"Buttons":{"BTTX":"a"},)"
-                 R"("CheckBoxes":[{"CBCH":1,"CBID":"2","CBTX":3}]})",
-                 [](ModuleMessage& m) {
-                   Kind11(m);
-                   m.check_boxes = {{}};
-                 }},
-        ReadCase{"button_ids_out_of_range",
-                 R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m",)"
-                 R"("Buttons":[{"BTID":-1,"BTTY":4294967296}],"CheckBoxes":[{"CBID":2147483648}]})",
-                 [](ModuleMessage& m) {
-                   Kind11(m);
-                   m.buttons = {{}};
-                   m.check_boxes = {{}};
-                 }},
-        ReadCase{"sync_request_not_object", R"({"ModuleRequest":2,"SyncRequest":[{"Share":"s"}]})",
-                 [](ModuleMessage& m) { m.kind = 2; }}),
-    [](const testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
+TEST(ModuleMessageTest, Reads) {
+  const struct {
+    const char* name;
+    const char* text;
+    std::function<void(ModuleMessage&)> expect;  // changes to a default record
+  } kCases[] = {
+      {"empty_text", "", Nothing},
+      {"parse_error", R"({"ModuleRequest":1,})", Nothing},
+      {"root_array", R"([{"ModuleRequest":1}])", Nothing},
+      {"empty_object", "{}", Nothing},
+      {"no_kind_means_nothing_read", R"({"ModuleIdentificator":"X","Check":1})", Nothing},
+      {"agent_leniencies", "{'ModuleRequest':\t7,\r\n'MessageHeader':'h','Message':'m'}",
+       [](ModuleMessage& m) {
+         m.kind = 7;
+         m.notification_header = u"h";
+         m.notification_text = u"m";
+       }},
+      {"kind7_needs_both", R"({"ModuleRequest":7,"Message":"m"})",
+       [](ModuleMessage& m) { m.kind = 7; }},
+      {"kind10_needs_all_four",
+       R"({"ModuleRequest":10,"MessageHeader":"h","Message":"m","BtnTitle":"t"})",
+       [](ModuleMessage& m) { m.kind = 10; }},
+      {"kind11_needs_header",
+       R"({"ModuleRequest":11,"Message":"m","Icon":3,"ShowTimeInMS":9,)"
+       R"("CaptionStyle":"c","Buttons":[{"BTTX":"a"}],"CheckBoxes":[{"CBID":1}]})",
+       [](ModuleMessage& m) { m.kind = 11; }},
+      {"kind11_optional_members",
+       R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m","Icon":-3})",
+       [](ModuleMessage& m) {
+         Kind11(m);
+         m.icon = -3;
+       }},
+      {"lists_skip_non_objects",
+       R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m",)"
+       R"("Buttons":[1,{"BTTX":"a","BTID":4},"x",[],null,{"BTTY":2}],)"
+       R"("CheckBoxes":[true,{"CBCH":true}]})",
+       [](ModuleMessage& m) {
+         Kind11(m);
+         m.buttons = {{u"a", 4, 0}, {u"", 0, 2}};
+         m.check_boxes = {{u"", 0, true}};
+       }},
+      {"kind4_reads_no_switch_param",
+       R"({"ModuleRequest":4,"SwitchState":0,"SwitchParam":9,"Switch":1})",
+       [](ModuleMessage& m) {
+         m.kind = 4;
+         m.requested_switch_state = 0;
+       }},
+      {"kind1_reads_no_other_members",
+       R"({"ModuleRequest":1,"Check":2,"Switch":1,"MessageHeader":"h","Message":"m"})",
+       [](ModuleMessage& m) {
+         m.kind = 1;
+         m.check = 2;
+       }},
+      {"kind13_reads_nothing", R"({"ModuleRequest":13,"Check":2,"ModuleIdentificator":"Q"})",
+       [](ModuleMessage& m) {
+         m.kind = 13;
+         m.module_name = u"Q";
+       }},
+      {"sync_request_partial", R"({"ModuleRequest":12,"SyncRequest":{"Share":"s"}})",
+       [](ModuleMessage& m) {
+         m.kind = 12;
+         m.sync_request.share = u"s";
+       }},
+      // Members of another JSON type, or integers the field cannot hold,
+      // count as absent.
+      {"kind_as_string", R"({"ModuleRequest":"7","ModuleIdentificator":"X"})", Nothing},
+      {"kind_too_wide", R"({"ModuleRequest":4294967303,"ModuleIdentificator":"X"})", Nothing},
+      {"kind_as_real", R"({"ModuleRequest":7.0})", Nothing},
+      {"name_as_number", R"({"ModuleRequest":5,"ModuleIdentificator":5})",
+       [](ModuleMessage& m) { m.kind = 5; }},
+      {"check_as_string_and_real", R"({"ModuleRequest":1,"Check":"5"})",
+       [](ModuleMessage& m) { m.kind = 1; }},
+      {"header_as_number_blocks_kind7", R"({"ModuleRequest":7,"MessageHeader":1,"Message":"m"})",
+       [](ModuleMessage& m) { m.kind = 7; }},
+      {"kind11_wrong_types",
+       R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m","Icon":1.5,)"
+       R"("ShowTimeInMS":"1","CaptionStyle":2,"Buttons":{"BTTX":"a"},)"
+       R"("CheckBoxes":[{"CBCH":1,"CBID":"2","CBTX":3}]})",
+       [](ModuleMessage& m) {
+         Kind11(m);
+         m.check_boxes = {{}};
+       }},
+      {"button_ids_out_of_range",
+       R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m",)"
+       R"("Buttons":[{"BTID":-1,"BTTY":4294967296}],"CheckBoxes":[{"CBID":2147483648}]})",
+       [](ModuleMessage& m) {
+         Kind11(m);
+         m.buttons = {{}};
+         m.check_boxes = {{}};
+       }},
+      {"sync_request_not_object", R"({"ModuleRequest":2,"SyncRequest":[{"Share":"s"}]})",
+       [](ModuleMessage& m) { m.kind = 2; }},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ModuleMessage expected;
+    c.expect(expected);
+    ExpectSameRecord(ReadModuleMessage(Wide(c.text)), expected);
+  }
+}
 
 TEST(ModuleMessageReplyTest, WritesTheFilledReplyMembersInNameOrder) {
   const ModuleMessage nothing;

@@ -47,6 +47,25 @@ HttpsTestServer::~HttpsTestServer() {
   if (thread_.joinable()) thread_.join();
 }
 
+void HttpsTestServer::Serve(const std::string& path, const std::string& body, int status,
+                            const std::string& type) {
+  const auto answer = [=](const httplib::Request&, httplib::Response& response) {
+    response.status = status;
+    response.set_content(body, type);
+  };
+  server_.Get(path, answer).Post(path, answer);
+}
+
+void HttpsTestServer::Redirect(const std::string& path, const std::string& target, int status) {
+  server_.Get(path, [=](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect(target, status);
+  });
+}
+
+void HttpsTestServer::Stall(const std::string& path) {
+  server_.Get(path, [this](const httplib::Request&, httplib::Response&) { WaitForStop(); });
+}
+
 void HttpsTestServer::WaitForStop() {
   std::unique_lock<std::mutex> lock(mutex_);
   stopping_cv_.wait(lock, [this] { return stopping_; });

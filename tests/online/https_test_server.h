@@ -41,8 +41,19 @@ class HttpsTestServer {
 
   httplib::SSLServer& server() { return server_; }
   int port() const { return port_; }
+  // The address of |path| on this server.
+  std::string Url(const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  // Answers GET and POST on |path| with |body|, |status| and |type|.
+  void Serve(const std::string& path, const std::string& body, int status = 200,
+             const std::string& type = "text/plain");
+  // Redirects GET on |path| to |target|.
+  void Redirect(const std::string& path, const std::string& target, int status = 302);
   // Blocks a handler until the server stops.
   void WaitForStop();
+  // Holds GET on |path| until the server stops, then answers nothing.
+  void Stall(const std::string& path);
   // Distinct client ports seen (one per connection) and requests served.
   size_t connections() const;
   int requests() const { return requests_.load(); }

@@ -338,65 +338,34 @@ TEST_F(NewsfeedTest, DataFileIsReadOrRepairedAndWrittenBack) {
 }
 
 TEST_F(NewsfeedTest, ChoosesTheLastValidItemNotSeen) {
+  // Valid items, one for each id in |ids|.
+  const auto items = [](std::initializer_list<const char*> ids) {
+    std::string xml;
+    for (const char* id : ids) xml += test::NewsItemXml(id);
+    return xml;
+  };
+  const std::string no_title = "<item><id>b</id><enddate>2030-01-01</enddate></item>";
+  const std::string no_id = "<item><title>x</title><enddate>2030-01-01</enddate></item>";
+  const std::string short_date =
+      "<item><id>b</id><title>x</title><enddate>2030-01-1</enddate></item>";
   struct Case {
-    const char* name;
     std::string old;  // children of old in data.xml
     std::string items;
     const char* chosen;  // null: none
     std::vector<std::string> active;
     size_t invalid_lines;
+    const char* name;
   };
   const Case kCases[] = {
-      {"three new: the third",
-       "",
-       test::NewsItemXml("a") + test::NewsItemXml("b") + test::NewsItemXml("c"),
-       "c",
-       {"a", "b", "c"},
-       0},
-      {"the third seen: the second",
-       "<c>1</c>",
-       test::NewsItemXml("a") + test::NewsItemXml("b") + test::NewsItemXml("c"),
-       "b",
-       {"a", "b", "c"},
-       0},
-      {"seen with another value counts as new",
-       "<c>0</c>",
-       test::NewsItemXml("a") + test::NewsItemXml("c"),
-       "c",
-       {"a", "c"},
-       0},
-      {"all seen",
-       "<a>1</a><b>1</b>",
-       test::NewsItemXml("a") + test::NewsItemXml("b"),
-       nullptr,
-       {"a", "b"},
-       0},
-      {"no title: logged",
-       "",
-       test::NewsItemXml("a") + "<item><id>b</id><enddate>2030-01-01</enddate></item>",
-       "a",
-       {"a"},
-       1},
-      {"no id: logged",
-       "",
-       test::NewsItemXml("a") + "<item><title>x</title><enddate>2030-01-01</enddate></item>",
-       "a",
-       {"a"},
-       1},
-      {"nine-character enddate: skipped quietly",
-       "",
-       test::NewsItemXml("a") +
-           "<item><id>b</id><title>x</title><enddate>2030-01-1</enddate></item>",
-       "a",
-       {"a"},
-       0},
-      {"unsafe id: logged",
-       "",
-       test::NewsItemXml("a") + test::NewsItemXml("..%2Fx") + test::NewsItemXml("a%20b"),
-       "a",
-       {"a"},
-       2},
-      {"nothing valid", "", "<item><id>a</id></item>", nullptr, {}, 1},
+      {"", items({"a", "b", "c"}), "c", {"a", "b", "c"}, 0, "three new: the third"},
+      {"<c>1</c>", items({"a", "b", "c"}), "b", {"a", "b", "c"}, 0, "the third seen: the second"},
+      {"<c>0</c>", items({"a", "c"}), "c", {"a", "c"}, 0, "seen with another value is new"},
+      {"<a>1</a><b>1</b>", items({"a", "b"}), nullptr, {"a", "b"}, 0, "all seen"},
+      {"", items({"a"}) + no_title, "a", {"a"}, 1, "no title: logged"},
+      {"", items({"a"}) + no_id, "a", {"a"}, 1, "no id: logged"},
+      {"", items({"a"}) + short_date, "a", {"a"}, 0, "nine-character enddate: skipped quietly"},
+      {"", items({"a", "..%2Fx", "a%20b"}), "a", {"a"}, 2, "unsafe id: logged"},
+      {"", "<item><id>a</id></item>", nullptr, {}, 1, "nothing valid"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -570,7 +539,7 @@ TEST_F(NewsfeedTest, PicturesAreBoundedAndCheckedAsPng) {
     response.set_content(serving->body, "image/png");
   });
   server.Start();
-  const std::string address = "https://127.0.0.1:" + std::to_string(server.port()) + "/p.png";
+  const std::string address = server.Url("/p.png");
   const std::string picture_item = test::NewsItemXml("pic", "<imageUrl>" + address + "</imageUrl>");
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -612,13 +581,9 @@ TEST_F(NewsfeedTest, ServiceFailuresEndTheCheckWithTheirLine) {
     posted = request.body;
     r.set_content("\x01 this is not xml", "text/xml");
   });
-  server.server().Post("/empty", [](const httplib::Request&, httplib::Response& r) {
-    r.set_content("<newsfeeds></newsfeeds>", "text/xml");
-  });
-  server.server().Post("/error",
-                       [](const httplib::Request&, httplib::Response& r) { r.status = 500; });
+  server.Serve("/empty", "<newsfeeds></newsfeeds>", 200, "text/xml");
+  server.Serve("/error", "", 500);
   server.Start();
-  const std::string base = "https://127.0.0.1:" + std::to_string(server.port());
   test::SilentListener silent;
   struct Case {
     std::string url;
@@ -626,9 +591,9 @@ TEST_F(NewsfeedTest, ServiceFailuresEndTheCheckWithTheirLine) {
     int level;
   };
   const Case kCases[] = {
-      {base + "/garbage", "NEWSFEED ## No newsfeed", kLogTrace},
-      {base + "/empty", "NEWSFEED ## No newsfeed", kLogTrace},
-      {base + "/error", "ERROR ## NEWSFEED - Error connect 500 (system code 500)", kLogError},
+      {server.Url("/garbage"), "NEWSFEED ## No newsfeed", kLogTrace},
+      {server.Url("/empty"), "NEWSFEED ## No newsfeed", kLogTrace},
+      {server.Url("/error"), "ERROR ## NEWSFEED - Error connect 500 (system code 500)", kLogError},
       {"https://127.0.0.1:1/", "ERROR ## NEWSFEED - Error connect 3 (system code 12029)",
        kLogError},
       {"", "ERROR ## NEWSFEED - No URL found", kLogError},
@@ -649,7 +614,7 @@ TEST_F(NewsfeedTest, ServiceFailuresEndTheCheckWithTheirLine) {
   // The request goes out as logged.
   const std::vector<std::string> traces = [&] {
     ClearLog();
-    installation_.service_url = Wide(base + "/garbage");
+    installation_.service_url = Wide(server.Url("/garbage"));
     NewsItem item;
     Make()->AskService(item);
     return Logged(kLogTrace);

@@ -45,18 +45,21 @@ int64_t MillisecondsSince(Clock::time_point start) {
 }
 
 // The client with the test CA and time-outs scaled down, as install.cfg
-// gives them to the agent in tests.
+// gives them to the agent in tests: short ones where a test waits for them,
+// else long enough for a loaded machine.
 class TestComunicator : public CVeHTTPComunicator {
  public:
   bool raise_in_settings = false;
+  uint32_t connect_timeout_ms = 10000;
+  uint32_t stall_timeout_ms = 10000;
 
  protected:
   platform::HttpSessionSettings SessionSettings() const override {
     if (raise_in_settings) platform::RaiseException(platform::kExceptionAccessViolation);
     platform::HttpSessionSettings settings;
     settings.test_ca_file = test::PkiFile("root-ca.pem");
-    settings.connect_timeout_ms = kConnectTimeoutMs;
-    settings.stall_timeout_ms = kStallTimeoutMs;
+    settings.connect_timeout_ms = connect_timeout_ms;
+    settings.stall_timeout_ms = stall_timeout_ms;
     return settings;
   }
 };
@@ -78,9 +81,6 @@ class HttpComunicatorTest : public ::testing::Test {
   void ClearLog() const { std::ofstream(log_path(), std::ios::trunc); }
   // The texts of the log lines at |level|, in order.
   std::vector<std::string> Logged(int level) const { return test::LoggedAt(log_path(), level); }
-  std::string Url(const HttpsTestServer& server, const std::string& path) const {
-    return "https://127.0.0.1:" + std::to_string(server.port()) + path;
-  }
 
   test::ScopedTestRoot root_;
 };
@@ -95,7 +95,7 @@ TEST_F(HttpComunicatorTest, PostsWithTheHeadersAndReusesTheConnection) {
   server.Start();
   TestComunicator client;
   client.SetContentTypes(u"text/xml; charset=utf-8", u"");
-  const KaString url = Wide(Url(server, "/echo?x=1"));
+  const KaString url = Wide(server.Url("/echo?x=1"));
   EXPECT_EQ(client.HttpPost(url, "<a>1</a>"), "got <a>1</a>");
   EXPECT_EQ(client.GetErrorKind(), 0u);
   EXPECT_EQ(client.GetSystemError(), 0u);
@@ -103,7 +103,7 @@ TEST_F(HttpComunicatorTest, PostsWithTheHeadersAndReusesTheConnection) {
   EXPECT_EQ(seen.target, "/echo?x=1");
   EXPECT_EQ(seen.get_header_value("Accept"), "*/*");
   EXPECT_EQ(seen.get_header_value("Content-Type"), "text/xml; charset=utf-8");
-  EXPECT_EQ(seen.get_header_value("Referer"), Url(server, "/echo?x=1"));
+  EXPECT_EQ(seen.get_header_value("Referer"), server.Url("/echo?x=1"));
   EXPECT_FALSE(seen.has_header("Expect"));
   utsname names{};
   uname(&names);
@@ -148,7 +148,7 @@ TEST_F(HttpComunicatorTest, VerbsFollowTheBody) {
   TestComunicator client;
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.body.substr(0, 10) + " " + std::to_string(c.length));
-    EXPECT_EQ(client.HttpPost(Wide(Url(server, "/v")), c.body, c.length), "ok");
+    EXPECT_EQ(client.HttpPost(Wide(server.Url("/v")), c.body, c.length), "ok");
     EXPECT_EQ(client.GetErrorKind(), 0u);
     EXPECT_EQ(method, c.method);
     EXPECT_EQ(body, c.sent);
@@ -157,9 +157,7 @@ TEST_F(HttpComunicatorTest, VerbsFollowTheBody) {
 
 TEST_F(HttpComunicatorTest, AddressForms) {
   HttpsTestServer server;
-  server.server().Get("/x", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content("x", "text/plain");
-  });
+  server.Serve("/x", "x");
   server.Start();
   const std::string port = std::to_string(server.port());
   struct Case {
@@ -197,9 +195,7 @@ TEST_F(HttpComunicatorTest, AddressForms) {
 TEST_F(HttpComunicatorTest, PlainHttpGoesToPort443) {
   HttpsTestServer server("https-server", 443);
   ASSERT_EQ(server.port(), 443) << "port 443 is free in the private namespace";
-  server.server().Get("/on443", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content("443", "text/plain");
-  });
+  server.Serve("/on443", "443");
   server.Start();
   TestComunicator client;
   EXPECT_EQ(client.HttpPost(u"http://127.0.0.1/on443", ""), "443");
@@ -209,10 +205,7 @@ TEST_F(HttpComunicatorTest, PlainHttpGoesToPort443) {
 TEST_F(HttpComunicatorTest, StatusAndBodyForms) {
   HttpsTestServer server;
   const std::string chunked_body(300000, 'c');
-  server.server().Get("/missing", [](const httplib::Request&, httplib::Response& response) {
-    response.status = 404;
-    response.set_content("not here", "text/plain");
-  });
+  server.Serve("/missing", "not here", 404);
   server.server().Get("/chunked", [&](const httplib::Request&, httplib::Response& response) {
     response.set_chunked_content_provider(
         "text/plain", [&](size_t offset, httplib::DataSink& sink) {
@@ -261,7 +254,7 @@ TEST_F(HttpComunicatorTest, StatusAndBodyForms) {
     SCOPED_TRACE(c.path);
     ClearLog();
     TestComunicator client;
-    const std::string answer = client.HttpPost(Wide(Url(server, c.path)), "");
+    const std::string answer = client.HttpPost(Wide(server.Url(c.path)), "");
     EXPECT_EQ(answer.size(), c.length);
     EXPECT_EQ(client.GetErrorKind(), c.kind);
     EXPECT_EQ(client.GetSystemError(), c.system_error);
@@ -273,33 +266,20 @@ TEST_F(HttpComunicatorTest, StatusAndBodyForms) {
 
 TEST_F(HttpComunicatorTest, Redirects) {
   HttpsTestServer server;
-  const std::string self = Url(server, "/self");
-  server.server().Get("/self", [&](const httplib::Request&, httplib::Response& response) {
-    response.set_redirect(self, 301);
-  });
-  server.server().Get("/plain-self", [&](const httplib::Request&, httplib::Response& response) {
-    response.set_redirect("http://127.0.0.1:" + std::to_string(server.port()) + "/plain-self");
-  });
-  server.server().Get("/no-location", [](const httplib::Request&, httplib::Response& response) {
-    response.status = 302;
-  });
-  server.server().Get("/relative", [](const httplib::Request&, httplib::Response& response) {
-    response.set_redirect("/target");
-  });
-  server.server().Get("/target", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content("arrived", "text/plain");
-  });
+  const std::string self = server.Url("/self");
+  server.Redirect("/self", self, 301);
+  server.Redirect("/plain-self",
+                  "http://127.0.0.1:" + std::to_string(server.port()) + "/plain-self");
+  server.Serve("/no-location", "", 302);
+  server.Redirect("/relative", "/target");
+  server.Serve("/target", "arrived");
   // Targets whose scheme or host only a URL parser tells apart.
   const std::map<std::string, std::string> kTargets = {
       {"/query-names-a-host", "/target?next=https://elsewhere.invalid/x"},
       {"/upper-case-scheme", "HTTPS://127.0.0.1:" + std::to_string(server.port()) + "/target"},
       {"/other-scheme", "ftp://127.0.0.1/target"},
   };
-  for (const auto& [from, to] : kTargets) {
-    server.server().Get(from, [to](const httplib::Request&, httplib::Response& response) {
-      response.set_redirect(to);
-    });
-  }
+  for (const auto& [from, to] : kTargets) server.Redirect(from, to);
   // /chain/N redirects to /chain/N-1; /chain/0 answers.
   server.server().Get(
       R"(/chain/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
@@ -323,9 +303,9 @@ TEST_F(HttpComunicatorTest, Redirects) {
   const Case kCases[] = {
       {"/self", 6, kAny, "", "HTTPCOM: Security Error Redir problem " + self},
       {"/plain-self", 6, kAny, "",
-       "HTTPCOM: Security Error Redir problem " + Url(server, "/plain-self")},
+       "HTTPCOM: Security Error Redir problem " + server.Url("/plain-self")},
       {"/no-location", 6, kAny, "",
-       "HTTPCOM: Security Error Redir problem " + Url(server, "/no-location")},
+       "HTTPCOM: Security Error Redir problem " + server.Url("/no-location")},
       {"/relative", 0, 0, "arrived", ""},
       {"/query-names-a-host", 0, 0, "arrived", ""},
       {"/upper-case-scheme", 0, 0, "arrived", ""},
@@ -338,7 +318,7 @@ TEST_F(HttpComunicatorTest, Redirects) {
     SCOPED_TRACE(c.path);
     ClearLog();
     TestComunicator client;
-    EXPECT_EQ(client.HttpPost(Wide(Url(server, c.path)), ""), c.answer);
+    EXPECT_EQ(client.HttpPost(Wide(server.Url(c.path)), ""), c.answer);
     EXPECT_EQ(client.GetErrorKind(), c.kind);
     if (c.system_error != kAny) {
       EXPECT_EQ(client.GetSystemError(), c.system_error);
@@ -365,9 +345,7 @@ TEST_F(HttpComunicatorTest, CertificatesAreVerified) {
     SCOPED_TRACE(c.cert);
     ClearLog();
     HttpsTestServer server(c.cert);
-    server.server().Get("/", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content("trusted", "text/plain");
-    });
+    server.Serve("/", "trusted");
     server.Start();
     TestComunicator client;
     const std::string url = std::string("https://") + c.host + ":" + std::to_string(server.port());
@@ -385,10 +363,7 @@ TEST_F(HttpComunicatorTest, CertificatesAreVerified) {
 TEST_F(HttpComunicatorTest, SilentPeersEndWithinTheTimeouts) {
   test::SilentListener silent;
   HttpsTestServer server;
-  server.server().Get("/stall", [&](const httplib::Request&, httplib::Response& response) {
-    server.WaitForStop();
-    response.set_content("late", "text/plain");
-  });
+  server.Stall("/stall");
   server.server().Get("/trickle", [&](const httplib::Request&, httplib::Response& response) {
     response.set_content_provider(1000, "text/plain",
                                   [&](size_t offset, size_t, httplib::DataSink& sink) {
@@ -406,12 +381,14 @@ TEST_F(HttpComunicatorTest, SilentPeersEndWithinTheTimeouts) {
   };
   const Case kCases[] = {
       {"https://127.0.0.1:" + std::to_string(silent.port()) + "/", 3, 0, kConnectTimeoutMs},
-      {Url(server, "/stall"), 3, 0, kStallTimeoutMs},
-      {Url(server, "/trickle"), errors::kInternetTimeout, 5, kStallTimeoutMs},
+      {server.Url("/stall"), 3, 0, kStallTimeoutMs},
+      {server.Url("/trickle"), errors::kInternetTimeout, 5, kStallTimeoutMs},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.url);
     TestComunicator client;
+    client.connect_timeout_ms = kConnectTimeoutMs;
+    client.stall_timeout_ms = kStallTimeoutMs;
     const auto start = Clock::now();
     const std::string answer = client.HttpPost(Wide(c.url), "");
     const int64_t elapsed = MillisecondsSince(start);
@@ -445,7 +422,7 @@ TEST_F(HttpComunicatorTest, HugeAnswersAreRefused) {
     SCOPED_TRACE(path);
     ClearLog();
     TestComunicator client;
-    const std::string answer = client.HttpPost(Wide(Url(server, path)), "");
+    const std::string answer = client.HttpPost(Wide(server.Url(path)), "");
     EXPECT_EQ(client.GetErrorKind(), errors::kErrorNotEnoughMemory);
     EXPECT_LE(answer.size(), bound);
     EXPECT_EQ(Logged(kLogError), std::vector<std::string>{"HTTPCOM: Error read content 8"});
@@ -454,8 +431,7 @@ TEST_F(HttpComunicatorTest, HugeAnswersAreRefused) {
 
 TEST_F(HttpComunicatorTest, AStopEndsTheRequestAndTheLaterOnes) {
   HttpsTestServer server;
-  server.server().Get("/stall",
-                      [&](const httplib::Request&, httplib::Response&) { server.WaitForStop(); });
+  server.Stall("/stall");
   server.Start();
   std::atomic<bool> stop{false};
   // The product's 120 s time-outs: only the stop can end this request soon.
@@ -466,7 +442,7 @@ TEST_F(HttpComunicatorTest, AStopEndsTheRequestAndTheLaterOnes) {
     stop = true;
   });
   const auto start = Clock::now();
-  EXPECT_EQ(trusting.HttpPost(Wide(Url(server, "/stall")), ""), "");
+  EXPECT_EQ(trusting.HttpPost(Wide(server.Url("/stall")), ""), "");
   const int64_t elapsed = MillisecondsSince(start);
   stopper.join();
   EXPECT_EQ(trusting.GetErrorKind(), 3u);
@@ -474,7 +450,7 @@ TEST_F(HttpComunicatorTest, AStopEndsTheRequestAndTheLaterOnes) {
   EXPECT_LT(elapsed, 500 + 10000) << "ended by the stop, not the 120 s time-out";
 
   const auto later = Clock::now();
-  EXPECT_EQ(trusting.HttpPost(Wide(Url(server, "/stall")), ""), "");
+  EXPECT_EQ(trusting.HttpPost(Wide(server.Url("/stall")), ""), "");
   EXPECT_EQ(trusting.GetSystemError(), errors::kInternetOperationCancelled);
   EXPECT_LT(MillisecondsSince(later), 5000);
 }
@@ -506,28 +482,23 @@ TEST_F(HttpComunicatorTest, AnExceptionInTheRequestIsKind5) {
 
 TEST_F(HttpComunicatorTest, DownloadsIntoAFile) {
   HttpsTestServer server;
-  server.server().Get(
-      "/pictures/n17.png", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content(std::string("\x89PNG\r\n\x1a\n\0data", 13), "image/png");
-      });
-  server.server().Get("/empty", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content("", "text/plain");
-  });
+  server.Serve("/pictures/n17.png", std::string("\x89PNG\r\n\x1a\n\0data", 13), 200, "image/png");
+  server.Serve("/empty", "");
   server.Start();
   setenv("TMPDIR", root_.path().c_str(), 1);
   TestComunicator client;
   KaString path;
-  ASSERT_TRUE(client.DownloadFile(Wide(Url(server, "/pictures/n17.png")), path));
+  ASSERT_TRUE(client.DownloadFile(Wide(server.Url("/pictures/n17.png")), path));
   EXPECT_EQ(path, Wide(root_.path() + "/n17.png"));
   EXPECT_EQ(test::ReadFile(root_.path() + "/n17.png"), std::string("\x89PNG\r\n\x1a\n\0data", 13));
 
   KaString given = Wide(root_.path() + "/given.png");
   ASSERT_TRUE(test::WriteFile(root_.path() + "/given.png", "old"));
-  ASSERT_TRUE(client.DownloadFile(Wide(Url(server, "/pictures/n17.png")), given));
+  ASSERT_TRUE(client.DownloadFile(Wide(server.Url("/pictures/n17.png")), given));
   EXPECT_EQ(test::ReadFile(root_.path() + "/given.png").size(), 13u);
 
   KaString none = Wide(root_.path() + "/none.png");
-  EXPECT_FALSE(client.DownloadFile(Wide(Url(server, "/empty")), none));
+  EXPECT_FALSE(client.DownloadFile(Wide(server.Url("/empty")), none));
   EXPECT_FALSE(std::filesystem::exists(root_.path() + "/none.png"));
   unsetenv("TMPDIR");
 }
@@ -541,20 +512,15 @@ TEST_F(HttpComunicatorTest, XmlRequestsAndAnswers) {
     posted = request.body;
     response.set_content("<answer><item><id>n1</id></item></answer>", "text/xml");
   });
-  server.server().Post("/gone", [](const httplib::Request&, httplib::Response& response) {
-    response.status = 410;
-    response.set_content("<error>gone</error>", "text/xml");
-  });
-  server.server().Post("/empty", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content("", "text/xml");
-  });
+  server.Serve("/gone", "<error>gone</error>", 410, "text/xml");
+  server.Serve("/empty", "", 200, "text/xml");
   server.Start();
   SimpleXMLElement request;
   request.SetName(u"client");
   request.SetChildValue(u"lang", u"en_II");
 
   test::TrustingTestCa<CVeSimpleXMLHTTPComunicator> client;
-  std::unique_ptr<SimpleXMLElement> answer = client.RequestXML(Wide(Url(server, "/feed")), request);
+  std::unique_ptr<SimpleXMLElement> answer = client.RequestXML(Wide(server.Url("/feed")), request);
   EXPECT_EQ(client.GetErrorKind(), 0u);
   EXPECT_EQ(content_type, "text/xml; charset=utf-8");
   EXPECT_EQ(accept, "*/*");
@@ -562,11 +528,11 @@ TEST_F(HttpComunicatorTest, XmlRequestsAndAnswers) {
   ASSERT_EQ(answer->GetChildCount(), 1);
   EXPECT_EQ(answer->GetChild(0)->GetChildValue(u"id"), u"n1");
 
-  answer = client.RequestXML(Wide(Url(server, "/gone")), request);
+  answer = client.RequestXML(Wide(server.Url("/gone")), request);
   EXPECT_EQ(client.GetErrorKind(), 410u);
   EXPECT_EQ(answer->GetValue(), u"gone") << "the answer is read whatever it is";
 
-  answer = client.RequestXML(Wide(Url(server, "/empty")), request);
+  answer = client.RequestXML(Wide(server.Url("/empty")), request);
   EXPECT_EQ(client.GetErrorKind(), 0u);
   EXPECT_FALSE(answer->HasContent());
 }
@@ -630,8 +596,7 @@ TEST_F(HttpComunicatorTest, InstallCfgGivesTheTestSettings) {
     user_agent = request.get_header_value("User-Agent");
     response.set_content("feed", "text/plain");
   });
-  server.server().Get("/stall",
-                      [&](const httplib::Request&, httplib::Response&) { server.WaitForStop(); });
+  server.Stall("/stall");
   server.Start();
   const std::string port = std::to_string(server.port());
   const std::vector<std::string> urls = {"https://news.wardex.test:" + port + "/feed",

@@ -10,37 +10,15 @@
 namespace KaOSAL {
 namespace {
 
+// A sample of the table: the codes callers test for, and errno values it lacks.
 TEST(LastErrorTest, ErrnoTable) {
   const struct {
     int errno_value;
     uint32_t expected;
   } cases[] = {
-      {0, 0},
-      {ENOENT, 2},
-      {ENOTDIR, 3},
-      {EMFILE, 4},
-      {EACCES, 5},
-      {EPERM, 5},
-      {EBADF, 6},
-      {ENOMEM, 8},
-      {EEXIST, 183},
-      {EINVAL, 87},
-      {EPIPE, 109},
-      {ENOSPC, 112},
-      {ENAMETOOLONG, 206},
-      {ETIMEDOUT, 10060},
-      {ECONNREFUSED, 10061},
-      {EAGAIN, 10035},
-      {EINTR, 10004},
-      {EHOSTUNREACH, 10065},
-      {ENETUNREACH, 10051},
-      {EADDRINUSE, 10048},
-      {ECONNRESET, 10054},
-      {ENOTEMPTY, 145},
-      {EBUSY, 170},
-      {-1, 31},
-      {100000, 31},
-      {EDOM, 31},
+      {0, 0},          {ENOENT, 2},      {EACCES, 5},        {EPERM, 5},
+      {EEXIST, 183},   {ENOTEMPTY, 145}, {ETIMEDOUT, 10060}, {ECONNREFUSED, 10061},
+      {EAGAIN, 10035}, {-1, 31},         {100000, 31},       {EDOM, 31},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Win32ErrorFromErrno(c.errno_value), c.expected) << "errno " << c.errno_value;
