@@ -61,15 +61,7 @@ class StagedInstall : public ::testing::Test {
     return output;
   }
 
-  // The texts of the log lines at |level|.
-  std::vector<std::string> LogTexts(int level) const {
-    std::vector<std::string> texts;
-    for (const std::string& line : test::ReadLines(log())) {
-      auto parsed = test::ParseLogLine(line);
-      if (parsed && parsed->level == level) texts.push_back(parsed->text);
-    }
-    return texts;
-  }
+  std::vector<std::string> LogTexts(int level) const { return test::LoggedAt(log(), level); }
 
   test::ScopedTestRoot root_;
 };
