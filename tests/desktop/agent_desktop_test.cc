@@ -20,14 +20,14 @@ constexpr milliseconds kWait{15000};
 constexpr int32_t kStart = 0x8010, kQuickCheck = 0x8017, kLastNotification = 0x8019,
                   kTurbo = 0x8018, kSettings = 0x8015, kInfo = 0x8016, kClose = 0x8012;
 
-class AgentDesktopTest : public ::testing::Test {
+class AgentDesktopTest : public AgentTest {
  protected:
   void SetUp() override {
-    std::string reason;
-    if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
+    AgentTest::SetUp();
+    if (IsSkipped()) return;
     bus_ = std::make_unique<PrivateSessionBus>();
     ASSERT_TRUE(bus_->ok()) << bus_->error();
-    tree_ = std::make_unique<AgentTree>();
+    NewTree();
     bus_->ExportToEnvironment();
     setenv("WARDEX_SHELL", "desktop", 1);
     watcher_ = std::make_unique<TestWatcher>(bus_->address());
@@ -38,6 +38,7 @@ class AgentDesktopTest : public ::testing::Test {
   void TearDown() override {
     agent_.reset();
     host_.reset();
+    AgentTest::TearDown();
   }
   void StageAllModules(const std::string& turbo_config = "flags=32\n") {
     tree_->AddConsole();
@@ -84,7 +85,6 @@ class AgentDesktopTest : public ::testing::Test {
   }
 
   std::unique_ptr<PrivateSessionBus> bus_;
-  std::unique_ptr<AgentTree> tree_;
   std::unique_ptr<TestWatcher> watcher_;
   std::unique_ptr<TestNotificationServer> server_;
   std::unique_ptr<TestTrayHost> host_;
@@ -116,8 +116,7 @@ TEST_F(AgentDesktopTest, ItemShowsTheTipTheIconAndTheMenuWithAndWithoutModules) 
       EXPECT_EQ(agent_->Wait(kWait), 0);
       host_.reset();
       watcher_->registrations.clear();
-      tree_.reset();  // its environment goes before the next one's comes
-      tree_ = std::make_unique<AgentTree>();
+      NewTree();
       setenv("WARDEX_SHELL", "desktop", 1);
     }
     if (test.modules) StageAllModules();

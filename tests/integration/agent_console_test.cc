@@ -17,28 +17,28 @@
 namespace wardex::test {
 namespace {
 
-class AgentConsoleTest : public ::testing::Test {
+class AgentConsoleTest : public AgentTest {
  protected:
   void SetUp() override {
-    std::string reason;
-    if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
+    AgentTest::SetUp();
+    if (IsSkipped()) return;
     ASSERT_TRUE(display_.ok()) << display_.error();
     display_.ExportToEnvironment();
     setenv("GSK_RENDERER", "cairo", 1);
     setenv("GTK_A11Y", "none", 1);
-    tree_ = std::make_unique<AgentTree>();
+    NewTree();
     // The Console wants a session bus to exist; its dialogs do not use it.
     setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + tree_->test_dir() + "/no-bus").c_str(), 1);
     tree_->AddDesktopConsole();
   }
   void TearDown() override {
+    AgentTest::TearDown();
     for (const char* name :
          {"GSK_RENDERER", "GTK_A11Y", "DBUS_SESSION_BUS_ADDRESS", "WARDEX_CONSOLE_IDLE_SECONDS"})
       unsetenv(name);
   }
 
   VirtualDisplay display_;
-  std::unique_ptr<AgentTree> tree_;
 };
 
 TEST_F(AgentConsoleTest, AMessageDialogThroughThePipeIsAnsweredByTheUser) {
@@ -64,6 +64,17 @@ TEST_F(AgentConsoleTest, AMessageDialogThroughThePipeIsAnsweredByTheUser) {
             R"("ModuleIdentificator":"","ModuleRequest":11}])")
       << tree_->Diagnostics();
   EXPECT_TRUE(tree_->WaitForLog("CONSOLE: started", std::chrono::milliseconds(1000)));
+
+  // Escape answers no button, whatever the default is.
+  std::thread escaped([&] {
+    reply = tree_->Send(R"({"ModuleRequest":11,"MessageHeader":"Later","Message":"-",)"
+                        R"("Buttons":[{"BTTX":"OK","BTID":1,"BTTY":1}]})",
+                        60000);
+  });
+  const bool escape_typed = VirtualDisplay::TypeInto("Later", "Escape");
+  escaped.join();
+  ASSERT_TRUE(escape_typed) << tree_->Diagnostics();
+  EXPECT_EQ(reply, R"([{"ModuleIdentificator":"","ModuleRequest":11}])");
 }
 
 // A Console started after the last one ended (here: idle) gets the agent's

@@ -315,12 +315,11 @@ bool AgentTree::WaitForLog(const std::string& text, milliseconds timeout, size_t
 }
 
 bool AgentTree::WaitForJournal(const std::string& line, milliseconds timeout) {
-  const auto deadline = steady_clock::now() + timeout;
-  do {
-    if (CountContaining(Journal(), line) > 0) return true;
-    std::this_thread::sleep_for(milliseconds(10));
-  } while (steady_clock::now() < deadline);
-  return false;
+  return WaitUntil([&] { return CountContaining(Journal(), line) > 0; }, timeout);
+}
+
+bool AgentTree::WaitForShellLog(const std::string& needle, size_t count) const {
+  return WaitUntil([&] { return CountContaining(ShellLog(), needle) >= count; });
 }
 
 std::vector<std::string> AgentTree::LogTexts() const {
@@ -421,6 +420,26 @@ std::string AgentTree::Diagnostics() const {
     text += lines[i] + "\n";
   }
   return text;
+}
+
+void AgentTest::SetUp() {
+  std::string reason;
+  if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
+}
+
+AgentTree& AgentTest::NewTree() {
+  tree_.reset();
+  tree_ = std::make_unique<AgentTree>();
+  return *tree_;
+}
+
+bool WaitUntil(const std::function<bool()>& done, milliseconds timeout) {
+  const auto deadline = steady_clock::now() + timeout;
+  while (!done()) {
+    if (steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  return true;
 }
 
 bool ContainsInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& needles,

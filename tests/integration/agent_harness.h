@@ -8,10 +8,12 @@
 // wardex-ipc and the real IPC library and read its log, journal and registry.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -100,6 +102,8 @@ class AgentTree {
   // Waits until the log holds a line with |text| (after |from_line|).
   bool WaitForLog(const std::string& text, std::chrono::milliseconds timeout, size_t from_line = 0);
   bool WaitForJournal(const std::string& line, std::chrono::milliseconds timeout);
+  // Waits until the shell log holds |count| lines with |needle|.
+  bool WaitForShellLog(const std::string& needle, size_t count = 1) const;
 
   // The texts of the log lines (without time, level and thread).
   std::vector<std::string> LogTexts() const;
@@ -149,6 +153,21 @@ class AgentTree {
   bool share_test_network_ = false;
   bool as_nobody_ = false;
 };
+
+// A test of the real agent, skipped where no private network namespace can be made.
+class AgentTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  // The tree goes before the fixture's other members, whose environment it saw.
+  void TearDown() override { tree_.reset(); }
+  // A fresh tree in tree_; the old one's folders and environment go first.
+  AgentTree& NewTree();
+  std::unique_ptr<AgentTree> tree_;
+};
+
+// Polls |done| until it holds or |timeout| passed; its last answer.
+bool WaitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 
 // |needles| appear in |lines| in this order (each a substring of a later line
 // than the one before); the first missing one in |missing|.

@@ -85,9 +85,9 @@ std::vector<std::thread> SendAtOnce(std::vector<std::string>& replies, const std
   return senders;
 }
 
-TEST(AgentLoadTest, MixedClientsWhileDialogsWaitThenSigterm) {
-  std::string reason;
-  if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
+using AgentLoadTest = AgentTest;
+
+TEST_F(AgentLoadTest, MixedClientsWhileDialogsWaitThenSigterm) {
   AgentTree tree;
   tree.AddConsole("dialog_answer=1\ndialog_delay_ms=3000\n");
   tree.AddModule("A", "flags=4\n");
@@ -106,9 +106,7 @@ TEST(AgentLoadTest, MixedClientsWhileDialogsWaitThenSigterm) {
 
   std::vector<std::string> dialog_replies(2);
   std::vector<std::thread> dialogs = SendAtOnce(dialog_replies, kDialog, 20000);
-  for (int i = 0; i < 500 && CountContaining(tree.Journal(), "console show-dialog") < 2; ++i) {
-    std::this_thread::sleep_for(milliseconds(10));
-  }
+  WaitUntil([&] { return CountContaining(tree.Journal(), "console show-dialog") >= 2; });
   ASSERT_EQ(CountContaining(tree.Journal(), "console show-dialog"), 2u);
 
   std::atomic<bool> stop{false};
@@ -163,9 +161,7 @@ int ConnectIdle() {
   return fd;
 }
 
-TEST(AgentLoadTest, BlockingDialogsAndIdleSocketsLeaveRoomForShortRequests) {
-  std::string reason;
-  if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
+TEST_F(AgentLoadTest, BlockingDialogsAndIdleSocketsLeaveRoomForShortRequests) {
   AgentTree tree;
   tree.AddConsole("dialog_answer=never\n");
   auto agent = tree.StartAndWait();
@@ -180,9 +176,7 @@ TEST(AgentLoadTest, BlockingDialogsAndIdleSocketsLeaveRoomForShortRequests) {
     return CountContaining(tree.Journal(), "console show-dialog") +
            CountContaining(tree.LogTexts(), "dialogs wait for an answer");
   };
-  for (int i = 0; i < 2000 && placed() < kDialogs; ++i) {
-    std::this_thread::sleep_for(milliseconds(10));
-  }
+  WaitUntil([&] { return placed() >= static_cast<size_t>(kDialogs); }, milliseconds(20000));
   EXPECT_EQ(placed(), static_cast<size_t>(kDialogs));
   std::vector<int> idle;
   for (int i = 0; i < 32; ++i) idle.push_back(ConnectIdle());
@@ -207,9 +201,7 @@ TEST(AgentLoadTest, BlockingDialogsAndIdleSocketsLeaveRoomForShortRequests) {
 // Console presses its button as fast as it answers: every call into the view
 // runs on the frame's thread, so its unguarded count races nothing (the
 // sanitizer build of this test is what sees a race).
-TEST(AgentLoadTest, QuickCheckShownWhileItsButtonIsPressed) {
-  std::string reason;
-  if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
+TEST_F(AgentLoadTest, QuickCheckShownWhileItsButtonIsPressed) {
   const int presses = 200;
   AgentTree tree;
   tree.AddFakeDesktopConsole({"VIEW_PRESSES=" + std::to_string(presses)});
@@ -224,9 +216,7 @@ TEST(AgentLoadTest, QuickCheckShownWhileItsButtonIsPressed) {
   }
   DestroyClientInstance(client);
   auto pressed = [&] { return CountContaining(tree.Journal(), "SnapCheckModule view-button 1"); };
-  for (int i = 0; i < 3000 && pressed() < static_cast<size_t>(presses); ++i) {
-    std::this_thread::sleep_for(milliseconds(10));
-  }
+  WaitUntil([&] { return pressed() >= static_cast<size_t>(presses); }, milliseconds(30000));
   EXPECT_EQ(pressed(), static_cast<size_t>(presses));
   // Each press is answered with the view described anew, in the one window.
   EXPECT_GT(CountContaining(tree.Journal(), "SnapCheckModule describe-view"),
@@ -248,12 +238,10 @@ int64_t StatusKb(pid_t pid, const std::string& field) {
   return -1;
 }
 
-TEST(AgentLoadTest, FloodsOfLargeMessagesLeaveLittleBehindAndNothingGrows) {
+TEST_F(AgentLoadTest, FloodsOfLargeMessagesLeaveLittleBehindAndNothingGrows) {
 #if defined(WARDEX_UNDER_SANITIZER)
   GTEST_SKIP() << "a sanitizer's own memory (shadow, quarantine) hides the agent's";
 #endif
-  std::string reason;
-  if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
   AgentTree tree;
   auto agent = tree.StartAndWait();
   ASSERT_TRUE(agent);

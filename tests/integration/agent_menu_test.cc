@@ -19,12 +19,11 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kEventWait{10000};
 
-class AgentMenuTest : public ::testing::Test {
+class AgentMenuTest : public AgentTest {
  protected:
   void SetUp() override {
-    std::string reason;
-    if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
-    tree_ = std::make_unique<AgentTree>();
+    AgentTest::SetUp();
+    if (!IsSkipped()) NewTree();
   }
   void StageModules(const std::string& turbo_config) {
     tree_->AddConsole();
@@ -32,7 +31,6 @@ class AgentMenuTest : public ::testing::Test {
     tree_->AddModule("SnapCheckModule", "kind=snapcheck\nmenu_text=Quick check\n");
     tree_->AddModule("TurboModule", turbo_config);
   }
-  std::unique_ptr<AgentTree> tree_;
 };
 
 TEST_F(AgentMenuTest, RefreshShowsTheTurboStateAndTheLastNotificationEvent) {
@@ -75,8 +73,7 @@ TEST_F(AgentMenuTest, TurboTextsFindTheTurboEntryWhenOtherEntriesAreGone) {
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.entries);
-    tree_.reset();  // the old tree restores the environment before the new one sets it
-    tree_ = std::make_unique<AgentTree>();
+    NewTree();
     tree_->AddConsole();
     if (test.wardex) tree_->AddModule("WardexModule");
     if (test.snapcheck)
@@ -136,9 +133,7 @@ TEST_F(AgentMenuTest, CachedTurboOutlivesThePipeRequestInsideItAndLoadsAgainAfte
             R"("SwitchState":2}])");
   ASSERT_TRUE(tree_->ShellCommand("menu-choice 0x8018"));
   ASSERT_FALSE(tree_->OpenMenu().empty());
-  for (int i = 0; i < 500 && CountContaining(tree_->Journal(), "set-switch 1 2") < 2; ++i) {
-    std::this_thread::sleep_for(milliseconds(10));
-  }
+  WaitUntil([&] { return CountContaining(tree_->Journal(), "set-switch 1 2") >= 2; });
   EXPECT_EQ(CountContaining(tree_->Journal(), "TurboModule set-switch 1 2"), 2u);
   EXPECT_EQ(CountContaining(tree_->Journal(), "TurboModule create"), 3u);
   EXPECT_TRUE(agent->Running());
@@ -169,7 +164,7 @@ TEST_F(AgentMenuTest, AViewWithdrawnWithItsModuleIgnoresLaterButtons) {
   EXPECT_EQ(CountContaining(tree_->Journal(), "view-button"), 0u);
   // The window keeps its content with the button greyed.
   auto greyed = [&] { return CountContaining(tree_->FakeConsoleRecord(), "view 1 Quick check 0"); };
-  for (int i = 0; i < 500 && greyed() == 0; ++i) std::this_thread::sleep_for(milliseconds(10));
+  WaitUntil([&] { return greyed() > 0; });
   EXPECT_EQ(greyed(), 1u) << ::testing::PrintToString(tree_->FakeConsoleRecord());
   ASSERT_TRUE(agent->Signal(SIGTERM));
   EXPECT_EQ(agent->Wait(kEventWait), 0) << tree_->Diagnostics();
@@ -183,8 +178,7 @@ TEST_F(AgentMenuTest, SettingsAreSavedWhereTheUserMayAndTheRestIsReported) {
   if (!RunningAsRoot()) GTEST_SKIP() << "needs root to drop to an unprivileged user";
   for (bool as_root : {true, false}) {
     SCOPED_TRACE(as_root ? "root" : "nobody");
-    tree_.reset();  // its folders and environment go before the next tree's come
-    tree_ = std::make_unique<AgentTree>();
+    NewTree();
     tree_->AddModule("WardexModule");
     tree_->AddFakeDesktopConsole({"SETTINGS=de,1,0"});
     ASSERT_TRUE(tree_->WriteProductDWord("NEWSFEED_OFF", 0));
@@ -222,7 +216,7 @@ TEST_F(AgentMenuTest, SettingsAreSavedWhereTheUserMayAndTheRestIsReported) {
     auto told = [&] {
       return CountContaining(tree_->FakeConsoleRecord(), "dialog Settings not saved ");
     };
-    for (int i = 0; i < 500 && told() == 0; ++i) std::this_thread::sleep_for(milliseconds(10));
+    WaitUntil([&] { return told() > 0; });
     EXPECT_EQ(told(), 1u) << ::testing::PrintToString(tree_->FakeConsoleRecord());
   }
 }
@@ -252,9 +246,7 @@ TEST_F(AgentMenuTest, QuickCheckFromTheMenuAndFromThePipeAreLabelledBySource) {
     // The view is shown on the agent's own thread after the reply: wait for
     // it before the registry value changes again.
     ++shown;
-    for (int i = 0; i < 500 && CountContaining(tree_->Journal(), "show-module-view") < shown; ++i) {
-      std::this_thread::sleep_for(milliseconds(10));
-    }
+    WaitUntil([&] { return CountContaining(tree_->Journal(), "show-module-view") >= shown; });
   }
   EXPECT_EQ(CountContaining(tree_->Journal(), "console show-module-view view 1"), 4u);
   std::vector<std::string> labels;
@@ -266,35 +258,6 @@ TEST_F(AgentMenuTest, QuickCheckFromTheMenuAndFromThePipeAreLabelledBySource) {
   }
   EXPECT_EQ(labels,
             (std::vector<std::string>{"FROM_MENU", "FROM_DESKTOP", "FROM_WARDEX", "FROM_DESKTOP"}));
-}
-
-TEST_F(AgentMenuTest, ANewTaskbarGetsTheIconBackUnlessItWasHidden) {
-  StageModules("flags=32\n");
-  auto agent = tree_->StartAndWait();
-  ASSERT_TRUE(agent);
-  auto adds = [&] { return CountContaining(tree_->ShellLog(), "NIM_ADD ok=1 id=130"); };
-  auto wait_for_line = [&](const std::string& needle, size_t count) {
-    for (int i = 0; i < 500 && CountContaining(tree_->ShellLog(), needle) < count; ++i) {
-      std::this_thread::sleep_for(milliseconds(10));
-    }
-    return CountContaining(tree_->ShellLog(), needle) >= count;
-  };
-  ASSERT_EQ(adds(), 1u);
-  ASSERT_TRUE(tree_->ShellCommand("taskbar-created"));
-  ASSERT_TRUE(wait_for_line("NIM_ADD ok=1 id=130", 2));
-
-  // Hidden by command 0x8007: the next taskbar does not show it.
-  ASSERT_TRUE(tree_->ShellCommand("menu-choice 0x8007"));
-  ASSERT_FALSE(tree_->OpenMenu().empty());
-  ASSERT_TRUE(wait_for_line("state=0x1 mask=0x1", 1));
-  ASSERT_TRUE(tree_->ShellCommand("taskbar-created"));
-  ASSERT_TRUE(wait_for_line("TASKBARCREATED", 2));
-  // The next control command is read after the announcement was handled: by
-  // then a re-add would have been logged. The shell has no icon to click.
-  const size_t clicks = CountContaining(tree_->ShellLog(), "CLICK ");
-  ASSERT_TRUE(tree_->ShellCommand("click rbuttonup"));
-  ASSERT_TRUE(wait_for_line("CLICK ", clicks + 1));
-  EXPECT_EQ(adds(), 2u);
 }
 
 }  // namespace

@@ -90,10 +90,7 @@ class AgentNewsfeedTest : public ::testing::Test {
     const ino_t before = DataInode();
     auto agent = tree_.StartAndWait();
     ASSERT_NE(agent, nullptr) << tree_.Diagnostics();
-    const auto deadline = steady_clock::now() + milliseconds(20000);
-    while (DataInode() == before && steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(milliseconds(20));
-    }
+    WaitUntil([&] { return DataInode() != before; }, milliseconds(20000));
     EXPECT_NE(DataInode(), before) << "the check did not end\n" << tree_.Diagnostics();
     ASSERT_TRUE(agent->Signal(SIGTERM));
     ASSERT_EQ(agent->Wait(milliseconds(10000)), 0) << tree_.Diagnostics();
@@ -273,10 +270,7 @@ TEST_F(AgentNewsfeedTest, ClosingEndsPromptlyWhereverTheCheckWaits) {
     c.prepare();
     auto agent = tree_.StartAndWait();
     ASSERT_NE(agent, nullptr);
-    const auto deadline = steady_clock::now() + milliseconds(15000);
-    while (!c.waiting() && steady_clock::now() < deadline)
-      std::this_thread::sleep_for(milliseconds(10));
-    ASSERT_TRUE(c.waiting()) << tree_.Diagnostics();
+    ASSERT_TRUE(WaitUntil(c.waiting, milliseconds(15000))) << tree_.Diagnostics();
     const auto start = steady_clock::now();
     ASSERT_TRUE(agent->Signal(SIGTERM));
     ASSERT_EQ(agent->Wait(milliseconds(30000)), 0) << tree_.Diagnostics();
