@@ -303,23 +303,21 @@ std::unique_ptr<AgentProcess> AgentTree::StartAndWait() {
 }
 
 bool AgentTree::WaitForLog(const std::string& text, milliseconds timeout, size_t from_line) {
-  const auto deadline = steady_clock::now() + timeout;
-  do {
-    const std::vector<std::string> lines = LogTexts();
-    for (size_t i = from_line; i < lines.size(); ++i) {
-      if (lines[i].find(text) != std::string::npos) return true;
-    }
-    std::this_thread::sleep_for(milliseconds(10));
-  } while (steady_clock::now() < deadline);
-  return false;
+  return WaitFor(
+      [&] {
+        const std::vector<std::string> lines = LogTexts();
+        return from_line < lines.size() &&
+               CountContaining({lines.begin() + from_line, lines.end()}, text) > 0;
+      },
+      timeout);
 }
 
 bool AgentTree::WaitForJournal(const std::string& line, milliseconds timeout) {
-  return WaitUntil([&] { return CountContaining(Journal(), line) > 0; }, timeout);
+  return WaitFor([&] { return CountContaining(Journal(), line) > 0; }, timeout);
 }
 
 bool AgentTree::WaitForShellLog(const std::string& needle, size_t count) const {
-  return WaitUntil([&] { return CountContaining(ShellLog(), needle) >= count; });
+  return WaitFor([&] { return CountContaining(ShellLog(), needle) >= count; }, milliseconds(10000));
 }
 
 std::vector<std::string> AgentTree::LogTexts() const {
@@ -431,15 +429,6 @@ AgentTree& AgentTest::NewTree() {
   tree_.reset();
   tree_ = std::make_unique<AgentTree>();
   return *tree_;
-}
-
-bool WaitUntil(const std::function<bool()>& done, milliseconds timeout) {
-  const auto deadline = steady_clock::now() + timeout;
-  while (!done()) {
-    if (steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(milliseconds(10));
-  }
-  return true;
 }
 
 bool ContainsInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& needles,

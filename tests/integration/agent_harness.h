@@ -13,12 +13,12 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/child_process_probe.h"  // WaitFor
 #include "support/test_env.h"
 
 namespace wardex::test {
@@ -164,10 +164,6 @@ class AgentTest : public ::testing::Test {
   AgentTree& NewTree();
   std::unique_ptr<AgentTree> tree_;
 };
-
-// Polls |done| until it holds or |timeout| passed; its last answer.
-bool WaitUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 
 // |needles| appear in |lines| in this order (each a substring of a later line
 // than the one before); the first missing one in |missing|.

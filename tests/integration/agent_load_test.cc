@@ -106,7 +106,7 @@ TEST_F(AgentLoadTest, MixedClientsWhileDialogsWaitThenSigterm) {
 
   std::vector<std::string> dialog_replies(2);
   std::vector<std::thread> dialogs = SendAtOnce(dialog_replies, kDialog, 20000);
-  WaitUntil([&] { return CountContaining(tree.Journal(), "console show-dialog") >= 2; });
+  WaitFor([&] { return CountContaining(tree.Journal(), "console show-dialog") >= 2; });
   ASSERT_EQ(CountContaining(tree.Journal(), "console show-dialog"), 2u);
 
   std::atomic<bool> stop{false};
@@ -176,7 +176,7 @@ TEST_F(AgentLoadTest, BlockingDialogsAndIdleSocketsLeaveRoomForShortRequests) {
     return CountContaining(tree.Journal(), "console show-dialog") +
            CountContaining(tree.LogTexts(), "dialogs wait for an answer");
   };
-  WaitUntil([&] { return placed() >= static_cast<size_t>(kDialogs); }, milliseconds(20000));
+  WaitFor([&] { return placed() >= static_cast<size_t>(kDialogs); }, milliseconds(20000));
   EXPECT_EQ(placed(), static_cast<size_t>(kDialogs));
   std::vector<int> idle;
   for (int i = 0; i < 32; ++i) idle.push_back(ConnectIdle());
@@ -216,7 +216,7 @@ TEST_F(AgentLoadTest, QuickCheckShownWhileItsButtonIsPressed) {
   }
   DestroyClientInstance(client);
   auto pressed = [&] { return CountContaining(tree.Journal(), "SnapCheckModule view-button 1"); };
-  WaitUntil([&] { return pressed() >= static_cast<size_t>(presses); }, milliseconds(30000));
+  WaitFor([&] { return pressed() >= static_cast<size_t>(presses); }, milliseconds(30000));
   EXPECT_EQ(pressed(), static_cast<size_t>(presses));
   // Each press is answered with the view described anew, in the one window.
   EXPECT_GT(CountContaining(tree.Journal(), "SnapCheckModule describe-view"),

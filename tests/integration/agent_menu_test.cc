@@ -133,7 +133,7 @@ TEST_F(AgentMenuTest, CachedTurboOutlivesThePipeRequestInsideItAndLoadsAgainAfte
             R"("SwitchState":2}])");
   ASSERT_TRUE(tree_->ShellCommand("menu-choice 0x8018"));
   ASSERT_FALSE(tree_->OpenMenu().empty());
-  WaitUntil([&] { return CountContaining(tree_->Journal(), "set-switch 1 2") >= 2; });
+  WaitFor([&] { return CountContaining(tree_->Journal(), "set-switch 1 2") >= 2; });
   EXPECT_EQ(CountContaining(tree_->Journal(), "TurboModule set-switch 1 2"), 2u);
   EXPECT_EQ(CountContaining(tree_->Journal(), "TurboModule create"), 3u);
   EXPECT_TRUE(agent->Running());
@@ -164,7 +164,7 @@ TEST_F(AgentMenuTest, AViewWithdrawnWithItsModuleIgnoresLaterButtons) {
   EXPECT_EQ(CountContaining(tree_->Journal(), "view-button"), 0u);
   // The window keeps its content with the button greyed.
   auto greyed = [&] { return CountContaining(tree_->FakeConsoleRecord(), "view 1 Quick check 0"); };
-  WaitUntil([&] { return greyed() > 0; });
+  WaitFor([&] { return greyed() > 0; });
   EXPECT_EQ(greyed(), 1u) << ::testing::PrintToString(tree_->FakeConsoleRecord());
   ASSERT_TRUE(agent->Signal(SIGTERM));
   EXPECT_EQ(agent->Wait(kEventWait), 0) << tree_->Diagnostics();
@@ -216,7 +216,7 @@ TEST_F(AgentMenuTest, SettingsAreSavedWhereTheUserMayAndTheRestIsReported) {
     auto told = [&] {
       return CountContaining(tree_->FakeConsoleRecord(), "dialog Settings not saved ");
     };
-    WaitUntil([&] { return told() > 0; });
+    WaitFor([&] { return told() > 0; });
     EXPECT_EQ(told(), 1u) << ::testing::PrintToString(tree_->FakeConsoleRecord());
   }
 }
@@ -246,7 +246,7 @@ TEST_F(AgentMenuTest, QuickCheckFromTheMenuAndFromThePipeAreLabelledBySource) {
     // The view is shown on the agent's own thread after the reply: wait for
     // it before the registry value changes again.
     ++shown;
-    WaitUntil([&] { return CountContaining(tree_->Journal(), "show-module-view") >= shown; });
+    WaitFor([&] { return CountContaining(tree_->Journal(), "show-module-view") >= shown; });
   }
   EXPECT_EQ(CountContaining(tree_->Journal(), "console show-module-view view 1"), 4u);
   std::vector<std::string> labels;

@@ -90,7 +90,7 @@ class AgentNewsfeedTest : public ::testing::Test {
     const ino_t before = DataInode();
     auto agent = tree_.StartAndWait();
     ASSERT_NE(agent, nullptr) << tree_.Diagnostics();
-    WaitUntil([&] { return DataInode() != before; }, milliseconds(20000));
+    WaitFor([&] { return DataInode() != before; }, milliseconds(20000));
     EXPECT_NE(DataInode(), before) << "the check did not end\n" << tree_.Diagnostics();
     ASSERT_TRUE(agent->Signal(SIGTERM));
     ASSERT_EQ(agent->Wait(milliseconds(10000)), 0) << tree_.Diagnostics();
@@ -270,7 +270,7 @@ TEST_F(AgentNewsfeedTest, ClosingEndsPromptlyWhereverTheCheckWaits) {
     c.prepare();
     auto agent = tree_.StartAndWait();
     ASSERT_NE(agent, nullptr);
-    ASSERT_TRUE(WaitUntil(c.waiting, milliseconds(15000))) << tree_.Diagnostics();
+    ASSERT_TRUE(WaitFor(c.waiting, milliseconds(15000))) << tree_.Diagnostics();
     const auto start = steady_clock::now();
     ASSERT_TRUE(agent->Signal(SIGTERM));
     ASSERT_EQ(agent->Wait(milliseconds(30000)), 0) << tree_.Diagnostics();

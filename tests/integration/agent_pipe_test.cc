@@ -330,7 +330,7 @@ TEST_F(AgentPipeTest, StartSuiteRunsTheStarterOrRetriesThroughTheDesktop) {
 
   Command("0x8010");
   ASSERT_TRUE(tree_->WaitForLog("Wardex.exe: Run " + starter + ", #0", kEventWait));
-  WaitUntil([&] { return !ReadFile(marker).empty(); });
+  WaitFor([&] { return !ReadFile(marker).empty(); });
   EXPECT_EQ(ReadFile(marker), tree_->app_dir() + "\n");
   EXPECT_EQ(CountContaining(tree_->TrackedEvents(), "\tCLICKS\tTRAY_RUNBK_BRISKO\t"), 1u);
 

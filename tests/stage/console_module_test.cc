@@ -4,13 +4,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "console/dialog_answer.h"
 #include "fixtures/null_console_view.h"
 #include "modules/module_library.h"
 #include "stage_test_env.h"
@@ -20,51 +19,12 @@ namespace wardex::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using console::Answer;
+using console::Boxes;
 
-// What one dialog's completion callback received.
-struct Answer {
-  std::mutex lock;
-  std::condition_variable done;
-  int calls = 0;
-  int32_t button = 0;
-  std::vector<std::string> check_boxes;  // "title=value:checked"
-  Clock::time_point answered_at;
-
-  bool WaitFor(std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> hold(lock);
-    return done.wait_for(hold, limit, [this] { return calls > 0; });
-  }
-};
-
-void WARDEX_STDCALL OnComplete(int32_t, int32_t button,
-                               const std::vector<MessageDialogCheckBox>* boxes, void* context) {
-  auto* answer = static_cast<Answer*>(context);
-  std::lock_guard<std::mutex> hold(answer->lock);
-  ++answer->calls;
-  answer->answered_at = Clock::now();
-  answer->button = button;
-  for (const MessageDialogCheckBox& box : *boxes) {
-    answer->check_boxes.push_back(Narrow(box.title) + "=" + std::to_string(box.value) + ":" +
-                                  std::to_string(box.checked));
-  }
-  answer->done.notify_all();
-}
-
-MessageDialog Dialog(uint32_t show_time_ms, std::vector<int32_t> buttons, Answer* answer) {
-  MessageDialog dialog;
-  dialog.header = u"Header";
-  dialog.message = u"Message";
-  dialog.show_time_ms = show_time_ms;
-  for (int32_t value : buttons) {
-    MessageDialogButton button;
-    button.title = Wide("B" + std::to_string(value));
-    button.value = value;
-    dialog.buttons.push_back(button);
-  }
-  dialog.check_boxes.push_back({u"Remember", 4, 1});
-  dialog.on_complete = &OnComplete;
-  dialog.context = answer;
-  return dialog;
+// A dialog of the Console tests with |buttons| buttons and one ticked check box.
+MessageDialog Dialog(uint32_t show_time_ms, int buttons, Answer* answer) {
+  return console::Dialog("Header", answer, buttons, 1, show_time_ms);
 }
 
 // A module view that counts how often it was asked to refresh.
@@ -142,28 +102,26 @@ TEST_F(ConsoleModuleTest, ShowsAModuleViewByAskingItToRefresh) {
 
 TEST_F(ConsoleModuleTest, DialogNobodyAnsweredComesBackWithNoButtonWhenItsTimeIsOver) {
   // Nobody pressed a button, so none is reported, whatever the buttons are.
-  for (const std::vector<int32_t>& buttons : {std::vector<int32_t>{7, 9}, std::vector<int32_t>{}}) {
+  for (const int buttons : {2, 0}) {
     Answer answer;
     const auto start = Clock::now();
     view_->ShowMessageDialog(Dialog(1000, buttons, &answer));
-    const auto returned_after = Clock::now() - start;
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));  // at once, before the answer
     ASSERT_TRUE(answer.WaitFor(std::chrono::seconds(10)));
-    std::lock_guard<std::mutex> hold(answer.lock);
-    EXPECT_LT(returned_after, std::chrono::milliseconds(1000));  // at once, before the answer
-    EXPECT_GE(answer.answered_at - start, std::chrono::milliseconds(1000));
-    EXPECT_EQ(answer.calls, 1);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_EQ(answer.Calls(), 1);
     EXPECT_EQ(answer.button, kMessageDialogNoButton);
-    EXPECT_EQ(answer.check_boxes, std::vector<std::string>{"Remember=4:1"});
+    EXPECT_EQ(answer.checked, Boxes(1, 0));
   }
 }
 
 TEST_F(ConsoleModuleTest, DialogWithoutShowTimeIsAnsweredNoButtonWhenTheConsoleGoes) {
   // 0 and the low half of -1 both mean "no show time".
   Answer never_timed, minus_one;
-  view_->ShowMessageDialog(Dialog(0, {7}, &never_timed));
-  view_->ShowMessageDialog(Dialog(0xFFFFFFFFu, {7}, &minus_one));
+  view_->ShowMessageDialog(Dialog(0, 1, &never_timed));
+  view_->ShowMessageDialog(Dialog(0xFFFFFFFFu, 1, &minus_one));
   Answer long_timed;
-  view_->ShowMessageDialog(Dialog(3600 * 1000, {7}, &long_timed));
+  view_->ShowMessageDialog(Dialog(3600 * 1000, 1, &long_timed));
   EXPECT_FALSE(never_timed.WaitFor(std::chrono::milliseconds(200)));
   EXPECT_FALSE(minus_one.WaitFor(std::chrono::milliseconds(1)));
   const auto start = Clock::now();
@@ -171,8 +129,7 @@ TEST_F(ConsoleModuleTest, DialogWithoutShowTimeIsAnsweredNoButtonWhenTheConsoleG
   destroy_ = nullptr;
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
   for (Answer* answer : {&never_timed, &minus_one, &long_timed}) {
-    std::lock_guard<std::mutex> hold(answer->lock);
-    EXPECT_EQ(answer->calls, 1);
+    EXPECT_EQ(answer->Calls(), 1);
     EXPECT_EQ(answer->button, kMessageDialogNoButton);
   }
   EXPECT_TRUE(platform::FreeLibrary(library_));
@@ -186,15 +143,14 @@ TEST_F(ConsoleModuleTest, ManyDialogsAtOnceAreEachAnsweredOnce) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       for (int i = t; i < count; i += 4) {
-        view_->ShowMessageDialog(Dialog(static_cast<uint32_t>(1 + i % 20), {i}, &answers[i]));
+        view_->ShowMessageDialog(Dialog(static_cast<uint32_t>(1 + i % 20), 1, &answers[i]));
       }
     });
   }
   for (std::thread& thread : threads) thread.join();
   for (int i = 0; i < count; ++i) {
     ASSERT_TRUE(answers[i].WaitFor(std::chrono::seconds(10))) << i;
-    std::lock_guard<std::mutex> hold(answers[i].lock);
-    EXPECT_EQ(answers[i].calls, 1);
+    EXPECT_EQ(answers[i].Calls(), 1);
     EXPECT_EQ(answers[i].button, kMessageDialogNoButton);
   }
 }
