@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/child_process_probe.h"  // WaitFor
 #include "stage_test_env.h"
 #include "support/virtual_display.h"
 
@@ -102,12 +103,13 @@ class StagedAgentTest : public ::testing::Test {
 
   // Polls the log until a line starts with |prefix|.
   bool WaitForLog(const std::string& prefix, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-      if (!env_.LogTexts(prefix).empty()) return true;
-      std::this_thread::sleep_for(50ms);
-    }
-    return false;
+    return WaitFor([&] { return !env_.LogTexts(prefix).empty(); }, limit);
+  }
+  // The reply to |message| once the agent answers, within 10 s.
+  static std::string SendWhenUp(const std::string& message) {
+    std::string reply;
+    WaitFor([&] { return !(reply = Send(message)).empty(); }, 10s);
+    return reply;
   }
 
   // The agent's log, for a failure's message.
@@ -122,11 +124,7 @@ class StagedAgentTest : public ::testing::Test {
 
 TEST_F(StagedAgentTest, StartsAnswersRunsTheDemoModulesAndStops) {
   const pid_t agent = StartAgent({});
-  std::string reply;
-  for (int i = 0; i < 100 && reply.empty(); ++i) {
-    reply = Send("{\"ModuleRequest\":5}");
-    if (reply.empty()) std::this_thread::sleep_for(100ms);
-  }
+  const std::string reply = SendWhenUp("{\"ModuleRequest\":5}");
   EXPECT_EQ(reply, "[{\"ModuleIdentificator\":\"\",\"ModuleRequest\":5}]\n") << LogDump();
   // The texts and product names of the staged files reach the tray.
   EXPECT_EQ(env_.LogTexts("SHELL: icon 130 added"),
@@ -173,18 +171,13 @@ TEST_F(StagedAgentTest, TheQuickCheckViewShowsSnapCheckAndItsButtonChecksAgain) 
   // The Console wants a session bus to exist; its windows do not use it.
   env_.env().Set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + env_.root().path() + "/no-bus");
   const pid_t agent = StartAgent({});
-  std::string reply;
-  for (int i = 0; i < 100 && reply.empty(); ++i) {
-    reply = Send("{\"ModuleRequest\":13}");
-    if (reply.empty()) std::this_thread::sleep_for(100ms);
-  }
+  EXPECT_FALSE(SendWhenUp("{\"ModuleRequest\":13}").empty()) << LogDump();
   ASSERT_TRUE(WaitForLog("CONSOLE: module view", 30s)) << LogDump();
   const std::string shown = env_.LogTexts("CONSOLE: module view").front();
   EXPECT_TRUE(shown.ends_with("\"Temporary files\" with 5 rows sent to the Console")) << shown;
   EXPECT_TRUE(VirtualDisplay::TypeInto(".* - Quick check", "Return")) << LogDump();
   // The button's line comes first, then the check and the new description.
-  for (int i = 0; i < 300 && env_.LogTexts("CONSOLE: module view").size() < 2; ++i)
-    std::this_thread::sleep_for(100ms);
+  WaitFor([&] { return env_.LogTexts("CONSOLE: module view").size() >= 2; }, 30s);
   EXPECT_EQ(env_.LogTexts("CONSOLE: button 1 of module view").size(), 1u) << LogDump();
   EXPECT_EQ(env_.LogTexts("SnapCheckModule: quick check: 1 file, 5 B in ").size(), 2u);
   EXPECT_EQ(env_.LogTexts("CONSOLE: module view").size(), 2u);
