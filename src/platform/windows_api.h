@@ -28,6 +28,11 @@
 #include <imagehlp.h>
 #include <iphlpapi.h>
 #include <knownfolders.h>
+#include <lmcons.h>
+#include <lmapibuf.h>
+#include <lmerr.h>
+#include <lmwksta.h>
+#include <mstask.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <softpub.h>

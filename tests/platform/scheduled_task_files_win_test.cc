@@ -1,0 +1,208 @@
+// Scheduled tasks as the Task Scheduler's work items, read back through the
+// scheduler from their files; the Run value of NT 5 systems from the
+// registry. Wine's scheduler stores no account, so the account is not read.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <tuple>
+
+#include "platform/scheduled_task_files.h"
+#include "platform/scheduled_task_files_win_internal.h"
+#include "platform/windows_api.h"
+
+namespace wardex::platform {
+namespace {
+
+using KaOSAL::KaString;
+using namespace std::chrono_literals;
+
+// Without the agent's ".exe": Wine refuses a work item's name with a dot
+// (E_INVALIDARG), which Windows takes.
+const KaString kName = u"Wardex Test (Wardex)";
+const wchar_t kWideName[] = L"Wardex Test (Wardex)";
+
+// In a fresh Wine prefix the Schedule service answers only some 30 s after
+// the prefix was made.
+uint32_t WriteOnceTheSchedulerAnswers(const TaskDefinition& definition) {
+  const auto deadline = std::chrono::steady_clock::now() + 90s;
+  uint32_t code = ERROR_SERVICE_NOT_ACTIVE;
+  while (code == ERROR_SERVICE_NOT_ACTIVE && std::chrono::steady_clock::now() < deadline) {
+    code = WriteTaskFiles(kName, definition, TaskScope::kUser);
+    if (code == ERROR_SERVICE_NOT_ACTIVE) std::this_thread::sleep_for(1s);
+  }
+  return code;
+}
+
+TaskTrigger Trigger(TaskTrigger::Kind kind, TaskDate begin = {}, int hour = 0, int weekday = 0) {
+  TaskTrigger trigger;
+  trigger.kind = kind;
+  trigger.begin = begin;
+  trigger.hour = hour;
+  trigger.weekday = weekday;
+  return trigger;
+}
+
+TaskTrigger WithEnd(TaskTrigger trigger, TaskDate end) {
+  trigger.has_end = true;
+  trigger.end = end;
+  return trigger;
+}
+
+struct WorkItem {
+  std::wstring application, parameters, folder, comment;
+  DWORD flags = 0;
+  WORD triggers = 0;
+  TASK_TRIGGER trigger = {};
+};
+
+std::wstring Taken(LPWSTR text) {
+  std::wstring copy = text != nullptr ? text : L"";
+  ::CoTaskMemFree(text);
+  return copy;
+}
+
+// The work item |name| as the scheduler reads it back.
+bool ReadWorkItem(const wchar_t* name, WorkItem* item) {
+  ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  ITaskScheduler* scheduler = nullptr;
+  ITask* task = nullptr;
+  ITaskTrigger* trigger = nullptr;
+  LPWSTR text = nullptr;
+  bool read =
+      SUCCEEDED(::CoCreateInstance(CLSID_CTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ITaskScheduler, reinterpret_cast<void**>(&scheduler))) &&
+      SUCCEEDED(scheduler->Activate(name, IID_ITask, reinterpret_cast<IUnknown**>(&task)));
+  read =
+      read && SUCCEEDED(task->GetApplicationName(&text)) && (item->application = Taken(text), true);
+  read = read && SUCCEEDED(task->GetParameters(&text)) && (item->parameters = Taken(text), true);
+  read = read && SUCCEEDED(task->GetWorkingDirectory(&text)) && (item->folder = Taken(text), true);
+  read = read && SUCCEEDED(task->GetComment(&text)) && (item->comment = Taken(text), true);
+  read = read && SUCCEEDED(task->GetFlags(&item->flags)) &&
+         SUCCEEDED(task->GetTriggerCount(&item->triggers)) &&
+         SUCCEEDED(task->GetTrigger(0, &trigger)) && SUCCEEDED(trigger->GetTrigger(&item->trigger));
+  for (IUnknown* held : {static_cast<IUnknown*>(trigger), static_cast<IUnknown*>(task),
+                         static_cast<IUnknown*>(scheduler)}) {
+    if (held != nullptr) held->Release();
+  }
+  ::CoUninitialize();
+  return read;
+}
+
+TEST(ScheduledTaskFilesWinTest, WorkItemsHoldTheDefinitionAndAreReplacedAndRemoved) {
+  struct Case {
+    const char* name;
+    TaskTrigger trigger;
+    bool disabled, delete_when_done;
+    TASK_TRIGGER_TYPE type;
+    DWORD flags;
+  };
+  using Kind = TaskTrigger::Kind;
+  const TaskDate begin = {2027, 3, 17};  // a Wednesday
+  TaskTrigger repeated = WithEnd(Trigger(Kind::kDaily, begin, 9), {2027, 4, 1});
+  repeated.minute = 30;
+  repeated.interval_minutes = 60;
+  repeated.duration_minutes = 600;
+  const Case cases[] = {
+      {"at logon", Trigger(Kind::kAtLogon), false, false, TASK_EVENT_TRIGGER_AT_LOGON, 0x2001},
+      {"daily, disabled, repeated until an end", repeated, true, false, TASK_TIME_TRIGGER_DAILY,
+       0x2005},
+      {"weekly", Trigger(Kind::kWeekly, begin, 23, 3), false, false, TASK_TIME_TRIGGER_WEEKLY,
+       0x2001},
+      {"monthly", Trigger(Kind::kMonthly, begin, 1), false, false, TASK_TIME_TRIGGER_MONTHLYDATE,
+       0x2001},
+      {"once, deleted when done", Trigger(Kind::kOnce, begin, 12), false, true,
+       TASK_TIME_TRIGGER_ONCE, 0x2003},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TaskDefinition definition;
+    definition.program = u"C:\\Program Files\\Wardex\\Wardex.exe";
+    definition.arguments = {u"-snapcheck", u"a b", u"say \"hi\"", u"end\\"};
+    definition.working_folder = u"C:\\Program Files\\Wardex";
+    definition.comment = kName;
+    definition.trigger = c.trigger;
+    definition.disabled = c.disabled;
+    definition.delete_when_done = c.delete_when_done;
+    // Each case replaces the one before under the same name.
+    ASSERT_EQ(WriteOnceTheSchedulerAnswers(definition), 0u);
+    EXPECT_TRUE(TaskExists(kName, TaskScope::kUser));
+    WorkItem item;
+    ASSERT_TRUE(ReadWorkItem(kWideName, &item));
+    EXPECT_EQ(item.application, L"\"C:\\Program Files\\Wardex\\Wardex.exe\"");
+    EXPECT_EQ(item.parameters, L"-snapcheck \"a b\" \"say \\\"hi\\\"\" end\\");
+    EXPECT_EQ(item.folder, L"C:\\Program Files\\Wardex");
+    EXPECT_EQ(item.comment, kWideName);
+    EXPECT_EQ(item.flags, c.flags);
+    EXPECT_EQ(item.triggers, 1);
+    const TASK_TRIGGER& t = item.trigger;
+    EXPECT_EQ(t.TriggerType, c.type);
+    EXPECT_EQ(t.rgFlags, c.trigger.has_end ? TASK_TRIGGER_FLAG_HAS_END_DATE : 0u);  // enabled
+    if (c.type == TASK_EVENT_TRIGGER_AT_LOGON) continue;
+    EXPECT_EQ(std::tie(t.wBeginYear, t.wBeginMonth, t.wBeginDay, t.wStartHour, t.wStartMinute),
+              std::make_tuple(2027, 3, 17, c.trigger.hour, c.trigger.minute));
+    EXPECT_EQ(std::tie(t.MinutesInterval, t.MinutesDuration),
+              std::make_tuple(c.trigger.interval_minutes, c.trigger.duration_minutes));
+    if (c.trigger.has_end) {
+      EXPECT_EQ(std::tie(t.wEndYear, t.wEndMonth, t.wEndDay), std::make_tuple(2027, 4, 1));
+    }
+    if (c.type == TASK_TIME_TRIGGER_DAILY) {
+      EXPECT_EQ(t.Type.Daily.DaysInterval, 1);
+    }
+    if (c.type == TASK_TIME_TRIGGER_WEEKLY) {
+      EXPECT_EQ(t.Type.Weekly.rgfDaysOfTheWeek, TASK_WEDNESDAY);
+    }
+    if (c.type == TASK_TIME_TRIGGER_MONTHLYDATE) {
+      EXPECT_EQ(std::tie(t.Type.MonthlyDate.rgfDays, t.Type.MonthlyDate.rgfMonths),
+                std::make_tuple(1u << 16, 0xFFF));
+    }
+  }
+  EXPECT_EQ(RemoveTaskFiles(kName, TaskScope::kUser), 0u);
+  EXPECT_FALSE(TaskExists(kName, TaskScope::kUser));
+  EXPECT_EQ(RemoveTaskFiles(kName, TaskScope::kUser), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(ScheduledTaskFilesWinTest, TheRunValueIsTheQuotedProgram) {
+  const KaString name = u"Wardex Run Test (Wardex.exe)";  // not the work items'
+  ASSERT_EQ(WriteRunValue(name, u"C:\\Program Files\\Wardex\\Wardex.exe", TaskScope::kUser), 0u);
+  wchar_t data[MAX_PATH] = {};
+  DWORD size = sizeof(data);
+  ASSERT_EQ(
+      ::RegGetValueW(reinterpret_cast<::HKEY>(static_cast<LONG_PTR>(LONG{-2147483647})),  // HKCU
+                     L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                     L"Wardex Run Test (Wardex.exe)", RRF_RT_REG_SZ, nullptr, data, &size),
+      ERROR_SUCCESS);
+  EXPECT_STREQ(data, L"\"C:\\Program Files\\Wardex\\Wardex.exe\"");
+  EXPECT_TRUE(TaskExists(name, TaskScope::kUser));
+  EXPECT_EQ(RemoveTaskFiles(name, TaskScope::kUser), 0u);
+  EXPECT_FALSE(RunValueExists(name, TaskScope::kUser));
+}
+
+TEST(ScheduledTaskFilesWinTest, NamesAndTriggersTheSchedulerCannotTake) {
+  EXPECT_EQ(CheckTaskName(kName), 0u);
+  for (const KaString& name :
+       {KaString(u""), KaString(u"a\tb"), KaString(u"a\\b"), KaString(u"a:b")}) {
+    EXPECT_EQ(CheckTaskName(name), static_cast<uint32_t>(ERROR_INVALID_NAME)) << name.GetLength();
+  }
+  EXPECT_EQ(CheckTaskName(KaString(std::u16string(250, u'x').c_str())),
+            static_cast<uint32_t>(ERROR_FILENAME_EXCED_RANGE));
+  struct Case {
+    const char* name;
+    TaskTrigger trigger;
+    bool servable;
+  };
+  using Kind = TaskTrigger::Kind;
+  const Case cases[] = {
+      {"29 February of a leap year", Trigger(Kind::kOnce, {2028, 2, 29}), true},
+      {"29 February of another year", Trigger(Kind::kOnce, {2027, 2, 29}), false},
+      {"hour 24", Trigger(Kind::kDaily, {2027, 1, 1}, 24), false},
+      {"end before begin", WithEnd(Trigger(Kind::kDaily, {2027, 1, 2}), {2027, 1, 1}), false},
+      {"weekday 7", Trigger(Kind::kWeekly, {2027, 1, 1}, 0, 7), false},
+      {"logon needs no date", Trigger(Kind::kAtLogon), true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsServableTrigger(c.trigger), c.servable) << c.name;
+}
+
+}  // namespace
+}  // namespace wardex::platform
