@@ -1,6 +1,7 @@
 // Scheduled tasks as the Task Scheduler's work items, read back through the
 // scheduler from their files; the Run value of NT 5 systems from the
-// registry. Wine's scheduler stores no account, so the account is not read.
+// registry. Wine's scheduler stores no account, so the account is not read;
+// what the task is given is: the shell's owner and the local time.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,6 +9,8 @@
 #include <thread>
 #include <tuple>
 
+#include "platform/local_time.h"
+#include "platform/logon_account.h"
 #include "platform/scheduled_task_files.h"
 #include "platform/scheduled_task_files_win_internal.h"
 #include "platform/windows_api.h"
@@ -202,6 +205,28 @@ TEST(ScheduledTaskFilesWinTest, NamesAndTriggersTheSchedulerCannotTake) {
       {"logon needs no date", Trigger(Kind::kAtLogon), true},
   };
   for (const Case& c : cases) EXPECT_EQ(IsServableTrigger(c.trigger), c.servable) << c.name;
+}
+
+TEST(ScheduledTaskFilesWinTest, TheLogonAccountIsTheShellsOwnerAndTimesAreLocal) {
+  // Wine's desktop process is an explorer.exe of this user, started for the
+  // first window of a session.
+  ::DestroyWindow(
+      ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
+  const LogonAccount found = FindGraphicalLogonAccount();
+  ASSERT_EQ(found.failure, LogonAccount::Failure::kNone) << found.error;
+  wchar_t user[256];
+  DWORD length = 256;
+  ASSERT_TRUE(::GetUserNameW(user, &length));
+  const std::wstring account = reinterpret_cast<const wchar_t*>(found.account.c_str());
+  EXPECT_GT(account.size(), length);
+  EXPECT_TRUE(account.ends_with(std::wstring(L"\\") + user)) << found.account.GetLength();
+
+  LocalCalendarTime local{};
+  // 2027-03-17 12:00:05 UTC, a Wednesday at noon: the same day in every zone.
+  ASSERT_TRUE(ToLocalCalendarTime(1805284805, &local));
+  EXPECT_EQ(std::tie(local.year, local.month, local.day, local.weekday, local.second),
+            std::make_tuple(2027, 3, 17, 3, 5));
+  EXPECT_FALSE(ToLocalCalendarTime(-11644473600 - 86400, &local));  // before 1601
 }
 
 }  // namespace
