@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -72,7 +73,10 @@ TEST(TrustCheck, AnchorsThatAnotherUserMayChangeAreIgnored) {
       {"folder of another user", true, 0755, kNobody},
   };
   for (const auto& c : cases) {
-    if (c.owner != kKeep && !test::RunningAsRoot()) continue;  // only root may give files away
+    if (c.owner != kKeep && !test::RunningAsRoot()) {
+      std::printf("skipped \"%s\": only root may give files away\n", c.what);
+      continue;
+    }
     SCOPED_TRACE(c.what);
     ModuleTestEnv env;
     const std::string changed = c.folder ? env.trust_folder() : env.trust_folder() + "/root-ca.pem";
