@@ -596,12 +596,11 @@ TEST_F(HttpComunicatorTest, InstallCfgGivesTheTestSettings) {
     user_agent = request.get_header_value("User-Agent");
     response.set_content("feed", "text/plain");
   });
-  server.Stall("/stall");
   server.Start();
-  const std::string port = std::to_string(server.port());
-  const std::vector<std::string> urls = {"https://news.wardex.test:" + port + "/feed",
-                                         "https://127.0.0.1:" + port + "/feed",
-                                         "https://127.0.0.1:" + port + "/stall"};
+  // The agent's news tests rely on the test CA and the time-outs; this one
+  // shows the loopback name and the tracking name.
+  const std::vector<std::string> urls = {
+      "https://news.wardex.test:" + std::to_string(server.port()) + "/feed", server.Url("/feed")};
 
   const std::vector<ChildResult> configured =
       RunChild(root_,
@@ -610,17 +609,14 @@ TEST_F(HttpComunicatorTest, InstallCfgGivesTheTestSettings) {
                    "\ntest_loopback_name=news.wardex.test\ntest_connect_timeout_ms=800\n"
                    "test_stall_timeout_ms=1000\n",
                urls);
-  ASSERT_EQ(configured.size(), 3u);
+  ASSERT_EQ(configured.size(), 2u);
   EXPECT_EQ(configured[0].kind, 0u);
   EXPECT_EQ(configured[0].length, 4u);
   EXPECT_EQ(user_agent.rfind("WardexTrack/", 0), 0u) << user_agent;
   EXPECT_EQ(configured[1].kind, 0u);
-  EXPECT_EQ(configured[2].kind, 3u);
-  EXPECT_EQ(configured[2].system_error, errors::kInternetTimeout);
-  EXPECT_LT(configured[2].elapsed_ms, 15000) << "the configured stall time-out, not 120 s";
 
   // Without the settings the name does not resolve and the test CA is not trusted.
-  const std::vector<ChildResult> plain = RunChild(root_, "[web]\n", {urls[0], urls[1]});
+  const std::vector<ChildResult> plain = RunChild(root_, "[web]\n", urls);
   ASSERT_EQ(plain.size(), 2u);
   EXPECT_EQ(plain[0].kind, 3u);
   // Refused at once where a resolver listens on loopback, else it times out.
