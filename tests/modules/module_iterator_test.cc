@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -80,17 +79,10 @@ TEST_F(ModuleIteratorTest, UnregisterRunsTheOtherHookOnTheNamedModuleOnly) {
   const std::string file = modules_ + "/betamodule/BETAMODULE.so";
   EXPECT_EQ(Journaled("unregister"), (std::vector<std::string>{file}));
   EXPECT_TRUE(Journaled("register").empty());
-  // The load and create lines name the file's full path, as found on disk.
-  std::vector<test::LoggedLine> lines = env_.LogLines();
-  for (test::LoggedLine& line : lines) {
-    line.text = std::regex_replace(line.text, std::regex(R"(\(\d+ms\))"), "(Nms)");
-  }
-  EXPECT_EQ(lines, (std::vector<test::LoggedLine>{
-                       {14, "LOAD DLL: " + file},
-                       {14, "LOAD DLL DONE: " + file + " (Nms)"},
-                       {14, "CREATE Instance of " + file},
-                       {14, "CREATE Instance of " + file + " DONE (Nms)"},
-                   }));
+  // The loader's lines (ModuleLoader's tests) name the file as found on disk.
+  const std::vector<test::LoggedLine> lines = env_.LogLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front().text, "LOAD DLL: " + file);
 }
 
 TEST_F(ModuleIteratorTest, AFileNameInTheGivenPathIsDropped) {
