@@ -40,12 +40,6 @@ class AgentDesktopTest : public AgentTest {
     host_.reset();
     AgentTest::TearDown();
   }
-  void StageAllModules(const std::string& turbo_config = "flags=32\n") {
-    tree_->AddConsole();
-    tree_->AddModule("WardexModule");
-    tree_->AddModule("SnapCheckModule", "kind=snapcheck\nmenu_text=Quick check\n");
-    tree_->AddModule("TurboModule", turbo_config);
-  }
   // Starts the agent and waits until it registered its item; the host then
   // talks to the name the item gave the watcher.
   void StartAgent() {
@@ -119,7 +113,7 @@ TEST_F(AgentDesktopTest, ItemShowsTheTipTheIconAndTheMenuWithAndWithoutModules) 
       NewTree();
       setenv("WARDEX_SHELL", "desktop", 1);
     }
-    if (test.modules) StageAllModules();
+    if (test.modules) tree_->AddFrameModules();
     ASSERT_NO_FATAL_FAILURE(StartAgent());
     EXPECT_EQ(host_->ItemString("Status"), "Active");
     EXPECT_EQ(host_->ItemString("Id"), "wardex");
@@ -149,7 +143,7 @@ TEST_F(AgentDesktopTest, GermanTextsReachTheMenuWithTheirMnemonics) {
                         "IDS_STRING_INFO=Info_Seite\n"
                         "IDS_STRING_EXIT=Schließen\n"));
   tree_->ReplaceInInstallConfig("[install]\n", "[install]\nLanguage=de_DE\n");
-  StageAllModules();
+  tree_->AddFrameModules();
   ASSERT_NO_FATAL_FAILURE(StartAgent());
   EXPECT_EQ(host_->ToolTipTitle(), "Wardex-Testagent");
   EXPECT_EQ(MenuEntries(),
@@ -161,7 +155,7 @@ TEST_F(AgentDesktopTest, GermanTextsReachTheMenuWithTheirMnemonics) {
 }
 
 TEST_F(AgentDesktopTest, AboutToShowRefreshesTheMenuAndSaysWhetherItChanged) {
-  StageAllModules("flags=32\nswitch_state=1\n");
+  tree_->AddFrameModules("flags=32\nswitch_state=1\n");
   ASSERT_NO_FATAL_FAILURE(StartAgent());
   ASSERT_EQ(MenuEntries()[3], Entry(kTurbo, "Turbo on"));
 
@@ -193,7 +187,7 @@ TEST_F(AgentDesktopTest, AboutToShowRefreshesTheMenuAndSaysWhetherItChanged) {
 }
 
 TEST_F(AgentDesktopTest, ClickingEveryItemRunsItsCommand) {
-  StageAllModules();
+  tree_->AddFrameModules();
   const std::string starter = tree_->app_dir() + "/briskostart.exe";
   ASSERT_TRUE(WriteFile(starter, "#!/bin/sh\nexit 0\n"));
   ASSERT_EQ(chmod(starter.c_str(), 0755), 0);
@@ -273,7 +267,7 @@ TEST_F(AgentDesktopTest, BalloonsBecomeOneNotificationAndItsActionIsTheBalloonCl
 TEST_F(AgentDesktopTest, ARestartedWatcherGetsTheIconAgainAndNoWatcherIsNoFailure) {
   watcher_.reset();  // the session starts without a panel
   watcher_ = nullptr;
-  StageAllModules();
+  tree_->AddFrameModules();
   agent_ = tree_->StartAndWait();
   ASSERT_TRUE(agent_) << tree_->Diagnostics();
   ASSERT_TRUE(tree_->WaitForLog("SHELL: no status notifier watcher yet", kWait));
@@ -312,7 +306,7 @@ TEST_F(AgentDesktopTest, AWatcherThatDropsTheIconIsToldAgain) {
       {"dropped once without a word", 1, true, 1, 2},
       {"dropped every time", 100, false, 0, 6},
   };
-  StageAllModules();
+  tree_->AddFrameModules();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     watcher_.reset();
@@ -332,7 +326,7 @@ TEST_F(AgentDesktopTest, AWatcherThatDropsTheIconIsToldAgain) {
 }
 
 TEST_F(AgentDesktopTest, TheSessionBusGoingAwayClosesTheAgentCleanly) {
-  StageAllModules();
+  tree_->AddFrameModules();
   ASSERT_NO_FATAL_FAILURE(StartAgent());
   host_.reset();
   watcher_.reset();

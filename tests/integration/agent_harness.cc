@@ -207,6 +207,14 @@ void AgentTree::AddConsole(const std::string& config) {
   ConfigureFixture("console", config);
 }
 
+void AgentTree::AddFrameModules(const std::string& turbo_config) {
+  AddConsole();
+  AddModule("HandsetLinkModule");
+  AddModule("WardexModule");
+  AddModule("SnapCheckModule", "kind=snapcheck\nmenu_text=Quick check\n");
+  AddModule("TurboModule", turbo_config);
+}
+
 void AgentTree::AddDesktopConsole() { StageDesktopConsole(WARDEX_CONSOLE_PROGRAM); }
 
 void AgentTree::StageDesktopConsole(const std::string& program_file) {

@@ -63,6 +63,9 @@ class AgentTree {
   void AddModule(const std::string& name, const std::string& config = "");
   // Stages the Console with |config| (see agent_console.cc).
   void AddConsole(const std::string& config = "");
+  // Stages the Console and the modules the frame loads itself: HandsetLink,
+  // Wardex, SnapCheck with the quick-check view, and Turbo with |turbo_config|.
+  void AddFrameModules(const std::string& turbo_config = "flags=32\n");
   // Stages the real Console module and wardex-console instead.
   void AddDesktopConsole();
   // Stages the real Console module with the Console tests' fake process

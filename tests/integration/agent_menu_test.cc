@@ -25,16 +25,10 @@ class AgentMenuTest : public AgentTest {
     AgentTest::SetUp();
     if (!IsSkipped()) NewTree();
   }
-  void StageModules(const std::string& turbo_config) {
-    tree_->AddConsole();
-    tree_->AddModule("WardexModule");
-    tree_->AddModule("SnapCheckModule", "kind=snapcheck\nmenu_text=Quick check\n");
-    tree_->AddModule("TurboModule", turbo_config);
-  }
 };
 
 TEST_F(AgentMenuTest, RefreshShowsTheTurboStateAndTheLastNotificationEvent) {
-  StageModules("flags=32\nswitch_state=1\n");
+  tree_->AddFrameModules("flags=32\nswitch_state=1\n");
   auto agent = tree_->StartAndWait();
   ASSERT_TRUE(agent);
 
@@ -222,7 +216,7 @@ TEST_F(AgentMenuTest, SettingsAreSavedWhereTheUserMayAndTheRestIsReported) {
 }
 
 TEST_F(AgentMenuTest, QuickCheckFromTheMenuAndFromThePipeAreLabelledBySource) {
-  StageModules("flags=32\n");
+  tree_->AddFrameModules("flags=32\n");
   auto agent = tree_->StartAndWait();
   ASSERT_TRUE(agent);
 

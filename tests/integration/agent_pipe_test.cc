@@ -266,12 +266,9 @@ TEST_F(AgentPipeTest, MessageDialogWithoutAnswerEndsAtTheConfiguredBound) {
 }
 
 TEST_F(AgentPipeTest, TrayCommandsActOnTheIconModulesAndConsole) {
-  tree_->AddConsole();
-  tree_->AddModule("WardexModule");
   // The menu's texts are set by position: with every entry present, position 3
   // is the Turbo entry.
-  tree_->AddModule("SnapCheckModule", "kind=snapcheck\n");
-  tree_->AddModule("TurboModule", "flags=32\n");
+  tree_->AddFrameModules();
   auto agent = tree_->StartAndWait();
   ASSERT_TRUE(agent);
 
