@@ -113,10 +113,13 @@ TEST(KaStringTest, LockedBufferIsNeverShared) {
   locked.UnlockBuffer();
   EXPECT_EQ(locked.GetData()->nRefs, 1);
   KaString after(locked);
+  KaString assigned_after;
+  assigned_after = locked;
   EXPECT_EQ(after.c_str(), locked.c_str());
+  EXPECT_EQ(assigned_after.c_str(), locked.c_str());
   // Unlocking a string that was not locked leaves its sharers counted.
   after.UnlockBuffer();
-  EXPECT_EQ(locked.GetData()->nRefs, 2);
+  EXPECT_EQ(locked.GetData()->nRefs, 3);
 }
 
 TEST(KaStringTest, LockingTheEmptyStringGivesItItsOwnBuffer) {
