@@ -20,8 +20,8 @@ void PublishComputerId(const std::string& computer_id);
 // Async-signal-safe once PrepareBacktrace has run.
 void WriteReport(std::string_view title, std::string_view details);
 
-// backtrace() loads its unwinder on first use, which allocates; this does it
-// early, outside any signal handler.
+// Linux: backtrace() loads its unwinder on first use, which allocates; this
+// does it early, outside any signal handler.
 void PrepareBacktrace();
 
 }  // namespace wardex::crashlog

@@ -1,37 +1,23 @@
 // The library's exported entry points.
-#include <pthread.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "crash_handler.h"
 #include "crash_report.h"
-#include "journal.h"
 #include "log_file.h"
 #include "log_line.h"
 #include "osal/thread_slots.h"
 #include "osal/wide_format.h"
 #include "terminate_handler.h"
+#include "this_process.h"
 #include "wardex/crashlog.h"
 
 namespace {
 
 // Thread names longer than this are cut, as the worker threads pass them.
 constexpr size_t kThreadNameMax = 255;
-
-void WriteLog(int level, const std::string& text) {
-  // A log line is always finished: a thread cancelled half-way would leave
-  // the log lock held and every other thread's logging blocked.
-  int cancel_state = 0;
-  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancel_state);
-  if (wardex::crashlog::WriteLogLine(wardex::crashlog::BuildLogLine(level, text))) {
-    wardex::crashlog::SendToJournal(level, text);
-  }
-  pthread_setcancelstate(cancel_state, nullptr);
-}
 
 // Returns the report line of a worker-thread exception.
 std::u16string DescribeWorkerException(const WardexExceptionPointers* pointers,
@@ -54,9 +40,9 @@ std::u16string DescribeWorkerException(const WardexExceptionPointers* pointers,
 
 }  // namespace
 
-CRASHLOG_API void InstallCrashHandler() { wardex::crashlog::InstallFatalSignalHandlers(); }
+CRASHLOG_API void InstallCrashHandler() { wardex::crashlog::InstallCrashHandlers(); }
 
-CRASHLOG_API void RemoveCrashHandler() { wardex::crashlog::RemoveFatalSignalHandlers(); }
+CRASHLOG_API void RemoveCrashHandler() { wardex::crashlog::RemoveCrashHandlers(); }
 
 CRASHLOG_API void SetComputerId(const char16_t* computer_id) {
   wardex::crashlog::PublishComputerId(
@@ -71,15 +57,13 @@ CRASHLOG_API int WorkerExceptionFilter(WardexExceptionPointers* pointers, const 
 }
 
 CRASHLOG_API void LogW(int level, const char16_t* format, ...) {
+  const wardex::crashlog::LogCallScope scope;
   if (!wardex::crashlog::LevelEnabled(level)) return;
-  // Callers log errno-based failures and then look at errno again.
-  const int saved_errno = errno;
   va_list args;
   va_start(args, format);
   const std::string text = wardex::crashlog::FormatLogText(format, args);
   va_end(args);
-  WriteLog(level, text);
-  errno = saved_errno;
+  wardex::crashlog::WriteLog(level, text);
 }
 
 CRASHLOG_API void SetTerminateExceptionHandler() { wardex::crashlog::InstallTerminateHandler(); }

@@ -54,6 +54,7 @@ class FixedText {
     return AppendDecimal(value);
   }
 
+  static constexpr size_t capacity() { return kCapacity; }
   const char* c_str() const { return data_; }
   size_t length() const { return length_; }
   std::string_view view() const { return {data_, length_}; }

@@ -1,28 +1,17 @@
 #include "log_file.h"
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "crash_report.h"
-#include "write_all.h"
+#include "log_file_io.h"
+#include "log_line.h"
 
 namespace wardex::crashlog {
 namespace {
-
-constexpr char kJournalSocket[] = "/run/systemd/journal/socket";
-constexpr char kStateHomeVariable[] = "XDG_STATE_HOME";
-constexpr char kHomeVariable[] = "HOME";
-// "0" keeps the log out of the journal (tests on a machine that runs one).
-constexpr char kJournalVariable[] = "WARDEX_LOG_JOURNAL";
 
 std::optional<std::string> ReadVariable(const char* name) {
   const char* value = getenv(name);
@@ -30,86 +19,45 @@ std::optional<std::string> ReadVariable(const char* name) {
   return std::string(value);
 }
 
-bool SameValue(const char* now, const std::optional<std::string>& then) {
-  if (now == nullptr || !then) return now == nullptr && !then;
-  return *then == now;
-}
-
-// The variables a target was resolved from.
-struct Environment {
-  std::optional<std::string> log_file;
-  std::optional<std::string> state_home;
-  std::optional<std::string> home;
-  std::optional<std::string> journal;
-
+// The variables a place was resolved from: WARDEX_LOG_FILE, then the
+// system's own.
+class Environment {
+ public:
   static Environment Read() {
-    return {ReadVariable(kLogFileVariable), ReadVariable(kStateHomeVariable),
-            ReadVariable(kHomeVariable), ReadVariable(kJournalVariable)};
+    Environment env;
+    env.values_.push_back(ReadVariable(kLogFileVariable));
+    for (const char* name : LogPlaceVariables()) env.values_.push_back(ReadVariable(name));
+    return env;
   }
-  bool Unchanged() const {
-    return SameValue(getenv(kLogFileVariable), log_file) &&
-           SameValue(getenv(kStateHomeVariable), state_home) &&
-           SameValue(getenv(kHomeVariable), home) && SameValue(getenv(kJournalVariable), journal);
-  }
-  bool HasLogFile() const { return log_file && !log_file->empty(); }
-  bool JournalWanted() const { return !HasLogFile() && journal != "0"; }
+  bool Unchanged() const { return values_ == Read().values_; }
+  // The file WARDEX_LOG_FILE names, or empty.
+  std::string OwnLogFile() const { return values_[0].value_or(std::string()); }
+
+ private:
+  std::vector<std::optional<std::string>> values_;
 };
 
-// Returns the user's home folder: $HOME, else the password database's entry.
-std::string HomeFolder(const Environment& env) {
-  if (env.home && !env.home->empty()) return *env.home;
-  passwd entry{};
-  passwd* found = nullptr;
-  char buffer[4096];
-  if (getpwuid_r(getuid(), &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
-    return found->pw_dir;
-  }
-  return {};
-}
-
-// Returns the log file's path, or empty when the user has no home folder.
+// The log file's path: the one WARDEX_LOG_FILE names, else the system's
+// default; empty when there is none.
 std::string LogFilePath(const Environment& env) {
-  if (env.HasLogFile()) return *env.log_file;
-  // Relative values are invalid by the XDG rules and ignored.
-  if (env.state_home && env.state_home->starts_with('/')) {
-    return *env.state_home + "/wardex/log/" + kLogFileName;
-  }
-  std::string home = HomeFolder(env);
-  if (home.empty()) return {};
-  return home + "/.local/state/wardex/log/" + kLogFileName;
+  const std::string own_file = env.OwnLogFile();
+  return own_file.empty() ? DefaultLogFilePath() : own_file;
 }
-
-std::string ParentFolder(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Creates |folder| and its missing parents, private to the user. Returns 0,
-// or the errno of the first folder that could not be made.
-int MakeFolders(const std::string& folder) {
-  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-    if (mkdir(folder.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) return errno;
-    if (slash == std::string::npos) return 0;
-  }
-}
-
-void WriteToStandardError(std::string_view text) { WriteAll(STDERR_FILENO, text); }
 
 class LogFile {
  public:
-  bool Write(std::string_view line) {
+  // Writes |line| and returns where to mirror it.
+  LogMirror Write(std::string_view line) {
     std::lock_guard lock(mutex_);
     ResolveIfChanged();
-    if (fd_ >= 0) {
-      if (size_ > 0 && size_ + static_cast<int64_t>(line.size()) > kLogFileMaxBytes) Rotate();
-      if (fd_ >= 0 && WriteAll(fd_, line)) {
-        size_ += static_cast<int64_t>(line.size());
-        return journal_;
+    if (file_.is_open()) {
+      if (file_.size() > 0 && file_.size() + static_cast<int64_t>(line.size()) > kLogFileMaxBytes) {
+        Rotate();
       }
+      if (file_.is_open() && file_.Append(line)) return mirror_;
     }
     WriteToStandardError(line);
-    return journal_;
+    return mirror_;
   }
 
   void PublishFolder() {
@@ -122,24 +70,24 @@ class LogFile {
   std::string Target() {
     std::lock_guard lock(mutex_);
     ResolveIfChanged();
-    return fd_ >= 0 ? path_ : std::string();
+    return file_.is_open() ? path_ : std::string();
   }
 
  private:
   void ResolveIfChanged() {
     if (resolved_ && env_.Unchanged()) return;
-    CloseFile();
+    file_.Close();
     env_ = Environment::Read();
     resolved_ = true;
     path_ = LogFilePath(env_);
-    journal_ = env_.JournalWanted() && access(kJournalSocket, F_OK) == 0;
+    mirror_ = env_.OwnLogFile().empty() ? ResolveLogMirror() : nullptr;
     if (path_.empty()) {
       WriteToStandardError("wardex: no home folder for the log; logging to standard error\n");
     } else {
       const std::string folder = ParentFolder(path_);
       const int folder_error = MakeFolders(folder);
-      if (!OpenFile()) {
-        const int open_error = errno;
+      if (!file_.Open(path_)) {
+        const int open_error = LastSystemError();
         if (folder_error != 0) {
           ReportFallback("create the log folder " + folder, folder_error);
         } else {
@@ -147,50 +95,26 @@ class LogFile {
         }
       }
     }
-    PublishReportDir(fd_ >= 0 ? ParentFolder(path_) : std::string());
-  }
-
-  // Opens the file at path_; on failure errno tells why.
-  bool OpenFile() {
-    fd_ = open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    struct stat info {};
-    if (fd_ >= 0 && fstat(fd_, &info) == 0) {
-      size_ = info.st_size;
-      return true;
-    }
-    const int error = errno;
-    CloseFile();
-    errno = error;
-    return false;
+    PublishReportDir(file_.is_open() ? ParentFolder(path_) : std::string());
   }
 
   static void ReportFallback(const std::string& what, int error) {
-    WriteToStandardError("wardex: cannot " + what + ": " + strerror(error) +
+    WriteToStandardError("wardex: cannot " + what + ": " + SystemErrorText(error) +
                          "; logging to standard error\n");
-  }
-
-  void CloseFile() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-    size_ = 0;
   }
 
   // Shifts the generations up by one and starts a new file. When another
   // process has rotated the file already, only reopens it.
   void Rotate() {
-    struct stat open_file {};
-    struct stat named_file {};
-    const bool still_ours = fstat(fd_, &open_file) == 0 && stat(path_.c_str(), &named_file) == 0 &&
-                            open_file.st_ino == named_file.st_ino &&
-                            open_file.st_dev == named_file.st_dev;
-    if (still_ours) {
+    if (file_.IsNamed(path_)) {
+      file_.Close();
       for (int generation = kLogGenerations; generation > 1; --generation) {
-        rename(Generation(generation - 1).c_str(), Generation(generation).c_str());
+        RenameFile(Generation(generation - 1), Generation(generation));
       }
-      rename(path_.c_str(), Generation(1).c_str());
+      RenameFile(path_, Generation(1));
     }
-    CloseFile();
-    if (!OpenFile()) ReportFallback("open the log file " + path_, errno);
+    file_.Close();
+    if (!file_.Open(path_)) ReportFallback("open the log file " + path_, LastSystemError());
   }
 
   std::string Generation(int number) const { return path_ + "." + std::to_string(number); }
@@ -199,9 +123,8 @@ class LogFile {
   bool resolved_ = false;
   Environment env_;
   std::string path_;
-  int fd_ = -1;
-  int64_t size_ = 0;
-  bool journal_ = false;
+  AppendFile file_;
+  LogMirror mirror_ = nullptr;
 };
 
 // Never destroyed: threads may log while the process exits.
@@ -212,7 +135,10 @@ LogFile& TheLogFile() {
 
 }  // namespace
 
-bool WriteLogLine(std::string_view line) { return TheLogFile().Write(line); }
+void WriteLog(int level, std::string_view text) {
+  const LogMirror mirror = TheLogFile().Write(BuildLogLine(level, text));
+  if (mirror != nullptr) mirror(level, text);
+}
 
 void PublishLogFolderForReports() { TheLogFile().PublishFolder(); }
 

@@ -1,7 +1,7 @@
 // Where log lines go: a size-rotated file, or standard error when none can
 // be opened. The target is resolved at the first line and again whenever one
-// of the variables it came from (WARDEX_LOG_FILE, XDG_STATE_HOME, HOME,
-// WARDEX_LOG_JOURNAL) has changed since: four getenv calls and compares a line.
+// of the variables it came from (WARDEX_LOG_FILE and those of the system's
+// default place) has changed since: a few getenv calls and compares a line.
 #pragma once
 
 #include <cstdint>
@@ -18,10 +18,10 @@ inline constexpr char kLogFileName[] = "wardex.log";
 inline constexpr int64_t kLogFileMaxBytes = 1 << 20;
 inline constexpr int kLogGenerations = 3;
 
-// Writes one whole line with one write(2) under the log lock, so lines of
-// different threads never interleave. Returns whether the line should also go
-// to the systemd journal (the default target on a machine that runs it).
-bool WriteLogLine(std::string_view line);
+// Writes the line of |text| with one write under the log lock, so lines of
+// different threads never interleave, and mirrors it to the systemd journal
+// where that is the default target.
+void WriteLog(int level, std::string_view text);
 
 // Tells crash reports the log's folder before the first line is written,
 // without making the folder or the file: a process that never logs (one

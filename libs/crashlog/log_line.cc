@@ -1,12 +1,10 @@
 #include "log_line.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
 #include "osal/wide_format.h"
+#include "this_process.h"
 
 namespace wardex::crashlog {
 
@@ -31,15 +29,11 @@ std::string FormatLogText(const char16_t* format, va_list args) {
 }
 
 std::string BuildLogLine(int level, std::string_view text) {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
+  const LocalTime now = LocalTimeNow();
   char prefix[80];
-  int length =
-      snprintf(prefix, sizeof(prefix), "%04d-%02d-%02d %02d:%02d:%02d.%03ld [%d] %d ",
-               local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-               local.tm_sec, now.tv_nsec / 1000000, level, CurrentThreadId());
+  int length = snprintf(prefix, sizeof(prefix), "%04d-%02d-%02d %02d:%02d:%02d.%03d [%d] %u ",
+                        now.year, now.month, now.day, now.hour, now.minute, now.second,
+                        now.millisecond, level, static_cast<unsigned>(CurrentThreadId()));
   std::string line;
   line.reserve(static_cast<size_t>(length) + text.size() + 1);
   line.append(prefix, static_cast<size_t>(length));
@@ -47,7 +41,5 @@ std::string BuildLogLine(int level, std::string_view text) {
   line.push_back('\n');
   return line;
 }
-
-int CurrentThreadId() { return static_cast<int>(gettid()); }
 
 }  // namespace wardex::crashlog

@@ -1,5 +1,5 @@
 // The text of one log line: "2026-12-05 14:09:10.123 [14] 12345 text\n" (local
-// time with milliseconds, level in brackets, kernel thread id, text).
+// time with milliseconds, level in brackets, the system's thread id, text).
 #pragma once
 
 #include <cstdarg>
@@ -20,8 +20,5 @@ inline constexpr char kLogLevelVariable[] = "WARDEX_LOG_LEVEL";
 
 // The whole line, prefix and trailing newline included, stamped now.
 [[nodiscard]] std::string BuildLogLine(int level, std::string_view text);
-
-// The calling thread's kernel id, as the log and the reports show it.
-[[nodiscard]] int CurrentThreadId();
 
 }  // namespace wardex::crashlog

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "crash_report.h"
-#include "log_line.h"
 #include "osal/wide_format.h"
+#include "this_process.h"
 #include "wardex/crashlog.h"
 
 namespace wardex::crashlog {
@@ -40,7 +40,7 @@ std::string DescribeCurrentException() {
 }
 
 [[noreturn]] void OnTerminate() {
-  const std::u16string text = KaOSAL::FormatWide(u"Terminate in thread %d: %S", CurrentThreadId(),
+  const std::u16string text = KaOSAL::FormatWide(u"Terminate in thread %u: %S", CurrentThreadId(),
                                                  DescribeCurrentException().c_str());
   LogW(kLogError, u"%s", text.c_str());
   WriteReport("terminate", KaOSAL::ToUtf8(text) + "\n");

@@ -26,6 +26,7 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 #include <imagehlp.h>
+#include <dbghelp.h>
 #include <iphlpapi.h>
 #include <knownfolders.h>
 #include <lmcons.h>

@@ -1,11 +1,18 @@
 // Helpers of the crash-and-log tests: reading log lines and crash reports,
-// running a subject in a forked child.
+// running a subject in a forked child (Linux).
 #pragma once
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -52,13 +59,15 @@ inline std::vector<std::string> LoggedAt(const std::string& path, int level) {
   return texts;
 }
 
-// Every crash report of process |pid| in |folder|, concatenated.
-inline std::string ReadReports(const std::string& folder, pid_t pid) {
+// Every crash report of process |pid| in |folder| (or its minidumps, with
+// |extension| ".dmp"), concatenated.
+inline std::string ReadReports(const std::string& folder, int64_t pid,
+                               const std::string& extension = ".txt") {
   std::string all;
-  const std::regex name("crash-\\d{8}-\\d{6}-" + std::to_string(pid) + "\\.txt");
+  const std::regex name("crash-\\d{8}-\\d{6}-" + std::to_string(pid) + "\\" + extension);
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    if (std::regex_match(entry.path().filename().string(), name)) all += ReadFile(entry.path());
+    if (std::regex_match(entry.path().filename().string(), name)) all += ReadFile(entry.path().string());
   }
   return all;
 }
@@ -66,12 +75,52 @@ inline std::string ReadReports(const std::string& folder, pid_t pid) {
 // Sets |name|, or unsets it for nullptr.
 inline void SetOrUnsetEnv(const char* name, const char* value) {
   if (value != nullptr) {
-    setenv(name, value, 1);
+    SetEnv(name, value);
   } else {
-    unsetenv(name);
+    UnsetEnv(name);
   }
 }
 
+// The system's id of the calling thread, as log lines name it.
+inline int CurrentThreadId() {
+#if defined(_WIN32)
+  return static_cast<int>(GetCurrentThreadId());
+#else
+  return static_cast<int>(gettid());
+#endif
+}
+
+// Each test logs to a file of its own in its own root.
+class LogWTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Tests that use the default target must not write to a real journal.
+    SetEnv("WARDEX_LOG_JOURNAL", "0");
+    log_path_ = root_.path() + "/own/test.log";
+    SetEnv("WARDEX_LOG_FILE", log_path_);
+    UnsetEnv("WARDEX_LOG_LEVEL");
+  }
+  void TearDown() override {
+    UnsetEnv("WARDEX_LOG_JOURNAL");
+    UnsetEnv("WARDEX_LOG_FILE");
+    UnsetEnv("WARDEX_LOG_LEVEL");
+  }
+
+  std::vector<LogLine> ParsedLines() {
+    std::vector<LogLine> parsed;
+    for (const std::string& line : ReadLines(log_path_)) {
+      std::optional<LogLine> one = ParseLogLine(line);
+      EXPECT_TRUE(one) << "not in the log layout: " << line;
+      if (one) parsed.push_back(*one);
+    }
+    return parsed;
+  }
+
+  ScopedTestRoot root_;
+  std::string log_path_;
+};
+
+#if !defined(_WIN32)
 struct ChildResult {
   pid_t pid = -1;
   int status = 0;  // as waitpid gives it
@@ -95,5 +144,6 @@ inline ChildResult RunInChild(const std::function<void()>& body) {
   waitpid(result.pid, &result.status, 0);
   return result;
 }
+#endif
 
 }  // namespace wardex::test

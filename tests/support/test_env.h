@@ -43,6 +43,41 @@ class ScopedTestRoot {
   std::vector<std::pair<std::string, std::string>> saved_;  // name, value ("\x01" = unset)
 };
 
+// Sets or removes a variable of this process's environment, which the
+// programs it starts inherit.
+void SetEnv(const char* name, const std::string& value);
+void UnsetEnv(const char* name);
+
+// The path of the helper program |name| built beside the running test
+// program ("name.exe" on Windows).
+std::string HelperProgram(const std::string& name);
+
+// A program a test starts with its arguments and standard streams; killed
+// and waited for on destruction if it still runs.
+class ChildProgram {
+ public:
+  ChildProgram(const std::string& program, const std::vector<std::string>& arguments);
+  ~ChildProgram();
+  ChildProgram(const ChildProgram&) = delete;
+  ChildProgram& operator=(const ChildProgram&) = delete;
+
+  [[nodiscard]] bool started() const { return pid_ > 0; }
+  [[nodiscard]] int64_t pid() const { return pid_; }
+  // Waits at most |timeout_ms| for its end; its exit code, or -1 when it did
+  // not end in time, died of a signal or never started.
+  int64_t Wait(uint32_t timeout_ms = 60000);
+  void Kill();
+
+ private:
+  int64_t pid_ = -1;
+  intptr_t handle_ = 0;  // Windows: the process handle
+  bool ended_ = false;
+};
+
+// True when the tests run under Wine, which does some things unlike Windows
+// (tests that meet them say what).
+bool RunningUnderWine();
+
 // True when the tests run as root, so that a child can drop privileges.
 bool RunningAsRoot();
 

@@ -5,8 +5,6 @@
 
 namespace wardex::test {
 
-void SetEnv(const char* name, const std::string& value);
-void UnsetEnv(const char* name);
 // A new, empty folder of its own below the system's temporary folder.
 std::string MakeTemporaryFolder();
 // A folder only its owner may enter.

@@ -1,11 +1,15 @@
 #include <grp.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "support/test_env.h"
 #include "support/test_env_internal.h"
@@ -24,6 +28,44 @@ std::string MakeTemporaryFolder() {
 void MakePrivateFolder(const std::string& path) { mkdir(path.c_str(), 0700); }
 
 void OpenToEveryone(const std::string& path) { chmod(path.c_str(), 0755); }
+
+std::string HelperProgram(const std::string& name) {
+  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / name).string();
+}
+
+ChildProgram::ChildProgram(const std::string& program, const std::vector<std::string>& arguments) {
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0) pid_ = pid;
+}
+
+ChildProgram::~ChildProgram() {
+  Kill();
+  Wait();
+}
+
+int64_t ChildProgram::Wait(uint32_t timeout_ms) {
+  if (!started() || ended_) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    int status = 0;
+    const pid_t done = waitpid(static_cast<pid_t>(pid_), &status, WNOHANG);
+    if (done == pid_) {
+      ended_ = true;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    if (done < 0 || std::chrono::steady_clock::now() >= deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void ChildProgram::Kill() {
+  if (started() && !ended_) kill(static_cast<pid_t>(pid_), SIGKILL);
+}
+
+bool RunningUnderWine() { return false; }
 
 bool RunningAsRoot() { return geteuid() == 0; }
 

@@ -29,4 +29,53 @@ void MakePrivateFolder(const std::string& path) { CreateDirectoryA(path.c_str(),
 // No other account runs the Windows tests.
 void OpenToEveryone(const std::string&) {}
 
+bool RunningUnderWine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+std::string HelperProgram(const std::string& name) {
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return (std::filesystem::path(path).parent_path() / (name + ".exe")).string();
+}
+
+ChildProgram::ChildProgram(const std::string& program, const std::vector<std::string>& arguments) {
+  std::string command = "\"" + program + "\"";
+  for (const std::string& argument : arguments) command += " \"" + argument + "\"";
+  const std::wstring wide_program = std::filesystem::path(program).wstring();
+  std::wstring wide_command = std::filesystem::path(command).wstring();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(wide_program.c_str(), wide_command.data(), nullptr, nullptr, FALSE, 0,
+                      nullptr, nullptr, &startup, &process)) {
+    return;
+  }
+  CloseHandle(process.hThread);
+  pid_ = process.dwProcessId;
+  handle_ = reinterpret_cast<intptr_t>(process.hProcess);
+}
+
+ChildProgram::~ChildProgram() {
+  Kill();
+  Wait();
+  if (started()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+int64_t ChildProgram::Wait(uint32_t timeout_ms) {
+  if (!started() || ended_) return -1;
+  const HANDLE process = reinterpret_cast<HANDLE>(handle_);
+  DWORD code = 0;
+  if (WaitForSingleObject(process, timeout_ms) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(process, &code)) {
+    return -1;
+  }
+  ended_ = true;
+  return code;
+}
+
+void ChildProgram::Kill() {
+  if (started() && !ended_) TerminateProcess(reinterpret_cast<HANDLE>(handle_), 1);
+}
+
 }  // namespace wardex::test

@@ -121,7 +121,7 @@ void EnsureAlternateStack() {
 
 }  // namespace
 
-void InstallFatalSignalHandlers() {
+void InstallCrashHandlers() {
   std::lock_guard lock(g_install_mutex);
   PrepareBacktrace();
   PublishLogFolderForReports();
@@ -137,7 +137,7 @@ void InstallFatalSignalHandlers() {
   g_reporting.store(true, std::memory_order_release);
 }
 
-void RemoveFatalSignalHandlers() {
+void RemoveCrashHandlers() {
   std::lock_guard lock(g_install_mutex);
   g_reporting.store(false, std::memory_order_release);
   for (SignalSlot& slot : g_slots) {
