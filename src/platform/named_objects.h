@@ -1,7 +1,11 @@
 // Named kernel objects shared by the processes of one user: semaphores whose
 // only use is their existence (single instance, "is the starter running"),
-// and manual-reset events. They live as files in the user's runtime folder
-// (see runtime_dir.h):
+// and manual-reset events.
+//
+// Windows: the system's named semaphores and events in the session's
+// namespace ("Local\<name>"), under the same names.
+//
+// Linux: files in the user's runtime folder (see runtime_dir.h):
 //   sem.<name>    a semaphore exists while a process holds an exclusive flock
 //                 on this file; the kernel drops the lock when its holder
 //                 dies, so a killed instance leaves no stale lock behind.
@@ -35,11 +39,14 @@ class NamedSemaphore {
   NamedSemaphore(const NamedSemaphore&) = delete;
   NamedSemaphore& operator=(const NamedSemaphore&) = delete;
 
-  [[nodiscard]] bool already_existed() const { return fd_ < 0; }
+  [[nodiscard]] bool already_existed() const { return handle_ == kNotHeld; }
 
  private:
-  explicit NamedSemaphore(int fd) : fd_(fd) {}
-  int fd_;  // holds the flock; -1 when another owner has it
+  static constexpr intptr_t kNotHeld = -1;
+  explicit NamedSemaphore(intptr_t handle) : handle_(handle) {}
+  // The system's semaphore, or the descriptor holding the flock; kNotHeld
+  // when another owner has it.
+  intptr_t handle_;
 };
 
 class NamedEvent {
@@ -67,14 +74,14 @@ class NamedEvent {
   [[nodiscard]] bool already_existed() const { return already_existed_; }
 
  private:
-  // Takes over |fd| of an event file: joins the event that other handles
-  // hold, else makes it anew in the state |*create_set| (with no
+  // Linux: takes over |fd| of an event file: joins the event that other
+  // handles hold, else makes it anew in the state |*create_set| (with no
   // |create_set|: fails with 2). Null on failure.
   static std::unique_ptr<NamedEvent> Attach(int fd, const bool* create_set);
-  NamedEvent(int fd, uint32_t* state, bool already_existed)
-      : fd_(fd), state_(state), already_existed_(already_existed) {}
-  int fd_;
-  uint32_t* state_;  // the shared mapping of the file's first 4 bytes
+  NamedEvent(intptr_t handle, uint32_t* state, bool already_existed)
+      : handle_(handle), state_(state), already_existed_(already_existed) {}
+  intptr_t handle_;  // the system's event, or the event file's descriptor
+  uint32_t* state_;  // Linux: the shared mapping of the file's first 4 bytes
   bool already_existed_;
 };
 

@@ -179,7 +179,7 @@ std::unique_ptr<NamedSemaphore> NamedSemaphore::Create(const KaOSAL::KaString& n
   }
   fd.reset();
   KaOSAL::SetLastError(KaOSAL::kErrorAlreadyExists);
-  return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(-1));
+  return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(kNotHeld));
 }
 
 bool NamedSemaphore::Exists(const KaOSAL::KaString& name) {
@@ -199,7 +199,7 @@ bool NamedSemaphore::Exists(const KaOSAL::KaString& name) {
 NamedSemaphore::~NamedSemaphore() {
   // The file stays: removing it could let a later creator lock a file that
   // is no longer the one other processes open.
-  if (fd_ >= 0) close(fd_);
+  if (handle_ != kNotHeld) close(static_cast<int>(handle_));
 }
 
 std::unique_ptr<NamedEvent> NamedEvent::Create(const KaOSAL::KaString& name, bool initially_set) {
@@ -245,7 +245,7 @@ std::unique_ptr<NamedEvent> NamedEvent::Attach(int fd, const bool* create_set) {
 
 NamedEvent::~NamedEvent() {
   munmap(state_, kEventFileSize);
-  close(fd_);
+  close(static_cast<int>(handle_));
 }
 
 bool NamedEvent::Set() {

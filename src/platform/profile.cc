@@ -1,13 +1,6 @@
 #include "platform/profile.h"
 
-#include <fcntl.h>
-#include <limits.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,10 +10,7 @@
 #include "osal/ka_string.h"
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
-#include "platform/atomic_file_internal.h"
-#include "platform/posix_io_internal.h"
-#include "platform/scoped_fd.h"
-#include "platform/thread.h"
+#include "platform/profile_file_internal.h"
 
 namespace wardex::platform {
 namespace {
@@ -184,52 +174,6 @@ std::string Serialize(const ProfileText& profile) {
   return bytes;
 }
 
-// What a file that other users may have placed must be to be read.
-struct SharedRule {
-  size_t max_bytes;
-};
-
-// True when |info| describes a file that |rule| lets this process read.
-bool Acceptable(const struct stat& info, const SharedRule* rule) {
-  if (!S_ISREG(info.st_mode)) return false;
-  if (rule == nullptr) return true;
-  return (info.st_uid == 0 || info.st_uid == geteuid()) &&
-         static_cast<uint64_t>(info.st_size) <= rule->max_bytes;
-}
-
-// Reads the whole file; false with errno set when it cannot be read. A FIFO
-// or a device put where the file should be is never waited on; with a
-// |shared| rule a link is not followed either, and no more than the rule
-// allows is read even from a file that grows meanwhile.
-bool ReadAll(const std::string& path, std::string* bytes, struct stat* info,
-             const SharedRule* shared = nullptr) {
-  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (shared ? O_NOFOLLOW : 0);
-  ScopedFd fd(open(path.c_str(), flags));
-  if (fd.get() < 0 || fstat(fd.get(), info) != 0) return false;
-  if (!Acceptable(*info, shared)) {
-    errno = ENOENT;
-    return false;
-  }
-  const size_t limit = shared ? shared->max_bytes : SIZE_MAX;
-  bytes->clear();
-  return ReadToEnd(fd.get(), bytes, limit);
-}
-
-// The file that |path| names once symbolic links are followed, so that a
-// write through a link replaces the link's target and the link stays. A loop
-// of links is left as it is: reading it then fails as an open would.
-std::string FollowLinks(std::string path) {
-  constexpr int kMaxLinks = 40;  // the kernel's own limit
-  for (int link = 0; link < kMaxLinks; ++link) {
-    char target[PATH_MAX];
-    ssize_t length = readlink(path.c_str(), target, sizeof(target));
-    if (length <= 0 || static_cast<size_t>(length) >= sizeof(target)) return path;
-    std::string next(target, static_cast<size_t>(length));
-    path = next[0] == '/' ? next : FolderOf(path) + "/" + next;
-  }
-  return path;
-}
-
 // The read side reads the file at every call but keeps the last files it
 // parsed, with an index by folded name, and parses again only when the bytes
 // differ (time stamps are too coarse to tell two quick edits apart).
@@ -272,12 +216,11 @@ constexpr size_t kCachedFiles = 16;
 std::mutex g_cache_mutex;
 std::unordered_map<std::string, std::shared_ptr<const ParsedFile>> g_cache;
 
-// Returns the parsed file, or null with errno set when it cannot be read.
-std::shared_ptr<const ParsedFile> LoadParsed(const std::string& path,
-                                             const SharedRule* shared = nullptr) {
+// Returns the parsed file, or null with the last error set when it cannot be
+// read. |shared_max_bytes| as ReadProfileFile takes it.
+std::shared_ptr<const ParsedFile> LoadParsed(const std::string& path, size_t shared_max_bytes = 0) {
   std::string bytes;
-  struct stat info {};
-  if (!ReadAll(path, &bytes, &info, shared)) return nullptr;
+  if (!ReadProfileFile(path, &bytes, shared_max_bytes)) return nullptr;
   {
     std::lock_guard<std::mutex> lock(g_cache_mutex);
     auto it = g_cache.find(path);
@@ -331,37 +274,6 @@ std::u16string DefaultText(const char16_t* default_value) {
   text.erase(last == std::u16string::npos ? 0 : last + 1);
   return text;
 }
-
-// Holds an exclusive lock on the file's folder while a write reads, changes
-// and replaces the file, so that concurrent writers do not lose each other's
-// changes (locks on the file itself would not survive the rename). Any user
-// who can open the folder can hold its lock, so it is tried, never waited
-// for: about 2 s of tries 10 ms apart, then the write fails.
-class FolderLock {
- public:
-  explicit FolderLock(const std::string& path)
-      : fd_(open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    if (fd_.get() < 0) return;  // the write itself reports why
-    for (int attempt = 0; attempt < kTries; ++attempt) {
-      if (flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) return;
-      if (errno != EWOULDBLOCK && errno != EINTR) return;
-      SleepMilliseconds(kRetryMs);
-    }
-    fd_.reset();
-    refused_ = true;
-  }
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-
-  // True when another process held the lock through every try.
-  bool refused() const { return refused_; }
-
- private:
-  static constexpr int kTries = 200;
-  static constexpr uint32_t kRetryMs = 10;
-  ScopedFd fd_;
-  bool refused_ = false;
-};
 
 // The index of the first section line named |section|, or lines.size().
 size_t FindSection(const ProfileText& profile, const std::u16string& folded_section) {
@@ -451,8 +363,7 @@ ProfileSnapshot::ProfileSnapshot(const char16_t* file)
     : parsed_(file != nullptr ? LoadParsed(KaOSAL::ToUtf8(std::u16string(file))) : nullptr) {}
 
 ProfileSnapshot::ProfileSnapshot(const char16_t* file, size_t max_bytes) {
-  const SharedRule rule{max_bytes};
-  if (file != nullptr) parsed_ = LoadParsed(KaOSAL::ToUtf8(std::u16string(file)), &rule);
+  if (file != nullptr) parsed_ = LoadParsed(KaOSAL::ToUtf8(std::u16string(file)), max_bytes);
 }
 
 ProfileSnapshot::~ProfileSnapshot() = default;
@@ -505,28 +416,21 @@ int WritePrivateProfileString(const char16_t* section, const char16_t* key, cons
     KaOSAL::SetLastError(KaOSAL::kErrorInvalidParameter);
     return 0;
   }
-  std::string path = FollowLinks(KaOSAL::ToUtf8(std::u16string(file)));
-  FolderLock lock(path);
+  const std::string path = ProfileWriteTarget(KaOSAL::ToUtf8(std::u16string(file)));
+  ProfileWriteLock lock(path);
   if (lock.refused()) {
     KaOSAL::SetLastError(KaOSAL::kErrorSharingViolation);
     return 0;
   }
   std::string bytes;
-  struct stat info {};
-  bool existed = ReadAll(path, &bytes, &info);
-  if (!existed && errno != ENOENT) {
-    KaOSAL::SetLastErrorFromErrno(errno);
-    return 0;
-  }
+  const bool existed = ReadProfileFile(path, &bytes);
+  if (!existed && KaOSAL::GetLastError() != KaOSAL::kErrorFileNotFound) return 0;
   ProfileText profile = existed ? Parse(bytes) : ProfileText{};
   if (!ApplyWrite(profile, section, key, value)) {
     KaOSAL::SetLastError(KaOSAL::kErrorSuccess);
     return 1;
   }
-  if (!ReplaceFileAtomically(path, Serialize(profile), existed ? &info : nullptr)) {
-    KaOSAL::SetLastErrorFromErrno(errno);
-    return 0;
-  }
+  if (!ReplaceProfileFile(path, Serialize(profile))) return 0;
   KaOSAL::SetLastError(KaOSAL::kErrorSuccess);
   return 1;
 }

@@ -3,8 +3,12 @@
 // __try/__except block does on Windows. Three kinds are caught:
 // - raised exception codes (RaiseException below, a C++ type carrying the code);
 // - any other C++ exception (code kExceptionCppException);
-// - hardware faults of the guarded thread (SIGSEGV, SIGBUS, SIGFPE, SIGILL),
-//   including a stack overflow, returned into the innermost guard.
+// - hardware faults of the guarded thread, including a stack overflow,
+//   returned into the innermost guard: on Linux the signals SIGSEGV, SIGBUS,
+//   SIGFPE and SIGILL; on Windows the exceptions with the codes below (also
+//   when RaiseException of the system raised them), taken by a vectored
+//   handler before any frame's handler sees them. Other codes that the
+//   system raises are left to the frames' handlers and the crash handler.
 // Returning from a fault skips the destructors of the frames between the
 // fault and the guard, as Windows does for a structured exception.
 #pragma once
@@ -63,8 +67,5 @@ using ExceptionFilterFunction = std::function<int(WardexExceptionPointers*)>;
 [[nodiscard]] bool RunGuarded(const std::function<void()>& body,
                               const ExceptionFilterFunction& filter,
                               WardexExceptionRecord* caught = nullptr);
-
-// The Windows code for a hardware fault: one table over signal and si_code.
-[[nodiscard]] uint32_t ExceptionCodeForSignal(int signal_number, int signal_code);
 
 }  // namespace wardex::platform

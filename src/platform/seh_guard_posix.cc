@@ -13,6 +13,7 @@
 // contract): for a guarded fault ours jumps into the guard and never returns,
 // otherwise ours returns and the crash handler reports.
 #include "platform/seh_guard.h"
+#include "platform/seh_guard_internal.h"
 
 #include <pthread.h>
 #include <setjmp.h>
@@ -21,7 +22,6 @@
 #include <ucontext.h>
 #include <unistd.h>
 
-#include <cxxabi.h>
 #include <cstddef>
 #include <mutex>
 
@@ -134,6 +134,39 @@ void ForwardToPrevious(int signal_number, siginfo_t* info, void* context) {
   }
 }
 
+// The Windows code for a hardware fault: one table over signal and si_code.
+uint32_t ExceptionCodeForSignal(int signal_number, int signal_code) {
+  struct Row {
+    int signal_number;
+    int signal_code;  // 0 matches every code of the signal
+    uint32_t code;
+  };
+  static constexpr Row kTable[] = {
+      {SIGSEGV, SI_KERNEL, kExceptionPrivilegedInstruction},
+      {SIGSEGV, 0, kExceptionAccessViolation},
+      {SIGBUS, BUS_ADRALN, kExceptionDatatypeMisalignment},
+      {SIGBUS, 0, kExceptionInPageError},
+      {SIGFPE, FPE_INTDIV, kExceptionIntDivideByZero},
+      {SIGFPE, FPE_INTOVF, kExceptionIntOverflow},
+      {SIGFPE, FPE_FLTDIV, kExceptionFloatDivideByZero},
+      {SIGFPE, FPE_FLTOVF, kExceptionFloatOverflow},
+      {SIGFPE, FPE_FLTUND, kExceptionFloatUnderflow},
+      {SIGFPE, FPE_FLTRES, kExceptionFloatInexactResult},
+      {SIGFPE, FPE_FLTSUB, kExceptionArrayBoundsExceeded},
+      {SIGFPE, 0, kExceptionFloatInvalidOperation},
+      {SIGILL, ILL_PRVOPC, kExceptionPrivilegedInstruction},
+      {SIGILL, ILL_PRVREG, kExceptionPrivilegedInstruction},
+      {SIGILL, 0, kExceptionIllegalInstruction},
+  };
+  for (const Row& row : kTable) {
+    if (row.signal_number == signal_number &&
+        (row.signal_code == 0 || row.signal_code == signal_code)) {
+      return row.code;
+    }
+  }
+  return kExceptionAccessViolation;
+}
+
 void OnFaultSignal(int signal_number, siginfo_t* info, void* context) {
   GuardFrame* frame = t_innermost;
   // si_code > 0 means the kernel raised it for a fault of this thread.
@@ -170,53 +203,7 @@ void PrepareThread() {
   InstallHandlers();
 }
 
-// Asks |filter| about |record|. True when it handled the exception.
-bool FilterHandles(const WardexExceptionRecord& record, const ExceptionFilterFunction& filter,
-                   WardexExceptionRecord* caught) {
-  WardexExceptionRecord copy = record;
-  WardexExceptionPointers pointers{&copy, nullptr};
-  if (filter(&pointers) != kExceptionExecuteHandler) return false;
-  if (caught != nullptr) *caught = record;
-  return true;
-}
-
 }  // namespace
-
-uint32_t ExceptionCodeForSignal(int signal_number, int signal_code) {
-  struct Row {
-    int signal_number;
-    int signal_code;  // 0 matches every code of the signal
-    uint32_t code;
-  };
-  static constexpr Row kTable[] = {
-      {SIGSEGV, SI_KERNEL, kExceptionPrivilegedInstruction},
-      {SIGSEGV, 0, kExceptionAccessViolation},
-      {SIGBUS, BUS_ADRALN, kExceptionDatatypeMisalignment},
-      {SIGBUS, 0, kExceptionInPageError},
-      {SIGFPE, FPE_INTDIV, kExceptionIntDivideByZero},
-      {SIGFPE, FPE_INTOVF, kExceptionIntOverflow},
-      {SIGFPE, FPE_FLTDIV, kExceptionFloatDivideByZero},
-      {SIGFPE, FPE_FLTOVF, kExceptionFloatOverflow},
-      {SIGFPE, FPE_FLTUND, kExceptionFloatUnderflow},
-      {SIGFPE, FPE_FLTRES, kExceptionFloatInexactResult},
-      {SIGFPE, FPE_FLTSUB, kExceptionArrayBoundsExceeded},
-      {SIGFPE, 0, kExceptionFloatInvalidOperation},
-      {SIGILL, ILL_PRVOPC, kExceptionPrivilegedInstruction},
-      {SIGILL, ILL_PRVREG, kExceptionPrivilegedInstruction},
-      {SIGILL, 0, kExceptionIllegalInstruction},
-  };
-  for (const Row& row : kTable) {
-    if (row.signal_number == signal_number &&
-        (row.signal_code == 0 || row.signal_code == signal_code)) {
-      return row.code;
-    }
-  }
-  return kExceptionAccessViolation;
-}
-
-void RaiseException(uint32_t code) {
-  throw StructuredException({code, __builtin_return_address(0), 0, 0});
-}
 
 bool RunGuarded(const std::function<void()>& body, const ExceptionFilterFunction& filter,
                 WardexExceptionRecord* caught) {
@@ -225,22 +212,7 @@ bool RunGuarded(const std::function<void()>& body, const ExceptionFilterFunction
   frame.outer = t_innermost;
   if (sigsetjmp(frame.jump, 1) == 0) {
     t_innermost = &frame;
-    try {
-      body();
-      t_innermost = frame.outer;
-      return true;
-    } catch (abi::__forced_unwind&) {
-      t_innermost = frame.outer;
-      throw;
-    } catch (const StructuredException& exception) {
-      t_innermost = frame.outer;
-      if (FilterHandles(exception.record(), filter, caught)) return false;
-      throw;
-    } catch (...) {
-      t_innermost = frame.outer;
-      if (FilterHandles({kExceptionCppException, nullptr, 0, 0}, filter, caught)) return false;
-      throw;
-    }
+    return RunCatchingCppExceptions(body, filter, caught, [&] { t_innermost = frame.outer; });
   }
   // Back from a fault of the body.
   t_innermost = frame.outer;

@@ -1,15 +1,18 @@
 #include "platform/named_objects.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <filesystem>
+#include <random>
 #include <string>
+#include <thread>
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
@@ -21,25 +24,26 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Objects go to the test's own runtime folder, which goes with the test; the
-// name is unique all the same, so that a leftover can never be taken for ours.
-KaOSAL::KaString UniqueName(const char* what) {
-  const std::string name = std::string("{wardex-test-") + what + "-" + std::to_string(getpid()) +
-                           "/" + std::to_string(Clock::now().time_since_epoch().count()) + "}";
+// On Linux objects go to the test's own runtime folder, which goes with the
+// test; the name is unique all the same, so that a leftover (or, on Windows,
+// another test's object in the session) can never be taken for ours.
+std::string UniqueName(const char* what) {
+  return std::string("{wardex-test-") + what + "-" + std::to_string(std::random_device()()) + "/" +
+         std::to_string(Clock::now().time_since_epoch().count()) + "}";
+}
+
+KaOSAL::KaString Wide(const std::string& name) {
   return KaOSAL::KaString(name.c_str(), KaOSAL::KA_CP_UTF8);
 }
 
-std::string RuntimeFolderUtf8() { return KaOSAL::ToUtf8(GetRuntimeFolder().c_str()); }
-
-// Runs |child| in a forked process and returns its exit status, or -1.
-template <typename Function>
-int RunInChild(Function child) {
-  const pid_t pid = fork();
-  if (pid == 0) _exit(child());
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+// Runs the probe program, another process of the user, with |arguments|
+// and returns its exit code.
+int64_t RunProbe(const std::vector<std::string>& arguments) {
+  return test::ChildProgram(test::HelperProgram("named_objects_probe"), arguments).Wait();
 }
+
+#if !defined(_WIN32)
+std::string RuntimeFolderUtf8() { return KaOSAL::ToUtf8(GetRuntimeFolder().c_str()); }
 
 TEST(RuntimeFolderTest, FollowsXdgRuntimeDirElseAPrivateTmpFolder) {
   {
@@ -83,9 +87,12 @@ TEST(RuntimeFolderTest, RefusesAFolderOthersCanReachOrOwn) {
   }
 }
 
+#endif
+
 TEST(NamedSemaphoreTest, ExistsWhileItsCreatorHoldsIt) {
   test::ScopedTestRoot root(/*with_runtime_dir=*/true);
-  const KaOSAL::KaString name = UniqueName("sem");
+  const std::string probe_name = UniqueName("sem");
+  const KaOSAL::KaString name = Wide(probe_name);
   EXPECT_FALSE(NamedSemaphore::Exists(name));
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
 
@@ -99,7 +106,7 @@ TEST(NamedSemaphoreTest, ExistsWhileItsCreatorHoldsIt) {
   ASSERT_NE(second, nullptr);
   EXPECT_TRUE(second->already_existed());
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorAlreadyExists);
-  EXPECT_EQ(RunInChild([&] { return NamedSemaphore::Exists(name) ? 0 : 1; }), 0);
+  EXPECT_EQ(RunProbe({"exists", probe_name}), 0);
 
   first.reset();
   EXPECT_FALSE(NamedSemaphore::Exists(name));
@@ -111,39 +118,31 @@ TEST(NamedSemaphoreTest, ExistsWhileItsCreatorHoldsIt) {
 
 TEST(NamedSemaphoreTest, EndsWithItsCreatorEvenWhenKilled) {
   test::ScopedTestRoot root(/*with_runtime_dir=*/true);
-  const KaOSAL::KaString name = UniqueName("killed");
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    auto held = NamedSemaphore::Create(name);
-    const char byte = held && !held->already_existed() ? 'y' : 'n';
-    (void)!write(ready[1], &byte, 1);
-    pause();
-    _exit(0);
+  const std::string probe_name = UniqueName("killed");
+  const KaOSAL::KaString name = Wide(probe_name);
+  test::ChildProgram holder(test::HelperProgram("named_objects_probe"), {"hold", probe_name});
+  ASSERT_TRUE(holder.started());
+  const auto deadline = Clock::now() + std::chrono::seconds(30);
+  while (!NamedSemaphore::Exists(name) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  ASSERT_GT(pid, 0);
-  char byte = 0;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
-  EXPECT_EQ(byte, 'y');
-  EXPECT_TRUE(NamedSemaphore::Exists(name));
+  ASSERT_TRUE(NamedSemaphore::Exists(name));
   auto ours = NamedSemaphore::Create(name);
   ASSERT_NE(ours, nullptr);
   EXPECT_TRUE(ours->already_existed());
 
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  close(ready[0]);
-  close(ready[1]);
+  holder.Kill();
+  holder.Wait();
   EXPECT_FALSE(NamedSemaphore::Exists(name));
   auto after = NamedSemaphore::Create(name);
   ASSERT_NE(after, nullptr);
   EXPECT_FALSE(after->already_existed());
 }
 
+#if !defined(_WIN32)
 TEST(NamedSemaphoreTest, DescriptorsAreClosedOnExec) {
   test::ScopedTestRoot root(/*with_runtime_dir=*/true);
-  auto held = NamedSemaphore::Create(UniqueName("cloexec"));
+  auto held = NamedSemaphore::Create(Wide(UniqueName("cloexec")));
   ASSERT_NE(held, nullptr);
   int checked = 0;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
@@ -156,10 +155,11 @@ TEST(NamedSemaphoreTest, DescriptorsAreClosedOnExec) {
   }
   EXPECT_EQ(checked, 1);
 }
+#endif
 
 TEST(NamedEventTest, KeepsItsStateUntilReset) {
   test::ScopedTestRoot root(/*with_runtime_dir=*/true);
-  const KaOSAL::KaString name = UniqueName("event");
+  const KaOSAL::KaString name = Wide(UniqueName("event"));
   EXPECT_EQ(NamedEvent::Open(name), nullptr);
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
 
@@ -182,58 +182,38 @@ TEST(NamedEventTest, KeepsItsStateUntilReset) {
   EXPECT_EQ(event->Wait(100), WaitResult::kTimeout);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
 
-  auto created_set = NamedEvent::Create(UniqueName("initially-set"), true);
+  auto created_set = NamedEvent::Create(Wide(UniqueName("initially-set")), true);
   ASSERT_NE(created_set, nullptr);
   EXPECT_EQ(created_set->Wait(0), WaitResult::kSignaled);
 }
 
 TEST(NamedEventTest, ASetInOneProcessIsSeenInAnother) {
   test::ScopedTestRoot root(/*with_runtime_dir=*/true);
-  const KaOSAL::KaString name = UniqueName("cross");
-  auto event = NamedEvent::Create(name, false);
+  const std::string probe_name = UniqueName("cross");
+  auto event = NamedEvent::Create(Wide(probe_name), false);
   ASSERT_NE(event, nullptr);
 
-  // Set by a child that has since ended: a 0 ms wait here sees it.
-  EXPECT_EQ(RunInChild([&] {
-              auto opened = NamedEvent::Open(name);
-              return opened && opened->Set() ? 0 : 1;
-            }),
-            0);
+  // Set by a process that has since ended: a 0 ms wait here sees it.
+  EXPECT_EQ(RunProbe({"set", probe_name}), 0);
   EXPECT_EQ(event->Wait(0), WaitResult::kSignaled);
 
   // Reset here, seen there; then a waiter here is woken by a set there.
   ASSERT_TRUE(event->Reset());
-  EXPECT_EQ(RunInChild([&] {
-              auto opened = NamedEvent::Create(name, true);
-              return opened && opened->already_existed() && opened->Wait(0) == WaitResult::kTimeout
-                         ? 0
-                         : 1;
-            }),
-            0);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    usleep(100'000);
-    auto opened = NamedEvent::Open(name);
-    _exit(opened && opened->Set() ? 0 : 1);
-  }
-  ASSERT_GT(pid, 0);
+  EXPECT_EQ(RunProbe({"join", probe_name, "reset"}), 0);
+  test::ChildProgram setter(test::HelperProgram("named_objects_probe"),
+                            {"set-later", probe_name, "100"});
   const auto start = Clock::now();
-  EXPECT_EQ(event->Wait(10'000), WaitResult::kSignaled);
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(event->Wait(30'000), WaitResult::kSignaled);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(setter.Wait(), 0);
 }
 
 TEST(NamedEventTest, AnEventThatNoHandleHoldsIsGone) {
   test::ScopedTestRoot root(/*with_runtime_dir=*/true);
-  const KaOSAL::KaString name = UniqueName("gone");
+  const std::string probe_name = UniqueName("gone");
+  const KaOSAL::KaString name = Wide(probe_name);
   // Made and set by a process that has ended since: the event went with it.
-  ASSERT_EQ(RunInChild([&] {
-              auto made = NamedEvent::Create(name, false);
-              return made && !made->already_existed() && made->Set() ? 0 : 1;
-            }),
-            0);
+  ASSERT_EQ(RunProbe({"create-set", probe_name}), 0);
   EXPECT_EQ(NamedEvent::Open(name), nullptr);
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
   auto fresh = NamedEvent::Create(name, false);
@@ -243,13 +223,7 @@ TEST(NamedEventTest, AnEventThatNoHandleHoldsIsGone) {
 
   // While a handle holds it, other processes join it in its state...
   ASSERT_TRUE(fresh->Set());
-  EXPECT_EQ(RunInChild([&] {
-              auto joined = NamedEvent::Create(name, false);
-              return joined && joined->already_existed() && joined->Wait(0) == WaitResult::kSignaled
-                         ? 0
-                         : 1;
-            }),
-            0);
+  EXPECT_EQ(RunProbe({"join", probe_name, "set"}), 0);
   // ...and when the last one closes, it is gone again.
   fresh.reset();
   auto again = NamedEvent::Create(name, false);
@@ -264,6 +238,7 @@ TEST(NamedObjectsTest, NamesBecomeSafeFileNamesAndAnEmptyNameIsInvalid) {
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidParameter);
   EXPECT_EQ(NamedEvent::Create(u"", false), nullptr);
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidParameter);
+#if !defined(_WIN32)
   auto semaphore = NamedSemaphore::Create(u"Global\\a/b c");
   ASSERT_NE(semaphore, nullptr);
   auto event = NamedEvent::Create(u"..", false);
@@ -271,6 +246,7 @@ TEST(NamedObjectsTest, NamesBecomeSafeFileNamesAndAnEmptyNameIsInvalid) {
   const std::string folder = root.path() + "/runtime/wardex/";
   EXPECT_TRUE(std::filesystem::exists(folder + "sem.Global%5Ca%2Fb%20c"));
   EXPECT_TRUE(std::filesystem::exists(folder + "event.%2E."));
+#endif
 }
 
 }  // namespace

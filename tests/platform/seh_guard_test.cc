@@ -1,10 +1,15 @@
 #include "platform/seh_guard.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdio>
@@ -52,6 +57,17 @@ void ExecuteUndefinedInstruction() { __builtin_trap(); }
 
 void ExecutePrivilegedInstruction() { asm volatile("hlt"); }
 
+// The signal and si_code a fault arrives with on Linux; none on Windows.
+struct Origin {
+  int signal_number = 0;
+  int signal_code = 0;
+};
+#if defined(_WIN32)
+constexpr Origin kNullPointer, kDivideByZero, kUndefinedInstruction, kPrivilegedInstruction;
+#else
+constexpr Origin kNullPointer{SIGSEGV, SEGV_MAPERR}, kDivideByZero{SIGFPE, FPE_INTDIV},
+    kUndefinedInstruction{SIGILL, ILL_ILLOPN}, kPrivilegedInstruction{SIGSEGV, SI_KERNEL};
+
 // Touches a page of a file mapping that lies beyond the end of the file.
 void TouchBeyondEndOfFile() {
   char path[] = "/tmp/wardex-sigbus-XXXXXX";
@@ -61,34 +77,56 @@ void TouchBeyondEndOfFile() {
   close(fd);
   (void)page[0];
 }
+#endif
 
 TEST(SehGuardTest, EachKindOfExceptionArrivesWithItsCode) {
   struct Case {
     const char* what;
     void (*body)();
     uint32_t code;
-    int signal_number;
-    int signal_code;
+    Origin origin;
+    bool at_address = true;
   };
   const Case kCases[] = {
-      {"raised access violation", [] { RaiseException(kExceptionAccessViolation); },
-       kExceptionAccessViolation, 0, 0},
-      {"raised invalid parameter", [] { RaiseException(kExceptionInvalidParameter); },
-       kExceptionInvalidParameter, 0, 0},
-      {"raised invalid disposition", [] { RaiseException(kExceptionInvalidDisposition); },
-       kExceptionInvalidDisposition, 0, 0},
-      {"raised invalid handle", [] { RaiseException(kExceptionInvalidHandle); },
-       kExceptionInvalidHandle, 0, 0},
-      {"C++ exception", [] { throw std::runtime_error("boom"); }, kExceptionCppException, 0, 0},
-      {"C++ int", [] { throw 7; }, kExceptionCppException, 0, 0},
-      {"null pointer", &DereferenceNull, kExceptionAccessViolation, SIGSEGV, SEGV_MAPERR},
-      {"divide by zero", &DivideByZero, kExceptionIntDivideByZero, SIGFPE, FPE_INTDIV},
-      {"undefined instruction", &ExecuteUndefinedInstruction, kExceptionIllegalInstruction, SIGILL,
-       ILL_ILLOPN},
-      {"privileged instruction", &ExecutePrivilegedInstruction, kExceptionPrivilegedInstruction,
-       SIGSEGV, SI_KERNEL},
-      {"mapping beyond end of file", &TouchBeyondEndOfFile, kExceptionInPageError, SIGBUS,
-       BUS_ADRERR},
+    {"raised access violation",
+     [] { RaiseException(kExceptionAccessViolation); },
+     kExceptionAccessViolation,
+     {},
+     false},
+    {"raised invalid parameter",
+     [] { RaiseException(kExceptionInvalidParameter); },
+     kExceptionInvalidParameter,
+     {},
+     false},
+    {"raised invalid disposition",
+     [] { RaiseException(kExceptionInvalidDisposition); },
+     kExceptionInvalidDisposition,
+     {},
+     false},
+    {"raised invalid handle",
+     [] { RaiseException(kExceptionInvalidHandle); },
+     kExceptionInvalidHandle,
+     {},
+     false},
+    {"C++ exception", [] { throw std::runtime_error("boom"); }, kExceptionCppException, {}, false},
+    {"C++ int", [] { throw 7; }, kExceptionCppException, {}, false},
+    {"null pointer", &DereferenceNull, kExceptionAccessViolation, kNullPointer},
+    {"divide by zero", &DivideByZero, kExceptionIntDivideByZero, kDivideByZero},
+    {"undefined instruction", &ExecuteUndefinedInstruction, kExceptionIllegalInstruction,
+     kUndefinedInstruction},
+    {"privileged instruction", &ExecutePrivilegedInstruction, kExceptionPrivilegedInstruction,
+     kPrivilegedInstruction},
+#if defined(_WIN32)
+    {"fault code raised by the system",
+     [] { ::RaiseException(kExceptionIntDivideByZero, 0, 0, nullptr); },
+     kExceptionIntDivideByZero,
+     {}},
+#else
+    {"mapping beyond end of file",
+     &TouchBeyondEndOfFile,
+     kExceptionInPageError,
+     {SIGBUS, BUS_ADRERR}},
+#endif
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -97,10 +135,10 @@ TEST(SehGuardTest, EachKindOfExceptionArrivesWithItsCode) {
     EXPECT_FALSE(RunGuarded(c.body, filter.AsFunction(), &caught));
     EXPECT_EQ(filter.calls, 1);
     EXPECT_EQ(filter.seen.code, c.code);
-    EXPECT_EQ(filter.seen.signal_number, c.signal_number);
-    EXPECT_EQ(filter.seen.signal_code, c.signal_code);
+    EXPECT_EQ(filter.seen.signal_number, c.origin.signal_number);
+    EXPECT_EQ(filter.seen.signal_code, c.origin.signal_code);
     EXPECT_EQ(caught.code, c.code);
-    if (c.signal_number != 0) {
+    if (c.at_address) {
       EXPECT_NE(caught.address, nullptr);
     }
   }
@@ -109,9 +147,10 @@ TEST(SehGuardTest, EachKindOfExceptionArrivesWithItsCode) {
 #if !defined(WARDEX_UNDER_SANITIZER)
 // The sanitizers' own stack frames and checks make an overflow unpredictable.
 // Recurses until the stack ends; the limit only keeps the compiler from
-// calling the recursion infinite.
+// calling the recursion infinite. Small frames: Wine needs room below the
+// guard page to raise the overflow.
 int Recurse(int depth) {
-  volatile char frame[1024];
+  volatile char frame[256];
   frame[0] = static_cast<char>(depth);
   if (depth == INT32_MAX) return frame[0];
   return Recurse(depth + 1) + frame[0];
@@ -119,13 +158,13 @@ int Recurse(int depth) {
 
 void OverflowTheStack() { (void)Recurse(0); }
 
-TEST(SehGuardTest, AStackOverflowIsCaughtOnTheAlternateStack) {
+TEST(SehGuardTest, AStackOverflowIsCaughtAgainAndOnEveryThread) {
   auto overflow_twice = [] {
     for (int round = 0; round < 2; ++round) {
       RecordingFilter filter;
       EXPECT_FALSE(RunGuarded(&OverflowTheStack, filter.AsFunction()));
       EXPECT_EQ(filter.seen.code, kExceptionStackOverflow);
-      EXPECT_EQ(filter.seen.signal_number, SIGSEGV);
+      EXPECT_EQ(filter.seen.signal_number, kNullPointer.signal_number);
     }
   };
   overflow_twice();                    // the main thread
@@ -199,6 +238,35 @@ TEST(SehGuardTest, GuardsOnManyThreadsCatchTheirOwnFaults) {
   EXPECT_EQ(caught.load(), kThreads * kRounds);
 }
 
+void FaultDeclinedByEveryGuard() {
+  RecordingFilter filter;
+  filter.verdict = kExceptionContinueSearch;
+  (void)RunGuarded(&DereferenceNull, filter.AsFunction());
+}
+
+#if defined(_WIN32)
+TEST(SehGuardDeathTest, WhatNoGuardTakesEndsTheProcessWithItsCode) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // A code the system raises that is no fault is left to the frames'
+  // handlers; with none, it ends the process.
+  EXPECT_EXIT(
+      {
+        RecordingFilter filter;
+        (void)RunGuarded([] { ::RaiseException(0xE0001234, 0, 0, nullptr); }, filter.AsFunction());
+      },
+      testing::ExitedWithCode(static_cast<int>(0xE0001234)), "");
+  // Declined by the last guard, the fault goes on as an exception that
+  // nothing catches: std::terminate, then abort's exit code.
+  EXPECT_EXIT(std::thread(&FaultDeclinedByEveryGuard).join(), testing::ExitedWithCode(3), "");
+  EXPECT_EXIT(
+      {
+        RecordingFilter filter;
+        (void)RunGuarded([] {}, filter.AsFunction());
+        DereferenceNull();
+      },
+      testing::ExitedWithCode(static_cast<int>(kExceptionAccessViolation)), "");
+}
+#else
 // The handler that was there before the guards: it must still see faults
 // that no guard takes.
 void PreviousHandler(int, siginfo_t* info, void*) { _exit(info->si_code == SEGV_MAPERR ? 42 : 43); }
@@ -211,12 +279,6 @@ void FaultOutsideAnyGuard() {
   RecordingFilter filter;
   (void)RunGuarded([] {}, filter.AsFunction());
   DereferenceNull();
-}
-
-void FaultDeclinedByEveryGuard() {
-  RecordingFilter filter;
-  filter.verdict = kExceptionContinueSearch;
-  (void)RunGuarded(&DereferenceNull, filter.AsFunction());
 }
 
 TEST(SehGuardDeathTest, FaultsNoGuardTakesReachThePreviousHandlerOrEndTheProcess) {
@@ -235,6 +297,7 @@ TEST(SehGuardDeathTest, FaultsNoGuardTakesReachThePreviousHandlerOrEndTheProcess
               testing::KilledBySignal(SIGSEGV), "");
 #endif
 }
+#endif
 
 }  // namespace
 }  // namespace wardex::platform

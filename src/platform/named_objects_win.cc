@@ -1,0 +1,128 @@
+// The system's named semaphores and manual-reset events, in the session's
+// namespace, so that every process of the user's logon session finds them by
+// the same name as on Linux.
+#include <string>
+
+#include "osal/last_error.h"
+#include "platform/named_objects.h"
+#include "platform/windows_api.h"
+
+namespace wardex::platform {
+namespace {
+
+// The object's name in the session's namespace; empty for an empty name.
+std::wstring SessionName(const KaOSAL::KaString& name) {
+  if (name.IsEmpty()) return {};
+  return L"Local\\" + std::wstring(name.c_str(), name.c_str() + name.GetLength());
+}
+
+HANDLE AsHandle(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+// Keeps the system's last error as ours, for a call that just failed.
+void KeepSystemError() { KaOSAL::SetLastError(::GetLastError()); }
+
+void SetInvalidName() { KaOSAL::SetLastError(KaOSAL::kErrorInvalidParameter); }
+
+}  // namespace
+
+std::unique_ptr<NamedSemaphore> NamedSemaphore::Create(const KaOSAL::KaString& name) {
+  const std::wstring session_name = SessionName(name);
+  if (session_name.empty()) {
+    SetInvalidName();
+    return nullptr;
+  }
+  const HANDLE semaphore = CreateSemaphoreW(nullptr, 1, 1, session_name.c_str());
+  if (semaphore == nullptr) {
+    KeepSystemError();
+    return nullptr;
+  }
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+    // Holding another owner's semaphore would keep it alive after its owner.
+    CloseHandle(semaphore);
+    KaOSAL::SetLastError(KaOSAL::kErrorAlreadyExists);
+    return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(kNotHeld));
+  }
+  KaOSAL::SetLastError(KaOSAL::kErrorSuccess);
+  return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(reinterpret_cast<intptr_t>(semaphore)));
+}
+
+bool NamedSemaphore::Exists(const KaOSAL::KaString& name) {
+  const std::wstring session_name = SessionName(name);
+  if (session_name.empty()) {
+    SetInvalidName();
+    return false;
+  }
+  const HANDLE semaphore = OpenSemaphoreW(SYNCHRONIZE, FALSE, session_name.c_str());
+  if (semaphore == nullptr) {
+    KeepSystemError();
+    return false;
+  }
+  CloseHandle(semaphore);
+  KaOSAL::SetLastError(KaOSAL::kErrorSuccess);
+  return true;
+}
+
+NamedSemaphore::~NamedSemaphore() {
+  if (handle_ != kNotHeld) CloseHandle(AsHandle(handle_));
+}
+
+std::unique_ptr<NamedEvent> NamedEvent::Create(const KaOSAL::KaString& name, bool initially_set) {
+  const std::wstring session_name = SessionName(name);
+  if (session_name.empty()) {
+    SetInvalidName();
+    return nullptr;
+  }
+  const HANDLE event = CreateEventW(nullptr, TRUE, initially_set, session_name.c_str());
+  if (event == nullptr) {
+    KeepSystemError();
+    return nullptr;
+  }
+  const bool already_existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
+  KaOSAL::SetLastError(already_existed ? KaOSAL::kErrorAlreadyExists : KaOSAL::kErrorSuccess);
+  return std::unique_ptr<NamedEvent>(
+      new NamedEvent(reinterpret_cast<intptr_t>(event), nullptr, already_existed));
+}
+
+std::unique_ptr<NamedEvent> NamedEvent::Open(const KaOSAL::KaString& name) {
+  const std::wstring session_name = SessionName(name);
+  if (session_name.empty()) {
+    SetInvalidName();
+    return nullptr;
+  }
+  const HANDLE event = OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, session_name.c_str());
+  if (event == nullptr) {
+    KeepSystemError();
+    return nullptr;
+  }
+  KaOSAL::SetLastError(KaOSAL::kErrorSuccess);
+  return std::unique_ptr<NamedEvent>(
+      new NamedEvent(reinterpret_cast<intptr_t>(event), nullptr, true));
+}
+
+NamedEvent::~NamedEvent() { CloseHandle(AsHandle(handle_)); }
+
+bool NamedEvent::Set() {
+  if (SetEvent(AsHandle(handle_))) return true;
+  KeepSystemError();
+  return false;
+}
+
+bool NamedEvent::Reset() {
+  if (ResetEvent(AsHandle(handle_))) return true;
+  KeepSystemError();
+  return false;
+}
+
+WaitResult NamedEvent::Wait(uint32_t timeout_ms) {
+  switch (WaitForSingleObject(AsHandle(handle_), timeout_ms)) {
+    case WAIT_OBJECT_0:
+      return WaitResult::kSignaled;
+    case WAIT_TIMEOUT:
+      return WaitResult::kTimeout;
+    default:
+      KeepSystemError();
+      return WaitResult::kFailed;
+  }
+}
+
+}  // namespace wardex::platform
