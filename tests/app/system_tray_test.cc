@@ -89,25 +89,37 @@ class SystemTrayTest : public ::testing::Test {
   ~SystemTrayTest() override { DestroyIcon(icon_); }
 };
 
-TEST_F(SystemTrayTest, CreateAddsTheIconAndLoadsTheTrayMenu) {
-  CSystemTray tray;
-  ASSERT_TRUE(CreateIcon(tray));
-  auto adds = CallsOf(NIM_ADD);
-  ASSERT_EQ(adds.size(), 1u);
-  const NOTIFYICONDATAW& data = adds[0].data;
-  EXPECT_EQ(data.cbSize, 952u);
-  EXPECT_EQ(data.hWnd, tray.hwnd());
-  EXPECT_EQ(data.uID, kIconId);
-  EXPECT_EQ(data.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP);
-  EXPECT_EQ(data.uCallbackMessage, kCallback);
-  EXPECT_EQ(data.hIcon, icon_);
-  EXPECT_EQ(std::u16string(data.szTip), u"Wardex tip");
-  EXPECT_FALSE(tray.IsHidden());
-  EXPECT_FALSE(tray.IsRemoved());
-
-  // The menu's entries are checked as the agent shows them by the agent tests.
-  Menu menu;
-  EXPECT_TRUE(tray.GetTrayMenu(&menu));
+TEST_F(SystemTrayTest, CreateAddsTheIconVisibleOrHiddenAndLoadsTheTrayMenu) {
+  for (const bool hidden : {false, true}) {
+    SCOPED_TRACE(hidden);
+    shell_ = std::make_shared<TestShell>(AgentShellHost());
+    SetShellBackend(shell_);
+    CSystemTray tray;
+    ASSERT_TRUE(CreateIcon(tray, hidden));
+    auto adds = CallsOf(NIM_ADD);
+    ASSERT_EQ(adds.size(), 1u);
+    const NOTIFYICONDATAW& data = adds[0].data;
+    EXPECT_EQ(data.cbSize, 952u);
+    EXPECT_EQ(data.hWnd, tray.hwnd());
+    EXPECT_EQ(data.uID, kIconId);
+    EXPECT_EQ(data.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP | (hidden ? NIF_STATE : 0));
+    EXPECT_EQ(data.dwState, hidden ? NIS_HIDDEN : 0u);
+    EXPECT_EQ(data.dwStateMask, hidden ? NIS_HIDDEN : 0u);
+    EXPECT_EQ(data.uCallbackMessage, kCallback);
+    EXPECT_EQ(data.hIcon, icon_);
+    EXPECT_EQ(std::u16string(data.szTip), u"Wardex tip");
+    NOTIFYICONDATAW held{};
+    ASSERT_TRUE(shell_->FindIcon(kIconId, &held));
+    EXPECT_EQ(held.dwState & NIS_HIDDEN, hidden ? NIS_HIDDEN : 0u);
+    // A successful add counts as shown for the object itself.
+    EXPECT_FALSE(tray.IsHidden());
+    EXPECT_FALSE(tray.IsRemoved());
+    // The menu's entries are checked as the agent shows them by the agent tests.
+    Menu menu;
+    EXPECT_TRUE(tray.GetTrayMenu(&menu));
+    DestroyIcon(icon_);
+    icon_ = nullptr;
+  }
 }
 
 TEST_F(SystemTrayTest, TextsAreCutToTheShellsLengths) {
@@ -199,20 +211,6 @@ TEST_F(SystemTrayTest, WorkAreaChangeAddsTheIconAgain) {
   Pump();
   EXPECT_EQ(CallsOf(NIM_ADD).size(), 2u);
   EXPECT_FALSE(tray.IsShowPending());
-}
-
-TEST_F(SystemTrayTest, CreatedHiddenTheShellHoldsTheIconHidden) {
-  CSystemTray tray;
-  ASSERT_TRUE(CreateIcon(tray, /*hidden=*/true));
-  const NOTIFYICONDATAW add = CallsOf(NIM_ADD).at(0).data;
-  EXPECT_EQ(add.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_STATE);
-  EXPECT_EQ(add.dwState, NIS_HIDDEN);
-  EXPECT_EQ(add.dwStateMask, NIS_HIDDEN);
-  NOTIFYICONDATAW held{};
-  ASSERT_TRUE(shell_->FindIcon(kIconId, &held));
-  EXPECT_EQ(held.dwState & NIS_HIDDEN, NIS_HIDDEN);
-  // A successful add counts as shown for the object itself.
-  EXPECT_FALSE(tray.IsHidden());
 }
 
 TEST_F(SystemTrayTest, HiddenIconStaysHidden) {

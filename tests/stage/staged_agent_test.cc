@@ -64,11 +64,9 @@ pid_t StartAgent(const std::vector<std::string>& arguments, bool own_processes =
 
 // The exit status within |limit|, or -1 (the agent is then killed).
 int WaitForExit(pid_t pid, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
   int status = 0;
-  while (std::chrono::steady_clock::now() < end) {
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::this_thread::sleep_for(20ms);
+  if (WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, limit)) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   kill(pid, SIGKILL);
   waitpid(pid, &status, 0);
