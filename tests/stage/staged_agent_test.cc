@@ -3,19 +3,19 @@
 // network namespace, so nothing it does can leave the computer.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/child_process_probe.h"  // WaitFor
 #include "stage_test_env.h"
+#include "support/test_env.h"
 #include "support/virtual_display.h"
 
 namespace wardex::test {
@@ -40,37 +40,18 @@ bool CanUnshare(bool own_processes) {
   return std::system((command + "true >/dev/null 2>&1").c_str()) == 0;
 }
 
-// Starts |words| in a child with |environment| added; the pid is the child's.
-pid_t Spawn(std::vector<std::string> words,
-            const std::vector<std::pair<std::string, std::string>>& environment = {}) {
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  execvp(argv[0], argv.data());
-  _exit(127);
+// Starts the program that |words| name, which env finds in PATH after any
+// leading NAME=value words that it sets.
+std::unique_ptr<ChildProgram> Spawn(const std::vector<std::string>& words) {
+  return std::make_unique<ChildProgram>("/usr/bin/env", words);
 }
 
-// Starts the staged agent with |arguments| in private namespaces. Without
-// |own_processes| unshare replaces itself with the agent: the pid is the agent's.
-pid_t StartAgent(const std::vector<std::string>& arguments, bool own_processes = false) {
-  std::vector<std::string> words = UnshareOptions(own_processes);
+// Starts the staged agent in a private network namespace; unshare replaces
+// itself with the agent, so the pid is the agent's.
+std::unique_ptr<ChildProgram> StartAgent() {
+  std::vector<std::string> words = UnshareOptions(false);
   words.insert(words.end(), {"--", StagedApp() + "/wardex"});
-  words.insert(words.end(), arguments.begin(), arguments.end());
   return Spawn(words);
-}
-
-// The exit status within |limit|, or -1 (the agent is then killed).
-int WaitForExit(pid_t pid, std::chrono::milliseconds limit) {
-  int status = 0;
-  if (WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, limit)) {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, &status, 0);
-  return -1;
 }
 
 // The staged wardex-ipc's reply to |message|, or empty when none came.
@@ -121,7 +102,7 @@ class StagedAgentTest : public ::testing::Test {
 };
 
 TEST_F(StagedAgentTest, StartsAnswersRunsTheDemoModulesAndStops) {
-  const pid_t agent = StartAgent({});
+  auto agent = StartAgent();
   const std::string reply = SendWhenUp("{\"ModuleRequest\":5}");
   EXPECT_EQ(reply, "[{\"ModuleIdentificator\":\"\",\"ModuleRequest\":5}]\n") << LogDump();
   // The texts and product names of the staged files reach the tray.
@@ -149,8 +130,8 @@ TEST_F(StagedAgentTest, StartsAnswersRunsTheDemoModulesAndStops) {
             std::string::npos);
   EXPECT_EQ(ReadFile(env_.root().state_home() + "/wardex/turbo"), "1\n");
 
-  ASSERT_EQ(kill(agent, SIGTERM), 0);
-  EXPECT_EQ(WaitForExit(agent, 30s), 0);
+  ASSERT_EQ(kill(static_cast<pid_t>(agent->pid()), SIGTERM), 0);
+  EXPECT_EQ(agent->Wait(30000), 0);
   EXPECT_FALSE(env_.LogTexts("TRAY ### Closing...").empty());
   EXPECT_EQ(env_.LogTexts("HandsetLinkModule: monitoring"),
             (std::vector<std::string>{"HandsetLinkModule: monitoring started",
@@ -168,7 +149,7 @@ TEST_F(StagedAgentTest, TheQuickCheckViewShowsSnapCheckAndItsButtonChecksAgain) 
   env_.env().Set("GTK_A11Y", "none");
   // The Console wants a session bus to exist; its windows do not use it.
   env_.env().Set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + env_.root().path() + "/no-bus");
-  const pid_t agent = StartAgent({});
+  auto agent = StartAgent();
   EXPECT_FALSE(SendWhenUp("{\"ModuleRequest\":13}").empty()) << LogDump();
   ASSERT_TRUE(WaitForLog("CONSOLE: module view", 30s)) << LogDump();
   const std::string shown = env_.LogTexts("CONSOLE: module view").front();
@@ -191,8 +172,8 @@ TEST_F(StagedAgentTest, TheQuickCheckViewShowsSnapCheckAndItsButtonChecksAgain) 
       VirtualDisplay::TypeInto(".* - Settings", "shift+Tab shift+Tab space Tab Tab Return"));
   EXPECT_TRUE(WaitForLog("CONSOLE: settings saved (language en_II, start at logon 0, news 0)", 30s))
       << LogDump();
-  ASSERT_EQ(kill(agent, SIGTERM), 0);
-  EXPECT_EQ(WaitForExit(agent, 30s), 0);
+  ASSERT_EQ(kill(static_cast<pid_t>(agent->pid()), SIGTERM), 0);
+  EXPECT_EQ(agent->Wait(30000), 0);
 }
 
 std::vector<std::string> FilesIn(const std::string& folder) {
@@ -226,9 +207,8 @@ TEST_F(StagedAgentTest, RegisterTwiceLeavesOneEntryUnregisterTwiceNone) {
     const std::string app = base + "/app";
     fs::create_directories(base);
     fs::copy(StagedApp(), app, fs::copy_options::recursive);
-    std::vector<std::pair<std::string, std::string>> environment;
     std::vector<std::string> prefix = UnshareOptions(true);
-    prefix.push_back("--");
+    prefix.insert(prefix.end(), {"--", "env"});
     if (test.as_user) {
       const std::pair<const char*, const char*> folders[] = {{"XDG_CONFIG_HOME", "config"},
                                                              {"XDG_STATE_HOME", "state"},
@@ -238,7 +218,7 @@ TEST_F(StagedAgentTest, RegisterTwiceLeavesOneEntryUnregisterTwiceNone) {
         const std::string path = base + "/" + folder;
         fs::create_directories(path);
         ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
-        environment.push_back({variable, path});
+        prefix.push_back(std::string(variable) + "=" + path);
       }
       const std::string log = env_.root().path() + "/wardex.log";
       ASSERT_TRUE(WriteFile(log, ReadFile(log)));
@@ -256,7 +236,7 @@ TEST_F(StagedAgentTest, RegisterTwiceLeavesOneEntryUnregisterTwiceNone) {
     auto run = [&](const char* argument) {
       std::vector<std::string> words = prefix;
       words.insert(words.end(), {app + "/wardex", argument});
-      return WaitForExit(Spawn(words, environment), 30s);
+      return Spawn(words)->Wait(30000);
     };
     // The agent runs the Wardex module's own registration hooks too.
     const std::string marker = (test.as_user ? base + "/state" : env_.root().state_home()) +
