@@ -6,11 +6,11 @@
 #include <chrono>
 #include <functional>
 #include <future>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/ui_test_window.h"
 #include "support/test_env.h"
 #include "test_shell/test_shell.h"
 
@@ -22,35 +22,6 @@ using namespace std::chrono_literals;
 
 constexpr UINT kCallback = 0x800A;
 constexpr UINT kIconId = 130;
-constexpr UINT kQuit = WM_USER + 77;
-
-// Stands in for the main frame: records what it gets, quits its loop on
-// kQuit and (when asked) on WM_NULL, the message that follows a menu.
-class FrameWindow : public Window {
- public:
-  std::function<void(UINT, WPARAM)> on_message;
-  bool quit_on_null = false;
-
-  ~FrameWindow() override { Destroy(); }
-  LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM) override {
-    {
-      std::lock_guard lock(mutex_);
-      log_.emplace_back(message, wparam);
-    }
-    if (on_message) on_message(message, wparam);
-    if (message == kQuit || (quit_on_null && message == WM_NULL)) PostQuitMessage(0);
-    return 0;
-  }
-  std::vector<std::pair<UINT, WPARAM>> log() {
-    std::lock_guard lock(mutex_);
-    return log_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::pair<UINT, WPARAM>> log_;
-};
-
 std::u16string Repeat(char16_t c, int count) { return std::u16string(count, c); }
 
 class SystemTrayTest : public ::testing::Test {
@@ -66,7 +37,7 @@ class SystemTrayTest : public ::testing::Test {
   }
   // Handles everything queued so far.
   void Pump() {
-    PostMessage(frame_.hwnd(), kQuit, 0, 0);
+    PostMessage(frame_.hwnd(), RecordingWindow::kQuit, 0, 0);
     loop_.Run();
   }
   bool CreateIcon(CSystemTray& tray, bool hidden = false) {
@@ -82,7 +53,7 @@ class SystemTrayTest : public ::testing::Test {
   }
 
   MessageLoop loop_;
-  FrameWindow frame_;
+  RecordingWindow frame_;  // the main frame
   std::shared_ptr<TestShell> shell_;
   HICON icon_ = nullptr;
 
@@ -275,11 +246,12 @@ TEST_F(SystemTrayTest, EveryClickOpensTheMenuAfterTheRefresh) {
   SetMainWindow(frame_.hwnd());
   tray.SetMenuOpeningWindow(frame_.hwnd());
   int refreshes = 0;
-  frame_.on_message = [&](UINT message, WPARAM) {
-    if (message != CSystemTray::kMenuAboutToOpen) return;
+  frame_.handler = [&](UINT message, WPARAM, LPARAM) -> LRESULT {
+    if (message != CSystemTray::kMenuAboutToOpen) return 0;
     ++refreshes;
     tray.SetMenuText(3, (u"Turbo " + std::u16string(1, u'0' + refreshes)).c_str());
     tray.EnableMenuItem(0x8019, false);
+    return 0;
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.event);
@@ -299,9 +271,7 @@ TEST_F(SystemTrayTest, EveryClickOpensTheMenuAfterTheRefresh) {
     EXPECT_NE(menu.find("default=0 "), std::string::npos) << menu;
   }
   // Every menu is followed by an empty message to the target.
-  size_t nulls = 0;
-  for (const auto& [message, wparam] : frame_.log()) nulls += message == WM_NULL ? 1 : 0;
-  EXPECT_EQ(nulls, shell_->menus().size());
+  EXPECT_EQ(frame_.Messages(WM_NULL).size(), shell_->menus().size());
 }
 
 TEST_F(SystemTrayTest, ChosenCommandGoesToTheTarget) {
@@ -310,13 +280,16 @@ TEST_F(SystemTrayTest, ChosenCommandGoesToTheTarget) {
   tray.SetTargetWnd(frame_.hwnd());
   ASSERT_TRUE(tray.SetMenuDefaultItem(0x8016, false));
   shell_->QueueMenuChoice(0x8012);
-  frame_.quit_on_null = true;
+  // The chosen command, then the empty message that follows a menu.
+  std::vector<std::pair<UINT, WPARAM>> got;
+  frame_.handler = [&](UINT message, WPARAM wparam, LPARAM) -> LRESULT {
+    if (message == WM_COMMAND || message == WM_NULL) got.emplace_back(message, wparam);
+    if (message == WM_NULL) PostQuitMessage(0);
+    return 0;
+  };
   EXPECT_EQ(tray.OnTrayNotification(kIconId, WM_RBUTTONUP), 1);
   loop_.Run();
-  auto log = frame_.log();
-  ASSERT_GE(log.size(), 2u);
-  EXPECT_EQ(log[log.size() - 2], std::make_pair(WM_COMMAND, WPARAM{0x8012}));
-  EXPECT_EQ(log.back().first, WM_NULL);
+  EXPECT_EQ(got, (std::vector<std::pair<UINT, WPARAM>>{{WM_COMMAND, 0x8012}, {WM_NULL, 0}}));
   EXPECT_NE(shell_->menus().back().find("default=6 "), std::string::npos);
 }
 
@@ -338,11 +311,12 @@ TEST_F(SystemTrayTest, RefreshOnAnotherThreadIsWaitedFor) {
   std::promise<HWND> opener_ready;
   std::thread ui([&] {
     MessageLoop loop;
-    FrameWindow opener;
-    opener.on_message = [&](UINT message, WPARAM) {
-      if (message != CSystemTray::kMenuAboutToOpen) return;
+    RecordingWindow opener;
+    opener.handler = [&](UINT message, WPARAM, LPARAM) -> LRESULT {
+      if (message != CSystemTray::kMenuAboutToOpen) return 0;
       std::this_thread::sleep_for(100ms);
       tray.SetMenuText(0, u"Refreshed");
+      return 0;
     };
     opener_ready.set_value(opener.Register());
     loop.Run();
@@ -350,7 +324,7 @@ TEST_F(SystemTrayTest, RefreshOnAnotherThreadIsWaitedFor) {
   HWND opener = opener_ready.get_future().get();
   tray.SetMenuOpeningWindow(opener);
   EXPECT_EQ(tray.OnTrayNotification(kIconId, WM_LBUTTONDBLCLK), 1);
-  PostMessage(opener, kQuit, 0, 0);
+  PostMessage(opener, RecordingWindow::kQuit, 0, 0);
   ui.join();
   ASSERT_EQ(shell_->menus().size(), 1u);
   EXPECT_NE(shell_->menus()[0].find("0x8010\"Refreshed\""), std::string::npos)
