@@ -63,6 +63,8 @@ bool LastNotificationEventSet() {
 
 class DemoModulesTest : public ::testing::Test {
  protected:
+  // The Wardex module checks the free space of the home folder.
+  void SetUp() override { env_.env().Set("HOME", env_.root().path()); }
   StageTestEnv env_;
 };
 
@@ -204,7 +206,6 @@ TEST_F(DemoModulesTest, SnapCheckTaskAndWindowReportTheScan) {
 }
 
 TEST_F(DemoModulesTest, WardexTaskReportsFreeSpaceAndKeepsTheNotification) {
-  env_.env().Set("HOME", env_.root().path());
   RecordingView view;
   EXPECT_FALSE(LastNotificationEventSet());
   {
@@ -248,7 +249,6 @@ TEST_F(DemoModulesTest, WardexTaskReportsFreeSpaceAndKeepsTheNotification) {
 // The agent's own module object and the one its module cache loads for pipe
 // requests share the last notification, the Console view and the event.
 TEST_F(DemoModulesTest, WardexObjectsShareTheLastNotification) {
-  env_.env().Set("HOME", env_.root().path());
   RecordingView view;
   ModuleLoader menus;
   IModule* for_menu = menus.Load(ModulePath("WardexModule"));
@@ -273,7 +273,6 @@ TEST_F(DemoModulesTest, WardexObjectsShareTheLastNotification) {
 }
 
 TEST_F(DemoModulesTest, WardexTasksFromSeveralThreadsAtOnce) {
-  env_.env().Set("HOME", env_.root().path());
   ModuleLoader loader;
   IModule* module = loader.Load(ModulePath("WardexModule"));
   ASSERT_NE(module, nullptr);
@@ -293,7 +292,6 @@ TEST_F(DemoModulesTest, WardexTasksFromSeveralThreadsAtOnce) {
 }
 
 TEST_F(DemoModulesTest, WardexMonitoringChecksAtOnceAndStops) {
-  env_.env().Set("HOME", env_.root().path());
   ModuleLoader loader;
   IModule* module = loader.Load(ModulePath("WardexModule"));
   ASSERT_NE(module, nullptr);
