@@ -1,9 +1,9 @@
 // Authenticode through the system: WinVerifyTrust checks the file's signature
 // and digest; our own chain check through crypt32 then decides whether the
-// signer chains to an anchor, is valid now and may sign code. Windows's trust
-// provider checks that chain too, Wine's does not (it accepts an untrusted
-// root, an expired signer and a signer without the code-signing usage), and
-// with anchors of our own the provider's roots would not be the ones that count.
+// signer chains to one of the anchors, is valid now and may sign code.
+// Windows's provider checks a chain too, to the user's roots; Wine's does not
+// (it accepts an untrusted root, an expired signer and a signer without the
+// code-signing usage). Either way the chain must end at an anchor.
 #include "platform/code_signature.h"
 
 #include <cstddef>
