@@ -1,11 +1,8 @@
 // Load driver for the IPC library: round-trip latency of a kind-5 message
-// through the library beside a bare Unix-socket echo of the same bytes, and
-// throughput with 1, 4 and 16 clients. Both sides connect once per exchange,
-// as the library does. Usage: ipc_bench [round_trips] [seconds_per_load]
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
+// through the library beside a bare echo of the same bytes over the same
+// transport (a Unix socket, or a named pipe on Windows), and throughput with
+// 1, 4 and 16 clients. Both sides connect once per exchange, as the library
+// does. Usage: ipc_bench [round_trips] [seconds_per_load]
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -17,12 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "ipc_bare_echo.h"
 #include "wardex/ipc.h"
 
-WARDEX_EXPORT wardex::IIpcClient* CreateClientInstance();
-WARDEX_EXPORT wardex::IIpcServer* CreateServerInstance();
-WARDEX_EXPORT void DestroyClientInstance(wardex::IIpcClient* client);
-WARDEX_EXPORT void DestroyServerInstance(wardex::IIpcServer* server);
+extern "C" wardex::IIpcClient* CreateClientInstance();
+extern "C" wardex::IIpcServer* CreateServerInstance();
+extern "C" void WARDEX_STDCALL DestroyClientInstance(wardex::IIpcClient* client);
+extern "C" void WARDEX_STDCALL DestroyServerInstance(wardex::IIpcServer* server);
 
 namespace {
 
@@ -40,40 +38,6 @@ void ReplyCallback(const char*, uint32_t, char16_t* reply, uint32_t* reply_size,
   }
   std::memcpy(reply, kReply, bytes);
   *reply_size = bytes;
-}
-
-// One exchange with the bare echo server: the request out, the same-sized reply back.
-bool BareExchange(const std::string& path) {
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strcpy(address.sun_path, path.c_str());
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-            write(fd, kRequest, sizeof(kRequest) - 1) == sizeof(kRequest) - 1;
-  char buffer[sizeof(kReply)];
-  size_t got = 0;
-  while (ok && got < sizeof(buffer)) {
-    const ssize_t n = read(fd, buffer + got, sizeof(buffer) - got);
-    ok = n > 0;
-    got += ok ? static_cast<size_t>(n) : 0;
-  }
-  close(fd);
-  return ok;
-}
-
-// Echo server: reads a request, answers with as many bytes as the library's reply.
-void RunBareServer(int listen_fd, std::atomic<bool>& stop) {
-  while (!stop) {
-    const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    std::thread([fd] {
-      char buffer[256];
-      if (read(fd, buffer, sizeof(buffer)) > 0) {
-        (void)!write(fd, kReply, sizeof(kReply));
-      }
-      close(fd);
-    }).detach();
-  }
 }
 
 bool LibraryExchange(wardex::IIpcClient* client) {
@@ -122,39 +86,22 @@ void ReportThroughput(int clients, double seconds) {
 int main(int argc, char** argv) {
   const int round_trips = argc > 1 ? std::atoi(argv[1]) : 5000;
   const double seconds = argc > 2 ? std::atof(argv[2]) : 2.0;
-  char folder_template[] = "/tmp/wardex-ipc-bench-XXXXXX";
-  const std::string folder = mkdtemp(folder_template);
-  setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+  const std::unique_ptr<BareEcho> bare = BareEcho::Start(
+      std::string(reinterpret_cast<const char*>(kReply), sizeof(kReply)));
 
   wardex::IIpcServer* server = CreateServerInstance();
   if (server->StartListening(u"bench", ReplyCallback, 0) != wardex::kIpcOk) {
     std::fprintf(stderr, "cannot start the server\n");
     return 1;
   }
-  const std::string bare_path = folder + "/bare.sock";
-  const int listen_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strcpy(address.sun_path, bare_path.c_str());
-  bind(listen_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  listen(listen_fd, 128);
-  std::atomic<bool> stop_bare{false};
-  std::thread bare(RunBareServer, listen_fd, std::ref(stop_bare));
-
   wardex::IIpcClient* client = CreateClientInstance();
   client->SetChannel(u"bench");
-  ReportLatency("bare Unix-socket echo", round_trips, [&] { return BareExchange(bare_path); });
+  ReportLatency(bare->name(), round_trips, [&] { return bare->Exchange(kRequest); });
   ReportLatency("kvl_ipc32 kind-5 round trip", round_trips,
                 [&] { return LibraryExchange(client); });
   DestroyClientInstance(client);
   for (int clients : {1, 4, 16}) ReportThroughput(clients, seconds);
 
-  stop_bare = true;
-  shutdown(listen_fd, SHUT_RDWR);
-  BareExchange(bare_path);
-  bare.join();
-  close(listen_fd);
   DestroyServerInstance(server);
-  std::string cleanup = "rm -rf " + folder;
-  return std::system(cleanup.c_str()) == 0 ? 0 : 1;
+  return 0;
 }

@@ -1,4 +1,4 @@
-// The pipe client: one exchange per call over the channel's Unix socket.
+// The pipe client: one exchange per call over the channel's connection.
 #pragma once
 
 #include <string>

@@ -1,60 +1,11 @@
 #include "ipc_wire.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <cstring>
+#include <new>
 
-#include <cerrno>
+#include "wardex/crashlog.h"
 
 namespace wardex::ipc {
-namespace {
-
-// Waits until |fd| is ready for |events| or the deadline passes.
-IoStatus WaitReady(int fd, short events, Clock::time_point deadline) {
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return IoStatus::kTimeout;
-    pollfd entry{fd, events, 0};
-    const int ready = poll(&entry, 1, static_cast<int>(left));
-    if (ready > 0) return IoStatus::kOk;
-    if (ready == 0) return IoStatus::kTimeout;
-    if (errno != EINTR) return IoStatus::kError;
-  }
-}
-
-}  // namespace
-
-IoStatus ReadExact(int fd, void* buffer, size_t size, Clock::time_point deadline) {
-  auto* out = static_cast<uint8_t*>(buffer);
-  while (size > 0) {
-    if (IoStatus status = WaitReady(fd, POLLIN, deadline); status != IoStatus::kOk) return status;
-    const ssize_t got = recv(fd, out, size, MSG_DONTWAIT);
-    if (got == 0) return IoStatus::kClosed;
-    if (got < 0) {
-      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-      return IoStatus::kError;
-    }
-    out += got;
-    size -= static_cast<size_t>(got);
-  }
-  return IoStatus::kOk;
-}
-
-IoStatus WriteExact(int fd, const void* buffer, size_t size, Clock::time_point deadline) {
-  const auto* in = static_cast<const uint8_t*>(buffer);
-  while (size > 0) {
-    if (IoStatus status = WaitReady(fd, POLLOUT, deadline); status != IoStatus::kOk) return status;
-    const ssize_t put = send(fd, in, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (put < 0) {
-      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-      return errno == EPIPE || errno == ECONNRESET ? IoStatus::kClosed : IoStatus::kError;
-    }
-    in += put;
-    size -= static_cast<size_t>(put);
-  }
-  return IoStatus::kOk;
-}
 
 void PutLength(uint8_t* out, uint32_t length) {
   for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(length >> (8 * i));
@@ -65,10 +16,54 @@ uint32_t GetLength(const uint8_t* in) {
          static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
 }
 
-bool PeerIsSameUser(int fd) {
-  ucred peer{};
-  socklen_t size = sizeof(peer);
-  return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == geteuid();
+std::string RequestFrame(const char* message, uint32_t length) {
+  std::string frame(kRequestHeaderSize + length, '\0');
+  PutLength(reinterpret_cast<uint8_t*>(frame.data()), length);
+  if (length > 0) std::memcpy(frame.data() + kRequestHeaderSize, message, length);
+  return frame;
+}
+
+bool ValidReplyHeader(const uint8_t* header) {
+  if (header[0] == kNoReply) return true;
+  const uint32_t size = GetLength(header + 1);
+  return header[0] == kReplyFollows && size <= kFrameLimit + 1 && size % 2 == 0;
+}
+
+char* RequestReader::next() {
+  return in_header() ? reinterpret_cast<char*>(header_) + header_got_ : message_.get() + got_;
+}
+
+size_t RequestReader::wanted() const {
+  return in_header() ? kRequestHeaderSize - header_got_ : length_ - got_;
+}
+
+RequestReader::State RequestReader::Took(size_t count) {
+  if (!in_header()) {
+    got_ += count;
+    return got_ < length_ ? State::kReading : State::kComplete;
+  }
+  header_got_ += count;
+  if (in_header()) return State::kReading;
+  length_ = GetLength(header_);
+  if (length_ > kFrameLimit) {
+    LogW(kLogError, u"IPC: refused a frame of %u bytes (limit %u)", length_, kFrameLimit);
+    return State::kRefused;
+  }
+  // Not value-initialised: only the pages the text fills are touched.
+  message_.reset(new (std::nothrow) char[length_]);
+  if (!message_) {
+    LogW(kLogError, u"IPC: no memory for a frame of %u bytes; refused", length_);
+    return State::kRefused;
+  }
+  return length_ == 0 ? State::kComplete : State::kReading;
+}
+
+void RequestReader::LogIncomplete() const {
+  if (!in_header()) {
+    LogW(kLogError, u"IPC: incomplete frame of %u bytes dropped", length_);
+  } else if (header_got_ > 0) {
+    LogW(kLogError, u"IPC: incomplete frame header dropped");
+  }
 }
 
 }  // namespace wardex::ipc

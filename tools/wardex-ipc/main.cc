@@ -187,7 +187,7 @@ int Send(const SendOptions& options) {
     failure = "the agent answers no empty message";
   } else if (result == wardex::kIpcInvalidArgument) {
     wardex::ipc::ChannelPathError error = wardex::ipc::ChannelPathError::kNone;
-    wardex::ipc::ChannelSocketPath(channel.c_str(), &error);
+    wardex::ipc::ChannelEndpoint(channel.c_str(), &error);
     failure = error != wardex::ipc::ChannelPathError::kNone
                   ? wardex::ipc::ChannelPathErrorText(error)
                   : SendFailure(result);

@@ -1,0 +1,219 @@
+// The IPC library on Unix domain sockets: the private socket and its lock
+// file, descriptors running out, and peers of other users.
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ipc/ipc_channel.h"
+#include "ipc/ipc_test_fixture.h"
+
+namespace wardex::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string SocketPath() { return ipc::ChannelEndpoint(ServerChannel()); }
+
+TEST_F(IpcLibraryTest, SocketIsPrivateToTheUser) {
+  const std::u16string channel = ServerChannel();  // "test channel.<number>"
+  EXPECT_EQ(SocketPath(), std::string(getenv("XDG_RUNTIME_DIR")) + "/wardex/ipc/test%20channel" +
+                              std::string(channel.begin() + 12, channel.end()));
+  struct stat info {};
+  ASSERT_EQ(stat(SocketPath().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  const std::string folder = std::string(getenv("XDG_RUNTIME_DIR")) + "/wardex/ipc";
+  ASSERT_EQ(stat(folder.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST_F(IpcLibraryTest, StaleSocketIsReplaced) {
+  // A socket file whose server died holds no lock: the next server takes over.
+  DestroyServerInstance(server_);
+  server_ = nullptr;
+  int stale = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, SocketPath().c_str());
+  ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  close(stale);
+  EXPECT_EQ(Send("x").result, kIpcNoServer);
+  server_ = CreateServerInstance();
+  EXPECT_EQ(server_->StartListening(ServerChannel(), EchoCallback, 0), kIpcOk);
+  EXPECT_EQ(Send("again").reply, "echo:again");
+}
+
+TEST_F(IpcLibraryTest, LockFileThatIsALinkIsNeverFollowed) {
+  const std::string lock = std::string(getenv("XDG_RUNTIME_DIR")) + "/wardex/ipc/linked%lock";
+  ASSERT_EQ(symlink((root_.path() + "/elsewhere").c_str(), lock.c_str()), 0);
+  IIpcServer* server = CreateServerInstance();
+  EXPECT_EQ(server->StartListening(u"linked", EchoCallback, 0), kIpcIoError);
+  DestroyServerInstance(server);
+  EXPECT_NE(ReadFile(log_path())
+                .find("IPC: the lock file " + lock + " is a link, which is never followed"),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(root_.path() + "/elsewhere"));
+}
+
+TEST_F(IpcLibraryTest, ServerOnAChannelNamedLikeALockFileLeavesTheLiveChannelAlone) {
+  // Its socket file name is "<first channel's file name>.lock".
+  IIpcServer* neighbour = CreateServerInstance();
+  ASSERT_EQ(neighbour->StartListening((ServerChannel() + std::u16string(u".lock")).c_str(),
+                                      EchoCallback, 0),
+            kIpcOk);
+  DestroyServerInstance(neighbour);
+
+  IIpcServer* second = CreateServerInstance();
+  EXPECT_EQ(second->StartListening(ServerChannel(), EchoCallback, 0), kIpcChannelInUse);
+  DestroyServerInstance(second);
+  EXPECT_EQ(Send("still first").reply, "echo:still first");
+}
+
+double ProcessCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+TEST_F(IpcLibraryTest, ClientWaitingWhileDescriptorsRunOutIsServedWithoutSpinning) {
+  const int client = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(client, 0);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 256);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  std::vector<int> fillers;
+  for (int fd; (fd = dup(client)) >= 0;) fillers.push_back(fd);
+
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, SocketPath().c_str());
+  const int connected = connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  const double cpu_before = ProcessCpuSeconds();
+  std::this_thread::sleep_for(500ms);
+  const double cpu_used = ProcessCpuSeconds() - cpu_before;
+
+  for (int fd : fillers) close(fd);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  ASSERT_EQ(connected, 0);
+  EXPECT_FALSE(fillers.empty());
+  // Pausing between attempts costs well under a millisecond here; a server
+  // that retries accept at once burns the whole half second it can get.
+  EXPECT_LT(cpu_used, 0.05);
+  const timeval patience{5, 0};
+  setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
+
+  // Once descriptors are free the waiting client is served.
+  const uint8_t frame[8] = {4, 0, 0, 0, 'l', 'a', 't', 'e'};
+  ASSERT_EQ(write(client, frame, sizeof(frame)), 8);
+  uint8_t answer[5 + 20] = {};
+  size_t got = 0;
+  for (ssize_t n;
+       got < sizeof(answer) && (n = read(client, answer + got, sizeof(answer) - got)) > 0;) {
+    got += static_cast<size_t>(n);
+  }
+  close(client);
+  ASSERT_EQ(got, sizeof(answer));
+  EXPECT_EQ(answer[0], 1);  // a reply follows
+  EXPECT_EQ(answer[1], 20);
+  char16_t reply[10];
+  std::memcpy(reply, answer + 5, sizeof(reply));
+  EXPECT_EQ(Narrow(reply, sizeof(reply)), "echo:late");
+}
+
+TEST_F(IpcLibraryTest, ServerAcceptsAgainAfterEverySlotExpiredAtOnce) {
+  // The server runs in a child that is stopped while its 128 idle clients'
+  // time-outs pass, so that all of them expire in the same round.
+  DestroyServerInstance(server_);
+  server_ = nullptr;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    CreateServerInstance()->StartListening(ServerChannel(), EchoCallback, 0);
+    for (;;) pause();
+  }
+  for (int wait = 0; wait < 100 && Send("ready", 1000).result != kIpcOk; ++wait)
+    std::this_thread::sleep_for(50ms);
+  std::vector<RawClient> idle;
+  for (int i = 0; i < 128; ++i) idle.emplace_back();
+  std::this_thread::sleep_for(500ms);  // all accepted
+  kill(child, SIGSTOP);
+  std::this_thread::sleep_for(5500ms);  // past the server's 5 s request time-out
+  kill(child, SIGCONT);
+  const Exchange after = Send("after", 3000);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(after.result, kIpcOk);
+  EXPECT_EQ(after.reply, "echo:after");
+}
+
+TEST_F(IpcLibraryTest, PeerOfAnotherUserIsRefusedBeforeAnythingIsRead) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "needs root to act as another user";
+  const std::string path = SocketPath();
+  // Open the private folders so that only the peer check stands in the way.
+  const std::string runtime = getenv("XDG_RUNTIME_DIR");
+  for (const std::string& path : {runtime, runtime + "/wardex", runtime + "/wardex/ipc"}) {
+    chmod(path.c_str(), 0755);
+  }
+  chmod(path.c_str(), 0666);
+  const int status = RunAsUnprivileged([&path] {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, path.c_str());
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) return 9;
+    const uint8_t frame[9] = {5, 0, 0, 0, 'h', 'e', 'l', 'l', 'o'};
+    (void)!send(fd, frame, sizeof(frame), MSG_NOSIGNAL);
+    char byte;
+    // The server closes the connection without a reply (a reset, as our
+    // frame is left unread).
+    const ssize_t got = read(fd, &byte, 1);
+    return got == 0 || (got < 0 && errno == ECONNRESET) ? 0 : 10 + static_cast<int>(got);
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(g_calls.load(), 0);
+}
+
+TEST_F(IpcLibraryTest, NoWorkerRefusesOnlyThatRequest) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "needs root to act as a user bound by RLIMIT_NPROC";
+  // The child makes threads: it must be forked from a process with one thread.
+  DestroyServerInstance(server_);
+  server_ = nullptr;
+  const int status = RunAsUnprivileged([] {
+    char folder[] = "/tmp/wardex-nproc-XXXXXX";
+    if (mkdtemp(folder) == nullptr || setenv("XDG_RUNTIME_DIR", folder, 1) != 0) return 20;
+    IIpcServer* server = CreateServerInstance();
+    if (server->StartListening(ServerChannel(), EchoCallback, 0) != kIpcOk) return 21;
+    rlimit saved{};
+    getrlimit(RLIMIT_NPROC, &saved);
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    setrlimit(RLIMIT_NPROC, &none);
+    const int32_t without_thread = Send("no thread").result;
+    setrlimit(RLIMIT_NPROC, &saved);
+    const std::string reply = Send("thread").reply;
+    DestroyServerInstance(server);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    if (without_thread != kIpcIoError) return 30 + without_thread;
+    return reply == "echo:thread" ? 0 : 40;
+  });
+  EXPECT_EQ(status, 0);
+}
+
+}  // namespace
+}  // namespace wardex::test
