@@ -23,6 +23,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <aclapi.h>
 #include <wincrypt.h>
 #include <wintrust.h>
 #include <imagehlp.h>
@@ -34,6 +35,7 @@
 #include <lmerr.h>
 #include <lmwksta.h>
 #include <mstask.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <softpub.h>
