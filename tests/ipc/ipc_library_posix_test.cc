@@ -28,6 +28,17 @@ using namespace std::chrono_literals;
 
 std::string SocketPath() { return ipc::ChannelEndpoint(ServerChannel()); }
 
+// How many sockets the process |pid| holds.
+int SocketsOf(pid_t pid) {
+  int sockets = 0;
+  std::error_code error;
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    sockets += std::filesystem::read_symlink(entry.path(), error).string().starts_with("socket:");
+  }
+  return sockets;
+}
+
 TEST_F(IpcLibraryTest, SocketIsPrivateToTheUser) {
   const std::u16string channel = ServerChannel();  // "test channel.<number>"
   EXPECT_EQ(SocketPath(), std::string(getenv("XDG_RUNTIME_DIR")) + "/wardex/ipc/test%20channel" +
@@ -140,23 +151,36 @@ TEST_F(IpcLibraryTest, ServerAcceptsAgainAfterEverySlotExpiredAtOnce) {
   // time-outs pass, so that all of them expire in the same round.
   DestroyServerInstance(server_);
   server_ = nullptr;
+  const int inherited = SocketsOf(getpid());
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     CreateServerInstance()->StartListening(ServerChannel(), EchoCallback, 0);
     for (;;) pause();
   }
+  // Its listening socket and |connections| accepted ones, nothing else.
+  const auto server_holds = [&](int connections) {
+    for (int wait = 0; wait < 1000; ++wait) {
+      if (SocketsOf(child) == inherited + 1 + connections) return true;
+      std::this_thread::sleep_for(20ms);
+    }
+    return false;
+  };
   for (int wait = 0; wait < 100 && Send("ready", 1000).result != kIpcOk; ++wait)
     std::this_thread::sleep_for(50ms);
+  const bool ready = server_holds(0);
   std::vector<RawClient> idle;
   for (int i = 0; i < 128; ++i) idle.emplace_back();
-  std::this_thread::sleep_for(500ms);  // all accepted
+  // Stopped before it accepted them all, the server would accept the rest
+  // afresh after the pause, and they would rightly hold the slots again.
+  const bool all_accepted = server_holds(128);
   kill(child, SIGSTOP);
   std::this_thread::sleep_for(5500ms);  // past the server's 5 s request time-out
   kill(child, SIGCONT);
-  const Exchange after = Send("after", 3000);
+  const Exchange after = Send("after", 10000);
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
+  ASSERT_TRUE(ready && all_accepted);
   EXPECT_EQ(after.result, kIpcOk);
   EXPECT_EQ(after.reply, "echo:after");
 }
