@@ -61,6 +61,7 @@ void ReportLatency(const char* name, int count, const std::function<bool()>& exc
   std::sort(micros.begin(), micros.end());
   std::printf("%-28s median %7.1f us   p99 %7.1f us   (%d round trips)\n", name,
               micros[micros.size() / 2], micros[micros.size() * 99 / 100], count);
+  std::fflush(stdout);  // each figure as it comes, also through a pipe
 }
 
 void ReportThroughput(int clients, double seconds) {
@@ -79,6 +80,7 @@ void ReportThroughput(int clients, double seconds) {
   stop = true;
   for (std::thread& t : threads) t.join();
   std::printf("throughput, %2d client(s):     %8.0f messages/s\n", clients, done / seconds);
+  std::fflush(stdout);
 }
 
 }  // namespace
