@@ -62,16 +62,15 @@ class SocketEcho final : public BareEcho {
     return address;
   }
 
-  // Reads a request and answers with as many bytes as the library's reply.
+  // Reads each request in turn and answers with as many bytes as the
+  // library's reply.
   void Serve() {
     while (!stop_) {
       const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) continue;
-      std::thread([this, fd] {
-        char buffer[256];
-        if (read(fd, buffer, sizeof(buffer)) > 0) (void)!write(fd, reply_.data(), reply_.size());
-        close(fd);
-      }).detach();
+      char buffer[256];
+      if (read(fd, buffer, sizeof(buffer)) > 0) (void)!write(fd, reply_.data(), reply_.size());
+      close(fd);
     }
   }
 

@@ -9,18 +9,23 @@ namespace {
 
 constexpr wchar_t kPipe[] = L"\\\\.\\pipe\\wardex-ipc-bench-bare";
 
-// A message-mode pipe served by one thread per connection, as the
-// library's workers serve theirs.
+// A message-mode pipe of one instance, whose thread serves each client in
+// turn.
 class PipeEcho final : public BareEcho {
  public:
-  explicit PipeEcho(std::string reply) : reply_(std::move(reply)) {
+  explicit PipeEcho(std::string reply)
+      : reply_(std::move(reply)),
+        pipe_(CreateNamedPipeW(kPipe, PIPE_ACCESS_DUPLEX,
+                               PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 64 * 1024,
+                               64 * 1024, 0, nullptr)) {
     server_ = std::thread([this] { Serve(); });
   }
 
   ~PipeEcho() override {
     stop_ = true;
-    Exchange("");
+    Exchange("stop");  // ends the wait for a client
     server_.join();
+    CloseHandle(pipe_);
   }
 
   const char* name() const override { return "bare named-pipe echo"; }
@@ -29,14 +34,12 @@ class PipeEcho final : public BareEcho {
     HANDLE pipe;
     while ((pipe = CreateFileW(kPipe, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                                nullptr)) == INVALID_HANDLE_VALUE) {
-      if (GetLastError() != ERROR_PIPE_BUSY && GetLastError() != ERROR_FILE_NOT_FOUND) {
-        return false;
-      }
+      if (GetLastError() != ERROR_PIPE_BUSY) return false;
       WaitNamedPipeW(kPipe, 1000);
     }
     DWORD done = 0;
-    bool ok = WriteFile(pipe, request.data(), static_cast<DWORD>(request.size()), &done,
-                        nullptr) != 0;
+    bool ok =
+        WriteFile(pipe, request.data(), static_cast<DWORD>(request.size()), &done, nullptr) != 0;
     std::string buffer(reply_.size(), '\0');
     size_t got = 0;
     while (ok && got < buffer.size()) {
@@ -52,29 +55,22 @@ class PipeEcho final : public BareEcho {
  private:
   void Serve() {
     while (!stop_) {
-      const HANDLE pipe = CreateNamedPipeW(
-          kPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-          PIPE_UNLIMITED_INSTANCES, 64 * 1024, 64 * 1024, 0, nullptr);
-      if (pipe == INVALID_HANDLE_VALUE) return;
-      if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) {
-        CloseHandle(pipe);
-        continue;
-      }
-      std::thread([this, pipe] {
+      if (ConnectNamedPipe(pipe_, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
         char buffer[256];
         DWORD done = 0;
-        if (ReadFile(pipe, buffer, sizeof(buffer), &done, nullptr) ||
+        if (ReadFile(pipe_, buffer, sizeof(buffer), &done, nullptr) ||
             GetLastError() == ERROR_MORE_DATA) {
-          WriteFile(pipe, reply_.data(), static_cast<DWORD>(reply_.size()), &done, nullptr);
+          WriteFile(pipe_, reply_.data(), static_cast<DWORD>(reply_.size()), &done, nullptr);
         }
         // The client reads the reply, then closes: wait for that.
-        ReadFile(pipe, buffer, sizeof(buffer), &done, nullptr);
-        CloseHandle(pipe);
-      }).detach();
+        ReadFile(pipe_, buffer, sizeof(buffer), &done, nullptr);
+      }
+      DisconnectNamedPipe(pipe_);
     }
   }
 
   const std::string reply_;
+  const HANDLE pipe_;
   std::atomic<bool> stop_{false};
   std::thread server_;
 };
