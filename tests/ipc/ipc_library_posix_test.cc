@@ -178,10 +178,14 @@ TEST_F(IpcLibraryTest, ServerAcceptsAgainAfterEverySlotExpiredAtOnce) {
   std::this_thread::sleep_for(5500ms);  // past the server's 5 s request time-out
   kill(child, SIGCONT);
   const Exchange after = Send("after", 10000);
+  const bool alive = waitpid(child, nullptr, WNOHANG) == 0;
+  struct stat socket_file {};
+  const bool socket_there = stat(SocketPath().c_str(), &socket_file) == 0;
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
   ASSERT_TRUE(ready && all_accepted);
-  EXPECT_EQ(after.result, kIpcOk);
+  EXPECT_EQ(after.result, kIpcOk) << "server alive: " << alive
+                                  << ", socket there: " << socket_there;
   EXPECT_EQ(after.reply, "echo:after");
 }
 
