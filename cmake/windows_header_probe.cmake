@@ -2,9 +2,10 @@
 # uses may still be a macro of the system's headers there, or <windows.h>
 # would rewrite it in the Windows files alone (PostMessage into PostMessageW,
 # WM_CLOSE into a number). The probe tests every such name right after
-# windows_api.h, then compiles every header after it.
+# windows_api.h, then compiles every header after it. Headers named for
+# another system (_posix.h, _linux.h) are that system's alone.
 file(GLOB probe_headers ${PROJECT_SOURCE_DIR}/src/*/*.h ${PROJECT_SOURCE_DIR}/sdk/include/wardex/*.h)
-list(FILTER probe_headers EXCLUDE REGEX "_internal\\.h$|/windows_api\\.h$")
+list(FILTER probe_headers EXCLUDE REGEX "_internal\\.h$|_posix\\.h$|_linux\\.h$|/windows_api\\.h$")
 
 # The names in the headers' code, without comments, strings and preprocessor lines.
 set(probe_names "")

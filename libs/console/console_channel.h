@@ -21,7 +21,7 @@
 #include "console_process.h"
 #include "dialog_ledger.h"
 #include "osal/ka_string.h"
-#include "platform/scoped_fd.h"
+#include "platform/scoped_fd_posix.h"
 #include "protocol/console_protocol.h"
 #include "wardex/message_dialog.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/process.h"
-#include "platform/scoped_fd.h"
+#include "platform/scoped_fd_posix.h"
 
 namespace wardex::console {
 

@@ -7,7 +7,7 @@
 
 #include "ipc_channel.h"
 #include "osal/wide_format.h"
-#include "platform/runtime_dir.h"
+#include "platform/runtime_dir_posix.h"
 
 namespace wardex::ipc {
 

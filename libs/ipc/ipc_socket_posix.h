@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "ipc_connection.h"
-#include "platform/scoped_fd.h"
+#include "platform/scoped_fd_posix.h"
 
 namespace wardex::ipc {
 

@@ -7,7 +7,7 @@
 #include <cerrno>
 
 #include "platform/posix_io_internal.h"
-#include "platform/scoped_fd.h"
+#include "platform/scoped_fd_posix.h"
 
 namespace wardex::platform {
 

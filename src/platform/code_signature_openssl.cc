@@ -23,8 +23,8 @@
 #include "platform/library_loader.h"
 #include "platform/openssl_util_internal.h"
 #include "platform/posix_io_internal.h"
-#include "platform/scoped_fd.h"
-#include "platform/system_paths.h"
+#include "platform/scoped_fd_posix.h"
+#include "platform/system_paths_linux.h"
 
 namespace wardex::platform {
 

@@ -9,7 +9,7 @@
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
-#include "platform/scoped_fd.h"
+#include "platform/scoped_fd_posix.h"
 
 namespace wardex::platform {
 namespace {

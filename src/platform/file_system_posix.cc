@@ -14,7 +14,7 @@
 #include "osal/wide_format.h"
 #include "platform/atomic_file_internal.h"
 #include "platform/posix_io_internal.h"
-#include "platform/scoped_fd.h"
+#include "platform/scoped_fd_posix.h"
 
 namespace wardex::platform {
 namespace {

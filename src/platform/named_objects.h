@@ -5,7 +5,7 @@
 // Windows: the system's named semaphores and events in the session's
 // namespace ("Local\<name>"), under the same names.
 //
-// Linux: files in the user's runtime folder (see runtime_dir.h):
+// Linux: files in the user's runtime folder (see runtime_dir_posix.h):
 //   sem.<name>    a semaphore exists while a process holds an exclusive flock
 //                 on this file; the kernel drops the lock when its holder
 //                 dies, so a killed instance leaves no stale lock behind.

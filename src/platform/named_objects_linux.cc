@@ -20,8 +20,8 @@
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
-#include "platform/runtime_dir.h"
-#include "platform/scoped_fd.h"
+#include "platform/runtime_dir_posix.h"
+#include "platform/scoped_fd_posix.h"
 #include "platform/thread.h"
 
 namespace wardex::platform {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "osal/ka_string.h"
-#include "platform/scoped_fd.h"
+#include "platform/scoped_fd_posix.h"
 #include "platform/thread.h"  // kStillActive
 
 namespace wardex::platform {

@@ -52,7 +52,7 @@ extern "C" {
 #include "platform/command_line.h"
 #include "platform/exe_link_internal.h"
 #include "platform/posix_io_internal.h"
-#include "platform/scoped_fd.h"
+#include "platform/scoped_fd_posix.h"
 #include "wardex/crashlog.h"
 
 extern char** environ;

@@ -11,7 +11,7 @@
 #include "platform/atomic_file_internal.h"
 #include "platform/posix_io_internal.h"
 #include "platform/profile_file_internal.h"
-#include "platform/scoped_fd.h"
+#include "platform/scoped_fd_posix.h"
 #include "platform/thread.h"
 
 namespace wardex::platform {

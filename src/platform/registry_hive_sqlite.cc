@@ -8,7 +8,7 @@
 
 #include "osal/wide_format.h"
 #include "platform/registry_hive_internal.h"
-#include "platform/system_paths.h"
+#include "platform/system_paths_linux.h"
 #include "wardex/crashlog.h"
 
 namespace wardex::platform::registry {

@@ -13,7 +13,7 @@
 #include "platform/registry_hive_internal.h"
 #include "platform/registry_key_path.h"
 #include "platform/registry_writer_lock_internal.h"
-#include "platform/scoped_fd.h"
+#include "platform/scoped_fd_posix.h"
 
 namespace wardex::platform {
 namespace registry {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/scoped_fd.h"
+#include "platform/scoped_fd_posix.h"
 
 namespace wardex::platform::registry {
 

@@ -1,4 +1,4 @@
-#include "platform/runtime_dir.h"
+#include "platform/runtime_dir_posix.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
-#include "platform/system_paths.h"
+#include "platform/system_paths_linux.h"
 
 namespace wardex::platform {
 namespace {

@@ -1,11 +1,12 @@
-// The files that stand for a scheduled task: an XDG autostart entry for a
-// task that runs at logon, a systemd user timer with its service for a task
-// with a dated trigger. A user's own tasks live in the user's configuration
-// folder; the administrator's are machine-wide (below the machine root).
+// The files that stand for a scheduled task, written for the system's
+// scheduler: a task that runs at logon, or one with a dated trigger. A user's
+// own tasks are the user's; the administrator's are machine-wide.
+//
+// Linux: an XDG autostart entry for a logon task, a systemd user timer with
+// its service for a dated one (scheduled_task_files_linux.h has their names).
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "osal/ka_string.h"
@@ -13,15 +14,15 @@
 namespace wardex::platform {
 
 enum class TaskScope {
-  kUser,     // $XDG_CONFIG_HOME/autostart, $XDG_CONFIG_HOME/systemd/user
-  kMachine,  // etc/xdg/autostart, etc/systemd/user below the machine root
+  kUser,     // Linux: $XDG_CONFIG_HOME/autostart, $XDG_CONFIG_HOME/systemd/user
+  kMachine,  // Linux: etc/xdg/autostart, etc/systemd/user below the machine root
 };
 
 // The administrator registers for the machine, everyone else for themselves.
 [[nodiscard]] TaskScope DefaultTaskScope();
 
-// True when the machine runs systemd (its runtime folder run/systemd/system
-// exists below the machine root), so that dated triggers can be served.
+// True when the machine's scheduler is there to serve dated triggers (Linux:
+// systemd runs, its folder run/systemd/system exists below the machine root).
 [[nodiscard]] bool TaskSchedulerPresent();
 
 struct TaskDate {
@@ -59,34 +60,32 @@ struct TaskDefinition {
 
 // 0 when |name| can name a task's files; else the Win32 code: 123 (invalid
 // name) for an empty name or one with control characters, 206 (file name too
-// long) when its escaped form is too long for a unit name.
+// long) when the scheduler cannot take a name that long (Linux: its escaped
+// form as a unit name).
 [[nodiscard]] uint32_t CheckTaskName(const KaOSAL::KaString& name);
 // True when |text| can be written into a task's files: no control characters.
 [[nodiscard]] bool IsWritableTaskText(const KaOSAL::KaString& text);
 
-// True when |trigger| can be written as a timer (or is a logon trigger): a
-// valid time of day, begin date within systemd's calendar, an end date not
+// True when the scheduler can serve |trigger|: a logon trigger, or a valid
+// time of day, a begin date within the scheduler's calendar, an end date not
 // before it, a weekday for a weekly trigger.
 [[nodiscard]] bool IsServableTrigger(const TaskTrigger& trigger);
 
 // True when any file of the task |name| exists in |scope|.
 [[nodiscard]] bool TaskExists(const KaOSAL::KaString& name, TaskScope scope);
 
-// Writes the task's files in |scope| (replacing files of the same name) and,
-// for an enabled timer, the link that enables it; tells the user's service
-// manager where one is reachable. A failure removes what this call wrote.
-// Returns 0 or the Win32 code of the failure: 161 (bad path name), logged,
-// for an autostart entry whose program or arguments hold a backslash, "$" or
-// "`", which logon sessions read differently.
+// Writes the task's files in |scope|, replacing a task of the same name, and
+// enables a dated task unless it is disabled (Linux: the timer's link, and the
+// user's service manager is told where one is reachable). A failure removes
+// what this call wrote. Returns 0 or the Win32 code of the failure: 161 (bad
+// path name), logged, where the logon session would read the program or its
+// arguments differently than written (Linux: a backslash, "$" or "`" in an
+// autostart entry).
 [[nodiscard]] uint32_t WriteTaskFiles(const KaOSAL::KaString& name,
                                       const TaskDefinition& definition, TaskScope scope);
 
 // Removes every file of the task |name| in |scope|. Returns 0, 2 (file not
 // found) when there was none, or the Win32 code of the failure.
 [[nodiscard]] uint32_t RemoveTaskFiles(const KaOSAL::KaString& name, TaskScope scope);
-
-// The file names of the task |name|: the escaped name (as systemd escapes
-// unit names) with ".desktop", ".timer" and ".service".
-[[nodiscard]] std::string EscapedTaskName(const KaOSAL::KaString& name);
 
 }  // namespace wardex::platform

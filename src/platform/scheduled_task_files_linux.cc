@@ -1,3 +1,4 @@
+#include "platform/scheduled_task_files_linux.h"
 #include "platform/scheduled_task_files.h"
 
 #include <sys/stat.h>
@@ -16,8 +17,8 @@
 #include "platform/atomic_file_internal.h"
 #include "platform/create_folder.h"
 #include "platform/file_system.h"
-#include "platform/system_paths.h"
-#include "platform/user_manager.h"
+#include "platform/system_paths_linux.h"
+#include "platform/user_manager_linux.h"
 #include "wardex/crashlog.h"
 
 namespace wardex::platform {

@@ -1,3 +1,4 @@
+#include "platform/system_paths_linux.h"
 #include "platform/system_paths.h"
 
 #include <link.h>

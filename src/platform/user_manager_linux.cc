@@ -1,4 +1,4 @@
-#include "platform/user_manager.h"
+#include "platform/user_manager_linux.h"
 
 #include <systemd/sd-bus.h>
 

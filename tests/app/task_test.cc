@@ -15,6 +15,7 @@
 #include "app/task.h"
 #include "modules/module_test_env.h"
 #include "platform/scheduled_task_files.h"
+#include "platform/scheduled_task_files_linux.h"
 
 namespace wardex::test {
 namespace {

@@ -18,6 +18,7 @@
 #include "osal/wide_format.h"
 #include "platform/registry_store.h"
 #include "platform/system_paths.h"
+#include "platform/system_paths_linux.h"
 #include "support/test_env.h"
 
 namespace wardex {

@@ -16,7 +16,7 @@
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
-#include "platform/runtime_dir.h"
+#include "platform/runtime_dir_posix.h"
 #include "support/test_env.h"
 
 namespace wardex::platform {

@@ -1,4 +1,4 @@
-#include "platform/scoped_fd.h"
+#include "platform/scoped_fd_posix.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
