@@ -32,7 +32,7 @@ std::unique_ptr<ConsoleProcess> ConsoleProcess::Start(const std::string& program
   const platform::ScopedFd theirs(pair[1]);
   platform::StartInfo start;
   start.command_line = u"\"" + KaOSAL::KaString(KaOSAL::FromUtf8(program).c_str()) + u"\"";
-  start.channel = theirs.get();
+  start.channel = platform::NativeHandle{theirs.get()};
   std::unique_ptr<platform::ChildProcess> child = platform::ChildProcess::Start(start);
   if (child == nullptr) {
     LogW(kLogError, u"CONSOLE: cannot start %S (error %lu)", program.c_str(),

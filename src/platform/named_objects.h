@@ -1,6 +1,7 @@
 // Named kernel objects shared by the processes of one user: semaphores whose
 // only use is their existence (single instance, "is the starter running"),
-// and manual-reset events.
+// and manual-reset events. Each platform keeps its own state behind the
+// object, so callers see no system type.
 //
 // Windows: the system's named semaphores and events in the session's
 // namespace ("Local\<name>"), under the same names.
@@ -39,14 +40,14 @@ class NamedSemaphore {
   NamedSemaphore(const NamedSemaphore&) = delete;
   NamedSemaphore& operator=(const NamedSemaphore&) = delete;
 
-  [[nodiscard]] bool already_existed() const { return handle_ == kNotHeld; }
+  [[nodiscard]] bool already_existed() const { return held_ == nullptr; }
+
+  // The platform's hold on the semaphore.
+  struct Hold;
 
  private:
-  static constexpr intptr_t kNotHeld = -1;
-  explicit NamedSemaphore(intptr_t handle) : handle_(handle) {}
-  // The system's semaphore, or the descriptor holding the flock; kNotHeld
-  // when another owner has it.
-  intptr_t handle_;
+  explicit NamedSemaphore(std::unique_ptr<Hold> held);
+  std::unique_ptr<Hold> held_;  // null when another owner has it
 };
 
 class NamedEvent {
@@ -73,15 +74,12 @@ class NamedEvent {
 
   [[nodiscard]] bool already_existed() const { return already_existed_; }
 
+  // The platform's hold on the event.
+  struct Hold;
+
  private:
-  // Linux: takes over |fd| of an event file: joins the event that other
-  // handles hold, else makes it anew in the state |*create_set| (with no
-  // |create_set|: fails with 2). Null on failure.
-  static std::unique_ptr<NamedEvent> Attach(int fd, const bool* create_set);
-  NamedEvent(intptr_t handle, uint32_t* state, bool already_existed)
-      : handle_(handle), state_(state), already_existed_(already_existed) {}
-  intptr_t handle_;  // the system's event, or the event file's descriptor
-  uint32_t* state_;  // Linux: the shared mapping of the file's first 4 bytes
+  NamedEvent(std::unique_ptr<Hold> held, bool already_existed);
+  std::unique_ptr<Hold> held_;
   bool already_existed_;
 };
 

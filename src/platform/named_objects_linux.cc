@@ -154,6 +154,54 @@ bool ResetEventFile(int fd, bool initially_set) {
 
 }  // namespace
 
+// The descriptor that holds the flock.
+struct NamedSemaphore::Hold {
+  ScopedFd file;
+};
+
+// The event file, held with a shared lock on its holder byte, and the shared
+// mapping of its first 4 bytes.
+struct NamedEvent::Hold {
+  Hold(ScopedFd held_file, uint32_t* mapped_state)
+      : file(std::move(held_file)), state(mapped_state) {}
+  ~Hold() { munmap(state, kEventFileSize); }
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+
+  ScopedFd file;
+  uint32_t* state;
+};
+
+namespace {
+
+// Takes over |file| of an event file: joins the event that other handles
+// hold, else makes it anew in the state |*create_set| (with no |create_set|:
+// fails with 2). |*joined| tells which. Null on failure with the last error set.
+std::unique_ptr<NamedEvent::Hold> AttachEvent(ScopedFd file, const bool* create_set, bool* joined) {
+  const int fd = file.get();
+  if (fd < 0) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return nullptr;
+  }
+  if (!TakeGuard(fd)) return nullptr;
+  *joined = HeldElsewhere(fd);
+  bool ok = *joined || create_set != nullptr;
+  if (!ok) KaOSAL::SetLastError(KaOSAL::kErrorFileNotFound);  // nobody holds it: it is gone
+  if (ok && !*joined) ok = ResetEventFile(fd, *create_set);
+  if (ok && !LockByte(fd, F_RDLCK, kHolderByte)) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    ok = false;
+  }
+  (void)LockByte(fd, F_UNLCK, kGuardByte);
+  uint32_t* state = ok ? MapState(fd) : nullptr;
+  if (state == nullptr) return nullptr;
+  return std::make_unique<NamedEvent::Hold>(std::move(file), state);
+}
+
+}  // namespace
+
+NamedSemaphore::NamedSemaphore(std::unique_ptr<Hold> held) : held_(std::move(held)) {}
+
 std::unique_ptr<NamedSemaphore> NamedSemaphore::Create(const KaOSAL::KaString& name) {
   const std::string path = ObjectPath("sem", name);
   if (path.empty()) return nullptr;
@@ -165,7 +213,8 @@ std::unique_ptr<NamedSemaphore> NamedSemaphore::Create(const KaOSAL::KaString& n
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
       KaOSAL::SetLastError(KaOSAL::kErrorSuccess);
-      return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(fd.release()));
+      return std::unique_ptr<NamedSemaphore>(
+          new NamedSemaphore(std::make_unique<Hold>(Hold{std::move(fd)})));
     }
     if (errno != EWOULDBLOCK) {
       KaOSAL::SetLastErrorFromErrno(errno);
@@ -179,7 +228,7 @@ std::unique_ptr<NamedSemaphore> NamedSemaphore::Create(const KaOSAL::KaString& n
   }
   fd.reset();
   KaOSAL::SetLastError(KaOSAL::kErrorAlreadyExists);
-  return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(kNotHeld));
+  return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(nullptr));
 }
 
 bool NamedSemaphore::Exists(const KaOSAL::KaString& name) {
@@ -196,73 +245,53 @@ bool NamedSemaphore::Exists(const KaOSAL::KaString& name) {
   return owned;
 }
 
-NamedSemaphore::~NamedSemaphore() {
-  // The file stays: removing it could let a later creator lock a file that
-  // is no longer the one other processes open.
-  if (handle_ != kNotHeld) close(static_cast<int>(handle_));
-}
+// The file stays: removing it could let a later creator lock a file that is
+// no longer the one other processes open.
+NamedSemaphore::~NamedSemaphore() = default;
+
+NamedEvent::NamedEvent(std::unique_ptr<Hold> held, bool already_existed)
+    : held_(std::move(held)), already_existed_(already_existed) {}
 
 std::unique_ptr<NamedEvent> NamedEvent::Create(const KaOSAL::KaString& name, bool initially_set) {
   const std::string path = ObjectPath("event", name);
   if (path.empty()) return nullptr;
-  return Attach(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kFileMode),
-                &initially_set);
+  bool joined = false;
+  std::unique_ptr<Hold> held = AttachEvent(
+      ScopedFd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kFileMode)),
+      &initially_set, &joined);
+  if (held == nullptr) return nullptr;
+  KaOSAL::SetLastError(joined ? KaOSAL::kErrorAlreadyExists : KaOSAL::kErrorSuccess);
+  return std::unique_ptr<NamedEvent>(new NamedEvent(std::move(held), joined));
 }
 
 std::unique_ptr<NamedEvent> NamedEvent::Open(const KaOSAL::KaString& name) {
   const std::string path = ObjectPath("event", name);
   if (path.empty()) return nullptr;
-  return Attach(OpenExisting(path, O_RDWR), nullptr);
+  bool joined = false;
+  std::unique_ptr<Hold> held = AttachEvent(ScopedFd(OpenExisting(path, O_RDWR)), nullptr, &joined);
+  if (held == nullptr) return nullptr;
+  KaOSAL::SetLastError(KaOSAL::kErrorSuccess);
+  return std::unique_ptr<NamedEvent>(new NamedEvent(std::move(held), false));
 }
 
-std::unique_ptr<NamedEvent> NamedEvent::Attach(int fd, const bool* create_set) {
-  if (fd < 0) {
-    KaOSAL::SetLastErrorFromErrno(errno);
-    return nullptr;
-  }
-  if (!TakeGuard(fd)) {
-    close(fd);
-    return nullptr;
-  }
-  const bool existed = HeldElsewhere(fd);
-  bool ok = existed || create_set != nullptr;
-  if (!ok) KaOSAL::SetLastError(KaOSAL::kErrorFileNotFound);  // nobody holds it: it is gone
-  if (ok && !existed) ok = ResetEventFile(fd, *create_set);
-  if (ok && !LockByte(fd, F_RDLCK, kHolderByte)) {
-    KaOSAL::SetLastErrorFromErrno(errno);
-    ok = false;
-  }
-  (void)LockByte(fd, F_UNLCK, kGuardByte);
-  uint32_t* state = ok ? MapState(fd) : nullptr;
-  if (state == nullptr) {
-    close(fd);
-    return nullptr;
-  }
-  const bool already_existed = existed && create_set != nullptr;
-  KaOSAL::SetLastError(already_existed ? KaOSAL::kErrorAlreadyExists : KaOSAL::kErrorSuccess);
-  return std::unique_ptr<NamedEvent>(new NamedEvent(fd, state, already_existed));
-}
-
-NamedEvent::~NamedEvent() {
-  munmap(state_, kEventFileSize);
-  close(static_cast<int>(handle_));
-}
+NamedEvent::~NamedEvent() = default;
 
 bool NamedEvent::Set() {
-  StateOf(state_).store(1, std::memory_order_release);
-  Futex(state_, FUTEX_WAKE, INT_MAX, nullptr);
+  StateOf(held_->state).store(1, std::memory_order_release);
+  Futex(held_->state, FUTEX_WAKE, INT_MAX, nullptr);
   return true;
 }
 
 bool NamedEvent::Reset() {
-  StateOf(state_).store(0, std::memory_order_release);
+  StateOf(held_->state).store(0, std::memory_order_release);
   return true;
 }
 
 WaitResult NamedEvent::Wait(uint32_t timeout_ms) {
   using Clock = std::chrono::steady_clock;
+  uint32_t* const state = held_->state;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (StateOf(state_).load(std::memory_order_acquire) == 0) {
+  while (StateOf(state).load(std::memory_order_acquire) == 0) {
     timespec remaining{};
     if (timeout_ms != kInfinite) {
       const auto left = deadline - Clock::now();
@@ -271,7 +300,7 @@ WaitResult NamedEvent::Wait(uint32_t timeout_ms) {
       remaining = {static_cast<time_t>(nanos / 1'000'000'000),
                    static_cast<long>(nanos % 1'000'000'000)};
     }
-    if (Futex(state_, FUTEX_WAIT, 0, timeout_ms == kInfinite ? nullptr : &remaining) != 0 &&
+    if (Futex(state, FUTEX_WAIT, 0, timeout_ms == kInfinite ? nullptr : &remaining) != 0 &&
         errno != EAGAIN && errno != EINTR && errno != ETIMEDOUT) {
       KaOSAL::SetLastErrorFromErrno(errno);
       return WaitResult::kFailed;

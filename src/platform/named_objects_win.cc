@@ -1,7 +1,9 @@
 // The system's named semaphores and manual-reset events, in the session's
 // namespace, so that every process of the user's logon session finds them by
 // the same name as on Linux.
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "osal/last_error.h"
 #include "platform/named_objects.h"
@@ -16,14 +18,30 @@ std::wstring SessionName(const KaOSAL::KaString& name) {
   return L"Local\\" + std::wstring(name.c_str(), name.c_str() + name.GetLength());
 }
 
-HANDLE AsHandle(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
-
 // Keeps the system's last error as ours, for a call that just failed.
 void KeepSystemError() { KaOSAL::SetLastError(::GetLastError()); }
 
 void SetInvalidName() { KaOSAL::SetLastError(KaOSAL::kErrorInvalidParameter); }
 
 }  // namespace
+
+// The system's object, closed with the hold.
+struct NamedSemaphore::Hold {
+  explicit Hold(HANDLE held) : handle(held) {}
+  ~Hold() { CloseHandle(handle); }
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+  HANDLE handle;
+};
+
+struct NamedEvent::Hold : NamedSemaphore::Hold {
+  using NamedSemaphore::Hold::Hold;
+};
+
+NamedSemaphore::NamedSemaphore(std::unique_ptr<Hold> held) : held_(std::move(held)) {}
+
+NamedEvent::NamedEvent(std::unique_ptr<Hold> held, bool already_existed)
+    : held_(std::move(held)), already_existed_(already_existed) {}
 
 std::unique_ptr<NamedSemaphore> NamedSemaphore::Create(const KaOSAL::KaString& name) {
   const std::wstring session_name = SessionName(name);
@@ -40,10 +58,10 @@ std::unique_ptr<NamedSemaphore> NamedSemaphore::Create(const KaOSAL::KaString& n
     // Holding another owner's semaphore would keep it alive after its owner.
     CloseHandle(semaphore);
     KaOSAL::SetLastError(KaOSAL::kErrorAlreadyExists);
-    return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(kNotHeld));
+    return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(nullptr));
   }
   KaOSAL::SetLastError(KaOSAL::kErrorSuccess);
-  return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(reinterpret_cast<intptr_t>(semaphore)));
+  return std::unique_ptr<NamedSemaphore>(new NamedSemaphore(std::make_unique<Hold>(semaphore)));
 }
 
 bool NamedSemaphore::Exists(const KaOSAL::KaString& name) {
@@ -62,9 +80,7 @@ bool NamedSemaphore::Exists(const KaOSAL::KaString& name) {
   return true;
 }
 
-NamedSemaphore::~NamedSemaphore() {
-  if (handle_ != kNotHeld) CloseHandle(AsHandle(handle_));
-}
+NamedSemaphore::~NamedSemaphore() = default;
 
 std::unique_ptr<NamedEvent> NamedEvent::Create(const KaOSAL::KaString& name, bool initially_set) {
   const std::wstring session_name = SessionName(name);
@@ -80,7 +96,7 @@ std::unique_ptr<NamedEvent> NamedEvent::Create(const KaOSAL::KaString& name, boo
   const bool already_existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
   KaOSAL::SetLastError(already_existed ? KaOSAL::kErrorAlreadyExists : KaOSAL::kErrorSuccess);
   return std::unique_ptr<NamedEvent>(
-      new NamedEvent(reinterpret_cast<intptr_t>(event), nullptr, already_existed));
+      new NamedEvent(std::make_unique<Hold>(event), already_existed));
 }
 
 std::unique_ptr<NamedEvent> NamedEvent::Open(const KaOSAL::KaString& name) {
@@ -95,26 +111,25 @@ std::unique_ptr<NamedEvent> NamedEvent::Open(const KaOSAL::KaString& name) {
     return nullptr;
   }
   KaOSAL::SetLastError(KaOSAL::kErrorSuccess);
-  return std::unique_ptr<NamedEvent>(
-      new NamedEvent(reinterpret_cast<intptr_t>(event), nullptr, true));
+  return std::unique_ptr<NamedEvent>(new NamedEvent(std::make_unique<Hold>(event), true));
 }
 
-NamedEvent::~NamedEvent() { CloseHandle(AsHandle(handle_)); }
+NamedEvent::~NamedEvent() = default;
 
 bool NamedEvent::Set() {
-  if (SetEvent(AsHandle(handle_))) return true;
+  if (SetEvent(held_->handle)) return true;
   KeepSystemError();
   return false;
 }
 
 bool NamedEvent::Reset() {
-  if (ResetEvent(AsHandle(handle_))) return true;
+  if (ResetEvent(held_->handle)) return true;
   KeepSystemError();
   return false;
 }
 
 WaitResult NamedEvent::Wait(uint32_t timeout_ms) {
-  switch (WaitForSingleObject(AsHandle(handle_), timeout_ms)) {
+  switch (WaitForSingleObject(held_->handle, timeout_ms)) {
     case WAIT_OBJECT_0:
       return WaitResult::kSignaled;
     case WAIT_TIMEOUT:

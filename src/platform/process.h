@@ -9,11 +9,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <utility>
 #include <vector>
 
 #include "osal/ka_string.h"
-#include "platform/scoped_fd_posix.h"
+#include "platform/native_handle.h"
 #include "platform/thread.h"  // kStillActive
 
 namespace wardex::platform {
@@ -56,9 +55,12 @@ class ProcessHandle {
   [[nodiscard]] bool Terminate() const;
   [[nodiscard]] uint32_t id() const { return id_; }
 
+  // The platform's hold on the process.
+  struct Hold;
+
  private:
-  ProcessHandle(ScopedFd pidfd, uint32_t id) : pidfd_(std::move(pidfd)), id_(id) {}
-  ScopedFd pidfd_;
+  ProcessHandle(std::unique_ptr<Hold> held, uint32_t id);
+  std::unique_ptr<Hold> held_;
   uint32_t id_;
 };
 
@@ -71,9 +73,10 @@ struct StartInfo {
   // Hidden: the program gets no terminal, its standard input and output go
   // to /dev/null. Otherwise it shares the agent's.
   bool hidden = false;
-  // A descriptor of ours that the program gets as its descriptor 3, the one
-  // it has beyond 0 to 2: a channel between the two. -1 for none.
-  int channel = -1;
+  // A channel between the two that the program inherits: on Linux it is the
+  // program's descriptor 3, the one it has beyond 0 to 2; on Windows the
+  // program gets the handle under the same value. kNoNativeHandle for none.
+  NativeHandle channel = kNoNativeHandle;
 };
 
 // A program that we started, followed until its end. The child is reaped in
@@ -102,14 +105,13 @@ class ChildProcess {
   [[nodiscard]] bool Terminate(uint32_t exit_code);
   [[nodiscard]] uint32_t id() const { return id_; }
 
+  // The platform's hold on the child and what it knows of the child's end.
+  struct Hold;
+
  private:
-  ChildProcess(ScopedFd pidfd, uint32_t id) : pidfd_(std::move(pidfd)), id_(id) {}
-  ScopedFd pidfd_;
+  ChildProcess(std::unique_ptr<Hold> held, uint32_t id);
+  std::unique_ptr<Hold> held_;
   uint32_t id_;
-  bool reaped_ = false;
-  uint32_t exit_code_ = kStillActive;
-  bool terminated_ = false;
-  uint32_t terminate_code_ = 0;
 };
 
 // The desktop's "open" for |target| with |working_folder| as the opener's

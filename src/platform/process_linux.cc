@@ -314,6 +314,21 @@ bool TakeProcessSnapshot(std::vector<ProcessSnapshotEntry>& entries) {
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
 
+// The pidfd: signals reach the process that was opened even after its id has
+// been given to another one.
+struct ProcessHandle::Hold {
+  ScopedFd pidfd;
+};
+
+// The child's pidfd and, since a child is reaped by hand, what its end was.
+struct ChildProcess::Hold {
+  ScopedFd pidfd;
+  bool reaped = false;
+  uint32_t exit_code = kStillActive;
+  bool terminated = false;  // by Terminate(), which gives the exit code
+  uint32_t terminate_code = 0;
+};
+
 std::unique_ptr<ProcessHandle> ProcessHandle::Open(const ProcessSnapshotEntry& entry) {
   ScopedFd pidfd(pidfd_open(static_cast<pid_t>(entry.id), 0));
   if (pidfd.get() < 0) {
@@ -338,21 +353,25 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Open(const ProcessSnapshotEntry& e
     KaOSAL::SetLastErrorFromErrno(errno);
     return nullptr;
   }
-  return std::unique_ptr<ProcessHandle>(new ProcessHandle(std::move(pidfd), entry.id));
+  return std::unique_ptr<ProcessHandle>(
+      new ProcessHandle(std::make_unique<Hold>(Hold{std::move(pidfd)}), entry.id));
 }
+
+ProcessHandle::ProcessHandle(std::unique_ptr<Hold> held, uint32_t id)
+    : held_(std::move(held)), id_(id) {}
 
 ProcessHandle::~ProcessHandle() = default;
 
-bool ProcessHandle::HasEnded() const { return PidfdEnded(pidfd_.get(), 0); }
+bool ProcessHandle::HasEnded() const { return PidfdEnded(held_->pidfd.get(), 0); }
 
 bool ProcessHandle::AskToClose() const {
-  if (pidfd_send_signal(pidfd_.get(), SIGTERM, nullptr, 0) == 0) return true;
+  if (pidfd_send_signal(held_->pidfd.get(), SIGTERM, nullptr, 0) == 0) return true;
   KaOSAL::SetLastErrorFromErrno(errno);
   return false;
 }
 
 bool ProcessHandle::Terminate() const {
-  if (pidfd_send_signal(pidfd_.get(), SIGKILL, nullptr, 0) == 0) return true;
+  if (pidfd_send_signal(held_->pidfd.get(), SIGKILL, nullptr, 0) == 0) return true;
   KaOSAL::SetLastErrorFromErrno(errno);
   return false;
 }
@@ -367,48 +386,57 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const StartInfo& info) {
   }
   request.working_folder = Native(info.working_folder);
   request.hidden = info.hidden;
-  request.channel = info.channel;
+  request.channel = static_cast<int>(info.channel);
   pid_t pid = 0;
   ScopedFd pidfd = Spawn(request, pid);
   if (pidfd.get() < 0) return nullptr;
+  auto held = std::make_unique<Hold>();
+  held->pidfd = std::move(pidfd);
   return std::unique_ptr<ChildProcess>(
-      new ChildProcess(std::move(pidfd), static_cast<uint32_t>(pid)));
+      new ChildProcess(std::move(held), static_cast<uint32_t>(pid)));
 }
 
+ChildProcess::ChildProcess(std::unique_ptr<Hold> held, uint32_t id)
+    : held_(std::move(held)), id_(id) {}
+
 ChildProcess::~ChildProcess() {
-  if (!reaped_ && ExitCode() == kStillActive) ReapLater(std::move(pidfd_), id_);
+  if (!held_->reaped && ExitCode() == kStillActive) ReapLater(std::move(held_->pidfd), id_);
 }
 
 uint32_t ChildProcess::ExitCode() {
-  if (reaped_) return exit_code_;
+  Hold& child = *held_;
+  if (child.reaped) return child.exit_code;
   siginfo_t info{};
-  if (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd_.get()), &info,
+  if (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(child.pidfd.get()), &info,
              WEXITED | WNOHANG) != 0 ||
       info.si_pid == 0)
     return kStillActive;
-  reaped_ = true;
+  child.reaped = true;
   if (info.si_code == CLD_EXITED)
-    exit_code_ = static_cast<uint32_t>(info.si_status);
+    child.exit_code = static_cast<uint32_t>(info.si_status);
   else
-    exit_code_ = terminated_ ? terminate_code_ : 128 + static_cast<uint32_t>(info.si_status);
-  return exit_code_;
+    child.exit_code =
+        child.terminated ? child.terminate_code : 128 + static_cast<uint32_t>(info.si_status);
+  return child.exit_code;
 }
 
 bool ChildProcess::WaitForExit(uint32_t timeout_ms) {
-  if (reaped_) return true;
+  if (held_->reaped) return true;
   const int wait_ms =
       timeout_ms == kInfinite ? -1 : static_cast<int>(std::min(timeout_ms, 0x7FFFFFFFu));
-  return PidfdEnded(pidfd_.get(), wait_ms) && ExitCode() != kStillActive;
+  return PidfdEnded(held_->pidfd.get(), wait_ms) && ExitCode() != kStillActive;
 }
 
 bool ChildProcess::Terminate(uint32_t exit_code) {
-  if (reaped_ || pidfd_send_signal(pidfd_.get(), SIGKILL, nullptr, 0) != 0) {
+  Hold& child = *held_;
+  if (child.reaped || pidfd_send_signal(child.pidfd.get(), SIGKILL, nullptr, 0) != 0) {
     // An ended child cannot be terminated, as on Windows.
-    KaOSAL::SetLastError(reaped_ ? KaOSAL::kErrorAccessDenied : KaOSAL::Win32ErrorFromErrno(errno));
+    KaOSAL::SetLastError(child.reaped ? KaOSAL::kErrorAccessDenied
+                                      : KaOSAL::Win32ErrorFromErrno(errno));
     return false;
   }
-  terminated_ = true;
-  terminate_code_ = exit_code;
+  child.terminated = true;
+  child.terminate_code = exit_code;
   return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace wardex::platform {
@@ -12,14 +13,15 @@ inline constexpr uint32_t kWsaHostNotFound = 11001;
 
 class UdpSocket {
  public:
-  UdpSocket() = default;
+  UdpSocket();
   ~UdpSocket();
   UdpSocket(const UdpSocket&) = delete;
   UdpSocket& operator=(const UdpSocket&) = delete;
 
   // Opens the socket and connects it to |host| (dotted IPv4 text, else the
-  // first IPv4 address the name resolves to) and |port|. False with the last
-  // error set.
+  // first IPv4 address the name resolves to) and |port|, closing the one
+  // opened before. False with the last error set. The other calls fail with
+  // the last error 6 (invalid handle) until one Connect succeeded.
   [[nodiscard]] bool Connect(const std::string& host, uint16_t port);
   // Sends one datagram; false with the last error set unless all went out.
   [[nodiscard]] bool Send(const void* data, size_t size);
@@ -30,8 +32,11 @@ class UdpSocket {
   // last error set.
   [[nodiscard]] long Receive(void* buffer, size_t size);
 
+  // The platform's socket.
+  struct Hold;
+
  private:
-  int fd_ = -1;
+  std::unique_ptr<Hold> held_;  // null until connected
 };
 
 }  // namespace wardex::platform

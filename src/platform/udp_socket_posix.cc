@@ -8,10 +8,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "osal/last_error.h"
+#include "platform/scoped_fd_posix.h"
 
 namespace wardex::platform {
+
+struct UdpSocket::Hold {
+  ScopedFd socket;
+};
+
 namespace {
 
 // Returns the IPv4 address of |host| in |address|: the dotted text itself,
@@ -31,17 +38,25 @@ bool ResolveIPv4(const std::string& host, in_addr* address) {
   return true;
 }
 
-}  // namespace
-
-UdpSocket::~UdpSocket() {
-  if (fd_ >= 0) close(fd_);
+// The connected socket's descriptor, or -1 with the last error 6 (invalid
+// handle) when there is none.
+int Descriptor(const std::unique_ptr<UdpSocket::Hold>& held) {
+  if (held != nullptr) return held->socket.get();
+  KaOSAL::SetLastError(KaOSAL::kErrorInvalidHandle);
+  return -1;
 }
 
+}  // namespace
+
+UdpSocket::UdpSocket() = default;
+UdpSocket::~UdpSocket() = default;
+
 bool UdpSocket::Connect(const std::string& host, uint16_t port) {
+  held_.reset();
   in_addr address{};
   if (!ResolveIPv4(host, &address)) return false;
-  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) {
+  ScopedFd socket_fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (socket_fd.get() < 0) {
     KaOSAL::SetLastErrorFromErrno(errno);
     return false;
   }
@@ -49,15 +64,18 @@ bool UdpSocket::Connect(const std::string& host, uint16_t port) {
   peer.sin_family = AF_INET;
   peer.sin_port = htons(port);
   peer.sin_addr = address;
-  if (connect(fd_, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) != 0) {
+  if (connect(socket_fd.get(), reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) != 0) {
     KaOSAL::SetLastErrorFromErrno(errno);
     return false;
   }
+  held_ = std::make_unique<Hold>(Hold{std::move(socket_fd)});
   return true;
 }
 
 bool UdpSocket::Send(const void* data, size_t size) {
-  const ssize_t sent = send(fd_, data, size, MSG_NOSIGNAL);
+  const int fd = Descriptor(held_);
+  if (fd < 0) return false;
+  const ssize_t sent = send(fd, data, size, MSG_NOSIGNAL);
   if (sent != static_cast<ssize_t>(size)) {
     KaOSAL::SetLastErrorFromErrno(sent < 0 ? errno : EIO);
     return false;
@@ -66,7 +84,9 @@ bool UdpSocket::Send(const void* data, size_t size) {
 }
 
 bool UdpSocket::WaitReadable(uint32_t timeout_ms) {
-  pollfd watch{fd_, POLLIN, 0};
+  const int fd = Descriptor(held_);
+  if (fd < 0) return false;
+  pollfd watch{fd, POLLIN, 0};
   const int ready = poll(&watch, 1, static_cast<int>(timeout_ms));
   if (ready < 0) {
     KaOSAL::SetLastErrorFromErrno(errno);
@@ -80,7 +100,9 @@ bool UdpSocket::WaitReadable(uint32_t timeout_ms) {
 }
 
 long UdpSocket::Receive(void* buffer, size_t size) {
-  const ssize_t received = recv(fd_, buffer, size, 0);
+  const int fd = Descriptor(held_);
+  if (fd < 0) return -1;
+  const ssize_t received = recv(fd, buffer, size, 0);
   if (received < 0) KaOSAL::SetLastErrorFromErrno(errno);
   return static_cast<long>(received);
 }

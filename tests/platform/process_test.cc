@@ -153,7 +153,7 @@ TEST(ChildProcessTest, InheritsOnlyItsChannelAndHiddenHasNoOutput) {
   ASSERT_EQ(pipe2(channel, O_CLOEXEC), 0);
   auto child =
       ChildProcess::Start({u"\"/bin/sh\" -c \"echo through >&3 && test ! -e /proc/self/fd/20\"",
-                           u"", false, channel[1]});
+                           u"", false, NativeHandle{channel[1]}});
   ASSERT_NE(child, nullptr);
   close(channel[1]);
   ASSERT_TRUE(child->WaitForExit(kInfinite));
