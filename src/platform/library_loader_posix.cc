@@ -16,6 +16,7 @@
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
+#include "platform/scoped_fd_posix.h"
 #include "platform/system_paths.h"
 
 namespace wardex::platform {
@@ -35,7 +36,7 @@ constexpr uint32_t kErrorBadExeFormat = 193;
 // One open descriptor per loaded file (by device and inode), shared by every
 // handle of that file, so the dynamic loader sees one name per library.
 struct OpenImage {
-  int descriptor;
+  ScopedFd descriptor;
   int handles;
 };
 
@@ -99,18 +100,17 @@ bool LibraryFile::Open(const KaOSAL::KaString& path) {
   path_ = path;
   // Non-blocking, so that a named pipe in place of the file is refused below
   // instead of waiting for a writer; reading a regular file ignores the flag.
-  const int fd = open(Utf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) {
+  ScopedFd fd(open(Utf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd.get() < 0) {
     KaOSAL::SetLastErrorFromErrno(errno == ENOTDIR ? ENOENT : errno);
     return false;
   }
   struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
+  if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
     KaOSAL::SetLastError(KaOSAL::kErrorAccessDenied);
     return false;
   }
-  handle_ = fd;
+  handle_ = fd.release();
   return true;
 }
 
@@ -125,7 +125,7 @@ LibraryHandle LoadLibraryFromFile(LibraryFile file) {
   std::lock_guard<std::mutex> lock(ImagesMutex());
   auto& images = Images();
   const auto found = images.find(key);
-  const int descriptor = found != images.end() ? found->second.descriptor : file_descriptor;
+  const int descriptor = found != images.end() ? found->second.descriptor.get() : file_descriptor;
   const std::string proc_name = ProcName(descriptor);
   void* dl = dlopen(proc_name.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (dl == nullptr) {
@@ -141,8 +141,8 @@ LibraryHandle LoadLibraryFromFile(LibraryFile file) {
   if (found != images.end()) {
     ++found->second.handles;  // |file| closes its own, unused descriptor
   } else {
-    images.emplace(key, OpenImage{file_descriptor, 1});
     file.handle_ = LibraryFile::kNoHandle;
+    images.emplace(key, OpenImage{ScopedFd(file_descriptor), 1});
   }
   return new LoadedLibrary{dl, info.st_dev, info.st_ino, file.path()};
 }
@@ -171,12 +171,11 @@ bool FreeLibrary(LibraryHandle library) {
   if (found == images.end() || --found->second.handles > 0) return true;
   // A library that another library still needs, or that asked never to be
   // unloaded, stays mapped under its descriptor's name: keep the descriptor.
-  const std::string name = ProcName(found->second.descriptor);
+  const std::string name = ProcName(found->second.descriptor.get());
   if (void* still_loaded = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD)) {
     dlclose(still_loaded);
     return true;
   }
-  close(found->second.descriptor);
   images.erase(found);
   return true;
 }

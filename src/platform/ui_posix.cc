@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "osal/last_error.h"
+#include "platform/scoped_fd_posix.h"
 #include "wardex/crashlog.h"
 
 namespace wardex::platform {
@@ -63,7 +64,7 @@ using TimerKey = std::pair<HWND, UINT_PTR>;
 
 struct MessageLoop::State {
   std::thread::id owner = std::this_thread::get_id();
-  int wake_fd = -1;
+  ScopedFd wake_fd;  // an eventfd
   std::atomic<uint64_t> wakeups{0};
 
   std::mutex mutex;  // guards everything below
@@ -79,11 +80,11 @@ struct MessageLoop::State {
     const uint64_t one = 1;
     // A full counter still leaves the descriptor readable, so a failed write
     // loses no wake-up.
-    (void)!write(wake_fd, &one, sizeof(one));
+    (void)!write(wake_fd.get(), &one, sizeof(one));
   }
   void DrainWake() const {
     uint64_t count;
-    (void)!read(wake_fd, &count, sizeof(count));
+    (void)!read(wake_fd.get(), &count, sizeof(count));
   }
   void RemoveTimerLocked(const TimerKey& key) {
     auto it = timers.find(key);
@@ -214,8 +215,8 @@ bool Window::Destroy() {
 // --- MessageLoop ------------------------------------------------------------
 
 MessageLoop::MessageLoop() : state_(std::make_unique<State>()) {
-  state_->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (state_->wake_fd < 0) {
+  state_->wake_fd.reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (state_->wake_fd.get() < 0) {
     LogW(kLogSysFail, u"UI: eventfd failed, errno %d", errno);
   }
   t_current_loop = this;
@@ -238,7 +239,6 @@ MessageLoop::~MessageLoop() {
   std::lock_guard lock(state_->mutex);
   for (auto& message : state_->sent) message.reply->Complete(0);
   state_->sent.clear();
-  if (state_->wake_fd >= 0) close(state_->wake_fd);
   if (t_current_loop == this) t_current_loop = nullptr;
 }
 
@@ -304,7 +304,7 @@ int MessageLoop::Run() {
       }
       const bool more_work = !state.sent.empty() || !state.posted.empty();
       timeout = more_work ? 0 : PollTimeoutLocked(state);
-      fds.assign(1, pollfd{state.wake_fd, POLLIN, 0});
+      fds.assign(1, pollfd{state.wake_fd.get(), POLLIN, 0});
       callbacks.assign(1, nullptr);
       for (const auto& [fd, watch] : state.watches) {
         fds.push_back(pollfd{fd, watch.events, 0});
