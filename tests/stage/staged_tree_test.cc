@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
@@ -114,15 +115,22 @@ TEST(StagedTree, AnchorsOfAnotherRootDoNotTrustTheLibraries) {
             1);
 }
 
+// The lines that |command| prints.
+std::vector<std::string> OutputLines(const std::string& command) {
+  std::vector<std::string> lines;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return lines;
+  char line[4096];
+  while (fgets(line, sizeof(line), pipe) != nullptr) lines.emplace_back(line);
+  pclose(pipe);
+  return lines;
+}
+
 // The dynamic section's entries of |tag| ("RUNPATH", "RPATH", "NEEDED") in
 // the ELF file at |path|, as readelf prints them.
 std::vector<std::string> DynamicEntries(const std::string& path, const std::string& tag) {
   std::vector<std::string> entries;
-  FILE* pipe = popen(("readelf -d '" + path + "' 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return entries;
-  char line[4096];
-  while (fgets(line, sizeof(line), pipe) != nullptr) {
-    const std::string text = line;
+  for (const std::string& text : OutputLines("readelf -d '" + path + "' 2>/dev/null")) {
     const size_t open = text.find('[');
     const size_t close = text.rfind(']');
     if (text.find("(" + tag + ")") == std::string::npos || open == std::string::npos ||
@@ -132,8 +140,51 @@ std::vector<std::string> DynamicEntries(const std::string& path, const std::stri
     std::stringstream list(text.substr(open + 1, close - open - 1));
     for (std::string entry; std::getline(list, entry, ':');) entries.push_back(entry);
   }
-  pclose(pipe);
   return entries;
+}
+
+// The (mangled) names that nm lists for |file| with |options| whose type
+// letter is one of |types|.
+std::set<std::string> SymbolNames(const std::string& file, const std::string& options,
+                                  const std::string& types) {
+  std::set<std::string> names;
+  for (const std::string& line : OutputLines("nm " + options + " '" + file + "' 2>/dev/null")) {
+    std::stringstream fields(line);
+    std::vector<std::string> words;
+    for (std::string word; fields >> word;) words.push_back(word);
+    // "address type name", or "type name" for an undefined symbol.
+    if (words.size() >= 2 && words[words.size() - 2].size() == 1 &&
+        types.find(words[words.size() - 2][0]) != std::string::npos) {
+      names.insert(words.back());
+    }
+  }
+  return names;
+}
+
+std::vector<std::string> Shared(const std::set<std::string>& a, const std::set<std::string>& b) {
+  std::vector<std::string> shared;
+  std::set_intersection(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(shared));
+  return shared;
+}
+
+// The platform's services hold the state of the whole process (the window
+// table, the shell, the registry's hives, the loader's images...) and live in
+// the agent alone: a plug-in, linked with the stateless base, neither carries
+// their code and state nor calls them.
+TEST(StagedTree, PlugInsNeitherCarryNorCallThePlatformServices) {
+  const std::set<std::string> services =
+      SymbolNames(WARDEX_PLATFORM_SERVICES, "--defined-only --extern-only", "TDBR");
+  ASSERT_GT(services.size(), 100u);
+  for (const std::string& library : kLibraries) {
+    EXPECT_EQ(Shared(services, SymbolNames(StagedApp() + "/" + library, "", "TtDdBbRrU")),
+              std::vector<std::string>{})
+        << library;
+  }
+  // The same look finds them where they are linked.
+  if (WARDEX_STAGE_HAS_AGENT) {
+    EXPECT_GT(Shared(services, SymbolNames(StagedApp() + "/wardex", "--defined-only", "Tt")).size(),
+              100u);
+  }
 }
 
 bool IsElf(const fs::path& path) {
