@@ -5,6 +5,7 @@
 
 #include "osal/wide_format.h"
 #include "platform/desktop_bus_internal.h"
+#include "platform/ui_posix.h"
 #include "wardex/crashlog.h"
 
 namespace wardex::platform::desktop {
@@ -59,15 +60,15 @@ bool BusConnection::Start(std::function<void()> flush) {
 }
 
 void BusConnection::Watch() {
-  loop_.WatchFd(bus_fd_, MessageLoop::kReadable, [this](int, short) { Process(); });
-  watched_events_ = MessageLoop::kReadable;
+  WatchFd(loop_, bus_fd_, POLLIN, [this](int, short) { Process(); });
+  watched_events_ = POLLIN;
   // The set-up calls may have read messages that poll() will not announce.
   Process();
 }
 
 void BusConnection::Close() {
   if (bus_ == nullptr) return;
-  if (bus_fd_ >= 0 && connected_) loop_.UnwatchFd(bus_fd_);
+  if (bus_fd_ >= 0 && connected_) UnwatchFd(loop_, bus_fd_);
   if (pump_.hwnd() != nullptr) KillTimer(pump_.hwnd(), kBusTimer);
   sd_bus_flush_close_unref(bus_);
   bus_ = nullptr;
@@ -91,10 +92,10 @@ void BusConnection::Process() {
 void BusConnection::Rearm() {
   if (!connected_) return;
   const int events = sd_bus_get_events(bus_);
-  const short wanted = static_cast<short>(events > 0 ? events : MessageLoop::kReadable);
+  const short wanted = static_cast<short>(events > 0 ? events : POLLIN);
   if (wanted != watched_events_) {
     watched_events_ = wanted;
-    loop_.WatchFd(bus_fd_, wanted, [this](int, short) { Process(); });
+    WatchFd(loop_, bus_fd_, wanted, [this](int, short) { Process(); });
   }
   uint64_t deadline = UINT64_MAX;
   if (sd_bus_get_timeout(bus_, &deadline) < 0) deadline = UINT64_MAX;
@@ -150,7 +151,7 @@ bool BusConnection::ProcessUntil(const std::function<bool(uint64_t* wait_us)>& d
 void BusConnection::OnDisconnected(int error) {
   connected_ = false;
   alive_ = false;
-  loop_.UnwatchFd(bus_fd_);
+  UnwatchFd(loop_, bus_fd_);
   KillTimer(pump_.hwnd(), kBusTimer);
   LogW(kLogNotable, u"SHELL: the session bus has gone (error %d), closing the agent", -error);
   if (HWND main_window = GetMainWindow()) PostMessage(main_window, WM_CLOSE, 0, 0);

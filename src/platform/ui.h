@@ -7,12 +7,11 @@
 // reused); each is bound to the loop that was current on the thread that
 // created it, and its WindowProc always runs on that loop's thread. A
 // message for a window that has been destroyed is dropped. Idle, the loop
-// sleeps: nothing wakes it but a message, a due timer, a watched descriptor
-// (Linux) or an end request.
+// sleeps: nothing wakes it but a message, a due timer, an end request or,
+// on Linux, a watched descriptor (ui_posix.h).
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include "platform/wait.h"
@@ -21,7 +20,7 @@
 namespace wardex::platform {
 
 class MessageLoop;
-// The platform's link between a Window and the system's window.
+// The platform file's access to the private parts of windows and loops.
 struct WindowBinding;
 
 // The window procedure's owner. Register() enters the object into the window
@@ -53,19 +52,12 @@ class Window {
   HWND hwnd_ = nullptr;
 };
 
-// One thread's loop: posted and sent messages, one-shot timers, descriptor
-// watches. Construct and Run() it on the same thread; at most one loop per
-// thread. Windows still bound to it when it goes leave the table with it
-// (without WM_DESTROY), and senders still waiting get 0.
+// One thread's loop: posted and sent messages, one-shot timers. Construct and
+// Run() it on the same thread; at most one loop per thread. Windows still
+// bound to it when it goes leave the table with it (without WM_DESTROY), and
+// senders still waiting get 0.
 class MessageLoop {
  public:
-  // Descriptor events as poll() has them (POLLIN, POLLOUT, POLLERR, POLLHUP).
-  static constexpr short kReadable = 0x001;
-  static constexpr short kWritable = 0x004;
-  static constexpr short kError = 0x008;
-  static constexpr short kHangUp = 0x010;
-  using FdCallback = std::function<void(int fd, short events)>;
-
   MessageLoop();
   ~MessageLoop();
   MessageLoop(const MessageLoop&) = delete;
@@ -75,17 +67,11 @@ class MessageLoop {
   [[nodiscard]] static MessageLoop* Current();
 
   // Runs until PostQuitMessage or Quit; returns the quit code. Sent messages
-  // are handled before posted ones, then due timers, then descriptors.
+  // are handled before posted ones, then due timers (then, on Linux, watched
+  // descriptors).
   int Run();
   // Ends Run() with |exit_code|; callable from any thread.
   void Quit(int exit_code);
-
-  // Linux only (the session bus, the test shell's channel): calls |callback|
-  // on this loop's thread whenever |fd| reports one of |events| (errors and
-  // hang-ups always). One watch per descriptor; watching
-  // again replaces it. Callable from any thread.
-  void WatchFd(int fd, short events, FdCallback callback);
-  void UnwatchFd(int fd);
 
   // How often the loop woke from its wait. An idle loop does not count up.
   [[nodiscard]] uint64_t wakeups() const;

@@ -1,7 +1,7 @@
 // The message loop on poll(): an eventfd wakes the loop for queued messages
 // and timer changes, timers are a set ordered by due time, and the loop
 // sleeps in poll() until the earliest of them.
-#include "platform/ui.h"
+#include "platform/ui_posix.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -57,7 +57,7 @@ struct QueuedMessage {
 
 struct FdWatch {
   short events;
-  std::shared_ptr<MessageLoop::FdCallback> callback;
+  std::shared_ptr<FdCallback> callback;
 };
 
 using TimerKey = std::pair<HWND, UINT_PTR>;
@@ -92,6 +92,10 @@ struct MessageLoop::State {
     timers_by_due.erase({it->second, key.first, key.second});
     timers.erase(it);
   }
+};
+
+struct WindowBinding {
+  static MessageLoop::State& LoopState(MessageLoop& loop) { return *loop.state_; }
 };
 
 namespace {
@@ -255,20 +259,22 @@ void MessageLoop::Quit(int exit_code) {
   state_->Wake();
 }
 
-void MessageLoop::WatchFd(int fd, short events, FdCallback callback) {
+void WatchFd(MessageLoop& loop, int fd, short events, FdCallback callback) {
+  MessageLoop::State& state = WindowBinding::LoopState(loop);
   {
-    std::lock_guard lock(state_->mutex);
-    state_->watches[fd] = FdWatch{events, std::make_shared<FdCallback>(std::move(callback))};
+    std::lock_guard lock(state.mutex);
+    state.watches[fd] = FdWatch{events, std::make_shared<FdCallback>(std::move(callback))};
   }
-  state_->Wake();
+  state.Wake();
 }
 
-void MessageLoop::UnwatchFd(int fd) {
+void UnwatchFd(MessageLoop& loop, int fd) {
+  MessageLoop::State& state = WindowBinding::LoopState(loop);
   {
-    std::lock_guard lock(state_->mutex);
-    state_->watches.erase(fd);
+    std::lock_guard lock(state.mutex);
+    state.watches.erase(fd);
   }
-  state_->Wake();
+  state.Wake();
 }
 
 int MessageLoop::Run() {
@@ -497,7 +503,7 @@ void StopTerminationSignalsLocked() {
   for (size_t i = 0; i < std::size(kTerminationSignals); ++i) {
     sigaction(kTerminationSignals[i], &g_previous_actions[i], nullptr);
   }
-  g_signal_loop->UnwatchFd(g_signal_read_fd);
+  UnwatchFd(*g_signal_loop, g_signal_read_fd);
   close(g_signal_write_fd.exchange(-1));
   close(g_signal_read_fd);
   g_signal_read_fd = -1;
@@ -523,7 +529,7 @@ bool RouteTerminationSignals(MessageLoop& loop) {
   g_signal_read_fd = fds[0];
   g_signal_write_fd = fds[1];
   g_signal_loop = &loop;
-  loop.WatchFd(fds[0], MessageLoop::kReadable, OnSignalPipeReadable);
+  WatchFd(loop, fds[0], POLLIN, OnSignalPipeReadable);
   struct sigaction action = {};
   action.sa_handler = OnTerminationSignal;
   sigemptyset(&action.sa_mask);

@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "platform/ui.h"
+#include "platform/ui_posix.h"
 #include "platform/ui_test_window.h"
 
 namespace wardex::platform {
@@ -44,11 +44,11 @@ TEST(MessageLoopTest, WatchedDescriptorCallsBackOnTheLoopThread) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   std::promise<std::thread::id> called;
-  ui.loop().WatchFd(fds[0], MessageLoop::kReadable, [&](int fd, short events) {
+  WatchFd(ui.loop(), fds[0], POLLIN, [&](int fd, short events) {
     char byte;
     ASSERT_EQ(read(fd, &byte, 1), 1);
-    EXPECT_TRUE(events & MessageLoop::kReadable);
-    ui.loop().UnwatchFd(fd);
+    EXPECT_TRUE(events & POLLIN);
+    UnwatchFd(ui.loop(), fd);
     called.set_value(std::this_thread::get_id());
   });
   SendMessage(ui.hwnd(), WM_NULL, 0, 0);  // the loop has taken in the watch
