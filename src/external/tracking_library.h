@@ -1,4 +1,4 @@
-// The tracking library (kpitrack.so): loaded and configured on the first
+// The tracking library (kpitrack.so, kpitrack.dll): loaded and configured on the first
 // start of the process, counted by later starts, released at zero.
 #pragma once
 
@@ -13,7 +13,7 @@ namespace wardex {
 class TrackingLibrary {
  public:
   // |file_name|: the library's bare file name, found beside the agent.
-  explicit TrackingLibrary(KaOSAL::KaString file_name = u"kpitrack.so");
+  explicit TrackingLibrary(KaOSAL::KaString file_name = platform::LibraryFileName(u"kpitrack"));
   ~TrackingLibrary();
   TrackingLibrary(const TrackingLibrary&) = delete;
   TrackingLibrary& operator=(const TrackingLibrary&) = delete;

@@ -55,11 +55,13 @@ template class VeLibrary<IVeLogger>;
 template class VeLibrary<IVeStyler>;
 
 VeLoggerLibrary MakeVeLoggerLibrary() {
-  return VeLoggerLibrary(u"VeLogger.so", kGetLoggerInstanceExport, kDestroyLoggerInstanceExport);
+  return VeLoggerLibrary(platform::LibraryFileName(u"VeLogger"), kGetLoggerInstanceExport,
+                         kDestroyLoggerInstanceExport);
 }
 
 VeStylerLibrary MakeVeStylerLibrary() {
-  return VeStylerLibrary(u"VeStyler.so", kGetStylerInstanceExport, kDestroyStylerInstanceExport);
+  return VeStylerLibrary(platform::LibraryFileName(u"VeStyler"), kGetStylerInstanceExport,
+                         kDestroyStylerInstanceExport);
 }
 
 }  // namespace wardex

@@ -1,4 +1,4 @@
-// The logging and styler libraries (VeLogger.so, VeStyler.so): each loaded on
+// The logging and styler libraries (VeLogger and VeStyler, .so or .dll): each loaded on
 // its first start, its one instance kept while starts are counted.
 #pragma once
 

@@ -18,8 +18,10 @@
 
 namespace wardex::platform {
 
-// The extension of a shared library's file name ("dll" on Windows).
-inline constexpr char16_t kLibraryExtension[] = u"so";
+// The extension of a shared library's file name: "so", on Windows "dll".
+extern const char16_t kLibraryExtension[];
+// |stem| with that extension: "kpitrack.so", on Windows "kpitrack.dll".
+[[nodiscard]] KaOSAL::KaString LibraryFileName(const char16_t* stem);
 
 struct LoadedLibrary;
 // Null when nothing is loaded.

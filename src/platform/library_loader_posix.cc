@@ -21,6 +21,8 @@
 
 namespace wardex::platform {
 
+const char16_t kLibraryExtension[] = u"so";
+
 struct LoadedLibrary {
   void* dl;
   dev_t device;

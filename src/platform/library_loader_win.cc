@@ -14,6 +14,8 @@
 
 namespace wardex::platform {
 
+const char16_t kLibraryExtension[] = u"dll";
+
 struct LoadedLibrary {
   HMODULE module;
   KaOSAL::KaString path;
