@@ -1,4 +1,4 @@
-#include "platform/atomic_file_internal.h"
+#include "platform/atomic_file_posix.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -12,7 +12,7 @@
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
-#include "platform/atomic_file_internal.h"
+#include "platform/atomic_file_posix.h"
 #include "platform/posix_io_internal.h"
 #include "platform/scoped_fd_posix.h"
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "osal/last_error.h"
-#include "platform/atomic_file_internal.h"
+#include "platform/atomic_file_posix.h"
 #include "platform/posix_io_internal.h"
 #include "platform/profile_file_internal.h"
 #include "platform/scoped_fd_posix.h"

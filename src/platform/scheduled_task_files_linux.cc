@@ -14,7 +14,7 @@
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
-#include "platform/atomic_file_internal.h"
+#include "platform/atomic_file_posix.h"
 #include "platform/create_folder.h"
 #include "platform/file_system.h"
 #include "platform/system_paths_linux.h"
