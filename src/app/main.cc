@@ -70,12 +70,15 @@ int main(int argc, char** argv) {
 
   wardex::CBriskoTrayApp app;
   wardex::platform::MessageLoop loop;
-  // A shell library passes the trust check as every library the agent loads.
+  // A shell library passes the trust check as every library the agent loads,
+  // and stays loaded until its backend is gone.
+  wardex::platform::LibraryHandle shell_library = nullptr;
   static_cast<void>(wardex::platform::InstallShellBackendFromEnvironment(
-      loop, [](const std::string& path, const char* name) -> wardex::platform::ProcAddress {
-        const wardex::platform::LibraryHandle library =
-            wardex::LoadModuleLibrary(KaOSAL::KaPath(KaOSAL::FromUtf8(path).c_str()));
-        return library != nullptr ? wardex::platform::GetProcAddress(library, name) : nullptr;
+      loop,
+      [&shell_library](const std::string& path, const char* name) -> wardex::platform::ProcAddress {
+        shell_library = wardex::LoadModuleLibrary(KaOSAL::KaPath(KaOSAL::FromUtf8(path).c_str()));
+        return shell_library != nullptr ? wardex::platform::GetProcAddress(shell_library, name)
+                                        : nullptr;
       }));
   if (!wardex::platform::RouteTerminationSignals(loop)) {
     LogW(kLogError, u"UI: SIGTERM and SIGINT cannot be routed to the main window");
@@ -89,5 +92,6 @@ int main(int argc, char** argv) {
   wardex::platform::StopTerminationSignals();
   // The shell's connection is driven by the loop: it goes first.
   wardex::platform::SetShellBackend(nullptr);
+  if (shell_library != nullptr) static_cast<void>(wardex::platform::FreeLibrary(shell_library));
   return exit_code;
 }
