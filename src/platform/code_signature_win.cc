@@ -367,7 +367,7 @@ TrustAnchors TrustAnchors::ForMachine() {
 
 SignatureVerdict VerifySignedFile(const LibraryFile& file, const TrustAnchors& anchors) {
   if (!file.is_open()) return Refused(SignatureStatus::kReadError, "cannot read the file");
-  const HANDLE handle = reinterpret_cast<HANDLE>(file.native_handle());
+  const HANDLE handle = reinterpret_cast<HANDLE>(static_cast<intptr_t>(file.native_handle()));
   const std::optional<EmbeddedSignature> signature = ReadEmbeddedSignature(handle);
   const CertificatePtr named = signature ? FirstSignerCertificate(*signature) : nullptr;
   const KaOSAL::KaString signer_name = named ? SimpleDisplayName(named.get()) : KaOSAL::KaString();

@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "osal/ka_string.h"
+#include "platform/native_handle.h"
 
 namespace wardex::platform {
 
@@ -40,16 +41,15 @@ class LibraryFile {
   // Opens a regular file for reading. False with the last error set
   // (kErrorFileNotFound when there is no such file).
   [[nodiscard]] bool Open(const KaOSAL::KaString& path);
-  bool is_open() const { return handle_ != kNoHandle; }
+  bool is_open() const { return handle_ != kNoNativeHandle; }
   const KaOSAL::KaString& path() const { return path_; }
   // The system's own handle of the open file (a descriptor, or a Windows
   // HANDLE), for the platform layer's files only; never close it.
-  intptr_t native_handle() const { return handle_; }
+  NativeHandle native_handle() const { return handle_; }
 
  private:
   friend LibraryHandle LoadLibraryFromFile(LibraryFile file);
-  static constexpr intptr_t kNoHandle = -1;
-  intptr_t handle_ = kNoHandle;
+  NativeHandle handle_ = kNoNativeHandle;
   KaOSAL::KaString path_;
 };
 

@@ -86,19 +86,19 @@ LibraryFile::~LibraryFile() {
 }
 
 LibraryFile::LibraryFile(LibraryFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kNoHandle)), path_(std::move(other.path_)) {}
+    : handle_(std::exchange(other.handle_, kNoNativeHandle)), path_(std::move(other.path_)) {}
 
 LibraryFile& LibraryFile::operator=(LibraryFile&& other) noexcept {
   if (this != &other) {
     if (is_open()) close(static_cast<int>(handle_));
-    handle_ = std::exchange(other.handle_, kNoHandle);
+    handle_ = std::exchange(other.handle_, kNoNativeHandle);
     path_ = std::move(other.path_);
   }
   return *this;
 }
 
 bool LibraryFile::Open(const KaOSAL::KaString& path) {
-  if (is_open()) close(static_cast<int>(std::exchange(handle_, kNoHandle)));
+  if (is_open()) close(static_cast<int>(std::exchange(handle_, kNoNativeHandle)));
   path_ = path;
   // Non-blocking, so that a named pipe in place of the file is refused below
   // instead of waiting for a writer; reading a regular file ignores the flag.
@@ -112,7 +112,7 @@ bool LibraryFile::Open(const KaOSAL::KaString& path) {
     KaOSAL::SetLastError(KaOSAL::kErrorAccessDenied);
     return false;
   }
-  handle_ = fd.release();
+  handle_ = NativeHandle{fd.release()};
   return true;
 }
 
@@ -143,7 +143,7 @@ LibraryHandle LoadLibraryFromFile(LibraryFile file) {
   if (found != images.end()) {
     ++found->second.handles;  // |file| closes its own, unused descriptor
   } else {
-    file.handle_ = LibraryFile::kNoHandle;
+    file.handle_ = kNoNativeHandle;
     images.emplace(key, OpenImage{ScopedFd(file_descriptor), 1});
   }
   return new LoadedLibrary{dl, info.st_dev, info.st_ino, file.path()};

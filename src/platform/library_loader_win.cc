@@ -36,7 +36,9 @@ KaOSAL::KaString FromWide(const std::wstring& text) {
                           static_cast<int>(text.size()));
 }
 
-HANDLE HandleOf(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE HandleOf(NativeHandle handle) {
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle));
+}
 
 // The system's text for |error|, without its line end.
 std::wstring SystemMessage(DWORD error) {
@@ -101,19 +103,19 @@ LibraryFile::~LibraryFile() {
 }
 
 LibraryFile::LibraryFile(LibraryFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kNoHandle)), path_(std::move(other.path_)) {}
+    : handle_(std::exchange(other.handle_, kNoNativeHandle)), path_(std::move(other.path_)) {}
 
 LibraryFile& LibraryFile::operator=(LibraryFile&& other) noexcept {
   if (this != &other) {
     if (is_open()) CloseHandle(HandleOf(handle_));
-    handle_ = std::exchange(other.handle_, kNoHandle);
+    handle_ = std::exchange(other.handle_, kNoNativeHandle);
     path_ = std::move(other.path_);
   }
   return *this;
 }
 
 bool LibraryFile::Open(const KaOSAL::KaString& path) {
-  if (is_open()) CloseHandle(HandleOf(std::exchange(handle_, kNoHandle)));
+  if (is_open()) CloseHandle(HandleOf(std::exchange(handle_, kNoNativeHandle)));
   path_ = path;
   // Read sharing only: while it is open nobody may write, rename or delete
   // the file, and a file someone is still writing is not opened at all.
@@ -130,7 +132,7 @@ bool LibraryFile::Open(const KaOSAL::KaString& path) {
     KaOSAL::SetLastError(KaOSAL::kErrorAccessDenied);
     return false;
   }
-  handle_ = reinterpret_cast<intptr_t>(file);
+  handle_ = NativeHandle{reinterpret_cast<intptr_t>(file)};
   return true;
 }
 
