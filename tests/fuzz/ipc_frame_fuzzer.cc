@@ -27,7 +27,8 @@ std::string StartServer() {
   static wardex::PipeDispatch dispatch(handler);
   char folder[] = "/tmp/wardex-ipc-fuzz-XXXXXX";
   setenv("XDG_RUNTIME_DIR", mkdtemp(folder), 1);
-  wardex::IIpcServer* server = CreateServerInstance();
+  // Serves for the whole run; held by a static, so it is never taken for a leak.
+  static wardex::IIpcServer* const server = CreateServerInstance();
   if (server->StartListening(u"fuzz", wardex::PipeMessageCallback, dispatch.context()) !=
       wardex::kIpcOk)
     abort();
