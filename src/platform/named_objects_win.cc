@@ -7,6 +7,7 @@
 
 #include "osal/last_error.h"
 #include "platform/named_objects.h"
+#include "platform/system_error_win_internal.h"
 #include "platform/windows_api.h"
 
 namespace wardex::platform {
@@ -17,9 +18,6 @@ std::wstring SessionName(const KaOSAL::KaString& name) {
   if (name.IsEmpty()) return {};
   return L"Local\\" + std::wstring(name.c_str(), name.c_str() + name.GetLength());
 }
-
-// Keeps the system's last error as ours, for a call that just failed.
-void KeepSystemError() { KaOSAL::SetLastError(::GetLastError()); }
 
 void SetInvalidName() { KaOSAL::SetLastError(KaOSAL::kErrorInvalidParameter); }
 
@@ -129,15 +127,7 @@ bool NamedEvent::Reset() {
 }
 
 WaitResult NamedEvent::Wait(uint32_t timeout_ms) {
-  switch (WaitForSingleObject(held_->handle, timeout_ms)) {
-    case WAIT_OBJECT_0:
-      return WaitResult::kSignaled;
-    case WAIT_TIMEOUT:
-      return WaitResult::kTimeout;
-    default:
-      KeepSystemError();
-      return WaitResult::kFailed;
-  }
+  return WaitForObject(held_->handle, timeout_ms);
 }
 
 }  // namespace wardex::platform

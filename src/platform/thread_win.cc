@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "osal/last_error.h"
+#include "platform/system_error_win_internal.h"
 #include "platform/windows_api.h"
 
 namespace wardex::platform {
@@ -23,9 +24,6 @@ struct ThreadState {
 };
 
 namespace {
-
-// Sets our last error from the system's, for a call that just failed.
-void KeepSystemError() { KaOSAL::SetLastError(::GetLastError()); }
 
 DWORD WINAPI ThreadMain(void* argument) {
   auto state = static_cast<std::shared_ptr<ThreadState>*>(argument);
@@ -109,15 +107,7 @@ uint32_t ThreadHandle::ExitCode() const {
 }
 
 WaitResult ThreadHandle::Wait(uint32_t timeout_ms) const {
-  switch (WaitForSingleObject(state_->thread, timeout_ms)) {
-    case WAIT_OBJECT_0:
-      return WaitResult::kSignaled;
-    case WAIT_TIMEOUT:
-      return WaitResult::kTimeout;
-    default:
-      KeepSystemError();
-      return WaitResult::kFailed;
-  }
+  return WaitForObject(state_->thread, timeout_ms);
 }
 
 uint32_t ThreadHandle::id() const { return state_->id; }

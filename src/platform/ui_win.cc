@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "osal/last_error.h"
+#include "platform/system_error_win_internal.h"
 #include "platform/ui.h"
 #include "platform/windows_api.h"
 
@@ -74,9 +75,6 @@ std::atomic<HWND> g_main_window{nullptr};
 std::atomic<bool> g_route_end_requests{false};
 
 thread_local MessageLoop* t_current_loop = nullptr;
-
-// Sets our last error from the system's, for a call that just failed.
-void KeepSystemError() { KaOSAL::SetLastError(::GetLastError()); }
 
 // The private message that arms a timer on its window's thread: wparam the
 // timer id, lparam the arming's generation.
