@@ -72,22 +72,9 @@ TEST_F(PluginContractTest, SwitchModuleIsNoSnapCheckModuleButHasASwitchPart) {
   EXPECT_EQ(GetQuickCheckControl(module), nullptr);
   ASSERT_EQ(module->GetFlags(), kModuleFlagSwitch | kModuleFlagRunsTasks);
   IModuleSwitch* module_switch = ToModuleSwitch(module);
-  EXPECT_EQ(module_switch->GetSwitchState(0, 0, 0), 0);
   EXPECT_TRUE(module_switch->SetSwitchState(1, 0));
-  EXPECT_FALSE(module_switch->SetSwitchState(1, 0));
   EXPECT_EQ(module_switch->GetSwitchState(0, 0, 0), 1);
   EXPECT_EQ(ToModuleSwitch(nullptr), nullptr);
-}
-
-TEST_F(PluginContractTest, MenuTextIsAskedForItsLengthThenFilled) {
-  ModuleLoader loader;
-  IModule* module = loader.Load(test::Wide(module_path_));
-  ASSERT_NE(module, nullptr);
-  const int32_t length = module->GetMenuText(nullptr, 0);
-  ASSERT_EQ(length, 11);
-  std::u16string text(static_cast<size_t>(length) + 1, u'#');
-  module->GetMenuText(text.data(), length + 1);
-  EXPECT_EQ(text, std::u16string(u"Test module") + u'\0');
 }
 
 TEST_F(PluginContractTest, StringsCrossTheLibraryBoundaryBothWays) {

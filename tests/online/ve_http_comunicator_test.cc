@@ -192,16 +192,6 @@ TEST_F(HttpComunicatorTest, AddressForms) {
   }
 }
 
-TEST_F(HttpComunicatorTest, PlainHttpGoesToPort443) {
-  HttpsTestServer server("https-server", 443);
-  ASSERT_EQ(server.port(), 443) << "port 443 is free in the private namespace";
-  server.Serve("/on443", "443");
-  server.Start();
-  TestComunicator client;
-  EXPECT_EQ(client.HttpPost(u"http://127.0.0.1/on443", ""), "443");
-  EXPECT_EQ(client.GetErrorKind(), 0u);
-}
-
 TEST_F(HttpComunicatorTest, StatusAndBodyForms) {
   HttpsTestServer server;
   const std::string chunked_body(300000, 'c');
@@ -478,29 +468,6 @@ TEST_F(HttpComunicatorTest, AnExceptionInTheRequestIsKind5) {
   EXPECT_EQ(client.HttpPost(u"https://127.0.0.1:1/x", "body"), "");
   EXPECT_EQ(client.GetErrorKind(), 5u);
   EXPECT_EQ(Logged(kLogError), std::vector<std::string>{"HTTPCOM: Exception SendRequest"});
-}
-
-TEST_F(HttpComunicatorTest, DownloadsIntoAFile) {
-  HttpsTestServer server;
-  server.Serve("/pictures/n17.png", std::string("\x89PNG\r\n\x1a\n\0data", 13), 200, "image/png");
-  server.Serve("/empty", "");
-  server.Start();
-  setenv("TMPDIR", root_.path().c_str(), 1);
-  TestComunicator client;
-  KaString path;
-  ASSERT_TRUE(client.DownloadFile(Wide(server.Url("/pictures/n17.png")), path));
-  EXPECT_EQ(path, Wide(root_.path() + "/n17.png"));
-  EXPECT_EQ(test::ReadFile(root_.path() + "/n17.png"), std::string("\x89PNG\r\n\x1a\n\0data", 13));
-
-  KaString given = Wide(root_.path() + "/given.png");
-  ASSERT_TRUE(test::WriteFile(root_.path() + "/given.png", "old"));
-  ASSERT_TRUE(client.DownloadFile(Wide(server.Url("/pictures/n17.png")), given));
-  EXPECT_EQ(test::ReadFile(root_.path() + "/given.png").size(), 13u);
-
-  KaString none = Wide(root_.path() + "/none.png");
-  EXPECT_FALSE(client.DownloadFile(Wide(server.Url("/empty")), none));
-  EXPECT_FALSE(std::filesystem::exists(root_.path() + "/none.png"));
-  unsetenv("TMPDIR");
 }
 
 TEST_F(HttpComunicatorTest, XmlRequestsAndAnswers) {
