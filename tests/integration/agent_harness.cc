@@ -59,30 +59,10 @@ void Copy(const std::string& from, const std::string& to) {
   fs::copy_file(from, to, fs::copy_options::overwrite_existing);
 }
 
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream file(path);
-  std::string line;
-  while (std::getline(file, line)) lines.push_back(line);
-  return lines;
-}
-
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
-}
-
-// "2026-12-05 14:09:10.123 [14] 12345 text": the level and the text.
-bool SplitLogLine(const std::string& line, int* level, std::string* text) {
-  const size_t open = line.find(" [");
-  const size_t close = line.find("] ", open == std::string::npos ? 0 : open);
-  if (open == std::string::npos || close == std::string::npos) return false;
-  const size_t text_start = line.find(' ', close + 2);
-  if (text_start == std::string::npos) return false;
-  *level = std::atoi(line.substr(open + 2, close - open - 2).c_str());
-  *text = line.substr(text_start + 1);
-  return true;
 }
 
 // The log's lines, the rotated generations (log.3, log.2, log.1) first.
@@ -328,24 +308,18 @@ bool AgentTree::WaitForShellLog(const std::string& needle, size_t count) const {
   return WaitFor([&] { return CountContaining(ShellLog(), needle) >= count; }, milliseconds(10000));
 }
 
-std::vector<std::string> AgentTree::LogTexts() const {
-  std::vector<std::string> texts;
+std::vector<LogLine> AgentTree::LogLines() const {
+  std::vector<LogLine> parsed;
   for (const std::string& line : ReadLog(log_path())) {
-    int level = 0;
-    std::string text;
-    if (SplitLogLine(line, &level, &text)) texts.push_back(text);
+    if (auto one = ParseLogLine(line)) parsed.push_back(*one);
   }
-  return texts;
+  return parsed;
 }
 
-std::vector<int> AgentTree::LogLevels() const {
-  std::vector<int> levels;
-  for (const std::string& line : ReadLog(log_path())) {
-    int level = 0;
-    std::string text;
-    if (SplitLogLine(line, &level, &text)) levels.push_back(level);
-  }
-  return levels;
+std::vector<std::string> AgentTree::LogTexts() const {
+  std::vector<std::string> texts;
+  for (const LogLine& line : LogLines()) texts.push_back(line.text);
+  return texts;
 }
 
 std::vector<std::string> AgentTree::Journal() const {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "crashlog/log_test_util.h"
 #include "platform/child_process_probe.h"  // WaitFor
 #include "support/test_env.h"
 
@@ -108,10 +109,9 @@ class AgentTree {
   // Waits until the shell log holds |count| lines with |needle|.
   bool WaitForShellLog(const std::string& needle, size_t count = 1) const;
 
-  // The texts of the log lines (without time, level and thread).
+  // The log's lines, the rotated generations first, and their texts alone.
+  std::vector<LogLine> LogLines() const;
   std::vector<std::string> LogTexts() const;
-  // The levels of the log lines, beside LogTexts().
-  std::vector<int> LogLevels() const;
   std::vector<std::string> Journal() const;
   std::vector<std::string> ShellLog() const;
   // The tracking library's events, one tab-separated line each.

@@ -50,48 +50,44 @@ TEST_F(AgentPipeTest, ModuleRequestsAnswerWithTheModulesResultsWhenTheFlagsAllow
   auto agent = tree_->StartAndWait();
   ASSERT_TRUE(agent);
 
+  // Each request names its kind and module (with |asked| added); the reply
+  // is the same pair with |answered| added.
   struct Case {
-    const char* request;
-    const char* reply;
+    int kind;
+    const char* module;
+    const char* asked;
+    const char* answered;
   };
+  const std::string kResults =
+      R"(,"ResultDescription":"desc","ResultDetails":"det","ResultLevel":0.500000,)"
+      R"("ResultText":"done","SubResults":"s1;s2")";
   const Case cases[] = {
-      {R"({"ModuleRequest":6,"ModuleIdentificator":"A"})",
-       R"([{"ModuleIdentificator":"A","ModuleRequest":6,"ResultLevel":100.000000}])"},
-      {R"({"ModuleRequest":6,"ModuleIdentificator":"B"})",
-       R"([{"ModuleIdentificator":"B","ModuleRequest":6}])"},
-      {R"({"ModuleRequest":1,"ModuleIdentificator":"T","Check":7})",
-       R"([{"ModuleIdentificator":"T","ModuleRequest":1,"ResultDescription":"desc",)"
-       R"("ResultDetails":"det","ResultLevel":0.500000,"ResultText":"done","SubResults":"s1;s2"}])"},
-      {R"({"ModuleRequest":2,"ModuleIdentificator":"T"})",
-       R"([{"ModuleIdentificator":"T","ModuleRequest":2,"ResultDescription":"desc",)"
-       R"("ResultDetails":"det","ResultLevel":0.500000,"ResultText":"done","SubResults":"s1;s2"}])"},
-      {R"({"ModuleRequest":2,"ModuleIdentificator":"R"})",
-       R"([{"ModuleIdentificator":"R","ModuleRequest":2}])"},
-      {R"({"ModuleRequest":1,"ModuleIdentificator":"B"})",
-       R"([{"ModuleIdentificator":"B","ModuleRequest":1}])"},
-      {R"({"ModuleRequest":3,"ModuleIdentificator":"S","Switch":1,"SwitchParam":4})",
-       R"([{"ModuleIdentificator":"S","ModuleRequest":3,"ResultText":"switched"}])"},
-      {R"({"ModuleRequest":3,"ModuleIdentificator":"S","Switch":1,"SwitchParam":4})",
-       R"([{"ModuleIdentificator":"S","ModuleRequest":3,"ResultText":"switched"}])"},
-      {R"({"ModuleRequest":4,"ModuleIdentificator":"S"})",
-       R"([{"ModuleIdentificator":"S","ModuleRequest":4,"ResultText":"switched","SwitchState":1}])"},
-      {R"({"ModuleRequest":4,"ModuleIdentificator":"A"})",
-       R"([{"ModuleIdentificator":"A","ModuleRequest":4,"SwitchState":0}])"},
-      {R"({"ModuleRequest":9,"ModuleIdentificator":"N"})",
-       R"([{"ModuleIdentificator":"N","ModuleRequest":9}])"},
-      {R"({"ModuleRequest":12,"ModuleIdentificator":"M"})",
-       R"([{"ModuleIdentificator":"M","ModuleRequest":12}])"},
-      {R"({"ModuleRequest":6,"ModuleIdentificator":"Missing"})",
-       R"([{"ModuleIdentificator":"Missing","ModuleRequest":6}])"},
+      {6, "A", "", R"(,"ResultLevel":100.000000)"},
+      {6, "B", "", ""},
+      {1, "T", R"(,"Check":7)", kResults.c_str()},
+      {2, "T", "", kResults.c_str()},
+      {2, "R", "", ""},
+      {1, "B", "", ""},
+      {3, "S", R"(,"Switch":1,"SwitchParam":4)", R"(,"ResultText":"switched")"},
+      {3, "S", R"(,"Switch":1,"SwitchParam":4)", R"(,"ResultText":"switched")"},
+      {4, "S", "", R"(,"ResultText":"switched","SwitchState":1)"},
+      {4, "A", "", R"(,"SwitchState":0)"},
+      {9, "N", "", ""},
+      {12, "M", "", ""},
+      {6, "Missing", "", ""},
       // A name that leaves the modules folder is refused, though it ends at A.
-      {R"({"ModuleRequest":6,"ModuleIdentificator":"A/../A"})",
-       R"([{"ModuleIdentificator":"A/../A","ModuleRequest":6}])"},
-      {R"({"ModuleRequest":6,"ModuleIdentificator":"Null"})",
-       R"([{"ModuleIdentificator":"Null","ModuleRequest":6}])"},
-      {R"({"ModuleRequest":5})", R"([{"ModuleIdentificator":"","ModuleRequest":5}])"},
+      {6, "A/../A", "", ""},
+      {6, "Null", "", ""},
+      {5, "", "", ""},
   };
   for (const Case& test : cases) {
-    EXPECT_EQ(tree_->Send(test.request), test.reply) << test.request;
+    const std::string kind = std::to_string(test.kind), module = test.module;
+    const std::string request =
+        R"({"ModuleRequest":)" + kind +
+        (module.empty() ? "" : R"(,"ModuleIdentificator":")" + module + "\"") + test.asked + "}";
+    EXPECT_EQ(tree_->Send(request), R"([{"ModuleIdentificator":")" + module +
+                                        R"(","ModuleRequest":)" + kind + test.answered + "}]")
+        << request;
   }
   EXPECT_EQ(CountContaining(tree_->LogTexts(), "ERROR: refused module name A/../A"), 1u);
 
@@ -347,14 +343,11 @@ TEST_F(AgentPipeTest, StartSuiteRunsTheStarterOrRetriesThroughTheDesktop) {
   EXPECT_EQ(CountContaining(tree_->TrackedEvents(), "\tCLICKS\tTRAY_RUNBK_BRISKO\t"), 3u);
 
   // Every line of the command is an error-level line.
-  const std::vector<std::string> texts = tree_->LogTexts();
-  const std::vector<int> levels = tree_->LogLevels();
-  ASSERT_EQ(texts.size(), levels.size());
   size_t starter_lines = 0;
-  for (size_t i = 0; i < texts.size(); ++i) {
-    if (texts[i].rfind("Wardex.exe: ", 0) != 0) continue;
+  for (const LogLine& line : tree_->LogLines()) {
+    if (line.text.rfind("Wardex.exe: ", 0) != 0) continue;
     ++starter_lines;
-    EXPECT_EQ(levels[i], 3) << texts[i];
+    EXPECT_EQ(line.level, 3) << line.text;
   }
   EXPECT_EQ(starter_lines, 4u);  // run, already running, run, retry
 }

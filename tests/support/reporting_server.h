@@ -1,0 +1,43 @@
+// A server program that a test starts for itself and that reports one line
+// on descriptor 3 once it accepts clients (dbus-daemon its address, Xvfb its
+// display number). It is stopped (SIGTERM, then SIGKILL after 5 s) and
+// reaped when the object goes, and the variable exported for it is restored.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace wardex::test {
+
+class ReportingServer {
+ public:
+  // Starts |argv| (its program found in PATH, its input and error output
+  // /dev/null) and waits up to 30 s for the line.
+  explicit ReportingServer(const std::vector<std::string>& argv);
+  ~ReportingServer();
+  ReportingServer(const ReportingServer&) = delete;
+  ReportingServer& operator=(const ReportingServer&) = delete;
+
+  [[nodiscard]] bool ok() const { return pid_ > 0; }
+  // The reported line, without its end.
+  [[nodiscard]] const std::string& line() const { return line_; }
+  // Why the server did not start, for a test's skip or failure message.
+  [[nodiscard]] const std::string& error() const { return error_; }
+  // Sets |variable| for this process and the children it starts from now
+  // on, until the object goes.
+  void Export(const char* variable, const std::string& value);
+  // Ends the server now and reaps it; true when it ended.
+  bool Stop();
+
+ private:
+  pid_t pid_ = -1;
+  std::string line_;
+  std::string error_;
+  std::string variable_;  // the exported one, with its value before
+  bool had_value_ = false;
+  std::string saved_value_;
+};
+
+}  // namespace wardex::test
