@@ -1,5 +1,9 @@
+// The registry store: typed values, the two views, the merged classes root,
+// deleting and listing keys; on Linux also its SQLite hives, shared by
+// threads and processes, durable and guarded by the files' permissions.
 #include "platform/registry_store.h"
 
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -7,28 +11,33 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "crashlog/log_test_util.h"
 #include "osal/wide_format.h"
 #include "support/test_env.h"
+
+#if !defined(_WIN32)
+#include "crashlog/log_test_util.h"
+#endif
 
 namespace wardex::platform {
 namespace {
 
 using KaOSAL::KaString;
 
-constexpr char16_t kProductKey[] = u"SOFTWARE\\Corvane\\Brisko";
+KaString Text(const std::string& text) { return KaString(text.c_str(), KaOSAL::KA_CP_UTF8); }
 
 uint32_t SetDWord(HKEY root, const KaString& path, const KaString& name, uint32_t value,
                   uint32_t access = KEY_WRITE) {
@@ -47,16 +56,222 @@ int64_t GetDWord(HKEY root, const KaString& path, const KaString& name,
   return value;
 }
 
-KaString Name(const std::string& prefix, int index) {
-  return KaString((prefix + std::to_string(index)).c_str(), KaOSAL::KA_CP_UTF8);
-}
-
+// On Linux each test has hives of its own in its own root. On Windows every
+// test of the prefix shares the system's registry: a test's keys have names
+// of its own, which it removes again.
 class RegistryTest : public ::testing::Test {
  protected:
+#if defined(_WIN32)
+  void TearDown() override {
+    for (uint32_t view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+      (void)RegDeleteTree(HKEY_LOCAL_MACHINE, Text(top_), KEY_WRITE | view);
+    }
+    (void)RegDeleteTree(HKEY_CURRENT_USER, Text(top_), KEY_WRITE);
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+      (void)RegDeleteTree(root, Text("Software\\Classes\\" + extension_), KEY_WRITE);
+    }
+  }
+  const std::string unique_ = std::to_string(std::random_device()());
+#else
   std::string MachineHive() const { return root_.root() + "/var/lib/wardex/registry/machine.db"; }
-
   test::ScopedTestRoot root_;
+  const std::string unique_;
+#endif
+  const std::string top_ = "SOFTWARE\\WardexTest" + unique_;
+  const KaString product_key_ = Text(top_ + "\\Brisko");
+  const std::string extension_ = ".wardextest" + unique_;
 };
+
+TEST_F(RegistryTest, TypedValuesRoundTripWithTheWindowsBufferRules) {
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, product_key_, KEY_WRITE), 0u);
+  const uint8_t bytes[] = {1, 2, 3, 4, 5, 6, 7, 8};
+  ASSERT_EQ(RegSetValue(HKEY_LOCAL_MACHINE, product_key_, u"LAST_NEWSFEED_CHECK", KEY_WRITE,
+                        REG_BINARY, bytes, sizeof(bytes)),
+            0u);
+  uint32_t type = 0, size = 0;
+  // Size only, by any spelling of the names.
+  EXPECT_EQ(RegQueryValue(HKEY_LOCAL_MACHINE, Text("software\\wardextest" + unique_ + "\\brisko"),
+                          u"last_newsfeed_check", KEY_READ, &type, nullptr, &size),
+            0u);
+  EXPECT_EQ(type, REG_BINARY);
+  EXPECT_EQ(size, 8u);
+  // Too small: 234 and the size needed.
+  uint8_t small[4] = {};
+  size = sizeof(small);
+  EXPECT_EQ(RegQueryValue(HKEY_LOCAL_MACHINE, product_key_, u"LAST_NEWSFEED_CHECK", KEY_READ,
+                          nullptr, small, &size),
+            234u);
+  EXPECT_EQ(size, 8u);
+  uint8_t exact[8] = {};
+  size = sizeof(exact);
+  EXPECT_EQ(RegQueryValue(HKEY_LOCAL_MACHINE, product_key_, u"LAST_NEWSFEED_CHECK", KEY_READ,
+                          nullptr, exact, &size),
+            0u);
+  EXPECT_EQ(std::memcmp(exact, bytes, 8), 0);
+  // Missing value, missing key, invalid path.
+  EXPECT_EQ(RegQueryValue(HKEY_LOCAL_MACHINE, product_key_, u"absent", KEY_READ, nullptr, nullptr,
+                          nullptr),
+            2u);
+  EXPECT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, Text(top_ + "\\Other"), KEY_READ), 2u);
+  EXPECT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, Text(top_ + "\\\\Brisko"), KEY_READ), 87u);
+  EXPECT_EQ(SetDWord(HKEY_LOCAL_MACHINE, Text(top_ + "\\Other"), u"v", 1), 2u);
+  // Flushed to the disk, and only an existing key.
+  EXPECT_EQ(RegFlushKey(HKEY_LOCAL_MACHINE, product_key_, KEY_WRITE), 0u);
+  EXPECT_EQ(RegFlushKey(HKEY_LOCAL_MACHINE, Text(top_ + "\\Other"), KEY_WRITE), 2u);
+#if !defined(_WIN32)
+  EXPECT_EQ(RegOpenKey(HKEY_CURRENT_CONFIG, u"x", KEY_READ), 6u);  // a root the store has not
+#endif
+}
+
+TEST_F(RegistryTest, TheViewsAreSeparateBelowSoftwareAndTheNativeOneIs32Bit) {
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, product_key_, KEY_WRITE), 0u);
+  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", 7), 0u);
+  EXPECT_EQ(
+      GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", KEY_READ | KEY_WOW64_32KEY),
+      7);
+  EXPECT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, product_key_, KEY_READ | KEY_WOW64_64KEY), 2u);
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, product_key_, KEY_WRITE | KEY_WOW64_64KEY), 0u);
+  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", 64,
+                     KEY_WRITE | KEY_WOW64_64KEY),
+            0u);
+  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount"), 7);
+  EXPECT_EQ(
+      GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", KEY_READ | KEY_WOW64_64KEY),
+      64);
+#if defined(_WIN32)
+  // The 32-bit view is where the system keeps it for 32-bit programs.
+  EXPECT_EQ(
+      GetDWord(HKEY_LOCAL_MACHINE, Text("SOFTWARE\\Wow6432Node\\WardexTest" + unique_ + "\\Brisko"),
+               u"Tray_StartCount", KEY_READ | KEY_WOW64_64KEY),
+      7);
+#else
+  // HKLM\SOFTWARE itself is shared.
+  std::vector<KaString> names;
+  ASSERT_EQ(RegEnumKeys(HKEY_LOCAL_MACHINE, u"", KEY_READ | KEY_WOW64_64KEY, &names), 0u);
+  EXPECT_EQ(names, std::vector<KaString>{u"SOFTWARE"});
+#endif
+  // The user's software keys are shared.
+  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, Text(top_), KEY_WRITE | KEY_WOW64_64KEY), 0u);
+  ASSERT_EQ(SetDWord(HKEY_CURRENT_USER, Text(top_), u"v", 3), 0u);
+  EXPECT_EQ(GetDWord(HKEY_CURRENT_USER, Text(top_), u"v", KEY_READ | KEY_WOW64_64KEY), 3);
+}
+
+TEST_F(RegistryTest, ClassesRootMergesTheUserOverTheMachine) {
+  const KaString own = Text("Software\\Classes\\" + extension_);  // of the machine and the user
+  const KaString classes = Text(extension_);
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, own, KEY_WRITE), 0u);
+  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, own, u"a", 1), 0u);
+  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, own, u"b", 1), 0u);
+  EXPECT_EQ(GetDWord(HKEY_CLASSES_ROOT, Text(".WARDEXTEST" + unique_), u"a"), 1);
+  if (test::RunningUnderWine()) {
+    GTEST_SKIP() << "Wine's HKEY_CLASSES_ROOT is HKLM\\Software\\Classes alone: the user's "
+                    "classes are not merged over it";
+  }
+  // Written through HKCR: the machine's key while the user has none.
+  ASSERT_EQ(SetDWord(HKEY_CLASSES_ROOT, classes, u"a", 2), 0u);
+  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, own, u"a"), 2);
+  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, own, KEY_WRITE), 0u);
+  ASSERT_EQ(SetDWord(HKEY_CLASSES_ROOT, classes, u"a", 3), 0u);
+  EXPECT_EQ(GetDWord(HKEY_CURRENT_USER, own, u"a"), 3);
+  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, own, u"a"), 2);
+  EXPECT_EQ(GetDWord(HKEY_CLASSES_ROOT, classes, u"a"), 3);
+  EXPECT_EQ(GetDWord(HKEY_CLASSES_ROOT, classes, u"b"), 1);
+}
+
+TEST_F(RegistryTest, DeletingKeysAndValuesAndListingThemInOrder) {
+  const std::string top = top_;
+  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, Text(top + "\\A\\B\\C"), KEY_WRITE), 0u);
+  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, Text(top + "\\ab"), KEY_WRITE), 0u);
+  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, Text(top + "\\Aa"), KEY_WRITE), 0u);
+  for (const char16_t* name : {u"b", u"C", u"a"}) {
+    ASSERT_EQ(SetDWord(HKEY_CURRENT_USER, Text(top), name, 1), 0u);
+  }
+  std::vector<KaString> keys;
+  ASSERT_EQ(RegEnumKeys(HKEY_CURRENT_USER, Text(top), KEY_READ, &keys), 0u);
+  EXPECT_EQ(keys, (std::vector<KaString>{u"A", u"Aa", u"ab"}));
+  std::vector<RegValueEntry> values;
+  ASSERT_EQ(RegEnumValues(HKEY_CURRENT_USER, Text(top), KEY_READ, &values), 0u);
+  ASSERT_EQ(values.size(), 3u);
+  EXPECT_EQ(values[0].name, KaString(u"a"));
+  EXPECT_EQ(values[1].name, KaString(u"b"));
+  EXPECT_EQ(values[2].name, KaString(u"C"));
+  EXPECT_EQ(values[2].type, REG_DWORD);
+  EXPECT_EQ(values[2].data, (std::vector<uint8_t>{1, 0, 0, 0}));
+
+  ASSERT_EQ(SetDWord(HKEY_CURRENT_USER, Text(top + "\\A\\B"), u"v", 1), 0u);
+  EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, Text(top + "\\A\\B"), KEY_WRITE), 5u);
+  EXPECT_EQ(RegDeleteValue(HKEY_CURRENT_USER, Text(top + "\\A\\B"), u"V", KEY_WRITE), 0u);
+  EXPECT_EQ(RegDeleteValue(HKEY_CURRENT_USER, Text(top + "\\A\\B"), u"V", KEY_WRITE), 2u);
+  ASSERT_EQ(SetDWord(HKEY_CURRENT_USER, Text(top + "\\A\\B\\C"), u"v", 1), 0u);
+  EXPECT_EQ(RegDeleteTree(HKEY_CURRENT_USER, Text(top + "\\a"), KEY_WRITE), 0u);
+  EXPECT_EQ(RegOpenKey(HKEY_CURRENT_USER, Text(top + "\\A"), KEY_READ), 2u);
+  // A sibling whose name starts the same survives.
+  EXPECT_EQ(RegOpenKey(HKEY_CURRENT_USER, Text(top + "\\Aa"), KEY_READ), 0u);
+  EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, Text(top + "\\AB"), KEY_WRITE), 0u);
+  EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, Text(top + "\\AB"), KEY_WRITE), 2u);
+#if !defined(_WIN32)
+  // The machine's root holds no values.
+  EXPECT_EQ(SetDWord(HKEY_LOCAL_MACHINE, u"", u"v", 1), 5u);
+  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, u"", u"v"), -1);
+#endif
+}
+
+TEST_F(RegistryTest, RootKeysAndTheirMappedKeysAreNeverDeleted) {
+  [[maybe_unused]] const uint32_t k32 = KEY_WRITE | KEY_WOW64_32KEY;
+  const uint32_t k64 = KEY_WRITE | KEY_WOW64_64KEY;
+  struct Case {
+    HKEY root;
+    const char16_t* path;
+    uint32_t access;
+  };
+  const Case cases[] = {
+    {HKEY_CLASSES_ROOT, u"", KEY_WRITE},
+    {HKEY_CLASSES_ROOT, u"\\", KEY_WRITE},
+    {HKEY_CURRENT_USER, u"", KEY_WRITE},
+    {HKEY_LOCAL_MACHINE, u"software\\", k64},
+    {HKEY_CURRENT_USER, u"SOFTWARE\\CLASSES", KEY_WRITE},
+#if !defined(_WIN32)
+    {HKEY_LOCAL_MACHINE, u"", KEY_WRITE},
+    {HKEY_LOCAL_MACHINE, u"SOFTWARE", k32},
+    {HKEY_LOCAL_MACHINE, u"Software\\Classes", k32},
+#endif
+  };
+#if !defined(_WIN32)
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, u"Software\\Classes\\CLSID", KEY_WRITE), 0u);
+  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, Text("Software\\Classes\\" + extension_), KEY_WRITE),
+            0u);
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, product_key_, k32), 0u);
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, product_key_, k64), 0u);
+  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, product_key_, u"v", 32, k32), 0u);
+  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, product_key_, u"v", 64, k64), 0u);
+#endif
+  for (const Case& c : cases) {
+    EXPECT_EQ(RegDeleteTree(c.root, c.path, c.access), 5u) << KaOSAL::ToUtf8(c.path);
+    EXPECT_EQ(RegDeleteKey(c.root, c.path, c.access), 5u) << KaOSAL::ToUtf8(c.path);
+  }
+#if defined(_WIN32)
+  EXPECT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft", KEY_READ), 0u);
+#else
+  EXPECT_EQ(RegOpenKey(HKEY_CLASSES_ROOT, u"CLSID", KEY_READ), 0u);
+  EXPECT_EQ(RegOpenKey(HKEY_CLASSES_ROOT, Text(extension_), KEY_READ), 0u);
+  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"v", KEY_READ | KEY_WOW64_32KEY), 32);
+  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"v", KEY_READ | KEY_WOW64_64KEY), 64);
+  // Below them, a view's key goes whole and the other view's stays.
+  EXPECT_EQ(RegDeleteTree(HKEY_LOCAL_MACHINE, Text(top_), k64), 0u);
+  EXPECT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, Text(top_), KEY_READ | KEY_WOW64_64KEY), 2u);
+  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"v", KEY_READ | KEY_WOW64_32KEY), 32);
+#endif
+}
+
+#if !defined(_WIN32)
+// On Windows the hives are the system's; on Linux they are the store's own
+// SQLite files, shared by threads and processes.
+
+// The fixture's product key where no fixture is at hand (on Linux, where
+// the key's name needs nothing unique).
+constexpr char16_t kProductKey[] = u"SOFTWARE\\WardexTest\\Brisko";
+
+KaString Name(const std::string& prefix, int index) { return Text(prefix + std::to_string(index)); }
 
 // A child that holds |hive| the way a writer does, until it is killed: the
 // store's writer lock and an open write transaction. Returns its pid once it
@@ -85,139 +300,6 @@ pid_t HoldWriteTransaction(const std::string& hive) {
     waitpid(pid, nullptr, 0);
   }
   return holding ? pid : -1;
-}
-
-TEST_F(RegistryTest, TypedValuesRoundTripWithTheWindowsBufferRules) {
-  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_WRITE), 0u);
-  const uint8_t bytes[] = {1, 2, 3, 4, 5, 6, 7, 8};
-  ASSERT_EQ(RegSetValue(HKEY_LOCAL_MACHINE, kProductKey, u"LAST_NEWSFEED_CHECK", KEY_WRITE,
-                        REG_BINARY, bytes, sizeof(bytes)),
-            0u);
-  uint32_t type = 0, size = 0;
-  // Size only.
-  EXPECT_EQ(RegQueryValue(HKEY_LOCAL_MACHINE, u"software\\CORVANE\\brisko", u"last_newsfeed_check",
-                          KEY_READ, &type, nullptr, &size),
-            0u);
-  EXPECT_EQ(type, REG_BINARY);
-  EXPECT_EQ(size, 8u);
-  // Too small: 234 and the size needed.
-  uint8_t small[4] = {};
-  size = sizeof(small);
-  EXPECT_EQ(RegQueryValue(HKEY_LOCAL_MACHINE, kProductKey, u"LAST_NEWSFEED_CHECK", KEY_READ,
-                          nullptr, small, &size),
-            234u);
-  EXPECT_EQ(size, 8u);
-  uint8_t exact[8] = {};
-  size = sizeof(exact);
-  EXPECT_EQ(RegQueryValue(HKEY_LOCAL_MACHINE, kProductKey, u"LAST_NEWSFEED_CHECK", KEY_READ,
-                          nullptr, exact, &size),
-            0u);
-  EXPECT_EQ(std::memcmp(exact, bytes, 8), 0);
-  // Missing value, missing key, invalid path, other roots.
-  EXPECT_EQ(RegQueryValue(HKEY_LOCAL_MACHINE, kProductKey, u"absent", KEY_READ, nullptr, nullptr,
-                          nullptr),
-            2u);
-  EXPECT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane\\Other", KEY_READ), 2u);
-  EXPECT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\\\Corvane", KEY_READ), 87u);
-  EXPECT_EQ(RegOpenKey(HKEY_CURRENT_CONFIG, u"x", KEY_READ), 6u);
-  EXPECT_EQ(SetDWord(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane\\Other", u"v", 1), 2u);
-}
-
-TEST_F(RegistryTest, TheViewsAreSeparateBelowSoftwareOnly) {
-  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_WRITE), 0u);
-  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", 7), 0u);
-  EXPECT_EQ(
-      GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", KEY_READ | KEY_WOW64_32KEY), 7);
-  EXPECT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_READ | KEY_WOW64_64KEY), 2u);
-  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_WRITE | KEY_WOW64_64KEY), 0u);
-  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", 64,
-                     KEY_WRITE | KEY_WOW64_64KEY),
-            0u);
-  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount"), 7);
-  EXPECT_EQ(
-      GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", KEY_READ | KEY_WOW64_64KEY),
-      64);
-  // HKLM\SOFTWARE itself and the user's hive are shared.
-  std::vector<KaString> names;
-  ASSERT_EQ(RegEnumKeys(HKEY_LOCAL_MACHINE, u"", KEY_READ | KEY_WOW64_64KEY, &names), 0u);
-  ASSERT_EQ(names.size(), 1u);
-  EXPECT_EQ(names[0], KaString(u"SOFTWARE"));
-  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, u"Software\\Corvane", KEY_WRITE | KEY_WOW64_64KEY), 0u);
-  ASSERT_EQ(SetDWord(HKEY_CURRENT_USER, u"Software\\Corvane", u"v", 3), 0u);
-  EXPECT_EQ(GetDWord(HKEY_CURRENT_USER, u"Software\\Corvane", u"v", KEY_READ | KEY_WOW64_64KEY), 3);
-}
-
-TEST_F(RegistryTest, ClassesRootMergesTheUserOverTheMachine) {
-  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, u"Software\\Classes\\.brisko", KEY_WRITE), 0u);
-  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, u"Software\\Classes\\.brisko", u"a", 1), 0u);
-  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, u"Software\\Classes\\.brisko", u"b", 1), 0u);
-  EXPECT_EQ(GetDWord(HKEY_CLASSES_ROOT, u".BRISKO", u"a"), 1);
-  // Written through HKCR: the machine's key while the user has none.
-  ASSERT_EQ(SetDWord(HKEY_CLASSES_ROOT, u".brisko", u"a", 2), 0u);
-  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, u"Software\\Classes\\.brisko", u"a"), 2);
-  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, u"Software\\Classes\\.brisko", KEY_WRITE), 0u);
-  ASSERT_EQ(SetDWord(HKEY_CLASSES_ROOT, u".brisko", u"a", 3), 0u);
-  EXPECT_EQ(GetDWord(HKEY_CURRENT_USER, u"Software\\Classes\\.brisko", u"a"), 3);
-  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, u"Software\\Classes\\.brisko", u"a"), 2);
-  EXPECT_EQ(GetDWord(HKEY_CLASSES_ROOT, u".brisko", u"a"), 3);
-  EXPECT_EQ(GetDWord(HKEY_CLASSES_ROOT, u".brisko", u"b"), 1);
-}
-
-TEST_F(RegistryTest, DeletingKeysAndValues) {
-  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, u"Software\\A\\B\\C", KEY_WRITE), 0u);
-  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, u"Software\\AB", KEY_WRITE), 0u);
-  ASSERT_EQ(SetDWord(HKEY_CURRENT_USER, u"Software\\A\\B", u"v", 1), 0u);
-  EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, u"Software\\A\\B", KEY_WRITE), 5u);
-  EXPECT_EQ(RegDeleteValue(HKEY_CURRENT_USER, u"Software\\A\\B", u"V", KEY_WRITE), 0u);
-  EXPECT_EQ(RegDeleteValue(HKEY_CURRENT_USER, u"Software\\A\\B", u"V", KEY_WRITE), 2u);
-  ASSERT_EQ(SetDWord(HKEY_CURRENT_USER, u"Software\\A\\B\\C", u"v", 1), 0u);
-  EXPECT_EQ(RegDeleteTree(HKEY_CURRENT_USER, u"software\\a", KEY_WRITE), 0u);
-  EXPECT_EQ(RegOpenKey(HKEY_CURRENT_USER, u"Software\\A\\B\\C", KEY_READ), 2u);
-  EXPECT_EQ(RegOpenKey(HKEY_CURRENT_USER, u"Software\\A", KEY_READ), 2u);
-  // A sibling whose name starts the same survives.
-  EXPECT_EQ(RegOpenKey(HKEY_CURRENT_USER, u"Software\\AB", KEY_READ), 0u);
-  EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, u"Software\\AB", KEY_WRITE), 0u);
-  EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, u"Software\\AB", KEY_WRITE), 2u);
-  // The machine's root holds no values.
-  EXPECT_EQ(SetDWord(HKEY_LOCAL_MACHINE, u"", u"v", 1), 5u);
-  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, u"", u"v"), -1);
-}
-
-TEST_F(RegistryTest, RootKeysAndTheirMappedKeysAreNeverDeleted) {
-  const uint32_t k32 = KEY_WRITE | KEY_WOW64_32KEY, k64 = KEY_WRITE | KEY_WOW64_64KEY;
-  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, u"Software\\Classes\\CLSID", KEY_WRITE), 0u);
-  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, u"Software\\Classes\\.brisko", KEY_WRITE), 0u);
-  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, k32), 0u);
-  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, k64), 0u);
-  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"v", 32, k32), 0u);
-  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"v", 64, k64), 0u);
-  struct Case {
-    HKEY root;
-    const char16_t* path;
-    uint32_t access;
-  };
-  const Case cases[] = {
-      {HKEY_CLASSES_ROOT, u"", KEY_WRITE},
-      {HKEY_CLASSES_ROOT, u"\\", KEY_WRITE},
-      {HKEY_LOCAL_MACHINE, u"", KEY_WRITE},
-      {HKEY_CURRENT_USER, u"", KEY_WRITE},
-      {HKEY_LOCAL_MACHINE, u"SOFTWARE", k32},
-      {HKEY_LOCAL_MACHINE, u"software\\", k64},
-      {HKEY_LOCAL_MACHINE, u"Software\\Classes", k32},
-      {HKEY_CURRENT_USER, u"SOFTWARE\\CLASSES", KEY_WRITE},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(RegDeleteTree(c.root, c.path, c.access), 5u) << KaOSAL::ToUtf8(c.path);
-    EXPECT_EQ(RegDeleteKey(c.root, c.path, c.access), 5u) << KaOSAL::ToUtf8(c.path);
-  }
-  EXPECT_EQ(RegOpenKey(HKEY_CLASSES_ROOT, u"CLSID", KEY_READ), 0u);
-  EXPECT_EQ(RegOpenKey(HKEY_CLASSES_ROOT, u".brisko", KEY_READ), 0u);
-  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"v", KEY_READ | KEY_WOW64_32KEY), 32);
-  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"v", KEY_READ | KEY_WOW64_64KEY), 64);
-  // Below them, a view's key goes whole and the other view's stays.
-  EXPECT_EQ(RegDeleteTree(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane", k64), 0u);
-  EXPECT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane", KEY_READ | KEY_WOW64_64KEY), 2u);
-  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"v", KEY_READ | KEY_WOW64_32KEY), 32);
 }
 
 TEST_F(RegistryTest, ThreadsOfOneProcessShareTheHive) {
@@ -447,6 +529,8 @@ TEST_F(RegistryTest, AnUnprivilegedUserReadsTheMachineHiveButCannotWriteIt) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount"), 41);
 }
+
+#endif
 
 }  // namespace
 }  // namespace wardex::platform
