@@ -85,6 +85,8 @@ class AgentDesktopTest : public AgentTest {
   std::unique_ptr<AgentProcess> agent_;
 };
 
+// The product name's "&" reaches the label as "&" (doubled in the menu,
+// undone for dbusmenu); the texts' languages are the configuration tests'.
 TEST_F(AgentDesktopTest, ItemShowsTheTipTheIconAndTheMenuWithAndWithoutModules) {
   struct Case {
     const char* name;
@@ -131,29 +133,6 @@ TEST_F(AgentDesktopTest, ItemShowsTheTipTheIconAndTheMenuWithAndWithoutModules) 
   }
 }
 
-TEST_F(AgentDesktopTest, GermanTextsReachTheMenuWithTheirMnemonics) {
-  ASSERT_TRUE(WriteFile(tree_->app_dir() + "/language/Texts_de.ini",
-                        "[general]\n"
-                        "IDS_WARDEX_TRAY_TOOLTIP=Wardex-Testagent\n"
-                        "IDS_STRING_RUN=%s &starten\n"
-                        "IDS_STRING_LASTNOTIFICATION=Letzte Nachricht anzeigen\n"
-                        "IDS_TURBO_ON=Turbo-Modus einschalten\n"
-                        "IDS_TURBO_OFF=Turbo-Modus ausschalten\n"
-                        "IDS_STRING_OPTIONS=&Einstellungen\n"
-                        "IDS_STRING_INFO=Info_Seite\n"
-                        "IDS_STRING_EXIT=Schließen\n"));
-  tree_->ReplaceInInstallConfig("[install]\n", "[install]\nLanguage=de_DE\n");
-  tree_->AddFrameModules();
-  ASSERT_NO_FATAL_FAILURE(StartAgent());
-  EXPECT_EQ(host_->ToolTipTitle(), "Wardex-Testagent");
-  EXPECT_EQ(MenuEntries(),
-            (std::vector<std::string>{
-                Entry(kStart, "Brisko & Co _starten"), Entry(kQuickCheck, "Quick check"),
-                Entry(kLastNotification, "!Letzte Nachricht anzeigen"),
-                Entry(kTurbo, "Turbo-Modus einschalten"), Entry(kSettings, "_Einstellungen"), ":-",
-                Entry(kInfo, "Info__Seite"), Entry(kClose, "Schließen")}));
-}
-
 TEST_F(AgentDesktopTest, AboutToShowRefreshesTheMenuAndSaysWhetherItChanged) {
   tree_->AddFrameModules("flags=32\nswitch_state=1\n");
   ASSERT_NO_FATAL_FAILURE(StartAgent());
@@ -186,39 +165,18 @@ TEST_F(AgentDesktopTest, AboutToShowRefreshesTheMenuAndSaysWhetherItChanged) {
   EXPECT_EQ(MenuEntries()[3], Entry(kTurbo, "Turbo on"));
 }
 
-TEST_F(AgentDesktopTest, ClickingEveryItemRunsItsCommand) {
+// What each command does is the pipe and menu tests'; here a click on the
+// bus reaches the frame's command, and a grey item's click none.
+TEST_F(AgentDesktopTest, ClickingAnItemRunsItsCommand) {
   tree_->AddFrameModules();
-  const std::string starter = tree_->app_dir() + "/briskostart.exe";
-  ASSERT_TRUE(WriteFile(starter, "#!/bin/sh\nexit 0\n"));
-  ASSERT_EQ(chmod(starter.c_str(), 0755), 0);
   ASSERT_NO_FATAL_FAILURE(StartAgent());
-
-  struct Case {
-    int32_t id;
-    const char* journal;  // a journal line, or null for a log line
-    std::string log;
-  };
-  const Case cases[] = {
-      {kStart, nullptr, "Wardex.exe: Run " + starter + ", #0"},
-      {kQuickCheck, "console show-module-view view 1", ""},
-      {kLastNotification, nullptr, ""},  // grey: nothing happens
-      {kTurbo, "TurboModule set-switch 1 2", ""},
-      {kSettings, "console show-settings", ""},
-      {kInfo, "console show-info", ""},
-  };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.id);
-    std::string error;
-    ASSERT_TRUE(host_->Event(test.id, "clicked", &error)) << error;
-    if (test.journal != nullptr) {
-      EXPECT_TRUE(tree_->WaitForJournal(test.journal, kWait));
-    }
-    if (!test.log.empty()) {
-      EXPECT_TRUE(tree_->WaitForLog(test.log, kWait));
-    }
-  }
-  EXPECT_EQ(CountContaining(tree_->Journal(), "WardexModule run-task 1"), 0u);
   std::string error;
+  for (int32_t id : {kLastNotification, kTurbo, kInfo}) {
+    ASSERT_TRUE(host_->Event(id, "clicked", &error)) << error;
+  }
+  EXPECT_TRUE(tree_->WaitForJournal("TurboModule set-switch 1 2", kWait));
+  EXPECT_TRUE(tree_->WaitForJournal("console show-info", kWait));
+  EXPECT_EQ(CountContaining(tree_->Journal(), "WardexModule run-task 1"), 0u);
   ASSERT_TRUE(host_->Event(kClose, "clicked", &error)) << error;
   EXPECT_EQ(agent_->Wait(kWait), 0);
   EXPECT_EQ(CountContaining(tree_->LogTexts(), "TRAY ### Closing..."), 1u);

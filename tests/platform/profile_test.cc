@@ -47,7 +47,7 @@ TEST_F(ProfileTest, ValueLengthsAtTheBufferBoundary) {
     uint32_t expected;
   };
   // A value that fills the buffer and one that is cut both answer size - 1.
-  const Case cases[] = {{0, 0}, {253, 253}, {254, 254}, {255, 254}, {2000, 254}};
+  const Case cases[] = {{0, 0}, {253, 253}, {254, 254}, {255, 254}};
   for (const Case& c : cases) {
     std::string value(c.length, 'v');
     value[0] = 'a';

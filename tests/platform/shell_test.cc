@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "crashlog/log_test_util.h"
 #include "osal/last_error.h"
 #include "platform/headless_shell.h"
 #include "platform/menu.h"
@@ -18,23 +19,12 @@
 namespace wardex::platform {
 namespace {
 
-// The lines of |path| that contain |part|.
-std::vector<std::string> LinesWith(const std::string& path, const std::string& part) {
-  std::vector<std::string> lines;
-  const std::string text = test::ReadFile(path);
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (line.find(part) != std::string::npos) lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
-
+// How many lines of |path| contain |part|.
 size_t CountLines(const std::string& path, const std::string& part) {
-  return LinesWith(path, part).size();
+  size_t count = 0;
+  for (const std::string& line : test::ReadLines(path))
+    count += line.find(part) != std::string::npos;
+  return count;
 }
 
 NOTIFYICONDATAW IconData(HWND hwnd, UINT id, UINT flags) {
