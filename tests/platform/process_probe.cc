@@ -1,0 +1,98 @@
+// A program the process tests start:
+//   (nothing)      leaves the file "started" in its working folder
+//   exit N         ends with N
+//   sleep MS       sleeps, then ends with 0
+//   where FILE     writes its working folder and its argument count to FILE
+//   channel VALUE  writes "through" to its channel (descriptor 3 on Linux, the
+//                  inherited handle VALUE on Windows), then sleeps a minute
+//   closable       waits to be asked to close: on Windows it shows a top-level
+//                  window and ends with 7 once asked to close it; on Linux the
+//                  request is SIGTERM, whose default ends it
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#ifdef _WIN32
+#include "platform/windows_api.h"
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+// A failed test must leave no probe behind: every wait ends by itself.
+constexpr auto kLongest = std::chrono::minutes(1);
+
+#ifdef _WIN32
+LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == 0x0010 /* WM_CLOSE */) {
+    DestroyWindow(window);
+    PostQuitMessage(7);
+    return 0;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+int WaitToBeClosed() {
+  WNDCLASSW window_class{};
+  window_class.lpfnWndProc = WindowProcedure;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"ProcessProbeWindow";
+  RegisterClassW(&window_class);
+  if (CreateWindowExW(0, window_class.lpszClassName, L"probe", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                      nullptr, nullptr, window_class.hInstance, nullptr) == nullptr) {
+    return 2;
+  }
+  SetTimer(nullptr, 0, std::chrono::milliseconds(kLongest).count(), nullptr);
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (message.message == 0x0113 /* WM_TIMER */ && message.hwnd == nullptr) return 3;
+    DispatchMessageW(&message);
+  }
+  return static_cast<int>(message.wParam);
+}
+
+bool WriteToChannel(const char* value, const char* text) {
+  const auto handle = reinterpret_cast<HANDLE>(static_cast<intptr_t>(std::atoll(value)));
+  DWORD written = 0;
+  return WriteFile(handle, text, std::strlen(text), &written, nullptr) &&
+         written == std::strlen(text);
+}
+#else
+int WaitToBeClosed() {
+  std::this_thread::sleep_for(kLongest);
+  return 3;
+}
+
+bool WriteToChannel(const char* /*value*/, const char* text) {
+  const ssize_t length = static_cast<ssize_t>(std::strlen(text));
+  return write(3, text, static_cast<size_t>(length)) == length && close(3) == 0;
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return std::ofstream("started") ? 0 : 101;
+  if (std::strcmp(argv[1], "closable") == 0) return WaitToBeClosed();
+  if (argc < 3) return 100;
+  if (std::strcmp(argv[1], "exit") == 0) return std::atoi(argv[2]);
+  if (std::strcmp(argv[1], "sleep") == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[2])));
+    return 0;
+  }
+  if (std::strcmp(argv[1], "where") == 0) {
+    std::ofstream out(argv[2]);
+    out << std::filesystem::current_path().string() << '|' << argc;
+    return out ? 0 : 101;
+  }
+  if (std::strcmp(argv[1], "channel") == 0) {
+    if (!WriteToChannel(argv[2], "through")) return 102;
+    std::this_thread::sleep_for(kLongest);
+    return 0;
+  }
+  return 100;
+}
