@@ -48,8 +48,10 @@ class ProcessHandle {
 
   // True once the process has ended (a zombie has ended too).
   [[nodiscard]] bool HasEnded() const;
-  // Asks the process to close its windows: SIGTERM. False with the last
-  // error set when the signal cannot be sent (5 for another user's process).
+  // Asks the process to close its windows: SIGTERM on Linux; on Windows
+  // WM_CLOSE posted to each of its top-level windows (none for a process
+  // without windows, which then goes on running). False with the last error
+  // set when it cannot be asked (5 for another user's process).
   [[nodiscard]] bool AskToClose() const;
   // Ends the process by force: SIGKILL. False with the last error set.
   [[nodiscard]] bool Terminate() const;

@@ -80,20 +80,22 @@ KaOSAL::KaString ImagePath(HANDLE process) {
   return KaOSAL::KaString();
 }
 
-// Posts WM_CLOSE to each visible or hidden top-level window of one process.
+// Posts WM_CLOSE to each top-level window of one process, visible or not.
 struct CloseRequest {
   DWORD process_id;
-  int windows = 0;
+  int posted = 0;
+  DWORD error = 0;  // of the last post that failed
 };
 
 BOOL CALLBACK AskWindowToClose(HWND window, LPARAM parameter) {
   auto* request = reinterpret_cast<CloseRequest*>(parameter);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (owner == request->process_id && GetWindow(window, GW_OWNER) == nullptr) {
-    PostMessageW(window, 0x0010 /* WM_CLOSE */, 0, 0);
-    ++request->windows;
-  }
+  if (owner != request->process_id) return TRUE;
+  if (PostMessageW(window, 0x0010 /* WM_CLOSE */, 0, 0))
+    ++request->posted;
+  else
+    request->error = ::GetLastError();
   return TRUE;
 }
 
@@ -157,9 +159,11 @@ bool ProcessHandle::HasEnded() const { return Ended(held_->process); }
 bool ProcessHandle::AskToClose() const {
   CloseRequest request{id_};
   EnumWindows(AskWindowToClose, reinterpret_cast<LPARAM>(&request));
-  if (request.windows > 0) return true;
-  // A process without windows cannot be asked.
-  KaOSAL::SetLastError(KaOSAL::kErrorInvalidWindowHandle);
+  // A window may go between the listing and the post; only a process that
+  // none of its windows could be asked fails. One without windows has
+  // nothing to be asked: the caller's grace time ends it.
+  if (request.posted > 0 || request.error == 0) return true;
+  KaOSAL::SetLastError(request.error);
   return false;
 }
 

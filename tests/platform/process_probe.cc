@@ -5,9 +5,10 @@
 //   where FILE     writes its working folder and its argument count to FILE
 //   channel VALUE  writes "through" to its channel (descriptor 3 on Linux, the
 //                  inherited handle VALUE on Windows), then sleeps a minute
-//   closable       waits to be asked to close: on Windows it shows a top-level
-//                  window and ends with 7 once asked to close it; on Linux the
-//                  request is SIGTERM, whose default ends it
+//   closable FILE  waits to be asked to close, once it can be asked leaving
+//                  FILE: on Windows it shows a top-level window and ends with 7
+//                  once asked to close it; on Linux the request is SIGTERM,
+//                  whose default ends it
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -36,7 +37,7 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARA
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
-int WaitToBeClosed() {
+int WaitToBeClosed(const char* ready) {
   WNDCLASSW window_class{};
   window_class.lpfnWndProc = WindowProcedure;
   window_class.hInstance = GetModuleHandleW(nullptr);
@@ -46,6 +47,7 @@ int WaitToBeClosed() {
                       nullptr, nullptr, window_class.hInstance, nullptr) == nullptr) {
     return 2;
   }
+  std::ofstream(ready).close();
   SetTimer(nullptr, 0, std::chrono::milliseconds(kLongest).count(), nullptr);
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -62,7 +64,8 @@ bool WriteToChannel(const char* value, const char* text) {
          written == std::strlen(text);
 }
 #else
-int WaitToBeClosed() {
+int WaitToBeClosed(const char* ready) {
+  std::ofstream(ready).close();
   std::this_thread::sleep_for(kLongest);
   return 3;
 }
@@ -77,8 +80,8 @@ bool WriteToChannel(const char* /*value*/, const char* text) {
 
 int main(int argc, char** argv) {
   if (argc < 2) return std::ofstream("started") ? 0 : 101;
-  if (std::strcmp(argv[1], "closable") == 0) return WaitToBeClosed();
   if (argc < 3) return 100;
+  if (std::strcmp(argv[1], "closable") == 0) return WaitToBeClosed(argv[2]);
   if (std::strcmp(argv[1], "exit") == 0) return std::atoi(argv[2]);
   if (std::strcmp(argv[1], "sleep") == 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[2])));
