@@ -10,10 +10,6 @@
 namespace wardex::test {
 namespace {
 
-bool UnderWine() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 std::wstring PipeName(const char16_t* channel) {
   const std::string name = ipc::ChannelEndpoint(channel);
   return std::wstring(name.begin(), name.end());
@@ -103,7 +99,7 @@ TEST_F(IpcLibraryTest, ClientSendsNothingToAPipeOfAnotherOwner) {
 }
 
 TEST_F(IpcLibraryTest, ClientOfAnotherUserIsRefused) {
-  if (UnderWine()) {
+  if (RunningUnderWine()) {
     GTEST_SKIP() << "Wine runs everything as one user and has no anonymous token to "
                     "impersonate, so the pipe's access list cannot be seen to refuse anyone";
   }
@@ -116,7 +112,7 @@ TEST_F(IpcLibraryTest, ClientOfAnotherUserIsRefused) {
 }
 
 TEST_F(IpcLibraryTest, PipeMadeFirstBySomeoneElseMakesTheChannelInUse) {
-  if (UnderWine()) {
+  if (RunningUnderWine()) {
     GTEST_SKIP() << "Wine makes further instances of a pipe that exists even when asked "
                     "for the first one, so a pipe made before the server goes unnoticed";
   }

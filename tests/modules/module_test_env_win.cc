@@ -13,10 +13,6 @@ namespace wardex::test {
 
 namespace {
 
-bool UnderWine() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 uint32_t Read32(const std::string& bytes, size_t at) {
   uint32_t value = 0;
   std::memcpy(&value, bytes.data() + at, sizeof(value));
@@ -63,7 +59,7 @@ std::vector<Tampering> SignatureFormatTamperings() {
 // Only in a Wine prefix, which the build made for the tests: on a real
 // machine a test must never add a root authority.
 void ModuleTestEnv::TrustTestAuthority() {
-  if (!UnderWine()) return;
+  if (!RunningUnderWine()) return;
   const std::string pem = ReadFile(PkiPath("root-ca.pem"));
   BYTE der[4096];
   DWORD size = sizeof(der);

@@ -109,7 +109,6 @@ TEST(WorkerThreadTest, ConstructionChecksItsArguments) {
   }
   CWorkerThread worker(&SleepAndReturn, &job, &RecordingFilter, "worker");
   EXPECT_EQ(worker.state(), CWorkerThread::kMarkStopped);
-  EXPECT_EQ(worker.stop_mark(), CWorkerThread::kMarkStopped);
   EXPECT_EQ(worker.status(), CWorkerThread::kStatusCreated);
   EXPECT_FALSE(job.started) << "construction starts no thread";
   EXPECT_FALSE(worker.Stop(1, platform::kInfinite)) << "no handle to release";
