@@ -38,5 +38,8 @@ class MessageLoop;
 // thread's loop; null when no session bus is reachable. Release the backend
 // on that thread before |loop| ends. On Windows: never null, |loop| unused.
 [[nodiscard]] std::shared_ptr<ShellBackend> CreateDesktopShell(MessageLoop& loop);
+// Where that backend shows the tray, for the log: "on the session bus", "in
+// the notification area".
+extern const char16_t kDesktopShellPlace[];
 
 }  // namespace wardex::platform

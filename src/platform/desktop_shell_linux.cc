@@ -105,6 +105,8 @@ uint32_t DesktopShell::TrackPopupMenu(const Menu& popup, HWND owner) {
 
 }  // namespace
 
+const char16_t kDesktopShellPlace[] = u"on the session bus";
+
 std::shared_ptr<ShellBackend> CreateDesktopShell(MessageLoop& loop) {
   sd_bus* bus = nullptr;
   const int r = sd_bus_open_user(&bus);

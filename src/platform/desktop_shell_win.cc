@@ -113,6 +113,8 @@ class NotifyAreaShell final : public ShellBackend {
 
 }  // namespace
 
+const char16_t kDesktopShellPlace[] = u"in the notification area";
+
 std::shared_ptr<ShellBackend> CreateDesktopShell(MessageLoop& /*loop*/) {
   return std::make_shared<NotifyAreaShell>();
 }

@@ -77,7 +77,7 @@ bool InstallShellBackendFromEnvironment(MessageLoop& loop, const ShellLibraryLoa
   if (choice == "desktop" || choice.empty()) {
     if (auto desktop = CreateDesktopShell(loop)) {
       SetShellBackend(std::move(desktop));
-      LogW(kLogInfo, u"SHELL: desktop backend on the session bus");
+      LogW(kLogInfo, u"SHELL: desktop backend %s", kDesktopShellPlace);
       return true;
     }
     if (choice == "desktop") {
