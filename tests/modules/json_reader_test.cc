@@ -136,23 +136,6 @@ TEST(JsonReaderTest, MoreValuesThanTheLimitFail) {
   }
 }
 
-TEST(JsonReaderTest, ErrorRecordIsResetBySuccess) {
-  CJsonValue value;
-  CJsonParseError error;
-  ASSERT_FALSE(value.Parse(std::u16string_view(u"\n\n[x"), kAgentFlags, &error));
-  ASSERT_EQ(error.line, 3);
-  EXPECT_TRUE(value.Parse(std::u16string_view(u"[]"), kAgentFlags, &error));
-  EXPECT_EQ(error.line, 1);
-  EXPECT_EQ(error.offset, 0u);
-  EXPECT_TRUE(error.message.IsEmpty());
-}
-
-TEST(JsonReaderTest, FailureKeepsWhatWasBuilt) {
-  CJsonValue value;
-  EXPECT_FALSE(value.Parse(std::u16string_view(u"{\"a\":[1,\"x\"],\"b\":{\"c\":true,"), 0));
-  EXPECT_EQ(Written(value), R"({"a":[1,"x"],"b":{"c":true}})");
-}
-
 TEST(JsonReaderTest, ReadsAndWritesBack) {
   const struct {
     const char16_t* text;
