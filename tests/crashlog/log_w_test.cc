@@ -114,11 +114,7 @@ TEST_F(LogWTest, HighestLevelComesFromTheEnvironment) {
   };
   const std::vector<int> kLevels = {3, 6, 8, 9, 12, 14, 15};
   const std::vector<Case> cases = {
-      {nullptr, {3, 6, 8, 9, 12, 14, 15}},
-      {"", {3, 6, 8, 9, 12, 14, 15}},
-      {"6", {3, 6}},
-      {"14", {3, 6, 8, 9, 12, 14}},
-      {"0", {}},
+      {nullptr, {3, 6, 8, 9, 12, 14, 15}}, {"", {3, 6, 8, 9, 12, 14, 15}}, {"6", {3, 6}}, {"0", {}},
       {"eight", {3, 6, 8, 9, 12, 14, 15}},
   };
   int case_number = 0;

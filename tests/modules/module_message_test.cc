@@ -223,11 +223,8 @@ TEST(ModuleMessageTest, Reads) {
       // count as absent.
       {"kind_as_string", R"({"ModuleRequest":"7","ModuleIdentificator":"X"})", Nothing},
       {"kind_too_wide", R"({"ModuleRequest":4294967303,"ModuleIdentificator":"X"})", Nothing},
-      {"kind_as_real", R"({"ModuleRequest":7.0})", Nothing},
       {"name_as_number", R"({"ModuleRequest":5,"ModuleIdentificator":5})",
        [](ModuleMessage& m) { m.kind = 5; }},
-      {"check_as_string_and_real", R"({"ModuleRequest":1,"Check":"5"})",
-       [](ModuleMessage& m) { m.kind = 1; }},
       {"header_as_number_blocks_kind7", R"({"ModuleRequest":7,"MessageHeader":1,"Message":"m"})",
        [](ModuleMessage& m) { m.kind = 7; }},
       {"kind11_wrong_types",

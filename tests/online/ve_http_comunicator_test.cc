@@ -173,7 +173,6 @@ TEST_F(HttpComunicatorTest, AddressForms) {
       {"127.0.0.1/x", 0, 2, "HTTPCOM: inncorrect URL 127.0.0.1/x"},
       {"://127.0.0.1/x", 0, 2, "HTTPCOM: inncorrect URL ://127.0.0.1/x"},
       {"https:///x", 0, 2, ""},
-      {"https://?x", 0, 2, ""},
       {"", 0, 2, "HTTPCOM: empty URL"},
   };
   for (const Case& c : kCases) {
