@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -35,12 +34,6 @@ class ConsoleChannelTest : public ::testing::Test {
   std::unique_ptr<ConsoleChannel> Open(ConsoleChannel::Options options = {}) {
     if (options.program.empty()) options.program = FAKE_CONSOLE_PATH;
     return std::make_unique<ConsoleChannel>(std::move(options), nullptr);
-  }
-  std::vector<std::string> Recorded() {
-    std::ifstream in(record_);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
   }
 
   // Answers outlive every channel of a test, which may still answer them as it goes.
@@ -167,9 +160,10 @@ TEST_F(ConsoleChannelTest, LongTextsAreCutToTheLimit) {
   channel->ShowDialog(std::move(dialog));
   ASSERT_TRUE(answer.WaitFor(30s));
   EXPECT_EQ(answer.button, 100);
-  EXPECT_EQ(Recorded(), (std::vector<std::string>{
-                            "dialog press:0 " + std::to_string(kMaxTextBytes) + " 2 2",
-                        }));
+  EXPECT_EQ(test::ReadLines(record_),
+            (std::vector<std::string>{
+                "dialog press:0 " + std::to_string(kMaxTextBytes) + " 2 2",
+            }));
 }
 
 TEST_F(ConsoleChannelTest, CallersDoNotWaitForAHungConsole) {

@@ -42,13 +42,6 @@ inline std::optional<LogLine> ParseLogLine(const std::string& line) {
   return LogLine{match[1], std::stoi(match[2]), std::stoi(match[3]), match[4]};
 }
 
-inline std::vector<std::string> ReadLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 // The texts of the lines at |level| of the log |path|, in order.
 inline std::vector<std::string> LoggedAt(const std::string& path, int level) {
   std::vector<std::string> texts;
@@ -67,7 +60,8 @@ inline std::string ReadReports(const std::string& folder, int64_t pid,
   const std::regex name("crash-\\d{8}-\\d{6}-" + std::to_string(pid) + "\\" + extension);
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    if (std::regex_match(entry.path().filename().string(), name)) all += ReadFile(entry.path().string());
+    if (std::regex_match(entry.path().filename().string(), name))
+      all += ReadFile(entry.path().string());
   }
   return all;
 }

@@ -17,6 +17,7 @@
 #include "platform/icon_pixmap.h"
 #include "platform/shell.h"
 #include "platform/ui.h"
+#include "platform/ui_test_window.h"
 #include "support/session_bus.h"
 
 namespace wardex {
@@ -97,60 +98,43 @@ constexpr UINT kCallback = 0x800A;
 constexpr UINT kIconId = 130;
 constexpr UINT kRun = WM_USER + 50;
 
-// Runs functions on the user-interface thread that it belongs to.
-class Runner : public Window {
- public:
-  ~Runner() override { Destroy(); }
-  LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM) override {
-    if (message == kRun) (*reinterpret_cast<std::function<void()>*>(wparam))();
-    return 0;
-  }
-};
-
 // A user-interface thread with the desktop backend and a tray icon.
 class DesktopShellTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(bus_.ok()) << bus_.error();
     bus_.ExportToEnvironment();
-    std::promise<bool> started;
-    ui_ = std::thread([this, &started] {
-      MessageLoop loop;
-      auto shell = CreateDesktopShell(loop);
+    bool ok = false;
+    RunOnUi([&] {
+      auto shell = CreateDesktopShell(ui_.loop());
       SetShellBackend(shell);
-      CSystemTray tray;
-      Runner runner;
-      const bool ok = shell != nullptr && runner.Register() != nullptr &&
-                      tray.Create(nullptr, kCallback, u"Tip", LoadIconImage(128), kIconId);
-      loop_ = &loop;
-      tray_ = &tray;
-      runner_ = runner.hwnd();
-      started.set_value(ok);
-      if (ok) loop.Run();
-      tray.DestroyWindow();
-      SetShellBackend(nullptr);
+      tray_ = std::make_unique<CSystemTray>();
+      ok = shell != nullptr &&
+           tray_->Create(nullptr, kCallback, u"Tip", LoadIconImage(128), kIconId);
     });
-    ASSERT_TRUE(started.get_future().get());
+    ASSERT_TRUE(ok);
   }
   void TearDown() override {
-    if (ui_.joinable()) {
-      if (loop_ != nullptr) loop_->Quit(0);
-      ui_.join();
-    }
+    RunOnUi([this] {
+      if (tray_ != nullptr) tray_->DestroyWindow();
+      tray_.reset();
+      SetShellBackend(nullptr);
+    });
   }
   // Runs |function| on the user-interface thread and waits for it.
   void RunOnUi(std::function<void()> function) {
-    SendMessage(runner_, kRun, reinterpret_cast<WPARAM>(&function), 0);
+    SendMessage(ui_.hwnd(), kRun, reinterpret_cast<WPARAM>(&function), 0);
   }
   std::string ItemName() const {
     return "org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-1";
   }
 
   test::PrivateSessionBus bus_;
-  std::thread ui_;
-  MessageLoop* loop_ = nullptr;
-  CSystemTray* tray_ = nullptr;
-  HWND runner_ = nullptr;
+  UiThread ui_{[](UINT message, WPARAM wparam, LPARAM) -> LRESULT {
+    if (message == kRun) (*reinterpret_cast<std::function<void()>*>(wparam))();
+    return 0;
+  }};
+  std::unique_ptr<CSystemTray> tray_;
 };
 
 TEST_F(DesktopShellTest, AHiddenIconIsPassiveAndMeetsANewPanelOnlyWhenShown) {
@@ -185,9 +169,9 @@ TEST_F(DesktopShellTest, AnIdleConnectionCostsTheLoopNoWakeUp) {
   ASSERT_TRUE(PumpUntil({&watcher}, [&] { return !watcher.registrations.empty(); }));
   RunOnUi([] {});  // the registration's reply has been handled
   std::this_thread::sleep_for(milliseconds(200));
-  const uint64_t before = loop_->wakeups();
+  const uint64_t before = ui_.loop().wakeups();
   std::this_thread::sleep_for(milliseconds(1500));
-  EXPECT_EQ(loop_->wakeups(), before);
+  EXPECT_EQ(ui_.loop().wakeups(), before);
 }
 
 TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton) {
@@ -230,7 +214,7 @@ TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton)
       answer.set_value(MessageBox(nullptr, u"Enter Exception?", u"Question",
                                   MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2));
     };
-    PostMessage(runner_, kRun, reinterpret_cast<WPARAM>(&ask), 0);
+    PostMessage(ui_.hwnd(), kRun, reinterpret_cast<WPARAM>(&ask), 0);
     auto answered = answer.get_future();
     if (test.user) {
       ASSERT_TRUE(PumpUntil({&server}, [&] { return !server.notifications.empty(); }));

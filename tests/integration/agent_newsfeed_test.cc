@@ -165,22 +165,6 @@ TEST_F(AgentNewsfeedTest, SwitchedOffInTheSettingsAsksNothing) {
   EXPECT_EQ(feed_requests_.load(), 1);
 }
 
-TEST_F(AgentNewsfeedTest, PictureCommandAndColourReachTheConsole) {
-  Answer("<n>" +
-         NewsItemXml("pic", "<imageUrl>" + Url("/pic.png") +
-                                "</imageUrl><command>scan abc</command><colorfg>FF8000</colorfg>") +
-         "</n>");
-  RunOneStart();
-  const std::string picture = news_folder() + "pic.png";
-  EXPECT_EQ(Shown("console show-newsfeed id=pic title=\"Title pic\" kind=1 link=\"\" picture=\"" +
-                  picture + "\" command=\"/scan:abc\" fg=1:33023"),
-            1u)
-      << ::testing::PrintToString(tree_.Journal());
-  EXPECT_EQ(ReadFile(picture), PngBytes(200));
-  // An item with a command is not kept as the last news item.
-  EXPECT_EQ(data_text().find("<newsfeed>"), std::string::npos);
-}
-
 // The service's other failures are the news feed unit test's table.
 TEST_F(AgentNewsfeedTest, AStalledServiceEndsTheCheckAndLeavesTheDataConsistent) {
   tree_.AppendInstallConfig("test_stall_timeout_ms=1000\n");

@@ -272,12 +272,9 @@ TEST_F(AgentPipeTest, TrayCommandsActOnTheIconModulesAndConsole) {
   ASSERT_TRUE(tree_->WaitForJournal("WardexModule run-task 1", kEventWait));
   Command("0x8018");
   ASSERT_TRUE(tree_->WaitForJournal("TurboModule set-switch 1 2", kEventWait));
-  std::string menu = tree_->OpenMenu();
+  // Switched back, the refresh follows the module: the desktop test's case.
+  const std::string menu = tree_->OpenMenu();
   EXPECT_NE(menu.find("0x8018\"Turbo off\""), std::string::npos) << menu;
-  Command("0x8018");
-  ASSERT_TRUE(tree_->WaitForJournal("TurboModule set-switch 0 2", kEventWait));
-  menu = tree_->OpenMenu();
-  EXPECT_NE(menu.find("0x8018\"Turbo on\""), std::string::npos) << menu;
 
   Command("0x8007");
   ASSERT_TRUE(tree_->WaitForShellLog("NIM_MODIFY ok=1 id=130 flags=0x8"));

@@ -223,24 +223,20 @@ TEST_F(AgentStartTest, QuickCheckRequestLogsItsPathAndTracksOnlyWhenItGetsFar) {
   }
 }
 
-TEST_F(AgentStartTest, RegisterSwitchRunsTheModuleHooksAndEnds) {
-  AgentTree tree;
+// "-unregister" closes every other process of its own image name: a name of
+// this test's own keeps the agents of tests running beside it out of reach.
+TEST_F(AgentStartTest, RegisterSwitchesRunTheModuleHooksAndUnregisterClosesTheAgentFirst) {
+  AgentTree tree("wardex-unregister-test");
   tree.AddFrameModules();
   tree.AddModule("HandsetTidyModule");
-  auto agent = tree.Start({"-REGISTER"});
-  ASSERT_TRUE(agent);
-  EXPECT_EQ(agent->Wait(kExitWait), 0);
+  auto registering = tree.Start({"-REGISTER"});
+  ASSERT_TRUE(registering);
+  EXPECT_EQ(registering->Wait(kExitWait), 0);
   ExpectInOrder(tree.Journal(), {"HandsetLinkModule register", "HandsetTidyModule register",
                                  "WardexModule register"});
   EXPECT_EQ(CountContaining(tree.Journal(), "register"), 3u);
   EXPECT_EQ(CountContaining(tree.LogTexts(), "Tray ### On Create MainFrame"), 0u);
-}
 
-TEST_F(AgentStartTest, UnregisterSwitchClosesTheRunningAgentFirst) {
-  // "-unregister" closes every other process of its own image name: a name of
-  // this test's own keeps the agents of tests running beside it out of reach.
-  AgentTree tree("wardex-unregister-test");
-  tree.AddFrameModules();
   auto agent = tree.StartAndWait();
   ASSERT_TRUE(agent);
   auto unregister = tree.Start({"/unregister"});

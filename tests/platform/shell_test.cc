@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "crashlog/log_test_util.h"
 #include "osal/last_error.h"
 #include "platform/headless_shell.h"
 #include "platform/menu.h"

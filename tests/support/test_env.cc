@@ -69,4 +69,11 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 }  // namespace wardex::test

@@ -101,5 +101,7 @@ std::string ReachableCopy(const std::string& program, const std::string& folder)
 bool WriteFile(const std::string& path, const std::string& content);
 // The whole file, or an empty string when it cannot be read.
 std::string ReadFile(const std::string& path);
+// The file's lines without their ends; none when it cannot be read.
+std::vector<std::string> ReadLines(const std::string& path);
 
 }  // namespace wardex::test
