@@ -42,7 +42,6 @@ TEST(XmlStoredFormTest, EscapesInOrderAndReadsBack) {
       {"a<b & c's", "a&lt;b &amp; c&apos;s"},
       {"\"quoted\" >", "&quot;quoted&quot; &gt;"},
       {"&lt; stays text", "&amp;lt; stays text"},
-      {"&apos;", "&amp;apos;"},
       {"&amp;&quot;", "&amp;amp;&amp;quot;"},
       {"Grüße € 日本", "Grüße € 日本"},
       {"\n\n", "#_#lbr#_##_#lbr#_#"},
@@ -90,7 +89,6 @@ TEST(SimpleXmlElementTest, ValuesSetTheNumericViews) {
       {"-99999999999", -2147483647 - 1, -99999999999LL, -99999999999.0},
       {"1,2,3", 1, 1, 1.2},
       {"abc", 0, 0, 0},
-      {"", 0, 0, 0},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);
@@ -197,8 +195,6 @@ TEST(SimpleXmlReaderTest, TextOutsideTheRules) {
   };
   const Case kCases[] = {
       {"", "\t<SimpleXMLElement></SimpleXMLElement>\n"},
-      {"no tags at all", "\t<SimpleXMLElement></SimpleXMLElement>\n"},
-      {"<a>", "\t<SimpleXMLElement></SimpleXMLElement>\n"},
       {"<a>open only", "\t<SimpleXMLElement></SimpleXMLElement>\n"},
       {"<a>x</a>", "\t<a>x</a>\n"},
       {"<a ></a >", "\t<a></a>\n"},

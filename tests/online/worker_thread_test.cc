@@ -173,21 +173,6 @@ TEST(WorkerThreadTest, StartOnARunningWorkerLeavesItsThreadAlone) {
   EXPECT_EQ(worker.exit_code(), 3u);
 }
 
-TEST(WorkerThreadTest, StopWithAnInfiniteWaitWaitsForTheProcedure) {
-  Job job;
-  job.result = 5;
-  job.sleep_ms = 200;
-  CWorkerThread worker(&SleepAndReturn, &job, &RecordingFilter, "slow");
-  ASSERT_TRUE(worker.Start());
-  while (!job.started) platform::YieldProcessor();
-  const auto start = Clock::now();
-  EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
-  EXPECT_GE(MillisecondsSince(start), 150);
-  EXPECT_EQ(worker.exit_code(), 5u);
-  EXPECT_EQ(worker.status(), CWorkerThread::kStatusEnded);
-  EXPECT_EQ(worker.stop_mark(), CWorkerThread::kMarkStopped);
-}
-
 // Watches the stop mark from a frame that may not unwind: a cancellation
 // landing here would end the whole process.
 uint32_t WaitUntilReleasedWithoutUnwinding(void* argument) noexcept {
@@ -246,9 +231,9 @@ TEST(WorkerThreadTest, SurvivesManyStartAndStopCycles) {
     // Results stay clear of 259, which reads as "still active", as on Windows.
     job.result = static_cast<uint32_t>(1000 + cycle);
     ASSERT_TRUE(worker.Start()) << cycle;
-    // Every other cycle stops the thread while it may still be starting, the
-    // others right after it said it stopped, when its routine may not have
-    // returned yet.
+    // Every other cycle stops the thread while it may still be starting (the
+    // stop waits for the procedure's result), the others right after it said
+    // it stopped, when its routine may not have returned yet.
     if (cycle % 2 == 0) WaitForEnd(worker);
     ASSERT_TRUE(worker.Stop(1, platform::kInfinite)) << cycle;
     ASSERT_EQ(worker.exit_code(), job.result) << cycle;
