@@ -223,6 +223,23 @@ TEST_F(AgentStartTest, QuickCheckRequestLogsItsPathAndTracksOnlyWhenItGetsFar) {
   }
 }
 
+// The start mode's table has the spellings; here the arguments are joined
+// into the command line it reads, blanks kept.
+TEST_F(AgentStartTest, SwitchesCountOnlyAsTheWholeCommandLine) {
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"-unregister", "now"}, std::vector<std::string>{"-snapcheck "}}) {
+    SCOPED_TRACE(arguments.front());
+    AgentTree tree;
+    tree.AddFrameModules();
+    auto agent = tree.Start(arguments);
+    ASSERT_TRUE(agent);
+    ASSERT_TRUE(tree.WaitForLog("Tray ### On Create MainFrame done", kEventWait));
+    EXPECT_EQ(CountContaining(tree.LogTexts(), "SNAPCHECK"), 0u);
+    EXPECT_EQ(CountContaining(tree.Journal(), "register"), 0u);
+    EXPECT_TRUE(agent->Running());
+  }
+}
+
 // "-unregister" closes every other process of its own image name: a name of
 // this test's own keeps the agents of tests running beside it out of reach.
 TEST_F(AgentStartTest, RegisterSwitchesRunTheModuleHooksAndUnregisterClosesTheAgentFirst) {
