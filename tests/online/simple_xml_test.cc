@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "online/simple_xml_element.h"
@@ -307,28 +306,6 @@ TEST(SimpleXmlFileTest, AnUnwritableFolderKeepsTheOldFile) {
   });
   EXPECT_EQ(status, 0);
   EXPECT_EQ(test::ReadFile(folder + "/data.xml"), "<old>1</old>");
-}
-
-TEST(SimpleXmlElementTest, OneElementIsSharedByThreads) {
-  SimpleXMLElement root;
-  const int kPerThread = test::Scaled(400, 100);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&root, t, kPerThread] {
-      for (int i = 0; i < kPerThread; ++i) {
-        KaString name;
-        name.Format(u"t%di%d", t, i);
-        root.SetChildValue(name, u"1");
-        if (root.FindChild(name) == nullptr) ADD_FAILURE() << "lost a child";
-        if (root.ToXml().find("<t" + std::to_string(t) + "i" + std::to_string(i) + ">1<") ==
-            std::string::npos) {
-          ADD_FAILURE() << "the text lacks a child";
-        }
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(root.GetChildCount(), 4 * kPerThread);
 }
 
 }  // namespace
