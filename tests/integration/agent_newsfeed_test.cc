@@ -165,6 +165,20 @@ TEST_F(AgentNewsfeedTest, SwitchedOffInTheSettingsAsksNothing) {
   EXPECT_EQ(feed_requests_.load(), 1);
 }
 
+// The gate's rules are the news feed unit test's; here the agent keeps to it.
+TEST_F(AgentNewsfeedTest, LocalClockAloneDoesNotPassTheInstallationGate) {
+  Answer("<newsfeeds>" + NewsItemXml("a") + "</newsfeeds>");
+  server_seconds_ = Now();
+  auto agent = tree_.StartAndWait();
+  ASSERT_NE(agent, nullptr);
+  EXPECT_TRUE(tree_.WaitForLog("NEWSFEED: No check because of installdate", milliseconds(15000)))
+      << tree_.Diagnostics();
+  ASSERT_TRUE(agent->Signal(SIGTERM));
+  ASSERT_EQ(agent->Wait(milliseconds(10000)), 0);
+  EXPECT_EQ(feed_requests_.load(), 0);
+  EXPECT_EQ(DataInode(), 0u) << "no data.xml before the gate passes";
+}
+
 // The service's other failures are the news feed unit test's table.
 TEST_F(AgentNewsfeedTest, AStalledServiceEndsTheCheckAndLeavesTheDataConsistent) {
   tree_.AppendInstallConfig("test_stall_timeout_ms=1000\n");

@@ -155,12 +155,16 @@ TEST_F(StagedAgentTest, TheQuickCheckViewShowsSnapCheckAndItsButtonChecksAgain) 
   EXPECT_EQ(env_.LogTexts("CONSOLE: module view").size(), 2u);
 
   // Without a tray, the window's menu reaches the frame: the menu button sits
-  // left of the module's buttons, and Up from its first entry wraps to Close,
-  // then Info, then Settings. (What the settings window saves is the menu
-  // test's, with the Console tests' fake process.)
+  // left of the module's buttons, and its Settings entry (Up from the first
+  // entry wraps to Close, then Info, then Settings) opens the settings window,
+  // where the news are switched off and saved (the default button) into the
+  // product key.
   EXPECT_TRUE(VirtualDisplay::TypeInto(".* - Quick check", "shift+Tab Return Up Up Up Return"));
   EXPECT_TRUE(WaitForLog("CONSOLE: menu command 0x8015 chosen in the Console", 30s)) << LogDump();
-  EXPECT_TRUE(VirtualDisplay::WaitForWindow(".* - Settings"));
+  EXPECT_TRUE(
+      VirtualDisplay::TypeInto(".* - Settings", "shift+Tab shift+Tab space Tab Tab Return"));
+  EXPECT_TRUE(WaitForLog("CONSOLE: settings saved (language en_II, start at logon 0, news 0)", 30s))
+      << LogDump();
   ASSERT_EQ(kill(static_cast<pid_t>(agent->pid()), SIGTERM), 0);
   EXPECT_EQ(agent->Wait(30000), 0);
 }
