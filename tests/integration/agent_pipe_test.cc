@@ -169,8 +169,10 @@ TEST_F(AgentPipeTest, BusyIconStaysUntilTwoSecondsAfterTheLastTaskRequest) {
 
 // Without a Console they become balloons: the desktop test sees them as
 // notifications with these texts and times.
-TEST_F(AgentPipeTest, NotificationsGoToTheConsole) {
-  tree_->AddConsole();
+// What the Console is handed: notifications, a message dialog field by
+// field, and a refresh with the product name read anew.
+TEST_F(AgentPipeTest, MessagesReachTheConsoleAsSentAndTheRefreshRereadsTheProductName) {
+  tree_->AddConsole("dialog_answer=7\ndialog_checks=1,0\ndialog_delay_ms=200\n");
   auto agent = tree_->StartAndWait();
   ASSERT_TRUE(agent);
   EXPECT_EQ(tree_->Send(R"({"ModuleRequest":7,"MessageHeader":"Head","Message":"Body & more"})"),
@@ -189,25 +191,7 @@ TEST_F(AgentPipeTest, NotificationsGoToTheConsole) {
                               &missing))
       << missing;
   EXPECT_EQ(CountContaining(tree_->ShellLog(), "flags=0x10 "), 0u);  // no balloon
-}
 
-TEST_F(AgentPipeTest, ProductNameRefreshKeepsALoneAmpersand) {
-  tree_->AddConsole();
-  auto agent = tree_->StartAndWait();
-  ASSERT_TRUE(agent);
-  tree_->ReplaceInInstallConfig("ProductName=Brisko & Co", "ProductName=Kalt & Warm&Co");
-  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":8})"),
-            R"([{"ModuleIdentificator":"","ModuleRequest":8}])");
-  EXPECT_EQ(CountContaining(tree_->Journal(), "console refresh"), 1u);
-  const std::string menu = tree_->OpenMenu();
-  EXPECT_NE(menu.find("default=0 items=0x8010\"Start Kalt && Warm&Co\"|"), std::string::npos)
-      << menu;
-}
-
-TEST_F(AgentPipeTest, MessageDialogIsDescribedFieldByFieldAndAnswered) {
-  tree_->AddConsole("dialog_answer=7\ndialog_checks=1,0\ndialog_delay_ms=200\n");
-  auto agent = tree_->StartAndWait();
-  ASSERT_TRUE(agent);
   const auto start = Clock::now();
   const std::string reply =
       tree_->Send(R"({"ModuleRequest":11,"MessageHeader":"Update","Message":"Install now?",)"
@@ -227,6 +211,14 @@ TEST_F(AgentPipeTest, MessageDialogIsDescribedFieldByFieldAndAnswered) {
                             "icon=3 time=1 buttons=[Yes:7:::1][No:8:::2] "
                             "checks=[Remember:5:0][Tell others:6:1] tail=0,0,0,0"),
             1u);
+
+  tree_->ReplaceInInstallConfig("ProductName=Brisko & Co", "ProductName=Kalt & Warm&Co");
+  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":8})"),
+            R"([{"ModuleIdentificator":"","ModuleRequest":8}])");
+  EXPECT_EQ(CountContaining(tree_->Journal(), "console refresh"), 1u);
+  const std::string menu = tree_->OpenMenu();
+  EXPECT_NE(menu.find("default=0 items=0x8010\"Start Kalt && Warm&Co\"|"), std::string::npos)
+      << menu;
 }
 
 // Without a Console, with one that never answers and with one that answers
