@@ -53,7 +53,8 @@ class ProcessHandle {
   // without windows, which then goes on running). False with the last error
   // set when it cannot be asked (5 for another user's process).
   [[nodiscard]] bool AskToClose() const;
-  // Ends the process by force: SIGKILL. False with the last error set.
+  // Ends the process by force: SIGKILL, on Windows with exit code 0. False
+  // with the last error set.
   [[nodiscard]] bool Terminate() const;
   [[nodiscard]] uint32_t id() const { return id_; }
 

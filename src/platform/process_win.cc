@@ -169,7 +169,7 @@ bool ProcessHandle::AskToClose() const {
 
 bool ProcessHandle::Terminate() const {
   if (RefuseEnded(held_->process)) return false;
-  if (TerminateProcess(held_->process, 1)) return true;
+  if (TerminateProcess(held_->process, 0)) return true;
   KeepSystemError();
   return false;
 }

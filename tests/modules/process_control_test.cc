@@ -1,27 +1,47 @@
 #include "modules/process_control.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <unistd.h>
+#endif
+
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
 #include "platform/child_process_probe.h"
+#include "platform/process.h"
+#include "platform/system_paths.h"
 
 namespace wardex {
 namespace {
 
+namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+
+// Where the systems differ: how the probe ends once asked to close (its
+// window's answer, or SIGTERM) and once ended after the grace time
+// (TerminateProcess with 0, or SIGKILL).
+struct SystemExpectations {
+  const char* program_suffix;
+  uint32_t closed_code;
+  uint32_t terminated_code;
+};
+#ifdef _WIN32
+constexpr SystemExpectations kSystem{".exe", 7, 0};
+#else
+constexpr SystemExpectations kSystem{"", 128 + SIGTERM, 128 + SIGKILL};
+#endif
 
 KaOSAL::KaString Wide(const std::string& text) {
   return KaOSAL::KaString(text.c_str(), KaOSAL::KA_CP_UTF8);
@@ -33,108 +53,89 @@ std::string Narrow(const KaOSAL::KaString& text) {
   return KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength()));
 }
 
+std::string Upper(std::string text) {
+  for (char& ch : text) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
+  return text;
+}
+
 int64_t ElapsedMs(Clock::time_point since) {
   return std::chrono::duration_cast<milliseconds>(Clock::now() - since).count();
 }
 
-// Each test in a folder with blanks, with a fake xdg-open first in PATH that
-// records what it was asked to open in "opened".
-class RunProgramTest : public ::testing::Test {
+// Each test runs a copy of the process probe, "run me <id>", in a folder with
+// blanks, and looks for it by that name and path.
+class ProcessControlTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = root_.path() + "/with blanks";
-    ASSERT_TRUE(test::WriteScript(root_.path() + "/bin/xdg-open",
-                                  "printf %s \"$*\" > '" + root_.path() + "/opened'"));
-    saved_path_ = getenv("PATH");
-    setenv("PATH", (root_.path() + "/bin:" + saved_path_).c_str(), 1);
+    folder_ = (fs::path(root_.path()) / "with blanks").string();
+    // Tests run side by side: each has a name of its own.
+    name_ = "run me " + std::to_string(platform::CurrentProcessId()) + kSystem.program_suffix;
+    path_ = (fs::path(folder_) / name_).string();
+    fs::create_directories(folder_);
+    fs::copy_file(PROCESS_PROBE_PATH, path_);
   }
   void TearDown() override {
-    setenv("PATH", saved_path_.c_str(), 1);
-    EXPECT_TRUE(test::WaitFor([] { return test::ZombieChildren().empty(); }));
+    EXPECT_TRUE(test::WaitFor([&] { return !Running(); }));
   }
 
-  // Writes a script "run me" into the folder with blanks.
-  std::string Script(const std::string& body) {
-    const std::string path = folder_ + "/run me";
-    EXPECT_TRUE(test::WriteScript(path, body));
-    return path;
+  uint32_t Run(const char16_t* arguments, uint32_t exit_wait_ms,
+               const std::atomic<uint8_t>* cancel = nullptr, uint8_t hidden = 0) {
+    return RunProgram(Wide16(path_).c_str(), arguments, 1000, hidden, exit_wait_ms, cancel);
   }
-  std::string Opened() const { return test::ReadFile(root_.path() + "/opened"); }
+  // Starts the probe at |path| directly with |arguments|.
+  static std::unique_ptr<platform::ChildProcess> Start(const std::string& path,
+                                                       const std::string& arguments) {
+    return platform::ChildProcess::Start({Wide("\"" + path + "\" " + arguments), u"", true});
+  }
+  bool Running(uint32_t* id = nullptr) const {
+    return IsProcessRunning(Wide(name_), Wide(path_), true, id);
+  }
 
   test::ScopedTestRoot root_;
   std::string folder_;
-  std::string saved_path_;
+  std::string name_;
+  std::string path_;
 };
 
-TEST_F(RunProgramTest, QuotesThePathPassesArgumentsAndStartsInItsFolder) {
-  const std::string program =
-      // It is still running when the wait begins: it ends in time and is not terminated.
-      Script(
-          "sleep 0.1; { pwd; echo \"$#\"; for a in \"$@\"; do printf '[%s]\\n' \"$a\"; "
-          "done; } > out");
+TEST_F(ProcessControlTest, QuotesThePathPassesArgumentsAndStartsInItsFolderIfItExists) {
   const struct {
     const char16_t* arguments;
-    std::string expected;  // pwd, argument count, arguments
+    uint8_t hidden;
+    std::vector<std::string> recorded;
   } kCases[] = {
-      {nullptr, "0\n"},
-      {u"", "0\n"},
-      {u"one", "1\n[one]\n"},
-      {u"one \"two three\" ", "2\n[one]\n[two three]\n"},
-      {u"-x=\"a b\"\\\\", "1\n[-x=a b\\\\]\n"},
+      {nullptr, 0, {}},
+      {u"", 1, {}},
+      {u"one", 0, {"[one]"}},
+      {u"one \"two three\" ", 1, {"[one]", "[two three]"}},
+      {u"-x=\"a b\"\\\\", 0, {"[-x=a b\\\\]"}},
   };
   for (const auto& c : kCases) {
-    unlink((folder_ + "/out").c_str());
-    EXPECT_EQ(RunProgram(Wide16(program).c_str(), c.arguments, 1000, 0, 5000, nullptr), 0u);
-    EXPECT_EQ(test::ReadFile(folder_ + "/out"), folder_ + "\n" + c.expected);
+    fs::remove(folder_ + "/started");
+    EXPECT_EQ(Run(c.arguments, 5000, nullptr, c.hidden), 0u);
+    const std::vector<std::string> record = test::ReadLines(folder_ + "/started");
+    ASSERT_FALSE(record.empty());
+    EXPECT_TRUE(fs::equivalent(record[0], folder_)) << record[0];
+    EXPECT_EQ(std::vector(record.begin() + 1, record.end()), c.recorded);
   }
-  EXPECT_EQ(Opened(), "");
-}
-
-TEST_F(RunProgramTest, ACopiedShellWithBlanksRunsAndItsExitCodeIsNotTheResult) {
-  const std::string shell = folder_ + "/my shell";
-  ASSERT_TRUE(test::CopyExecutable("/bin/sh", shell));
-  EXPECT_EQ(
-      RunProgram(Wide16(shell).c_str(), u"-c \"echo $0 > out; exit 7\"", 1000, 1, 5000, nullptr),
-      0u);
-  EXPECT_EQ(test::ReadLine(folder_ + "/out"), shell);
-}
-
-TEST_F(RunProgramTest, MissingProgramsFailWithoutTheShell) {
+  // The program's own exit code is not the result; a missing one is not started.
+  EXPECT_EQ(Run(u"exit 7", 5000), 0u);
   EXPECT_EQ(RunProgram(nullptr, nullptr, 1000, 0, 0, nullptr), KaOSAL::kErrorFileNotFound);
-  EXPECT_EQ(RunProgram(Wide16(folder_ + "/missing").c_str(), u"x", 1000, 0, 0, nullptr),
-            KaOSAL::kErrorFileNotFound);
-  EXPECT_EQ(Opened(), "");
+  fs::remove(path_);
+  EXPECT_EQ(Run(u"x", 0), KaOSAL::kErrorFileNotFound);
 }
 
-TEST_F(RunProgramTest, WhatCannotBeStartedIsOpenedThroughTheShellOnce) {
-  const std::string document = folder_ + "/read me.txt";
-  ASSERT_TRUE(test::WriteFile(document, "text"));
-  EXPECT_EQ(RunProgram(Wide16(document).c_str(), nullptr, 1000, 0, 5000, nullptr), 0u);
-  EXPECT_EQ(Opened(), document);
-
-  // With arguments the shell is given a command line that names no file.
-  unlink((root_.path() + "/opened").c_str());
-  EXPECT_EQ(RunProgram(Wide16(document).c_str(), u"arg", 1000, 0, 0, nullptr),
-            KaOSAL::kErrorAccessDenied);
-  EXPECT_EQ(Opened(), "");
-}
-
-TEST_F(RunProgramTest, WithoutExitWaitReturnsOnceTheProgramRuns) {
-  const std::string program = Script("echo $$ > pid; exec sleep 3");
+TEST_F(ProcessControlTest, WithoutExitWaitReturnsOnceTheProgramRuns) {
   const auto start = Clock::now();
-  EXPECT_EQ(RunProgram(Wide16(program).c_str(), nullptr, 5000, 0, 0, nullptr), 0u);
+  EXPECT_EQ(Run(u"sleep 30000", 0), 0u);
   EXPECT_LT(ElapsedMs(start), 1000);
-  ASSERT_TRUE(test::WaitFor([&] { return !test::ReadLine(folder_ + "/pid").empty(); }));
-  const pid_t pid = std::stoi(test::ReadLine(folder_ + "/pid"));
-  EXPECT_TRUE(test::ProcessExists(pid));
-  kill(pid, SIGKILL);  // the reaper takes it; TearDown checks
-  EXPECT_TRUE(test::WaitFor([&] { return !test::ProcessExists(pid); }));
+  uint32_t id = 0;
+  EXPECT_TRUE(Running(&id));
+  EXPECT_NE(id, 0u);
+  CloseProcessesByName(Wide(name_), Wide(path_), 0, 0);
 }
 
-TEST_F(RunProgramTest, EndsTheProgramWhenTheWaitElapsesOrIsCancelled) {
-  const std::string program = Script("echo $$ > pid; exec sleep 30");
+TEST_F(ProcessControlTest, EndsTheProgramWhenTheWaitElapsesOrIsCancelled) {
   for (const bool cancel_it : {false, true}) {
-    unlink((folder_ + "/pid").c_str());
     std::atomic<uint8_t> cancel{0};
     std::thread canceller([&] {
       if (!cancel_it) return;
@@ -143,85 +144,24 @@ TEST_F(RunProgramTest, EndsTheProgramWhenTheWaitElapsesOrIsCancelled) {
     });
     const auto start = Clock::now();
     const uint32_t wait_ms = cancel_it ? 20000 : 300;
-    EXPECT_EQ(RunProgram(Wide16(program).c_str(), nullptr, 1000, 0, wait_ms, &cancel),
-              KaOSAL::kErrorServiceProcessAborted);
+    EXPECT_EQ(Run(u"sleep 30000", wait_ms, &cancel), KaOSAL::kErrorServiceProcessAborted);
     const int64_t elapsed = ElapsedMs(start);
     canceller.join();
     // The wait counts whole milliseconds of the tick count, so it may end up to
     // one millisecond before a finer clock says the time is up.
     EXPECT_GE(elapsed, (cancel_it ? 200 : 300) - 1);
     EXPECT_LT(elapsed, 3000);
-    const pid_t pid = std::stoi("0" + test::ReadLine(folder_ + "/pid"));
-    ASSERT_GT(pid, 0);
-    EXPECT_TRUE(test::WaitFor([&] { return !test::ProcessExists(pid); })) << "still runs";
+    // Ended, and never retried through the shell.
+    EXPECT_TRUE(test::WaitFor([&] { return !Running(); })) << "still runs";
   }
-  EXPECT_EQ(Opened(), "");  // a started program is never retried through the shell
 }
 
-// A copy of /bin/sleep under a name of its own, run by a forked child; with
-// |ignore_term| the child ignores SIGTERM across the exec.
-class ForeignProcess {
- public:
-  ForeignProcess(const std::string& path, bool ignore_term) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      if (ignore_term) signal(SIGTERM, SIG_IGN);
-      execl(path.c_str(), path.c_str(), "30", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~ForeignProcess() {
-    if (pid_ > 0 && !reaped_) {
-      kill(pid_, SIGKILL);
-      Reap();
-    }
-  }
-  ForeignProcess(const ForeignProcess&) = delete;
-  ForeignProcess& operator=(const ForeignProcess&) = delete;
-
-  // Waits until it runs the copy (the exec happened).
-  bool WaitForImage(const std::string& path) const {
-    return test::WaitFor([&] {
-      char exe[4096] = {};
-      const std::string link = "/proc/" + std::to_string(pid_) + "/exe";
-      return readlink(link.c_str(), exe, sizeof(exe) - 1) > 0 &&
-             std::string(exe).rfind(path, 0) == 0;
-    });
-  }
-  // Reaps it and returns the signal it died of (0 when it exited).
-  int Reap() {
-    int status = 0;
-    reaped_ = waitpid(pid_, &status, 0) == pid_;
-    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  }
-  pid_t pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-  bool reaped_ = false;
-};
-
-class ProcessesByNameTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    name_ = "wdx-sleep-" + std::to_string(getpid());
-    path_ = root_.path() + "/" + name_;
-    ASSERT_TRUE(test::CopyExecutable("/bin/sleep", path_));
-  }
-
-  test::ScopedTestRoot root_;
-  std::string name_;
-  std::string path_;
-};
-
-TEST_F(ProcessesByNameTest, ClosesAllOfThisExecutableWithinOneGraceTimeAndNoOther) {
-  const std::string elsewhere = root_.path() + "/elsewhere/" + name_;
-  ASSERT_TRUE(test::CopyExecutable("/bin/sleep", elsewhere));
-  // Upper case: names and paths match without regard to case.
-  std::string upper = path_;
-  for (char& ch : upper) ch = static_cast<char>(toupper(ch));
+TEST_F(ProcessControlTest, ClosesAllOfThisExecutableWithinOneGraceTimeAndNoOther) {
+  const std::string elsewhere = (fs::path(root_.path()) / name_).string();
+  fs::copy_file(path_, elsewhere);
+  const std::string ready = root_.path() + "/ready";
   const struct {
-    int stubborn;  // processes that ignore SIGTERM
+    int stubborn;  // processes that do not answer
     uint32_t grace_ms;
     int64_t min_ms, max_ms;
   } kCases[] = {
@@ -229,38 +169,45 @@ TEST_F(ProcessesByNameTest, ClosesAllOfThisExecutableWithinOneGraceTimeAndNoOthe
       {5, 400, 400 - 1, 2 * 400},  // one grace time for all, not one for each
   };
   for (const auto& c : kCases) {
-    ForeignProcess closing(path_, false);
-    std::vector<std::unique_ptr<ForeignProcess>> stubborn;
+    for (int i = -1; i < c.stubborn; ++i) fs::remove(i < 0 ? ready : ready + std::to_string(i));
+    auto closing = Start(path_, "closable \"" + ready + "\"");
+    std::vector<std::unique_ptr<platform::ChildProcess>> stubborn;
     for (int i = 0; i < c.stubborn; ++i)
-      stubborn.push_back(std::make_unique<ForeignProcess>(path_, true));
-    ForeignProcess other_installation(elsewhere, false);
-    ASSERT_TRUE(closing.WaitForImage(path_));
-    for (const auto& process : stubborn) ASSERT_TRUE(process->WaitForImage(path_));
-    ASSERT_TRUE(other_installation.WaitForImage(elsewhere));
+      stubborn.push_back(Start(path_, "stubborn \"" + ready + std::to_string(i) + "\""));
+    auto other_installation = Start(elsewhere, "sleep 30000");
+    ASSERT_TRUE(closing && other_installation);
+    for (int i = -1; i < c.stubborn; ++i) {
+      const std::string mark = i < 0 ? ready : ready + std::to_string(i);
+      ASSERT_TRUE(test::WaitFor([&] { return fs::exists(mark); }, std::chrono::seconds(30)));
+    }
     const auto start = Clock::now();
-    CloseProcessesByName(Wide(upper.substr(upper.rfind('/') + 1)), Wide(upper), 1, c.grace_ms);
+    // Upper case: names and paths match without regard to case.
+    CloseProcessesByName(Wide(Upper(name_)), Wide(Upper(path_)), 1, c.grace_ms);
     const int64_t elapsed = ElapsedMs(start);
     EXPECT_GE(elapsed, c.min_ms);
     EXPECT_LT(elapsed, c.max_ms);
-    EXPECT_EQ(closing.Reap(), SIGTERM);
-    for (const auto& process : stubborn) EXPECT_EQ(process->Reap(), SIGKILL);
-    kill(other_installation.pid(), SIGKILL);
-    EXPECT_EQ(other_installation.Reap(), SIGKILL) << "another installation's process was closed";
+    ASSERT_TRUE(closing->WaitForExit(30000));
+    EXPECT_EQ(closing->ExitCode(), kSystem.closed_code);
+    for (const auto& process : stubborn) {
+      ASSERT_TRUE(process && process->WaitForExit(30000));
+      EXPECT_EQ(process->ExitCode(), kSystem.terminated_code);
+    }
+    EXPECT_EQ(other_installation->ExitCode(), platform::kStillActive)
+        << "another installation's process was closed";
+    ASSERT_TRUE(other_installation->Terminate(1));
   }
 }
 
-TEST_F(ProcessesByNameTest, FindsAReplacedBinaryByNameAndPath) {
-  ForeignProcess process(path_, false);
-  ASSERT_TRUE(process.WaitForImage(path_));
-  ASSERT_EQ(unlink(path_.c_str()), 0);  // as an update replaces the file
-  const uint32_t id = static_cast<uint32_t>(process.pid());
+TEST_F(ProcessControlTest, FindsAProcessByNameAndPath) {
+  auto process = Start(path_, "sleep 30000");
+  ASSERT_NE(process, nullptr);
+  const uint32_t id = process->id();
   const struct {
     std::vector<ProcessFilter::Image> images;
     size_t count;
   } kCases[] = {
       {{{Wide(name_), u""}}, 1},
       {{{Wide(name_), Wide(path_)}}, 1},
-      {{{Wide(name_), Wide(path_ + " (deleted)")}}, 0},
       {{{Wide(name_), Wide(root_.path() + "/other")}}, 0},
       {{{Wide(name_), u""}, {Wide(name_), Wide(path_)}}, 2},  // once for each image
       {{{Wide(name_ + "x"), u""}}, 0},
@@ -273,40 +220,86 @@ TEST_F(ProcessesByNameTest, FindsAReplacedBinaryByNameAndPath) {
     for (const ProcessEntry& entry : found) {
       EXPECT_EQ(entry.process_id, id);
       EXPECT_EQ(Narrow(entry.image_name), name_);
-      EXPECT_EQ(Narrow(entry.image_path), path_);
+      EXPECT_TRUE(fs::equivalent(Narrow(entry.image_path), path_));
     }
   }
+#ifndef _WIN32
+  // An update replaces the file of a running program; Windows refuses that.
+  ASSERT_EQ(unlink(path_.c_str()), 0);
+  for (const auto& [path, count] : {std::pair{path_, 1u}, {path_ + " (deleted)", 0u}}) {
+    ProcessFilter filter;
+    filter.images = {{Wide(name_), Wide(path)}};
+    EXPECT_EQ(FindProcesses(filter).size(), count) << path;
+  }
+#endif
 
   uint32_t running_id = 0;
   EXPECT_TRUE(IsProcessRunning(Wide(name_), u"", true, &running_id));
   EXPECT_EQ(running_id, id);
-  kill(process.pid(), SIGKILL);
-  // A zombie has ended; once reaped the process is gone from the snapshot.
+  ASSERT_TRUE(process->Terminate(1));
+  // Ended, and once no longer held, gone from the snapshot.
   EXPECT_TRUE(test::WaitFor([&] { return !IsProcessRunning(Wide(name_), u"", true, nullptr); }));
-  process.Reap();
-  running_id = 0;
-  EXPECT_FALSE(IsProcessRunning(Wide(name_), u"", true, &running_id));
-  EXPECT_EQ(running_id, 0u);
+  process.reset();
+  EXPECT_TRUE(test::WaitFor([&] {
+    running_id = 0;
+    return !IsProcessRunning(Wide(name_), u"", true, &running_id) && running_id == 0;
+  }));
 }
 
 TEST(FindProcessesTest, ExcludesTheCallerOnlyWhenAsked) {
-  char exe[4096] = {};
-  ASSERT_GT(readlink("/proc/self/exe", exe, sizeof(exe) - 1), 0);
-  const std::string path = exe;
-  const KaOSAL::KaString name = Wide(path.substr(path.rfind('/') + 1));
-  const uint32_t self = static_cast<uint32_t>(getpid());
+  const KaOSAL::KaString path = platform::GetExecutableFilePath();
+  const KaOSAL::KaString name = Wide(fs::path(Narrow(path)).filename().string());
+  const uint32_t self = platform::CurrentProcessId();
   for (const bool exclude : {false, true}) {
     ProcessFilter filter;
-    filter.images.push_back({name, Wide(path)});
+    filter.images.push_back({name, path});
     filter.exclude_self = exclude;
     bool has_self = false;
     for (const ProcessEntry& entry : FindProcesses(filter)) has_self |= entry.process_id == self;
     EXPECT_EQ(has_self, !exclude);
   }
   uint32_t id = 0;
-  EXPECT_TRUE(IsProcessRunning(name, Wide(path), false, &id));
+  EXPECT_TRUE(IsProcessRunning(name, path, false, &id));
   EXPECT_NE(id, 0u);
 }
+
+#ifndef _WIN32
+// A fake xdg-open first in PATH records what the desktop's open was given.
+class ShellFallbackTest : public ProcessControlTest {
+ protected:
+  void SetUp() override {
+    ProcessControlTest::SetUp();
+    ASSERT_TRUE(test::WriteScript(root_.path() + "/bin/xdg-open",
+                                  "printf %s \"$*\" > '" + root_.path() + "/opened'"));
+    saved_path_ = getenv("PATH");
+    setenv("PATH", (root_.path() + "/bin:" + saved_path_).c_str(), 1);
+  }
+  void TearDown() override {
+    setenv("PATH", saved_path_.c_str(), 1);
+    ProcessControlTest::TearDown();
+    EXPECT_TRUE(test::WaitFor([] { return test::ZombieChildren().empty(); }));
+  }
+  std::string Opened() const { return test::ReadFile(root_.path() + "/opened"); }
+
+  std::string saved_path_;
+};
+
+TEST_F(ShellFallbackTest, WhatCannotBeStartedIsOpenedThroughTheShellOnce) {
+  fs::remove(path_);
+  EXPECT_EQ(Run(nullptr, 0), KaOSAL::kErrorFileNotFound);
+  EXPECT_EQ(Opened(), "") << "a missing program is not opened";
+  const std::string document = folder_ + "/read me.txt";
+  ASSERT_TRUE(test::WriteFile(document, "text"));
+  EXPECT_EQ(RunProgram(Wide16(document).c_str(), nullptr, 1000, 0, 5000, nullptr), 0u);
+  EXPECT_EQ(Opened(), document);
+
+  // With arguments the shell is given a command line that names no file.
+  unlink((root_.path() + "/opened").c_str());
+  EXPECT_EQ(RunProgram(Wide16(document).c_str(), u"arg", 1000, 0, 0, nullptr),
+            KaOSAL::kErrorAccessDenied);
+  EXPECT_EQ(Opened(), "");
+}
+#endif
 
 }  // namespace
 }  // namespace wardex

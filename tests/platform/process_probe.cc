@@ -1,24 +1,27 @@
 // A program the process tests start:
-//   (nothing)      leaves the file "started" in its working folder
 //   exit N         ends with N
 //   sleep MS       sleeps, then ends with 0
-//   where FILE     writes its working folder and its argument count to FILE
+//   stubborn FILE  deaf to SIGTERM on Linux, leaves FILE, then sleeps a minute
 //   channel VALUE  writes "through" to its channel (descriptor 3 on Linux, the
 //                  inherited handle VALUE on Windows), then sleeps a minute
 //   closable FILE  waits to be asked to close, once it can be asked leaving
 //                  FILE: on Windows it shows a top-level window and ends with 7
 //                  once asked to close it; on Linux the request is SIGTERM,
 //                  whose default ends it
+//   anything else  records its working folder and its arguments, one a line
+//                  in brackets, in the file "started" there
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <thread>
 
 #ifdef _WIN32
 #include "platform/windows_api.h"
 #else
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -79,23 +82,28 @@ bool WriteToChannel(const char* /*value*/, const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return std::ofstream("started") ? 0 : 101;
-  if (argc < 3) return 100;
-  if (std::strcmp(argv[1], "closable") == 0) return WaitToBeClosed(argv[2]);
-  if (std::strcmp(argv[1], "exit") == 0) return std::atoi(argv[2]);
-  if (std::strcmp(argv[1], "sleep") == 0) {
+  const std::string mode = argc > 2 ? argv[1] : "";
+  if (mode == "exit") return std::atoi(argv[2]);
+  if (mode == "closable") return WaitToBeClosed(argv[2]);
+  if (mode == "sleep") {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[2])));
     return 0;
   }
-  if (std::strcmp(argv[1], "where") == 0) {
-    std::ofstream out(argv[2]);
-    out << std::filesystem::current_path().string() << '|' << argc;
-    return out ? 0 : 101;
+  if (mode == "stubborn") {
+#ifndef _WIN32
+    signal(SIGTERM, SIG_IGN);
+#endif
+    std::ofstream(argv[2]).close();
+    std::this_thread::sleep_for(kLongest);
+    return 0;
   }
-  if (std::strcmp(argv[1], "channel") == 0) {
+  if (mode == "channel") {
     if (!WriteToChannel(argv[2], "through")) return 102;
     std::this_thread::sleep_for(kLongest);
     return 0;
   }
-  return 100;
+  std::ofstream out("started", std::ios::binary);
+  out << std::filesystem::current_path().string() << '\n';
+  for (int i = 1; i < argc; ++i) out << '[' << argv[i] << "]\n";
+  return out ? 0 : 101;
 }
