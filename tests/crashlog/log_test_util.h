@@ -75,7 +75,15 @@ inline void SetOrUnsetEnv(const char* name, const char* value) {
   }
 }
 
-// The system's id of the calling thread, as log lines name it.
+// The system's ids of the calling process and thread, as reports and log
+// lines name them.
+inline int64_t CurrentProcessId() {
+#if defined(_WIN32)
+  return GetCurrentProcessId();
+#else
+  return getpid();
+#endif
+}
 inline int CurrentThreadId() {
 #if defined(_WIN32)
   return static_cast<int>(GetCurrentThreadId());

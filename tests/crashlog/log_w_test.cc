@@ -1,3 +1,7 @@
+#if defined(_WIN32)
+#include <shlobj.h>
+#endif
+
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -167,6 +171,26 @@ TEST_F(LogWTest, RotatesAtTheSizeLimitKeepingThreeGenerations) {
   }
   EXPECT_EQ(expected_number, total);
 }
+
+#if defined(_WIN32)
+TEST_F(LogWTest, DefaultTargetIsTheLocalApplicationDataFolder) {
+  UnsetEnv("WARDEX_LOG_FILE");
+  wchar_t* local = nullptr;
+  ASSERT_EQ(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local), S_OK);
+  const std::filesystem::path expected =
+      std::filesystem::path(local) / "Wardex" / "log" / "wardex.log";
+  CoTaskMemFree(local);
+  const std::string text = "default place " + std::to_string(CurrentProcessId());
+  LogW(kLogInfo, u"%S", text.c_str());
+  // Other tests of the prefix log there too: find this one's line.
+  bool found = false;
+  for (const std::string& line : ReadLines(expected.string())) {
+    const auto parsed = ParseLogLine(line);
+    found = found || (parsed && parsed->text == text && parsed->thread == CurrentThreadId());
+  }
+  EXPECT_TRUE(found) << expected;
+}
+#endif
 
 }  // namespace
 }  // namespace wardex::test

@@ -1,0 +1,103 @@
+// The crash handler's tests' probe: installs the handler and fails as |fault|
+// says, in a forked child on Linux and in the probe program on Windows.
+// Returns 42 when the process survives, 2 for an unknown fault.
+#pragma once
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+#include <climits>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "wardex/crashlog.h"
+
+namespace wardex::test {
+
+// Real faults, kept from the undefined-behaviour sanitizer, which would
+// report them before the hardware does.
+__attribute__((no_sanitize("undefined"))) inline void WriteToNull() {
+  *static_cast<volatile int*>(nullptr) = 1;
+}
+__attribute__((no_sanitize("undefined"))) inline void DivideByZero() {
+  // Both volatile: 1 / x alone compiles to compares, without a division.
+  volatile int dividend = 7;
+  volatile int zero = 0;
+  volatile int result = dividend / zero;
+  (void)result;
+}
+// Deeper than any stack, in frames well below a page: Wine needs some stack
+// left below the guard page to hand the overflow to a handler at all.
+__attribute__((noinline)) inline int Recurse(int depth) {
+  volatile char frame[256];
+  frame[0] = static_cast<char>(depth);
+  if (depth == INT_MAX) return frame[0];
+  return Recurse(depth + 1) + frame[0];
+}
+inline void Throw() { throw std::runtime_error("boom"); }
+inline void (*volatile g_throw)() = Throw;
+inline void ThrowThroughNoexcept() noexcept { g_throw(); }
+
+#if defined(_WIN32)
+// A filter installed before the crash handler that lets raised exceptions
+// go on where they were raised.
+inline LONG WINAPI ContinueRaised(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_EXECUTION; }
+#else
+// Touches a page of a file mapping that lies beyond the end of the file.
+inline void ReadPastEndOfFile() {
+  char path[] = "/tmp/wardex-sigbus-XXXXXX";
+  const int fd = mkstemp(path);
+  unlink(path);
+  (void)static_cast<volatile char*>(mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0))[0];
+}
+#endif
+
+inline int CommitFault(const std::string& fault) {
+#if defined(_WIN32)
+  if (fault == "filter-continues") SetUnhandledExceptionFilter(&ContinueRaised);
+#else
+  // The sanitizers install their own handlers; a probe starts from the default.
+  for (int signal_number : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+    signal(signal_number, SIG_DFL);
+#endif
+  SetComputerId(u"TEST-COMPUTER-42");
+  InstallCrashHandler();
+  if (fault == "installed-twice") InstallCrashHandler();
+  if (fault == "removed") RemoveCrashHandler();
+
+  if (fault == "access-violation" || fault == "installed-twice" || fault == "removed") {
+    WriteToNull();
+  } else if (fault == "divide-by-zero") {
+    DivideByZero();
+  } else if (fault == "illegal-instruction") {
+    __builtin_trap();
+  } else if (fault == "stack-overflow") {
+    (void)Recurse(0);
+  } else if (fault == "abort") {
+    abort();
+  } else if (fault == "terminate") {
+    SetTerminateExceptionHandler();
+    ThrowThroughNoexcept();
+  } else if (fault == "other-thread") {
+    std::thread(&WriteToNull).join();
+#if defined(_WIN32)
+  } else if (fault == "raised" || fault == "filter-continues") {
+    RaiseException(0xE0000001, 0, 0, nullptr);
+#else
+  } else if (fault == "bus-error") {
+    ReadPastEndOfFile();
+#endif
+  } else {
+    return 2;
+  }
+  return 42;
+}
+
+}  // namespace wardex::test
