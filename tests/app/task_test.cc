@@ -47,6 +47,13 @@ int RunCommand(const std::string& command, std::string* output) {
   return pclose(pipe);
 }
 
+// The line SaveTask logs at |level| ("Error", "Warning" or "Succeeded") for
+// the task |name|.
+LoggedLine SaveLine(int level, const std::string& what, const std::string& name = kName) {
+  const char* kind = level == 3 ? "Error" : level == 6 ? "Warning" : "Succeeded";
+  return {level, std::string(kind) + ": CTask::SaveTask() \"" + name + "\" - " + what};
+}
+
 std::vector<std::string> FilesBelow(const std::string& folder) {
   std::vector<std::string> files;
   std::error_code error;
@@ -113,19 +120,14 @@ struct FileCase {
 };
 
 TEST_F(TaskTest, WritesTheFilesOfEachFrequencyAndFlag) {
+  const auto until_january_10 = [](CTask& task) { task.SetEndDate({2027, 1, 0, 10}); };
   const FileCase cases[] = {
       {"at logon", 5, false, false, nullptr, nullptr},
       {"at logon, disabled", 5, true, false, nullptr, nullptr},
-      {"once (0), the end date unused", 0, false, false,
-       [](CTask& task) {
-         task.SetEndDate({2027, 1, 0, 10});
-       },
+      {"once (0), the end date unused", 0, false, false, until_january_10,
        "OnCalendar=2026-12-05 08:30:00\n"},
       {"once (1)", 1, false, false, nullptr, "OnCalendar=2026-12-05 08:30:00\n"},
-      {"daily to an end date, deleted when done", 2, false, true,
-       [](CTask& task) {
-         task.SetEndDate({2027, 1, 0, 10});
-       },
+      {"daily to an end date, deleted when done", 2, false, true, until_january_10,
        "OnCalendar=2026-12-05..31 08:30:00\nOnCalendar=2027-01-01..10 08:30:00\n"
        "RemainAfterElapse=no\n"},
       {"weekly on the start's weekday, disabled", 3, true, false, nullptr,
@@ -254,67 +256,53 @@ TEST_F(TaskTest, WithoutAGraphicalSessionTheAccountStaysEmpty) {
 }
 
 TEST_F(TaskTest, FailuresReturnTheirCodesAndLogTheirLines) {
-  const std::string name = kName;
-  const std::string hr_fail = "0x80004005";
+  const std::string long_name(248, 'a');
+  const LoggedLine account = SaveLine(12, "SetAccountInformation Usr:  Pw:*********");
+  const LoggedLine trigger = SaveLine(3, "failed to SetTrigger. hr=0x80070057");
   struct Case {
     const char* what;
-    std::function<HRESULT()> act;
+    uint32_t frequency;
+    std::function<void(CTask&)> adjust;
     HRESULT code;
     std::vector<LoggedLine> lines;
+    std::string name = kName;
   };
   const Case cases[] = {
-      {"deleting a task that is not there",
-       [] { return CTask::DeleteTask(Wide(kName)); },
-       static_cast<HRESULT>(0x80070002),
-       {{3, "Error: CTask::DeleteTask() \"" + name + "\" - failed to Delete. hr=0x80070002"}}},
       {"a name too long for a unit",
-       [&] { return MakeTask(5).SaveTask(Wide(std::string(248, 'a')), false, false, false); },
+       5,
+       nullptr,
        static_cast<HRESULT>(0x800700CE),
-       {{3, "Error: CTask::SaveTask() \"" + std::string(248, 'a') +
-                "\" - couldn't create a new work item. hr=0x800700CE"}}},
+       {SaveLine(3, "couldn't create a new work item. hr=0x800700CE", long_name)},
+       long_name},
       {"no program",
-       [] {
-         CTask task;
-         task.SetFrequency(5);
-         return task.SaveTask(Wide(kName), false, false, false);
-       },
+       5,
+       [](CTask& t) { t.SetProgram(u"/nonexistent"); },
        kHResultInvalidArgument,
-       {{3, "Error: CTask::SaveTask() \"" + name +
-                "\" - failed to SetApplicationName (). hr=0x80070057"}}},
+       {SaveLine(3, "failed to SetApplicationName (). hr=0x80070057")}},
       {"a relative working folder",
-       [&] {
-         CTask task = MakeTask(5);
-         task.SetStartingDir(u"opt");
-         return task.SaveTask(Wide(kName), false, false, false);
-       },
+       5,
+       [](CTask& t) { t.SetStartingDir(u"opt"); },
        kHResultInvalidArgument,
-       {{3, "Error: CTask::SaveTask() \"" + name +
-                "\" - failed to SetWorkingDirectory (opt). hr=0x80070057"}}},
+       {SaveLine(3, "failed to SetWorkingDirectory (opt). hr=0x80070057")}},
       {"an end date before the start",
-       [&] {
-         CTask task = MakeTask(2);
-         task.SetEndDate({2026, 12, 0, 4});
-         return task.SaveTask(Wide(kName), false, false, false);
+       2,
+       [](CTask& t) {
+         t.SetEndDate({2026, 12, 0, 4});
        },
        kHResultInvalidArgument,
-       {{12, "Succeeded: CTask::SaveTask() \"" + name +
-                 "\" - SetAccountInformation Usr:  Pw:*********"},
-        {3, "Error: CTask::SaveTask() \"" + name + "\" - failed to SetTrigger. hr=0x80070057"}}},
+       {account, trigger}},
       {"a weekly start whose time could not be converted",
-       [&] {
-         CTask task = MakeTask(3);
-         task.SetStartTime(int64_t{1} << 62);
-         return task.SaveTask(Wide(kName), false, false, false);
-       },
+       3,
+       [](CTask& t) { t.SetStartTime(int64_t{1} << 62); },
        kHResultInvalidArgument,
-       {{12, "Succeeded: CTask::SaveTask() \"" + name +
-                 "\" - SetAccountInformation Usr:  Pw:*********"},
-        {3, "Error: CTask::SaveTask() \"" + name + "\" - failed to SetTrigger. hr=0x80070057"}}},
+       {account, trigger}},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.what);
+    CTask task = MakeTask(test.frequency);
+    if (test.adjust) test.adjust(task);
     env_.ClearLog();
-    EXPECT_EQ(test.act(), test.code);
+    EXPECT_EQ(task.SaveTask(Wide(test.name), false, false, false), test.code);
     EXPECT_EQ(Log(), test.lines);
     EXPECT_EQ(FilesBelow(UnitFolder()), std::vector<std::string>{});
     EXPECT_EQ(FilesBelow(AutostartFolder()), std::vector<std::string>{});
@@ -325,9 +313,7 @@ TEST_F(TaskTest, AnUnwritableCommentIsLeftOutAndSavingGoesOn) {
   CTask task = MakeTask(5);
   task.SetComment(u"two\tlines");
   EXPECT_EQ(task.SaveTask(Wide(kName), false, false, false), 0);
-  EXPECT_EQ(Log().back(),
-            (LoggedLine{3, std::string("Error: CTask::SaveTask() \"") + kName +
-                               "\" - failed to SetComment (two\tlines). hr=0x80070057"}));
+  EXPECT_EQ(Log().back(), SaveLine(3, "failed to SetComment (two\tlines). hr=0x80070057"));
   const std::string entry = ReadFile(AutostartFolder() + "/" + kEscaped + ".desktop");
   EXPECT_EQ(entry.find("Comment="), std::string::npos) << entry;
 }
@@ -338,9 +324,7 @@ TEST_F(TaskTest, AnExistingTaskIsReplacedOrKeptWhenAskedToFail) {
   const std::string timer = ReadFile(UnitFolder() + "/" + kEscaped + ".timer");
   env_.ClearLog();
   EXPECT_EQ(MakeTask(5).SaveTask(Wide(kName), true, false, false), kHResultFileExists);
-  EXPECT_EQ(Log(),
-            (std::vector<LoggedLine>{{6, std::string("Warning: CTask::SaveTask() \"") + kName +
-                                             "\" - A task with the given name already exists."}}));
+  EXPECT_EQ(Log(), std::vector{SaveLine(6, "A task with the given name already exists.")});
   EXPECT_EQ(FilesBelow(UnitFolder()), timer_files);
   EXPECT_EQ(ReadFile(UnitFolder() + "/" + kEscaped + ".timer"), timer);
   EXPECT_EQ(FilesBelow(AutostartFolder()), std::vector<std::string>{});
@@ -504,8 +488,7 @@ TEST_F(TaskTest, AnUnwritableFolderFailsAndLeavesNothingHalfDone) {
                                }),
             0);
   EXPECT_EQ(FilesBelow(foreign), std::vector<std::string>{});
-  EXPECT_EQ(Log().back(), (LoggedLine{3, std::string("Error: CTask::SaveTask() \"") + kName +
-                                             "\" - failed to Save(). hr=0x80070005"}));
+  EXPECT_EQ(Log().back(), SaveLine(3, "failed to Save(). hr=0x80070005"));
 }
 
 TEST_F(TaskTest, AMachineWideTimerIsTiedToItsAccountAndReadableByAll) {
