@@ -40,6 +40,9 @@ TEST(KaPathTest, TempFolder) {
     const KaPath temp(KaPath::eSpecialFolderTemp, c.sub_dir);
     EXPECT_EQ(U8(temp), c.expected) << (c.tmpdir ? c.tmpdir : "(unset)");
   }
+  SetOrUnsetEnv("TMPDIR", "/var/tmp");
+  EXPECT_TRUE(KaPath(u"/var/tmp").IsSpecialFolder(KaPath::eSpecialFolderTemp));
+  EXPECT_FALSE(KaPath(u"/var").IsSpecialFolder(KaPath::eSpecialFolderTemp));
   SetOrUnsetEnv("TMPDIR", old != nullptr ? saved.c_str() : nullptr);
 }
 

@@ -56,6 +56,13 @@ TEST(KaPathTest, SplitsEveryForm) {
     EXPECT_EQ(U8(path.GetFileName()), U8(c.name));
     EXPECT_EQ(U8(path.GetExt()), U8(c.ext));
     EXPECT_EQ(path.GetPathType(), c.type);
+    EXPECT_EQ(path.IsRelative(), c.type == KaPath::ePathTypeRelative);
+    EXPECT_EQ(path.IsFullPath(), c.type >= KaPath::ePathTypeLocal);
+    // SplitPath on a fresh path splits all four at once.
+    KaString root, dir, name, ext;
+    EXPECT_TRUE(KaPath(c.path).SplitPath(root, dir, name, ext));
+    EXPECT_EQ(U8(root) + "|" + U8(dir) + "|" + U8(name) + "|" + U8(ext),
+              U8(c.root) + "|" + U8(c.dir) + "|" + U8(c.name) + "|" + U8(c.ext));
   }
 }
 
@@ -69,6 +76,10 @@ TEST(KaPathTest, AssignmentDropsTheComponentsOfThePreviousPath) {
   path = KaString(u"other");
   EXPECT_EQ(U8(copy.GetDir()), "/x/");
   EXPECT_EQ(U8(path.GetDir()), "");
+  const KaPath lib(u"/usr/lib/x.so");
+  EXPECT_EQ(U8(lib.GetPathWithoutExtension()), "/usr/lib/x");
+  EXPECT_EQ(U8(lib.GetDirLastComponent()), "lib");
+  EXPECT_EQ(U8(KaPath(u"C:\\a\\b.c").GetPathWithoutRoot()), "\\a\\b.c");
   EXPECT_EQ(U8(KaPath(u"C:").GetRootAndDir()), "C:\\");
 }
 
@@ -90,6 +101,56 @@ TEST(KaPathTest, AssigningOneOfItsOwnComponentsKeepsThatText) {
   }
 }
 
+// Composition assigns through the KaString slot, so an override sees every
+// composed path.
+class RecordingPath : public KaPath {
+ public:
+  using KaPath::operator=;
+  KaPath& operator=(const KaString& path) override {
+    ++assignments;
+    return KaPath::operator=(path);
+  }
+  int assignments = 0;
+};
+
+TEST(KaPathTest, CompositionAndWideAssignmentGoThroughTheStringSlot) {
+  RecordingPath path;
+  path = u"/a/b.txt";
+  path.SetExt(u"log");
+  path.SetFileName(u"c");
+  EXPECT_EQ(path.assignments, 3);
+  EXPECT_EQ(U8(path), "/a/c.log");
+}
+
+struct MakeCase {
+  const char16_t *root, *dir, *name, *ext, *expected;
+};
+
+TEST(KaPathTest, MakePathComposes) {
+  const MakeCase cases[] = {
+      {u"C:", u"\\dir", u"file", u"txt", u"C:\\dir\\file.txt"},
+      {u"C", u"dir", u"file", u".txt", u"C:\\dir\\file.txt"},
+      {u"C:\\", u"", u"f", u"", u"C:\\f"},
+      {u"C:", u"\\dir  \\", u"f", u"", u"C:\\dir\\f"},
+      {u"C:", u"/dir", u"f", u"", u"C:/dir/f"},
+      {u"", u"/usr/lib", u"x", u"so", u"/usr/lib/x.so"},
+      {u"", u"rel", u"f", u"txt \t", u"rel/f.txt"},
+      {u"", u"/", u"x", u"", u"/x"},
+      {u"/", u"usr", u"x", u"", u"/usr/x"},
+      {u"\\\\server\\share\\", u"dir", u"f", u"txt", u"\\\\server\\share\\dir\\f.txt"},
+      {u"\\\\server\\share", u"", u"", u"", u"\\\\server\\share\\"},
+      {u"http://host", u"a/b", u"page", u"html", u"http://host/a/b/page.html"},
+  };
+  for (const MakeCase& c : cases) {
+    KaPath path(u"/previous/path.txt");
+    EXPECT_TRUE(path.MakePath(c.root, c.dir, c.name, c.ext));
+    EXPECT_EQ(U8(path), U8(c.expected)) << U8(c.root) << " | " << U8(c.dir);
+  }
+  KaPath drive;
+  EXPECT_TRUE(drive.MakePath(KaPath::eDriveC, u"x", u"y", u"z"));
+  EXPECT_EQ(U8(drive), "C:\\x\\y.z");
+}
+
 struct SetCase {
   const char16_t* start;
   bool (KaPath::*set)(const KaString&);
@@ -107,6 +168,13 @@ TEST(KaPathTest, SettersReplaceOneComponent) {
       {u"/usr/lib/x.so", &KaPath::SetFileName, u"y", true, u"/usr/lib/y.so"},
       {u"/etc/x.cfg", &KaPath::SetExt, u"conf", true, u"/etc/x.conf"},
       {u"/etc/x.cfg", &KaPath::SetExt, u"", true, u"/etc/x"},
+      {u"/usr/lib/x.so", &KaPath::SetDir, u"/opt/app", true, u"/opt/app/x.so"},
+      {u"C:\\a\\x.txt", &KaPath::SetRoot, u"D", true, u"D:\\a\\x.txt"},
+      {u"/a/b/x", &KaPath::SetDirLastComponent, u"z", true, u"/a/z/x"},
+      {u"x", &KaPath::SetDirLastComponent, u"z", false, u"x"},
+      {u"/a/b/x", &KaPath::SetDirLastComponent, u"y/z", false, u"/a/b/x"},
+      {u"/a/b/x.txt", &KaPath::SetRootAndDir, u"/srv/data", true, u"/srv/data/x.txt"},
+      {u"/a/b/x.txt", &KaPath::SetRootAndDir, u"E:\\d", true, u"E:\\d\\x.txt"},
   };
   for (const SetCase& c : cases) {
     SCOPED_TRACE(U8(c.start) + " <- " + U8(c.arg));
@@ -201,11 +269,148 @@ TEST(KaPathTest, GotoParentClimbsOneFolder) {
   }
 }
 
+struct CanonicalCase {
+  const char16_t* start;
+  bool canonical_before;
+  const char16_t* expected;
+};
+
+TEST(KaPathTest, CanonicalizeResolvesDotsOnce) {
+  const CanonicalCase cases[] = {
+      {u"/a/./b/../c/x.txt", false, u"/a/c/x.txt"},
+      {u"C:\\a\\..\\..\\b\\", false, u"C:\\b\\"},
+      {u"a/../../x/", false, u"../x/"},
+      {u"/../x/", false, u"/x/"},
+      {u"./x/f", false, u"x/f"},
+      {u"/a/b/", true, u"/a/b/"},
+      {u"../x/", true, u"../x/"},
+      {u"/", true, u"/"},
+  };
+  for (const CanonicalCase& c : cases) {
+    SCOPED_TRACE(U8(c.start));
+    KaPath path(c.start);
+    EXPECT_EQ(path.IsCanonicalized(), c.canonical_before);
+    EXPECT_EQ(path.Canonicalize(), !c.canonical_before);
+    EXPECT_EQ(U8(path), U8(c.expected));
+    EXPECT_TRUE(path.IsCanonicalized());
+    EXPECT_FALSE(path.Canonicalize());
+  }
+  KaPath pretty(u"C:\\Dir\\.\\Sub\\File.TXT");
+  EXPECT_TRUE(pretty.MakePretty());
+  EXPECT_EQ(U8(pretty), "c:\\dir\\sub\\file.txt");
+  EXPECT_EQ(U8(pretty.GetExt()), ".txt");
+}
+
+struct CombineCase {
+  const char16_t *a, *b;
+  bool ok;
+  const char16_t* expected;
+};
+
+TEST(KaPathTest, CombinePathNeedsOneRelativePath) {
+  const CombineCase cases[] = {
+      {u"C:\\a\\", u"D:\\b\\", false, u""},
+      {u"/a/", u"/b/x", false, u""},
+      {u"/a/", u"http://host/x", false, u""},
+      {u"C:\\a\\", u"b\\c.txt", true, u"C:\\a\\b\\c.txt"},
+      {u"C:\\a\\", u"b/c/d.txt", true, u"C:\\a\\b\\c\\d.txt"},
+      {u"b/c.txt", u"/usr/", true, u"/usr/b/c.txt"},
+      {u"/usr/share", u"doc/x.txt", true, u"/usr/doc/x.txt"},
+      {u"http://host/a/", u"b/p.html", true, u"http://host/a/b/p.html"},
+      {u"x/", u"y/z.txt", true, u"x/y/z.txt"},
+  };
+  for (const CombineCase& c : cases) {
+    SCOPED_TRACE(U8(c.a) + " + " + U8(c.b));
+    KaPath out(u"/stale/value");
+    EXPECT_EQ(KaPath::CombinePath(c.a, c.b, out), c.ok);
+    EXPECT_EQ(U8(out), U8(c.expected));
+  }
+}
+
+TEST(KaPathTest, DriveNumbersAndRoots) {
+  const struct {
+    const char16_t* root;
+    int drive;
+  } cases[] = {{u"C:", 2},    {u"c", 2},   {u"z:", 25},   {u"A", 0},  {u"", -1},
+               {u"C:\\", -1}, {u"1:", -1}, {u"\\\\", -1}, {u"/", -1}, {u"http://h", -1}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(KaPath::GetDriveNumberFromRoot(c.root), c.drive) << U8(c.root);
+  }
+  EXPECT_EQ(U8(KaPath::GetRootFromDriveNumber(0)), "A:");
+  EXPECT_EQ(U8(KaPath::GetRootFromDriveNumber(25)), "Z:");
+  EXPECT_EQ(U8(KaPath::GetRootFromDriveNumber(26)), "");
+  EXPECT_EQ(U8(KaPath::GetRootFromDriveNumber(-1)), "");
+  const KaPath drive(static_cast<KaPath::EDriveNumber>(3));
+  EXPECT_EQ(U8(drive), "D:\\");
+  EXPECT_EQ(drive.GetDriveNumber(), 3);
+  EXPECT_TRUE(KaPath(static_cast<KaPath::EDriveNumber>(26)).IsEmpty());
+}
+
+TEST(KaPathTest, Queries) {
+  const struct {
+    const char16_t* path;
+    bool root, server, server_share, file, directory, network;
+  } cases[] = {
+      {u"C:\\", true, false, false, false, true, false},
+      {u"/", true, false, false, false, true, false},
+      {u"/usr/", false, false, false, false, true, false},
+      {u"/usr/x", false, false, false, true, false, false},
+      {u"\\\\srv", true, true, false, false, true, true},
+      {u"\\\\srv\\share", true, false, true, false, true, true},
+      {u"\\\\srv\\share\\d\\", false, false, false, false, true, true},
+      {u"http://h/p.html", false, false, false, true, false, true},
+      {u"", false, false, false, false, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(U8(c.path));
+    const KaPath path(c.path);
+    EXPECT_EQ(path.IsRoot(), c.root);
+    EXPECT_EQ(path.IsUNCServer(), c.server);
+    EXPECT_EQ(path.IsUNCServerShare(), c.server_share);
+    EXPECT_EQ(path.IsFile(), c.file);
+    EXPECT_EQ(path.IsDirectory(), c.directory);
+    EXPECT_EQ(path.IsNetwork(), c.network);
+  }
+}
+
 TEST(KaPathTest, ComparisonIgnoresCaseOnlyForWindowsShapes) {
   EXPECT_TRUE(KaPath(u"C:\\A\\x.TXT") == u"c:/a/X.txt");
   EXPECT_TRUE(KaPath(u"\\\\Srv\\Share") == KaPath(u"\\\\srv\\share"));
   EXPECT_TRUE(KaPath(u"/A/b") != KaString(u"/a/b"));
   EXPECT_TRUE(KaPath(u"/a/b") == u"/a/b");
+}
+
+TEST(KaPathTest, CorrectsANameComponentForTheFileSystem) {
+  KaString component(u"a/b\\c\x01");
+  EXPECT_TRUE(KaPath::CorrectPathComponentForFileSystem(component));
+  EXPECT_EQ(U8(component), "a_b_c_");
+  KaString parent(u"..");
+  EXPECT_TRUE(KaPath::CorrectPathComponentForFileSystem(parent));
+  EXPECT_EQ(U8(parent), "__");
+}
+
+TEST(KaPathTest, SeparatorHelpersKeepTheStyle) {
+  KaString text(u"C:\\a\\\\");
+  KaPath::RemoveTrailingPathSeparator(text);
+  EXPECT_EQ(U8(text), "C:\\a");
+  KaPath::VerifyTrailingPathSeparator(text);
+  EXPECT_EQ(U8(text), "C:\\a\\");
+  KaString root(u"C:\\");
+  KaPath::RemoveTrailingPathSeparator(root);
+  EXPECT_EQ(U8(root), "C:\\");
+  KaString slash(u"//");
+  KaPath::RemoveTrailingPathSeparator(slash);
+  EXPECT_EQ(U8(slash), "/");
+  KaString rel(u"usr/lib");
+  KaPath::VerifyLeadingPathSeparator(rel);
+  EXPECT_EQ(U8(rel), "/usr/lib");
+  KaString ext(u"txt");
+  KaPath::VerifyLeadingPeriod(ext);
+  EXPECT_EQ(U8(ext), ".txt");
+  KaString doubled(u"/a//b\\\\c");
+  EXPECT_TRUE(KaPath::CheckAndRepairLocalPath(doubled));
+  EXPECT_EQ(U8(doubled), "/a/b\\c");
+  EXPECT_FALSE(KaPath::CheckAndRepairLocalPath(doubled));
 }
 
 }  // namespace

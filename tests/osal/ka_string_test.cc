@@ -37,19 +37,26 @@ std::u16string Pattern(int length, int seed = 0) {
 // Every modifying operation on a copy leaves the original and its buffer as they were.
 TEST(KaStringTest, WriteNeverShowsThroughACopy) {
   const std::vector<std::pair<const char*, std::function<void(KaString&)>>> writes = {
+      {"SetAt", [](KaString& s) { s.SetAt(0, u'J'); }},
       {"+= text", [](KaString& s) { s += u"!"; }},
       {"+= char", [](KaString& s) { s += u'!'; }},
+      {"Insert", [](KaString& s) { s.Insert(1, u"xx"); }},
       {"Delete", [](KaString& s) { s.Delete(0, 2); }},
       {"Remove", [](KaString& s) { s.Remove(u'l'); }},
       {"Replace char", [](KaString& s) { s.Replace(u'o', u'0'); }},
       {"Replace text", [](KaString& s) { s.Replace(u"World", u"There"); }},
       {"MakeUpper", [](KaString& s) { s.MakeUpper(); }},
       {"MakeLower", [](KaString& s) { s.MakeLower(); }},
+      {"MakeReverse", [](KaString& s) { s.MakeReverse(); }},
       {"TrimLeft", [](KaString& s) { s.TrimLeft(u'H'); }},
       {"TrimRight", [](KaString& s) { s.TrimRight(u"dl"); }},
       {"assign", [](KaString& s) { s = u"other"; }},
       {"Empty", [](KaString& s) { s.Empty(); }},
+      {"GetBuffer", [](KaString& s) { s.GetBuffer(0)[0] = u'Y'; }},
+      {"GetBufferSetLength", [](KaString& s) { s.GetBufferSetLength(3)[0] = u'Y'; }},
+      {"LockBuffer", [](KaString& s) { s.LockBuffer()[0] = u'Y'; }},
       {"Format", [](KaString& s) { s.Format(u"%d", 7); }},
+      {"ReleaseBuffer", [](KaString& s) { s.ReleaseBuffer(2); }},
   };
   for (const auto& [name, write] : writes) {
     SCOPED_TRACE(name);
@@ -61,6 +68,53 @@ TEST(KaStringTest, WriteNeverShowsThroughACopy) {
     EXPECT_EQ(original.c_str(), buffer);
     EXPECT_EQ(original.GetData()->nRefs, 1);
   }
+}
+
+TEST(KaStringTest, LockedBufferIsNeverShared) {
+  KaString locked(u"secret");
+  char16_t* buffer = locked.LockBuffer();
+  EXPECT_EQ(locked.GetData()->nRefs, -1);
+
+  KaString copy(locked);
+  EXPECT_NE(copy.c_str(), buffer);
+  EXPECT_EQ(Text(copy), u"secret");
+  KaString assigned(u"x");
+  assigned = locked;
+  EXPECT_NE(assigned.c_str(), buffer);
+  EXPECT_EQ(Text(assigned), u"secret");
+
+  // Assigning to the locked string writes into its own buffer, which stays locked.
+  KaString shared(u"other");
+  locked = shared;
+  EXPECT_EQ(locked.c_str(), buffer);
+  EXPECT_EQ(locked.GetData()->nRefs, -1);
+  EXPECT_EQ(Text(locked), u"other");
+  EXPECT_EQ(shared.GetData()->nRefs, 1);
+  // Growing into a bigger block keeps the lock.
+  locked += Pattern(100).c_str();
+  EXPECT_EQ(locked.GetData()->nRefs, -1);
+  EXPECT_NE(KaString(locked).c_str(), locked.c_str());
+
+  locked.UnlockBuffer();
+  EXPECT_EQ(locked.GetData()->nRefs, 1);
+  KaString after(locked);
+  KaString assigned_after;
+  assigned_after = locked;
+  EXPECT_EQ(after.c_str(), locked.c_str());
+  EXPECT_EQ(assigned_after.c_str(), locked.c_str());
+  // Unlocking a string that was not locked leaves its sharers counted.
+  after.UnlockBuffer();
+  EXPECT_EQ(locked.GetData()->nRefs, 3);
+}
+
+TEST(KaStringTest, LockingTheEmptyStringGivesItItsOwnBuffer) {
+  KaString empty;
+  KaString locked;
+  locked.LockBuffer();
+  EXPECT_NE(locked.c_str(), empty.c_str());
+  EXPECT_EQ(empty.GetData()->nRefs, -1);
+  locked.UnlockBuffer();
+  EXPECT_EQ(locked.GetData()->nRefs, 1);
 }
 
 TEST(KaStringTest, AppendingAcrossPoolBoundariesKeepsTheText) {
@@ -116,26 +170,65 @@ TEST(KaStringTest, OrdinalComparisons) {
   EXPECT_EQ(KaString(u"Gr\u00dc\u00dfe").CompareNoCase(u"gr\u00fc\u00dfE"), 0);
   EXPECT_EQ(KaString(u"\u0391\u0411").CompareNoCase(u"\u03b1\u0431"), 0);  // Greek, Cyrillic
   EXPECT_EQ(KaString(u"abc").CompareNoCase(u"ABD"), -1);
+  EXPECT_EQ(KaString(u"a").Collate(u"b"), -1);
+  EXPECT_EQ(KaString(u"b").Collate(u"a"), 1);
+  EXPECT_EQ(KaString(u"\u00c4BC").CollateNoCase(u"\u00e4bc"), 0);
 }
 
 TEST(KaStringTest, AccessOutsideTheTextGivesZero) {
   const KaString empty;
-  EXPECT_EQ(empty.GetAt(0), u'\0');
+  EXPECT_EQ(empty.GetCharAt(0), u'\0');
   const KaString s(u"ab");
-  EXPECT_EQ(s.GetAt(1), u'b');
-  EXPECT_EQ(s.GetAt(2), u'\0');
-  EXPECT_EQ(s.GetAt(-1), u'\0');
+  EXPECT_EQ(s.GetCharAt(1), u'b');
+  EXPECT_EQ(s.GetCharAt(2), u'\0');
+  EXPECT_EQ(s.GetCharAt(-1), u'\0');
   EXPECT_EQ(s[0], u'a');
+}
+
+TEST(KaStringTest, RawBufferWrites) {
+  KaString s;
+  char16_t* buffer = s.GetBufferSetLength(5);
+  const char16_t raw[] = {u'a', u'b', 0, u'd', u'e'};
+  std::copy(raw, raw + 5, buffer);
+  EXPECT_EQ(s.GetLength(), 5);
+  EXPECT_EQ(s.GetCharCount(), 2);
+  s.ReleaseBuffer();
+  EXPECT_EQ(s.GetLength(), 2);
+
+  buffer = s.GetBuffer(10);
+  std::u16string(u"0123456789").copy(buffer, 10);
+  buffer[10] = 0;
+  s.ReleaseBuffer(4);
+  EXPECT_EQ(Text(s), u"0123");
+  EXPECT_EQ(s.c_str()[4], u'\0');
+
+  // -1 measures up to the first zero but never past the buffer.
+  buffer = s.GetBuffer(0);
+  const int capacity = s.GetData()->nAllocLength;
+  std::fill(buffer, buffer + capacity + 1, u'x');
+  s.ReleaseBuffer();
+  EXPECT_EQ(s.GetLength(), capacity);
+  EXPECT_EQ(s.c_str()[capacity], u'\0');
 }
 
 TEST(KaStringTest, Parts) {
   const KaString s(u"abcdef");
   const std::vector<std::tuple<KaString, std::u16string>> cases = {
-      {s.Left(2), u"ab"},      {s.Left(-1), u""},
-      {s.Left(99), u"abcdef"}, {s.Mid(2), u"cdef"},
-      {s.Mid(6), u""},         {s.Mid(-2), u"abcdef"},
-      {s.Mid(1, 2), u"bc"},    {s.Mid(4, 99), u"ef"},
-      {s.Mid(1, -1), u""},     {s.SpanIncluding(u"bad"), u"ab"},
+      {s.Left(2), u"ab"},
+      {s.Left(-1), u""},
+      {s.Left(99), u"abcdef"},
+      {s.Right(2), u"ef"},
+      {s.Right(99), u"abcdef"},
+      {s.Right(-3), u""},
+      {s.Mid(2), u"cdef"},
+      {s.Mid(6), u""},
+      {s.Mid(-2), u"abcdef"},
+      {s.Mid(1, 2), u"bc"},
+      {s.Mid(4, 99), u"ef"},
+      {s.Mid(1, -1), u""},
+      {s.SpanIncluding(u"bad"), u"ab"},
+      {s.SpanExcluding(u"dc"), u"ab"},
+      {s.SpanExcluding(nullptr), u"abcdef"},
   };
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(i);
@@ -167,8 +260,14 @@ TEST(KaStringTest, Search) {
       {s.Find(u"", s.GetLength()), -1},
       {s.Find(nullptr), -1},
       {KaString().Find(u'a'), -1},
+      {s.FindNoCase(u"GR\u00dc"), 0},
+      {s.FindNoCase(u"GR\u00dc", 1), 7},
+      {s.FindNoCase(u"x"), -1},
+      {s.FindNoCase(u"e", s.GetLength()), -1},
       {s.FindOneOf(u",\u00df"), 3},
       {s.ReverseFind(u'r'), 8},
+      {s.ReverseFindOneOf(u"Gr"), 8},
+      {s.ReverseFindOneOf(u""), -1},
   };
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(i);
@@ -184,6 +283,9 @@ TEST(KaStringTest, Changes) {
     std::u16string after;
   };
   const std::vector<Case> cases = {
+      {[](KaString& s) { return s.Insert(0, u'x'); }, u"ab", 3, u"xab"},
+      {[](KaString& s) { return s.Insert(99, u"yz"); }, u"ab", 4, u"abyz"},
+      {[](KaString& s) { return s.Insert(-1, u"yz"); }, u"ab", 4, u"yzab"},
       {[](KaString& s) { return s.Delete(1); }, u"abc", 2, u"ac"},
       {[](KaString& s) { return s.Delete(1, 99); }, u"abc", 1, u"a"},
       {[](KaString& s) { return s.Delete(3, 1); }, u"abc", 3, u"abc"},
@@ -205,7 +307,7 @@ TEST(KaStringTest, Changes) {
   }
 }
 
-TEST(KaStringTest, Trimming) {
+TEST(KaStringTest, TrimmingAndReversing) {
   struct Case {
     std::function<void(KaString&)> edit;
     std::u16string before;
@@ -223,6 +325,7 @@ TEST(KaStringTest, Trimming) {
       {[](KaString& s) { s.TrimLeft(u"/\\"); }, u"\\/path/", u"path/"},
       {[](KaString& s) { s.TrimRight(u"/\\"); }, u"path\\/", u"path"},
       {[](KaString& s) { s.Trim(u"ab"); }, u"abba", u""},
+      {[](KaString& s) { s.MakeReverse(); }, u"ab\U0001F600c", u"c\U0001F600ba"},  // pair kept
   };
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(i);
@@ -262,6 +365,15 @@ TEST(KaStringTest, CaseMappingCoversLatinGreekAndCyrillic) {
   EXPECT_EQ(Text(sigma), u"\u03a3\u03a3");
 }
 
+TEST(KaStringTest, FreeExtraShrinksToTheSmallestPool) {
+  KaString s(Pattern(300).c_str());
+  s.Delete(10, 290);
+  EXPECT_EQ(s.GetData()->nAllocLength, 512);
+  s.FreeExtra();
+  EXPECT_EQ(s.GetData()->nAllocLength, 64);
+  EXPECT_EQ(Text(s), Pattern(10));
+}
+
 TEST(KaStringTest, Tokenize) {
   struct Case {
     std::u16string text;
@@ -291,7 +403,7 @@ TEST(KaStringTest, Tokenize) {
   EXPECT_EQ(Texts(list), (std::vector<std::u16string>{u"kept", u"x", u"y"}));
 }
 
-TEST(KaStringTest, Numbers) {
+TEST(KaStringTest, NumbersFromText) {
   EXPECT_EQ(KaString(u"  -17 apples").ToInt(), -17);
   EXPECT_EQ(KaString(u"apples").ToInt(), 0);
   EXPECT_EQ(KaString(u"\u0661").ToInt(), 0);  // only the runtime's digits count
@@ -301,7 +413,28 @@ TEST(KaStringTest, Numbers) {
   EXPECT_EQ(KaString(u"12").ToInt(99), 0);
   EXPECT_EQ(KaString(u"99999999999").ToInt(), INT_MAX);
   EXPECT_EQ(KaString(u"-99999999999").ToInt(), INT_MIN);
+  EXPECT_EQ(KaString(u"99999999999").ToUInt(), 4294967295u);
+  EXPECT_EQ(KaString(u"-1").ToUInt(), 4294967295u);
+  EXPECT_EQ(KaString(u"- 2").ToUInt(), 0u);
+  EXPECT_EQ(KaString(u"FFFFFFFF").ToUInt(16), 0xFFFFFFFFu);
+  EXPECT_EQ(KaString(u"-9223372036854775808").ToInt64(), INT64_MIN);
+  EXPECT_EQ(KaString(u"1700000000000").ToInt64(), 1700000000000);
+  EXPECT_EQ(KaString(u"3.5e2").ToDouble(), 350.0);
+  EXPECT_EQ(KaString(u"0.25x").ToFloat(), 0.25f);
+  EXPECT_EQ(KaString(u"x1").ToDouble(), 0.0);
+}
+
+TEST(KaStringTest, NumbersToText) {
+  EXPECT_EQ(Text(KaString::FromInt(-5)), u"-5");
+  EXPECT_EQ(Text(KaString::FromInt(255, 16)), u"ff");
+  EXPECT_EQ(Text(KaString::FromInt(-255, 16)), u"ffffff01");
+  EXPECT_EQ(Text(KaString::FromInt(5, 2)), u"101");
+  EXPECT_EQ(Text(KaString::FromInt(7, 1)), u"7");
+  EXPECT_EQ(Text(KaString::FromUInt(4294967295u)), u"4294967295");
   EXPECT_EQ(Text(KaString::FromInt64(INT64_MIN)), u"-9223372036854775808");
+  EXPECT_EQ(Text(KaString::FromDouble(0.1)), u"0.1");
+  EXPECT_EQ(Text(KaString::FromFloat(0.1f)), u"0.1");
+  EXPECT_EQ(KaString::FromDouble(1.0 / 3).ToDouble(), 1.0 / 3);
 }
 
 // The directives themselves are the formatter's tests; here: the string's own buffer.
@@ -370,8 +503,13 @@ TEST(KaStringTest, FormatMessageWithoutTextThrows) {
   EXPECT_EQ(Text(s), u"before");
 }
 
-TEST(KaStringTest, Resources) {
+TEST(KaStringTest, ErrorTextsAndResources) {
   KaString s(u"before");
+  ASSERT_TRUE(s.FormatErrorCode(2));
+  EXPECT_EQ(Text(s), u"The system cannot find the file specified.\r\n");
+  s = u"kept";
+  EXPECT_FALSE(s.FormatErrorCode(0x1234567));
+  EXPECT_EQ(Text(s), u"kept");
   EXPECT_TRUE(s.LoadString(kIdsMenuExit));
   EXPECT_EQ(Text(s), u"Close Corvane Tray");
   EXPECT_FALSE(s.LoadString(0xFFFF));
