@@ -1,4 +1,5 @@
-// The application object's command-line rule and the message dialog's wait.
+// The application object's command-line rule and the message dialog's wait
+// (its answers are the agent's pipe and Console tests').
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -23,11 +24,9 @@ TEST(StartModeTest, OnlyTheWholeCommandLineIsASwitch) {
   };
   const Case cases[] = {
       {u"", StartMode::kNormal},
-      {u"-register", StartMode::kRegister},
       {u"/REGISTER", StartMode::kRegister},
       {u"-Unregister", StartMode::kUnregister},
       {u"-snapcheck", StartMode::kSnapCheck},
-      {u"/SNAPCHECK", StartMode::kSnapCheck},
       {u"-register ", StartMode::kNormal},
       {u" -register", StartMode::kNormal},
       {u"register", StartMode::kNormal},
@@ -36,24 +35,6 @@ TEST(StartModeTest, OnlyTheWholeCommandLineIsASwitch) {
   };
   for (const Case& test : cases) {
     EXPECT_EQ(ParseStartMode(test.command_line), test.mode) << &test - cases;
-  }
-}
-
-TEST(MessageDialogWaitTest, AnswerFillsTheListsAndEndsTheWait) {
-  const std::vector<MessageDialogCheckBox> boxes = {{u"a", 1, 1}, {u"b", 2, 0}};
-  for (const int32_t button : {7, kMessageDialogNoButton}) {
-    MessageDialogWait wait;
-    std::thread console([&] {
-      std::this_thread::sleep_for(milliseconds(60));
-      MessageDialogWait::callback()(0, button, &boxes, wait.context());
-    });
-    EXPECT_TRUE(wait.Wait(5000, 50));
-    console.join();
-    // No button pressed leaves only the check boxes.
-    EXPECT_EQ(wait.buttons(), button == 7 ? std::vector<int32_t>{7} : std::vector<int32_t>{});
-    ASSERT_EQ(wait.check_boxes().size(), 2u);
-    EXPECT_EQ(wait.check_boxes()[0].title, KaOSAL::KaString(u"a"));
-    EXPECT_EQ(wait.check_boxes()[1].checked, 0);
   }
 }
 

