@@ -178,7 +178,7 @@ void AgentTree::SetEnv(const std::string& name, const std::string& value) {
 }
 
 void AgentTree::AddModule(const std::string& name, const std::string& config) {
-  Copy(WARDEX_AGENT_MODULE_SO, app_dir_ + "/modules/" + name + "/" + name + ".so");
+  Copy(WARDEX_TEST_MODULE_SO, app_dir_ + "/modules/" + name + "/" + name + ".so");
   ConfigureFixture(name, config);
 }
 

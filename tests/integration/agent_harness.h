@@ -1,6 +1,6 @@
 // Runs the real wardex binary in an installation tree of its own: a
 // temporary folder with the executable and its libraries, the modules a test
-// chooses (each the agent_module fixture under the module's name), the
+// chooses (each the test_module fixture under the module's name), the
 // agent_console fixture as Console, install.cfg and the texts; its own
 // WARDEX_ROOT (with the test authority as trust anchor), XDG folders and
 // runtime folder; the test shell fixture with its control FIFO and log. The
@@ -60,7 +60,7 @@ class AgentTree {
   AgentTree(const AgentTree&) = delete;
   AgentTree& operator=(const AgentTree&) = delete;
 
-  // Stages module |name| with |config| (key=value lines, see agent_module.cc).
+  // Stages module |name| with |config| (key=value lines, see fixtures/test_module/test_module.cc).
   void AddModule(const std::string& name, const std::string& config = "");
   // Stages the Console with |config| (see agent_console.cc).
   void AddConsole(const std::string& config = "");
@@ -76,7 +76,7 @@ class AgentTree {
   void AddFakeDesktopConsole(const std::vector<std::string>& settings = {});
   std::vector<std::string> FakeConsoleRecord() const;
   // Changes the behaviour of a staged module or of the Console ("console")
-  // while the agent runs; each reads its file anew where agent_module.cc and
+  // while the agent runs; each reads its file anew where test_module.cc and
   // agent_console.cc say so.
   void ConfigureFixture(const std::string& name, const std::string& config);
   void RemoveIpcLibrary();
