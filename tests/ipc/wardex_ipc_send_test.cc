@@ -137,10 +137,6 @@ TEST_F(WardexIpcSendTest, DecodePrintsTheRecordAndTheReply) {
       {"decode",
        "{\\047ModuleRequest\\047:\\t6,\\n\\047ModuleIdentificator\\047:\\047A\\047}\\n",
        {"[{\"ModuleIdentificator\":\"A\",\"ModuleRequest\":6}]"}},
-      // The agent reads a message up to an embedded zero byte.
-      {"decode",
-       "{\"ModuleRequest\":5}\\000{broken",
-       {"[{\"ModuleIdentificator\":\"\",\"ModuleRequest\":5}]"}},
       {"--help", "", {"wardex-ipc decode [MESSAGE]"}},
   };
   for (const Case& c : cases) {
