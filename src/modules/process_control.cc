@@ -72,9 +72,8 @@ std::vector<platform::ProcessSnapshotEntry> MatchSnapshot(const ProcessFilter& f
 
 }  // namespace
 
-uint32_t RunProgram(const char16_t* path, const char16_t* arguments,
-                    [[maybe_unused]] uint32_t idle_wait_ms, uint8_t hidden, uint32_t exit_wait_ms,
-                    const std::atomic<uint8_t>* cancel) {
+uint32_t RunProgram(const char16_t* path, const char16_t* arguments, uint32_t idle_wait_ms,
+                    uint8_t hidden, uint32_t exit_wait_ms, const std::atomic<uint8_t>* cancel) {
   if (path == nullptr || !(platform::FileExists(path) || platform::DirectoryExists(path)))
     return KaOSAL::kErrorFileNotFound;
   const KaOSAL::KaString working_folder = KaOSAL::KaPath(path).GetRootAndDir();
@@ -83,13 +82,18 @@ uint32_t RunProgram(const char16_t* path, const char16_t* arguments,
   KaOSAL::SetLastError(KaOSAL::kErrorSuccess);
   std::unique_ptr<platform::ChildProcess> child =
       platform::ChildProcess::Start({command_line, working_folder, hidden != 0});
-  // Start() returns once the program runs, which is all the readiness Linux
-  // can tell: the idle wait is met at once and never times out.
-  const bool started = child != nullptr;
+  bool started = child != nullptr;
   uint32_t result = started ? KaOSAL::kErrorSuccess : KaOSAL::GetLastError();
   if (!started)
     LogW(kLogSysFail, u"RunProgram: starting %s failed (%lu)", command_line.c_str(),
          static_cast<unsigned long>(result));
+  // A program not ready for input within the idle wait does not count as
+  // started: it is not waited for, and the result is the last error of this
+  // moment, which the start left at 0, so it is not opened a second time.
+  if (started && !child->WaitUntilReady(idle_wait_ms)) {
+    result = KaOSAL::GetLastError();
+    started = false;
+  }
   if (started && exit_wait_ms > 0) result = WaitForExit(*child, exit_wait_ms, cancel);
   // The handle goes here whether or not the exit was waited for; a child
   // that still runs is reaped when it ends.

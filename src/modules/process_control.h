@@ -38,9 +38,10 @@ struct ProcessFilter {
 // waits for the program's end, polling every 1 ms, and ends it when the wait
 // elapses or |*cancel| becomes non-zero (result 1067). A program that cannot
 // be started directly is opened through the desktop once. |idle_wait_ms| is
-// the longest wait for the program to be ready; on Linux a started program is
-// ready as soon as it runs. Returns 0 or the error code (2 for a missing
-// program).
+// the longest wait for the program to be ready for input; one that is not
+// ready in time is neither waited for nor opened again (decision 037); on
+// Linux a started program is ready as soon as it runs. Returns 0 or the error
+// code (2 for a missing program).
 [[nodiscard]] uint32_t RunProgram(const char16_t* path, const char16_t* arguments,
                                   uint32_t idle_wait_ms, uint8_t hidden, uint32_t exit_wait_ms,
                                   const std::atomic<uint8_t>* cancel);

@@ -100,6 +100,11 @@ class ChildProcess {
   // by a signal reports 128 plus the signal number, one ended through
   // Terminate() the code given there.
   [[nodiscard]] uint32_t ExitCode();
+  // Waits up to |timeout_ms| until the child waits for input, as a program
+  // that has shown its first window does: true once it does, or at once when
+  // that cannot be told (a program without a message queue, every program on
+  // Linux); false when the time ran out or the child ended first.
+  [[nodiscard]] bool WaitUntilReady(uint32_t timeout_ms);
   // Waits up to |timeout_ms| (kInfinite: no limit) for the child to end;
   // true once it has, its exit code then read as ExitCode() reads it.
   [[nodiscard]] bool WaitForExit(uint32_t timeout_ms);

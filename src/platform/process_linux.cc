@@ -420,6 +420,9 @@ uint32_t ChildProcess::ExitCode() {
   return child.exit_code;
 }
 
+// A started program runs its executable already; Linux has no more to tell.
+bool ChildProcess::WaitUntilReady(uint32_t /*timeout_ms*/) { return true; }
+
 bool ChildProcess::WaitForExit(uint32_t timeout_ms) {
   if (held_->reaped) return true;
   const int wait_ms =

@@ -257,6 +257,18 @@ uint32_t ChildProcess::ExitCode() {
   return code == kStillActive && !Ended(held_->process) ? kStillActive : code;
 }
 
+bool ChildProcess::WaitUntilReady(uint32_t timeout_ms) {
+  switch (WaitForInputIdle(held_->process, timeout_ms)) {
+    case 0:
+      return true;
+    case WAIT_TIMEOUT:
+      return false;
+    default:
+      // No message queue to wait for (a console program), or it has ended.
+      return !Ended(held_->process);
+  }
+}
+
 bool ChildProcess::WaitForExit(uint32_t timeout_ms) {
   return WaitForObject(held_->process, timeout_ms) == WaitResult::kSignaled;
 }
