@@ -45,37 +45,6 @@ TEST_F(LogWTest, FilteredCallDoesNotFormat) {
   }
 }
 
-TEST_F(LogWTest, DefaultTargetFollowsTheXdgStateFolder) {
-  unsetenv("WARDEX_LOG_FILE");
-  const std::string home = root_.path() + "/home";
-  setenv("HOME", home.c_str(), 1);
-  const std::string state_home = root_.state_home();
-  struct Case {
-    const char* state_home;  // nullptr: unset
-    std::string expected_file;
-  };
-  const std::vector<Case> cases = {
-      {nullptr, home + "/.local/state/wardex/log/wardex.log"},
-      {"relative/state", home + "/.local/state/wardex/log/wardex.log"},
-      {"", home + "/.local/state/wardex/log/wardex.log"},
-      {state_home.c_str(), state_home + "/wardex/log/wardex.log"},
-  };
-  int number = 0;
-  for (const Case& c : cases) {
-    SetOrUnsetEnv("XDG_STATE_HOME", c.state_home);
-    const std::string text = "target " + std::to_string(number++);
-    LogW(kLogInfo, u"%S", text.c_str());
-    const std::vector<std::string> lines = ReadLines(c.expected_file);
-    ASSERT_FALSE(lines.empty()) << c.expected_file;
-    std::optional<LogLine> last = ParseLogLine(lines.back());
-    ASSERT_TRUE(last) << lines.back();
-    EXPECT_EQ(last->text, text) << c.expected_file;
-    struct stat info {};
-    ASSERT_EQ(stat(c.expected_file.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u) << "the log is private to the user";
-  }
-}
-
 TEST_F(LogWTest, UnwritableFolderFallsBackToStandardError) {
   if (!RunningAsRoot()) GTEST_SKIP() << "needs root to drop to an unprivileged user";
   // The root's folders belong to root: the unprivileged child cannot write.

@@ -2,6 +2,7 @@
 #include <shlobj.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -56,9 +57,7 @@ TEST_F(LogWTest, WritesExactLinesWithLocalTimeLevelAndThread) {
       {14, "Tray ### InitInstance"},
       {8, "LOAD DLL DONE: Console (42ms)"},
       {3, "code 0xC0000005 narrow -5000000000"},
-      {6,
-       "Gr\xC3\xBC\xC3\x9F"
-       "e"},
+      {6, "Gr\u00fc\u00dfe"},
       {9, "first second"},
       {12, ""},
   };
@@ -172,25 +171,46 @@ TEST_F(LogWTest, RotatesAtTheSizeLimitKeepingThreeGenerations) {
   EXPECT_EQ(expected_number, total);
 }
 
-#if defined(_WIN32)
-TEST_F(LogWTest, DefaultTargetIsTheLocalApplicationDataFolder) {
+// Without a file of its own the log goes to the user's state folder
+// (XDG_STATE_HOME when absolute, else ~/.local/state), on Windows to the
+// local application data folder.
+TEST_F(LogWTest, DefaultTargetIsTheUsersStateFolder) {
   UnsetEnv("WARDEX_LOG_FILE");
+  struct Case {
+    const char* state_home;  // nullptr: unset
+    std::string file;
+  };
+#if defined(_WIN32)
   wchar_t* local = nullptr;
   ASSERT_EQ(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local), S_OK);
-  const std::filesystem::path expected =
-      std::filesystem::path(local) / "Wardex" / "log" / "wardex.log";
+  const std::vector<Case> cases = {
+      {nullptr, (std::filesystem::path(local) / "Wardex" / "log" / "wardex.log").string()}};
   CoTaskMemFree(local);
-  const std::string text = "default place " + std::to_string(CurrentProcessId());
-  LogW(kLogInfo, u"%S", text.c_str());
-  // Other tests of the prefix log there too: find this one's line.
-  bool found = false;
-  for (const std::string& line : ReadLines(expected.string())) {
-    const auto parsed = ParseLogLine(line);
-    found = found || (parsed && parsed->text == text && parsed->thread == CurrentThreadId());
-  }
-  EXPECT_TRUE(found) << expected;
-}
+#else
+  const std::string home = root_.path() + "/home";
+  SetEnv("HOME", home);
+  const std::string state_home = root_.state_home();
+  const std::string fallback = home + "/.local/state/wardex/log/wardex.log";
+  const std::vector<Case> cases = {{nullptr, fallback},
+                                   {"relative/state", fallback},
+                                   {"", fallback},
+                                   {state_home.c_str(), state_home + "/wardex/log/wardex.log"}};
 #endif
+  for (const Case& c : cases) {
+    SetOrUnsetEnv("XDG_STATE_HOME", c.state_home);
+    const std::string text = "default target " + std::to_string(CurrentProcessId()) + " " +
+                             std::to_string(&c - cases.data());
+    LogW(kLogInfo, u"%S", text.c_str());
+    // Other tests of the Wine prefix log there too: find this one's line.
+    const std::vector<std::string> logged = LoggedAt(c.file, kLogInfo);
+    EXPECT_NE(std::find(logged.begin(), logged.end(), text), logged.end()) << c.file;
+#if !defined(_WIN32)
+    EXPECT_EQ(std::filesystem::status(c.file).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+        << "the log is private to the user";
+#endif
+  }
+}
 
 }  // namespace
 }  // namespace wardex::test
