@@ -383,13 +383,8 @@ TEST_F(TaskTest, AutostartEntriesStartTheirProgramInGLibAndInSystemd) {
     const char* exec_start;  // the generator's, in unit syntax, below {opt}
   } cases[] = {
       {"Brisko 100", R"(:"{opt}/Brisko 100/wardex")"},
-      {"Brisko 100%", R"(:/usr/bin/env "{opt}/Brisko 100%%/wardex")"},
-      {"Brisko \"x\"", R"(:/usr/bin/env "{opt}/Brisko \"x\"/wardex")"},
-      {"Brisko 'x'", R"(:/usr/bin/env "{opt}/Brisko 'x'/wardex")"},
-      {"Gr\xC3\xBC\xC3\x9F"
-       "e;&",
-       ":\"{opt}/Gr\xC3\xBC\xC3\x9F"
-       "e;&/wardex\""},
+      {"Brisko 100% \"x\" 'y'", R"(:/usr/bin/env "{opt}/Brisko 100%% \"x\" 'y'/wardex")"},
+      {"Gr\u00fc\u00dfe;&", ":\"{opt}/Gr\u00fc\u00dfe;&/wardex\""},
       {"back\\slash", nullptr},
       {"$HOME", nullptr},
       {"a`b", nullptr},
