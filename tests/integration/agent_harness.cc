@@ -183,7 +183,7 @@ void AgentTree::AddModule(const std::string& name, const std::string& config) {
 }
 
 void AgentTree::AddConsole(const std::string& config) {
-  Copy(WARDEX_AGENT_CONSOLE_SO, app_dir_ + "/modules/consolemodule/ConsoleModule.so");
+  Copy(WARDEX_TEST_CONSOLE_SO, app_dir_ + "/modules/consolemodule/ConsoleModule.so");
   ConfigureFixture("console", config);
 }
 

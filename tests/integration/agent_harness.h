@@ -1,7 +1,7 @@
 // Runs the real wardex binary in an installation tree of its own: a
 // temporary folder with the executable and its libraries, the modules a test
 // chooses (each the test_module fixture under the module's name), the
-// agent_console fixture as Console, install.cfg and the texts; its own
+// test_console fixture as Console, install.cfg and the texts; its own
 // WARDEX_ROOT (with the test authority as trust anchor), XDG folders and
 // runtime folder; the test shell fixture with its control FIFO and log. The
 // agent runs inside a private network namespace; tests talk to it through
@@ -62,7 +62,7 @@ class AgentTree {
 
   // Stages module |name| with |config| (key=value lines, see fixtures/test_module/test_module.cc).
   void AddModule(const std::string& name, const std::string& config = "");
-  // Stages the Console with |config| (see agent_console.cc).
+  // Stages the Console with |config| (see fixtures/test_console/test_console.cc).
   void AddConsole(const std::string& config = "");
   // Stages the Console and the modules the frame loads itself: HandsetLink,
   // Wardex, SnapCheck with the quick-check view, and Turbo with |turbo_config|.
@@ -77,7 +77,7 @@ class AgentTree {
   std::vector<std::string> FakeConsoleRecord() const;
   // Changes the behaviour of a staged module or of the Console ("console")
   // while the agent runs; each reads its file anew where test_module.cc and
-  // agent_console.cc say so.
+  // test_console.cc say so.
   void ConfigureFixture(const std::string& name, const std::string& config);
   void RemoveIpcLibrary();
   // Adds lines to install.cfg ("[Section]" lines included).
