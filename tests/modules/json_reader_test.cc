@@ -32,6 +32,7 @@ constexpr char kFormat[] = "Invalid string format.";
 constexpr char kUnclosed[] = "Invalid format, matching closing character not found.";
 constexpr char kAfterClose[] = "Invalid character after a matching close.";
 constexpr char kComment[] = "Invalid comment block.";
+constexpr char kWhiteSpace[] = "Invalid whitespace character.";
 constexpr char kControl[] = "Invalid control character.";
 constexpr uint32_t kA = kAgentFlags;
 
@@ -52,8 +53,12 @@ TEST(JsonReaderTest, FailsWithTextAndPosition) {
       {u"[]/**/", kA, kAfterClose, 1, 3},
       {u"/x", kA, kComment, 1, 2},
       {u"{\"a\":1,/-}", kA, kComment, 1, 9},
+      {u"{\t}", 0, kWhiteSpace, 1, 2},
+      {u"[\"a\tb\"]", 0, kWhiteSpace, 1, 4},
+      {u"/* \n */{}", 0, kWhiteSpace, 1, 4},
       {u"[\"a\x01\"]", kA, kControl, 1, 4},
       {u"[1\x7f]", kA, kControl, 1, 3},
+      {u"{'a':1}", kJsonReadControlWhiteSpace, "Invalid single quote.", 1, 2},
       {u"{a:1}", kA, "Invalid unquoted object name.", 1, 2},
       {u"{,}", kA, "Invalid separator at start of object.", 1, 2},
       {u"{\"a\":1,,}", kA, "Invalid extra separator, expected object name.", 1, 8},
@@ -72,6 +77,7 @@ TEST(JsonReaderTest, FailsWithTextAndPosition) {
       {u"[1/*c*/]", kA, kEnd, 1, 8},
       {u"[9223372036854775808]", kA, kEnd, 1, 21},
       {u"[1.0e400]", kA, kEnd, 1, 9},
+      {u"{\"a\":'x'}", kJsonReadControlWhiteSpace, kEnd, 1, 9},
       // In an array a single-quoted value is a plain token, ended by the comma.
       {u"['a,b']", kA, kEnd, 1, 4},
       {u"{\"a\":\"x\\q\"}", kA, kFormat, 1, 10},
@@ -130,6 +136,23 @@ TEST(JsonReaderTest, MoreValuesThanTheLimitFail) {
   }
 }
 
+TEST(JsonReaderTest, ErrorRecordIsResetBySuccess) {
+  CJsonValue value;
+  CJsonParseError error;
+  ASSERT_FALSE(value.Parse(std::u16string_view(u"\n\n[x"), kAgentFlags, &error));
+  ASSERT_EQ(error.line, 3);
+  EXPECT_TRUE(value.Parse(std::u16string_view(u"[]"), kAgentFlags, &error));
+  EXPECT_EQ(error.line, 1);
+  EXPECT_EQ(error.offset, 0u);
+  EXPECT_TRUE(error.message.IsEmpty());
+}
+
+TEST(JsonReaderTest, FailureKeepsWhatWasBuilt) {
+  CJsonValue value;
+  EXPECT_FALSE(value.Parse(std::u16string_view(u"{\"a\":[1,\"x\"],\"b\":{\"c\":true,"), 0));
+  EXPECT_EQ(Written(value), R"({"a":[1,"x"],"b":{"c":true}})");
+}
+
 TEST(JsonReaderTest, ReadsAndWritesBack) {
   const struct {
     const char16_t* text;
@@ -144,6 +167,10 @@ TEST(JsonReaderTest, ReadsAndWritesBack) {
       {u"/*x*/{/*a*/\"a\"/*b*/:/*c*/\"v\"//d\n,\"e\":[/*f*/2]} ", kAgentFlags,
        R"({"a":"v","e":[2]})"},
       {u"{/*/}*/}", kAgentFlags, "{}"},
+      {u"{a:1,b:{c:2}}", kJsonReadUnquotedNames, R"({"a":1,"b":{"c":2}})"},
+      {u"{a:1 , b :2}", kJsonReadUnquotedNames, R"({"a":1,"b":2})"},
+      {u"[0x1F,0X10,-1]", kJsonReadHexIntegers, "[31,16,-1]"},
+      {u"[007,0,-01]", kJsonReadLeadingZeros, "[7,0,-1]"},
       {u"[\"a\\/b\",\"\\u0041\",\"x\\\"y\",\"\\\\\",\"\\b\\f\\n\\r\\t\"]", 0,
        R"(["a/b","\\u0041","x\"y","\\","\b\f\n\r\t"])"},
       {u"{\"\\\"q\\\"\":1}", 0, R"({"\"q\"":1})"},
@@ -172,7 +199,6 @@ TEST(JsonReaderTest, WhiteSpaceOrCommentOnlyLeavesNull) {
   }
 }
 
-// The agent reads integers; a real only has to read as one (an underflow as zero).
 TEST(JsonReaderTest, NumbersTakeTheSmallestType) {
   const struct {
     const char16_t* token;
@@ -180,12 +206,28 @@ TEST(JsonReaderTest, NumbersTakeTheSmallestType) {
     double value;
   } kCases[] = {
       {u"1", kJsonTypeInt8, 1},
+      {u"127", kJsonTypeInt8, 127},
+      {u"-128", kJsonTypeInt8, -128},
+      {u"128", kJsonTypeInt16, 128},
+      {u"-129", kJsonTypeInt16, -129},
+      {u"300", kJsonTypeInt16, 300},
+      {u"32768", kJsonTypeInt32, 32768},
+      {u"-2147483648", kJsonTypeInt32, -2147483648.0},
       {u"2147483648", kJsonTypeInt64, 2147483648.0},
       {u"-9223372036854775808", kJsonTypeInt64, -9223372036854775808.0},
       {u"+5", kJsonTypeInt8, 5},
       {u"0", kJsonTypeInt8, 0},
       {u"1.5", kJsonTypeFloat, 1.5},
+      {u"0.1", kJsonTypeFloat, static_cast<float>(0.1)},
+      {u"-1.5", kJsonTypeDouble, -1.5},
+      {u"0.0", kJsonTypeDouble, 0.0},
+      {u"1.5e3", kJsonTypeFloat, 1500},
+      {u"3.4028234663852886e38", kJsonTypeFloat, 3.4028234663852886e38},
+      {u"3.5e38", kJsonTypeDouble, 3.5e38},
+      {u"1.1754943508222875e-38", kJsonTypeFloat, 1.1754943508222875e-38},
+      {u"1.0e-38", kJsonTypeDouble, 1.0e-38},
       {u"1.0e-400", kJsonTypeDouble, 0.0},
+      {u" 2.5 ", kJsonTypeFloat, 2.5},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(KaOSAL::ToUtf8(c.token));

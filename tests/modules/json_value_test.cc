@@ -31,6 +31,19 @@ TEST(JsonValueTest, CopiesAreDeep) {
   EXPECT_TRUE(assigned.HasInsertionOrder());
 }
 
+TEST(JsonValueTest, WritingAccessReshapesOtherKinds) {
+  CJsonValue value(int32_t{5});
+  value[u"a"] = CJsonValue(true);
+  EXPECT_TRUE(value.IsObject());
+  EXPECT_EQ(value.Size(), 1u);
+  value.Append(CJsonValue(nullptr));
+  EXPECT_TRUE(value.IsArray());
+  EXPECT_EQ(value.Size(), 1u);
+  EXPECT_EQ(value.Find(u"a"), nullptr);
+  EXPECT_TRUE(CJsonValue(u"x").Members().empty());
+  EXPECT_TRUE(CJsonValue(u"x").Elements().empty());
+}
+
 TEST(JsonValueTest, TypedReadsRefuseOtherKindsAndRanges) {
   const CJsonValue big_unsigned(std::numeric_limits<uint64_t>::max());
   EXPECT_EQ(big_unsigned.GetInt64(), std::nullopt);

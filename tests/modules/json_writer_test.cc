@@ -20,7 +20,6 @@ std::string Written(const CJsonValue& value, uint32_t flags = 0) {
   return KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength()));
 }
 
-// The kinds the agent writes: its replies hold integers, reals, flags and texts.
 TEST(JsonWriterTest, ScalarsWithFlagsZero) {
   const struct {
     const char* name;
@@ -33,10 +32,20 @@ TEST(JsonWriterTest, ScalarsWithFlagsZero) {
       {"int32", CJsonValue(int32_t{-5}), "-5"},
       {"int64_min", CJsonValue(std::numeric_limits<int64_t>::min()), "-9223372036854775808"},
       {"uint64_max", CJsonValue(std::numeric_limits<uint64_t>::max()), "18446744073709551615"},
+      {"uint8", CJsonValue::Integer(200, kJsonTypeUInt8), "200"},
+      {"int16", CJsonValue::Integer(-300, kJsonTypeInt16), "-300"},
       {"double_100", CJsonValue(100.0), "100.000000"},
       {"double_rounds", CJsonValue(2.0000005), "2.000001"},
       {"double_negative", CJsonValue(-0.25), "-0.250000"},
       {"double_large", CJsonValue(1e20), "100000000000000000000.000000"},
+      {"float", CJsonValue::Real(static_cast<float>(0.1), kJsonTypeFloat), "0.100000"},
+      {"decimal", CJsonValue::Real(12.5, kJsonTypeDecimal), "12.500000"},
+      {"date_epoch", CJsonValue::Real(0.0, kJsonTypeDate), "\"1899-12-30 00:00:00\""},
+      {"date_noon", CJsonValue::Real(45000.5, kJsonTypeDate), "\"2023-03-15 12:00:00\""},
+      {"date_before_1899", CJsonValue::Real(-1.25, kJsonTypeDate), "\"1899-12-29 06:00:00\""},
+      {"date_leap_day", CJsonValue::Real(36585.75, kJsonTypeDate), "\"2000-02-29 18:00:00\""},
+      {"date_rounds_into_next_day", CJsonValue::Real(36585.999999, kJsonTypeDate),
+       "\"2000-03-01 00:00:00\""},
       {"string_escapes", CJsonValue(u"q\"b\\s/\b\f\n\r\t"), R"("q\"b\\s/\b\f\n\r\t")"},
       {"string_unchanged", CJsonValue(u"\x01\x1f\u00e9\u4e2d\U0001F600"),
        "\"\x01\x1f\u00e9\u4e2d\U0001F600\""},
@@ -91,6 +100,65 @@ TEST(JsonWriterTest, NumbersIgnoreTheProcessLocale) {
   EXPECT_STREQ(probe, "1,5");  // the locale is really in force
   EXPECT_EQ(written, "1.500000");
   EXPECT_EQ(after, german);  // and the writer left it alone
+}
+
+TEST(JsonWriterTest, EachFlagOnTheSampleDocument) {
+  CJsonValue doc;
+  doc[u"name"] = CJsonValue(u"it's \"x\"\n");
+  doc[u"true"] = CJsonValue(u"plain");
+  doc[u"a b"] = CJsonValue(int32_t{1});
+  doc[u"list"] = CJsonValue(CJsonElements{CJsonValue(int32_t{1}), CJsonValue(int32_t{2})});
+  doc[u"one"] = CJsonValue(CJsonElements{CJsonValue(true)});
+  doc[u"when"] = CJsonValue::Real(45000.5, kJsonTypeDate);
+  const struct {
+    const char* name;
+    uint32_t flags;
+    const char* written;
+  } kCases[] = {
+      {"compact", 0,
+       R"({"name":"it's \"x\"\n","true":"plain","a b":1,"list":[1,2],"one":[true],)"
+       R"("when":"2023-03-15 12:00:00"})"},
+      {"unquoted_names", kJsonWriteUnquotedNames,
+       R"({name:"it's \"x\"\n","true":"plain","a b":1,list:[1,2],one:[true],)"
+       R"(when:"2023-03-15 12:00:00"})"},
+      {"locale_dates", kJsonWriteLocaleDates,
+       R"({"name":"it's \"x\"\n","true":"plain","a b":1,"list":[1,2],"one":[true],)"
+       R"("when":"3/15/2023 12:00:00"})"},
+      {"minimal_escapes", kJsonWriteMinimalEscapes,
+       "{\"name\":\"it's \\\"x\\\"\n\",\"true\":\"plain\",\"a b\":1,\"list\":[1,2],"
+       "\"one\":[true],\"when\":\"2023-03-15 12:00:00\"}"},
+      {"single_quotes", kJsonWriteSingleQuotes,
+       R"({'name':"it's \"x\"\n",'true':'plain','a b':1,'list':[1,2],'one':[true],)"
+       R"('when':'2023-03-15 12:00:00'})"},
+      {"sorted", kJsonWriteSortedNames,
+       R"({"a b":1,"list":[1,2],"name":"it's \"x\"\n","one":[true],"true":"plain",)"
+       R"("when":"2023-03-15 12:00:00"})"},
+      {"pretty_tabs", kJsonWritePrettyTabs,
+       "{\n\t\"name\": \"it's \\\"x\\\"\\n\",\n\t\"true\": \"plain\",\n\t\"a b\": 1,\n"
+       "\t\"list\": [\n\t\t1,\n\t\t2\n\t],\n\t\"one\": [true],\n"
+       "\t\"when\": \"2023-03-15 12:00:00\"\n}"},
+      {"pretty_spaces", kJsonWritePrettySpaces,
+       "{\n  \"name\": \"it's \\\"x\\\"\\n\",\n  \"true\": \"plain\",\n  \"a b\": 1,\n"
+       "  \"list\": [\n    1,\n    2\n  ],\n  \"one\": [true],\n"
+       "  \"when\": \"2023-03-15 12:00:00\"\n}"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(Written(doc, c.flags), c.written) << c.name;
+}
+
+TEST(JsonWriterTest, NumberOptions) {
+  CJsonWriteOptions options;
+  options.precision = 2;
+  std::u16string text;
+  CJsonValue(3.14159).Write(text, 0, &options);
+  EXPECT_EQ(text, u"3.14");
+  options.number_format = std::chars_format::general;
+  options.precision = 3;
+  CJsonValue(1234567.0).Write(text, 0, &options);
+  EXPECT_EQ(text, u"1.23e+06");
+  options.indent_width = 1;
+  CJsonValue(CJsonElements{CJsonValue(int32_t{1}), CJsonValue(int32_t{2})})
+      .Write(text, kJsonWritePrettySpaces, &options);
+  EXPECT_EQ(text, u"[\n 1,\n 2\n]");
 }
 
 }  // namespace

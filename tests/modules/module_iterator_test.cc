@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,16 +15,27 @@ namespace {
 
 using test::ModuleTestEnv;
 
+// The folder's entries in the order the file system lists them.
+std::vector<std::string> ListingOrder(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename());
+  return names;
+}
+
 class ModuleIteratorTest : public ::testing::Test {
  protected:
   // modules/ holding AlphaModule/AlphaModule.so, betamodule/BETAMODULE.so (other
-  // case), GammaModule/other.so (not named after its folder) and a file
-  // DeltaModule that is no folder.
+  // case), GammaModule/other.so (not named after its folder), a file
+  // DeltaModule that is no folder, and five more matching folders so that the
+  // listing order is not simply the order of creation.
   void SetUp() override {
     const std::string module = ModuleTestEnv::FixturePath("test_module");
     modules_ = env_.root().path() + "/app/modules";
     for (const char* file :
-         {"AlphaModule/AlphaModule.so", "betamodule/BETAMODULE.so", "GammaModule/other.so"}) {
+         {"AlphaModule/AlphaModule.so", "betamodule/BETAMODULE.so", "GammaModule/other.so",
+          "Zeta1Module/Zeta1Module.so", "Eta2Module/Eta2Module.so", "Theta3Module/Theta3Module.so",
+          "Iota4Module/Iota4Module.so", "Kappa5Module/Kappa5Module.so"}) {
       env_.Copy(module, modules_ + "/" + file);
     }
     env_.Copy(module, modules_ + "/DeltaModule");
@@ -42,13 +54,22 @@ class ModuleIteratorTest : public ::testing::Test {
   std::string modules_;
 };
 
-// The agent registers its hooked modules by name, one at a time.
-TEST_F(ModuleIteratorTest, RegistersTheNamedModuleWhateverItsCaseAndUnloadsIt) {
+TEST_F(ModuleIteratorTest, RegistersMatchingModulesInListingOrder) {
+  // The folders holding a library named after them, whatever its case.
+  std::vector<std::string> expected;
+  for (const std::string& folder : ListingOrder(modules_)) {
+    if (folder == "betamodule") {
+      expected.push_back(modules_ + "/betamodule/BETAMODULE.so");
+    } else if (folder != "GammaModule" && folder != "DeltaModule") {
+      expected.push_back(modules_ + "/" + folder + "/" + folder + ".so");
+    }
+  }
+  ASSERT_EQ(expected.size(), 7u);
+
   CModuleIterator iterator{KaOSAL::KaPath(test::Wide(modules_ + "/"))};
-  EXPECT_TRUE(iterator.RegisterModules(u"BetaModule"));
-  const std::vector<std::string> file = {modules_ + "/betamodule/BETAMODULE.so"};
-  EXPECT_EQ(Journaled("register"), file);
-  EXPECT_EQ(Journaled("destroy"), file);  // unloaded at once
+  EXPECT_TRUE(iterator.RegisterModules(u"*Module"));
+  EXPECT_EQ(Journaled("register"), expected);
+  EXPECT_EQ(Journaled("destroy"), expected);  // each unloaded at once
   EXPECT_TRUE(Journaled("unregister").empty());
 }
 
@@ -81,7 +102,7 @@ TEST_F(ModuleIteratorTest, ReportsFalseWhenNoInstanceWasMade) {
   EXPECT_EQ(Journaled("create-null"),
             (std::vector<std::string>{modules_ + "/AlphaModule/AlphaModule.so"}));
   CModuleIterator nowhere{KaOSAL::KaPath(test::Wide(env_.root().path() + "/nowhere/"))};
-  EXPECT_FALSE(nowhere.RegisterModules(u"AlphaModule"));
+  EXPECT_FALSE(nowhere.RegisterModules(u"*"));
 }
 
 }  // namespace

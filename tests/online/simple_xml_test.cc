@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "online/simple_xml_element.h"
@@ -56,12 +57,14 @@ TEST(XmlStoredFormTest, EscapesInOrderAndReadsBack) {
 TEST(SimpleXmlWriterTest, WritesTheDeclarationIndentsAndAttributeSpacing) {
   SimpleXMLElement root;
   root.SetName(u"client");
+  root.SetAttribute(u"v", u"1 & 2");
+  root.SetAttribute(u"w", u"x");
   root.SetChildValue(u"lang", u"en_II");
   SimpleXMLElement* nested = root.AddChild(u"old");
   nested->AddChild(u"item7")->SetValue(int64_t{1});
   root.AddChild(u"empty");
   EXPECT_EQ(root.ToXml(), std::string(kDeclaration) +
-                              "<client>\n"
+                              "<client v = \"1 &amp; 2\"  w = \"x\" >\n"
                               "\t<lang>en_II</lang>\n"
                               "\t<old>\n"
                               "\t\t<item7>1</item7>\n"
@@ -77,13 +80,15 @@ TEST(SimpleXmlElementTest, ValuesSetTheNumericViews) {
     const char* text;
     int int_view;
     int64_t int64_view;
+    double double_view;
   };
   const Case kCases[] = {
-      {"3,5", 3, 3},
-      {"  -42abc", -42, -42},
-      {"99999999999", 2147483647, 99999999999LL},
-      {"-99999999999", -2147483647 - 1, -99999999999LL},
-      {"abc", 0, 0},
+      {"3,5", 3, 3, 3.5},
+      {"  -42abc", -42, -42, -42},
+      {"99999999999", 2147483647, 99999999999LL, 99999999999.0},
+      {"-99999999999", -2147483647 - 1, -99999999999LL, -99999999999.0},
+      {"1,2,3", 1, 1, 1.2},
+      {"abc", 0, 0, 0},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);
@@ -91,6 +96,7 @@ TEST(SimpleXmlElementTest, ValuesSetTheNumericViews) {
     element.SetValue(Wide(c.text));
     EXPECT_EQ(element.GetIntValue(), c.int_view);
     EXPECT_EQ(element.GetInt64Value(), c.int64_view);
+    EXPECT_DOUBLE_EQ(element.GetDoubleValue(), c.double_view);
     // The reader fills the same views from the text it finds.
     SimpleXMLElement parsed("<v>" + ToXmlStoredForm(Wide(c.text)) + "</v>");
     EXPECT_EQ(parsed.GetInt64Value(), c.int64_view);
@@ -143,6 +149,7 @@ constexpr char kServiceAnswer[] =
 TEST(SimpleXmlReaderTest, ReadsTheServiceAnswerForms) {
   SimpleXMLElement answer(kServiceAnswer);
   EXPECT_EQ(answer.GetName(), u"newsfeeds");
+  EXPECT_EQ(answer.GetAttribute(u"count"), u"2");
   ASSERT_EQ(answer.GetChildCount(), 2);
   SimpleXMLElement* first = answer.GetChild(0);
   EXPECT_EQ(first->GetChildCount(), 5);
@@ -161,6 +168,7 @@ TEST(SimpleXmlReaderTest, ReadsTheServiceAnswerForms) {
 TEST(SimpleXmlReaderTest, RoundTripsWhatTheWriterWrites) {
   SimpleXMLElement root;
   root.SetName(u"quennewsfeed");
+  root.SetAttribute(u"note", u"a \"b\" <c>\nd");
   SimpleXMLElement* client = root.SetChildValue(u"client", u"1");
   client->SetChildValue(u"id", u"0123456789abcdef0123456789abcdef");
   client->AddChild(u"date")->SetValue(int64_t{1700000000});
@@ -171,6 +179,7 @@ TEST(SimpleXmlReaderTest, RoundTripsWhatTheWriterWrites) {
   const std::string written = root.ToXml();
   SimpleXMLElement read(written);
   EXPECT_EQ(read.ToXml(), written);
+  EXPECT_EQ(read.GetAttribute(u"note"), u"a \"b\" <c>\nd");
   EXPECT_EQ(read.GetChildValue(u"text"), u"Grüße\n<b>&apos;x'</b>");
   EXPECT_EQ(read.FindChild(u"client")->FindChild(u"date")->GetInt64Value(), 1700000000);
   EXPECT_EQ(read.FindChild(u"old")->GetChildValue(u"old"), u"nested same name");
@@ -305,6 +314,28 @@ TEST(SimpleXmlFileTest, AnUnwritableFolderKeepsTheOldFile) {
   });
   EXPECT_EQ(status, 0);
   EXPECT_EQ(test::ReadFile(folder + "/data.xml"), "<old>1</old>");
+}
+
+TEST(SimpleXmlElementTest, OneElementIsSharedByThreads) {
+  SimpleXMLElement root;
+  const int kPerThread = test::Scaled(400, 100);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&root, t, kPerThread] {
+      for (int i = 0; i < kPerThread; ++i) {
+        KaString name;
+        name.Format(u"t%di%d", t, i);
+        root.SetChildValue(name, u"1");
+        if (root.FindChild(name) == nullptr) ADD_FAILURE() << "lost a child";
+        if (root.ToXml().find("<t" + std::to_string(t) + "i" + std::to_string(i) + ">1<") ==
+            std::string::npos) {
+          ADD_FAILURE() << "the text lacks a child";
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(root.GetChildCount(), 4 * kPerThread);
 }
 
 }  // namespace

@@ -117,6 +117,43 @@ TEST_F(HttpComunicatorTest, PostsWithTheHeadersAndReusesTheConnection) {
   EXPECT_TRUE(Logged(kLogError).empty());
 }
 
+TEST_F(HttpComunicatorTest, VerbsFollowTheBody) {
+  HttpsTestServer server;
+  std::string method, body;
+  auto record = [&](const httplib::Request& request, httplib::Response& response) {
+    method = request.method;
+    body = request.body;
+    response.set_content("ok", "text/plain");
+  };
+  server.server().Get("/v", record).Post("/v", record).Delete("/v", record);
+  server.Start();
+  struct Case {
+    std::string body;
+    int64_t length;
+    const char* method;
+    std::string sent;
+  };
+  const std::string large(1000001, 'L');
+  const Case kCases[] = {
+      {"", -1, "GET", ""},
+      {"abc", 0, "GET", ""},
+      {"DELETE", -1, "DELETE", ""},
+      {"DELETEME", 6, "DELETE", ""},
+      {"DELETEME", -1, "POST", "DELETEME"},
+      {"abcdef", 3, "POST", "abc"},
+      {"abc", 99, "POST", "abc"},
+      {large, -1, "POST", large},
+  };
+  TestComunicator client;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.body.substr(0, 10) + " " + std::to_string(c.length));
+    EXPECT_EQ(client.HttpPost(Wide(server.Url("/v")), c.body, c.length), "ok");
+    EXPECT_EQ(client.GetErrorKind(), 0u);
+    EXPECT_EQ(method, c.method);
+    EXPECT_EQ(body, c.sent);
+  }
+}
+
 // The agent passes no port: an address without one goes to 443, also for http.
 TEST_F(HttpComunicatorTest, AddressForms) {
   HttpsTestServer server("https-server", 443);

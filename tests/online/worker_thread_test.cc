@@ -80,8 +80,33 @@ void WaitForEnd(const CWorkerThread& worker) {
   }
 }
 
-TEST(WorkerThreadTest, ConstructionStartsNoThread) {
+int64_t MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+TEST(WorkerThreadTest, ConstructionChecksItsArguments) {
   Job job;
+  struct Case {
+    const char* what;
+    CWorkerThread::Procedure procedure;
+    CWorkerThread::ExceptionFilter filter;
+    const char* name;
+  };
+  const Case kCases[] = {
+      {"empty name", &SleepAndReturn, &RecordingFilter, ""},
+      {"null name", &SleepAndReturn, &RecordingFilter, nullptr},
+      {"null procedure", nullptr, &RecordingFilter, "worker"},
+      {"null filter", &SleepAndReturn, nullptr, "worker"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    try {
+      CWorkerThread worker(c.procedure, &job, c.filter, c.name);
+      ADD_FAILURE() << "constructed";
+    } catch (const platform::StructuredException& exception) {
+      EXPECT_EQ(exception.code(), platform::kExceptionInvalidParameter);
+    }
+  }
   CWorkerThread worker(&SleepAndReturn, &job, &RecordingFilter, "worker");
   EXPECT_EQ(worker.state(), CWorkerThread::kMarkStopped);
   EXPECT_EQ(worker.status(), CWorkerThread::kStatusCreated);
@@ -126,6 +151,26 @@ TEST(WorkerThreadTest, ACrashEndsOnlyTheWorkersThread) {
   EXPECT_EQ(g_filter.name, "CMainFrame::Crashes");
   EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
   EXPECT_EQ(worker.exit_code(), CWorkerThread::kCrashExitCode);
+
+  // The process goes on, and so can the worker.
+  ASSERT_TRUE(worker.Start());
+  EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
+  EXPECT_EQ(worker.exit_code(), CWorkerThread::kCrashExitCode);
+  EXPECT_EQ(g_filter.calls.load(), 2);
+}
+
+TEST(WorkerThreadTest, StartOnARunningWorkerLeavesItsThreadAlone) {
+  Job job;
+  job.result = 3;
+  CWorkerThread worker(&WaitUntilReleased, &job, &RecordingFilter, "running");
+  ASSERT_TRUE(worker.Start());
+  const uint32_t id = worker.thread_id();
+  EXPECT_FALSE(worker.Start());
+  EXPECT_EQ(worker.thread_id(), id);
+  EXPECT_EQ(worker.state(), CWorkerThread::kMarkRunning);
+  job.release = true;
+  EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
+  EXPECT_EQ(worker.exit_code(), 3u);
 }
 
 // Watches the stop mark from a frame that may not unwind: a cancellation
@@ -144,21 +189,27 @@ uint32_t WaitUntilReleasedWithoutUnwinding(void* argument) noexcept {
   return job->result;
 }
 
-// The news thread's way to end: a request its procedure sees, then the wait.
-TEST(WorkerThreadTest, ARequestedStopIsSeenByTheProcedure) {
+TEST(WorkerThreadTest, ATimeLimitedStopThatTimesOutLetsTheThreadGoOn) {
   Job job;
   job.result = 6;
   CWorkerThread worker(&WaitUntilReleasedWithoutUnwinding, &job, &RecordingFilter, "goes on");
   ASSERT_TRUE(worker.Start());
   while (!job.started) platform::YieldProcessor();
-  worker.RequestStop();
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (!job.stop_seen && Clock::now() < deadline) platform::SleepMilliseconds(1);
+  const auto start = Clock::now();
+  EXPECT_FALSE(worker.Stop(77, 100));
+  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorTimeout);
+  EXPECT_GE(MillisecondsSince(start), 100);
+  EXPECT_EQ(worker.state(), CWorkerThread::kMarkRunning);
+  EXPECT_EQ(worker.exit_code(), platform::kStillActive);
+  EXPECT_NE(worker.thread_id(), 0u);
+  // The thread keeps running through its sleeps and sees the request.
+  platform::SleepMilliseconds(100);
   EXPECT_TRUE(job.stop_seen);
   EXPECT_EQ(worker.status(), CWorkerThread::kStatusRunning);
   job.release = true;
   EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
   EXPECT_EQ(worker.exit_code(), 6u) << "the procedure's own result";
+  EXPECT_EQ(worker.crashed(), 0u);
 }
 
 TEST(WorkerThreadTest, SetPriorityActsOnlyOnARunningThread) {
