@@ -48,9 +48,6 @@ class AgentNewsfeedTest : public ::testing::Test {
       }
       response.set_content(answer, "text/xml");
     });
-    server_.server().Get("/pic.png", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content(PngBytes(200), "image/png");
-    });
     server_.Start();
     tree_.AppendInstallConfig("[web]\nnewsfeedURL=" + Url("/feed") + "\ntest_ca_file=" +
                               PkiFile("root-ca.pem") + "\ntest_connect_timeout_ms=1000\n");
