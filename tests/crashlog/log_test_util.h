@@ -95,15 +95,13 @@ inline int CurrentThreadId() {
 // Each test logs to a file of its own in its own root.
 class LogWTest : public ::testing::Test {
  protected:
+  // The test root keeps the journal out (WARDEX_LOG_JOURNAL=0).
   void SetUp() override {
-    // Tests that use the default target must not write to a real journal.
-    SetEnv("WARDEX_LOG_JOURNAL", "0");
     log_path_ = root_.path() + "/own/test.log";
     SetEnv("WARDEX_LOG_FILE", log_path_);
     UnsetEnv("WARDEX_LOG_LEVEL");
   }
   void TearDown() override {
-    UnsetEnv("WARDEX_LOG_JOURNAL");
     UnsetEnv("WARDEX_LOG_FILE");
     UnsetEnv("WARDEX_LOG_LEVEL");
   }
