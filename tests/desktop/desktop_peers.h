@@ -68,7 +68,6 @@ class TestNotificationServer : public BusPeer {
                          std::string name = "test");
   ~TestNotificationServer() override;
   struct Notification {
-    std::string app_name;
     uint32_t replaces_id = 0;
     std::string icon;
     std::string summary;
@@ -110,7 +109,6 @@ class TestTrayHost : public BusPeer {
     std::map<std::string, std::string> properties;  // values as text: "true", "false", labels
   };
   struct Layout {
-    uint32_t revision = 0;
     std::map<std::string, std::string> root;
     std::vector<MenuItem> items;
   };
