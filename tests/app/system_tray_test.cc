@@ -92,6 +92,20 @@ TEST_F(SystemTrayTest, CreateAddsTheIconWithItsTextsCutToTheShellsLengths) {
   EXPECT_EQ(CallsOf(NIM_ADD).back().data.szInfo[0], 0);
 }
 
+// A new taskbar brings back a visible icon (the agent's and the Windows tray
+// test's case) and a hidden one once shown (the desktop shell test's), but
+// never one removed as the agent closes.
+TEST_F(SystemTrayTest, ANewTaskbarBringsBackNoRemovedIcon) {
+  CSystemTray tray;
+  ASSERT_TRUE(CreateIcon(tray));
+  ASSERT_TRUE(tray.RemoveIcon());
+  shell_->AnnounceTaskbar();
+  Pump();
+  NOTIFYICONDATAW held{};
+  EXPECT_FALSE(shell_->FindIcon(kIconId, &held));
+  EXPECT_EQ(CallsOf(NIM_ADD).size(), 1u);
+}
+
 TEST_F(SystemTrayTest, WorkAreaChangeAddsTheIconAgain) {
   CSystemTray tray;
   shell_->RefuseAdds(1);

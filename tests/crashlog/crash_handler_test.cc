@@ -137,6 +137,11 @@ const Case kCases[] = {
     {"abort", SIGABRT, "SIGABRT", "Signal: 6 (SIGABRT)"},
     {"terminate", SIGABRT, "terminate", kTerminated},
     {"removed", SIGSEGV, "", ""},
+    // The handler chains to a guard installed before it, which takes its own
+    // faults; removed below a guard, it reports nothing.
+    {"guard-below-inside", 256 + 42, "", ""},
+    {"guard-below-outside", SIGSEGV, "SIGSEGV", "Signal: 11 (SIGSEGV)"},
+    {"removed-below-a-guard", SIGSEGV, "", ""},
 };
 // backtrace_symbols_fd names the library's frames.
 const char kNamedFrame[] = "libcrashlog.so";

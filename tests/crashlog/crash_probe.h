@@ -6,6 +6,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <setjmp.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -50,6 +51,31 @@ inline void ThrowThroughNoexcept() noexcept { g_throw(); }
 // go on where they were raised.
 inline LONG WINAPI ContinueRaised(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_EXECUTION; }
 #else
+// A structured-exception guard of the platform layer, as the crash handler
+// meets it: handles a fault inside its region by jumping back, else chains;
+// a second call for one fault ends the probe with 43.
+inline sigjmp_buf g_guard_jump;
+inline volatile sig_atomic_t g_guard_active = 0;
+inline volatile sig_atomic_t g_guard_calls = 0;
+inline struct sigaction g_guard_previous;
+
+inline void GuardHandler(int signal_number, siginfo_t* info, void* context) {
+  g_guard_calls = g_guard_calls + 1;
+  if (g_guard_calls > 1) _exit(43);
+  if (g_guard_active) siglongjmp(g_guard_jump, 1);
+  if ((g_guard_previous.sa_flags & SA_SIGINFO) && g_guard_previous.sa_sigaction != nullptr) {
+    g_guard_previous.sa_sigaction(signal_number, info, context);
+  }
+}
+
+inline void InstallGuard() {
+  struct sigaction guard {};
+  guard.sa_sigaction = GuardHandler;
+  guard.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  sigemptyset(&guard.sa_mask);
+  sigaction(SIGSEGV, &guard, &g_guard_previous);
+}
+
 // Touches a page of a file mapping that lies beyond the end of the file.
 inline void ReadPastEndOfFile() {
   char path[] = "/tmp/wardex-sigbus-XXXXXX";
@@ -68,11 +94,21 @@ inline int CommitFault(const std::string& fault) {
     signal(signal_number, SIG_DFL);
 #endif
   SetComputerId(u"TEST-COMPUTER-42");
+#if !defined(_WIN32)
+  // A guard installed before the handler, or after it.
+  if (fault.starts_with("guard-below")) InstallGuard();
   InstallCrashHandler();
+  if (fault == "removed-below-a-guard") InstallGuard();
+  g_guard_active = fault == "guard-below-inside";
+  if (g_guard_active && sigsetjmp(g_guard_jump, 1) != 0) return 42;
+#else
+  InstallCrashHandler();
+#endif
   if (fault == "installed-twice") InstallCrashHandler();
-  if (fault == "removed") RemoveCrashHandler();
+  if (fault == "removed" || fault == "removed-below-a-guard") RemoveCrashHandler();
 
-  if (fault == "access-violation" || fault == "installed-twice" || fault == "removed") {
+  if (fault == "access-violation" || fault == "installed-twice" || fault.starts_with("removed") ||
+      fault.starts_with("guard-below")) {
     WriteToNull();
   } else if (fault == "divide-by-zero") {
     DivideByZero();

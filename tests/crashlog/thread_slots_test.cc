@@ -1,10 +1,25 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "osal/last_error.h"
 #include "osal/thread_slots.h"
 #include "wardex/crashlog.h"
 
 namespace {
+
+TEST(ThreadSlotsTest, EachThreadSeesItsOwnValues) {
+  int main_value = 0;
+  const int index = GetGlobalTlsIndex(7);
+  ASSERT_TRUE(KaOSAL::TlsSetValue(index, &main_value));
+  void* seen_by_worker = &main_value;
+  std::thread([&] {
+    seen_by_worker = KaOSAL::TlsGetValue(index);
+    EXPECT_TRUE(KaOSAL::TlsSetValue(index, &seen_by_worker));
+  }).join();
+  EXPECT_EQ(seen_by_worker, nullptr) << "a new thread starts with empty slots";
+  EXPECT_EQ(KaOSAL::TlsGetValue(index), &main_value);
+}
 
 TEST(ThreadSlotsTest, IndexesOutOfRangeFailWithInvalidParameter) {
   for (int slot : {-1, 16}) EXPECT_EQ(GetGlobalTlsIndex(slot), -1) << slot;
