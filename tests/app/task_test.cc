@@ -435,12 +435,15 @@ TEST_F(TaskTest, NamesAreEscapedAsSystemdEscapesThem) {
   }
 }
 
-// Runs |check| as an unprivileged user whose configuration folder is |config|.
-int AsUnprivilegedUser(const std::string& config, const std::function<bool()>& check) {
-  return RunAsUnprivileged([&] {
+// Whether saving |task| as an unprivileged user whose configuration folder is
+// |config| is denied.
+bool DeniedToUnprivilegedUser(const std::string& config, CTask task) {
+  const auto denied = static_cast<HRESULT>(0x80070005);
+  const int status = RunAsUnprivileged([&] {
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    return check() ? 0 : 1;
+    return task.SaveTask(Wide(kName), false, false, false) == denied ? 0 : 1;
   });
+  return status == 0;
 }
 
 TEST_F(TaskTest, AnUnwritableFolderFailsAndLeavesNothingHalfDone) {
@@ -449,29 +452,19 @@ TEST_F(TaskTest, AnUnwritableFolderFailsAndLeavesNothingHalfDone) {
   const std::string config = env_.root().path() + "/home-config";
   const std::string wants = config + "/systemd/user/timers.target.wants";
   fs::create_directories(wants);
-  ASSERT_EQ(chown(config.c_str(), 65534, 65534), 0);
-  ASSERT_EQ(chown((config + "/systemd").c_str(), 65534, 65534), 0);
-  ASSERT_EQ(chown((config + "/systemd/user").c_str(), 65534, 65534), 0);
+  for (const std::string& own : {config, config + "/systemd", config + "/systemd/user"}) {
+    ASSERT_EQ(chown(own.c_str(), kNobodyUid, kNobodyUid), 0);
+  }
   // The child logs to the test's log file.
   const std::string log = env_.root().path() + "/wardex.log";
   ASSERT_TRUE(WriteFile(log, ""));
   ASSERT_EQ(chmod(log.c_str(), 0666), 0);
-  EXPECT_EQ(AsUnprivilegedUser(config,
-                               [&] {
-                                 return MakeTask(2).SaveTask(Wide(kName), false, false, false) ==
-                                        static_cast<HRESULT>(0x80070005);
-                               }),
-            0);
+  EXPECT_TRUE(DeniedToUnprivilegedUser(config, MakeTask(2)));
   EXPECT_EQ(FilesBelow(config), std::vector<std::string>{});
   // A configuration folder that belongs to someone else takes no entry.
   const std::string foreign = env_.root().path() + "/foreign-config";
   fs::create_directories(foreign);
-  EXPECT_EQ(AsUnprivilegedUser(foreign,
-                               [&] {
-                                 return MakeTask(5).SaveTask(Wide(kName), false, false, false) ==
-                                        static_cast<HRESULT>(0x80070005);
-                               }),
-            0);
+  EXPECT_TRUE(DeniedToUnprivilegedUser(foreign, MakeTask(5)));
   EXPECT_EQ(FilesBelow(foreign), std::vector<std::string>{});
   EXPECT_EQ(Log().back(), SaveLine(3, "failed to Save(). hr=0x80070005"));
 }
