@@ -20,6 +20,11 @@ endif()
 # build goes into one folder.
 if(WIN32)
   set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+  # GCC's emulated TLS frees a thread's thread_local variables before their
+  # destructors run: a thread_local object with a destructor fails the link
+  # ("undefined reference to __wrap___cxa_thread_atexit"); platform/thread_end.h
+  # gives per-thread objects instead.
+  add_link_options(-Wl,--wrap=__cxa_thread_atexit)
 endif()
 
 # Windows tests run under wine64, in a prefix of their own inside the build

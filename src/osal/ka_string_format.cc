@@ -12,28 +12,27 @@
 #include "osal/message_format.h"
 #include "osal/string_resources.h"
 #include "osal/wide_format.h"
+#include "platform/thread_end.h"
 
 namespace KaOSAL {
 namespace {
 
 // Formatting goes through one reusable buffer per thread, so that formatting
 // a short string costs no heap allocation once the thread has warmed up. A
-// buffer that grew for a very long text is given back afterwards.
+// buffer that grew for a very long text is given back afterwards; the
+// buffer itself goes when the thread ends (a thread that formats after that,
+// in the last cleanups of its end, gets a new one, freed in turn).
 constexpr size_t kScratchKeep = 4096;
 
-thread_local bool t_scratch_gone = false;  // trivially destructible: readable to the end
+std::u16string& ThreadScratch() {
+  static auto* const scratch = new wardex::platform::PerThread<std::u16string>;  // never destroyed
+  return scratch->Get();
+}
 
-struct ScratchBuffer {
-  std::u16string text;
-  ~ScratchBuffer() { t_scratch_gone = true; }
-};
-thread_local ScratchBuffer t_scratch;
-
-// The thread's buffer, emptied; a buffer of its own for code that formats
-// while the thread ends, after the thread's buffer is gone.
+// The thread's buffer, emptied.
 class FormatBuffer {
  public:
-  FormatBuffer() : text_(t_scratch_gone ? own_ : t_scratch.text) { text_.clear(); }
+  FormatBuffer() : text_(ThreadScratch()) { text_.clear(); }
   ~FormatBuffer() {
     if (text_.capacity() > kScratchKeep) std::u16string().swap(text_);
   }
@@ -43,7 +42,6 @@ class FormatBuffer {
   std::u16string& text() { return text_; }
 
  private:
-  std::u16string own_;
   std::u16string& text_;
 };
 

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <new>
 
+#include "platform/thread_end.h"
+
 #if defined(__SANITIZE_ADDRESS__)  // gcc
 #define WARDEX_POOL_POISONING 1
 #elif defined(__has_feature)  // clang
@@ -131,47 +133,28 @@ FreeBlock* NewSlab(int cls) {
   return first;
 }
 
-// Trivially destructible, so it stays usable while the thread ends.
+// A thread's cache lives on the heap and goes back to the central lists when
+// the thread ends. A thread that makes strings after that, in the last
+// cleanups of its end, gets a new cache, which is handed back in turn.
 struct ThreadCache {
-  FreeBlock* head[kClassCount];
-  int count[kClassCount];
-};
+  FreeBlock* head[kClassCount] = {};
+  int count[kClassCount] = {};
 
-enum class CacheState : unsigned char { kUnused, kActive, kFlushed };
-
-thread_local ThreadCache t_cache;
-thread_local CacheState t_state = CacheState::kUnused;
-
-// Hands every cached block back to the central lists when the thread ends.
-struct CacheFlusher {
-  ~CacheFlusher() {
+  ~ThreadCache() {
     for (int cls = 0; cls < kClassCount; ++cls) {
-      if (t_cache.head[cls] != nullptr)
-        Central()[cls].PutBatch(t_cache.head[cls], t_cache.count[cls]);
-      t_cache.head[cls] = nullptr;
-      t_cache.count[cls] = 0;
+      if (head[cls] != nullptr) Central()[cls].PutBatch(head[cls], count[cls]);
     }
-    t_state = CacheState::kFlushed;
   }
 };
-thread_local CacheFlusher t_flusher;
 
-// True while this thread may use its cache; registers the flusher first.
-bool CacheUsable() {
-  if (t_state == CacheState::kActive) return true;
-  if (t_state == CacheState::kFlushed) return false;
-  [[maybe_unused]] CacheFlusher* registered = &t_flusher;
-  t_state = CacheState::kActive;
-  return true;
+ThreadCache& Cache() {
+  static auto* const caches = new wardex::platform::PerThread<ThreadCache>;  // as Central()
+  return caches->Get();
 }
 
 void* TakeBlock(int cls) {
-  if (!CacheUsable()) {
-    // The thread is ending: serve it straight from the heap; the block joins
-    // the pool when it is freed.
-    return ::operator new (BlockBytes(kClassCapacities[cls]), std::align_val_t{kBlockAlignment});
-  }
-  FreeBlock*& head = t_cache.head[cls];
+  ThreadCache& cache = Cache();
+  FreeBlock*& head = cache.head[cls];
   if (head == nullptr) {
     int count = 0;
     head = Central()[cls].TakeBatch(count);
@@ -179,11 +162,11 @@ void* TakeBlock(int cls) {
       head = NewSlab(cls);
       count = kBatch;
     }
-    t_cache.count[cls] = count;
+    cache.count[cls] = count;
   }
   FreeBlock* block = head;
   head = block->next;
-  --t_cache.count[cls];
+  --cache.count[cls];
   UnpoisonTaken(block, cls);
   return block;
 }
@@ -191,20 +174,16 @@ void* TakeBlock(int cls) {
 void GiveBlock(int cls, void* memory) {
   auto* block = static_cast<FreeBlock*>(memory);
   PoisonFree(block, cls);
-  if (!CacheUsable()) {
-    block->next = nullptr;
-    Central()[cls].PutBatch(block, 1);
-    return;
-  }
-  block->next = t_cache.head[cls];
-  t_cache.head[cls] = block;
-  if (++t_cache.count[cls] < kCacheLimit) return;
+  ThreadCache& cache = Cache();
+  block->next = cache.head[cls];
+  cache.head[cls] = block;
+  if (++cache.count[cls] < kCacheLimit) return;
   // Keep the most recently freed kBatch blocks; the older ones go back.
   FreeBlock* last_kept = block;
   for (int i = 1; i < kBatch; ++i) last_kept = last_kept->next;
   FreeBlock* handed = last_kept->next;
   last_kept->next = nullptr;
-  t_cache.count[cls] = kBatch;
+  cache.count[cls] = kBatch;
   Central()[cls].PutBatch(handed, kCacheLimit - kBatch);
 }
 

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "osal/last_error.h"
+#include "platform/thread_end.h"
 #include "platform/windows_api.h"
 
 namespace wardex::platform {
@@ -25,7 +26,12 @@ namespace {
 
 constexpr DWORD kSafeSearch = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
 
-thread_local KaOSAL::KaString t_last_load_error;
+// Not a KaString: freeing that at the thread's end would refill the string
+// pool's cache of a thread whose cache is already handed back.
+std::u16string& LastLoadError() {
+  static auto* const errors = new PerThread<std::u16string>;  // never destroyed
+  return errors->Get();
+}
 
 const wchar_t* Wide(const KaOSAL::KaString& text) {
   return reinterpret_cast<const wchar_t*>(text.c_str());
@@ -154,7 +160,8 @@ LibraryHandle LoadLibraryFromFile(LibraryFile file) {
     }
   }
   if (module == nullptr) {
-    t_last_load_error = FromWide(std::wstring(Wide(file.path())) + L": " + SystemMessage(error));
+    const std::wstring text = std::wstring(Wide(file.path())) + L": " + SystemMessage(error);
+    LastLoadError().assign(text.begin(), text.end());
     KaOSAL::SetLastError(error);
     return nullptr;
   }
@@ -162,7 +169,7 @@ LibraryHandle LoadLibraryFromFile(LibraryFile file) {
   return new LoadedLibrary{module, file.path()};
 }
 
-KaOSAL::KaString GetLastLoadError() { return t_last_load_error; }
+KaOSAL::KaString GetLastLoadError() { return KaOSAL::KaString(LastLoadError().c_str()); }
 
 ProcAddress GetProcAddress(LibraryHandle library, const char* name) {
   if (library == nullptr || name == nullptr) return nullptr;

@@ -14,6 +14,7 @@
 
 #include "osal/ka_string_list.h"
 #include "osal/string_resources.h"
+#include "platform/thread_end.h"
 #include "support/test_env.h"
 
 namespace KaOSAL {
@@ -449,7 +450,8 @@ TEST(KaStringTest, FormatFillsTheStringWhateverTheLength) {
 
 KaString* g_formatted_at_exit = nullptr;
 
-// Formats in its destructor, which runs after the thread's format buffer is gone.
+// Formats in its destructor, which runs as the thread ends, after the thread's
+// format buffer is gone (per-thread objects go in the order of their kinds).
 struct FormatsWhileTheThreadEnds {
   ~FormatsWhileTheThreadEnds() { g_formatted_at_exit->Format(u"%s %d", u"late", 42); }
 };
@@ -457,10 +459,11 @@ struct FormatsWhileTheThreadEnds {
 TEST(KaStringTest, FormatWorksWhileAThreadEnds) {
   KaString result;
   g_formatted_at_exit = &result;
+  static auto* const late = new wardex::platform::PerThread<FormatsWhileTheThreadEnds>;
   std::thread([] {
-    thread_local FormatsWhileTheThreadEnds late;
     KaString early;
-    early.Format(u"%s", Pattern(100).c_str());  // the thread's buffer is on the heap from here on
+    early.Format(u"%s", Pattern(100).c_str());  // the thread's buffer is there from here on
+    late->Get();
   }).join();
   EXPECT_EQ(Text(result), u"late 42");
 }
@@ -600,9 +603,10 @@ TEST(KaStringTest, SharedBufferCopiedAndWrittenOnManyThreads) {
 // thread-local strings after its cache was handed back.
 TEST(KaStringTest, BlocksFreedWhileAThreadEndsStayUsable) {
   const int kThreads = 16;
+  static auto* const lates = new wardex::platform::PerThread<KaString>;
   for (int i = 0; i < kThreads; ++i) {
     std::thread([i] {
-      thread_local KaString late;  // constructed empty, before the pool is used
+      KaString& late = lates->Get();  // freed after the thread's cache went back
       std::vector<KaString> strings;
       for (int n = 0; n < 100; ++n) strings.emplace_back(Pattern(1 + (n * 7) % 600, i).c_str());
       late = strings[3];
