@@ -20,11 +20,12 @@ bool DirectoryExists(const KaOSAL::KaString& path);  // a folder (after symlinks
 // replace files atomically (below), so a reader never sees half a file.
 [[nodiscard]] bool ReadWholeFile(const KaOSAL::KaString& path, size_t max_bytes,
                                  std::string* bytes);
-// Creates or replaces |path| with |bytes| atomically and durably (temporary
-// file, fsync, rename, folder fsync). False with the last error set.
 // Removes the file |path|; true also when there was none. False with the
 // last error set.
 bool RemoveFile(const KaOSAL::KaString& path);
+// Creates or replaces |path| with |bytes| atomically and durably: a flushed
+// temporary file beside it put in its place (Linux: rename and a flush of
+// the folder; Windows: ReplaceFileW). False with the last error set.
 [[nodiscard]] bool ReplaceFileContent(const KaOSAL::KaString& path, const std::string& bytes);
 
 }  // namespace wardex::platform

@@ -1,9 +1,9 @@
-#include <atomic>
 #include <cstdio>
 #include <string>
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
+#include "platform/file_system.h"
 #include "platform/profile_file_internal.h"
 #include "platform/windows_api.h"
 
@@ -75,35 +75,10 @@ bool ReadProfileFile(const std::string& path, std::string* bytes, size_t shared_
 // Windows: the path itself.
 std::string ProfileWriteTarget(const std::string& path) { return path; }
 
-// A temporary file beside |path| is written and flushed, then put in the
-// file's place: by ReplaceFileW, which keeps the old file's security and
-// attributes, where a file is replaced; by a rename where there was none.
+// The shared whole-file replacement: a flushed temporary file put in place
+// by ReplaceFileW, which keeps the old file's security and attributes.
 bool ReplaceProfileFile(const std::string& path, const std::string& bytes) {
-  static std::atomic<unsigned> counter{0};
-  const std::wstring target = Widen(path);
-  const std::wstring temporary = target + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                 std::to_wstring(counter++) + L".tmp";
-  const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return FailWithSystemError();
-  DWORD written = 0;
-  const bool stored =
-      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-      written == bytes.size() && FlushFileBuffers(file);
-  DWORD error = ::GetLastError();
-  CloseHandle(file);
-  if (stored) {
-    const bool replaced =
-        GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES
-            ? ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
-                           REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-            : MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
-    if (replaced) return true;
-    error = ::GetLastError();
-  }
-  DeleteFileW(temporary.c_str());
-  KaOSAL::SetLastError(error);
-  return false;
+  return ReplaceFileContent(KaOSAL::KaString(path.c_str(), KaOSAL::KA_CP_UTF8), bytes);
 }
 
 // The lock is a named mutex for the file. An abandoned one (its holder

@@ -24,6 +24,7 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <aclapi.h>
+#include <bcrypt.h>
 #include <wincrypt.h>
 #include <wintrust.h>
 #include <imagehlp.h>
