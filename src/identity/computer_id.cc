@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "osal/ka_path.h"
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
 #include "platform/clock.h"
@@ -188,7 +189,7 @@ KaString NetworkPart(const std::vector<platform::NetworkAdapter>& adapters) {
 KaString ComputerIDFor(const KaString& base, const KaString& product_name,
                        const KaString& executable_path) {
   KaString text = base;
-  if (product_name.IsEmpty()) text += executable_path.Mid(executable_path.ReverseFind(u'/') + 1);
+  if (product_name.IsEmpty()) text += KaOSAL::KaPath(executable_path).GetFileNameAndExt();
   text += product_name;
   return Md5Of(text);
 }

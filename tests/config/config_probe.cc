@@ -1,6 +1,11 @@
 // A small program that the configuration tests copy into a staged
 // installation tree and run there: what it finds depends on where its
 // executable lies, and the once-per-process state starts fresh in each run.
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -50,6 +55,9 @@ void OnThreads(Work work) {
 
 int main(int argc, char** argv) {
   using namespace wardex;
+#if defined(_WIN32)
+  _setmode(_fileno(stdout), _O_BINARY);  // lines end in "\n" as on Linux
+#endif
   const std::string command = argc > 1 ? argv[1] : "";
   auto arg = [&](int index) { return index < argc ? Wide(argv[index]) : KaString(); };
   if (command == "path") {

@@ -3,7 +3,10 @@
 #pragma once
 
 #if defined(_WIN32)
-#include <windows.h>
+// kernel32's, declared here: <windows.h> would make macros of names the
+// tests use (KEY_WRITE, RegSetValue).
+extern "C" __declspec(dllimport) unsigned long __stdcall GetCurrentProcessId();
+extern "C" __declspec(dllimport) unsigned long __stdcall GetCurrentThreadId();
 #else
 #include <sys/resource.h>
 #include <sys/wait.h>

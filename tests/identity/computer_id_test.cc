@@ -1,14 +1,16 @@
 #include "identity/computer_id.h"
 
+#include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <grp.h>
-#include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -21,6 +23,7 @@
 #include "osal/wide_format.h"
 #include "platform/product_version.h"
 #include "platform/registry_store.h"
+#include "platform/system_paths.h"
 #include "support/test_env.h"
 
 namespace wardex {
@@ -42,17 +45,17 @@ std::string Utf8(const KaString& text) {
 // The three places of the base identifier, as the machine holds them.
 enum Store { kMachineClasses = 1, kIdFile = 2, kUserClasses = 4 };
 
+// Each test starts on a machine without a base identifier, its places
+// emptied: a Wine prefix is one machine for every test of a run.
 class ComputerIdTest : public testing::Test {
  protected:
-  void SetUp() override { computer_id_internal::ForgetForTesting(); }
+  void SetUp() override { Delete(kMachineClasses | kIdFile | kUserClasses); }
   void TearDown() override { computer_id_internal::ForgetForTesting(); }
 
-  static std::string IdFolder(const test::ScopedTestRoot& root) {
-    return root.root() + "/var/lib/wardex/common/Corvane";
-  }
-  static std::string IdFile(const test::ScopedTestRoot& root) {
-    return IdFolder(root) + "/ComputerID.dat";
-  }
+  // In the common application data folder (Linux: below the test root).
+  static std::string IdFolder() { return Utf8(platform::GetCommonAppDataFolder()) + "/Corvane"; }
+  static std::string IdFile() { return IdFolder() + "/ComputerID.dat"; }
+#if !defined(_WIN32)
   // The machine-wide folder as the package makes it: every user may create
   // folders in it.
   static void MakeCommonFolder(const test::ScopedTestRoot& root) {
@@ -60,6 +63,7 @@ class ComputerIdTest : public testing::Test {
     std::filesystem::create_directories(common);
     chmod(common.c_str(), 01777);
   }
+#endif
 
   // The value "ID" of the key below |root|, or empty.
   static std::string ReadId(platform::HKEY root, const char16_t* path) {
@@ -72,17 +76,16 @@ class ComputerIdTest : public testing::Test {
     return Utf8(KaString(buffer));
   }
 
-  // Deletes the |stores| of the machine |root| and forgets the process's copy.
-  static void Delete(int stores, const test::ScopedTestRoot& root) {
+  // Deletes the |stores| (the keys, since the classes root writes to the
+  // user's key where there is one) and forgets the process's copy.
+  static void Delete(int stores) {
     if (stores & kMachineClasses) {
-      (void)platform::RegDeleteValue(platform::HKEY_LOCAL_MACHINE, kUserClassesKey, u"ID",
-                                     platform::KEY_WRITE | kView);
+      (void)platform::RegDeleteKey(platform::HKEY_LOCAL_MACHINE, kUserClassesKey, kView);
     }
     if (stores & kUserClasses) {
-      (void)platform::RegDeleteValue(platform::HKEY_CURRENT_USER, kUserClassesKey, u"ID",
-                                     platform::KEY_WRITE | kView);
+      (void)platform::RegDeleteKey(platform::HKEY_CURRENT_USER, kUserClassesKey, kView);
     }
-    if (stores & kIdFile) std::filesystem::remove(IdFile(root));
+    if (stores & kIdFile) std::filesystem::remove(IdFile());
     computer_id_internal::ForgetForTesting();
   }
 
@@ -90,24 +93,30 @@ class ComputerIdTest : public testing::Test {
 };
 
 TEST_F(ComputerIdTest, AFirstRunMakesTheBaseAndStoresItInAllThreePlaces) {
+#if !defined(_WIN32)
   // Every user reads the shared file, whatever the umask of its writer.
   const mode_t saved_umask = umask(077);
+#endif
   const std::string base = Utf8(GetBaseComputerID());
+#if !defined(_WIN32)
   umask(saved_umask);
+#endif
   ASSERT_EQ(base.size(), 32u);
   EXPECT_EQ(base.find_first_not_of("0123456789abcdef"), std::string::npos) << base;
   EXPECT_EQ(ReadId(platform::HKEY_CLASSES_ROOT, kClassesRootKey), base);
   EXPECT_EQ(ReadId(platform::HKEY_CURRENT_USER, kUserClassesKey), base);
   EXPECT_EQ(ReadId(platform::HKEY_LOCAL_MACHINE, kUserClassesKey), base);
-  const std::string file = test::ReadFile(IdFile(root_));
+  const std::string file = test::ReadFile(IdFile());
   EXPECT_NE(file.find("[ID]"), std::string::npos) << file;
   EXPECT_NE(file.find("CID=" + base), std::string::npos) << file;
+#if !defined(_WIN32)  // Windows: the access the common folder's ACL passes on
   struct stat folder {
   }, stored{};
-  ASSERT_EQ(stat(IdFolder(root_).c_str(), &folder), 0);
-  ASSERT_EQ(stat(IdFile(root_).c_str(), &stored), 0);
+  ASSERT_EQ(stat(IdFolder().c_str(), &folder), 0);
+  ASSERT_EQ(stat(IdFile().c_str(), &stored), 0);
   EXPECT_EQ(folder.st_mode & 07777, 0755u);
   EXPECT_EQ(stored.st_mode & 07777, 0644u);
+#endif
 }
 
 // Any one place restores the others; with all three gone a new base is made.
@@ -116,12 +125,11 @@ TEST_F(ComputerIdTest, TheBaseSurvivesTheLossOfAnyTwoPlaces) {
                        kIdFile | kUserClasses, kMachineClasses | kIdFile | kUserClasses};
   for (int lost : kLost) {
     SCOPED_TRACE(lost);
-    // Each case on a machine of its own, where all three places hold the base.
-    test::ScopedTestRoot machine;
-    computer_id_internal::ForgetForTesting();
+    // Each case from a first run, which puts the base in all three places.
+    Delete(kMachineClasses | kIdFile | kUserClasses);
     const KaString base = GetBaseComputerID();
     const KaString id = GetComputerID();
-    Delete(lost, machine);
+    Delete(lost);
     const bool kept = lost != (kMachineClasses | kIdFile | kUserClasses);
     EXPECT_EQ(GetBaseComputerID() == base, kept);
     EXPECT_EQ(GetComputerID() == id, kept);
@@ -132,7 +140,7 @@ TEST_F(ComputerIdTest, TheBaseSurvivesTheLossOfAnyTwoPlaces) {
 TEST_F(ComputerIdTest, ALongIdentifierInTheFileIsReadWhole) {
   // Longer than the first read buffer of 255 characters and its first doubling.
   const std::string long_id(600, 'a');
-  ASSERT_TRUE(test::WriteFile(IdFile(root_), "[ID]\nCID=" + long_id + "\n"));
+  ASSERT_TRUE(test::WriteFile(IdFile(), "[ID]\nCID=" + long_id + "\n"));
   EXPECT_EQ(Utf8(GetBaseComputerID()), long_id);
   EXPECT_EQ(ReadId(platform::HKEY_CLASSES_ROOT, kClassesRootKey), "") << "read buffer too small";
   char16_t buffer[700] = {};
@@ -159,6 +167,7 @@ TEST_F(ComputerIdTest, TheComputerIdIsTheDigestOfBaseAndProductName) {
       {u"abc", u"Wardex", u"/opt/wardex/wardex", "8229f84f66fdc6ef9fb09cc68e5024cb"},
       {u"abc", u"Other", u"/opt/wardex/wardex", "49ee4822f5636f946736380d7dfc5245"},
       {u"abc", u"", u"/x/y/prog", "4533491da11281fca71eae240fa1ba7e"},
+      {u"abc", u"", u"C:\\x\\y\\prog", "4533491da11281fca71eae240fa1ba7e"},
       {u"abc\u00e9", u"", u"", "c8477b3d058dc0dfcb88357f852536a0"},  // UTF-8 bytes
   };
   for (const Case& c : kCases) {
@@ -174,6 +183,10 @@ TEST_F(ComputerIdTest, ThreadsAskingAtOnceGetOneIdentifier) {
   for (const KaString& id : seen) EXPECT_EQ(id, seen[0]);
   EXPECT_EQ(seen[0].GetLength(), 32);
 }
+
+#if !defined(_WIN32)
+// Other users' locks and files, and OpenSSL's configuration: Linux's own.
+// Windows runs no second account here, and its digest is the system's.
 
 // Reads what a child wrote into |fd| until it closes it.
 std::string ReadAllFrom(int fd) {
@@ -198,15 +211,15 @@ bool WaitOrKill(pid_t pid, std::chrono::seconds limit) {
 TEST_F(ComputerIdTest, AnotherUsersLockOnTheSharedFolderHoldsNothingUp) {
   if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to start a child as another user";
   MakeCommonFolder(root_);
-  std::filesystem::create_directories(IdFolder(root_));
-  chmod(IdFolder(root_).c_str(), 0755);
+  std::filesystem::create_directories(IdFolder());
+  chmod(IdFolder().c_str(), 0755);
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   const pid_t holder = fork();
   if (holder == 0) {
     const uid_t nobody = test::kNobodyUid;
     const int fd = setgroups(0, nullptr) == 0 && setgid(nobody) == 0 && setuid(nobody) == 0
-                       ? open(IdFolder(root_).c_str(), O_RDONLY | O_DIRECTORY)
+                       ? open(IdFolder().c_str(), O_RDONLY | O_DIRECTORY)
                        : -1;
     const char byte = fd >= 0 && flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
     (void)!write(ready[1], &byte, 1);
@@ -237,7 +250,7 @@ TEST_F(ComputerIdTest, AnotherUsersLockOnTheSharedFolderHoldsNothingUp) {
   EXPECT_EQ(base.size(), 32u);
   EXPECT_GE(elapsed, std::chrono::seconds(2)) << "the lock is tried for about 2 s";
   EXPECT_EQ(ReadId(platform::HKEY_CURRENT_USER, kUserClassesKey), base) << "the other places";
-  EXPECT_FALSE(std::filesystem::exists(IdFile(root_)));
+  EXPECT_FALSE(std::filesystem::exists(IdFile()));
 }
 
 TEST_F(ComputerIdTest, UsersTakeOnlyASmallRegularFileOfRootOrTheirOwnAndKeepIt) {
@@ -264,8 +277,8 @@ TEST_F(ComputerIdTest, UsersTakeOnlyASmallRegularFileOfRootOrTheirOwnAndKeepIt) 
     SCOPED_TRACE(c.what);
     test::ScopedTestRoot machine;
     MakeCommonFolder(machine);
-    ASSERT_TRUE(std::filesystem::create_directory(IdFolder(machine)));  // as the package makes it
-    const std::string file = IdFile(machine);
+    ASSERT_TRUE(std::filesystem::create_directory(IdFolder()));  // as the package makes it
+    const std::string file = IdFile();
     const std::string written = c.kind == kLink ? file + ".real" : file;
     ASSERT_TRUE(c.kind == kFifo ? mkfifo(file.c_str(), 0666) == 0
                                 : test::WriteFile(written, content));
@@ -337,8 +350,10 @@ TEST_F(ComputerIdTest, MD5IsFoundWhereTheConfigurationOffersOnlyTheBaseProvider)
   EXPECT_EQ(configured_md5, 0) << "the configuration should have taken MD5 away";
   EXPECT_EQ(base.size(), 32u);
   EXPECT_EQ(id.size(), 32u);
-  EXPECT_NE(test::ReadFile(IdFile(root_)).find("CID=" + base + "\n"), std::string::npos);
+  EXPECT_NE(test::ReadFile(IdFile()).find("CID=" + base + "\n"), std::string::npos);
 }
+
+#endif  // !_WIN32
 
 TEST(ComputerIdNetworkPartTest, TakesTheFirstSuitableEthernetAdapter) {
   auto adapter = [](bool ethernet, std::vector<uint8_t> address, std::string gateway) {

@@ -53,11 +53,18 @@ void UnsetEnv(const char* name);
 // program ("name.exe" on Windows).
 std::string HelperProgram(const std::string& name);
 
-// A program a test starts with its arguments and standard streams; killed
-// and waited for on destruction if it still runs.
+// Copies |program| to |target| so that the copy runs from there: on
+// Windows, which finds a program's DLLs in its own folder, with the build's
+// DLLs beside it. False on failure.
+bool CopyProgram(const std::string& program, const std::string& target);
+
+// A program a test starts with its arguments and standard streams (its
+// standard output into the file |output| when one is named); killed and
+// waited for on destruction if it still runs.
 class ChildProgram {
  public:
-  ChildProgram(const std::string& program, const std::vector<std::string>& arguments);
+  ChildProgram(const std::string& program, const std::vector<std::string>& arguments,
+               const std::string& output = {});
   ~ChildProgram();
   ChildProgram(const ChildProgram&) = delete;
   ChildProgram& operator=(const ChildProgram&) = delete;

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
 #include <spawn.h>
@@ -33,12 +34,26 @@ std::string HelperProgram(const std::string& name) {
   return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / name).string();
 }
 
-ChildProgram::ChildProgram(const std::string& program, const std::vector<std::string>& arguments) {
+// The build's libraries are found by their full paths.
+bool CopyProgram(const std::string& program, const std::string& target) {
+  std::error_code error;
+  return std::filesystem::copy_file(program, target, error);
+}
+
+ChildProgram::ChildProgram(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::string& output) {
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!output.empty()) {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
   pid_t pid = -1;
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0) pid_ = pid;
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) pid_ = pid;
+  posix_spawn_file_actions_destroy(&actions);
 }
 
 ChildProgram::~ChildProgram() {

@@ -39,18 +39,44 @@ std::string HelperProgram(const std::string& name) {
   return (std::filesystem::path(path).parent_path() / (name + ".exe")).string();
 }
 
-ChildProgram::ChildProgram(const std::string& program, const std::vector<std::string>& arguments) {
+bool CopyProgram(const std::string& program, const std::string& target) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (!fs::copy_file(program, target, error)) return false;
+  for (const fs::directory_entry& entry : fs::directory_iterator(fs::path(program).parent_path())) {
+    if (entry.path().extension() != ".dll") continue;
+    fs::copy_file(entry.path(), fs::path(target).parent_path() / entry.path().filename(),
+                  fs::copy_options::skip_existing, error);
+    if (error) return false;
+  }
+  return true;
+}
+
+ChildProgram::ChildProgram(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::string& output) {
   std::string command = "\"" + program + "\"";
   for (const std::string& argument : arguments) command += " \"" + argument + "\"";
   const std::wstring wide_program = std::filesystem::path(program).wstring();
   std::wstring wide_command = std::filesystem::path(command).wstring();
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(wide_program.c_str(), wide_command.data(), nullptr, nullptr, FALSE, 0,
-                      nullptr, nullptr, &startup, &process)) {
-    return;
+  SECURITY_ATTRIBUTES inherited{sizeof(inherited), nullptr, TRUE};
+  const HANDLE out = output.empty() ? INVALID_HANDLE_VALUE
+                                    : CreateFileW(std::filesystem::path(output).c_str(),
+                                                  GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out != INVALID_HANDLE_VALUE) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   }
+  PROCESS_INFORMATION process{};
+  const bool started =
+      CreateProcessW(wide_program.c_str(), wide_command.data(), nullptr, nullptr,
+                     out != INVALID_HANDLE_VALUE, 0, nullptr, nullptr, &startup, &process);
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  if (!started) return;
   CloseHandle(process.hThread);
   pid_ = process.dwProcessId;
   handle_ = reinterpret_cast<intptr_t>(process.hProcess);

@@ -1,16 +1,39 @@
 #include "sntp_responder.h"
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <cstring>
 #include <utility>
 
 namespace wardex::test {
 namespace {
+
+#if defined(_WIN32)
+using Socket = SOCKET;
+using socklen_t = int;
+void StartSockets() {
+  static const bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  (void)started;
+}
+int Poll(pollfd* watch, int timeout_ms) { return WSAPoll(watch, 1, timeout_ms); }
+void CloseSocket(Socket socket) { closesocket(socket); }
+#else
+using Socket = int;
+void StartSockets() {}
+int Poll(pollfd* watch, int timeout_ms) { return poll(watch, 1, timeout_ms); }
+void CloseSocket(Socket socket) { close(socket); }
+#endif
 
 constexpr uint8_t kServerMode = 4;
 constexpr uint8_t kVersion = 3;
@@ -25,13 +48,15 @@ void PutBigEndian32(uint8_t* out, uint32_t value) {
 }  // namespace
 
 SntpResponder::SntpResponder(Reply reply) : reply_(std::move(reply)) {
-  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  StartSockets();
+  const Socket fd = socket(AF_INET, SOCK_DGRAM, 0);
+  fd_ = static_cast<intptr_t>(fd);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+  bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
   socklen_t length = sizeof(address);
-  getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
   port_ = ntohs(address.sin_port);
   thread_ = std::thread([this] { Serve(); });
 }
@@ -39,7 +64,7 @@ SntpResponder::SntpResponder(Reply reply) : reply_(std::move(reply)) {
 SntpResponder::~SntpResponder() {
   stop_ = true;
   thread_.join();
-  close(fd_);
+  CloseSocket(static_cast<Socket>(fd_));
 }
 
 SntpResponder::Bytes SntpResponder::GoodAnswer(const Bytes& request, uint32_t seconds,
@@ -71,14 +96,15 @@ SntpResponder::Bytes SntpResponder::last_request() const {
 }
 
 void SntpResponder::Serve() {
+  const auto fd = static_cast<Socket>(fd_);
   while (!stop_) {
-    pollfd watch{fd_, POLLIN, 0};
-    if (poll(&watch, 1, 20) <= 0) continue;
+    pollfd watch{fd, POLLIN, 0};
+    if (Poll(&watch, 20) <= 0) continue;
     uint8_t buffer[128];
     sockaddr_in peer{};
     socklen_t peer_length = sizeof(peer);
-    const ssize_t size =
-        recvfrom(fd_, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&peer), &peer_length);
+    const auto size = recvfrom(fd, reinterpret_cast<char*>(buffer), sizeof(buffer), 0,
+                               reinterpret_cast<sockaddr*>(&peer), &peer_length);
     if (size < 0) continue;
     const Bytes request(buffer, buffer + size);
     {
@@ -88,8 +114,8 @@ void SntpResponder::Serve() {
     ++requests_;
     const Bytes answer = reply_(request);
     if (answer.empty()) continue;
-    sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&peer),
-           peer_length);
+    sendto(fd, reinterpret_cast<const char*>(answer.data()), static_cast<int>(answer.size()), 0,
+           reinterpret_cast<const sockaddr*>(&peer), peer_length);
   }
 }
 

@@ -39,7 +39,7 @@ class SntpResponder {
   void Serve();
 
   Reply reply_;
-  int fd_ = -1;
+  intptr_t fd_ = -1;  // the system's socket
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<int> requests_{0};

@@ -10,6 +10,7 @@
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
+#include "platform/system_paths.h"
 #include "sntp_responder.h"
 #include "support/test_env.h"
 #include "time/sntp_client.h"
@@ -234,17 +235,22 @@ bool RunChild(const test::ScopedTestRoot& root, const std::string& install_cfg, 
               bool read_only = false) {
   const std::string folder = root.path() + "/bin";
   std::filesystem::create_directories(folder);
-  const std::string program = folder + "/time_tests";
-  std::filesystem::copy_file("/proc/self/exe", program);
-  if (!test::WriteFile(folder + "/install.cfg", install_cfg)) return false;
+  const KaOSAL::KaString self = platform::GetExecutableFilePath();
+  const std::string source = KaOSAL::ToUtf8(self.c_str(), static_cast<size_t>(self.GetLength()));
+  const std::string program = folder + "/" + std::filesystem::path(source).filename().string();
+  if (!test::CopyProgram(source, program) ||
+      !test::WriteFile(folder + "/install.cfg", install_cfg)) {
+    return false;
+  }
   const std::string output = root.path() + "/child.txt";
-  setenv(kChildOutput, output.c_str(), 1);
-  if (read_only) setenv(kChildReadOnly, "1", 1);
+  test::SetEnv(kChildOutput, output);
+  if (read_only) test::SetEnv(kChildReadOnly, "1");
   // The child's own test report goes to a file, not into this test's output.
-  const int status = std::system(
-      (program + " --gtest_filter=TimeServerChild.* >" + root.path() + "/child.log").c_str());
-  unsetenv(kChildOutput);
-  unsetenv(kChildReadOnly);
+  const int64_t status =
+      test::ChildProgram(program, {"--gtest_filter=TimeServerChild.*"}, root.path() + "/child.log")
+          .Wait();
+  test::UnsetEnv(kChildOutput);
+  test::UnsetEnv(kChildReadOnly);
   if (status != 0) return false;
   std::ifstream in(output);
   size_t count = 0;
@@ -280,13 +286,13 @@ TEST(TimeServerTimeTest, WithoutConfigurationTheDefaultsApply) {
 TEST(TimeServerTimeTest, AListWithoutAValidEntryAsksNoServer) {
   test::ScopedTestRoot root;
   const std::string log = root.path() + "/wardex.log";
-  setenv("WARDEX_LOG_FILE", log.c_str(), 1);
+  test::SetEnv("WARDEX_LOG_FILE", log);
   SntpResponder responder(SntpResponder::Answering(kServerSntpSeconds));
   ChildReport report;
   const int64_t before = Now();
   const std::string typo = "127.0.0.1:" + std::to_string(responder.port()) + "x";
   const bool ran = RunChild(root, "[time]\nservers=" + typo + ", :1\nreply_timeout=300\n", &report);
-  unsetenv("WARDEX_LOG_FILE");
+  test::UnsetEnv("WARDEX_LOG_FILE");
   ASSERT_TRUE(ran);
   EXPECT_TRUE(report.servers.empty());
   EXPECT_GE(report.result, before);
