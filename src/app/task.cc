@@ -84,6 +84,17 @@ void StoreTextOrWarn(const KaString& text, const char16_t* warning, KaString* fi
   *field = text;
 }
 
+// What the log says after the scheduler's class was not found, line by line.
+constexpr const char16_t* kClassNotRegisteredExplained[] = {
+    u"    The error was REGDB_E_CLASSNOTREG, meaning you don't have the scheduler installed.",
+    u"    If you are running 95 or NT 4 with IE 4, you must install the task scheduler from the",
+    u"    IE components install page on MS's web site or the IE CD.",
+    u"    If you're on 98, NT 5, or 95/NT 4 with IE 5, then something's wrong with your install",
+    u"    because the scheduler should always be present.",
+    u"    Note that this class does *NOT* work with the \"AT\" service, which is the default.",
+    u"    scheduler on NT 4 and earlier.",
+};
+
 }  // namespace
 
 CTask::CTask() : start_(CurrentTaskTime()) {}
@@ -178,6 +189,7 @@ bool CTask::OpenTaskScheduler(const KaString& name, platform::TaskScope* schedul
          u"Error: CTask::OpenTaskScheduler() \"%s\" - failed to CoCreateInstance of "
          u"CLSID_CTaskScheduler. hr=0x%08X",
          name.c_str(), static_cast<uint32_t>(kHResultClassNotRegistered));
+    for (const char16_t* line : kClassNotRegisteredExplained) LogW(kLogError, u"%s", line);
     return false;
   }
   *scheduler = platform::DefaultTaskScope();

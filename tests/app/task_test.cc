@@ -328,14 +328,23 @@ TEST_F(TaskTest, AnExistingTaskIsReplacedOrKeptWhenAskedToFail) {
 
 TEST_F(TaskTest, WithoutSystemdTheSchedulerCannotBeOpened) {
   fs::remove_all(root() + "/run");
-  const std::vector<LoggedLine> line = {
-      {3, std::string("Error: CTask::OpenTaskScheduler() \"") + kName +
-              "\" - failed to CoCreateInstance of CLSID_CTaskScheduler. hr=0x80040154"}};
+  // The error, then seven lines that explain the code: the first and the last checked.
+  const auto expect_refusal = [this] {
+    const std::vector<LoggedLine> log = Log();
+    ASSERT_EQ(log.size(), 8u);
+    EXPECT_EQ(log[0], (LoggedLine{3, std::string("Error: CTask::OpenTaskScheduler() \"") + kName +
+                                         "\" - failed to CoCreateInstance of "
+                                         "CLSID_CTaskScheduler. hr=0x80040154"}));
+    EXPECT_EQ(log[1], (LoggedLine{3,
+                                  "    The error was REGDB_E_CLASSNOTREG, meaning you don't "
+                                  "have the scheduler installed."}));
+    EXPECT_EQ(log[7], (LoggedLine{3, "    scheduler on NT 4 and earlier."}));
+  };
   EXPECT_EQ(MakeTask(2).SaveTask(Wide(kName), false, false, false), kHResultFail);
-  EXPECT_EQ(Log(), line);
+  expect_refusal();
   env_.ClearLog();
   EXPECT_EQ(CTask::DeleteTask(Wide(kName)), kHResultFail);
-  EXPECT_EQ(Log(), line);
+  expect_refusal();
 }
 
 // An autostart entry as the logon session reads it: through GLib, which
