@@ -154,7 +154,7 @@ void CBriskoTrayApp::UnregisterAll() {
   // the grace time); programs of the same name elsewhere are not ours.
   const KaString image_name = KaPath(executable_path_).GetFileNameAndExt();
   if (IsProcessRunning(image_name, executable_path_, true, nullptr)) {
-    CloseProcessesByName(image_name, executable_path_, 1, kUnregisterCloseGraceMs);
+    CloseProcessesByName(image_name, executable_path_, 0, kUnregisterCloseGraceMs);
   }
   CModuleIterator modules(ModulesFolder(executable_path_));
   for (const char16_t* name : kHookedModules) static_cast<void>(modules.UnregisterModules(name));

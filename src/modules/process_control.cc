@@ -132,17 +132,21 @@ bool IsProcessRunning(const KaOSAL::KaString& image_name, const KaOSAL::KaString
 }
 
 void CloseProcessesByName(const KaOSAL::KaString& image_name, const KaOSAL::KaString& image_path,
-                          [[maybe_unused]] uint8_t send, uint32_t grace_ms) {
+                          uint8_t send, uint32_t grace_ms) {
   ProcessFilter filter;
   filter.images.push_back({image_name, image_path});
   filter.exclude_self = true;
   // All are asked first and share one grace time, so that the processes
   // found, however many, cannot stretch the wait beyond it.
+  // Sent close messages wait for the windows within the same grace time.
   std::vector<std::unique_ptr<platform::ProcessHandle>> asked;
+  const uint32_t start = platform::TickCount();
   for (const platform::ProcessSnapshotEntry& entry : MatchSnapshot(filter)) {
     std::unique_ptr<platform::ProcessHandle> process = platform::ProcessHandle::Open(entry);
     if (process == nullptr) continue;
-    if (!process->AskToClose()) {
+    const uint32_t elapsed = platform::TickCount() - start;
+    const uint32_t send_wait_ms = send != 0 && elapsed < grace_ms ? grace_ms - elapsed : 0;
+    if (!process->AskToClose(send_wait_ms)) {
       LogW(kLogSysFail, u"CloseProcessesByName: signalling process %lu failed (%lu)",
            static_cast<unsigned long>(process->id()),
            static_cast<unsigned long>(KaOSAL::GetLastError()));
@@ -150,7 +154,6 @@ void CloseProcessesByName(const KaOSAL::KaString& image_name, const KaOSAL::KaSt
     }
     asked.push_back(std::move(process));
   }
-  const uint32_t start = platform::TickCount();
   for (;;) {
     std::erase_if(asked, [](const auto& process) { return process->HasEnded(); });
     if (asked.empty()) return;

@@ -59,8 +59,9 @@ struct ProcessFilter {
 // Asks every other process of |image_name| (and |image_path| unless empty)
 // that we may signal to close (SIGTERM), all at once, and ends by force those
 // that have not ended once |grace_ms| passed: the call returns within about
-// |grace_ms| however many processes it found. |send| chose between a sent and
-// a posted close message on Windows; a signal is always posted.
+// |grace_ms| however many processes it found. On Windows |send| sends the
+// close message, waiting within the same grace time for each window to
+// handle it, where clear posts it; a signal has one form.
 void CloseProcessesByName(const KaOSAL::KaString& image_name, const KaOSAL::KaString& image_path,
                           uint8_t send, uint32_t grace_ms);
 

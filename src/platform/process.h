@@ -49,10 +49,12 @@ class ProcessHandle {
   // True once the process has ended (a zombie has ended too).
   [[nodiscard]] bool HasEnded() const;
   // Asks the process to close its windows: SIGTERM on Linux; on Windows
-  // WM_CLOSE posted to each of its top-level windows (none for a process
-  // without windows, which then goes on running). False with the last error
-  // set when it cannot be asked (5 for another user's process).
-  [[nodiscard]] bool AskToClose() const;
+  // WM_CLOSE to each of its top-level windows (none for a process without
+  // windows, which then goes on running), posted when |send_wait_ms| is 0,
+  // else sent, waiting at most that long in all for the windows to handle
+  // it. False with the last error set when it cannot be asked (5 for another
+  // user's process).
+  [[nodiscard]] bool AskToClose(uint32_t send_wait_ms) const;
   // Ends the process by force: SIGKILL, on Windows with exit code 0. False
   // with the last error set.
   [[nodiscard]] bool Terminate() const;

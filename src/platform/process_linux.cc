@@ -364,7 +364,8 @@ ProcessHandle::~ProcessHandle() = default;
 
 bool ProcessHandle::HasEnded() const { return PidfdEnded(held_->pidfd.get(), 0); }
 
-bool ProcessHandle::AskToClose() const {
+// A signal has no "sent" form: both requests are SIGTERM.
+bool ProcessHandle::AskToClose(uint32_t /*send_wait_ms*/) const {
   if (pidfd_send_signal(held_->pidfd.get(), SIGTERM, nullptr, 0) == 0) return true;
   KaOSAL::SetLastErrorFromErrno(errno);
   return false;

@@ -80,10 +80,13 @@ KaOSAL::KaString ImagePath(HANDLE process) {
   return KaOSAL::KaString();
 }
 
-// Posts WM_CLOSE to each top-level window of one process, visible or not.
+// Sends or posts WM_CLOSE to each top-level window of one process, visible
+// or not; sends share one deadline, so a hung program cannot hold the caller.
 struct CloseRequest {
   DWORD process_id;
-  int posted = 0;
+  uint32_t send_wait_ms;
+  uint32_t start = GetTickCount();
+  int asked = 0;
   DWORD error = 0;  // of the last post that failed
 };
 
@@ -92,8 +95,14 @@ BOOL CALLBACK AskWindowToClose(HWND window, LPARAM parameter) {
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
   if (owner != request->process_id) return TRUE;
-  if (PostMessageW(window, 0x0010 /* WM_CLOSE */, 0, 0))
-    ++request->posted;
+  constexpr UINT kClose = 0x0010;  // WM_CLOSE
+  const uint32_t waited = GetTickCount() - request->start;
+  const bool asked = waited < request->send_wait_ms
+                         ? SendMessageTimeoutW(window, kClose, 0, 0, SMTO_ABORTIFHUNG,
+                                               request->send_wait_ms - waited, nullptr) != 0
+                         : PostMessageW(window, kClose, 0, 0) != 0;
+  if (asked)
+    ++request->asked;
   else
     request->error = ::GetLastError();
   return TRUE;
@@ -156,13 +165,13 @@ ProcessHandle::~ProcessHandle() = default;
 
 bool ProcessHandle::HasEnded() const { return Ended(held_->process); }
 
-bool ProcessHandle::AskToClose() const {
-  CloseRequest request{id_};
+bool ProcessHandle::AskToClose(uint32_t send_wait_ms) const {
+  CloseRequest request{id_, send_wait_ms};
   EnumWindows(AskWindowToClose, reinterpret_cast<LPARAM>(&request));
-  // A window may go between the listing and the post; only a process that
-  // none of its windows could be asked fails. One without windows has
+  // A window may go between the listing and the request; only a process
+  // that none of its windows could be asked fails. One without windows has
   // nothing to be asked: the caller's grace time ends it.
-  if (request.posted > 0 || request.error == 0) return true;
+  if (request.asked > 0 || request.error == 0) return true;
   KaOSAL::SetLastError(request.error);
   return false;
 }

@@ -253,7 +253,7 @@ TEST(ProcessHandleTest, OpensOnlyTheProcessOfTheSnapshotAndAsksItToClose) {
   ASSERT_NE(process, nullptr);
   EXPECT_FALSE(process->HasEnded());
   ASSERT_TRUE(test::WaitFor([&] { return fs::exists(ready); }, std::chrono::seconds(30)));
-  ASSERT_TRUE(process->AskToClose());
+  ASSERT_TRUE(process->AskToClose(5000));
   ASSERT_TRUE(child->WaitForExit(30000));
   EXPECT_EQ(child->ExitCode(), kSystem.asked_to_close_code);
   EXPECT_TRUE(process->HasEnded());
@@ -273,7 +273,7 @@ TEST(ProcessHandleTest, OpensOnlyTheProcessOfTheSnapshotAndAsksItToClose) {
   ASSERT_TRUE(SnapshotEntryOf(sleeping->id(), entry));
   auto held = ProcessHandle::Open(entry);
   ASSERT_NE(held, nullptr);
-  ASSERT_TRUE(held->AskToClose());
+  ASSERT_TRUE(held->AskToClose(0));
   EXPECT_EQ(sleeping->WaitForExit(500), kSystem.windowless_ends_when_asked);
   ASSERT_TRUE(held->Terminate() || kSystem.windowless_ends_when_asked);
   EXPECT_TRUE(sleeping->WaitForExit(30000));
