@@ -8,40 +8,19 @@
 #else
 #include <setjmp.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
-#include <climits>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
+#include "support/faults.h"
 #include "wardex/crashlog.h"
 
 namespace wardex::test {
 
-// Real faults, kept from the undefined-behaviour sanitizer, which would
-// report them before the hardware does.
-__attribute__((no_sanitize("undefined"))) inline void WriteToNull() {
-  *static_cast<volatile int*>(nullptr) = 1;
-}
-__attribute__((no_sanitize("undefined"))) inline void DivideByZero() {
-  // Both volatile: 1 / x alone compiles to compares, without a division.
-  volatile int dividend = 7;
-  volatile int zero = 0;
-  volatile int result = dividend / zero;
-  (void)result;
-}
-// Deeper than any stack, in frames well below a page: Wine needs some stack
-// left below the guard page to hand the overflow to a handler at all.
-__attribute__((noinline)) inline int Recurse(int depth) {
-  volatile char frame[256];
-  frame[0] = static_cast<char>(depth);
-  if (depth == INT_MAX) return frame[0];
-  return Recurse(depth + 1) + frame[0];
-}
 inline void Throw() { throw std::runtime_error("boom"); }
 inline void (*volatile g_throw)() = Throw;
 inline void ThrowThroughNoexcept() noexcept { g_throw(); }
@@ -75,14 +54,6 @@ inline void InstallGuard() {
   sigemptyset(&guard.sa_mask);
   sigaction(SIGSEGV, &guard, &g_guard_previous);
 }
-
-// Touches a page of a file mapping that lies beyond the end of the file.
-inline void ReadPastEndOfFile() {
-  char path[] = "/tmp/wardex-sigbus-XXXXXX";
-  const int fd = mkstemp(path);
-  unlink(path);
-  (void)static_cast<volatile char*>(mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0))[0];
-}
 #endif
 
 inline int CommitFault(const std::string& fault) {
@@ -109,26 +80,26 @@ inline int CommitFault(const std::string& fault) {
 
   if (fault == "access-violation" || fault == "installed-twice" || fault.starts_with("removed") ||
       fault.starts_with("guard-below")) {
-    WriteToNull();
+    DereferenceNull();
   } else if (fault == "divide-by-zero") {
     DivideByZero();
   } else if (fault == "illegal-instruction") {
     __builtin_trap();
   } else if (fault == "stack-overflow") {
-    (void)Recurse(0);
+    OverflowTheStack();
   } else if (fault == "abort") {
     abort();
   } else if (fault == "terminate") {
     SetTerminateExceptionHandler();
     ThrowThroughNoexcept();
   } else if (fault == "other-thread") {
-    std::thread(&WriteToNull).join();
+    std::thread(&DereferenceNull).join();
 #if defined(_WIN32)
   } else if (fault == "raised" || fault == "filter-continues") {
     RaiseException(0xE0000001, 0, 0, nullptr);
 #else
   } else if (fault == "bus-error") {
-    ReadPastEndOfFile();
+    TouchBeyondEndOfFile();
 #endif
   } else {
     return 2;

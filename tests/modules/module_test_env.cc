@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "support/test_env_internal.h"
 
@@ -12,13 +11,6 @@ namespace wardex::test {
 namespace {
 
 constexpr char kUnset[] = "\x01";
-
-std::vector<std::string> ReadLinesOf(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 }  // namespace
 
@@ -85,7 +77,7 @@ std::string ModuleTestEnv::Copy(const std::string& source, const std::string& ta
 std::vector<LoggedLine> ModuleTestEnv::LogLines() const {
   static const std::regex kLayout(R"(^\S+ \S+ \[(-?\d+)\] \d+ (.*)$)");
   std::vector<LoggedLine> lines;
-  for (const std::string& line : ReadLinesOf(log_file_)) {
+  for (const std::string& line : ReadLines(log_file_)) {
     std::smatch match;
     if (std::regex_match(line, match, kLayout)) lines.push_back({std::stoi(match[1]), match[2]});
   }
@@ -94,6 +86,6 @@ std::vector<LoggedLine> ModuleTestEnv::LogLines() const {
 
 void ModuleTestEnv::ClearLog() const { std::ofstream(log_file_, std::ios::trunc); }
 
-std::vector<std::string> ModuleTestEnv::Journal() const { return ReadLinesOf(journal_file_); }
+std::vector<std::string> ModuleTestEnv::Journal() const { return ReadLines(journal_file_); }
 
 }  // namespace wardex::test

@@ -22,12 +22,6 @@ inline bool WriteScript(const std::string& path, const std::string& body) {
   return WriteFile(path, "#!/bin/sh\n" + body + "\n") && chmod(path.c_str(), 0755) == 0;
 }
 
-// Copies the executable |from| to |to|, keeping it executable.
-inline bool CopyExecutable(const std::string& from, const std::string& to) {
-  const std::string content = ReadFile(from);
-  return !content.empty() && WriteFile(to, content) && chmod(to.c_str(), 0755) == 0;
-}
-
 // The ids of this process's children that have ended but were not reaped.
 inline std::vector<pid_t> ZombieChildren() {
   std::vector<pid_t> zombies;

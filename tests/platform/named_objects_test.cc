@@ -39,7 +39,7 @@ KaOSAL::KaString Wide(const std::string& name) {
 // Runs the probe program, another process of the user, with |arguments|
 // and returns its exit code.
 int64_t RunProbe(const std::vector<std::string>& arguments) {
-  return test::ChildProgram(test::HelperProgram("named_objects_probe"), arguments).Wait();
+  return test::ChildProgram(test::HelperProgram("process_probe"), arguments).Wait();
 }
 
 #if !defined(_WIN32)
@@ -120,7 +120,7 @@ TEST(NamedSemaphoreTest, EndsWithItsCreatorEvenWhenKilled) {
   test::ScopedTestRoot root(/*with_runtime_dir=*/true);
   const std::string probe_name = UniqueName("killed");
   const KaOSAL::KaString name = Wide(probe_name);
-  test::ChildProgram holder(test::HelperProgram("named_objects_probe"), {"hold", probe_name});
+  test::ChildProgram holder(test::HelperProgram("process_probe"), {"hold", probe_name});
   ASSERT_TRUE(holder.started());
   const auto deadline = Clock::now() + std::chrono::seconds(30);
   while (!NamedSemaphore::Exists(name) && Clock::now() < deadline) {
@@ -200,8 +200,7 @@ TEST(NamedEventTest, ASetInOneProcessIsSeenInAnother) {
   // Reset here, seen there; then a waiter here is woken by a set there.
   ASSERT_TRUE(event->Reset());
   EXPECT_EQ(RunProbe({"join", probe_name, "reset"}), 0);
-  test::ChildProgram setter(test::HelperProgram("named_objects_probe"),
-                            {"set-later", probe_name, "100"});
+  test::ChildProgram setter(test::HelperProgram("process_probe"), {"set", probe_name, "100"});
   const auto start = Clock::now();
   EXPECT_EQ(event->Wait(30'000), WaitResult::kSignaled);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));

@@ -269,8 +269,9 @@ TEST_F(ProfileTest, ConcurrentWritersLoseNothing) {
   std::vector<std::unique_ptr<test::ChildProgram>> writers;
   for (const char* writer : {"w0", "w1"}) {
     writers.push_back(std::make_unique<test::ChildProgram>(
-        test::HelperProgram("profile_writer_probe"),
-        std::vector<std::string>{Path("shared.ini"), writer, std::to_string(kWrites)}));
+        test::HelperProgram("process_probe"),
+        std::vector<std::string>{"write-profile", Path("shared.ini"), writer,
+                                 std::to_string(kWrites)}));
   }
   for (auto& writer : writers) EXPECT_EQ(writer->Wait(), 0);
   std::u16string keys(100000, u'\0');

@@ -5,9 +5,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
@@ -19,6 +17,7 @@
 #include <vector>
 
 #include "platform/thread.h"
+#include "support/faults.h"
 #include "support/test_env.h"
 
 namespace wardex::platform {
@@ -39,20 +38,6 @@ struct RecordingFilter {
   }
 };
 
-// The faults below are on purpose: UBSan must not stop them first. Reads,
-// so that threads faulting at once do not race on address 0.
-__attribute__((no_sanitize("undefined"))) void DereferenceNull() {
-  volatile int* pointer = nullptr;
-  (void)*pointer;
-}
-
-__attribute__((no_sanitize("undefined"))) void DivideByZero() {
-  volatile int zero = 0;
-  volatile int dividend = 1000;
-  volatile int result = dividend / zero;
-  (void)result;
-}
-
 void ExecuteUndefinedInstruction() { __builtin_trap(); }
 
 void ExecutePrivilegedInstruction() { asm volatile("hlt"); }
@@ -67,16 +52,6 @@ constexpr Origin kNullPointer, kDivideByZero, kUndefinedInstruction, kPrivileged
 #else
 constexpr Origin kNullPointer{SIGSEGV, SEGV_MAPERR}, kDivideByZero{SIGFPE, FPE_INTDIV},
     kUndefinedInstruction{SIGILL, ILL_ILLOPN}, kPrivilegedInstruction{SIGSEGV, SI_KERNEL};
-
-// Touches a page of a file mapping that lies beyond the end of the file.
-void TouchBeyondEndOfFile() {
-  char path[] = "/tmp/wardex-sigbus-XXXXXX";
-  const int fd = mkstemp(path);
-  unlink(path);
-  auto* page = static_cast<volatile char*>(mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0));
-  close(fd);
-  (void)page[0];
-}
 #endif
 
 TEST(SehGuardTest, EachKindOfExceptionArrivesWithItsCode) {
@@ -100,8 +75,8 @@ TEST(SehGuardTest, EachKindOfExceptionArrivesWithItsCode) {
      false},
     {"C++ exception", [] { throw std::runtime_error("boom"); }, kExceptionCppException, {}, false},
     {"C++ int", [] { throw 7; }, kExceptionCppException, {}, false},
-    {"null pointer", &DereferenceNull, kExceptionAccessViolation, kNullPointer},
-    {"divide by zero", &DivideByZero, kExceptionIntDivideByZero, kDivideByZero},
+    {"null pointer", &test::DereferenceNull, kExceptionAccessViolation, kNullPointer},
+    {"divide by zero", &test::DivideByZero, kExceptionIntDivideByZero, kDivideByZero},
     {"undefined instruction", &ExecuteUndefinedInstruction, kExceptionIllegalInstruction,
      kUndefinedInstruction},
     {"privileged instruction", &ExecutePrivilegedInstruction, kExceptionPrivilegedInstruction,
@@ -113,7 +88,7 @@ TEST(SehGuardTest, EachKindOfExceptionArrivesWithItsCode) {
      {}},
 #else
     {"mapping beyond end of file",
-     &TouchBeyondEndOfFile,
+     &test::TouchBeyondEndOfFile,
      kExceptionInPageError,
      {SIGBUS, BUS_ADRERR}},
 #endif
@@ -136,23 +111,11 @@ TEST(SehGuardTest, EachKindOfExceptionArrivesWithItsCode) {
 
 #if !defined(WARDEX_UNDER_SANITIZER)
 // The sanitizers' own stack frames and checks make an overflow unpredictable.
-// Recurses until the stack ends; the limit only keeps the compiler from
-// calling the recursion infinite. Small frames: Wine needs room below the
-// guard page to raise the overflow.
-int Recurse(int depth) {
-  volatile char frame[256];
-  frame[0] = static_cast<char>(depth);
-  if (depth == INT32_MAX) return frame[0];
-  return Recurse(depth + 1) + frame[0];
-}
-
-void OverflowTheStack() { (void)Recurse(0); }
-
 TEST(SehGuardTest, AStackOverflowIsCaughtAgainAndOnEveryThread) {
   auto overflow_twice = [] {
     for (int round = 0; round < 2; ++round) {
       RecordingFilter filter;
-      EXPECT_FALSE(RunGuarded(&OverflowTheStack, filter.AsFunction()));
+      EXPECT_FALSE(RunGuarded(&test::OverflowTheStack, filter.AsFunction()));
       EXPECT_EQ(filter.seen.code, kExceptionStackOverflow);
       EXPECT_EQ(filter.seen.signal_number, kNullPointer.signal_number);
     }
@@ -171,8 +134,8 @@ TEST(SehGuardTest, TheInnermostGuardDecidesAndPassesOnWhatItDeclines) {
     uint32_t outer_code;
   };
   const Case kCases[] = {
-      {"fault handled inside", &DereferenceNull, kExceptionExecuteHandler, 0, 0},
-      {"fault declined inside", &DereferenceNull, kExceptionContinueSearch, 1,
+      {"fault handled inside", &test::DereferenceNull, kExceptionExecuteHandler, 0, 0},
+      {"fault declined inside", &test::DereferenceNull, kExceptionContinueSearch, 1,
        kExceptionAccessViolation},
       {"raised code declined inside", [] { RaiseException(kExceptionInvalidHandle); },
        kExceptionContinueSearch, 1, kExceptionInvalidHandle},
@@ -202,7 +165,7 @@ TEST(SehGuardTest, TheInnermostGuardDecidesAndPassesOnWhatItDeclines) {
   EXPECT_FALSE(RunGuarded(
       [&] {
         EXPECT_TRUE(RunGuarded([&] { ran = true; }, inner.AsFunction()));
-        DereferenceNull();
+        test::DereferenceNull();
       },
       outer.AsFunction()));
   EXPECT_TRUE(ran);
@@ -219,7 +182,7 @@ TEST(SehGuardTest, GuardsOnManyThreadsCatchTheirOwnFaults) {
     threads.emplace_back([&, t] {
       for (int round = 0; round < kRounds; ++round) {
         RecordingFilter filter;
-        void (*body)() = (round + t) % 2 == 0 ? &DereferenceNull : &DivideByZero;
+        void (*body)() = (round + t) % 2 == 0 ? &test::DereferenceNull : &test::DivideByZero;
         if (!RunGuarded(body, filter.AsFunction())) ++caught;
       }
     });
@@ -231,7 +194,7 @@ TEST(SehGuardTest, GuardsOnManyThreadsCatchTheirOwnFaults) {
 void FaultDeclinedByEveryGuard() {
   RecordingFilter filter;
   filter.verdict = kExceptionContinueSearch;
-  (void)RunGuarded(&DereferenceNull, filter.AsFunction());
+  (void)RunGuarded(&test::DereferenceNull, filter.AsFunction());
 }
 
 #if defined(_WIN32)
@@ -252,7 +215,7 @@ TEST(SehGuardDeathTest, WhatNoGuardTakesEndsTheProcessWithItsCode) {
       {
         RecordingFilter filter;
         (void)RunGuarded([] {}, filter.AsFunction());
-        DereferenceNull();
+        test::DereferenceNull();
       },
       testing::ExitedWithCode(static_cast<int>(kExceptionAccessViolation)), "");
 }
@@ -268,7 +231,7 @@ void FaultOutsideAnyGuard() {
   sigaction(SIGSEGV, &previous, nullptr);
   RecordingFilter filter;
   (void)RunGuarded([] {}, filter.AsFunction());
-  DereferenceNull();
+  test::DereferenceNull();
 }
 
 TEST(SehGuardDeathTest, FaultsNoGuardTakesReachThePreviousHandlerOrEndTheProcess) {
