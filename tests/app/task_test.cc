@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -36,15 +35,6 @@ std::string Fill(std::string text, const std::vector<std::pair<std::string, std:
     }
   }
   return text;
-}
-
-// The exit status of a shell command, with its output in |output|.
-int RunCommand(const std::string& command, std::string* output) {
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return -1;
-  char buffer[512];
-  for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) output->append(buffer, n);
-  return pclose(pipe);
 }
 
 // The line SaveTask logs at |level| ("Error", "Warning" or "Succeeded") for
@@ -161,7 +151,7 @@ TEST_F(TaskTest, WritesTheFilesOfEachFrequencyAndFlag) {
                       {"name", kName}}) +
                     (test.disabled ? "Hidden=true\n" : ""));
       std::string output;
-      EXPECT_EQ(RunCommand("desktop-file-validate '" + entry + "'", &output), 0) << output;
+      EXPECT_EQ(RunShell("desktop-file-validate '" + entry + "' 2>&1", &output), 0) << output;
       EXPECT_EQ(FilesBelow(UnitFolder()), std::vector<std::string>{});
     } else {
       const std::string unit = UnitFolder() + base;
@@ -183,8 +173,8 @@ TEST_F(TaskTest, WritesTheFilesOfEachFrequencyAndFlag) {
       EXPECT_EQ(FilesBelow(AutostartFolder()), std::vector<std::string>{});
       std::string output;
       EXPECT_EQ(
-          RunCommand("systemd-analyze --user verify '" + unit + ".timer' '" + unit + ".service'",
-                     &output),
+          RunShell("systemd-analyze --user verify '" + unit + ".timer' '" + unit + ".service' 2>&1",
+                   &output),
           0)
           << output;
     }
@@ -364,15 +354,15 @@ std::string StartAsLogonSessionsDo(const std::string& entry, const std::string& 
   fs::remove_all(units);
   fs::create_directories(units);
   std::string output;
-  RunCommand("XDG_CONFIG_HOME='" + config_home + "' XDG_CONFIG_DIRS=/nonexistent " +
-                 "/usr/lib/systemd/user-generators/systemd-xdg-autostart-generator '" + units +
-                 "' '" + units + "' '" + units + "'",
-             &output);
+  RunShell("XDG_CONFIG_HOME='" + config_home + "' XDG_CONFIG_DIRS=/nonexistent " +
+               "/usr/lib/systemd/user-generators/systemd-xdg-autostart-generator '" + units +
+               "' '" + units + "' '" + units + "' 2>&1",
+           &output);
   for (const std::string& unit : FilesBelow(units)) {
     if (!unit.ends_with(".service")) continue;
     std::string verified;
-    EXPECT_EQ(RunCommand("systemd-analyze --user verify '" + units + "/" + unit + "'", &verified),
-              0)
+    EXPECT_EQ(
+        RunShell("systemd-analyze --user verify '" + units + "/" + unit + "' 2>&1", &verified), 0)
         << verified;
     const std::string text = ReadFile(units + "/" + unit);
     const size_t line = text.find("\nExecStart=");
@@ -435,7 +425,7 @@ TEST_F(TaskTest, NamesAreEscapedAsSystemdEscapesThem) {
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
     std::string expected;
-    ASSERT_EQ(RunCommand("systemd-escape -- '" + name + "'", &expected), 0);
+    ASSERT_EQ(RunShell("systemd-escape -- '" + name + "' 2>&1", &expected), 0);
     expected.pop_back();  // the line break
     EXPECT_EQ(platform::EscapedTaskName(Wide(name)), expected);
     ASSERT_EQ(MakeTask(5).SaveTask(Wide(name), false, false, false), 0);

@@ -1,8 +1,6 @@
 // wardex-reg against a staged machine hive: what support staff type, what the
 // agent then reads.
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -20,12 +18,7 @@ struct Result {
 
 Result RunTool(const std::string& args, const std::string& tool = WARDEX_REG_PATH) {
   Result result;
-  FILE* pipe = popen((tool + " " + args + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return result;
-  char chunk[4096];
-  while (size_t got = fread(chunk, 1, sizeof(chunk), pipe)) result.output.append(chunk, got);
-  int status = pclose(pipe);
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.exit_code = test::RunShell(tool + " " + args + " 2>&1", &result.output);
   return result;
 }
 

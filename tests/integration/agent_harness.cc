@@ -7,9 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -337,14 +335,8 @@ std::string AgentTree::Send(const std::string& message, uint32_t timeout_ms) con
                               ShellQuote(WARDEX_IPC_TOOL) + " send --channel " + kAgentChannel +
                               " --timeout " + std::to_string(timeout_ms) + " " +
                               ShellQuote(message) + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return "ERROR: popen";
   std::string output;
-  std::array<char, 4096> buffer;
-  size_t read = 0;
-  while ((read = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-    output.append(buffer.data(), read);
-  const int status = pclose(pipe);
+  const int status = RunShell(command, &output);
   if (!output.empty() && output.back() == '\n') output.pop_back();
   return status == 0 ? output : "ERROR: " + output;
 }

@@ -56,13 +56,9 @@ std::unique_ptr<ChildProgram> StartAgent() {
 
 // The staged wardex-ipc's reply to |message|, or empty when none came.
 std::string Send(const std::string& message) {
-  const std::string command = StagedApp() + "/wardex-ipc send '" + message + "' 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return {};
   std::string reply;
-  char buffer[512];
-  for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) reply.append(buffer, n);
-  return pclose(pipe) == 0 ? reply : std::string();
+  const int code = RunShell(StagedApp() + "/wardex-ipc send '" + message + "' 2>/dev/null", &reply);
+  return code == 0 ? reply : std::string();
 }
 
 class StagedAgentTest : public ::testing::Test {

@@ -3,7 +3,6 @@
 // it with the staged root's anchors.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,12 +24,6 @@ namespace wardex::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Runs |command|; its exit status, or -1.
-int RunCommand(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 mode_t ModeOf(const std::string& path) {
   struct stat info {};
@@ -75,9 +68,9 @@ TEST(StagedTree, HoldsEveryFileOfTheInstallation) {
 // it is the Console's application id, whose windows and notifications it names.
 TEST(StagedTree, DesktopEntryIsValidAndOpensTheQuickCheck) {
   const std::string entry = StagedApp() + "/share/applications/org.wardex.Console.desktop";
-  EXPECT_EQ(RunCommand("desktop-file-validate '" + entry + "'"), 0);
-  EXPECT_EQ(RunCommand("grep -qx 'Exec=wardex -snapcheck' '" + entry + "'"), 0);
-  EXPECT_EQ(RunCommand("grep -qx 'Icon=wardex' '" + entry + "'"), 0);
+  EXPECT_EQ(RunShell("desktop-file-validate '" + entry + "'"), 0);
+  EXPECT_EQ(RunShell("grep -qx 'Exec=wardex -snapcheck' '" + entry + "'"), 0);
+  EXPECT_EQ(RunShell("grep -qx 'Icon=wardex' '" + entry + "'"), 0);
 }
 
 TEST(StagedTree, MachineRootHasTheAnchorAndTheCommonFolderWithTheirModes) {
@@ -95,8 +88,8 @@ TEST(StagedTree, MachineRootHasTheAnchorAndTheCommonFolderWithTheirModes) {
 TEST(StagedTree, EveryLibraryVerifiesAgainstTheStagedAnchors) {
   const std::string trust = StagedRoot() + "/etc/wardex/trust";
   for (const std::string& library : kLibraries) {
-    EXPECT_EQ(RunCommand(std::string(WARDEX_SIGN_TOOL) + " --verify --trust-dir " + trust + " " +
-                         StagedApp() + "/" + library + " >/dev/null"),
+    EXPECT_EQ(RunShell(std::string(WARDEX_SIGN_TOOL) + " --verify --trust-dir " + trust + " " +
+                       StagedApp() + "/" + library + " >/dev/null"),
               0)
         << library;
   }
@@ -222,7 +215,7 @@ TEST(StagedTree, EveryRunPathStaysInsideTheTree) {
   std::set<std::string> linking = {"wardex-ipc", "libcrashlog.so"};
   if (WARDEX_STAGE_HAS_AGENT) linking.insert("wardex");
   EXPECT_EQ(with_runpath, linking);
-  EXPECT_EQ(RunCommand(StagedApp() + "/wardex-ipc --help >/dev/null"), 0);
+  EXPECT_EQ(RunShell(StagedApp() + "/wardex-ipc --help >/dev/null"), 0);
 }
 
 // Each text file of a language: the agent's section holds every identifier it asks for.
@@ -257,7 +250,7 @@ TEST(StagedTree, StarterStandInHoldsTheStarterSemaphoreWhileItRuns) {
   const KaOSAL::KaString name(kStarterSemaphoreName);
   ASSERT_FALSE(platform::NamedSemaphore::Exists(name));
   env.env().Set("BRISKOSTART_SECONDS", "3");
-  std::thread starter([] { RunCommand(StagedApp() + "/briskostart 2>/dev/null"); });
+  std::thread starter([] { RunShell(StagedApp() + "/briskostart 2>/dev/null"); });
   bool seen = false;
   for (int i = 0; i < 100 && !seen; ++i) {
     seen = platform::NamedSemaphore::Exists(name);
@@ -265,7 +258,7 @@ TEST(StagedTree, StarterStandInHoldsTheStarterSemaphoreWhileItRuns) {
   }
   EXPECT_TRUE(seen);
   // A second starter finds it held and gives up at once.
-  EXPECT_NE(RunCommand(StagedApp() + "/briskostart 2>/dev/null"), 0);
+  EXPECT_NE(RunShell(StagedApp() + "/briskostart 2>/dev/null"), 0);
   starter.join();
   EXPECT_FALSE(platform::NamedSemaphore::Exists(name));
 }

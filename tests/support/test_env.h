@@ -104,6 +104,10 @@ inline constexpr uint32_t kNobodyUid = 65534;
 // may sit in a folder it cannot enter, such as a 0700 home.
 std::string ReachableCopy(const std::string& program, const std::string& folder);
 
+// Runs |command| through the shell (Linux) and returns its exit code, or -1
+// when it did not exit; what it writes to standard output goes to |output|.
+int RunShell(const std::string& command, std::string* output = nullptr);
+
 // Writes |content| to |path|, creating parent folders. Returns false on failure.
 bool WriteFile(const std::string& path, const std::string& content);
 // The whole file, or an empty string when it cannot be read.

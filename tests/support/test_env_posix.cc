@@ -28,6 +28,17 @@ std::string MakeTemporaryFolder() {
 
 void MakePrivateFolder(const std::string& path) { mkdir(path.c_str(), 0700); }
 
+int RunShell(const std::string& command, std::string* output) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) {
+    if (output != nullptr) output->append(buffer, n);
+  }
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 void OpenToEveryone(const std::string& path) { chmod(path.c_str(), 0755); }
 
 std::string HelperProgram(const std::string& name) {
