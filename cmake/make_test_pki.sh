@@ -126,7 +126,8 @@ intermediate intermediate-ca root-ca "/CN=Wardex Test Intermediate CA"
 certificate chained-publisher intermediate-ca "/CN=Orbiware Chained Publisher" codeSigning
 authority untrusted-ca "/CN=Unknown Test CA"
 certificate untrusted untrusted-ca "/CN=Corvane Software GmbH" codeSigning
-server_names="IP:127.0.0.1,DNS:localhost,DNS:news.wardex.test"
+# Wine matches no IP entry: 127.0.0.1 is also named as a DNS name for it.
+server_names="IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost,DNS:news.wardex.test"
 https https-server root-ca "$server_names"
 https https-expired root-ca "$server_names" expired
 https https-other-name root-ca "DNS:other.wardex.test"

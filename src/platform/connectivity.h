@@ -14,6 +14,7 @@ enum class InternetState {
 // full is connected; none, a captive portal and limited are not. Where it
 // does not run, or does not know (its check switched off), a default route
 // (IPv4 or IPv6) that is up and not a reject route means connected.
+// On Windows the Network List Manager's IsConnectedToInternet decides.
 // Anything but connected sets the last error to 12163 (disconnected).
 InternetState GetInternetState();
 

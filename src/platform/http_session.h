@@ -2,8 +2,9 @@
 // instance, so that its later requests reuse the connection of the first.
 // HTTPS only; the peer's certificate and host name are always verified
 // against the system's CA store; redirects are never followed here; proxies
-// come from the user's https_proxy, all_proxy and no_proxy. Failures are
-// reported as WinINet error numbers (internet_errors.h).
+// come from the user's https_proxy, all_proxy and no_proxy on Linux, from the
+// system's settings on Windows. Failures are reported as WinINet error
+// numbers (internet_errors.h).
 #pragma once
 
 #include <cstdint>
@@ -21,7 +22,8 @@ struct HttpSessionSettings {
   // An answer larger than this is refused (error 8, not enough memory).
   uint64_t max_answer_bytes = 64ull << 20;
   // For tests only, both empty by default: a CA file that replaces the
-  // system's store, and a host name that resolves to 127.0.0.1.
+  // system's store, and a host name that resolves to 127.0.0.1. Linux only:
+  // Windows tests put their root into the system's store.
   std::string test_ca_file;
   std::string test_loopback_name;
 };
@@ -43,9 +45,8 @@ struct HttpResponse {
   uint32_t error = 0;     // WinINet error number; 0 when the exchange completed
   bool answered = false;  // the status line arrived (a later error happened reading)
   uint32_t status = 0;
-  std::string location;          // the Location header as sent, or empty
-  std::string body;              // what arrived, also when the exchange failed half-way
-  uint32_t new_connections = 0;  // connections this request opened (0: one was reused)
+  std::string location;  // the Location header as sent, or empty
+  std::string body;      // what arrived, also when the exchange failed half-way
 };
 
 class HttpSession {

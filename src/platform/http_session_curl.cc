@@ -263,9 +263,6 @@ class CurlSession final : public HttpSession {
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     response.status = static_cast<uint32_t>(status);
-    long connects = 0;
-    curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &connects);
-    response.new_connections = static_cast<uint32_t>(connects);
     curl_header* location = nullptr;
     if (curl_easy_header(h, "Location", 0, CURLH_HEADER, -1, &location) == CURLHE_OK) {
       response.location = location->value;

@@ -26,6 +26,7 @@
 #include <aclapi.h>
 #include <bcrypt.h>
 #include <wincrypt.h>
+#include <wininet.h>
 #include <wintrust.h>
 #include <imagehlp.h>
 #include <dbghelp.h>
@@ -36,6 +37,7 @@
 #include <lmerr.h>
 #include <lmwksta.h>
 #include <mstask.h>
+#include <netlistmgr.h>
 #include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>

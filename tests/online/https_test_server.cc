@@ -1,19 +1,101 @@
 #include "https_test_server.h"
 
+#if defined(_WIN32)
+#include <wincrypt.h>
+#include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "support/test_env.h"
 
 namespace wardex::test {
+namespace {
+
+#if defined(_WIN32)
+// The test root in the local machine's Root store, where WinINet looks.
+void TrustTestRoot() {
+  static const bool trusted = [] {
+    const std::string pem = ReadFile(PkiFile("root-ca.pem"));
+    DWORD size = 0;
+    CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr,
+                         nullptr);
+    std::string der(size, '\0');
+    HCERTSTORE store =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    const bool added =
+        size > 0 && store != nullptr &&
+        CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER,
+                             reinterpret_cast<BYTE*>(der.data()), &size, nullptr, nullptr) &&
+        CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING,
+                                         reinterpret_cast<const BYTE*>(der.data()), size,
+                                         CERT_STORE_ADD_USE_EXISTING, nullptr);
+    if (store != nullptr) CertCloseStore(store, 0);
+    if (!added) fprintf(stderr, "could not trust the test root: %lu\n", GetLastError());
+    return added;
+  }();
+  (void)trusted;
+}
+
+// Starts the relay, which ends with this program; its port, or 0.
+int StartRelay(const std::string& cert, int backend_port, int port) {
+  // A Unix path: the relay is a Unix program.
+  static std::atomic<int> relays{0};
+  const std::string port_file =
+      "/tmp/wardex-relay-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(relays++);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  std::string command = "/usr/bin/python3 " WARDEX_TLS_RELAY " " + PkiFile(cert + ".pem") + " " +
+                        PkiFile(cert + ".key") + " " + std::to_string(backend_port) + " " +
+                        std::to_string(port) + " " + port_file;
+  PROCESS_INFORMATION process{};
+  // Wine runs a Unix program and gives it no process handle.
+  if (!CreateProcessA("/usr/bin/python3", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &process)) {
+    return 0;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline) {
+    const std::string text = ReadFile(port_file);
+    if (!text.empty()) {
+      std::filesystem::remove(port_file);
+      return std::stoi(text);
+    }
+    Sleep(10);
+  }
+  return 0;
+}
+#endif
+
+}  // namespace
 
 std::string PkiFile(const std::string& name) {
   return std::string(WARDEX_TEST_PKI_DIR) + "/" + name;
 }
 
+#if defined(_WIN32)
+HttpsTestServer::HttpsTestServer(const std::string& cert, int port) {
+  TrustTestRoot();
+  backend_port_ = server_.bind_to_any_port("127.0.0.1");
+  port_ = StartRelay(cert, backend_port_, port);
+#else
 HttpsTestServer::HttpsTestServer(const std::string& cert, int port)
     : server_(PkiFile(cert + ".pem").c_str(), PkiFile(cert + ".key").c_str()) {
+  if (port == 0) {
+    port_ = server_.bind_to_any_port("127.0.0.1");
+  } else if (server_.bind_to_port("127.0.0.1", port)) {
+    port_ = port;
+  }
+#endif
   server_.set_keep_alive_timeout(2);
   server_.set_keep_alive_max_count(1000);
   server_.set_tcp_nodelay(true);
@@ -25,11 +107,6 @@ HttpsTestServer::HttpsTestServer(const std::string& cert, int port)
     ++requests_;
     return httplib::Server::HandlerResponse::Unhandled;
   });
-  if (port == 0) {
-    port_ = server_.bind_to_any_port("127.0.0.1");
-  } else if (server_.bind_to_port("127.0.0.1", port)) {
-    port_ = port;
-  }
 }
 
 void HttpsTestServer::Start() {
@@ -77,18 +154,31 @@ size_t HttpsTestServer::connections() const {
 }
 
 SilentListener::SilentListener() {
+#if defined(_WIN32)
+  WSADATA winsock;
+  WSAStartup(MAKEWORD(2, 2), &winsock);
+  fd_ = static_cast<intptr_t>(socket(AF_INET, SOCK_STREAM, 0));
+#else
   fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+#endif
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof(address);
-  if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-      listen(fd_, 16) == 0 &&
-      getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+  const auto fd = static_cast<decltype(socket(0, 0, 0))>(fd_);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+      listen(fd, 16) == 0 && getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
     port_ = ntohs(address.sin_port);
   }
 }
 
-SilentListener::~SilentListener() { close(fd_); }
+#if defined(_WIN32)
+SilentListener::~SilentListener() {
+  closesocket(static_cast<SOCKET>(fd_));
+  WSACleanup();
+}
+#else
+SilentListener::~SilentListener() { close(static_cast<int>(fd_)); }
+#endif
 
 }  // namespace wardex::test

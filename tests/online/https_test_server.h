@@ -1,13 +1,20 @@
 // An HTTPS server on 127.0.0.1 for the HTTP client's tests (cpp-httplib with
 // OpenSSL), with a certificate of the test PKI, and a TCP listener that
 // accepts and never answers. Handlers that wait do so until the server
-// stops, so that stopping never hangs.
+// stops, so that stopping never hangs. On Windows cpp-httplib has no TLS
+// here: it serves plain HTTP behind tls_relay.py, a Unix program the server
+// starts, and the test root goes into the system's store.
 #pragma once
 
+#if defined(_WIN32)
+#include "mini_httplib_win.h"
+#else
 #include <httplib.h>
+#endif
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <set>
 #include <string>
@@ -19,6 +26,12 @@ namespace wardex::test {
 
 // The test PKI made at build time.
 std::string PkiFile(const std::string& name);
+
+#if defined(_WIN32)
+using TestServerBase = httplib::Server;
+#else
+using TestServerBase = httplib::SSLServer;
+#endif
 
 // An HTTP client (|Client| derives from CVeHTTPComunicator) that trusts the
 // test CA, with the product's time-outs.
@@ -39,7 +52,7 @@ class HttpsTestServer {
   explicit HttpsTestServer(const std::string& cert = "https-server", int port = 0);
   ~HttpsTestServer();
 
-  httplib::SSLServer& server() { return server_; }
+  TestServerBase& server() { return server_; }
   int port() const { return port_; }
   // The address of |path| on this server.
   std::string Url(const std::string& path) const {
@@ -61,8 +74,11 @@ class HttpsTestServer {
   void Start();
 
  private:
-  httplib::SSLServer server_;
+  TestServerBase server_;
   int port_ = 0;
+#if defined(_WIN32)
+  int backend_port_ = 0;  // the plain server behind the relay
+#endif
   std::thread thread_;
   mutable std::mutex mutex_;
   std::condition_variable stopping_cv_;
@@ -79,7 +95,7 @@ class SilentListener {
   int port() const { return port_; }
 
  private:
-  int fd_ = -1;
+  intptr_t fd_ = -1;
   int port_ = 0;
 };
 

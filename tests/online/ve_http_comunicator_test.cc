@@ -1,10 +1,13 @@
-// The HTTP client against HTTPS servers on 127.0.0.1, in a private network
-// namespace whose only route is loopback (this program's main enters it).
+// The HTTP client against HTTPS servers on 127.0.0.1, on Linux in a private
+// network namespace whose only route is loopback (this program's main enters
+// it).
 #include "online/ve_http_comunicator.h"
 #include "online/ve_simple_xml_http_comunicator.h"
 
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/utsname.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -21,7 +24,9 @@
 #include "platform/internet_errors.h"
 #include "platform/product_version.h"
 #include "platform/seh_guard.h"
+#if !defined(_WIN32)
 #include "private_network.h"
+#endif
 #include "support/test_env.h"
 
 namespace wardex {
@@ -66,14 +71,14 @@ class TestComunicator : public CVeHTTPComunicator {
 class HttpComunicatorTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("WARDEX_LOG_FILE", log_path().c_str(), 1);
+    test::SetEnv("WARDEX_LOG_FILE", log_path());
     // NetworkManager is not asked: the namespace's route decides.
-    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/wardex-test-bus", 1);
+    test::SetEnv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/wardex-test-bus");
     for (const char* proxy : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-      unsetenv(proxy);
+      test::UnsetEnv(proxy);
     }
   }
-  void TearDown() override { unsetenv("WARDEX_LOG_FILE"); }
+  void TearDown() override { test::UnsetEnv("WARDEX_LOG_FILE"); }
 
   std::string log_path() const { return root_.path() + "/wardex.log"; }
   // The log stays open in the logger: emptied, not removed.
@@ -104,12 +109,16 @@ TEST_F(HttpComunicatorTest, PostsWithTheHeadersAndReusesTheConnection) {
   EXPECT_EQ(seen.get_header_value("Content-Type"), "text/xml; charset=utf-8");
   EXPECT_EQ(seen.get_header_value("Referer"), server.Url("/echo?x=1"));
   EXPECT_FALSE(seen.has_header("Expect"));
+  const std::string agent = seen.get_header_value("User-Agent");
+  const std::string product = "/" + KaOSAL::ToUtf8(platform::kProductVersion) + " (";
+#if defined(_WIN32)
+  EXPECT_EQ(agent.rfind(product + "Windows NT ", 0), 0u) << agent;
+#else
   utsname names{};
   uname(&names);
-  EXPECT_EQ(seen.get_header_value("User-Agent"), "/" + KaOSAL::ToUtf8(platform::kProductVersion) +
-                                                     " (" + names.sysname + " " + names.release +
-                                                     "; " + names.machine + ")")
+  EXPECT_EQ(agent, product + names.sysname + " " + names.release + "; " + names.machine + ")")
       << "no ProductTrackingName in this test's install.cfg";
+#endif
 
   for (int i = 0; i < 5; ++i) EXPECT_EQ(client.HttpPost(url, "again", 5), "got again");
   EXPECT_EQ(server.requests(), 6);
@@ -156,6 +165,9 @@ TEST_F(HttpComunicatorTest, VerbsFollowTheBody) {
 
 // The agent passes no port: an address without one goes to 443, also for http.
 TEST_F(HttpComunicatorTest, AddressForms) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "port 443 is this machine's own outside a private network namespace";
+#endif
   HttpsTestServer server("https-server", 443);
   ASSERT_EQ(server.port(), 443) << "port 443 is free in the private namespace";
   server.Serve("/x", "x");
@@ -327,7 +339,11 @@ TEST_F(HttpComunicatorTest, CertificatesAreVerified) {
       {"https-server", "localhost", 0},
       {"https-expired", "127.0.0.1", errors::kInternetCertDateInvalid},
       {"https-other-name", "127.0.0.1", errors::kInternetCertNameInvalid},
-      {"https-untrusted", "127.0.0.1", errors::kInternetInvalidCa},
+      // Wine reports an unknown root as a failed revocation check when the
+      // server sends its certificate alone.
+      {"https-untrusted", "127.0.0.1",
+       test::RunningUnderWine() ? errors::kInternetCertRevocationFailed
+                                : errors::kInternetInvalidCa},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.cert);
@@ -443,6 +459,7 @@ TEST_F(HttpComunicatorTest, AStopEndsTheRequestAndTheLaterOnes) {
   EXPECT_LT(MillisecondsSince(later), 5000);
 }
 
+#if !defined(_WIN32)
 TEST_F(HttpComunicatorTest, WithoutARouteThereIsNoSession) {
   ASSERT_EQ(std::system("ip route del default dev lo"), 0);
   TestComunicator client;
@@ -458,6 +475,15 @@ TEST_F(HttpComunicatorTest, WithoutARouteThereIsNoSession) {
                 "HTTPCOM: Error GetConnectedState 12163"}));
   EXPECT_TRUE(client.CheckConnection());
 }
+#else
+// Wine's Network List Manager answers connected on a machine with a network
+// (this one); a disconnected machine cannot be shown under Wine.
+TEST_F(HttpComunicatorTest, TheNetworkListManagerAnswers) {
+  TestComunicator client;
+  EXPECT_TRUE(client.CheckConnection());
+  EXPECT_TRUE(Logged(kLogError).empty());
+}
+#endif
 
 TEST_F(HttpComunicatorTest, AnExceptionInTheRequestIsKind5) {
   TestComunicator client;
@@ -524,27 +550,28 @@ struct ChildResult {
 ChildResult RunChild(const test::ScopedTestRoot& root, const std::string& install_cfg,
                      const std::string& url) {
   const std::string folder = root.path() + "/bin";
+  std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
-  const std::string program = folder + "/http_comunicator_tests";
-  std::filesystem::copy_file("/proc/self/exe", program,
-                             std::filesystem::copy_options::overwrite_existing);
+  const std::string self = test::HelperProgram("http_comunicator_tests");
+  const std::string program = folder + "/" + std::filesystem::path(self).filename().string();
+  EXPECT_TRUE(test::CopyProgram(self, program));
   EXPECT_TRUE(test::WriteFile(folder + "/install.cfg", install_cfg));
   const std::string output = root.path() + "/child.txt";
-  setenv(kChildOutput, output.c_str(), 1);
-  setenv(kChildUrl, url.c_str(), 1);
-  const std::string command =
-      program + " --gtest_filter=HttpConfigChild.* >" + root.path() + "/child.log 2>&1";
-  const int status = std::system(command.c_str());
-  unsetenv(kChildOutput);
-  unsetenv(kChildUrl);
-  EXPECT_EQ(status, 0) << test::ReadFile(root.path() + "/child.log");
+  test::SetEnv(kChildOutput, output);
+  test::SetEnv(kChildUrl, url);
+  test::ChildProgram child(program, {"--gtest_filter=HttpConfigChild.*"},
+                           root.path() + "/child.log");
+  EXPECT_EQ(child.Wait(), 0) << test::ReadFile(root.path() + "/child.log");
+  test::UnsetEnv(kChildOutput);
+  test::UnsetEnv(kChildUrl);
   ChildResult result;
   std::ifstream(output) >> result.kind >> result.system_error >> result.length;
   return result;
 }
 
 // The agent's news tests rely on the test CA from install.cfg; this one shows
-// the tracking name, and that without the setting the test CA is not trusted.
+// the tracking name, and that without the setting the test CA is not trusted
+// (on Linux: the Windows tests put it into the system's store).
 TEST_F(HttpComunicatorTest, InstallCfgGivesTheTestSettings) {
   HttpsTestServer server;
   std::string user_agent;
@@ -563,20 +590,26 @@ TEST_F(HttpComunicatorTest, InstallCfgGivesTheTestSettings) {
   EXPECT_EQ(user_agent.rfind("WardexTrack/", 0), 0u) << user_agent;
 
   const ChildResult plain = RunChild(root_, "[web]\n", server.Url("/feed"));
+#if defined(_WIN32)
+  EXPECT_EQ(plain.kind, 0u);
+#else
   EXPECT_EQ(plain.kind, 3u);
   EXPECT_EQ(plain.system_error, errors::kInternetInvalidCa);
+#endif
 }
 
 }  // namespace
 }  // namespace wardex
 
 int main(int argc, char** argv) {
+#if !defined(_WIN32)
   std::string reason;
   // A copy of this program that a test runs shares the test's namespace.
   if (std::getenv(wardex::kChildOutput) == nullptr && !wardex::test::EnterPrivateNetwork(&reason)) {
     fprintf(stderr, "these tests need a private network namespace: %s\n", reason.c_str());
     return 1;
   }
+#endif
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -1,7 +1,11 @@
 #include "online/worker_thread.h"
 
 #include <gtest/gtest.h>
+#if defined(_WIN32)
+#include "platform/windows_api.h"
+#else
 #include <sys/resource.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -218,7 +222,13 @@ TEST(WorkerThreadTest, SetPriorityActsOnlyOnARunningThread) {
   EXPECT_FALSE(worker.SetPriority(platform::kThreadPriorityBelowNormal));
   ASSERT_TRUE(worker.Start());
   EXPECT_TRUE(worker.SetPriority(platform::kThreadPriorityBelowNormal));
+#if defined(_WIN32)
+  const HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, worker.thread_id());
+  EXPECT_EQ(GetThreadPriority(thread), THREAD_PRIORITY_BELOW_NORMAL);
+  CloseHandle(thread);
+#else
   EXPECT_EQ(getpriority(PRIO_PROCESS, worker.thread_id()), 5);
+#endif
   job.release = true;
   EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
 }
