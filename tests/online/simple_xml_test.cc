@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <string>
@@ -218,10 +220,15 @@ TEST(SimpleXmlReaderTest, TextOutsideTheRules) {
 }
 
 // Parses |text| in a child whose address space is capped, so that a reader
-// that copies per level or per element fails instead of passing slowly.
+// that copies per level or per element fails instead of passing slowly (on
+// Windows, which has no fork, in this process with the time bound alone).
 void ExpectBoundedParse(const std::string& text,
                         const std::function<bool(SimpleXMLElement&)>& check) {
   const auto start = Clock::now();
+#if defined(_WIN32)
+  SimpleXMLElement element(text);
+  EXPECT_TRUE(check(element));
+#else
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
@@ -236,6 +243,7 @@ void ExpectBoundedParse(const std::string& text,
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status)) << "the parse crashed";
   EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
   EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count(),
             test::Scaled(60, 300));
 }
@@ -299,6 +307,7 @@ TEST(SimpleXmlFileTest, SavesReplacesAndLoads) {
   EXPECT_FALSE(loaded.HasContent());
 }
 
+#if !defined(_WIN32)  // no second account on the Windows test machine
 TEST(SimpleXmlFileTest, AnUnwritableFolderKeepsTheOldFile) {
   if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to drop to another user";
   test::ScopedTestRoot root;
@@ -315,6 +324,7 @@ TEST(SimpleXmlFileTest, AnUnwritableFolderKeepsTheOldFile) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(test::ReadFile(folder + "/data.xml"), "<old>1</old>");
 }
+#endif
 
 TEST(SimpleXmlElementTest, OneElementIsSharedByThreads) {
   SimpleXMLElement root;
