@@ -3,7 +3,8 @@
 // half for Linux only. Plain HTTP; tls_relay.py puts TLS in front.
 #pragma once
 
-#include <winsock2.h>
+// The system headers without the macros that clash with our names.
+#include "platform/windows_api.h"
 
 #include <atomic>
 #include <functional>
