@@ -1,5 +1,6 @@
 #include "desktop/desktop_peers.h"
 
+#include <cstdarg>
 #include <cstdlib>
 #include <thread>
 
@@ -12,6 +13,13 @@ constexpr char kMenuInterface[] = "com.canonical.dbusmenu";
 constexpr char kNotifications[] = "org.freedesktop.Notifications";
 constexpr char kNotificationsPath[] = "/org/freedesktop/Notifications";
 constexpr uint64_t kCallTimeoutUs = 10'000'000;
+
+// The name of the D-Bus error in |failure|, which it frees.
+std::string TakeErrorName(sd_bus_error* failure) {
+  std::string name = failure->name != nullptr ? failure->name : "failed";
+  sd_bus_error_free(failure);
+  return name;
+}
 
 // Reads "as" into a vector.
 std::vector<std::string> ReadStrings(sd_bus_message* m) {
@@ -73,6 +81,14 @@ BusPeer::BusPeer(const std::string& address) {
 
 BusPeer::~BusPeer() { sd_bus_flush_close_unref(bus_); }
 
+void BusPeer::Serve(const char* path, const char* interface, const sd_bus_vtable* vtable) {
+  if (bus_ != nullptr &&
+      (sd_bus_add_object_vtable(bus_, nullptr, path, interface, vtable, this) < 0 ||
+       sd_bus_request_name(bus_, interface, 0) < 0)) {
+    bus_ = sd_bus_flush_close_unref(bus_);
+  }
+}
+
 void BusPeer::Pump() {
   if (bus_ == nullptr) return;
   while (sd_bus_process(bus_, nullptr) > 0) {
@@ -105,12 +121,7 @@ const sd_bus_vtable TestWatcher::kVtable[] = {
 };
 
 TestWatcher::TestWatcher(const std::string& address) : BusPeer(address) {
-  if (bus_ == nullptr) return;
-  if (sd_bus_add_object_vtable(bus_, nullptr, "/StatusNotifierWatcher",
-                               "org.kde.StatusNotifierWatcher", kVtable, this) < 0 ||
-      sd_bus_request_name(bus_, "org.kde.StatusNotifierWatcher", 0) < 0) {
-    bus_ = sd_bus_flush_close_unref(bus_);
-  }
+  Serve("/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher", kVtable);
 }
 
 int TestWatcher::OnRegisterItem(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
@@ -167,12 +178,7 @@ TestNotificationServer::TestNotificationServer(const std::string& address,
                                                std::vector<std::string> capabilities,
                                                std::string name)
     : BusPeer(address), capabilities_(std::move(capabilities)), name_(std::move(name)) {
-  if (bus_ == nullptr) return;
-  if (sd_bus_add_object_vtable(bus_, nullptr, kNotificationsPath, kNotifications, kVtable, this) <
-          0 ||
-      sd_bus_request_name(bus_, kNotifications, 0) < 0) {
-    bus_ = sd_bus_flush_close_unref(bus_);
-  }
+  Serve(kNotificationsPath, kNotifications, kVtable);
 }
 
 TestNotificationServer::~TestNotificationServer() {
@@ -243,9 +249,14 @@ int TestNotificationServer::OnGetServerInformation(sd_bus_message* m, void* user
   return sd_bus_reply_method_return(m, "ssss", name.c_str(), "wardex", "1", "1.2");
 }
 
-void TestNotificationServer::InvokeAction(uint32_t id, const std::string& action) {
-  sd_bus_emit_signal(bus_, kNotificationsPath, kNotifications, "ActionInvoked", "us", id,
+void EmitActionInvoked(sd_bus* bus, uint32_t id, const std::string& action) {
+  sd_bus_emit_signal(bus, kNotificationsPath, kNotifications, "ActionInvoked", "us", id,
                      action.c_str());
+  sd_bus_flush(bus);
+}
+
+void TestNotificationServer::InvokeAction(uint32_t id, const std::string& action) {
+  EmitActionInvoked(bus_, id, action);
 }
 
 void TestNotificationServer::Close(uint32_t id, uint32_t reason) {
@@ -293,34 +304,27 @@ int TestTrayHost::OnSignal(sd_bus_message* m, void* userdata, sd_bus_error* /*er
 std::string TestTrayHost::ItemString(const std::string& property, std::string* error) {
   sd_bus_error failure = SD_BUS_ERROR_NULL;
   char* value = nullptr;
-  std::string result;
-  if (sd_bus_get_property_string(bus_, item_.c_str(), "/StatusNotifierItem", kItemInterface,
-                                 property.c_str(), &failure, &value) >= 0) {
-    result = value;
-    free(value);
-  } else if (error != nullptr) {
-    *error = failure.name != nullptr ? failure.name : "failed";
-  }
-  sd_bus_error_free(&failure);
+  const int r = sd_bus_get_property_string(bus_, item_.c_str(), "/StatusNotifierItem",
+                                           kItemInterface, property.c_str(), &failure, &value);
+  const std::string name = TakeErrorName(&failure);
+  if (r < 0 && error != nullptr) *error = name;
+  const std::string result = r >= 0 ? value : "";
+  free(value);
   return result;
 }
 
 std::string TestTrayHost::ToolTipTitle() {
   sd_bus_message* reply = nullptr;
-  std::string title;
+  const char* title = nullptr;
   if (sd_bus_get_property(bus_, item_.c_str(), "/StatusNotifierItem", kItemInterface, "ToolTip",
-                          nullptr, &reply, "(sa(iiay)ss)") >= 0) {
-    const char* icon = nullptr;
-    const char* text = nullptr;
-    const char* description = nullptr;
-    if (sd_bus_message_enter_container(reply, 'r', "sa(iiay)ss") > 0 &&
-        sd_bus_message_read(reply, "s", &icon) >= 0 && sd_bus_message_skip(reply, "a(iiay)") >= 0 &&
-        sd_bus_message_read(reply, "ss", &text, &description) >= 0) {
-      title = text;
-    }
+                          nullptr, &reply, "(sa(iiay)ss)") >= 0 &&
+      sd_bus_message_enter_container(reply, 'r', "sa(iiay)ss") > 0 &&
+      sd_bus_message_skip(reply, "sa(iiay)") >= 0) {
+    sd_bus_message_read(reply, "s", &title);
   }
+  const std::string text = title != nullptr ? title : "";
   sd_bus_message_unref(reply);
-  return title;
+  return text;
 }
 
 std::vector<TestTrayHost::Pixmap> TestTrayHost::IconPixmaps() {
@@ -352,13 +356,22 @@ std::vector<TestTrayHost::Pixmap> TestTrayHost::IconPixmaps() {
   return pixmaps;
 }
 
-bool TestTrayHost::GetLayout(Layout* layout, std::string* error) {
+int TestTrayHost::CallMenu(const char* member, sd_bus_message** reply, std::string* error,
+                           const char* types, ...) {
   sd_bus_error failure = SD_BUS_ERROR_NULL;
+  va_list arguments;
+  va_start(arguments, types);
+  const int r = sd_bus_call_methodv(bus_, item_.c_str(), "/MenuBar", kMenuInterface, member,
+                                    &failure, reply, types, arguments);
+  va_end(arguments);
+  const std::string name = TakeErrorName(&failure);
+  if (r < 0 && error != nullptr) *error = name;
+  return r;
+}
+
+bool TestTrayHost::GetLayout(Layout* layout, std::string* error) {
   sd_bus_message* reply = nullptr;
-  int r = sd_bus_call_method(bus_, item_.c_str(), "/MenuBar", kMenuInterface, "GetLayout", &failure,
-                             &reply, "iias", 0, -1, 0);
-  if (r < 0 && error != nullptr) *error = failure.name != nullptr ? failure.name : "failed";
-  sd_bus_error_free(&failure);
+  int r = CallMenu("GetLayout", &reply, error, "iias", 0, -1, 0);
   *layout = Layout{};
   if (r >= 0) r = sd_bus_message_skip(reply, "u");  // the revision
   if (r >= 0) r = sd_bus_message_enter_container(reply, 'r', "ia{sv}av");
@@ -383,46 +396,33 @@ bool TestTrayHost::GetLayout(Layout* layout, std::string* error) {
 }
 
 bool TestTrayHost::AboutToShow(int32_t id, bool* changed, std::string* error) {
-  sd_bus_error failure = SD_BUS_ERROR_NULL;
   sd_bus_message* reply = nullptr;
-  int r = sd_bus_call_method(bus_, item_.c_str(), "/MenuBar", kMenuInterface, "AboutToShow",
-                             &failure, &reply, "i", id);
-  if (r < 0 && error != nullptr) *error = failure.name != nullptr ? failure.name : "failed";
+  int r = CallMenu("AboutToShow", &reply, error, "i", id);
   int value = 0;
   if (r >= 0) r = sd_bus_message_read(reply, "b", &value);
   *changed = value != 0;
-  sd_bus_error_free(&failure);
   sd_bus_message_unref(reply);
   return r >= 0;
 }
 
 bool TestTrayHost::Event(int32_t id, const std::string& event_id, std::string* error) {
-  sd_bus_error failure = SD_BUS_ERROR_NULL;
-  const int r = sd_bus_call_method(bus_, item_.c_str(), "/MenuBar", kMenuInterface, "Event",
-                                   &failure, nullptr, "isvu", id, event_id.c_str(), "i", 0, 0u);
-  if (r < 0 && error != nullptr) *error = failure.name != nullptr ? failure.name : "failed";
-  sd_bus_error_free(&failure);
-  return r >= 0;
+  return CallMenu("Event", nullptr, error, "isvu", id, event_id.c_str(), "i", 0, 0u) >= 0;
 }
 
 std::string TestTrayHost::CallMenuRaw(const std::string& member, const char* signature,
                                       int32_t value) {
   sd_bus_message* m = nullptr;
   sd_bus_error failure = SD_BUS_ERROR_NULL;
-  std::string name = "no message";
-  if (sd_bus_message_new_method_call(bus_, &m, item_.c_str(), "/MenuBar", kMenuInterface,
-                                     member.c_str()) >= 0) {
-    const std::string types = signature;
-    if (types == "i") sd_bus_message_append(m, "i", value);
-    if (types == "s") sd_bus_message_append(m, "s", "x");
-    if (types == "ai") sd_bus_message_append_array(m, 'i', &value, sizeof(value));
-    name = sd_bus_call(bus_, m, kCallTimeoutUs, &failure, nullptr) >= 0
-               ? ""
-               : (failure.name != nullptr ? failure.name : "failed");
-  }
-  sd_bus_error_free(&failure);
+  int r = sd_bus_message_new_method_call(bus_, &m, item_.c_str(), "/MenuBar", kMenuInterface,
+                                         member.c_str());
+  const std::string types = signature;
+  if (r >= 0 && types == "i") r = sd_bus_message_append(m, "i", value);
+  if (r >= 0 && types == "s") r = sd_bus_message_append(m, "s", "x");
+  if (r >= 0 && types == "ai") r = sd_bus_message_append_array(m, 'i', &value, sizeof(value));
+  if (r >= 0) r = sd_bus_call(bus_, m, kCallTimeoutUs, &failure, nullptr);
   sd_bus_message_unref(m);
-  return name;
+  const std::string name = TakeErrorName(&failure);
+  return r >= 0 ? "" : name;
 }
 
 bool TestTrayHost::CallItem(const std::string& member) {

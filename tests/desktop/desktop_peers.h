@@ -30,6 +30,9 @@ class BusPeer {
   [[nodiscard]] sd_bus* bus() const { return bus_; }
 
  protected:
+  // Serves |vtable| on |path| under the well-known name |interface|; closes
+  // the connection when either fails.
+  void Serve(const char* path, const char* interface, const sd_bus_vtable* vtable);
   sd_bus* bus_ = nullptr;
 };
 
@@ -98,6 +101,10 @@ class TestNotificationServer : public BusPeer {
   std::vector<sd_bus_message*> unanswered_;
 };
 
+// Sends the notification server's ActionInvoked signal from |bus|: from the
+// server, or from another program that pretends to be it.
+void EmitActionInvoked(sd_bus* bus, uint32_t id, const std::string& action);
+
 // A tray host: reads the item's properties and calls its menu.
 class TestTrayHost : public BusPeer {
  public:
@@ -137,6 +144,10 @@ class TestTrayHost : public BusPeer {
   std::vector<std::string> signals;
 
  private:
+  // Calls |member| of the item's menu with |types| and the arguments after
+  // them; the D-Bus error's name goes to |error|.
+  int CallMenu(const char* member, sd_bus_message** reply, std::string* error, const char* types,
+               ...);
   static int OnSignal(sd_bus_message* m, void* userdata, sd_bus_error* error);
   std::string item_;
 };

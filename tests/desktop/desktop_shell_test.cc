@@ -177,31 +177,22 @@ TEST_F(DesktopShellTest, AnIdleConnectionCostsTheLoopNoWakeUp) {
 TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton) {
   test::BusPeer stranger(bus_.address());
   ASSERT_TRUE(stranger.ok());
+  // What happens to the notification, in order: "close" (the user dismisses
+  // it), "K" (the user presses action K) or "stranger K" (another program
+  // reports action K).
   struct Case {
     const char* name;
     bool server_has_actions;
-    std::function<void(test::TestNotificationServer&, uint32_t id)> user;
+    std::vector<std::string> steps;
     int answer;
   };
   const Case cases[] = {
-      {"OK", true, [](auto& server, uint32_t id) { server.InvokeAction(id, "1"); }, IDOK},
-      {"Cancel", true, [](auto& server, uint32_t id) { server.InvokeAction(id, "2"); }, IDCANCEL},
-      {"dismissed", true, [](auto& server, uint32_t id) { server.Close(id, 2); }, IDCANCEL},
-      {"closed, then the action", true,
-       [](auto& server, uint32_t id) {
-         server.Close(id, 2);
-         server.InvokeAction(id, "1");
-       },
-       IDOK},
-      {"another program's OK, then the user's Cancel", true,
-       [&stranger](auto& server, uint32_t id) {
-         sd_bus_emit_signal(stranger.bus(), "/org/freedesktop/Notifications",
-                            "org.freedesktop.Notifications", "ActionInvoked", "us", id, "1");
-         sd_bus_flush(stranger.bus());
-         server.InvokeAction(id, "2");
-       },
-       IDCANCEL},
-      {"no buttons on this server", false, nullptr, IDCANCEL},
+      {"OK", true, {"1"}, IDOK},
+      {"Cancel", true, {"2"}, IDCANCEL},
+      {"dismissed", true, {"close"}, IDCANCEL},
+      {"closed, then the action", true, {"close", "1"}, IDOK},
+      {"another program's OK, then the user's Cancel", true, {"stranger 1", "2"}, IDCANCEL},
+      {"no buttons on this server", false, {}, IDCANCEL},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
@@ -216,7 +207,7 @@ TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton)
     };
     PostMessage(ui_.hwnd(), kRun, reinterpret_cast<WPARAM>(&ask), 0);
     auto answered = answer.get_future();
-    if (test.user) {
+    if (test.server_has_actions) {
       ASSERT_TRUE(PumpUntil({&server}, [&] { return !server.notifications.empty(); }));
       const auto& shown = server.notifications.back();
       EXPECT_EQ(shown.summary, "Question");
@@ -228,15 +219,21 @@ TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton)
           {&server},
           [&] { return answered.wait_for(milliseconds(0)) == std::future_status::ready; },
           milliseconds(500)));
-      test.user(server, shown.id);
+      for (const std::string& step : test.steps) {
+        if (step == "close") {
+          server.Close(shown.id, 2);
+        } else if (step.starts_with("stranger ")) {
+          test::EmitActionInvoked(stranger.bus(), shown.id, step.substr(9));
+        } else {
+          server.InvokeAction(shown.id, step);
+        }
+      }
     }
     ASSERT_TRUE(PumpUntil({&server}, [&] {
       return answered.wait_for(milliseconds(0)) == std::future_status::ready;
     }));
     EXPECT_EQ(answered.get(), test.answer);
-    if (!test.user) {
-      EXPECT_TRUE(server.notifications.empty());
-    }
+    EXPECT_EQ(server.notifications.empty(), !test.server_has_actions);
   }
 }
 
@@ -245,32 +242,23 @@ TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton)
 // click on the body (GNOME, Plasma); the desktop's name and icon for it; and
 // the button pressed only by the server that showed it, with a key offered.
 TEST_F(DesktopShellTest, TheConsolesNotificationsShowTheirButtonOnceAndOnlyTheServerPressesIt) {
+  // GNOME's user presses the button, Plasma's clicks the body.
   struct Case {
-    const char* name;
+    std::string server;  // the name it gives itself
     std::vector<std::string> capabilities;
-    std::string server;
     bool draws_default;
     std::vector<std::string> actions;
     const char* click;  // the key the server reports for the user's click
   };
+  const std::vector<std::string> kBoth = {"default", "Details", "run", "Details"};
   const Case cases[] = {
-      {"the button",
-       {"actions"},
-       "gnome-shell",
-       false,
-       {"default", "Details", "run", "Details"},
-       "run"},
-      {"a click on the body",
-       {"actions"},
-       "plasma",
-       false,
-       {"default", "Details", "run", "Details"},
-       "default"},
-      {"LXQt", {"actions"}, "lxqt-notificationd", true, {"default", "Details"}, "default"},
-      {"no buttons on this server", {"body"}, "test", false, {}, nullptr},
+      {"gnome-shell", {"actions"}, false, kBoth, "run"},
+      {"plasma", {"actions"}, false, kBoth, "default"},
+      {"lxqt-notificationd", {"actions"}, true, {"default", "Details"}, "default"},
+      {"test", {"body"}, false, {}, nullptr},
   };
   for (const Case& test : cases) {
-    SCOPED_TRACE(test.name);
+    SCOPED_TRACE(test.server);
     test::TestNotificationServer server(bus_.address(), test.capabilities, test.server);
     test::BusPeer stranger(bus_.address());
     ASSERT_TRUE(server.ok() && stranger.ok());
@@ -300,9 +288,7 @@ TEST_F(DesktopShellTest, TheConsolesNotificationsShowTheirButtonOnceAndOnlyTheSe
     if (test.click == nullptr) continue;
 
     // Another program, and a key the notification did not offer, press nothing.
-    sd_bus_emit_signal(stranger.bus(), "/org/freedesktop/Notifications",
-                       "org.freedesktop.Notifications", "ActionInvoked", "us", received.id,
-                       test.click);
+    test::EmitActionInvoked(stranger.bus(), received.id, test.click);
     server.InvokeAction(received.id, "open");
     RunOnUi([] {});
     EXPECT_FALSE(PumpUntil(

@@ -83,15 +83,13 @@ TEST_F(AgentConsoleTest, EveryConsoleProcessGetsTheAgentsTexts) {
   setenv("WARDEX_CONSOLE_IDLE_SECONDS", "1", 1);
   auto agent = tree_->StartAndWait();
   ASSERT_TRUE(agent);
-  ASSERT_TRUE(tree_->ShellCommand("menu-choice 0x8016"));
-  ASSERT_FALSE(tree_->OpenMenu().empty()) << tree_->Diagnostics();
+  ASSERT_TRUE(tree_->ChooseFromMenu("0x8016")) << tree_->Diagnostics();
   const size_t lines = tree_->LogTexts().size();
   ASSERT_TRUE(VirtualDisplay::TypeInto("Brisko & Co - Information", "Escape"))
       << tree_->Diagnostics();
   ASSERT_TRUE(tree_->WaitForLog("CONSOLE: the Console (pid", std::chrono::seconds(30), lines))
       << tree_->Diagnostics();
-  ASSERT_TRUE(tree_->ShellCommand("menu-choice 0x8016"));
-  ASSERT_FALSE(tree_->OpenMenu().empty()) << tree_->Diagnostics();
+  ASSERT_TRUE(tree_->ChooseFromMenu("0x8016")) << tree_->Diagnostics();
   EXPECT_TRUE(VirtualDisplay::WaitForWindow("Brisko & Co - Information")) << tree_->Diagnostics();
 }
 

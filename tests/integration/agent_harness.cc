@@ -82,25 +82,6 @@ KaOSAL::KaString WideName(const std::string& name) {
   return KaOSAL::KaString(wide.data(), static_cast<int>(wide.size()));
 }
 
-// Reads exactly |size| bytes of the product key's value |name|.
-bool ReadProductValue(const std::string& name, void* value, uint32_t size) {
-  uint32_t type = 0;
-  uint32_t got = size;
-  return platform::RegQueryValue(platform::HKEY_LOCAL_MACHINE, kProductKey, WideName(name),
-                                 platform::KEY_QUERY_VALUE, &type, static_cast<uint8_t*>(value),
-                                 &got) == 0 &&
-         got == size;
-}
-
-// Writes the product key's value |name|, making the key when missing.
-bool WriteProductValue(const std::string& name, uint32_t type, const void* value, uint32_t size) {
-  return platform::RegCreateKey(platform::HKEY_LOCAL_MACHINE, kProductKey,
-                                platform::KEY_SET_VALUE) == 0 &&
-         platform::RegSetValue(platform::HKEY_LOCAL_MACHINE, kProductKey, WideName(name),
-                               platform::KEY_SET_VALUE, type, static_cast<const uint8_t*>(value),
-                               size) == 0;
-}
-
 }  // namespace
 
 bool CanUnshareNetwork(std::string* reason) {
@@ -135,6 +116,8 @@ int AgentProcess::Wait(milliseconds timeout) {
 bool AgentProcess::Signal(int signal_number) const { return kill(pid_, signal_number) == 0; }
 
 bool AgentProcess::Running() { return Wait(milliseconds(0)) < 0; }
+
+int AgentProcess::Stop() { return Signal(SIGTERM) ? Wait(milliseconds(30000)) : -1; }
 
 AgentTree::AgentTree(std::string executable_name)
     : root_(true), executable_name_(std::move(executable_name)) {
@@ -351,23 +334,26 @@ bool AgentTree::ShellCommand(const std::string& command) const {
   return written;
 }
 
-int64_t AgentTree::ReadProductDWord(const std::string& name) const {
-  uint32_t value = 0;
-  return ReadProductValue(name, &value, sizeof(value)) ? int64_t{value} : -1;
+bool AgentTree::ChooseFromMenu(const std::string& command) const {
+  return ShellCommand("menu-choice " + command) && !OpenMenu().empty();
 }
 
-bool AgentTree::WriteProductDWord(const std::string& name, uint32_t value) const {
-  return WriteProductValue(name, platform::REG_DWORD, &value, sizeof(value));
+bool AgentTree::ReadProductValue(const std::string& name, void* value, uint32_t size) {
+  uint32_t type = 0;
+  uint32_t got = size;
+  return platform::RegQueryValue(platform::HKEY_LOCAL_MACHINE, kProductKey, WideName(name),
+                                 platform::KEY_QUERY_VALUE, &type, static_cast<uint8_t*>(value),
+                                 &got) == 0 &&
+         got == size;
 }
 
-std::optional<int64_t> AgentTree::ReadProductQWord(const std::string& name) const {
-  int64_t value = 0;
-  return ReadProductValue(name, &value, sizeof(value)) ? std::optional<int64_t>(value)
-                                                       : std::nullopt;
-}
-
-bool AgentTree::WriteProductQWord(const std::string& name, int64_t value) const {
-  return WriteProductValue(name, platform::REG_BINARY, &value, sizeof(value));
+bool AgentTree::WriteProductValue(const std::string& name, const void* value, uint32_t size) {
+  const uint32_t type = size == 4 ? platform::REG_DWORD : platform::REG_BINARY;
+  return platform::RegCreateKey(platform::HKEY_LOCAL_MACHINE, kProductKey,
+                                platform::KEY_SET_VALUE) == 0 &&
+         platform::RegSetValue(platform::HKEY_LOCAL_MACHINE, kProductKey, WideName(name),
+                               platform::KEY_SET_VALUE, type, static_cast<const uint8_t*>(value),
+                               size) == 0;
 }
 
 std::string AgentTree::OpenMenu(const std::string& event) const {
@@ -405,24 +391,30 @@ AgentTree& AgentTest::NewTree() {
   return *tree_;
 }
 
-bool ContainsInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& needles,
-                     std::string* missing) {
+::testing::AssertionResult ContainsInOrder(const std::vector<std::string>& lines,
+                                           const std::vector<std::string>& needles) {
   size_t next = 0;
   for (const std::string& needle : needles) {
     while (next < lines.size() && lines[next].find(needle) == std::string::npos) ++next;
     if (next == lines.size()) {
-      if (missing != nullptr) *missing = needle;
-      return false;
+      return ::testing::AssertionFailure() << "missing or out of order: " << needle;
     }
     ++next;
   }
-  return true;
+  return ::testing::AssertionSuccess();
 }
 
 size_t CountContaining(const std::vector<std::string>& lines, const std::string& needle) {
   size_t count = 0;
   for (const std::string& line : lines) count += line.find(needle) != std::string::npos ? 1 : 0;
   return count;
+}
+
+void ExpectCounts(const std::vector<std::string>& lines,
+                  std::initializer_list<std::pair<std::string, size_t>> counts) {
+  for (const auto& [needle, count] : counts) {
+    EXPECT_EQ(CountContaining(lines, needle), count) << needle;
+  }
 }
 
 }  // namespace wardex::test

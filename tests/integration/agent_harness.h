@@ -13,9 +13,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "crashlog/log_test_util.h"
@@ -26,6 +28,9 @@ namespace wardex::test {
 
 // The channel the staged install.cfg names.
 inline constexpr char kAgentChannel[] = "wardex-test";
+// A request every running agent answers, and its answer.
+inline constexpr char kPing[] = R"({"ModuleRequest":5})";
+inline constexpr char kPingReply[] = R"([{"ModuleIdentificator":"","ModuleRequest":5}])";
 
 // True when this machine lets us make a private network namespace; the
 // reason otherwise.
@@ -44,6 +49,8 @@ class AgentProcess {
   int Wait(std::chrono::milliseconds timeout);
   bool Signal(int signal_number) const;
   bool Running();
+  // Sends SIGTERM; the exit status once the process ended (30 s at most).
+  int Stop();
 
  private:
   pid_t pid_;
@@ -123,12 +130,20 @@ class AgentTree {
   std::string Send(const std::string& message, uint32_t timeout_ms = 15000) const;
   // Writes one command line to the test shell's control FIFO.
   bool ShellCommand(const std::string& command) const;
-  // A DWORD value of the product key, or -1 when absent.
-  int64_t ReadProductDWord(const std::string& name) const;
-  bool WriteProductDWord(const std::string& name, uint32_t value) const;
-  // An 8-byte value (REG_BINARY, as the agent stores times), or nullopt.
-  std::optional<int64_t> ReadProductQWord(const std::string& name) const;
-  bool WriteProductQWord(const std::string& name, int64_t value) const;
+  // Chooses |command| ("0x8018") from the tray menu, which opens for it.
+  bool ChooseFromMenu(const std::string& command) const;
+  // A value of the product key as the agent stores it: a uint32_t as
+  // REG_DWORD, an int64_t (a time) as REG_BINARY; nullopt when absent.
+  template <typename T>
+  std::optional<T> ReadProduct(const std::string& name) const {
+    T value{};
+    return ReadProductValue(name, &value, sizeof(value)) ? std::optional<T>(value) : std::nullopt;
+  }
+  template <typename T>
+  bool WriteProduct(const std::string& name, T value) const {
+    static_assert(sizeof(T) == 4 || sizeof(T) == 8);
+    return WriteProductValue(name, &value, sizeof(value));
+  }
   // Clicks the icon with |event| and returns the MENU line of the menu that
   // opened (empty when none did within the wait).
   std::string OpenMenu(const std::string& event = "rbuttonup") const;
@@ -143,6 +158,10 @@ class AgentTree {
   std::string log_path() const { return test_dir_ + "/wardex.log"; }
 
  private:
+  // Exactly |size| bytes of the product key's value |name|.
+  static bool ReadProductValue(const std::string& name, void* value, uint32_t size);
+  // Writes 4 bytes as REG_DWORD, others as REG_BINARY, making the key when missing.
+  static bool WriteProductValue(const std::string& name, const void* value, uint32_t size);
   // The real Console module with |program_file| as its wardex-console.
   void StageDesktopConsole(const std::string& program_file);
   // Sets |name| for the agents started from now on, until the tree goes.
@@ -169,9 +188,12 @@ class AgentTest : public ::testing::Test {
 };
 
 // |needles| appear in |lines| in this order (each a substring of a later line
-// than the one before); the first missing one in |missing|.
-bool ContainsInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& needles,
-                     std::string* missing);
+// than the one before); the failure names the first missing one.
+::testing::AssertionResult ContainsInOrder(const std::vector<std::string>& lines,
+                                           const std::vector<std::string>& needles);
 size_t CountContaining(const std::vector<std::string>& lines, const std::string& needle);
+// Expects each needle of |counts| in as many of |lines| as it says.
+void ExpectCounts(const std::vector<std::string>& lines,
+                  std::initializer_list<std::pair<std::string, size_t>> counts);
 
 }  // namespace wardex::test

@@ -100,8 +100,7 @@ TEST_F(AgentMenuTest, CachedTurboOutlivesThePipeRequestInsideItAndLoadsAgainAfte
   });
   const bool started = tree_->WaitForJournal("TurboModule start-task", kEventWait);
   if (started) {
-    EXPECT_TRUE(tree_->ShellCommand("menu-choice 0x8018"));
-    EXPECT_FALSE(tree_->OpenMenu().empty());
+    EXPECT_TRUE(tree_->ChooseFromMenu("0x8018"));
     EXPECT_TRUE(tree_->WaitForJournal("TurboModule set-switch 1 2", kEventWait));
   }
   std::ofstream(tree_->test_dir() + "/release") << "go";
@@ -121,8 +120,7 @@ TEST_F(AgentMenuTest, CachedTurboOutlivesThePipeRequestInsideItAndLoadsAgainAfte
   EXPECT_EQ(tree_->Send(R"({"ModuleRequest":4,"ModuleIdentificator":"TurboModule"})"),
             R"([{"ModuleIdentificator":"TurboModule","ModuleRequest":4,"ResultText":"done",)"
             R"("SwitchState":2}])");
-  ASSERT_TRUE(tree_->ShellCommand("menu-choice 0x8018"));
-  ASSERT_FALSE(tree_->OpenMenu().empty());
+  ASSERT_TRUE(tree_->ChooseFromMenu("0x8018"));
   WaitFor([&] { return CountContaining(tree_->Journal(), "set-switch 1 2") >= 2; });
   EXPECT_EQ(CountContaining(tree_->Journal(), "TurboModule set-switch 1 2"), 2u);
   EXPECT_EQ(CountContaining(tree_->Journal(), "TurboModule create"), 3u);
@@ -137,8 +135,7 @@ TEST_F(AgentMenuTest, AViewWithdrawnWithItsModuleIgnoresLaterButtons) {
   auto agent = tree_->StartAndWait();
   ASSERT_TRUE(agent);
   tree_->AddModule("TurboModule", "flags=32\nshows_view=1\n");
-  ASSERT_TRUE(tree_->ShellCommand("menu-choice 0x8018"));
-  ASSERT_FALSE(tree_->OpenMenu().empty());
+  ASSERT_TRUE(tree_->ChooseFromMenu("0x8018"));
   ASSERT_TRUE(tree_->WaitForJournal("TurboModule destroy", kEventWait)) << tree_->Diagnostics();
   ASSERT_EQ(CountContaining(tree_->Journal(), "TurboModule describe-view"), 1u);
   const size_t before = tree_->LogTexts().size();
@@ -156,8 +153,7 @@ TEST_F(AgentMenuTest, AViewWithdrawnWithItsModuleIgnoresLaterButtons) {
   auto greyed = [&] { return CountContaining(tree_->FakeConsoleRecord(), "view 1 Quick check 0"); };
   WaitFor([&] { return greyed() > 0; });
   EXPECT_EQ(greyed(), 1u) << ::testing::PrintToString(tree_->FakeConsoleRecord());
-  ASSERT_TRUE(agent->Signal(SIGTERM));
-  EXPECT_EQ(agent->Wait(kEventWait), 0) << tree_->Diagnostics();
+  EXPECT_EQ(agent->Stop(), 0) << tree_->Diagnostics();
 }
 
 // The settings window's choices, as the administrator and as a user who may
@@ -171,13 +167,12 @@ TEST_F(AgentMenuTest, SettingsAreSavedWhereTheUserMayAndTheRestIsReported) {
     NewTree();
     tree_->AddModule("WardexModule");
     tree_->AddFakeDesktopConsole({"SETTINGS=de,1,0"});
-    ASSERT_TRUE(tree_->WriteProductDWord("NEWSFEED_OFF", 0));
+    ASSERT_TRUE(tree_->WriteProduct<uint32_t>("NEWSFEED_OFF", 0));
     const std::string config = ReadFile(tree_->app_dir() + "/install.cfg");
     if (!as_root) tree_->RunAsNobody();
     auto agent = tree_->StartAndWait();
     ASSERT_TRUE(agent);
-    ASSERT_TRUE(tree_->ShellCommand("menu-choice 0x8015"));
-    ASSERT_FALSE(tree_->OpenMenu().empty());
+    ASSERT_TRUE(tree_->ChooseFromMenu("0x8015"));
     const std::string saved = as_root ? "saved" : "not all saved";
     ASSERT_TRUE(tree_->WaitForLog(
         "CONSOLE: settings " + saved + " (language de, start at logon 1, news 0)", kEventWait))
@@ -190,7 +185,7 @@ TEST_F(AgentMenuTest, SettingsAreSavedWhereTheUserMayAndTheRestIsReported) {
     if (as_root) {
       EXPECT_NE(ReadFile(tree_->app_dir() + "/install.cfg").find("Language=de\n"),
                 std::string::npos);
-      EXPECT_EQ(tree_->ReadProductDWord("NEWSFEED_OFF"), 1);
+      EXPECT_EQ(tree_->ReadProduct<uint32_t>("NEWSFEED_OFF"), 1u);
       continue;
     }
     EXPECT_EQ(CountContaining(log, "CONSOLE: setting Language not saved in " + tree_->app_dir() +
@@ -202,7 +197,7 @@ TEST_F(AgentMenuTest, SettingsAreSavedWhereTheUserMayAndTheRestIsReported) {
                               "Access is denied. (5)"),
               1u);
     EXPECT_EQ(ReadFile(tree_->app_dir() + "/install.cfg"), config);
-    EXPECT_EQ(tree_->ReadProductDWord("NEWSFEED_OFF"), 0);
+    EXPECT_EQ(tree_->ReadProduct<uint32_t>("NEWSFEED_OFF"), 0u);
     auto told = [&] {
       return CountContaining(tree_->FakeConsoleRecord(), "dialog Settings not saved ");
     };
@@ -216,8 +211,7 @@ TEST_F(AgentMenuTest, QuickCheckFromTheMenuAndFromThePipeAreLabelledBySource) {
   auto agent = tree_->StartAndWait();
   ASSERT_TRUE(agent);
 
-  ASSERT_TRUE(tree_->ShellCommand("menu-choice 0x8017"));
-  ASSERT_FALSE(tree_->OpenMenu().empty());
+  ASSERT_TRUE(tree_->ChooseFromMenu("0x8017"));
   ASSERT_TRUE(tree_->WaitForJournal("console show-module-view view 1", kEventWait));
 
   struct Case {
@@ -228,8 +222,8 @@ TEST_F(AgentMenuTest, QuickCheckFromTheMenuAndFromThePipeAreLabelledBySource) {
   for (const Case& test :
        {Case{-2, "FROM_DESKTOP"}, Case{0xFFFFFFFF, "FROM_WARDEX"}, Case{5, "FROM_DESKTOP"}}) {
     if (test.wait_to_start != -2) {
-      ASSERT_TRUE(
-          tree_->WriteProductDWord("SC_WAITTOSTART", static_cast<uint32_t>(test.wait_to_start)));
+      ASSERT_TRUE(tree_->WriteProduct<uint32_t>("SC_WAITTOSTART",
+                                                static_cast<uint32_t>(test.wait_to_start)));
     }
     EXPECT_EQ(tree_->Send(R"({"ModuleRequest":13})"),
               R"([{"ModuleIdentificator":"","ModuleRequest":13}])");

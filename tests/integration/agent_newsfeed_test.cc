@@ -55,7 +55,7 @@ class AgentNewsfeedTest : public ::testing::Test {
                                  "servers=127.0.0.1:" + std::to_string(sntp_.port()));
     // Installed a minute ago by the local clock; the time server says two
     // days later, so only the server time passes the installation gate.
-    ASSERT_TRUE(tree_.WriteProductQWord("INSTALLTIMESTAMP_UTC", Now() - 60));
+    ASSERT_TRUE(tree_.WriteProduct<int64_t>("INSTALLTIMESTAMP_UTC", Now() - 60));
     server_seconds_ = Now() + 2 * kDay;
   }
 
@@ -89,8 +89,7 @@ class AgentNewsfeedTest : public ::testing::Test {
     ASSERT_NE(agent, nullptr) << tree_.Diagnostics();
     WaitFor([&] { return DataInode() != before; }, milliseconds(20000));
     EXPECT_NE(DataInode(), before) << "the check did not end\n" << tree_.Diagnostics();
-    ASSERT_TRUE(agent->Signal(SIGTERM));
-    ASSERT_EQ(agent->Wait(milliseconds(10000)), 0) << tree_.Diagnostics();
+    ASSERT_EQ(agent->Stop(), 0) << tree_.Diagnostics();
   }
   size_t Shown(const std::string& needle) const { return CountContaining(tree_.Journal(), needle); }
   size_t Logged(const std::string& needle) const {
@@ -131,7 +130,7 @@ TEST_F(AgentNewsfeedTest, OncePerDayOneItemNotSeenBefore) {
   EXPECT_NE(first.find("<old>\n\t\t<b>1</b>"), std::string::npos) << first;
   EXPECT_NE(first.find("<active>\n\t\t<a>1</a>\n\t\t<b>1</b>\n\t</active>"), std::string::npos);
   EXPECT_NE(first.find("<newsfeed>"), std::string::npos);
-  const std::optional<int64_t> checked = tree_.ReadProductQWord("LAST_NEWSFEED_CHECK");
+  const std::optional<int64_t> checked = tree_.ReadProduct<int64_t>("LAST_NEWSFEED_CHECK");
   ASSERT_TRUE(checked.has_value());
   EXPECT_LE(std::abs(*checked - Now()), 60);
 
@@ -143,7 +142,7 @@ TEST_F(AgentNewsfeedTest, OncePerDayOneItemNotSeenBefore) {
   EXPECT_EQ(Shown("console show-newsfeed "), 1u);
 
   // The next day (by the daily mark): asked again, b is skipped as seen.
-  ASSERT_TRUE(tree_.WriteProductQWord("LAST_NEWSFEED_CHECK", *checked - kDay));
+  ASSERT_TRUE(tree_.WriteProduct<int64_t>("LAST_NEWSFEED_CHECK", *checked - kDay));
   RunOneStart();
   EXPECT_EQ(feed_requests_.load(), 2);
   EXPECT_EQ(Shown("console show-newsfeed id=a "), 1u);
@@ -153,11 +152,11 @@ TEST_F(AgentNewsfeedTest, OncePerDayOneItemNotSeenBefore) {
 
 TEST_F(AgentNewsfeedTest, SwitchedOffInTheSettingsAsksNothing) {
   Answer("<newsfeeds>" + NewsItemXml("a") + "</newsfeeds>");
-  ASSERT_TRUE(tree_.WriteProductDWord("NEWSFEED_OFF", 1));
+  ASSERT_TRUE(tree_.WriteProduct<uint32_t>("NEWSFEED_OFF", 1));
   RunOneStart();
   EXPECT_EQ(Logged("NEWSFEED: switched off in the settings"), 1u);
   EXPECT_EQ(feed_requests_.load(), 0);
-  ASSERT_TRUE(tree_.WriteProductDWord("NEWSFEED_OFF", 0));
+  ASSERT_TRUE(tree_.WriteProduct<uint32_t>("NEWSFEED_OFF", 0));
   RunOneStart();
   EXPECT_EQ(feed_requests_.load(), 1);
 }
@@ -170,8 +169,7 @@ TEST_F(AgentNewsfeedTest, LocalClockAloneDoesNotPassTheInstallationGate) {
   ASSERT_NE(agent, nullptr);
   EXPECT_TRUE(tree_.WaitForLog("NEWSFEED: No check because of installdate", milliseconds(15000)))
       << tree_.Diagnostics();
-  ASSERT_TRUE(agent->Signal(SIGTERM));
-  ASSERT_EQ(agent->Wait(milliseconds(10000)), 0);
+  ASSERT_EQ(agent->Stop(), 0);
   EXPECT_EQ(feed_requests_.load(), 0);
   EXPECT_EQ(DataInode(), 0u) << "no data.xml before the gate passes";
 }
@@ -231,14 +229,13 @@ TEST_F(AgentNewsfeedTest, ClosingEndsPromptlyWhereverTheCheckWaits) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.waits_for);
-    ASSERT_TRUE(tree_.WriteProductQWord("LAST_NEWSFEED_CHECK", 0));
+    ASSERT_TRUE(tree_.WriteProduct<int64_t>("LAST_NEWSFEED_CHECK", 0));
     c.prepare();
     auto agent = tree_.StartAndWait();
     ASSERT_NE(agent, nullptr);
     ASSERT_TRUE(WaitFor(c.waiting, milliseconds(15000))) << tree_.Diagnostics();
     const auto start = steady_clock::now();
-    ASSERT_TRUE(agent->Signal(SIGTERM));
-    ASSERT_EQ(agent->Wait(milliseconds(30000)), 0) << tree_.Diagnostics();
+    ASSERT_EQ(agent->Stop(), 0) << tree_.Diagnostics();
     const auto took = std::chrono::duration_cast<milliseconds>(steady_clock::now() - start);
     setenv("WARDEX_SHELL", "test", 1);
     unsetenv("DISPLAY");

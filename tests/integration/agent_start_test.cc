@@ -61,15 +61,7 @@ std::vector<std::string> LinesAfterCreation(const AgentTree& tree) {
                              : std::vector<std::string>(done + 1, lines.end());
 }
 
-class AgentStartTest : public AgentTest {
- protected:
-  void ExpectInOrder(const std::vector<std::string>& lines,
-                     const std::vector<std::string>& expected) {
-    std::string missing;
-    EXPECT_TRUE(ContainsInOrder(lines, expected, &missing))
-        << "missing or out of order: " << missing;
-  }
-};
+using AgentStartTest = AgentTest;
 
 TEST_F(AgentStartTest, StartSecondStartAndCloseLogExactlyTheirLinesAndLevels) {
   struct Case {
@@ -82,14 +74,12 @@ TEST_F(AgentStartTest, StartSecondStartAndCloseLogExactlyTheirLinesAndLevels) {
     if (test.staged) tree.AddFrameModules();
     auto agent = tree.StartAndWait();
     ASSERT_TRUE(agent);
-    EXPECT_EQ(tree.Send(R"({"ModuleRequest":5})"),
-              R"([{"ModuleIdentificator":"","ModuleRequest":5}])");
+    EXPECT_EQ(tree.Send(kPing), kPingReply);
     auto second = tree.Start();
     ASSERT_TRUE(second);
     ASSERT_EQ(second->Wait(kExitWait), 0);
     const size_t journal_before = tree.Journal().size();
-    ASSERT_TRUE(agent->Signal(SIGTERM));
-    ASSERT_EQ(agent->Wait(kExitWait), 0);
+    ASSERT_EQ(agent->Stop(), 0);
 
     const std::string modules = tree.app_dir() + "/modules/";
     auto module = [&](const std::string& name) { return modules + name + "/" + name + ".so"; };
@@ -121,11 +111,12 @@ TEST_F(AgentStartTest, StartSecondStartAndCloseLogExactlyTheirLinesAndLevels) {
     // on close and destruction after the signal.
     const std::vector<std::string> journal = tree.Journal();
     if (test.staged) {
-      ExpectInOrder(journal, {"console create", "console set-owner window",
-                              "HandsetLinkModule create", "HandsetLinkModule start-monitoring",
-                              "WardexModule create", "WardexModule start-monitoring",
-                              "WardexModule set-console-view console", "SnapCheckModule create",
-                              "TurboModule create", "TurboModule set-console-view console"});
+      EXPECT_TRUE(ContainsInOrder(
+          journal, {"console create", "console set-owner window", "HandsetLinkModule create",
+                    "HandsetLinkModule start-monitoring", "WardexModule create",
+                    "WardexModule start-monitoring", "WardexModule set-console-view console",
+                    "SnapCheckModule create", "TurboModule create",
+                    "TurboModule set-console-view console"}));
       EXPECT_EQ(std::vector<std::string>(journal.begin() + static_cast<long>(journal_before),
                                          journal.end()),
                 (std::vector<std::string>{"HandsetLinkModule stop-monitoring",  // close
@@ -138,9 +129,9 @@ TEST_F(AgentStartTest, StartSecondStartAndCloseLogExactlyTheirLinesAndLevels) {
     EXPECT_EQ(CountContaining(tree.LogTexts(), "UI: signal 15, closing the main window"), 1u);
     // The second start made no icon and counted no start; the next start counts.
     EXPECT_EQ(CountContaining(tree.ShellLog(), "NIM_ADD"), 1u);
-    EXPECT_EQ(tree.ReadProductDWord("Tray_StartCount"), 1);
+    EXPECT_EQ(tree.ReadProduct<uint32_t>("Tray_StartCount"), 1u);
     ASSERT_TRUE(tree.StartAndWait());
-    EXPECT_EQ(tree.ReadProductDWord("Tray_StartCount"), 2);
+    EXPECT_EQ(tree.ReadProduct<uint32_t>("Tray_StartCount"), 2u);
   }
 }
 
@@ -249,8 +240,9 @@ TEST_F(AgentStartTest, RegisterSwitchesRunTheModuleHooksAndUnregisterClosesTheAg
   auto registering = tree.Start({"-REGISTER"});
   ASSERT_TRUE(registering);
   EXPECT_EQ(registering->Wait(kExitWait), 0);
-  ExpectInOrder(tree.Journal(), {"HandsetLinkModule register", "HandsetTidyModule register",
-                                 "WardexModule register"});
+  EXPECT_TRUE(ContainsInOrder(
+      tree.Journal(),
+      {"HandsetLinkModule register", "HandsetTidyModule register", "WardexModule register"}));
   EXPECT_EQ(CountContaining(tree.Journal(), "register"), 3u);
   EXPECT_EQ(CountContaining(tree.LogTexts(), "Tray ### On Create MainFrame"), 0u);
 
@@ -260,8 +252,9 @@ TEST_F(AgentStartTest, RegisterSwitchesRunTheModuleHooksAndUnregisterClosesTheAg
   ASSERT_TRUE(unregister);
   EXPECT_EQ(unregister->Wait(kExitWait), 0);
   EXPECT_EQ(agent->Wait(kExitWait), 0);
-  ExpectInOrder(tree.Journal(), {"HandsetLinkModule stop-monitoring", "HandsetLinkModule destroy",
-                                 "HandsetLinkModule unregister", "WardexModule unregister"});
+  EXPECT_TRUE(ContainsInOrder(tree.Journal(),
+                              {"HandsetLinkModule stop-monitoring", "HandsetLinkModule destroy",
+                               "HandsetLinkModule unregister", "WardexModule unregister"}));
 }
 
 TEST_F(AgentStartTest, DestructionTakesTheViewBackAndGoesOnPastAThrowingStopTask) {
@@ -273,13 +266,13 @@ TEST_F(AgentStartTest, DestructionTakesTheViewBackAndGoesOnPastAThrowingStopTask
   // A switch request hands the cached module the Console's view.
   ASSERT_EQ(tree.Send(R"({"ModuleRequest":3,"ModuleIdentificator":"S","Switch":1})"),
             R"([{"ModuleIdentificator":"S","ModuleRequest":3}])");
-  ASSERT_TRUE(agent->Signal(SIGTERM));
-  EXPECT_EQ(agent->Wait(kExitWait), 0) << tree.Diagnostics();
-  // The view is taken back before the Console goes (step 2); the thrown
-  // StopTask (step 6) is ignored, and the cache is emptied (step 8).
-  ExpectInOrder(tree.Journal(), {"S set-console-view console", "S set-console-view null",
-                                 "console destroy", "S stop-task 1", "S destroy"});
-  ExpectInOrder(tree.LogTexts(), {"Tray ### StopTask of S threw; ignored"});
+  EXPECT_EQ(agent->Stop(), 0) << tree.Diagnostics();
+  // The view is taken back before the Console goes; the thrown StopTask is
+  // ignored, and the cache is emptied after it.
+  EXPECT_TRUE(
+      ContainsInOrder(tree.Journal(), {"S set-console-view console", "S set-console-view null",
+                                       "console destroy", "S stop-task 1", "S destroy"}));
+  EXPECT_EQ(CountContaining(tree.LogTexts(), "Tray ### StopTask of S threw; ignored"), 1u);
 }
 
 TEST_F(AgentStartTest, IconResetTimerFiringDuringAPipeCallbackLeavesTheBusyIcon) {
@@ -395,9 +388,8 @@ TEST_F(AgentStartTest, FaultsDuringCreationAreRetriedOnlyInsidePlugInCalls) {
       EXPECT_EQ(tree.Send(R"({"ModuleRequest":9,"ModuleIdentificator":"WardexModule"})"),
                 R"([{"ModuleIdentificator":"WardexModule","ModuleRequest":9}])");
       EXPECT_NE(tree.OpenMenu(), "");
-      EXPECT_EQ(tree.ReadProductDWord("Tray_StartCount"), 1);
-      ASSERT_TRUE(agent->Signal(SIGTERM));
-      EXPECT_EQ(agent->Wait(kExitWait), 0) << tree.Diagnostics();
+      EXPECT_EQ(tree.ReadProduct<uint32_t>("Tray_StartCount"), 1u);
+      EXPECT_EQ(agent->Stop(), 0) << tree.Diagnostics();
     } else {
       EXPECT_EQ(agent->Wait(kExitWait), test.exit_status) << tree.Diagnostics();
       EXPECT_EQ(CountContaining(tree.LogTexts(), "Tray ### On Create MainFrame done"), 0u);
@@ -471,10 +463,7 @@ TEST_F(AgentStartTest, RefusedIconAddsAreRetriedTwentyTimesAndTheSequenceGoesOn)
     const long console_begun = LogTimeMs(tree, "Tray ### Create Console");
     ASSERT_GE(icon_begun, 0);
     EXPECT_GE(console_begun - icon_begun, static_cast<long>(test.attempts - 1) * kRetryWaitMs);
-    ExpectInOrder(AgentLines(tree),
-                  {"14 Tray ### Create Console", "14 Tray ### On Create MainFrame done"});
-    EXPECT_EQ(tree.Send(R"({"ModuleRequest":5})"),
-              R"([{"ModuleIdentificator":"","ModuleRequest":5}])");
+    EXPECT_EQ(tree.Send(kPing), kPingReply);
     EXPECT_NE(tree.OpenMenu(), "");
     EXPECT_TRUE(agent->Running());
   }
@@ -515,8 +504,7 @@ TEST_F(AgentStartTest, IconRefusedAtStartIsAddedWhenANewTaskbarIsAnnounced) {
   // add succeeds, so this icon opens none.)
   ASSERT_TRUE(tree.ShellCommand("click rbuttonup"));
   EXPECT_TRUE(tree.WaitForShellLog("CLICK event=0x205 delivered=1"));
-  EXPECT_EQ(tree.Send(R"({"ModuleRequest":5})"),
-            R"([{"ModuleIdentificator":"","ModuleRequest":5}])");
+  EXPECT_EQ(tree.Send(kPing), kPingReply);
   EXPECT_TRUE(agent->Running());
 }
 
@@ -530,7 +518,7 @@ TEST_F(AgentStartTest, WithoutTheIpcLibraryTheAgentLogsItAndRunsOn) {
   EXPECT_EQ(CountContaining(tree.LogTexts(), "IPCLoader: Could not load IPC-library at " +
                                                  tree.app_dir() + "/modules/common/kvl_ipc32.so!"),
             1u);
-  EXPECT_EQ(tree.Send(R"({"ModuleRequest":5})", 500).rfind("ERROR: ", 0), 0u);
+  EXPECT_EQ(tree.Send(kPing, 500).rfind("ERROR: ", 0), 0u);
   EXPECT_TRUE(agent->Running());
 }
 

@@ -2,7 +2,6 @@
 // message dialogs that nobody can see.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -10,7 +9,6 @@
 #include <vector>
 
 #include "console/dialog_answer.h"
-#include "fixtures/null_console_view.h"
 #include "modules/module_library.h"
 #include "stage_test_env.h"
 #include "wardex/console_view.h"
@@ -26,13 +24,6 @@ using console::Boxes;
 MessageDialog Dialog(uint32_t show_time_ms, int buttons, Answer* answer) {
   return console::Dialog("Header", answer, buttons, 1, show_time_ms);
 }
-
-// A module view that counts how often it was asked to refresh.
-class CountingView final : public test::NullConsoleView {
- public:
-  void Refresh() override { ++refreshes; }
-  std::atomic<int> refreshes{0};
-};
 
 class ConsoleModuleTest : public ::testing::Test {
  protected:
@@ -91,13 +82,6 @@ TEST_F(ConsoleModuleTest, LogsWhatItWouldShow) {
                 "CONSOLE: refresh",
                 "CONSOLE: news \"News\": \"Body\" (link \"https://127.0.0.1/x\", button \"Read\")",
             }));
-}
-
-TEST_F(ConsoleModuleTest, ShowsAModuleViewByAskingItToRefresh) {
-  CountingView module_view;
-  static_cast<void>(view_->ShowModuleView(&module_view, 1));
-  EXPECT_EQ(module_view.refreshes.load(), 1);
-  EXPECT_EQ(env_.LogTexts("CONSOLE: module view").size(), 1u);
 }
 
 TEST_F(ConsoleModuleTest, DialogNobodyAnsweredComesBackWithNoButtonWhenItsTimeIsOver) {

@@ -28,11 +28,10 @@ KaOSAL::KaString ModulePath(const std::string& name) {
   return Wide(StagedApp() + "/modules/" + name + "/" + name + ".so");
 }
 
-// The texts of a module's result getter, read with the agent's buffer size.
-template <typename Getter>
-std::string ReadText(Getter getter) {
+// A result text of |module|, read with the agent's buffer size.
+std::string ReadText(IModule* module, void (IModule::*getter)(char16_t*, int32_t, int32_t)) {
   std::vector<char16_t> buffer(4096, u'x');
-  getter(buffer.data(), static_cast<int32_t>(buffer.size()));
+  (module->*getter)(buffer.data(), static_cast<int32_t>(buffer.size()), -1);
   return Narrow(KaOSAL::KaString(buffer.data()));
 }
 
@@ -152,8 +151,7 @@ TEST_F(DemoModulesTest, TurboStatePersistsAcrossLoadsAndIsAnnounced) {
     EXPECT_TRUE(turbo->SetSwitchState(1, 2));
     EXPECT_FALSE(turbo->SetSwitchState(1, 2));  // already on: no change
     EXPECT_EQ(turbo->GetSwitchState(0, 0, -1), 1);
-    EXPECT_EQ(ReadText([&](char16_t* b, int32_t c) { module->GetResultText(b, c, -1); }),
-              "Turbo mode is on");
+    EXPECT_EQ(ReadText(module, &IModule::GetResultText), "Turbo mode is on");
   }
   EXPECT_EQ(ReadFile(env_.root().state_home() + "/wardex/turbo"), "1\n");
   {
@@ -187,10 +185,8 @@ TEST_F(DemoModulesTest, SnapCheckTaskAndWindowReportTheScan) {
   module->StartTask(0, 0, -1);
   module->StopTask(1);  // waits for the scan
   EXPECT_EQ(module->GetResultLevel(-1), 100.0);
-  EXPECT_EQ(ReadText([&](char16_t* b, int32_t c) { module->GetResultText(b, c, -1); }),
-            "Temporary files found");
-  EXPECT_EQ(ReadText([&](char16_t* b, int32_t c) { module->GetResultDescription(b, c, -1); }),
-            "3 files, 2.0 KB in " + temp);
+  EXPECT_EQ(ReadText(module, &IModule::GetResultText), "Temporary files found");
+  EXPECT_EQ(ReadText(module, &IModule::GetResultDescription), "3 files, 2.0 KB in " + temp);
 
   // Its window is a Console view, one per control, that runs the check when refreshed.
   ISnapCheckControl* control = GetQuickCheckControl(module);
@@ -221,15 +217,12 @@ TEST_F(DemoModulesTest, WardexTaskReportsFreeSpaceAndKeepsTheNotification) {
     const double level = module->GetResultLevel(-1);
     EXPECT_GT(level, 0.0);
     EXPECT_LE(level, 100.0);
-    const std::string text =
-        ReadText([&](char16_t* b, int32_t c) { module->GetResultText(b, c, -1); });
+    const std::string text = ReadText(module, &IModule::GetResultText);
     EXPECT_EQ(text, level < 10.0 ? "Low disk space" : "Enough free disk space");
-    const std::string description =
-        ReadText([&](char16_t* b, int32_t c) { module->GetResultDescription(b, c, -1); });
+    const std::string description = ReadText(module, &IModule::GetResultDescription);
     EXPECT_NE(description.find(" free on " + env_.root().path() + " ("), std::string::npos)
         << description;
-    EXPECT_EQ(ReadText([&](char16_t* b, int32_t c) { module->GetResultDetails(b, c, -1); }),
-              env_.root().path());
+    EXPECT_EQ(ReadText(module, &IModule::GetResultDetails), env_.root().path());
     const int32_t sub_length = module->GetSubResults(nullptr, 0, -1);
     std::vector<char16_t> sub(static_cast<size_t>(sub_length) + 1);
     module->GetSubResults(sub.data(), sub_length + 1, -1);

@@ -5,8 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/child_process_probe.h"  // WaitFor
 #include "platform/named_objects.h"
 #include "stage_test_env.h"
 #include "wardex/kernel_object_names.h"
@@ -97,12 +97,11 @@ TEST(StagedTree, EveryLibraryVerifiesAgainstTheStagedAnchors) {
 
 // The lines that |command| prints.
 std::vector<std::string> OutputLines(const std::string& command) {
+  std::string output;
+  RunShell(command, &output);
   std::vector<std::string> lines;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return lines;
-  char line[4096];
-  while (fgets(line, sizeof(line), pipe) != nullptr) lines.emplace_back(line);
-  pclose(pipe);
+  std::istringstream stream(output);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
   return lines;
 }
 
@@ -220,27 +219,23 @@ TEST(StagedTree, EveryRunPathStaysInsideTheTree) {
 
 // Each text file of a language: the agent's section holds every identifier it asks for.
 TEST(StagedTree, TextFilesHoldEveryTextTheAgentAsksFor) {
-  static constexpr const char* kIds[] = {
-      "IDS_WARDEX_TRAY_TOOLTIP",
-      "IDS_STRING_RUN",
-      "IDS_STRING_LASTNOTIFICATION",
-      "IDS_TURBO_ON",
-      "IDS_TURBO_OFF",
-      "IDS_STRING_OPTIONS",
-      "IDS_STRING_INFO",
-      "IDS_STRING_EXIT",
-  };
+  static constexpr const char* kIds[] = {"IDS_WARDEX_TRAY_TOOLTIP",
+                                         "IDS_STRING_RUN",
+                                         "IDS_STRING_LASTNOTIFICATION",
+                                         "IDS_TURBO_ON",
+                                         "IDS_TURBO_OFF",
+                                         "IDS_STRING_OPTIONS",
+                                         "IDS_STRING_INFO",
+                                         "IDS_STRING_EXIT"};
   for (const char* file : {"Texts.ini", "Texts_de.ini"}) {
     const std::string text = ReadFile(StagedApp() + "/language/" + file);
     const size_t section = text.find("\n[Wardex]\n");
     ASSERT_NE(section, std::string::npos) << file;
     for (const char* id : kIds) {
+      // Present, and not an empty text.
       const size_t at = text.find(std::string("\n") + id + "=", section);
-      EXPECT_NE(at, std::string::npos) << file << " " << id;
-      // Not an empty text.
-      if (at != std::string::npos) {
-        EXPECT_NE(text[at + 2 + std::string(id).size()], '\n') << id;
-      }
+      EXPECT_TRUE(at != std::string::npos && text[at + 2 + strlen(id)] != '\n')
+          << file << " " << id;
     }
   }
 }
@@ -251,12 +246,7 @@ TEST(StagedTree, StarterStandInHoldsTheStarterSemaphoreWhileItRuns) {
   ASSERT_FALSE(platform::NamedSemaphore::Exists(name));
   env.env().Set("BRISKOSTART_SECONDS", "3");
   std::thread starter([] { RunShell(StagedApp() + "/briskostart 2>/dev/null"); });
-  bool seen = false;
-  for (int i = 0; i < 100 && !seen; ++i) {
-    seen = platform::NamedSemaphore::Exists(name);
-    if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_TRUE(seen);
+  EXPECT_TRUE(WaitFor([&] { return platform::NamedSemaphore::Exists(name); }));
   // A second starter finds it held and gives up at once.
   EXPECT_NE(RunShell(StagedApp() + "/briskostart 2>/dev/null"), 0);
   starter.join();
