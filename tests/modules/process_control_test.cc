@@ -21,6 +21,7 @@
 #include "platform/child_process_probe.h"
 #include "platform/process.h"
 #include "platform/system_paths.h"
+#include "support/test_env.h"
 
 namespace wardex {
 namespace {
@@ -72,7 +73,8 @@ class ProcessControlTest : public ::testing::Test {
     name_ = "run me " + std::to_string(platform::CurrentProcessId()) + kSystem.program_suffix;
     path_ = (fs::path(folder_) / name_).string();
     fs::create_directories(folder_);
-    fs::copy_file(PROCESS_PROBE_PATH, path_);
+    // With the libraries it links (on Windows they load from its own folder).
+    ASSERT_TRUE(test::CopyProgram(PROCESS_PROBE_PATH, path_));
   }
   void TearDown() override {
     EXPECT_TRUE(test::WaitFor([&] { return !Running(); }));
@@ -158,7 +160,7 @@ TEST_F(ProcessControlTest, EndsTheProgramWhenTheWaitElapsesOrIsCancelled) {
 
 TEST_F(ProcessControlTest, ClosesAllOfThisExecutableWithinOneGraceTimeAndNoOther) {
   const std::string elsewhere = (fs::path(root_.path()) / name_).string();
-  fs::copy_file(path_, elsewhere);
+  ASSERT_TRUE(test::CopyProgram(path_, elsewhere));
   const std::string ready = root_.path() + "/ready";
   const struct {
     int stubborn;  // processes that do not answer
