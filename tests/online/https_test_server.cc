@@ -1,17 +1,11 @@
 #include "https_test_server.h"
 
-#if defined(_WIN32)
-#include <wincrypt.h>
-#include <windows.h>
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
+#if !defined(_WIN32)
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -23,35 +17,26 @@ namespace {
 
 #if defined(_WIN32)
 // The test root in the local machine's Root store, where WinINet looks.
-void TrustTestRoot() {
-  static const bool trusted = [] {
-    const std::string pem = ReadFile(PkiFile("root-ca.pem"));
-    DWORD size = 0;
-    CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr,
-                         nullptr);
-    std::string der(size, '\0');
-    HCERTSTORE store =
-        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
-    const bool added =
-        size > 0 && store != nullptr &&
-        CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER,
-                             reinterpret_cast<BYTE*>(der.data()), &size, nullptr, nullptr) &&
-        CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING,
-                                         reinterpret_cast<const BYTE*>(der.data()), size,
-                                         CERT_STORE_ADD_USE_EXISTING, nullptr);
-    if (store != nullptr) CertCloseStore(store, 0);
-    if (!added) fprintf(stderr, "could not trust the test root: %lu\n", GetLastError());
-    return added;
-  }();
-  (void)trusted;
+bool TrustTestRoot() {
+  const std::string pem = ReadFile(PkiFile("root-ca.pem"));
+  BYTE der[8192];
+  DWORD size = sizeof(der);
+  HCERTSTORE store =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+  const bool added = store != nullptr &&
+                     CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der, &size,
+                                          nullptr, nullptr) &&
+                     CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der, size,
+                                                      CERT_STORE_ADD_USE_EXISTING, nullptr);
+  CertCloseStore(store, 0);
+  return added;
 }
 
 // Starts the relay, which ends with this program; its port, or 0.
 int StartRelay(const std::string& cert, int backend_port, int port) {
   // A Unix path: the relay is a Unix program.
-  static std::atomic<int> relays{0};
-  const std::string port_file =
-      "/tmp/wardex-relay-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(relays++);
+  const std::string port_file = "/tmp/wardex-relay-" + std::to_string(backend_port);
+  std::filesystem::remove(port_file);  // left by a run that ended early
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
   std::string command = "/usr/bin/python3 " WARDEX_TLS_RELAY " " + PkiFile(cert + ".pem") + " " +
@@ -84,7 +69,7 @@ std::string PkiFile(const std::string& name) {
 
 #if defined(_WIN32)
 HttpsTestServer::HttpsTestServer(const std::string& cert, int port) {
-  TrustTestRoot();
+  [[maybe_unused]] static const bool trusted = TrustTestRoot();
   backend_port_ = server_.bind_to_any_port("127.0.0.1");
   port_ = StartRelay(cert, backend_port_, port);
 #else

@@ -35,21 +35,40 @@ struct Request {
 };
 
 struct Response {
+  // How the body goes: whole, from a provider with a length, from one
+  // without (the connection closes after it) or in chunks.
+  enum class Kind { kFixed, kProvided, kUntilClose, kChunked };
   int status = 200;
   std::string body, content_type, location;
-  // A provider sends the body: with a length, without one (the connection
-  // closes after it), or in chunks.
-  enum class Kind { kFixed, kProvided, kUntilClose, kChunked } kind = Kind::kFixed;
+  Kind kind = Kind::kFixed;
   size_t length = 0;
-  ContentProvider provider;
-  ContentProviderWithoutLength open_provider;
+  ContentProviderWithoutLength provider;
 
-  void set_content(const std::string& content, const std::string& type);
-  void set_redirect(const std::string& url, int redirect_status = 302);
-  void set_content_provider(size_t content_length, const std::string& type, ContentProvider p);
-  void set_content_provider(const std::string& type, ContentProviderWithoutLength p);
-  void set_chunked_content_provider(const std::string& type, ContentProviderWithoutLength p,
-                                    std::function<void(bool)> = nullptr);
+  void set_content(const std::string& content, const std::string& type) {
+    body = content;
+    content_type = type;
+  }
+  void set_redirect(const std::string& url, int redirect_status = 302) {
+    location = url;
+    status = redirect_status;
+  }
+  void set_content_provider(size_t content_length, const std::string& type, ContentProvider p) {
+    Provide(Kind::kProvided, type, [p, content_length](size_t offset, DataSink& sink) {
+      return p(offset, content_length - offset, sink);
+    });
+    length = content_length;
+  }
+  void set_content_provider(const std::string& type, ContentProviderWithoutLength p) {
+    Provide(Kind::kUntilClose, type, std::move(p));
+  }
+  void set_chunked_content_provider(const std::string& type, ContentProviderWithoutLength p) {
+    Provide(Kind::kChunked, type, std::move(p));
+  }
+  void Provide(Kind how, const std::string& type, ContentProviderWithoutLength p) {
+    kind = how;
+    content_type = type;
+    provider = std::move(p);
+  }
 };
 
 class Server {
@@ -57,12 +76,20 @@ class Server {
   enum class HandlerResponse { Handled, Unhandled };
   using Handler = std::function<void(const Request&, Response&)>;
 
-  Server();
-  ~Server();
-  Server& Get(const std::string& pattern, Handler handler);
-  Server& Post(const std::string& pattern, Handler handler);
-  Server& Delete(const std::string& pattern, Handler handler);
-  void set_pre_routing_handler(std::function<HandlerResponse(const Request&, Response&)> handler);
+  Server() {
+    WSADATA winsock;
+    WSAStartup(MAKEWORD(2, 2), &winsock);
+  }
+  ~Server() {
+    stop();
+    WSACleanup();
+  }
+  Server& Get(const std::string& pattern, Handler h) { return Add("GET", pattern, h); }
+  Server& Post(const std::string& pattern, Handler h) { return Add("POST", pattern, h); }
+  Server& Delete(const std::string& pattern, Handler h) { return Add("DELETE", pattern, h); }
+  void set_pre_routing_handler(std::function<HandlerResponse(const Request&, Response&)> h) {
+    pre_routing_ = std::move(h);
+  }
   void set_keep_alive_timeout(int seconds) { keep_alive_ms_ = seconds * 1000; }
   void set_keep_alive_max_count(int) {}
   void set_tcp_nodelay(bool) {}
@@ -77,6 +104,10 @@ class Server {
     std::regex pattern;
     Handler handler;
   };
+  Server& Add(const char* method, const std::string& pattern, Handler handler) {
+    routes_.push_back({method, std::regex(pattern), std::move(handler)});
+    return *this;
+  }
   void Serve(SOCKET connection, int remote_port);
   bool Answer(SOCKET connection, Request& request);
 
