@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -227,7 +228,9 @@ TEST(WorkerThreadTest, SetPriorityActsOnlyOnARunningThread) {
   EXPECT_EQ(GetThreadPriority(thread), THREAD_PRIORITY_BELOW_NORMAL);
   CloseHandle(thread);
 #else
-  EXPECT_EQ(getpriority(PRIO_PROCESS, worker.thread_id()), 5);
+  // Relative to the test's own nice value: a test runner may be niced.
+  EXPECT_EQ(getpriority(PRIO_PROCESS, worker.thread_id()),
+            std::min(getpriority(PRIO_PROCESS, 0) + 5, 19));
 #endif
   job.release = true;
   EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
