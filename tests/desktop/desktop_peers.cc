@@ -201,7 +201,6 @@ int TestNotificationServer::OnNotify(sd_bus_message* m, void* userdata, sd_bus_e
   std::map<std::string, std::string> hints;
   r = ReadProperties(m, &hints);
   n.desktop_entry = hints["desktop-entry"];
-  n.image_path = hints["image-path"];
   if (r >= 0) r = sd_bus_message_read(m, "i", &n.expire_timeout);
   if (r < 0) return r;
   if (!self->answers) {
@@ -221,14 +220,13 @@ int TestNotificationServer::OnNotify(sd_bus_message* m, void* userdata, sd_bus_e
 
 int TestNotificationServer::OnGetCapabilities(sd_bus_message* m, void* userdata,
                                               sd_bus_error* /*error*/) {
-  auto* self = static_cast<TestNotificationServer*>(userdata);
+  std::vector<char*> list;
+  for (std::string& capability : static_cast<TestNotificationServer*>(userdata)->capabilities_)
+    list.push_back(capability.data());
+  list.push_back(nullptr);
   sd_bus_message* reply = nullptr;
   int r = sd_bus_message_new_method_return(m, &reply);
-  if (r >= 0) r = sd_bus_message_open_container(reply, 'a', "s");
-  for (const std::string& capability : self->capabilities_) {
-    if (r >= 0) r = sd_bus_message_append(reply, "s", capability.c_str());
-  }
-  if (r >= 0) r = sd_bus_message_close_container(reply);
+  if (r >= 0) r = sd_bus_message_append_strv(reply, list.data());
   if (r >= 0) r = sd_bus_send(nullptr, reply, nullptr);
   sd_bus_message_unref(reply);
   return r;

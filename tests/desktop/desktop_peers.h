@@ -76,8 +76,7 @@ class TestNotificationServer : public BusPeer {
     std::string summary;
     std::string body;
     std::vector<std::string> actions;
-    std::string desktop_entry;  // the hints the server reads
-    std::string image_path;
+    std::string desktop_entry;  // the hint the server reads
     int32_t expire_timeout = 0;
     uint32_t id = 0;  // what the server answered
   };

@@ -56,18 +56,30 @@ constexpr char kDialog[] = R"({"ModuleRequest":11,"MessageHeader":"h","Message":
 constexpr char kDialogReply[] =
     R"([{"Buttons":[{"BTID":1,"BTTX":"","BTTY":0}],"ModuleIdentificator":"","ModuleRequest":11}])";
 
-// One exchange through the IPC library; the reply text, or empty when the
-// request was not answered (the agent had begun to stop).
-std::string Send(IIpcClient* client, const std::string& message, uint32_t timeout_ms) {
-  std::u16string reply(8192, u'\0');
-  uint32_t size = static_cast<uint32_t>(reply.size() * 2);
-  if (client->SendMessage(u"", message.data(), static_cast<uint32_t>(message.size()), reply.data(),
-                          &size, timeout_ms) != kIpcOk ||
-      size < 2) {
-    return {};
+// A client of the agent's channel through the IPC library.
+class Client {
+ public:
+  Client() { client_->SetChannel(u"wardex-test"); }
+  ~Client() { DestroyClientInstance(client_); }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  // One exchange; the reply text, or empty when the request was not answered
+  // (the agent had begun to stop).
+  std::string Send(const std::string& message, uint32_t timeout_ms) {
+    std::u16string reply(8192, u'\0');
+    uint32_t size = static_cast<uint32_t>(reply.size() * 2);
+    if (client_->SendMessage(u"", message.data(), static_cast<uint32_t>(message.size()),
+                             reply.data(), &size, timeout_ms) != kIpcOk ||
+        size < 2) {
+      return {};
+    }
+    return KaOSAL::ToUtf8(reply.data(), size / 2 - 1);
   }
-  return KaOSAL::ToUtf8(reply.data(), size / 2 - 1);
-}
+
+ private:
+  IIpcClient* client_ = CreateClientInstance();
+};
 
 // Sends |message| from one client per entry of |replies|, all at once, each
 // on a thread of its own that stores its reply there; join them to read.
@@ -75,12 +87,8 @@ std::vector<std::thread> SendAtOnce(std::vector<std::string>& replies, const std
                                     uint32_t timeout_ms) {
   std::vector<std::thread> senders;
   for (std::string& reply : replies) {
-    senders.emplace_back([&reply, message, timeout_ms] {
-      IIpcClient* client = CreateClientInstance();
-      client->SetChannel(u"wardex-test");
-      reply = Send(client, message, timeout_ms);
-      DestroyClientInstance(client);
-    });
+    senders.emplace_back(
+        [&reply, message, timeout_ms] { reply = Client().Send(message, timeout_ms); });
   }
   return senders;
 }
@@ -114,15 +122,13 @@ TEST_F(AgentLoadTest, MixedClientsWhileDialogsWaitThenSigterm) {
   std::vector<std::thread> clients;
   for (int c = 0; c < 8; ++c) {
     clients.emplace_back([&, c] {
-      IIpcClient* client = CreateClientInstance();
-      client->SetChannel(u"wardex-test");
+      Client client;
       for (size_t n = static_cast<size_t>(c); !stop.load(); ++n) {
         const Exchange& exchange = kTraffic[n % std::size(kTraffic)];
-        const std::string got = Send(client, exchange.request, 5000);
+        const std::string got = client.Send(exchange.request, 5000);
         if (!got.empty()) answered.fetch_add(1);
         check(exchange.request, got, exchange.reply);
       }
-      DestroyClientInstance(client);
     });
   }
   std::this_thread::sleep_for(milliseconds(Scaled(1500, 1000)));
@@ -178,10 +184,7 @@ TEST_F(AgentLoadTest, BlockingDialogsAndIdleSocketsLeaveRoomForShortRequests) {
   std::vector<int> idle;
   for (int i = 0; i < 32; ++i) idle.push_back(ConnectIdle());
 
-  IIpcClient* client = CreateClientInstance();
-  client->SetChannel(u"wardex-test");
-  EXPECT_EQ(Send(client, kPing, 3000), kPingReply);
-  DestroyClientInstance(client);
+  EXPECT_EQ(Client().Send(kPing, 3000), kPingReply);
 
   for (int fd : idle) close(fd);
   EXPECT_EQ(agent->Stop(), 0) << tree.Diagnostics();
@@ -203,13 +206,11 @@ TEST_F(AgentLoadTest, QuickCheckShownWhileItsButtonIsPressed) {
   tree.AddModule("SnapCheckModule", "kind=snapcheck\n");
   auto agent = tree.StartAndWait();
   ASSERT_TRUE(agent);
-  IIpcClient* client = CreateClientInstance();
-  client->SetChannel(u"wardex-test");
+  Client client;
   for (int i = 0; i < presses; ++i) {
-    EXPECT_EQ(Send(client, R"({"ModuleRequest":13})", 3000),
+    EXPECT_EQ(client.Send(R"({"ModuleRequest":13})", 3000),
               R"([{"ModuleIdentificator":"","ModuleRequest":13}])");
   }
-  DestroyClientInstance(client);
   auto pressed = [&] { return CountContaining(tree.Journal(), "SnapCheckModule view-button 1"); };
   WaitFor([&] { return pressed() >= static_cast<size_t>(presses); }, milliseconds(30000));
   EXPECT_EQ(pressed(), static_cast<size_t>(presses));
@@ -239,11 +240,10 @@ TEST_F(AgentLoadTest, FloodsOfLargeMessagesLeaveLittleBehindAndNothingGrows) {
   AgentTree tree;
   auto agent = tree.StartAndWait();
   ASSERT_TRUE(agent);
-  IIpcClient* client = CreateClientInstance();
-  client->SetChannel(u"wardex-test");
+  Client client;
   // The resident memory once a small request was answered.
   auto resident_kb = [&] {
-    return Send(client, kPing, 3000).empty() ? -1 : StatusKb(agent->pid(), "VmRSS");
+    return client.Send(kPing, 3000).empty() ? -1 : StatusKb(agent->pid(), "VmRSS");
   };
   // 32 messages of 1 MiB at once, each as many empty objects as fit.
   std::string flood = "[";
@@ -266,7 +266,6 @@ TEST_F(AgentLoadTest, FloodsOfLargeMessagesLeaveLittleBehindAndNothingGrows) {
   for (int round = 0; round < 3; ++round) ASSERT_EQ(flood_once(), 32);
   const int64_t last_kb = resident_kb();
   const int64_t peak_kb = StatusKb(agent->pid(), "VmHWM");
-  DestroyClientInstance(client);
   std::printf("floods: idle %lld kB, peak %lld kB, after one %lld kB, after four %lld kB\n",
               static_cast<long long>(idle_kb), static_cast<long long>(peak_kb),
               static_cast<long long>(first_kb), static_cast<long long>(last_kb));

@@ -201,67 +201,50 @@ TEST_F(DemoModulesTest, SnapCheckTaskAndWindowReportTheScan) {
             std::vector<std::string>{"SnapCheckModule: quick check: 3 files, 2.0 KB in " + temp});
 }
 
-TEST_F(DemoModulesTest, WardexTaskReportsFreeSpaceAndKeepsTheNotification) {
+// The agent's own module object and the one its module cache loads for pipe
+// requests share the last notification, the Console view and the event.
+TEST_F(DemoModulesTest, WardexTaskReportsFreeSpaceAndBothObjectsKeepTheNotification) {
   RecordingView view;
   EXPECT_FALSE(LastNotificationEventSet());
   {
-    ModuleLoader loader;
-    IModule* module = loader.Load(ModulePath("WardexModule"));
-    ASSERT_NE(module, nullptr);
-    module->SetConsoleView(&view);
+    ModuleLoader menus;
+    IModule* for_menu = menus.Load(ModulePath("WardexModule"));
+    ASSERT_NE(for_menu, nullptr);
+    for_menu->SetConsoleView(&view);
     EXPECT_FALSE(LastNotificationEventSet());  // nothing to show again yet
-    module->RunTask(1);                        // and so nothing is shown
+    for_menu->RunTask(1);                      // and so nothing is shown
     EXPECT_TRUE(view.messages().empty());
-
-    module->RunTask(-1);  // runs the check and returns with its result
-    const double level = module->GetResultLevel(-1);
-    EXPECT_GT(level, 0.0);
-    EXPECT_LE(level, 100.0);
-    const std::string text = ReadText(module, &IModule::GetResultText);
-    EXPECT_EQ(text, level < 10.0 ? "Low disk space" : "Enough free disk space");
-    const std::string description = ReadText(module, &IModule::GetResultDescription);
-    EXPECT_NE(description.find(" free on " + env_.root().path() + " ("), std::string::npos)
-        << description;
-    EXPECT_EQ(ReadText(module, &IModule::GetResultDetails), env_.root().path());
-    const int32_t sub_length = module->GetSubResults(nullptr, 0, -1);
-    std::vector<char16_t> sub(static_cast<size_t>(sub_length) + 1);
-    module->GetSubResults(sub.data(), sub_length + 1, -1);
-    EXPECT_EQ(Narrow(KaOSAL::KaString(sub.data())).rfind("FreeBytes=", 0), 0u);
-
+    std::vector<std::string> shown;
+    {
+      ModuleLoader cache;
+      IModule* module = cache.Load(ModulePath("WardexModule"));
+      ASSERT_NE(module, nullptr);
+      module->SetConsoleView(nullptr);  // leaves the other object's view in place
+      module->RunTask(-1);              // runs the check and returns with its result
+      const double level = module->GetResultLevel(-1);
+      EXPECT_GT(level, 0.0);
+      EXPECT_LE(level, 100.0);
+      const std::string text = ReadText(module, &IModule::GetResultText);
+      EXPECT_EQ(text, level < 10.0 ? "Low disk space" : "Enough free disk space");
+      const std::string description = ReadText(module, &IModule::GetResultDescription);
+      EXPECT_NE(description.find(" free on " + env_.root().path() + " ("), std::string::npos)
+          << description;
+      EXPECT_EQ(ReadText(module, &IModule::GetResultDetails), env_.root().path());
+      const int32_t sub_length = module->GetSubResults(nullptr, 0, -1);
+      std::vector<char16_t> sub(static_cast<size_t>(sub_length) + 1);
+      module->GetSubResults(sub.data(), sub_length + 1, -1);
+      EXPECT_EQ(Narrow(KaOSAL::KaString(sub.data())).rfind("FreeBytes=", 0), 0u);
+      // Shown through the view the first object got.
+      shown = view.messages();
+      ASSERT_EQ(shown.size(), 1u);
+      EXPECT_EQ(shown[0], text + ": " + description + " (30)");
+    }
+    // The pipe's object went; the notification stays for the menu's.
     EXPECT_TRUE(LastNotificationEventSet());
-    const std::vector<std::string> shown = view.messages();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0], text + ": " + description + " (30)");
-    module->RunTask(1);  // the tray's "show the last notification"
+    for_menu->RunTask(1);  // the tray's "show the last notification"
     EXPECT_EQ(view.messages(), (std::vector<std::string>{shown[0], shown[0]}));
   }
   // Unloaded, the module has nothing to show any more.
-  EXPECT_FALSE(LastNotificationEventSet());
-}
-
-// The agent's own module object and the one its module cache loads for pipe
-// requests share the last notification, the Console view and the event.
-TEST_F(DemoModulesTest, WardexObjectsShareTheLastNotification) {
-  RecordingView view;
-  ModuleLoader menus;
-  IModule* for_menu = menus.Load(ModulePath("WardexModule"));
-  ASSERT_NE(for_menu, nullptr);
-  for_menu->SetConsoleView(&view);
-  {
-    ModuleLoader cache;
-    IModule* for_pipe = cache.Load(ModulePath("WardexModule"));
-    ASSERT_NE(for_pipe, nullptr);
-    for_pipe->SetConsoleView(nullptr);  // leaves the other object's view in place
-    for_pipe->RunTask(-1);              // shown through the view the first object got
-    ASSERT_EQ(view.messages().size(), 1u);
-  }
-  // The pipe's object went; the notification stays for the menu's.
-  EXPECT_TRUE(LastNotificationEventSet());
-  for_menu->RunTask(1);
-  const std::vector<std::string> shown = view.messages();
-  ASSERT_EQ(shown.size(), 2u);
-  EXPECT_EQ(shown[1], shown[0]);
-  menus.Unload();
   EXPECT_FALSE(LastNotificationEventSet());
 }
 
