@@ -68,4 +68,23 @@ std::vector<KaOSAL::KaString> SplitCommandLine(const KaOSAL::KaString& command_l
   }
 }
 
+KaOSAL::KaString QuoteArgument(const KaOSAL::KaString& argument) {
+  const std::u16string text = argument.c_str();
+  if (!text.empty() && text.find_first_of(u" \t\"") == std::u16string::npos) return argument;
+  std::u16string quoted = u"\"";
+  size_t backslashes = 0;
+  for (char16_t c : text) {
+    if (c == u'\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes before a quote are doubled, and the quote escaped.
+    quoted.append(c == u'"' ? 2 * backslashes + 1 : backslashes, u'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, u'\\');  // before the closing quote
+  return KaOSAL::KaString((quoted + u"\"").c_str());
+}
+
 }  // namespace wardex::platform

@@ -3,6 +3,7 @@
 // that the same text would give a Windows program.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "osal/ka_string.h"
@@ -17,5 +18,14 @@ namespace wardex::platform {
 // before a quote give n backslashes and a literal quote; "" inside a quoted
 // part is a literal quote; other backslashes are literal.
 [[nodiscard]] std::vector<KaOSAL::KaString> SplitCommandLine(const KaOSAL::KaString& command_line);
+
+// |argument| as one argument of a command line, quoted by those rules where
+// it must be (an empty one, or one with a blank, tab or quote).
+[[nodiscard]] KaOSAL::KaString QuoteArgument(const KaOSAL::KaString& argument);
+
+// The running program's arguments after its name, in UTF-8, from main's
+// |argc| and |argv|: on Windows argv has them in the ANSI code page only, so
+// they come from the wide command line instead.
+[[nodiscard]] std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 }  // namespace wardex::platform

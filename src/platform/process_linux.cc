@@ -465,4 +465,8 @@ bool ShellOpen(const KaOSAL::KaString& target, const KaOSAL::KaString& working_f
   return RunOpener(path, folder);
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return {argv + std::min(argc, 1), argv + argc};
+}
+
 }  // namespace wardex::platform

@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "osal/last_error.h"
+#include "osal/wide_format.h"
 #include "platform/command_line.h"
 #include "platform/system_error_win_internal.h"
 #include "wardex/crashlog.h"
@@ -312,6 +314,16 @@ bool ShellOpen(const KaOSAL::KaString& target, const KaOSAL::KaString& working_f
        static_cast<unsigned>(error));
   KaOSAL::SetLastError(error == ERROR_PATH_NOT_FOUND ? KaOSAL::kErrorFileNotFound : error);
   return false;
+}
+
+std::vector<std::string> ProgramArguments(int, char**) {
+  std::vector<KaOSAL::KaString> wide =
+      SplitCommandLine(reinterpret_cast<const char16_t*>(GetCommandLineW()));
+  std::vector<std::string> arguments;
+  for (size_t i = 1; i < wide.size(); ++i) {
+    arguments.push_back(KaOSAL::ToUtf8(wide[i].c_str(), static_cast<size_t>(wide[i].GetLength())));
+  }
+  return arguments;
 }
 
 }  // namespace wardex::platform

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "osal/last_error.h"
+#include "platform/command_line.h"
 #include "platform/scheduled_task_files.h"
 #include "platform/scheduled_task_files_win_internal.h"
 #include "platform/windows_api.h"
@@ -82,31 +83,11 @@ HRESULT OpenScheduler(ComPtr<ITaskScheduler>& scheduler) {
                             scheduler.out_void());
 }
 
-// |text| as one argument of a command line, quoted by the Windows rules
-// where it must be (SplitCommandLine reads it back).
-std::u16string QuotedArgument(const std::u16string& text) {
-  if (!text.empty() && text.find_first_of(u" \t\"") == std::u16string::npos) return text;
-  std::u16string quoted = u"\"";
-  size_t backslashes = 0;
-  for (char16_t c : text) {
-    if (c == u'\\') {
-      ++backslashes;
-      continue;
-    }
-    // Backslashes before a quote are doubled, and the quote escaped.
-    quoted.append(c == u'"' ? 2 * backslashes + 1 : backslashes, u'\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(2 * backslashes, u'\\');  // before the closing quote
-  return quoted + u"\"";
-}
-
 KaString Parameters(const TaskDefinition& definition) {
   std::u16string parameters;
   for (const KaString& argument : definition.arguments) {
     if (!parameters.empty()) parameters += u' ';
-    parameters += QuotedArgument(argument.c_str());
+    parameters += QuoteArgument(argument).c_str();
   }
   return KaString(parameters.c_str());
 }

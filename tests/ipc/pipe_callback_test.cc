@@ -122,7 +122,9 @@ class IpcLoaderTest : public ::testing::Test {
 };
 
 TEST_F(IpcLoaderTest, MissingOrIncompleteLibraryIsLoggedAndCreatesNothing) {
-  const std::string missing = env_.root().path() + "/modules/common/kvl_ipc32.so";
+  const std::string file =
+      "modules/common/" + test::Narrow(platform::LibraryFileName(u"kvl_ipc32"));
+  const std::string missing = env_.root().path() + "/" + file;
   {
     IpcLoader loader(Wide(missing));
     EXPECT_EQ(loader.CreateServer(), nullptr);
@@ -131,8 +133,7 @@ TEST_F(IpcLoaderTest, MissingOrIncompleteLibraryIsLoggedAndCreatesNothing) {
   EXPECT_TRUE(Logged(3, "IPCLoader: Could not load IPC-library at " + missing + "!"));
 
   // A trusted library without the IPC entry points.
-  const std::string module =
-      env_.Copy(test::ModuleTestEnv::FixturePath("test_module"), "modules/common/kvl_ipc32.so");
+  const std::string module = env_.Copy(test::ModuleTestEnv::FixturePath("test_module"), file);
   IpcLoader loader(Wide(module));
   EXPECT_TRUE(Logged(3, "IPCLoader: Error in DLL-interface!"));
   EXPECT_EQ(loader.CreateServer(), nullptr);

@@ -1,9 +1,7 @@
 // wardex-ipc, run as scripts run it: send against a server the test starts
 // through the same signed IPC library, and decode.
-#include <sys/wait.h>
-
 #include <chrono>
-#include <cstdio>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +33,10 @@ void AnswerCallback(const char* message, uint32_t length, char16_t* reply, uint3
   *reply_size = bytes;
 }
 
+// Pipe names are the user's, not the test root's: each run has a channel of its own.
+const std::string kChannel = "tools." + std::to_string(std::random_device()());
+const std::string kLibraryFile = test::Narrow(platform::LibraryFileName(u"kvl_ipc32"));
+
 struct ToolRun {
   int exit_code;
   std::string out;
@@ -44,27 +46,25 @@ struct ToolRun {
 class WardexIpcSendTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    library_ = env_.Copy(WARDEX_TEST_IPC_SO, "modules/common/kvl_ipc32.so");
+    library_ = env_.Copy(WARDEX_TEST_IPC_SO, "modules/common/" + kLibraryFile);
     env_.env().Set("WARDEX_IPC_LIBRARY", library_);
     loader_ = std::make_unique<IpcLoader>(test::Wide(library_));
     IIpcServer* server = loader_->CreateServer();
     ASSERT_NE(server, nullptr);
-    ASSERT_EQ(server->StartListening(u"tools", AnswerCallback, 0), kIpcOk);
+    ASSERT_EQ(server->StartListening(test::Wide(kChannel).c_str(), AnswerCallback, 0), kIpcOk);
   }
 
-  // Runs the tool with |arguments| and standard input from printf's |input|
-  // format, keeping standard output and error apart.
-  ToolRun Tool(const std::string& arguments, const std::string& input = "") {
-    const std::string err_file = env_.root().path() + "/stderr.txt";
-    const std::string command = (input.empty() ? "" : "printf '" + input + "' | ") +
-                                std::string(WARDEX_IPC_PATH) + " " + arguments + " 2>" + err_file;
-    ToolRun run{-1, "", ""};
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) run.out.append(buffer, n);
-    const int status = pclose(pipe);
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = test::ReadFile(err_file);
+  // Runs the tool with |arguments| and |input| on its standard input, keeping
+  // standard output and error apart.
+  ToolRun Tool(const std::vector<std::string>& arguments, const std::string& input = "") {
+    const std::string folder = env_.root().path();
+    EXPECT_TRUE(test::WriteFile(folder + "/stdin.txt", input));
+    test::ChildProgram tool(WARDEX_IPC_PATH, arguments, folder + "/stdout.txt",
+                            folder + "/stderr.txt", folder + "/stdin.txt");
+    ToolRun run{static_cast<int>(tool.Wait()), test::ReadFile(folder + "/stdout.txt"),
+                test::ReadFile(folder + "/stderr.txt")};
+    // Windows writes its text streams with CR LF line ends.
+    for (std::string* text : {&run.out, &run.err}) std::erase(*text, '\r');
     return run;
   }
 
@@ -74,49 +74,49 @@ class WardexIpcSendTest : public ::testing::Test {
 };
 
 TEST_F(WardexIpcSendTest, PrintsTheReplyAloneOnStandardOutput) {
-  const ToolRun from_argument = Tool("send --channel tools '{\"ModuleRequest\":5}'");
+  const ToolRun from_argument = Tool({"send", "--channel", kChannel, "{\"Text\":\"Grüße\"}"});
   EXPECT_EQ(from_argument.exit_code, 0) << from_argument.err;
-  EXPECT_EQ(from_argument.out, "reply to {\"ModuleRequest\":5}\n");
+  EXPECT_EQ(from_argument.out, "reply to {\"Text\":\"Grüße\"}\n");
   EXPECT_EQ(from_argument.err, "");
 
-  const ToolRun from_input = Tool("send --channel tools --timeout 2000", "Grüße");
+  const ToolRun from_input = Tool({"send", "--channel", kChannel, "--timeout", "2000"}, "Grüße");
   EXPECT_EQ(from_input.exit_code, 0) << from_input.err;
   EXPECT_EQ(from_input.out, "reply to Grüße\n");
 }
 
 TEST_F(WardexIpcSendTest, FailuresExitNonZeroWithAClearMessage) {
   struct Case {
-    std::string arguments;
+    std::vector<std::string> arguments;
     int exit_code;
     std::string error;
   };
   const Case cases[] = {
-      {"send --channel nobody x", 1, "no agent listens on the channel"},
-      {"send --channel tools --address 192.0.2.7 x", 1, "refused"},
-      {"send --channel tools --timeout 0 x", 2, "--timeout takes milliseconds"},
-      {"send --channel tools --bogus x", 2, "unknown or incomplete option '--bogus'"},
-      {"send --channel tools a b", 2, "send takes at most one message"},
-      {"send --channel tools --timeout 200 slow", 1, "no answer within the time-out"},
+      {{"send", "--channel", "nobody", "x"}, 1, "no agent listens on the channel"},
+      {{"send", "--channel", kChannel, "--address", "192.0.2.7", "x"}, 1, "refused"},
+      {{"send", "--channel", kChannel, "--timeout", "0", "x"}, 2, "--timeout takes milliseconds"},
+      {{"send", "--channel", kChannel, "--bogus", "x"}, 2, "incomplete option '--bogus'"},
+      {{"send", "--channel", kChannel, "a", "b"}, 2, "send takes at most one message"},
+      {{"send", "--channel", kChannel, "--timeout", "200", "slow"}, 1, "no answer within"},
       // An empty reply is no success, and an empty message no shutdown.
-      {"send --channel tools no-room", 1, "the agent's reply did not fit"},
-      {"send --channel tools ''", 1, "the agent answers no empty message"},
-      {"send --channel " + std::string(120, 'c') + " x", 1,
-       "the channel name is too long for a socket path"},
-      {"", 2, "missing subcommand"},
-      {"encode", 2, "unknown subcommand 'encode'"},
-      {"decode a b", 2, "decode takes at most one message"},
-      {"decode '{\"ModuleRequest\":1,\n  \"Check\":1e5}'", 1,
+      {{"send", "--channel", kChannel, "no-room"}, 1, "the agent's reply did not fit"},
+      {{"send", "--channel", kChannel, ""}, 1, "the agent answers no empty message"},
+      {{"send", "--channel", std::string(300, 'c'), "x"}, 1, "the channel name is too long for a"},
+      {{}, 2, "missing subcommand"},
+      {{"encode"}, 2, "unknown subcommand 'encode'"},
+      {{"decode", "a", "b"}, 2, "decode takes at most one message"},
+      {{"decode", "{\"ModuleRequest\":1,\n  \"Check\":1e5}"},
+       1,
        "wardex-ipc: line 2, column 14: Invalid end of string.\n"},
   };
   for (const Case& c : cases) {
     const ToolRun run = Tool(c.arguments);
-    EXPECT_EQ(run.exit_code, c.exit_code) << c.arguments;
-    EXPECT_EQ(run.out, "") << c.arguments;
+    EXPECT_EQ(run.exit_code, c.exit_code) << c.error;
+    EXPECT_EQ(run.out, "") << c.error;
     // A message that ends its line is the whole of standard error.
     if (c.error.back() == '\n') {
-      EXPECT_EQ(run.err, c.error) << c.arguments;
+      EXPECT_EQ(run.err, c.error);
     } else {
-      EXPECT_NE(run.err.find(c.error), std::string::npos) << c.arguments << ": " << run.err;
+      EXPECT_NE(run.err.find(c.error), std::string::npos) << c.error << ": " << run.err;
     }
   }
 }
@@ -124,35 +124,36 @@ TEST_F(WardexIpcSendTest, FailuresExitNonZeroWithAClearMessage) {
 // What decode prints, from an argument or standard input, as the agent reads it.
 TEST_F(WardexIpcSendTest, DecodePrintsTheRecordAndTheReply) {
   struct Case {
-    std::string arguments, input;
+    std::vector<std::string> arguments;
+    std::string input;
     std::vector<std::string> printed;
   };
   const Case cases[] = {
-      {R"(decode '{"ModuleRequest":10,"ModuleIdentificator":"W",)"
-       R"("MessageHeader":"H","Message":"M","BtnTitle":"Go","BtnCmdLine":"x"}')",
+      {{"decode", R"({"ModuleRequest":10,"ModuleIdentificator":"W",)"
+                  R"("MessageHeader":"H","Message":"M","BtnTitle":"Go","BtnCmdLine":"x"})"},
        "",
        {"  kind: 10\n", "  button title: \"Go\"\n",
         "reply:\n  [{\"ModuleIdentificator\":\"W\",\"ModuleRequest\":10}]\n"}},
       // The agent's leniencies.
-      {"decode",
-       "{\\047ModuleRequest\\047:\\t6,\\n\\047ModuleIdentificator\\047:\\047A\\047}\\n",
+      {{"decode"},
+       "{'ModuleRequest':\t6,\n'ModuleIdentificator':'A'}\n",
        {"[{\"ModuleIdentificator\":\"A\",\"ModuleRequest\":6}]"}},
-      {"--help", "", {"wardex-ipc decode [MESSAGE]"}},
+      {{"--help"}, "", {"wardex-ipc decode [MESSAGE]", "common/" + kLibraryFile + " beside"}},
   };
   for (const Case& c : cases) {
     const ToolRun run = Tool(c.arguments, c.input);
-    EXPECT_EQ(run.exit_code, 0) << c.arguments << ": " << run.err;
+    EXPECT_EQ(run.exit_code, 0) << c.printed[0] << ": " << run.err;
     for (const std::string& text : c.printed) {
-      EXPECT_NE(run.out.find(text), std::string::npos) << c.arguments << "\n" << run.out;
+      EXPECT_NE(run.out.find(text), std::string::npos) << text << "\n" << run.out;
     }
   }
 }
 
 TEST_F(WardexIpcSendTest, AnUntrustedLibraryIsNotUsed) {
-  const std::string unsigned_copy = env_.root().path() + "/unsigned/kvl_ipc32.so";
+  const std::string unsigned_copy = env_.root().path() + "/unsigned/" + kLibraryFile;
   ASSERT_TRUE(test::WriteFile(unsigned_copy, "not a signed library"));
   env_.env().Set("WARDEX_IPC_LIBRARY", unsigned_copy);
-  const ToolRun run = Tool("send --channel tools x");
+  const ToolRun run = Tool({"send", "--channel", kChannel, "x"});
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_NE(run.err.find("cannot load a trusted IPC library"), std::string::npos) << run.err;
 }

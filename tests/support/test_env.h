@@ -58,13 +58,14 @@ std::string HelperProgram(const std::string& name);
 // DLLs beside it. False on failure.
 bool CopyProgram(const std::string& program, const std::string& target);
 
-// A program a test starts with its arguments and standard streams (its
-// standard output into the file |output| when one is named); killed and
-// waited for on destruction if it still runs.
+// A program a test starts with its arguments and the test's standard streams,
+// or files for them: |output| and |errors| written, |input| read, where
+// named. Killed and waited for on destruction if it still runs.
 class ChildProgram {
  public:
   ChildProgram(const std::string& program, const std::vector<std::string>& arguments,
-               const std::string& output = {});
+               const std::string& output = {}, const std::string& errors = {},
+               const std::string& input = {});
   ~ChildProgram();
   ChildProgram(const ChildProgram&) = delete;
   ChildProgram& operator=(const ChildProgram&) = delete;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
+#include <tuple>
 
 #include "support/test_env.h"
 #include "support/test_env_internal.h"
@@ -52,15 +53,17 @@ bool CopyProgram(const std::string& program, const std::string& target) {
 }
 
 ChildProgram::ChildProgram(const std::string& program, const std::vector<std::string>& arguments,
-                           const std::string& output) {
+                           const std::string& output, const std::string& errors,
+                           const std::string& input) {
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (!output.empty()) {
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  for (const auto& [fd, file, flags] : {std::tuple{STDIN_FILENO, &input, O_RDONLY},
+                                        {STDOUT_FILENO, &output, O_WRONLY | O_CREAT | O_TRUNC},
+                                        {STDERR_FILENO, &errors, O_WRONLY | O_CREAT | O_TRUNC}}) {
+    if (!file->empty()) posix_spawn_file_actions_addopen(&actions, fd, file->c_str(), flags, 0644);
   }
   pid_t pid = -1;
   if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) pid_ = pid;

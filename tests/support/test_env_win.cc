@@ -2,7 +2,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
+#include "osal/wide_format.h"
+#include "platform/command_line.h"
 #include "support/test_env.h"
 #include "support/test_env_internal.h"
 
@@ -53,29 +56,34 @@ bool CopyProgram(const std::string& program, const std::string& target) {
 }
 
 ChildProgram::ChildProgram(const std::string& program, const std::vector<std::string>& arguments,
-                           const std::string& output) {
-  std::string command = "\"" + program + "\"";
-  for (const std::string& argument : arguments) command += " \"" + argument + "\"";
-  const std::wstring wide_program = std::filesystem::path(program).wstring();
-  std::wstring wide_command = std::filesystem::path(command).wstring();
+                           const std::string& output, const std::string& errors,
+                           const std::string& input) {
+  const auto quoted = [](const std::string& argument) {
+    return std::u16string(platform::QuoteArgument(KaOSAL::FromUtf8(argument).c_str()).c_str());
+  };
+  std::u16string command = quoted(program);
+  for (const std::string& argument : arguments) command += u" " + quoted(argument);
+  // Named files, or the test's own streams.
+  SECURITY_ATTRIBUTES inherited{sizeof(inherited), nullptr, TRUE};
+  std::vector<HANDLE> opened;
+  const auto stream = [&](const std::string& file, DWORD access, DWORD own) {
+    if (file.empty()) return GetStdHandle(own);
+    opened.push_back(CreateFileW(std::filesystem::path(file).c_str(), access, FILE_SHARE_READ,
+                                 &inherited, access == GENERIC_READ ? OPEN_EXISTING : CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    return opened.back();
+  };
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
-  SECURITY_ATTRIBUTES inherited{sizeof(inherited), nullptr, TRUE};
-  const HANDLE out = output.empty() ? INVALID_HANDLE_VALUE
-                                    : CreateFileW(std::filesystem::path(output).c_str(),
-                                                  GENERIC_WRITE, FILE_SHARE_READ, &inherited,
-                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out != INVALID_HANDLE_VALUE) {
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = out;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  }
+  startup.hStdInput = stream(input, GENERIC_READ, STD_INPUT_HANDLE);
+  startup.hStdOutput = stream(output, GENERIC_WRITE, STD_OUTPUT_HANDLE);
+  startup.hStdError = stream(errors, GENERIC_WRITE, STD_ERROR_HANDLE);
+  startup.dwFlags = opened.empty() ? 0 : STARTF_USESTDHANDLES;
   PROCESS_INFORMATION process{};
-  const bool started =
-      CreateProcessW(wide_program.c_str(), wide_command.data(), nullptr, nullptr,
-                     out != INVALID_HANDLE_VALUE, 0, nullptr, nullptr, &startup, &process);
-  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  const bool started = CreateProcessW(std::filesystem::path(program).c_str(),
+                                      reinterpret_cast<wchar_t*>(command.data()), nullptr, nullptr,
+                                      !opened.empty(), 0, nullptr, nullptr, &startup, &process);
+  for (HANDLE file : opened) CloseHandle(file);
   if (!started) return;
   CloseHandle(process.hThread);
   pid_ = process.dwProcessId;

@@ -14,6 +14,8 @@
 #include "modules/module_message.h"
 #include "modules/pipe_callback.h"
 #include "osal/wide_format.h"
+#include "platform/command_line.h"
+#include "platform/library_loader.h"
 
 namespace {
 
@@ -42,8 +44,9 @@ constexpr char kUsage[] =
     "        ServiceChannelName in section ipc of the install.cfg that the agent\n"
     "        beside this tool reads; the time-out to 3000 ms; the address to this\n"
     "        computer (the only one served). The IPC library is\n"
-    "        modules/common/kvl_ipc32.so beside this tool, or $WARDEX_IPC_LIBRARY,\n"
-    "        and must pass the agent's trust check.\n"
+    "        modules/common/kvl_ipc32.{ext} beside this tool, or the one that the\n"
+    "        environment variable WARDEX_IPC_LIBRARY names, and must pass the agent's\n"
+    "        trust check.\n"
     "\n"
     "Exit status: 0 done; 1 the text does not parse (decode: the error is printed\n"
     "with its line and column; the agent would answer it as a kind-0 message) or\n"
@@ -214,10 +217,12 @@ std::string ReadStandardInput() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = wardex::platform::ProgramArguments(argc, argv);
   for (const std::string& arg : args) {
     if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
+      std::string usage = kUsage;
+      usage.replace(usage.find("{ext}"), 5, Utf8(wardex::platform::kLibraryExtension));
+      std::cout << usage;
       return kExitOk;
     }
   }
