@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -108,15 +109,12 @@ std::vector<std::string> OutputLines(const std::string& command) {
 // The dynamic section's entries of |tag| ("RUNPATH", "RPATH", "NEEDED") in
 // the ELF file at |path|, as readelf prints them.
 std::vector<std::string> DynamicEntries(const std::string& path, const std::string& tag) {
+  const std::regex entry_list("\\(" + tag + "\\).*\\[(.*)\\]");
   std::vector<std::string> entries;
   for (const std::string& text : OutputLines("readelf -d '" + path + "' 2>/dev/null")) {
-    const size_t open = text.find('[');
-    const size_t close = text.rfind(']');
-    if (text.find("(" + tag + ")") == std::string::npos || open == std::string::npos ||
-        close == std::string::npos || close < open) {
-      continue;
-    }
-    std::stringstream list(text.substr(open + 1, close - open - 1));
+    std::smatch match;
+    if (!std::regex_search(text, match, entry_list)) continue;
+    std::stringstream list(match[1].str());
     for (std::string entry; std::getline(list, entry, ':');) entries.push_back(entry);
   }
   return entries;
