@@ -1,9 +1,10 @@
 // Where the Console's view sends what it shows. The headless backend logs;
-// the desktop backend (the wardex-console process) implements the same
-// operations, so the view and the exports stay as they are.
+// the desktop backend (desktop_backend.h) implements the same operations
+// with windows, so the view and the exports stay as they are.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "osal/ka_string.h"
 #include "wardex/console_host.h"
@@ -38,5 +39,9 @@ class ConsoleBackend {
   // On the frame's thread, when the host runs what was scheduled there.
   virtual void RunScheduled() {}
 };
+
+// The backend for this process: the desktop one where windows can be shown,
+// else the headless one, which logs (log_backend.h).
+[[nodiscard]] std::unique_ptr<ConsoleBackend> MakeBackend();
 
 }  // namespace wardex::console

@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "osal/wide_format.h"
 #include "wardex/crashlog.h"
 
 namespace wardex::console {
@@ -19,10 +18,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 }  // namespace
-
-std::string ProtocolText(const KaOSAL::KaString& text, size_t max_bytes) {
-  return FitText(KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength())), max_bytes);
-}
 
 ConsoleChannel::ConsoleChannel(Options options, EventHandler on_event)
     : options_(std::move(options)), on_event_(std::move(on_event)) {

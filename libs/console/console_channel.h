@@ -10,7 +10,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -19,6 +18,7 @@
 #include <thread>
 
 #include "console_process.h"
+#include "console_windows.h"
 #include "dialog_ledger.h"
 #include "osal/ka_string.h"
 #include "platform/scoped_fd_posix.h"
@@ -27,10 +27,7 @@
 
 namespace wardex::console {
 
-// |text| as the protocol carries it: UTF-8, cut to kMaxTextBytes.
-std::string ProtocolText(const KaOSAL::KaString& text, size_t max_bytes = kMaxTextBytes);
-
-class ConsoleChannel {
+class ConsoleChannel final : public ConsoleWindows {
  public:
   struct Options {
     std::string program;  // the wardex-console executable
@@ -42,28 +39,22 @@ class ConsoleChannel {
     std::chrono::milliseconds dialog_grace{5000};
     size_t max_queued_bytes = 8u << 20;
   };
-  // Called on the I/O thread with what the user did in the Console: saved
-  // settings (SettingsChosen), a module view's button (ViewButtonPressed) or
-  // a tray command (MenuCommandChosen).
-  using EventHandler = std::function<void(const ConsoleMessage& event)>;
-
+  // |on_event| is called on the I/O thread.
   ConsoleChannel(Options options, EventHandler on_event);
   // Answers every open dialog "no button", closes the socket (the Console
   // then ends) and reaps the process.
-  ~ConsoleChannel();
+  ~ConsoleChannel() override;
   ConsoleChannel(const ConsoleChannel&) = delete;
   ConsoleChannel& operator=(const ConsoleChannel&) = delete;
 
-  // Shows |dialog| in the Console; its on_complete is called exactly once,
-  // from the I/O thread, or at once from this thread when it cannot be sent.
-  void ShowDialog(MessageDialog dialog);
-  // Queues |message|; false when the queue is full or the channel is closing.
-  bool Send(const ConsoleMessage& message);
+  // The answer comes from the I/O thread, or at once from this thread when
+  // the dialog cannot be sent.
+  void ShowDialog(MessageDialog dialog) override;
+  bool Send(const ConsoleMessage& message) override;
   // |message| goes to a running Console now and first to every Console
-  // started later: what each Console process must know before any window.
-  void SetStartMessage(const ConsoleMessage& message);
-  // A fresh identifier for a dialog or view.
-  uint32_t NextId();
+  // started later.
+  void SetStartMessage(const ConsoleMessage& message) override;
+  uint32_t NextId() override;
   // How many Console processes were started so far.
   int starts() const;
   // True while a Console process is running.

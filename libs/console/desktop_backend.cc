@@ -30,8 +30,8 @@ constexpr int32_t kErrorIcon = 4;
 std::string ItemText(const KaOSAL::KaString& text) { return ProtocolText(text, kMaxItemTextBytes); }
 
 }  // namespace
-DesktopBackend::DesktopBackend(ConsoleChannel::Options options)
-    : channel_(std::move(options), [this](const ConsoleMessage& event) { OnEvent(event); }) {}
+DesktopBackend::DesktopBackend(const OpenWindows& open_windows)
+    : windows_(open_windows([this](const ConsoleMessage& event) { OnEvent(event); })) {}
 
 void DesktopBackend::ShowNotification(const KaOSAL::KaString& title, const KaOSAL::KaString& text,
                                       int32_t seconds, const KaOSAL::KaString& button_title,
@@ -52,7 +52,7 @@ void DesktopBackend::ShowNotification(const KaOSAL::KaString& title, const KaOSA
        seconds);
 }
 
-void DesktopBackend::ShowDialog(MessageDialog dialog) { channel_.ShowDialog(std::move(dialog)); }
+void DesktopBackend::ShowDialog(MessageDialog dialog) { windows_->ShowDialog(std::move(dialog)); }
 
 bool DesktopBackend::ShowNews(const NewsItem& item) {
   IConsoleHost* host = host_.load();
@@ -95,7 +95,7 @@ void DesktopBackend::OpenPage(ConsolePage page) {
       if (info.about.size() == kMaxListEntries) break;
       info.about.push_back(ItemText(about));
     }
-    sent = channel_.Send(info);
+    sent = windows_->Send(info);
   } else {
     const AgentSettings settings = host->ReadSettings();
     ShowSettingsMessage message;
@@ -106,7 +106,7 @@ void DesktopBackend::OpenPage(ConsolePage page) {
     }
     message.start_at_logon = settings.start_at_logon;
     message.news = settings.news;
-    sent = channel_.Send(message);
+    sent = windows_->Send(message);
   }
   LogW(sent ? kLogInfo : kLogError, u"CONSOLE: %S window %S",
        page == ConsolePage::kInfo ? "information" : "settings",
@@ -134,7 +134,7 @@ ModuleViewRegistration DesktopBackend::ShowModuleView(IConsoleView* view, int32_
   } else {
     ShownView fresh;
     fresh.link.reset(new ModuleViewLink(model));
-    shown = views_.emplace(channel_.NextId(), std::move(fresh)).first;
+    shown = views_.emplace(windows_->NextId(), std::move(fresh)).first;
   }
   ModuleViewRegistration registration(shown->second.link.get());
   shown->second.sent.menu = std::move(menu);
@@ -187,7 +187,7 @@ void DesktopBackend::ForgetWithdrawnViews() {
     ShowViewMessage& last = shown->second.sent;
     if (last.view_id != 0) {
       for (ViewButtonData& button : last.buttons) button.enabled = false;
-      static_cast<void>(channel_.Send(last));
+      static_cast<void>(windows_->Send(last));
     }
     shown = views_.erase(shown);
   }
@@ -207,9 +207,9 @@ void DesktopBackend::SendTexts(bool again) {
     const KaOSAL::KaString value = host->ConsoleText(key);
     if (!value.IsEmpty()) texts.texts.push_back({ItemText(KaOSAL::KaString(key)), ItemText(value)});
   }
-  // Every Console process needs them: one started after this one ended
-  // gets them first, before any window.
-  channel_.SetStartMessage(texts);
+  // Every window needs them: a Console process started after this one ended
+  // gets them first.
+  windows_->SetStartMessage(texts);
 }
 
 bool DesktopBackend::SendView(uint32_t id) {
@@ -232,7 +232,7 @@ bool DesktopBackend::SendView(uint32_t id) {
   }
   LogW(kLogInfo, u"CONSOLE: module view %u \"%s\" with %u rows sent to the Console", id,
        described.title.c_str(), static_cast<unsigned>(message.rows.size()));
-  return channel_.Send(message);
+  return windows_->Send(message);
 }
 
 void DesktopBackend::OnEvent(const ConsoleMessage& event) {
@@ -298,7 +298,7 @@ void DesktopBackend::ShowUnsaved(IConsoleHost& host, const std::vector<UnsavedSe
     LogW(kLogError, u"CONSOLE: setting %s not saved in %s: %s (%lu)", label.fallback,
          setting.place.c_str(), reason.c_str(), static_cast<unsigned long>(setting.error));
   }
-  channel_.ShowDialog(std::move(dialog));
+  windows_->ShowDialog(std::move(dialog));
 }
 
 }  // namespace wardex::console

@@ -1,6 +1,6 @@
 // The desktop Console: message dialogs, the information and settings
-// windows and module views are shown by the wardex-console process (see
-// console_channel.h); notifications and news items by the agent's host
+// windows and module views are shown by the Console's windows (see
+// console_windows.h); notifications and news items by the agent's host
 // (wardex/console_host.h), which owns their buttons. The windows and views
 // need the host too; without it they keep the headless backend's log line,
 // as do views of modules that do not describe themselves
@@ -9,13 +9,15 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "console_backend.h"
-#include "console_channel.h"
+#include "console_windows.h"
+#include "dialog_ledger.h"
 #include "log_backend.h"
 #include "wardex/module_view.h"
 #include "wardex/thread_check.h"
@@ -24,7 +26,10 @@ namespace wardex::console {
 
 class DesktopBackend final : public ConsoleBackend {
  public:
-  explicit DesktopBackend(ConsoleChannel::Options options);
+  // Opens the windows with the handler of what the user does in them.
+  using OpenWindows =
+      std::function<std::unique_ptr<ConsoleWindows>(ConsoleWindows::EventHandler on_event)>;
+  explicit DesktopBackend(const OpenWindows& open_windows);
 
   void ShowNotification(const KaOSAL::KaString& title, const KaOSAL::KaString& text,
                         int32_t seconds, const KaOSAL::KaString& button_title,
@@ -47,13 +52,13 @@ class DesktopBackend final : public ConsoleBackend {
     ShowViewMessage sent;  // the last content sent, with the menu
   };
 
-  // What the user did in the Console; on the channel's I/O thread.
+  // What the user did in the Console; on the windows' thread.
   void OnEvent(const ConsoleMessage& event);
   // Tells the user which settings could not be saved, where and why: the
   // window that chose them has closed.
   void ShowUnsaved(IConsoleHost& host, const std::vector<UnsavedSetting>& unsaved);
-  // Reads the texts before the first window, and again on Refresh, and has
-  // the channel send them to every Console process.
+  // Reads the texts before the first window, and again on Refresh, and
+  // hands them to the windows.
   void SendTexts(bool again);
   // Describes view |id| and sends it; false when it is withdrawn or not sent.
   bool SendView(uint32_t id);
@@ -68,7 +73,8 @@ class DesktopBackend final : public ConsoleBackend {
   std::mutex lock_;                      // guards what follows
   bool texts_known_ = false;
   std::vector<ViewButtonPressed> presses_;  // for the frame's thread to deliver
-  ConsoleChannel channel_;                  // last: its thread stops before the rest goes
+  // Last: its thread stops before the rest goes.
+  std::unique_ptr<ConsoleWindows> windows_;
 };
 
 }  // namespace wardex::console

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "console_channel.h"
+#include "osal/wide_format.h"
 #include "wardex/crashlog.h"
 
 namespace wardex::console {
@@ -18,6 +18,10 @@ bool IsOfferedButton(const MessageDialog& dialog, int32_t button) {
 }
 
 }  // namespace
+
+std::string ProtocolText(const KaOSAL::KaString& text, size_t max_bytes) {
+  return FitText(KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength())), max_bytes);
+}
 
 ShowDialogMessage ToMessage(uint32_t id, const MessageDialog& dialog) {
   ShowDialogMessage message;

@@ -7,12 +7,17 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "osal/ka_string.h"
 #include "protocol/console_protocol.h"
 #include "wardex/message_dialog.h"
 
 namespace wardex::console {
+
+// |text| as the protocol carries it: UTF-8, cut to |max_bytes|.
+std::string ProtocolText(const KaOSAL::KaString& text, size_t max_bytes = kMaxTextBytes);
 
 // The protocol form of |dialog|: texts cut to the limit, at most
 // kMaxDialogButtons buttons and kMaxDialogCheckBoxes check boxes.

@@ -25,6 +25,7 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <bcrypt.h>
+#include <commctrl.h>
 #include <wincrypt.h>
 #include <wininet.h>
 #include <wintrust.h>

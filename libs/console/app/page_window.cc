@@ -22,23 +22,10 @@ void ApplyTitle(GtkWindow* window, const ConsoleTexts& texts) {
   if (key == nullptr) return;
   const auto* fallback =
       static_cast<const char*>(g_object_get_data(G_OBJECT(window), kTitleFallback));
-  std::string title = texts.Get(key, fallback);
-  if (!texts.product_name().empty()) title = texts.product_name() + " - " + title;
-  gtk_window_set_title(window, title.c_str());
+  gtk_window_set_title(window, texts.Title(key, fallback).c_str());
 }
 
 }  // namespace
-
-void ConsoleTexts::Set(const SetTexts& texts) {
-  product_name_ = texts.product_name;
-  texts_.clear();
-  for (const TextEntry& entry : texts.texts) texts_[entry.key] = entry.value;
-}
-
-std::string ConsoleTexts::Get(const char* key, const char* fallback) const {
-  const auto found = texts_.find(key);
-  return found == texts_.end() || found->second.empty() ? std::string(fallback) : found->second;
-}
 
 GtkWidget* NewPageWindow(GtkApplication* application, const ConsoleTexts& texts,
                          const char* title_key, const char* title_fallback, GtkWindow** window) {

@@ -6,24 +6,12 @@
 
 #include <gtk/gtk.h>
 
-#include <map>
 #include <string>
 
+#include "console_texts.h"
 #include "protocol/console_protocol.h"
 
 namespace wardex::console {
-
-class ConsoleTexts {
- public:
-  void Set(const SetTexts& texts);
-  const std::string& product_name() const { return product_name_; }
-  // The agent's text for |key|, else |fallback|.
-  std::string Get(const char* key, const char* fallback) const;
-
- private:
-  std::string product_name_;
-  std::map<std::string, std::string> texts_;
-};
 
 // A window titled "<product name> - <text of title_key>"; Escape and the
 // window's action "page.close" close it. Returns its content box.
