@@ -10,6 +10,11 @@
 #               package installs, which a package puts under /usr/share
 #   stage/root  the demo's machine root (WARDEX_ROOT): etc/wardex/trust/ with
 #               the test authority (0644), var/lib/wardex/common (1777)
+# On Windows stage/app has the same layout with the Windows names (Wardex.exe,
+# wardex-ipc.exe, libkaosal.dll, modules/common/kvl_ipc32.dll...), the
+# compiler's runtime DLLs beside the programs, and no Console process, starter
+# stand-in or desktop files; there is no stage/root, as the machine's root
+# store holds the trust anchors. Windows targets that are not built yet are left out.
 # Every file is copied by a command that re-runs when its input changes.
 
 set(WARDEX_STAGE_DIR ${CMAKE_BINARY_DIR}/stage CACHE INTERNAL "The staged demo installation")
@@ -26,7 +31,7 @@ macro(_wardex_stage_file source destination)
   set(_output ${WARDEX_STAGE_APP}/${destination})
   get_filename_component(_folder ${_output} DIRECTORY)
   set(_runpath_command "")
-  if(_STAGE_RUNPATH)
+  if(_STAGE_RUNPATH AND NOT WIN32)
     set(_runpath "${_STAGE_RUNPATH}")
     if(_runpath STREQUAL "NONE")
       set(_runpath "")
@@ -36,7 +41,8 @@ macro(_wardex_stage_file source destination)
     list(APPEND _STAGE_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/set_runpath.cmake)
   endif()
   set(_sign_command "")
-  if(_STAGE_SIGN)
+  # Windows files are signed as they are linked, and copies keep their signature.
+  if(_STAGE_SIGN AND NOT WIN32)
     # As in wardex_sign_library: a sanitizer build's leak report must not fail the step.
     set(_sign_command COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
                               $<TARGET_FILE:wardex-sign> --key ${WARDEX_PKI_DIR}/publisher.key
@@ -55,7 +61,9 @@ macro(_wardex_stage_file source destination)
 endmacro()
 
 # _wardex_stage_target(TARGET DESTINATION [RUNPATH value]): a built target's
-# file; the target is a dependency, so a relink re-copies it. The build tree's
+# file, DESTINATION with the platform's suffix for the target's type (.so or
+# .dll, none or .exe); the target is a dependency, so a relink re-copies it. A
+# target that this platform does not build (yet) is left out. The build tree's
 # RUNPATH never travels: the tree must work wherever it is installed. Without
 # RUNPATH the entry is removed: the libraries the agent loads after the trust
 # check are mapped from /proc/self/fd/N, where $ORIGIN names no folder of ours,
@@ -63,39 +71,58 @@ endmacro()
 # signed again after the change.
 macro(_wardex_stage_target target destination)
   cmake_parse_arguments(_TARGET "" "RUNPATH" "" ${ARGN})
-  if(NOT _TARGET_RUNPATH)
-    set(_TARGET_RUNPATH NONE)
+  if(TARGET ${target})
+    if(NOT _TARGET_RUNPATH)
+      set(_TARGET_RUNPATH NONE)
+    endif()
+    get_target_property(_type ${target} TYPE)
+    set(_sign "")
+    set(_suffix ${CMAKE_EXECUTABLE_SUFFIX})
+    if(NOT _type STREQUAL "EXECUTABLE")
+      set(_sign SIGN)
+      set(_suffix ${CMAKE_SHARED_LIBRARY_SUFFIX})
+    endif()
+    _wardex_stage_file($<TARGET_FILE:${target}> ${destination}${_suffix} ${_sign}
+                       RUNPATH ${_TARGET_RUNPATH} DEPENDS ${target})
   endif()
-  set(_sign "")
-  if("${destination}" MATCHES "\\.so$")
-    set(_sign SIGN)
-  endif()
-  _wardex_stage_file($<TARGET_FILE:${target}> ${destination} ${_sign}
-                     RUNPATH ${_TARGET_RUNPATH} DEPENDS ${target})
 endmacro()
 
 # The layout below is the installed one (/usr/lib/wardex/ in the package):
 # the executables find libkaosal.so and libcrashlog.so beside them ($ORIGIN),
 # and libcrashlog.so finds libkaosal.so so too. wardex-ipc beside wardex finds
 # the channel in install.cfg and the IPC library in modules/common.
-if(TARGET wardex)
+if(WIN32)
+  _wardex_stage_target(wardex Wardex)
+else()
   _wardex_stage_target(wardex wardex RUNPATH "$ORIGIN")
 endif()
 _wardex_stage_target(wardex-ipc wardex-ipc RUNPATH "$ORIGIN")
-_wardex_stage_target(kaosal libkaosal.so)
-_wardex_stage_target(crashlog libcrashlog.so RUNPATH "$ORIGIN")
-_wardex_stage_target(kpitrack kpitrack.so)
-_wardex_stage_target(velogger VeLogger.so)
-_wardex_stage_target(vestyler VeStyler.so)
-_wardex_stage_target(kvl_ipc32 modules/common/kvl_ipc32.so)
-_wardex_stage_target(ConsoleModule modules/consolemodule/ConsoleModule.so)
+_wardex_stage_target(kaosal libkaosal)
+_wardex_stage_target(crashlog libcrashlog RUNPATH "$ORIGIN")
+_wardex_stage_target(kpitrack kpitrack)
+_wardex_stage_target(velogger VeLogger)
+_wardex_stage_target(vestyler VeStyler)
+_wardex_stage_target(kvl_ipc32 modules/common/kvl_ipc32)
+_wardex_stage_target(ConsoleModule modules/consolemodule/ConsoleModule)
 _wardex_stage_target(wardex-console modules/consolemodule/wardex-console)
 foreach(module HandsetLinkModule WardexModule SnapCheckModule TurboModule)
-  _wardex_stage_target(${module} modules/${module}/${module}.so)
+  _wardex_stage_target(${module} modules/${module}/${module})
 endforeach()
-foreach(file install.cfg product.cfg language/Texts.ini language/Texts_de.ini briskostart)
+foreach(file install.cfg product.cfg language/Texts.ini language/Texts_de.ini)
   _wardex_stage_file(${PROJECT_SOURCE_DIR}/dist/${file} ${file})
 endforeach()
+if(WIN32)
+  # The compiler's runtime, one copy for the whole process (decision 030).
+  foreach(runtime libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
+                    OUTPUT_VARIABLE _runtime_path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    get_filename_component(_runtime_path ${_runtime_path} REALPATH)
+    _wardex_stage_file(${_runtime_path} ${runtime})
+  endforeach()
+  add_custom_target(stage ALL DEPENDS ${_wardex_stage_outputs})
+  return()
+endif()
+_wardex_stage_file(${PROJECT_SOURCE_DIR}/dist/briskostart briskostart)
 _wardex_stage_file(${PROJECT_SOURCE_DIR}/dist/org.wardex.Console.desktop
                    share/applications/org.wardex.Console.desktop)
 _wardex_stage_file(${PROJECT_SOURCE_DIR}/dist/icons/wardex.png

@@ -1,0 +1,35 @@
+cmake_minimum_required(VERSION 3.25)
+# Writes the installer's file lists for the staged tree STAGE into the folder
+# OUTPUT: install.nsh puts each file in place, uninstall.nsh removes each one
+# and then each folder, deepest first, when it is empty. Run at build time, so
+# the lists are the tree as it is staged.
+file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE ${STAGE} ${STAGE}/*)
+set(install "")
+set(uninstall "")
+set(folders "")
+foreach(file ${files})
+  string(REPLACE "/" "\\" windows_file "${file}")
+  get_filename_component(folder "${file}" DIRECTORY)
+  set(target "$INSTDIR")
+  if(folder)
+    string(REPLACE "/" "\\" windows_folder "${folder}")
+    set(target "$INSTDIR\\${windows_folder}")
+  endif()
+  string(APPEND install "SetOutPath \"${target}\"\nFile \"${STAGE}/${file}\"\n")
+  string(APPEND uninstall "Delete \"$INSTDIR\\${windows_file}\"\n")
+  # Every folder on the way, so that each is removed when it is empty.
+  while(folder)
+    list(APPEND folders "${folder}")
+    get_filename_component(folder "${folder}" DIRECTORY)
+  endwhile()
+endforeach()
+# Deepest first: a longer path sorts after its parent.
+list(REMOVE_DUPLICATES folders)
+list(SORT folders ORDER DESCENDING)
+foreach(folder ${folders})
+  string(REPLACE "/" "\\" windows_folder "${folder}")
+  string(APPEND uninstall "RMDir \"$INSTDIR\\${windows_folder}\"\n")
+endforeach()
+string(APPEND install "SetOutPath \"$INSTDIR\"\n")
+file(WRITE ${OUTPUT}/install.nsh "${install}")
+file(WRITE ${OUTPUT}/uninstall.nsh "${uninstall}")
