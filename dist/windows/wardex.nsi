@@ -7,7 +7,9 @@
 ; "/S" runs either without a window.
 Unicode true
 Target amd64-unicode
-SetCompressor /SOLID lzma
+; zlib: a quarter of the time that solid LZMA takes on the build machine (7 s of CPU
+; against 26 s), for an installer half as large again.
+SetCompressor zlib
 RequestExecutionLevel admin
 
 !define COMPANY "Corvane"

@@ -3,19 +3,18 @@
 puts exactly the staged tree into Program Files with the uninstaller and its
 entry in the system's list of programs; the installed tool runs from there
 with the installed configuration and library; the silent uninstaller leaves
-neither files nor registry entries behind.
+neither files nor registry entries behind. The smoke test starts the
+installed agent on the test's display (Xvfb): its icon shows in Wine's
+system tray window, it answers kind 5, and the uninstaller's -unregister
+closes it.
 
   installer_test.py --installer SETUP.exe --stage STAGE/app --root-ca ROOT.pem
-      --wine-run scripts/wine-run
+      --wine-run scripts/wine-run --wine-trust scripts/wine-trust
 """
 import argparse
-import base64
 import filecmp
-import hashlib
 import os
-import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -24,6 +23,7 @@ import unittest
 
 WINE_DIR = "/usr/lib/wine"
 INSTALL_DIR = "Program Files/Corvane/Wardex"
+INSTALLED = "C:\\Program Files\\Corvane\\Wardex\\"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Wardex"
 ARGS = None
 
@@ -70,19 +70,9 @@ class WinePrefix:
         return os.path.join(self.path, "drive_c", path)
 
     def trust(self, pem_file):
-        """Adds the test authority to the machine's root store, as a
-        registry entry of the certificate's serialised form."""
-        pem = open(pem_file).read()
-        body = re.search(r"-----BEGIN CERTIFICATE-----(.*?)-----END CERTIFICATE-----", pem, re.S)
-        der = base64.b64decode("".join(body.group(1).split()))
-        blob = struct.pack("<III", 32, 1, len(der)) + der  # the certificate's property
-        key = ("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\"
-               + hashlib.sha1(der).hexdigest().upper())
-        reg = os.path.join(self.folder, "root.reg")
-        with open(reg, "w", newline="\r\n") as f:
-            f.write("Windows Registry Editor Version 5.00\n\n[%s]\n\"Blob\"=hex:%s\n"
-                    % (key, ",".join("%02x" % b for b in blob)))
-        return self.run(["reg", "import", "Z:" + reg.replace("/", "\\")])[0]
+        """Makes the test authority a root of the machine (scripts/wine-trust)."""
+        return subprocess.run([ARGS.wine_trust, self.path, pem_file], capture_output=True,
+                              timeout=120).returncode
 
     def registry_values(self, key):
         """The values of |key| as {name: data}; None when the key is missing."""
@@ -131,8 +121,11 @@ class InstallerTest(unittest.TestCase):
         code, _, err = self.prefix.run(
             ["C:\\" + INSTALL_DIR.replace("/", "\\") + "\\uninstall.exe", "/S"])
         self.assertEqual(code, 0, err)
-        self.assertTrue(wait_until(lambda: not os.path.exists(self.installed), 60),
-                        "left behind: %s" % sorted(tree(self.installed)))
+        # Its last steps: the company's folder, then the registry entry.
+        company = os.path.dirname(self.installed)
+        self.assertTrue(wait_until(lambda: not os.path.exists(company), 60),
+                        "left behind: %s" % sorted(tree(company)))
+        self.assertTrue(wait_until(lambda: self.prefix.registry_values(UNINSTALL_KEY) is None, 30))
 
     def test_installs_the_staged_tree_and_uninstalls_it_all(self):
         self.install()
@@ -161,8 +154,64 @@ class InstallerTest(unittest.TestCase):
         self.assertIn('wardex-ipc: no agent listens on the channel (channel "wardex-demo")', err)
 
         self.uninstall()
-        self.assertFalse(os.path.exists(self.prefix.drive_c("Program Files/Corvane")))
-        self.assertIsNone(self.prefix.registry_values(UNINSTALL_KEY))
+    def wine(self, program, *arguments):
+        return ["setarch", os.uname().machine, "--addr-no-randomize", f"{WINE_DIR}/wine64",
+                INSTALLED + program] + list(arguments)
+
+    def tray_window_pixels(self):
+        """The pixels of Wine's system tray window as (r, g, b) tuples."""
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "Wine System Tray"],
+                               capture_output=True, text=True)
+        if not found.stdout.split():
+            return []
+        shot = subprocess.run(["import", "-window", found.stdout.split()[0], "-depth", "8",
+                               "ppm:-"], capture_output=True)
+        # Binary PPM: "P6", width, height, maximum, then the pixels.
+        header = shot.stdout.split(maxsplit=4)
+        if len(header) < 5 or header[0] != b"P6":
+            return []
+        data = header[4]
+        return [tuple(data[i:i + 3]) for i in range(0, len(data) - 2, 3)]
+
+    def test_the_installed_agent_shows_its_icon_answers_and_ends(self):
+        if "Wardex.exe" not in tree(ARGS.stage):
+            self.skipTest("this build has no Wardex.exe")
+        if not os.environ.get("DISPLAY"):
+            self.skipTest("no display (run under xvfb-run)")
+        self.install()
+        self.assertEqual(self.prefix.trust(ARGS.root_ca), 0)
+        with tempfile.TemporaryFile() as out:
+            agent = subprocess.Popen(self.wine("Wardex.exe"), stdout=out, stderr=out,
+                                     env=self.prefix.env())
+            self.addCleanup(agent.kill)
+            reply = None
+
+            def answered():
+                nonlocal reply
+                done = subprocess.run(self.wine("wardex-ipc.exe", "send", '{"ModuleRequest":5}'),
+                                      capture_output=True, text=True, env=self.prefix.env())
+                reply = done.stdout
+                return done.returncode == 0
+
+            self.assertTrue(wait_until(answered, 60), "kind 5 was not answered")
+            self.assertEqual(reply.replace("\r", ""),
+                             '[{"ModuleIdentificator":"","ModuleRequest":5}]\n')
+            # The shield's blue in the tray window.
+            self.assertTrue(wait_until(lambda: any(b > 150 and r < 80 for r, _, b in
+                                                   self.tray_window_pixels()), 30),
+                            "no icon in Wine's system tray window")
+            subprocess.run(["import", "-window", "root", os.path.join(ARGS.shots, "tray.png")],
+                           check=False)
+            # The uninstaller's -unregister closes the running agent.
+            self.uninstall()
+            self.assertEqual(agent.wait(60), 0)
+        with open(self.prefix.drive_c("users/%s/AppData/Local/Wardex/log/wardex.log"
+                                      % os.environ.get("USER", "root")), errors="replace") as f:
+            log = f.read()
+        for text in ("Tray ### On Create MainFrame done", "TRAY ### Closing...",
+                     "TRAY ### Remove Icon"):
+            self.assertIn(text, log)
+
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
@@ -171,5 +220,8 @@ if __name__ == "__main__":
     parser.add_argument("--root-ca", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--wine-run", required=True)
+    parser.add_argument("--wine-trust", required=True)
+    parser.add_argument("--shots", default=tempfile.gettempdir(),
+                        help="where the smoke test's screenshot goes")
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest)
