@@ -1,44 +1,25 @@
-// kpitrack.so: the tracking library. Each recorded event becomes one line,
-// appended to $XDG_STATE_HOME/wardex/kpitrack.log (~/.local/state when unset):
+// kpitrack.so (kpitrack.dll): the tracking library. Each recorded event
+// becomes one line, appended to wardex/kpitrack.log in the user's state
+// folder ($XDG_STATE_HOME or ~/.local/state; the local application data
+// folder on Windows):
 //   <UTC time> TAB <tracker|kpi> TAB <application> TAB <source> TAB <flags>
 //   TAB <category> TAB <action> TAB <label> TAB <text1> TAB <text2> TAB <value>
 // where <flags> is "i" (interactive) and "v" (verbose) as set, or "-".
 // in UTF-8, tabs and line breaks inside a text replaced by blanks. Nothing
 // leaves the machine.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
+#include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <string>
 
+#include "osal/civil_date.h"
 #include "osal/wide_format.h"
+#include "platform/create_folder.h"
+#include "platform/file_system.h"
+#include "platform/system_paths.h"
 #include "wardex/tracker.h"
 
 namespace {
-
-// The log's folder, made on first use; empty when no home is known.
-std::string EventFolder() {
-  std::string base;
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state != nullptr && state[0] == '/') {
-    base = state;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-    base = std::string(home) + "/.local/state";
-  } else {
-    return {};
-  }
-  const std::string folder = base + "/wardex";
-  for (size_t slash = 1; slash != std::string::npos; slash = folder.find('/', slash + 1)) {
-    const std::string part = folder.substr(0, slash);
-    if (!part.empty()) mkdir(part.c_str(), 0700);
-  }
-  mkdir(folder.c_str(), 0700);
-  return folder;
-}
 
 // UTF-8 of |text| with the field separators blanked.
 std::string Field(const char16_t* text) {
@@ -51,27 +32,27 @@ std::string Field(const char16_t* text) {
 }
 
 std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm parts{};
-  gmtime_r(&now, &parts);
-  char text[32];
-  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &parts);
+  constexpr int64_t kSecondsPerDay = 86400;
+  const int64_t now = std::time(nullptr);
+  const int64_t days = now >= 0 ? now / kSecondsPerDay : (now + 1) / kSecondsPerDay - 1;
+  const auto second = static_cast<unsigned>(now - days * kSecondsPerDay);
+  const KaOSAL::CivilDate date = KaOSAL::CivilFromDays(days);
+  char text[64];
+  std::snprintf(text, sizeof(text), "%04lld-%02u-%02uT%02u:%02u:%02uZ",
+                static_cast<long long>(date.year), date.month, date.day, second / 3600,
+                second / 60 % 60, second % 60);
   return text;
 }
 
-// Appends one line with a single write, so lines of several processes never mix.
+// Appends one line with a single write to the log in its folder, made on
+// first use; false when no state folder is known.
 bool AppendLine(const std::string& line) {
-  const std::string folder = EventFolder();
-  if (folder.empty()) return false;
-  const int fd =
-      open((folder + "/kpitrack.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  ssize_t written;
-  do {
-    written = write(fd, line.data(), line.size());
-  } while (written < 0 && errno == EINTR);
-  close(fd);
-  return written == static_cast<ssize_t>(line.size());
+  const KaOSAL::KaString state = wardex::platform::GetUserStateFolder();
+  if (state.IsEmpty()) return false;
+  // Windows takes "/" as a separator too.
+  const KaOSAL::KaString folder = state + u"/wardex";
+  static_cast<void>(wardex::platform::CreateFolder(folder, false));
+  return wardex::platform::AppendToFile(folder + u"/kpitrack.log", line);
 }
 
 class Tracker final : public wardex::ITracker {

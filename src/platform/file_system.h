@@ -27,5 +27,9 @@ bool RemoveFile(const KaOSAL::KaString& path);
 // temporary file beside it put in its place (Linux: rename and a flush of
 // the folder; Windows: ReplaceFileW). False with the last error set.
 [[nodiscard]] bool ReplaceFileContent(const KaOSAL::KaString& path, const std::string& bytes);
+// Appends |bytes| to |path| in one write at the file's end, making the file
+// (for its owner alone on Linux) when missing, so that lines of several
+// processes never mix. False with the last error set.
+[[nodiscard]] bool AppendToFile(const KaOSAL::KaString& path, const std::string& bytes);
 
 }  // namespace wardex::platform

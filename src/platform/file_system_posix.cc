@@ -109,4 +109,13 @@ bool ReplaceFileContent(const KaOSAL::KaString& path, const std::string& bytes) 
   return true;
 }
 
+bool AppendToFile(const KaOSAL::KaString& path, const std::string& bytes) {
+  ScopedFd file(open(Native(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+  if (file.get() < 0 || !WriteAll(file.get(), bytes)) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace wardex::platform

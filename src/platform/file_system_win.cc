@@ -171,4 +171,11 @@ bool ReplaceFileContent(const KaOSAL::KaString& path, const std::string& bytes) 
          FailedLeaving(temporary);
 }
 
+bool AppendToFile(const KaOSAL::KaString& path, const std::string& bytes) {
+  // With only the right to append, every write goes to the file's end.
+  const ScopedFile file(CreateFileW(Native(path), FILE_APPEND_DATA, kShareAll, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  return (file.valid() && WriteAll(file.get(), bytes.data(), bytes.size())) || Failed();
+}
+
 }  // namespace wardex::platform

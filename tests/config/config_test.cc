@@ -34,13 +34,7 @@ std::string Narrow(const KaString& text) {
 }
 KaString Wide(const std::string& text) { return KaString(text.c_str(), KaOSAL::KA_CP_UTF8); }
 
-// |path| as the system writes it: the tests name paths with "/".
-std::string Native(std::string path) {
-#if defined(_WIN32)
-  std::replace(path.begin(), path.end(), '/', '\\');
-#endif
-  return path;
-}
+using test::SystemPath;
 
 #if defined(_WIN32)
 constexpr char kProgram[] = "wardex.exe";
@@ -94,18 +88,18 @@ class StagedInstall : public ::testing::Test {
 
 TEST_F(StagedInstall, InstallConfigIsSearchedUpwardsFromTheExecutable) {
   // Nowhere: the grandparent's path, and reads give their defaults.
-  EXPECT_EQ(Run("path"), Native(top() + "/install.cfg"));
+  EXPECT_EQ(Run("path"), SystemPath(top() + "/install.cfg"));
   EXPECT_EQ(Run("read install Language en_II"), "en_II");
   ASSERT_TRUE(test::WriteFile(top() + "/install.cfg", "[install]\nLanguage=fr_FR\n"));
   EXPECT_EQ(Run("read INSTALL language en_II"), "fr_FR");
   ASSERT_TRUE(test::WriteFile(base() + "/install.cfg",
                               "[install]\nLanguage=de_DE\n[ipc]\nServiceChannelName=tray\n"
                               "[Remote]\nServerIP=127.0.0.1\n"));
-  EXPECT_EQ(Run("path"), Native(base() + "/install.cfg"));
+  EXPECT_EQ(Run("path"), SystemPath(base() + "/install.cfg"));
   EXPECT_EQ(Run("ipc"), "tray|127.0.0.1");
   ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg", "[install]\nLanguage=it_IT\n"));
   EXPECT_EQ(Run("read install Language en_II"), "it_IT");
-  EXPECT_EQ(Run("module"), Native(program()) + "|" + Native(program()));
+  EXPECT_EQ(Run("module"), SystemPath(program()) + "|" + SystemPath(program()));
 }
 
 TEST_F(StagedInstall, ABinaryRemovedWhileRunningStillFindsItsInstallation) {
@@ -169,8 +163,8 @@ TEST_F(StagedInstall, LanguageVariantsAreChosenInTheirFallbackOrder) {
     for (const std::string& file : c.files) ASSERT_TRUE(test::WriteFile(folder + "/" + file, "x"));
     ASSERT_TRUE(
         test::WriteFile(bin() + "/install.cfg", "[install]\nLanguage=" + c.language + "\n"));
-    EXPECT_EQ(Native(Run("localize " + folder + "/Texts.ini")),
-              Native(c.expected.substr(0, 2) + folder + "/" + c.expected.substr(2)))
+    EXPECT_EQ(SystemPath(Run("localize " + folder + "/Texts.ini")),
+              SystemPath(c.expected.substr(0, 2) + folder + "/" + c.expected.substr(2)))
         << c.language << " " << c.files[0];
   }
 }
@@ -289,9 +283,9 @@ TEST_F(StagedInstall, TheOperatingSystemLanguageIsAppliedWhenAskedFor) {
   EXPECT_EQ(test::ReadFile(language + "Brisko_Local_" + os + ".cfg"), "english");
   EXPECT_EQ(test::ReadFile(language + "QuenPure_Local_" + os + ".cfg"), "kept");
   EXPECT_FALSE(std::filesystem::exists(language + "QuenGuard_Local_" + os + ".cfg"));
-  const std::string list = Native(test::ReadFile(root_.path() + "/ToBeUninstalled.dat"));
-  EXPECT_NE(list.find(Native(language + "QuenPure_Local_" + os + ".cfg=1")), std::string::npos);
-  EXPECT_NE(list.find(Native(language + "Brisko_Local_" + os + ".cfg=1")), std::string::npos);
+  const std::string list = SystemPath(test::ReadFile(root_.path() + "/ToBeUninstalled.dat"));
+  EXPECT_NE(list.find(SystemPath(language + "QuenPure_Local_" + os + ".cfg=1")), std::string::npos);
+  EXPECT_NE(list.find(SystemPath(language + "Brisko_Local_" + os + ".cfg=1")), std::string::npos);
 #if !defined(_WIN32)
   test::SetEnv("LC_ALL", "fr_CI.UTF-8");
   EXPECT_EQ(Run("apply 1"), "1");

@@ -1,24 +1,15 @@
 #include "integration/agent_harness.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cstdlib>
+// The systems' common part of the harness; agent_harness_posix.cc and
+// agent_harness_win.cc start, signal and talk to the agent.
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <thread>
 
 #include "osal/wide_format.h"
 #include "platform/registry_store.h"
-
-extern char** environ;
 
 namespace wardex::test {
 namespace {
@@ -52,17 +43,6 @@ constexpr char kTexts[] =
     "IDS_STRING_INFO=Info\n"
     "IDS_STRING_EXIT=Close\n";
 
-void Copy(const std::string& from, const std::string& to) {
-  fs::create_directories(fs::path(to).parent_path());
-  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-}
-
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 // The log's lines, the rotated generations (log.3, log.2, log.1) first.
 std::vector<std::string> ReadLog(const std::string& path) {
   std::vector<std::string> lines;
@@ -84,87 +64,54 @@ KaOSAL::KaString WideName(const std::string& name) {
 
 }  // namespace
 
-bool CanUnshareNetwork(std::string* reason) {
-  const int status = std::system("unshare -n -- sh -c 'ip link set lo up' >/dev/null 2>&1");
-  if (status == 0) return true;
-  *reason = "no private network namespace here (unshare -n or ip link failed)";
-  return false;
-}
-
-AgentProcess::~AgentProcess() {
-  if (Running()) {
-    kill(pid_, SIGKILL);
-    Wait(milliseconds(5000));
-  }
-}
-
-int AgentProcess::Wait(milliseconds timeout) {
-  const auto deadline = steady_clock::now() + timeout;
-  while (status_ < 0) {
-    int status = 0;
-    const pid_t done = waitpid(pid_, &status, WNOHANG);
-    if (done == pid_) {
-      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      break;
-    }
-    if (done < 0 || steady_clock::now() >= deadline) break;
-    std::this_thread::sleep_for(milliseconds(5));
-  }
-  return status_;
-}
-
-bool AgentProcess::Signal(int signal_number) const { return kill(pid_, signal_number) == 0; }
-
 bool AgentProcess::Running() { return Wait(milliseconds(0)) < 0; }
 
 int AgentProcess::Stop() { return Signal(SIGTERM) ? Wait(milliseconds(30000)) : -1; }
+
+void AgentTree::StageFile(const std::string& from, const std::string& to) {
+  fs::create_directories(fs::path(to).parent_path());
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+}
 
 AgentTree::AgentTree(std::string executable_name)
     : root_(true), executable_name_(std::move(executable_name)) {
   app_dir_ = root_.path() + "/app";
   test_dir_ = root_.path() + "/test";
   fs::create_directories(test_dir_);
-  const std::string executable = app_dir_ + "/" + executable_name_;
-  Copy(WARDEX_AGENT_EXE, executable);
-  fs::permissions(executable, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                  fs::perms::others_read | fs::perms::others_exec);
-  Copy(WARDEX_KAOSAL_SO, app_dir_ + "/libkaosal.so");
-  Copy(WARDEX_CRASHLOG_SO, app_dir_ + "/libcrashlog.so");
-  Copy(WARDEX_KPITRACK_SO, app_dir_ + "/kpitrack.so");
-  Copy(WARDEX_VELOGGER_SO, app_dir_ + "/VeLogger.so");
-  Copy(WARDEX_VESTYLER_SO, app_dir_ + "/VeStyler.so");
-  Copy(WARDEX_IPC_SO, app_dir_ + "/modules/common/kvl_ipc32.so");
+  executable_name_ += kProgramSuffix;
+  StageProgram(WARDEX_AGENT_EXE, app_dir_ + "/" + executable_name_);
+  for (const auto& [built, stem] :
+       {std::pair{WARDEX_KAOSAL_SO, "libkaosal"}, std::pair{WARDEX_CRASHLOG_SO, "libcrashlog"},
+        std::pair{WARDEX_KPITRACK_SO, "kpitrack"}, std::pair{WARDEX_VELOGGER_SO, "VeLogger"},
+        std::pair{WARDEX_VESTYLER_SO, "VeStyler"},
+        std::pair{WARDEX_IPC_SO, "modules/common/kvl_ipc32"}}) {
+    StageFile(built, app_dir_ + "/" + stem + kLibrarySuffix);
+  }
   WriteFile(app_dir_ + "/install.cfg", kInstallConfig);
   WriteFile(app_dir_ + "/language/Texts.ini", kTexts);
-  const std::string anchor = root_.root() + "/etc/wardex/trust/root-ca.pem";
-  Copy(WARDEX_TEST_CA_PEM, anchor);
-  chmod(anchor.c_str(), 0644);
-
-  Copy(WARDEX_TEST_SHELL_SO, test_dir_ + "/test_shell.so");
-  SetEnv("WARDEX_SHELL", test_dir_ + "/test_shell.so");
-  SetEnv("WARDEX_SHELL_TEST_CONTROL", test_dir_ + "/shell.fifo");
-  SetEnv("WARDEX_SHELL_TEST_LOG", test_dir_ + "/shell.log");
+  StagePlatform();
   SetEnv("WARDEX_LOG_FILE", log_path());
   SetEnv("WARDEX_LOG_JOURNAL", "0");
   SetEnv("WARDEX_AGENT_TEST_DIR", test_dir_);
 }
 
 AgentTree::~AgentTree() {
-  for (const std::string& name : set_environment_) unsetenv(name.c_str());
+  for (const std::string& name : set_environment_) UnsetEnv(name.c_str());
 }
 
 void AgentTree::SetEnv(const std::string& name, const std::string& value) {
-  setenv(name.c_str(), value.c_str(), 1);
+  test::SetEnv(name.c_str(), value);
   set_environment_.push_back(name);
 }
 
 void AgentTree::AddModule(const std::string& name, const std::string& config) {
-  Copy(WARDEX_TEST_MODULE_SO, app_dir_ + "/modules/" + name + "/" + name + ".so");
+  StageFile(WARDEX_TEST_MODULE_SO, app_dir_ + "/modules/" + name + "/" + name + kLibrarySuffix);
   ConfigureFixture(name, config);
 }
 
 void AgentTree::AddConsole(const std::string& config) {
-  Copy(WARDEX_TEST_CONSOLE_SO, app_dir_ + "/modules/consolemodule/ConsoleModule.so");
+  StageFile(WARDEX_TEST_CONSOLE_SO,
+            app_dir_ + "/modules/consolemodule/ConsoleModule" + kLibrarySuffix);
   ConfigureFixture("console", config);
 }
 
@@ -176,38 +123,13 @@ void AgentTree::AddFrameModules(const std::string& turbo_config) {
   AddModule("TurboModule", turbo_config);
 }
 
-void AgentTree::AddDesktopConsole() { StageDesktopConsole(WARDEX_CONSOLE_PROGRAM); }
-
-void AgentTree::StageDesktopConsole(const std::string& program_file) {
-  Copy(WARDEX_CONSOLE_MODULE_SO, app_dir_ + "/modules/consolemodule/ConsoleModule.so");
-  const std::string program = app_dir_ + "/modules/consolemodule/wardex-console";
-  Copy(program_file, program);
-  fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                               fs::perms::others_read | fs::perms::others_exec);
-}
-
-void AgentTree::AddFakeDesktopConsole(const std::vector<std::string>& settings) {
-  StageDesktopConsole(WARDEX_FAKE_CONSOLE_PROGRAM);
-  // The Console module takes the desktop for one with a display and a bus;
-  // the fake process needs neither.
-  SetEnv("DISPLAY", ":wardex-test");
-  SetEnv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + test_dir_ + "/no-bus");
-  SetEnv("FAKE_CONSOLE_RECORD", test_dir_ + "/console.record");
-  for (const std::string& setting : settings) {
-    const size_t equals = setting.find('=');
-    SetEnv("FAKE_CONSOLE_" + setting.substr(0, equals), setting.substr(equals + 1));
-  }
-}
-
-std::vector<std::string> AgentTree::FakeConsoleRecord() const {
-  return ReadLines(test_dir_ + "/console.record");
-}
-
 void AgentTree::ConfigureFixture(const std::string& name, const std::string& config) {
   WriteFile(test_dir_ + "/" + name + ".cfg", config);
 }
 
-void AgentTree::RemoveIpcLibrary() { fs::remove(app_dir_ + "/modules/common/kvl_ipc32.so"); }
+void AgentTree::RemoveIpcLibrary() {
+  fs::remove(app_dir_ + "/modules/common/kvl_ipc32" + kLibrarySuffix);
+}
 
 void AgentTree::AppendInstallConfig(const std::string& lines) {
   std::ofstream(app_dir_ + "/install.cfg", std::ios::app) << lines;
@@ -223,43 +145,6 @@ void AgentTree::ReplaceInInstallConfig(const std::string& from, const std::strin
 
 void AgentTree::RefuseShellAdds(int count) {
   SetEnv("WARDEX_SHELL_TEST_REFUSE_ADDS", std::to_string(count));
-}
-
-void AgentTree::RunAsNobody() {
-  for (const std::string& folder :
-       {root_.config_home(), root_.data_home(), root_.state_home(), root_.path() + "/cache",
-        root_.path() + "/runtime", test_dir_}) {
-    lchown(folder.c_str(), kNobodyUid, kNobodyUid);
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-      lchown(entry.path().c_str(), kNobodyUid, kNobodyUid);
-  }
-  as_nobody_ = true;
-}
-
-std::unique_ptr<AgentProcess> AgentTree::Start(const std::vector<std::string>& arguments) {
-  std::vector<std::string> args = {"unshare", "-n", "--",
-                                   "sh",      "-c", "ip link set lo up && exec \"$0\" \"$@\""};
-  if (share_test_network_) args.clear();
-  if (as_nobody_) {
-    const std::string id = std::to_string(kNobodyUid);
-    args.insert(args.end(), {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"});
-  }
-  args.push_back(app_dir_ + "/" + executable_name_);
-  args.insert(args.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  const std::string output = test_dir_ + "/agent.out";
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return error == 0 ? std::make_unique<AgentProcess>(pid) : nullptr;
 }
 
 std::unique_ptr<AgentProcess> AgentTree::StartAndWait() {
@@ -313,27 +198,6 @@ std::vector<std::string> AgentTree::TrackedEvents() const {
   return ReadLines(root_.state_home() + "/wardex/kpitrack.log");
 }
 
-std::string AgentTree::Send(const std::string& message, uint32_t timeout_ms) const {
-  const std::string command = "WARDEX_IPC_LIBRARY=" + ShellQuote(WARDEX_IPC_SO) + " " +
-                              ShellQuote(WARDEX_IPC_TOOL) + " send --channel " + kAgentChannel +
-                              " --timeout " + std::to_string(timeout_ms) + " " +
-                              ShellQuote(message) + " 2>&1";
-  std::string output;
-  const int status = RunShell(command, &output);
-  if (!output.empty() && output.back() == '\n') output.pop_back();
-  return status == 0 ? output : "ERROR: " + output;
-}
-
-bool AgentTree::ShellCommand(const std::string& command) const {
-  const std::string fifo = test_dir_ + "/shell.fifo";
-  const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  const std::string line = command + "\n";
-  const bool written = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-  close(fd);
-  return written;
-}
-
 bool AgentTree::ChooseFromMenu(const std::string& command) const {
   return ShellCommand("menu-choice " + command) && !OpenMenu().empty();
 }
@@ -378,11 +242,6 @@ std::string AgentTree::Diagnostics() const {
     text += lines[i] + "\n";
   }
   return text;
-}
-
-void AgentTest::SetUp() {
-  std::string reason;
-  if (!CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
 }
 
 AgentTree& AgentTest::NewTree() {

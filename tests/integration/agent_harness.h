@@ -6,6 +6,10 @@
 // runtime folder; the test shell fixture with its control FIFO and log. The
 // agent runs inside a private network namespace; tests talk to it through
 // wardex-ipc and the real IPC library and read its log, journal and registry.
+// On Windows (agent_harness_win.cc) the tree holds Wardex.exe and DLLs, the
+// test authority is a root of the Wine prefix, the shell is the notification
+// area on the test's display, and messages go through the IPC library itself;
+// the test shell's members are Linux-only.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -28,6 +32,8 @@ namespace wardex::test {
 
 // The channel the staged install.cfg names.
 inline constexpr char kAgentChannel[] = "wardex-test";
+// The agent's name on this system ("wardex", "Wardex").
+extern const char kAgentExecutable[];
 // A request every running agent answers, and its answer.
 inline constexpr char kPing[] = R"({"ModuleRequest":5})";
 inline constexpr char kPingReply[] = R"([{"ModuleIdentificator":"","ModuleRequest":5}])";
@@ -38,7 +44,8 @@ bool CanUnshareNetwork(std::string* reason);
 
 class AgentProcess {
  public:
-  explicit AgentProcess(pid_t pid) : pid_(pid) {}
+  // |handle|: the process handle on Windows.
+  explicit AgentProcess(pid_t pid, intptr_t handle = 0) : pid_(pid), handle_(handle) {}
   ~AgentProcess();  // kills a process that still runs
   AgentProcess(const AgentProcess&) = delete;
   AgentProcess& operator=(const AgentProcess&) = delete;
@@ -47,6 +54,7 @@ class AgentProcess {
   // The exit status (0-255, or 128 + signal) once the process ended within
   // |timeout|; -1 when it still runs.
   int Wait(std::chrono::milliseconds timeout);
+  // On Windows SIGTERM is WM_CLOSE posted to the process's top-level windows.
   bool Signal(int signal_number) const;
   bool Running();
   // Sends SIGTERM; the exit status once the process ended (30 s at most).
@@ -54,6 +62,7 @@ class AgentProcess {
 
  private:
   pid_t pid_;
+  intptr_t handle_;
   int status_ = -1;
 };
 
@@ -62,7 +71,7 @@ class AgentTree {
   // Stages the executable, its libraries, the IPC library, install.cfg and
   // the texts; no module and no Console yet. The executable is staged as
   // |executable_name|.
-  explicit AgentTree(std::string executable_name = "wardex");
+  explicit AgentTree(std::string executable_name = kAgentExecutable);
   ~AgentTree();
   AgentTree(const AgentTree&) = delete;
   AgentTree& operator=(const AgentTree&) = delete;
@@ -164,6 +173,12 @@ class AgentTree {
   static bool WriteProductValue(const std::string& name, const void* value, uint32_t size);
   // The real Console module with |program_file| as its wardex-console.
   void StageDesktopConsole(const std::string& program_file);
+  // Copies the file |from| to |to|, making its folder.
+  static void StageFile(const std::string& from, const std::string& to);
+  // Copies the program |from| to |to| so that it may be started there.
+  static void StageProgram(const std::string& from, const std::string& to);
+  // This system's part of the tree: the trust anchor and the shell.
+  void StagePlatform();
   // Sets |name| for the agents started from now on, until the tree goes.
   void SetEnv(const std::string& name, const std::string& value);
 

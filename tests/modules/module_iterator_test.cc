@@ -19,26 +19,31 @@ using test::ModuleTestEnv;
 std::vector<std::string> ListingOrder(const std::string& folder) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.push_back(entry.path().filename());
+    names.push_back(entry.path().filename().string());
   return names;
 }
 
 class ModuleIteratorTest : public ::testing::Test {
  protected:
   // modules/ holding AlphaModule/AlphaModule.so, betamodule/BETAMODULE.so (other
-  // case), GammaModule/other.so (not named after its folder), a file
+  // case), GammaModule/other.so (not named after its folder; .dll on Windows), a file
   // DeltaModule that is no folder, and five more matching folders so that the
   // listing order is not simply the order of creation.
   void SetUp() override {
     const std::string module = ModuleTestEnv::FixturePath("test_module");
     modules_ = env_.root().path() + "/app/modules";
     for (const char* file :
-         {"AlphaModule/AlphaModule.so", "betamodule/BETAMODULE.so", "GammaModule/other.so",
-          "Zeta1Module/Zeta1Module.so", "Eta2Module/Eta2Module.so", "Theta3Module/Theta3Module.so",
-          "Iota4Module/Iota4Module.so", "Kappa5Module/Kappa5Module.so"}) {
-      env_.Copy(module, modules_ + "/" + file);
+         {"AlphaModule/AlphaModule", "betamodule/BETAMODULE", "GammaModule/other",
+          "Zeta1Module/Zeta1Module", "Eta2Module/Eta2Module", "Theta3Module/Theta3Module",
+          "Iota4Module/Iota4Module", "Kappa5Module/Kappa5Module"}) {
+      env_.Copy(module, modules_ + "/" + file + test::kLibrarySuffix);
     }
     env_.Copy(module, modules_ + "/DeltaModule");
+  }
+
+  // The library |stem| in modules/, as the system writes its path.
+  std::string Library(const std::string& stem) const {
+    return test::SystemPath(modules_ + "/" + stem + test::kLibrarySuffix);
   }
 
   // The paths that |event| lines of the journal name, in order.
@@ -59,9 +64,9 @@ TEST_F(ModuleIteratorTest, RegistersMatchingModulesInListingOrder) {
   std::vector<std::string> expected;
   for (const std::string& folder : ListingOrder(modules_)) {
     if (folder == "betamodule") {
-      expected.push_back(modules_ + "/betamodule/BETAMODULE.so");
+      expected.push_back(Library("betamodule/BETAMODULE"));
     } else if (folder != "GammaModule" && folder != "DeltaModule") {
-      expected.push_back(modules_ + "/" + folder + "/" + folder + ".so");
+      expected.push_back(Library(folder + "/" + folder));
     }
   }
   ASSERT_EQ(expected.size(), 7u);
@@ -76,7 +81,7 @@ TEST_F(ModuleIteratorTest, RegistersMatchingModulesInListingOrder) {
 TEST_F(ModuleIteratorTest, UnregisterRunsTheOtherHookOnTheNamedModuleOnly) {
   CModuleIterator iterator{KaOSAL::KaPath(test::Wide(modules_ + "/"))};
   EXPECT_TRUE(iterator.UnregisterModules(u"BetaModule"));
-  const std::string file = modules_ + "/betamodule/BETAMODULE.so";
+  const std::string file = Library("betamodule/BETAMODULE");
   EXPECT_EQ(Journaled("unregister"), (std::vector<std::string>{file}));
   EXPECT_TRUE(Journaled("register").empty());
   // The loader's lines (ModuleLoader's tests) name the file as found on disk.
@@ -87,7 +92,8 @@ TEST_F(ModuleIteratorTest, UnregisterRunsTheOtherHookOnTheNamedModuleOnly) {
 
 TEST_F(ModuleIteratorTest, AFileNameInTheGivenPathIsDropped) {
   CModuleIterator iterator{KaOSAL::KaPath(test::Wide(modules_ + "/ignored.txt"))};
-  EXPECT_EQ(test::Narrow(iterator.folder().ToString()), modules_ + "/");
+  EXPECT_EQ(test::SystemPath(test::Narrow(iterator.folder().ToString())),
+            test::SystemPath(modules_ + "/"));
   EXPECT_TRUE(iterator.RegisterModules(u"AlphaModule"));
 }
 
@@ -100,7 +106,7 @@ TEST_F(ModuleIteratorTest, ReportsFalseWhenNoInstanceWasMade) {
   env_.env().Set("WARDEX_TEST_MODULE_KIND", "null");
   EXPECT_FALSE(iterator.RegisterModules(u"AlphaModule"));
   EXPECT_EQ(Journaled("create-null"),
-            (std::vector<std::string>{modules_ + "/AlphaModule/AlphaModule.so"}));
+            (std::vector<std::string>{Library("AlphaModule/AlphaModule")}));
   CModuleIterator nowhere{KaOSAL::KaPath(test::Wide(env_.root().path() + "/nowhere/"))};
   EXPECT_FALSE(nowhere.RegisterModules(u"*"));
 }

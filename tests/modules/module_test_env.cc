@@ -71,7 +71,7 @@ std::string ModuleTestEnv::Copy(const std::string& source, const std::string& ta
   const std::string path = FullPath(target);
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::filesystem::copy_file(source, path, std::filesystem::copy_options::overwrite_existing);
-  return path;
+  return SystemPath(path);
 }
 
 std::vector<LoggedLine> ModuleTestEnv::LogLines() const {

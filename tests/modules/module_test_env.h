@@ -72,7 +72,7 @@ class ModuleTestEnv {
   static int VerifyWithTool(const std::string& path);
 
   // Copies |source| to |target| (below the test folder when relative) and
-  // returns the target's full path.
+  // returns the target's full path as the system writes it.
   std::string Copy(const std::string& source, const std::string& target);
   // Writes |source| to |target|, signed by |signer| of the test PKI instead:
   // "name", or "name+authority" with that intermediate authority in the

@@ -1,6 +1,4 @@
 #include <windows.h>
-// After <windows.h>, which it needs.
-#include <wincrypt.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +6,7 @@
 #include <filesystem>
 
 #include "modules/module_test_env.h"
+#include "support/wine_desktop_win.h"
 
 namespace wardex::test {
 
@@ -56,24 +55,9 @@ std::vector<Tampering> SignatureFormatTamperings() {
   };
 }
 
-// Only in a Wine prefix, which the build made for the tests: on a real
-// machine a test must never add a root authority.
+// Only in a Wine prefix, which the build made for the tests.
 void ModuleTestEnv::TrustTestAuthority() {
-  if (!RunningUnderWine()) return;
-  const std::string pem = ReadFile(PkiPath("root-ca.pem"));
-  BYTE der[4096];
-  DWORD size = sizeof(der);
-  if (!CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                            der, &size, nullptr, nullptr)) {
-    return;
-  }
-  // The registry store: Wine's system store does not keep what is added to it.
-  const HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
-                                        CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
-  if (root == nullptr) return;
-  CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der, size, CERT_STORE_ADD_USE_EXISTING,
-                                   nullptr);
-  CertCloseStore(root, 0);
+  static_cast<void>(TrustRootInWinePrefix(PkiPath("root-ca.pem")));
 }
 
 std::string ModuleTestEnv::SignedCopy(const std::string& source, const std::string& signer,

@@ -14,6 +14,7 @@
 #include "platform/desktop_shell.h"
 #include "platform/ui_test_window.h"
 #include "platform/windows_api.h"
+#include "support/wine_desktop_win.h"
 
 namespace wardex::platform {
 namespace {
@@ -23,65 +24,14 @@ using namespace std::chrono_literals;
 constexpr UINT kCallback = 0x800A;
 constexpr UINT kIconId = 130;
 constexpr auto kPatience = 10s;
-// The fill colours of the two drawings (scripts/make_tray_icons.py).
-const COLORREF kTrayBlue = RGB(33, 102, 196);
-const COLORREF kBusyAmber = RGB(232, 150, 20);
 
-// The icon windows in Wine's own tray window.
-std::vector<::HWND> TrayIconWindows() {
-  std::vector<::HWND> icons;
-  ::HWND tray = ::FindWindowW(L"__winex11_standalone_tray", nullptr);
-  for (::HWND child = ::FindWindowExW(tray, nullptr, nullptr, nullptr); child != nullptr;
-       child = ::FindWindowExW(tray, child, nullptr, nullptr)) {
-    icons.push_back(child);
-  }
-  return icons;
-}
-
-// How many pixels on the screen inside |window| have the colour |rgb|.
-int PixelsOfColour(::HWND window, COLORREF rgb) {
-  RECT rect;
-  if (!::GetWindowRect(window, &rect)) return 0;
-  HDC screen = ::GetDC(nullptr);
-  int count = 0;
-  for (LONG y = rect.top; y < rect.bottom; ++y) {
-    for (LONG x = rect.left; x < rect.right; ++x) count += ::GetPixel(screen, x, y) == rgb;
-  }
-  ::ReleaseDC(nullptr, screen);
-  return count;
-}
-
-// Clicks the middle of |window| with one button.
-void Click(::HWND window, DWORD down, DWORD up) {
-  RECT rect;
-  ::GetWindowRect(window, &rect);
-  ::SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
-  INPUT input[2] = {};
-  input[0].type = input[1].type = INPUT_MOUSE;
-  input[0].mi.dwFlags = down;
-  input[1].mi.dwFlags = up;
-  ::SendInput(2, input, sizeof(INPUT));
-}
-
-// Posts key presses straight into |window|'s queue: which window has the
-// keyboard is the window manager's business, and Xvfb has none.
-void PostKeys(::HWND window, std::initializer_list<WORD> keys) {
-  for (WORD key : keys) {
-    ::PostMessageW(window, WM_KEYDOWN, key, 0);
-    ::PostMessageW(window, WM_KEYUP, key, 0);
-  }
-}
-
-// The first visible top-level window of |window_class| (and |title|),
-// waited for; null when none came.
-::HWND WaitForWindow(const wchar_t* window_class, const wchar_t* title = nullptr) {
-  for (auto deadline = Clock::now() + kPatience; Clock::now() < deadline;) {
-    ::HWND found = ::FindWindowW(window_class, title);
-    if (found != nullptr && ::IsWindowVisible(found)) return found;
-    std::this_thread::sleep_for(50ms);
-  }
-  return nullptr;
-}
+using test::Click;
+using test::kBusyAmber;
+using test::kTrayBlue;
+using test::PixelsOfColour;
+using test::PostKeys;
+using test::TrayIconWindows;
+using test::WaitForWindow;
 
 class NotifyAreaTest : public ::testing::Test {
  protected:

@@ -62,6 +62,10 @@ bool WriteFile(const std::string& path, const std::string& content) {
   return static_cast<bool>(out);
 }
 
+std::string SystemPath(const std::string& path) {
+  return std::filesystem::path(path).make_preferred().string();
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;

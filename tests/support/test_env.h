@@ -49,6 +49,13 @@ class ScopedTestRoot {
 void SetEnv(const char* name, const std::string& value);
 void UnsetEnv(const char* name);
 
+// What this system's files end with: ".exe" and ".dll" on Windows, "" and
+// ".so" on Linux.
+extern const char kProgramSuffix[];
+extern const char kLibrarySuffix[];
+// |path| as the system writes it: tests name paths with "/", Windows with "\".
+std::string SystemPath(const std::string& path);
+
 // The path of the helper program |name| built beside the running test
 // program ("name.exe" on Windows).
 std::string HelperProgram(const std::string& name);

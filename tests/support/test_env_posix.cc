@@ -18,6 +18,9 @@
 
 namespace wardex::test {
 
+const char kProgramSuffix[] = "";
+const char kLibrarySuffix[] = ".so";
+
 void SetEnv(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
 
 void UnsetEnv(const char* name) { unsetenv(name); }

@@ -11,6 +11,9 @@
 
 namespace wardex::test {
 
+const char kProgramSuffix[] = ".exe";
+const char kLibrarySuffix[] = ".dll";
+
 void SetEnv(const char* name, const std::string& value) { _putenv_s(name, value.c_str()); }
 
 // An empty value removes the variable from the C runtime's environment.
