@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/system_tray.h"
 #include "platform/desktop_shell.h"
 #include "platform/ui_test_window.h"
 #include "platform/windows_api.h"
@@ -193,55 +192,6 @@ TEST_F(NotifyAreaTest, MessageBoxAnswersWhatTheUserPressed) {
                                MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2),
             IDCANCEL);
   user.join();
-}
-
-// The agent's tray object on this backend. Wine never broadcasts
-// "TaskbarCreated": the test plays a restarted shell, which has forgotten the
-// icon and announces itself to every top-level window.
-TEST_F(NotifyAreaTest, TheTrayComesBackWithANewTaskbarAndOpensItsMenuAfterTheRefresh) {
-  SetShellBackend(shell_);
-  CSystemTray tray;
-  ASSERT_TRUE(tray.Create(nullptr, kCallback, u"Wardex", icon_, kIconId));
-  ASSERT_TRUE(PumpUntil([&] { return !TrayIconWindows().empty(); }));
-  ::NOTIFYICONDATAW forgotten = {};
-  forgotten.cbSize = sizeof(forgotten);
-  forgotten.hWnd = reinterpret_cast<::HWND>(tray.hwnd());
-  forgotten.uID = kIconId;
-  ASSERT_TRUE(::Shell_NotifyIconW(0x2 /* NIM_DELETE */, &forgotten));
-  ASSERT_TRUE(PumpUntil([&] { return TrayIconWindows().empty(); }));
-  const auto broadcast = reinterpret_cast<::HWND>(0xffff);  // HWND_BROADCAST
-  ::PostMessageW(broadcast, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
-  EXPECT_TRUE(PumpUntil([&] {
-    const std::vector<::HWND> icons = TrayIconWindows();
-    return icons.size() == 1 && PixelsOfColour(icons[0], kTrayBlue) > 20;
-  }));
-  EXPECT_FALSE(tray.IsHidden());
-
-  // A click opens the menu after the opening window's refresh, and the
-  // chosen command (the last item, Close) goes to the target.
-  tray.SetTargetWnd(owner_.hwnd());
-  tray.SetMenuOpeningWindow(owner_.hwnd());
-  owner_.handler = [](UINT message, WPARAM, LPARAM) -> LRESULT {
-    if (message == WM_TIMER || message == WM_COMMAND) PostQuitMessage(0);
-    return 0;
-  };
-  std::thread user([&] {
-    ::HWND menu = WaitForWindow(L"#32768");
-    if (menu == nullptr) {
-      ADD_FAILURE() << "no menu window";
-      PostMessage(owner_.hwnd(), WM_COMMAND, 0, 0);
-      return;
-    }
-    EXPECT_EQ(owner_.Messages(CSystemTray::kMenuAboutToOpen).size(), 1u);
-    PostKeys(menu, {VK_UP, VK_RETURN});
-  });
-  Click(TrayIconWindows().at(0), MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
-  loop_.Run();  // no timer while the menu is open: its quit would close the menu
-  user.join();
-  ASSERT_EQ(owner_.Messages(WM_COMMAND).size(), 1u);
-  EXPECT_EQ(owner_.Messages(WM_COMMAND)[0].wparam, 0x8012u);
-  EXPECT_TRUE(tray.DestroyWindow());
-  SetShellBackend(nullptr);
 }
 
 }  // namespace
