@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <tuple>
 
 namespace KaOSAL {
 namespace {
@@ -23,9 +24,8 @@ TEST(CivilDateTest, DaysFarFromTheEpoch) {
   };
   for (const DateCase& c : cases) {
     const CivilDate date = CivilFromDays(c.days);
-    EXPECT_EQ(date.year, c.year) << c.days;
-    EXPECT_EQ(date.month, c.month) << c.days;
-    EXPECT_EQ(date.day, c.day) << c.days;
+    EXPECT_EQ(std::tie(date.year, date.month, date.day), std::tie(c.year, c.month, c.day))
+        << c.days;
   }
 }
 
@@ -36,9 +36,10 @@ TEST(CivilDateTest, AgreesWithTheStandardCalendar) {
   for (int64_t days = -80000; days <= 120000; ++days) {
     const std::chrono::year_month_day expected{std::chrono::sys_days{std::chrono::days{days}}};
     const CivilDate date = CivilFromDays(days);
-    ASSERT_EQ(date.year, static_cast<int>(expected.year())) << days;
-    ASSERT_EQ(date.month, static_cast<unsigned>(expected.month())) << days;
-    ASSERT_EQ(date.day, static_cast<unsigned>(expected.day())) << days;
+    ASSERT_EQ(std::tuple(date.year, date.month, date.day),
+              std::tuple(int64_t{int{expected.year()}}, unsigned{expected.month()},
+                         unsigned{expected.day()}))
+        << days;
   }
 }
 

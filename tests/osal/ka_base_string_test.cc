@@ -10,9 +10,7 @@ namespace KaOSAL {
 namespace {
 
 const char16_t kGruesse[] = u"Gr\u00fc\u00dfe";
-const char kGruesseUtf8[] =
-    "Gr\xc3\xbc\xc3\x9f"
-    "e";
+const char kGruesseUtf8[] = "Gr\u00fc\u00dfe";  // UTF-8 bytes
 
 std::u16string Wide(const KaWString& s) { return std::u16string(s.c_str(), s.GetLength()); }
 
@@ -27,9 +25,7 @@ TEST(KaBaseStringTest, NarrowingByCodePage) {
       {kGruesse, KA_CP_UTF8, kGruesseUtf8},
       {kGruesse, KA_CP_ACP, kGruesseUtf8},
       {u"\u20ac 5", KA_CP_7BIT, "? 5"},
-      {u"Gr\u00fc\u00dfe \u20ac", 1252,
-       "Gr\xfc\xdf"
-       "e \x80"},
+      {u"Gr\u00fc\u00dfe \u20ac", 1252, "Gr\374\337e \200"},
       {u"\u20ac", 28605, "\xa4"},
       {u"\u65e5 \U0001F600!", 1252, "? ?!"},  // not in the page: one "?" per character
       {kGruesse, 12345, ""},                  // a page the system cannot convert gives no text
@@ -56,28 +52,14 @@ TEST(KaBaseStringTest, WideningByCodePage) {
     {kGruesseUtf8, KA_CP_UTF8, kGruesse},
     {kGruesseUtf8, KA_CP_ACP, kGruesse},
     {kGruesseUtf8, KA_CP_7BIT, u"Gr????e"},  // every byte from 128 up
-    {"a\xff"
-     "b",
-     KA_CP_UTF8,
-     u"a\ufffd"
-     u"b"},  // invalid UTF-8 is replaced, not dropped
-    {"Gr\xfc\xdf"
-     "e \x80",
-     1252, u"Gr\u00fc\u00dfe \u20ac"},
+    {"a\377b", KA_CP_UTF8, u"a\ufffdb"},     // invalid UTF-8 is replaced, not dropped
+    {"Gr\374\337e \200", 1252, u"Gr\u00fc\u00dfe \u20ac"},
     {"\xa4", 28605, u"\u20ac"},
 #if defined(_WIN32)
     // Windows' own table gives the bytes that 1252 leaves undefined the C1 controls.
-    {"a\x81"
-     "b",
-     1252,
-     u"a\u0081"
-     u"b"},
+    {"a\201b", 1252, u"a\u0081b"},
 #else
-    {"a\x81"
-     "b",
-     1252,
-     u"a\ufffd"
-     u"b"},  // a byte the page does not define
+    {"a\201b", 1252, u"a\ufffdb"},  // a byte the page does not define
 #endif
     {"\xfc", 12345, u""},
     {"", KA_CP_7BIT, u""},
@@ -99,10 +81,7 @@ TEST(KaBaseStringTest, ReencodingBetweenPages) {
   EXPECT_EQ(seven_bit.GetCodepage(), KA_CP_7BIT);
   const KaAString copied("a\xff", KA_CP_UTF8, KA_CP_UTF8);
   EXPECT_STREQ(copied.c_str(), "a\xff");
-  const KaAString widened_7bit(
-      "Gr\xfc"
-      "e",
-      KA_CP_7BIT, KA_CP_UTF8);
+  const KaAString widened_7bit("Gr\374e", KA_CP_7BIT, KA_CP_UTF8);
   EXPECT_STREQ(widened_7bit.c_str(), "Gr?e");
 
   const KaWString wide(KaAString(kGruesse, KA_CP_UTF8));

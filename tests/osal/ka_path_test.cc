@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <climits>
+#endif
 #include <string>
 
 #include "osal/wide_format.h"
@@ -50,19 +56,17 @@ TEST(KaPathTest, SplitsEveryForm) {
   for (const SplitCase& c : cases) {
     SCOPED_TRACE(U8(c.path));
     const KaPath path(c.path);
+    const auto joined = [](auto&&... parts) { return ((U8(parts) + "|") + ...); };
+    const std::string expected = joined(c.root, c.dir, c.name, c.ext);
     EXPECT_EQ(U8(path), U8(c.full ? c.full : c.path));
-    EXPECT_EQ(U8(path.GetRoot()), U8(c.root));
-    EXPECT_EQ(U8(path.GetDir()), U8(c.dir));
-    EXPECT_EQ(U8(path.GetFileName()), U8(c.name));
-    EXPECT_EQ(U8(path.GetExt()), U8(c.ext));
+    EXPECT_EQ(joined(path.GetRoot(), path.GetDir(), path.GetFileName(), path.GetExt()), expected);
     EXPECT_EQ(path.GetPathType(), c.type);
     EXPECT_EQ(path.IsRelative(), c.type == KaPath::ePathTypeRelative);
     EXPECT_EQ(path.IsFullPath(), c.type >= KaPath::ePathTypeLocal);
     // SplitPath on a fresh path splits all four at once.
     KaString root, dir, name, ext;
     EXPECT_TRUE(KaPath(c.path).SplitPath(root, dir, name, ext));
-    EXPECT_EQ(U8(root) + "|" + U8(dir) + "|" + U8(name) + "|" + U8(ext),
-              U8(c.root) + "|" + U8(c.dir) + "|" + U8(c.name) + "|" + U8(c.ext));
+    EXPECT_EQ(joined(root, dir, name, ext), expected);
   }
 }
 
@@ -412,6 +416,55 @@ TEST(KaPathTest, SeparatorHelpersKeepTheStyle) {
   EXPECT_EQ(U8(doubled), "/a/b\\c");
   EXPECT_FALSE(KaPath::CheckAndRepairLocalPath(doubled));
 }
+
+#if !defined(_WIN32)
+// The special folders as Linux gives them: TMPDIR and /proc/self/exe.
+// Sets |name|, or unsets it for nullptr.
+void SetOrUnsetEnv(const char* name, const char* value) {
+  if (value != nullptr) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+}
+
+TEST(KaPathTest, TempFolder) {
+  const struct {
+    const char* tmpdir;
+    const char16_t* sub_dir;
+    const char* expected;
+  } cases[] = {
+      {nullptr, nullptr, "/tmp/"},        {"", nullptr, "/tmp/"},
+      {"/var/tmp", nullptr, "/var/tmp/"}, {"/var/tmp/", u"wardex", "/var/tmp/wardex/"},
+      {nullptr, u"a/b", "/tmp/a/b/"},
+  };
+  const char* const old = getenv("TMPDIR");
+  const std::string saved = old != nullptr ? old : "";
+  for (const auto& c : cases) {
+    SetOrUnsetEnv("TMPDIR", c.tmpdir);
+    const KaPath temp(KaPath::eSpecialFolderTemp, c.sub_dir);
+    EXPECT_EQ(U8(temp), c.expected) << (c.tmpdir ? c.tmpdir : "(unset)");
+  }
+  SetOrUnsetEnv("TMPDIR", "/var/tmp");
+  EXPECT_TRUE(KaPath(u"/var/tmp").IsSpecialFolder(KaPath::eSpecialFolderTemp));
+  EXPECT_FALSE(KaPath(u"/var").IsSpecialFolder(KaPath::eSpecialFolderTemp));
+  SetOrUnsetEnv("TMPDIR", old != nullptr ? saved.c_str() : nullptr);
+}
+
+TEST(KaPathTest, ExecutableFolderAndPath) {
+  char buffer[PATH_MAX] = {};
+  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+  ASSERT_GT(length, 0);
+  const std::string exe(buffer, static_cast<size_t>(length));
+  const KaPath path(KaPath::eSpecialFolderExecutablePath);
+  const KaPath folder(KaPath::eSpecialFolderExecutableDir);
+  EXPECT_EQ(U8(path), exe);
+  EXPECT_EQ(U8(folder), exe.substr(0, exe.rfind('/') + 1));
+  EXPECT_EQ(U8(KaPath(KaPath::eSpecialFolderExecutableDir, u"modules")),
+            exe.substr(0, exe.rfind('/') + 1) + "modules/");
+  EXPECT_TRUE(KaPath(static_cast<KaPath::ESpecialFolders>(5)).IsEmpty());
+}
+#endif
 
 }  // namespace
 }  // namespace KaOSAL

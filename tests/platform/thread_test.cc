@@ -4,14 +4,82 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 
 #include "osal/last_error.h"
-#include "platform/thread_priority.h"
+
+#if defined(_WIN32)
+#include "platform/windows_api.h"
+#else
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#endif
 
 namespace wardex::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A thread's priority as the system reports it, relative to the process's
+// own: the nice value less the process's on Linux, the thread priority on
+// Windows; and what the tests' priorities should read as in this process.
+struct ObservedPriorities {
+  int normal;
+  int below_normal;
+  int lowest;
+};
+
+#if defined(_WIN32)
+int ObservedPriority(uint32_t thread_id) {
+  HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, thread_id);
+  if (thread == nullptr) return THREAD_PRIORITY_ERROR_RETURN;
+  const int priority = GetThreadPriority(thread);
+  CloseHandle(thread);
+  return priority;
+}
+
+ObservedPriorities ExpectedPriorities() {
+  return {.normal = THREAD_PRIORITY_NORMAL,
+          .below_normal = THREAD_PRIORITY_BELOW_NORMAL,
+          .lowest = THREAD_PRIORITY_LOWEST};
+}
+
+// |check|'s result while the whole process runs below the priority it started
+// with; false when it could not be lowered. On Linux in a forked child: a
+// lowered nice value may not be raised again without privilege.
+bool WithProcessPriorityLowered(const std::function<bool()>& check) {
+  const DWORD started_with = GetPriorityClass(GetCurrentProcess());
+  if (!SetPriorityClass(GetCurrentProcess(), BELOW_NORMAL_PRIORITY_CLASS)) return false;
+  const bool result = check();
+  SetPriorityClass(GetCurrentProcess(), started_with);
+  return result;
+}
+#else
+int ObservedPriority(uint32_t thread_id) {
+  return getpriority(PRIO_PROCESS, thread_id) - getpriority(PRIO_PROCESS, getpid());
+}
+
+ObservedPriorities ExpectedPriorities() {
+  // Nice values end at 19: a process near it has less room below.
+  const int room = 19 - getpriority(PRIO_PROCESS, getpid());
+  return {.normal = 0, .below_normal = std::min(5, room), .lowest = std::min(10, room)};
+}
+
+bool WithProcessPriorityLowered(const std::function<bool()>& check) {
+  const pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    const int lowered = getpriority(PRIO_PROCESS, getpid()) + 5;
+    if (setpriority(PRIO_PROCESS, getpid(), lowered) != 0) _exit(2);
+    _exit(check() ? 0 : 1);
+  }
+  int status = 0;
+  return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+#endif
 
 struct Probe {
   std::atomic<bool> ran{false};
@@ -59,7 +127,7 @@ bool PrioritiesReachTheSystem() {
   Probe probe;
   auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &probe);
   if (thread == nullptr) return false;
-  const test::ObservedPriorities expected = test::ExpectedPriorities();
+  const ObservedPriorities expected = ExpectedPriorities();
   const struct {
     int priority;
     int observed;
@@ -67,16 +135,16 @@ bool PrioritiesReachTheSystem() {
                {kThreadPriorityBelowNormal, expected.below_normal},
                {kThreadPriorityLowest, expected.lowest}};
   for (const auto& c : cases) {
-    if (!thread->SetPriority(c.priority) || test::ObservedPriority(thread->id()) != c.observed)
+    if (!thread->SetPriority(c.priority) || ObservedPriority(thread->id()) != c.observed)
       return false;
   }
-  return test::ObservedPriority(CurrentThreadId()) == expected.normal;
+  return ObservedPriority(CurrentThreadId()) == expected.normal;
 }
 
 TEST(ThreadTest, PriorityIsRelativeToTheProcesssOwnAndWaitTimesOutWhileItRuns) {
   // In a process lowered below the priority it started with; its fork comes
   // before this test starts a thread.
-  EXPECT_TRUE(test::WithProcessPriorityLowered(&PrioritiesReachTheSystem));
+  EXPECT_TRUE(WithProcessPriorityLowered(&PrioritiesReachTheSystem));
 
   Probe probe;
   probe.hold = true;

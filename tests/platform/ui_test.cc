@@ -11,6 +11,17 @@
 #include "platform/ui_test_window.h"
 #include "support/test_env.h"
 
+#if defined(_WIN32)
+#include "platform/windows_api.h"
+#else
+#include <signal.h>
+#include <unistd.h>
+
+#include <future>
+
+#include "platform/ui_posix.h"
+#endif
+
 namespace wardex::platform {
 namespace {
 
@@ -179,6 +190,115 @@ TEST(MessageLoopTest, BroadcastReachesEveryWindow) {
   EXPECT_EQ(first.window().Messages(taskbar_created).size(), 1u);
   EXPECT_EQ(second.window().Messages(taskbar_created).size(), 1u);
 }
+
+#if defined(_WIN32)
+// Real top-level windows, and the end requests that reach the main window.
+::HWND System(HWND hwnd) { return reinterpret_cast<::HWND>(hwnd); }
+
+// True when EnumWindows, which other programs use to close the agent's
+// windows, lists |hwnd| among this process's top-level windows.
+bool ListedAsTopLevel(HWND hwnd) {
+  struct Search {
+    ::HWND wanted;
+    bool found;
+  } search{System(hwnd), false};
+  ::EnumWindows(
+      [](::HWND window, LPARAM context) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(context);
+        DWORD process = 0;
+        ::GetWindowThreadProcessId(window, &process);
+        if (window == s->wanted && process == ::GetCurrentProcessId()) s->found = true;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+TEST(MessageLoopWinTest, WindowsAreHiddenTopLevelWindows) {
+  MessageLoop loop;
+  RecordingWindow window;
+  ASSERT_NE(window.Register(), nullptr);
+  EXPECT_TRUE(ListedAsTopLevel(window.hwnd()));
+  EXPECT_FALSE(::IsWindowVisible(System(window.hwnd())));
+  EXPECT_NE(::GetWindowLongPtrW(System(window.hwnd()), GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0);
+  // A close request from outside is the window procedure's to handle: the
+  // system's default would destroy the window.
+  ASSERT_TRUE(::PostMessageW(System(window.hwnd()), WM_CLOSE, 0, 0));
+  PostMessage(window.hwnd(), RecordingWindow::kQuit, 0, 0);
+  loop.Run();
+  EXPECT_EQ(window.Messages(WM_CLOSE).size(), 1u);
+  EXPECT_TRUE(IsWindow(window.hwnd()));
+  window.Destroy();
+}
+
+TEST(MessageLoopWinTest, SessionEndClosesTheMainWindow) {
+  MessageLoop loop;
+  RecordingWindow frame;
+  ASSERT_NE(frame.Register(), nullptr);
+  SetMainWindow(frame.hwnd());
+  ASSERT_TRUE(RouteTerminationSignals(loop));
+  // The system ends the process once WM_ENDSESSION returns: the close runs
+  // inside it.
+  ::SendMessageW(System(frame.hwnd()), WM_ENDSESSION, 1, 0);
+  EXPECT_EQ(frame.Messages(WM_CLOSE).size(), 1u);
+  StopTerminationSignals();
+  ::SendMessageW(System(frame.hwnd()), WM_ENDSESSION, 1, 0);
+  EXPECT_EQ(frame.Messages(WM_CLOSE).size(), 1u);
+  frame.Destroy();
+  EXPECT_EQ(GetMainWindow(), nullptr);
+}
+#else
+// Termination signals and descriptor watches.
+TEST(MessageLoopTest, TerminationSignalsBecomeCloseOnTheMainWindow) {
+  for (int signal_number : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal_number);
+    MessageLoop loop;
+    RecordingWindow frame;
+    frame.handler = [](UINT message, WPARAM, LPARAM) -> LRESULT {
+      if (message == WM_CLOSE) PostQuitMessage(3);
+      return 0;
+    };
+    ASSERT_NE(frame.Register(), nullptr);
+    SetMainWindow(frame.hwnd());
+    ASSERT_TRUE(RouteTerminationSignals(loop));
+    ASSERT_EQ(raise(signal_number), 0);
+    EXPECT_EQ(loop.Run(), 3);
+    EXPECT_EQ(frame.Messages(WM_CLOSE).size(), 1u);
+    StopTerminationSignals();
+    struct sigaction now = {};
+    sigaction(signal_number, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
+    frame.Destroy();
+    EXPECT_EQ(GetMainWindow(), nullptr);
+  }
+}
+
+TEST(MessageLoopTest, WatchedDescriptorCallsBackOnTheLoopThread) {
+  UiThread ui;
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::promise<std::thread::id> called;
+  WatchFd(ui.loop(), fds[0], POLLIN, [&](int fd, short events) {
+    char byte;
+    ASSERT_EQ(read(fd, &byte, 1), 1);
+    EXPECT_TRUE(events & POLLIN);
+    UnwatchFd(ui.loop(), fd);
+    called.set_value(std::this_thread::get_id());
+  });
+  SendMessage(ui.hwnd(), WM_NULL, 0, 0);  // the loop has taken in the watch
+  std::this_thread::sleep_for(50ms);
+  const uint64_t before = ui.loop().wakeups();
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(ui.loop().wakeups(), before);  // a quiet descriptor does not wake the loop
+  ASSERT_EQ(write(fds[1], "x", 1), 1);
+  auto future = called.get_future();
+  ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(future.get(), ui.id());
+  ui.Stop();
+  close(fds[0]);
+  close(fds[1]);
+}
+#endif
 
 }  // namespace
 }  // namespace wardex::platform
