@@ -22,7 +22,7 @@ Result RunTool(const std::string& args, const std::string& tool = WARDEX_REG_PAT
   return result;
 }
 
-constexpr char kKey[] = "'HKLM\\SOFTWARE\\Corvane\\Brisko'";
+const std::string kKey = "'HKLM\\SOFTWARE\\Corvane\\Brisko'";
 
 TEST(WardexReg, RepairsTheProductKeyAsTheAgentReadsIt) {
   test::ScopedTestRoot root;
@@ -32,42 +32,40 @@ TEST(WardexReg, RepairsTheProductKeyAsTheAgentReadsIt) {
     std::string expected;  // a part of the output
   };
   const Step steps[] = {
-      {std::string("set ") + kKey + " /v Tray_StartCount /t REG_DWORD /d 5", 0,
+      {"set " + kKey + " /v Tray_StartCount /t REG_DWORD /d 5", 0,
        "The operation completed successfully."},
-      {std::string("set ") + kKey + " /v LAST_NEWSFEED_CHECK /t REG_BINARY /d @1700000000", 0,
-       "completed"},
-      {std::string("set ") + kKey + " /v Name /d Grüße", 0, "completed"},
-      {std::string("query ") + kKey, 0,
+      {"set " + kKey + " /v LAST_NEWSFEED_CHECK /t REG_BINARY /d @1700000000", 0, "completed"},
+      {"set " + kKey + " /v Name /d Grüße", 0, "completed"},
+      {"query " + kKey, 0,
        "    LAST_NEWSFEED_CHECK    REG_BINARY    00F1536500000000    (@1700000000 = "
        "2023-11-14 22:13:20 UTC)\n"},
-      {std::string("query 'hklm\\software\\corvane\\brisko' /v tray_startcount"), 0,
+      {"query 'hklm\\software\\corvane\\brisko' /v tray_startcount", 0,
        "tray_startcount    REG_DWORD    0x5"},
-      {std::string("query ") + kKey + " /reg:64", 1,
+      {"query " + kKey + " /reg:64", 1,
        "ERROR: The system was unable to find the specified registry key or value."},
-      {std::string("export ") + kKey + " -", 0,
+      {"export " + kKey + " -", 0,
        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Brisko]\n"
        "\"LAST_NEWSFEED_CHECK\"=hex:00,f1,53,65,00,00,00,00\n\"Name\"=\"Grüße\"\n"
        "\"Tray_StartCount\"=dword:00000005\n"},
       // Numbers are decimal unless 0x-hex, leading zeros or not; /f as "reg" users type it.
-      {std::string("set ") + kKey + " /v Ten /t REG_DWORD /d 010 /f", 0, "completed"},
-      {std::string("set ") + kKey + " /v Nine /t REG_DWORD /d 09", 0, "completed"},
-      {std::string("set ") + kKey + " /v Big /t REG_QWORD /d 0X1f", 0, "completed"},
-      {std::string("query ") + kKey + " /v Ten", 0, "Ten    REG_DWORD    0xa\n"},
-      {std::string("query ") + kKey + " /v Nine", 0, "Nine    REG_DWORD    0x9\n"},
-      {std::string("query ") + kKey + " /v Big", 0, "Big    REG_QWORD    0x1f\n"},
-      {std::string("set ") + kKey + " /v X /t REG_DWORD /d 0x", 2, "Invalid number"},
-      {std::string("set ") + kKey + " /v X /t REG_DWORD /d 4294967296", 2,
+      {"set " + kKey + " /v Ten /t REG_DWORD /d 010 /f", 0, "completed"},
+      {"set " + kKey + " /v Nine /t REG_DWORD /d 09", 0, "completed"},
+      {"set " + kKey + " /v Big /t REG_QWORD /d 0X1f", 0, "completed"},
+      {"query " + kKey + " /v Ten", 0, "Ten    REG_DWORD    0xa\n"},
+      {"query " + kKey + " /v Nine", 0, "Nine    REG_DWORD    0x9\n"},
+      {"query " + kKey + " /v Big", 0, "Big    REG_QWORD    0x1f\n"},
+      {"set " + kKey + " /v X /t REG_DWORD /d 0x", 2, "Invalid number"},
+      {"set " + kKey + " /v X /t REG_DWORD /d 4294967296", 2,
        "ERROR: Invalid number for REG_DWORD: 4294967296"},
       // A string with a line break is exported as its bytes, one valid line.
-      {std::string("set ") + kKey + " /v Lines /d \"$(printf 'a\\nb')\"", 0, "completed"},
-      {std::string("export ") + kKey + " - /y", 0,
-       "\"Lines\"=hex(1):61,00,0a,00,62,00,00,00\n\"Name\""},
+      {"set " + kKey + " /v Lines /d \"$(printf 'a\\nb')\"", 0, "completed"},
+      {"export " + kKey + " - /y", 0, "\"Lines\"=hex(1):61,00,0a,00,62,00,00,00\n\"Name\""},
       // The roots and the keys they stand for are never deleted.
       {"delete HKCR /f", 1, "ERROR: Access is denied."},
       {"delete 'HKLM\\SOFTWARE' /reg:64", 1, "ERROR: Access is denied."},
-      {std::string("set ") + kKey + " /v X /t REG_BINARY /d 0g", 2, "Invalid hex data"},
+      {"set " + kKey + " /v X /t REG_BINARY /d 0g", 2, "Invalid hex data"},
       {"query 'HKXY\\SOFTWARE'", 2, "Invalid key name: HKXY\\SOFTWARE"},
-      {std::string("query ") + kKey + " /x", 2, "Invalid option: /x"},
+      {"query " + kKey + " /x", 2, "Invalid option: /x"},
       {"--help", 0, "wardex-reg export KEY FILE"},
   };
   for (const Step& step : steps) {
@@ -82,9 +80,9 @@ TEST(WardexReg, RepairsTheProductKeyAsTheAgentReadsIt) {
   ASSERT_TRUE(key.Open(u"SOFTWARE\\Corvane\\Brisko", false));
   EXPECT_EQ(key.ReadDWord(u"Tray_StartCount", 0), 5u);
   EXPECT_EQ(key.ReadQWord(u"LAST_NEWSFEED_CHECK", 0), 1700000000);
-  EXPECT_EQ(RunTool(std::string("delete ") + kKey + " /v Tray_StartCount").exit_code, 0);
+  EXPECT_EQ(RunTool("delete " + kKey + " /v Tray_StartCount").exit_code, 0);
   EXPECT_EQ(key.ReadDWord(u"Tray_StartCount", 9), 9u);
-  EXPECT_EQ(RunTool(std::string("delete ") + kKey + " /v Tray_StartCount").exit_code, 1);
+  EXPECT_EQ(RunTool("delete " + kKey + " /v Tray_StartCount").exit_code, 1);
   EXPECT_EQ(RunTool("delete 'HKLM\\SOFTWARE\\Corvane'").exit_code, 0);
   EXPECT_FALSE(key.ValueExists(u"Name"));
 }
@@ -92,15 +90,13 @@ TEST(WardexReg, RepairsTheProductKeyAsTheAgentReadsIt) {
 TEST(WardexReg, AnUnprivilegedUserIsToldAccessIsDenied) {
   if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to drop to an unprivileged user";
   test::ScopedTestRoot root;
-  ASSERT_EQ(RunTool(std::string("set ") + kKey + " /v Tray_StartCount /t REG_DWORD /d 5").exit_code,
-            0);
+  ASSERT_EQ(RunTool("set " + kKey + " /v Tray_StartCount /t REG_DWORD /d 5").exit_code, 0);
   const std::string tool = test::ReachableCopy(WARDEX_REG_PATH, root.path());
   ASSERT_FALSE(tool.empty());
   int status = test::RunAsUnprivileged([&tool] {
-    Result read = RunTool(std::string("query ") + kKey + " /v Tray_StartCount", tool);
+    Result read = RunTool("query " + kKey + " /v Tray_StartCount", tool);
     if (read.exit_code != 0 || read.output.find("0x5") == std::string::npos) return 10;
-    Result write =
-        RunTool(std::string("set ") + kKey + " /v Tray_StartCount /t REG_DWORD /d 6", tool);
+    Result write = RunTool("set " + kKey + " /v Tray_StartCount /t REG_DWORD /d 6", tool);
     if (write.exit_code != 1) return 11;
     return write.output.find("ERROR: Access is denied.") != std::string::npos ? 0 : 12;
   });

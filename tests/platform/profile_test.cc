@@ -37,6 +37,12 @@ class ProfileTest : public ::testing::Test {
         GetPrivateProfileString(section, key, fallback, buffer.data(), size, File(name).c_str());
     return {length, buffer};
   }
+  // The value as read with room for 63 characters.
+  std::u16string Value(const char16_t* section, const char16_t* key, const std::string& name,
+                       const char16_t* fallback = u"fallback") {
+    auto [length, buffer] = Read(section, key, 64, name, fallback);
+    return buffer.substr(0, length);
+  }
 
   test::ScopedTestRoot root_;
 };
@@ -112,12 +118,10 @@ TEST_F(ProfileTest, NamesMatchWithoutCaseAndValuesLoseBlanksAndQuotes) {
       {u"Über", u"GRÖßE", u"groß"},           {u"other", u"language", u"fallback"},
   };
   for (const Case& c : cases) {
-    auto [length, buffer] = Read(c.section, c.key, 64, "c.ini");
-    EXPECT_EQ(buffer.substr(0, length), c.expected) << KaOSAL::ToUtf8(c.key);
+    EXPECT_EQ(Value(c.section, c.key, "c.ini"), c.expected) << KaOSAL::ToUtf8(c.key);
   }
   // Trailing blanks of the default are dropped; a missing file gives it too.
-  auto [length, buffer] = Read(u"s", u"k", 64, "absent.ini", u"def  ");
-  EXPECT_EQ(buffer.substr(0, length), u"def");
+  EXPECT_EQ(Value(u"s", u"k", "absent.ini", u"def  "), u"def");
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
 }
 
@@ -248,15 +252,12 @@ TEST_F(ProfileTest, FilesAreWrittenBackInTheirEncoding) {
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(test::WriteFile(Path(c.name), c.content));
-    auto [length, buffer] = Read(u"GENERAL", u"ids_x", 64, c.name);
-    EXPECT_EQ(buffer.substr(0, length), u"Übersicht öffnen") << c.name;
+    EXPECT_EQ(Value(u"GENERAL", u"ids_x", c.name), u"Übersicht öffnen") << c.name;
     ASSERT_EQ(WritePrivateProfileString(u"general", u"IDS_Y", u"Schließen", File(c.name).c_str()),
               1);
     EXPECT_EQ(test::ReadFile(Path(c.name)).substr(0, c.prefix.size()), c.prefix) << c.name;
-    std::tie(length, buffer) = Read(u"general", u"IDS_Y", 64, c.name);
-    EXPECT_EQ(buffer.substr(0, length), u"Schließen") << c.name;
-    std::tie(length, buffer) = Read(u"general", u"IDS_X", 64, c.name);
-    EXPECT_EQ(buffer.substr(0, length), u"Übersicht öffnen") << c.name;
+    EXPECT_EQ(Value(u"general", u"IDS_Y", c.name), u"Schließen") << c.name;
+    EXPECT_EQ(Value(u"general", u"IDS_X", c.name), u"Übersicht öffnen") << c.name;
   }
   // A new file is UTF-8 without a mark.
   ASSERT_EQ(WritePrivateProfileString(u"s", u"k", u"ä", File("new.ini").c_str()), 1);
