@@ -60,9 +60,6 @@ TEST(WardexReg, RepairsTheProductKeyAsTheAgentReadsIt) {
       // A string with a line break is exported as its bytes, one valid line.
       {"set " + kKey + " /v Lines /d \"$(printf 'a\\nb')\"", 0, "completed"},
       {"export " + kKey + " - /y", 0, "\"Lines\"=hex(1):61,00,0a,00,62,00,00,00\n\"Name\""},
-      // The roots and the keys they stand for are never deleted.
-      {"delete HKCR /f", 1, "ERROR: Access is denied."},
-      {"delete 'HKLM\\SOFTWARE' /reg:64", 1, "ERROR: Access is denied."},
       {"set " + kKey + " /v X /t REG_BINARY /d 0g", 2, "Invalid hex data"},
       {"query 'HKXY\\SOFTWARE'", 2, "Invalid key name: HKXY\\SOFTWARE"},
       {"query " + kKey + " /x", 2, "Invalid option: /x"},

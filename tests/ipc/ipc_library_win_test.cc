@@ -97,6 +97,14 @@ std::wstring PipeName(const char16_t* channel) {
   return std::wstring(name.begin(), name.end());
 }
 
+std::wstring SidText(PSID sid) {
+  wchar_t* text = nullptr;
+  if (sid == nullptr || !ConvertSidToStringSidW(sid, &text)) return L"";
+  const std::wstring result = text;
+  LocalFree(text);
+  return result;
+}
+
 std::wstring UserSid() {
   HANDLE token = nullptr;
   OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
@@ -104,19 +112,7 @@ std::wstring UserSid() {
   DWORD size = 0;
   GetTokenInformation(token, TokenUser, user, sizeof(user), &size);
   CloseHandle(token);
-  wchar_t* text = nullptr;
-  ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &text);
-  const std::wstring sid = text;
-  LocalFree(text);
-  return sid;
-}
-
-std::wstring SidText(PSID sid) {
-  wchar_t* text = nullptr;
-  if (sid == nullptr || !ConvertSidToStringSidW(sid, &text)) return L"";
-  const std::wstring result = text;
-  LocalFree(text);
-  return result;
+  return SidText(reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
 }
 
 TEST_F(IpcLibraryTest, PipeIsTheUsersAlone) {

@@ -38,6 +38,16 @@ struct RecordingFilter {
   }
 };
 
+template <uint32_t kCode>
+void Raise() {
+  RaiseException(kCode);
+}
+
+#if defined(_WIN32)
+// A fault's code raised as software raises it, not by the processor.
+void RaiseDivideByZeroBySystem() { ::RaiseException(kExceptionIntDivideByZero, 0, 0, nullptr); }
+#endif
+
 void ExecuteUndefinedInstruction() { __builtin_trap(); }
 
 void ExecutePrivilegedInstruction() { asm volatile("hlt"); }
@@ -63,16 +73,8 @@ TEST(SehGuardTest, EachKindOfExceptionArrivesWithItsCode) {
     bool at_address = true;
   };
   const Case kCases[] = {
-    {"raised access violation",
-     [] { RaiseException(kExceptionAccessViolation); },
-     kExceptionAccessViolation,
-     {},
-     false},
-    {"raised invalid handle",
-     [] { RaiseException(kExceptionInvalidHandle); },
-     kExceptionInvalidHandle,
-     {},
-     false},
+    {"raised fault", &Raise<kExceptionAccessViolation>, kExceptionAccessViolation, {}, false},
+    {"raised invalid handle", &Raise<kExceptionInvalidHandle>, kExceptionInvalidHandle, {}, false},
     {"C++ exception", [] { throw std::runtime_error("boom"); }, kExceptionCppException, {}, false},
     {"C++ int", [] { throw 7; }, kExceptionCppException, {}, false},
     {"null pointer", &test::DereferenceNull, kExceptionAccessViolation, kNullPointer},
@@ -82,12 +84,9 @@ TEST(SehGuardTest, EachKindOfExceptionArrivesWithItsCode) {
     {"privileged instruction", &ExecutePrivilegedInstruction, kExceptionPrivilegedInstruction,
      kPrivilegedInstruction},
 #if defined(_WIN32)
-    {"fault code raised by the system",
-     [] { ::RaiseException(kExceptionIntDivideByZero, 0, 0, nullptr); },
-     kExceptionIntDivideByZero,
-     {}},
+    {"raised by the system", &RaiseDivideByZeroBySystem, kExceptionIntDivideByZero, {}},
 #else
-    {"mapping beyond end of file",
+    {"past the file's end",
      &test::TouchBeyondEndOfFile,
      kExceptionInPageError,
      {SIGBUS, BUS_ADRERR}},
@@ -137,8 +136,8 @@ TEST(SehGuardTest, TheInnermostGuardDecidesAndPassesOnWhatItDeclines) {
       {"fault handled inside", &test::DereferenceNull, kExceptionExecuteHandler, 0, 0},
       {"fault declined inside", &test::DereferenceNull, kExceptionContinueSearch, 1,
        kExceptionAccessViolation},
-      {"raised code declined inside", [] { RaiseException(kExceptionInvalidHandle); },
-       kExceptionContinueSearch, 1, kExceptionInvalidHandle},
+      {"raised code declined inside", &Raise<kExceptionInvalidHandle>, kExceptionContinueSearch, 1,
+       kExceptionInvalidHandle},
       {"C++ exception declined inside", [] { throw std::logic_error("x"); },
        kExceptionContinueSearch, 1, kExceptionCppException},
   };
