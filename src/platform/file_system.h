@@ -1,7 +1,9 @@
-// The few file operations the configuration layer needs, on UTF-16 paths.
+// The few file operations the configuration layer and the suite's modules
+// need, on UTF-16 paths.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "osal/ka_string.h"
@@ -31,5 +33,13 @@ bool RemoveFile(const KaOSAL::KaString& path);
 // (for its owner alone on Linux) when missing, so that lines of several
 // processes never mix. False with the last error set.
 [[nodiscard]] bool AppendToFile(const KaOSAL::KaString& path, const std::string& bytes);
+
+struct DiskSpace {
+  uint64_t available_bytes = 0;  // what this user may still fill
+  uint64_t total_bytes = 0;
+};
+// The space of the file system (Windows: the volume) that holds |folder|.
+// False with the last error set.
+[[nodiscard]] bool GetDiskSpace(const KaOSAL::KaString& folder, DiskSpace* space);
 
 }  // namespace wardex::platform

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -115,6 +116,17 @@ bool AppendToFile(const KaOSAL::KaString& path, const std::string& bytes) {
     KaOSAL::SetLastErrorFromErrno(errno);
     return false;
   }
+  return true;
+}
+
+bool GetDiskSpace(const KaOSAL::KaString& folder, DiskSpace* space) {
+  struct statvfs info {};
+  if (statvfs(Native(folder).c_str(), &info) != 0) {
+    KaOSAL::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  space->available_bytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+  space->total_bytes = static_cast<uint64_t>(info.f_blocks) * info.f_frsize;
   return true;
 }
 

@@ -178,4 +178,13 @@ bool AppendToFile(const KaOSAL::KaString& path, const std::string& bytes) {
   return (file.valid() && WriteAll(file.get(), bytes.data(), bytes.size())) || Failed();
 }
 
+bool GetDiskSpace(const KaOSAL::KaString& folder, DiskSpace* space) {
+  ULARGE_INTEGER available{};
+  ULARGE_INTEGER total{};
+  if (!GetDiskFreeSpaceExW(Native(folder), &available, &total, nullptr)) return Failed();
+  space->available_bytes = available.QuadPart;
+  space->total_bytes = total.QuadPart;
+  return true;
+}
+
 }  // namespace wardex::platform

@@ -22,6 +22,11 @@ KaOSAL::KaString GetIgnoredMachineRoot();
 KaOSAL::KaString GetUserStateFolder();
 KaOSAL::KaString GetUserCacheFolder();
 
+// The user's home folder (Linux: $HOME when absolute, else the password
+// database's entry, else "/"; Windows: the user's profile folder), or empty
+// with the last error set.
+KaOSAL::KaString GetUserHomeFolder();
+
 // The common application data folder, where every user may create folders
 // (Linux: var/lib/wardex/common below the machine root).
 KaOSAL::KaString GetCommonAppDataFolder();

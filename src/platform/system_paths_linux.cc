@@ -31,23 +31,28 @@ std::string AbsoluteVariable(const char* name) {
   return value != nullptr && value[0] == '/' ? std::string(value) : std::string();
 }
 
-// $HOME, else the password database's entry of the user.
+// $HOME when absolute, else the password database's entry of the user, else "/".
 std::string HomeFolder() {
-  const char* home = getenv("HOME");
-  if (home != nullptr && home[0] != '\0') return home;
+  const std::string home = AbsoluteVariable("HOME");
+  if (!home.empty()) return home;
   passwd entry{};
   passwd* found = nullptr;
   char buffer[4096];
-  if (getpwuid_r(getuid(), &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
+  if (getpwuid_r(getuid(), &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr &&
+      found->pw_dir[0] == '/') {
     return found->pw_dir;
   }
-  return {};
+  return "/";
 }
 
 // The XDG folder |variable|, else |fallback| below $HOME.
 KaString XdgFolder(const char* variable, const char* fallback) {
   std::string folder = AbsoluteVariable(variable);
-  if (folder.empty()) folder = HomeFolder() + "/" + fallback;
+  if (folder.empty()) {
+    folder = HomeFolder();
+    if (folder.back() != '/') folder += '/';
+    folder += fallback;
+  }
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   return FromNative(folder);
 }
@@ -183,6 +188,7 @@ KaString GetMachinePath(const char16_t* relative) {
 
 KaString GetUserDataFolder() { return XdgFolder("XDG_DATA_HOME", ".local/share"); }
 KaString GetUserConfigFolder() { return XdgFolder("XDG_CONFIG_HOME", ".config"); }
+KaString GetUserHomeFolder() { return FromNative(HomeFolder()); }
 KaString GetUserStateFolder() { return XdgFolder("XDG_STATE_HOME", ".local/state"); }
 KaString GetUserCacheFolder() { return XdgFolder("XDG_CACHE_HOME", ".cache"); }
 KaString GetUserRuntimeFolder() { return FromNative(AbsoluteVariable("XDG_RUNTIME_DIR")); }

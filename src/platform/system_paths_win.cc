@@ -41,6 +41,7 @@ KaString KnownFolder(REFKNOWNFOLDERID id) {
 
 KaString GetIgnoredMachineRoot() { return KaString(); }
 
+KaString GetUserHomeFolder() { return KnownFolder(FOLDERID_Profile); }
 KaString GetUserStateFolder() { return KnownFolder(FOLDERID_LocalAppData); }
 KaString GetUserCacheFolder() { return KnownFolder(FOLDERID_LocalAppData); }
 KaString GetCommonAppDataFolder() { return KnownFolder(FOLDERID_ProgramData); }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -24,8 +25,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Where the modules look on each system: the variables that name the home
+// folder, the user's state folder and the temporary folder. Linux's move the
+// folders, and the test points them at its own; on Windows only the
+// temporary folder's does, so the tests use the prefix user's known folders,
+// take turns there (a resource lock) and clear the modules' state first.
+struct SystemFolders {
+  const char* home;
+  const char* state;
+  const char* temp;
+  bool movable;  // home and state
+};
+#ifdef _WIN32
+constexpr SystemFolders kFolders = {"USERPROFILE", "LOCALAPPDATA", "TMP", false};
+#else
+constexpr SystemFolders kFolders = {"HOME", "XDG_STATE_HOME", "TMPDIR", true};
+#endif
+
 KaOSAL::KaString ModulePath(const std::string& name) {
-  return Wide(StagedApp() + "/modules/" + name + "/" + name + ".so");
+  return Wide(StagedApp() + "/modules/" + name + "/" + name + kLibrarySuffix);
 }
 
 // A result text of |module|, read with the agent's buffer size.
@@ -62,9 +80,16 @@ bool LastNotificationEventSet() {
 
 class DemoModulesTest : public ::testing::Test {
  protected:
-  // The Wardex module checks the free space of the home folder.
-  void SetUp() override { env_.env().Set("HOME", env_.root().path()); }
+  void SetUp() override {
+    // The Wardex module checks the free space of the home folder.
+    if (kFolders.movable) env_.env().Set(kFolders.home, env_.root().path());
+    home_ = std::getenv(kFolders.home);
+    state_ = std::string(std::getenv(kFolders.state)) + "/wardex";
+    for (const char* kept : {"modules", "handsets", "turbo"}) fs::remove_all(state_ + "/" + kept);
+  }
   StageTestEnv env_;
+  std::string home_;   // as the system writes it
+  std::string state_;  // the modules' state folder
 };
 
 TEST_F(DemoModulesTest, MenuTextsAndFlags) {
@@ -98,8 +123,7 @@ TEST_F(DemoModulesTest, MenuTextsAndFlags) {
 
 TEST_F(DemoModulesTest, RegisterLeavesAMarkerThatUnregisterRemoves) {
   for (const char* name : {"HandsetLinkModule", "WardexModule", "SnapCheckModule", "TurboModule"}) {
-    const std::string marker =
-        env_.root().state_home() + "/wardex/modules/" + std::string(name) + ".registered";
+    const std::string marker = state_ + "/modules/" + std::string(name) + ".registered";
     ModuleLoader loader;
     IModule* module = loader.Load(ModulePath(name));
     ASSERT_NE(module, nullptr) << name;
@@ -113,7 +137,7 @@ TEST_F(DemoModulesTest, RegisterLeavesAMarkerThatUnregisterRemoves) {
 }
 
 TEST_F(DemoModulesTest, HandsetLinkReportsHandsetsWhileItMonitors) {
-  const std::string handsets = env_.root().state_home() + "/wardex/handsets";
+  const std::string handsets = state_ + "/handsets";
   ASSERT_TRUE(WriteFile(handsets + "/phone-a", ""));
   const auto logged = [&](size_t count) {
     for (int wait = 0; wait < 500 && env_.LogTexts("HandsetLinkModule: ").size() < count; ++wait)
@@ -153,7 +177,7 @@ TEST_F(DemoModulesTest, TurboStatePersistsAcrossLoadsAndIsAnnounced) {
     EXPECT_EQ(turbo->GetSwitchState(0, 0, -1), 1);
     EXPECT_EQ(ReadText(module, &IModule::GetResultText), "Turbo mode is on");
   }
-  EXPECT_EQ(ReadFile(env_.root().state_home() + "/wardex/turbo"), "1\n");
+  EXPECT_EQ(ReadFile(state_ + "/turbo"), "1\n");
   {
     ModuleLoader loader;
     IModule* module = loader.Load(ModulePath("TurboModule"));
@@ -163,20 +187,20 @@ TEST_F(DemoModulesTest, TurboStatePersistsAcrossLoadsAndIsAnnounced) {
     EXPECT_TRUE(turbo->SetSwitchState(0, 2));      // no console view now: still switched
     EXPECT_EQ(turbo->GetSwitchState(0, 0, 2), 0);
     // The state is read anew: another process may have written it.
-    ASSERT_TRUE(WriteFile(env_.root().state_home() + "/wardex/turbo", "1\n"));
+    ASSERT_TRUE(WriteFile(state_ + "/turbo", "1\n"));
     EXPECT_EQ(turbo->GetSwitchState(0, 0, 2), 1);
-    ASSERT_TRUE(WriteFile(env_.root().state_home() + "/wardex/turbo", "garbage"));
+    ASSERT_TRUE(WriteFile(state_ + "/turbo", "garbage"));
     EXPECT_EQ(turbo->GetSwitchState(0, 0, 2), 0);
   }
   EXPECT_EQ(view.messages(), std::vector<std::string>{"Turbo: Turbo mode is on (5)"});
 }
 
 TEST_F(DemoModulesTest, SnapCheckTaskAndWindowReportTheScan) {
-  const std::string temp = env_.root().path() + "/tmp";
+  const std::string temp = SystemPath(env_.root().path() + "/tmp");
   ASSERT_TRUE(WriteFile(temp + "/a.txt", std::string(10, 'a')));
   ASSERT_TRUE(WriteFile(temp + "/sub/b.txt", std::string(20, 'b')));
   ASSERT_TRUE(WriteFile(temp + "/sub/deeper/c.txt", std::string(2000, 'c')));
-  env_.env().Set("TMPDIR", temp);
+  env_.env().Set(kFolders.temp, temp);
 
   ModuleLoader loader;
   IModule* module = loader.Load(ModulePath("SnapCheckModule"));
@@ -227,9 +251,8 @@ TEST_F(DemoModulesTest, WardexTaskReportsFreeSpaceAndBothObjectsKeepTheNotificat
       const std::string text = ReadText(module, &IModule::GetResultText);
       EXPECT_EQ(text, level < 10.0 ? "Low disk space" : "Enough free disk space");
       const std::string description = ReadText(module, &IModule::GetResultDescription);
-      EXPECT_NE(description.find(" free on " + env_.root().path() + " ("), std::string::npos)
-          << description;
-      EXPECT_EQ(ReadText(module, &IModule::GetResultDetails), env_.root().path());
+      EXPECT_NE(description.find(" free on " + home_ + " ("), std::string::npos) << description;
+      EXPECT_EQ(ReadText(module, &IModule::GetResultDetails), home_);
       const int32_t sub_length = module->GetSubResults(nullptr, 0, -1);
       std::vector<char16_t> sub(static_cast<size_t>(sub_length) + 1);
       module->GetSubResults(sub.data(), sub_length + 1, -1);

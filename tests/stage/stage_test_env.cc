@@ -1,13 +1,6 @@
 #include "stage_test_env.h"
 
-#include <sys/stat.h>
-
 namespace wardex::test {
-
-StageTestEnv::StageTestEnv() {
-  ::mkdir(runtime_folder().c_str(), 0700);
-  env().Set("XDG_RUNTIME_DIR", runtime_folder());
-}
 
 std::vector<std::string> StageTestEnv::LogTexts(const std::string& prefix) const {
   std::vector<std::string> texts;

@@ -12,11 +12,11 @@ inline std::string StagedApp() { return std::string(WARDEX_STAGE_DIR) + "/app"; 
 inline std::string StagedRoot() { return std::string(WARDEX_STAGE_DIR) + "/root"; }
 
 // ModuleTestEnv plus a private XDG_RUNTIME_DIR, so the named event of one test
-// is not seen by another running at the same time.
+// is not seen by another running at the same time (on Linux: Windows has one
+// namespace for the session, and the tests that use the event take turns).
 class StageTestEnv : public ModuleTestEnv {
  public:
-  StageTestEnv();
-  std::string runtime_folder() const { return root().path() + "/runtime"; }
+  StageTestEnv() : ModuleTestEnv(/*with_runtime_dir=*/true) {}
   // The lines logged since the test began whose text starts with |prefix|.
   std::vector<std::string> LogTexts(const std::string& prefix) const;
 };

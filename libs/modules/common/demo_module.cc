@@ -1,15 +1,14 @@
 #include "demo_module.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <string>
 
+#include "osal/last_error.h"
 #include "osal/wide_format.h"
+#include "platform/create_folder.h"
+#include "platform/file_system.h"
 #include "platform/system_paths.h"
 #include "wardex/crashlog.h"
 
@@ -17,17 +16,9 @@ namespace wardex::demo {
 
 namespace {
 
-// Writes all of |content| to |fd|; false on a write error.
-bool WriteAll(int fd, const std::string& content) {
-  size_t written = 0;
-  while (written < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    written += static_cast<size_t>(n);
-  }
-  return true;
-}
+// Where Register leaves its marker: <state folder>/modules/<module>.registered.
+KaOSAL::KaString MarkerFolder() { return InFolder(StateFolder(), u"modules"); }
+KaOSAL::KaString MarkerName(const char* module) { return Wide(module) + u".registered"; }
 
 }  // namespace
 
@@ -64,44 +55,40 @@ int32_t CopyText(const KaOSAL::KaString& text, char16_t* buffer, int32_t capacit
   return length;
 }
 
-std::string StateFolder() { return Utf8(platform::GetUserStateFolder()) + "/wardex"; }
-
-std::string RegistrationMarkerPath(const char* module) {
-  return StateFolder() + "/modules/" + module + ".registered";
+KaOSAL::KaString InFolder(const KaOSAL::KaString& folder, const char16_t* name) {
+  const char16_t separator[] = {static_cast<char16_t>(std::filesystem::path::preferred_separator),
+                                0};
+  return folder + separator + name;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& content) {
-  std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-  std::string temporary = path + ".new-XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool written = WriteAll(fd, content) && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+KaOSAL::KaString StateFolder() { return InFolder(platform::GetUserStateFolder(), u"wardex"); }
+
+bool WriteFileAtomically(const KaOSAL::KaString& folder, const char16_t* name,
+                         const std::string& content) {
+  return platform::CreateFolder(folder) &&
+         platform::ReplaceFileContent(InFolder(folder, name), content);
 }
 
 void WriteRegistrationMarker(const char* module) {
-  const std::string path = RegistrationMarkerPath(module);
   // The marker says when the installer registered the module.
   const std::string content = "registered=" + std::to_string(std::time(nullptr)) + "\n";
-  if (WriteFileAtomically(path, content)) {
-    LogW(kLogInfo, u"%S: registered (%S)", module, path.c_str());
+  const KaOSAL::KaString name = MarkerName(module);
+  const KaOSAL::KaString path = InFolder(MarkerFolder(), name.c_str());
+  if (WriteFileAtomically(MarkerFolder(), name.c_str(), content)) {
+    LogW(kLogInfo, u"%S: registered (%s)", module, path.c_str());
   } else {
-    LogW(kLogError, u"%S: could not write %S (errno %d)", module, path.c_str(), errno);
+    LogW(kLogError, u"%S: could not write %s (error %lu)", module, path.c_str(),
+         static_cast<unsigned long>(KaOSAL::GetLastError()));
   }
 }
 
 void RemoveRegistrationMarker(const char* module) {
-  const std::string path = RegistrationMarkerPath(module);
-  if (::unlink(path.c_str()) == 0 || errno == ENOENT) {
-    LogW(kLogInfo, u"%S: unregistered (%S)", module, path.c_str());
+  const KaOSAL::KaString path = InFolder(MarkerFolder(), MarkerName(module).c_str());
+  if (platform::RemoveFile(path)) {
+    LogW(kLogInfo, u"%S: unregistered (%s)", module, path.c_str());
   } else {
-    LogW(kLogError, u"%S: could not remove %S (errno %d)", module, path.c_str(), errno);
+    LogW(kLogError, u"%S: could not remove %s (error %lu)", module, path.c_str(),
+         static_cast<unsigned long>(KaOSAL::GetLastError()));
   }
 }
 

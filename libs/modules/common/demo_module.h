@@ -23,20 +23,24 @@ std::string FormatBytes(uint64_t bytes);
 // without the terminator, so that (nullptr, 0) asks for the length.
 int32_t CopyText(const KaOSAL::KaString& text, char16_t* buffer, int32_t capacity);
 
-// The modules' state folder, $XDG_STATE_HOME/wardex, in UTF-8.
-std::string StateFolder();
+// |name| in |folder|, joined with the system's separator.
+KaOSAL::KaString InFolder(const KaOSAL::KaString& folder, const char16_t* name);
+
+// The modules' state folder: "wardex" in the user's state folder
+// ($XDG_STATE_HOME on Linux, the local application data folder on Windows).
+KaOSAL::KaString StateFolder();
 
 // The marker that Register leaves and Unregister removes:
-// <state folder>/modules/<module>.registered.
-std::string RegistrationMarkerPath(const char* module);
-// Both log what they did; failures are logged and otherwise ignored (the
-// installer cannot act on them).
+// <state folder>/modules/<module>.registered. Both log what they did; failures are logged and
+// otherwise ignored (the installer cannot act on them).
 void WriteRegistrationMarker(const char* module);
 void RemoveRegistrationMarker(const char* module);
 
-// Writes |content| to |path| through a temporary file and a rename, so that
-// readers see the old or the new content, never a part. Creates the folder.
-[[nodiscard]] bool WriteFileAtomically(const std::string& path, const std::string& content);
+// Makes |folder| if needed and writes |content| to |name| in it through a
+// temporary file put in its place, so that readers see the old or the new
+// content, never a part. False with the last error set.
+[[nodiscard]] bool WriteFileAtomically(const KaOSAL::KaString& folder, const char16_t* name,
+                                       const std::string& content);
 
 // The operations that a demo module does not use answer "nothing": no menu
 // text, no task results, no monitoring. Register and Unregister keep the

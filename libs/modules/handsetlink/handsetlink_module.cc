@@ -1,18 +1,18 @@
 // HandsetLinkModule.so: while the agent runs, it watches the handsets that
 // the suite's pairing tool has linked to this user, one file each in
-// $XDG_STATE_HOME/wardex/handsets/ (the file's name is the handset's), and
+// <state folder>/handsets/ (the file's name is the handset's; see StateFolder), and
 // logs each one that comes or goes. The agent starts the watch once after
 // loading the module and stops it when it closes; stopping twice is harmless.
-#include <dirent.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "../common/demo_module.h"
+#include "platform/directory_list.h"
 #include "wardex/crashlog.h"
 #include "wardex/module.h"
 
@@ -25,12 +25,11 @@ constexpr auto kScanInterval = std::chrono::seconds(1);
 // The names of the linked handsets, empty when the folder is missing.
 std::set<std::string> LinkedHandsets() {
   std::set<std::string> names;
-  DIR* folder = opendir((StateFolder() + "/handsets").c_str());
-  if (folder == nullptr) return names;
-  while (const dirent* entry = readdir(folder)) {
-    if (entry->d_name[0] != '.') names.insert(entry->d_name);
+  std::vector<platform::DirectoryEntry> entries;
+  if (!platform::ListDirectory(InFolder(StateFolder(), u"handsets"), entries)) return names;
+  for (const platform::DirectoryEntry& entry : entries) {
+    if (!entry.name.StartsWith(u".")) names.insert(Utf8(entry.name));
   }
-  closedir(folder);
   return names;
 }
 

@@ -5,15 +5,16 @@
 // describes itself to the Console (IModuleViewModel): what the check found,
 // and a button that runs it again. The module
 // refuses run requests from the pipe (flag 0x10): the check is started, not run.
-#include <time.h>
-
 #include <condition_variable>
+#include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "../common/demo_module.h"
 #include "osal/ka_string.h"
+#include "platform/local_time.h"
 #include "temp_scan.h"
 #include "wardex/console_view.h"
 #include "wardex/crashlog.h"
@@ -29,9 +30,10 @@ constexpr int32_t kCheckAgainButton = 1;
 
 // "14:09:10", the local time of |when|.
 std::string TimeOfDay(time_t when) {
-  tm local{};
+  platform::LocalCalendarTime local{};
   char text[16] = "";
-  if (localtime_r(&when, &local) != nullptr) strftime(text, sizeof(text), "%H:%M:%S", &local);
+  if (platform::ToLocalCalendarTime(when, &local))
+    std::snprintf(text, sizeof(text), "%02d:%02d:%02d", local.hour, local.minute, local.second);
   return text;
 }
 
@@ -82,7 +84,7 @@ class QuickCheckView final : public IModuleWindow, public IConsoleView, public I
       std::lock_guard<std::mutex> hold(lock_);
       summary_ = summary;
       scan_ = scan;
-      checked_at_ = time(nullptr);
+      checked_at_ = std::time(nullptr);
       ++checks_;
     }
     LogW(kLogInfo, u"SnapCheckModule: quick check: %s", summary.c_str());

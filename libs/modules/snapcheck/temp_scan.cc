@@ -1,17 +1,22 @@
 #include "temp_scan.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
+
+#include "../common/demo_module.h"
+#include "osal/ka_path.h"
+#include "osal/wide_format.h"
 
 namespace wardex::demo {
 
 std::string TempFolder() {
-  const char* tmpdir = std::getenv("TMPDIR");
-  std::error_code error;
-  if (tmpdir != nullptr && tmpdir[0] == '/' && std::filesystem::is_directory(tmpdir, error))
-    return tmpdir;
-  return "/tmp";
+  std::string folder = Utf8(KaOSAL::KaPath(KaOSAL::KaPath::eSpecialFolderTemp).ToString());
+  // Keep a root's separator: "/" and "C:\\".
+  while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\') &&
+         folder[folder.size() - 2] != ':') {
+    folder.pop_back();
+  }
+  return folder;
 }
 
 TempScan ScanFolder(const std::string& folder) {
@@ -19,7 +24,10 @@ TempScan ScanFolder(const std::string& folder) {
   TempScan scan;
   scan.folder = folder;
   std::error_code error;
-  fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
+  // Through UTF-16, which the standard library turns into the system's own
+  // spelling (UTF-8 on Linux, wide on Windows).
+  fs::recursive_directory_iterator it(fs::path(KaOSAL::FromUtf8(folder)),
+                                      fs::directory_options::skip_permission_denied, error);
   if (error) return scan;
   scan.ok = true;
   uint64_t entries = 0;

@@ -19,7 +19,8 @@ struct TempScan {
   bool complete = true;  // false when kMaxScannedEntries was reached
 };
 
-// $TMPDIR when it names a folder, else "/tmp".
+// The user's temporary folder without a trailing separator (Linux: $TMPDIR,
+// else /tmp; Windows: TMP, TEMP or the profile's, as the system finds it).
 std::string TempFolder();
 
 TempScan ScanFolder(const std::string& folder);

@@ -1,13 +1,14 @@
 // TurboModule.so: the Turbo mode switch (flag 0x20). The state is kept in
-// $XDG_STATE_HOME/wardex/turbo ("0" or "1"), read anew at every question so
+// <state folder>/turbo ("0" or "1"; see StateFolder), read anew at every question so
 // that every process of the user sees one state, written atomically; a change
 // is announced through the Console.
-#include <fstream>
 #include <mutex>
 #include <string>
 
 #include "../common/demo_module.h"
 #include "osal/ka_string.h"
+#include "osal/last_error.h"
+#include "platform/file_system.h"
 #include "wardex/console_view.h"
 #include "wardex/crashlog.h"
 #include "wardex/module.h"
@@ -18,14 +19,14 @@ namespace {
 constexpr char kModuleName[] = "TurboModule";
 constexpr int32_t kMessageSeconds = 5;
 
-std::string StateFile() { return StateFolder() + "/turbo"; }
+constexpr char16_t kStateFile[] = u"turbo";
 
-// The stored state: 1 when the file says "1", else 0 (also when it is missing).
+// The stored state: 1 when the file's first line says "1", else 0 (also when
+// it is missing).
 int32_t ReadState() {
-  std::ifstream file(StateFile());
   std::string text;
-  std::getline(file, text);
-  return text == "1" ? 1 : 0;
+  if (!platform::ReadWholeFile(InFolder(StateFolder(), kStateFile), 64, &text)) return 0;
+  return text.substr(0, text.find('\n')) == "1" ? 1 : 0;
 }
 
 KaOSAL::KaString StateText(int32_t state) {
@@ -53,8 +54,10 @@ class TurboModule final : public DemoModule<ISwitchModule, kModuleName> {
     {
       std::lock_guard<std::mutex> hold(lock_);
       if (ReadState() == wanted) return false;
-      if (!WriteFileAtomically(StateFile(), wanted != 0 ? "1\n" : "0\n")) {
-        LogW(kLogError, u"TurboModule: cannot write %S", StateFile().c_str());
+      if (!WriteFileAtomically(StateFolder(), kStateFile, wanted != 0 ? "1\n" : "0\n")) {
+        LogW(kLogError, u"TurboModule: cannot write %s (error %lu)",
+             InFolder(StateFolder(), kStateFile).c_str(),
+             static_cast<unsigned long>(KaOSAL::GetLastError()));
         return false;
       }
       view = view_;

@@ -1,11 +1,9 @@
 #include "disk_check.h"
 
-#include <pwd.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
+#include "../common/demo_module.h"
+#include "osal/last_error.h"
+#include "platform/file_system.h"
+#include "platform/system_paths.h"
 
 namespace wardex::demo {
 
@@ -17,23 +15,17 @@ double DiskSpace::FreePercent() const {
 DiskSpace CheckFreeSpace(const std::string& folder) {
   DiskSpace space;
   space.folder = folder;
-  struct statvfs info {};
-  if (::statvfs(folder.c_str(), &info) != 0) {
-    space.error = errno;
+  platform::DiskSpace found;
+  if (!platform::GetDiskSpace(Wide(folder), &found)) {
+    space.error = KaOSAL::GetLastError();
     return space;
   }
   space.ok = true;
-  space.free_bytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
-  space.total_bytes = static_cast<uint64_t>(info.f_blocks) * info.f_frsize;
+  space.free_bytes = found.available_bytes;
+  space.total_bytes = found.total_bytes;
   return space;
 }
 
-std::string HomeFolder() {
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] == '/') return home;
-  const struct passwd* entry = ::getpwuid(::getuid());
-  if (entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/') return entry->pw_dir;
-  return "/";
-}
+std::string HomeFolder() { return Utf8(platform::GetUserHomeFolder()); }
 
 }  // namespace wardex::demo

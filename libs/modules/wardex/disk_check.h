@@ -11,8 +11,8 @@ namespace wardex::demo {
 inline constexpr double kLowSpacePercent = 10.0;
 
 struct DiskSpace {
-  bool ok = false;  // false when the folder's file system could not be asked
-  int error = 0;    // errno when not ok
+  bool ok = false;     // false when the folder's file system could not be asked
+  uint32_t error = 0;  // the system's error code when not ok
   std::string folder;
   uint64_t free_bytes = 0;  // available to an unprivileged user
   uint64_t total_bytes = 0;
@@ -24,7 +24,7 @@ struct DiskSpace {
 // Asks the file system that holds |folder|.
 DiskSpace CheckFreeSpace(const std::string& folder);
 
-// The folder the module checks: $HOME, else the password database's home, else "/".
+// The folder the module checks: the user's home (on Windows the profile folder).
 std::string HomeFolder();
 
 }  // namespace wardex::demo
