@@ -16,6 +16,7 @@
 #include "console/dialog_answer.h"
 #include "console_backend.h"
 #include "platform/menu.h"
+#include "support/wine_desktop_win.h"
 #include "win/window_thread.h"
 
 namespace wardex::console::win {
@@ -41,14 +42,9 @@ std::wstring TextOf(HWND window) {
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-// The visible window titled |title|, waited for.
+// The visible dialog window titled |title|, waited for.
 HWND WaitForWindow(const std::string& title) {
-  HWND found = nullptr;
-  const bool shown = WaitUntil([&] {
-    found = FindWindowW(L"#32770", Wide(title).c_str());
-    return found != nullptr && IsWindowVisible(found);
-  });
-  return shown ? found : nullptr;
+  return test::WaitForWindow(L"#32770", Wide(title).c_str());
 }
 
 // The texts of |window|'s controls, in creation order.
@@ -78,11 +74,6 @@ HWND FocusOf(DWORD thread) {
   return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
 }
 
-void Key(HWND target, WORD key) {
-  PostMessageW(target, WM_KEYDOWN, key, 0);
-  PostMessageW(target, WM_KEYUP, key, 0);
-}
-
 // Not a key: the window's close box.
 constexpr WORD kCloseBox = 0xF001;
 
@@ -96,23 +87,14 @@ void Press(DWORD thread, WORD key) {
     return SendMessageW(focus, key == VK_SPACE ? BM_GETCHECK : CB_GETCURSEL, 0, 0);
   };
   const LRESULT before = state();
-  Key(focus, key);
+  test::PostKeys(focus, {key});
   if (key != VK_RETURN && key != VK_ESCAPE) {
     EXPECT_TRUE(WaitUntil([&] { return state() != before; })) << "key " << key;
   }
 }
 
 // Clicks the middle of |control| with the mouse.
-void Click(HWND control) {
-  RECT rect;
-  GetWindowRect(control, &rect);
-  SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
-  INPUT input[2] = {};
-  input[0].type = input[1].type = INPUT_MOUSE;
-  input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  SendInput(2, input, sizeof(INPUT));
-}
+void Click(HWND control) { test::Click(control, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP); }
 
 bool Checked(HWND box) { return SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
@@ -236,7 +218,7 @@ TEST(PageWindowTest, InformationShowsTheFactsAsTextInTheAgentsLanguageAndEscapeC
   // New texts retitle the open window.
   windows.SetStartMessage(SetTexts{"Brisko", {{"CONSOLE_INFO_TITLE", "Info"}}});
   EXPECT_TRUE(WaitUntil([&] { return TextOf(window) == L"Brisko - Info"; }));
-  Key(FocusOf(windows.thread_id()), VK_ESCAPE);
+  test::PostKeys(FocusOf(windows.thread_id()), {VK_ESCAPE});
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }));
 }
 
@@ -310,7 +292,7 @@ TEST(PageWindowTest, ViewShowsTheDescriptionAndItsButtonsAndMenuAnswerWithTheirI
 
   // Enter presses the first button; the menu's second entry reaches the
   // handler with its command.
-  Key(FocusOf(windows.thread_id()), VK_RETURN);
+  test::PostKeys(FocusOf(windows.thread_id()), {VK_RETURN});
   Click(Control(window, "Menu"));
   HWND menu = nullptr;
   ASSERT_TRUE(WaitUntil([&] { return (menu = FindWindowW(L"#32768", nullptr)) != nullptr; }));
@@ -318,7 +300,7 @@ TEST(PageWindowTest, ViewShowsTheDescriptionAndItsButtonsAndMenuAnswerWithTheirI
   wchar_t text[64] = {};
   GetMenuStringW(entries, 0, text, 64, platform::MF_BYPOSITION);
   EXPECT_STREQ(text, L"Start Corvane && Brisko");  // shown with one ampersand
-  for (WORD key : {VK_DOWN, VK_DOWN, VK_RETURN}) Key(menu, key);
+  test::PostKeys(menu, {VK_DOWN, VK_DOWN, VK_RETURN});
   const std::vector<ConsoleMessage> reported = events.WaitFor(2);
   ASSERT_EQ(reported.size(), 2u);
   const auto* pressed = std::get_if<ViewButtonPressed>(&reported[0]);
@@ -336,7 +318,7 @@ TEST(PageWindowTest, ViewShowsTheDescriptionAndItsButtonsAndMenuAnswerWithTheirI
   EXPECT_TRUE(WaitUntil([&] { return Shows(window, "Not checked yet"); }));
   EXPECT_FALSE(Shows(window, "3425"));
   EXPECT_EQ(Control(window, "Menu"), nullptr);
-  Key(FocusOf(windows.thread_id()), VK_ESCAPE);
+  test::PostKeys(FocusOf(windows.thread_id()), {VK_ESCAPE});
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }));
 }
 

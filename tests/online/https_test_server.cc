@@ -11,27 +11,14 @@
 #include <filesystem>
 
 #include "support/test_env.h"
+#if defined(_WIN32)
+#include "support/wine_desktop_win.h"
+#endif
 
 namespace wardex::test {
 namespace {
 
 #if defined(_WIN32)
-// The test root in the local machine's Root store, where WinINet looks.
-bool TrustTestRoot() {
-  const std::string pem = ReadFile(PkiFile("root-ca.pem"));
-  BYTE der[8192];
-  DWORD size = sizeof(der);
-  HCERTSTORE store =
-      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
-  const bool added = store != nullptr &&
-                     CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der, &size,
-                                          nullptr, nullptr) &&
-                     CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der, size,
-                                                      CERT_STORE_ADD_USE_EXISTING, nullptr);
-  CertCloseStore(store, 0);
-  return added;
-}
-
 // Starts the relay, which ends with this program; its port, or 0.
 int StartRelay(const std::string& cert, int backend_port, int port) {
   // A Unix path: the relay is a Unix program.
@@ -69,7 +56,8 @@ std::string PkiFile(const std::string& name) {
 
 #if defined(_WIN32)
 HttpsTestServer::HttpsTestServer(const std::string& cert, int port) {
-  [[maybe_unused]] static const bool trusted = TrustTestRoot();
+  // Where WinINet looks: the machine's Root store.
+  [[maybe_unused]] static const bool trusted = TrustRootInWinePrefix(PkiFile("root-ca.pem"));
   backend_port_ = server_.bind_to_any_port("127.0.0.1");
   port_ = StartRelay(cert, backend_port_, port);
 #else

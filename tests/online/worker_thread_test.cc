@@ -29,7 +29,7 @@ struct Job {
   uint32_t result = 0;
   uint32_t sleep_ms = 0;
   std::atomic<bool> started{false};
-  std::atomic<bool> release{false};  // for procedures that wait to be let go
+  std::atomic<bool> release{false};  // for the procedure that waits to be let go
   void* worker_slot = nullptr;
   uint32_t status_seen = 0;
   uint32_t tid = 0;
@@ -59,13 +59,6 @@ uint32_t SleepAndReturn(void* argument) {
   job->status_seen = status != nullptr ? status->load() : 0;
   job->started = true;
   if (job->sleep_ms != 0) platform::SleepMilliseconds(job->sleep_ms);
-  return job->result;
-}
-
-uint32_t WaitUntilReleased(void* argument) {
-  auto* job = static_cast<Job*>(argument);
-  job->started = true;
-  while (!job->release) platform::SleepMilliseconds(1);
   return job->result;
 }
 
@@ -164,20 +157,6 @@ TEST(WorkerThreadTest, ACrashEndsOnlyTheWorkersThread) {
   EXPECT_EQ(g_filter.calls.load(), 2);
 }
 
-TEST(WorkerThreadTest, StartOnARunningWorkerLeavesItsThreadAlone) {
-  Job job;
-  job.result = 3;
-  CWorkerThread worker(&WaitUntilReleased, &job, &RecordingFilter, "running");
-  ASSERT_TRUE(worker.Start());
-  const uint32_t id = worker.thread_id();
-  EXPECT_FALSE(worker.Start());
-  EXPECT_EQ(worker.thread_id(), id);
-  EXPECT_EQ(worker.state(), CWorkerThread::kMarkRunning);
-  job.release = true;
-  EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
-  EXPECT_EQ(worker.exit_code(), 3u);
-}
-
 // Watches the stop mark from a frame that may not unwind: a cancellation
 // landing here would end the whole process.
 uint32_t WaitUntilReleasedWithoutUnwinding(void* argument) noexcept {
@@ -194,19 +173,33 @@ uint32_t WaitUntilReleasedWithoutUnwinding(void* argument) noexcept {
   return job->result;
 }
 
-TEST(WorkerThreadTest, ATimeLimitedStopThatTimesOutLetsTheThreadGoOn) {
+// A second Start, the priority and a stop that times out, on a running worker.
+TEST(WorkerThreadTest, ARunningWorkerKeepsItsThreadThroughStartPriorityAndATimedOutStop) {
   Job job;
   job.result = 6;
   CWorkerThread worker(&WaitUntilReleasedWithoutUnwinding, &job, &RecordingFilter, "goes on");
+  EXPECT_FALSE(worker.SetPriority(platform::kThreadPriorityBelowNormal));
   ASSERT_TRUE(worker.Start());
   while (!job.started) platform::YieldProcessor();
+  const uint32_t id = worker.thread_id();
+  EXPECT_FALSE(worker.Start());
+  EXPECT_EQ(worker.thread_id(), id);
+  EXPECT_TRUE(worker.SetPriority(platform::kThreadPriorityBelowNormal));
+#if defined(_WIN32)
+  const HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
+  EXPECT_EQ(GetThreadPriority(thread), THREAD_PRIORITY_BELOW_NORMAL);
+  CloseHandle(thread);
+#else
+  // Relative to the test's own nice value: a test runner may be niced.
+  EXPECT_EQ(getpriority(PRIO_PROCESS, id), std::min(getpriority(PRIO_PROCESS, 0) + 5, 19));
+#endif
   const auto start = Clock::now();
   EXPECT_FALSE(worker.Stop(77, 100));
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorTimeout);
   EXPECT_GE(MillisecondsSince(start), 100);
   EXPECT_EQ(worker.state(), CWorkerThread::kMarkRunning);
   EXPECT_EQ(worker.exit_code(), platform::kStillActive);
-  EXPECT_NE(worker.thread_id(), 0u);
+  EXPECT_EQ(worker.thread_id(), id);
   // The thread keeps running through its sleeps and sees the request.
   platform::SleepMilliseconds(100);
   EXPECT_TRUE(job.stop_seen);
@@ -215,25 +208,6 @@ TEST(WorkerThreadTest, ATimeLimitedStopThatTimesOutLetsTheThreadGoOn) {
   EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
   EXPECT_EQ(worker.exit_code(), 6u) << "the procedure's own result";
   EXPECT_EQ(worker.crashed(), 0u);
-}
-
-TEST(WorkerThreadTest, SetPriorityActsOnlyOnARunningThread) {
-  Job job;
-  CWorkerThread worker(&WaitUntilReleased, &job, &RecordingFilter, "priority");
-  EXPECT_FALSE(worker.SetPriority(platform::kThreadPriorityBelowNormal));
-  ASSERT_TRUE(worker.Start());
-  EXPECT_TRUE(worker.SetPriority(platform::kThreadPriorityBelowNormal));
-#if defined(_WIN32)
-  const HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, worker.thread_id());
-  EXPECT_EQ(GetThreadPriority(thread), THREAD_PRIORITY_BELOW_NORMAL);
-  CloseHandle(thread);
-#else
-  // Relative to the test's own nice value: a test runner may be niced.
-  EXPECT_EQ(getpriority(PRIO_PROCESS, worker.thread_id()),
-            std::min(getpriority(PRIO_PROCESS, 0) + 5, 19));
-#endif
-  job.release = true;
-  EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
 }
 
 TEST(WorkerThreadTest, SurvivesManyStartAndStopCycles) {
