@@ -155,10 +155,13 @@ TEST_F(SystemTrayTest, IconsByResourceAreLoadedOnce) {
 
 // Which of the icon's events open the menu; that the menu shows what the
 // refresh before it set is the agent's menu tests'.
-TEST_F(SystemTrayTest, ClicksOpenTheMenuAndOtherMouseEventsDoNot) {
+TEST_F(SystemTrayTest, ClicksOnTheIconOpenTheMenuAndNothingElseDoes) {
   CSystemTray tray;
   ASSERT_TRUE(CreateIcon(tray));
+  EXPECT_EQ(tray.OnTrayNotification(kIconId, WM_LBUTTONUP), 0);  // no main window yet
   SetMainWindow(frame_.hwnd());
+  EXPECT_EQ(tray.OnTrayNotification(kIconId + 1, WM_LBUTTONUP), 0);  // another icon's
+  EXPECT_TRUE(shell_->menus().empty());
   tray.SetMenuOpeningWindow(frame_.hwnd());
   const std::pair<UINT, bool> kEvents[] = {{WM_LBUTTONUP, true},   {WM_LBUTTONDBLCLK, true},
                                            {WM_RBUTTONUP, true},   {NIN_BALLOONUSERCLICK, true},
@@ -174,17 +177,6 @@ TEST_F(SystemTrayTest, ClicksOpenTheMenuAndOtherMouseEventsDoNot) {
   }
   // Every menu is followed by an empty message to the target.
   EXPECT_EQ(frame_.Messages(WM_NULL).size(), shell_->menus().size());
-}
-
-TEST_F(SystemTrayTest, NotificationsWithoutTargetOrForAnotherIconAreIgnored) {
-  CSystemTray tray;
-  ASSERT_TRUE(CreateIcon(tray));
-  EXPECT_EQ(tray.OnTrayNotification(kIconId, WM_LBUTTONUP), 0);  // no main window yet
-  SetMainWindow(frame_.hwnd());
-  EXPECT_EQ(tray.OnTrayNotification(kIconId + 1, WM_LBUTTONUP), 0);
-  EXPECT_TRUE(shell_->menus().empty());
-  EXPECT_EQ(tray.OnTrayNotification(kIconId, WM_LBUTTONUP), 1);
-  EXPECT_EQ(shell_->menus().size(), 1u);
 }
 
 TEST_F(SystemTrayTest, RefreshOnAnotherThreadIsWaitedFor) {
