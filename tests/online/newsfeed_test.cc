@@ -611,13 +611,11 @@ TEST_F(NewsfeedTest, ServiceFailuresEndTheCheckWithTheirLine) {
     EXPECT_EQ(Children("old"), std::vector<std::string>{"a"}) << "data.xml stays consistent";
   }
   // The request goes out as logged.
-  const std::vector<std::string> traces = [&] {
-    ClearLog();
-    installation_.service_url = Wide(server.Url("/garbage"));
-    NewsItem item;
-    Make()->AskService(item);
-    return Logged(kLogTrace);
-  }();
+  ClearLog();
+  installation_.service_url = Wide(server.Url("/garbage"));
+  NewsItem item;
+  Make()->AskService(item);
+  const std::vector<std::string> traces = Logged(kLogTrace);
   ASSERT_FALSE(traces.empty());
   EXPECT_EQ(posted.rfind(kDeclaration, 0), 0u);
   // The log keeps a record on one line.
