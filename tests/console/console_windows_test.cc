@@ -13,6 +13,7 @@
 #include "app/info_window.h"
 #include "app/settings_window.h"
 #include "app/view_window.h"
+#include "console/window_contents.h"
 #include "support/virtual_display.h"
 
 namespace wardex::console {
@@ -291,50 +292,31 @@ TEST(ViewWindowTest, ShowsTheDescriptionAndButtonsAndMenuAnswerWithTheirIds) {
   EXPECT_EQ(pressed.size(), 1u);
 }
 
-// Opens the window of one kind, with ordinary or with the largest content
-// the protocol carries.
-GtkWindow* OpenWindow(const std::string& kind, bool largest) {
-  std::string word = "Corvane Software GmbH";
-  for (int i = 0; largest && i < 4; ++i) word += " " + word;
-  std::vector<ModuleEntry> modules(largest ? kMaxListEntries : 4, {"TurboModule.so", word});
-  const std::vector<std::string> about(largest ? kMaxListEntries : 2, "Copyright (C) 2026 " + word);
-  std::vector<ViewRowData> rows(largest ? kMaxListEntries : 2, {"Temporary files", word, 40});
-  std::vector<ViewButtonData> buttons(largest ? kMaxDialogButtons : 2, {1, word, true});
-  std::vector<MenuEntry> menu(largest ? kMaxDialogButtons : 5, {0x8010, word, true});
-  if (kind == "information")
-    return OpenInfoWindow(nullptr, GermanTexts(),
-                          {word, word, "1.0.0", "5a63d8e2c1f04b7f9a2d3e4f5a6b7c8d",
-                           "/home/someone/.local/state/wardex/" + word + ".log", modules, about});
-  if (kind == "settings") {
-    std::vector<LanguageEntry> languages(largest ? kMaxListEntries : 2, {"de", word});
-    return SettingsWindow::Open(nullptr, GermanTexts(), {"de", languages, true, false},
-                                [](const SettingsChosen&) {})
+// Opens the window that shows |message|.
+GtkWindow* OpenWindow(const ConsoleMessage& message) {
+  if (const auto* info = std::get_if<ShowInfoMessage>(&message))
+    return OpenInfoWindow(nullptr, GermanTexts(), *info);
+  if (const auto* settings = std::get_if<ShowSettingsMessage>(&message))
+    return SettingsWindow::Open(nullptr, GermanTexts(), *settings, [](const SettingsChosen&) {})
         ->window();
-  }
-  if (kind == "view")
+  if (const auto* view = std::get_if<ShowViewMessage>(&message))
     return ViewWindow::Open(
-               nullptr, GermanTexts(), {7, word, rows, buttons, menu},
-               [](const ViewButtonPressed&) {}, [](uint32_t) {})
+               nullptr, GermanTexts(), *view, [](const ViewButtonPressed&) {}, [](uint32_t) {})
         ->window();
-  ShowDialogMessage dialog;
-  dialog.header = word;
-  dialog.message = "Remove 42 files?";
-  while (largest && dialog.message.size() < kMaxTextBytes / 2) dialog.message += " " + word;
-  dialog.icon = 2;
-  for (size_t i = 0; i < (largest ? kMaxDialogButtons : 2); ++i)
-    dialog.buttons.push_back({word, static_cast<int32_t>(i)});
-  dialog.check_boxes.assign(largest ? kMaxDialogCheckBoxes : 1, {word + " " + word, false});
-  return DialogWindow::Open(nullptr, dialog, [](const DialogAnswer&) {})->window();
+  return DialogWindow::Open(nullptr, std::get<ShowDialogMessage>(message),
+                            [](const DialogAnswer&) {})
+      ->window();
 }
 
 // Every window fits a 1024 x 768 screen (with room for a title bar and a
 // panel), is wide enough to read, and is not taller than its content at the
 // width it got: GTK measures a window's height for its narrowest width.
 TEST(WindowSizeTest, EveryWindowFitsTheScreenAndItsContent) {
-  for (const char* kind : {"information", "settings", "view", "dialog"}) {
-    for (const bool largest : {false, true}) {
-      SCOPED_TRACE(std::string(kind) + (largest ? ", largest content" : ""));
-      GtkWindow* window = OpenWindow(kind, largest);
+  for (const bool largest : {false, true}) {
+    for (const ConsoleMessage& content : WindowContents(largest)) {
+      SCOPED_TRACE(testing::Message()
+                   << "alternative " << content.index() << " largest " << largest);
+      GtkWindow* window = OpenWindow(content);
       GtkWidget* widget = GTK_WIDGET(window);
       ASSERT_TRUE(RunUntil([&] { return gtk_widget_get_mapped(widget); }));
       RunPending();

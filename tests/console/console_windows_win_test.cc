@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "console/dialog_answer.h"
+#include "console/window_contents.h"
 #include "console_backend.h"
 #include "platform/menu.h"
 #include "win/window_thread.h"
@@ -318,55 +319,42 @@ TEST(PageWindowTest, ViewShowsTheDescriptionAndItsButtonsAndMenuAnswerWithTheirI
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }));
 }
 
-// Every window fits a 1024 x 768 screen, also with the largest content the
-// messages carry.
+// Every window fits a 1024 x 768 screen and is wide enough to read, also
+// with the largest content the messages carry.
 TEST(PageWindowTest, EveryWindowFitsTheScreen) {
-  std::string word = "Corvane Software GmbH";
-  for (int i = 0; i < 4; ++i) word += " " + word;
-  const std::vector<ModuleEntry> modules(kMaxListEntries, {"TurboModule.dll", word});
-  const std::vector<std::string> about(kMaxListEntries, "Copyright (C) 2026 " + word);
-  ShowDialogMessage dialog{1, word, "Remove 42 files?", "", "", 2, 0, {}, {}};
-  while (dialog.message.size() < kMaxTextBytes / 2) dialog.message += " " + word;
-  for (uint32_t i = 0; i < kMaxDialogButtons; ++i)
-    dialog.buttons.push_back({word, static_cast<int32_t>(i)});
-  dialog.check_boxes.assign(kMaxDialogCheckBoxes, {word + " " + word, false});
-  const ConsoleMessage largest[] = {
-      ShowInfoMessage{word, word, "1.0.0", word, word, modules, about},
-      ShowSettingsMessage{"de", std::vector<LanguageEntry>(kMaxListEntries, {"de", word}), true,
-                          false},
-      ShowViewMessage{7, word,
-                      std::vector<ViewRowData>(kMaxListEntries, {"Temporary files", word, 40}),
-                      std::vector<ViewButtonData>(kMaxDialogButtons, {1, word, true}),
-                      std::vector<MenuEntry>(kMaxDialogButtons, {0x8010, word, true})},
-      dialog};
-  const char* titles[] = {"Information", "Settings", "Quick check", word.c_str()};
+  const char* const kTitles[] = {"Information", "Settings", "Quick check"};
   WindowThread windows([](const ConsoleMessage&) {});
-  for (size_t i = 0; i < std::size(largest); ++i) {
-    SCOPED_TRACE(titles[i]);
-    if (const auto* message = std::get_if<ShowDialogMessage>(&largest[i])) {
-      Answer answer;
-      MessageDialog shown;
-      shown.header = KaOSAL::FromUtf8(message->header).c_str();
-      shown.message = KaOSAL::FromUtf8(message->message).c_str();
-      for (const DialogButton& button : message->buttons)
-        shown.buttons.push_back({KaOSAL::FromUtf8(button.title).c_str(), button.value, {}, {}, 0});
-      for (const DialogCheckBox& box : message->check_boxes)
-        shown.check_boxes.push_back({KaOSAL::FromUtf8(box.title).c_str(), 0, 0});
-      windows.ShowDialog(std::move(shown));
-    } else {
-      ASSERT_TRUE(windows.Send(largest[i]));
+  for (const bool largest : {false, true}) {
+    const std::vector<ConsoleMessage> contents = WindowContents(largest);
+    for (size_t i = 0; i < contents.size(); ++i) {
+      const auto* dialog = std::get_if<ShowDialogMessage>(&contents[i]);
+      const std::string title = dialog != nullptr ? dialog->header : kTitles[i];
+      SCOPED_TRACE(title.substr(0, 21) + (largest ? ", largest content" : ""));
+      if (dialog != nullptr) {
+        MessageDialog shown;
+        shown.header = KaOSAL::FromUtf8(dialog->header).c_str();
+        shown.message = KaOSAL::FromUtf8(dialog->message).c_str();
+        for (const DialogButton& button : dialog->buttons)
+          shown.buttons.push_back(
+              {KaOSAL::FromUtf8(button.title).c_str(), button.value, {}, {}, 0});
+        for (const DialogCheckBox& box : dialog->check_boxes)
+          shown.check_boxes.push_back({KaOSAL::FromUtf8(box.title).c_str(), 0, 0});
+        windows.ShowDialog(std::move(shown));
+      } else {
+        ASSERT_TRUE(windows.Send(contents[i]));
+      }
+      HWND window = WaitForWindow(title);
+      ASSERT_NE(window, nullptr);
+      RECT rect = {};
+      GetWindowRect(window, &rect);
+      EXPECT_GE(rect.left, 0);
+      EXPECT_GE(rect.top, 0);
+      EXPECT_LE(rect.right, 1024);
+      EXPECT_LE(rect.bottom, 768);
+      EXPECT_GE(rect.right - rect.left, 360);
+      PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+      EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }));
     }
-    HWND window = WaitForWindow(titles[i]);
-    ASSERT_NE(window, nullptr);
-    RECT rect = {};
-    GetWindowRect(window, &rect);
-    EXPECT_GE(rect.left, 0);
-    EXPECT_GE(rect.top, 0);
-    EXPECT_LE(rect.right, 1024);
-    EXPECT_LE(rect.bottom, 768);
-    EXPECT_GE(rect.right - rect.left, 360);
-    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }));
   }
 }
 
