@@ -357,11 +357,7 @@ TEST_F(ComputerIdTest, MD5IsFoundWhereTheConfigurationOffersOnlyTheBaseProvider)
 
 TEST(ComputerIdNetworkPartTest, TakesTheFirstSuitableEthernetAdapter) {
   auto adapter = [](bool ethernet, std::vector<uint8_t> address, std::string gateway) {
-    NetworkAdapter a;
-    a.ethernet = ethernet;
-    a.address = std::move(address);
-    a.gateway = std::move(gateway);
-    return a;
+    return NetworkAdapter{"", ethernet, std::move(address), std::move(gateway)};
   };
   const NetworkAdapter good = adapter(true, {0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x5f}, "10.0.0.1");
   struct Case {

@@ -11,6 +11,9 @@
 #include <string>
 
 #include "osal/wide_format.h"
+#if !defined(_WIN32)
+#include "crashlog/log_test_util.h"
+#endif
 
 namespace KaOSAL {
 namespace {
@@ -419,14 +422,7 @@ TEST(KaPathTest, SeparatorHelpersKeepTheStyle) {
 
 #if !defined(_WIN32)
 // The special folders as Linux gives them: TMPDIR and /proc/self/exe.
-// Sets |name|, or unsets it for nullptr.
-void SetOrUnsetEnv(const char* name, const char* value) {
-  if (value != nullptr) {
-    setenv(name, value, 1);
-  } else {
-    unsetenv(name);
-  }
-}
+using wardex::test::SetOrUnsetEnv;
 
 TEST(KaPathTest, TempFolder) {
   const struct {

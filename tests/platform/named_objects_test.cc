@@ -89,60 +89,63 @@ TEST(RuntimeFolderTest, RefusesAFolderOthersCanReachOrOwn) {
 
 #endif
 
-TEST(NamedSemaphoreTest, ExistsWhileItsCreatorHoldsIt) {
-  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
-  const std::string probe_name = UniqueName("sem");
-  const KaOSAL::KaString name = Wide(probe_name);
-  EXPECT_FALSE(NamedSemaphore::Exists(name));
+// Objects in the test's own runtime folder, under a name of the test's own.
+class NamedObjectsTest : public ::testing::Test {
+ protected:
+  test::ScopedTestRoot root_{/*with_runtime_dir=*/true};
+  const std::string probe_name_ = UniqueName("object");
+  const KaOSAL::KaString name_ = Wide(probe_name_);
+};
+using NamedSemaphoreTest = NamedObjectsTest;
+using NamedEventTest = NamedObjectsTest;
+
+TEST_F(NamedSemaphoreTest, ExistsWhileItsCreatorHoldsIt) {
+  EXPECT_FALSE(NamedSemaphore::Exists(name_));
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
 
-  auto first = NamedSemaphore::Create(name);
+  auto first = NamedSemaphore::Create(name_);
   ASSERT_NE(first, nullptr);
   EXPECT_FALSE(first->already_existed());
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorSuccess);
-  EXPECT_TRUE(NamedSemaphore::Exists(name));
+  EXPECT_TRUE(NamedSemaphore::Exists(name_));
 
-  auto second = NamedSemaphore::Create(name);
+  auto second = NamedSemaphore::Create(name_);
   ASSERT_NE(second, nullptr);
   EXPECT_TRUE(second->already_existed());
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorAlreadyExists);
-  EXPECT_EQ(RunProbe({"exists", probe_name}), 0);
+  EXPECT_EQ(RunProbe({"exists", probe_name_}), 0);
 
   first.reset();
-  EXPECT_FALSE(NamedSemaphore::Exists(name));
+  EXPECT_FALSE(NamedSemaphore::Exists(name_));
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
-  auto third = NamedSemaphore::Create(name);
+  auto third = NamedSemaphore::Create(name_);
   ASSERT_NE(third, nullptr);
   EXPECT_FALSE(third->already_existed());
 }
 
-TEST(NamedSemaphoreTest, EndsWithItsCreatorEvenWhenKilled) {
-  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
-  const std::string probe_name = UniqueName("killed");
-  const KaOSAL::KaString name = Wide(probe_name);
-  test::ChildProgram holder(test::HelperProgram("process_probe"), {"hold", probe_name});
+TEST_F(NamedSemaphoreTest, EndsWithItsCreatorEvenWhenKilled) {
+  test::ChildProgram holder(test::HelperProgram("process_probe"), {"hold", probe_name_});
   ASSERT_TRUE(holder.started());
   const auto deadline = Clock::now() + std::chrono::seconds(30);
-  while (!NamedSemaphore::Exists(name) && Clock::now() < deadline) {
+  while (!NamedSemaphore::Exists(name_) && Clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  ASSERT_TRUE(NamedSemaphore::Exists(name));
-  auto ours = NamedSemaphore::Create(name);
+  ASSERT_TRUE(NamedSemaphore::Exists(name_));
+  auto ours = NamedSemaphore::Create(name_);
   ASSERT_NE(ours, nullptr);
   EXPECT_TRUE(ours->already_existed());
 
   holder.Kill();
   holder.Wait();
-  EXPECT_FALSE(NamedSemaphore::Exists(name));
-  auto after = NamedSemaphore::Create(name);
+  EXPECT_FALSE(NamedSemaphore::Exists(name_));
+  auto after = NamedSemaphore::Create(name_);
   ASSERT_NE(after, nullptr);
   EXPECT_FALSE(after->already_existed());
 }
 
 #if !defined(_WIN32)
-TEST(NamedSemaphoreTest, DescriptorsAreClosedOnExec) {
-  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
-  auto held = NamedSemaphore::Create(Wide(UniqueName("cloexec")));
+TEST_F(NamedSemaphoreTest, DescriptorsAreClosedOnExec) {
+  auto held = NamedSemaphore::Create(name_);
   ASSERT_NE(held, nullptr);
   int checked = 0;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
@@ -157,13 +160,11 @@ TEST(NamedSemaphoreTest, DescriptorsAreClosedOnExec) {
 }
 #endif
 
-TEST(NamedEventTest, KeepsItsStateUntilReset) {
-  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
-  const KaOSAL::KaString name = Wide(UniqueName("event"));
-  EXPECT_EQ(NamedEvent::Open(name), nullptr);
+TEST_F(NamedEventTest, KeepsItsStateUntilReset) {
+  EXPECT_EQ(NamedEvent::Open(name_), nullptr);
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
 
-  auto event = NamedEvent::Create(name, false);
+  auto event = NamedEvent::Create(name_, false);
   ASSERT_NE(event, nullptr);
   EXPECT_FALSE(event->already_existed());
   EXPECT_EQ(event->Wait(0), WaitResult::kTimeout);
@@ -171,7 +172,7 @@ TEST(NamedEventTest, KeepsItsStateUntilReset) {
   EXPECT_EQ(event->Wait(0), WaitResult::kSignaled);
   EXPECT_EQ(event->Wait(0), WaitResult::kSignaled) << "manual reset: a wait does not reset it";
 
-  auto again = NamedEvent::Create(name, false);
+  auto again = NamedEvent::Create(name_, false);
   ASSERT_NE(again, nullptr);
   EXPECT_TRUE(again->already_existed());
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorAlreadyExists);
@@ -187,52 +188,46 @@ TEST(NamedEventTest, KeepsItsStateUntilReset) {
   EXPECT_EQ(created_set->Wait(0), WaitResult::kSignaled);
 }
 
-TEST(NamedEventTest, ASetInOneProcessIsSeenInAnother) {
-  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
-  const std::string probe_name = UniqueName("cross");
-  auto event = NamedEvent::Create(Wide(probe_name), false);
+TEST_F(NamedEventTest, ASetInOneProcessIsSeenInAnother) {
+  auto event = NamedEvent::Create(name_, false);
   ASSERT_NE(event, nullptr);
 
   // Set by a process that has since ended: a 0 ms wait here sees it.
-  EXPECT_EQ(RunProbe({"set", probe_name}), 0);
+  EXPECT_EQ(RunProbe({"set", probe_name_}), 0);
   EXPECT_EQ(event->Wait(0), WaitResult::kSignaled);
 
   // Reset here, seen there; then a waiter here is woken by a set there.
   ASSERT_TRUE(event->Reset());
-  EXPECT_EQ(RunProbe({"join", probe_name, "reset"}), 0);
-  test::ChildProgram setter(test::HelperProgram("process_probe"), {"set", probe_name, "100"});
+  EXPECT_EQ(RunProbe({"join", probe_name_, "reset"}), 0);
+  test::ChildProgram setter(test::HelperProgram("process_probe"), {"set", probe_name_, "100"});
   const auto start = Clock::now();
   EXPECT_EQ(event->Wait(30'000), WaitResult::kSignaled);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
   EXPECT_EQ(setter.Wait(), 0);
 }
 
-TEST(NamedEventTest, AnEventThatNoHandleHoldsIsGone) {
-  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
-  const std::string probe_name = UniqueName("gone");
-  const KaOSAL::KaString name = Wide(probe_name);
+TEST_F(NamedEventTest, AnEventThatNoHandleHoldsIsGone) {
   // Made and set by a process that has ended since: the event went with it.
-  ASSERT_EQ(RunProbe({"create-set", probe_name}), 0);
-  EXPECT_EQ(NamedEvent::Open(name), nullptr);
+  ASSERT_EQ(RunProbe({"create-set", probe_name_}), 0);
+  EXPECT_EQ(NamedEvent::Open(name_), nullptr);
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
-  auto fresh = NamedEvent::Create(name, false);
+  auto fresh = NamedEvent::Create(name_, false);
   ASSERT_NE(fresh, nullptr);
   EXPECT_FALSE(fresh->already_existed());
   EXPECT_EQ(fresh->Wait(0), WaitResult::kTimeout) << "the first creator starts it unsignalled";
 
   // While a handle holds it, other processes join it in its state...
   ASSERT_TRUE(fresh->Set());
-  EXPECT_EQ(RunProbe({"join", probe_name, "set"}), 0);
+  EXPECT_EQ(RunProbe({"join", probe_name_, "set"}), 0);
   // ...and when the last one closes, it is gone again.
   fresh.reset();
-  auto again = NamedEvent::Create(name, false);
+  auto again = NamedEvent::Create(name_, false);
   ASSERT_NE(again, nullptr);
   EXPECT_FALSE(again->already_existed());
   EXPECT_EQ(again->Wait(0), WaitResult::kTimeout);
 }
 
-TEST(NamedObjectsTest, NamesBecomeSafeFileNamesAndAnEmptyNameIsInvalid) {
-  test::ScopedTestRoot root(/*with_runtime_dir=*/true);
+TEST_F(NamedObjectsTest, NamesBecomeSafeFileNamesAndAnEmptyNameIsInvalid) {
   EXPECT_EQ(NamedSemaphore::Create(u""), nullptr);
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidParameter);
   EXPECT_EQ(NamedEvent::Create(u"", false), nullptr);
@@ -242,7 +237,7 @@ TEST(NamedObjectsTest, NamesBecomeSafeFileNamesAndAnEmptyNameIsInvalid) {
   ASSERT_NE(semaphore, nullptr);
   auto event = NamedEvent::Create(u"..", false);
   ASSERT_NE(event, nullptr);
-  const std::string folder = root.path() + "/runtime/wardex/";
+  const std::string folder = root_.path() + "/runtime/wardex/";
   EXPECT_TRUE(std::filesystem::exists(folder + "sem.Global%5Ca%2Fb%20c"));
   EXPECT_TRUE(std::filesystem::exists(folder + "event.%2E."));
 #endif
