@@ -22,6 +22,7 @@
 
 #include "crash_probe.h"
 #include "log_test_util.h"
+#include "platform/process.h"
 #include "support/test_env.h"
 #include "wardex/crashlog.h"
 
@@ -225,7 +226,7 @@ TEST_F(CrashHandlerTest, WorkerExceptionFilterLogsOneLineAndExecutesTheHandler) 
     expected.push_back(c.expected);
   }
   EXPECT_EQ(LoggedAt(log_path_, kLogError), expected);
-  const std::string reports = ReadReports(root_.path() + "/own", CurrentProcessId());
+  const std::string reports = ReadReports(root_.path() + "/own", platform::CurrentProcessId());
   for (const std::string& line : expected) {
     EXPECT_NE(reports.find(line + "\n"), std::string::npos) << line;
   }

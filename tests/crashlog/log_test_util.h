@@ -2,12 +2,7 @@
 // running a subject in a forked child (Linux).
 #pragma once
 
-#if defined(_WIN32)
-// kernel32's, declared here: <windows.h> would make macros of names the
-// tests use (KEY_WRITE, RegSetValue).
-extern "C" __declspec(dllimport) unsigned long __stdcall GetCurrentProcessId();
-extern "C" __declspec(dllimport) unsigned long __stdcall GetCurrentThreadId();
-#else
+#if !defined(_WIN32)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -76,23 +71,6 @@ inline void SetOrUnsetEnv(const char* name, const char* value) {
   } else {
     UnsetEnv(name);
   }
-}
-
-// The system's ids of the calling process and thread, as reports and log
-// lines name them.
-inline int64_t CurrentProcessId() {
-#if defined(_WIN32)
-  return GetCurrentProcessId();
-#else
-  return getpid();
-#endif
-}
-inline int CurrentThreadId() {
-#if defined(_WIN32)
-  return static_cast<int>(GetCurrentThreadId());
-#else
-  return static_cast<int>(gettid());
-#endif
 }
 
 // Each test logs to a file of its own in its own root.

@@ -29,11 +29,16 @@
 
 #include "crashlog/log_file.h"
 #include "log_test_util.h"
+#include "platform/process.h"
+#include "platform/thread.h"
 #include "support/test_env.h"
 #include "wardex/crashlog.h"
 
 namespace wardex::test {
 namespace {
+
+// The calling thread's id as log lines name it.
+int ThreadId() { return static_cast<int>(platform::CurrentThreadId()); }
 
 time_t RealtimeSeconds() {
   return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -77,7 +82,7 @@ TEST_F(LogWTest, WritesExactLinesWithLocalTimeLevelAndThread) {
   for (size_t i = 0; i < lines.size(); ++i) {
     EXPECT_EQ(lines[i].level, expected[i].first) << i;
     EXPECT_EQ(lines[i].text, expected[i].second) << i;
-    EXPECT_EQ(lines[i].thread, CurrentThreadId()) << i;
+    EXPECT_EQ(lines[i].thread, ThreadId()) << i;
     tm stamp{};
     std::istringstream(lines[i].time) >> std::get_time(&stamp, "%Y-%m-%d %H:%M:%S");
     stamp.tm_isdst = -1;
@@ -105,7 +110,7 @@ TEST_F(LogWTest, ConcurrentLinesStayWholeAndInOrderAcrossThreeGenerations) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
-      thread_ids[t] = CurrentThreadId();
+      thread_ids[t] = ThreadId();
       while (!go) std::this_thread::yield();
       for (int i = 0; i < kLinesEach; ++i) {
         LogW(kLogInfo, u"writer %d line %04d %S end", t, i, payload.c_str());
@@ -199,8 +204,8 @@ TEST_F(LogWTest, DefaultTargetIsTheUsersStateFolder) {
 #endif
   for (const Case& c : cases) {
     SetOrUnsetEnv("XDG_STATE_HOME", c.state_home);
-    const std::string text = "default target " + std::to_string(CurrentProcessId()) + " " +
-                             std::to_string(&c - cases.data());
+    const std::string text = "default target " + std::to_string(platform::CurrentProcessId()) +
+                             " " + std::to_string(&c - cases.data());
     LogW(kLogInfo, u"%S", text.c_str());
     // Other tests of the Wine prefix log there too: find this one's line.
     const std::vector<std::string> logged = LoggedAt(c.file, kLogInfo);
