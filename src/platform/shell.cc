@@ -1,6 +1,7 @@
 #include "platform/shell.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
 #include "platform/desktop_shell.h"
@@ -64,7 +65,7 @@ void SetShellBackend(std::shared_ptr<ShellBackend> backend) {
 
 bool InstallShellBackendFromEnvironment(MessageLoop& loop, const ShellLibraryLoader& load) {
   const std::string choice = Environment("WARDEX_SHELL");
-  if (choice.starts_with('/')) {
+  if (std::filesystem::path(choice).is_absolute()) {
     if (auto backend = BackendFromLibrary(choice, load)) {
       SetShellBackend(std::move(backend));
       LogW(kLogInfo, u"SHELL: backend from %S", choice.c_str());

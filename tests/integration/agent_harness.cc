@@ -10,6 +10,7 @@
 
 #include "osal/wide_format.h"
 #include "platform/registry_store.h"
+#include "platform/system_paths.h"
 
 namespace wardex::test {
 namespace {
@@ -89,6 +90,11 @@ AgentTree::AgentTree(std::string executable_name)
   }
   WriteFile(app_dir_ + "/install.cfg", kInstallConfig);
   WriteFile(app_dir_ + "/language/Texts.ini", kTexts);
+  const std::string shell = test_dir_ + "/test_shell" + kLibrarySuffix;
+  StageFile(WARDEX_TEST_SHELL_SO, shell);
+  SetEnv("WARDEX_SHELL", SystemPath(shell));
+  SetEnv("WARDEX_SHELL_TEST_CONTROL", test_dir_ + "/shell.control");
+  SetEnv("WARDEX_SHELL_TEST_LOG", test_dir_ + "/shell.log");
   StagePlatform();
   SetEnv("WARDEX_LOG_FILE", log_path());
   SetEnv("WARDEX_LOG_JOURNAL", "0");
@@ -194,8 +200,15 @@ std::vector<std::string> AgentTree::Journal() const {
 
 std::vector<std::string> AgentTree::ShellLog() const { return ReadLines(test_dir_ + "/shell.log"); }
 
-std::vector<std::string> AgentTree::TrackedEvents() const {
-  return ReadLines(root_.state_home() + "/wardex/kpitrack.log");
+std::vector<std::string> AgentTree::TrackedEvents() const { return ReadLines(TrackingLog()); }
+
+std::string AgentTree::TrackingLog() {
+  return KaOSAL::ToUtf8(platform::GetUserStateFolder().c_str()) + "/wardex/kpitrack.log";
+}
+
+bool AgentTree::ShellCommand(const std::string& command) const {
+  std::ofstream control(test_dir_ + "/shell.control", std::ios::app | std::ios::binary);
+  return static_cast<bool>(control << command << '\n' << std::flush);
 }
 
 bool AgentTree::ChooseFromMenu(const std::string& command) const {

@@ -3,13 +3,13 @@
 // chooses (each the test_module fixture under the module's name), the
 // test_console fixture as Console, install.cfg and the texts; its own
 // WARDEX_ROOT (with the test authority as trust anchor), XDG folders and
-// runtime folder; the test shell fixture with its control FIFO and log. The
+// runtime folder; the test shell fixture with its control file and log. The
 // agent runs inside a private network namespace; tests talk to it through
 // wardex-ipc and the real IPC library and read its log, journal and registry.
 // On Windows (agent_harness_win.cc) the tree holds Wardex.exe and DLLs, the
-// test authority is a root of the Wine prefix, the shell is the notification
-// area on the test's display, and messages go through the IPC library itself;
-// the test shell's members are Linux-only.
+// test authority is a root of the Wine prefix, the product key and the
+// tracking log (the prefix's) start empty, and messages go through the IPC
+// library itself.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -137,7 +137,7 @@ class AgentTree {
   // the tool's message when it was not answered.
   // The time-out is generous: on a loaded machine the tool itself starts slowly.
   std::string Send(const std::string& message, uint32_t timeout_ms = 15000) const;
-  // Writes one command line to the test shell's control FIFO.
+  // Appends one command line to the test shell's control file.
   bool ShellCommand(const std::string& command) const;
   // Chooses |command| ("0x8018") from the tray menu, which opens for it.
   bool ChooseFromMenu(const std::string& command) const;
@@ -177,8 +177,10 @@ class AgentTree {
   static void StageFile(const std::string& from, const std::string& to);
   // Copies the program |from| to |to| so that it may be started there.
   static void StageProgram(const std::string& from, const std::string& to);
-  // This system's part of the tree: the trust anchor and the shell.
+  // This system's part of the tree: the trust anchor.
   void StagePlatform();
+  // The tracking library's log in the user's state folder.
+  static std::string TrackingLog();
   // Sets |name| for the agents started from now on, until the tree goes.
   void SetEnv(const std::string& name, const std::string& value);
 

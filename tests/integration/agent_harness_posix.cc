@@ -1,6 +1,5 @@
 // The harness on Linux: the agent in a private network namespace, started
-// with posix_spawn and signalled; wardex-ipc sends, the test shell's FIFO
-// takes commands.
+// with posix_spawn and signalled; wardex-ipc sends.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -75,10 +74,6 @@ void AgentTree::StagePlatform() {
   const std::string anchor = root_.root() + "/etc/wardex/trust/root-ca.pem";
   StageFile(WARDEX_TEST_CA_PEM, anchor);
   chmod(anchor.c_str(), 0644);
-  StageFile(WARDEX_TEST_SHELL_SO, test_dir_ + "/test_shell.so");
-  SetEnv("WARDEX_SHELL", test_dir_ + "/test_shell.so");
-  SetEnv("WARDEX_SHELL_TEST_CONTROL", test_dir_ + "/shell.fifo");
-  SetEnv("WARDEX_SHELL_TEST_LOG", test_dir_ + "/shell.log");
 }
 
 void AgentTree::AddDesktopConsole() { StageDesktopConsole(WARDEX_CONSOLE_PROGRAM); }
@@ -141,16 +136,6 @@ std::string AgentTree::Send(const std::string& message, uint32_t timeout_ms) con
   const int status = RunShell(command, &output);
   if (!output.empty() && output.back() == '\n') output.pop_back();
   return status == 0 ? output : "ERROR: " + output;
-}
-
-bool AgentTree::ShellCommand(const std::string& command) const {
-  const std::string fifo = test_dir_ + "/shell.fifo";
-  const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  const std::string line = command + "\n";
-  const bool written = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-  close(fd);
-  return written;
 }
 
 void AgentTree::RunAsNobody() {

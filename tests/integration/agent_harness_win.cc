@@ -1,7 +1,5 @@
 // The harness on Windows under Wine: the agent started with CreateProcessW,
-// asked to close with WM_CLOSE; messages go through the IPC library itself;
-// the shell is the notification area on the test's display, so the test
-// shell's members are not here.
+// asked to close with WM_CLOSE; messages go through the IPC library itself.
 #include <windows.h>
 
 #include <filesystem>
@@ -78,7 +76,18 @@ void AgentTree::StageProgram(const std::string& from, const std::string& to) {
   StageFile(from, to);
 }
 
-void AgentTree::StagePlatform() { EXPECT_TRUE(TrustRootInWinePrefix(WARDEX_TEST_CA_PEM)); }
+// The prefix's registry and local application data folder outlive a tree.
+void AgentTree::StagePlatform() {
+  EXPECT_TRUE(TrustRootInWinePrefix(WARDEX_TEST_CA_PEM));
+  HKEY vendor = nullptr;  // in the 32-bit view, as the agent keeps it
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                    &vendor) == ERROR_SUCCESS) {
+    RegDeleteTreeW(vendor, L"WardexTest");
+    RegCloseKey(vendor);
+  }
+  std::error_code absent;
+  fs::remove(TrackingLog(), absent);
+}
 
 std::unique_ptr<AgentProcess> AgentTree::Start(const std::vector<std::string>& arguments) {
   const std::string program = app_dir_ + "/" + executable_name_;
@@ -116,9 +125,6 @@ std::string AgentTree::Send(const std::string& message, uint32_t timeout_ms) con
   if (result != kIpcOk) return "ERROR: " + std::to_string(result);
   return size < 2 ? std::string() : KaOSAL::ToUtf8(reply.data(), size / 2 - 1);
 }
-
-// The test shell is Linux's: here the notification area is the shell.
-bool AgentTree::ShellCommand(const std::string&) const { return false; }
 
 void AgentTest::SetUp() {
   ASSERT_TRUE(RunningUnderWine()) << "the agent tests add a root authority: Wine only";

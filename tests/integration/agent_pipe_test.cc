@@ -1,12 +1,9 @@
 // The real agent's pipe message handling, end to end through wardex-ipc: the
 // exact reply of each kind, the flag tests, notifications, message dialogs,
 // the busy icon; and the tray commands.
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -286,17 +283,17 @@ TEST_F(AgentPipeTest, CrashTestFaultsInsideTheGuardAndTheAgentRunsOn) {
 
 TEST_F(AgentPipeTest, StartSuiteRunsTheStarterOrRetriesThroughTheDesktop) {
   tree_->AddConsole();
-  const std::string starter = tree_->app_dir() + "/briskostart.exe";
-  const std::string marker = tree_->test_dir() + "/starter-ran";
-  ASSERT_TRUE(WriteFile(starter, "#!/bin/sh\necho \"$PWD\" > '" + marker + "'\n"));
-  ASSERT_EQ(chmod(starter.c_str(), 0755), 0);
+  // The probe leaves its working folder in "started" there.
+  const std::string starter = SystemPath(tree_->app_dir() + "/briskostart.exe");
+  const std::string marker = tree_->app_dir() + "/started";
+  ASSERT_TRUE(CopyProgram(PROCESS_PROBE_PATH, starter));
   auto agent = tree_->StartAndWait();
   ASSERT_TRUE(agent);
 
   ASSERT_TRUE(tree_->ChooseFromMenu("0x8010"));
   ASSERT_TRUE(tree_->WaitForLog("Wardex.exe: Run " + starter + ", #0", kEventWait));
   WaitFor([&] { return !ReadFile(marker).empty(); });
-  EXPECT_EQ(ReadFile(marker), tree_->app_dir() + "\n");
+  EXPECT_EQ(ReadFile(marker), SystemPath(tree_->app_dir()) + "\n");
   EXPECT_EQ(CountContaining(tree_->TrackedEvents(), "\tCLICKS\tTRAY_RUNBK_BRISKO\t"), 1u);
 
   // While the starter runs (its semaphore exists) nothing is started.
@@ -308,7 +305,7 @@ TEST_F(AgentPipeTest, StartSuiteRunsTheStarterOrRetriesThroughTheDesktop) {
   }
   // A starter that is gone: the run fails with 2, one retry through the
   // desktop a second later fails the same way.
-  ASSERT_EQ(unlink(starter.c_str()), 0);
+  ASSERT_TRUE(std::filesystem::remove(starter));
   ASSERT_TRUE(tree_->ChooseFromMenu("0x8010"));
   ASSERT_TRUE(tree_->WaitForLog("Wardex.exe: Retry run " + starter + ", #2", kEventWait));
   EXPECT_EQ(CountContaining(tree_->LogTexts(), "Wardex.exe: Run " + starter + ", #2"), 1u);
