@@ -20,17 +20,11 @@ using Clock = std::chrono::steady_clock;
 using console::Answer;
 using console::Boxes;
 
-// A dialog of the Console tests with |buttons| buttons and one ticked check box.
-MessageDialog Dialog(uint32_t show_time_ms, int buttons, Answer* answer) {
-  return console::Dialog("Header", answer, buttons, 1, show_time_ms);
-}
-
 class ConsoleModuleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // These tests are of the headless Console, whatever desktop runs them.
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
+    for (const char* display : {"DISPLAY", "WAYLAND_DISPLAY"}) unsetenv(display);
     library_ = LoadModuleLibrary(
         KaOSAL::KaPath(Wide(StagedApp() + "/modules/consolemodule/ConsoleModule.so")));
     ASSERT_NE(library_, nullptr);
@@ -89,7 +83,7 @@ TEST_F(ConsoleModuleTest, DialogNobodyAnsweredComesBackWithNoButtonWhenItsTimeIs
   for (const int buttons : {2, 0}) {
     Answer answer;
     const auto start = Clock::now();
-    view_->ShowMessageDialog(Dialog(1000, buttons, &answer));
+    view_->ShowMessageDialog(console::Dialog("Header", &answer, buttons, 1, 1000));
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));  // at once, before the answer
     ASSERT_TRUE(answer.WaitFor(std::chrono::seconds(10)));
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1000));
@@ -101,11 +95,10 @@ TEST_F(ConsoleModuleTest, DialogNobodyAnsweredComesBackWithNoButtonWhenItsTimeIs
 
 TEST_F(ConsoleModuleTest, DialogWithoutShowTimeIsAnsweredNoButtonWhenTheConsoleGoes) {
   // 0 and the low half of -1 both mean "no show time".
-  Answer never_timed, minus_one;
-  view_->ShowMessageDialog(Dialog(0, 1, &never_timed));
-  view_->ShowMessageDialog(Dialog(0xFFFFFFFFu, 1, &minus_one));
-  Answer long_timed;
-  view_->ShowMessageDialog(Dialog(3600 * 1000, 1, &long_timed));
+  Answer never_timed, minus_one, long_timed;
+  view_->ShowMessageDialog(console::Dialog("Header", &never_timed, 1, 1, 0));
+  view_->ShowMessageDialog(console::Dialog("Header", &minus_one, 1, 1, 0xFFFFFFFFu));
+  view_->ShowMessageDialog(console::Dialog("Header", &long_timed, 1, 1, 3600 * 1000));
   EXPECT_FALSE(never_timed.WaitFor(std::chrono::milliseconds(200)));
   EXPECT_FALSE(minus_one.WaitFor(std::chrono::milliseconds(1)));
   const auto start = Clock::now();
@@ -127,7 +120,8 @@ TEST_F(ConsoleModuleTest, ManyDialogsAtOnceAreEachAnsweredOnce) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       for (int i = t; i < count; i += 4) {
-        view_->ShowMessageDialog(Dialog(static_cast<uint32_t>(1 + i % 20), 1, &answers[i]));
+        view_->ShowMessageDialog(
+            console::Dialog("Header", &answers[i], 1, 1, static_cast<uint32_t>(1 + i % 20)));
       }
     });
   }

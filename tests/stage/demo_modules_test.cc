@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -13,6 +12,7 @@
 
 #include "fixtures/null_console_view.h"
 #include "modules/module_loader.h"
+#include "platform/child_process_probe.h"  // WaitFor
 #include "platform/named_objects.h"
 #include "stage_test_env.h"
 #include "wardex/console_view.h"
@@ -47,7 +47,8 @@ KaOSAL::KaString ModulePath(const std::string& name) {
 }
 
 // A result text of |module|, read with the agent's buffer size.
-std::string ReadText(IModule* module, void (IModule::*getter)(char16_t*, int32_t, int32_t)) {
+template <typename Result>
+std::string ReadText(IModule* module, Result (IModule::*getter)(char16_t*, int32_t, int32_t)) {
   std::vector<char16_t> buffer(4096, u'x');
   (module->*getter)(buffer.data(), static_cast<int32_t>(buffer.size()), -1);
   return Narrow(KaOSAL::KaString(buffer.data()));
@@ -140,18 +141,16 @@ TEST_F(DemoModulesTest, HandsetLinkReportsHandsetsWhileItMonitors) {
   const std::string handsets = state_ + "/handsets";
   ASSERT_TRUE(WriteFile(handsets + "/phone-a", ""));
   const auto logged = [&](size_t count) {
-    for (int wait = 0; wait < 500 && env_.LogTexts("HandsetLinkModule: ").size() < count; ++wait)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return env_.LogTexts("HandsetLinkModule: ");
+    return WaitFor([&] { return env_.LogTexts("HandsetLinkModule: ").size() == count; });
   };
   ModuleLoader loader;
   IModule* module = loader.Load(ModulePath("HandsetLinkModule"));
   ASSERT_NE(module, nullptr);
   module->StartMonitoring(0, 0);
   module->StartMonitoring(0, 0);  // once is enough
-  ASSERT_EQ(logged(2).size(), 2u);
+  ASSERT_TRUE(logged(2));
   fs::rename(handsets + "/phone-a", handsets + "/phone-b");
-  logged(4);
+  EXPECT_TRUE(logged(4));
   module->StopMonitoring();
   module->StopMonitoring();  // the agent stops it at close and again at its end
   ASSERT_TRUE(WriteFile(handsets + "/phone-c", ""));  // not seen once stopped
@@ -246,17 +245,13 @@ TEST_F(DemoModulesTest, WardexTaskReportsFreeSpaceAndBothObjectsKeepTheNotificat
       module->SetConsoleView(nullptr);  // leaves the other object's view in place
       module->RunTask(-1);              // runs the check and returns with its result
       const double level = module->GetResultLevel(-1);
-      EXPECT_GT(level, 0.0);
-      EXPECT_LE(level, 100.0);
+      EXPECT_TRUE(level > 0.0 && level <= 100.0) << level;
       const std::string text = ReadText(module, &IModule::GetResultText);
       EXPECT_EQ(text, level < 10.0 ? "Low disk space" : "Enough free disk space");
       const std::string description = ReadText(module, &IModule::GetResultDescription);
       EXPECT_NE(description.find(" free on " + home_ + " ("), std::string::npos) << description;
       EXPECT_EQ(ReadText(module, &IModule::GetResultDetails), home_);
-      const int32_t sub_length = module->GetSubResults(nullptr, 0, -1);
-      std::vector<char16_t> sub(static_cast<size_t>(sub_length) + 1);
-      module->GetSubResults(sub.data(), sub_length + 1, -1);
-      EXPECT_EQ(Narrow(KaOSAL::KaString(sub.data())).rfind("FreeBytes=", 0), 0u);
+      EXPECT_EQ(ReadText(module, &IModule::GetSubResults).rfind("FreeBytes=", 0), 0u);
       // Shown through the view the first object got.
       shown = view.messages();
       ASSERT_EQ(shown.size(), 1u);

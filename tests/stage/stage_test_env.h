@@ -18,7 +18,13 @@ class StageTestEnv : public ModuleTestEnv {
  public:
   StageTestEnv() : ModuleTestEnv(/*with_runtime_dir=*/true) {}
   // The lines logged since the test began whose text starts with |prefix|.
-  std::vector<std::string> LogTexts(const std::string& prefix) const;
+  std::vector<std::string> LogTexts(const std::string& prefix) const {
+    std::vector<std::string> texts;
+    for (const LoggedLine& line : LogLines()) {
+      if (line.text.rfind(prefix, 0) == 0) texts.push_back(line.text);
+    }
+    return texts;
+  }
 };
 
 }  // namespace wardex::test

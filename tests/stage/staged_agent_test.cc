@@ -1,22 +1,26 @@
 // The agent run from the staged installation with the demo modules and
 // Console: what the demo shows a newcomer. The agent runs in a private
-// network namespace, so nothing it does can leave the computer.
+// network namespace, so nothing it does can leave the computer (on Windows
+// the tests' own, on Linux one of its own).
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/child_process_probe.h"  // WaitFor
+#include "platform/process.h"
 #include "stage_test_env.h"
 #include "support/test_env.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+
 #include "support/virtual_display.h"
+#endif
 
 namespace wardex::test {
 namespace {
@@ -24,6 +28,18 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+// Asks the agent to close as the system does at logoff: SIGTERM on Linux,
+// WM_CLOSE to its top-level windows on Windows.
+bool AskToClose(const ChildProgram& agent) {
+  std::vector<platform::ProcessSnapshotEntry> entries;
+  static_cast<void>(platform::TakeProcessSnapshot(entries));
+  const auto found = std::find_if(entries.begin(), entries.end(),
+                                  [&](const auto& entry) { return entry.id == agent.pid(); });
+  const auto process = found != entries.end() ? platform::ProcessHandle::Open(*found) : nullptr;
+  return process != nullptr && process->AskToClose(0);
+}
+
+#ifndef _WIN32
 // The unshare options of a private network namespace, and with |own_processes|
 // also of a process namespace with its own /proc: "-unregister" closes every
 // running agent of the user, which must not reach the agents of tests running
@@ -35,45 +51,53 @@ std::vector<std::string> UnshareOptions(bool own_processes) {
 
 // True when unshare with these options works here (root, or user namespaces allowed).
 bool CanUnshare(bool own_processes) {
-  std::string command;
-  for (const std::string& word : UnshareOptions(own_processes)) command += word + " ";
-  return std::system((command + "true >/dev/null 2>&1").c_str()) == 0;
+  std::vector<std::string> words = UnshareOptions(own_processes);
+  words.push_back("true");
+  return ChildProgram("/usr/bin/env", words, "/dev/null", "/dev/null").Wait() == 0;
 }
 
-// Starts the program that |words| name, which env finds in PATH after any
-// leading NAME=value words that it sets.
-std::unique_ptr<ChildProgram> Spawn(const std::vector<std::string>& words) {
-  return std::make_unique<ChildProgram>("/usr/bin/env", words);
-}
+#endif
 
-// Starts the staged agent in a private network namespace; unshare replaces
-// itself with the agent, so the pid is the agent's.
+// Starts the staged agent; on Linux in a private network namespace (env finds
+// unshare in PATH, and unshare replaces itself with the agent, so the pid is
+// the agent's).
 std::unique_ptr<ChildProgram> StartAgent() {
+#ifdef _WIN32
+  return std::make_unique<ChildProgram>(StagedApp() + "/Wardex.exe", std::vector<std::string>{});
+#else
   std::vector<std::string> words = UnshareOptions(false);
   words.insert(words.end(), {"--", StagedApp() + "/wardex"});
-  return Spawn(words);
-}
-
-// The staged wardex-ipc's reply to |message|, or empty when none came.
-std::string Send(const std::string& message) {
-  std::string reply;
-  const int code = RunShell(StagedApp() + "/wardex-ipc send '" + message + "' 2>/dev/null", &reply);
-  return code == 0 ? reply : std::string();
+  return std::make_unique<ChildProgram>("/usr/bin/env", words);
+#endif
 }
 
 class StagedAgentTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!WARDEX_STAGE_HAS_AGENT) GTEST_SKIP() << "the wardex executable is not built";
+#ifdef _WIN32
+    env_.env().Set("TMP", SystemPath(env_.root().path() + "/tmp"));
+#else
     if (!CanUnshare(false)) GTEST_SKIP() << "no private network namespace here";
     // The demo's machine root: the staged anchors and the common folder.
     fs::copy(StagedRoot(), env_.root().root(),
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-    env_.env().Set("WARDEX_SHELL", "headless");
-    env_.env().Set("WARDEX_LOG_JOURNAL", "0");
     env_.env().Set("HOME", env_.root().path());
     env_.env().Set("TMPDIR", env_.root().path() + "/tmp");
+#endif
+    env_.env().Set("WARDEX_SHELL", "headless");
     ASSERT_TRUE(WriteFile(env_.root().path() + "/tmp/a", "12345"));
+  }
+
+  // The staged wardex-ipc's reply to |message| (lines end in "\n"), or empty
+  // when none came.
+  std::string Send(const std::string& message) const {
+    const std::string file = env_.root().path() + "/reply";
+    ChildProgram tool(StagedApp() + "/wardex-ipc" + kProgramSuffix, {"send", message}, file,
+                      file + ".errors");
+    std::string reply = tool.Wait(15000) == 0 ? ReadFile(file) : std::string();
+    std::erase(reply, '\r');
+    return reply;
   }
 
   // Polls the log until a line starts with |prefix|.
@@ -81,18 +105,14 @@ class StagedAgentTest : public ::testing::Test {
     return WaitFor([&] { return !env_.LogTexts(prefix).empty(); }, limit);
   }
   // The reply to |message| once the agent answers, within 10 s.
-  static std::string SendWhenUp(const std::string& message) {
+  std::string SendWhenUp(const std::string& message) const {
     std::string reply;
     WaitFor([&] { return !(reply = Send(message)).empty(); }, 10s);
     return reply;
   }
 
   // The agent's log, for a failure's message.
-  std::string LogDump() const {
-    std::string dump = "log:\n";
-    for (const std::string& text : env_.LogTexts("")) dump += text + "\n";
-    return dump;
-  }
+  std::string LogDump() const { return "log: " + ::testing::PrintToString(env_.LogTexts("")); }
 
   StageTestEnv env_;
 };
@@ -110,16 +130,17 @@ TEST_F(StagedAgentTest, StartsAnswersRunsTheDemoModulesAndStops) {
   EXPECT_EQ(env_.LogTexts("ERROR: "), std::vector<std::string>{});
 
   EXPECT_FALSE(Send("{\"ModuleRequest\":13}").empty());
-  EXPECT_TRUE(WaitForLog("SnapCheckModule: quick check: 1 file, 5 B in ", 10s));
+  // The view checks, then describes itself to the Console.
+  EXPECT_TRUE(WaitForLog("CONSOLE: module view", 10s)) << LogDump();
+  EXPECT_EQ(env_.LogTexts("SnapCheckModule: quick check: 1 file, 5 B in ").size(), 1u);
   EXPECT_EQ(env_.LogTexts("CONSOLE: module view").size(), 1u);
 
   // What each demo module does is the demo modules' test; here it answers
   // through the agent.
-  EXPECT_NE(Send("{\"ModuleRequest\":4,\"ModuleIdentificator\":\"TurboModule\"}")
-                .find("\"SwitchState\":"),
-            std::string::npos);
+  const std::string turbo = Send(R"({"ModuleRequest":4,"ModuleIdentificator":"TurboModule"})");
+  EXPECT_NE(turbo.find(R"("SwitchState":)"), std::string::npos) << turbo;
 
-  ASSERT_EQ(kill(static_cast<pid_t>(agent->pid()), SIGTERM), 0);
+  ASSERT_TRUE(AskToClose(*agent));
   EXPECT_EQ(agent->Wait(30000), 0);
   EXPECT_FALSE(env_.LogTexts("TRAY ### Closing...").empty());
   EXPECT_EQ(env_.LogTexts("HandsetLinkModule: monitoring"),
@@ -127,6 +148,7 @@ TEST_F(StagedAgentTest, StartsAnswersRunsTheDemoModulesAndStops) {
                                       "HandsetLinkModule: monitoring stopped"}));
 }
 
+#ifndef _WIN32
 // On a display, the quick-check request opens the Console's window with what
 // the SnapCheck module found; its default button runs the check again in the
 // module, which then describes itself anew.
@@ -161,7 +183,7 @@ TEST_F(StagedAgentTest, TheQuickCheckViewShowsSnapCheckAndItsButtonChecksAgain) 
       VirtualDisplay::TypeInto(".* - Settings", "shift+Tab shift+Tab space Tab Tab Return"));
   EXPECT_TRUE(WaitForLog("CONSOLE: settings saved (language en_II, start at logon 0, news 0)", 30s))
       << LogDump();
-  ASSERT_EQ(kill(static_cast<pid_t>(agent->pid()), SIGTERM), 0);
+  ASSERT_TRUE(AskToClose(*agent));
   EXPECT_EQ(agent->Wait(30000), 0);
 }
 
@@ -177,18 +199,16 @@ std::vector<std::string> FilesIn(const std::string& folder) {
 constexpr char kEntryFile[] = "Corvane\\x20Brisko\\x20\\x28Wardex.exe\\x29.desktop";
 constexpr uid_t kNobody = 65534;
 
-struct AutostartCase {
-  const char* what;
-  bool systemd;  // the task path; else the entry is written directly
-  bool as_user;  // an unprivileged user's own registration; else machine-wide
-};
-
 TEST_F(StagedAgentTest, RegisterTwiceLeavesOneEntryUnregisterTwiceNone) {
   if (!CanUnshare(true)) GTEST_SKIP() << "no private process namespace here";
-  const AutostartCase cases[] = {{"root, with systemd", true, false},
-                                 {"root, without systemd", false, false},
-                                 {"a user, with systemd", true, true}};
-  for (const AutostartCase& test : cases) {
+  const struct {
+    const char* what;
+    bool systemd;  // the task path; else the entry is written directly
+    bool as_user;  // an unprivileged user's own registration; else machine-wide
+  } cases[] = {{"root, with systemd", true, false},
+               {"root, without systemd", false, false},
+               {"a user, with systemd", true, true}};
+  for (const auto& test : cases) {
     SCOPED_TRACE(test.what);
     if (test.as_user && !RunningAsRoot()) continue;  // setpriv needs root
     const std::string base = env_.root().path() + "/" + (test.as_user ? "user" : "machine");
@@ -211,7 +231,7 @@ TEST_F(StagedAgentTest, RegisterTwiceLeavesOneEntryUnregisterTwiceNone) {
       }
       const std::string log = env_.root().path() + "/wardex.log";
       ASSERT_TRUE(WriteFile(log, ReadFile(log)));
-      ASSERT_EQ(chmod(log.c_str(), 0666), 0);
+      fs::permissions(log, fs::perms(0666));
       prefix.insert(prefix.end(),
                     {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
     }
@@ -225,7 +245,7 @@ TEST_F(StagedAgentTest, RegisterTwiceLeavesOneEntryUnregisterTwiceNone) {
     auto run = [&](const char* argument) {
       std::vector<std::string> words = prefix;
       words.insert(words.end(), {app + "/wardex", argument});
-      return Spawn(words)->Wait(30000);
+      return ChildProgram("/usr/bin/env", words).Wait(30000);
     };
     // The agent runs the Wardex module's own registration hooks too.
     const std::string marker = (test.as_user ? base + "/state" : env_.root().state_home()) +
@@ -237,11 +257,10 @@ TEST_F(StagedAgentTest, RegisterTwiceLeavesOneEntryUnregisterTwiceNone) {
     }
     EXPECT_TRUE(fs::exists(marker));
     // The task path names the working folder and a comment; the direct one neither.
-    const std::string name = "Name=Corvane Brisko (Wardex.exe)\n";
     const std::string exec = "Exec=\"" + app + "/wardex\"\n";
     EXPECT_EQ(
         ReadFile(autostart + "/" + kEntryFile),
-        "[Desktop Entry]\nType=Application\n" + name +
+        "[Desktop Entry]\nType=Application\nName=Corvane Brisko (Wardex.exe)\n" +
             (test.systemd ? "Comment=Corvane Brisko (Wardex.exe)\n" + exec + "Path=" + app + "/\n"
                           : exec) +
             "Terminal=false\nX-GNOME-Autostart-enabled=true\n");
@@ -268,6 +287,7 @@ TEST_F(StagedAgentTest, RegisterTwiceLeavesOneEntryUnregisterTwiceNone) {
     fs::remove_all(base);
   }
 }
+#endif
 
 }  // namespace
 }  // namespace wardex::test

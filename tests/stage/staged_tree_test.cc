@@ -167,9 +167,7 @@ TEST(StagedTree, PlugInsNeitherCarryNorCallThePlatformServices) {
 bool IsElf(const fs::path& path) {
   char magic[4] = {};
   std::ifstream(path, std::ios::binary).read(magic, sizeof(magic));
-  return std::string(magic, sizeof(magic)) ==
-         "\x7f"
-         "ELF";
+  return std::memcmp(magic, "\177ELF", sizeof(magic)) == 0;
 }
 
 // The tree must work wherever it is installed: a RUNPATH into the build tree
