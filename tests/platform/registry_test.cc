@@ -474,16 +474,10 @@ TEST_F(RegistryTest, AnInterruptedWriteIsNeverReadAsAMissingValue) {
                                                                                              : 12;
   });
   EXPECT_EQ(status, 0);
-  std::vector<std::string> reports;
-  for (const std::string& line : test::ReadLines(log)) {
-    auto parsed = test::ParseLogLine(line);
-    if (parsed && parsed->text.find("Registry hive") != std::string::npos) {
-      reports.push_back(std::to_string(parsed->level) + " " + parsed->text);
-    }
-  }
-  EXPECT_EQ(reports, std::vector<std::string>{"3 Registry hive " + MachineHive() +
-                                              " failed: SQLite error 776 (attempt to write a "
-                                              "readonly database)"});
+  EXPECT_EQ(test::LoggedAt(log, 3),
+            std::vector<std::string>{"Registry hive " + MachineHive() +
+                                     " failed: SQLite error 776 (attempt to write a readonly "
+                                     "database)"});
   // A reader who may write the hive rolls the journal back: the value as it was.
   EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount"), 41);
   EXPECT_FALSE(std::filesystem::exists(MachineHive() + "-journal"));
