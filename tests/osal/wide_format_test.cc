@@ -23,18 +23,13 @@ void ExpectRows(const std::vector<Row>& rows) {
   }
 }
 
-TEST(WideFormatTest, Integers) {
+TEST(WideFormatTest, IntegersAndTheirLengths) {
   ExpectRows({
       {u"000000AB", FormatWide(u"%08X", 0xABu)},
       {u"||  |", FormatWide(u"|%.0d|%2.0x|%.0o", 0, 0u, 0u)},  // 0 with precision 0 is empty
       {u"  42|42  |", FormatWide(u"%*d|%-*d|", 4, 42, 4, 42)},
       {u"42  |", FormatWide(u"%*d|", -4, 42)},  // negative "*" width: left-aligned
       {u"00042|42", FormatWide(u"%.*d|%.*d", 5, 42, -1, 42)},
-  });
-}
-
-TEST(WideFormatTest, LengthModifiers) {
-  ExpectRows({
       {u"-9223372036854775808", FormatWide(u"%I64d", INT64_MIN)},
       {u"18446744073709551615|FFFFFFFFFFFFFFFF|ffffffffffffffff",
        FormatWide(u"%I64u|%I64X|%I64x", UINT64_MAX, UINT64_MAX, UINT64_MAX)},
@@ -118,7 +113,7 @@ TEST(WideFormatTest, NumbersMatchTheCRulesInEveryCombination) {
   EXPECT_EQ(compared, 32 * 3 * 4 * (6 * 6 + 6 * 8));
 }
 
-TEST(WideFormatTest, StringsAndCharacters) {
+TEST(WideFormatTest, StringsCharactersAndLiterals) {
   const char16_t pair[] = {u'x', 0xD83D, 0xDE00, 0};  // x U+1F600
   ExpectRows({
       {u"ab   |   ab|a", FormatWide(u"%-5s|%5s|%.1s", u"ab", u"ab", u"ab")},
@@ -133,6 +128,14 @@ TEST(WideFormatTest, StringsAndCharacters) {
       {u"W|n|ü|x|\uFFFD", FormatWide(u"%c|%C|%lc|%hc|%C", u'W', 'n', u'ü', 'x', 0xC3)},
       {u"  a|b  |", FormatWide(u"%3c|%-3c|", u'a', u'b')},
       {std::u16string(u"a\0b", 3), FormatWide(u"a%cb", 0)},
+      // Literals, and directives that are none.
+      {u"100%", FormatWide(u"%d%%", 100)},
+      {u"%q|%y 1", FormatWide(u"%q|%y %d", 1)},
+      {u"%-5k", FormatWide(u"%-5k")},
+      {u"abc%", FormatWide(u"abc%")},
+      {u"abc%-08.3", FormatWide(u"abc%-08.3")},
+      {u"plain text", FormatWide(u"plain text")},
+      {u"", FormatWide(u"")},
   });
 }
 
@@ -143,18 +146,6 @@ TEST(WideFormatTest, PrecisionBoundsUnterminatedArrays) {
   const char16_t wide[] = {u'c', u'd'};
   const char pair[] = {'x', '\xF0', '\x9F', '\x98', '\x80'};
   EXPECT_EQ(FormatWide(u"%.2S|%.2s|%.3S", narrow, wide, pair), u"ab|cd|x\U0001F600");
-}
-
-TEST(WideFormatTest, LiteralsAndUnknownDirectives) {
-  ExpectRows({
-      {u"100%", FormatWide(u"%d%%", 100)},
-      {u"%q|%y 1", FormatWide(u"%q|%y %d", 1)},
-      {u"%-5k", FormatWide(u"%-5k")},
-      {u"abc%", FormatWide(u"abc%")},
-      {u"abc%-08.3", FormatWide(u"abc%-08.3")},
-      {u"plain text", FormatWide(u"plain text")},
-      {u"", FormatWide(u"")},
-  });
 }
 
 TEST(WideFormatTest, AppendFormatKeepsWhatIsThere) {

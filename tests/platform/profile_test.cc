@@ -56,7 +56,7 @@ TEST_F(ProfileTest, ValueLengthsAtTheBufferBoundary) {
   const Case cases[] = {{0, 0}, {253, 253}, {254, 254}, {255, 254}};
   for (const Case& c : cases) {
     std::string value(c.length, 'v');
-    value[0] = 'a';
+    if (!value.empty()) value[0] = 'a';  // a cut at the wrong end shows
     ASSERT_TRUE(test::WriteFile(Path("v.ini"), "[s]\nk=" + value + "\n"));
     auto [length, buffer] = Read(u"s", u"k", 255, "v.ini");
     EXPECT_EQ(length, c.expected) << c.length;
