@@ -110,12 +110,8 @@ TEST_F(ComputerIdTest, AFirstRunMakesTheBaseAndStoresItInAllThreePlaces) {
   EXPECT_NE(file.find("[ID]"), std::string::npos) << file;
   EXPECT_NE(file.find("CID=" + base), std::string::npos) << file;
 #if !defined(_WIN32)  // Windows: the access the common folder's ACL passes on
-  struct stat folder {
-  }, stored{};
-  ASSERT_EQ(stat(IdFolder().c_str(), &folder), 0);
-  ASSERT_EQ(stat(IdFile().c_str(), &stored), 0);
-  EXPECT_EQ(folder.st_mode & 07777, 0755u);
-  EXPECT_EQ(stored.st_mode & 07777, 0644u);
+  EXPECT_EQ(std::filesystem::status(IdFolder()).permissions(), std::filesystem::perms(0755));
+  EXPECT_EQ(std::filesystem::status(IdFile()).permissions(), std::filesystem::perms(0644));
 #endif
 }
 

@@ -88,12 +88,9 @@ TEST_F(IpcLibraryTest, SocketIsPrivateToTheUser) {
   const std::u16string channel = ServerChannel();  // "test channel.<number>"
   EXPECT_EQ(SocketPath(), std::string(getenv("XDG_RUNTIME_DIR")) + "/wardex/ipc/test%20channel" +
                               std::string(channel.begin() + 12, channel.end()));
-  struct stat info {};
-  ASSERT_EQ(stat(SocketPath().c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
-  const std::string folder = std::string(getenv("XDG_RUNTIME_DIR")) + "/wardex/ipc";
-  ASSERT_EQ(stat(folder.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  namespace fs = std::filesystem;
+  EXPECT_EQ(fs::status(SocketPath()).permissions(), fs::perms(0600));
+  EXPECT_EQ(fs::status(fs::path(SocketPath()).parent_path()).permissions(), fs::perms(0700));
 }
 
 TEST_F(IpcLibraryTest, StaleSocketIsReplaced) {
