@@ -182,11 +182,7 @@ TEST_F(StagedInstall, TextsFallBackOverTheThreeSections) {
                                   "IDS_NAME=%Company% %COMPANY%\n"
                                   "[ConsoleModule]\nCONSOLE_LANGUAGE_NAME=Deutsch\n"));
   ASSERT_TRUE(test::WriteFile(bin() + "/language/Texts.ini", "[general]\nIDS_STRING_EXIT=Exit\n"));
-  struct Case {
-    std::string args;
-    std::string expected;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"text IDS_STRING_EXIT", "Beenden"},
       {"text IDS_BOTH", "aus Wardex"},
       {"text IDS_SHARED", "Zwei\nZeilen"},
@@ -197,7 +193,7 @@ TEST_F(StagedInstall, TextsFallBackOverTheThreeSections) {
       // Each language file names its language; one that does not is named by its code.
       {"languages", "en_II=en_II\nde=Deutsch"},
   };
-  for (const Case& c : cases) EXPECT_EQ(Run(c.args), c.expected) << c.args;
+  for (const auto& [args, expected] : cases) EXPECT_EQ(Run(args), expected) << args;
   EXPECT_EQ(LogTexts(9),
             (std::vector<std::string>{"LoadLocalizedString ## ERROR: Result is empty ## "
                                       "ModuleName: wardex ## StringID: IDS_MISSING"}));
@@ -426,29 +422,21 @@ TEST_F(RegistryKey, WritesRootsAndViews) {
 }
 
 TEST(OperatingSystemLanguage, TheTableAndItsExceptions) {
-  struct Case {
-    uint16_t langid;
-    const char* code;
-  };
   // The table's ends, the suite's own codes, and identifiers it lacks.
-  const Case cases[] = {
+  const std::pair<uint16_t, const char*> cases[] = {
       {0x0401, "ar_SA"}, {0x0407, "de_DE"}, {0x043C, "gd"},    {0x0809, "en_UK"},
       {0x2409, "en_CB"}, {0x0818, "ro_MO"}, {0x0453, "kh_KH"}, {0x0C1A, "sr_SP"},
       {0x0814, "no_NO"}, {0x1C0C, "fr_FR"}, {0x380C, "fr_MA"}, {0x540A, "es_US"},
       {0x0433, "[433]"}, {0x0480, "[480]"}, {0x0000, "[0]"},   {0xFFFF, "[FFFF]"},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Narrow(LanguageCodeFromLangId(c.langid)), c.code) << std::hex << c.langid;
+  for (const auto& [langid, code] : cases) {
+    EXPECT_EQ(Narrow(LanguageCodeFromLangId(langid)), code) << std::hex << langid;
   }
 }
 
 #if !defined(_WIN32)  // the POSIX locale's names
 TEST(OperatingSystemLanguage, TheLocaleGivesTheLangId) {
-  struct Case {
-    const char* locale;
-    uint16_t langid;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, uint16_t> cases[] = {
       {"C", 0x0409},
       {"POSIX", 0x0409},
       {"C.UTF-8", 0x0409},
@@ -465,8 +453,8 @@ TEST(OperatingSystemLanguage, TheLocaleGivesTheLangId) {
       {"km_KH", 0x0453},
       {"eo", 0x0409},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(platform::LangIdFromLocaleName(c.locale), c.langid) << c.locale;
+  for (const auto& [locale, langid] : cases) {
+    EXPECT_EQ(platform::LangIdFromLocaleName(locale), langid) << locale;
   }
   // LC_ALL wins over LC_MESSAGES, which wins over LANG; empty ones are skipped.
   test::ScopedTestRoot root;

@@ -62,21 +62,17 @@ constexpr char16_t kKind6Reply[] =
 constexpr uint32_t kKind6ReplyBytes = sizeof(kKind6Reply);  // with the terminator
 
 TEST_F(PipeCallbackTest, ReplyIsWrittenOnlyWhenItFitsWithItsTerminator) {
-  struct Case {
-    uint32_t capacity;
-    uint32_t reply_size;
-  };
-  const Case cases[] = {
+  const std::pair<uint32_t, uint32_t> cases[] = {
       {4096, kKind6ReplyBytes},
       {kKind6ReplyBytes, kKind6ReplyBytes},
       {kKind6ReplyBytes - 1, 0},
       {kKind6ReplyBytes - 2, 0},  // the text without its terminator
       {0, 0},
   };
-  for (const Case& c : cases) {
-    const CallbackResult result = Call(kKind6, c.capacity);
-    EXPECT_EQ(result.reply_size, c.reply_size) << c.capacity;
-    if (c.reply_size != 0) {
+  for (const auto& [capacity, reply_size] : cases) {
+    const CallbackResult result = Call(kKind6, capacity);
+    EXPECT_EQ(result.reply_size, reply_size) << capacity;
+    if (reply_size != 0) {
       EXPECT_EQ(result.reply, std::u16string(kKind6Reply, sizeof(kKind6Reply) / 2));
     }
   }

@@ -335,13 +335,11 @@ TEST(KaPathTest, CombinePathNeedsOneRelativePath) {
 }
 
 TEST(KaPathTest, DriveNumbersAndRoots) {
-  const struct {
-    const char16_t* root;
-    int drive;
-  } cases[] = {{u"C:", 2},    {u"c", 2},   {u"z:", 25},   {u"A", 0},  {u"", -1},
-               {u"C:\\", -1}, {u"1:", -1}, {u"\\\\", -1}, {u"/", -1}, {u"http://h", -1}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(KaPath::GetDriveNumberFromRoot(c.root), c.drive) << U8(c.root);
+  const std::pair<const char16_t*, int> cases[] = {
+      {u"C:", 2},    {u"c", 2},   {u"z:", 25},   {u"A", 0},  {u"", -1},
+      {u"C:\\", -1}, {u"1:", -1}, {u"\\\\", -1}, {u"/", -1}, {u"http://h", -1}};
+  for (const auto& [root, drive] : cases) {
+    EXPECT_EQ(KaPath::GetDriveNumberFromRoot(root), drive) << U8(root);
   }
   EXPECT_EQ(U8(KaPath::GetRootFromDriveNumber(0)), "A:");
   EXPECT_EQ(U8(KaPath::GetRootFromDriveNumber(25)), "Z:");

@@ -311,11 +311,7 @@ TEST(KaStringTest, ChangesTrimmingAndReversing) {
 }
 
 TEST(KaStringTest, CaseMappingCoversLatinGreekAndCyrillic) {
-  struct Case {
-    std::u16string lower;
-    std::u16string upper;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::pair<std::u16string, std::u16string>> cases = {
       {u"gr\u00fc\u00dfe \u00e4\u00f6\u00fc", u"GR\u00dc\u00dfE \u00c4\u00d6\u00dc"},  // ß stays
       {u"\u00e0\u00fe\u00ff", u"\u00c0\u00de\u0178"},
       {u"\u0105\u010d\u0142\u017c\u0151", u"\u0104\u010c\u0141\u017b\u0150"},    // Latin Extended-A
@@ -326,14 +322,14 @@ TEST(KaStringTest, CaseMappingCoversLatinGreekAndCyrillic) {
        u"\u041f\u0420\u0418\u0412\u0415\u0422 \u0401\u0407"},  // Cyrillic
       {u"123 !?", u"123 !?"},
   };
-  for (const Case& c : cases) {
-    KaString up(c.lower.c_str());
+  for (const auto& [lower, upper] : cases) {
+    KaString up(lower.c_str());
     up.MakeUpper();
-    EXPECT_EQ(Text(up), c.upper);
-    KaString down(c.upper.c_str());
+    EXPECT_EQ(Text(up), upper);
+    KaString down(upper.c_str());
     down.MakeLower();
     // ß has no upper case of one character, so it round-trips as itself.
-    EXPECT_EQ(Text(down), c.lower);
+    EXPECT_EQ(Text(down), lower);
   }
   KaString sigma(u"\u03c3\u03c2");  // both lower-case sigmas
   sigma.MakeUpper();
@@ -448,11 +444,7 @@ TEST(KaStringTest, FormatWorksWhileAThreadEnds) {
 }
 
 TEST(KaStringTest, FormatMessageInsertsByNumber) {
-  struct Case {
-    std::function<void(KaString&)> format;
-    std::u16string expected;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::pair<std::function<void(KaString&)>, std::u16string>> cases = {
       {[](KaString& s) { s.FormatMessage(u"%1 has %2!d! items", u"Box", 3); }, u"Box has 3 items"},
       {[](KaString& s) { s.FormatMessage(u"%2 before %1", u"one", u"two"); }, u"two before one"},
       {[](KaString& s) { s.FormatMessage(u"%1%1", u"ab"); }, u"abab"},
@@ -471,8 +463,8 @@ TEST(KaStringTest, FormatMessageInsertsByNumber) {
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(i);
     KaString s;
-    cases[i].format(s);
-    EXPECT_EQ(Text(s), cases[i].expected);
+    cases[i].first(s);
+    EXPECT_EQ(Text(s), cases[i].second);
   }
 }
 

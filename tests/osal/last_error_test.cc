@@ -14,16 +14,13 @@ namespace {
 
 // A sample of the table: the codes callers test for, and errno values it lacks.
 TEST(LastErrorTest, ErrnoTable) {
-  const struct {
-    int errno_value;
-    uint32_t expected;
-  } cases[] = {
+  const std::pair<int, uint32_t> cases[] = {
       {0, 0},          {ENOENT, 2},      {EACCES, 5},        {EPERM, 5},
       {EEXIST, 183},   {ENOTEMPTY, 145}, {ETIMEDOUT, 10060}, {ECONNREFUSED, 10061},
       {EAGAIN, 10035}, {-1, 31},         {100000, 31},       {EDOM, 31},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Win32ErrorFromErrno(c.errno_value), c.expected) << "errno " << c.errno_value;
+  for (const auto& [errno_value, expected] : cases) {
+    EXPECT_EQ(Win32ErrorFromErrno(errno_value), expected) << "errno " << errno_value;
   }
 }
 
@@ -53,10 +50,7 @@ TEST(LastErrorTest, EachThreadHasItsOwn) {
 }
 
 TEST(ErrorTextTest, KnownCodes) {
-  const struct {
-    uint32_t code;
-    const char16_t* expected;
-  } cases[] = {
+  const std::pair<uint32_t, const char16_t*> cases[] = {
       {0, u"The operation completed successfully.\r\n"},
       {2, u"The system cannot find the file specified.\r\n"},
       {5, u"Access is denied.\r\n"},
@@ -71,10 +65,10 @@ TEST(ErrorTextTest, KnownCodes) {
       // With the errno base the number is an errno; without it, a Win32 code (2 above).
       {kErrnoErrorBase | ENOENT, u"No such file or directory\r\n"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [code, expected] : cases) {
     std::u16string text;
-    ASSERT_TRUE(GetErrorText(c.code, text)) << std::hex << c.code;
-    EXPECT_EQ(ToUtf8(text), ToUtf8(c.expected)) << std::hex << c.code;
+    ASSERT_TRUE(GetErrorText(code, text)) << std::hex << code;
+    EXPECT_EQ(ToUtf8(text), ToUtf8(expected)) << std::hex << code;
   }
 }
 

@@ -183,10 +183,7 @@ TEST(Utf8Test, RoundTrips) {
 }
 
 TEST(Utf8Test, InvalidInputBecomesReplacementCharacters) {
-  const struct {
-    std::string input;
-    std::u16string expected;
-  } cases[] = {
+  const std::pair<std::string, std::u16string> cases[] = {
       {"a\xC3(", u"a\uFFFD("},                            // cut two-byte sequence
       {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong "/"
       {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},            // overlong, three bytes
@@ -198,18 +195,15 @@ TEST(Utf8Test, InvalidInputBecomesReplacementCharacters) {
       {"\xBF\x80x", u"\uFFFD\uFFFDx"},                    // stray continuations
       {"\xFF\xFE", u"\uFFFD\uFFFD"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ToUtf8(FromUtf8(c.input)), ToUtf8(c.expected)) << "input of " << c.input.size();
+  for (const auto& [input, expected] : cases) {
+    EXPECT_EQ(ToUtf8(FromUtf8(input)), ToUtf8(expected)) << "input of " << input.size();
   }
   // A length cuts a sequence that goes on beyond it.
   EXPECT_EQ(FromUtf8("\xC3\xBC", 1), u"\uFFFD");
 }
 
 TEST(Utf8Test, LoneSurrogatesEncodeAsReplacementCharacter) {
-  const struct {
-    std::u16string input;
-    std::string expected;
-  } cases[] = {
+  const std::pair<std::u16string, std::string> cases[] = {
       {{u'a', 0xD800, u'b'},
        "a\xEF\xBF\xBD"
        "b"},
@@ -218,8 +212,8 @@ TEST(Utf8Test, LoneSurrogatesEncodeAsReplacementCharacter) {
       {{0xDE00, 0xD83D}, "\xEF\xBF\xBD\xEF\xBF\xBD"},              // pair in the wrong order
       {{0xD83D, 0xD83D, 0xDE00}, "\xEF\xBF\xBD\xF0\x9F\x98\x80"},  // high, then a real pair
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ToUtf8(c.input), c.expected);
+  for (const auto& [input, expected] : cases) {
+    EXPECT_EQ(ToUtf8(input), expected);
   }
   // A length that splits a pair leaves the high half alone.
   const char16_t pair[] = {0xD83D, 0xDE00};

@@ -48,20 +48,16 @@ class ProfileTest : public ::testing::Test {
 };
 
 TEST_F(ProfileTest, ValueLengthsAtTheBufferBoundary) {
-  struct Case {
-    size_t length;
-    uint32_t expected;
-  };
   // A value that fills the buffer and one that is cut both answer size - 1.
-  const Case cases[] = {{0, 0}, {253, 253}, {254, 254}, {255, 254}};
-  for (const Case& c : cases) {
-    std::string value(c.length, 'v');
+  const std::pair<size_t, uint32_t> cases[] = {{0, 0}, {253, 253}, {254, 254}, {255, 254}};
+  for (const auto& [value_length, expected] : cases) {
+    std::string value(value_length, 'v');
     if (!value.empty()) value[0] = 'a';  // a cut at the wrong end shows
     ASSERT_TRUE(test::WriteFile(Path("v.ini"), "[s]\nk=" + value + "\n"));
     auto [length, buffer] = Read(u"s", u"k", 255, "v.ini");
-    EXPECT_EQ(length, c.expected) << c.length;
-    EXPECT_EQ(buffer.substr(0, length), Wide(value.substr(0, length))) << c.length;
-    EXPECT_EQ(buffer[length], u'\0') << c.length;
+    EXPECT_EQ(length, expected) << value_length;
+    EXPECT_EQ(buffer.substr(0, length), Wide(value.substr(0, length))) << value_length;
+    EXPECT_EQ(buffer[length], u'\0') << value_length;
   }
 }
 

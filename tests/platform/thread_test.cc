@@ -128,15 +128,11 @@ bool PrioritiesReachTheSystem() {
   auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &probe);
   if (thread == nullptr) return false;
   const ObservedPriorities expected = ExpectedPriorities();
-  const struct {
-    int priority;
-    int observed;
-  } cases[] = {{kThreadPriorityNormal, expected.normal},
-               {kThreadPriorityBelowNormal, expected.below_normal},
-               {kThreadPriorityLowest, expected.lowest}};
-  for (const auto& c : cases) {
-    if (!thread->SetPriority(c.priority) || ObservedPriority(thread->id()) != c.observed)
-      return false;
+  const std::pair<int, int> cases[] = {{kThreadPriorityNormal, expected.normal},
+                                       {kThreadPriorityBelowNormal, expected.below_normal},
+                                       {kThreadPriorityLowest, expected.lowest}};
+  for (const auto& [priority, observed] : cases) {
+    if (!thread->SetPriority(priority) || ObservedPriority(thread->id()) != observed) return false;
   }
   return ObservedPriority(CurrentThreadId()) == expected.normal;
 }

@@ -261,20 +261,16 @@ bool RunChild(const test::ScopedTestRoot& root, const std::string& install_cfg, 
 }
 
 TEST(TimeServerTimeTest, WithoutConfigurationTheDefaultsApply) {
-  struct Case {
-    const char* what;
-    const char* install_cfg;
-  };
-  const Case kCases[] = {
+  const std::pair<const char*, const char*> kCases[] = {
       {"no time section", "[install]\nlang=en\n"},
       {"empty values", "[time]\nservers=\nreply_timeout=\n"},
       {"negative time-out", "[time]\nreply_timeout=-5\n"},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, install_cfg] : kCases) {
+    SCOPED_TRACE(what);
     test::ScopedTestRoot root;
     ChildReport report;
-    ASSERT_TRUE(RunChild(root, c.install_cfg, &report, /*read_only=*/true));
+    ASSERT_TRUE(RunChild(root, install_cfg, &report, /*read_only=*/true));
     EXPECT_EQ(report.timeout_ms, 5000u);
     EXPECT_EQ(report.servers, (std::vector<std::string>{"129.6.15.28:123", "pool.ntp.org:123",
                                                         "time.nist.gov:123"}));
