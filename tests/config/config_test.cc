@@ -143,12 +143,9 @@ TEST_F(StagedInstall, AFileIsRegisteredForUninstallOnceAndOnlyWhenWritten) {
 
 TEST_F(StagedInstall, LanguageVariantsAreChosenInTheirFallbackOrder) {
   const std::string folder = root_.path() + "/f";
-  struct Case {
-    std::string language;
-    std::vector<std::string> files;  // below folder
-    std::string expected;            // "found path", relative to folder
-  };
-  const Case cases[] = {
+  // files: below folder
+  // expected: "found path", relative to folder
+  const std::tuple<std::string, std::vector<std::string>, std::string> cases[] = {
       {"de_AT", {"Texts_de.ini", "Texts.ini"}, "1 Texts_de.ini"},
       {"de_AT", {"Texts_de_AT.ini", "Texts_de.ini"}, "1 Texts_de_AT.ini"},
       {"de_AT", {"Texts.ini"}, "1 Texts.ini"},
@@ -157,15 +154,14 @@ TEST_F(StagedInstall, LanguageVariantsAreChosenInTheirFallbackOrder) {
       {"_xx", {"Texts_.ini"}, "0 Texts.ini"},
       {"fr_FR", {"language/other.ini"}, "0 Texts.ini"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [language, files, expected] : cases) {
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
-    for (const std::string& file : c.files) ASSERT_TRUE(test::WriteFile(folder + "/" + file, "x"));
-    ASSERT_TRUE(
-        test::WriteFile(bin() + "/install.cfg", "[install]\nLanguage=" + c.language + "\n"));
+    for (const std::string& file : files) ASSERT_TRUE(test::WriteFile(folder + "/" + file, "x"));
+    ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg", "[install]\nLanguage=" + language + "\n"));
     EXPECT_EQ(SystemPath(Run("localize " + folder + "/Texts.ini")),
-              SystemPath(c.expected.substr(0, 2) + folder + "/" + c.expected.substr(2)))
-        << c.language << " " << c.files[0];
+              SystemPath(expected.substr(0, 2) + folder + "/" + expected.substr(2)))
+        << language << " " << files[0];
   }
 }
 
@@ -213,12 +209,8 @@ TEST_F(StagedInstall, PlaceholdersAreExpandedInTheirOrderAndCases) {
   ASSERT_TRUE(test::WriteFile(bin() + "/product.cfg",
                               "[install]\ncompany=quen ärzte\npro2=Rapid\npro3=Pure %pro4%\n"
                               "pro4=Guard\npro1=Suite %pro3%\n"));
-  struct Case {
-    std::string install;  // install.cfg's section install
-    std::string text;
-    std::string expected;
-  };
-  const Case cases[] = {
+  // install: install.cfg's section install
+  const std::tuple<std::string, std::string, std::string> cases[] = {
       {"", "%company%/%Company%/%COMPANY%", "quen ärzte/quen ärzte/QUEN ÄRZTE"},
       {"", "%companyfull% %COMPANYFULL%", "Corvane GmbH CORVANE GMBH"},
       {"", "%PRO2% %pro2%", "RAPID Rapid"},
@@ -234,9 +226,9 @@ TEST_F(StagedInstall, PlaceholdersAreExpandedInTheirOrderAndCases) {
       {"", "%Pro1%", "Suite %pro3%"},
       {"", "%function_wardex% %promobile%", "Wardex quenpure Mobile"},
   };
-  for (const Case& c : cases) {
-    ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg", "[install]\n" + c.install + "\n"));
-    EXPECT_EQ(Run("expand", c.text), c.expected) << c.install << " " << c.text;
+  for (const auto& [install, text, expected] : cases) {
+    ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg", "[install]\n" + install + "\n"));
+    EXPECT_EQ(Run("expand", text), expected) << install << " " << text;
   }
   EXPECT_EQ(Run("expand-threads %COMPANY%"),
             "QUEN ÄRZTE\nQUEN ÄRZTE\nQUEN ÄRZTE\nQUEN ÄRZTE\nQUEN ÄRZTE\nQUEN ÄRZTE\nQUEN "

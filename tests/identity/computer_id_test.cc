@@ -153,21 +153,15 @@ TEST_F(ComputerIdTest, TheComputerIdIsTheDigestOfBaseAndProductName) {
   EXPECT_EQ(GetComputerID(),
             computer_id_internal::ComputerIDFor(base, platform::kProductName, u""));
 
-  struct Case {
-    const char16_t* base;
-    const char16_t* product;
-    const char16_t* executable;
-    const char* digest;
-  };
-  const Case kCases[] = {
+  const std::tuple<const char16_t*, const char16_t*, const char16_t*, const char*> kCases[] = {
       {u"abc", u"Wardex", u"/opt/wardex/wardex", "8229f84f66fdc6ef9fb09cc68e5024cb"},
       {u"abc", u"Other", u"/opt/wardex/wardex", "49ee4822f5636f946736380d7dfc5245"},
       {u"abc", u"", u"/x/y/prog", "4533491da11281fca71eae240fa1ba7e"},
       {u"abc", u"", u"C:\\x\\y\\prog", "4533491da11281fca71eae240fa1ba7e"},
       {u"abc\u00e9", u"", u"", "c8477b3d058dc0dfcb88357f852536a0"},  // UTF-8 bytes
   };
-  for (const Case& c : kCases) {
-    EXPECT_EQ(Utf8(computer_id_internal::ComputerIDFor(c.base, c.product, c.executable)), c.digest);
+  for (const auto& [base, product, executable, digest] : kCases) {
+    EXPECT_EQ(Utf8(computer_id_internal::ComputerIDFor(base, product, executable)), digest);
   }
 }
 
@@ -356,12 +350,7 @@ TEST(ComputerIdNetworkPartTest, TakesTheFirstSuitableEthernetAdapter) {
     return NetworkAdapter{"", ethernet, std::move(address), std::move(gateway)};
   };
   const NetworkAdapter good = adapter(true, {0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x5f}, "10.0.0.1");
-  struct Case {
-    const char* what;
-    std::vector<NetworkAdapter> adapters;
-    const char* part;
-  };
-  const Case kCases[] = {
+  const std::tuple<const char*, std::vector<NetworkAdapter>, const char*> kCases[] = {
       {"no adapters", {}, "SOMEWHERE"},
       {"one good", {good}, "0A:1B:2C:3D:4E:5F"},
       {"not Ethernet",
@@ -374,8 +363,8 @@ TEST(ComputerIdNetworkPartTest, TakesTheFirstSuitableEthernetAdapter) {
       {"short address", {adapter(true, {0xff, 0xff}, "10.0.0.1")}, "SOMEWHERE"},
       {"only unsuitable", {adapter(true, {0, 0, 0, 0, 0, 0}, "10.0.0.1")}, "SOMEWHERE"},
   };
-  for (const Case& c : kCases) {
-    EXPECT_EQ(Utf8(computer_id_internal::NetworkPart(c.adapters)), c.part) << c.what;
+  for (const auto& [what, adapters, part] : kCases) {
+    EXPECT_EQ(Utf8(computer_id_internal::NetworkPart(adapters)), part) << what;
   }
 }
 

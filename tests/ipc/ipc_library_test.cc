@@ -107,23 +107,17 @@ std::string Frame(const std::string& message) {
 }
 
 TEST_F(IpcLibraryTest, RepliesAndTellsNoReplyFromAnEmptyReply) {
-  struct Case {
-    std::string message;
-    int32_t result;
-    std::string reply;
-    uint32_t reply_size;
-  };
-  const Case cases[] = {
+  const std::tuple<std::string, int32_t, std::string, uint32_t> cases[] = {
       {"hello", kIpcOk, "echo:hello", 22},
       {"empty", kIpcOk, "", 2},
       {"silent", kIpcNoReply, "", 0},
       {"", kIpcOk, "echo:", 12},
   };
-  for (const Case& c : cases) {
-    const Exchange got = Send(c.message);
-    EXPECT_EQ(got.result, c.result) << c.message;
-    EXPECT_EQ(got.reply, c.reply) << c.message;
-    EXPECT_EQ(got.reply_size, c.reply_size) << c.message;
+  for (const auto& [message, result, reply, reply_size] : cases) {
+    const Exchange got = Send(message);
+    EXPECT_EQ(got.result, result) << message;
+    EXPECT_EQ(got.reply, reply) << message;
+    EXPECT_EQ(got.reply_size, reply_size) << message;
   }
   // The wire as another program sees it: one frame of status, length, text.
   RawClient raw;

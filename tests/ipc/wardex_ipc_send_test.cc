@@ -85,12 +85,7 @@ TEST_F(WardexIpcSendTest, PrintsTheReplyAloneOnStandardOutput) {
 }
 
 TEST_F(WardexIpcSendTest, FailuresExitNonZeroWithAClearMessage) {
-  struct Case {
-    std::vector<std::string> arguments;
-    int exit_code;
-    std::string error;
-  };
-  const Case cases[] = {
+  const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
       {{"send", "--channel", "nobody", "x"}, 1, "no agent listens on the channel"},
       {{"send", "--channel", kChannel, "--address", "192.0.2.7", "x"}, 1, "refused"},
       {{"send", "--channel", kChannel, "--timeout", "0", "x"}, 2, "--timeout takes milliseconds"},
@@ -108,27 +103,22 @@ TEST_F(WardexIpcSendTest, FailuresExitNonZeroWithAClearMessage) {
        1,
        "wardex-ipc: line 2, column 14: Invalid end of string.\n"},
   };
-  for (const Case& c : cases) {
-    const ToolRun run = Tool(c.arguments);
-    EXPECT_EQ(run.exit_code, c.exit_code) << c.error;
-    EXPECT_EQ(run.out, "") << c.error;
+  for (const auto& [arguments, exit_code, error] : cases) {
+    const ToolRun run = Tool(arguments);
+    EXPECT_EQ(run.exit_code, exit_code) << error;
+    EXPECT_EQ(run.out, "") << error;
     // A message that ends its line is the whole of standard error.
-    if (c.error.back() == '\n') {
-      EXPECT_EQ(run.err, c.error);
+    if (error.back() == '\n') {
+      EXPECT_EQ(run.err, error);
     } else {
-      EXPECT_NE(run.err.find(c.error), std::string::npos) << c.error << ": " << run.err;
+      EXPECT_NE(run.err.find(error), std::string::npos) << error << ": " << run.err;
     }
   }
 }
 
 // What decode prints, from an argument or standard input, as the agent reads it.
 TEST_F(WardexIpcSendTest, DecodePrintsTheRecordAndTheReply) {
-  struct Case {
-    std::vector<std::string> arguments;
-    std::string input;
-    std::vector<std::string> printed;
-  };
-  const Case cases[] = {
+  const std::tuple<std::vector<std::string>, std::string, std::vector<std::string>> cases[] = {
       {{"decode", R"({"ModuleRequest":10,"ModuleIdentificator":"W",)"
                   R"("MessageHeader":"H","Message":"M","BtnTitle":"Go","BtnCmdLine":"x"})"},
        "",
@@ -140,10 +130,10 @@ TEST_F(WardexIpcSendTest, DecodePrintsTheRecordAndTheReply) {
        {"[{\"ModuleIdentificator\":\"A\",\"ModuleRequest\":6}]"}},
       {{"--help"}, "", {"wardex-ipc decode [MESSAGE]", "common/" + kLibraryFile + " beside"}},
   };
-  for (const Case& c : cases) {
-    const ToolRun run = Tool(c.arguments, c.input);
-    EXPECT_EQ(run.exit_code, 0) << c.printed[0] << ": " << run.err;
-    for (const std::string& text : c.printed) {
+  for (const auto& [arguments, input, printed] : cases) {
+    const ToolRun run = Tool(arguments, input);
+    EXPECT_EQ(run.exit_code, 0) << printed[0] << ": " << run.err;
+    for (const std::string& text : printed) {
       EXPECT_NE(run.out.find(text), std::string::npos) << text << "\n" << run.out;
     }
   }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace KaOSAL {
@@ -15,12 +16,7 @@ const char kGruesseUtf8[] = "Gr\u00fc\u00dfe";  // UTF-8 bytes
 std::u16string Wide(const KaWString& s) { return std::u16string(s.c_str(), s.GetLength()); }
 
 TEST(KaBaseStringTest, NarrowingByCodePage) {
-  struct Case {
-    const char16_t* text;
-    unsigned codepage;
-    std::string expected;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::tuple<const char16_t*, unsigned, std::string>> cases = {
       {kGruesse, KA_CP_7BIT, "Gr??e"},
       {kGruesse, KA_CP_UTF8, kGruesseUtf8},
       {kGruesse, KA_CP_ACP, kGruesseUtf8},
@@ -32,23 +28,18 @@ TEST(KaBaseStringTest, NarrowingByCodePage) {
       {u"", KA_CP_UTF8, ""},
       {nullptr, KA_CP_UTF8, ""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.expected);
-    const KaAString narrow(c.text, c.codepage);
-    EXPECT_EQ(std::string(narrow.c_str(), narrow.GetLength()), c.expected);
-    EXPECT_EQ(std::strlen(narrow.c_str()), c.expected.size());
-    EXPECT_EQ(narrow.IsEmpty(), c.expected.empty());
-    EXPECT_EQ(narrow.GetCodepage(), c.codepage);
+  for (const auto& [text, codepage, expected] : cases) {
+    SCOPED_TRACE(expected);
+    const KaAString narrow(text, codepage);
+    EXPECT_EQ(std::string(narrow.c_str(), narrow.GetLength()), expected);
+    EXPECT_EQ(std::strlen(narrow.c_str()), expected.size());
+    EXPECT_EQ(narrow.IsEmpty(), expected.empty());
+    EXPECT_EQ(narrow.GetCodepage(), codepage);
   }
 }
 
 TEST(KaBaseStringTest, WideningByCodePage) {
-  struct Case {
-    const char* text;
-    unsigned codepage;
-    std::u16string expected;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::tuple<const char*, unsigned, std::u16string>> cases = {
     {kGruesseUtf8, KA_CP_UTF8, kGruesse},
     {kGruesseUtf8, KA_CP_ACP, kGruesse},
     {kGruesseUtf8, KA_CP_7BIT, u"Gr????e"},  // every byte from 128 up
@@ -65,11 +56,11 @@ TEST(KaBaseStringTest, WideningByCodePage) {
     {"", KA_CP_7BIT, u""},
     {nullptr, KA_CP_UTF8, u""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.codepage);
-    const KaWString wide(c.text, c.codepage);
-    EXPECT_EQ(Wide(wide), c.expected);
-    EXPECT_EQ(wide.IsEmpty(), c.expected.empty());
+  for (const auto& [text, codepage, expected] : cases) {
+    SCOPED_TRACE(codepage);
+    const KaWString wide(text, codepage);
+    EXPECT_EQ(Wide(wide), expected);
+    EXPECT_EQ(wide.IsEmpty(), expected.empty());
     EXPECT_EQ(wide.c_str()[wide.GetLength()], u'\0');
   }
 }

@@ -423,21 +423,17 @@ TEST(KaPathTest, SeparatorHelpersKeepTheStyle) {
 using wardex::test::SetOrUnsetEnv;
 
 TEST(KaPathTest, TempFolder) {
-  const struct {
-    const char* tmpdir;
-    const char16_t* sub_dir;
-    const char* expected;
-  } cases[] = {
+  const std::tuple<const char*, const char16_t*, const char*> cases[] = {
       {nullptr, nullptr, "/tmp/"},        {"", nullptr, "/tmp/"},
       {"/var/tmp", nullptr, "/var/tmp/"}, {"/var/tmp/", u"wardex", "/var/tmp/wardex/"},
       {nullptr, u"a/b", "/tmp/a/b/"},
   };
   const char* const old = getenv("TMPDIR");
   const std::string saved = old != nullptr ? old : "";
-  for (const auto& c : cases) {
-    SetOrUnsetEnv("TMPDIR", c.tmpdir);
-    const KaPath temp(KaPath::eSpecialFolderTemp, c.sub_dir);
-    EXPECT_EQ(U8(temp), c.expected) << (c.tmpdir ? c.tmpdir : "(unset)");
+  for (const auto& [tmpdir, sub_dir, expected] : cases) {
+    SetOrUnsetEnv("TMPDIR", tmpdir);
+    const KaPath temp(KaPath::eSpecialFolderTemp, sub_dir);
+    EXPECT_EQ(U8(temp), expected) << (tmpdir ? tmpdir : "(unset)");
   }
   SetOrUnsetEnv("TMPDIR", "/var/tmp");
   EXPECT_TRUE(KaPath(u"/var/tmp").IsSpecialFolder(KaPath::eSpecialFolderTemp));

@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "osal/ka_string.h"
@@ -346,27 +347,23 @@ TEST(KaStringTest, FreeExtraShrinksToTheSmallestPool) {
 }
 
 TEST(KaStringTest, Tokenize) {
-  struct Case {
-    std::u16string text;
-    const char16_t* separator;
-    std::vector<std::u16string> tokens;
-  };
-  const std::vector<Case> cases = {
-      {u";a;;b;", u";", {u"a", u"", u"b"}},
-      {u"", u";", {}},
-      {u";", u";", {}},
-      {u";;", u";", {u""}},
-      {u"a::b::", u"::", {u"a", u"b"}},
-      {u"::::a", u"::", {u"", u"a"}},
-      {u"a:b", u"::", {u"a:b"}},
-      {u"abc", u"", {u"abc"}},
-      {u"abc", nullptr, {u"abc"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.text.begin(), c.text.end()));
+  const std::vector<std::tuple<std::u16string, const char16_t*, std::vector<std::u16string>>>
+      cases = {
+          {u";a;;b;", u";", {u"a", u"", u"b"}},
+          {u"", u";", {}},
+          {u";", u";", {}},
+          {u";;", u";", {u""}},
+          {u"a::b::", u"::", {u"a", u"b"}},
+          {u"::::a", u"::", {u"", u"a"}},
+          {u"a:b", u"::", {u"a:b"}},
+          {u"abc", u"", {u"abc"}},
+          {u"abc", nullptr, {u"abc"}},
+      };
+  for (const auto& [text, separator, tokens] : cases) {
+    SCOPED_TRACE(std::string(text.begin(), text.end()));
     KaStringList list;
-    EXPECT_TRUE(KaString(c.text.c_str()).Tokenize(c.separator, list));
-    EXPECT_EQ(Texts(list), c.tokens);
+    EXPECT_TRUE(KaString(text.c_str()).Tokenize(separator, list));
+    EXPECT_EQ(Texts(list), tokens);
   }
   KaStringList list;
   list.Add(u"kept");

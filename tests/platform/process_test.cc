@@ -117,10 +117,7 @@ bool SnapshotEntryOf(uint32_t id, ProcessSnapshotEntry& found) {
 }
 
 TEST(SplitCommandLineTest, FollowsTheWindowsRules) {
-  const struct {
-    const char* line;
-    std::vector<std::string> args;
-  } kCases[] = {
+  const std::pair<const char*, std::vector<std::string>> kCases[] = {
       {"", {}},
       {"   ", {}},
       {"prog", {"prog"}},
@@ -137,10 +134,10 @@ TEST(SplitCommandLineTest, FollowsTheWindowsRules) {
       {"p \"open end", {"p", "open end"}},  // an unclosed quote runs to the end
       {"p trailing\\", {"p", "trailing\\"}},
   };
-  for (const auto& c : kCases) {
+  for (const auto& [line, args] : kCases) {
     std::vector<std::string> got;
-    for (const KaOSAL::KaString& arg : SplitCommandLine(Wide(c.line))) got.push_back(Narrow(arg));
-    EXPECT_EQ(got, c.args) << c.line;
+    for (const KaOSAL::KaString& arg : SplitCommandLine(Wide(line))) got.push_back(Narrow(arg));
+    EXPECT_EQ(got, args) << line;
   }
 }
 
@@ -171,11 +168,7 @@ TEST(ChildProcessTest, StartFailuresCarryTheErrorCode) {
   fs::permissions(garbage, fs::perms::owner_all, fs::perm_options::add);
   const std::string plain = root.path() + "/plain.txt";
   ASSERT_TRUE(test::WriteFile(plain, "text"));
-  const struct {
-    std::string command_line;
-    std::string folder;
-    uint32_t error;
-  } kCases[] = {
+  const std::tuple<std::string, std::string, uint32_t> kCases[] = {
       {Quoted(root.path() + "/missing" + kSystem.program_suffix), "", KaOSAL::kErrorFileNotFound},
       {Quoted(garbage), "", 193},
       {Narrow(Probe("exit 0")), root.path() + "/no such folder", KaOSAL::kErrorFileNotFound},
@@ -186,11 +179,11 @@ TEST(ChildProcessTest, StartFailuresCarryTheErrorCode) {
       {Quoted(root.path()), "", KaOSAL::kErrorAccessDenied},
 #endif
   };
-  for (const auto& c : kCases) {
+  for (const auto& [command_line, folder, error] : kCases) {
     KaOSAL::SetLastError(0);
-    EXPECT_EQ(ChildProcess::Start({Wide(c.command_line), Wide(c.folder), false}), nullptr)
-        << c.command_line;
-    EXPECT_EQ(KaOSAL::GetLastError(), c.error) << c.command_line;
+    EXPECT_EQ(ChildProcess::Start({Wide(command_line), Wide(folder), false}), nullptr)
+        << command_line;
+    EXPECT_EQ(KaOSAL::GetLastError(), error) << command_line;
   }
 }
 
@@ -395,11 +388,7 @@ class ShellOpenerTest : public ::testing::Test {
 TEST_F(ShellOpenerTest, HandsDocumentsFoldersAndLinksToTheOpener) {
   const std::string doc = root_.path() + "/a doc.txt";
   ASSERT_TRUE(test::WriteFile(doc, "text"));
-  const struct {
-    std::string target;
-    std::string folder;
-    std::string opened;
-  } kCases[] = {
+  const std::tuple<std::string, std::string, std::string> kCases[] = {
       {doc, "", doc + "|"},
       {"\"" + doc + "\"", root_.path(), doc + "|" + root_.path()},
       {"a doc.txt", root_.path(), doc + "|" + root_.path()},
@@ -407,12 +396,12 @@ TEST_F(ShellOpenerTest, HandsDocumentsFoldersAndLinksToTheOpener) {
       {"https://127.0.0.1/x", "", "https://127.0.0.1/x|"},
       {"mailto:someone@example.invalid", "", "mailto:someone@example.invalid|"},
   };
-  for (const auto& c : kCases) {
+  for (const auto& [target, folder, opened] : kCases) {
     unlink((bin_ + "/opened").c_str());
-    EXPECT_TRUE(ShellOpen(Wide(c.target), Wide(c.folder))) << c.target;
-    std::string expected = c.opened;
-    if (c.folder.empty()) expected += CurrentFolder();
-    EXPECT_EQ(Opened(), expected) << c.target;
+    EXPECT_TRUE(ShellOpen(Wide(target), Wide(folder))) << target;
+    std::string expected = opened;
+    if (folder.empty()) expected += CurrentFolder();
+    EXPECT_EQ(Opened(), expected) << target;
   }
 }
 

@@ -63,13 +63,8 @@ TEST_F(ProfileTest, ValueLengthsAtTheBufferBoundary) {
 
 TEST_F(ProfileTest, NameListsThatFillOrOverflowTheBuffer) {
   ASSERT_TRUE(test::WriteFile(Path("l.ini"), "[ab]\nk1=1\nkey2=2\n[cd]\n"));
-  struct Case {
-    const char16_t* section;  // null: the section list
-    uint32_t size;
-    uint32_t expected;
-    std::u16string contents;
-  };
-  const Case cases[] = {
+  // A null section asks for the section list.
+  const std::tuple<const char16_t*, uint32_t, uint32_t, std::u16string> cases[] = {
       // "ab\0cd\0\0" needs 7 characters.
       {nullptr, 8, 6, std::u16string(u"ab\0cd\0\0", 7)},
       {nullptr, 7, 6, std::u16string(u"ab\0cd\0\0", 7)},
@@ -81,10 +76,10 @@ TEST_F(ProfileTest, NameListsThatFillOrOverflowTheBuffer) {
       {u"cd", 4, 0, std::u16string(u"\0\0", 2)},
       {u"missing", 4, 0, std::u16string(u"\0\0", 2)},
   };
-  for (const Case& c : cases) {
-    auto [length, buffer] = Read(c.section, nullptr, c.size, "l.ini");
-    EXPECT_EQ(length, c.expected) << c.size;
-    EXPECT_EQ(buffer.substr(0, c.contents.size()), c.contents) << c.size;
+  for (const auto& [section, size, expected, contents] : cases) {
+    auto [length, buffer] = Read(section, nullptr, size, "l.ini");
+    EXPECT_EQ(length, expected) << size;
+    EXPECT_EQ(buffer.substr(0, contents.size()), contents) << size;
   }
 }
 
@@ -158,13 +153,7 @@ TEST_F(ProfileTest, WritesKeepTheRestOfTheFile) {
 }
 
 TEST_F(ProfileTest, LinesAWriteDoesNotChangeKeepTheirBytes) {
-  struct Case {
-    std::string original;
-    const char16_t* key;
-    const char16_t* value;
-    std::string expected;
-  };
-  const Case cases[] = {
+  const std::tuple<std::string, const char16_t*, const char16_t*, std::string> cases[] = {
       // An installer's ANSI line in a file read as UTF-8.
       {"[install]\r\nProductName=Brisko f\xfcr Profis\r\nLanguage=en_II\r\n", u"Language", u"de_DE",
        "[install]\r\nProductName=Brisko f\xfcr Profis\r\nLanguage=de_DE\r\n"},
@@ -178,21 +167,16 @@ TEST_F(ProfileTest, LinesAWriteDoesNotChangeKeepTheirBytes) {
       // Blanks around a key are not part of its name.
       {"[install]\nLanguage=en_II\n", u" Language ", u"de_DE", "[install]\nLanguage=de_DE\n"},
   };
-  for (const Case& c : cases) {
-    ASSERT_TRUE(test::WriteFile(Path("b.ini"), c.original));
-    EXPECT_EQ(WritePrivateProfileString(u"install", c.key, c.value, File("b.ini").c_str()), 1);
-    EXPECT_EQ(test::ReadFile(Path("b.ini")), c.expected) << c.original;
+  for (const auto& [original, key, value, expected] : cases) {
+    ASSERT_TRUE(test::WriteFile(Path("b.ini"), original));
+    EXPECT_EQ(WritePrivateProfileString(u"install", key, value, File("b.ini").c_str()), 1);
+    EXPECT_EQ(test::ReadFile(Path("b.ini")), expected) << original;
   }
 }
 
 TEST_F(ProfileTest, WritesThatWouldReadBackAsSomethingElseAreRefused) {
   const std::string original = "[install]\nLanguage=en_II\n";
-  struct Case {
-    const char16_t* section;
-    const char16_t* key;
-    const char16_t* value;
-  };
-  const Case cases[] = {
+  const std::tuple<const char16_t*, const char16_t*, const char16_t*> cases[] = {
       {u"uninstall", u"/opt/a=b/x.cfg", u"1"},
       {u"install", u"Language\nOSLang", u"1"},
       {u"install", u"Language", u"de\r\n[web]"},
@@ -201,10 +185,10 @@ TEST_F(ProfileTest, WritesThatWouldReadBackAsSomethingElseAreRefused) {
       {u"install", u"[web]", u"x"},
       {u"install", u" ", u"x"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [section, key, value] : cases) {
     ASSERT_TRUE(test::WriteFile(Path("r.ini"), original));
-    EXPECT_EQ(WritePrivateProfileString(c.section, c.key, c.value, File("r.ini").c_str()), 0)
-        << KaOSAL::ToUtf8(c.key);
+    EXPECT_EQ(WritePrivateProfileString(section, key, value, File("r.ini").c_str()), 0)
+        << KaOSAL::ToUtf8(key);
     EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidParameter);
     EXPECT_EQ(test::ReadFile(Path("r.ini")), original);
   }
@@ -236,24 +220,19 @@ TEST_F(ProfileTest, FilesAreWrittenBackInTheirEncoding) {
     utf16.push_back(static_cast<char>(ch & 0xFF));
     utf16.push_back(static_cast<char>(ch >> 8));
   }
-  struct Case {
-    std::string name;
-    std::string content;
-    std::string prefix;  // what the file must still start with after a write
-  };
-  const Case cases[] = {
+  // prefix: what the file must still start with after a write
+  const std::tuple<std::string, std::string, std::string> cases[] = {
       {"plain.ini", german, "[general]"},
       {"bom.ini", "\xEF\xBB\xBF" + german, "\xEF\xBB\xBF[general]"},
       {"wide.ini", utf16, std::string("\xFF\xFE[\0g\0", 6)},
   };
-  for (const Case& c : cases) {
-    ASSERT_TRUE(test::WriteFile(Path(c.name), c.content));
-    EXPECT_EQ(Value(u"GENERAL", u"ids_x", c.name), u"Übersicht öffnen") << c.name;
-    ASSERT_EQ(WritePrivateProfileString(u"general", u"IDS_Y", u"Schließen", File(c.name).c_str()),
-              1);
-    EXPECT_EQ(test::ReadFile(Path(c.name)).substr(0, c.prefix.size()), c.prefix) << c.name;
-    EXPECT_EQ(Value(u"general", u"IDS_Y", c.name), u"Schließen") << c.name;
-    EXPECT_EQ(Value(u"general", u"IDS_X", c.name), u"Übersicht öffnen") << c.name;
+  for (const auto& [name, content, prefix] : cases) {
+    ASSERT_TRUE(test::WriteFile(Path(name), content));
+    EXPECT_EQ(Value(u"GENERAL", u"ids_x", name), u"Übersicht öffnen") << name;
+    ASSERT_EQ(WritePrivateProfileString(u"general", u"IDS_Y", u"Schließen", File(name).c_str()), 1);
+    EXPECT_EQ(test::ReadFile(Path(name)).substr(0, prefix.size()), prefix) << name;
+    EXPECT_EQ(Value(u"general", u"IDS_Y", name), u"Schließen") << name;
+    EXPECT_EQ(Value(u"general", u"IDS_X", name), u"Übersicht öffnen") << name;
   }
   // A new file is UTF-8 without a mark.
   ASSERT_EQ(WritePrivateProfileString(u"s", u"k", u"ä", File("new.ini").c_str()), 1);

@@ -219,12 +219,7 @@ TEST_F(RegistryTest, DeletingKeysAndValuesAndListingThemInOrder) {
 TEST_F(RegistryTest, RootKeysAndTheirMappedKeysAreNeverDeleted) {
   [[maybe_unused]] const uint32_t k32 = KEY_WRITE | KEY_WOW64_32KEY;
   const uint32_t k64 = KEY_WRITE | KEY_WOW64_64KEY;
-  struct Case {
-    HKEY root;
-    const char16_t* path;
-    uint32_t access;
-  };
-  const Case cases[] = {
+  const std::tuple<HKEY, const char16_t*, uint32_t> cases[] = {
     {HKEY_CLASSES_ROOT, u"", KEY_WRITE},
     {HKEY_CLASSES_ROOT, u"\\", KEY_WRITE},
     {HKEY_CURRENT_USER, u"", KEY_WRITE},
@@ -245,9 +240,9 @@ TEST_F(RegistryTest, RootKeysAndTheirMappedKeysAreNeverDeleted) {
   ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, product_key_, u"v", 32, k32), 0u);
   ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, product_key_, u"v", 64, k64), 0u);
 #endif
-  for (const Case& c : cases) {
-    EXPECT_EQ(RegDeleteTree(c.root, c.path, c.access), 5u) << KaOSAL::ToUtf8(c.path);
-    EXPECT_EQ(RegDeleteKey(c.root, c.path, c.access), 5u) << KaOSAL::ToUtf8(c.path);
+  for (const auto& [root, path, access] : cases) {
+    EXPECT_EQ(RegDeleteTree(root, path, access), 5u) << KaOSAL::ToUtf8(path);
+    EXPECT_EQ(RegDeleteKey(root, path, access), 5u) << KaOSAL::ToUtf8(path);
   }
 #if defined(_WIN32)
   EXPECT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft", KEY_READ), 0u);

@@ -184,27 +184,24 @@ ShellBackend* MakeRefusingShell(ShellHost* host) {
 ShellBackend* MakeNothing(ShellHost*) { return nullptr; }
 
 TEST_F(ShellBackendTest, AShellLibraryServesOnlyWhenItPassedTheLoaderAndMadeABackend) {
-  struct Case {
-    const char* name;
-    CreateShellBackendFunction create;  // what the library exports; null: refused
-    bool installed;
-  };
-  const Case kCases[] = {{"trusted", MakeRefusingShell, true},
-                         {"refused or missing", nullptr, false},
-                         {"no backend", MakeNothing, false}};
+  // create: what the library exports; null: refused
+  const std::tuple<const char*, CreateShellBackendFunction, bool> kCases[] = {
+      {"trusted", MakeRefusingShell, true},
+      {"refused or missing", nullptr, false},
+      {"no backend", MakeNothing, false}};
   setenv("WARDEX_SHELL", "/shells/shell.so", 1);
-  for (const Case& test : kCases) {
-    SCOPED_TRACE(test.name);
+  for (const auto& [name, create, installed] : kCases) {
+    SCOPED_TRACE(name);
     std::string asked;
     const ShellLibraryLoader load = [&](const std::string& path, const char* name) {
       asked = path + " " + name;
-      return reinterpret_cast<ProcAddress>(test.create);
+      return reinterpret_cast<ProcAddress>(create);
     };
     MessageLoop loop;
-    EXPECT_EQ(InstallShellBackendFromEnvironment(loop, load), test.installed);
+    EXPECT_EQ(InstallShellBackendFromEnvironment(loop, load), installed);
     EXPECT_EQ(asked, "/shells/shell.so CreateShellBackend");
     NOTIFYICONDATAW data = IconData(nullptr, 130, NIF_MESSAGE);
-    EXPECT_EQ(Shell_NotifyIcon(NIM_ADD, &data), !test.installed);  // else headless
+    EXPECT_EQ(Shell_NotifyIcon(NIM_ADD, &data), !installed);  // else headless
   }
   EXPECT_EQ(CountLines(log_path_, "SHELL: backend from /shells/shell.so"), 1u);
   EXPECT_EQ(CountLines(log_path_, "SHELL: no backend from /shells/shell.so"), 2u);

@@ -133,13 +133,7 @@ TEST(SntpClientTest, RepliesThatFailTheClientChecksAreNoAnswer) {
 }
 
 TEST(SntpTimestampTest, OnlyDatesFrom1970AreAccepted) {
-  struct Case {
-    uint32_t sntp_seconds;
-    uint32_t fraction;
-    bool accepted;
-    int64_t unix_seconds;
-  };
-  const Case kCases[] = {
+  const std::tuple<uint32_t, uint32_t, bool, int64_t> kCases[] = {
       {0, 0, false, 0},                                  // 1900-01-01: the zero answer
       {2208988799u, 0, false, 0},                        // 1969-12-31 23:59:59
       {2208988800u, 0, true, 0},                         // 1970-01-01 00:00:00
@@ -151,14 +145,13 @@ TEST(SntpTimestampTest, OnlyDatesFrom1970AreAccepted) {
       {2147483647u, 0, true, 4233462143},                // 2104-02-26 09:42:23
       {2147483648u, 0, false, 0},                        // 1968-01-20: era 0 again
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.sntp_seconds);
+  for (const auto& [sntp_seconds, fraction, accepted, unix_seconds] : kCases) {
+    SCOPED_TRACE(sntp_seconds);
     int64_t seconds = -1;
-    EXPECT_EQ(
-        SntpTimestampToUnixSeconds(SntpTimestamp{c.sntp_seconds} << 32 | c.fraction, &seconds),
-        c.accepted);
-    if (c.accepted) {
-      EXPECT_EQ(seconds, c.unix_seconds);
+    EXPECT_EQ(SntpTimestampToUnixSeconds(SntpTimestamp{sntp_seconds} << 32 | fraction, &seconds),
+              accepted);
+    if (accepted) {
+      EXPECT_EQ(seconds, unix_seconds);
     }
   }
   // Differences across the change of era stay small.
@@ -166,13 +159,7 @@ TEST(SntpTimestampTest, OnlyDatesFrom1970AreAccepted) {
 }
 
 TEST(TimeServerListTest, EntriesAreHostOrHostAndPort) {
-  struct Case {
-    const char16_t* entry;
-    bool valid;
-    const char16_t* host;
-    uint16_t port;
-  };
-  const Case kCases[] = {
+  const std::tuple<const char16_t*, bool, const char16_t*, uint16_t> kCases[] = {
       {u"pool.example", true, u"pool.example", 123},
       {u"127.0.0.1:10123", true, u"127.0.0.1", 10123},
       {u"host:1", true, u"host", 1},
@@ -184,13 +171,13 @@ TEST(TimeServerListTest, EntriesAreHostOrHostAndPort) {
       {u":123", false, u"", 0},
       {u"", false, u"", 0},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(KaOSAL::ToUtf8(c.entry, std::char_traits<char16_t>::length(c.entry)));
+  for (const auto& [entry, valid, host, port] : kCases) {
+    SCOPED_TRACE(KaOSAL::ToUtf8(entry, std::char_traits<char16_t>::length(entry)));
     CTimeServerTime::Server server;
-    ASSERT_EQ(ParseTimeServer(c.entry, &server), c.valid);
-    if (c.valid) {
-      EXPECT_EQ(server.host, KaOSAL::KaString(c.host));
-      EXPECT_EQ(server.port, c.port);
+    ASSERT_EQ(ParseTimeServer(entry, &server), valid);
+    if (valid) {
+      EXPECT_EQ(server.host, KaOSAL::KaString(host));
+      EXPECT_EQ(server.port, port);
     }
   }
 }
