@@ -21,6 +21,7 @@ namespace {
 std::string U8(const char16_t* text) { return ToUtf8(std::u16string(text)); }
 
 using Type = KaPath::EPathType;
+using Text16 = const char16_t*;  // a table cell
 
 struct SplitCase {
   const char16_t* path;
@@ -129,12 +130,8 @@ TEST(KaPathTest, CompositionAndWideAssignmentGoThroughTheStringSlot) {
   EXPECT_EQ(U8(path), "/a/c.log");
 }
 
-struct MakeCase {
-  const char16_t *root, *dir, *name, *ext, *expected;
-};
-
 TEST(KaPathTest, MakePathComposes) {
-  const MakeCase cases[] = {
+  const std::tuple<Text16, Text16, Text16, Text16, Text16> cases[] = {
       {u"C:", u"\\dir", u"file", u"txt", u"C:\\dir\\file.txt"},
       {u"C", u"dir", u"file", u".txt", u"C:\\dir\\file.txt"},
       {u"C:\\", u"", u"f", u"", u"C:\\f"},
@@ -148,26 +145,18 @@ TEST(KaPathTest, MakePathComposes) {
       {u"\\\\server\\share", u"", u"", u"", u"\\\\server\\share\\"},
       {u"http://host", u"a/b", u"page", u"html", u"http://host/a/b/page.html"},
   };
-  for (const MakeCase& c : cases) {
+  for (const auto& [root, dir, name, ext, expected] : cases) {
     KaPath path(u"/previous/path.txt");
-    EXPECT_TRUE(path.MakePath(c.root, c.dir, c.name, c.ext));
-    EXPECT_EQ(U8(path), U8(c.expected)) << U8(c.root) << " | " << U8(c.dir);
+    EXPECT_TRUE(path.MakePath(root, dir, name, ext));
+    EXPECT_EQ(U8(path), U8(expected)) << U8(root) << " | " << U8(dir);
   }
   KaPath drive;
   EXPECT_TRUE(drive.MakePath(KaPath::eDriveC, u"x", u"y", u"z"));
   EXPECT_EQ(U8(drive), "C:\\x\\y.z");
 }
 
-struct SetCase {
-  const char16_t* start;
-  bool (KaPath::*set)(const KaString&);
-  const char16_t* arg;
-  bool ok;
-  const char16_t* expected;
-};
-
 TEST(KaPathTest, SettersReplaceOneComponent) {
-  const SetCase cases[] = {
+  const std::tuple<Text16, bool (KaPath::*)(const KaString&), Text16, bool, Text16> cases[] = {
       {u"C:\\a\\old.txt", &KaPath::SetFileNameAndExt, u"archive.tar.gz", true,
        u"C:\\a\\archive.tar.gz"},
       {u"C:\\a\\old.txt", &KaPath::SetFileNameAndExt, u"README", true, u"C:\\a\\README"},
@@ -183,20 +172,13 @@ TEST(KaPathTest, SettersReplaceOneComponent) {
       {u"/a/b/x.txt", &KaPath::SetRootAndDir, u"/srv/data", true, u"/srv/data/x.txt"},
       {u"/a/b/x.txt", &KaPath::SetRootAndDir, u"E:\\d", true, u"E:\\d\\x.txt"},
   };
-  for (const SetCase& c : cases) {
-    SCOPED_TRACE(U8(c.start) + " <- " + U8(c.arg));
-    KaPath path(c.start);
-    EXPECT_EQ((path.*c.set)(KaString(c.arg)), c.ok);
-    EXPECT_EQ(U8(path), U8(c.expected));
+  for (const auto& [start, set, arg, ok, expected] : cases) {
+    SCOPED_TRACE(U8(start) + " <- " + U8(arg));
+    KaPath path(start);
+    EXPECT_EQ((path.*set)(KaString(arg)), ok);
+    EXPECT_EQ(U8(path), U8(expected));
   }
 }
-
-struct AppendCase {
-  const char16_t* start;
-  KaPath other;
-  bool ok;
-  const char16_t* expected;
-};
 
 TEST(KaPathTest, AppendDirTakesOnlyFoldersWithoutARoot) {
   // The joined dir "<dir>./<other>/" must stay below 4096 characters.
@@ -204,7 +186,7 @@ TEST(KaPathTest, AppendDirTakesOnlyFoldersWithoutARoot) {
   const std::u16string too_long = u"/" + std::u16string(3991, u'd') + u"/";
   const std::u16string hundred = std::u16string(100, u'e') + u"/";
   const std::u16string fits_result = fits + hundred;
-  const AppendCase cases[] = {
+  const std::tuple<Text16, KaPath, bool, Text16> cases[] = {
       {u"C:\\a\\file.txt", KaPath(u"sub/"), true, u"C:\\a\\sub\\file.txt"},
       {u"C:\\a\\", KaPath(u"b\\c\\"), true, u"C:\\a\\b\\c\\"},
       {u"/usr/lib/x.so", KaPath(u"a/../b/"), true, u"/usr/lib/b/x.so"},
@@ -222,11 +204,11 @@ TEST(KaPathTest, AppendDirTakesOnlyFoldersWithoutARoot) {
       {fits.c_str(), KaPath(hundred.c_str()), true, fits_result.c_str()},
       {too_long.c_str(), KaPath(hundred.c_str()), false, too_long.c_str()},
   };
-  for (const AppendCase& c : cases) {
-    SCOPED_TRACE(U8(c.start).substr(0, 40) + " + " + U8(c.other));
-    KaPath path(c.start);
-    EXPECT_EQ(path.AppendDir(c.other), c.ok);
-    EXPECT_EQ(U8(path), U8(c.expected));
+  for (const auto& [start, other, ok, expected] : cases) {
+    SCOPED_TRACE(U8(start).substr(0, 40) + " + " + U8(other));
+    KaPath path(start);
+    EXPECT_EQ(path.AppendDir(other), ok);
+    EXPECT_EQ(U8(path), U8(expected));
   }
   // From text, the whole text is the folder to append.
   const struct {
@@ -249,15 +231,8 @@ TEST(KaPathTest, AppendDirTakesOnlyFoldersWithoutARoot) {
   }
 }
 
-struct ParentCase {
-  const char16_t* start;
-  bool ok;
-  const char16_t* expected;
-  const char16_t* dir;
-};
-
 TEST(KaPathTest, GotoParentClimbsOneFolder) {
-  const ParentCase cases[] = {
+  const std::tuple<Text16, bool, Text16, Text16> cases[] = {
       {u"C:\\", false, u"C:\\", u"\\"},
       {u"C:\\a\\b\\", true, u"C:\\a\\", u"\\a\\"},
       {u"/usr/lib/x.so", true, u"/usr/x.so", u"/usr/"},
@@ -267,23 +242,17 @@ TEST(KaPathTest, GotoParentClimbsOneFolder) {
       {u"../", true, u"../../", u"../../"},
       {u"\\\\srv\\sh\\d\\f.txt", true, u"\\\\srv\\sh\\f.txt", u"\\"},
   };
-  for (const ParentCase& c : cases) {
-    SCOPED_TRACE(U8(c.start));
-    KaPath path(c.start);
-    EXPECT_EQ(path.GotoParent(), c.ok);
-    EXPECT_EQ(U8(path), U8(c.expected));
-    EXPECT_EQ(U8(path.GetDir()), U8(c.dir));
+  for (const auto& [start, ok, expected, dir] : cases) {
+    SCOPED_TRACE(U8(start));
+    KaPath path(start);
+    EXPECT_EQ(path.GotoParent(), ok);
+    EXPECT_EQ(U8(path), U8(expected));
+    EXPECT_EQ(U8(path.GetDir()), U8(dir));
   }
 }
 
-struct CanonicalCase {
-  const char16_t* start;
-  bool canonical_before;
-  const char16_t* expected;
-};
-
 TEST(KaPathTest, CanonicalizeResolvesDotsOnce) {
-  const CanonicalCase cases[] = {
+  const std::tuple<Text16, bool, Text16> cases[] = {
       {u"/a/./b/../c/x.txt", false, u"/a/c/x.txt"},
       {u"C:\\a\\..\\..\\b\\", false, u"C:\\b\\"},
       {u"a/../../x/", false, u"../x/"},
@@ -293,12 +262,12 @@ TEST(KaPathTest, CanonicalizeResolvesDotsOnce) {
       {u"../x/", true, u"../x/"},
       {u"/", true, u"/"},
   };
-  for (const CanonicalCase& c : cases) {
-    SCOPED_TRACE(U8(c.start));
-    KaPath path(c.start);
-    EXPECT_EQ(path.IsCanonicalized(), c.canonical_before);
-    EXPECT_EQ(path.Canonicalize(), !c.canonical_before);
-    EXPECT_EQ(U8(path), U8(c.expected));
+  for (const auto& [start, canonical_before, expected] : cases) {
+    SCOPED_TRACE(U8(start));
+    KaPath path(start);
+    EXPECT_EQ(path.IsCanonicalized(), canonical_before);
+    EXPECT_EQ(path.Canonicalize(), !canonical_before);
+    EXPECT_EQ(U8(path), U8(expected));
     EXPECT_TRUE(path.IsCanonicalized());
     EXPECT_FALSE(path.Canonicalize());
   }
@@ -308,14 +277,8 @@ TEST(KaPathTest, CanonicalizeResolvesDotsOnce) {
   EXPECT_EQ(U8(pretty.GetExt()), ".txt");
 }
 
-struct CombineCase {
-  const char16_t *a, *b;
-  bool ok;
-  const char16_t* expected;
-};
-
 TEST(KaPathTest, CombinePathNeedsOneRelativePath) {
-  const CombineCase cases[] = {
+  const std::tuple<Text16, Text16, bool, Text16> cases[] = {
       {u"C:\\a\\", u"D:\\b\\", false, u""},
       {u"/a/", u"/b/x", false, u""},
       {u"/a/", u"http://host/x", false, u""},
@@ -326,11 +289,11 @@ TEST(KaPathTest, CombinePathNeedsOneRelativePath) {
       {u"http://host/a/", u"b/p.html", true, u"http://host/a/b/p.html"},
       {u"x/", u"y/z.txt", true, u"x/y/z.txt"},
   };
-  for (const CombineCase& c : cases) {
-    SCOPED_TRACE(U8(c.a) + " + " + U8(c.b));
+  for (const auto& [a, b, ok, expected] : cases) {
+    SCOPED_TRACE(U8(a) + " + " + U8(b));
     KaPath out(u"/stale/value");
-    EXPECT_EQ(KaPath::CombinePath(c.a, c.b, out), c.ok);
-    EXPECT_EQ(U8(out), U8(c.expected));
+    EXPECT_EQ(KaPath::CombinePath(a, b, out), ok);
+    EXPECT_EQ(U8(out), U8(expected));
   }
 }
 
@@ -423,7 +386,7 @@ TEST(KaPathTest, SeparatorHelpersKeepTheStyle) {
 using wardex::test::SetOrUnsetEnv;
 
 TEST(KaPathTest, TempFolder) {
-  const std::tuple<const char*, const char16_t*, const char*> cases[] = {
+  const std::tuple<const char*, Text16, const char*> cases[] = {
       {nullptr, nullptr, "/tmp/"},        {"", nullptr, "/tmp/"},
       {"/var/tmp", nullptr, "/var/tmp/"}, {"/var/tmp/", u"wardex", "/var/tmp/wardex/"},
       {nullptr, u"a/b", "/tmp/a/b/"},
