@@ -153,27 +153,24 @@ TEST_F(LogWTest, ConcurrentLinesStayWholeAndInOrderAcrossThreeGenerations) {
 }
 
 TEST_F(LogWTest, HighestLevelComesFromTheEnvironment) {
-  struct Case {
-    const char* setting;  // nullptr: unset
-    std::vector<int> written;
-  };
   const std::vector<int> kLevels = {3, 6, 8, 9, 12, 14, 15};
-  const std::vector<Case> cases = {
+  // The setting (nullptr: unset) and the levels written.
+  const std::vector<std::pair<const char*, std::vector<int>>> cases = {
       {nullptr, {3, 6, 8, 9, 12, 14, 15}}, {"", {3, 6, 8, 9, 12, 14, 15}}, {"6", {3, 6}}, {"0", {}},
       {"eight", {3, 6, 8, 9, 12, 14, 15}},
   };
   int case_number = 0;
-  for (const Case& c : cases) {
+  for (const auto& [setting, expected] : cases) {
     log_path_ = root_.path() + "/levels" + std::to_string(case_number++) + ".log";
     SetEnv("WARDEX_LOG_FILE", log_path_);
-    SetOrUnsetEnv("WARDEX_LOG_LEVEL", c.setting);
+    SetOrUnsetEnv("WARDEX_LOG_LEVEL", setting);
     for (int level : kLevels) LogW(level, u"level %d", level);
     std::vector<int> written;
     for (const LogLine& line : ParsedLines()) {
       EXPECT_EQ(line.text, "level " + std::to_string(line.level));
       written.push_back(line.level);
     }
-    EXPECT_EQ(written, c.written) << "WARDEX_LOG_LEVEL=" << (c.setting ? c.setting : "(unset)");
+    EXPECT_EQ(written, expected) << "WARDEX_LOG_LEVEL=" << (setting ? setting : "(unset)");
   }
 }
 
@@ -240,21 +237,18 @@ TEST_F(LogWTest, UnwritableFolderFallsBackToStandardError) {
   if (!RunningAsRoot()) GTEST_SKIP() << "needs root to drop to an unprivileged user";
   // The root's folders belong to root: the unprivileged child cannot write.
   chmod(root_.state_home().c_str(), 0755);
-  struct Case {
-    std::string path;  // where the log would have gone
-    std::string notice;
-  };
   const std::string folder = root_.state_home() + "/wardex/log";
   const std::string default_file = folder + "/wardex.log";
-  const std::vector<Case> cases = {
+  // Where the log would have gone, and the notice.
+  const std::vector<std::pair<std::string, std::string>> cases = {
       {default_file, "wardex: cannot create the log folder " + folder +
                          ": Permission denied; logging to standard error"},
       {root_.state_home() + "/mine.log",
        "wardex: cannot open the log file " + root_.state_home() +
            "/mine.log: Permission denied; logging to standard error"},
   };
-  for (const Case& c : cases) {
-    SetOrUnsetEnv("WARDEX_LOG_FILE", c.path != default_file ? c.path.c_str() : nullptr);
+  for (const auto& [path, notice] : cases) {
+    SetOrUnsetEnv("WARDEX_LOG_FILE", path != default_file ? path.c_str() : nullptr);
     const std::string captured = root_.path() + "/stderr.txt";
     std::filesystem::remove(captured);
     const int fd = open(captured.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0666);
@@ -268,10 +262,10 @@ TEST_F(LogWTest, UnwritableFolderFallsBackToStandardError) {
     });
     close(fd);
     EXPECT_EQ(status, 0);
-    EXPECT_FALSE(std::filesystem::exists(c.path));
+    EXPECT_FALSE(std::filesystem::exists(path));
     const std::vector<std::string> lines = ReadLines(captured);
     ASSERT_EQ(lines.size(), 3u) << ReadFile(captured);
-    EXPECT_EQ(lines[0], c.notice);
+    EXPECT_EQ(lines[0], notice);
     for (int i = 1; i <= 2; ++i) {
       std::optional<LogLine> line = ParseLogLine(lines[i]);
       ASSERT_TRUE(line) << lines[i];

@@ -301,46 +301,41 @@ TEST(TimeServerTimeTest, ServersAreAskedInTurnUntilOneAnswers) {
   };
   const SntpResponder::Reply silent = SntpResponder::Silent();
   const SntpResponder::Reply good = SntpResponder::Answering(kServerSntpSeconds);
-  struct Case {
-    const char* what;
-    std::vector<SntpResponder::Reply> servers;
-    uint32_t timeout_ms;
-    bool server_time;  // else the local clock
-    std::vector<int> requests;
-    int64_t at_least_ms;
-  };
-  const Case kCases[] = {
+  // What, the servers' replies, the time-out, whether the time is the
+  // server's (else the local clock), the requests each got, the least time.
+  using Replies = std::vector<SntpResponder::Reply>;
+  const std::tuple<const char*, Replies, uint32_t, bool, std::vector<int>, int64_t> kCases[] = {
       {"silent, refusing give way", {silent, kiss_of_death, good}, 300, true, {1, 1, 1}, 300},
       {"a zero receive time ends it", {zero_receive, good}, 300, false, {1, 0}, 0},
       // Three silent servers, each waited for: 3 x (200 + 20) ms.
       {"all silent, each waited for", {silent, silent, silent}, 200, false, {1, 1, 1}, 660},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, replies, timeout_ms, server_time, requests, at_least_ms] : kCases) {
+    SCOPED_TRACE(what);
     test::ScopedTestRoot root;
-    std::vector<std::unique_ptr<SntpResponder>> servers;
+    std::vector<std::unique_ptr<SntpResponder>> responders;
     std::string list;
-    for (const SntpResponder::Reply& reply : c.servers) {
-      servers.push_back(std::make_unique<SntpResponder>(reply));
+    for (const SntpResponder::Reply& reply : replies) {
+      responders.push_back(std::make_unique<SntpResponder>(reply));
       list += (list.empty() ? "" : ", ") + std::string("127.0.0.1:") +
-              std::to_string(servers.back()->port());
+              std::to_string(responders.back()->port());
     }
     ChildReport report;
     const int64_t before = Now();
     ASSERT_TRUE(RunChild(
-        root, "[time]\nservers=" + list + "\nreply_timeout=" + std::to_string(c.timeout_ms) + "\n",
+        root, "[time]\nservers=" + list + "\nreply_timeout=" + std::to_string(timeout_ms) + "\n",
         &report));
-    EXPECT_EQ(report.timeout_ms, c.timeout_ms);
-    if (c.server_time) {
+    EXPECT_EQ(report.timeout_ms, timeout_ms);
+    if (server_time) {
       EXPECT_EQ(report.result, kServerUnixTime);
       EXPECT_EQ(report.out, kServerUnixTime);
     } else {
       EXPECT_GE(report.result, before);
       EXPECT_LE(report.result, Now());
     }
-    for (size_t i = 0; i < servers.size(); ++i)
-      EXPECT_EQ(servers[i]->requests(), c.requests[i]) << i;
-    EXPECT_GE(report.elapsed_ms, c.at_least_ms);
+    for (size_t i = 0; i < responders.size(); ++i)
+      EXPECT_EQ(responders[i]->requests(), requests[i]) << i;
+    EXPECT_GE(report.elapsed_ms, at_least_ms);
   }
 }
 
