@@ -250,12 +250,8 @@ TEST_F(ComputerIdTest, UsersTakeOnlyASmallRegularFileOfRootOrTheirOwnAndKeepIt) 
   const std::string planted(32, 'c');
   const std::string content = "[ID]\nCID=" + planted + "\n";
   enum Kind { kFile, kLink, kFifo, kLarge };
-  const struct Case {
-    const char* what;
-    Kind kind;
-    uid_t owner;
-    bool taken;
-  } kCases[] = {
+  const std::tuple<const char*, Kind, uid_t, bool> kCases[] = {
+      // taken or not
       {"root's file", kFile, 0, true},
       {"the user's own file", kFile, kUser, true},
       {"another user's file", kFile, kPlanter, false},
@@ -263,22 +259,22 @@ TEST_F(ComputerIdTest, UsersTakeOnlyASmallRegularFileOfRootOrTheirOwnAndKeepIt) 
       {"another user's FIFO", kFifo, kPlanter, false},
       {"a 1 MiB file of root's", kLarge, 0, false},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, kind, owner, taken] : kCases) {
+    SCOPED_TRACE(what);
     test::ScopedTestRoot machine;
     MakeCommonFolder(machine);
     ASSERT_TRUE(std::filesystem::create_directory(IdFolder()));  // as the package makes it
     const std::string file = IdFile();
-    const std::string written = c.kind == kLink ? file + ".real" : file;
-    ASSERT_TRUE(c.kind == kFifo ? mkfifo(file.c_str(), 0666) == 0
-                                : test::WriteFile(written, content));
-    if (c.kind == kLink) {
+    const std::string written = kind == kLink ? file + ".real" : file;
+    ASSERT_TRUE(kind == kFifo ? mkfifo(file.c_str(), 0666) == 0
+                              : test::WriteFile(written, content));
+    if (kind == kLink) {
       ASSERT_EQ(symlink(written.c_str(), file.c_str()), 0);
     }
-    if (c.kind == kLarge) {
+    if (kind == kLarge) {
       ASSERT_EQ(truncate(file.c_str(), 1 << 20), 0);
     }
-    ASSERT_EQ(lchown(file.c_str(), c.owner, c.owner), 0);
+    ASSERT_EQ(lchown(file.c_str(), owner, owner), 0);
     const std::string user_data = machine.path() + "/user-data";
     ASSERT_TRUE(std::filesystem::create_directory(user_data));
     ASSERT_EQ(chown(user_data.c_str(), kUser, kUser), 0);
@@ -300,7 +296,7 @@ TEST_F(ComputerIdTest, UsersTakeOnlyASmallRegularFileOfRootOrTheirOwnAndKeepIt) 
     close(channel[0]);
     EXPECT_EQ(kept, 0);
     EXPECT_EQ(base.size(), 32u);
-    EXPECT_EQ(base == planted, c.taken) << base;
+    EXPECT_EQ(base == planted, taken) << base;
   }
 }
 
