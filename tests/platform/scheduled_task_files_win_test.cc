@@ -94,20 +94,13 @@ bool ReadWorkItem(const wchar_t* name, WorkItem* item) {
 }
 
 TEST(ScheduledTaskFilesWinTest, WorkItemsHoldTheDefinitionAndAreReplacedAndRemoved) {
-  struct Case {
-    const char* name;
-    TaskTrigger trigger;
-    bool disabled, delete_when_done;
-    TASK_TRIGGER_TYPE type;
-    DWORD flags;
-  };
   using Kind = TaskTrigger::Kind;
   const TaskDate begin = {2027, 3, 17};  // a Wednesday
   TaskTrigger repeated = WithEnd(Trigger(Kind::kDaily, begin, 9), {2027, 4, 1});
   repeated.minute = 30;
   repeated.interval_minutes = 60;
   repeated.duration_minutes = 600;
-  const Case cases[] = {
+  const std::tuple<const char*, TaskTrigger, bool, bool, TASK_TRIGGER_TYPE, DWORD> cases[] = {
       {"at logon", Trigger(Kind::kAtLogon), false, false, TASK_EVENT_TRIGGER_AT_LOGON, 0x2001},
       {"daily, disabled, repeated until an end", repeated, true, false, TASK_TIME_TRIGGER_DAILY,
        0x2005},
@@ -118,16 +111,16 @@ TEST(ScheduledTaskFilesWinTest, WorkItemsHoldTheDefinitionAndAreReplacedAndRemov
       {"once, deleted when done", Trigger(Kind::kOnce, begin, 12), false, true,
        TASK_TIME_TRIGGER_ONCE, 0x2003},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, trigger, disabled, delete_when_done, type, flags] : cases) {
+    SCOPED_TRACE(name);
     TaskDefinition definition;
     definition.program = u"C:\\Program Files\\Wardex\\Wardex.exe";
     definition.arguments = {u"-snapcheck", u"a b", u"say \"hi\"", u"end\\"};
     definition.working_folder = u"C:\\Program Files\\Wardex";
     definition.comment = kName;
-    definition.trigger = c.trigger;
-    definition.disabled = c.disabled;
-    definition.delete_when_done = c.delete_when_done;
+    definition.trigger = trigger;
+    definition.disabled = disabled;
+    definition.delete_when_done = delete_when_done;
     // Each case replaces the one before under the same name.
     ASSERT_EQ(WriteOnceTheSchedulerAnswers(definition), 0u);
     EXPECT_TRUE(TaskExists(kName, TaskScope::kUser));
@@ -137,26 +130,26 @@ TEST(ScheduledTaskFilesWinTest, WorkItemsHoldTheDefinitionAndAreReplacedAndRemov
     EXPECT_EQ(item.parameters, L"-snapcheck \"a b\" \"say \\\"hi\\\"\" end\\");
     EXPECT_EQ(item.folder, L"C:\\Program Files\\Wardex");
     EXPECT_EQ(item.comment, kWideName);
-    EXPECT_EQ(item.flags, c.flags);
+    EXPECT_EQ(item.flags, flags);
     EXPECT_EQ(item.triggers, 1);
     const TASK_TRIGGER& t = item.trigger;
-    EXPECT_EQ(t.TriggerType, c.type);
-    EXPECT_EQ(t.rgFlags, c.trigger.has_end ? TASK_TRIGGER_FLAG_HAS_END_DATE : 0u);  // enabled
-    if (c.type == TASK_EVENT_TRIGGER_AT_LOGON) continue;
+    EXPECT_EQ(t.TriggerType, type);
+    EXPECT_EQ(t.rgFlags, trigger.has_end ? TASK_TRIGGER_FLAG_HAS_END_DATE : 0u);  // enabled
+    if (type == TASK_EVENT_TRIGGER_AT_LOGON) continue;
     EXPECT_EQ(std::tie(t.wBeginYear, t.wBeginMonth, t.wBeginDay, t.wStartHour, t.wStartMinute),
-              std::make_tuple(2027, 3, 17, c.trigger.hour, c.trigger.minute));
+              std::make_tuple(2027, 3, 17, trigger.hour, trigger.minute));
     EXPECT_EQ(std::tie(t.MinutesInterval, t.MinutesDuration),
-              std::make_tuple(c.trigger.interval_minutes, c.trigger.duration_minutes));
-    if (c.trigger.has_end) {
+              std::make_tuple(trigger.interval_minutes, trigger.duration_minutes));
+    if (trigger.has_end) {
       EXPECT_EQ(std::tie(t.wEndYear, t.wEndMonth, t.wEndDay), std::make_tuple(2027, 4, 1));
     }
-    if (c.type == TASK_TIME_TRIGGER_DAILY) {
+    if (type == TASK_TIME_TRIGGER_DAILY) {
       EXPECT_EQ(t.Type.Daily.DaysInterval, 1);
     }
-    if (c.type == TASK_TIME_TRIGGER_WEEKLY) {
+    if (type == TASK_TIME_TRIGGER_WEEKLY) {
       EXPECT_EQ(t.Type.Weekly.rgfDaysOfTheWeek, TASK_WEDNESDAY);
     }
-    if (c.type == TASK_TIME_TRIGGER_MONTHLYDATE) {
+    if (type == TASK_TIME_TRIGGER_MONTHLYDATE) {
       EXPECT_EQ(std::tie(t.Type.MonthlyDate.rgfDays, t.Type.MonthlyDate.rgfMonths),
                 std::make_tuple(1u << 16, 0xFFF));
     }
@@ -190,13 +183,9 @@ TEST(ScheduledTaskFilesWinTest, NamesAndTriggersTheSchedulerCannotTake) {
   }
   EXPECT_EQ(CheckTaskName(KaString(std::u16string(250, u'x').c_str())),
             static_cast<uint32_t>(ERROR_FILENAME_EXCED_RANGE));
-  struct Case {
-    const char* name;
-    TaskTrigger trigger;
-    bool servable;
-  };
   using Kind = TaskTrigger::Kind;
-  const Case cases[] = {
+  const std::tuple<const char*, TaskTrigger, bool> cases[] = {
+      // servable or not
       {"29 February of a leap year", Trigger(Kind::kOnce, {2028, 2, 29}), true},
       {"29 February of another year", Trigger(Kind::kOnce, {2027, 2, 29}), false},
       {"hour 24", Trigger(Kind::kDaily, {2027, 1, 1}, 24), false},
@@ -204,7 +193,9 @@ TEST(ScheduledTaskFilesWinTest, NamesAndTriggersTheSchedulerCannotTake) {
       {"weekday 7", Trigger(Kind::kWeekly, {2027, 1, 1}, 0, 7), false},
       {"logon needs no date", Trigger(Kind::kAtLogon), true},
   };
-  for (const Case& c : cases) EXPECT_EQ(IsServableTrigger(c.trigger), c.servable) << c.name;
+  for (const auto& [name, trigger, servable] : cases) {
+    EXPECT_EQ(IsServableTrigger(trigger), servable) << name;
+  }
 }
 
 TEST(ScheduledTaskFilesWinTest, TheLogonAccountIsTheShellsOwnerAndTimesAreLocal) {
