@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "ipc/ipc_channel.h"
@@ -173,11 +174,7 @@ TEST_F(IpcLibraryTest, SecondServerOnTheChannelFailsUntilTheFirstStops) {
 TEST_F(IpcLibraryTest, RefusedChannelsAreLoggedWithTheirReason) {
   const std::u16string channel = ServerChannel();
   const std::u16string long_name(300, u'c');
-  struct Case {
-    const char16_t* channel;
-    int32_t result;
-    std::string line;
-  } const cases[] = {
+  const std::tuple<const char16_t*, int32_t, std::string> cases[] = {
       {ServerChannel(), kIpcChannelInUse,
        "IPC: channel \"" + std::string(channel.begin(), channel.end()) +
            "\" is in use by another server"},
@@ -185,11 +182,11 @@ TEST_F(IpcLibraryTest, RefusedChannelsAreLoggedWithTheirReason) {
        "IPC: channel \"" + std::string(300, 'c') +
            "\": " + ipc::ChannelPathErrorText(ipc::ChannelPathError::kNameTooLong)},
   };
-  for (const Case& c : cases) {
+  for (const auto& [name, result, line] : cases) {
     IIpcServer* server = CreateServerInstance();
-    EXPECT_EQ(server->StartListening(c.channel, EchoCallback, 0), c.result) << c.line;
+    EXPECT_EQ(server->StartListening(name, EchoCallback, 0), result) << line;
     DestroyServerInstance(server);
-    EXPECT_NE(ReadFile(log_path()).find(c.line), std::string::npos) << c.line;
+    EXPECT_NE(ReadFile(log_path()).find(line), std::string::npos) << line;
   }
 }
 

@@ -8,24 +8,16 @@
 namespace KaOSAL {
 namespace {
 
-struct DateCase {
-  int64_t days;
-  int64_t year;
-  unsigned month;
-  unsigned day;
-};
-
 // Days beyond the range compared with the C library below.
 TEST(CivilDateTest, DaysFarFromTheEpoch) {
-  const DateCase cases[] = {
+  const std::tuple<int64_t, int64_t, unsigned, unsigned> cases[] = {
       {-719468, 0, 3, 1},       // the start of the 400-year eras
       {-719469, 0, 2, 29},      // the day before, in a negative era
       {2932896, 9999, 12, 31},  // far ahead
   };
-  for (const DateCase& c : cases) {
-    const CivilDate date = CivilFromDays(c.days);
-    EXPECT_EQ(std::tie(date.year, date.month, date.day), std::tie(c.year, c.month, c.day))
-        << c.days;
+  for (const auto& [days, year, month, day] : cases) {
+    const CivilDate date = CivilFromDays(days);
+    EXPECT_EQ(std::tie(date.year, date.month, date.day), std::tie(year, month, day)) << days;
   }
 }
 

@@ -125,14 +125,7 @@ TEST(SehGuardTest, AStackOverflowIsCaughtAgainAndOnEveryThread) {
 #endif
 
 TEST(SehGuardTest, TheInnermostGuardDecidesAndPassesOnWhatItDeclines) {
-  struct Case {
-    const char* what;
-    void (*body)();
-    int inner_verdict;
-    int outer_calls;
-    uint32_t outer_code;
-  };
-  const Case kCases[] = {
+  const std::tuple<const char*, void (*)(), int, int, uint32_t> kCases[] = {
       {"fault handled inside", &test::DereferenceNull, kExceptionExecuteHandler, 0, 0},
       {"fault declined inside", &test::DereferenceNull, kExceptionContinueSearch, 1,
        kExceptionAccessViolation},
@@ -141,20 +134,20 @@ TEST(SehGuardTest, TheInnermostGuardDecidesAndPassesOnWhatItDeclines) {
       {"C++ exception declined inside", [] { throw std::logic_error("x"); },
        kExceptionContinueSearch, 1, kExceptionCppException},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, body, inner_verdict, outer_calls, outer_code] : kCases) {
+    SCOPED_TRACE(what);
     RecordingFilter inner, outer;
-    inner.verdict = c.inner_verdict;
+    inner.verdict = inner_verdict;
     bool inner_returned = true;
     const bool outer_returned = RunGuarded(
-        [&] { inner_returned = RunGuarded(c.body, inner.AsFunction()); }, outer.AsFunction());
+        [&] { inner_returned = RunGuarded(body, inner.AsFunction()); }, outer.AsFunction());
     EXPECT_EQ(inner.calls, 1);
-    EXPECT_EQ(outer.calls, c.outer_calls);
-    EXPECT_EQ(outer_returned, c.outer_calls == 0);
-    if (c.outer_calls == 0) {
+    EXPECT_EQ(outer.calls, outer_calls);
+    EXPECT_EQ(outer_returned, outer_calls == 0);
+    if (outer_calls == 0) {
       EXPECT_FALSE(inner_returned);
     } else {
-      EXPECT_EQ(outer.seen.code, c.outer_code);
+      EXPECT_EQ(outer.seen.code, outer_code);
     }
   }
   // A body that returns never asks its filter; a fault after its guard has

@@ -92,12 +92,8 @@ TEST(SntpClientTest, TheStopCheckEndsTheWaitForASilentServer) {
 
 TEST(SntpClientTest, RepliesThatFailTheClientChecksAreNoAnswer) {
   using Bytes = SntpResponder::Bytes;
-  struct Case {
-    const char* what;
-    std::function<void(Bytes& reply, const Bytes& request)> change;
-    bool accepted;
-  };
-  const Case kCases[] = {
+  using Change = std::function<void(Bytes&, const Bytes&)>;  // the reply, the request
+  const std::tuple<const char*, Change, bool> kCases[] = {
       {"well-formed", [](Bytes&, const Bytes&) {}, true},
       {"with a key and digest (68 bytes)", [](Bytes& r, const Bytes&) { r.resize(68, 0xAB); },
        true},
@@ -115,18 +111,18 @@ TEST(SntpClientTest, RepliesThatFailTheClientChecksAreNoAnswer) {
       {"no transmit time", [](Bytes& r, const Bytes&) { std::fill(r.begin() + 40, r.end(), 0); },
        false},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.what);
-    SntpResponder server([&c](const Bytes& request) {
+  for (const auto& [what, change, accepted] : kCases) {
+    SCOPED_TRACE(what);
+    SntpResponder server([&change](const Bytes& request) {
       Bytes reply = SntpResponder::GoodAnswer(request, kServerSntpSeconds);
-      c.change(reply, request);
+      change(reply, request);
       return reply;
     });
     ShortTimeoutClient client(2000);
     SntpAnswer answer;
     KaOSAL::SetLastError(0);
-    EXPECT_EQ(client.GetServerTime(Loopback(), answer, server.port()), c.accepted);
-    if (!c.accepted) {
+    EXPECT_EQ(client.GetServerTime(Loopback(), answer, server.port()), accepted);
+    if (!accepted) {
       EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidData);
     }
   }
