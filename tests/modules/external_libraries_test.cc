@@ -2,7 +2,7 @@
 // through the trust check, configured once, counted, released at zero.
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -10,6 +10,8 @@
 #include "external/tracking_library.h"
 #include "external/ve_library.h"
 #include "modules/module_test_env.h"
+#include "osal/ka_path.h"
+#include "platform/system_paths.h"
 
 namespace wardex {
 namespace {
@@ -20,28 +22,25 @@ using test::ModuleTestEnv;
 class ExternalLibrariesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = env_.root().path() + "/lib";
-    for (const char* library :
+    std::remove(tracking_log_.c_str());  // on Windows the Wine prefix's own
+#ifndef _WIN32  // Windows looks for a bare name beside the program, where the build put all three
+    for (const std::string path :
          {WARDEX_TEST_KPITRACK_SO, WARDEX_TEST_VELOGGER_SO, WARDEX_TEST_VESTYLER_SO}) {
-      const std::string path = library;
-      env_.Copy(path, folder_ + path.substr(path.rfind('/')));
+      env_.Copy(path, "lib" + path.substr(path.rfind('/')));
     }
-    env_.env().Set("LD_LIBRARY_PATH", folder_);
+    env_.env().Set("LD_LIBRARY_PATH", env_.root().path() + "/lib");
+#endif
   }
 
   std::vector<std::string> TrackedEvents() const {
-    std::vector<std::string> lines;
-    const std::string all = test::ReadFile(env_.root().state_home() + "/wardex/kpitrack.log");
-    size_t start = 0;
-    for (size_t end; (end = all.find('\n', start)) != std::string::npos; start = end + 1) {
-      const std::string line = all.substr(start, end - start);
-      lines.push_back(line.substr(line.find('\t') + 1));  // without the time
-    }
+    std::vector<std::string> lines = test::ReadLines(tracking_log_);
+    for (std::string& line : lines) line.erase(0, line.find('\t') + 1);  // without the time
     return lines;
   }
 
   ModuleTestEnv env_;
-  std::string folder_;
+  const std::string tracking_log_ =
+      test::Narrow(platform::GetUserStateFolder()) + "/wardex/kpitrack.log";
 };
 
 TEST_F(ExternalLibrariesTest, OnlyTheFirstStartConfiguresAndOnlyTheLastReleaseUnloads) {
@@ -67,11 +66,11 @@ TEST_F(ExternalLibrariesTest, MissingOrUntrustedTrackingLibraryIsNoError) {
   EXPECT_FALSE(missing.Event(u"TRAY", u"CLICKS", u"x", u"", u"", 0));
   EXPECT_TRUE(missing.Release());
 
+  // Refused before it loads: what the file holds does not matter.
   const std::string untrusted =
-      env_.SignedCopy(WARDEX_TEST_KPITRACK_SO, "untrusted", folder_ + "/kpi2.so");
-  env_.env().Set("LD_LIBRARY_PATH", folder_);
+      env_.SignedCopy(ModuleTestEnv::FixturePath("test_module"), "untrusted", "lib/kpi2");
   env_.ClearLog();
-  TrackingLibrary refused(u"kpi2.so");
+  TrackingLibrary refused(test::Wide(untrusted));
   EXPECT_FALSE(refused.Start(u"TRAY", true, u"", false));
   // Both trackers were tried, each through the trust check.
   EXPECT_EQ(env_.LogLines(),
@@ -99,15 +98,9 @@ TEST_F(ExternalLibrariesTest, GraphicsLayerKeepsStylerAndLoggerLoadedWhileItRuns
   EXPECT_EQ(graphics.styler().count(), 0);
 }
 
-// The folder of the running test program, with a trailing slash.
-std::string ProgramFolder() {
-  const std::string exe = std::filesystem::read_symlink("/proc/self/exe");
-  return exe.substr(0, exe.rfind('/') + 1);
-}
-
 TEST_F(ExternalLibrariesTest, MissingLoggerIsTriedTwiceAndTheGraphicsLayerRunsWithoutIt) {
-  env_.env().Set("LD_LIBRARY_PATH", env_.root().path() + "/empty");
-  VeLoggerLibrary logger = MakeVeLoggerLibrary();
+  const KaOSAL::KaString name = platform::LibraryFileName(u"NoLogger");
+  VeLoggerLibrary logger(name, kGetLoggerInstanceExport, kDestroyLoggerInstanceExport);
   EXPECT_FALSE(logger.Start());
   EXPECT_EQ(logger.count(), 1);
   EXPECT_FALSE(logger.Start());  // counted only: not looked for again
@@ -115,9 +108,13 @@ TEST_F(ExternalLibrariesTest, MissingLoggerIsTriedTwiceAndTheGraphicsLayerRunsWi
   EXPECT_TRUE(logger.Release());
   // Tried by bare name, then beside the program (where the bare name is also
   // looked for): two not-found lines.
-  const test::LoggedLine not_found{3, "ERROR: Not found " + ProgramFolder() + "VeLogger.so"};
+  const KaOSAL::KaPath program_folder(KaOSAL::KaPath::eSpecialFolderExecutableDir);
+  const test::LoggedLine not_found{
+      3, "ERROR: Not found " + test::Narrow(program_folder.ToString() + name)};
   EXPECT_EQ(env_.LogLines(), (std::vector<test::LoggedLine>{not_found, not_found}));
 
+#ifndef _WIN32  // on Windows the build puts both libraries beside the test program
+  env_.env().Set("LD_LIBRARY_PATH", env_.root().path() + "/empty");
   GraphicsLayer graphics;
   EXPECT_TRUE(graphics.Start());
   EXPECT_EQ(graphics.styler().instance(), nullptr);
@@ -126,6 +123,7 @@ TEST_F(ExternalLibrariesTest, MissingLoggerIsTriedTwiceAndTheGraphicsLayerRunsWi
   graphics.Stop();
   EXPECT_FALSE(graphics.running());
   EXPECT_EQ(graphics.logger().count(), 0);
+#endif
 }
 
 }  // namespace
