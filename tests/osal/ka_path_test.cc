@@ -9,6 +9,7 @@
 #include <climits>
 #endif
 #include <string>
+#include <tuple>
 
 #include "osal/wide_format.h"
 #if !defined(_WIN32)

@@ -16,6 +16,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "osal/last_error.h"

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -95,12 +96,7 @@ TEST_F(ProfileTest, NamesMatchWithoutCaseAndValuesLoseBlanksAndQuotes) {
                               "NoEquals\n"
                               "[ÜBER]\n"
                               "Größe=groß\n"));
-  struct Case {
-    const char16_t* section;
-    const char16_t* key;
-    std::u16string expected;
-  };
-  const Case cases[] = {
+  const std::tuple<const char16_t*, const char16_t*, std::u16string> cases[] = {
       {u"install", u"language", u"de_DE"},    {u"INSTALL", u"LANGUAGE", u"de_DE"},
       {u"install", u"quoted", u"  spaced  "}, {u"install", u"single", u"x"},
       {u"install", u"mixed", u"\"x'"},        {u"install", u"empty", u""},
@@ -108,8 +104,8 @@ TEST_F(ProfileTest, NamesMatchWithoutCaseAndValuesLoseBlanksAndQuotes) {
       {u"über", u"GRÖSSE", u"fallback"},      {u"über", u"größe", u"groß"},
       {u"Über", u"GRÖßE", u"groß"},           {u"other", u"language", u"fallback"},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Value(c.section, c.key, "c.ini"), c.expected) << KaOSAL::ToUtf8(c.key);
+  for (const auto& [section, key, expected] : cases) {
+    EXPECT_EQ(Value(section, key, "c.ini"), expected) << KaOSAL::ToUtf8(key);
   }
   // Trailing blanks of the default are dropped; a missing file gives it too.
   EXPECT_EQ(Value(u"s", u"k", "absent.ini", u"def  "), u"def");

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "osal/last_error.h"

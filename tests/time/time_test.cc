@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
