@@ -129,17 +129,15 @@ TEST(SystemInfoWin, AdaptersAreTheHostsInterfacesUnderWine) {
 }
 
 TEST(SystemInfoWin, FoldersAreTheOnesTheEnvironmentNames) {
-  struct Case {
-    KaOSAL::KaString (*folder)();
-    const char* variable;
-  };
-  for (const Case& c :
-       {Case{GetCommonAppDataFolder, "ProgramData"}, Case{GetUserStateFolder, "LOCALAPPDATA"},
-        Case{GetUserCacheFolder, "LOCALAPPDATA"}}) {
-    SCOPED_TRACE(c.variable);
-    const char* expected = std::getenv(c.variable);
+  const std::pair<KaOSAL::KaString (*)(), const char*> cases[] = {
+      {GetCommonAppDataFolder, "ProgramData"},
+      {GetUserStateFolder, "LOCALAPPDATA"},
+      {GetUserCacheFolder, "LOCALAPPDATA"}};
+  for (const auto& [folder, variable] : cases) {
+    SCOPED_TRACE(variable);
+    const char* expected = std::getenv(variable);
     ASSERT_NE(expected, nullptr);
-    EXPECT_EQ(Lower(Narrow(c.folder())), Lower(expected));
+    EXPECT_EQ(Lower(Narrow(folder())), Lower(expected));
   }
   const std::string exe = Lower(Narrow(GetExecutableFilePath()));
   EXPECT_TRUE(exe.ends_with("system_info_tests.exe")) << exe;
