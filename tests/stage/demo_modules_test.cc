@@ -94,18 +94,17 @@ class DemoModulesTest : public ::testing::Test {
 };
 
 TEST_F(DemoModulesTest, MenuTextsAndFlags) {
-  struct Case {
+  const struct {
     const char* module;
     std::string menu_text;
     uint32_t flags;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"WardexModule", "Free disk space", kModuleFlagRunsTasks},
       {"SnapCheckModule", "Snap-Check", kModuleFlagRunsTasks | kModuleFlagRefusesRunRequest},
       {"TurboModule", "Turbo mode", kModuleFlagSwitch},
       {"HandsetLinkModule", "", 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ModuleLoader loader;
     IModule* module = loader.Load(ModulePath(c.module));
     ASSERT_NE(module, nullptr) << c.module;
@@ -285,7 +284,13 @@ TEST_F(DemoModulesTest, WardexTasksFromSeveralThreadsAtOnce) {
   EXPECT_TRUE(LastNotificationEventSet());
 }
 
-TEST_F(DemoModulesTest, WardexMonitoringChecksAtOnceAndStops) {
+// The agent starts monitoring before it hands over the Console: what the
+// first check reported waits for it. A home that cannot be asked (where the
+// test can move it) makes the check fail, which monitoring reports.
+TEST_F(DemoModulesTest, WardexMonitoringChecksAtOnceAndShowsItWhenTheConsoleComes) {
+  const std::string gone = env_.root().path() + "/gone";
+  env_.env().Set(kFolders.home, gone);
+  RecordingView view;
   ModuleLoader loader;
   IModule* module = loader.Load(ModulePath("WardexModule"));
   ASSERT_NE(module, nullptr);
@@ -293,6 +298,11 @@ TEST_F(DemoModulesTest, WardexMonitoringChecksAtOnceAndStops) {
   module->StartMonitoring(0, 0);  // a second start does not double the monitor
   module->StopMonitoring();       // returns at once, though the next check is an hour away
   EXPECT_EQ(env_.LogTexts("WardexModule: checking free space of ").size(), 1u);
+  module->SetConsoleView(&view);
+  if (kFolders.movable) {
+    const std::string failed = "Disk check failed: Could not read the free space of " + gone;
+    EXPECT_EQ(view.messages(), std::vector<std::string>{failed + ": 2 (30)"});
+  }
 }
 
 }  // namespace

@@ -44,6 +44,7 @@ void NotificationBoard::Detach(const void* object) {
   }
   if (--objects_ > 0) return;
   has_last_ = false;
+  unshown_ = false;
   last_ = Notification{};
   if (event_ != nullptr && !event_->Reset()) {
     LogW(kLogError, u"WardexModule: cannot reset the event %s", kLastNotificationEventName);
@@ -52,10 +53,16 @@ void NotificationBoard::Detach(const void* object) {
 }
 
 void NotificationBoard::SetView(const void* object, IConsoleView* view) {
-  std::lock_guard<std::mutex> hold(lock_);
-  if (view == nullptr && view_owner_ != object) return;  // another object's view stays
-  view_ = view;
-  view_owner_ = view != nullptr ? object : nullptr;
+  Notification waiting;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (view == nullptr && view_owner_ != object) return;  // another object's view stays
+    view_ = view;
+    view_owner_ = view != nullptr ? object : nullptr;
+    if (view == nullptr || !unshown_) return;
+    waiting = last_;
+  }
+  Show(waiting);
 }
 
 void NotificationBoard::Notify(const Notification& notification) {
@@ -87,6 +94,7 @@ void NotificationBoard::Show(const Notification& notification) {
   {
     std::lock_guard<std::mutex> hold(lock_);
     view = view_;
+    unshown_ = view == nullptr;
   }
   if (view == nullptr) {
     LogW(kLogInfo, u"WardexModule: no Console to show \"%s\"", notification.text.c_str());

@@ -32,7 +32,9 @@ class NotificationBoard {
   // the event and forgets the notification.
   void Detach(const void* object);
 
-  // The view that |object| was given (null: it has none any more).
+  // The view that |object| was given (null: it has none any more). A
+  // notification that found no view is shown in the first one that comes:
+  // the agent starts monitoring before it hands over the Console.
   void SetView(const void* object, IConsoleView* view);
   // Keeps |notification| as the last one, sets the event and shows it.
   void Notify(const Notification& notification);
@@ -49,6 +51,7 @@ class NotificationBoard {
   int objects_ = 0;
   Notification last_;
   bool has_last_ = false;
+  bool unshown_ = false;  // the last one found no view
   IConsoleView* view_ = nullptr;
   const void* view_owner_ = nullptr;
   std::unique_ptr<platform::NamedEvent> event_;
