@@ -1,10 +1,7 @@
 // CTask and the files it writes: autostart entries and user timers in a
 // private root, compared whole, checked by the desktop's and systemd's own
 // validators; the log lines and result codes of every setter and failure.
-#include <gio/gdesktopappinfo.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -13,8 +10,15 @@
 
 #include "app/task.h"
 #include "modules/module_test_env.h"
+#include "platform/local_time.h"
 #include "platform/scheduled_task_files.h"
+#ifndef _WIN32
+#include <gio/gdesktopappinfo.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/scheduled_task_files_linux.h"
+#endif
 
 namespace wardex::test {
 namespace {
@@ -22,40 +26,12 @@ namespace {
 namespace fs = std::filesystem;
 using KaOSAL::KaString;
 
-constexpr char kName[] = "Corvane Brisko (Wardex.exe)";
-constexpr char kEscaped[] = "Corvane\\x20Brisko\\x20\\x28Wardex.exe\\x29";
-// 2026-12-05 (a Saturday) 08:30:00 UTC; the tests run in UTC.
+// 2026-12-05 (a Saturday) 08:30:00 UTC; the tests run in UTC on Linux.
 constexpr int64_t kStart = 1796459400;
-
-// Replaces every "{key}" of |text| by its value.
-std::string Fill(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
-  for (const auto& [key, value] : values) {
-    for (size_t at; (at = text.find("{" + key + "}")) != std::string::npos;) {
-      text.replace(at, key.size() + 2, value);
-    }
-  }
-  return text;
-}
-
-// The line SaveTask logs at |level| ("Error", "Warning" or "Succeeded") for
-// the task |name|.
-LoggedLine SaveLine(int level, const std::string& what, const std::string& name = kName) {
-  const char* kind = level == 3 ? "Error" : level == 6 ? "Warning" : "Succeeded";
-  return {level, std::string(kind) + ": CTask::SaveTask() \"" + name + "\" - " + what};
-}
-
-std::vector<std::string> FilesBelow(const std::string& folder) {
-  std::vector<std::string> files;
-  std::error_code error;
-  for (const auto& entry : fs::recursive_directory_iterator(folder, error)) {
-    if (!entry.is_directory()) files.push_back(entry.path().lexically_relative(folder).string());
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
 
 class TaskTest : public ::testing::Test {
  protected:
+#ifndef _WIN32  // the files of a task on Linux
   void SetUp() override {
     env_.env().Set("TZ", "UTC");
     env_.env().Set("XDG_RUNTIME_DIR", env_.root().path() + "/runtime");
@@ -92,6 +68,7 @@ class TaskTest : public ::testing::Test {
     task.SetStartTime(kStart + 59);  // the seconds are dropped
     return task;
   }
+#endif
 
   std::vector<LoggedLine> Log() const { return env_.LogLines(); }
 
@@ -99,6 +76,76 @@ class TaskTest : public ::testing::Test {
   std::string folder_;
   std::string program_;
 };
+
+TEST_F(TaskTest, SettersLogTheirLinesAndKeepNoRefusedValue) {
+  struct Case {
+    std::function<void(CTask&)> act;
+    std::function<bool(const CTask&)> refused;
+    std::string line;  // at level 3
+  };
+  platform::LocalCalendarTime start{};
+  ASSERT_TRUE(platform::ToLocalCalendarTime(kStart, &start));
+  const int64_t midnight = kStart - start.hour * 3600 - start.minute * 60 + 10 * 60;  // 00:10
+  const Case cases[] = {
+      {[](CTask& t) { t.SetProgram(u"/nonexistent/wardex"); },
+       [](const CTask& t) { return t.program().IsEmpty(); },
+       "Warning: CTask::SetProgram(/nonexistent/wardex) - program not found"},
+      {[](CTask& t) { t.SetComment(u""); }, nullptr,
+       "Warning: CTask::SetComment() - invalid parameter"},
+      {[](CTask& t) { t.SetStartingDir(u""); }, nullptr,
+       "Warning: CTask::SetStartingDir() - invalid parameter"},
+      {[](CTask& t) { t.SetFrequency(6); }, [](const CTask& t) { return t.frequency() == 0; },
+       "Error: CTask::SetFrequency(6) - invalid parameter"},
+      {[&](CTask& t) { t.SetStartTime(midnight); },
+       [](const CTask& t) { return t.start().hour == 0 && t.start().minute == 0; },
+       "Error: CTask::SetStartTime(CTime) - missing valid parameter"},
+      {[](CTask& t) { t.SetStartDate(int64_t{1} << 62); },
+       [](const CTask& t) { return t.start().year == 0 && t.start().hour == 0; },
+       "Error: CTask::SetStartDate(CTime) - missing parameter"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.line);
+    env_.ClearLog();
+    CTask task;
+    test.act(task);
+    EXPECT_TRUE(!test.refused || test.refused(task));
+    EXPECT_EQ(Log(), (std::vector<LoggedLine>{{3, test.line}}));
+  }
+}
+
+// What CTask writes on Linux; its work items on Windows are the scheduled-task
+// tests' (tests/platform).
+#ifndef _WIN32
+
+constexpr char kName[] = "Corvane Brisko (Wardex.exe)";
+constexpr char kEscaped[] = "Corvane\\x20Brisko\\x20\\x28Wardex.exe\\x29";
+
+// Replaces every "{key}" of |text| by its value.
+std::string Fill(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
+  for (const auto& [key, value] : values) {
+    for (size_t at; (at = text.find("{" + key + "}")) != std::string::npos;) {
+      text.replace(at, key.size() + 2, value);
+    }
+  }
+  return text;
+}
+
+// The line SaveTask logs at |level| ("Error", "Warning" or "Succeeded") for
+// the task |name|.
+LoggedLine SaveLine(int level, const std::string& what, const std::string& name = kName) {
+  const char* kind = level == 3 ? "Error" : level == 6 ? "Warning" : "Succeeded";
+  return {level, std::string(kind) + ": CTask::SaveTask() \"" + name + "\" - " + what};
+}
+
+std::vector<std::string> FilesBelow(const std::string& folder) {
+  std::vector<std::string> files;
+  std::error_code error;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, error)) {
+    if (!entry.is_directory()) files.push_back(entry.path().lexically_relative(folder).string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
 
 struct FileCase {
   const char* what;
@@ -184,40 +231,6 @@ TEST_F(TaskTest, WritesTheFilesOfEachFrequencyAndFlag) {
   }
 }
 
-TEST_F(TaskTest, SettersLogTheirLinesAndKeepNoRefusedValue) {
-  struct Case {
-    std::function<void(CTask&)> act;
-    std::function<bool(const CTask&)> refused;
-    std::string line;  // at level 3
-  };
-  const int64_t midnight = kStart - 8 * 3600 - 30 * 60 + 10 * 60;  // 00:10 local
-  const Case cases[] = {
-      {[](CTask& t) { t.SetProgram(u"/nonexistent/wardex"); },
-       [](const CTask& t) { return t.program().IsEmpty(); },
-       "Warning: CTask::SetProgram(/nonexistent/wardex) - program not found"},
-      {[](CTask& t) { t.SetComment(u""); }, nullptr,
-       "Warning: CTask::SetComment() - invalid parameter"},
-      {[](CTask& t) { t.SetStartingDir(u""); }, nullptr,
-       "Warning: CTask::SetStartingDir() - invalid parameter"},
-      {[](CTask& t) { t.SetFrequency(6); }, [](const CTask& t) { return t.frequency() == 0; },
-       "Error: CTask::SetFrequency(6) - invalid parameter"},
-      {[&](CTask& t) { t.SetStartTime(midnight); },
-       [](const CTask& t) { return t.start().hour == 0 && t.start().minute == 0; },
-       "Error: CTask::SetStartTime(CTime) - missing valid parameter"},
-      {[](CTask& t) { t.SetStartDate(int64_t{1} << 62); },
-       [](const CTask& t) { return t.start().year == 0 && t.start().hour == 0; },
-       "Error: CTask::SetStartDate(CTime) - missing parameter"},
-  };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.line);
-    env_.ClearLog();
-    CTask task;
-    test.act(task);
-    EXPECT_TRUE(!test.refused || test.refused(task));
-    EXPECT_EQ(Log(), (std::vector<LoggedLine>{{3, test.line}}));
-  }
-}
-
 TEST_F(TaskTest, WithoutAGraphicalSessionTheAccountStaysEmpty) {
   std::error_code error;
   if (fs::exists("/run/systemd/sessions", error) && !fs::is_empty("/run/systemd/sessions", error)) {
@@ -247,35 +260,21 @@ TEST_F(TaskTest, FailuresReturnTheirCodesAndLogTheirLines) {
     std::vector<LoggedLine> lines;
     std::string name = kName;
   };
+  const auto end_before_start = [](CTask& t) { t.SetEndDate({2026, 12, 0, 4}); };
   const Case cases[] = {
-      {"a name too long for a unit",
-       5,
-       nullptr,
-       static_cast<HRESULT>(0x800700CE),
-       {SaveLine(3, "couldn't create a new work item. hr=0x800700CE", long_name)},
+      {"a name too long for a unit", 5, nullptr, static_cast<HRESULT>(0x800700CE),
+       std::vector{SaveLine(3, "couldn't create a new work item. hr=0x800700CE", long_name)},
        long_name},
-      {"no program",
-       5,
-       [](CTask& t) { t.SetProgram(u"/nonexistent"); },
+      {"no program", 5, [](CTask& t) { t.SetProgram(u"/nonexistent"); }, kHResultInvalidArgument,
+       std::vector{SaveLine(3, "failed to SetApplicationName (). hr=0x80070057")}},
+      {"a relative working folder", 5, [](CTask& t) { t.SetStartingDir(u"opt"); },
        kHResultInvalidArgument,
-       {SaveLine(3, "failed to SetApplicationName (). hr=0x80070057")}},
-      {"a relative working folder",
-       5,
-       [](CTask& t) { t.SetStartingDir(u"opt"); },
-       kHResultInvalidArgument,
-       {SaveLine(3, "failed to SetWorkingDirectory (opt). hr=0x80070057")}},
-      {"an end date before the start",
-       2,
-       [](CTask& t) {
-         t.SetEndDate({2026, 12, 0, 4});
-       },
-       kHResultInvalidArgument,
-       {account, trigger}},
-      {"a weekly start whose time could not be converted",
-       3,
-       [](CTask& t) { t.SetStartTime(int64_t{1} << 62); },
-       kHResultInvalidArgument,
-       {account, trigger}},
+       std::vector{SaveLine(3, "failed to SetWorkingDirectory (opt). hr=0x80070057")}},
+      {"an end date before the start", 2, end_before_start, kHResultInvalidArgument,
+       std::vector{account, trigger}},
+      {"a weekly start whose time could not be converted", 3,
+       [](CTask& t) { t.SetStartTime(int64_t{1} << 62); }, kHResultInvalidArgument,
+       std::vector{account, trigger}},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.what);
@@ -500,6 +499,8 @@ TEST_F(TaskTest, AMachineWideTimerIsTiedToItsAccountAndReadableByAll) {
   EXPECT_EQ(ReadFile(env_.root().config_home() + "/systemd/user/daily.timer").find("ConditionUser"),
             std::string::npos);
 }
+
+#endif
 
 }  // namespace
 }  // namespace wardex::test
