@@ -18,6 +18,7 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "crash_probe.h"
@@ -202,12 +203,8 @@ TEST_F(CrashHandlerTest, AFaultNothingHandlesIsReportedAndEndsTheProcessAsItWoul
 TEST_F(CrashHandlerTest, WorkerExceptionFilterLogsOneLineAndExecutesTheHandler) {
   SetComputerId(u"TEST-COMPUTER-42");
   const std::string long_name(300, 'n');
-  struct Case {
-    std::optional<WardexExceptionRecord> record;
-    const char* name;
-    std::string expected;
-  };
-  const Case cases[] = {
+  // The record (none: a missing one), the thread's name, the line logged.
+  const std::tuple<std::optional<WardexExceptionRecord>, const char*, std::string> cases[] = {
       {WardexExceptionRecord{0xC0000096, reinterpret_cast<void*>(0x7f00deadbeef), 11, 128},
        "Newsfeed",
        R"(Worker thread "Newsfeed": exception 0xC0000096 at 0x00007F00DEADBEEF (signal 11, code 128))"},
@@ -219,11 +216,11 @@ TEST_F(CrashHandlerTest, WorkerExceptionFilterLogsOneLineAndExecutesTheHandler) 
       {std::nullopt, "No Record", R"(Worker thread "No Record": exception without a record)"},
   };
   std::vector<std::string> expected;
-  for (const Case& c : cases) {
-    WardexExceptionRecord record = c.record.value_or(WardexExceptionRecord{});
-    WardexExceptionPointers pointers{c.record ? &record : nullptr, nullptr};
-    EXPECT_EQ(WorkerExceptionFilter(&pointers, c.name), kExceptionExecuteHandler);
-    expected.push_back(c.expected);
+  for (const auto& [record, name, line] : cases) {
+    WardexExceptionRecord copy = record.value_or(WardexExceptionRecord{});
+    WardexExceptionPointers pointers{record ? &copy : nullptr, nullptr};
+    EXPECT_EQ(WorkerExceptionFilter(&pointers, name), kExceptionExecuteHandler);
+    expected.push_back(line);
   }
   EXPECT_EQ(LoggedAt(log_path_, kLogError), expected);
   const std::string reports = ReadReports(root_.path() + "/own", platform::CurrentProcessId());

@@ -266,13 +266,8 @@ TEST(KaStringTest, Parts) {
 }
 
 TEST(KaStringTest, ChangesTrimmingAndReversing) {
-  struct Case {
-    std::function<int(KaString&)> change;
-    std::u16string before;
-    int result;
-    std::u16string after;
-  };
-  const std::vector<Case> cases = {
+  using Change = std::function<int(KaString&)>;  // a change and its result
+  const std::vector<std::tuple<Change, std::u16string, int, std::u16string>> cases = {
       {[](KaString& s) { return s.Insert(0, u'x'); }, u"ab", 3, u"xab"},
       {[](KaString& s) { return s.Insert(99, u"yz"); }, u"ab", 4, u"abyz"},
       {[](KaString& s) { return s.Insert(-1, u"yz"); }, u"ab", 4, u"yzab"},
@@ -303,11 +298,11 @@ TEST(KaStringTest, ChangesTrimmingAndReversing) {
       {[](KaString& s) { return s.MakeReverse(), 0; }, u"ab\U0001F600c", 0,
        u"c\U0001F600ba"},  // pair kept
   };
-  for (size_t i = 0; i < cases.size(); ++i) {
-    SCOPED_TRACE(i);
-    KaString s(cases[i].before.c_str());
-    EXPECT_EQ(cases[i].change(s), cases[i].result);
-    EXPECT_EQ(Text(s), cases[i].after);
+  for (const auto& [change, before, result, after] : cases) {
+    SCOPED_TRACE(testing::PrintToString(before));
+    KaString s(before.c_str());
+    EXPECT_EQ(change(s), result);
+    EXPECT_EQ(Text(s), after);
   }
 }
 
