@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "fixtures/null_console_view.h"
@@ -94,30 +95,26 @@ class DemoModulesTest : public ::testing::Test {
 };
 
 TEST_F(DemoModulesTest, MenuTextsAndFlags) {
-  const struct {
-    const char* module;
-    std::string menu_text;
-    uint32_t flags;
-  } cases[] = {
+  const std::tuple<const char*, std::string, uint32_t> cases[] = {
       {"WardexModule", "Free disk space", kModuleFlagRunsTasks},
       {"SnapCheckModule", "Snap-Check", kModuleFlagRunsTasks | kModuleFlagRefusesRunRequest},
       {"TurboModule", "Turbo mode", kModuleFlagSwitch},
       {"HandsetLinkModule", "", 0},
   };
-  for (const auto& c : cases) {
+  for (const auto& [name, menu_text, flags] : cases) {
     ModuleLoader loader;
-    IModule* module = loader.Load(ModulePath(c.module));
-    ASSERT_NE(module, nullptr) << c.module;
-    EXPECT_EQ(module->GetFlags(), c.flags) << c.module;
+    IModule* module = loader.Load(ModulePath(name));
+    ASSERT_NE(module, nullptr) << name;
+    EXPECT_EQ(module->GetFlags(), flags) << name;
     const int32_t length = module->GetMenuText(nullptr, 0);
-    ASSERT_EQ(length, static_cast<int32_t>(c.menu_text.size())) << c.module;
+    ASSERT_EQ(length, static_cast<int32_t>(menu_text.size())) << name;
     std::vector<char16_t> buffer(static_cast<size_t>(length) + 1);
     module->GetMenuText(buffer.data(), length + 1);
-    EXPECT_EQ(Narrow(KaOSAL::KaString(buffer.data())), c.menu_text);
+    EXPECT_EQ(Narrow(KaOSAL::KaString(buffer.data())), menu_text);
     // A buffer too small gets a cut, terminated text.
     char16_t small[5] = {u'x', u'x', u'x', u'x', u'x'};
     EXPECT_EQ(module->GetMenuText(small, 4), length);
-    EXPECT_EQ(Narrow(KaOSAL::KaString(small)), c.menu_text.substr(0, 3));
+    EXPECT_EQ(Narrow(KaOSAL::KaString(small)), menu_text.substr(0, 3));
   }
 }
 

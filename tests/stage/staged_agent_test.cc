@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/child_process_probe.h"  // WaitFor
@@ -201,24 +202,22 @@ constexpr uid_t kNobody = 65534;
 
 TEST_F(StagedAgentTest, RegisterTwiceLeavesOneEntryUnregisterTwiceNone) {
   if (!CanUnshare(true)) GTEST_SKIP() << "no private process namespace here";
-  const struct {
-    const char* what;
-    bool systemd;  // the task path; else the entry is written directly
-    bool as_user;  // an unprivileged user's own registration; else machine-wide
-  } cases[] = {{"root, with systemd", true, false},
-               {"root, without systemd", false, false},
-               {"a user, with systemd", true, true}};
-  for (const auto& test : cases) {
-    SCOPED_TRACE(test.what);
-    if (test.as_user && !RunningAsRoot()) continue;  // setpriv needs root
-    const std::string base = env_.root().path() + "/" + (test.as_user ? "user" : "machine");
+  // systemd: the task path; else the entry is written directly.
+  // as_user: an unprivileged user's own registration; else machine-wide.
+  const std::tuple<const char*, bool, bool> cases[] = {{"root, with systemd", true, false},
+                                                       {"root, without systemd", false, false},
+                                                       {"a user, with systemd", true, true}};
+  for (const auto& [what, systemd, as_user] : cases) {
+    SCOPED_TRACE(what);
+    if (as_user && !RunningAsRoot()) continue;  // setpriv needs root
+    const std::string base = env_.root().path() + "/" + (as_user ? "user" : "machine");
     // The user's program, folders and log are where that user reaches them.
     const std::string app = base + "/app";
     fs::create_directories(base);
     fs::copy(StagedApp(), app, fs::copy_options::recursive);
     std::vector<std::string> prefix = UnshareOptions(true);
     prefix.insert(prefix.end(), {"--", "env"});
-    if (test.as_user) {
+    if (as_user) {
       const std::pair<const char*, const char*> folders[] = {{"XDG_CONFIG_HOME", "config"},
                                                              {"XDG_STATE_HOME", "state"},
                                                              {"XDG_DATA_HOME", "data"},
@@ -236,19 +235,19 @@ TEST_F(StagedAgentTest, RegisterTwiceLeavesOneEntryUnregisterTwiceNone) {
                     {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
     }
     const std::string systemd_folder = env_.root().root() + "/run/systemd/system";
-    if (test.systemd)
+    if (systemd)
       fs::create_directories(systemd_folder);
     else
       fs::remove_all(systemd_folder);
     const std::string autostart =
-        test.as_user ? base + "/config/autostart" : env_.root().root() + "/etc/xdg/autostart";
+        as_user ? base + "/config/autostart" : env_.root().root() + "/etc/xdg/autostart";
     auto run = [&](const char* argument) {
       std::vector<std::string> words = prefix;
       words.insert(words.end(), {app + "/wardex", argument});
       return ChildProgram("/usr/bin/env", words).Wait(30000);
     };
     // The agent runs the Wardex module's own registration hooks too.
-    const std::string marker = (test.as_user ? base + "/state" : env_.root().state_home()) +
+    const std::string marker = (as_user ? base + "/state" : env_.root().state_home()) +
                                "/wardex/modules/WardexModule.registered";
     env_.ClearLog();
     for (int round = 0; round < 2; ++round) {
@@ -258,14 +257,13 @@ TEST_F(StagedAgentTest, RegisterTwiceLeavesOneEntryUnregisterTwiceNone) {
     EXPECT_TRUE(fs::exists(marker));
     // The task path names the working folder and a comment; the direct one neither.
     const std::string exec = "Exec=\"" + app + "/wardex\"\n";
-    EXPECT_EQ(
-        ReadFile(autostart + "/" + kEntryFile),
-        "[Desktop Entry]\nType=Application\nName=Corvane Brisko (Wardex.exe)\n" +
-            (test.systemd ? "Comment=Corvane Brisko (Wardex.exe)\n" + exec + "Path=" + app + "/\n"
-                          : exec) +
-            "Terminal=false\nX-GNOME-Autostart-enabled=true\n");
+    EXPECT_EQ(ReadFile(autostart + "/" + kEntryFile),
+              "[Desktop Entry]\nType=Application\nName=Corvane Brisko (Wardex.exe)\n" +
+                  (systemd ? "Comment=Corvane Brisko (Wardex.exe)\n" + exec + "Path=" + app + "/\n"
+                           : exec) +
+                  "Terminal=false\nX-GNOME-Autostart-enabled=true\n");
     EXPECT_EQ(RunShell("desktop-file-validate '" + autostart + "/" + kEntryFile + "'"), 0);
-    if (test.systemd) {
+    if (systemd) {
       // The first registration finds nothing to delete; the second replaces.
       EXPECT_EQ(
           env_.LogTexts("Error: CTask::DeleteTask()"),
