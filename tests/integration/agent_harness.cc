@@ -12,6 +12,9 @@
 #include "platform/registry_store.h"
 #include "platform/system_paths.h"
 
+WARDEX_EXPORT wardex::IIpcClient* CreateClientInstance();
+WARDEX_EXPORT void WARDEX_STDCALL DestroyClientInstance(wardex::IIpcClient* client);
+
 namespace wardex::test {
 namespace {
 
@@ -64,6 +67,23 @@ KaOSAL::KaString WideName(const std::string& name) {
 }
 
 }  // namespace
+
+IpcClient::IpcClient() : client_(CreateClientInstance()) {
+  client_->SetChannel(KaOSAL::FromUtf8(kAgentChannel).c_str());
+}
+
+IpcClient::~IpcClient() { DestroyClientInstance(client_); }
+
+std::string IpcClient::Send(const std::string& message, uint32_t timeout_ms) {
+  std::u16string reply(1 << 16, u'\0');
+  uint32_t size = static_cast<uint32_t>(reply.size() * 2);
+  if (client_->SendMessage(u"", message.data(), static_cast<uint32_t>(message.size()), reply.data(),
+                           &size, timeout_ms) != kIpcOk ||
+      size < 2) {
+    return {};
+  }
+  return KaOSAL::ToUtf8(reply.data(), size / 2 - 1);
+}
 
 bool AgentProcess::Running() { return Wait(milliseconds(0)) < 0; }
 
@@ -261,6 +281,11 @@ AgentTree& AgentTest::NewTree() {
   tree_.reset();
   tree_ = std::make_unique<AgentTree>();
   return *tree_;
+}
+
+void AgentTreeTest::SetUp() {
+  AgentTest::SetUp();
+  if (!IsSkipped()) NewTree();
 }
 
 ::testing::AssertionResult ContainsInOrder(const std::vector<std::string>& lines,

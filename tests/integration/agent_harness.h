@@ -27,6 +27,7 @@
 #include "crashlog/log_test_util.h"
 #include "platform/child_process_probe.h"  // WaitFor
 #include "support/test_env.h"
+#include "wardex/ipc.h"
 
 namespace wardex::test {
 
@@ -41,6 +42,20 @@ inline constexpr char kPingReply[] = R"([{"ModuleIdentificator":"","ModuleReques
 // True when this machine lets us make a private network namespace; the
 // reason otherwise.
 bool CanUnshareNetwork(std::string* reason);
+
+// A client of the agent's channel through the IPC library in this process.
+class IpcClient {
+ public:
+  IpcClient();
+  ~IpcClient();
+  IpcClient(const IpcClient&) = delete;
+  IpcClient& operator=(const IpcClient&) = delete;
+  // One exchange; the reply text, or empty when the request was not answered.
+  std::string Send(const std::string& message, uint32_t timeout_ms);
+
+ private:
+  IIpcClient* client_;
+};
 
 class AgentProcess {
  public:
@@ -202,6 +217,12 @@ class AgentTest : public ::testing::Test {
   // A fresh tree in tree_; the old one's folders and environment go first.
   AgentTree& NewTree();
   std::unique_ptr<AgentTree> tree_;
+};
+
+// An AgentTest with a fresh tree in tree_ at each test's start.
+class AgentTreeTest : public AgentTest {
+ protected:
+  void SetUp() override;
 };
 
 // |needles| appear in |lines| in this order (each a substring of a later line

@@ -7,10 +7,6 @@
 #include "integration/agent_harness.h"
 #include "osal/wide_format.h"
 #include "support/wine_desktop_win.h"
-#include "wardex/ipc.h"
-
-WARDEX_EXPORT wardex::IIpcClient* CreateClientInstance();
-WARDEX_EXPORT void WARDEX_STDCALL DestroyClientInstance(wardex::IIpcClient* client);
 
 namespace wardex::test {
 
@@ -112,18 +108,8 @@ std::unique_ptr<AgentProcess> AgentTree::Start(const std::vector<std::string>& a
 }
 
 std::string AgentTree::Send(const std::string& message, uint32_t timeout_ms) const {
-  IIpcClient* client = CreateClientInstance();
-  const std::u16string channel = KaOSAL::FromUtf8(kAgentChannel);
-  std::u16string reply(1 << 16, u'\0');
-  uint32_t size = static_cast<uint32_t>(reply.size() * 2);
-  int32_t result = client->SetChannel(channel.c_str());
-  if (result == kIpcOk) {
-    result = client->SendMessage(u"", message.data(), static_cast<uint32_t>(message.size()),
-                                 reply.data(), &size, timeout_ms);
-  }
-  DestroyClientInstance(client);
-  if (result != kIpcOk) return "ERROR: " + std::to_string(result);
-  return size < 2 ? std::string() : KaOSAL::ToUtf8(reply.data(), size / 2 - 1);
+  const std::string reply = IpcClient().Send(message, timeout_ms);
+  return reply.empty() ? "ERROR: not answered" : reply;
 }
 
 void AgentTest::SetUp() {

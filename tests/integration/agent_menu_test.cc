@@ -19,13 +19,7 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kEventWait{10000};
 
-class AgentMenuTest : public AgentTest {
- protected:
-  void SetUp() override {
-    AgentTest::SetUp();
-    if (!IsSkipped()) NewTree();
-  }
-};
+using AgentMenuTest = AgentTreeTest;
 
 TEST_F(AgentMenuTest, RefreshShowsTheLastNotificationEvent) {
   tree_->AddFrameModules();

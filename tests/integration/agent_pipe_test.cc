@@ -19,13 +19,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr milliseconds kEventWait{10000};
 
-class AgentPipeTest : public AgentTest {
- protected:
-  void SetUp() override {
-    AgentTest::SetUp();
-    if (!IsSkipped()) NewTree();
-  }
-};
+using AgentPipeTest = AgentTreeTest;
 
 TEST_F(AgentPipeTest, ModuleRequestsAnswerWithTheModulesResultsWhenTheFlagsAllow) {
   tree_->AddConsole();
