@@ -110,11 +110,10 @@ TEST_F(SystemTrayTest, WorkAreaChangeAddsTheIconAgain) {
   CSystemTray tray;
   shell_->RefuseAdds(1);
   EXPECT_FALSE(CreateIcon(tray));
-  PostMessage(tray.hwnd(), WM_SETTINGCHANGE, 0x0001, 0);  // another setting
-  Pump();
+  // The system sends the change; it cannot be posted.
+  SendMessage(tray.hwnd(), WM_SETTINGCHANGE, 0x0001, 0);  // another setting
   EXPECT_EQ(CallsOf(NIM_ADD).size(), 1u);
-  PostMessage(tray.hwnd(), WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
-  Pump();
+  SendMessage(tray.hwnd(), WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
   EXPECT_EQ(CallsOf(NIM_ADD).size(), 2u);
   EXPECT_FALSE(tray.IsShowPending());
 }
