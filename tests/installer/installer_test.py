@@ -1,15 +1,17 @@
 #!/usr/bin/env python3
-"""The Windows installer in a fresh Wine prefix of its own: a silent install
-puts exactly the staged tree into Program Files with the uninstaller and its
-entry in the system's list of programs; the installed tool runs from there
-with the installed configuration and library; the silent uninstaller leaves
-neither files nor registry entries behind. The smoke test starts the
-installed agent on the test's display (Xvfb): its icon shows in Wine's
-system tray window, it answers kind 5, and the uninstaller's -unregister
-closes it.
+"""The Windows installer in a fresh Wine prefix of its own, whose machine roots
+hold the test authority: a silent install puts exactly the staged tree into
+Program Files with the uninstaller and its entry in the system's list of
+programs, and registers the agent's autostart; the installed tool runs from
+there with the installed configuration and library; the silent uninstaller
+leaves neither files nor registry entries behind. The smoke test runs the desktop
+test's user steps (agent_desktop_win_test.cc) against the installed agent on
+the test's display (Xvfb), then starts it again, opens a dialog (the
+screenshot) and lets the uninstaller's -unregister close it.
 
   installer_test.py --installer SETUP.exe --stage STAGE/app --root-ca ROOT.pem
       --wine-run scripts/wine-run --wine-trust scripts/wine-trust
+      --desktop-tests agent_desktop_tests.exe
 """
 import argparse
 import filecmp
@@ -25,6 +27,8 @@ WINE_DIR = "/usr/lib/wine"
 INSTALL_DIR = "Program Files/Corvane/Wardex"
 INSTALLED = "C:\\Program Files\\Corvane\\Wardex\\"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Wardex"
+RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
+AUTOSTART = "Corvane Brisko (Wardex.exe)"
 ARGS = None
 
 
@@ -50,9 +54,9 @@ class WinePrefix:
         env.pop("WINEPATH", None)
         return env
 
-    def wine_run(self, command):
+    def wine_run(self, command, env=None):
         return subprocess.run([ARGS.wine_run, self.path] + command, capture_output=True,
-                              text=True, timeout=240)
+                              text=True, timeout=240, env=dict(os.environ, **(env or {})))
 
     def run(self, command, timeout=60):
         """Runs a Windows program with the prefix's environment alone; its
@@ -127,7 +131,13 @@ class InstallerTest(unittest.TestCase):
                         "left behind: %s" % sorted(tree(company)))
         self.assertTrue(wait_until(lambda: self.prefix.registry_values(UNINSTALL_KEY) is None, 30))
 
-    def test_installs_the_staged_tree_and_uninstalls_it_all(self):
+    def test_installs_registers_and_uninstalls_it_all(self):
+        # Where the scheduler takes no logon task (Wine told to be Windows XP
+        # for the agent alone) the autostart entry is the Run value: Wine's
+        # scheduler refuses the work item of a name with a dot.
+        self.prefix.run(["reg", "add", r"HKCU\Software\Wine\AppDefaults\Wardex.exe", "/v",
+                         "Version", "/d", "winxp64", "/f"])
+        self.assertEqual(self.prefix.trust(ARGS.root_ca), 0)
         self.install()
         self.assertEqual(tree(self.installed), tree(ARGS.stage) | {"uninstall.exe"})
         for file in tree(ARGS.stage):
@@ -142,75 +152,59 @@ class InstallerTest(unittest.TestCase):
             "QuietUninstallString": '"C:\\Program Files\\Corvane\\Wardex\\uninstall.exe" /S',
             "NoModify": "0x1",
             "NoRepair": "0x1",
-        } | ({"DisplayIcon": "C:\\Program Files\\Corvane\\Wardex\\Wardex.exe,0"}
-             if "Wardex.exe" in tree(ARGS.stage) else {}))
+            "DisplayIcon": "C:\\Program Files\\Corvane\\Wardex\\Wardex.exe,0",
+        })
+        # The installer's "Wardex.exe -register", logging for the user.
+        code, out, _ = self.prefix.run(["reg", "query", RUN_KEY, "/v", AUTOSTART])
+        self.assertIn('"%sWardex.exe"' % INSTALLED, out)
+        with open(self.prefix.drive_c("users/%s/AppData/Local/Wardex/log/wardex.log"
+                                      % os.environ.get("USER", "root")), errors="replace") as f:
+            self.assertIn("WorkingDir: " + INSTALLED, f.read())
 
         # The installed tool finds its DLLs, the signed IPC library and the
         # channel of the installed configuration.
-        self.assertEqual(self.prefix.trust(ARGS.root_ca), 0)
         code, out, err = self.prefix.run(
             ["C:\\" + INSTALL_DIR.replace("/", "\\") + "\\wardex-ipc.exe", "send", "x"])
         self.assertEqual((code, out), (1, ""))
         self.assertIn('wardex-ipc: no agent listens on the channel (channel "wardex-demo")', err)
 
         self.uninstall()
-    def wine(self, program, *arguments):
-        return ["setarch", os.uname().machine, "--addr-no-randomize", f"{WINE_DIR}/wine64",
-                INSTALLED + program] + list(arguments)
+        self.assertNotEqual(self.prefix.run(["reg", "query", RUN_KEY, "/v", AUTOSTART])[0], 0)
 
-    def tray_window_pixels(self):
-        """The pixels of Wine's system tray window as (r, g, b) tuples."""
-        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "Wine System Tray"],
-                               capture_output=True, text=True)
-        if not found.stdout.split():
-            return []
-        shot = subprocess.run(["import", "-window", found.stdout.split()[0], "-depth", "8",
-                               "ppm:-"], capture_output=True)
-        # Binary PPM: "P6", width, height, maximum, then the pixels.
-        header = shot.stdout.split(maxsplit=4)
-        if len(header) < 5 or header[0] != b"P6":
-            return []
-        data = header[4]
-        return [tuple(data[i:i + 3]) for i in range(0, len(data) - 2, 3)]
-
-    def test_the_installed_agent_shows_its_icon_answers_and_ends(self):
-        if "Wardex.exe" not in tree(ARGS.stage):
-            self.skipTest("this build has no Wardex.exe")
+    def test_the_installed_agent_takes_the_users_steps(self):
         if not os.environ.get("DISPLAY"):
             self.skipTest("no display (run under xvfb-run)")
-        self.install()
         self.assertEqual(self.prefix.trust(ARGS.root_ca), 0)
-        with tempfile.TemporaryFile() as out:
-            agent = subprocess.Popen(self.wine("Wardex.exe"), stdout=out, stderr=out,
-                                     env=self.prefix.env())
-            self.addCleanup(agent.kill)
-            reply = None
+        self.install()
+        steps = self.prefix.wine_run(
+            ["Z:" + ARGS.desktop_tests, "--gtest_filter=AgentDesktopTest.TheUsersSteps*"],
+            {"WARDEX_TEST_INSTALLED_APP": INSTALLED.rstrip("\\")})
+        self.assertEqual(steps.returncode, 0, steps.stdout + steps.stderr)
+        self.assertIn("[  PASSED  ] 1 test", steps.stdout)
 
-            def answered():
-                nonlocal reply
-                done = subprocess.run(self.wine("wardex-ipc.exe", "send", '{"ModuleRequest":5}'),
-                                      capture_output=True, text=True, env=self.prefix.env())
-                reply = done.stdout
-                return done.returncode == 0
-
-            self.assertTrue(wait_until(answered, 60), "kind 5 was not answered")
-            self.assertEqual(reply.replace("\r", ""),
-                             '[{"ModuleIdentificator":"","ModuleRequest":5}]\n')
-            # The shield's blue in the tray window.
-            self.assertTrue(wait_until(lambda: any(b > 150 and r < 80 for r, _, b in
-                                                   self.tray_window_pixels()), 30),
-                            "no icon in Wine's system tray window")
-            subprocess.run(["import", "-window", "root", os.path.join(ARGS.shots, "tray.png")],
-                           check=False)
-            # The uninstaller's -unregister closes the running agent.
-            self.uninstall()
-            self.assertEqual(agent.wait(60), 0)
-        with open(self.prefix.drive_c("users/%s/AppData/Local/Wardex/log/wardex.log"
-                                      % os.environ.get("USER", "root")), errors="replace") as f:
-            log = f.read()
-        for text in ("Tray ### On Create MainFrame done", "TRAY ### Closing...",
-                     "TRAY ### Remove Icon"):
-            self.assertIn(text, log)
+        # The uninstaller's -unregister closes a running agent, a dialog open.
+        wine = ["setarch", os.uname().machine, "--addr-no-randomize", f"{WINE_DIR}/wine64"]
+        agent = subprocess.Popen(wine + [INSTALLED + "Wardex.exe"], env=self.prefix.env(),
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(agent.kill)
+        self.assertTrue(wait_until(lambda: subprocess.run(
+            wine + [INSTALLED + "wardex-ipc.exe", "send", '{"ModuleRequest":5}'],
+            capture_output=True, env=self.prefix.env(), timeout=60).returncode == 0, 60))
+        dialog = ('{"ModuleRequest":11,"MessageHeader":"Uninstall","Message":"Open while the '
+                  'uninstaller runs","Buttons":[{"BTTX":"OK","BTID":1,"BTTY":1}]}')
+        sender = subprocess.Popen(wine + [INSTALLED + "wardex-ipc.exe", "send", "--timeout",
+                                          "60000", dialog], env=self.prefix.env(),
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.addCleanup(sender.kill)
+        self.assertTrue(wait_until(lambda: subprocess.run(
+            ["xdotool", "search", "--onlyvisible", "--name", "^Uninstall$"],
+            capture_output=True).returncode == 0, 60), "no dialog")
+        subprocess.run(["import", "-window", "root", os.path.join(ARGS.shots, "dialog.png")])
+        self.uninstall()
+        self.assertEqual(agent.wait(60), 0)
+        # Closing answers the dialog with no button.
+        self.assertEqual(sender.communicate(timeout=60)[0].strip(),
+                         '[{"ModuleIdentificator":"","ModuleRequest":11}]')
 
 
 if __name__ == "__main__":
@@ -221,7 +215,9 @@ if __name__ == "__main__":
     parser.add_argument("--version", required=True)
     parser.add_argument("--wine-run", required=True)
     parser.add_argument("--wine-trust", required=True)
+    parser.add_argument("--desktop-tests", required=True,
+                        help="agent_desktop_tests.exe, whose user steps the smoke test runs")
     parser.add_argument("--shots", default=tempfile.gettempdir(),
-                        help="where the smoke test's screenshot goes")
+                        help="where the smoke test's screenshot goes (dialog.png)")
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest)

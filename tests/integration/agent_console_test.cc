@@ -1,6 +1,7 @@
-// The real agent with the real Console on a private X display: a message
-// dialog sent through the pipe opens as a window, a user's keys answer it,
-// and the pipe reply holds the pressed button and the check boxes as left.
+// The real agent with the real Console on a private X display: a user's
+// steps (user_steps.h), among them a message dialog sent through the pipe
+// that opens as a window and is answered by the user's keys, the pipe reply
+// holding the pressed button and the check boxes as left.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 
 #include "desktop/desktop_peers.h"
 #include "integration/agent_harness.h"
+#include "integration/user_steps.h"
 #include "support/session_bus.h"
 #include "support/virtual_display.h"
 
@@ -41,40 +43,33 @@ class AgentConsoleTest : public AgentTest {
   VirtualDisplay display_;
 };
 
-TEST_F(AgentConsoleTest, AMessageDialogThroughThePipeIsAnsweredByTheUser) {
+TEST_F(AgentConsoleTest, TheUsersStepsFromTheIconToTheMenusClose) {
+  tree_->AddFrameModules();
+  tree_->AddDesktopConsole();
   auto agent = tree_->StartAndWait();
   ASSERT_TRUE(agent);
+  EXPECT_EQ(tree_->Send(kPing), kPingReply);
+  EXPECT_EQ(tree_->Send(kNotification), kNotificationReply);
   std::string reply;
-  std::thread sender([&] {
-    reply = tree_->Send(
-        R"({"ModuleRequest":11,"MessageHeader":"Update","Message":"Install <b>now</b>?",)"
-        R"("Icon":2,"Buttons":[{"BTTX":"Yes","BTID":7,"BTTY":1},{"BTTX":"No","BTID":8,"BTTY":2}],)"
-        R"("CheckBoxes":[{"CBTX":"Remember","CBID":5,"CBCH":false},)"
-        R"({"CBTX":"Tell others","CBID":6,"CBCH":true}]})",
-        60000);
-  });
-  // Back from the default button to the last check box, clear it, forward
-  // to the default button again and press it.
-  const bool typed = VirtualDisplay::TypeInto("Update", "shift+Tab space Tab Return");
+  std::thread sender([&] { reply = tree_->Send(kDialog, 60000); });
+  const bool typed = VirtualDisplay::TypeInto("Update", "Tab Return");
   sender.join();
   ASSERT_TRUE(typed) << tree_->Diagnostics();
-  EXPECT_EQ(reply,
-            R"([{"Buttons":[{"BTID":7,"BTTX":"","BTTY":0}],"CheckBoxes":[{"CBCH":false,"CBID":5,)"
-            R"("CBTX":"Remember"},{"CBCH":false,"CBID":6,"CBTX":"Tell others"}],)"
-            R"("ModuleIdentificator":"","ModuleRequest":11}])")
-      << tree_->Diagnostics();
-  EXPECT_TRUE(tree_->WaitForLog("CONSOLE: started", std::chrono::milliseconds(1000)));
+  EXPECT_EQ(reply, kDialogAnswer) << tree_->Diagnostics();
 
-  // Escape answers no button, whatever the default is.
-  std::thread escaped([&] {
-    reply = tree_->Send(R"({"ModuleRequest":11,"MessageHeader":"Later","Message":"-",)"
-                        R"("Buttons":[{"BTTX":"OK","BTID":1,"BTTY":1}]})",
-                        60000);
-  });
-  const bool escape_typed = VirtualDisplay::TypeInto("Later", "Escape");
-  escaped.join();
-  ASSERT_TRUE(escape_typed) << tree_->Diagnostics();
-  EXPECT_EQ(reply, R"([{"ModuleIdentificator":"","ModuleRequest":11}])");
+  // A second start ends at once; with -snapcheck it asks the running agent
+  // to show the quick-check view.
+  for (const char* switches : {"", "-snapcheck"}) {
+    auto second = tree_->Start({switches});
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->Wait(std::chrono::seconds(15)), 0) << switches;
+  }
+  ASSERT_TRUE(tree_->WaitForLog("Wardex.exe ## ShowSnapCheck", std::chrono::seconds(10)));
+  ASSERT_TRUE(tree_->ShellCommand("taskbar-created"));
+  ASSERT_TRUE(tree_->WaitForShellLog("NIM_ADD ok=1 id=130", 2));  // the icon again
+  ASSERT_TRUE(tree_->ChooseFromMenu("0x8012"));
+  EXPECT_EQ(agent->Wait(std::chrono::seconds(15)), 0) << tree_->Diagnostics();
+  EXPECT_TRUE(ContainsInOrder(tree_->LogTexts(), kUserStepsLog)) << tree_->Diagnostics();
 }
 
 // A Console started after the last one ended (here: idle) gets the agent's

@@ -1,17 +1,19 @@
 // Wardex.exe under Wine on the stage's display, as a user meets it: its icon
-// in the notification area, a restarted taskbar, the tray menu's Close and the
-// autostart entry. What the agent does behind them is the shared suites'.
+// in the notification area, the pipe, a message dialog, a second start, a
+// restarted taskbar and the tray menu's Close. The installer test takes the
+// same steps with the installed program (WARDEX_TEST_INSTALLED_APP names its
+// folder), and checks the autostart entry that its -register writes.
 #include <windows.h>
-// After <windows.h>, which they need.
-#include <knownfolders.h>
+// After <windows.h>, which it needs.
 #include <shellapi.h>
-#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <cstdlib>
+#include <thread>
 
 #include "integration/agent_harness.h"
+#include "integration/user_steps.h"
 #include "support/wine_desktop_win.h"
 
 namespace wardex::test {
@@ -21,9 +23,6 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kExitWait{15000};
 constexpr milliseconds kEventWait{10000};
-constexpr UINT kIconId = 130;  // the frame's icon
-constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr wchar_t kEntry[] = L"Corvane Brisko (Wardex.exe)";
 
 // The agent's icon, shown in Wine's tray with the tray drawing's blue.
 HWND ShownIcon() {
@@ -53,7 +52,7 @@ bool ForgetIcon(DWORD agent) {
         NOTIFYICONDATAW data = {};
         data.cbSize = sizeof(data);
         data.hWnd = window;
-        data.uID = kIconId;
+        data.uID = 130;  // the frame's icon
         search.deleted = owner == search.agent && Shell_NotifyIconW(NIM_DELETE, &data);
         return !search.deleted;
       },
@@ -61,25 +60,50 @@ bool ForgetIcon(DWORD agent) {
   return search.deleted;
 }
 
-// The agent's autostart value under |root|'s Run key, or "(none)".
-std::wstring RunValue(HKEY root) {
-  wchar_t value[1024] = {};
-  DWORD size = sizeof(value);
-  return RegGetValueW(root, kRunKey, kEntry, RRF_RT_REG_SZ, nullptr, value, &size) == ERROR_SUCCESS
-             ? value
-             : L"(none)";
-}
+class AgentDesktopTest : public AgentTest {
+ protected:
+  // The installed program the installer test names, else a staged tree with
+  // the frame's modules and the real Console.
+  AgentTree& InstalledOrNewTree() {
+    if (const char* installed = std::getenv("WARDEX_TEST_INSTALLED_APP")) {
+      tree_ = std::make_unique<AgentTree>(AgentTree::Installed{installed});
+      return *tree_;
+    }
+    AgentTree& tree = NewTree();
+    tree.AddFrameModules();
+    tree.AddDesktopConsole();
+    UnsetEnv("WARDEX_SHELL");  // the notification area, not the test shell
+    return tree;
+  }
+};
 
-class AgentDesktopTest : public AgentTest {};
-
-TEST_F(AgentDesktopTest, IconTaskbarRestartAndTheMenusClose) {
-  AgentTree& tree = NewTree();
-  tree.AddFrameModules();
-  UnsetEnv("WARDEX_SHELL");  // the notification area, not the test shell
+TEST_F(AgentDesktopTest, TheUsersStepsFromTheIconToTheMenusClose) {
+  AgentTree& tree = InstalledOrNewTree();
   auto agent = tree.StartAndWait();
   ASSERT_TRUE(agent) << tree.Diagnostics();
   HWND icon = ShownIcon();
   ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(tree.Send(kPing), kPingReply) << tree.Diagnostics();
+  EXPECT_EQ(tree.Send(kNotification), kNotificationReply);
+
+  // The dialog waits for the user, who tabs to its second button and presses it.
+  std::string reply;
+  std::thread sender([&] { reply = tree.Send(kDialog, 60000); });
+  HWND dialog = WaitForWindow(L"#32770", L"Update");
+  EXPECT_NE(dialog, nullptr);
+  if (dialog != nullptr) PostKeys(dialog, {VK_TAB, VK_RETURN});
+  sender.join();
+  EXPECT_EQ(reply, kDialogAnswer) << tree.Diagnostics();
+
+  // A second start ends at once; with the switch it asks the running agent
+  // (kind 13) to show the quick-check view.
+  auto second = tree.Start();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->Wait(kExitWait), 0);
+  auto snapcheck = tree.Start({"-snapcheck"});
+  ASSERT_TRUE(snapcheck);
+  EXPECT_EQ(snapcheck->Wait(kExitWait), 0);
+  EXPECT_TRUE(tree.WaitForLog("Wardex.exe ## ShowSnapCheck", kEventWait));
 
   // Wine never announces a new taskbar: the test plays one that has
   // forgotten the icon.
@@ -96,38 +120,9 @@ TEST_F(AgentDesktopTest, IconTaskbarRestartAndTheMenusClose) {
   // Wine keeps a menu's items in its owner's process: the log shows the choice.
   PostKeys(menu, {VK_UP, VK_RETURN});
   EXPECT_EQ(agent->Wait(kExitWait), 0) << tree.Diagnostics();
-  EXPECT_TRUE(tree.WaitForLog("TRAY ### Closing...", kEventWait));
   EXPECT_TRUE(WaitFor([] { return TrayIconWindows().empty(); }, kEventWait));
-}
-
-// Where the scheduler takes no logon task (NT 5: Wine told to be Windows XP
-// for the agent alone) the entry is the Run value. Wine refuses the work
-// item of a name with a dot, so the scheduler's entry cannot be shown here.
-TEST_F(AgentDesktopTest, RegisterWritesTheRunValueAndUnregisterRemovesItLoggingForTheUser) {
-  AgentTree& tree = NewTree();
-  const std::wstring app_defaults = L"Software\\Wine\\AppDefaults\\Wardex.exe";
-  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, app_defaults.c_str(), L"Version", REG_SZ, L"winxp64",
-                            sizeof(L"winxp64")),
-            ERROR_SUCCESS);
-  // Without a log file named, the log is the user's, in the local
-  // application data folder.
-  UnsetEnv("WARDEX_LOG_FILE");
-  auto registering = tree.Start({"-register"});
-  ASSERT_TRUE(registering);
-  EXPECT_EQ(registering->Wait(kExitWait), 0);
-  wchar_t* local = nullptr;
-  ASSERT_EQ(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local), S_OK);
-  const std::filesystem::path log = std::filesystem::path(local) / "Wardex/log/wardex.log";
-  CoTaskMemFree(local);
-  EXPECT_EQ(CountContaining(ReadLines(log.string()), "WorkingDir: " + SystemPath(tree.app_dir())),
-            1u);
-  const std::wstring program = std::filesystem::path(SystemPath(tree.app_dir() + "/Wardex.exe"));
-  EXPECT_EQ(RunValue(HKEY_LOCAL_MACHINE), L"\"" + program + L"\"");
-  auto unregistering = tree.Start({"-unregister"});
-  ASSERT_TRUE(unregistering);
-  EXPECT_EQ(unregistering->Wait(kExitWait), 0);
-  EXPECT_EQ(RunValue(HKEY_LOCAL_MACHINE), L"(none)");
-  RegDeleteTreeW(HKEY_CURRENT_USER, app_defaults.c_str());
+  // The texts the Linux agent logs for the same steps.
+  EXPECT_TRUE(ContainsInOrder(tree.LogTexts(), kUserStepsLog)) << tree.Diagnostics();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 // The systems' common part of the harness; agent_harness_posix.cc and
 // agent_harness_win.cc start, signal and talk to the agent.
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -94,13 +95,20 @@ void AgentTree::StageFile(const std::string& from, const std::string& to) {
   fs::copy_file(from, to, fs::copy_options::overwrite_existing);
 }
 
-AgentTree::AgentTree(std::string executable_name)
-    : root_(true), executable_name_(std::move(executable_name)) {
-  app_dir_ = root_.path() + "/app";
-  test_dir_ = root_.path() + "/test";
+AgentTree::AgentTree(const Installed& installed)
+    : root_(true),
+      executable_name_(kAgentExecutable + std::string(kProgramSuffix)),
+      app_dir_(installed.app_dir),
+      test_dir_(root_.path() + "/test") {
   fs::create_directories(test_dir_);
-  executable_name_ += kProgramSuffix;
+  SetEnv("WARDEX_LOG_FILE", log_path());
+}
+
+AgentTree::AgentTree(std::string executable_name) : AgentTree(Installed{}) {
+  app_dir_ = root_.path() + "/app";
+  executable_name_ = std::move(executable_name) + kProgramSuffix;
   StageProgram(WARDEX_AGENT_EXE, app_dir_ + "/" + executable_name_);
+  StageProgram(WARDEX_IPC_TOOL, app_dir_ + "/wardex-ipc" + kProgramSuffix);
   for (const auto& [built, stem] :
        {std::pair{WARDEX_KAOSAL_SO, "libkaosal"}, std::pair{WARDEX_CRASHLOG_SO, "libcrashlog"},
         std::pair{WARDEX_KPITRACK_SO, "kpitrack"}, std::pair{WARDEX_VELOGGER_SO, "VeLogger"},
@@ -116,8 +124,6 @@ AgentTree::AgentTree(std::string executable_name)
   SetEnv("WARDEX_SHELL_TEST_CONTROL", test_dir_ + "/shell.control");
   SetEnv("WARDEX_SHELL_TEST_LOG", test_dir_ + "/shell.log");
   StagePlatform();
-  SetEnv("WARDEX_LOG_FILE", log_path());
-  SetEnv("WARDEX_LOG_JOURNAL", "0");
   SetEnv("WARDEX_AGENT_TEST_DIR", test_dir_);
 }
 
@@ -229,6 +235,18 @@ std::string AgentTree::TrackingLog() {
 bool AgentTree::ShellCommand(const std::string& command) const {
   std::ofstream control(test_dir_ + "/shell.control", std::ios::app | std::ios::binary);
   return static_cast<bool>(control << command << '\n' << std::flush);
+}
+
+std::string AgentTree::Send(const std::string& message, uint32_t timeout_ms) const {
+  static std::atomic<int> sent{0};
+  const std::string base = test_dir_ + "/send" + std::to_string(++sent);
+  ChildProgram tool(app_dir_ + "/wardex-ipc" + kProgramSuffix,
+                    {"send", "--timeout", std::to_string(timeout_ms), message}, base + ".out",
+                    base + ".err");
+  const bool answered = tool.Wait(timeout_ms + 30000) == 0;
+  std::string text = ReadFile(base + (answered ? ".out" : ".err"));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return answered ? text : "ERROR: " + text;
 }
 
 bool AgentTree::ChooseFromMenu(const std::string& command) const {

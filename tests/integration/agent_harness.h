@@ -7,9 +7,8 @@
 // agent runs inside a private network namespace; tests talk to it through
 // wardex-ipc and the real IPC library and read its log, journal and registry.
 // On Windows (agent_harness_win.cc) the tree holds Wardex.exe and DLLs, the
-// test authority is a root of the Wine prefix, the product key and the
-// tracking log (the prefix's) start empty, and messages go through the IPC
-// library itself.
+// test authority is a root of the Wine prefix, and the product key and the
+// tracking log (the prefix's) start empty.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -83,10 +82,16 @@ class AgentProcess {
 
 class AgentTree {
  public:
-  // Stages the executable, its libraries, the IPC library, install.cfg and
-  // the texts; no module and no Console yet. The executable is staged as
-  // |executable_name|.
+  // Stages the executable, its libraries, the IPC library, wardex-ipc,
+  // install.cfg and the texts; no module and no Console yet. The executable
+  // is staged as |executable_name|.
   explicit AgentTree(std::string executable_name = kAgentExecutable);
+  // The tree an installer made in |app_dir|, used as installed: nothing is
+  // staged or changed there; the log is the test's.
+  struct Installed {
+    std::string app_dir;
+  };
+  explicit AgentTree(const Installed& installed);
   ~AgentTree();
   AgentTree(const AgentTree&) = delete;
   AgentTree& operator=(const AgentTree&) = delete;
@@ -98,7 +103,7 @@ class AgentTree {
   // Stages the Console and the modules the frame loads itself: HandsetLink,
   // Wardex, SnapCheck with the quick-check view, and Turbo with |turbo_config|.
   void AddFrameModules(const std::string& turbo_config = "flags=32\n");
-  // Stages the real Console module and wardex-console instead.
+  // Stages the real Console module (and on Linux wardex-console) instead.
   void AddDesktopConsole();
   // Stages the real Console module with the Console tests' fake process
   // (tests/console/fake_console.cc) as wardex-console, as on a desktop;
@@ -148,8 +153,9 @@ class AgentTree {
   // The tracking library's events, one tab-separated line each.
   std::vector<std::string> TrackedEvents() const;
 
-  // Sends |message| through wardex-ipc; the reply text, or "ERROR: ..." with
-  // the tool's message when it was not answered.
+  // Sends |message| through the tree's wardex-ipc, which finds the channel
+  // and the IPC library as an installed one does; the reply text, or
+  // "ERROR: ..." with the tool's message when it was not answered.
   // The time-out is generous: on a loaded machine the tool itself starts slowly.
   std::string Send(const std::string& message, uint32_t timeout_ms = 15000) const;
   // Appends one command line to the test shell's control file.

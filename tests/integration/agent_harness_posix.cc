@@ -1,5 +1,5 @@
 // The harness on Linux: the agent in a private network namespace, started
-// with posix_spawn and signalled; wardex-ipc sends.
+// with posix_spawn and signalled.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -22,16 +22,6 @@ using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
 const char kAgentExecutable[] = "wardex";
-
-namespace {
-
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-}  // namespace
 
 bool CanUnshareNetwork(std::string* reason) {
   const int status = std::system("unshare -n -- sh -c 'ip link set lo up' >/dev/null 2>&1");
@@ -125,17 +115,6 @@ std::unique_ptr<AgentProcess> AgentTree::Start(const std::vector<std::string>& a
   const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   return error == 0 ? std::make_unique<AgentProcess>(pid) : nullptr;
-}
-
-std::string AgentTree::Send(const std::string& message, uint32_t timeout_ms) const {
-  const std::string command = "WARDEX_IPC_LIBRARY=" + ShellQuote(WARDEX_IPC_SO) + " " +
-                              ShellQuote(WARDEX_IPC_TOOL) + " send --channel " + kAgentChannel +
-                              " --timeout " + std::to_string(timeout_ms) + " " +
-                              ShellQuote(message) + " 2>&1";
-  std::string output;
-  const int status = RunShell(command, &output);
-  if (!output.empty() && output.back() == '\n') output.pop_back();
-  return status == 0 ? output : "ERROR: " + output;
 }
 
 void AgentTree::RunAsNobody() {

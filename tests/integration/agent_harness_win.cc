@@ -1,11 +1,10 @@
 // The harness on Windows under Wine: the agent started with CreateProcessW,
-// asked to close with WM_CLOSE; messages go through the IPC library itself.
+// asked to close with WM_CLOSE.
 #include <windows.h>
 
 #include <filesystem>
 
 #include "integration/agent_harness.h"
-#include "osal/wide_format.h"
 #include "support/wine_desktop_win.h"
 
 namespace wardex::test {
@@ -85,6 +84,11 @@ void AgentTree::StagePlatform() {
   fs::remove(TrackingLog(), absent);
 }
 
+// On Windows the Console module shows its windows itself.
+void AgentTree::AddDesktopConsole() {
+  StageFile(WARDEX_CONSOLE_MODULE_SO, app_dir_ + "/modules/consolemodule/ConsoleModule.dll");
+}
+
 std::unique_ptr<AgentProcess> AgentTree::Start(const std::vector<std::string>& arguments) {
   const std::string program = app_dir_ + "/" + executable_name_;
   std::wstring command = Quoted(program);
@@ -105,11 +109,6 @@ std::unique_ptr<AgentProcess> AgentTree::Start(const std::vector<std::string>& a
   CloseHandle(process.hThread);
   return std::make_unique<AgentProcess>(static_cast<pid_t>(process.dwProcessId),
                                         reinterpret_cast<intptr_t>(process.hProcess));
-}
-
-std::string AgentTree::Send(const std::string& message, uint32_t timeout_ms) const {
-  const std::string reply = IpcClient().Send(message, timeout_ms);
-  return reply.empty() ? "ERROR: not answered" : reply;
 }
 
 void AgentTest::SetUp() {
