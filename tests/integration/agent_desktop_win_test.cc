@@ -22,7 +22,8 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr milliseconds kExitWait{15000};
-constexpr milliseconds kEventWait{10000};
+// Generous: under Wine on a loaded machine a window or an icon can take seconds.
+constexpr milliseconds kEventWait{30000};
 
 // The agent's icon, shown in Wine's tray with the tray drawing's blue.
 HWND ShownIcon() {
@@ -115,7 +116,7 @@ TEST_F(AgentDesktopTest, TheUsersStepsFromTheIconToTheMenusClose) {
 
   // The menu opens on a right click; its last item, Close, closes the agent.
   Click(icon, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
-  HWND menu = WaitForWindow(L"#32768");
+  HWND menu = WaitForWindow(L"#32768", nullptr, kEventWait);
   ASSERT_NE(menu, nullptr);
   // Wine keeps a menu's items in its owner's process: the log shows the choice.
   PostKeys(menu, {VK_UP, VK_RETURN});
