@@ -31,6 +31,7 @@ class AgentConsoleTest : public AgentTest {
     NewTree();
     // The Console wants a session bus to exist; its dialogs do not use it.
     setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + tree_->test_dir() + "/no-bus").c_str(), 1);
+    tree_->AddFrameModules();
     tree_->AddDesktopConsole();
   }
   void TearDown() override {
@@ -44,8 +45,6 @@ class AgentConsoleTest : public AgentTest {
 };
 
 TEST_F(AgentConsoleTest, TheUsersStepsFromTheIconToTheMenusClose) {
-  tree_->AddFrameModules();
-  tree_->AddDesktopConsole();
   auto agent = tree_->StartAndWait();
   ASSERT_TRUE(agent);
   EXPECT_EQ(tree_->Send(kPing), kPingReply);
