@@ -43,8 +43,8 @@ class WinePrefix:
         self.wine_run(["cmd", "/c", "exit"])
 
     def close(self):
-        subprocess.run([f"{WINE_DIR}/wineserver", "-k"], env=self.env(), check=False)
-        subprocess.run([f"{WINE_DIR}/wineserver", "-w"], env=self.env(), check=False)
+        subprocess.run([f"{WINE_DIR}/wineserver", "-k"], env=self.env(), timeout=60)
+        subprocess.run([f"{WINE_DIR}/wineserver", "-w"], env=self.env(), timeout=60)
         shutil.rmtree(self.folder, ignore_errors=True)
 
     def env(self):
@@ -183,28 +183,34 @@ class InstallerTest(unittest.TestCase):
         self.assertIn("[  PASSED  ] 1 test", steps.stdout)
 
         # The uninstaller's -unregister closes a running agent, a dialog open.
+        # Every Wine program's output goes to a file or nowhere: background
+        # programs it brings up would hold a pipe open.
         wine = ["setarch", os.uname().machine, "--addr-no-randomize", f"{WINE_DIR}/wine64"]
-        agent = subprocess.Popen(wine + [INSTALLED + "Wardex.exe"], env=self.prefix.env(),
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        quiet = dict(env=self.prefix.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        agent = subprocess.Popen(wine + [INSTALLED + "Wardex.exe"], **quiet)
         self.addCleanup(agent.kill)
         self.assertTrue(wait_until(lambda: subprocess.run(
-            wine + [INSTALLED + "wardex-ipc.exe", "send", '{"ModuleRequest":5}'],
-            capture_output=True, env=self.prefix.env(), timeout=60).returncode == 0, 60))
+            wine + [INSTALLED + "wardex-ipc.exe", "send", '{"ModuleRequest":5}'], **quiet,
+            timeout=60).returncode == 0, 60))
         dialog = ('{"ModuleRequest":11,"MessageHeader":"Uninstall","Message":"Open while the '
                   'uninstaller runs","Buttons":[{"BTTX":"OK","BTID":1,"BTTY":1}]}')
+        reply = tempfile.TemporaryFile("w+")
+        self.addCleanup(reply.close)
         sender = subprocess.Popen(wine + [INSTALLED + "wardex-ipc.exe", "send", "--timeout",
-                                          "60000", dialog], env=self.prefix.env(),
-                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+                                          "60000", dialog], env=self.prefix.env(), stdout=reply,
+                                  stderr=subprocess.DEVNULL)
         self.addCleanup(sender.kill)
         self.assertTrue(wait_until(lambda: subprocess.run(
             ["xdotool", "search", "--onlyvisible", "--name", "^Uninstall$"],
-            capture_output=True).returncode == 0, 60), "no dialog")
-        subprocess.run(["import", "-window", "root", os.path.join(ARGS.shots, "dialog.png")])
+            capture_output=True, timeout=10).returncode == 0, 60), "no dialog")
+        subprocess.run(["import", "-window", "root", os.path.join(ARGS.shots, "dialog.png")],
+                       timeout=30)
         self.uninstall()
         self.assertEqual(agent.wait(60), 0)
         # Closing answers the dialog with no button.
-        self.assertEqual(sender.communicate(timeout=60)[0].strip(),
-                         '[{"ModuleIdentificator":"","ModuleRequest":11}]')
+        self.assertEqual(sender.wait(60), 0)
+        reply.seek(0)
+        self.assertEqual(reply.read().strip(), '[{"ModuleIdentificator":"","ModuleRequest":11}]')
 
 
 if __name__ == "__main__":
