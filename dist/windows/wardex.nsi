@@ -3,7 +3,8 @@
 ; OUTFILE). It installs the tree into Program Files, registers the agent's
 ; autostart through "Wardex.exe -register" and enters the uninstaller in the
 ; system's list of programs. The uninstaller runs "Wardex.exe -unregister",
-; which also closes running agents, and removes exactly the files it installed.
+; which also closes running agents, and removes exactly the files it installed,
+; its own copy in the temporary folder at the next start.
 ; "/S" runs either without a window.
 Unicode true
 Target amd64-unicode
@@ -66,4 +67,11 @@ Section "Uninstall"
   RMDir "$INSTDIR"
   RMDir "$PROGRAMFILES64\${COMPANY}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ; The copy of the uninstaller that runs from the temporary folder cannot
+  ; delete itself: it goes at the next start. NSIS marks its folder before the
+  ; file, and a folder that is not yet empty stays; so the file, then the
+  ; folder, are marked here as well.
+  StrCmp $EXEDIR $INSTDIR +3
+    Delete /REBOOTOK "$EXEPATH"
+    RMDir /REBOOTOK "$EXEDIR"
 SectionEnd

@@ -170,6 +170,10 @@ class InstallerTest(unittest.TestCase):
 
         self.uninstall()
         self.assertNotEqual(self.prefix.run(["reg", "query", RUN_KEY, "/v", AUTOSTART])[0], 0)
+        # The uninstaller's copy in the temporary folder goes at the next start.
+        self.prefix.run(["wineboot", "-r"])
+        temp = self.prefix.drive_c("users/%s/Temp" % os.environ.get("USER", "root"))
+        self.assertEqual([name for name in os.listdir(temp) if name.startswith("~nsu")], [])
 
     def test_the_installed_agent_takes_the_users_steps(self):
         if not os.environ.get("DISPLAY"):
