@@ -6,13 +6,13 @@
 // is a switch and "-register " or "-register x" are normal starts. "--help"
 // and "--version", each as the whole text, print and end before the agent
 // starts; they are no switches of the agent and change nothing else.
-#include <cstdio>
 #include <string>
 
 #include "app/brisko_tray_app.h"
 #include "modules/module_library.h"
 #include "osal/wide_format.h"
 #include "platform/heap.h"
+#include "platform/process.h"
 #include "platform/product_version.h"
 #include "platform/shell.h"
 #include "platform/ui.h"
@@ -58,14 +58,11 @@ std::string JoinArguments(int argc, char** argv) {
 int main(int argc, char** argv) {
   wardex::platform::UseOneHeapForAllThreads();
   const std::string command_line = JoinArguments(argc, argv);
-  if (command_line == "--help") {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
+  if (command_line == "--help") return wardex::platform::PrintForStarter(kUsage) ? 0 : 1;
   if (command_line == "--version") {
-    std::printf("%s %s\n", KaOSAL::ToUtf8(wardex::platform::kProductName).c_str(),
-                KaOSAL::ToUtf8(wardex::platform::kProductVersion).c_str());
-    return 0;
+    const std::string version = KaOSAL::ToUtf8(wardex::platform::kProductName) + " " +
+                                KaOSAL::ToUtf8(wardex::platform::kProductVersion) + "\n";
+    return wardex::platform::PrintForStarter(version) ? 0 : 1;
   }
 
   wardex::CBriskoTrayApp app;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "osal/ka_string.h"
@@ -33,6 +34,13 @@ struct ProcessSnapshotEntry {
 
 // The id of the calling process.
 [[nodiscard]] uint32_t CurrentProcessId();
+
+// Prints |text| where the user who started the program reads it: on its
+// standard output or, for a Windows GUI program that a console started
+// (which gets no standard streams), in that console. False if neither took
+// it whole. Only for a program about to end: an attached program ends when
+// that console closes.
+[[nodiscard]] bool PrintForStarter(std::string_view text);
 
 // A process that is not our child, held so that signals reach the process
 // that was opened even after its id has been given to another one.

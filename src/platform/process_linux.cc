@@ -41,6 +41,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -313,6 +314,11 @@ bool TakeProcessSnapshot(std::vector<ProcessSnapshotEntry>& entries) {
 }
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+bool PrintForStarter(std::string_view text) {
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+         std::fflush(stdout) == 0;
+}
 
 // The pidfd: signals reach the process that was opened even after its id has
 // been given to another one.

@@ -6,7 +6,9 @@
 #include "platform/windows_api.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -143,6 +145,28 @@ bool TakeProcessSnapshot(std::vector<ProcessSnapshotEntry>& entries) {
 }
 
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
+
+bool PrintForStarter(std::string_view text) {
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (output != nullptr && output != INVALID_HANDLE_VALUE &&
+      GetFileType(output) != FILE_TYPE_UNKNOWN) {
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+           std::fflush(stdout) == 0;
+  }
+  // Access denied: a console is attached already (Wine gives a GUI program
+  // its starter's). The C library's streams stay without one: they were set
+  // up before, so the text goes to the console's own handle.
+  if (!AttachConsole(ATTACH_PARENT_PROCESS) && GetLastError() != ERROR_ACCESS_DENIED) return false;
+  const HANDLE console = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+  if (console == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool printed =
+      WriteFile(console, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+      written == text.size();
+  CloseHandle(console);
+  return printed;
+}
 
 std::unique_ptr<ProcessHandle> ProcessHandle::Open(const ProcessSnapshotEntry& entry) {
   const HANDLE process = OpenProcess(

@@ -123,5 +123,32 @@ TEST_F(AgentDesktopTest, TheUsersStepsFromTheIconToTheMenusClose) {
   EXPECT_TRUE(ContainsInOrder(tree.LogTexts(), kUserStepsLog)) << tree.Diagnostics();
 }
 
+// Typed in a console, "--help" shows there. Windows gives a GUI program that
+// a console starts no standard streams, as this start does.
+TEST_F(AgentDesktopTest, HelpShowsInTheConsoleItIsTypedIn) {
+  const std::string program = NewTree().app_dir() + "\\Wardex.exe";
+  std::wstring command = L"\"" + std::wstring(program.begin(), program.end()) + L"\" --help";
+  FreeConsole();
+  ASSERT_TRUE(AllocConsole());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  PROCESS_INFORMATION started = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &started));
+  EXPECT_EQ(WaitForSingleObject(started.hProcess, kExitWait.count()), WAIT_OBJECT_0);
+  CloseHandle(started.hThread);
+  CloseHandle(started.hProcess);
+  wchar_t text[13] = {};
+  DWORD read = 0;
+  const HANDLE screen =
+      CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_TRUE(ReadConsoleOutputCharacterW(screen, text, 13, {0, 0}, &read));
+  CloseHandle(screen);
+  FreeConsole();
+  EXPECT_EQ(std::wstring(text, read), L"Usage: wardex");
+}
+
 }  // namespace
 }  // namespace wardex::test
