@@ -10,6 +10,8 @@
 #endif
 #include <string>
 #include <tuple>
+#include <type_traits>
+#include <utility>
 
 #include "osal/wide_format.h"
 #if !defined(_WIN32)
@@ -21,92 +23,114 @@ namespace {
 
 std::string U8(const char16_t* text) { return ToUtf8(std::u16string(text)); }
 
-using Type = KaPath::EPathType;
 using Text16 = const char16_t*;  // a table cell
+using enum KaPath::EPathType;
+const auto kAppendPath = static_cast<bool (KaPath::*)(const KaPath&)>(&KaPath::AppendDir);
+const auto kAppendText = static_cast<bool (KaPath::*)(const KaString&)>(&KaPath::AppendDir);
 
-struct SplitCase {
-  const char16_t* path;
-  const char16_t* full;  // after assignment
-  const char16_t* root;
-  const char16_t* dir;
-  const char16_t* name;
-  const char16_t* ext;
-  Type type;
-};
+// Root, dir, file name and extension, each followed by "|".
+std::string Joined(const KaString& root, const KaString& dir, const KaString& name,
+                   const KaString& ext) {
+  return U8(root) + "|" + U8(dir) + "|" + U8(name) + "|" + U8(ext) + "|";
+}
+std::string Parts(const KaPath& path) {
+  return Joined(path.GetRoot(), path.GetDir(), path.GetFileName(), path.GetExt());
+}
 
-TEST(KaPathTest, SplitsEveryForm) {
-  const SplitCase cases[] = {
-      {u"c:", u"c:\\", u"c:", u"\\", u"", u"", KaPath::ePathTypeLocal},
-      {u"C:\\dir\\\\sub\\file.txt", nullptr, u"C:", u"\\dir\\sub\\", u"file", u".txt",
-       KaPath::ePathTypeLocal},
-      {u"C:file.txt", nullptr, u"C:", u"\\", u"file", u".txt", KaPath::ePathTypeLocal},
-      {u"C://x", nullptr, u"C:", u"/", u"x", u"", KaPath::ePathTypeLocal},
-      {u"\\\\server\\share", nullptr, u"\\\\server\\share", u"\\", u"", u"", KaPath::ePathTypeUNC},
-      {u"\\\\server", nullptr, u"\\\\server", u"", u"", u"", KaPath::ePathTypeUNC},
-      {u"\\\\srv\\sh\\d\\\\e\\f.txt", nullptr, u"\\\\srv\\sh", u"\\d\\e\\", u"f", u".txt",
-       KaPath::ePathTypeUNC},
-      {u"http://host/a/b/page.html", nullptr, u"http://host", u"/a/b/", u"page", u".html",
-       KaPath::ePathTypeURL},
-      {u"https://host/a.b/file", nullptr, u"https://host", u"/a.b/", u"file", u"",
-       KaPath::ePathTypeURL},
-      {u"/usr/lib/x.so", nullptr, u"", u"/usr/lib/", u"x", u".so", KaPath::ePathTypeLocal},
-      {u"//usr///lib//x.so", nullptr, u"", u"/usr/lib/", u"x", u".so", KaPath::ePathTypeLocal},
-      {u"/", nullptr, u"", u"/", u"", u"", KaPath::ePathTypeLocal},
-      {u"/home/u/.bashrc", nullptr, u"", u"/home/u/", u"", u".bashrc", KaPath::ePathTypeLocal},
-      {u"\\a\\b.txt", nullptr, u"", u"\\a\\", u"b", u".txt", KaPath::ePathTypeNone},
-      {u"a/b\\c.tar.gz", nullptr, u"", u"a/b\\", u"c.tar", u".gz", KaPath::ePathTypeRelative},
-      {u"README", nullptr, u"", u"", u"README", u"", KaPath::ePathTypeRelative},
-      {u"", nullptr, u"", u"", u"", u"", KaPath::ePathTypeNone},
-  };
-  for (const SplitCase& c : cases) {
-    SCOPED_TRACE(U8(c.path));
-    const KaPath path(c.path);
-    const auto joined = [](auto&&... parts) { return ((U8(parts) + "|") + ...); };
-    const std::string expected = joined(c.root, c.dir, c.name, c.ext);
-    EXPECT_EQ(U8(path), U8(c.full ? c.full : c.path));
-    EXPECT_EQ(joined(path.GetRoot(), path.GetDir(), path.GetFileName(), path.GetExt()), expected);
-    EXPECT_EQ(path.GetPathType(), c.type);
-    EXPECT_EQ(path.IsRelative(), c.type == KaPath::ePathTypeRelative);
-    EXPECT_EQ(path.IsFullPath(), c.type >= KaPath::ePathTypeLocal);
-    // SplitPath on a fresh path splits all four at once.
-    KaString root, dir, name, ext;
-    EXPECT_TRUE(KaPath(c.path).SplitPath(root, dir, name, ext));
-    EXPECT_EQ(joined(root, dir, name, ext), expected);
+// What |change| with |args| returned on the path |start|, and the path then: "1 /a/b".
+template <typename... Params, typename... Args>
+std::string After(Text16 start, bool (KaPath::*change)(Params...), const Args&... args) {
+  KaPath path(start);
+  const bool ok = (path.*change)(args...);
+  return (ok ? "1 " : "0 ") + U8(path);
+}
+
+// |text| after |repair|, with what it returned ahead ("1 ", "0 ") when it returns a result.
+template <typename Repair>
+std::string Repaired(Text16 text, Repair repair) {
+  KaString s(text);
+  if constexpr (std::is_void_v<decltype(repair(s))>) {
+    repair(s);
+    return U8(s);
+  } else {
+    const bool changed = repair(s);
+    return (changed ? "1 " : "0 ") + U8(s);
   }
 }
 
-TEST(KaPathTest, AssignmentDropsTheComponentsOfThePreviousPath) {
-  KaPath path(u"C:\\a\\b.txt");
-  ASSERT_EQ(U8(path.GetFileName()), "b");
-  path = u"/x/y.so";
-  EXPECT_EQ(U8(path.GetRoot()), "");
-  EXPECT_EQ(U8(path.GetFileName()), "y");
-  const KaPath copy(path);
-  path = KaString(u"other");
-  EXPECT_EQ(U8(copy.GetDir()), "/x/");
-  EXPECT_EQ(U8(path.GetDir()), "");
-  const KaPath lib(u"/usr/lib/x.so");
-  EXPECT_EQ(U8(lib.GetPathWithoutExtension()), "/usr/lib/x");
-  EXPECT_EQ(U8(lib.GetDirLastComponent()), "lib");
-  EXPECT_EQ(U8(KaPath(u"C:\\a\\b.c").GetPathWithoutRoot()), "\\a\\b.c");
-  EXPECT_EQ(U8(KaPath(u"C:").GetRootAndDir()), "C:\\");
+TEST(KaPathTest, SplitsEveryForm) {
+  const std::tuple<Text16, const char*, KaPath::EPathType> cases[] = {
+      {u"c:\\", "c:|\\|||", ePathTypeLocal},
+      {u"C:\\dir\\\\sub\\file.txt", "C:|\\dir\\sub\\|file|.txt|", ePathTypeLocal},
+      {u"C:file.txt", "C:|\\|file|.txt|", ePathTypeLocal},
+      {u"C://x", "C:|/|x||", ePathTypeLocal},
+      {u"\\\\server\\share", "\\\\server\\share|\\|||", ePathTypeUNC},
+      {u"\\\\server", "\\\\server||||", ePathTypeUNC},
+      {u"\\\\srv\\sh\\d\\\\e\\f.txt", "\\\\srv\\sh|\\d\\e\\|f|.txt|", ePathTypeUNC},
+      {u"http://host/a/b/page.html", "http://host|/a/b/|page|.html|", ePathTypeURL},
+      {u"https://host/a.b/file", "https://host|/a.b/|file||", ePathTypeURL},
+      {u"/usr/lib/x.so", "|/usr/lib/|x|.so|", ePathTypeLocal},
+      {u"//usr///lib//x.so", "|/usr/lib/|x|.so|", ePathTypeLocal},
+      {u"/", "|/|||", ePathTypeLocal},
+      {u"/home/u/.bashrc", "|/home/u/||.bashrc|", ePathTypeLocal},
+      {u"\\a\\b.txt", "|\\a\\|b|.txt|", ePathTypeNone},
+      {u"a/b\\c.tar.gz", "|a/b\\|c.tar|.gz|", ePathTypeRelative},
+      {u"README", "||README||", ePathTypeRelative},
+      {u"", "||||", ePathTypeNone},
+  };
+  for (const auto& [text, parts, type] : cases) {
+    SCOPED_TRACE(U8(text));
+    const KaPath path(text);
+    EXPECT_EQ(U8(path), U8(text));
+    EXPECT_EQ(Parts(path), parts);
+    EXPECT_EQ(path.GetPathType(), type);
+    EXPECT_EQ(path.IsRelative(), type == ePathTypeRelative);
+    EXPECT_EQ(path.IsFullPath(), type >= ePathTypeLocal);
+    // SplitPath on a fresh path splits all four at once.
+    KaString root, dir, name, ext;
+    EXPECT_TRUE(KaPath(text).SplitPath(root, dir, name, ext));
+    EXPECT_EQ(Joined(root, dir, name, ext), parts);
+  }
+}
+
+TEST(KaPathTest, WholeTexts) {
+  KaPath reused(u"C:\\a\\b.txt");
+  ASSERT_EQ(U8(reused.GetFileName()), "b");  // split before the next assignment
+  reused = u"/x/y.so";
+  const std::string after_reuse = Parts(reused);
+  const KaPath copy(reused);
+  reused = KaString(u"other");
+  const std::pair<std::string, std::string> cases[] = {
+      // Assignment drops the components of the previous path.
+      {after_reuse, "|/x/|y|.so|"},
+      {Parts(reused), "||other||"},
+      {Parts(copy), "|/x/|y|.so|"},
+      {U8(KaPath(u"c:")), "c:\\"},
+      {U8(KaPath(u"/usr/lib/x.so").GetPathWithoutExtension()), "/usr/lib/x"},
+      {U8(KaPath(u"/usr/lib/x.so").GetDirLastComponent()), "lib"},
+      {U8(KaPath(u"C:\\a\\b.c").GetPathWithoutRoot()), "\\a\\b.c"},
+      {U8(KaPath(u"C:").GetRootAndDir()), "C:\\"},
+      {U8(KaPath::GetRootFromDriveNumber(0)), "A:"},
+      {U8(KaPath::GetRootFromDriveNumber(25)), "Z:"},
+      {U8(KaPath::GetRootFromDriveNumber(26)), ""},
+      {U8(KaPath::GetRootFromDriveNumber(-1)), ""},
+      {U8(KaPath(static_cast<KaPath::EDriveNumber>(3))), "D:\\"},
+      {U8(KaPath(static_cast<KaPath::EDriveNumber>(26))), ""},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].first, cases[i].second) << i;
 }
 
 TEST(KaPathTest, AssigningOneOfItsOwnComponentsKeepsThatText) {
-  const struct {
-    const char16_t* start;
-    const KaString& (KaPath::*component)() const;
-    const char16_t* expected;
-  } cases[] = {
+  const std::tuple<Text16, const KaString& (KaPath::*)() const, Text16> cases[] = {
       {u"/usr/lib/x.so", &KaPath::GetDir, u"/usr/lib/"},
       {u"/usr/lib/x.so", &KaPath::GetFileName, u"x"},
       {u"/usr/lib/x.so", &KaPath::GetExt, u".so"},
       {u"C:\\a\\x.txt", &KaPath::GetRoot, u"C:\\"},
   };
-  for (const auto& c : cases) {
-    KaPath path(c.start);
-    path = (path.*c.component)();
-    EXPECT_EQ(U8(path), U8(c.expected)) << U8(c.start);
+  for (const auto& [start, component, expected] : cases) {
+    KaPath path(start);
+    path = (path.*component)();
+    EXPECT_EQ(U8(path), U8(expected)) << U8(start);
   }
 }
 
@@ -156,79 +180,56 @@ TEST(KaPathTest, MakePathComposes) {
   EXPECT_EQ(U8(drive), "C:\\x\\y.z");
 }
 
-TEST(KaPathTest, SettersReplaceOneComponent) {
-  const std::tuple<Text16, bool (KaPath::*)(const KaString&), Text16, bool, Text16> cases[] = {
-      {u"C:\\a\\old.txt", &KaPath::SetFileNameAndExt, u"archive.tar.gz", true,
-       u"C:\\a\\archive.tar.gz"},
-      {u"C:\\a\\old.txt", &KaPath::SetFileNameAndExt, u"README", true, u"C:\\a\\README"},
-      {u"C:\\a\\x.txt", &KaPath::SetFileName, u"", true, u"C:\\a\\"},
-      {u"/usr/lib/x.so", &KaPath::SetFileName, u"y", true, u"/usr/lib/y.so"},
-      {u"/etc/x.cfg", &KaPath::SetExt, u"conf", true, u"/etc/x.conf"},
-      {u"/etc/x.cfg", &KaPath::SetExt, u"", true, u"/etc/x"},
-      {u"/usr/lib/x.so", &KaPath::SetDir, u"/opt/app", true, u"/opt/app/x.so"},
-      {u"C:\\a\\x.txt", &KaPath::SetRoot, u"D", true, u"D:\\a\\x.txt"},
-      {u"/a/b/x", &KaPath::SetDirLastComponent, u"z", true, u"/a/z/x"},
-      {u"x", &KaPath::SetDirLastComponent, u"z", false, u"x"},
-      {u"/a/b/x", &KaPath::SetDirLastComponent, u"y/z", false, u"/a/b/x"},
-      {u"/a/b/x.txt", &KaPath::SetRootAndDir, u"/srv/data", true, u"/srv/data/x.txt"},
-      {u"/a/b/x.txt", &KaPath::SetRootAndDir, u"E:\\d", true, u"E:\\d\\x.txt"},
-  };
-  for (const auto& [start, set, arg, ok, expected] : cases) {
-    SCOPED_TRACE(U8(start) + " <- " + U8(arg));
-    KaPath path(start);
-    EXPECT_EQ((path.*set)(KaString(arg)), ok);
-    EXPECT_EQ(U8(path), U8(expected));
-  }
-}
-
-TEST(KaPathTest, AppendDirTakesOnlyFoldersWithoutARoot) {
+// Setters replace one component; AppendDir takes only folders without a root.
+TEST(KaPathTest, Changes) {
   // The joined dir "<dir>./<other>/" must stay below 4096 characters.
   const std::u16string fits = u"/" + std::u16string(3990, u'd') + u"/";
   const std::u16string too_long = u"/" + std::u16string(3991, u'd') + u"/";
   const std::u16string hundred = std::u16string(100, u'e') + u"/";
-  const std::u16string fits_result = fits + hundred;
-  const std::tuple<Text16, KaPath, bool, Text16> cases[] = {
-      {u"C:\\a\\file.txt", KaPath(u"sub/"), true, u"C:\\a\\sub\\file.txt"},
-      {u"C:\\a\\", KaPath(u"b\\c\\"), true, u"C:\\a\\b\\c\\"},
-      {u"/usr/lib/x.so", KaPath(u"a/../b/"), true, u"/usr/lib/b/x.so"},
-      {u"/tmp/", KaPath(u"../../../"), true, u"/"},
-      {u"rel/", KaPath(u"sub/"), true, u"rel/sub/"},
-      {u"C:\\a\\file.txt", KaPath(u"C:\\abs\\"), false, u"C:\\a\\file.txt"},
-      {u"C:\\a\\file.txt", KaPath(u"sub\\file.txt"), false, u"C:\\a\\file.txt"},
-      {u"/usr/lib/", KaPath(u"/abs/"), false, u"/usr/lib/"},
-      {u"/usr/lib/", KaPath(u"http://host/x/"), false, u"/usr/lib/"},
-      {u"C:\\a\\.\\file.txt", KaPath(), true, u"C:\\a\\file.txt"},
+  const KaPath hundred_path(hundred.c_str());
+  const std::pair<std::string, std::string> cases[] = {
+      {After(u"C:\\a\\old.txt", &KaPath::SetFileNameAndExt, u"archive.tar.gz"),
+       "1 C:\\a\\archive.tar.gz"},
+      {After(u"C:\\a\\old.txt", &KaPath::SetFileNameAndExt, u"README"), "1 C:\\a\\README"},
+      {After(u"C:\\a\\x.txt", &KaPath::SetFileName, u""), "1 C:\\a\\"},
+      {After(u"/usr/lib/x.so", &KaPath::SetFileName, u"y"), "1 /usr/lib/y.so"},
+      {After(u"/etc/x.cfg", &KaPath::SetExt, u"conf"), "1 /etc/x.conf"},
+      {After(u"/etc/x.cfg", &KaPath::SetExt, u""), "1 /etc/x"},
+      {After(u"/usr/lib/x.so", &KaPath::SetDir, u"/opt/app"), "1 /opt/app/x.so"},
+      {After(u"C:\\a\\x.txt", &KaPath::SetRoot, u"D"), "1 D:\\a\\x.txt"},
+      {After(u"/a/b/x", &KaPath::SetDirLastComponent, u"z"), "1 /a/z/x"},
+      {After(u"x", &KaPath::SetDirLastComponent, u"z"), "0 x"},
+      {After(u"/a/b/x", &KaPath::SetDirLastComponent, u"y/z"), "0 /a/b/x"},
+      {After(u"/a/b/x.txt", &KaPath::SetRootAndDir, u"/srv/data"), "1 /srv/data/x.txt"},
+      {After(u"/a/b/x.txt", &KaPath::SetRootAndDir, u"E:\\d"), "1 E:\\d\\x.txt"},
+      // From a path, its dir is the folder to append.
+      {After(u"C:\\a\\file.txt", kAppendPath, KaPath(u"sub/")), "1 C:\\a\\sub\\file.txt"},
+      {After(u"C:\\a\\", kAppendPath, KaPath(u"b\\c\\")), "1 C:\\a\\b\\c\\"},
+      {After(u"/usr/lib/x.so", kAppendPath, KaPath(u"a/../b/")), "1 /usr/lib/b/x.so"},
+      {After(u"/tmp/", kAppendPath, KaPath(u"../../../")), "1 /"},
+      {After(u"rel/", kAppendPath, KaPath(u"sub/")), "1 rel/sub/"},
+      {After(u"C:\\a\\file.txt", kAppendPath, KaPath(u"C:\\abs\\")), "0 C:\\a\\file.txt"},
+      {After(u"C:\\a\\file.txt", kAppendPath, KaPath(u"sub\\file.txt")), "0 C:\\a\\file.txt"},
+      {After(u"/usr/lib/", kAppendPath, KaPath(u"/abs/")), "0 /usr/lib/"},
+      {After(u"/usr/lib/", kAppendPath, KaPath(u"http://host/x/")), "0 /usr/lib/"},
+      {After(u"C:\\a\\.\\file.txt", kAppendPath, KaPath()), "1 C:\\a\\file.txt"},
       // A leading backslash is no root: only "/" makes a rootless path absolute.
-      {u"C:\\a\\", KaPath(u"\\b\\"), true, u"C:\\a\\b\\"},
-      {u"/usr/lib/x.so", KaPath(u"\\b\\c\\"), true, u"/usr/lib/b/c/x.so"},
-      {u"C:\\a\\", KaPath(u"\\\\srv\\sh"), false, u"C:\\a\\"},
-      {fits.c_str(), KaPath(hundred.c_str()), true, fits_result.c_str()},
-      {too_long.c_str(), KaPath(hundred.c_str()), false, too_long.c_str()},
+      {After(u"C:\\a\\", kAppendPath, KaPath(u"\\b\\")), "1 C:\\a\\b\\"},
+      {After(u"/usr/lib/x.so", kAppendPath, KaPath(u"\\b\\c\\")), "1 /usr/lib/b/c/x.so"},
+      {After(u"C:\\a\\", kAppendPath, KaPath(u"\\\\srv\\sh")), "0 C:\\a\\"},
+      {After(fits.c_str(), kAppendPath, hundred_path), "1 " + U8(fits.c_str()) + U8(hundred_path)},
+      {After(too_long.c_str(), kAppendPath, hundred_path), "0 " + U8(too_long.c_str())},
+      // From text, the whole text is the folder to append.
+      {After(u"C:\\a\\file.txt", kAppendText, u"sub"), "1 C:\\a\\sub\\file.txt"},
+      {After(u"/usr/lib/x.so", kAppendText, u"sub"), "1 /usr/lib/sub/x.so"},
+      {After(u"/usr/lib/x.so", kAppendText, u"sub/file.txt"), "1 /usr/lib/sub/file.txt/x.so"},
+      {After(u"/usr/lib/x.so", kAppendText, u"/abs"), "0 /usr/lib/x.so"},
+      {After(u"C:\\a\\file.txt", kAppendText, u"\\sub"), "1 C:\\a\\sub\\file.txt"},
+      {After(u"C:\\a\\file.txt", kAppendText, u"D:\\b"), "0 C:\\a\\file.txt"},
+      {After(u"/a/./b/x.so", kAppendText, u""), "1 /a/b/x.so"},
   };
-  for (const auto& [start, other, ok, expected] : cases) {
-    SCOPED_TRACE(U8(start).substr(0, 40) + " + " + U8(other));
-    KaPath path(start);
-    EXPECT_EQ(path.AppendDir(other), ok);
-    EXPECT_EQ(U8(path), U8(expected));
-  }
-  // From text, the whole text is the folder to append.
-  const struct {
-    const char16_t *start, *dir;
-    bool ok;
-    const char16_t* expected;
-  } text_cases[] = {
-      {u"C:\\a\\file.txt", u"sub", true, u"C:\\a\\sub\\file.txt"},
-      {u"/usr/lib/x.so", u"sub", true, u"/usr/lib/sub/x.so"},
-      {u"/usr/lib/x.so", u"sub/file.txt", true, u"/usr/lib/sub/file.txt/x.so"},
-      {u"/usr/lib/x.so", u"/abs", false, u"/usr/lib/x.so"},
-      {u"C:\\a\\file.txt", u"\\sub", true, u"C:\\a\\sub\\file.txt"},
-      {u"C:\\a\\file.txt", u"D:\\b", false, u"C:\\a\\file.txt"},
-      {u"/a/./b/x.so", u"", true, u"/a/b/x.so"},
-  };
-  for (const auto& c : text_cases) {
-    KaPath path(c.start);
-    EXPECT_EQ(path.AppendDir(KaString(c.dir)), c.ok) << U8(c.dir);
-    EXPECT_EQ(U8(path), U8(c.expected));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(cases[i].first, cases[i].second) << i;
   }
 }
 
@@ -298,47 +299,42 @@ TEST(KaPathTest, CombinePathNeedsOneRelativePath) {
   }
 }
 
-TEST(KaPathTest, DriveNumbersAndRoots) {
+TEST(KaPathTest, DriveNumbersFromRoots) {
   const std::pair<const char16_t*, int> cases[] = {
       {u"C:", 2},    {u"c", 2},   {u"z:", 25},   {u"A", 0},  {u"", -1},
       {u"C:\\", -1}, {u"1:", -1}, {u"\\\\", -1}, {u"/", -1}, {u"http://h", -1}};
   for (const auto& [root, drive] : cases) {
     EXPECT_EQ(KaPath::GetDriveNumberFromRoot(root), drive) << U8(root);
   }
-  EXPECT_EQ(U8(KaPath::GetRootFromDriveNumber(0)), "A:");
-  EXPECT_EQ(U8(KaPath::GetRootFromDriveNumber(25)), "Z:");
-  EXPECT_EQ(U8(KaPath::GetRootFromDriveNumber(26)), "");
-  EXPECT_EQ(U8(KaPath::GetRootFromDriveNumber(-1)), "");
-  const KaPath drive(static_cast<KaPath::EDriveNumber>(3));
-  EXPECT_EQ(U8(drive), "D:\\");
-  EXPECT_EQ(drive.GetDriveNumber(), 3);
-  EXPECT_TRUE(KaPath(static_cast<KaPath::EDriveNumber>(26)).IsEmpty());
+  EXPECT_EQ(KaPath(static_cast<KaPath::EDriveNumber>(3)).GetDriveNumber(), 3);
 }
 
+// The queries that are true of each path, by name.
 TEST(KaPathTest, Queries) {
-  const struct {
-    const char16_t* path;
-    bool root, server, server_share, file, directory, network;
-  } cases[] = {
-      {u"C:\\", true, false, false, false, true, false},
-      {u"/", true, false, false, false, true, false},
-      {u"/usr/", false, false, false, false, true, false},
-      {u"/usr/x", false, false, false, true, false, false},
-      {u"\\\\srv", true, true, false, false, true, true},
-      {u"\\\\srv\\share", true, false, true, false, true, true},
-      {u"\\\\srv\\share\\d\\", false, false, false, false, true, true},
-      {u"http://h/p.html", false, false, false, true, false, true},
-      {u"", false, false, false, false, false, false},
+  const std::pair<Text16, std::string> cases[] = {
+      {u"C:\\", "root directory "},
+      {u"/", "root directory "},
+      {u"/usr/", "directory "},
+      {u"/usr/x", "file "},
+      {u"\\\\srv", "root server directory network "},
+      {u"\\\\srv\\share", "root share directory network "},
+      {u"\\\\srv\\share\\d\\", "directory network "},
+      {u"http://h/p.html", "file network "},
+      {u"", ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(U8(c.path));
-    const KaPath path(c.path);
-    EXPECT_EQ(path.IsRoot(), c.root);
-    EXPECT_EQ(path.IsUNCServer(), c.server);
-    EXPECT_EQ(path.IsUNCServerShare(), c.server_share);
-    EXPECT_EQ(path.IsFile(), c.file);
-    EXPECT_EQ(path.IsDirectory(), c.directory);
-    EXPECT_EQ(path.IsNetwork(), c.network);
+  for (const auto& [text, expected] : cases) {
+    const KaPath path(text);
+    std::string is;
+    const std::pair<bool, const char*> queries[] = {{path.IsRoot(), "root "},
+                                                    {path.IsUNCServer(), "server "},
+                                                    {path.IsUNCServerShare(), "share "},
+                                                    {path.IsFile(), "file "},
+                                                    {path.IsDirectory(), "directory "},
+                                                    {path.IsNetwork(), "network "}};
+    for (const auto& [yes, name] : queries) {
+      if (yes) is += name;
+    }
+    EXPECT_EQ(is, expected) << U8(text);
   }
 }
 
@@ -349,37 +345,21 @@ TEST(KaPathTest, ComparisonIgnoresCaseOnlyForWindowsShapes) {
   EXPECT_TRUE(KaPath(u"/a/b") == u"/a/b");
 }
 
-TEST(KaPathTest, CorrectsANameComponentForTheFileSystem) {
-  KaString component(u"a/b\\c\x01");
-  EXPECT_TRUE(KaPath::CorrectPathComponentForFileSystem(component));
-  EXPECT_EQ(U8(component), "a_b_c_");
-  KaString parent(u"..");
-  EXPECT_TRUE(KaPath::CorrectPathComponentForFileSystem(parent));
-  EXPECT_EQ(U8(parent), "__");
-}
-
-TEST(KaPathTest, SeparatorHelpersKeepTheStyle) {
-  KaString text(u"C:\\a\\\\");
-  KaPath::RemoveTrailingPathSeparator(text);
-  EXPECT_EQ(U8(text), "C:\\a");
-  KaPath::VerifyTrailingPathSeparator(text);
-  EXPECT_EQ(U8(text), "C:\\a\\");
-  KaString root(u"C:\\");
-  KaPath::RemoveTrailingPathSeparator(root);
-  EXPECT_EQ(U8(root), "C:\\");
-  KaString slash(u"//");
-  KaPath::RemoveTrailingPathSeparator(slash);
-  EXPECT_EQ(U8(slash), "/");
-  KaString rel(u"usr/lib");
-  KaPath::VerifyLeadingPathSeparator(rel);
-  EXPECT_EQ(U8(rel), "/usr/lib");
-  KaString ext(u"txt");
-  KaPath::VerifyLeadingPeriod(ext);
-  EXPECT_EQ(U8(ext), ".txt");
-  KaString doubled(u"/a//b\\\\c");
-  EXPECT_TRUE(KaPath::CheckAndRepairLocalPath(doubled));
-  EXPECT_EQ(U8(doubled), "/a/b\\c");
-  EXPECT_FALSE(KaPath::CheckAndRepairLocalPath(doubled));
+// The static helpers that correct a text in place keep its separator style.
+TEST(KaPathTest, TextRepairs) {
+  const std::pair<std::string, const char*> cases[] = {
+      {Repaired(u"a/b\\c\x01", KaPath::CorrectPathComponentForFileSystem), "1 a_b_c_"},
+      {Repaired(u"..", KaPath::CorrectPathComponentForFileSystem), "1 __"},
+      {Repaired(u"C:\\a\\\\", KaPath::RemoveTrailingPathSeparator), "C:\\a"},
+      {Repaired(u"C:\\", KaPath::RemoveTrailingPathSeparator), "C:\\"},
+      {Repaired(u"//", KaPath::RemoveTrailingPathSeparator), "/"},
+      {Repaired(u"C:\\a", KaPath::VerifyTrailingPathSeparator), "C:\\a\\"},
+      {Repaired(u"usr/lib", KaPath::VerifyLeadingPathSeparator), "/usr/lib"},
+      {Repaired(u"txt", KaPath::VerifyLeadingPeriod), ".txt"},
+      {Repaired(u"/a//b\\\\c", KaPath::CheckAndRepairLocalPath), "1 /a/b\\c"},
+      {Repaired(u"/a/b\\c", KaPath::CheckAndRepairLocalPath), "0 /a/b\\c"},
+  };
+  for (const auto& [actual, expected] : cases) EXPECT_EQ(actual, expected);
 }
 
 #if !defined(_WIN32)
@@ -410,12 +390,10 @@ TEST(KaPathTest, ExecutableFolderAndPath) {
   const ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
   ASSERT_GT(length, 0);
   const std::string exe(buffer, static_cast<size_t>(length));
-  const KaPath path(KaPath::eSpecialFolderExecutablePath);
-  const KaPath folder(KaPath::eSpecialFolderExecutableDir);
-  EXPECT_EQ(U8(path), exe);
-  EXPECT_EQ(U8(folder), exe.substr(0, exe.rfind('/') + 1));
-  EXPECT_EQ(U8(KaPath(KaPath::eSpecialFolderExecutableDir, u"modules")),
-            exe.substr(0, exe.rfind('/') + 1) + "modules/");
+  const std::string folder = exe.substr(0, exe.rfind('/') + 1);
+  EXPECT_EQ(U8(KaPath(KaPath::eSpecialFolderExecutablePath)), exe);
+  EXPECT_EQ(U8(KaPath(KaPath::eSpecialFolderExecutableDir)), folder);
+  EXPECT_EQ(U8(KaPath(KaPath::eSpecialFolderExecutableDir, u"modules")), folder + "modules/");
   EXPECT_TRUE(KaPath(static_cast<KaPath::ESpecialFolders>(5)).IsEmpty());
 }
 #endif

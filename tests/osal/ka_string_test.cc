@@ -37,42 +37,6 @@ std::u16string Pattern(int length, int seed = 0) {
   return text;
 }
 
-// Every modifying operation on a copy leaves the original and its buffer as they were.
-TEST(KaStringTest, WriteNeverShowsThroughACopy) {
-  const std::vector<std::pair<const char*, std::function<void(KaString&)>>> writes = {
-      {"SetAt", [](KaString& s) { s.SetAt(0, u'J'); }},
-      {"+= text", [](KaString& s) { s += u"!"; }},
-      {"+= char", [](KaString& s) { s += u'!'; }},
-      {"Insert", [](KaString& s) { s.Insert(1, u"xx"); }},
-      {"Delete", [](KaString& s) { s.Delete(0, 2); }},
-      {"Remove", [](KaString& s) { s.Remove(u'l'); }},
-      {"Replace char", [](KaString& s) { s.Replace(u'o', u'0'); }},
-      {"Replace text", [](KaString& s) { s.Replace(u"World", u"There"); }},
-      {"MakeUpper", [](KaString& s) { s.MakeUpper(); }},
-      {"MakeLower", [](KaString& s) { s.MakeLower(); }},
-      {"MakeReverse", [](KaString& s) { s.MakeReverse(); }},
-      {"TrimLeft", [](KaString& s) { s.TrimLeft(u'H'); }},
-      {"TrimRight", [](KaString& s) { s.TrimRight(u"dl"); }},
-      {"assign", [](KaString& s) { s = u"other"; }},
-      {"Empty", [](KaString& s) { s.Empty(); }},
-      {"GetBuffer", [](KaString& s) { s.GetBuffer(0)[0] = u'Y'; }},
-      {"GetBufferSetLength", [](KaString& s) { s.GetBufferSetLength(3)[0] = u'Y'; }},
-      {"LockBuffer", [](KaString& s) { s.LockBuffer()[0] = u'Y'; }},
-      {"Format", [](KaString& s) { s.Format(u"%d", 7); }},
-      {"ReleaseBuffer", [](KaString& s) { s.ReleaseBuffer(2); }},
-  };
-  for (const auto& [name, write] : writes) {
-    SCOPED_TRACE(name);
-    KaString original(u"Hello World");
-    const char16_t* buffer = original.c_str();
-    KaString copy(original);
-    write(copy);
-    EXPECT_EQ(Text(original), u"Hello World");
-    EXPECT_EQ(original.c_str(), buffer);
-    EXPECT_EQ(original.GetData()->nRefs, 1);
-  }
-}
-
 TEST(KaStringTest, LockedBufferIsNeverShared) {
   KaString locked(u"secret");
   char16_t* buffer = locked.LockBuffer();
@@ -147,27 +111,84 @@ TEST(KaStringTest, OverlappingSourcesAreCopiedBeforeTheBufferChanges) {
   EXPECT_EQ(Text(s), u"[efcdef]");
 }
 
-TEST(KaStringTest, ConcatenationInEveryCombination) {
-  const KaString ab(u"ab");
-  const std::pair<KaString, std::u16string> cases[] = {{ab + KaString(u"cd"), u"abcd"},
-                                                       {ab + u"cd", u"abcd"},
-                                                       {u"cd" + ab, u"cdab"},
-                                                       {ab + u'c', u"abc"},
-                                                       {u'c' + ab, u"cab"},
-                                                       {KaString() + KaString(), u""},
-                                                       {KaString(u'x', 3), u"xxx"},
-                                                       {KaString(u'x', 0), u""},
-                                                       {KaString(u"abcdef", 3), u"abc"}};
-  for (const auto& [made, expected] : cases) EXPECT_EQ(Text(made), expected);
+// A message formatted from |format| and |inserts|.
+template <typename Format, typename... Inserts>
+KaString Message(Format format, Inserts... inserts) {
+  KaString s;
+  s.FormatMessage(format, inserts...);
+  return s;
 }
 
-// Comparisons, searches and single characters: each row a result and the one expected.
+// Strings made by construction, concatenation, parts, numbers and messages.
+TEST(KaStringTest, MadeTexts) {
+  const KaString ab(u"ab");
+  const KaString s(u"abcdef");
+  const std::pair<KaString, std::u16string> cases[] = {
+      {ab + KaString(u"cd"), u"abcd"},
+      {ab + u"cd", u"abcd"},
+      {u"cd" + ab, u"cdab"},
+      {ab + u'c', u"abc"},
+      {u'c' + ab, u"cab"},
+      {KaString() + KaString(), u""},
+      {KaString(u'x', 3), u"xxx"},
+      {KaString(u'x', 0), u""},
+      {KaString(u"abcdef", 3), u"abc"},
+      {KaString("Gr\u00fc\u00dfe"), u"Gr\u00fc\u00dfe"},  // UTF-8 bytes
+      {KaString("Gr\u00fc\u00dfe", KA_CP_7BIT), u"Gr????e"},
+      {KaString(static_cast<const char*>(nullptr)), u""},
+      // Parts.
+      {s.Left(2), u"ab"},
+      {s.Left(-1), u""},
+      {s.Left(99), u"abcdef"},
+      {s.Right(2), u"ef"},
+      {s.Right(99), u"abcdef"},
+      {s.Right(-3), u""},
+      {s.Mid(2), u"cdef"},
+      {s.Mid(6), u""},
+      {s.Mid(-2), u"abcdef"},
+      {s.Mid(1, 2), u"bc"},
+      {s.Mid(4, 99), u"ef"},
+      {s.Mid(1, -1), u""},
+      {s.SpanIncluding(u"bad"), u"ab"},
+      {s.SpanExcluding(u"dc"), u"ab"},
+      {s.SpanExcluding(nullptr), u"abcdef"},
+      // Numbers.
+      {KaString::FromInt(-5), u"-5"},
+      {KaString::FromInt(255, 16), u"ff"},
+      {KaString::FromInt(-255, 16), u"ffffff01"},
+      {KaString::FromInt(5, 2), u"101"},
+      {KaString::FromInt(7, 1), u"7"},
+      {KaString::FromUInt(4294967295u), u"4294967295"},
+      {KaString::FromInt64(INT64_MIN), u"-9223372036854775808"},
+      {KaString::FromDouble(0.1), u"0.1"},
+      {KaString::FromFloat(0.1f), u"0.1"},
+      // Messages insert by number.
+      {Message(u"%1 has %2!d! items", u"Box", 3), u"Box has 3 items"},
+      {Message(u"%2 before %1", u"one", u"two"), u"two before one"},
+      {Message(u"%1%1", u"ab"), u"abab"},
+      {Message(u"100%% %1!08X!", 0xABCu), u"100% 00000ABC"},
+      {Message(u"%1!I64d!/%2!S!", int64_t{-1} << 40, "n"), u"-1099511627776/n"},
+      {Message(u"%1!.2f!", 2.345), u"2.35"},
+      {Message(u"a%nb%tc%rd%.%!% e"), u"a\r\nb\tc\rd.! e"},
+      {Message(u"kept%0dropped"), u"kept"},
+      {Message(u"%10", u"1", u"2", u"3", u"4", u"5", u"6", u"7", u"8", u"9", u"ten"), u"ten"},
+      {Message(kIdsMenuInfo), u"Info"},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(Text(cases[i].first), cases[i].second) << i;
+  EXPECT_EQ(s.Left(6).c_str(), s.c_str());  // the whole text is shared, not copied
+  EXPECT_EQ(KaString::FromDouble(1.0 / 3).ToDouble(), 1.0 / 3);
+}
+
+// Comparisons, searches, single characters and numbers read from text: each
+// row a result and the one expected (long double holds every 64-bit integer
+// exactly).
 TEST(KaStringTest, Queries) {
   const KaString b(u"b");
   const KaString s(u"Gr\u00fc\u00dfe, gr\u00fc\u00dfe");
   const KaString abc(u"abcdef");
   const int end = s.GetLength();
-  const std::pair<int, int> cases[] = {
+  const std::pair<long double, long double> cases[] = {
       // Ordinal order is the code units', not the alphabet's.
       {b == u"b", 1},
       {b != u"B", 1},
@@ -213,7 +234,26 @@ TEST(KaStringTest, Queries) {
       {b.GetCharAt(0), u'b'},
       {abc.GetCharAt(6), 0},
       {abc.GetCharAt(-1), 0},
-      {abc[1], u'b'}};
+      {abc[1], u'b'},
+      // Numbers.
+      {KaString(u"  -17 apples").ToInt(), -17},
+      {KaString(u"apples").ToInt(), 0},
+      {KaString(u"\u0661").ToInt(), 0},  // only the runtime's digits count
+      {KaString(u"ff").ToInt(16), 255},
+      {KaString(u"0x1F").ToInt(16), 31},
+      {KaString(u"101").ToInt(2), 5},
+      {KaString(u"12").ToInt(99), 0},
+      {KaString(u"99999999999").ToInt(), INT_MAX},
+      {KaString(u"-99999999999").ToInt(), INT_MIN},
+      {KaString(u"99999999999").ToUInt(), 4294967295u},
+      {KaString(u"-1").ToUInt(), 4294967295u},
+      {KaString(u"- 2").ToUInt(), 0},
+      {KaString(u"FFFFFFFF").ToUInt(16), 0xFFFFFFFFu},
+      {KaString(u"-9223372036854775808").ToInt64(), INT64_MIN},
+      {KaString(u"1700000000000").ToInt64(), 1700000000000},
+      {KaString(u"3.5e2").ToDouble(), 350},
+      {KaString(u"0.25x").ToFloat(), 0.25},
+      {KaString(u"x1").ToDouble(), 0}};
   for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].first, cases[i].second) << i;
 }
 
@@ -243,29 +283,9 @@ TEST(KaStringTest, RawBufferWrites) {
   EXPECT_EQ(s.c_str()[capacity], u'\0');
 }
 
-TEST(KaStringTest, Parts) {
-  const KaString s(u"abcdef");
-  const std::pair<KaString, std::u16string> cases[] = {{s.Left(2), u"ab"},
-                                                       {s.Left(-1), u""},
-                                                       {s.Left(99), u"abcdef"},
-                                                       {s.Right(2), u"ef"},
-                                                       {s.Right(99), u"abcdef"},
-                                                       {s.Right(-3), u""},
-                                                       {s.Mid(2), u"cdef"},
-                                                       {s.Mid(6), u""},
-                                                       {s.Mid(-2), u"abcdef"},
-                                                       {s.Mid(1, 2), u"bc"},
-                                                       {s.Mid(4, 99), u"ef"},
-                                                       {s.Mid(1, -1), u""},
-                                                       {s.SpanIncluding(u"bad"), u"ab"},
-                                                       {s.SpanExcluding(u"dc"), u"ab"},
-                                                       {s.SpanExcluding(nullptr), u"abcdef"}};
-  for (size_t i = 0; i < std::size(cases); ++i)
-    EXPECT_EQ(Text(cases[i].first), cases[i].second) << i;
-  EXPECT_EQ(s.Left(6).c_str(), s.c_str());  // the whole text is shared, not copied
-}
-
-TEST(KaStringTest, ChangesTrimmingAndReversing) {
+// Every change, on a string of its own and on a copy that shares the buffer:
+// there the write must never show through the other copy.
+TEST(KaStringTest, ChangesOnOwnAndSharedBuffers) {
   using Change = std::function<int(KaString&)>;  // a change and its result
   const std::vector<std::tuple<Change, std::u16string, int, std::u16string>> cases = {
       {[](KaString& s) { return s.Insert(0, u'x'); }, u"ab", 3, u"xab"},
@@ -297,12 +317,31 @@ TEST(KaStringTest, ChangesTrimmingAndReversing) {
       {[](KaString& s) { return s.Trim(u"ab"), 0; }, u"abba", 0, u""},
       {[](KaString& s) { return s.MakeReverse(), 0; }, u"ab\U0001F600c", 0,
        u"c\U0001F600ba"},  // pair kept
+      {[](KaString& s) { return s.MakeUpper(), 0; }, u"Ab", 0, u"AB"},
+      {[](KaString& s) { return s.MakeLower(), 0; }, u"Ab", 0, u"ab"},
+      {[](KaString& s) { return s.SetAt(0, u'J'), 0; }, u"Hello", 0, u"Jello"},
+      {[](KaString& s) { return s += u"!", 0; }, u"ab", 0, u"ab!"},
+      {[](KaString& s) { return s += u'!', 0; }, u"ab", 0, u"ab!"},
+      {[](KaString& s) { return s = u"other", 0; }, u"ab", 0, u"other"},
+      {[](KaString& s) { return s.Empty(), 0; }, u"ab", 0, u""},
+      {[](KaString& s) { return s.GetBuffer(0)[0] = u'Y', 0; }, u"ab", 0, u"Yb"},
+      {[](KaString& s) { return s.GetBufferSetLength(3)[0] = u'Y', 0; }, u"Hello", 0, u"Yel"},
+      {[](KaString& s) { return s.LockBuffer()[0] = u'Y', 0; }, u"ab", 0, u"Yb"},
+      {[](KaString& s) { return s.ReleaseBuffer(2), 0; }, u"Hello", 0, u"He"},
+      {[](KaString& s) { return s.Format(u"%d", 7), 0; }, u"Hello", 0, u"7"},
   };
   for (const auto& [change, before, result, after] : cases) {
     SCOPED_TRACE(testing::PrintToString(before));
-    KaString s(before.c_str());
-    EXPECT_EQ(change(s), result);
-    EXPECT_EQ(Text(s), after);
+    for (const bool shared : {false, true}) {
+      KaString original(before.c_str());
+      const char16_t* buffer = original.c_str();
+      KaString s = shared ? original : KaString(before.c_str());
+      EXPECT_EQ(change(s), result);
+      EXPECT_EQ(Text(s), after);
+      EXPECT_EQ(Text(original), before);
+      EXPECT_EQ(original.c_str(), buffer);
+      EXPECT_EQ(original.GetData()->nRefs, s.c_str() == buffer ? 2 : 1);  // 2: nothing written
+    }
   }
 }
 
@@ -366,45 +405,6 @@ TEST(KaStringTest, Tokenize) {
   EXPECT_EQ(Texts(list), (std::vector<std::u16string>{u"kept", u"x", u"y"}));
 }
 
-// Long double holds every 64-bit integer exactly.
-TEST(KaStringTest, NumbersFromText) {
-  const std::pair<long double, long double> cases[] = {
-      {KaString(u"  -17 apples").ToInt(), -17},
-      {KaString(u"apples").ToInt(), 0},
-      {KaString(u"\u0661").ToInt(), 0},  // only the runtime's digits count
-      {KaString(u"ff").ToInt(16), 255},
-      {KaString(u"0x1F").ToInt(16), 31},
-      {KaString(u"101").ToInt(2), 5},
-      {KaString(u"12").ToInt(99), 0},
-      {KaString(u"99999999999").ToInt(), INT_MAX},
-      {KaString(u"-99999999999").ToInt(), INT_MIN},
-      {KaString(u"99999999999").ToUInt(), 4294967295u},
-      {KaString(u"-1").ToUInt(), 4294967295u},
-      {KaString(u"- 2").ToUInt(), 0},
-      {KaString(u"FFFFFFFF").ToUInt(16), 0xFFFFFFFFu},
-      {KaString(u"-9223372036854775808").ToInt64(), INT64_MIN},
-      {KaString(u"1700000000000").ToInt64(), 1700000000000},
-      {KaString(u"3.5e2").ToDouble(), 350},
-      {KaString(u"0.25x").ToFloat(), 0.25},
-      {KaString(u"x1").ToDouble(), 0}};
-  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].first, cases[i].second) << i;
-}
-
-TEST(KaStringTest, NumbersToText) {
-  const std::pair<KaString, std::u16string> cases[] = {
-      {KaString::FromInt(-5), u"-5"},
-      {KaString::FromInt(255, 16), u"ff"},
-      {KaString::FromInt(-255, 16), u"ffffff01"},
-      {KaString::FromInt(5, 2), u"101"},
-      {KaString::FromInt(7, 1), u"7"},
-      {KaString::FromUInt(4294967295u), u"4294967295"},
-      {KaString::FromInt64(INT64_MIN), u"-9223372036854775808"},
-      {KaString::FromDouble(0.1), u"0.1"},
-      {KaString::FromFloat(0.1f), u"0.1"}};
-  for (const auto& [made, expected] : cases) EXPECT_EQ(Text(made), expected);
-  EXPECT_EQ(KaString::FromDouble(1.0 / 3).ToDouble(), 1.0 / 3);
-}
-
 // The directives themselves are the formatter's tests; here: the string's own buffer.
 TEST(KaStringTest, FormatFillsTheStringWhateverTheLength) {
   KaString s(u"old");
@@ -435,31 +435,6 @@ TEST(KaStringTest, FormatWorksWhileAThreadEnds) {
   EXPECT_EQ(Text(result), u"late 42");
 }
 
-TEST(KaStringTest, FormatMessageInsertsByNumber) {
-  const std::vector<std::pair<std::function<void(KaString&)>, std::u16string>> cases = {
-      {[](KaString& s) { s.FormatMessage(u"%1 has %2!d! items", u"Box", 3); }, u"Box has 3 items"},
-      {[](KaString& s) { s.FormatMessage(u"%2 before %1", u"one", u"two"); }, u"two before one"},
-      {[](KaString& s) { s.FormatMessage(u"%1%1", u"ab"); }, u"abab"},
-      {[](KaString& s) { s.FormatMessage(u"100%% %1!08X!", 0xABCu); }, u"100% 00000ABC"},
-      {[](KaString& s) { s.FormatMessage(u"%1!I64d!/%2!S!", int64_t{-1} << 40, "n"); },
-       u"-1099511627776/n"},
-      {[](KaString& s) { s.FormatMessage(u"%1!.2f!", 2.345); }, u"2.35"},
-      {[](KaString& s) { s.FormatMessage(u"a%nb%tc%rd%.%!% e"); }, u"a\r\nb\tc\rd.! e"},
-      {[](KaString& s) { s.FormatMessage(u"kept%0dropped"); }, u"kept"},
-      {[](KaString& s) {
-         s.FormatMessage(u"%10", u"1", u"2", u"3", u"4", u"5", u"6", u"7", u"8", u"9", u"ten");
-       },
-       u"ten"},
-      {[](KaString& s) { s.FormatMessage(kIdsMenuInfo); }, u"Info"},
-  };
-  for (size_t i = 0; i < cases.size(); ++i) {
-    SCOPED_TRACE(i);
-    KaString s;
-    cases[i].first(s);
-    EXPECT_EQ(Text(s), cases[i].second);
-  }
-}
-
 TEST(KaStringTest, FormatMessageWithoutTextThrows) {
   KaString s(u"before");
   EXPECT_THROW(s.FormatMessage(u""), std::bad_alloc);
@@ -480,12 +455,6 @@ TEST(KaStringTest, ErrorTextsAndResources) {
   EXPECT_EQ(Text(s), u"Close Corvane Tray");
   EXPECT_FALSE(s.LoadString(0xFFFF));
   EXPECT_TRUE(s.IsEmpty());
-}
-
-TEST(KaStringTest, NarrowConstructionUsesTheCodePage) {
-  EXPECT_EQ(Text(KaString("Gr\u00fc\u00dfe")), u"Gr\u00fc\u00dfe");  // UTF-8 bytes
-  EXPECT_EQ(Text(KaString("Gr\u00fc\u00dfe", KA_CP_7BIT)), u"Gr????e");
-  EXPECT_TRUE(KaString(static_cast<const char*>(nullptr)).IsEmpty());
 }
 
 // Strings made on one thread and freed on another, in every pool and on the

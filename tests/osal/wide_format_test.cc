@@ -79,6 +79,13 @@ TEST(WideFormatTest, NumbersMatchTheCRulesInEveryCombination) {
   const int ints[] = {0, 1, -1, 255, INT32_MIN, INT32_MAX};
   const double doubles[] = {0.0, -0.0, 1.0, -2.5, 0.000123456, 123456789.125, 1e-300, 9.9999995};
   int compared = 0;
+  const auto compare = [&compared](const std::string& format, auto value) {
+    char expected[512];
+    std::snprintf(expected, sizeof(expected), format.c_str(), value);
+    ASSERT_EQ(ToUtf8(FormatWide(FromUtf8(format).c_str(), value)), expected)
+        << format << " of " << value;
+    ++compared;
+  };
   for (unsigned mask = 0; mask < 32; ++mask) {
     std::string flag_text;
     for (size_t i = 0; i < flags.size(); ++i) {
@@ -88,24 +95,10 @@ TEST(WideFormatTest, NumbersMatchTheCRulesInEveryCombination) {
       for (const char* precision : precisions) {
         const std::string prefix = "%" + flag_text + width + precision;
         for (char conversion : std::string("dixXou")) {
-          const std::string format = prefix + conversion;
-          for (int value : ints) {
-            char expected[128];
-            std::snprintf(expected, sizeof(expected), format.c_str(), value);
-            ASSERT_EQ(ToUtf8(FormatWide(FromUtf8(format).c_str(), value)), expected)
-                << format << " of " << value;
-            ++compared;
-          }
+          for (int value : ints) compare(prefix + conversion, value);
         }
         for (char conversion : std::string("eEfFgG")) {
-          const std::string format = prefix + conversion;
-          for (double value : doubles) {
-            char expected[512];
-            std::snprintf(expected, sizeof(expected), format.c_str(), value);
-            ASSERT_EQ(ToUtf8(FormatWide(FromUtf8(format).c_str(), value)), expected)
-                << format << " of " << value;
-            ++compared;
-          }
+          for (double value : doubles) compare(prefix + conversion, value);
         }
       }
     }
