@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <string>
@@ -39,28 +40,19 @@ struct Ended {
 };
 
 #if defined(_WIN32)
-// All at once: a minidump takes a few seconds under Wine.
-std::vector<Ended> RunProbes(const std::vector<std::string>& faults) {
-  const std::string path = HelperProgram("crash_probe");
-  const std::wstring program(path.begin(), path.end());
-  std::vector<PROCESS_INFORMATION> started(faults.size());
+// All at once: a minidump takes a few seconds under Wine. Each probe writes
+// its main thread's id to its output in |folder| first.
+std::vector<Ended> RunProbes(const std::vector<std::string>& faults, const std::string& folder) {
+  std::vector<std::unique_ptr<ChildProgram>> probes;
   for (size_t i = 0; i < faults.size(); ++i) {
-    std::wstring command =
-        L"\"" + program + L"\" " + std::wstring(faults[i].begin(), faults[i].end());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    EXPECT_TRUE(CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &started[i]))
-        << "cannot start the probe: " << GetLastError();
+    probes.push_back(std::make_unique<ChildProgram>(
+        HelperProgram("crash_probe"), std::vector{faults[i]}, folder + std::to_string(i)));
   }
   std::vector<Ended> ended;
-  for (const PROCESS_INFORMATION& process : started) {
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 120000), WAIT_OBJECT_0);
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    ended.push_back({process.dwProcessId, process.dwThreadId, code});
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+  for (size_t i = 0; i < faults.size(); ++i) {
+    const int64_t code = probes[i]->Wait(120000);
+    ended.push_back(
+        {probes[i]->pid(), std::atoll(ReadFile(folder + std::to_string(i)).c_str()), code});
   }
   return ended;
 }
@@ -79,7 +71,7 @@ bool ReadDumpedException(const std::string& dump, int64_t& thread, int64_t& code
   return true;
 }
 #else
-std::vector<Ended> RunProbes(const std::vector<std::string>& faults) {
+std::vector<Ended> RunProbes(const std::vector<std::string>& faults, const std::string&) {
   std::vector<Ended> ended;
   for (const std::string& fault : faults) {
     const ChildResult child = RunInChild([&] { _exit(CommitFault(fault)); });
@@ -154,7 +146,7 @@ using CrashHandlerTest = LogWTest;
 TEST_F(CrashHandlerTest, AFaultNothingHandlesIsReportedAndEndsTheProcessAsItWould) {
   std::vector<std::string> faults;
   for (const Case& c : kCases) faults.push_back(c.fault);
-  const std::vector<Ended> ended = RunProbes(faults);
+  const std::vector<Ended> ended = RunProbes(faults, root_.path() + "/probe");
   // Reports go beside the log.
   const std::string folder = root_.path() + "/own";
   for (size_t i = 0; i < std::size(kCases); ++i) {

@@ -6,9 +6,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <setjmp.h>
 #include <signal.h>
-#include <unistd.h>
 #endif
 
 #include <cstdlib>
@@ -16,6 +14,9 @@
 #include <string>
 #include <thread>
 
+#if !defined(_WIN32)
+#include "platform/seh_guard.h"
+#endif
 #include "support/faults.h"
 #include "wardex/crashlog.h"
 
@@ -29,31 +30,6 @@ inline void ThrowThroughNoexcept() noexcept { g_throw(); }
 // A filter installed before the crash handler that lets raised exceptions
 // go on where they were raised.
 inline LONG WINAPI ContinueRaised(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_EXECUTION; }
-#else
-// A structured-exception guard of the platform layer, as the crash handler
-// meets it: handles a fault inside its region by jumping back, else chains;
-// a second call for one fault ends the probe with 43.
-inline sigjmp_buf g_guard_jump;
-inline volatile sig_atomic_t g_guard_active = 0;
-inline volatile sig_atomic_t g_guard_calls = 0;
-inline struct sigaction g_guard_previous;
-
-inline void GuardHandler(int signal_number, siginfo_t* info, void* context) {
-  g_guard_calls = g_guard_calls + 1;
-  if (g_guard_calls > 1) _exit(43);
-  if (g_guard_active) siglongjmp(g_guard_jump, 1);
-  if ((g_guard_previous.sa_flags & SA_SIGINFO) && g_guard_previous.sa_sigaction != nullptr) {
-    g_guard_previous.sa_sigaction(signal_number, info, context);
-  }
-}
-
-inline void InstallGuard() {
-  struct sigaction guard {};
-  guard.sa_sigaction = GuardHandler;
-  guard.sa_flags = SA_SIGINFO | SA_ONSTACK;
-  sigemptyset(&guard.sa_mask);
-  sigaction(SIGSEGV, &guard, &g_guard_previous);
-}
 #endif
 
 inline int CommitFault(const std::string& fault) {
@@ -66,12 +42,14 @@ inline int CommitFault(const std::string& fault) {
 #endif
   SetComputerId(u"TEST-COMPUTER-42");
 #if !defined(_WIN32)
-  // A guard installed before the handler, or after it.
-  if (fault.starts_with("guard-below")) InstallGuard();
+  // The platform's structured-exception guard puts its handlers in front with
+  // its first use: before the crash handler, or after it. The crash handler
+  // chains to a guard below it, which takes its own faults.
+  const auto handle = [](WardexExceptionPointers*) { return kExceptionExecuteHandler; };
+  if (fault.starts_with("guard-below")) (void)platform::RunGuarded([] {}, handle);
   InstallCrashHandler();
-  if (fault == "removed-below-a-guard") InstallGuard();
-  g_guard_active = fault == "guard-below-inside";
-  if (g_guard_active && sigsetjmp(g_guard_jump, 1) != 0) return 42;
+  if (fault == "removed-below-a-guard") (void)platform::RunGuarded([] {}, handle);
+  if (fault == "guard-below-inside") return platform::RunGuarded(&DereferenceNull, handle) ? 2 : 42;
 #else
   InstallCrashHandler();
 #endif
