@@ -23,55 +23,19 @@
 
 namespace wardex::test {
 
-// RawClient over a Unix domain socket.
-RawClient::RawClient(const char16_t* channel)
-    : handle_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string path = ipc::ChannelEndpoint(channel);
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  if (connect(static_cast<int>(handle_), reinterpret_cast<sockaddr*>(&address), sizeof(address)) !=
-      0) {
-    close(static_cast<int>(handle_));
-    handle_ = -1;
-  }
-}
-
-RawClient::~RawClient() {
-  if (handle_ >= 0) close(static_cast<int>(handle_));
-}
-
-RawClient::RawClient(RawClient&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-bool RawClient::connected() const { return handle_ >= 0; }
-
-bool RawClient::Send(std::string_view bytes) {
-  return send(static_cast<int>(handle_), bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-         static_cast<ssize_t>(bytes.size());
-}
-
-std::optional<std::string> RawClient::ReceiveUntilClosed() {
-  const timeval patience{5, 0};
-  setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
-  std::string received;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = read(static_cast<int>(handle_), buffer, sizeof(buffer));
-    if (got > 0) {
-      received.append(buffer, static_cast<size_t>(got));
-      continue;
-    }
-    // A reset ends it too: the server closed with our frame unread.
-    if (got == 0 || errno == ECONNRESET) return received;
-    return std::nullopt;
-  }
-}
-
 namespace {
 
 using namespace std::chrono_literals;
 
 std::string SocketPath() { return ipc::ChannelEndpoint(ServerChannel()); }
+
+// The address of the test server's socket.
+sockaddr_un SocketAddress() {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, SocketPath().c_str());
+  return address;
+}
 
 // How many sockets the process |pid| holds.
 int SocketsOf(pid_t pid) {
@@ -98,10 +62,8 @@ TEST_F(IpcLibraryTest, StaleSocketIsReplaced) {
   DestroyServerInstance(server_);
   server_ = nullptr;
   int stale = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strcpy(address.sun_path, SocketPath().c_str());
-  ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  const sockaddr_un address = SocketAddress();
+  ASSERT_EQ(bind(stale, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
   close(stale);
   EXPECT_EQ(Send("x").result, kIpcNoServer);
   server_ = CreateServerInstance();
@@ -152,10 +114,9 @@ TEST_F(IpcLibraryTest, ClientWaitingWhileDescriptorsRunOutIsServedWithoutSpinnin
   std::vector<int> fillers;
   for (int fd; (fd = dup(client)) >= 0;) fillers.push_back(fd);
 
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strcpy(address.sun_path, SocketPath().c_str());
-  const int connected = connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  const sockaddr_un address = SocketAddress();
+  const int connected =
+      connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
   const double cpu_before = ProcessCpuSeconds();
   std::this_thread::sleep_for(500ms);
   const double cpu_used = ProcessCpuSeconds() - cpu_before;
@@ -226,19 +187,16 @@ TEST_F(IpcLibraryTest, ServerAcceptsAgainAfterEverySlotExpiredAtOnce) {
 
 TEST_F(IpcLibraryTest, PeerOfAnotherUserIsRefusedBeforeAnythingIsRead) {
   if (!RunningAsRoot()) GTEST_SKIP() << "needs root to act as another user";
-  const std::string path = SocketPath();
+  const sockaddr_un address = SocketAddress();  // while the folders are private
   // Open the private folders so that only the peer check stands in the way.
   const std::string runtime = getenv("XDG_RUNTIME_DIR");
   for (const std::string& path : {runtime, runtime + "/wardex", runtime + "/wardex/ipc"}) {
     chmod(path.c_str(), 0755);
   }
-  chmod(path.c_str(), 0666);
-  const int status = RunAsUnprivileged([&path] {
+  chmod(address.sun_path, 0666);
+  const int status = RunAsUnprivileged([&address] {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, path.c_str());
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) return 9;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) return 9;
     const uint8_t frame[9] = {5, 0, 0, 0, 'h', 'e', 'l', 'l', 'o'};
     (void)!send(fd, frame, sizeof(frame), MSG_NOSIGNAL);
     char byte;

@@ -4,12 +4,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "ipc/ipc_connection.h"
 #include "support/test_env.h"
 #include "wardex/ipc.h"
 
@@ -46,6 +49,7 @@ struct Exchange {
   int32_t result;
   std::string reply;
   uint32_t reply_size;
+  auto tied() const { return std::tie(result, reply, reply_size); }
 };
 
 // One message through a client of its own.
@@ -67,17 +71,14 @@ class IpcLibraryTest : public ::testing::Test {
   IIpcServer* server_ = nullptr;
 };
 
-// A client of a channel's endpoint that speaks bytes, not frames: for
-// clients that send too much, too little or nothing.
+// A client of a channel's endpoint that speaks bytes, not frames, over the
+// library's own connection: for clients that send too much, too little or
+// nothing.
 class RawClient {
  public:
   explicit RawClient(const char16_t* channel = ServerChannel());
-  ~RawClient();
-  RawClient(RawClient&& other) noexcept;
-  RawClient(const RawClient&) = delete;
-  RawClient& operator=(const RawClient&) = delete;
 
-  [[nodiscard]] bool connected() const;
+  [[nodiscard]] bool connected() const { return connection_ != nullptr; }
   // Sends |bytes|; a pipe carries them as one message.
   bool Send(std::string_view bytes);
   // What the server sends until it ends the connection; nothing when it
@@ -85,7 +86,7 @@ class RawClient {
   std::optional<std::string> ReceiveUntilClosed();
 
  private:
-  intptr_t handle_;  // a descriptor, or a HANDLE
+  std::unique_ptr<ipc::Connection> connection_;
 };
 
 }  // namespace wardex::test

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -268,22 +269,14 @@ constexpr char16_t kProductKey[] = u"SOFTWARE\\WardexTest\\Brisko";
 
 KaString Name(const std::string& prefix, int index) { return Text(prefix + std::to_string(index)); }
 
-// A child that holds |hive| the way a writer does, until it is killed: the
-// store's writer lock and an open write transaction. Returns its pid once it
-// holds them, or -1.
-pid_t HoldWriteTransaction(const std::string& hive) {
+// A child that runs |take| (false: it failed) and then holds what it took
+// until it is killed. Returns its pid once it holds it, or -1.
+pid_t ForkHolding(const std::function<bool()>& take) {
   int ready[2];
   if (pipe(ready) != 0) return -1;
   pid_t pid = fork();
   if (pid == 0) {
-    close(ready[0]);
-    int lock = open((hive + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
-    sqlite3* db = nullptr;
-    if (lock < 0 || flock(lock, LOCK_EX) != 0 || sqlite3_open(hive.c_str(), &db) != SQLITE_OK ||
-        sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
-      _exit(1);
-    }
-    if (write(ready[1], "x", 1) != 1) _exit(2);
+    if (!take() || write(ready[1], "x", 1) != 1) _exit(1);
     for (;;) pause();
   }
   close(ready[1]);
@@ -367,7 +360,14 @@ TEST_F(RegistryTest, AWriterKilledMidRunLeavesEveryCommittedValue) {
 TEST_F(RegistryTest, AWriterHoldingTheHiveMakesOtherWritersFailInBoundedTime) {
   ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_WRITE), 0u);
   ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", 1), 0u);
-  const pid_t holder = HoldWriteTransaction(MachineHive());
+  // Held the way a writer holds it: the store's writer lock and an open write transaction.
+  const pid_t holder = ForkHolding([&] {
+    const int lock = open((MachineHive() + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+    sqlite3* db = nullptr;
+    return lock >= 0 && flock(lock, LOCK_EX) == 0 &&
+           sqlite3_open(MachineHive().c_str(), &db) == SQLITE_OK &&
+           sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+  });
   ASSERT_GT(holder, 0);
   const auto start = std::chrono::steady_clock::now();
   const uint32_t error = SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", 2);
@@ -428,28 +428,17 @@ TEST_F(RegistryTest, AnInterruptedWriteIsNeverReadAsAMissingValue) {
   // wrote into the hive before it was killed: the journal is hot.
   struct stat before {};
   ASSERT_EQ(stat(MachineHive().c_str(), &before), 0);
-  int spilled[2];
-  ASSERT_EQ(pipe(spilled), 0);
-  pid_t writer = fork();
-  ASSERT_GE(writer, 0);
-  if (writer == 0) {
+  const pid_t writer = ForkHolding([&] {
     sqlite3* db = nullptr;
-    if (sqlite3_open(MachineHive().c_str(), &db) != SQLITE_OK ||
-        sqlite3_exec(db,
-                     "PRAGMA cache_size=10; BEGIN IMMEDIATE;"
-                     "UPDATE vals SET data=x'2A000000';"
-                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<2000)"
-                     " INSERT INTO vals SELECT 32, 'X', i, i, 3, zeroblob(1000) FROM n;",
-                     nullptr, nullptr, nullptr) != SQLITE_OK ||
-        write(spilled[1], "x", 1) != 1) {
-      _exit(1);
-    }
-    for (;;) pause();
-  }
-  close(spilled[1]);
-  char byte = 0;
-  ASSERT_EQ(read(spilled[0], &byte, 1), 1);
-  close(spilled[0]);
+    return sqlite3_open(MachineHive().c_str(), &db) == SQLITE_OK &&
+           sqlite3_exec(db,
+                        "PRAGMA cache_size=10; BEGIN IMMEDIATE;"
+                        "UPDATE vals SET data=x'2A000000';"
+                        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<2000)"
+                        " INSERT INTO vals SELECT 32, 'X', i, i, 3, zeroblob(1000) FROM n;",
+                        nullptr, nullptr, nullptr) == SQLITE_OK;
+  });
+  ASSERT_GT(writer, 0);
   kill(writer, SIGKILL);
   waitpid(writer, nullptr, 0);
   struct stat after {};

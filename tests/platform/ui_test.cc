@@ -43,22 +43,28 @@ TEST(MessageLoopTest, PostedMessagesArriveInOrderOnTheLoopThread) {
   EXPECT_EQ(ui.window().Messages(WM_DESTROY).size(), 1u);
 }
 
-TEST(MessageLoopTest, SendMessageWaitsForTheResultAndOnTheLoopThreadIsADirectCall) {
+TEST(MessageLoopTest, SendMessageWaitsForTheResultOrItsTimeOutAndOnTheLoopThreadIsADirectCall) {
   HWND self = nullptr;
   UiThread ui([&](UINT message, WPARAM wparam, LPARAM) -> LRESULT {
     if (message == WM_USER + 4) return SendMessage(self, WM_USER + 2, wparam, 0);
-    if (message != WM_USER + 2) return 0;
-    std::this_thread::sleep_for(100ms);
+    if (message != WM_USER + 2) return 9;
+    std::this_thread::sleep_for(300ms);
     return static_cast<LRESULT>(wparam * 3);
   });
   self = ui.hwnd();
   const auto start = Clock::now();
   EXPECT_EQ(SendMessage(ui.hwnd(), WM_USER + 2, 14, 0), 42);
-  EXPECT_GE(Clock::now() - start, 100ms);
+  EXPECT_GE(Clock::now() - start, 300ms);
   EXPECT_EQ(SendMessage(ui.hwnd(), WM_USER + 4, 5, 0), 15);  // a queued send would deadlock
   auto got = ui.window().Messages(WM_USER + 2);
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0].thread, ui.id());
+  LRESULT result = -1;
+  EXPECT_FALSE(SendMessageTimeout(ui.hwnd(), WM_USER + 2, 1, 0, 50, &result));
+  EXPECT_EQ(KaOSAL::GetLastError(), ERROR_TIMEOUT);
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(SendMessageTimeout(ui.hwnd(), WM_USER + 7, 0, 0, 5000, &result));
+  EXPECT_EQ(result, 9);
 }
 
 TEST(MessageLoopTest, ManyThreadsSendAtOnce) {
@@ -81,19 +87,6 @@ TEST(MessageLoopTest, ManyThreadsSendAtOnce) {
   for (auto& s : senders) s.join();
   EXPECT_EQ(wrong.load(), 0);
   EXPECT_EQ(ui.window().Messages(WM_USER + 3).size(), static_cast<size_t>(kThreads * kEach));
-}
-
-TEST(MessageLoopTest, SendMessageTimeoutGivesUp) {
-  UiThread ui([](UINT message, WPARAM, LPARAM) -> LRESULT {
-    if (message == WM_USER + 6) std::this_thread::sleep_for(300ms);
-    return 9;
-  });
-  LRESULT result = -1;
-  EXPECT_FALSE(SendMessageTimeout(ui.hwnd(), WM_USER + 6, 0, 0, 50, &result));
-  EXPECT_EQ(KaOSAL::GetLastError(), ERROR_TIMEOUT);
-  EXPECT_EQ(result, 0);
-  EXPECT_TRUE(SendMessageTimeout(ui.hwnd(), WM_USER + 7, 0, 0, 5000, &result));
-  EXPECT_EQ(result, 9);
 }
 
 TEST(MessageLoopTest, TimerFiresOnceRearmingRestartsItAndAnyThreadKillsIt) {
