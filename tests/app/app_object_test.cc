@@ -18,11 +18,10 @@ namespace {
 using std::chrono::milliseconds;
 
 TEST(StartModeTest, OnlyTheWholeCommandLineIsASwitch) {
-  struct Case {
+  const struct {
     const char16_t* command_line;
     StartMode mode;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {u"", StartMode::kNormal},
       {u"/REGISTER", StartMode::kRegister},
       {u"-Unregister", StartMode::kUnregister},
@@ -33,7 +32,7 @@ TEST(StartModeTest, OnlyTheWholeCommandLineIsASwitch) {
       {u"--register", StartMode::kNormal},
       {u"-snapcheckx", StartMode::kNormal},
   };
-  for (const Case& test : cases) {
+  for (const auto& test : cases) {
     EXPECT_EQ(ParseStartMode(test.command_line), test.mode) << &test - cases;
   }
 }

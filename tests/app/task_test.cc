@@ -78,15 +78,14 @@ class TaskTest : public ::testing::Test {
 };
 
 TEST_F(TaskTest, SettersLogTheirLinesAndKeepNoRefusedValue) {
-  struct Case {
-    std::function<void(CTask&)> act;
-    std::function<bool(const CTask&)> refused;
-    std::string line;  // at level 3
-  };
   platform::LocalCalendarTime start{};
   ASSERT_TRUE(platform::ToLocalCalendarTime(kStart, &start));
   const int64_t midnight = kStart - start.hour * 3600 - start.minute * 60 + 10 * 60;  // 00:10
-  const Case cases[] = {
+  const struct {
+    std::function<void(CTask&)> act;
+    std::function<bool(const CTask&)> refused;
+    std::string line;  // at level 3
+  } cases[] = {
       {[](CTask& t) { t.SetProgram(u"/nonexistent/wardex"); },
        [](const CTask& t) { return t.program().IsEmpty(); },
        "Warning: CTask::SetProgram(/nonexistent/wardex) - program not found"},
@@ -103,7 +102,7 @@ TEST_F(TaskTest, SettersLogTheirLinesAndKeepNoRefusedValue) {
        [](const CTask& t) { return t.start().year == 0 && t.start().hour == 0; },
        "Error: CTask::SetStartDate(CTime) - missing parameter"},
   };
-  for (const Case& test : cases) {
+  for (const auto& test : cases) {
     SCOPED_TRACE(test.line);
     env_.ClearLog();
     CTask task;
@@ -147,18 +146,16 @@ std::vector<std::string> FilesBelow(const std::string& folder) {
   return files;
 }
 
-struct FileCase {
-  const char* what;
-  uint32_t frequency;
-  bool disabled;
-  bool delete_when_done;
-  std::function<void(CTask&)> adjust;
-  const char* timer_events;  // the [Timer] lines, or null for an autostart entry
-};
-
 TEST_F(TaskTest, WritesTheFilesOfEachFrequencyAndFlag) {
   const auto until_january_10 = [](CTask& task) { task.SetEndDate({2027, 1, 0, 10}); };
-  const FileCase cases[] = {
+  const struct {
+    const char* what;
+    uint32_t frequency;
+    bool disabled;
+    bool delete_when_done;
+    std::function<void(CTask&)> adjust;
+    const char* timer_events;  // the [Timer] lines, or null for an autostart entry
+  } cases[] = {
       {"at logon", 5, false, false, nullptr, nullptr},
       {"at logon, disabled", 5, true, false, nullptr, nullptr},
       {"once (0), the end date unused", 0, false, false, until_january_10,
@@ -180,7 +177,7 @@ TEST_F(TaskTest, WritesTheFilesOfEachFrequencyAndFlag) {
        },
        "OnCalendar=2026-12-05..31 23:30,50:00\nOnCalendar=2027..2199-*-* 23:30,50:00\n"},
   };
-  for (const FileCase& test : cases) {
+  for (const auto& test : cases) {
     SCOPED_TRACE(test.what);
     CTask task = MakeTask(test.frequency);
     if (test.adjust) test.adjust(task);
@@ -252,16 +249,15 @@ TEST_F(TaskTest, FailuresReturnTheirCodesAndLogTheirLines) {
   const std::string long_name(248, 'a');
   const LoggedLine account = SaveLine(12, "SetAccountInformation Usr:  Pw:*********");
   const LoggedLine trigger = SaveLine(3, "failed to SetTrigger. hr=0x80070057");
-  struct Case {
+  const auto end_before_start = [](CTask& t) { t.SetEndDate({2026, 12, 0, 4}); };
+  const struct {
     const char* what;
     uint32_t frequency;
     std::function<void(CTask&)> adjust;
     HRESULT code;
     std::vector<LoggedLine> lines;
     std::string name = kName;
-  };
-  const auto end_before_start = [](CTask& t) { t.SetEndDate({2026, 12, 0, 4}); };
-  const Case cases[] = {
+  } cases[] = {
       {"a name too long for a unit", 5, nullptr, static_cast<HRESULT>(0x800700CE),
        std::vector{SaveLine(3, "couldn't create a new work item. hr=0x800700CE", long_name)},
        long_name},
@@ -276,7 +272,7 @@ TEST_F(TaskTest, FailuresReturnTheirCodesAndLogTheirLines) {
        [](CTask& t) { t.SetStartTime(int64_t{1} << 62); }, kHResultInvalidArgument,
        std::vector{account, trigger}},
   };
-  for (const Case& test : cases) {
+  for (const auto& test : cases) {
     SCOPED_TRACE(test.what);
     CTask task = MakeTask(test.frequency);
     if (test.adjust) test.adjust(task);

@@ -45,18 +45,20 @@ inline void WARDEX_STDCALL OnComplete(int32_t, int32_t button,
 }
 
 // A dialog headed |behaviour| (what fake-console reads as what to do);
-// buttons valued 100, 101, ...; check boxes alternately ticked, starting with a ticked one.
+// buttons B0, B1, ... valued 100, 101, ...; check boxes Box 0, Box 1, ...
+// alternately ticked, starting with a ticked one.
 inline MessageDialog Dialog(const std::string& behaviour, Answer* answer, int buttons = 2,
                             int check_boxes = 2, uint32_t show_time_ms = 0) {
   MessageDialog dialog;
   dialog.header = KaOSAL::FromUtf8(behaviour).c_str();
-  dialog.message = u"Message";
+  dialog.message = u"Remove <b>42</b> files & folders";
   dialog.show_time_ms = show_time_ms;
   for (int i = 0; i < buttons; ++i)
     dialog.buttons.push_back(
         {KaOSAL::FromUtf8("B" + std::to_string(i)).c_str(), 100 + i, {}, {}, 0});
   for (int i = 0; i < check_boxes; ++i)
-    dialog.check_boxes.push_back({u"Box", i, static_cast<uint8_t>(i % 2 == 0 ? 1 : 0)});
+    dialog.check_boxes.push_back({KaOSAL::FromUtf8("Box " + std::to_string(i)).c_str(), i,
+                                  static_cast<uint8_t>(i % 2 == 0 ? 1 : 0)});
   dialog.on_complete = &OnComplete;
   dialog.context = answer;
   return dialog;

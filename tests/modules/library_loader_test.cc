@@ -1,10 +1,11 @@
-// Loading through the checked file: files and handles are never mixed up,
-// and failures say why.
+// Loading through the checked file: the file checked is the file loaded,
+// files and handles are never mixed up, and failures say why.
 #include "platform/library_loader.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +13,18 @@
 #include "modules/library_loader_test_util.h"
 #include "modules/module_test_env.h"
 #include "osal/last_error.h"
+#ifdef _WIN32
+#include <windows.h>
+
+#include <functional>
+#else
+#include <signal.h>
+
+#include <cstdio>
+
+#include "crashlog/log_test_util.h"
+#include "wardex/crashlog.h"
+#endif
 
 namespace wardex {
 namespace {
@@ -80,6 +93,133 @@ TEST(LibraryLoader, FailuresSetTheLastError) {
   EXPECT_NE(KaOSAL::GetLastError(), KaOSAL::kErrorSuccess);
   EXPECT_FALSE(platform::FreeLibrary(nullptr));
   EXPECT_EQ(platform::GetProcAddress(nullptr, "x"), nullptr);
+}
+
+#ifdef _WIN32
+
+// The checked file is held with read sharing only until it is loaded: nobody
+// can change, replace or remove it in between, and what is loaded is that file.
+std::wstring WidePath(const std::string& path) { return std::filesystem::path(path).wstring(); }
+
+TEST(LibraryLoader, TheCheckedFileCannotBeChangedOrReplacedUntilItIsLoaded) {
+  ModuleTestEnv env;
+  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/lib.dll");
+  const std::string other = env.Copy(ModuleTestEnv::FixturePath("test_console"), "m/other.dll");
+  const std::wstring target = WidePath(path);
+  const struct {
+    const char* attempt;
+    std::function<bool()> succeeds;
+  } attempts[] = {
+      {"open for writing",
+       [&] {
+         const HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr);
+         if (file == INVALID_HANDLE_VALUE) return false;
+         CloseHandle(file);
+         return true;
+       }},
+      {"delete", [&] { return DeleteFileW(target.c_str()) != 0; }},
+      {"rename", [&] { return MoveFileW(target.c_str(), (target + L".old").c_str()) != 0; }},
+      {"replace by another library",
+       [&] {
+         return MoveFileExW(WidePath(other).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) !=
+                0;
+       }},
+  };
+  const std::string original = test::ReadFile(path);
+  platform::LibraryFile file;
+  ASSERT_TRUE(file.Open(test::Wide(path)));
+  for (const auto& swap : attempts) {
+    EXPECT_FALSE(swap.succeeds()) << swap.attempt;
+  }
+  EXPECT_EQ(test::ReadFile(path), original);
+  test::ExpectLoadsTheModule(std::move(file), path);
+}
+
+TEST(LibraryLoader, AFolderSwappedAboveTheCheckedFileLeavesNothingToLoad) {
+  ModuleTestEnv env;
+  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/a/lib.dll");
+  platform::LibraryFile file;
+  ASSERT_TRUE(file.Open(test::Wide(path)));
+  const std::wstring folder = WidePath(env.root().path() + "/m/a");
+  if (!MoveFileW(folder.c_str(), (folder + L"-old").c_str())) {
+    // Windows refuses to rename a folder above an open file.
+    test::ExpectLoadsTheModule(std::move(file), path);
+    return;
+  }
+  // Wine lets the folder go, and the open file's path still names the old
+  // place, where another library now sits: the loader must notice.
+  env.Copy(ModuleTestEnv::FixturePath("test_console"), "m/a/lib.dll");
+  EXPECT_EQ(platform::LoadLibraryFromFile(std::move(file)), nullptr);
+  EXPECT_NE(test::Narrow(platform::GetLastLoadError()).find(path), std::string::npos);
+}
+
+#else
+
+// Loading through /proc/self/fd/N: the file opened is the file loaded, however
+// the path changes, and what people read names the file, not its descriptor.
+TEST(LibraryLoader, LoadsTheOpenedFileEvenWhenThePathIsReplacedAfterTheCheck) {
+  ModuleTestEnv env;
+  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/lib.so");
+  const std::string other = env.Copy(ModuleTestEnv::FixturePath("test_console"), "m/other.so");
+  platform::LibraryFile file;
+  ASSERT_TRUE(file.Open(test::Wide(path)));
+  ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);  // swapped between check and load
+  test::ExpectLoadsTheModule(std::move(file), path);
+}
+
+// The dynamic loader knows the library as /proc/self/fd/N; a crash report
+// names the file.
+TEST(LibraryLoader, CrashReportsNameTheLoadedFileNotItsDescriptor) {
+  ModuleTestEnv env;
+  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/crashing.so");
+  const test::ChildResult child = test::RunInChild([&] {
+    for (int signal_number : {SIGSEGV, SIGBUS}) signal(signal_number, SIG_DFL);
+    InstallCrashHandler();
+    platform::LibraryHandle library = Load(path);
+    using Decorate = void (*)(const KaOSAL::KaString*, KaOSAL::KaString*);
+    auto decorate =
+        reinterpret_cast<Decorate>(platform::GetProcAddress(library, "TestModuleDecorate"));
+    // An address below any mapping, but no null pointer, which the undefined-
+    // behaviour sanitizer would report before the hardware faults.
+    const auto* unmapped = reinterpret_cast<const KaOSAL::KaString*>(uintptr_t{4096});
+    KaOSAL::KaString out;
+    if (decorate != nullptr) decorate(unmapped, &out);
+  });
+  ASSERT_TRUE(child.DiedOf(SIGSEGV)) << child.status;
+  const std::string log_file = std::getenv("WARDEX_LOG_FILE");
+  const std::string report =
+      test::ReadReports(std::filesystem::path(log_file).parent_path(), child.pid);
+  EXPECT_NE(report.find(path + "(TestModuleDecorate+0x"), std::string::npos) << report;
+  EXPECT_EQ(report.find("/proc/self/fd/"), std::string::npos) << report;
+}
+
+#endif
+
+// A bare name is found where the system's loader finds the agent's own
+// libraries: on the library path (Linux), then beside the program.
+TEST(LibraryLoader, BareNamesAreFoundOnTheLibraryPathThenBesideTheProgram) {
+  ModuleTestEnv env;
+  const std::string name = std::string("thing") + test::kLibrarySuffix;
+  EXPECT_TRUE(platform::IsBareLibraryName(test::Wide(name)));
+  EXPECT_FALSE(platform::IsBareLibraryName(test::Wide("./" + name)));
+  EXPECT_FALSE(platform::IsBareLibraryName(u""));
+#ifdef _WIN32
+  wchar_t program[MAX_PATH];
+  const std::filesystem::path folder =
+      std::filesystem::path(std::wstring(program, GetModuleFileNameW(nullptr, program, MAX_PATH)))
+          .parent_path();
+#else
+  const std::filesystem::path folder =
+      std::filesystem::read_symlink("/proc/self/exe").parent_path();
+  const std::string on_path = env.root().path() + "/lib/" + name;
+  env.env().Set("LD_LIBRARY_PATH", "/nonexistent::" + env.root().path() + "/lib");
+  ASSERT_TRUE(test::WriteFile(on_path, "x"));
+  EXPECT_EQ(test::Narrow(platform::ResolveLibraryName(test::Wide(name))), on_path);
+  std::filesystem::remove(on_path);
+#endif
+  EXPECT_EQ(test::Narrow(platform::ResolveLibraryName(test::Wide(name))), (folder / name).string());
 }
 
 }  // namespace

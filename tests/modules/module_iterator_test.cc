@@ -1,5 +1,5 @@
 // CModuleIterator: which folders and files it visits, in which order, and
-// what it reports.
+// what it reports; the names it matches.
 #include "modules/module_iterator.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "modules/module_test_env.h"
+#include "modules/wildcard_match.h"
 
 namespace wardex {
 namespace {
@@ -109,6 +110,31 @@ TEST_F(ModuleIteratorTest, ReportsFalseWhenNoInstanceWasMade) {
             (std::vector<std::string>{Library("AlphaModule/AlphaModule")}));
   CModuleIterator nowhere{KaOSAL::KaPath(test::Wide(env_.root().path() + "/nowhere/"))};
   EXPECT_FALSE(nowhere.RegisterModules(u"*"));
+}
+
+TEST(WildcardMatch, NamesMatchWithoutRegardToCase) {
+  // The agent names the modules it registers exactly; the wildcards are the
+  // iterator's ("*Module", "*").
+  const struct {
+    const char16_t* name;
+    const char16_t* pattern;
+    bool matches;
+  } cases[] = {
+      {u"WardexModule", u"WardexModule", true},
+      {u"wardexmodule", u"WARDEXMODULE", true},
+      {u"\u00c4rger", u"\u00e4rger", true},  // case folding beyond ASCII
+      {u"WardexModule", u"Wardex", false},
+      {u"Wardex", u"WardexModule", false},
+      {u"WardexModule.so", u"WardexModule", false},
+      {u"x", u"", false},
+      {u"anything", u"*", true},
+      {u"WardexModule", u"*Module", true},
+      {u"WardexModul", u"*Module", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MatchesFilePattern(c.name, c.pattern), c.matches)
+        << "name and pattern #" << (&c - cases);
+  }
 }
 
 }  // namespace

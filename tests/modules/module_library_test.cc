@@ -1,4 +1,6 @@
-// The trust check: which signed files load, and the lines for those that don't.
+// The trust check: which signed files load, and the lines for those that
+// don't; on Linux also that the digest list is checked before verifying,
+// anchors others may change do not count, and nothing waits on a pipe.
 #include "modules/module_library.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +10,19 @@
 
 #include "modules/library_loader_test_util.h"
 #include "modules/module_test_env.h"
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+#include "platform/appended_signature.h"
+#include "platform/system_paths.h"
+#endif
 
 namespace wardex {
 namespace {
@@ -71,11 +86,10 @@ TEST(TrustCheck, WardexSignAgreesWithTheLoaderOnEverySignerOfTheTestPki) {
 // The signer names each certificate gives are the code signature test's; the
 // loader's agreement with wardex-sign on every signer is the test above.
 TEST(TrustCheck, PublisherFragmentsAreMatchedAsLowerCaseSubstrings) {
-  struct Case {
+  const struct {
     const char16_t* signer;
     bool trusted;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {u"Corvane Software GmbH", true},
       {u"CORVANE", true},
       {u"Megacorvanes Ltd", true},
@@ -90,10 +104,159 @@ TEST(TrustCheck, PublisherFragmentsAreMatchedAsLowerCaseSubstrings) {
       {u"Halvard AS", true},
       {u"Quillmark Tools Ltd", false},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(IsTrustedPublisher(c.signer), c.trusted) << test::Narrow(c.signer);
   }
 }
+
+#ifndef _WIN32
+
+size_t SignatureStart(const std::string& bytes) { return platform::StripSignature(bytes).size(); }
+
+TEST(TrustCheck, DigestListOtherThanTheSignersIsRefusedBeforeVerifying) {
+  // The signature's list of digest algorithms is covered by no signature;
+  // CMS_verify leaks when one of them cannot be set up, so the list must be
+  // refused before it is called.
+  const std::string kSha256("\x06\x09\x60\x86\x48\x01\x65\x03\x04\x02\x01", 11);
+  const struct {
+    const char* name;
+    std::string oid;  // replaces the listed SHA-256, same length
+  } cases[] = {
+      {"unknown algorithm", std::string("\x06\x09\x60\x86\x48\x01\x65\x03\x04\x02\x7F", 11)},
+      {"another digest than the signer's (SHA-512)",
+       std::string("\x06\x09\x60\x86\x48\x01\x65\x03\x04\x02\x03", 11)},
+      {"a signature algorithm that names SHA-256",
+       std::string("\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x01\x0B", 11)},
+  };
+  test::ModuleTestEnv env;
+  const std::string original = test::ReadFile(ModuleTestEnv::FixturePath("test_module"));
+  const auto anchors = platform::TrustAnchors::FromFolder(env.trust_folder());
+  const size_t listed = original.find(kSha256, SignatureStart(original));
+  ASSERT_NE(listed, std::string::npos);
+  for (const auto& c : cases) {
+    std::string bytes = original;
+    bytes.replace(listed, kSha256.size(), c.oid);
+    const auto verdict = platform::VerifySignedImage(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                                     bytes.size(), anchors);
+    EXPECT_EQ(verdict.status, platform::SignatureStatus::kMalformed) << c.name;
+  }
+}
+
+TEST(TrustCheck, AnchorsThatAnotherUserMayChangeAreIgnored) {
+  constexpr uid_t kKeep = static_cast<uid_t>(-1);
+  constexpr uid_t kNobody = 65534;
+  const struct {
+    const char* what;
+    bool folder;  // the trust folder, else its anchor file
+    mode_t mode;
+    uid_t owner;
+  } cases[] = {
+      {"anchor writable by its group", false, 0664, kKeep},
+      {"anchor writable by others", false, 0646, kKeep},
+      {"anchor of another user", false, 0644, kNobody},
+      {"folder writable by its group", true, 0775, kKeep},
+      {"folder writable by others", true, 0757, kKeep},
+      {"folder of another user", true, 0755, kNobody},
+  };
+  for (const auto& c : cases) {
+    if (c.owner != kKeep && !test::RunningAsRoot()) {
+      std::printf("skipped \"%s\": only root may give files away\n", c.what);
+      continue;
+    }
+    SCOPED_TRACE(c.what);
+    ModuleTestEnv env;
+    const std::string changed = c.folder ? env.trust_folder() : env.trust_folder() + "/root-ca.pem";
+    ASSERT_EQ(chmod(changed.c_str(), c.mode), 0);
+    if (c.owner != kKeep) {
+      ASSERT_EQ(chown(changed.c_str(), c.owner, c.owner), 0);
+    }
+    const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/ok.so");
+    EXPECT_FALSE(LoadsAndFrees(path));
+    EXPECT_EQ(env.LogLines(), (std::vector<LoggedLine>{{3, "ERROR: FATAL - Not trusted " + path}}));
+  }
+}
+
+TEST(TrustCheck, RelativeMachineRootIsIgnored) {
+  // Relative to the working directory, "root" would name the test's own root
+  // and its anchor; ignored, the root is "/", which holds no test anchor.
+  ModuleTestEnv env;
+  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/ok.so");
+  const std::string previous = std::filesystem::current_path();
+  std::filesystem::current_path(env.root().path());
+  env.env().Set("WARDEX_ROOT", "root");
+  EXPECT_EQ(test::Narrow(platform::GetIgnoredMachineRoot()), "root");  // for the agent's log line
+  const bool loaded = LoadsAndFrees(path);
+  std::filesystem::current_path(previous);
+  EXPECT_FALSE(loaded);
+}
+
+// Runs |check| in a child that is killed after |seconds|; its exit status, or
+// -1 when it did not end in time.
+int InChildWithin(unsigned seconds, const std::function<bool()>& check) {
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(seconds);
+    _exit(check() ? 1 : 0);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(TrustCheck, PipesAndFoldersAreNeverWaitedOn) {
+  ModuleTestEnv env;
+  const std::string fifo = env.root().path() + "/m/Fifo.so";
+  const std::string folder = env.root().path() + "/m/Folder.so";
+  ASSERT_EQ(mkdir((env.root().path() + "/m").c_str(), 0755), 0);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  // In place of the file: not trusted.
+  for (const std::string& path : {fifo, folder}) {
+    SCOPED_TRACE(path);
+    env.ClearLog();
+    EXPECT_EQ(InChildWithin(10, [&] { return LoadsAndFrees(path); }), 0);
+    EXPECT_EQ(env.LogLines(), (std::vector<LoggedLine>{{3, "ERROR: FATAL - Not trusted " + path}}));
+  }
+  // Among the anchors: skipped.
+  ASSERT_EQ(mkfifo((env.trust_folder() + "/a-pipe.pem").c_str(), 0644), 0);
+  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/ok.so");
+  env.ClearLog();
+  EXPECT_EQ(InChildWithin(10, [&] { return LoadsAndFrees(path); }), 1);
+  EXPECT_TRUE(env.LogLines().empty());
+}
+
+TEST(TrustCheck, TrustedFileThatFailsToLoadLogsTheLoadersMessageAtTraceLevel) {
+  ModuleTestEnv env;
+  const std::string text = env.root().path() + "/text.bin";
+  ASSERT_TRUE(test::WriteFile(text, std::string(4096, 'x')));
+  const std::string path = env.SignedCopy(text, "publisher", "m/NotElf.so");
+  ASSERT_FALSE(path.empty());
+  EXPECT_FALSE(LoadsAndFrees(path));
+  const std::vector<LoggedLine> lines = env.LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].level, 14);
+  // Named by its path, not by the descriptor it was loaded through.
+  EXPECT_EQ(lines[0].text.rfind("LOAD DLL ERROR: " + path + ": ", 0), 0u) << lines[0].text;
+  EXPECT_EQ(lines[0].text.find("/proc/self/fd"), std::string::npos) << lines[0].text;
+}
+
+TEST(TrustCheck, UnreadableFileIsNotTrustedRatherThanNotFound) {
+  if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to drop to another user";
+  ModuleTestEnv env;
+  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/secret.so");
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+  // The child, as another user, must still be able to write the log.
+  env.ClearLog();
+  ASSERT_EQ(chmod((env.root().path() + "/wardex.log").c_str(), 0666), 0);
+  const int status = test::RunAsUnprivileged([&] { return LoadsAndFrees(path) ? 1 : 0; });
+  EXPECT_EQ(status, 0);
+  const std::vector<LoggedLine> lines = env.LogLines();
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(), LoggedLine{3, "ERROR: FATAL - Not trusted " + path}),
+      lines.end());
+}
+
+#endif
 
 }  // namespace
 }  // namespace wardex

@@ -18,9 +18,7 @@ namespace wardex::test {
 struct LoggedLine {
   int level = 0;
   std::string text;
-  bool operator==(const LoggedLine& other) const {
-    return level == other.level && text == other.text;
-  }
+  bool operator==(const LoggedLine&) const = default;
 };
 
 // A signed test module spoiled for the trust check: re-signed by |signer|

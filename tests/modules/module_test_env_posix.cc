@@ -1,7 +1,5 @@
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 #include "modules/module_test_env.h"
@@ -65,9 +63,7 @@ std::vector<std::string> ModuleTestEnv::Signers() {
 }
 
 int ModuleTestEnv::VerifyWithTool(const std::string& path) {
-  const int status =
-      std::system((std::string(WARDEX_SIGN_TOOL) + " --verify " + path + " >/dev/null").c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return RunShell(std::string(WARDEX_SIGN_TOOL) + " --verify " + path + " >/dev/null");
 }
 
 }  // namespace wardex::test
