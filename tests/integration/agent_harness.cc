@@ -1,15 +1,16 @@
 #include "integration/agent_harness.h"
 
 // The systems' common part of the harness; agent_harness_posix.cc and
-// agent_harness_win.cc start, signal and talk to the agent.
+// agent_harness_win.cc stage each system's part and say how the agent starts.
+#include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <thread>
 
 #include "osal/wide_format.h"
+#include "platform/process.h"
 #include "platform/registry_store.h"
 #include "platform/system_paths.h"
 
@@ -86,9 +87,14 @@ std::string IpcClient::Send(const std::string& message, uint32_t timeout_ms) {
   return KaOSAL::ToUtf8(reply.data(), size / 2 - 1);
 }
 
-bool AgentProcess::Running() { return Wait(milliseconds(0)) < 0; }
-
-int AgentProcess::Stop() { return Signal(SIGTERM) ? Wait(milliseconds(30000)) : -1; }
+bool AgentProcess::AskToClose() const {
+  std::vector<platform::ProcessSnapshotEntry> entries;
+  static_cast<void>(platform::TakeProcessSnapshot(entries));
+  const auto found = std::find_if(entries.begin(), entries.end(),
+                                  [&](const auto& entry) { return entry.id == pid(); });
+  const auto process = found != entries.end() ? platform::ProcessHandle::Open(*found) : nullptr;
+  return process != nullptr && process->AskToClose(0);
+}
 
 void AgentTree::StageFile(const std::string& from, const std::string& to) {
   fs::create_directories(fs::path(to).parent_path());
@@ -177,6 +183,15 @@ void AgentTree::ReplaceInInstallConfig(const std::string& from, const std::strin
 
 void AgentTree::RefuseShellAdds(int count) {
   SetEnv("WARDEX_SHELL_TEST_REFUSE_ADDS", std::to_string(count));
+}
+
+std::unique_ptr<AgentProcess> AgentTree::Start(const std::vector<std::string>& arguments) {
+  std::vector<std::string> words = Launch(app_dir_ + "/" + executable_name_);
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  const std::string output = test_dir_ + "/agent" + std::to_string(++starts_) + ".out";
+  auto agent = std::make_unique<AgentProcess>(
+      words.front(), std::vector<std::string>(words.begin() + 1, words.end()), output, output);
+  return agent->started() ? std::move(agent) : nullptr;
 }
 
 std::unique_ptr<AgentProcess> AgentTree::StartAndWait() {
@@ -286,8 +301,16 @@ std::string AgentTree::OpenMenu(const std::string& event) const {
   return {};
 }
 
+std::string AgentTree::AgentOutput() const {
+  std::string text;
+  for (int start = 1; start <= starts_; ++start) {
+    text += ReadFile(test_dir_ + "/agent" + std::to_string(start) + ".out");
+  }
+  return text;
+}
+
 std::string AgentTree::Diagnostics() const {
-  std::string text = "agent output:\n" + ReadFile(test_dir_ + "/agent.out") + "log:\n";
+  std::string text = "agent output:\n" + AgentOutput() + "log:\n";
   const std::vector<std::string> lines = ReadLines(log_path());
   for (size_t i = lines.size() > 30 ? lines.size() - 30 : 0; i < lines.size(); ++i) {
     text += lines[i] + "\n";

@@ -12,7 +12,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
@@ -56,28 +55,15 @@ class IpcClient {
   IIpcClient* client_;
 };
 
-class AgentProcess {
+// The agent as AgentTree started it.
+class AgentProcess : public ChildProgram {
  public:
-  // |handle|: the process handle on Windows.
-  explicit AgentProcess(pid_t pid, intptr_t handle = 0) : pid_(pid), handle_(handle) {}
-  ~AgentProcess();  // kills a process that still runs
-  AgentProcess(const AgentProcess&) = delete;
-  AgentProcess& operator=(const AgentProcess&) = delete;
-
-  pid_t pid() const { return pid_; }
-  // The exit status (0-255, or 128 + signal) once the process ended within
-  // |timeout|; -1 when it still runs.
-  int Wait(std::chrono::milliseconds timeout);
-  // On Windows SIGTERM is WM_CLOSE posted to the process's top-level windows.
-  bool Signal(int signal_number) const;
-  bool Running();
-  // Sends SIGTERM; the exit status once the process ended (30 s at most).
-  int Stop();
-
- private:
-  pid_t pid_;
-  intptr_t handle_;
-  int status_ = -1;
+  using ChildProgram::ChildProgram;
+  // Asks it to close as the system does at logoff: SIGTERM on Linux, WM_CLOSE
+  // to its top-level windows on Windows.
+  bool AskToClose() const;
+  // Asks it to close; the exit status once it ended (30 s at most).
+  int64_t Stop() { return AskToClose() ? Wait(std::chrono::seconds(30)) : -1; }
 };
 
 class AgentTree {
@@ -178,8 +164,10 @@ class AgentTree {
   // opened (empty when none did within the wait).
   std::string OpenMenu(const std::string& event = "rbuttonup") const;
 
-  // The agent's standard output and error and the end of its log, for
-  // failure messages.
+  // What the agents started from this tree wrote to their standard output
+  // and error.
+  std::string AgentOutput() const;
+  // That output and the end of the log, for failure messages.
   std::string Diagnostics() const;
 
   const std::string& app_dir() const { return app_dir_; }
@@ -200,6 +188,9 @@ class AgentTree {
   static void StageProgram(const std::string& from, const std::string& to);
   // This system's part of the tree: the trust anchor.
   void StagePlatform();
+  // The program and its first arguments that start the agent |program| with
+  // the tree's network and user.
+  std::vector<std::string> Launch(const std::string& program) const;
   // The tracking library's log in the user's state folder.
   static std::string TrackingLog();
   // Sets |name| for the agents started from now on, until the tree goes.
@@ -212,6 +203,7 @@ class AgentTree {
   std::string test_dir_;
   bool share_test_network_ = false;
   bool as_nobody_ = false;
+  int starts_ = 0;
 };
 
 // A test of the real agent, skipped where no private network namespace can be made.

@@ -1,25 +1,16 @@
-// The harness on Linux: the agent in a private network namespace, started
-// with posix_spawn and signalled.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
+// The harness on Linux: the agent in a private network namespace, as root
+// or as an unprivileged user.
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
 
 #include "integration/agent_harness.h"
-
-extern char** environ;
 
 namespace wardex::test {
 
 namespace fs = std::filesystem;
-using std::chrono::milliseconds;
-using std::chrono::steady_clock;
 
 const char kAgentExecutable[] = "wardex";
 
@@ -29,30 +20,6 @@ bool CanUnshareNetwork(std::string* reason) {
   *reason = "no private network namespace here (unshare -n or ip link failed)";
   return false;
 }
-
-AgentProcess::~AgentProcess() {
-  if (Running()) {
-    kill(pid_, SIGKILL);
-    Wait(milliseconds(5000));
-  }
-}
-
-int AgentProcess::Wait(milliseconds timeout) {
-  const auto deadline = steady_clock::now() + timeout;
-  while (status_ < 0) {
-    int status = 0;
-    const pid_t done = waitpid(pid_, &status, WNOHANG);
-    if (done == pid_) {
-      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      break;
-    }
-    if (done < 0 || steady_clock::now() >= deadline) break;
-    std::this_thread::sleep_for(milliseconds(5));
-  }
-  return status_;
-}
-
-bool AgentProcess::Signal(int signal_number) const { return kill(pid_, signal_number) == 0; }
 
 void AgentTree::StageProgram(const std::string& from, const std::string& to) {
   StageFile(from, to);
@@ -91,30 +58,19 @@ std::vector<std::string> AgentTree::FakeConsoleRecord() const {
   return ReadLines(test_dir_ + "/console.record");
 }
 
-std::unique_ptr<AgentProcess> AgentTree::Start(const std::vector<std::string>& arguments) {
-  std::vector<std::string> args = {"unshare", "-n", "--",
-                                   "sh",      "-c", "ip link set lo up && exec \"$0\" \"$@\""};
-  if (share_test_network_) args.clear();
+// unshare replaces itself with sh and sh with the agent: the pid is the agent's.
+std::vector<std::string> AgentTree::Launch(const std::string& program) const {
+  std::vector<std::string> words = {"/usr/bin/env"};
+  if (!share_test_network_) {
+    words.insert(words.end(),
+                 {"unshare", "-n", "--", "sh", "-c", "ip link set lo up && exec \"$0\" \"$@\""});
+  }
   if (as_nobody_) {
     const std::string id = std::to_string(kNobodyUid);
-    args.insert(args.end(), {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"});
+    words.insert(words.end(), {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"});
   }
-  args.push_back(app_dir_ + "/" + executable_name_);
-  args.insert(args.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  const std::string output = test_dir_ + "/agent.out";
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return error == 0 ? std::make_unique<AgentProcess>(pid) : nullptr;
+  words.push_back(program);
+  return words;
 }
 
 void AgentTree::RunAsNobody() {

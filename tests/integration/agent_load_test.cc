@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -105,7 +104,7 @@ TEST_F(AgentLoadTest, MixedClientsWhileDialogsWaitThenSigterm) {
   }
   std::this_thread::sleep_for(milliseconds(Scaled(1500, 1000)));
   const int before_sigterm = answered.load();
-  ASSERT_TRUE(agent->Signal(SIGTERM));
+  ASSERT_TRUE(agent->AskToClose());
   const int exit_status = agent->Wait(milliseconds(30000));
   stop.store(true);
   for (std::thread& client : clients) client.join();
@@ -113,8 +112,7 @@ TEST_F(AgentLoadTest, MixedClientsWhileDialogsWaitThenSigterm) {
 
   EXPECT_EQ(exit_status, 0) << tree.Diagnostics();
   // Built with a sanitizer, the agent reports here what it found.
-  EXPECT_EQ(ReadFile(tree.test_dir() + "/agent.out").find("Sanitizer"), std::string::npos)
-      << tree.Diagnostics();
+  EXPECT_EQ(tree.AgentOutput().find("Sanitizer"), std::string::npos) << tree.Diagnostics();
   EXPECT_TRUE(wrong.empty()) << wrong.size() << " wrong answers, first: " << wrong.front();
   EXPECT_GT(before_sigterm, 50);
   // The dialogs were being handled when the agent began to stop: their

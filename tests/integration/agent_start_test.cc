@@ -422,7 +422,7 @@ TEST_F(AgentStartTest, FaultsDuringCreationAreRetriedOnlyInsidePlugInCalls) {
                               "0xC0000005"),
               static_cast<size_t>(crashed ? 0 : test.faults));
     if (crashed) {
-      EXPECT_NE(ReadFile(tree.test_dir() + "/agent.out").find("crash-"), std::string::npos);
+      EXPECT_NE(tree.AgentOutput().find("crash-"), std::string::npos);
       continue;
     }
     const size_t attempts = static_cast<size_t>(test.exit_status == -1 ? test.faults + 1 : 17);
@@ -453,76 +453,64 @@ long LogTimeMs(const AgentTree& tree, const std::string& text) {
   return -1;
 }
 
-TEST_F(AgentStartTest, RefusedIconAddsAreRetriedTwentyTimesAndTheSequenceGoesOn) {
+// Refused more than the creation sequence's 21 tries, the icon waits for a
+// new taskbar.
+TEST_F(AgentStartTest, RefusedIconAddsAreRetriedTwentyTimesThenAtEachNewTaskbar) {
   constexpr long kRetryWaitMs = 50;  // TrayIconRetryMs of the staged install.cfg
-  // Refused more than 20 times, the icon waits for a new taskbar (below).
-  struct Case {
-    int refused;
-    size_t attempts;
-  };
-  for (const Case& test : {Case{3, 4}, Case{20, 21}}) {
-    SCOPED_TRACE(test.refused);
+  for (const size_t refused : {3, 20, 22}) {
+    SCOPED_TRACE(refused);
     AgentTree tree;
     tree.AddFrameModules();
-    tree.RefuseShellAdds(test.refused);
+    tree.RefuseShellAdds(static_cast<int>(refused));
     auto agent = tree.StartAndWait();
     ASSERT_TRUE(agent) << tree.Diagnostics();
 
     const std::vector<std::string> shell = tree.ShellLog();
-    ASSERT_EQ(CountContaining(shell, "NIM_ADD"), test.attempts);
-    for (size_t i = 0; i < test.attempts; ++i) {
-      const bool last_added = i + 1 == test.attempts;
-      EXPECT_EQ(shell[i].rfind(last_added ? "NIM_ADD ok=1 id=130" : "NIM_ADD ok=0 id=130", 0), 0u)
+    const size_t attempts = std::min<size_t>(refused + 1, 21);
+    ASSERT_EQ(CountContaining(shell, "NIM_ADD"), attempts);
+    for (size_t i = 0; i < attempts; ++i) {
+      EXPECT_EQ(shell[i].rfind(i == refused ? "NIM_ADD ok=1 id=130" : "NIM_ADD ok=0 id=130", 0), 0u)
           << shell[i];
     }
     // A wait before each retry, and only then the rest of the sequence.
     const long icon_begun = LogTimeMs(tree, "Tray ### Create TrayIcon");
     const long console_begun = LogTimeMs(tree, "Tray ### Create Console");
     ASSERT_GE(icon_begun, 0);
-    EXPECT_GE(console_begun - icon_begun, static_cast<long>(test.attempts - 1) * kRetryWaitMs);
+    EXPECT_GE(console_begun - icon_begun, static_cast<long>(attempts - 1) * kRetryWaitMs);
     EXPECT_EQ(tree.Send(kPing), kPingReply);
-    EXPECT_NE(tree.OpenMenu(), "");
+    EXPECT_TRUE(agent->Running());
+    if (refused < attempts) {
+      EXPECT_NE(tree.OpenMenu(), "");
+      continue;
+    }
+    // A click reaches the agent only through an icon.
+    ASSERT_TRUE(tree.ShellCommand("click rbuttonup"));
+    EXPECT_TRUE(tree.WaitForShellLog("CLICK event=0x205 delivered=0"));
+
+    // The first new taskbar refuses the add too; the agent tries again at the next.
+    ASSERT_TRUE(tree.ShellCommand("taskbar-created"));
+    ASSERT_TRUE(tree.WaitForShellLog("NIM_ADD ok=0", 22));
+    ASSERT_TRUE(tree.ShellCommand("taskbar-created"));
+    ASSERT_TRUE(tree.WaitForShellLog("NIM_ADD ok=1 id=130"));
+    std::vector<std::string> tail;
+    for (const std::string& line : tree.ShellLog()) {
+      if (line == "TASKBARCREATED") tail.push_back(line);
+      if (line.rfind("NIM_ADD ok=", 0) == 0) tail.push_back(line.substr(0, 12));  // "NIM_ADD ok=N"
+    }
+    ASSERT_GE(tail.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(tail.end() - 4, tail.end()),
+              (std::vector<std::string>{"TASKBARCREATED", "NIM_ADD ok=0", "TASKBARCREATED",
+                                        "NIM_ADD ok=1"}));
+    EXPECT_NE(CountContaining(tree.ShellLog(),
+                              "NIM_ADD ok=1 id=130 flags=0x7 msg=0x800A icon=128 "
+                              "tip=\"Wardex test agent\""),
+              0u);
+    // Clicks reach the agent again. (Create loads the menu only when its own
+    // add succeeds, so this icon opens none.)
+    ASSERT_TRUE(tree.ShellCommand("click rbuttonup"));
+    EXPECT_TRUE(tree.WaitForShellLog("CLICK event=0x205 delivered=1"));
     EXPECT_TRUE(agent->Running());
   }
-}
-
-TEST_F(AgentStartTest, IconRefusedAtStartIsAddedWhenANewTaskbarIsAnnounced) {
-  AgentTree tree;
-  tree.AddFrameModules();
-  tree.RefuseShellAdds(22);  // the 21 attempts of the creation sequence and one more
-  auto agent = tree.StartAndWait();
-  ASSERT_TRUE(agent) << tree.Diagnostics();
-  ASSERT_EQ(CountContaining(tree.ShellLog(), "NIM_ADD ok=0"), 21u);
-  // A click reaches the agent only through an icon.
-  ASSERT_TRUE(tree.ShellCommand("click rbuttonup"));
-  EXPECT_TRUE(tree.WaitForShellLog("CLICK event=0x205 delivered=0"));
-
-  // The first new taskbar refuses the add too; the agent tries again at the next.
-  ASSERT_TRUE(tree.ShellCommand("taskbar-created"));
-  ASSERT_TRUE(tree.WaitForShellLog("NIM_ADD ok=0", 22));
-  ASSERT_TRUE(tree.ShellCommand("taskbar-created"));
-  ASSERT_TRUE(tree.WaitForShellLog("NIM_ADD ok=1 id=130"));
-
-  const std::vector<std::string> shell = tree.ShellLog();
-  std::vector<std::string> tail;
-  for (const std::string& line : shell) {
-    if (line == "TASKBARCREATED") tail.push_back(line);
-    if (line.rfind("NIM_ADD ok=", 0) == 0) tail.push_back(line.substr(0, 12));  // "NIM_ADD ok=N"
-  }
-  ASSERT_GE(tail.size(), 4u);
-  EXPECT_EQ(std::vector<std::string>(tail.end() - 4, tail.end()),
-            (std::vector<std::string>{"TASKBARCREATED", "NIM_ADD ok=0", "TASKBARCREATED",
-                                      "NIM_ADD ok=1"}));
-  EXPECT_NE(CountContaining(shell,
-                            "NIM_ADD ok=1 id=130 flags=0x7 msg=0x800A icon=128 "
-                            "tip=\"Wardex test agent\""),
-            0u);
-  // Clicks reach the agent again. (Create loads the menu only when its own
-  // add succeeds, so this icon opens none.)
-  ASSERT_TRUE(tree.ShellCommand("click rbuttonup"));
-  EXPECT_TRUE(tree.WaitForShellLog("CLICK event=0x205 delivered=1"));
-  EXPECT_EQ(tree.Send(kPing), kPingReply);
-  EXPECT_TRUE(agent->Running());
 }
 
 // The menu without the Wardex and SnapCheck modules is the desktop test's.

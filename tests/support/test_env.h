@@ -2,6 +2,7 @@
 // folders, so tests never touch real state and can run in parallel.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -66,8 +67,9 @@ std::string HelperProgram(const std::string& name);
 bool CopyProgram(const std::string& program, const std::string& target);
 
 // A program a test starts with its arguments and the test's standard streams,
-// or files for them: |output| and |errors| written, |input| read, where
-// named. Killed and waited for on destruction if it still runs.
+// or files for them: |output| and |errors| written (both into one when they
+// name the same file), |input| read, where named. Killed and waited for on
+// destruction if it still runs.
 class ChildProgram {
  public:
   ChildProgram(const std::string& program, const std::vector<std::string>& arguments,
@@ -79,15 +81,21 @@ class ChildProgram {
 
   [[nodiscard]] bool started() const { return pid_ > 0; }
   [[nodiscard]] int64_t pid() const { return pid_; }
-  // Waits at most |timeout_ms| for its end; its exit code, or -1 when it did
-  // not end in time, died of a signal or never started.
+  // Waits at most |timeout_ms| for its end; its exit code (128 plus the
+  // signal's number for one ended by a signal), or -1 when it did not end in
+  // time or never started.
   int64_t Wait(uint32_t timeout_ms = 60000);
+  int64_t Wait(std::chrono::milliseconds timeout) {
+    return Wait(static_cast<uint32_t>(timeout.count()));
+  }
+  bool Running() { return Wait(0) < 0; }
   void Kill();
 
  private:
   int64_t pid_ = -1;
   intptr_t handle_ = 0;  // Windows: the process handle
   bool ended_ = false;
+  int64_t exit_code_ = -1;
 };
 
 // True when the tests run under Wine, which does some things unlike Windows

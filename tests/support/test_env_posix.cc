@@ -66,7 +66,11 @@ ChildProgram::ChildProgram(const std::string& program, const std::vector<std::st
   for (const auto& [fd, file, flags] : {std::tuple{STDIN_FILENO, &input, O_RDONLY},
                                         {STDOUT_FILENO, &output, O_WRONLY | O_CREAT | O_TRUNC},
                                         {STDERR_FILENO, &errors, O_WRONLY | O_CREAT | O_TRUNC}}) {
-    if (!file->empty()) posix_spawn_file_actions_addopen(&actions, fd, file->c_str(), flags, 0644);
+    if (fd == STDERR_FILENO && !errors.empty() && errors == output) {
+      posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    } else if (!file->empty()) {
+      posix_spawn_file_actions_addopen(&actions, fd, file->c_str(), flags, 0644);
+    }
   }
   pid_t pid = -1;
   if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) pid_ = pid;
@@ -79,14 +83,15 @@ ChildProgram::~ChildProgram() {
 }
 
 int64_t ChildProgram::Wait(uint32_t timeout_ms) {
-  if (!started() || ended_) return -1;
+  if (!started() || ended_) return exit_code_;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     int status = 0;
     const pid_t done = waitpid(static_cast<pid_t>(pid_), &status, WNOHANG);
     if (done == pid_) {
       ended_ = true;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return exit_code_;
     }
     if (done < 0 || std::chrono::steady_clock::now() >= deadline) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

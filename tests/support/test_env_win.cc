@@ -71,6 +71,7 @@ ChildProgram::ChildProgram(const std::string& program, const std::vector<std::st
   std::vector<HANDLE> opened;
   const auto stream = [&](const std::string& file, DWORD access, DWORD own) {
     if (file.empty()) return GetStdHandle(own);
+    if (own == STD_ERROR_HANDLE && file == output) return opened.back();
     opened.push_back(CreateFileW(std::filesystem::path(file).c_str(), access, FILE_SHARE_READ,
                                  &inherited, access == GENERIC_READ ? OPEN_EXISTING : CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -100,7 +101,7 @@ ChildProgram::~ChildProgram() {
 }
 
 int64_t ChildProgram::Wait(uint32_t timeout_ms) {
-  if (!started() || ended_) return -1;
+  if (!started() || ended_) return exit_code_;
   const HANDLE process = reinterpret_cast<HANDLE>(handle_);
   DWORD code = 0;
   if (WaitForSingleObject(process, timeout_ms) != WAIT_OBJECT_0 ||
@@ -108,6 +109,7 @@ int64_t ChildProgram::Wait(uint32_t timeout_ms) {
     return -1;
   }
   ended_ = true;
+  exit_code_ = code;
   return code;
 }
 
