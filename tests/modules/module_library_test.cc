@@ -12,14 +12,13 @@
 #include "modules/module_test_env.h"
 #ifndef _WIN32
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 
+#include "crashlog/log_test_util.h"
 #include "platform/appended_signature.h"
 #include "platform/system_paths.h"
 #endif
@@ -190,19 +189,6 @@ TEST(TrustCheck, RelativeMachineRootIsIgnored) {
   EXPECT_FALSE(loaded);
 }
 
-// Runs |check| in a child that is killed after |seconds|; its exit status, or
-// -1 when it did not end in time.
-int InChildWithin(unsigned seconds, const std::function<bool()>& check) {
-  const pid_t child = fork();
-  if (child == 0) {
-    alarm(seconds);
-    _exit(check() ? 1 : 0);
-  }
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(TrustCheck, PipesAndFoldersAreNeverWaitedOn) {
   ModuleTestEnv env;
   const std::string fifo = env.root().path() + "/m/Fifo.so";
@@ -210,18 +196,26 @@ TEST(TrustCheck, PipesAndFoldersAreNeverWaitedOn) {
   ASSERT_EQ(mkdir((env.root().path() + "/m").c_str(), 0755), 0);
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  // In a child, which a wait on a pipe would leave to its alarm: exit code 1
+  // when a library loaded.
+  const auto load_in_child = [](const std::string& path) {
+    return test::RunInChild([&] {
+      alarm(10);
+      _exit(LoadsAndFrees(path) ? 1 : 0);
+    });
+  };
   // In place of the file: not trusted.
   for (const std::string& path : {fifo, folder}) {
     SCOPED_TRACE(path);
     env.ClearLog();
-    EXPECT_EQ(InChildWithin(10, [&] { return LoadsAndFrees(path); }), 0);
+    EXPECT_TRUE(load_in_child(path).ExitedWith(0));
     EXPECT_EQ(env.LogLines(), (std::vector<LoggedLine>{{3, "ERROR: FATAL - Not trusted " + path}}));
   }
   // Among the anchors: skipped.
   ASSERT_EQ(mkfifo((env.trust_folder() + "/a-pipe.pem").c_str(), 0644), 0);
   const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/ok.so");
   env.ClearLog();
-  EXPECT_EQ(InChildWithin(10, [&] { return LoadsAndFrees(path); }), 1);
+  EXPECT_TRUE(load_in_child(path).ExitedWith(1));
   EXPECT_TRUE(env.LogLines().empty());
 }
 
