@@ -1,7 +1,5 @@
 // The IPC library on named pipes: a pipe that admits this user alone, and
 // a client that talks only to a pipe this user made.
-#include <algorithm>
-#include <chrono>
 #include <string>
 #include <thread>
 

@@ -1,6 +1,5 @@
 // Helpers for the process tests: scripts written into the test's folder,
-// the children of this process that are zombies, and waits for a file or a
-// process to come or go.
+// the children of this process that are zombies, and waits for a condition.
 #pragma once
 
 #include <dirent.h>
@@ -48,19 +47,6 @@ bool WaitFor(Condition condition, std::chrono::milliseconds timeout = std::chron
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
-}
-
-// True while a process |pid| exists (a zombie exists too).
-inline bool ProcessExists(pid_t pid) {
-  struct stat info {};
-  return stat(("/proc/" + std::to_string(pid)).c_str(), &info) == 0;
-}
-
-// The file's content without the trailing line break.
-inline std::string ReadLine(const std::string& path) {
-  std::string content = ReadFile(path);
-  while (!content.empty() && content.back() == '\n') content.pop_back();
-  return content;
 }
 
 }  // namespace wardex::test

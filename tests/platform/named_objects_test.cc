@@ -16,6 +16,7 @@
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
+#include "platform/child_process_probe.h"
 #include "platform/runtime_dir_posix.h"
 #include "support/test_env.h"
 
@@ -126,11 +127,8 @@ TEST_F(NamedSemaphoreTest, ExistsWhileItsCreatorHoldsIt) {
 TEST_F(NamedSemaphoreTest, EndsWithItsCreatorEvenWhenKilled) {
   test::ChildProgram holder(test::HelperProgram("process_probe"), {"hold", probe_name_});
   ASSERT_TRUE(holder.started());
-  const auto deadline = Clock::now() + std::chrono::seconds(30);
-  while (!NamedSemaphore::Exists(name_) && Clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_TRUE(NamedSemaphore::Exists(name_));
+  ASSERT_TRUE(
+      test::WaitFor([&] { return NamedSemaphore::Exists(name_); }, std::chrono::seconds(30)));
   auto ours = NamedSemaphore::Create(name_);
   ASSERT_NE(ours, nullptr);
   EXPECT_TRUE(ours->already_existed());

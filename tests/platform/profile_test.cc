@@ -48,37 +48,31 @@ class ProfileTest : public ::testing::Test {
   test::ScopedTestRoot root_;
 };
 
-TEST_F(ProfileTest, ValueLengthsAtTheBufferBoundary) {
-  // A value that fills the buffer and one that is cut both answer size - 1.
-  const std::pair<size_t, uint32_t> cases[] = {{0, 0}, {253, 253}, {254, 254}, {255, 254}};
-  for (const auto& [value_length, expected] : cases) {
-    std::string value(value_length, 'v');
-    if (!value.empty()) value[0] = 'a';  // a cut at the wrong end shows
-    ASSERT_TRUE(test::WriteFile(Path("v.ini"), "[s]\nk=" + value + "\n"));
-    auto [length, buffer] = Read(u"s", u"k", 255, "v.ini");
-    EXPECT_EQ(length, expected) << value_length;
-    EXPECT_EQ(buffer.substr(0, length), Wide(value.substr(0, length))) << value_length;
-    EXPECT_EQ(buffer[length], u'\0') << value_length;
-  }
-}
-
-TEST_F(ProfileTest, NameListsThatFillOrOverflowTheBuffer) {
-  ASSERT_TRUE(test::WriteFile(Path("l.ini"), "[ab]\nk1=1\nkey2=2\n[cd]\n"));
-  // A null section asks for the section list.
-  const std::tuple<const char16_t*, uint32_t, uint32_t, std::u16string> cases[] = {
+// Values and name lists that fill or overflow the buffer: a value that fills
+// it and one that is cut both answer size - 1.
+TEST_F(ProfileTest, LengthsAtTheBufferBoundary) {
+  const std::string a253 = "a" + std::string(252, 'v'), a254 = a253 + "v";  // a wrong cut shows
+  ASSERT_TRUE(test::WriteFile(
+      Path("l.ini"), "[ab]\nk1=1\nkey2=2\nempty=\nv253=" + a253 + "\nv254=" + a254 + "\n[cd]\n"));
+  // A null section asks for the section list, a null key for the section's keys.
+  const std::tuple<const char16_t*, const char16_t*, uint32_t, uint32_t, std::u16string> cases[] = {
+      {u"ab", u"empty", 255, 0, std::u16string(u"\0", 1)},
+      {u"ab", u"v253", 255, 253, Wide(a253) + u'\0'},
+      {u"ab", u"v254", 255, 254, Wide(a254) + u'\0'},
+      {u"ab", u"v254", 254, 253, Wide(a253) + u'\0'},
       // "ab\0cd\0\0" needs 7 characters.
-      {nullptr, 8, 6, std::u16string(u"ab\0cd\0\0", 7)},
-      {nullptr, 7, 6, std::u16string(u"ab\0cd\0\0", 7)},
-      {nullptr, 6, 4, std::u16string(u"ab\0c\0\0", 6)},
-      {nullptr, 2, 0, std::u16string(u"\0\0", 2)},
-      // "k1\0key2\0\0" needs 9.
-      {u"AB", 9, 8, std::u16string(u"k1\0key2\0\0", 9)},
-      {u"AB", 8, 6, std::u16string(u"k1\0key\0\0", 8)},
-      {u"cd", 4, 0, std::u16string(u"\0\0", 2)},
-      {u"missing", 4, 0, std::u16string(u"\0\0", 2)},
+      {nullptr, nullptr, 8, 6, std::u16string(u"ab\0cd\0\0", 7)},
+      {nullptr, nullptr, 7, 6, std::u16string(u"ab\0cd\0\0", 7)},
+      {nullptr, nullptr, 6, 4, std::u16string(u"ab\0c\0\0", 6)},
+      {nullptr, nullptr, 2, 0, std::u16string(u"\0\0", 2)},
+      // "k1\0key2\0empty\0v253\0v254\0\0" needs 25.
+      {u"AB", nullptr, 25, 24, std::u16string(u"k1\0key2\0empty\0v253\0v254\0\0", 25)},
+      {u"AB", nullptr, 24, 22, std::u16string(u"k1\0key2\0empty\0v253\0v25\0\0", 24)},
+      {u"cd", nullptr, 4, 0, std::u16string(u"\0\0", 2)},
+      {u"missing", nullptr, 4, 0, std::u16string(u"\0\0", 2)},
   };
-  for (const auto& [section, size, expected, contents] : cases) {
-    auto [length, buffer] = Read(section, nullptr, size, "l.ini");
+  for (const auto& [section, key, size, expected, contents] : cases) {
+    auto [length, buffer] = Read(section, key, size, "l.ini");
     EXPECT_EQ(length, expected) << size;
     EXPECT_EQ(buffer.substr(0, contents.size()), contents) << size;
   }

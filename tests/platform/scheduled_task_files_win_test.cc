@@ -126,12 +126,11 @@ TEST(ScheduledTaskFilesWinTest, WorkItemsHoldTheDefinitionAndAreReplacedAndRemov
     EXPECT_TRUE(TaskExists(kName, TaskScope::kUser));
     WorkItem item;
     ASSERT_TRUE(ReadWorkItem(kWideName, &item));
-    EXPECT_EQ(item.application, L"\"C:\\Program Files\\Wardex\\Wardex.exe\"");
-    EXPECT_EQ(item.parameters, L"-snapcheck \"a b\" \"say \\\"hi\\\"\" end\\");
-    EXPECT_EQ(item.folder, L"C:\\Program Files\\Wardex");
-    EXPECT_EQ(item.comment, kWideName);
-    EXPECT_EQ(item.flags, flags);
-    EXPECT_EQ(item.triggers, 1);
+    EXPECT_EQ(std::tie(item.application, item.parameters, item.folder, item.comment, item.flags,
+                       item.triggers),
+              std::make_tuple(L"\"C:\\Program Files\\Wardex\\Wardex.exe\"",
+                              L"-snapcheck \"a b\" \"say \\\"hi\\\"\" end\\",
+                              L"C:\\Program Files\\Wardex", kWideName, flags, 1));
     const TASK_TRIGGER& t = item.trigger;
     EXPECT_EQ(t.TriggerType, type);
     EXPECT_EQ(t.rgFlags, trigger.has_end ? TASK_TRIGGER_FLAG_HAS_END_DATE : 0u);  // enabled

@@ -100,6 +100,8 @@ int64_t MillisecondsSince(Clock::time_point start) {
 }
 
 TEST(ThreadTest, RunsOnlyAfterResumeAndReportsItsResult) {
+  Probe abandoned;  // a suspended thread whose handle goes never runs
+  ASSERT_NE(ThreadHandle::CreateSuspended(&RecordAndReturn, &abandoned), nullptr);
   Probe probe;
   probe.result = 42;
   auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &probe);
@@ -118,6 +120,7 @@ TEST(ThreadTest, RunsOnlyAfterResumeAndReportsItsResult) {
   EXPECT_EQ(thread->Wait(0), WaitResult::kSignaled);
   EXPECT_FALSE(thread->SetPriority(kThreadPriorityNormal)) << "its id may belong to another";
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorInvalidHandle);
+  EXPECT_FALSE(abandoned.ran);
 }
 
 // Gives a suspended thread normal, below normal and lowest priority, in this
@@ -155,15 +158,6 @@ TEST(ThreadTest, PriorityIsRelativeToTheProcesssOwnAndWaitTimesOutWhileItRuns) {
   EXPECT_EQ(thread->ExitCode(), kStillActive);
   probe.hold = false;
   EXPECT_EQ(thread->Wait(kInfinite), WaitResult::kSignaled);
-}
-
-TEST(ThreadTest, AnAbandonedSuspendedThreadNeverRuns) {
-  Probe abandoned;
-  auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &abandoned);
-  ASSERT_NE(thread, nullptr);
-  thread.reset();
-  SleepMilliseconds(50);
-  EXPECT_FALSE(abandoned.ran);
 }
 
 }  // namespace

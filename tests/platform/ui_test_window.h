@@ -47,10 +47,6 @@ class RecordingWindow : public Window {
     }
     return result;
   }
-  void Clear() {
-    std::lock_guard lock(mutex_);
-    received_.clear();
-  }
 
  private:
   std::mutex mutex_;
