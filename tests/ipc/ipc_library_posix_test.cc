@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "ipc/ipc_channel.h"
+#include "ipc/ipc_socket_posix.h"
 #include "ipc/ipc_test_fixture.h"
 
 namespace wardex::test {
@@ -128,18 +128,12 @@ TEST_F(IpcLibraryTest, ClientWaitingWhileDescriptorsRunOutIsServedWithoutSpinnin
   // Pausing between attempts costs well under a millisecond here; a server
   // that retries accept at once burns the whole half second it can get.
   EXPECT_LT(cpu_used, 0.05);
-  const timeval patience{5, 0};
-  setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
-
   // Once descriptors are free the waiting client is served: a reply follows,
   // "echo:late" in UTF-16 with its terminator.
-  const uint8_t frame[8] = {4, 0, 0, 0, 'l', 'a', 't', 'e'};
-  ASSERT_EQ(write(client, frame, sizeof(frame)), 8);
-  std::string answer;
-  char buffer[64];
-  for (ssize_t n; (n = read(client, buffer, sizeof(buffer))) > 0;) answer.append(buffer, n);
-  close(client);
-  EXPECT_EQ(answer, std::string("\x01\x14\0\0\0e\0c\0h\0o\0:\0l\0a\0t\0e\0\0\0", 25));
+  RawClient late(ipc::SocketConnection(platform::ScopedFd(client)));
+  ASSERT_TRUE(late.Send(std::string("\x04\0\0\0late", 8)));
+  EXPECT_EQ(late.ReceiveUntilClosed(),
+            std::string("\x01\x14\0\0\0e\0c\0h\0o\0:\0l\0a\0t\0e\0\0\0", 25));
 }
 
 TEST_F(IpcLibraryTest, ServerAcceptsAgainAfterEverySlotExpiredAtOnce) {
@@ -197,13 +191,10 @@ TEST_F(IpcLibraryTest, PeerOfAnotherUserIsRefusedBeforeAnythingIsRead) {
   const int status = RunAsUnprivileged([&address] {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) return 9;
-    const uint8_t frame[9] = {5, 0, 0, 0, 'h', 'e', 'l', 'l', 'o'};
-    (void)!send(fd, frame, sizeof(frame), MSG_NOSIGNAL);
-    char byte;
-    // The server closes the connection without a reply (a reset, as our
-    // frame is left unread).
-    const ssize_t got = read(fd, &byte, 1);
-    return got == 0 || (got < 0 && errno == ECONNRESET) ? 0 : 10 + static_cast<int>(got);
+    // The server closes the connection without a reply.
+    RawClient peer(ipc::SocketConnection(platform::ScopedFd(fd)));
+    peer.Send(std::string("\x05\0\0\0hello", 9));
+    return peer.ReceiveUntilClosed() == "" ? 0 : 10;
   });
   EXPECT_EQ(status, 0);
   EXPECT_EQ(g_calls.load(), 0);

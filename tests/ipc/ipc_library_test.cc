@@ -169,13 +169,6 @@ TEST_F(IpcLibraryTest, RepliesRefusalsAndLimits) {
             std::string("\x01\x12\0\0\0e\0c\0h\0o\0:\0r\0a\0w\0\0\0", 23));
 }
 
-TEST_F(IpcLibraryTest, ClientHonoursItsTimeOut) {
-  g_delay_ms = 1000;
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Send("slow", 100).result, kIpcTimeout);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 800ms);
-}
-
 // A server that cannot listen says why in the log, each reason in its own words.
 TEST_F(IpcLibraryTest, SecondServerOnTheChannelFailsUntilTheFirstStops) {
   const std::u16string channel = ServerChannel();
@@ -252,18 +245,23 @@ TEST_F(IpcLibraryTest, IdleClientsHoldTheSlotsOnlyUntilTheirTimeToSendEnds) {
   EXPECT_EQ(g_calls.load(), 1);
 }
 
-TEST_F(IpcLibraryTest, RequestOfAClientThatGaveUpIsNotRun) {
+// The client ends its wait at its time-out though the server has not
+// answered, and the server does not run the request it left.
+TEST_F(IpcLibraryTest, AClientGivesUpAtItsTimeOutAndItsRequestIsNotRun) {
   // Every one of the server's 32 workers is held in a callback.
   g_hold = true;
   std::vector<std::thread> busy;
   for (int i = 0; i < 32; ++i) busy.emplace_back([] { Send("busy", 60000); });
   for (int i = 0; i < 30000 && g_running.load() < 32; ++i) std::this_thread::sleep_for(1ms);
   const bool all_busy = g_running.load() == 32;
+  const auto start = std::chrono::steady_clock::now();
   const int32_t gave_up = Send("gave up", 100).result;
+  const auto waited = std::chrono::steady_clock::now() - start;
   g_hold = false;
   for (std::thread& thread : busy) thread.join();
   ASSERT_TRUE(all_busy);
   EXPECT_EQ(gave_up, kIpcTimeout);
+  EXPECT_LT(waited, 800ms);
   EXPECT_EQ(Send("after").reply, "echo:after");
   EXPECT_EQ(g_calls.load(), 33);
 }

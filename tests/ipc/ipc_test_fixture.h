@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -77,6 +78,8 @@ class IpcLibraryTest : public ::testing::Test {
 class RawClient {
  public:
   explicit RawClient(const char16_t* channel = ServerChannel());
+  explicit RawClient(std::unique_ptr<ipc::Connection> connected)
+      : connection_(std::move(connected)) {}
 
   [[nodiscard]] bool connected() const { return connection_ != nullptr; }
   // Sends |bytes|; a pipe carries them as one message.

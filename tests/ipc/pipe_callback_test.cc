@@ -108,23 +108,18 @@ TEST_F(PipeCallbackTest, DecodesUtf8UpToAnEmbeddedZero) {
   EXPECT_EQ(handler_.handled[0], 7);
 }
 
-class IpcLoaderTest : public ::testing::Test {
- protected:
-  bool Logged(int level, const std::string& text) {
-    const std::vector<LoggedLine> lines = env_.LogLines();
-    return std::find(lines.begin(), lines.end(), LoggedLine{level, text}) != lines.end();
-  }
-  test::ModuleTestEnv env_{/*with_runtime_dir=*/true};
-};
-
 // A missing library is the agent start test's (the agent logs it and runs on).
-TEST_F(IpcLoaderTest, IncompleteLibraryIsLoggedAndCreatesNothing) {
+TEST(IpcLoaderTest, IncompleteLibraryIsLoggedAndCreatesNothing) {
+  test::ModuleTestEnv env(/*with_runtime_dir=*/true);
   // A trusted library without the IPC entry points.
   const std::string module =
-      env_.Copy(test::ModuleTestEnv::FixturePath("test_module"),
-                "modules/common/" + test::Narrow(platform::LibraryFileName(u"kvl_ipc32")));
+      env.Copy(test::ModuleTestEnv::FixturePath("test_module"),
+               "modules/common/" + test::Narrow(platform::LibraryFileName(u"kvl_ipc32")));
   IpcLoader loader(Wide(module));
-  EXPECT_TRUE(Logged(3, "IPCLoader: Error in DLL-interface!"));
+  const std::vector<LoggedLine> lines = env.LogLines();
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(), LoggedLine{3, "IPCLoader: Error in DLL-interface!"}),
+      lines.end());
   EXPECT_EQ(loader.CreateServer(), nullptr);
   EXPECT_EQ(loader.CreateClient(), nullptr);
 }

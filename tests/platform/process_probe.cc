@@ -5,9 +5,8 @@
 //   channel VALUE  writes "through" to its channel (descriptor 3 on Linux, the
 //                  inherited handle VALUE on Windows), then sleeps a minute
 //   closable FILE  waits to be asked to close, once it can be asked leaving
-//                  FILE: on Windows it shows a top-level window and ends with 7
-//                  once asked to close it; on Linux the request is SIGTERM,
-//                  whose default ends it
+//                  FILE: on Windows its window is asked and it ends with 7; on
+//                  Linux the request is SIGTERM, whose default ends it
 //   anything else  records its working folder and its arguments, one a line
 //                  in brackets, in the file "started" there
 // For the named-object tests (exit code 0 when all went as said, else 1):
@@ -31,6 +30,7 @@
 #include "osal/wide_format.h"
 #include "platform/named_objects.h"
 #include "platform/profile.h"
+#include "platform/ui.h"
 
 #ifdef _WIN32
 #include "platform/windows_api.h"
@@ -45,35 +45,6 @@ namespace {
 constexpr auto kLongest = std::chrono::minutes(1);
 
 #ifdef _WIN32
-LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == 0x0010 /* WM_CLOSE */) {
-    DestroyWindow(window);
-    PostQuitMessage(7);
-    return 0;
-  }
-  return DefWindowProcW(window, message, wparam, lparam);
-}
-
-int WaitToBeClosed(const char* ready) {
-  WNDCLASSW window_class{};
-  window_class.lpfnWndProc = WindowProcedure;
-  window_class.hInstance = GetModuleHandleW(nullptr);
-  window_class.lpszClassName = L"ProcessProbeWindow";
-  RegisterClassW(&window_class);
-  if (CreateWindowExW(0, window_class.lpszClassName, L"probe", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                      nullptr, nullptr, window_class.hInstance, nullptr) == nullptr) {
-    return 2;
-  }
-  std::ofstream(ready).close();
-  SetTimer(nullptr, 0, std::chrono::milliseconds(kLongest).count(), nullptr);
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (message.message == 0x0113 /* WM_TIMER */ && message.hwnd == nullptr) return 3;
-    DispatchMessageW(&message);
-  }
-  return static_cast<int>(message.wParam);
-}
-
 bool WriteToChannel(const char* value, const char* text) {
   const auto handle = reinterpret_cast<HANDLE>(static_cast<intptr_t>(std::atoll(value)));
   DWORD written = 0;
@@ -81,12 +52,6 @@ bool WriteToChannel(const char* value, const char* text) {
          written == std::strlen(text);
 }
 #else
-int WaitToBeClosed(const char* ready) {
-  std::ofstream(ready).close();
-  std::this_thread::sleep_for(kLongest);
-  return 3;
-}
-
 bool WriteToChannel(const char* /*value*/, const char* text) {
   const ssize_t length = static_cast<ssize_t>(std::strlen(text));
   return write(3, text, static_cast<size_t>(length)) == length && close(3) == 0;
@@ -138,10 +103,36 @@ int WriteProfile(const char* file, const std::string& writer, int count) {
 
 }  // namespace
 
+namespace wardex::platform {
+namespace {
+
+// Once it can be asked to close, leaves |ready|. The request is WM_CLOSE to
+// its window on Windows (a hidden top-level one), which ends it with 7, and
+// SIGTERM on Linux, whose default ends it.
+class Closable : public Window {
+  LRESULT WindowProc(UINT message, WPARAM, LPARAM) override {
+    if (message == WM_CLOSE) PostQuitMessage(7);
+    if (message == WM_TIMER) PostQuitMessage(3);
+    return 0;
+  }
+};
+
+int WaitToBeClosed(const char* ready) {
+  MessageLoop loop;
+  Closable window;
+  if (window.Register() == nullptr) return 2;
+  std::ofstream(ready).close();
+  SetTimer(window.hwnd(), 1, std::chrono::milliseconds(kLongest).count());
+  return loop.Run();
+}
+
+}  // namespace
+}  // namespace wardex::platform
+
 int main(int argc, char** argv) {
   const std::string mode = argc > 2 ? argv[1] : "";
   if (mode == "exit") return std::atoi(argv[2]);
-  if (mode == "closable") return WaitToBeClosed(argv[2]);
+  if (mode == "closable") return wardex::platform::WaitToBeClosed(argv[2]);
   if (mode == "sleep") {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[2])));
     return 0;

@@ -90,26 +90,21 @@ TEST_F(RegistryTest, TypedValuesRoundTripWithTheWindowsBufferRules) {
   ASSERT_EQ(RegSetValue(HKEY_LOCAL_MACHINE, product_key_, u"LAST_NEWSFEED_CHECK", KEY_WRITE,
                         REG_BINARY, bytes, sizeof(bytes)),
             0u);
-  uint32_t type = 0, size = 0;
-  // Size only, by any spelling of the names.
-  EXPECT_EQ(RegQueryValue(HKEY_LOCAL_MACHINE, Text("software\\wardextest" + unique_ + "\\brisko"),
-                          u"last_newsfeed_check", KEY_READ, &type, nullptr, &size),
-            0u);
-  EXPECT_EQ(type, REG_BINARY);
-  EXPECT_EQ(size, 8u);
-  // Too small: 234 and the size needed.
-  uint8_t small[4] = {};
-  size = sizeof(small);
-  EXPECT_EQ(RegQueryValue(HKEY_LOCAL_MACHINE, product_key_, u"LAST_NEWSFEED_CHECK", KEY_READ,
-                          nullptr, small, &size),
-            234u);
-  EXPECT_EQ(size, 8u);
-  uint8_t exact[8] = {};
-  size = sizeof(exact);
-  EXPECT_EQ(RegQueryValue(HKEY_LOCAL_MACHINE, product_key_, u"LAST_NEWSFEED_CHECK", KEY_READ,
-                          nullptr, exact, &size),
-            0u);
-  EXPECT_EQ(std::memcmp(exact, bytes, 8), 0);
+  // Size only, by any spelling of the names; too small (234 and the size
+  // needed); exact.
+  const std::tuple<KaString, const char16_t*, uint32_t, uint32_t> reads[] = {
+      {Text("software\\wardextest" + unique_ + "\\brisko"), u"last_newsfeed_check", 0, 0},
+      {product_key_, u"LAST_NEWSFEED_CHECK", 4, 234},
+      {product_key_, u"LAST_NEWSFEED_CHECK", 8, 0}};
+  for (const auto& [path, name, capacity, code] : reads) {
+    uint8_t read[8] = {};
+    uint32_t type = 0, size = capacity;
+    EXPECT_EQ(RegQueryValue(HKEY_LOCAL_MACHINE, path, name, KEY_READ, &type,
+                            capacity == 0 ? nullptr : read, &size),
+              code);
+    EXPECT_EQ(std::make_tuple(type, size, std::memcmp(read, bytes, 8) == 0),
+              std::make_tuple(REG_BINARY, 8u, capacity == 8));
+  }
   // Missing value, missing key, invalid path.
   EXPECT_EQ(RegQueryValue(HKEY_LOCAL_MACHINE, product_key_, u"absent", KEY_READ, nullptr, nullptr,
                           nullptr),
