@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include "desktop/desktop_peers.h"
 #include "integration/agent_harness.h"
@@ -47,7 +48,7 @@ class AgentDesktopTest : public AgentTest {
     agent_ = tree_->StartAndWait();
     ASSERT_TRUE(agent_) << tree_->Diagnostics();
     ASSERT_TRUE(Pump([&] { return !watcher_->registrations.empty(); })) << tree_->Diagnostics();
-    const std::string item = watcher_->registrations.back().service;
+    const std::string item = watcher_->registrations.back();
     EXPECT_EQ(item, "org.kde.StatusNotifierItem-" + std::to_string(agent_->pid()) + "-1");
     host_ = std::make_unique<TestTrayHost>(bus_->address(), item);
     ASSERT_TRUE(host_->ok());
@@ -94,9 +95,10 @@ class AgentDesktopTest : public AgentTest {
 
 // The product name's "&" reaches the label as "&" (doubled in the menu,
 // undone for dbusmenu); the texts' languages are the configuration tests',
-// the entries each missing module takes away the menu tests'.
-TEST_F(AgentDesktopTest, ItemShowsTheTipTheIconAndTheMenu) {
-  tree_->AddFrameModules();
+// the entries each missing module takes away the menu tests', what each
+// command does the pipe and menu tests'.
+TEST_F(AgentDesktopTest, TheItemShowsItsMenuRefreshesItAndRunsItsCommands) {
+  tree_->AddFrameModules("flags=32\nswitch_state=1\n");
   ASSERT_NO_FATAL_FAILURE(StartAgent());
   EXPECT_EQ(host_->ItemString("Status"), "Active");
   EXPECT_EQ(host_->ItemString("Id"), "wardex");
@@ -107,7 +109,7 @@ TEST_F(AgentDesktopTest, ItemShowsTheTipTheIconAndTheMenu) {
     sizes.push_back(pixmap.width);
     EXPECT_EQ(pixmap.height, pixmap.width);
     EXPECT_EQ(pixmap.bytes, static_cast<size_t>(pixmap.width * pixmap.height * 4));
-    EXPECT_NE(pixmap.first_opaque_argb, 0u) << "an icon with no opaque pixel";
+    EXPECT_TRUE(pixmap.opaque) << "an icon with no opaque pixel";
   }
   EXPECT_EQ(sizes, (std::vector<int32_t>{16, 22, 24, 32, 48}));
   EXPECT_EQ(MenuEntries(),
@@ -115,12 +117,6 @@ TEST_F(AgentDesktopTest, ItemShowsTheTipTheIconAndTheMenu) {
                 Entry(kStart, "Start Brisko & Co"), Entry(kQuickCheck, "Quick check"),
                 Entry(kLastNotification, "!Last notification"), Entry(kTurbo, "Turbo on"),
                 Entry(kSettings, "Settings"), ":-", Entry(kInfo, "Info"), Entry(kClose, "Close")}));
-}
-
-TEST_F(AgentDesktopTest, AboutToShowRefreshesTheMenuAndSaysWhetherItChanged) {
-  tree_->AddFrameModules("flags=32\nswitch_state=1\n");
-  ASSERT_NO_FATAL_FAILURE(StartAgent());
-  ASSERT_EQ(MenuEntries()[3], Entry(kTurbo, "Turbo on"));
 
   // A left click as Plasma and LXQt make it: they open the menu themselves
   // only when Activate fails, and its AboutToShow refreshes it. The module's
@@ -142,14 +138,8 @@ TEST_F(AgentDesktopTest, AboutToShowRefreshesTheMenuAndSaysWhetherItChanged) {
   ASSERT_TRUE(tree_->WaitForJournal("TurboModule set-switch 0 2", kWait));
   ASSERT_TRUE(host_->AboutToShow(0, &changed, &error)) << error;
   EXPECT_EQ(MenuEntries()[3], Entry(kTurbo, "Turbo on"));
-}
 
-// What each command does is the pipe and menu tests'; here a click on the
-// bus reaches the frame's command, and a grey item's click none.
-TEST_F(AgentDesktopTest, ClickingAnItemRunsItsCommand) {
-  tree_->AddFrameModules();
-  ASSERT_NO_FATAL_FAILURE(StartAgent());
-  std::string error;
+  // A click reaches the frame's command, a grey item's click none.
   for (int32_t id : {kLastNotification, kTurbo, kInfo}) {
     ASSERT_TRUE(host_->Event(id, "clicked", &error)) << error;
   }
@@ -169,11 +159,10 @@ TEST_F(AgentDesktopTest, BalloonsBecomeOneNotificationAndItsActionIsTheBalloonCl
             R"([{"ModuleIdentificator":"","ModuleRequest":7}])");
   ASSERT_TRUE(Pump([&] { return server_->notifications.size() == 1; }));
   const auto first = server_->notifications[0];
-  EXPECT_EQ(first.summary, "Scan done");
-  EXPECT_EQ(first.body, "a &lt; b &amp; c");  // the server renders markup
-  EXPECT_EQ(first.icon, "dialog-information");
-  EXPECT_EQ(first.expire_timeout, 3000);
-  EXPECT_EQ(first.replaces_id, 0u);
+  // The server renders markup; the first action is the body's click.
+  EXPECT_EQ(
+      std::tie(first.summary, first.body, first.icon, first.expire_timeout, first.replaces_id),
+      std::make_tuple("Scan done", "a &lt; b &amp; c", "dialog-information", 3000, 0u));
   ASSERT_GE(first.actions.size(), 2u);
   EXPECT_EQ(first.actions[0], "default");
 
@@ -181,10 +170,9 @@ TEST_F(AgentDesktopTest, BalloonsBecomeOneNotificationAndItsActionIsTheBalloonCl
       R"({"ModuleRequest":10,"MessageHeader":"Update","Message":"Ready","BtnTitle":"Go","BtnCmdLine":"x"})");
   ASSERT_TRUE(Pump([&] { return server_->notifications.size() == 2; }));
   const auto second = server_->notifications[1];
-  EXPECT_EQ(second.summary, "Update");
-  EXPECT_EQ(second.body, "Ready");
-  EXPECT_EQ(second.expire_timeout, 30000);
-  EXPECT_EQ(second.replaces_id, first.id) << "one notification per icon, replaced in place";
+  // One notification per icon, replaced in place.
+  EXPECT_EQ(std::tie(second.summary, second.body, second.expire_timeout, second.replaces_id),
+            std::make_tuple("Update", "Ready", 30000, first.id));
 
   // The body's click: the icon's handler refreshes the menu and asks the
   // host to open it.

@@ -142,7 +142,7 @@ int TestWatcher::OnRegisterItem(sd_bus_message* m, void* userdata, sd_bus_error*
                          "StatusNotifierItemUnregistered", "s", item.c_str());
     }
   } else {
-    self->registrations.push_back({service, sender});
+    self->registrations.push_back(service);
   }
   return r;
 }
@@ -155,8 +155,8 @@ int TestWatcher::OnProperty(sd_bus* /*bus*/, const char* /*path*/, const char* /
   if (name == "IsStatusNotifierHostRegistered") return sd_bus_message_append(reply, "b", 1);
   if (name == "ProtocolVersion") return sd_bus_message_append(reply, "i", 0);
   int r = sd_bus_message_open_container(reply, 'a', "s");
-  for (const Registration& item : self->registrations) {
-    if (r >= 0) r = sd_bus_message_append(reply, "s", item.service.c_str());
+  for (const std::string& service : self->registrations) {
+    if (r >= 0) r = sd_bus_message_append(reply, "s", service.c_str());
   }
   return r >= 0 ? sd_bus_message_close_container(reply) : r;
 }
@@ -339,13 +339,7 @@ std::vector<TestTrayHost::Pixmap> TestTrayHost::IconPixmaps() {
                                     &pixmap.bytes) < 0) {
         break;
       }
-      for (size_t i = 0; i + 3 < pixmap.bytes; i += 4) {
-        if (data[i] == 255) {
-          pixmap.first_opaque_argb = (uint32_t{data[i]} << 24) | (uint32_t{data[i + 1]} << 16) |
-                                     (uint32_t{data[i + 2]} << 8) | data[i + 3];
-          break;
-        }
-      }
+      for (size_t i = 0; i + 3 < pixmap.bytes; i += 4) pixmap.opaque |= data[i] == 255;
       pixmaps.push_back(pixmap);
       sd_bus_message_exit_container(reply);
     }

@@ -46,11 +46,7 @@ bool PumpUntil(std::initializer_list<BusPeer*> peers, const std::function<bool()
 class TestWatcher : public BusPeer {
  public:
   explicit TestWatcher(const std::string& address);
-  struct Registration {
-    std::string service;  // as the item passed it
-    std::string sender;   // the item's unique name
-  };
-  std::vector<Registration> registrations;  // those it lists
+  std::vector<std::string> registrations;  // the services it lists, as the items passed them
   int register_calls = 0;
   int drops = 0;
   bool drop_silently = false;
@@ -122,7 +118,7 @@ class TestTrayHost : public BusPeer {
     int32_t width = 0;
     int32_t height = 0;
     size_t bytes = 0;
-    uint32_t first_opaque_argb = 0;  // the first pixel with alpha 255, 0 for none
+    bool opaque = false;  // a pixel has alpha 255
   };
 
   // A string property of the item; "" and |error| set on failure.

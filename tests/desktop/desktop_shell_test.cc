@@ -9,6 +9,7 @@
 
 #include <future>
 #include <thread>
+#include <tuple>
 
 #include "app/system_tray.h"
 #include "desktop/desktop_peers.h"
@@ -210,10 +211,9 @@ TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton)
     if (test.server_has_actions) {
       ASSERT_TRUE(PumpUntil({&server}, [&] { return !server.notifications.empty(); }));
       const auto& shown = server.notifications.back();
-      EXPECT_EQ(shown.summary, "Question");
-      EXPECT_EQ(shown.body, "Enter Exception?");
-      EXPECT_EQ(shown.expire_timeout, 0);
-      EXPECT_EQ(shown.actions, (std::vector<std::string>{"1", "OK", "2", "Cancel"}));
+      EXPECT_EQ(std::tie(shown.summary, shown.body, shown.expire_timeout, shown.actions),
+                std::make_tuple("Question", "Enter Exception?", 0,
+                                std::vector<std::string>{"1", "OK", "2", "Cancel"}));
       // Nobody answers for the user.
       EXPECT_FALSE(PumpUntil(
           {&server},
@@ -275,9 +275,8 @@ TEST_F(DesktopShellTest, TheConsolesNotificationsShowTheirButtonOnceAndOnlyTheSe
     EXPECT_TRUE(answered.get());
     ASSERT_EQ(server.notifications.size(), 1u);
     const auto& received = server.notifications[0];
-    EXPECT_EQ(received.actions, test.actions);
-    EXPECT_EQ(received.icon, "wardex");
-    EXPECT_EQ(received.desktop_entry, "org.wardex.Console");
+    EXPECT_EQ(std::tie(received.actions, received.icon, received.desktop_entry),
+              std::make_tuple(test.actions, "wardex", "org.wardex.Console"));
     std::vector<std::string> drawn;
     for (size_t i = 0; i + 1 < received.actions.size(); i += 2) {
       if (received.actions[i] != "default" || test.draws_default)

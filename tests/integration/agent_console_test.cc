@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "desktop/desktop_peers.h"
 #include "integration/agent_harness.h"
@@ -110,10 +111,10 @@ TEST_F(AgentConsoleTest, NotificationsAreTheAgentsAndTheirButtonOutlivesTheConso
   // The fields as the desktop tests check them; here the Console's own: its
   // seconds in milliseconds, its text without markup on a server that reads
   // none, and its button.
-  EXPECT_EQ(server.notifications[0].body, "3 <i>items</i> cleaned");
-  EXPECT_EQ(server.notifications[0].expire_timeout, 5000);
-  EXPECT_EQ(server.notifications[1].actions,
-            (std::vector<std::string>{"default", "Details", "run", "Details"}));
+  EXPECT_EQ(std::tie(server.notifications[0].body, server.notifications[0].expire_timeout,
+                     server.notifications[1].actions),
+            std::make_tuple("3 <i>items</i> cleaned", 5000,
+                            std::vector<std::string>{"default", "Details", "run", "Details"}));
 
   // A window opens the Console; once it is answered the Console ends...
   std::thread sender([&] {

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <thread>
 
 #include "osal/wide_format.h"
 #include "platform/process.h"
@@ -22,7 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
-using std::chrono::steady_clock;
 
 constexpr char kInstallConfig[] =
     "[install]\n"
@@ -287,18 +285,17 @@ bool AgentTree::WriteProductValue(const std::string& name, const void* value, ui
 }
 
 std::string AgentTree::OpenMenu(const std::string& event) const {
-  const size_t before = CountContaining(ShellLog(), "MENU ");
-  if (!ShellCommand("click " + event)) return {};
-  const auto deadline = steady_clock::now() + milliseconds(5000);
-  while (steady_clock::now() < deadline) {
-    std::vector<std::string> menus;
+  const auto menus = [this] {
+    std::vector<std::string> shown;
     for (const std::string& line : ShellLog()) {
-      if (line.rfind("MENU ", 0) == 0) menus.push_back(line);
+      if (line.rfind("MENU ", 0) == 0) shown.push_back(line);
     }
-    if (menus.size() > before) return menus.back();
-    std::this_thread::sleep_for(milliseconds(10));
-  }
-  return {};
+    return shown;
+  };
+  const size_t before = menus().size();
+  const bool opened = ShellCommand("click " + event) &&
+                      WaitFor([&] { return menus().size() > before; }, milliseconds(5000));
+  return opened ? menus().back() : std::string();
 }
 
 std::string AgentTree::AgentOutput() const {

@@ -94,7 +94,8 @@ class DemoModulesTest : public ::testing::Test {
   std::string state_;  // the modules' state folder
 };
 
-TEST_F(DemoModulesTest, MenuTextsAndFlags) {
+// Register leaves a marker that Unregister removes.
+TEST_F(DemoModulesTest, MenuTextsFlagsAndRegistration) {
   const std::tuple<const char*, std::string, uint32_t> cases[] = {
       {"WardexModule", "Free disk space", kModuleFlagRunsTasks},
       {"SnapCheckModule", "Snap-Check", kModuleFlagRunsTasks | kModuleFlagRefusesRunRequest},
@@ -115,15 +116,8 @@ TEST_F(DemoModulesTest, MenuTextsAndFlags) {
     char16_t small[5] = {u'x', u'x', u'x', u'x', u'x'};
     EXPECT_EQ(module->GetMenuText(small, 4), length);
     EXPECT_EQ(Narrow(KaOSAL::KaString(small)), menu_text.substr(0, 3));
-  }
-}
 
-TEST_F(DemoModulesTest, RegisterLeavesAMarkerThatUnregisterRemoves) {
-  for (const char* name : {"HandsetLinkModule", "WardexModule", "SnapCheckModule", "TurboModule"}) {
     const std::string marker = state_ + "/modules/" + std::string(name) + ".registered";
-    ModuleLoader loader;
-    IModule* module = loader.Load(ModulePath(name));
-    ASSERT_NE(module, nullptr) << name;
     module->Register();
     EXPECT_NE(ReadFile(marker).find("registered="), std::string::npos) << name;
     module->Unregister();

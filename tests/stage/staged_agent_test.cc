@@ -4,7 +4,6 @@
 // the tests' own, on Linux one of its own).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -12,10 +11,8 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/child_process_probe.h"  // WaitFor
-#include "platform/process.h"
+#include "integration/agent_harness.h"
 #include "stage_test_env.h"
-#include "support/test_env.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -28,17 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// Asks the agent to close as the system does at logoff: SIGTERM on Linux,
-// WM_CLOSE to its top-level windows on Windows.
-bool AskToClose(const ChildProgram& agent) {
-  std::vector<platform::ProcessSnapshotEntry> entries;
-  static_cast<void>(platform::TakeProcessSnapshot(entries));
-  const auto found = std::find_if(entries.begin(), entries.end(),
-                                  [&](const auto& entry) { return entry.id == agent.pid(); });
-  const auto process = found != entries.end() ? platform::ProcessHandle::Open(*found) : nullptr;
-  return process != nullptr && process->AskToClose(0);
-}
 
 #ifndef _WIN32
 // The unshare options of a private network namespace, and with |own_processes|
@@ -62,13 +48,13 @@ bool CanUnshare(bool own_processes) {
 // Starts the staged agent; on Linux in a private network namespace (env finds
 // unshare in PATH, and unshare replaces itself with the agent, so the pid is
 // the agent's).
-std::unique_ptr<ChildProgram> StartAgent() {
+std::unique_ptr<AgentProcess> StartAgent() {
 #ifdef _WIN32
-  return std::make_unique<ChildProgram>(StagedApp() + "/Wardex.exe", std::vector<std::string>{});
+  return std::make_unique<AgentProcess>(StagedApp() + "/Wardex.exe", std::vector<std::string>{});
 #else
   std::vector<std::string> words = UnshareOptions(false);
   words.insert(words.end(), {"--", StagedApp() + "/wardex"});
-  return std::make_unique<ChildProgram>("/usr/bin/env", words);
+  return std::make_unique<AgentProcess>("/usr/bin/env", words);
 #endif
 }
 
@@ -141,8 +127,7 @@ TEST_F(StagedAgentTest, StartsAnswersRunsTheDemoModulesAndStops) {
   const std::string turbo = Send(R"({"ModuleRequest":4,"ModuleIdentificator":"TurboModule"})");
   EXPECT_NE(turbo.find(R"("SwitchState":)"), std::string::npos) << turbo;
 
-  ASSERT_TRUE(AskToClose(*agent));
-  EXPECT_EQ(agent->Wait(30000), 0);
+  EXPECT_EQ(agent->Stop(), 0);
   EXPECT_FALSE(env_.LogTexts("TRAY ### Closing...").empty());
   EXPECT_EQ(env_.LogTexts("HandsetLinkModule: monitoring"),
             (std::vector<std::string>{"HandsetLinkModule: monitoring started",
@@ -184,8 +169,7 @@ TEST_F(StagedAgentTest, TheQuickCheckViewShowsSnapCheckAndItsButtonChecksAgain) 
       VirtualDisplay::TypeInto(".* - Settings", "shift+Tab shift+Tab space Tab Tab Return"));
   EXPECT_TRUE(WaitForLog("CONSOLE: settings saved (language en_II, start at logon 0, news 0)", 30s))
       << LogDump();
-  ASSERT_TRUE(AskToClose(*agent));
-  EXPECT_EQ(agent->Wait(30000), 0);
+  EXPECT_EQ(agent->Stop(), 0);
 }
 
 std::vector<std::string> FilesIn(const std::string& folder) {
