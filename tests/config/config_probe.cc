@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -29,13 +28,10 @@ using KaOSAL::KaString;
 
 KaString Wide(const char* text) { return KaString(text, KaOSAL::KA_CP_UTF8); }
 
-void Print(const KaString& text) {
-  std::printf("%s\n", KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength())).c_str());
-}
+KaString Answer(int argc, char** argv);
 
-// Runs |work| on eight threads released at once and prints each result.
-template <typename Work>
-void OnThreads(Work work) {
+// The answers of eight threads released at once, one a line.
+KaString OnThreads(int argc, char** argv) {
   constexpr int kThreads = 8;
   std::vector<KaString> results(kThreads);
   std::vector<std::thread> threads;
@@ -43,71 +39,73 @@ void OnThreads(Work work) {
   for (int i = 0; i < kThreads; ++i) {
     threads.emplace_back([&, i] {
       while (!go) std::this_thread::yield();
-      results[i] = work();
+      results[i] = Answer(argc, argv);
     });
   }
   go = true;
   for (std::thread& thread : threads) thread.join();
-  for (const KaString& result : results) Print(result);
+  KaString all = results[0];
+  for (int i = 1; i < kThreads; ++i) all += u"\n" + results[i];
+  return all;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The answer to the command argv[0] with its arguments; "?" for an unknown one.
+KaString Answer(int argc, char** argv) {
   using namespace wardex;
-#if defined(_WIN32)
-  _setmode(_fileno(stdout), _O_BINARY);  // lines end in "\n" as on Linux
-#endif
-  const std::string command = argc > 1 ? argv[1] : "";
+  const std::string command = argc > 0 ? argv[0] : "";
   auto arg = [&](int index) { return index < argc ? Wide(argv[index]) : KaString(); };
-  if (command == "path") {
-    Print(GetInstallConfigPath().ToString());
-  } else if (command == "read") {
-    Print(ReadInstallConfig(arg(2), arg(3), arg(4)));
-  } else if (command == "ipc") {
-    Print(GetIpcChannelName() + u"|" + GetRemoteServerAddress());
-  } else if (command == "module") {
-    Print(GetModuleFilePath() + u"|" + GetExecutablePath());
-  } else if (command == "removed") {
+  if (command == "threads") return OnThreads(argc - 1, argv + 1);
+  if (command == "path") return GetInstallConfigPath().ToString();
+  if (command == "read") return ReadInstallConfig(arg(1), arg(2), arg(3));
+  if (command == "ipc") return GetIpcChannelName() + u"|" + GetRemoteServerAddress();
+  if (command == "module") return GetModuleFilePath() + u"|" + GetExecutablePath();
+  if (command == "removed") {
     // The installation as seen by a binary removed or replaced while it runs.
-    std::filesystem::remove(argv[2]);
-    Print(GetExecutablePath() + u"|" + GetInstallConfigPath().ToString() + u"|" +
-          LoadLocalizedString(arg(3), true, KaString()));
-  } else if (command == "localize") {
-    KaOSAL::KaPath path(arg(2));
-    bool found = LocalizePath(path);
-    Print(KaString(found ? u"1 " : u"0 ") + path.ToString());
-  } else if (command == "languages") {
+    std::filesystem::remove(argv[1]);
+    return GetExecutablePath() + u"|" + GetInstallConfigPath().ToString() + u"|" +
+           LoadLocalizedString(arg(2), true, KaString());
+  }
+  if (command == "localize") {
+    KaOSAL::KaPath path(arg(1));
+    const bool found = LocalizePath(path);
+    return KaString(found ? u"1 " : u"0 ") + path.ToString();
+  }
+  if (command == "languages") {
+    KaString all;
     for (const LanguageFile& language : LanguagesPresent())
-      Print(language.code + u"=" + language.name);
-  } else if (command == "text") {
-    Print(LoadLocalizedString(arg(2), true, arg(3)));
-  } else if (command == "text-threads") {
-    OnThreads([&] { return LoadLocalizedString(arg(2), true, KaString()); });
-  } else if (command == "expand") {
-    KaString text = arg(2);
+      all += (all.IsEmpty() ? u"" : u"\n") + language.code + u"=" + language.name;
+    return all;
+  }
+  if (command == "text") return LoadLocalizedString(arg(1), true, arg(2));
+  if (command == "expand") {
+    KaString text = arg(1);
     ExpandPlaceholders(text);
-    Print(text);
-  } else if (command == "expand-threads") {
-    OnThreads([&] {
-      KaString text = arg(2);
-      ExpandPlaceholders(text);
-      return text;
-    });
-  } else if (command == "apply") {
-    Print(ApplyOperatingSystemLanguage(std::strcmp(argv[2], "1") == 0) ? u"1" : u"0");
-  } else if (command == "register") {
-    RegisterForUninstall(KaOSAL::KaPath(arg(2)));
-  } else if (command == "count-start") {
+    return text;
+  }
+  if (command == "apply") return ApplyOperatingSystemLanguage(arg(1) == u"1") ? u"1" : u"0";
+  if (command == "register") {
+    RegisterForUninstall(KaOSAL::KaPath(arg(1)));
+    return KaString();
+  }
+  if (command == "count-start") {
     CRegistrySettings settings;
     const uint32_t count = settings.ReadDWord(u"Tray_StartCount", 0);
     const bool written = settings.WriteDWord(u"Tray_StartCount", count + 1);
     KaString line;
     line.Format(u"%u %d %s", count, written ? 1 : 0, settings.GetKeyPath().c_str());
-    Print(line);
-  } else {
-    std::fprintf(stderr, "unknown command\n");
-    return 2;
+    return line;
   }
-  return 0;
+  return u"?";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#if defined(_WIN32)
+  _setmode(_fileno(stdout), _O_BINARY);  // lines end in "\n" as on Linux
+#endif
+  const KaString answer = Answer(argc - 1, argv + 1);
+  std::printf("%s\n",
+              KaOSAL::ToUtf8(answer.c_str(), static_cast<size_t>(answer.GetLength())).c_str());
+  return answer == u"?" ? 2 : 0;
 }

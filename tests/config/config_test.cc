@@ -197,7 +197,7 @@ TEST_F(StagedInstall, TextsFallBackOverTheThreeSections) {
   // Eight threads asking first at the same time all get the text.
   std::string expected;
   for (int i = 0; i < 8; ++i) expected += std::string(i ? "\n" : "") + "Beenden";
-  EXPECT_EQ(Run("text-threads IDS_STRING_EXIT"), expected);
+  EXPECT_EQ(Run("threads text IDS_STRING_EXIT"), expected);
 }
 
 TEST_F(StagedInstall, WithoutATextFileTheEnglishFileIsTried) {
@@ -231,7 +231,7 @@ TEST_F(StagedInstall, PlaceholdersAreExpandedInTheirOrderAndCases) {
     ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg", "[install]\n" + install + "\n"));
     EXPECT_EQ(Run("expand", text), expected) << install << " " << text;
   }
-  EXPECT_EQ(Run("expand-threads %COMPANY%"),
+  EXPECT_EQ(Run("threads expand %COMPANY%"),
             "QUEN ÄRZTE\nQUEN ÄRZTE\nQUEN ÄRZTE\nQUEN ÄRZTE\nQUEN ÄRZTE\nQUEN ÄRZTE\nQUEN "
             "ÄRZTE\nQUEN ÄRZTE");
 }

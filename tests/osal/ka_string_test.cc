@@ -72,16 +72,14 @@ TEST(KaStringTest, LockedBufferIsNeverShared) {
   // Unlocking a string that was not locked leaves its sharers counted.
   after.UnlockBuffer();
   EXPECT_EQ(locked.GetData()->nRefs, 3);
-}
 
-TEST(KaStringTest, LockingTheEmptyStringGivesItItsOwnBuffer) {
-  KaString empty;
-  KaString locked;
-  locked.LockBuffer();
-  EXPECT_NE(locked.c_str(), empty.c_str());
+  // Locking the shared empty string gives it a buffer of its own.
+  KaString empty, locked_empty;
+  locked_empty.LockBuffer();
+  EXPECT_NE(locked_empty.c_str(), empty.c_str());
   EXPECT_EQ(empty.GetData()->nRefs, -1);
-  locked.UnlockBuffer();
-  EXPECT_EQ(locked.GetData()->nRefs, 1);
+  locked_empty.UnlockBuffer();
+  EXPECT_EQ(locked_empty.GetData()->nRefs, 1);
 }
 
 TEST(KaStringTest, AppendingAcrossPoolBoundariesKeepsTheText) {
@@ -94,21 +92,6 @@ TEST(KaStringTest, AppendingAcrossPoolBoundariesKeepsTheText) {
     ASSERT_EQ(Text(s), expected);
     ASSERT_EQ(s.c_str()[i + 1], u'\0');
   }
-}
-
-TEST(KaStringTest, OverlappingSourcesAreCopiedBeforeTheBufferChanges) {
-  KaString s(u"abcdef");
-  s = s.c_str() + 2;
-  EXPECT_EQ(Text(s), u"cdef");
-  s += s;
-  EXPECT_EQ(Text(s), u"cdefcdef");
-  s.Insert(2, s.c_str());
-  EXPECT_EQ(Text(s), u"cdcdefcdefefcdef");
-  KaString shared(s);
-  s = s.c_str() + 10;  // shared: the source buffer must stay alive while copied
-  EXPECT_EQ(Text(s), u"efcdef");
-  s.Format(u"[%s]", s.c_str());
-  EXPECT_EQ(Text(s), u"[efcdef]");
 }
 
 // A message formatted from |format| and |inserts|.
@@ -286,6 +269,7 @@ TEST(KaStringTest, RawBufferWrites) {
 // Every change, on a string of its own and on a copy that shares the buffer:
 // there the write must never show through the other copy.
 TEST(KaStringTest, ChangesOnOwnAndSharedBuffers) {
+  const std::u16string long_text = Pattern(5000);
   using Change = std::function<int(KaString&)>;  // a change and its result
   const std::vector<std::tuple<Change, std::u16string, int, std::u16string>> cases = {
       {[](KaString& s) { return s.Insert(0, u'x'); }, u"ab", 3, u"xab"},
@@ -328,7 +312,16 @@ TEST(KaStringTest, ChangesOnOwnAndSharedBuffers) {
       {[](KaString& s) { return s.GetBufferSetLength(3)[0] = u'Y', 0; }, u"Hello", 0, u"Yel"},
       {[](KaString& s) { return s.LockBuffer()[0] = u'Y', 0; }, u"ab", 0, u"Yb"},
       {[](KaString& s) { return s.ReleaseBuffer(2), 0; }, u"Hello", 0, u"He"},
+      // Formatting fills the string's own buffer whatever the length.
       {[](KaString& s) { return s.Format(u"%d", 7), 0; }, u"Hello", 0, u"7"},
+      {[](KaString& s) { return s.Format(u""), 0; }, u"old", 0, u""},
+      {[&](KaString& s) { return s.Format(u"%s!", long_text.c_str()), 0; }, u"old", 0,
+       long_text + u"!"},
+      // Sources inside the string's own buffer are copied before it changes.
+      {[](KaString& s) { return s = s.c_str() + 2, 0; }, u"abcdef", 0, u"cdef"},
+      {[](KaString& s) { return s += s, 0; }, u"cdef", 0, u"cdefcdef"},
+      {[](KaString& s) { return s.Insert(2, s.c_str()); }, u"cdefcdef", 16, u"cdcdefcdefefcdef"},
+      {[](KaString& s) { return s.Format(u"[%s]", s.c_str()), 0; }, u"efcdef", 0, u"[efcdef]"},
   };
   for (const auto& [change, before, result, after] : cases) {
     SCOPED_TRACE(testing::PrintToString(before));
@@ -403,16 +396,6 @@ TEST(KaStringTest, Tokenize) {
   list.Add(u"kept");
   ASSERT_TRUE(KaString(u"x,y").Tokenize(u",", list));
   EXPECT_EQ(Texts(list), (std::vector<std::u16string>{u"kept", u"x", u"y"}));
-}
-
-// The directives themselves are the formatter's tests; here: the string's own buffer.
-TEST(KaStringTest, FormatFillsTheStringWhateverTheLength) {
-  KaString s(u"old");
-  s.Format(u"");
-  EXPECT_TRUE(s.IsEmpty());
-  const std::u16string long_text = Pattern(5000);
-  s.Format(u"%s!", long_text.c_str());
-  EXPECT_EQ(Text(s), long_text + u"!");
 }
 
 KaString* g_formatted_at_exit = nullptr;
