@@ -15,72 +15,62 @@ const char kGruesseUtf8[] = "Gr\u00fc\u00dfe";  // UTF-8 bytes
 
 std::u16string Wide(const KaWString& s) { return std::u16string(s.c_str(), s.GetLength()); }
 
+// Narrowing from wide text, and re-encoding: different pages go through wide
+// text, equal pages copy the bytes as they are.
 TEST(KaBaseStringTest, NarrowingByCodePage) {
-  const std::vector<std::tuple<const char16_t*, unsigned, std::string>> cases = {
-      {kGruesse, KA_CP_7BIT, "Gr??e"},
-      {kGruesse, KA_CP_UTF8, kGruesseUtf8},
-      {kGruesse, KA_CP_ACP, kGruesseUtf8},
-      {u"\u20ac 5", KA_CP_7BIT, "? 5"},
-      {u"Gr\u00fc\u00dfe \u20ac", 1252, "Gr\374\337e \200"},
-      {u"\u20ac", 28605, "\xa4"},
-      {u"\u65e5 \U0001F600!", 1252, "? ?!"},  // not in the page: one "?" per character
-      {kGruesse, 12345, ""},                  // a page the system cannot convert gives no text
-      {u"", KA_CP_UTF8, ""},
-      {nullptr, KA_CP_UTF8, ""},
+  const KaWString wide(KaAString(kGruesse, KA_CP_UTF8));
+  const std::vector<std::tuple<KaAString, unsigned, std::string>> cases = {
+      {KaAString(kGruesse, KA_CP_7BIT), KA_CP_7BIT, "Gr??e"},
+      {KaAString(kGruesse, KA_CP_UTF8), KA_CP_UTF8, kGruesseUtf8},
+      {KaAString(kGruesse, KA_CP_ACP), KA_CP_ACP, kGruesseUtf8},
+      {KaAString(u"\u20ac 5", KA_CP_7BIT), KA_CP_7BIT, "? 5"},
+      {KaAString(u"Gr\u00fc\u00dfe \u20ac", 1252), 1252, "Gr\374\337e \200"},
+      {KaAString(u"\u20ac", 28605), 28605, "\xa4"},
+      // Not in the page: one "?" per character.
+      {KaAString(u"\u65e5 \U0001F600!", 1252), 1252, "? ?!"},
+      {KaAString(kGruesse, 12345), 12345, ""},  // a page the system cannot convert gives no text
+      {KaAString(u"", KA_CP_UTF8), KA_CP_UTF8, ""},
+      {KaAString(nullptr, KA_CP_UTF8), KA_CP_UTF8, ""},
+      {KaAString(kGruesseUtf8, KA_CP_UTF8, KA_CP_7BIT), KA_CP_7BIT, "Gr??e"},
+      {KaAString("a\xff", KA_CP_UTF8, KA_CP_UTF8), KA_CP_UTF8, "a\xff"},
+      {KaAString("Gr\374e", KA_CP_7BIT, KA_CP_UTF8), KA_CP_UTF8, "Gr?e"},
+      {KaAString(wide, KA_CP_7BIT), KA_CP_7BIT, "Gr??e"},
   };
-  for (const auto& [text, codepage, expected] : cases) {
+  for (const auto& [narrow, codepage, expected] : cases) {
     SCOPED_TRACE(expected);
-    const KaAString narrow(text, codepage);
     EXPECT_EQ(std::string(narrow.c_str(), narrow.GetLength()), expected);
     EXPECT_EQ(std::strlen(narrow.c_str()), expected.size());
     EXPECT_EQ(narrow.IsEmpty(), expected.empty());
     EXPECT_EQ(narrow.GetCodepage(), codepage);
   }
+  EXPECT_EQ(Wide(wide), kGruesse);
 }
 
 TEST(KaBaseStringTest, WideningByCodePage) {
-  const std::vector<std::tuple<const char*, unsigned, std::u16string>> cases = {
-    {kGruesseUtf8, KA_CP_UTF8, kGruesse},
-    {kGruesseUtf8, KA_CP_ACP, kGruesse},
-    {kGruesseUtf8, KA_CP_7BIT, u"Gr????e"},  // every byte from 128 up
-    {"a\377b", KA_CP_UTF8, u"a\ufffdb"},     // invalid UTF-8 is replaced, not dropped
-    {"Gr\374\337e \200", 1252, u"Gr\u00fc\u00dfe \u20ac"},
-    {"\xa4", 28605, u"\u20ac"},
+  const std::vector<std::pair<KaWString, std::u16string>> cases = {
+    {KaWString(kGruesseUtf8, KA_CP_UTF8), kGruesse},
+    {KaWString(kGruesseUtf8, KA_CP_ACP), kGruesse},
+    {KaWString(kGruesseUtf8, KA_CP_7BIT), u"Gr????e"},  // every byte from 128 up
+    {KaWString("a\377b", KA_CP_UTF8), u"a\ufffdb"},     // invalid UTF-8 is replaced, not dropped
+    {KaWString("Gr\374\337e \200", 1252), u"Gr\u00fc\u00dfe \u20ac"},
+    {KaWString("\xa4", 28605), u"\u20ac"},
 #if defined(_WIN32)
     // Windows' own table gives the bytes that 1252 leaves undefined the C1 controls.
-    {"a\201b", 1252, u"a\u0081b"},
+    {KaWString("a\201b", 1252), u"a\u0081b"},
 #else
-    {"a\201b", 1252, u"a\ufffdb"},  // a byte the page does not define
+    {KaWString("a\201b", 1252), u"a\ufffdb"},  // a byte the page does not define
 #endif
-    {"\xfc", 12345, u""},
-    {"", KA_CP_7BIT, u""},
-    {nullptr, KA_CP_UTF8, u""},
+    {KaWString("\xfc", 12345), u""},
+    {KaWString("", KA_CP_7BIT), u""},
+    {KaWString(nullptr, KA_CP_UTF8), u""},
+    {KaWString(KaAString(kGruesse, KA_CP_7BIT)), u"Gr??e"},
   };
-  for (const auto& [text, codepage, expected] : cases) {
-    SCOPED_TRACE(codepage);
-    const KaWString wide(text, codepage);
+  for (const auto& [wide, expected] : cases) {
+    SCOPED_TRACE(testing::PrintToString(expected));
     EXPECT_EQ(Wide(wide), expected);
     EXPECT_EQ(wide.IsEmpty(), expected.empty());
     EXPECT_EQ(wide.c_str()[wide.GetLength()], u'\0');
   }
-}
-
-TEST(KaBaseStringTest, ReencodingBetweenPages) {
-  // Different pages go through wide text; equal pages copy the bytes as they are.
-  const KaAString seven_bit(kGruesseUtf8, KA_CP_UTF8, KA_CP_7BIT);
-  EXPECT_STREQ(seven_bit.c_str(), "Gr??e");
-  EXPECT_EQ(seven_bit.GetCodepage(), KA_CP_7BIT);
-  const KaAString copied("a\xff", KA_CP_UTF8, KA_CP_UTF8);
-  EXPECT_STREQ(copied.c_str(), "a\xff");
-  const KaAString widened_7bit("Gr\374e", KA_CP_7BIT, KA_CP_UTF8);
-  EXPECT_STREQ(widened_7bit.c_str(), "Gr?e");
-
-  const KaWString wide(KaAString(kGruesse, KA_CP_UTF8));
-  EXPECT_EQ(Wide(wide), kGruesse);
-  const KaAString back(wide, KA_CP_7BIT);
-  EXPECT_STREQ(back.c_str(), "Gr??e");
-  const KaWString from_7bit(KaAString(kGruesse, KA_CP_7BIT));
-  EXPECT_EQ(Wide(from_7bit), u"Gr??e");
 }
 
 TEST(KaBaseStringTest, CopiesOwnTheirText) {

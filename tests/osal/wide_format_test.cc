@@ -10,21 +10,20 @@
 
 namespace KaOSAL {
 namespace {
-
-// One row: what the formatter must produce, and what it produced.
-struct Row {
-  std::u16string expected;
-  std::u16string actual;
-};
-
-void ExpectRows(const std::vector<Row>& rows) {
-  for (size_t i = 0; i < rows.size(); ++i) {
-    EXPECT_EQ(ToUtf8(rows[i].actual), ToUtf8(rows[i].expected)) << "row " << i;
-  }
-}
-
-TEST(WideFormatTest, IntegersAndTheirLengths) {
-  ExpectRows({
+// Each row: what the formatter must produce, and what it produced.
+TEST(WideFormatTest, ExactTexts) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const char16_t pair[] = {u'x', 0xD83D, 0xDE00, 0};  // x U+1F600
+  // A precision may bound an array without a terminator: nothing beyond it
+  // is read (the sanitizer builds catch a read past the array).
+  const char narrow[] = {'a', 'b'};
+  const char16_t wide[] = {u'c', u'd'};
+  const char narrow_pair[] = {'x', '\xF0', '\x9F', '\x98', '\x80'};
+  std::u16string appended = u"count=";
+  AppendFormat(appended, u"%d, name=%s", 3, u"x");
+  AppendFormat(appended, u";%I64u", uint64_t{1} << 40);
+  const std::u16string long_text(5000, u'z');
+  const std::pair<std::u16string, std::u16string> rows[] = {
       {u"000000AB", FormatWide(u"%08X", 0xABu)},
       {u"||  |", FormatWide(u"|%.0d|%2.0x|%.0o", 0, 0u, 0u)},  // 0 with precision 0 is empty
       {u"  42|42  |", FormatWide(u"%*d|%-*d|", 4, 42, 4, 42)},
@@ -45,12 +44,7 @@ TEST(WideFormatTest, IntegersAndTheirLengths) {
        FormatWide(u"%zu|%Id", std::numeric_limits<size_t>::max(), ptrdiff_t{-1})},
       {u"00000000DEADBEEF|0000000000000000",
        FormatWide(u"%p|%p", reinterpret_cast<void*>(0xDEADBEEF), nullptr)},
-  });
-}
-
-TEST(WideFormatTest, Floats) {
-  constexpr double kInf = std::numeric_limits<double>::infinity();
-  ExpectRows({
+      // Floats.
       {u"3.141593|3.14159265", FormatWide(u"%.*f|%.8f", 6, 3.14159265358979, 3.14159265358979)},
       {u"2|3.|4.e+00|0.12|0.38|0.499",
        FormatWide(u"%.0f|%#.0f|%#.0e|%.2f|%.2f|%.3f", 2.5, 3.0, 4.0, 0.125, 0.375, 0.4995)},
@@ -62,7 +56,37 @@ TEST(WideFormatTest, Floats) {
        FormatWide(u"%f|%E|%05g|%f", kInf, -kInf, kInf, std::numeric_limits<double>::quiet_NaN())},
       {u"12.50", FormatWide(u"%.2Lf", 12.5L)},
       {u"100000000000000000000.000000", FormatWide(u"%f", 1e20)},
-  });
+      // Strings and characters.
+      {u"ab   |   ab|a", FormatWide(u"%-5s|%5s|%.1s", u"ab", u"ab", u"ab")},
+      {u"(null)|(null)|(nu",
+       FormatWide(u"%s|%S|%.3s", static_cast<const char16_t*>(nullptr),
+                  static_cast<const char*>(nullptr), static_cast<const char16_t*>(nullptr))},
+      {u"Grüße|Grüße|Grüße", FormatWide(u"%S|%hs|%ls", "Grüße", "Grüße", u"Grüße")},
+      {u"Grü|  Grü", FormatWide(u"%.3S|%5.3S", "Grüße", "Grüße")},
+      {u"x|x\U0001F600", FormatWide(u"%.2S|%.3S", "x\xF0\x9F\x98\x80", "x\xF0\x9F\x98\x80")},
+      {std::u16string(pair) + u"|", FormatWide(u"%s|", pair)},
+      {u" x\U0001F600", FormatWide(u"%4s", pair)},  // width counts UTF-16 units
+      {u"W|n|ü|x|\uFFFD", FormatWide(u"%c|%C|%lc|%hc|%C", u'W', 'n', u'ü', 'x', 0xC3)},
+      {u"  a|b  |", FormatWide(u"%3c|%-3c|", u'a', u'b')},
+      {std::u16string(u"a\0b", 3), FormatWide(u"a%cb", 0)},
+      // Literals, and directives that are none.
+      {u"100%", FormatWide(u"%d%%", 100)},
+      {u"%q|%y 1", FormatWide(u"%q|%y %d", 1)},
+      {u"%-5k", FormatWide(u"%-5k")},
+      {u"abc%", FormatWide(u"abc%")},
+      {u"abc%-08.3", FormatWide(u"abc%-08.3")},
+      {u"plain text", FormatWide(u"plain text")},
+      {u"", FormatWide(u"")},
+      {u"ab|cd|x\U0001F600", FormatWide(u"%.2S|%.2s|%.3S", narrow, wide, narrow_pair)},
+      {u"count=3, name=x;1099511627776", appended},
+      {u"[" + long_text + u"]", FormatWide(u"[%s]", long_text.c_str())},
+      {std::u16string(299, u' ') + u"1", FormatWide(u"%300d", 1)},
+  };
+  for (size_t i = 0; i < std::size(rows); ++i)
+    EXPECT_EQ(ToUtf8(rows[i].second), ToUtf8(rows[i].first)) << "row " << i;
+  const std::u16string max = FormatWide(u"%.300f", -1.7976931348623157e308);
+  EXPECT_EQ(max.size(), 1u + 309u + 1u + 300u);
+  EXPECT_EQ(max.substr(0, 6), u"-17976");
 }
 
 // For integer and decimal floating conversions without a length modifier the
@@ -104,57 +128,6 @@ TEST(WideFormatTest, NumbersMatchTheCRulesInEveryCombination) {
     }
   }
   EXPECT_EQ(compared, 32 * 3 * 4 * (6 * 6 + 6 * 8));
-}
-
-TEST(WideFormatTest, StringsCharactersAndLiterals) {
-  const char16_t pair[] = {u'x', 0xD83D, 0xDE00, 0};  // x U+1F600
-  ExpectRows({
-      {u"ab   |   ab|a", FormatWide(u"%-5s|%5s|%.1s", u"ab", u"ab", u"ab")},
-      {u"(null)|(null)|(nu",
-       FormatWide(u"%s|%S|%.3s", static_cast<const char16_t*>(nullptr),
-                  static_cast<const char*>(nullptr), static_cast<const char16_t*>(nullptr))},
-      {u"Grüße|Grüße|Grüße", FormatWide(u"%S|%hs|%ls", "Grüße", "Grüße", u"Grüße")},
-      {u"Grü|  Grü", FormatWide(u"%.3S|%5.3S", "Grüße", "Grüße")},
-      {u"x|x\U0001F600", FormatWide(u"%.2S|%.3S", "x\xF0\x9F\x98\x80", "x\xF0\x9F\x98\x80")},
-      {std::u16string(pair) + u"|", FormatWide(u"%s|", pair)},
-      {u" x\U0001F600", FormatWide(u"%4s", pair)},  // width counts UTF-16 units
-      {u"W|n|ü|x|\uFFFD", FormatWide(u"%c|%C|%lc|%hc|%C", u'W', 'n', u'ü', 'x', 0xC3)},
-      {u"  a|b  |", FormatWide(u"%3c|%-3c|", u'a', u'b')},
-      {std::u16string(u"a\0b", 3), FormatWide(u"a%cb", 0)},
-      // Literals, and directives that are none.
-      {u"100%", FormatWide(u"%d%%", 100)},
-      {u"%q|%y 1", FormatWide(u"%q|%y %d", 1)},
-      {u"%-5k", FormatWide(u"%-5k")},
-      {u"abc%", FormatWide(u"abc%")},
-      {u"abc%-08.3", FormatWide(u"abc%-08.3")},
-      {u"plain text", FormatWide(u"plain text")},
-      {u"", FormatWide(u"")},
-  });
-}
-
-// A precision may bound an array without a terminator: nothing beyond it
-// is read (the sanitizer builds catch a read past the array).
-TEST(WideFormatTest, PrecisionBoundsUnterminatedArrays) {
-  const char narrow[] = {'a', 'b'};
-  const char16_t wide[] = {u'c', u'd'};
-  const char pair[] = {'x', '\xF0', '\x9F', '\x98', '\x80'};
-  EXPECT_EQ(FormatWide(u"%.2S|%.2s|%.3S", narrow, wide, pair), u"ab|cd|x\U0001F600");
-}
-
-TEST(WideFormatTest, AppendFormatKeepsWhatIsThere) {
-  std::u16string text = u"count=";
-  AppendFormat(text, u"%d, name=%s", 3, u"x");
-  AppendFormat(text, u";%I64u", uint64_t{1} << 40);
-  EXPECT_EQ(text, u"count=3, name=x;1099511627776");
-}
-
-TEST(WideFormatTest, LongOutputs) {
-  const std::u16string long_text(5000, u'z');
-  EXPECT_EQ(FormatWide(u"[%s]", long_text.c_str()), u"[" + long_text + u"]");
-  EXPECT_EQ(FormatWide(u"%300d", 1).size(), 300u);
-  const std::u16string max = FormatWide(u"%.300f", -1.7976931348623157e308);
-  EXPECT_EQ(max.size(), 1u + 309u + 1u + 300u);
-  EXPECT_EQ(max.substr(0, 6), u"-17976");
 }
 
 TEST(Utf8Test, RoundTrips) {
