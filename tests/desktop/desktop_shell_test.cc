@@ -54,10 +54,8 @@ TEST(DbusMenuLayoutTest, ItemsKeepTheirIdsAndChangesAreClassified) {
   menu.AppendItem(MF_STRING, 0x8012, u"Close");
   const std::vector<DbusMenuItem> before = DbusMenuItems(menu);
   ASSERT_EQ(before.size(), 4u);
-  EXPECT_EQ(before[1].id, 0x8019);
-  EXPECT_FALSE(before[1].enabled);
-  EXPECT_TRUE(before[2].separator);
-  EXPECT_EQ(before[2].id, kSeparatorIdBase);
+  EXPECT_EQ(std::tie(before[1].id, before[1].enabled, before[2].separator, before[2].id),
+            std::make_tuple(0x8019, false, true, kSeparatorIdBase));
 
   struct Case {
     const char* name;

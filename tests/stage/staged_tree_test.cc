@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <regex>
 #include <set>
@@ -164,11 +163,7 @@ TEST(StagedTree, PlugInsNeitherCarryNorCallThePlatformServices) {
   }
 }
 
-bool IsElf(const fs::path& path) {
-  char magic[4] = {};
-  std::ifstream(path, std::ios::binary).read(magic, sizeof(magic));
-  return std::memcmp(magic, "\177ELF", sizeof(magic)) == 0;
-}
+bool IsElf(const fs::path& path) { return ReadFile(path.string()).starts_with("\177ELF"); }
 
 // The tree must work wherever it is installed: a RUNPATH into the build tree
 // would load whatever lies there, and an absolute one ties the tree to one
