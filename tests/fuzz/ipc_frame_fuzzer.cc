@@ -5,11 +5,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 
+#include "fuzz_input.h"
 #include "modules/pipe_callback.h"
 #include "wardex/ipc.h"
 
@@ -29,9 +27,8 @@ std::string StartServer() {
   setenv("XDG_RUNTIME_DIR", mkdtemp(folder), 1);
   // Serves for the whole run; held by a static, so it is never taken for a leak.
   static wardex::IIpcServer* const server = CreateServerInstance();
-  if (server->StartListening(u"fuzz", wardex::PipeMessageCallback, dispatch.context()) !=
-      wardex::kIpcOk)
-    abort();
+  wardex::fuzz::Require(server->StartListening(u"fuzz", wardex::PipeMessageCallback,
+                                               dispatch.context()) == wardex::kIpcOk);
   return std::string(folder) + "/wardex/ipc/fuzz";
 }
 
@@ -43,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) abort();
+  wardex::fuzz::Require(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0);
   (void)!send(fd, data, size, MSG_NOSIGNAL);
   // End of input: a short frame is dropped at once instead of at its time-out.
   shutdown(fd, SHUT_WR);

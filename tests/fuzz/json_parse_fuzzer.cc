@@ -1,10 +1,6 @@
 // Feeds arbitrary text to the JSON reader with every flag combination. A
 // document that parses must write a text that reads back to the same text.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-
+#include "fuzz_input.h"
 #include "modules/json_reader.h"
 #include "modules/json_value.h"
 #include "osal/wide_format.h"
@@ -21,10 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   wardex::CJsonValue value;
   wardex::CJsonParseError error;
   if (!value.Parse(text, flags, &error)) {
-    if (error.message.IsEmpty() || error.offset > text.size() || error.line < 1 ||
-        error.column < 1) {
-      std::abort();
-    }
+    wardex::fuzz::Require(!error.message.IsEmpty() && error.offset <= text.size() &&
+                          error.line >= 1 && error.column >= 1);
     return 0;
   }
   std::u16string written;
@@ -33,9 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Written strings may hold raw control white space, which needs 0x40.
   wardex::CJsonValue again;
-  if (!again.Parse(written, wardex::kJsonReadControlWhiteSpace)) std::abort();
+  wardex::fuzz::Require(again.Parse(written, wardex::kJsonReadControlWhiteSpace));
   std::u16string rewritten;
   again.Write(rewritten, 0);
-  if (rewritten != written) std::abort();
+  wardex::fuzz::Require(rewritten == written);
   return 0;
 }

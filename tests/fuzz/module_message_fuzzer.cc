@@ -1,10 +1,6 @@
 // Feeds arbitrary text to ReadModuleMessage. Whatever it decodes must write a
 // reply that parses, and a message that reads back to the same message.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-
+#include "fuzz_input.h"
 #include "modules/json_reader.h"
 #include "modules/json_value.h"
 #include "modules/module_message.h"
@@ -18,14 +14,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)wardex::DescribeModuleMessage(message);
 
   wardex::CJsonValue reply;
-  if (!reply.Parse(wardex::WriteModuleReply(message), wardex::kModuleMessageReadFlags) ||
-      !reply.IsArray() || reply.Size() != 1) {
-    std::abort();
-  }
+  wardex::fuzz::Require(
+      reply.Parse(wardex::WriteModuleReply(message), wardex::kModuleMessageReadFlags) &&
+      reply.IsArray() && reply.Size() == 1);
 
   const KaOSAL::KaString written = wardex::WriteModuleMessage(message.kind, message);
   const wardex::ModuleMessage read_back = wardex::ReadModuleMessage(written);
-  if (read_back.kind != message.kind) std::abort();
-  if (wardex::WriteModuleMessage(read_back.kind, read_back) != written) std::abort();
+  wardex::fuzz::Require(read_back.kind == message.kind);
+  wardex::fuzz::Require(wardex::WriteModuleMessage(read_back.kind, read_back) == written);
   return 0;
 }

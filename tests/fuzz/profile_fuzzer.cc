@@ -2,12 +2,10 @@
 // parse, list and read without fault, and a written value must read back.
 #include <unistd.h>
 
-#include <cstdint>
-#include <cstdlib>
 #include <fstream>
-#include <string>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "osal/wide_format.h"
 #include "platform/profile.h"
 
@@ -45,13 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::u16string& key : Names(keys)) {
       uint32_t length = GetPrivateProfileString(section.c_str(), key.c_str(), u"", value.data(), 64,
                                                 file.c_str());
-      if (length > 63 || value[length] != 0) abort();
+      wardex::fuzz::Require(length <= 63 && value[length] == 0);
     }
   }
-  if (wardex::platform::WritePrivateProfileString(u"fuzz", u"key", u"written", file.c_str()) != 1) {
-    abort();
-  }
+  wardex::fuzz::Require(
+      wardex::platform::WritePrivateProfileString(u"fuzz", u"key", u"written", file.c_str()) == 1);
   uint32_t length = GetPrivateProfileString(u"FUZZ", u"KEY", u"", value.data(), 64, file.c_str());
-  if (std::u16string(value.data(), length) != u"written") abort();
+  wardex::fuzz::Require(std::u16string(value.data(), length) == u"written");
   return 0;
 }

@@ -2,10 +2,7 @@
 // chooses whether the input is a whole signed file (trailer parsing first) or
 // the signature itself, appended to fixed content with a matching trailer so
 // that every run reaches the CMS parser and the signer lookup.
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
+#include "fuzz_input.h"
 #include "platform/appended_signature.h"
 
 namespace {
