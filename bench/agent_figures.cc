@@ -145,8 +145,9 @@ bool MeasureOnce(wardex::IIpcClient* client, int round_trips, Figures* figures) 
                          &figures->kind6_median_us, &figures->kind6_p99_us)) {
     return false;
   }
+  // SIGTERM goes out as AskToClose returns.
+  if (!agent->AskToClose()) return false;
   const auto closing = Clock::now();
-  agent->Signal(SIGTERM);
   const bool closed = agent->Wait(milliseconds(10000)) == 0;
   figures->close_ms = std::chrono::duration<double, std::milli>(Clock::now() - closing).count();
   return closed;
