@@ -290,10 +290,6 @@ TEST(ShellOpenTest, StartsAProgramInTheFolderAndFailsForAMissingTarget) {
 // Linux beyond the neutral cases: what a started program gets from the agent
 // (signal mask and dispositions, hidden streams), the reaping of children,
 // and the opener for documents and links.
-std::string CurrentFolder() {
-  char folder[4096] = {};
-  return getcwd(folder, sizeof(folder)) != nullptr ? folder : "";
-}
 
 // Starts "/bin/sh" -c |script| and waits for its end; returns its exit code.
 uint32_t RunShell(const std::string& script, bool hidden = false) {
@@ -371,7 +367,7 @@ class ShellOpenerTest : public ::testing::Test {
 TEST_F(ShellOpenerTest, HandsDocumentsFoldersAndLinksToTheOpenerAndTellsItsRefusal) {
   const std::string doc = root_.path() + "/a doc.txt";
   ASSERT_TRUE(test::WriteFile(doc, "text"));
-  const std::string here = CurrentFolder();
+  const std::string here = fs::current_path().string();
   // target, folder, the opener's exit code, the open's error, what the opener got
   const std::tuple<std::string, std::string, const char*, uint32_t, std::string> kCases[] = {
       {doc, "", "0", 0, doc + "|" + here},

@@ -14,6 +14,7 @@
 #include "platform/menu.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
+#include "platform/ui_test_window.h"
 #include "support/test_env.h"
 
 namespace wardex::platform {
@@ -36,17 +37,6 @@ NOTIFYICONDATAW IconData(HWND hwnd, UINT id, UINT flags) {
   data.uCallbackMessage = 0x800A;
   return data;
 }
-
-// Records messages; quits its loop on the "TaskbarCreated" message.
-class ShellOwner : public Window {
- public:
-  std::vector<std::pair<UINT, LPARAM>> received;
-  LRESULT WindowProc(UINT message, WPARAM, LPARAM lparam) override {
-    received.emplace_back(message, lparam);
-    if (message == RegisterWindowMessage(u"TaskbarCreated")) PostQuitMessage(0);
-    return 0;
-  }
-};
 
 TEST(MenuTest, ItemsByPositionAndByCommand) {
   Menu menu;
@@ -141,7 +131,7 @@ class ShellBackendTest : public ::testing::Test {
 
 TEST_F(ShellBackendTest, HeadlessAcceptsEverythingAndLogsIt) {
   MessageLoop loop;
-  ShellOwner owner;
+  RecordingWindow owner;
   ASSERT_NE(owner.Register(), nullptr);
   // Desktop asked for, but no session bus answers.
   setenv("WARDEX_SHELL", "desktop", 1);
