@@ -12,6 +12,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "osal/last_error.h"
 #include "osal/thread_slots.h"
@@ -84,22 +85,18 @@ int64_t MillisecondsSince(Clock::time_point start) {
 
 TEST(WorkerThreadTest, ConstructionChecksItsArguments) {
   Job job;
-  struct Case {
-    const char* what;
-    CWorkerThread::Procedure procedure;
-    CWorkerThread::ExceptionFilter filter;
-    const char* name;
-  };
-  const Case kCases[] = {
-      {"empty name", &SleepAndReturn, &RecordingFilter, ""},
-      {"null name", &SleepAndReturn, &RecordingFilter, nullptr},
-      {"null procedure", nullptr, &RecordingFilter, "worker"},
-      {"null filter", &SleepAndReturn, nullptr, "worker"},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.what);
+  const std::tuple<const char*, CWorkerThread::Procedure, CWorkerThread::ExceptionFilter,
+                   const char*>
+      kCases[] = {
+          {"empty name", &SleepAndReturn, &RecordingFilter, ""},
+          {"null name", &SleepAndReturn, &RecordingFilter, nullptr},
+          {"null procedure", nullptr, &RecordingFilter, "worker"},
+          {"null filter", &SleepAndReturn, nullptr, "worker"},
+      };
+  for (const auto& [what, procedure, filter, name] : kCases) {
+    SCOPED_TRACE(what);
     try {
-      CWorkerThread worker(c.procedure, &job, c.filter, c.name);
+      CWorkerThread worker(procedure, &job, filter, name);
       ADD_FAILURE() << "constructed";
     } catch (const platform::StructuredException& exception) {
       EXPECT_EQ(exception.code(), platform::kExceptionInvalidParameter);
