@@ -95,10 +95,6 @@ uint32_t RecordAndReturn(void* parameter) {
   return probe->result;
 }
 
-int64_t MillisecondsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 TEST(ThreadTest, RunsOnlyAfterResumeAndReportsItsResult) {
   Probe abandoned;  // a suspended thread whose handle goes never runs
   ASSERT_NE(ThreadHandle::CreateSuspended(&RecordAndReturn, &abandoned), nullptr);
@@ -154,7 +150,7 @@ TEST(ThreadTest, PriorityIsRelativeToTheProcesssOwnAndWaitTimesOutWhileItRuns) {
   ASSERT_TRUE(thread->Resume());
   const auto start = Clock::now();
   EXPECT_EQ(thread->Wait(100), WaitResult::kTimeout);
-  EXPECT_GE(MillisecondsSince(start), 100);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
   EXPECT_EQ(thread->ExitCode(), kStillActive);
   probe.hold = false;
   EXPECT_EQ(thread->Wait(kInfinite), WaitResult::kSignaled);
