@@ -86,10 +86,6 @@ SntpResponder::Reply SntpResponder::Answering(uint32_t seconds, uint32_t fractio
       [=](const Bytes& request) { return GoodAnswer(request, seconds, fraction, leap_indicator); };
 }
 
-SntpResponder::Reply SntpResponder::Silent() {
-  return [](const Bytes&) { return Bytes(); };
-}
-
 SntpResponder::Bytes SntpResponder::last_request() const {
   std::lock_guard lock(mutex_);
   return last_request_;
@@ -112,7 +108,7 @@ void SntpResponder::Serve() {
       last_request_ = request;
     }
     ++requests_;
-    const Bytes answer = reply_(request);
+    const Bytes answer = reply_ ? reply_(request) : Bytes();
     if (answer.empty()) continue;
     sendto(fd, reinterpret_cast<const char*>(answer.data()), static_cast<int>(answer.size()), 0,
            reinterpret_cast<const sockaddr*>(&peer), peer_length);

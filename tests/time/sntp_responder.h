@@ -15,7 +15,7 @@ namespace wardex::test {
 class SntpResponder {
  public:
   using Bytes = std::vector<uint8_t>;
-  // Makes the reply to one request; an empty reply is silence.
+  // Makes the reply to one request; an empty reply, or none, is silence.
   using Reply = std::function<Bytes(const Bytes& request)>;
 
   explicit SntpResponder(Reply reply);
@@ -29,7 +29,7 @@ class SntpResponder {
   static Bytes GoodAnswer(const Bytes& request, uint32_t seconds, uint32_t fraction = 0,
                           int leap_indicator = 0);
   static Reply Answering(uint32_t seconds, uint32_t fraction = 0, int leap_indicator = 0);
-  static Reply Silent();
+  static Reply Silent() { return nullptr; }
 
   uint16_t port() const { return port_; }
   int requests() const { return requests_.load(); }
