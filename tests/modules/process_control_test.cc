@@ -139,12 +139,13 @@ TEST_F(ProcessControlTest, WithoutExitWaitReturnsOnceTheProgramRuns) {
 TEST_F(ProcessControlTest, EndsTheProgramWhenTheWaitElapsesOrIsCancelled) {
   for (const bool cancel_it : {false, true}) {
     std::atomic<uint8_t> cancel{0};
+    // Before the canceller starts, whose 200 ms may begin at once.
+    const auto start = Clock::now();
     std::thread canceller([&] {
       if (!cancel_it) return;
       std::this_thread::sleep_for(milliseconds(200));
       cancel = 1;
     });
-    const auto start = Clock::now();
     const uint32_t wait_ms = cancel_it ? 20000 : 300;
     EXPECT_EQ(Run(u"sleep 30000", wait_ms, &cancel), KaOSAL::kErrorServiceProcessAborted);
     const int64_t elapsed = ElapsedMs(start);
