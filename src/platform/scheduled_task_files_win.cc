@@ -142,6 +142,20 @@ TASK_TRIGGER SystemTrigger(const TaskTrigger& trigger) {
   return system;
 }
 
+// The Schedule service reads a work item's file when it changes, and a save
+// or a delete fails with a sharing violation while it does: for a moment, so
+// such a step is tried again, for a second at most.
+template <typename FileStep>
+HRESULT OnceTheServiceLetsGo(FileStep step) {
+  HRESULT result = step();
+  for (int retry = 0; retry < 20 && result == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION);
+       ++retry) {
+    Sleep(50);
+    result = step();
+  }
+  return result;
+}
+
 // Saves |definition| as the new work item |name| (none of that name exists).
 HRESULT SaveWorkItem(ITaskScheduler* scheduler, const KaString& name,
                      const TaskDefinition& definition) {
@@ -168,7 +182,7 @@ HRESULT SaveWorkItem(ITaskScheduler* scheduler, const KaString& name,
   if (FAILED(result = trigger->SetTrigger(&system))) return result;
   ComPtr<IPersistFile> file;
   if (FAILED(result = task->QueryInterface(IID_IPersistFile, file.out_void()))) return result;
-  return file->Save(nullptr, TRUE);
+  return OnceTheServiceLetsGo([&file] { return file->Save(nullptr, TRUE); });
 }
 
 // HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER (their names are our registry's).
@@ -267,7 +281,7 @@ uint32_t WriteTaskFiles(const KaString& name, const TaskDefinition& definition, 
   // A task of that name is replaced (the scheduler would keep both).
   ComPtr<IUnknown> existing;
   if (SUCCEEDED(scheduler->Activate(Wide(name), IID_ITask, existing.out())) &&
-      FAILED(result = scheduler->Delete(Wide(name)))) {
+      FAILED(result = OnceTheServiceLetsGo([&] { return scheduler->Delete(Wide(name)); }))) {
     return Win32Code(result);
   }
   result = SaveWorkItem(scheduler.operator->(), name, definition);
@@ -283,7 +297,9 @@ uint32_t RemoveTaskFiles(const KaString& name, TaskScope scope) {
   ComPtr<ITaskScheduler> scheduler;
   if (!com.usable()) return run_value == ERROR_FILE_NOT_FOUND ? Win32Code(com.result()) : run_value;
   HRESULT result = OpenScheduler(scheduler);
-  if (SUCCEEDED(result)) result = scheduler->Delete(Wide(name));
+  if (SUCCEEDED(result)) {
+    result = OnceTheServiceLetsGo([&] { return scheduler->Delete(Wide(name)); });
+  }
   const uint32_t work_item = Win32Code(result);
   // Either gone is success; a failure counts when the other had nothing.
   if (run_value == 0 || work_item == 0) return 0;

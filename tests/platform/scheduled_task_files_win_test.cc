@@ -153,7 +153,20 @@ TEST(ScheduledTaskFilesWinTest, WorkItemsHoldTheDefinitionAndAreReplacedAndRemov
                 std::make_tuple(1u << 16, 0xFFF));
     }
   }
+  // As the Schedule service does a moment after a change: the file is read
+  // with no sharing; the removal waits for it.
+  wchar_t windows[MAX_PATH] = {};
+  ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+  const std::wstring job = std::wstring(windows) + L"\\Tasks\\" + kWideName + L".job";
+  const HANDLE reader =
+      CreateFileW(job.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  std::thread read_done([reader] {
+    std::this_thread::sleep_for(300ms);
+    CloseHandle(reader);
+  });
   EXPECT_EQ(RemoveTaskFiles(kName, TaskScope::kUser), 0u);
+  read_done.join();
   EXPECT_FALSE(TaskExists(kName, TaskScope::kUser));
   EXPECT_EQ(RemoveTaskFiles(kName, TaskScope::kUser), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
 }
