@@ -129,7 +129,8 @@ TEST_F(ProcessControlTest, QuotesThePathPassesArgumentsAndStartsInItsFolderIfItE
 TEST_F(ProcessControlTest, WithoutExitWaitReturnsOnceTheProgramRuns) {
   const auto start = Clock::now();
   EXPECT_EQ(Run(u"sleep 30000", 0), 0u);
-  EXPECT_LT(ElapsedMs(start), 1000);
+  // Far below the program's 30 s; a start under Wine on a busy machine took 1.4 s.
+  EXPECT_LT(ElapsedMs(start), 10000);
   uint32_t id = 0;
   EXPECT_TRUE(Running(&id));
   EXPECT_NE(id, 0u);
@@ -153,7 +154,7 @@ TEST_F(ProcessControlTest, EndsTheProgramWhenTheWaitElapsesOrIsCancelled) {
     // The wait counts whole milliseconds of the tick count, so it may end up to
     // one millisecond before a finer clock says the time is up.
     EXPECT_GE(elapsed, (cancel_it ? 200 : 300) - 1);
-    EXPECT_LT(elapsed, 3000);
+    EXPECT_LT(elapsed, 10000);
     // Ended, and never retried through the shell.
     EXPECT_TRUE(test::WaitFor([&] { return !Running(); })) << "still runs";
   }
