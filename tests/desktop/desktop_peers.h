@@ -86,7 +86,6 @@ class TestNotificationServer : public BusPeer {
  private:
   static int OnNotify(sd_bus_message* m, void* userdata, sd_bus_error* error);
   static int OnGetCapabilities(sd_bus_message* m, void* userdata, sd_bus_error* error);
-  static int OnCloseNotification(sd_bus_message* m, void* userdata, sd_bus_error* error);
   static int OnGetServerInformation(sd_bus_message* m, void* userdata, sd_bus_error* error);
   static const sd_bus_vtable kVtable[];
 
@@ -121,8 +120,8 @@ class TestTrayHost : public BusPeer {
     bool opaque = false;  // a pixel has alpha 255
   };
 
-  // A string property of the item; "" and |error| set on failure.
-  std::string ItemString(const std::string& property, std::string* error = nullptr);
+  // A string property of the item; "" on failure.
+  std::string ItemString(const std::string& property);
   std::string ToolTipTitle();
   std::vector<Pixmap> IconPixmaps();
   bool GetLayout(Layout* layout, std::string* error = nullptr);
