@@ -284,20 +284,15 @@ TEST_F(IpcLibraryTest, ManyClientsAtOnceGetTheirOwnReplies) {
   std::vector<std::thread> threads;
   for (int c = 0; c < clients; ++c) {
     threads.emplace_back([&, c] {
-      IIpcClient* client = CreateClientInstance();
-      client->SetChannel(ServerChannel());
-      std::vector<char16_t> reply(512);
       for (int i = 0; i < messages; ++i) {
         const std::string message = std::to_string(c) + "/" + std::to_string(i);
-        uint32_t size = 1024;
-        if (client->SendMessage(u"", message.data(), static_cast<uint32_t>(message.size()),
-                                reply.data(), &size, 10000) != kIpcOk) {
+        const Exchange got = Send(message, 10000);
+        if (got.result != kIpcOk) {
           ++failures;
-        } else if (Narrow(reply.data(), size) != "echo:" + message) {
+        } else if (got.reply != "echo:" + message) {
           ++mismatches;
         }
       }
-      DestroyClientInstance(client);
     });
   }
   for (std::thread& t : threads) t.join();

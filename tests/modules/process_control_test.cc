@@ -16,8 +16,8 @@
 #include <unistd.h>
 #endif
 
+#include "modules/module_test_env.h"
 #include "osal/last_error.h"
-#include "osal/wide_format.h"
 #include "platform/child_process_probe.h"
 #include "platform/process.h"
 #include "platform/system_paths.h"
@@ -44,15 +44,8 @@ constexpr SystemExpectations kSystem{".exe", 7, 0};
 constexpr SystemExpectations kSystem{"", 128 + SIGTERM, 128 + SIGKILL};
 #endif
 
-KaOSAL::KaString Wide(const std::string& text) {
-  return KaOSAL::KaString(text.c_str(), KaOSAL::KA_CP_UTF8);
-}
-
-std::u16string Wide16(const std::string& text) { return KaOSAL::FromUtf8(text); }
-
-std::string Narrow(const KaOSAL::KaString& text) {
-  return KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength()));
-}
+using test::Narrow;
+using test::Wide;
 
 std::string Upper(std::string text) {
   for (char& ch : text) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
@@ -82,7 +75,7 @@ class ProcessControlTest : public ::testing::Test {
 
   uint32_t Run(const char16_t* arguments, uint32_t exit_wait_ms,
                const std::atomic<uint8_t>* cancel = nullptr, uint8_t hidden = 0) {
-    return RunProgram(Wide16(path_).c_str(), arguments, 1000, hidden, exit_wait_ms, cancel);
+    return RunProgram(Wide(path_).c_str(), arguments, 1000, hidden, exit_wait_ms, cancel);
   }
   // Starts the probe at |path| directly with |arguments|.
   static std::unique_ptr<platform::ChildProcess> Start(const std::string& path,
@@ -275,17 +268,15 @@ class ShellFallbackTest : public ProcessControlTest {
     ProcessControlTest::SetUp();
     ASSERT_TRUE(test::WriteScript(root_.path() + "/bin/xdg-open",
                                   "printf %s \"$*\" > '" + root_.path() + "/opened'"));
-    saved_path_ = getenv("PATH");
-    setenv("PATH", (root_.path() + "/bin:" + saved_path_).c_str(), 1);
+    path_variable_.Set("PATH", root_.path() + "/bin:" + getenv("PATH"));
   }
   void TearDown() override {
-    setenv("PATH", saved_path_.c_str(), 1);
     ProcessControlTest::TearDown();
     EXPECT_TRUE(test::WaitFor([] { return test::ZombieChildren().empty(); }));
   }
   std::string Opened() const { return test::ReadFile(root_.path() + "/opened"); }
 
-  std::string saved_path_;
+  test::ScopedEnv path_variable_;
 };
 
 TEST_F(ShellFallbackTest, WhatCannotBeStartedIsOpenedThroughTheShellOnce) {
@@ -294,12 +285,12 @@ TEST_F(ShellFallbackTest, WhatCannotBeStartedIsOpenedThroughTheShellOnce) {
   EXPECT_EQ(Opened(), "") << "a missing program is not opened";
   const std::string document = folder_ + "/read me.txt";
   ASSERT_TRUE(test::WriteFile(document, "text"));
-  EXPECT_EQ(RunProgram(Wide16(document).c_str(), nullptr, 1000, 0, 5000, nullptr), 0u);
+  EXPECT_EQ(RunProgram(Wide(document).c_str(), nullptr, 1000, 0, 5000, nullptr), 0u);
   EXPECT_EQ(Opened(), document);
 
   // With arguments the shell is given a command line that names no file.
   unlink((root_.path() + "/opened").c_str());
-  EXPECT_EQ(RunProgram(Wide16(document).c_str(), u"arg", 1000, 0, 0, nullptr),
+  EXPECT_EQ(RunProgram(Wide(document).c_str(), u"arg", 1000, 0, 0, nullptr),
             KaOSAL::kErrorAccessDenied);
   EXPECT_EQ(Opened(), "");
 }
