@@ -73,18 +73,6 @@ TEST(ModuleLoader, LibraryWithoutFactoryStaysLoadedWithoutInstance) {
   EXPECT_EQ(loader.library(), nullptr);
 }
 
-TEST(ModuleLoader, NullInstanceIsLoggedAndLeavesTheModuleAbsent) {
-  ModuleTestEnv env;
-  env.env().Set("WARDEX_TEST_MODULE_KIND", "null");
-  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/Null.so");
-  ModuleLoader loader;
-  EXPECT_EQ(loader.Load(test::Wide(path)), nullptr);
-  EXPECT_EQ(Texts(env).size(), 4u);
-  loader.Unload();
-  EXPECT_EQ(env.Journal(),
-            (std::vector<std::string>{"create-null " + path}));  // no destroy of nothing
-}
-
 TEST(ModuleLoader, UnloadThenLoadMakesANewInstance) {
   ModuleTestEnv env;
   const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/Again.so");

@@ -13,6 +13,8 @@ size_t SignatureStart(const std::string& bytes) { return platform::StripSignatur
 
 }  // namespace
 
+// A changed trailer byte is the appended signature test's case (every byte
+// of the signature and its trailer flipped).
 std::vector<Tampering> SignatureFormatTamperings() {
   return {
       {"last content byte changed", nullptr,
@@ -21,10 +23,6 @@ std::vector<Tampering> SignatureFormatTamperings() {
        [](std::string& b) { b.insert(SignatureStart(b), 1, '\0'); }},
       {"trailer without signature", nullptr,
        [](std::string& b) { b.erase(SignatureStart(b), b.size() - SignatureStart(b) - 32); }},
-      {"garbage trailer", nullptr,
-       [](std::string& b) { b.replace(b.size() - 32, 32, std::string(32, '\x5A')); }},
-      {"signature length larger than the file", nullptr,
-       [](std::string& b) { b[b.size() - 32] = '\x7F'; }},
       {"signature length one too small", nullptr,
        [](std::string& b) { b[b.size() - 29] = static_cast<char>(b[b.size() - 29] - 1); }},
   };
