@@ -2,6 +2,7 @@
 // agent then reads.
 
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -26,12 +27,8 @@ const std::string kKey = "'HKLM\\SOFTWARE\\Corvane\\Brisko'";
 
 TEST(WardexReg, RepairsTheProductKeyAsTheAgentReadsIt) {
   test::ScopedTestRoot root;
-  struct Step {
-    std::string args;
-    int exit_code;
-    std::string expected;  // a part of the output
-  };
-  const Step steps[] = {
+  // arguments, exit code, a part of the output
+  const std::tuple<std::string, int, std::string> steps[] = {
       {"set " + kKey + " /v Tray_StartCount /t REG_DWORD /d 5", 0,
        "The operation completed successfully."},
       {"set " + kKey + " /v LAST_NEWSFEED_CHECK /t REG_BINARY /d @1700000000", 0, "completed"},
@@ -65,11 +62,10 @@ TEST(WardexReg, RepairsTheProductKeyAsTheAgentReadsIt) {
       {"query " + kKey + " /x", 2, "Invalid option: /x"},
       {"--help", 0, "wardex-reg export KEY FILE"},
   };
-  for (const Step& step : steps) {
-    Result result = RunTool(step.args);
-    EXPECT_EQ(result.exit_code, step.exit_code) << step.args << "\n" << result.output;
-    EXPECT_NE(result.output.find(step.expected), std::string::npos) << step.args << "\n"
-                                                                    << result.output;
+  for (const auto& [args, exit_code, expected] : steps) {
+    Result result = RunTool(args);
+    EXPECT_EQ(result.exit_code, exit_code) << args << "\n" << result.output;
+    EXPECT_NE(result.output.find(expected), std::string::npos) << args << "\n" << result.output;
   }
   // The agent's own reader sees what was set, in its native view.
   CRegistry key(false);
