@@ -10,9 +10,7 @@
 #endif
 
 #include <atomic>
-#include <cstdio>
 #include <stdexcept>
-#include <string>
 #include <thread>
 #include <tuple>
 #include <vector>

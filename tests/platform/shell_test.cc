@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "osal/last_error.h"
 #include "platform/headless_shell.h"
