@@ -150,9 +150,7 @@ TEST(SehGuardTest, TheInnermostGuardDecidesAndPassesOnWhatItDeclines) {
         test::DereferenceNull();
       },
       outer.AsFunction()));
-  EXPECT_TRUE(ran);
-  EXPECT_EQ(inner.calls, 0);
-  EXPECT_EQ(outer.calls, 1);
+  EXPECT_EQ(std::tie(ran, inner.calls, outer.calls), std::make_tuple(true, 0, 1));
 }
 
 TEST(SehGuardTest, GuardsOnManyThreadsCatchTheirOwnFaults) {
