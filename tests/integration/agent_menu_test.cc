@@ -21,39 +21,27 @@ constexpr milliseconds kEventWait{10000};
 
 using AgentMenuTest = AgentTreeTest;
 
-TEST_F(AgentMenuTest, RefreshShowsTheLastNotificationEvent) {
-  tree_->AddFrameModules();
-  auto agent = tree_->StartAndWait();
-  ASSERT_TRUE(agent);
-
-  // Before the event is set the entry is grey: the Turbo texts' first case.
-  auto event = platform::NamedEvent::Create(kLastNotificationEventName, false);
-  ASSERT_TRUE(event);
-  ASSERT_TRUE(event->Set());
-  std::string menu = tree_->OpenMenu("lbuttondblclk");
-  EXPECT_NE(menu.find("0x8019\"Last notification\"|"), std::string::npos) << menu;
-
-  ASSERT_TRUE(event->Reset());
-  menu = tree_->OpenMenu("balloonclick");
-  EXPECT_NE(menu.find("0x8019g\"Last notification\"|"), std::string::npos) << menu;
-}
-
-TEST_F(AgentMenuTest, TurboTextsFindTheTurboEntryWhenOtherEntriesAreGone) {
+// The refresh before the menu opens sets the entries by position, also when
+// other entries are gone; the last notification's entry follows its event.
+TEST_F(AgentMenuTest, RefreshFindsTheEntriesWhenOthersAreGoneAndReadsTheLastNotification) {
   struct Case {
     bool wardex;
     bool snapcheck;
     const char* turbo;
+    bool notified;        // the event is set after the start
     const char* entries;  // around the Turbo entry, after the refresh
   };
   constexpr char kSwitchOn[] = "flags=32\nswitch_state=1\n";
   const Case cases[] = {
       // Without SnapCheck, position 3 is the settings entry.
-      {true, false, kSwitchOn,
+      {true, false, kSwitchOn, false,
        "0x8019g\"Last notification\"|0x8018\"Turbo off\"|0x8015\"Settings\"|-|"},
       // Without Wardex, position 3 is the separator.
-      {false, true, kSwitchOn, "0x8017\"Quick check\"|0x8018\"Turbo off\"|-|0x8016\"Info\"|"},
+      {false, true, kSwitchOn, false,
+       "0x8017\"Quick check\"|0x8018\"Turbo off\"|-|0x8016\"Info\"|"},
       // A Turbo module that is no switch leaves the entry as it is.
-      {true, true, "flags=0\nswitch_state=1\n", "|0x8018\"Turbo on\"|"},
+      {true, true, "flags=0\nswitch_state=1\n", true,
+       "|0x8019\"Last notification\"|0x8018\"Turbo on\"|"},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.entries);
@@ -63,8 +51,12 @@ TEST_F(AgentMenuTest, TurboTextsFindTheTurboEntryWhenOtherEntriesAreGone) {
     if (test.snapcheck)
       tree_->AddModule("SnapCheckModule", "kind=snapcheck\nmenu_text=Quick check\n");
     tree_->AddModule("TurboModule", test.turbo);
+    // The event is there in each case: its state alone greys the entry.
+    auto event = platform::NamedEvent::Create(kLastNotificationEventName, false);
+    ASSERT_TRUE(event);
     auto agent = tree_->StartAndWait();
     ASSERT_TRUE(agent);
+    ASSERT_TRUE(!test.notified || event->Set());
     const std::string menu = tree_->OpenMenu();
     EXPECT_NE(menu.find(test.entries), std::string::npos) << menu;
   }
