@@ -10,7 +10,6 @@
 //   anything else  records its working folder and its arguments, one a line
 //                  in brackets, in the file "started" there
 // For the named-object tests (exit code 0 when all went as said, else 1):
-//   exists NAME        the semaphore exists
 //   hold NAME          creates the semaphore and holds it until killed
 //   set NAME [MS]      opens the event and sets it, after MS milliseconds
 //   create-set NAME    creates the event anew and sets it
@@ -63,7 +62,6 @@ using wardex::platform::NamedSemaphore;
 
 // The named-object commands; 2 for none of them.
 int NamedObjects(const std::string& command, const KaOSAL::KaString& name, const char* argument) {
-  if (command == "exists") return NamedSemaphore::Exists(name) ? 0 : 1;
   if (command == "hold") {
     const auto held = NamedSemaphore::Create(name);
     if (!held || held->already_existed()) return 1;
