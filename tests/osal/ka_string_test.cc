@@ -308,6 +308,13 @@ TEST(KaStringTest, ChangesOnOwnAndSharedBuffers) {
       {[](KaString& s) { return s.GetBufferSetLength(3)[0] = u'Y', 0; }, u"Hello", 0, u"Yel"},
       {[](KaString& s) { return s.LockBuffer()[0] = u'Y', 0; }, u"ab", 0, u"Yb"},
       {[](KaString& s) { return s.ReleaseBuffer(2), 0; }, u"Hello", 0, u"He"},
+      // Error texts and resources: an unknown code keeps the text, an unknown resource empties it.
+      {[](KaString& s) { return int{s.FormatErrorCode(2)}; }, u"ab", 1,
+       u"The system cannot find the file specified.\r\n"},
+      {[](KaString& s) { return int{s.FormatErrorCode(0x1234567)}; }, u"ab", 0, u"ab"},
+      {[](KaString& s) { return int{s.LoadString(kIdsMenuExit)}; }, u"ab", 1,
+       u"Close Corvane Tray"},
+      {[](KaString& s) { return int{s.LoadString(0xFFFF)}; }, u"ab", 0, u""},
       // Formatting fills the string's own buffer whatever the length.
       {[](KaString& s) { return s.Format(u"%d", 7), 0; }, u"Hello", 0, u"7"},
       {[](KaString& s) { return s.Format(u""), 0; }, u"old", 0, u""},
@@ -421,19 +428,6 @@ TEST(KaStringTest, FormatMessageWithoutTextThrows) {
   EXPECT_THROW(s.FormatMessage(static_cast<const char16_t*>(nullptr)), std::bad_alloc);
   EXPECT_THROW(s.FormatMessage(0xFFFFu), std::bad_alloc);  // no such resource
   EXPECT_EQ(Text(s), u"before");
-}
-
-TEST(KaStringTest, ErrorTextsAndResources) {
-  KaString s(u"before");
-  ASSERT_TRUE(s.FormatErrorCode(2));
-  EXPECT_EQ(Text(s), u"The system cannot find the file specified.\r\n");
-  s = u"kept";
-  EXPECT_FALSE(s.FormatErrorCode(0x1234567));
-  EXPECT_EQ(Text(s), u"kept");
-  EXPECT_TRUE(s.LoadString(kIdsMenuExit));
-  EXPECT_EQ(Text(s), u"Close Corvane Tray");
-  EXPECT_FALSE(s.LoadString(0xFFFF));
-  EXPECT_TRUE(s.IsEmpty());
 }
 
 // Strings made on one thread and freed on another, in every pool and on the
