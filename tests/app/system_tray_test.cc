@@ -8,6 +8,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/ui_test_window.h"
@@ -66,12 +67,10 @@ TEST_F(SystemTrayTest, CreateAddsTheIconWithItsTextsCutToTheShellsLengths) {
   icon_ = LoadIconImage(IDI_TRAYICON);
   ASSERT_TRUE(tray.Create(nullptr, kCallback, Repeat(u't', 200).c_str(), icon_, kIconId, false));
   const NOTIFYICONDATAW add = CallsOf(NIM_ADD).at(0).data;
-  EXPECT_EQ(add.hWnd, tray.hwnd());
-  EXPECT_EQ(add.uID, kIconId);
-  EXPECT_EQ(add.uCallbackMessage, kCallback);
-  EXPECT_EQ(add.hIcon, icon_);
+  EXPECT_EQ(std::tie(add.hWnd, add.uID, add.uCallbackMessage, add.hIcon, add.uFlags),
+            std::make_tuple(tray.hwnd(), kIconId, kCallback, icon_,
+                            UINT{NIF_MESSAGE | NIF_ICON | NIF_TIP}));
   EXPECT_EQ(std::u16string(add.szTip), Repeat(u't', 127));
-  EXPECT_EQ(add.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP);
 
   for (const auto& [text_length, title_length] :
        {std::pair{0, 0}, {255, 63}, {256, 64}, {300, 100}}) {

@@ -304,22 +304,26 @@ std::string TestTrayHost::ToolTipTitle() {
   return text;
 }
 
-std::vector<TestTrayHost::Pixmap> TestTrayHost::IconPixmaps() {
-  std::vector<Pixmap> pixmaps;
+std::vector<std::string> TestTrayHost::IconPixmaps() {
+  std::vector<std::string> pixmaps;
   sd_bus_message* reply = nullptr;
   if (sd_bus_get_property(bus_, item_.c_str(), "/StatusNotifierItem", kItemInterface, "IconPixmap",
                           nullptr, &reply, "a(iiay)") >= 0 &&
       sd_bus_message_enter_container(reply, 'a', "(iiay)") > 0) {
     while (sd_bus_message_enter_container(reply, 'r', "iiay") > 0) {
-      Pixmap pixmap;
+      int32_t width = 0;
+      int32_t height = 0;
       const uint8_t* data = nullptr;
-      if (sd_bus_message_read(reply, "ii", &pixmap.width, &pixmap.height) < 0 ||
-          sd_bus_message_read_array(reply, 'y', reinterpret_cast<const void**>(&data),
-                                    &pixmap.bytes) < 0) {
+      size_t bytes = 0;
+      if (sd_bus_message_read(reply, "ii", &width, &height) < 0 ||
+          sd_bus_message_read_array(reply, 'y', reinterpret_cast<const void**>(&data), &bytes) < 0)
         break;
-      }
-      for (size_t i = 0; i + 3 < pixmap.bytes; i += 4) pixmap.opaque |= data[i] == 255;
-      pixmaps.push_back(pixmap);
+      bool opaque = false;
+      for (size_t i = 0; i + 3 < bytes; i += 4) opaque |= data[i] == 255;
+      std::string pixmap = std::to_string(width) + "x" + std::to_string(height);
+      if (bytes != static_cast<size_t>(width) * height * 4)
+        pixmap += " " + std::to_string(bytes) + " bytes";
+      pixmaps.push_back(pixmap + (opaque ? "" : " clear"));
       sd_bus_message_exit_container(reply);
     }
   }

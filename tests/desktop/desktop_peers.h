@@ -113,17 +113,12 @@ class TestTrayHost : public BusPeer {
     std::map<std::string, std::string> root;
     std::vector<MenuItem> items;
   };
-  struct Pixmap {
-    int32_t width = 0;
-    int32_t height = 0;
-    size_t bytes = 0;
-    bool opaque = false;  // a pixel has alpha 255
-  };
-
   // A string property of the item; "" on failure.
   std::string ItemString(const std::string& property);
   std::string ToolTipTitle();
-  std::vector<Pixmap> IconPixmaps();
+  // The item's pixmaps as "WxH", with " N bytes" where the data is not W x H
+  // ARGB pixels and " clear" where no pixel is opaque.
+  std::vector<std::string> IconPixmaps();
   bool GetLayout(Layout* layout, std::string* error = nullptr);
   // AboutToShow(id): false with |error| for a D-Bus error.
   bool AboutToShow(int32_t id, bool* changed, std::string* error = nullptr);
