@@ -2,7 +2,8 @@
 
 #include <cstdarg>
 #include <cstdlib>
-#include <thread>
+
+#include "platform/child_process_probe.h"  // WaitFor
 
 namespace wardex::test {
 
@@ -97,13 +98,12 @@ void BusPeer::Pump() {
 
 bool PumpUntil(std::initializer_list<BusPeer*> peers, const std::function<bool()>& done,
                std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    for (BusPeer* peer : peers) peer->Pump();
-    if (done()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  return WaitFor(
+      [&] {
+        for (BusPeer* peer : peers) peer->Pump();
+        return done();
+      },
+      timeout);
 }
 
 // --- Watcher ----------------------------------------------------------------
