@@ -22,10 +22,10 @@ using BenchComunicator = wardex::test::TrustingTestCa<CVeHTTPComunicator>;
 HttpsTestServer& Server() {
   static HttpsTestServer* server = [] {
     auto* s = new HttpsTestServer();
-    s->server().Get("/small", [](const httplib::Request&, httplib::Response& response) {
+    s->Get("/small", [](const httplib::Request&, httplib::Response& response) {
       response.set_content(std::string(200, 's'), "text/plain");
     });
-    s->server().Post("/upload", [](const httplib::Request& request, httplib::Response& response) {
+    s->Post("/upload", [](const httplib::Request& request, httplib::Response& response) {
       response.set_content(std::to_string(request.body.size()), "text/plain");
     });
     s->Start();

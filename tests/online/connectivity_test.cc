@@ -76,27 +76,23 @@ class ConnectivityTest : public ::testing::Test {
 TEST_F(ConnectivityTest, NetworkManagerDecidesWhereItKnows) {
   FakeNetworkManager manager(bus_.address());
   ASSERT_TRUE(manager.ok());
-  struct Case {
-    uint32_t connectivity;
-    bool route;
-    InternetState expected;
-  };
-  const Case kCases[] = {
+  // NetworkManager's Connectivity, whether a default route exists, the state.
+  const std::tuple<uint32_t, bool, InternetState> kCases[] = {
       {4, true, InternetState::kConnected},     {4, false, InternetState::kConnected},
       {3, true, InternetState::kNotConnected},  {2, true, InternetState::kNotConnected},
       {1, true, InternetState::kNotConnected},  {0, true, InternetState::kConnected},
       {0, false, InternetState::kNotConnected}, {7, true, InternetState::kNotConnected},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(testing::Message() << c.connectivity << " route " << c.route);
-    manager.connectivity = c.connectivity;
-    ASSERT_EQ(std::system(c.route ? "ip route replace default dev lo"
-                                  : "ip route del default dev lo 2>/dev/null; true"),
+  for (const auto& [connectivity, route, expected] : kCases) {
+    SCOPED_TRACE(testing::Message() << connectivity << " route " << route);
+    manager.connectivity = connectivity;
+    ASSERT_EQ(std::system(route ? "ip route replace default dev lo"
+                                : "ip route del default dev lo 2>/dev/null; true"),
               0);
     KaOSAL::SetLastError(0);
-    EXPECT_EQ(platform::GetInternetState(), c.expected);
+    EXPECT_EQ(platform::GetInternetState(), expected);
     EXPECT_EQ(KaOSAL::GetLastError(),
-              c.expected == InternetState::kConnected ? 0u : platform::kInternetDisconnected);
+              expected == InternetState::kConnected ? 0u : platform::kInternetDisconnected);
   }
 }
 

@@ -285,6 +285,7 @@ bool HttpsTestServer::Answer(const Send& send, httplib::Request& request) {
     std::lock_guard<std::mutex> lock(mutex_);
     client_ports_.insert(request.remote_port);
     ++requests_;
+    last_request_ = request;
   }
   httplib::Response response;
   bool routed = false;
@@ -297,48 +298,40 @@ bool HttpsTestServer::Answer(const Send& send, httplib::Request& request) {
   std::string head = "HTTP/1.1 " + std::to_string(response.status) + " Answer\r\n";
   if (!response.content_type.empty()) head += "Content-Type: " + response.content_type + "\r\n";
   if (!response.location.empty()) head += "Location: " + response.location + "\r\n";
-  using Kind = httplib::Response::Kind;
-  switch (response.kind) {
-    case Kind::kFixed:
-      return send(head + "Content-Length: " + std::to_string(response.body.size()) + "\r\n\r\n" +
-                  response.body);
-    case Kind::kProvided:
-      head += "Content-Length: " + std::to_string(response.length) + "\r\n\r\n";
+  using Framing = httplib::Response::Framing;
+  const std::string& body = response.body;
+  const size_t length = response.length != std::string::npos ? response.length : body.size();
+  switch (response.framing) {
+    case Framing::kLength:
+      head += "Content-Length: " + std::to_string(length) + "\r\n\r\n";
       break;
-    case Kind::kUntilClose:
-      head += "Connection: close\r\n\r\n";
-      break;
-    case Kind::kChunked:
+    case Framing::kChunked:
       head += "Transfer-Encoding: chunked\r\n\r\n";
       break;
+    case Framing::kUntilClose:
+      head += "Connection: close\r\n\r\n";
+      break;
   }
-  const bool chunked = response.kind == Kind::kChunked;
+  const bool chunked = response.framing == Framing::kChunked;
+  // Chunks of 64 KiB: a client that kept only one of a longer body would
+  // lose text.
+  const size_t piece = chunked ? 65536 : body.size();
   bool sent = send(head);
-  bool done = false;
-  size_t offset = 0;
-  httplib::DataSink sink;
-  sink.done = [&] { done = true; };
-  sink.write = [&](const char* data, size_t length) {
-    char size[32];
-    snprintf(size, sizeof(size), "%zx\r\n", length);
-    sent = sent && (!chunked || send(size)) && send(std::string_view(data, length)) &&
-           (!chunked || send("\r\n"));
-    offset += length;
-    return sent;
-  };
-  while (sent && !done && !(response.kind == Kind::kProvided && offset >= response.length)) {
-    if (!response.provider(offset, sink)) return false;  // the provider broke the answer off
-  }
+  do {
+    for (size_t at = 0; sent && at < body.size(); at += piece) {
+      const std::string_view part = std::string_view(body).substr(at, piece);
+      char size[32];
+      snprintf(size, sizeof(size), "%zx\r\n", part.size());
+      sent = (!chunked || send(size)) && send(part) && (!chunked || send("\r\n"));
+    }
+  } while (sent && response.repeat);
+  if (response.hold) WaitForStop();
   if (chunked) return sent && send("0\r\n\r\n");
-  return sent && response.kind == Kind::kProvided;
+  return sent && response.framing == Framing::kLength && length == body.size();
 }
 
-void HttpsTestServer::Serve(const std::string& path, const std::string& body, int status,
-                            const std::string& type) {
-  const auto answer = [=](const httplib::Request&, httplib::Response& response) {
-    response.status = status;
-    response.set_content(body, type);
-  };
+void HttpsTestServer::Serve(const std::string& path, const httplib::Response& response) {
+  const auto answer = [=](const httplib::Request&, httplib::Response& given) { given = response; };
   Get(path, answer).Post(path, answer);
 }
 
@@ -360,6 +353,11 @@ void HttpsTestServer::WaitForStop() {
 size_t HttpsTestServer::connections() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return client_ports_.size();
+}
+
+httplib::Request HttpsTestServer::last_request() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return last_request_;
 }
 
 SilentListener::SilentListener() { fd_ = Listen(0, &port_); }

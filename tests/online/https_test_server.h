@@ -1,10 +1,10 @@
 // An HTTPS server on 127.0.0.1 for the HTTP client's tests: a small HTTP/1.1
-// server with the part of cpp-httplib's handler interface that the tests use,
-// with a certificate of the test PKI. On Linux it speaks TLS itself
-// (OpenSSL); on Windows tls_relay.py, a Unix program it starts, puts TLS in
-// front, and the test root goes into the system's store. Handlers that wait
-// do so until the server stops, so that stopping never hangs. Also a TCP
-// listener that accepts and never answers.
+// server with handlers in the manner of cpp-httplib's and a certificate of
+// the test PKI. On Linux it speaks TLS itself (OpenSSL); on Windows
+// tls_relay.py, a Unix program it starts, puts TLS in front, and the test
+// root goes into the system's store. Handlers that wait do so until the
+// server stops, so that stopping never hangs. Also a TCP listener that
+// accepts and never answers.
 #pragma once
 
 #include <atomic>
@@ -24,13 +24,6 @@
 
 namespace httplib {
 
-struct DataSink {
-  std::function<bool(const char* data, size_t length)> write;
-  std::function<void()> done;
-};
-using ContentProvider = std::function<bool(size_t offset, size_t length, DataSink& sink)>;
-using ContentProviderWithoutLength = std::function<bool(size_t offset, DataSink& sink)>;
-
 struct Request {
   std::string method, target, path, body;
   std::multimap<std::string, std::string> headers;  // names in lower case
@@ -41,14 +34,15 @@ struct Request {
 };
 
 struct Response {
-  // How the body goes: whole, from a provider with a length, from one
-  // without (the connection closes after it) or in chunks.
-  enum class Kind { kFixed, kProvided, kUntilClose, kChunked };
+  // How the body goes: with a Content-Length, in chunks or until the
+  // connection closes.
+  enum class Framing { kLength, kChunked, kUntilClose };
   int status = 200;
-  std::string body, content_type, location;
-  Kind kind = Kind::kFixed;
-  size_t length = 0;
-  ContentProviderWithoutLength provider;
+  std::string body{}, content_type = "text/plain", location{};
+  Framing framing = Framing::kLength;
+  size_t length = std::string::npos;  // the Content-Length announced, if not the body's
+  bool repeat = false;                // the body again and again, until the client goes
+  bool hold = false;                  // after the body, the connection held until the server stops
 
   void set_content(const std::string& content, const std::string& type) {
     body = content;
@@ -57,23 +51,6 @@ struct Response {
   void set_redirect(const std::string& url, int redirect_status = 302) {
     location = url;
     status = redirect_status;
-  }
-  void set_content_provider(size_t content_length, const std::string& type, ContentProvider p) {
-    Provide(Kind::kProvided, type, [p, content_length](size_t offset, DataSink& sink) {
-      return p(offset, content_length - offset, sink);
-    });
-    length = content_length;
-  }
-  void set_content_provider(const std::string& type, ContentProviderWithoutLength p) {
-    Provide(Kind::kUntilClose, type, std::move(p));
-  }
-  void set_chunked_content_provider(const std::string& type, ContentProviderWithoutLength p) {
-    Provide(Kind::kChunked, type, std::move(p));
-  }
-  void Provide(Kind how, const std::string& type, ContentProviderWithoutLength p) {
-    kind = how;
-    content_type = type;
-    provider = std::move(p);
   }
 };
 
@@ -112,25 +89,24 @@ class HttpsTestServer {
   HttpsTestServer& Delete(const std::string& pattern, Handler h) {
     return Add("DELETE", pattern, h);
   }
-  // The routes, as cpp-httplib's server wrapper names them.
-  HttpsTestServer& server() { return *this; }
   int port() const { return port_; }
   // The address of |path| on this server.
   std::string Url(const std::string& path) const {
     return "https://127.0.0.1:" + std::to_string(port_) + path;
   }
-  // Answers GET and POST on |path| with |body|, |status| and |type|.
-  void Serve(const std::string& path, const std::string& body, int status = 200,
-             const std::string& type = "text/plain");
+  // Answers GET and POST on |path| with |response|.
+  void Serve(const std::string& path, const httplib::Response& response);
   // Redirects GET on |path| to |target|.
   void Redirect(const std::string& path, const std::string& target, int status = 302);
   // Blocks a handler until the server stops.
   void WaitForStop();
   // Holds GET on |path| until the server stops, then answers nothing.
   void Stall(const std::string& path);
-  // Distinct client ports seen (one per connection) and requests served.
+  // Distinct client ports seen (one per connection), requests served and
+  // the last one.
   size_t connections() const;
   int requests() const { return requests_.load(); }
+  httplib::Request last_request() const;
   // Starts serving; call after the handlers are set.
   void Start();
 
@@ -160,6 +136,7 @@ class HttpsTestServer {
   std::vector<std::thread> serving_;
   std::set<int> client_ports_;
   std::atomic<int> requests_{0};
+  httplib::Request last_request_;
 };
 
 // Accepts TCP connections on 127.0.0.1 and never sends or reads a byte.

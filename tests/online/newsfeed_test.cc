@@ -127,12 +127,7 @@ class NewsfeedTest : public ::testing::Test {
 };
 
 TEST(NewsItemRulesTest, Colours) {
-  struct Case {
-    const char16_t* text;
-    bool valid;
-    uint32_t colour;
-  };
-  const Case kCases[] = {
+  const std::tuple<const char16_t*, bool, uint32_t> kCases[] = {
       {u"FF8000", true, 255 + 128 * 256},
       {u"0000ff", true, 255u << 16},
       {u"FFF", false, 0},
@@ -141,22 +136,18 @@ TEST(NewsItemRulesTest, Colours) {
       {u"-F8000", false, 0},
       {u" FF800", false, 0},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(Utf8(c.text));
+  for (const auto& [text, valid, expected] : kCases) {
     uint32_t colour = 0xDEAD;
-    EXPECT_EQ(ParseNewsColour(c.text, &colour), c.valid);
-    if (c.valid) {
-      EXPECT_EQ(colour, c.colour);
+    EXPECT_EQ(ParseNewsColour(text, &colour), valid) << Utf8(text);
+    if (valid) {
+      EXPECT_EQ(colour, expected) << Utf8(text);
     }
   }
 }
 
 TEST(NewsItemRulesTest, CommandLines) {
-  struct Case {
-    const char16_t* command;
-    const char16_t* line;  // null: refused
-  };
-  const Case kCases[] = {
+  // The command, the line (null: refused).
+  const std::pair<const char16_t*, const char16_t*> kCases[] = {
       {u"start", u"/scanall"},         {u"Start", u"/scanall"},
       {u"scan abc", u"\"/scan:abc\""}, {u"SCAN Quick scan full", u"\"/scan:quick/scan:full\""},
       {u"scan", u"\"/scan:\""},        {u"starts", nullptr},
@@ -164,11 +155,10 @@ TEST(NewsItemRulesTest, CommandLines) {
       {u"scan;reboot", nullptr},       {u"scan $(id)", nullptr},
       {u"scan \u012F", nullptr},  // its low byte is "/"
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(Utf8(c.command));
+  for (const auto& [command, expected] : kCases) {
     KaString line = u"x";
-    EXPECT_EQ(NewsCommandLine(c.command, &line), c.line != nullptr);
-    EXPECT_EQ(Utf8(line), c.line != nullptr ? Utf8(c.line) : "");
+    EXPECT_EQ(NewsCommandLine(command, &line), expected != nullptr) << Utf8(command);
+    EXPECT_EQ(Utf8(line), expected != nullptr ? Utf8(expected) : "") << Utf8(command);
   }
 }
 
@@ -222,17 +212,14 @@ TEST(NewsItemRulesTest, LinksIdsAndPictures) {
 }
 
 TEST(NewsfeedGateTest, InstallationGate) {
-  struct Case {
-    int64_t since_install, uptime;
-    bool passes;
-  };
-  const Case kCases[] = {
+  // Seconds since the installation, the uptime, whether the check may run.
+  const std::tuple<int64_t, int64_t, bool> kCases[] = {
       {3600, 7200, false},  {3600, 1800, true}, {3600, 3600, false}, {86399, 90000, false},
       {86400, 90000, true}, {-1, 0, false},     {-86400, 0, false},  {0, 0, false},
   };
-  for (const Case& c : kCases) {
-    EXPECT_EQ(PassesInstallationGate(c.since_install, c.uptime), c.passes)
-        << c.since_install << " " << c.uptime;
+  for (const auto& [since_install, uptime, passes] : kCases) {
+    EXPECT_EQ(PassesInstallationGate(since_install, uptime), passes)
+        << since_install << " " << uptime;
   }
 }
 
@@ -539,13 +526,9 @@ TEST_F(NewsfeedTest, PicturesAreBoundedAndCheckedAsPng) {
 
 TEST_F(NewsfeedTest, ServiceFailuresEndTheCheckWithTheirLine) {
   HttpsTestServer server;
-  std::string posted;
-  server.Post("/garbage", [&](const httplib::Request& request, httplib::Response& r) {
-    posted = request.body;
-    r.set_content("\x01 this is not xml", "text/xml");
-  });
-  server.Serve("/empty", "<newsfeeds></newsfeeds>", 200, "text/xml");
-  server.Serve("/error", "", 500);
+  server.Serve("/garbage", {.body = "\x01 this is not xml"});
+  server.Serve("/empty", {.body = "<newsfeeds></newsfeeds>"});
+  server.Serve("/error", {.status = 500});
   server.Start();
   // The address; the last line at level 3 or 14.
   const std::tuple<std::string, std::string, int> kCases[] = {
@@ -567,6 +550,7 @@ TEST_F(NewsfeedTest, ServiceFailuresEndTheCheckWithTheirLine) {
     EXPECT_EQ(Children("old"), std::vector<std::string>{"a"}) << "data.xml stays consistent";
     if (url == server.Url("/garbage")) {
       // The request goes out as logged, the record on one line.
+      std::string posted = server.last_request().body;
       EXPECT_EQ(posted.rfind(kDeclaration, 0), 0u);
       std::replace(posted.begin(), posted.end(), '\n', ' ');
       EXPECT_EQ(Logged(kLogTrace).front() + " ", "NEWSFEED ## Send: " + posted);

@@ -35,11 +35,8 @@ std::string Utf8(const KaString& text) {
 constexpr char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 
 TEST(XmlStoredFormTest, EscapesInOrderAndReadsBack) {
-  struct Case {
-    const char* text;
-    const char* stored;
-  };
-  const Case kCases[] = {
+  // The text and its stored form.
+  const std::pair<const char*, const char*> kCases[] = {
       {"line one\nline two", "line one#_#lbr#_#line two"},
       {"a<b & c's", "a&lt;b &amp; c&apos;s"},
       {"\"quoted\" >", "&quot;quoted&quot; &gt;"},
@@ -49,10 +46,9 @@ TEST(XmlStoredFormTest, EscapesInOrderAndReadsBack) {
       {"\n\n", "#_#lbr#_##_#lbr#_#"},
       {"", ""},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(ToXmlStoredForm(Wide(c.text)), c.stored);
-    EXPECT_EQ(Utf8(FromXmlStoredForm(c.stored)), c.text);
+  for (const auto& [text, stored] : kCases) {
+    EXPECT_EQ(ToXmlStoredForm(Wide(text)), stored);
+    EXPECT_EQ(Utf8(FromXmlStoredForm(stored)), text);
   }
 }
 
@@ -93,13 +89,8 @@ TEST(SimpleXmlWriterTest, WritesTheDeclarationIndentsAndAttributeSpacingAndReads
 }
 
 TEST(SimpleXmlElementTest, ValuesSetTheNumericViews) {
-  struct Case {
-    const char* text;
-    int int_view;
-    int64_t int64_view;
-    double double_view;
-  };
-  const Case kCases[] = {
+  // The text and its int, int64 and double views.
+  const std::tuple<const char*, int, int64_t, double> kCases[] = {
       {"3,5", 3, 3, 3.5},
       {"  -42abc", -42, -42, -42},
       {"99999999999", 2147483647, 99999999999LL, 99999999999.0},
@@ -107,16 +98,16 @@ TEST(SimpleXmlElementTest, ValuesSetTheNumericViews) {
       {"1,2,3", 1, 1, 1.2},
       {"abc", 0, 0, 0},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.text);
+  for (const auto& [text, int_view, int64_view, double_view] : kCases) {
+    SCOPED_TRACE(text);
     SimpleXMLElement element;
-    element.SetValue(Wide(c.text));
-    EXPECT_EQ(element.GetIntValue(), c.int_view);
-    EXPECT_EQ(element.GetInt64Value(), c.int64_view);
-    EXPECT_DOUBLE_EQ(element.GetDoubleValue(), c.double_view);
+    element.SetValue(Wide(text));
+    EXPECT_EQ(std::pair(element.GetIntValue(), element.GetInt64Value()),
+              std::pair(int_view, int64_view));
+    EXPECT_DOUBLE_EQ(element.GetDoubleValue(), double_view);
     // The reader fills the same views from the text it finds.
-    SimpleXMLElement parsed("<v>" + ToXmlStoredForm(Wide(c.text)) + "</v>");
-    EXPECT_EQ(parsed.GetInt64Value(), c.int64_view);
+    SimpleXMLElement parsed("<v>" + ToXmlStoredForm(Wide(text)) + "</v>");
+    EXPECT_EQ(parsed.GetInt64Value(), int64_view);
   }
   SimpleXMLElement big;
   big.SetValue(INT64_MIN);
@@ -183,11 +174,8 @@ TEST(SimpleXmlReaderTest, ReadsTheServiceAnswerForms) {
 }
 
 TEST(SimpleXmlReaderTest, TextOutsideTheRules) {
-  struct Case {
-    const char* text;
-    const char* expected;  // ToXml("\t") of the result
-  };
-  const Case kCases[] = {
+  // The text and ToXml("\t") of what is read.
+  const std::pair<const char*, const char*> kCases[] = {
       {"", "\t<SimpleXMLElement></SimpleXMLElement>\n"},
       {"<a>open only", "\t<SimpleXMLElement></SimpleXMLElement>\n"},
       {"<a>x</a>", "\t<a>x</a>\n"},
@@ -205,10 +193,8 @@ TEST(SimpleXmlReaderTest, TextOutsideTheRules) {
       {"<a><!-- comment --><b>1</b></a>", "\t<a></a>\n"},
       {"<a>\r\n</a>", "\t<a>\r</a>\n"},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(SimpleXMLElement(c.text).ToXml("\t"), c.expected);
-  }
+  for (const auto& [text, expected] : kCases)
+    EXPECT_EQ(SimpleXMLElement(text).ToXml("\t"), expected) << text;
 }
 
 // Parses |text| in a child whose address space is capped, so that a reader

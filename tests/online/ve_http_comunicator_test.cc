@@ -38,8 +38,6 @@ using test::HttpsTestServer;
 namespace errors = platform;
 
 constexpr uint32_t kConnectTimeoutMs = 500;
-constexpr char kChildOutput[] = "WARDEX_HTTP_CHILD_OUTPUT";
-constexpr char kChildUrl[] = "WARDEX_HTTP_CHILD_URL";
 constexpr uint32_t kStallTimeoutMs = 1000;
 
 KaString Wide(const std::string& text) { return KaString(text.c_str(), KaOSAL::KA_CP_UTF8); }
@@ -93,18 +91,12 @@ class HttpComunicatorTest : public ::testing::Test {
 // Also the XML client's, which reads whatever answer comes.
 TEST_F(HttpComunicatorTest, PostsWithTheHeadersAndTheVerbOfTheBodyAndReusesTheConnection) {
   HttpsTestServer server;
-  httplib::Request seen;
-  const auto echo = [&](const httplib::Request& request, httplib::Response& response) {
-    seen = request;
-    response.set_content("got " + request.body, "text/plain");
+  const auto echo = [](const httplib::Request& request, httplib::Response& response) {
+    response.body = "got " + request.body;
   };
   server.Get("/echo", echo).Post("/echo", echo).Delete("/echo", echo);
-  server.Post("/feed", [&](const httplib::Request& request, httplib::Response& response) {
-    seen = request;
-    response.set_content("<answer><item><id>n1</id></item></answer>", "text/xml");
-  });
-  server.Serve("/gone", "<error>gone</error>", 410, "text/xml");
-  server.Serve("/empty", "", 200, "text/xml");
+  server.Serve("/gone", {.status = 410, .body = "<error>gone</error>"});
+  server.Serve("/empty", {});
   server.Start();
   TestComunicator client;
   client.SetContentTypes(u"text/xml; charset=utf-8", u"");
@@ -112,6 +104,7 @@ TEST_F(HttpComunicatorTest, PostsWithTheHeadersAndTheVerbOfTheBodyAndReusesTheCo
   EXPECT_EQ(client.HttpPost(url, "<a>1</a>"), "got <a>1</a>");
   EXPECT_EQ(client.GetErrorKind(), 0u);
   EXPECT_EQ(client.GetSystemError(), 0u);
+  httplib::Request seen = server.last_request();
   EXPECT_EQ(seen.method, "POST");
   EXPECT_EQ(seen.target, "/echo?x=1");
   EXPECT_EQ(seen.get_header_value("Accept"), "*/*");
@@ -144,6 +137,7 @@ TEST_F(HttpComunicatorTest, PostsWithTheHeadersAndTheVerbOfTheBodyAndReusesTheCo
   for (const auto& [body, length, method, sent] : kVerbs) {
     EXPECT_EQ(client.HttpPost(url, body, length), "got " + sent) << method;
     EXPECT_EQ(client.GetErrorKind(), 0u);
+    seen = server.last_request();
     EXPECT_EQ(std::pair(seen.method, seen.body), std::pair(std::string(method), sent));
   }
   EXPECT_EQ(server.requests(), 9);
@@ -152,21 +146,15 @@ TEST_F(HttpComunicatorTest, PostsWithTheHeadersAndTheVerbOfTheBodyAndReusesTheCo
 
   SimpleXMLElement request;
   request.SetName(u"client");
-  request.SetChildValue(u"lang", u"en_II");
   test::TrustingTestCa<CVeSimpleXMLHTTPComunicator> xml;
-  std::unique_ptr<SimpleXMLElement> answer = xml.RequestXML(Wide(server.Url("/feed")), request);
-  EXPECT_EQ(xml.GetErrorKind(), 0u);
-  EXPECT_EQ(seen.get_header_value("Content-Type"), "text/xml; charset=utf-8");
-  EXPECT_EQ(seen.get_header_value("Accept"), "*/*");
-  EXPECT_EQ(seen.body, request.ToXml());
-  ASSERT_EQ(answer->GetChildCount(), 1);
-  EXPECT_EQ(answer->GetChild(0)->GetChildValue(u"id"), u"n1");
-  answer = xml.RequestXML(Wide(server.Url("/gone")), request);
+  EXPECT_EQ(xml.RequestXML(Wide(server.Url("/gone")), request)->GetValue(), u"gone");
   EXPECT_EQ(xml.GetErrorKind(), 410u);
-  EXPECT_EQ(answer->GetValue(), u"gone");
-  answer = xml.RequestXML(Wide(server.Url("/empty")), request);
+  seen = server.last_request();
+  EXPECT_EQ(
+      std::tuple(seen.get_header_value("Content-Type"), seen.get_header_value("Accept"), seen.body),
+      std::tuple("text/xml; charset=utf-8", "*/*", request.ToXml()));
+  EXPECT_FALSE(xml.RequestXML(Wide(server.Url("/empty")), request)->HasContent());
   EXPECT_EQ(xml.GetErrorKind(), 0u);
-  EXPECT_FALSE(answer->HasContent());
 }
 
 // The agent passes no port: an address without one goes to 443, also for http.
@@ -176,7 +164,7 @@ TEST_F(HttpComunicatorTest, AddressForms) {
 #endif
   HttpsTestServer server("https-server", 443);
   ASSERT_EQ(server.port(), 443) << "port 443 is free in the private namespace";
-  server.Serve("/x", "x");
+  server.Serve("/x", {.body = "x"});
   server.Start();
   const std::pair<std::string, Outcome> kCases[] = {
       {"https://127.0.0.1/x", {0, 0, "x", {}}},
@@ -197,43 +185,18 @@ TEST_F(HttpComunicatorTest, AddressForms) {
 TEST_F(HttpComunicatorTest, AnswerForms) {
   HttpsTestServer server;
   const std::string body(300000, 'c');
-  server.Serve("/missing", "not here", 404);
-  server.Get("/chunked", [&](const httplib::Request&, httplib::Response& response) {
-    response.set_chunked_content_provider(
-        "text/plain", [&](size_t offset, httplib::DataSink& sink) {
-          if (offset < body.size()) {
-            sink.write(body.data() + offset, std::min<size_t>(7000, body.size() - offset));
-          } else {
-            sink.done();
-          }
-          return true;
-        });
-  });
-  server.Get("/closing", [&](const httplib::Request&, httplib::Response& response) {
-    response.set_content_provider("text/plain", [&](size_t offset, httplib::DataSink& sink) {
-      if (offset < 20000) {
-        sink.write(body.data(), 5000);
-      } else {
-        sink.done();
-      }
-      return true;
-    });
-  });
-  server.Get("/half", [&](const httplib::Request&, httplib::Response& response) {
-    response.set_content_provider(100000, "text/plain",
-                                  [&](size_t offset, size_t, httplib::DataSink& sink) {
-                                    if (offset >= 50000) return false;  // closes mid-body
-                                    sink.write(body.data(), 10000);
-                                    return true;
-                                  });
-  });
+  using Framing = httplib::Response::Framing;
+  server.Serve("/missing", {.status = 404, .body = "not here"});
+  server.Serve("/chunked", {.body = body, .framing = Framing::kChunked});
+  server.Serve("/closing", {.body = body.substr(0, 20000), .framing = Framing::kUntilClose});
+  server.Serve("/half", {.body = body.substr(0, 50000), .length = 100000});  // closes mid-body
   const std::string self = server.Url("/self");
   server.Redirect("/self", self, 301);
   server.Redirect("/plain-self",
                   "http://127.0.0.1:" + std::to_string(server.port()) + "/plain-self");
-  server.Serve("/no-location", "", 302);
+  server.Serve("/no-location", {.status = 302});
   server.Redirect("/relative", "/target");
-  server.Serve("/target", "arrived");
+  server.Serve("/target", {.body = "arrived"});
   // Targets whose scheme or host only a URL parser tells apart.
   const std::map<std::string, std::string> kTargets = {
       {"/query-names-a-host", "/target?next=https://elsewhere.invalid/x"},
@@ -284,26 +247,34 @@ TEST_F(HttpComunicatorTest, AnswerForms) {
 }
 
 TEST_F(HttpComunicatorTest, CertificatesAreVerified) {
-  const std::tuple<const char*, const char*, uint32_t> kCases[] = {
-      {"https-server", "127.0.0.1", 0},
-      {"https-server", "localhost", 0},
-      {"https-expired", "127.0.0.1", errors::kInternetCertDateInvalid},
-      {"https-other-name", "127.0.0.1", errors::kInternetCertNameInvalid},
+  // The certificate, the host, whether the client trusts the test CA (else it
+  // has the product's settings: no install.cfg is beside this program), the
+  // system error.
+  const std::tuple<const char*, const char*, bool, uint32_t> kCases[] = {
+      {"https-server", "127.0.0.1", true, 0},
+      {"https-server", "localhost", true, 0},
+      // Windows: the tests put the test CA into the system's store.
+      {"https-server", "127.0.0.1", false,
+       test::RunningUnderWine() ? 0 : errors::kInternetInvalidCa},
+      {"https-expired", "127.0.0.1", true, errors::kInternetCertDateInvalid},
+      {"https-other-name", "127.0.0.1", true, errors::kInternetCertNameInvalid},
       // Wine reports an unknown root as a failed revocation check when the
       // server sends its certificate alone.
-      {"https-untrusted", "127.0.0.1",
+      {"https-untrusted", "127.0.0.1", true,
        test::RunningUnderWine() ? errors::kInternetCertRevocationFailed
                                 : errors::kInternetInvalidCa},
   };
-  for (const auto& [cert, host, system_error] : kCases) {
+  for (const auto& [cert, host, trusts_test_ca, system_error] : kCases) {
     HttpsTestServer server(cert);
-    server.Serve("/", "trusted");
+    server.Serve("/", {.body = "trusted"});
     server.Start();
-    TestComunicator client;
+    TestComunicator trusting;
+    CVeHTTPComunicator product;
     const bool trusted = system_error == 0;
     const Outcome expected = trusted ? Outcome{0, 0, "trusted", {}}
                                      : Outcome{3, system_error, "", {"HTTPCOM: Error SendRequest"}};
-    EXPECT_EQ(Post(client, "https://" + std::string(host) + ":" + std::to_string(server.port())),
+    EXPECT_EQ(Post(trusts_test_ca ? trusting : product,
+                   "https://" + std::string(host) + ":" + std::to_string(server.port())),
               expected)
         << cert;
     EXPECT_EQ(server.requests(), trusted ? 1 : 0);
@@ -314,14 +285,7 @@ TEST_F(HttpComunicatorTest, SilentPeersEndWithinTheTimeouts) {
   test::SilentListener silent;
   HttpsTestServer server;
   server.Stall("/stall");
-  server.Get("/trickle", [&](const httplib::Request&, httplib::Response& response) {
-    response.set_content_provider(1000, "text/plain",
-                                  [&](size_t offset, size_t, httplib::DataSink& sink) {
-                                    if (offset == 0) return sink.write("first", 5);
-                                    server.WaitForStop();
-                                    return false;
-                                  });
-  });
+  server.Serve("/trickle", {.body = "first", .length = 1000, .hold = true});
   server.Start();
   const std::tuple<std::string, Outcome, int64_t> kCases[] = {
       {"https://127.0.0.1:" + std::to_string(silent.port()) + "/",
@@ -349,19 +313,11 @@ TEST_F(HttpComunicatorTest, SilentPeersEndWithinTheTimeouts) {
 TEST_F(HttpComunicatorTest, HugeAnswersAreRefused) {
   HttpsTestServer server;
   const std::string block(65536, 'h');
-  // Announces a gigabyte and would send it.
-  server.Get("/announced", [&](const httplib::Request&, httplib::Response& response) {
-    response.set_content_provider(1ull << 30, "application/octet-stream",
-                                  [&](size_t, size_t, httplib::DataSink& sink) {
-                                    return sink.write(block.data(), block.size());
-                                  });
-  });
-  // Sends without announcing a length, without end.
-  server.Get("/endless", [&](const httplib::Request&, httplib::Response& response) {
-    response.set_chunked_content_provider(
-        "application/octet-stream",
-        [&](size_t, httplib::DataSink& sink) { return sink.write(block.data(), block.size()); });
-  });
+  // One announces a gigabyte and would send it, the other sends without a
+  // length, without end.
+  server.Serve("/announced", {.body = block, .length = 1ull << 30, .repeat = true});
+  server.Serve("/endless",
+               {.body = block, .framing = httplib::Response::Framing::kChunked, .repeat = true});
   server.Start();
   const uint64_t bound = platform::HttpSessionSettings().max_answer_bytes;
   for (const char* path : {"/announced", "/endless"}) {
@@ -438,84 +394,13 @@ TEST_F(HttpComunicatorTest, AnExceptionInTheRequestIsKind5) {
   EXPECT_EQ(got, (Outcome{5, 0, "", {"HTTPCOM: Exception SendRequest"}}));
 }
 
-// install.cfg is found beside the running executable: the case below runs
-// in a copy of this program beside an install.cfg of the test's own, and
-// requests the address in kChildUrl with the product's settings.
-TEST(HttpConfigChild, RequestsWithTheInstalledSettings) {
-  const char* output = std::getenv(kChildOutput);
-  if (output == nullptr) GTEST_SKIP() << "run by InstallCfgGivesTheTestSettings";
-  CVeHTTPComunicator client;
-  const std::string answer = client.HttpPost(Wide(std::getenv(kChildUrl)), "");
-  std::ofstream(output) << client.GetErrorKind() << ' ' << client.GetSystemError() << ' '
-                        << answer.size();
-}
-
-struct ChildResult {
-  uint32_t kind = 0;
-  uint32_t system_error = 0;
-  size_t length = 0;
-};
-
-// Runs HttpConfigChild on |url| in a copy of this program beside |install_cfg|.
-ChildResult RunChild(const test::ScopedTestRoot& root, const std::string& install_cfg,
-                     const std::string& url) {
-  const std::string folder = root.path() + "/bin";
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder);
-  const std::string self = test::HelperProgram("http_comunicator_tests");
-  const std::string program = folder + "/" + std::filesystem::path(self).filename().string();
-  EXPECT_TRUE(test::CopyProgram(self, program));
-  EXPECT_TRUE(test::WriteFile(folder + "/install.cfg", install_cfg));
-  const std::string output = root.path() + "/child.txt";
-  test::SetEnv(kChildOutput, output);
-  test::SetEnv(kChildUrl, url);
-  test::ChildProgram child(program, {"--gtest_filter=HttpConfigChild.*"},
-                           root.path() + "/child.log");
-  EXPECT_EQ(child.Wait(), 0) << test::ReadFile(root.path() + "/child.log");
-  test::UnsetEnv(kChildOutput);
-  test::UnsetEnv(kChildUrl);
-  ChildResult result;
-  std::ifstream(output) >> result.kind >> result.system_error >> result.length;
-  return result;
-}
-
-// The agent's news tests rely on the test CA from install.cfg; this one shows
-// the tracking name, and that without the setting the test CA is not trusted
-// (on Linux: the Windows tests put it into the system's store).
-TEST_F(HttpComunicatorTest, InstallCfgGivesTheTestSettings) {
-  HttpsTestServer server;
-  std::string user_agent;
-  server.Get("/feed", [&](const httplib::Request& request, httplib::Response& response) {
-    user_agent = request.get_header_value("User-Agent");
-    response.set_content("feed", "text/plain");
-  });
-  server.Start();
-  const ChildResult configured =
-      RunChild(root_,
-               "[install]\nProductTrackingName=WardexTrack\n[web]\ntest_ca_file=" +
-                   test::PkiFile("root-ca.pem") + "\n",
-               server.Url("/feed"));
-  EXPECT_EQ(configured.kind, 0u);
-  EXPECT_EQ(configured.length, 4u);
-  EXPECT_EQ(user_agent.rfind("WardexTrack/", 0), 0u) << user_agent;
-
-  const ChildResult plain = RunChild(root_, "[web]\n", server.Url("/feed"));
-#if defined(_WIN32)
-  EXPECT_EQ(plain.kind, 0u);
-#else
-  EXPECT_EQ(plain.kind, 3u);
-  EXPECT_EQ(plain.system_error, errors::kInternetInvalidCa);
-#endif
-}
-
 }  // namespace
 }  // namespace wardex
 
 int main(int argc, char** argv) {
 #if !defined(_WIN32)
   std::string reason;
-  // A copy of this program that a test runs shares the test's namespace.
-  if (std::getenv(wardex::kChildOutput) == nullptr && !wardex::test::EnterPrivateNetwork(&reason)) {
+  if (!wardex::test::EnterPrivateNetwork(&reason)) {
     fprintf(stderr, "these tests need a private network namespace: %s\n", reason.c_str());
     return 1;
   }

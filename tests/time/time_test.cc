@@ -2,11 +2,13 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
 
+#include "crashlog/log_test_util.h"
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
 #include "platform/system_paths.h"
@@ -14,6 +16,7 @@
 #include "support/test_env.h"
 #include "time/sntp_client.h"
 #include "time/time_server_time.h"
+#include "wardex/crashlog.h"
 
 namespace wardex {
 namespace {
@@ -227,32 +230,12 @@ TEST(TimeServerTimeTest, WithoutConfigurationTheDefaultsApply) {
   }
 }
 
-TEST(TimeServerTimeTest, AListWithoutAValidEntryAsksNoServer) {
-  test::ScopedTestRoot root;
-  const std::string log = root.path() + "/wardex.log";
-  test::SetEnv("WARDEX_LOG_FILE", log);
-  SntpResponder responder(SntpResponder::Answering(kServerSntpSeconds));
-  const std::string typo = "127.0.0.1:" + std::to_string(responder.port()) + "x";
-  InstallConfig config("[time]\nservers=" + typo + ", :1\nreply_timeout=300\n");
-  const int64_t before = Now();
-  CTimeServerTime time;
-  EXPECT_TRUE(time.servers().empty());
-  const int64_t result = GetLocalTime(time, nullptr);
-  test::UnsetEnv("WARDEX_LOG_FILE");
-  EXPECT_GE(result, before);
-  EXPECT_LE(result, Now());
-  EXPECT_EQ(responder.requests(), 0);
-  const std::string text = test::ReadFile(log);
-  EXPECT_NE(text.find("invalid time server \"" + typo + "\" ignored"), std::string::npos) << text;
-  EXPECT_NE(text.find("no valid entry in [time] servers, using the local clock"), std::string::npos)
-      << text;
-}
-
 // Servers are asked in their order until one answers; the local clock serves
-// when none does or one answers with a zero receive time.
+// when none does, one answers with a zero receive time or no entry is valid.
 TEST(TimeServerTimeTest, ServersAreAskedInTurnUntilOneAnswers) {
   using Bytes = SntpResponder::Bytes;
-  const SntpResponder::Reply kiss_of_death = [](const Bytes& request) {
+  // Stratum 0, the kiss-o'-death: a server that refuses.
+  const SntpResponder::Reply refusing = [](const Bytes& request) {
     Bytes reply = SntpResponder::GoodAnswer(request, 0);
     reply[1] = 0;
     return reply;
@@ -264,23 +247,30 @@ TEST(TimeServerTimeTest, ServersAreAskedInTurnUntilOneAnswers) {
   };
   const SntpResponder::Reply silent = SntpResponder::Silent();
   const SntpResponder::Reply good = SntpResponder::Answering(kServerSntpSeconds);
-  // What, the servers' replies, the time-out, whether the time is the
-  // server's (else the local clock), the requests each got, the least time.
+  // What, the servers' replies, what follows each entry's port, the time-out,
+  // whether the time is the server's (else the local clock), the requests
+  // each got, the least time.
   using Replies = std::vector<SntpResponder::Reply>;
-  const std::tuple<const char*, Replies, uint32_t, bool, std::vector<int>, int64_t> kCases[] = {
-      {"silent, refusing give way", {silent, kiss_of_death, good}, 300, true, {1, 1, 1}, 300},
-      {"a zero receive time ends it", {zero_receive, good}, 300, false, {1, 0}, 0},
-      // Three silent servers, each waited for: 3 x (200 + 20) ms.
-      {"all silent, each waited for", {silent, silent, silent}, 200, false, {1, 1, 1}, 660},
-  };
-  for (const auto& [what, replies, timeout_ms, server_time, requests, at_least_ms] : kCases) {
+  const std::tuple<const char*, Replies, std::string, uint32_t, bool, std::vector<int>, int64_t>
+      kCases[] = {
+          {"silent, refusing give way", {silent, refusing, good}, "", 300, true, {1, 1, 1}, 300},
+          {"a zero receive time ends it", {zero_receive, good}, "", 300, false, {1, 0}, 0},
+          // Three silent servers, each waited for: 3 x (200 + 20) ms.
+          {"all silent, each waited for", {silent, silent, silent}, "", 200, false, {1, 1, 1}, 660},
+          {"no valid entry", {good}, "x", 300, false, {0}, 0},
+      };
+  test::ScopedTestRoot root;
+  const std::string log = root.path() + "/wardex.log";
+  test::SetEnv("WARDEX_LOG_FILE", log);
+  for (const auto& [what, replies, typo, timeout_ms, server_time, requests, at_least_ms] : kCases) {
     SCOPED_TRACE(what);
+    std::ofstream(log, std::ios::trunc);  // the logger keeps it open
     std::vector<std::unique_ptr<SntpResponder>> responders;
     std::string list;
     for (const SntpResponder::Reply& reply : replies) {
       responders.push_back(std::make_unique<SntpResponder>(reply));
       list += (list.empty() ? "" : ", ") + std::string("127.0.0.1:") +
-              std::to_string(responders.back()->port());
+              std::to_string(responders.back()->port()) + typo;
     }
     InstallConfig config("[time]\nservers=" + list +
                          "\nreply_timeout=" + std::to_string(timeout_ms) + "\n");
@@ -301,7 +291,14 @@ TEST(TimeServerTimeTest, ServersAreAskedInTurnUntilOneAnswers) {
     std::vector<int> asked;
     for (const auto& responder : responders) asked.push_back(responder->requests());
     EXPECT_EQ(asked, requests);
+    if (!typo.empty()) {
+      EXPECT_EQ(test::LoggedAt(log, kLogError),
+                (std::vector<std::string>{
+                    "CTimeServerTime: invalid time server \"" + list + "\" ignored",
+                    "CTimeServerTime: no valid entry in [time] servers, using the local clock"}));
+    }
   }
+  test::UnsetEnv("WARDEX_LOG_FILE");
 }
 
 }  // namespace
