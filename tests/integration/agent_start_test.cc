@@ -223,47 +223,79 @@ TEST_F(AgentStartTest, QuickCheckRequestLogsItsPathAndTracksOnlyWhenItGetsFar) {
   }
 }
 
-// The start mode's table has the spellings; here the arguments are joined
-// into the command line it reads, blanks kept.
-TEST_F(AgentStartTest, SwitchesCountOnlyAsTheWholeCommandLine) {
-  for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{"-unregister", "now"}, std::vector<std::string>{"-snapcheck "}}) {
-    SCOPED_TRACE(arguments.front());
-    AgentTree tree;
-    tree.AddFrameModules();
-    auto agent = tree.Start(arguments);
-    ASSERT_TRUE(agent);
-    ASSERT_TRUE(tree.WaitForLog("Tray ### On Create MainFrame done", kEventWait));
-    EXPECT_EQ(CountContaining(tree.LogTexts(), "SNAPCHECK"), 0u);
-    EXPECT_EQ(CountContaining(tree.Journal(), "register"), 0u);
-    EXPECT_TRUE(agent->Running());
-  }
-}
-
 // "-unregister" closes every other process of its own image name: a name of
 // this test's own keeps the agents of tests running beside it out of reach.
+// Where systemd runs, the autostart entry is saved as a logon task, else it is
+// written directly; registering twice leaves one, unregistering twice none.
 TEST_F(AgentStartTest, RegisterSwitchesRunTheModuleHooksAndUnregisterClosesTheAgentFirst) {
-  AgentTree tree("wardex-unregister-test");
-  tree.AddFrameModules();
-  tree.AddModule("HandsetTidyModule");
-  auto registering = tree.Start({"-REGISTER"});
-  ASSERT_TRUE(registering);
-  EXPECT_EQ(registering->Wait(kExitWait), 0);
-  EXPECT_TRUE(ContainsInOrder(
-      tree.Journal(),
-      {"HandsetLinkModule register", "HandsetTidyModule register", "WardexModule register"}));
-  EXPECT_EQ(CountContaining(tree.Journal(), "register"), 3u);
-  EXPECT_EQ(CountContaining(tree.LogTexts(), "Tray ### On Create MainFrame"), 0u);
+  for (const bool systemd : {false, true}) {
+    SCOPED_TRACE(systemd ? "with systemd" : "without systemd");
+#ifdef _WIN32
+    if (systemd) continue;  // the scheduler is the Wine prefix's
+#endif
+    AgentTree tree("wardex-unregister-test");
+    tree.AddFrameModules();
+    tree.AddModule("HandsetTidyModule");
+    if (systemd) std::filesystem::create_directories(tree.root().root() + "/run/systemd/system");
+    for (int round = 0; round < 2; ++round) {
+      auto registering = tree.Start({"-REGISTER"});
+      ASSERT_TRUE(registering);
+      EXPECT_EQ(registering->Wait(kExitWait), 0);
+    }
+    EXPECT_TRUE(ContainsInOrder(
+        tree.Journal(),
+        {"HandsetLinkModule register", "HandsetTidyModule register", "WardexModule register"}));
+    EXPECT_EQ(CountContaining(tree.Journal(), "register"), 6u);
+    EXPECT_EQ(CountContaining(tree.LogTexts(), "Tray ### On Create MainFrame"), 0u);
+#ifndef _WIN32
+    const std::string autostart = geteuid() == 0 ? tree.root().root() + "/etc/xdg/autostart"
+                                                 : tree.root().config_home() + "/autostart";
+    const auto entries = [&] {
+      std::vector<std::string> names;
+      std::error_code error;
+      for (const auto& entry : std::filesystem::directory_iterator(autostart, error)) {
+        names.push_back(entry.path().filename().string());
+      }
+      return names;
+    };
+    constexpr char kEntry[] = "Corvane\\x20Brisko\\x20\\x28Wardex.exe\\x29.desktop";
+    EXPECT_EQ(entries(), std::vector<std::string>{kEntry});
+    // The task names the working folder and a comment; the direct entry neither.
+    const std::string exec = "Exec=\"" + tree.app_dir() + "/wardex-unregister-test\"\n";
+    EXPECT_EQ(ReadFile(autostart + "/" + kEntry),
+              "[Desktop Entry]\nType=Application\nName=Corvane Brisko (Wardex.exe)\n" +
+                  (systemd ? "Comment=Corvane Brisko (Wardex.exe)\n" + exec +
+                                 "Path=" + tree.app_dir() + "/\n"
+                           : exec) +
+                  "Terminal=false\nX-GNOME-Autostart-enabled=true\n");
+    // The first registration finds no task to replace.
+    EXPECT_EQ(CountContaining(tree.LogTexts(),
+                              "Error: CTask::DeleteTask() \"Corvane Brisko (Wardex.exe)\" - "
+                              "failed to Delete. hr=0x80070002"),
+              systemd ? 1u : 0u);
+#endif
 
-  auto agent = tree.StartAndWait();
-  ASSERT_TRUE(agent);
-  auto unregister = tree.Start({"/unregister"});
-  ASSERT_TRUE(unregister);
-  EXPECT_EQ(unregister->Wait(kExitWait), 0);
-  EXPECT_EQ(agent->Wait(kExitWait), 0);
-  EXPECT_TRUE(ContainsInOrder(tree.Journal(),
-                              {"HandsetLinkModule stop-monitoring", "HandsetLinkModule destroy",
-                               "HandsetLinkModule unregister", "WardexModule unregister"}));
+    auto agent = tree.StartAndWait();
+    ASSERT_TRUE(agent);
+    // The arguments are joined into the one command line that the start
+    // mode reads (its table is the unit test's): this is a second start.
+    auto second = tree.Start({"-unregister", "now"});
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->Wait(kExitWait), 0);
+    EXPECT_EQ(CountContaining(tree.LogTexts(), "STOP: Process already running"), 1u);
+    for (int round = 0; round < 2; ++round) {
+      auto unregister = tree.Start({"/unregister"});
+      ASSERT_TRUE(unregister);
+      EXPECT_EQ(unregister->Wait(kExitWait), 0);
+    }
+    EXPECT_EQ(agent->Wait(kExitWait), 0);
+    EXPECT_TRUE(ContainsInOrder(tree.Journal(),
+                                {"HandsetLinkModule stop-monitoring", "HandsetLinkModule destroy",
+                                 "HandsetLinkModule unregister", "WardexModule unregister"}));
+#ifndef _WIN32
+    EXPECT_EQ(entries(), std::vector<std::string>{});
+#endif
+  }
 }
 
 TEST_F(AgentStartTest, DestructionTakesTheViewBackAndGoesOnPastAThrowingStopTask) {

@@ -8,15 +8,12 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "integration/agent_harness.h"
 #include "stage_test_env.h"
 
 #ifndef _WIN32
-#include <unistd.h>
-
 #include "support/virtual_display.h"
 #endif
 
@@ -26,25 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-#ifndef _WIN32
-// The unshare options of a private network namespace, and with |own_processes|
-// also of a process namespace with its own /proc: "-unregister" closes every
-// running agent of the user, which must not reach the agents of tests running
-// beside this one.
-std::vector<std::string> UnshareOptions(bool own_processes) {
-  if (own_processes) return {"unshare", "-n", "-p", "-f", "-m", "--mount-proc"};
-  return {"unshare", "-n"};
-}
-
-// True when unshare with these options works here (root, or user namespaces allowed).
-bool CanUnshare(bool own_processes) {
-  std::vector<std::string> words = UnshareOptions(own_processes);
-  words.push_back("true");
-  return ChildProgram("/usr/bin/env", words, "/dev/null", "/dev/null").Wait() == 0;
-}
-
-#endif
-
 // Starts the staged agent; on Linux in a private network namespace (env finds
 // unshare in PATH, and unshare replaces itself with the agent, so the pid is
 // the agent's).
@@ -52,9 +30,8 @@ std::unique_ptr<AgentProcess> StartAgent() {
 #ifdef _WIN32
   return std::make_unique<AgentProcess>(StagedApp() + "/Wardex.exe", std::vector<std::string>{});
 #else
-  std::vector<std::string> words = UnshareOptions(false);
-  words.insert(words.end(), {"--", StagedApp() + "/wardex"});
-  return std::make_unique<AgentProcess>("/usr/bin/env", words);
+  return std::make_unique<AgentProcess>(
+      "/usr/bin/env", std::vector<std::string>{"unshare", "-n", "--", StagedApp() + "/wardex"});
 #endif
 }
 
@@ -65,7 +42,7 @@ class StagedAgentTest : public ::testing::Test {
 #ifdef _WIN32
     env_.env().Set("TMP", SystemPath(env_.root().path() + "/tmp"));
 #else
-    if (!CanUnshare(false)) GTEST_SKIP() << "no private network namespace here";
+    if (std::string reason; !CanUnshareNetwork(&reason)) GTEST_SKIP() << reason;
     // The demo's machine root: the staged anchors and the common folder.
     fs::copy(StagedRoot(), env_.root().root(),
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
@@ -170,104 +147,6 @@ TEST_F(StagedAgentTest, TheQuickCheckViewShowsSnapCheckAndItsButtonChecksAgain) 
   EXPECT_TRUE(WaitForLog("CONSOLE: settings saved (language en_II, start at logon 0, news 0)", 30s))
       << LogDump();
   EXPECT_EQ(agent->Stop(), 0);
-}
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(folder, error)) {
-    names.push_back(entry.path().filename().string());
-  }
-  return names;
-}
-
-constexpr char kEntryFile[] = "Corvane\\x20Brisko\\x20\\x28Wardex.exe\\x29.desktop";
-constexpr uid_t kNobody = 65534;
-
-TEST_F(StagedAgentTest, RegisterTwiceLeavesOneEntryUnregisterTwiceNone) {
-  if (!CanUnshare(true)) GTEST_SKIP() << "no private process namespace here";
-  // systemd: the task path; else the entry is written directly.
-  // as_user: an unprivileged user's own registration; else machine-wide.
-  const std::tuple<const char*, bool, bool> cases[] = {{"root, with systemd", true, false},
-                                                       {"root, without systemd", false, false},
-                                                       {"a user, with systemd", true, true}};
-  for (const auto& [what, systemd, as_user] : cases) {
-    SCOPED_TRACE(what);
-    if (as_user && !RunningAsRoot()) continue;  // setpriv needs root
-    const std::string base = env_.root().path() + "/" + (as_user ? "user" : "machine");
-    // The user's program, folders and log are where that user reaches them.
-    const std::string app = base + "/app";
-    fs::create_directories(base);
-    fs::copy(StagedApp(), app, fs::copy_options::recursive);
-    std::vector<std::string> prefix = UnshareOptions(true);
-    prefix.insert(prefix.end(), {"--", "env"});
-    if (as_user) {
-      const std::pair<const char*, const char*> folders[] = {{"XDG_CONFIG_HOME", "config"},
-                                                             {"XDG_STATE_HOME", "state"},
-                                                             {"XDG_DATA_HOME", "data"},
-                                                             {"XDG_RUNTIME_DIR", "runtime"}};
-      for (const auto& [variable, folder] : folders) {
-        const std::string path = base + "/" + folder;
-        fs::create_directories(path);
-        ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
-        prefix.push_back(std::string(variable) + "=" + path);
-      }
-      const std::string log = env_.root().path() + "/wardex.log";
-      ASSERT_TRUE(WriteFile(log, ReadFile(log)));
-      fs::permissions(log, fs::perms(0666));
-      prefix.insert(prefix.end(),
-                    {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
-    }
-    const std::string systemd_folder = env_.root().root() + "/run/systemd/system";
-    if (systemd)
-      fs::create_directories(systemd_folder);
-    else
-      fs::remove_all(systemd_folder);
-    const std::string autostart =
-        as_user ? base + "/config/autostart" : env_.root().root() + "/etc/xdg/autostart";
-    auto run = [&](const char* argument) {
-      std::vector<std::string> words = prefix;
-      words.insert(words.end(), {app + "/wardex", argument});
-      return ChildProgram("/usr/bin/env", words).Wait(30000);
-    };
-    // The agent runs the Wardex module's own registration hooks too.
-    const std::string marker = (as_user ? base + "/state" : env_.root().state_home()) +
-                               "/wardex/modules/WardexModule.registered";
-    env_.ClearLog();
-    for (int round = 0; round < 2; ++round) {
-      ASSERT_EQ(run("-register"), 0);
-      EXPECT_EQ(FilesIn(autostart), std::vector<std::string>{kEntryFile}) << LogDump();
-    }
-    EXPECT_TRUE(fs::exists(marker));
-    // The task path names the working folder and a comment; the direct one neither.
-    const std::string exec = "Exec=\"" + app + "/wardex\"\n";
-    EXPECT_EQ(ReadFile(autostart + "/" + kEntryFile),
-              "[Desktop Entry]\nType=Application\nName=Corvane Brisko (Wardex.exe)\n" +
-                  (systemd ? "Comment=Corvane Brisko (Wardex.exe)\n" + exec + "Path=" + app + "/\n"
-                           : exec) +
-                  "Terminal=false\nX-GNOME-Autostart-enabled=true\n");
-    EXPECT_EQ(RunShell("desktop-file-validate '" + autostart + "/" + kEntryFile + "'"), 0);
-    if (systemd) {
-      // The first registration finds nothing to delete; the second replaces.
-      EXPECT_EQ(
-          env_.LogTexts("Error: CTask::DeleteTask()"),
-          std::vector<std::string>{"Error: CTask::DeleteTask() \"Corvane Brisko (Wardex.exe)\" "
-                                   "- failed to Delete. hr=0x80070002"});
-    }
-    for (int round = 0; round < 2; ++round) {
-      ASSERT_EQ(run("-unregister"), 0);
-      EXPECT_EQ(FilesIn(autostart), std::vector<std::string>{});
-    }
-    EXPECT_FALSE(fs::exists(marker));
-    // Nothing of ours is left anywhere below the private root or folders.
-    for (const std::string& folder : {env_.root().root() + "/etc", base + "/config"}) {
-      std::error_code error;
-      for (const auto& item : fs::recursive_directory_iterator(folder, error)) {
-        EXPECT_EQ(item.path().string().find("Wardex.exe"), std::string::npos) << item.path();
-      }
-    }
-    fs::remove_all(base);
-  }
 }
 #endif
 
