@@ -79,12 +79,8 @@ class LogWTest : public ::testing::Test {
   // The test root keeps the journal out (WARDEX_LOG_JOURNAL=0).
   void SetUp() override {
     log_path_ = root_.path() + "/own/test.log";
-    SetEnv("WARDEX_LOG_FILE", log_path_);
-    UnsetEnv("WARDEX_LOG_LEVEL");
-  }
-  void TearDown() override {
-    UnsetEnv("WARDEX_LOG_FILE");
-    UnsetEnv("WARDEX_LOG_LEVEL");
+    root_.Set("WARDEX_LOG_FILE", log_path_);
+    root_.Unset("WARDEX_LOG_LEVEL");
   }
 
   std::vector<LogLine> ParsedLines() {

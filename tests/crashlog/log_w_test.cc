@@ -189,7 +189,7 @@ TEST_F(LogWTest, DefaultTargetIsTheUsersStateFolder) {
   CoTaskMemFree(local);
 #else
   const std::string home = root_.path() + "/home";
-  SetEnv("HOME", home);
+  root_.Set("HOME", home);
   const std::string state_home = root_.state_home();
   const std::string fallback = home + "/.local/state/wardex/log/wardex.log";
   const std::vector<Case> cases = {{nullptr, fallback},

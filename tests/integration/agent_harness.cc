@@ -105,7 +105,7 @@ AgentTree::AgentTree(const Installed& installed)
       app_dir_(installed.app_dir),
       test_dir_(root_.path() + "/test") {
   fs::create_directories(test_dir_);
-  SetEnv("WARDEX_LOG_FILE", log_path());
+  root_.Set("WARDEX_LOG_FILE", log_path());
 }
 
 AgentTree::AgentTree(std::string executable_name) : AgentTree(Installed{}) {
@@ -124,20 +124,11 @@ AgentTree::AgentTree(std::string executable_name) : AgentTree(Installed{}) {
   WriteFile(app_dir_ + "/language/Texts.ini", kTexts);
   const std::string shell = test_dir_ + "/test_shell" + kLibrarySuffix;
   StageFile(WARDEX_TEST_SHELL_SO, shell);
-  SetEnv("WARDEX_SHELL", SystemPath(shell));
-  SetEnv("WARDEX_SHELL_TEST_CONTROL", test_dir_ + "/shell.control");
-  SetEnv("WARDEX_SHELL_TEST_LOG", test_dir_ + "/shell.log");
+  root_.Set("WARDEX_SHELL", SystemPath(shell));
+  root_.Set("WARDEX_SHELL_TEST_CONTROL", test_dir_ + "/shell.control");
+  root_.Set("WARDEX_SHELL_TEST_LOG", test_dir_ + "/shell.log");
   StagePlatform();
-  SetEnv("WARDEX_AGENT_TEST_DIR", test_dir_);
-}
-
-AgentTree::~AgentTree() {
-  for (const std::string& name : set_environment_) UnsetEnv(name.c_str());
-}
-
-void AgentTree::SetEnv(const std::string& name, const std::string& value) {
-  test::SetEnv(name.c_str(), value);
-  set_environment_.push_back(name);
+  root_.Set("WARDEX_AGENT_TEST_DIR", test_dir_);
 }
 
 void AgentTree::AddModule(const std::string& name, const std::string& config) {
@@ -180,7 +171,7 @@ void AgentTree::ReplaceInInstallConfig(const std::string& from, const std::strin
 }
 
 void AgentTree::RefuseShellAdds(int count) {
-  SetEnv("WARDEX_SHELL_TEST_REFUSE_ADDS", std::to_string(count));
+  root_.Set("WARDEX_SHELL_TEST_REFUSE_ADDS", std::to_string(count));
 }
 
 std::unique_ptr<AgentProcess> AgentTree::Start(const std::vector<std::string>& arguments) {

@@ -78,7 +78,6 @@ class AgentTree {
     std::string app_dir;
   };
   explicit AgentTree(const Installed& installed);
-  ~AgentTree();
   AgentTree(const AgentTree&) = delete;
   AgentTree& operator=(const AgentTree&) = delete;
 
@@ -193,11 +192,9 @@ class AgentTree {
   std::vector<std::string> Launch(const std::string& program) const;
   // The tracking library's log in the user's state folder.
   static std::string TrackingLog();
-  // Sets |name| for the agents started from now on, until the tree goes.
-  void SetEnv(const std::string& name, const std::string& value);
 
+  // Its environment is the agents' from their start on, until the tree goes.
   ScopedTestRoot root_;
-  std::vector<std::string> set_environment_;
   std::string executable_name_;
   std::string app_dir_;
   std::string test_dir_;

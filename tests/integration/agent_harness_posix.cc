@@ -45,12 +45,12 @@ void AgentTree::AddFakeDesktopConsole(const std::vector<std::string>& settings) 
   StageDesktopConsole(WARDEX_FAKE_CONSOLE_PROGRAM);
   // The Console module takes the desktop for one with a display and a bus;
   // the fake process needs neither.
-  SetEnv("DISPLAY", ":wardex-test");
-  SetEnv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + test_dir_ + "/no-bus");
-  SetEnv("FAKE_CONSOLE_RECORD", test_dir_ + "/console.record");
+  root_.Set("DISPLAY", ":wardex-test");
+  root_.Set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + test_dir_ + "/no-bus");
+  root_.Set("FAKE_CONSOLE_RECORD", test_dir_ + "/console.record");
   for (const std::string& setting : settings) {
     const size_t equals = setting.find('=');
-    SetEnv("FAKE_CONSOLE_" + setting.substr(0, equals), setting.substr(equals + 1));
+    root_.Set("FAKE_CONSOLE_" + setting.substr(0, equals), setting.substr(equals + 1));
   }
 }
 

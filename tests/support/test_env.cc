@@ -16,42 +16,53 @@ constexpr char kUnset[] = "\x01";
 
 ScopedTestRoot::ScopedTestRoot(bool with_runtime_dir) {
   path_ = MakeTemporaryFolder();
-  for (const char* name : {"WARDEX_ROOT", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
-                           "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "WARDEX_LOG_JOURNAL"}) {
-    const char* old = getenv(name);
-    saved_.emplace_back(name, old ? old : kUnset);
-  }
   for (const char* sub : {"root", "config", "data", "state", "cache"}) {
     std::filesystem::create_directories(path_ + "/" + sub);
   }
-  SetEnv("WARDEX_ROOT", root());
-  SetEnv("XDG_CONFIG_HOME", config_home());
-  SetEnv("XDG_DATA_HOME", data_home());
-  SetEnv("XDG_STATE_HOME", state_home());
-  SetEnv("XDG_CACHE_HOME", path_ + "/cache");
+  Set("WARDEX_ROOT", root());
+  Set("XDG_CONFIG_HOME", config_home());
+  Set("XDG_DATA_HOME", data_home());
+  Set("XDG_STATE_HOME", state_home());
+  Set("XDG_CACHE_HOME", path_ + "/cache");
   // Test lines stay out of a developer's journal.
-  SetEnv("WARDEX_LOG_JOURNAL", "0");
+  Set("WARDEX_LOG_JOURNAL", "0");
   if (with_runtime_dir) {
     std::string runtime = path_ + "/runtime";
     MakePrivateFolder(runtime);
-    SetEnv("XDG_RUNTIME_DIR", runtime);
+    Set("XDG_RUNTIME_DIR", runtime);
   } else {
-    UnsetEnv("XDG_RUNTIME_DIR");
+    Unset("XDG_RUNTIME_DIR");
   }
   // A child that drops to "nobody" must be able to reach its own files.
   OpenToEveryone(path_);
 }
 
 ScopedTestRoot::~ScopedTestRoot() {
-  for (const auto& [name, value] : saved_) {
-    if (value == kUnset) {
-      UnsetEnv(name.c_str());
+  // Backwards: a variable set twice gets its first value back.
+  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+    if (it->second == kUnset) {
+      UnsetEnv(it->first.c_str());
     } else {
-      SetEnv(name.c_str(), value);
+      SetEnv(it->first.c_str(), it->second);
     }
   }
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+}
+
+void ScopedTestRoot::Save(const std::string& name) {
+  const char* old = getenv(name.c_str());
+  saved_.emplace_back(name, old ? old : kUnset);
+}
+
+void ScopedTestRoot::Set(const std::string& name, const std::string& value) {
+  Save(name);
+  SetEnv(name.c_str(), value);
+}
+
+void ScopedTestRoot::Unset(const std::string& name) {
+  Save(name);
+  UnsetEnv(name.c_str());
 }
 
 bool WriteFile(const std::string& path, const std::string& content) {

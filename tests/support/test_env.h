@@ -34,6 +34,10 @@ class ScopedTestRoot {
   ScopedTestRoot(const ScopedTestRoot&) = delete;
   ScopedTestRoot& operator=(const ScopedTestRoot&) = delete;
 
+  // Sets or removes a variable of the environment until the root goes.
+  void Set(const std::string& name, const std::string& value);
+  void Unset(const std::string& name);
+
   const std::string& path() const { return path_; }     // the temporary folder
   std::string root() const { return path_ + "/root"; }  // WARDEX_ROOT
   std::string data_home() const { return path_ + "/data"; }
@@ -41,6 +45,8 @@ class ScopedTestRoot {
   std::string config_home() const { return path_ + "/config"; }
 
  private:
+  void Save(const std::string& name);
+
   std::string path_;
   std::vector<std::pair<std::string, std::string>> saved_;  // name, value ("\x01" = unset)
 };
