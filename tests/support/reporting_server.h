@@ -1,13 +1,14 @@
 // A server program that a test starts for itself and that reports one line
-// on descriptor 3 once it accepts clients (dbus-daemon its address, Xvfb its
-// display number). It is stopped (SIGTERM, then SIGKILL after 5 s) and
-// reaped when the object goes, and the variable exported for it is restored.
+// on its standard output once it accepts clients (dbus-daemon its address,
+// Xvfb its display number). It is stopped (SIGTERM, then SIGKILL after 5 s)
+// and reaped when the object goes, and the variable exported for it is
+// restored.
 #pragma once
-
-#include <sys/types.h>
 
 #include <string>
 #include <vector>
+
+#include "support/test_env.h"
 
 namespace wardex::test {
 
@@ -20,7 +21,7 @@ class ReportingServer {
   ReportingServer(const ReportingServer&) = delete;
   ReportingServer& operator=(const ReportingServer&) = delete;
 
-  [[nodiscard]] bool ok() const { return pid_ > 0; }
+  [[nodiscard]] bool ok() const { return !line_.empty(); }
   // The reported line, without its end.
   [[nodiscard]] const std::string& line() const { return line_; }
   // Why the server did not start, for a test's skip or failure message.
@@ -32,7 +33,8 @@ class ReportingServer {
   bool Stop();
 
  private:
-  pid_t pid_ = -1;
+  std::string folder_;  // holds the file the server reports into
+  ChildProgram server_;
   std::string line_;
   std::string error_;
   std::string variable_;  // the exported one, with its value before

@@ -5,15 +5,10 @@
 #include <vector>
 
 #include "support/test_env.h"
+#include "support/test_env_internal.h"
 
 namespace wardex::test {
 namespace {
-
-// A fresh temporary folder, or "" when none could be made.
-std::string MakeFolder() {
-  std::string folder = (std::filesystem::temp_directory_path() / "wardex-bus-XXXXXX").string();
-  return mkdtemp(folder.data()) != nullptr ? folder : "";
-}
 
 // The daemon's command line, with a configuration in |folder| that lets every
 // peer own any name and talk to any other, and listens only on folder/bus.
@@ -34,12 +29,13 @@ std::vector<std::string> DaemonArguments(const std::string& folder) {
   </policy>
 </busconfig>
 )");
-  return {"dbus-daemon", "--config-file=" + config, "--nofork", "--nopidfile", "--print-address=3"};
+  return {"dbus-daemon", "--config-file=" + config, "--nofork", "--nopidfile", "--print-address=1"};
 }
 
 }  // namespace
 
-PrivateSessionBus::PrivateSessionBus() : folder_(MakeFolder()), daemon_(DaemonArguments(folder_)) {}
+PrivateSessionBus::PrivateSessionBus()
+    : folder_(MakeTemporaryFolder()), daemon_(DaemonArguments(folder_)) {}
 
 PrivateSessionBus::~PrivateSessionBus() {
   daemon_.Stop();

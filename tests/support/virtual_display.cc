@@ -4,9 +4,9 @@
 
 namespace wardex::test {
 
-// Xvfb writes its display number to descriptor 3 once it accepts clients.
+// Xvfb writes its display number to its output once it accepts clients.
 VirtualDisplay::VirtualDisplay()
-    : server_({"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "1024x768x24",
+    : server_({"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24",
                "-noreset"}),
       name_(":" + server_.line()) {}
 
