@@ -17,13 +17,13 @@
 #ifndef _WIN32
 #include <gio/gdesktopappinfo.h>
 #include <sys/stat.h>
-#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <mutex>
 #include <thread>
 
+#include "desktop/desktop_peers.h"
 #include "platform/scheduled_task_files_linux.h"
 #include "support/session_bus.h"
 #endif
@@ -505,31 +505,27 @@ TEST_F(TaskTest, AMachineWideTimerIsTiedToItsAccountAndReadableByAll) {
 }
 
 // Owns org.freedesktop.systemd1 on the bus at |address|, answers every call
-// to the manager's object and records it as "Method" or "Method unit".
-class StandInUserManager {
+// to the manager's object and records it as "Method" or "Method unit". A
+// thread of its own answers: the calls block the test's thread.
+class StandInUserManager : public BusPeer {
  public:
-  explicit StandInUserManager(const std::string& address) {
-    if (sd_bus_new(&bus_) < 0 || sd_bus_set_address(bus_, address.c_str()) < 0 ||
-        sd_bus_set_bus_client(bus_, 1) < 0 || sd_bus_start(bus_) < 0 ||
-        sd_bus_request_name(bus_, "org.freedesktop.systemd1", 0) < 0 ||
-        sd_bus_add_object(bus_, nullptr, "/org/freedesktop/systemd1", OnCall, this) < 0) {
-      return;
+  explicit StandInUserManager(const std::string& address) : BusPeer(address) {
+    if (ok() && sd_bus_request_name(bus_, "org.freedesktop.systemd1", 0) >= 0 &&
+        sd_bus_add_object(bus_, nullptr, "/org/freedesktop/systemd1", OnCall, this) >= 0) {
+      thread_ = std::thread([this] {
+        while (!stop_) {
+          Pump();
+          sd_bus_wait(bus_, 50'000);
+        }
+      });
     }
-    ready_ = true;
-    thread_ = std::thread([this] {
-      while (!stop_) {
-        if (sd_bus_process(bus_, nullptr) > 0) continue;
-        sd_bus_wait(bus_, 50'000);
-      }
-    });
   }
-  ~StandInUserManager() {
+  ~StandInUserManager() override {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
-    sd_bus_flush_close_unref(bus_);
   }
 
-  bool ready() const { return ready_; }
+  bool ready() const { return thread_.joinable(); }
   std::vector<std::string> TakeCalls() {
     std::lock_guard<std::mutex> lock(mutex_);
     return std::move(calls_);
@@ -550,8 +546,6 @@ class StandInUserManager {
                             : sd_bus_reply_method_return(message, "o", "/job/1");
   }
 
-  sd_bus* bus_ = nullptr;
-  bool ready_ = false;
   std::atomic<bool> stop_{false};
   std::thread thread_;
   std::mutex mutex_;
