@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 
 #include <algorithm>
 #include <filesystem>
@@ -474,11 +475,9 @@ TEST_F(AgentStartTest, FaultsDuringCreationAreRetriedOnlyInsidePlugInCalls) {
 long LogTimeMs(const AgentTree& tree, const std::string& text) {
   for (const LogLine& line : tree.LogLines()) {
     if (line.text.find(text) == std::string::npos) continue;
-    // "2026-12-05 14:09:10.123"
-    return ((std::stol(line.time.substr(11, 2)) * 60 + std::stol(line.time.substr(14, 2))) * 60 +
-            std::stol(line.time.substr(17, 2))) *
-               1000 +
-           std::stol(line.time.substr(20, 3));
+    long hour = 0, minute = 0, second = 0, ms = 0;  // "2026-12-05 14:09:10.123"
+    std::sscanf(line.time.c_str() + 11, "%ld:%ld:%ld.%ld", &hour, &minute, &second, &ms);
+    return ((hour * 60 + minute) * 60 + second) * 1000 + ms;
   }
   return -1;
 }
