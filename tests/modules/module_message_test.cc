@@ -231,40 +231,6 @@ TEST(ModuleMessageTest, Reads) {
   }
 }
 
-TEST(ModuleMessageReplyTest, WritesTheFilledReplyMembersInNameOrder) {
-  const ModuleMessage nothing;
-  const ModuleMessage no_texts{.module_name = u"A", .kind = 6, .result_level = 100};
-  ModuleMessage request_only = FullRequest();  // request fields never go into a reply
-  request_only.kind = 3;
-  request_only.current_switch_state = 1;  // only for kind 4
-  request_only.result_level = -5;         // only when above 0
-  const ModuleMessage every{.module_name = u"M",
-                            .kind = 4,
-                            .result_level = 50.5,
-                            .result_text = u"T",
-                            .result_description = u"D",
-                            .result_details = u"Det",
-                            .sub_results = u"S",
-                            .current_switch_state = 1,
-                            .reply_check_boxes = {{u"Remember", 7, false}},
-                            .reply_buttons = {{u"", 2, 0}}};
-
-  const struct {
-    const ModuleMessage& reply;
-    const char* written;
-  } cases[] = {
-      {no_texts, R"([{"ModuleIdentificator":"A","ModuleRequest":6,"ResultLevel":100.000000}])"},
-      {nothing, R"([{"ModuleIdentificator":"","ModuleRequest":0}])"},
-      {request_only, R"([{"ModuleIdentificator":"Mod","ModuleRequest":3}])"},
-      {every, R"([{"Buttons":[{"BTID":2,"BTTX":"","BTTY":0}],)"
-              R"("CheckBoxes":[{"CBCH":false,"CBID":7,"CBTX":"Remember"}],)"
-              R"("ModuleIdentificator":"M","ModuleRequest":4,"ResultDescription":"D",)"
-              R"("ResultDetails":"Det","ResultLevel":50.500000,"ResultText":"T","SubResults":"S",)"
-              R"("SwitchState":1}])"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Utf8(WriteModuleReply(c.reply)), c.written);
-}
-
 // The pipe server calls back on several threads at once; each decodes and
 // answers its own message, sharing nothing but the strings it was given.
 TEST(ModuleMessageThreadsTest, DecodeAndReplyOnManyThreadsAtOnce) {
