@@ -197,30 +197,5 @@ TEST(LibraryLoader, CrashReportsNameTheLoadedFileNotItsDescriptor) {
 
 #endif
 
-// A bare name is found where the system's loader finds the agent's own
-// libraries: on the library path (Linux), then beside the program.
-TEST(LibraryLoader, BareNamesAreFoundOnTheLibraryPathThenBesideTheProgram) {
-  ModuleTestEnv env;
-  const std::string name = std::string("thing") + test::kLibrarySuffix;
-  EXPECT_TRUE(platform::IsBareLibraryName(test::Wide(name)));
-  EXPECT_FALSE(platform::IsBareLibraryName(test::Wide("./" + name)));
-  EXPECT_FALSE(platform::IsBareLibraryName(u""));
-#ifdef _WIN32
-  wchar_t program[MAX_PATH];
-  const std::filesystem::path folder =
-      std::filesystem::path(std::wstring(program, GetModuleFileNameW(nullptr, program, MAX_PATH)))
-          .parent_path();
-#else
-  const std::filesystem::path folder =
-      std::filesystem::read_symlink("/proc/self/exe").parent_path();
-  const std::string on_path = env.root().path() + "/lib/" + name;
-  env.env().Set("LD_LIBRARY_PATH", "/nonexistent::" + env.root().path() + "/lib");
-  ASSERT_TRUE(test::WriteFile(on_path, "x"));
-  EXPECT_EQ(test::Narrow(platform::ResolveLibraryName(test::Wide(name))), on_path);
-  std::filesystem::remove(on_path);
-#endif
-  EXPECT_EQ(test::Narrow(platform::ResolveLibraryName(test::Wide(name))), (folder / name).string());
-}
-
 }  // namespace
 }  // namespace wardex
