@@ -10,33 +10,20 @@ namespace wardex::test {
 
 namespace {
 
-constexpr char kUnset[] = "\x01";
+void Put(const std::string& name, const std::optional<std::string>& value) {
+  value ? SetEnv(name.c_str(), *value) : UnsetEnv(name.c_str());
+}
 
 }  // namespace
 
 ScopedEnv::~ScopedEnv() {
-  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-    if (it->second == kUnset) {
-      UnsetEnv(it->first.c_str());
-    } else {
-      SetEnv(it->first.c_str(), it->second);
-    }
-  }
+  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) Put(it->first, it->second);
 }
 
-void ScopedEnv::Save(const char* name) {
+void ScopedEnv::Change(const char* name, const std::optional<std::string>& value) {
   const char* old = std::getenv(name);
-  saved_.emplace_back(name, old != nullptr ? old : kUnset);
-}
-
-void ScopedEnv::Set(const char* name, const std::string& value) {
-  Save(name);
-  SetEnv(name, value);
-}
-
-void ScopedEnv::Unset(const char* name) {
-  Save(name);
-  UnsetEnv(name);
+  saved_.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+  Put(name, value);
 }
 
 ModuleTestEnv::ModuleTestEnv(bool with_runtime_dir)

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,12 +41,12 @@ class ScopedEnv {
   ~ScopedEnv();
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
-  void Set(const char* name, const std::string& value);
-  void Unset(const char* name);
+  void Set(const char* name, const std::string& value) { Change(name, value); }
+  void Unset(const char* name) { Change(name, std::nullopt); }
 
  private:
-  void Save(const char* name);
-  std::vector<std::pair<std::string, std::string>> saved_;  // name, value ("\x01" = unset)
+  void Change(const char* name, const std::optional<std::string>& value);
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;  // name, old value
 };
 
 class ModuleTestEnv {

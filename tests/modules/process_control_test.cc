@@ -34,14 +34,13 @@ using std::chrono::milliseconds;
 // window's answer, or SIGTERM) and once ended after the grace time
 // (TerminateProcess with 0, or SIGKILL).
 struct SystemExpectations {
-  const char* program_suffix;
   uint32_t closed_code;
   uint32_t terminated_code;
 };
 #ifdef _WIN32
-constexpr SystemExpectations kSystem{".exe", 7, 0};
+constexpr SystemExpectations kSystem{7, 0};
 #else
-constexpr SystemExpectations kSystem{"", 128 + SIGTERM, 128 + SIGKILL};
+constexpr SystemExpectations kSystem{128 + SIGTERM, 128 + SIGKILL};
 #endif
 
 using test::Narrow;
@@ -63,7 +62,7 @@ class ProcessControlTest : public ::testing::Test {
   void SetUp() override {
     folder_ = (fs::path(root_.path()) / "with blanks").string();
     // Tests run side by side: each has a name of its own.
-    name_ = "run me " + std::to_string(platform::CurrentProcessId()) + kSystem.program_suffix;
+    name_ = "run me " + std::to_string(platform::CurrentProcessId()) + test::kProgramSuffix;
     path_ = (fs::path(folder_) / name_).string();
     fs::create_directories(folder_);
     // With the libraries it links (on Windows they load from its own folder).
