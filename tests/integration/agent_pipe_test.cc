@@ -76,9 +76,8 @@ TEST_F(AgentPipeTest, ModuleRequestsAnswerWithTheModulesResultsWhenTheFlagsAllow
 
   // Only the requests that passed their flag test reached the modules, and
   // the switch was set once (the second request found it set). Kinds 9 and
-  // 12 loaded their module into the cache (once, whatever follows).
-  EXPECT_EQ(tree_->Send(R"({"ModuleRequest":9,"ModuleIdentificator":"N"})"),
-            R"([{"ModuleIdentificator":"N","ModuleRequest":9}])");
+  // 12 loaded their module into the cache (that a cached one is not made
+  // again is the module cache test's).
   ExpectCounts(tree_->Journal(), {{"A stop-task 1", 1},
                                   {"T start-task 7", 1},
                                   {"T run-task -1", 1},

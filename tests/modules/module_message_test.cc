@@ -160,10 +160,8 @@ TEST(ModuleMessageTest, Reads) {
     const char* text;
     ModuleMessage expected;
   } kCases[] = {
-      {"empty_text", "", {}},
       {"parse_error", R"({"ModuleRequest":1,})", {}},
       {"root_array", R"([{"ModuleRequest":1}])", {}},
-      {"empty_object", "{}", {}},
       {"no_kind_means_nothing_read", R"({"ModuleIdentificator":"X","Check":1})", {}},
       {"agent_leniencies",
        "{'ModuleRequest':\t7,\r\n'MessageHeader':'h','Message':'m'}",
