@@ -167,7 +167,6 @@ TEST_F(ProfileTest, LinesAWriteDoesNotChangeKeepTheirBytes) {
 TEST_F(ProfileTest, WritesThatWouldReadBackAsSomethingElseAreRefused) {
   const std::string original = "[install]\nLanguage=en_II\n";
   const std::tuple<const char16_t*, const char16_t*, const char16_t*> cases[] = {
-      {u"uninstall", u"/opt/a=b/x.cfg", u"1"},
       {u"install", u"Language\nOSLang", u"1"},
       {u"install", u"Language", u"de\r\n[web]"},
       {u"install]", u"Language", u"de_DE"},
