@@ -395,10 +395,6 @@ TEST(KaStringTest, Tokenize) {
     EXPECT_TRUE(KaString(text.c_str()).Tokenize(separator, list));
     EXPECT_EQ(Texts(list), tokens);
   }
-  KaStringList list;
-  list.Add(u"kept");
-  ASSERT_TRUE(KaString(u"x,y").Tokenize(u",", list));
-  EXPECT_EQ(Texts(list), (std::vector<std::u16string>{u"kept", u"x", u"y"}));
 }
 
 KaString* g_formatted_at_exit = nullptr;
@@ -520,9 +516,10 @@ TEST(KaStringTest, BlocksFreedWhileAThreadEndsStayUsable) {
 
 TEST(KaStringListTest, KeepsOrderThroughRemovalAndWritesDoNotReachTheSource) {
   KaStringList list;
-  ASSERT_TRUE(KaString(u"a|b|c|d").Tokenize(u"|", list));
+  list.Add(u"kept");
+  ASSERT_TRUE(KaString(u"a|b|c").Tokenize(u"|", list));  // appends to what the list holds
   list.RemoveAt(1);
-  EXPECT_EQ(Texts(list), (std::vector<std::u16string>{u"a", u"c", u"d"}));
+  EXPECT_EQ(Texts(list), (std::vector<std::u16string>{u"kept", u"b", u"c"}));
   const KaString source(u"shared");
   list.Add(source);
   list.GetAt(3).SetAt(0, u'S');
