@@ -19,7 +19,6 @@ using Clock = std::chrono::steady_clock;
 struct Received {
   UINT message;
   WPARAM wparam;
-  LPARAM lparam;
   std::thread::id thread;
   Clock::time_point when;
 };
@@ -34,7 +33,7 @@ class RecordingWindow : public Window {
   LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam) override {
     {
       std::lock_guard lock(mutex_);
-      received_.push_back({message, wparam, lparam, std::this_thread::get_id(), Clock::now()});
+      received_.push_back({message, wparam, std::this_thread::get_id(), Clock::now()});
     }
     if (message == kQuit) PostQuitMessage(static_cast<int>(wparam));
     return handler ? handler(message, wparam, lparam) : 0;
