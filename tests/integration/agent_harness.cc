@@ -50,21 +50,14 @@ constexpr char kTexts[] =
 // The log's lines, the rotated generations (log.3, log.2, log.1) first.
 std::vector<std::string> ReadLog(const std::string& path) {
   std::vector<std::string> lines;
-  for (int generation = 3; generation >= 1; --generation) {
-    const std::vector<std::string> old = ReadLines(path + "." + std::to_string(generation));
-    lines.insert(lines.end(), old.begin(), old.end());
+  for (const std::string& file : {path + ".3", path + ".2", path + ".1", path}) {
+    const std::vector<std::string> more = ReadLines(file);
+    lines.insert(lines.end(), more.begin(), more.end());
   }
-  const std::vector<std::string> current = ReadLines(path);
-  lines.insert(lines.end(), current.begin(), current.end());
   return lines;
 }
 
 constexpr char16_t kProductKey[] = u"SOFTWARE\\Corvane\\WardexTest";
-
-KaOSAL::KaString WideName(const std::string& name) {
-  const std::u16string wide = KaOSAL::FromUtf8(name);
-  return KaOSAL::KaString(wide.data(), static_cast<int>(wide.size()));
-}
 
 }  // namespace
 
@@ -260,7 +253,8 @@ bool AgentTree::ChooseFromMenu(const std::string& command) const {
 bool AgentTree::ReadProductValue(const std::string& name, void* value, uint32_t size) {
   uint32_t type = 0;
   uint32_t got = size;
-  return platform::RegQueryValue(platform::HKEY_LOCAL_MACHINE, kProductKey, WideName(name),
+  return platform::RegQueryValue(platform::HKEY_LOCAL_MACHINE, kProductKey,
+                                 KaOSAL::KaString(KaOSAL::FromUtf8(name).c_str()),
                                  platform::KEY_QUERY_VALUE, &type, static_cast<uint8_t*>(value),
                                  &got) == 0 &&
          got == size;
@@ -270,7 +264,8 @@ bool AgentTree::WriteProductValue(const std::string& name, const void* value, ui
   const uint32_t type = size == 4 ? platform::REG_DWORD : platform::REG_BINARY;
   return platform::RegCreateKey(platform::HKEY_LOCAL_MACHINE, kProductKey,
                                 platform::KEY_SET_VALUE) == 0 &&
-         platform::RegSetValue(platform::HKEY_LOCAL_MACHINE, kProductKey, WideName(name),
+         platform::RegSetValue(platform::HKEY_LOCAL_MACHINE, kProductKey,
+                               KaOSAL::KaString(KaOSAL::FromUtf8(name).c_str()),
                                platform::KEY_SET_VALUE, type, static_cast<const uint8_t*>(value),
                                size) == 0;
 }

@@ -179,33 +179,29 @@ TEST_F(AgentStartTest, SnapCheckSwitchStartsAnAgentOrAsksTheRunningOne) {
 // and the menu test's cases.
 TEST_F(AgentStartTest, QuickCheckRequestLogsItsPathAndTracksOnlyWhenItGetsFar) {
   struct Case {
-    const char* name;
     bool console;
     const char* snapcheck_config;  // null: no SnapCheck module
-    std::vector<std::string> lines;
     bool tracked;
+    std::vector<std::string> lines;
   };
   const Case cases[] = {
-      {"no Console",
-       false,
-       "kind=snapcheck\n",
-       {"3 Wardex.exe ## ERROR ## ShowSnapCheck - no console"},
-       false},
-      {"no SnapCheck module",
-       true,
+      // No Console.
+      {false, "kind=snapcheck\n", false, {"3 Wardex.exe ## ERROR ## ShowSnapCheck - no console"}},
+      // No SnapCheck module.
+      {true,
        nullptr,
+       false,
        {"6 Wardex.exe ## ShowSnapCheck",
-        "3 Wardex.exe ## ERROR ## ShowSnapCheck - no SnapCheckModule"},
-       false},
-      {"a module without the quick-check view",
-       true,
+        "3 Wardex.exe ## ERROR ## ShowSnapCheck - no SnapCheckModule"}},
+      // A module without the quick-check view.
+      {true,
        "kind=switch\n",
+       true,
        {"6 Wardex.exe ## ShowSnapCheck",
-        "3 Wardex # ERROR # Casting SnapcheckGUIDCtrl to ConsoleView failed."},
-       true},
+        "3 Wardex # ERROR # Casting SnapcheckGUIDCtrl to ConsoleView failed."}},
   };
   for (const Case& test : cases) {
-    SCOPED_TRACE(test.name);
+    SCOPED_TRACE(test.lines.back());
     AgentTree tree;
     if (test.console) tree.AddConsole();
     if (test.snapcheck_config != nullptr) tree.AddModule("SnapCheckModule", test.snapcheck_config);
