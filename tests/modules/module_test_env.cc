@@ -8,34 +8,16 @@
 
 namespace wardex::test {
 
-namespace {
-
-void Put(const std::string& name, const std::optional<std::string>& value) {
-  value ? SetEnv(name.c_str(), *value) : UnsetEnv(name.c_str());
-}
-
-}  // namespace
-
-ScopedEnv::~ScopedEnv() {
-  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) Put(it->first, it->second);
-}
-
-void ScopedEnv::Change(const char* name, const std::optional<std::string>& value) {
-  const char* old = std::getenv(name);
-  saved_.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
-  Put(name, value);
-}
-
 ModuleTestEnv::ModuleTestEnv(bool with_runtime_dir)
     : root_(with_runtime_dir),
       log_file_(root_.path() + "/wardex.log"),
       journal_file_(root_.path() + "/journal.txt") {
-  env_.Set("WARDEX_LOG_FILE", log_file_);
-  env_.Unset("WARDEX_LOG_LEVEL");
-  env_.Set("WARDEX_TEST_MODULE_JOURNAL", journal_file_);
+  root_.Set("WARDEX_LOG_FILE", log_file_);
+  root_.Unset("WARDEX_LOG_LEVEL");
+  root_.Set("WARDEX_TEST_MODULE_JOURNAL", journal_file_);
   for (const char* name : {"WARDEX_TEST_MODULE_KIND", "WARDEX_TEST_MODULE_FLAGS",
                            "WARDEX_TEST_MODULE_WINDOW", "LD_LIBRARY_PATH"}) {
-    env_.Unset(name);
+    root_.Unset(name);
   }
   TrustTestAuthority();
 }

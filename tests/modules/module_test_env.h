@@ -5,9 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "osal/ka_string.h"
@@ -34,21 +32,6 @@ struct Tampering {
 // trailer, the PE certificate table).
 std::vector<Tampering> SignatureFormatTamperings();
 
-// Restores environment variables on destruction.
-class ScopedEnv {
- public:
-  ScopedEnv() = default;
-  ~ScopedEnv();
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-  void Set(const char* name, const std::string& value) { Change(name, value); }
-  void Unset(const char* name) { Change(name, std::nullopt); }
-
- private:
-  void Change(const char* name, const std::optional<std::string>& value);
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;  // name, old value
-};
-
 class ModuleTestEnv {
  public:
   // |with_runtime_dir|: a private XDG_RUNTIME_DIR, so that IPC channels of
@@ -58,7 +41,8 @@ class ModuleTestEnv {
   ModuleTestEnv& operator=(const ModuleTestEnv&) = delete;
 
   const ScopedTestRoot& root() const { return root_; }
-  ScopedEnv& env() { return env_; }
+  // Sets or removes environment variables until the test ends.
+  ScopedTestRoot& env() { return root_; }
   std::string trust_folder() const { return root_.root() + "/etc/wardex/trust"; }
 
   // The built, signed fixture library of |name| ("test_module", "test_console").
@@ -93,7 +77,6 @@ class ModuleTestEnv {
   std::string FullPath(const std::string& target) const;
 
   ScopedTestRoot root_;
-  ScopedEnv env_;
   std::string log_file_;
   std::string journal_file_;
 };

@@ -267,15 +267,13 @@ class ShellFallbackTest : public ProcessControlTest {
     ProcessControlTest::SetUp();
     ASSERT_TRUE(test::WriteScript(root_.path() + "/bin/xdg-open",
                                   "printf %s \"$*\" > '" + root_.path() + "/opened'"));
-    path_variable_.Set("PATH", root_.path() + "/bin:" + getenv("PATH"));
+    root_.Set("PATH", root_.path() + "/bin:" + getenv("PATH"));
   }
   void TearDown() override {
     ProcessControlTest::TearDown();
     EXPECT_TRUE(test::WaitFor([] { return test::ZombieChildren().empty(); }));
   }
   std::string Opened() const { return test::ReadFile(root_.path() + "/opened"); }
-
-  test::ScopedEnv path_variable_;
 };
 
 TEST_F(ShellFallbackTest, WhatCannotBeStartedIsOpenedThroughTheShellOnce) {
