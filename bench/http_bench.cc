@@ -23,10 +23,10 @@ HttpsTestServer& Server() {
   static HttpsTestServer* server = [] {
     auto* s = new HttpsTestServer();
     s->Get("/small", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content(std::string(200, 's'), "text/plain");
+      response.body = std::string(200, 's');
     });
     s->Post("/upload", [](const httplib::Request& request, httplib::Response& response) {
-      response.set_content(std::to_string(request.body.size()), "text/plain");
+      response.body = std::to_string(request.body.size());
     });
     s->Start();
     return s;

@@ -14,12 +14,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "desktop/desktop_peers.h"
 #include "integration/agent_harness.h"
 #include "online/https_test_server.h"
 #include "online/news_samples.h"
-#include "online/private_network.h"
 #include "support/session_bus.h"
 #include "time/sntp_responder.h"
 
@@ -165,52 +165,48 @@ TEST_F(AgentNewsfeedTest, ClosingEndsPromptlyWhereverTheCheckWaits) {
   TestNotificationServer server(bus.address(), {"actions"});
   ASSERT_TRUE(server.ok());
   server.answers = false;
-  struct Case {
-    const char* waits_for;
-    std::function<void()> prepare;
-    std::function<bool()> waiting;
-    milliseconds bound;
-  };
-  const Case cases[] = {
-      {"the news service", [&] { Answer(kStall); }, [&] { return server_.requests() == 1; },
-       milliseconds(5000)},
-      {"the desktop",
-       [&] {
-         Answer("<newsfeeds>" + NewsItemXml("a") + "</newsfeeds>");
-         // The Console's desktop side needs a display's name, not a display:
-         // news items are notifications, which the agent shows.
-         tree_.AddDesktopConsole();
-         bus.ExportToEnvironment();
-         setenv("DISPLAY", ":99", 1);
-         setenv("WARDEX_SHELL", "desktop", 1);
-       },
-       [&] {
-         server.Pump();
-         return !server.notifications.empty();
-       },
-       milliseconds(1000)},
-      {"the time server",
-       [&] {
-         sntp_silent_ = true;
-         tree_.ReplaceInInstallConfig(servers, servers + "\nreply_timeout=20000");
-       },
-       [&] { return sntp_.requests() > 0; }, milliseconds(5000)},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.waits_for);
+  // What the check waits for, the preparation, the sign that it waits, the bound.
+  const std::tuple<const char*, std::function<void()>, std::function<bool()>, milliseconds>
+      kCases[] = {
+          {"the news service", [&] { Answer(kStall); }, [&] { return server_.requests() == 1; },
+           milliseconds(5000)},
+          {"the desktop",
+           [&] {
+             Answer("<newsfeeds>" + NewsItemXml("a") + "</newsfeeds>");
+             // The Console's desktop side needs a display's name, not a display:
+             // news items are notifications, which the agent shows.
+             tree_.AddDesktopConsole();
+             bus.ExportToEnvironment();
+             setenv("DISPLAY", ":99", 1);
+             setenv("WARDEX_SHELL", "desktop", 1);
+           },
+           [&] {
+             server.Pump();
+             return !server.notifications.empty();
+           },
+           milliseconds(1000)},
+          {"the time server",
+           [&] {
+             sntp_silent_ = true;
+             tree_.ReplaceInInstallConfig(servers, servers + "\nreply_timeout=20000");
+           },
+           [&] { return sntp_.requests() > 0; }, milliseconds(5000)},
+      };
+  for (const auto& [waits_for, prepare, waiting, bound] : kCases) {
+    SCOPED_TRACE(waits_for);
     ASSERT_TRUE(tree_.WriteProduct<int64_t>("LAST_NEWSFEED_CHECK", 0));
-    c.prepare();
+    prepare();
     auto agent = tree_.StartAndWait();
     ASSERT_NE(agent, nullptr);
-    ASSERT_TRUE(WaitFor(c.waiting, milliseconds(15000))) << tree_.Diagnostics();
+    ASSERT_TRUE(WaitFor(waiting, milliseconds(15000))) << tree_.Diagnostics();
     const auto start = steady_clock::now();
     ASSERT_EQ(agent->Stop(), 0) << tree_.Diagnostics();
     const auto took = std::chrono::duration_cast<milliseconds>(steady_clock::now() - start);
     setenv("WARDEX_SHELL", "test", 1);
     unsetenv("DISPLAY");
-    std::printf("closing while the check waits for %s took %lld ms\n", c.waits_for,
+    std::printf("closing while the check waits for %s took %lld ms\n", waits_for,
                 static_cast<long long>(took.count()));
-    EXPECT_LT(took, c.bound);
+    EXPECT_LT(took, bound);
   }
   EXPECT_EQ(Logged("ERROR ## NEWSFEED - Error connect 3 (system code 12017)"), 1u);
   EXPECT_EQ(server_.requests(), 2) << "the time server's case asks the service nothing";
@@ -221,13 +217,3 @@ TEST_F(AgentNewsfeedTest, ClosingEndsPromptlyWhereverTheCheckWaits) {
 
 }  // namespace
 }  // namespace wardex::test
-
-int main(int argc, char** argv) {
-  std::string reason;
-  if (!wardex::test::EnterPrivateNetwork(&reason)) {
-    std::fprintf(stderr, "these tests need a private network namespace: %s\n", reason.c_str());
-    return 1;
-  }
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -335,12 +335,6 @@ void HttpsTestServer::Serve(const std::string& path, const httplib::Response& re
   Get(path, answer).Post(path, answer);
 }
 
-void HttpsTestServer::Redirect(const std::string& path, const std::string& target, int status) {
-  Get(path, [=](const httplib::Request&, httplib::Response& response) {
-    response.set_redirect(target, status);
-  });
-}
-
 void HttpsTestServer::Stall(const std::string& path) {
   Get(path, [this](const httplib::Request&, httplib::Response&) { WaitForStop(); });
 }

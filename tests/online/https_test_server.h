@@ -43,15 +43,6 @@ struct Response {
   size_t length = std::string::npos;  // the Content-Length announced, if not the body's
   bool repeat = false;                // the body again and again, until the client goes
   bool hold = false;                  // after the body, the connection held until the server stops
-
-  void set_content(const std::string& content, const std::string& type) {
-    body = content;
-    content_type = type;
-  }
-  void set_redirect(const std::string& url, int redirect_status = 302) {
-    location = url;
-    status = redirect_status;
-  }
 };
 
 }  // namespace httplib
@@ -96,8 +87,6 @@ class HttpsTestServer {
   }
   // Answers GET and POST on |path| with |response|.
   void Serve(const std::string& path, const httplib::Response& response);
-  // Redirects GET on |path| to |target|.
-  void Redirect(const std::string& path, const std::string& target, int status = 302);
   // Blocks a handler until the server stops.
   void WaitForStop();
   // Holds GET on |path| until the server stops, then answers nothing.

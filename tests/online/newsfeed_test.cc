@@ -24,9 +24,6 @@
 #include "online/news_item_rules.h"
 #include "osal/wide_format.h"
 #include "platform/registry_store.h"
-#if !defined(_WIN32)
-#include "private_network.h"
-#endif
 #include "support/test_env.h"
 #include "wardex/crashlog.h"
 
@@ -38,13 +35,8 @@ using test::HttpsTestServer;
 
 constexpr char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 constexpr int64_t kNow = 1700000000;  // 2023-11-14 22:13:20 UTC
-
-}  // namespace
-
 // Where the unprivileged child of TheDailyMarkFallsBackToTheUsersHive works.
 constexpr char kMarkChildFolder[] = "WARDEX_NEWS_MARK_CHILD";
-
-namespace {
 
 KaString Wide(const std::string& text) { return KaString(text.c_str(), KaOSAL::KA_CP_UTF8); }
 std::string Utf8(const KaString& text) { return KaOSAL::ToUtf8(text.c_str(), text.GetLength()); }
@@ -89,9 +81,9 @@ class NewsfeedTest : public ::testing::Test {
   void ClearLog() const { std::ofstream(log_path(), std::ios::trunc); }
   std::vector<std::string> Logged(int level) const { return test::LoggedAt(log_path(), level); }
   // A check object that trusts the test CA.
-  std::unique_ptr<CNewsfeed> Make(int64_t now = kNow) const {
+  std::unique_ptr<CNewsfeed> Make() const {
     return std::make_unique<CNewsfeed>(
-        installation_, now, std::make_unique<test::TrustingTestCa<CVeSimpleXMLHTTPComunicator>>());
+        installation_, kNow, std::make_unique<test::TrustingTestCa<CVeSimpleXMLHTTPComunicator>>());
   }
   // One check (written back when it ends) choosing from an answer of |items|.
   bool ChooseFrom(const std::string& items, NewsItem* item) const {
@@ -488,7 +480,7 @@ TEST_F(NewsfeedTest, PicturesAreBoundedAndCheckedAsPng) {
   const std::tuple<const char*, std::string, int, bool>* serving = &kCases[0];
   server.Get("/p.png", [&](const httplib::Request&, httplib::Response& response) {
     response.status = std::get<2>(*serving);
-    response.set_content(std::get<1>(*serving), "image/png");
+    response.body = std::get<1>(*serving);
   });
   server.Start();
   const std::string address = server.Url("/p.png");
@@ -631,17 +623,3 @@ TEST_F(NewsfeedTest, TheDailyMarkFallsBackToTheUsersHive) {
 
 }  // namespace
 }  // namespace wardex
-
-int main(int argc, char** argv) {
-#if !defined(_WIN32)
-  std::string reason;
-  // The unprivileged copy of this program stays in the namespace it was given.
-  if (std::getenv(wardex::kMarkChildFolder) == nullptr &&
-      !wardex::test::EnterPrivateNetwork(&reason)) {
-    fprintf(stderr, "these tests need a private network namespace: %s\n", reason.c_str());
-    return 1;
-  }
-#endif
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -29,7 +29,6 @@ class SntpResponder {
   static Bytes GoodAnswer(const Bytes& request, uint32_t seconds, uint32_t fraction = 0,
                           int leap_indicator = 0);
   static Reply Answering(uint32_t seconds, uint32_t fraction = 0, int leap_indicator = 0);
-  static Reply Silent() { return nullptr; }
 
   uint16_t port() const { return port_; }
   int requests() const { return requests_.load(); }

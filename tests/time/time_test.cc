@@ -79,7 +79,7 @@ TEST(SntpClientTest, OneExchangeFillsTheAnswer) {
 }
 
 TEST(SntpClientTest, TheStopCheckEndsTheWaitForASilentServer) {
-  SntpResponder server(SntpResponder::Silent());
+  SntpResponder server(nullptr);
   ShortTimeoutClient client(20000);
   const auto start = Clock::now();
   client.SetStopCheck([&start] { return MillisecondsSince(start) >= 300; });
@@ -245,7 +245,7 @@ TEST(TimeServerTimeTest, ServersAreAskedInTurnUntilOneAnswers) {
     std::fill(reply.begin() + 32, reply.begin() + 40, 0);
     return reply;
   };
-  const SntpResponder::Reply silent = SntpResponder::Silent();
+  const SntpResponder::Reply silent;
   const SntpResponder::Reply good = SntpResponder::Answering(kServerSntpSeconds);
   // What, the servers' replies, what follows each entry's port, the time-out,
   // whether the time is the server's (else the local clock), the requests
