@@ -274,12 +274,17 @@ TEST_F(AgentStartTest, RegisterSwitchesRunTheModuleHooksAndUnregisterClosesTheAg
 
     auto agent = tree.StartAndWait();
     ASSERT_TRUE(agent);
-    // The arguments are joined into the one command line that the start
-    // mode reads (its table is the unit test's): this is a second start.
-    auto second = tree.Start({"-unregister", "now"});
-    ASSERT_TRUE(second);
-    EXPECT_EQ(second->Wait(kExitWait), 0);
-    EXPECT_EQ(CountContaining(tree.LogTexts(), "STOP: Process already running"), 1u);
+    // The arguments are joined, blanks kept, into the one command line that
+    // the start mode reads (its table is the unit test's): these are second
+    // starts, not switches.
+    for (const auto& arguments : {std::vector<std::string>{"-unregister", "now"},
+                                  std::vector<std::string>{"-snapcheck "}}) {
+      auto second = tree.Start(arguments);
+      ASSERT_TRUE(second);
+      EXPECT_EQ(second->Wait(kExitWait), 0);
+    }
+    EXPECT_EQ(CountContaining(tree.LogTexts(), "STOP: Process already running"), 2u);
+    EXPECT_EQ(CountContaining(tree.LogTexts(), "SNAPCHECK"), 0u);
     for (int round = 0; round < 2; ++round) {
       auto unregister = tree.Start({"/unregister"});
       ASSERT_TRUE(unregister);
