@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 
+#include "crashlog/log_test_util.h"
 #include "support/test_env_internal.h"
 
 namespace wardex::test {
@@ -44,11 +44,9 @@ std::string ModuleTestEnv::Copy(const std::string& source, const std::string& ta
 }
 
 std::vector<LoggedLine> ModuleTestEnv::LogLines() const {
-  static const std::regex kLayout(R"(^\S+ \S+ \[(-?\d+)\] \d+ (.*)$)");
   std::vector<LoggedLine> lines;
   for (const std::string& line : ReadLines(log_file_)) {
-    std::smatch match;
-    if (std::regex_match(line, match, kLayout)) lines.push_back({std::stoi(match[1]), match[2]});
+    if (const auto parsed = ParseLogLine(line)) lines.push_back({parsed->level, parsed->text});
   }
   return lines;
 }
