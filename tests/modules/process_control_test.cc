@@ -260,36 +260,28 @@ TEST(FindProcessesTest, ExcludesTheCallerOnlyWhenAsked) {
 }
 
 #ifndef _WIN32
-// A fake xdg-open first in PATH records what the desktop's open was given.
 class ShellFallbackTest : public ProcessControlTest {
  protected:
-  void SetUp() override {
-    ProcessControlTest::SetUp();
-    ASSERT_TRUE(test::WriteScript(root_.path() + "/bin/xdg-open",
-                                  "printf %s \"$*\" > '" + root_.path() + "/opened'"));
-    root_.Set("PATH", root_.path() + "/bin:" + getenv("PATH"));
-  }
   void TearDown() override {
     ProcessControlTest::TearDown();
     EXPECT_TRUE(test::WaitFor([] { return test::ZombieChildren().empty(); }));
   }
-  std::string Opened() const { return test::ReadFile(root_.path() + "/opened"); }
+  const test::FakeOpener opener_{root_};
 };
 
 TEST_F(ShellFallbackTest, WhatCannotBeStartedIsOpenedThroughTheShellOnce) {
   fs::remove(path_);
   EXPECT_EQ(Run(nullptr, 0), KaOSAL::kErrorFileNotFound);
-  EXPECT_EQ(Opened(), "") << "a missing program is not opened";
+  EXPECT_EQ(opener_.TakeOpened(), "") << "a missing program is not opened";
   const std::string document = folder_ + "/read me.txt";
   ASSERT_TRUE(test::WriteFile(document, "text"));
   EXPECT_EQ(RunProgram(Wide(document).c_str(), nullptr, 1000, 0, 5000, nullptr), 0u);
-  EXPECT_EQ(Opened(), document);
+  EXPECT_EQ(opener_.TakeOpened(), document + "|" + folder_);  // opened in its folder
 
   // With arguments the shell is given a command line that names no file.
-  unlink((root_.path() + "/opened").c_str());
   EXPECT_EQ(RunProgram(Wide(document).c_str(), u"arg", 1000, 0, 0, nullptr),
             KaOSAL::kErrorAccessDenied);
-  EXPECT_EQ(Opened(), "");
+  EXPECT_EQ(opener_.TakeOpened(), "");
 }
 #endif
 

@@ -1,12 +1,15 @@
-// Helpers for the process tests: scripts written into the test's folder,
-// the children of this process that are zombies, and waits for a condition.
+// Helpers for the process tests: scripts written into the test's folder, a
+// fake desktop opener, the children of this process that are zombies, and
+// waits for a condition.
 #pragma once
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -20,6 +23,29 @@ namespace wardex::test {
 inline bool WriteScript(const std::string& path, const std::string& body) {
   return WriteFile(path, "#!/bin/sh\n" + body + "\n") && chmod(path.c_str(), 0755) == 0;
 }
+
+// A fake xdg-open first in PATH until |root| goes: it records "<its
+// arguments>|<its working folder>" and exits with the code ExitWith set last
+// (0 before).
+class FakeOpener {
+ public:
+  explicit FakeOpener(ScopedTestRoot& root) : bin_(root.path() + "/bin") {
+    EXPECT_TRUE(WriteScript(bin_ + "/xdg-open",
+                            "printf '%s|%s' \"$*\" \"$PWD\" > \"${0%/*}/opened\"\n"
+                            "exit $(cat \"${0%/*}/exit\" 2>/dev/null || echo 0)"));
+    root.Set("PATH", bin_ + ":" + std::getenv("PATH"));
+  }
+  bool ExitWith(const char* code) const { return WriteFile(bin_ + "/exit", code); }
+  // What the opener recorded since the last call; "" when it did not run.
+  std::string TakeOpened() const {
+    const std::string opened = ReadFile(bin_ + "/opened");
+    std::remove((bin_ + "/opened").c_str());
+    return opened;
+  }
+
+ private:
+  const std::string bin_;
+};
 
 // The ids of this process's children that have ended but were not reaped.
 inline std::vector<pid_t> ZombieChildren() {

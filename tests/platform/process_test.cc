@@ -306,51 +306,31 @@ TEST(ChildProcessTest, EveryChildIsReaped) {
   EXPECT_TRUE(test::ZombieChildren().empty());
 }
 
-// A fake xdg-open first in PATH that records its arguments and folder and
-// exits with the code in the file "opener-exit" beside it.
-class ShellOpenerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    bin_ = root_.path() + "/bin";
-    ASSERT_TRUE(test::WriteScript(bin_ + "/xdg-open", "printf '%s|%s' \"$*\" \"$PWD\" > " + bin_ +
-                                                          "/opened\nexit $(cat " + bin_ +
-                                                          "/opener-exit)"));
-    saved_path_ = getenv("PATH");
-    setenv("PATH", (bin_ + ":" + saved_path_).c_str(), 1);
-  }
-  void TearDown() override { setenv("PATH", saved_path_.c_str(), 1); }
-
-  std::string Opened() const { return test::ReadFile(bin_ + "/opened"); }
-
-  test::ScopedTestRoot root_;
-  std::string bin_;
-  std::string saved_path_;
-};
-
 // Documents, folders and links go to the opener; a quoted path followed by
 // arguments names no file; the opener's refusal is the open's failure.
-TEST_F(ShellOpenerTest, HandsDocumentsFoldersAndLinksToTheOpenerAndTellsItsRefusal) {
-  const std::string doc = root_.path() + "/a doc.txt";
+TEST(ShellOpenerTest, HandsDocumentsFoldersAndLinksToTheOpenerAndTellsItsRefusal) {
+  test::ScopedTestRoot root;
+  const test::FakeOpener opener(root);
+  const std::string doc = root.path() + "/a doc.txt";
   ASSERT_TRUE(test::WriteFile(doc, "text"));
   const std::string here = fs::current_path().string();
   // target, folder, the opener's exit code, the open's error, what the opener got
   const std::tuple<std::string, std::string, const char*, uint32_t, std::string> kCases[] = {
       {doc, "", "0", 0, doc + "|" + here},
-      {"\"" + doc + "\"", root_.path(), "0", 0, doc + "|" + root_.path()},
-      {"a doc.txt", root_.path(), "0", 0, doc + "|" + root_.path()},
-      {root_.path(), "", "0", 0, root_.path() + "|" + here},
+      {"\"" + doc + "\"", root.path(), "0", 0, doc + "|" + root.path()},
+      {"a doc.txt", root.path(), "0", 0, doc + "|" + root.path()},
+      {root.path(), "", "0", 0, root.path() + "|" + here},
       {"https://127.0.0.1/x", "", "0", 0, "https://127.0.0.1/x|" + here},
       {"mailto:someone@example.invalid", "", "0", 0, "mailto:someone@example.invalid|" + here},
       {"\"" + doc + "\" arg", "", "0", KaOSAL::kErrorFileNotFound, ""},
       {doc, "", "3", 1155, doc + "|" + here},
   };
   for (const auto& [target, folder, opener_exit, error, opened] : kCases) {
-    unlink((bin_ + "/opened").c_str());
-    ASSERT_TRUE(test::WriteFile(bin_ + "/opener-exit", opener_exit));
+    ASSERT_TRUE(opener.ExitWith(opener_exit));
     KaOSAL::SetLastError(0);
     EXPECT_EQ(ShellOpen(Wide(target), Wide(folder)), error == 0) << target;
     EXPECT_EQ(KaOSAL::GetLastError(), error) << target;
-    EXPECT_EQ(Opened(), opened) << target;
+    EXPECT_EQ(opener.TakeOpened(), opened) << target;
   }
   EXPECT_TRUE(test::ZombieChildren().empty());
 }
