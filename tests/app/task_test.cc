@@ -26,6 +26,7 @@
 #include "desktop/desktop_peers.h"
 #include "platform/scheduled_task_files_linux.h"
 #include "support/session_bus.h"
+#include "support/wait.h"
 #endif
 
 namespace wardex::test {
@@ -415,8 +416,8 @@ TEST_F(TaskTest, AutostartEntriesStartTheirProgramInGLibAndInSystemd) {
     EXPECT_EQ(
         StartAsLogonSessionsDo(config_home + "/autostart/" + kEscaped + ".desktop", config_home),
         Fill(c.exec_start, {{"opt", env_.root().path() + "/opt"}}));
-    for (int i = 0; i < 500 && access(ran.c_str(), F_OK) != 0; ++i) usleep(10000);
-    EXPECT_EQ(access(ran.c_str(), F_OK), 0) << "GLib did not start it";
+    EXPECT_TRUE(test::WaitFor([&] { return access(ran.c_str(), F_OK) == 0; }))
+        << "GLib did not start it";
     ASSERT_EQ(platform::RemoveTaskFiles(Wide(kName), platform::TaskScope::kUser), 0u);
   }
   EXPECT_EQ(Log().size(), 3u);

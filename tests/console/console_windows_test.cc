@@ -14,7 +14,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "console/dialog_answer.h"
@@ -22,13 +21,12 @@
 #ifdef _WIN32
 #include "console_backend.h"
 #include "platform/menu.h"
+#include "support/wait.h"
 #include "win/window_thread.h"
 
 // After the system headers in the order that window_thread.h includes them.
 #include "support/wine_desktop_win.h"
 #else
-#include <cstdlib>
-
 #include "app/dialog_window.h"
 #include "app/info_window.h"
 #include "app/settings_window.h"
@@ -103,12 +101,7 @@ class Windows {
     thread_.ShowDialog(std::move(dialog));
     FindFront();
   }
-  bool WaitUntil(const std::function<bool()>& done) {
-    for (const auto end = std::chrono::steady_clock::now() + 10s;
-         std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms))
-      if (done()) return true;
-    return done();
-  }
+  bool WaitUntil(const std::function<bool()>& done) { return test::WaitFor(done, 10s); }
   void Do(const Step& step) {
     switch (step.act) {
       case Act::kEnter:
@@ -270,11 +263,7 @@ class GtkEnvironment : public ::testing::Environment {
   void SetUp() override {
     display_ = std::make_unique<test::VirtualDisplay>();
     ASSERT_TRUE(display_->ok()) << display_->error();
-    display_->ExportToEnvironment();
-    setenv("GSK_RENDERER", "cairo", 1);
-    setenv("GTK_A11Y", "none", 1);
-    // No session bus: the windows need none.
-    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+    display_->ExportForGtk();
     ASSERT_TRUE(gtk_init_check());
   }
   void TearDown() override { display_.reset(); }

@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdlib>
 
-#include "platform/child_process_probe.h"  // WaitFor
+#include "support/wait.h"
 
 namespace wardex::test {
 

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "crashlog/log_test_util.h"
-#include "platform/child_process_probe.h"  // WaitFor
 #include "support/test_env.h"
+#include "support/wait.h"
 #include "wardex/ipc.h"
 
 namespace wardex::test {

@@ -20,6 +20,7 @@
 #include "ipc/ipc_channel.h"
 #include "ipc/ipc_socket_posix.h"
 #include "ipc/ipc_test_fixture.h"
+#include "support/wait.h"
 
 namespace wardex::test {
 
@@ -150,14 +151,10 @@ TEST_F(IpcLibraryTest, ServerAcceptsAgainAfterEverySlotExpiredAtOnce) {
   }
   // Its listening socket and |connections| accepted ones, nothing else.
   const auto server_holds = [&](int connections) {
-    for (int wait = 0; wait < 1000; ++wait) {
-      if (SocketsOf(child) == inherited + 1 + connections) return true;
-      std::this_thread::sleep_for(20ms);
-    }
-    return false;
+    return test::WaitFor([&] { return SocketsOf(child) == inherited + 1 + connections; }, 20s,
+                         20ms);
   };
-  for (int wait = 0; wait < 100 && Send("ready", 1000).result != kIpcOk; ++wait)
-    std::this_thread::sleep_for(50ms);
+  test::WaitFor([] { return Send("ready", 1000).result == kIpcOk; }, 5s, 50ms);
   const bool ready = server_holds(0);
   std::vector<RawClient> idle;
   for (int i = 0; i < 128; ++i) idle.emplace_back();

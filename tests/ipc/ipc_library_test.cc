@@ -10,6 +10,7 @@
 
 #include "ipc/ipc_channel.h"
 #include "ipc/ipc_test_fixture.h"
+#include "support/wait.h"
 
 namespace wardex::test {
 
@@ -85,13 +86,14 @@ void IpcLibraryTest::TearDown() {
 
 std::string IpcLibraryTest::WaitForLog(const std::vector<std::string>& lines) const {
   std::string log;
-  for (int wait = 0; wait < 200; ++wait) {
-    log = ReadFile(log_path());
-    bool all = true;
-    for (const std::string& line : lines) all = all && log.find(line) != std::string::npos;
-    if (all) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  test::WaitFor(
+      [&] {
+        log = ReadFile(log_path());
+        for (const std::string& line : lines)
+          if (log.find(line) == std::string::npos) return false;
+        return true;
+      },
+      std::chrono::seconds(2));
   return log;
 }
 
@@ -252,8 +254,7 @@ TEST_F(IpcLibraryTest, AClientGivesUpAtItsTimeOutAndItsRequestIsNotRun) {
   g_hold = true;
   std::vector<std::thread> busy;
   for (int i = 0; i < 32; ++i) busy.emplace_back([] { Send("busy", 60000); });
-  for (int i = 0; i < 30000 && g_running.load() < 32; ++i) std::this_thread::sleep_for(1ms);
-  const bool all_busy = g_running.load() == 32;
+  const bool all_busy = test::WaitFor([] { return g_running.load() == 32; }, 30s, 1ms);
   const auto start = std::chrono::steady_clock::now();
   const int32_t gave_up = Send("gave up", 100).result;
   const auto waited = std::chrono::steady_clock::now() - start;

@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "support/test_env.h"
+#include "support/wait.h"
 #if defined(_WIN32)
 #include "support/wine_desktop_win.h"
 #endif
@@ -141,16 +142,11 @@ int StartRelay(const std::string& cert, int backend_port, int port) {
                       nullptr, &startup, &process)) {
     return 0;
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < deadline) {
-    const std::string text = ReadFile(port_file);
-    if (!text.empty()) {
-      std::filesystem::remove(port_file);
-      return std::stoi(text);
-    }
-    Sleep(10);
-  }
-  return 0;
+  std::string text;
+  if (!WaitFor([&] { return !(text = ReadFile(port_file)).empty(); }, std::chrono::seconds(30)))
+    return 0;
+  std::filesystem::remove(port_file);
+  return std::stoi(text);
 }
 #endif
 

@@ -1,6 +1,6 @@
 // Helpers for the process tests: scripts written into the test's folder, a
 // fake desktop opener, the children of this process that are zombies, and
-// waits for a condition.
+// waits for a condition (support/wait.h).
 #pragma once
 
 #include <dirent.h>
@@ -8,14 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/test_env.h"
+#include "support/wait.h"
 
 namespace wardex::test {
 
@@ -62,17 +61,6 @@ inline std::vector<pid_t> ZombieChildren() {
   }
   closedir(proc);
   return zombies;
-}
-
-// Polls |condition| every 10 ms for up to |timeout|; returns its last value.
-template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return condition();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
 }
 
 }  // namespace wardex::test

@@ -15,9 +15,9 @@
 
 #include "osal/last_error.h"
 #include "osal/wide_format.h"
-#include "platform/child_process_probe.h"
 #include "platform/runtime_dir_posix.h"
 #include "support/test_env.h"
+#include "support/wait.h"
 
 namespace wardex::platform {
 namespace {

@@ -14,6 +14,7 @@
 #include "platform/scheduled_task_files.h"
 #include "platform/scheduled_task_files_win_internal.h"
 #include "platform/windows_api.h"
+#include "support/wait.h"
 
 namespace wardex::platform {
 namespace {
@@ -29,12 +30,13 @@ const wchar_t kWideName[] = L"Wardex Test (Wardex)";
 // In a fresh Wine prefix the Schedule service answers only some 30 s after
 // the prefix was made.
 uint32_t WriteOnceTheSchedulerAnswers(const TaskDefinition& definition) {
-  const auto deadline = std::chrono::steady_clock::now() + 90s;
   uint32_t code = ERROR_SERVICE_NOT_ACTIVE;
-  while (code == ERROR_SERVICE_NOT_ACTIVE && std::chrono::steady_clock::now() < deadline) {
-    code = WriteTaskFiles(kName, definition, TaskScope::kUser);
-    if (code == ERROR_SERVICE_NOT_ACTIVE) std::this_thread::sleep_for(1s);
-  }
+  test::WaitFor(
+      [&] {
+        code = WriteTaskFiles(kName, definition, TaskScope::kUser);
+        return code != ERROR_SERVICE_NOT_ACTIVE;
+      },
+      90s, 1s);
   return code;
 }
 

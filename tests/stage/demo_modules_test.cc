@@ -13,9 +13,9 @@
 
 #include "fixtures/null_console_view.h"
 #include "modules/module_loader.h"
-#include "platform/child_process_probe.h"  // WaitFor
 #include "platform/named_objects.h"
 #include "stage_test_env.h"
+#include "support/wait.h"
 #include "wardex/console_view.h"
 #include "wardex/kernel_object_names.h"
 #include "wardex/module.h"

@@ -118,11 +118,7 @@ TEST_F(StagedAgentTest, StartsAnswersRunsTheDemoModulesAndStops) {
 TEST_F(StagedAgentTest, TheQuickCheckViewShowsSnapCheckAndItsButtonChecksAgain) {
   VirtualDisplay display;
   ASSERT_TRUE(display.ok()) << display.error();
-  display.ExportToEnvironment();
-  env_.env().Set("GSK_RENDERER", "cairo");
-  env_.env().Set("GTK_A11Y", "none");
-  // The Console wants a session bus to exist; its windows do not use it.
-  env_.env().Set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + env_.root().path() + "/no-bus");
+  display.ExportForGtk();
   auto agent = StartAgent();
   EXPECT_FALSE(SendWhenUp("{\"ModuleRequest\":13}").empty()) << LogDump();
   ASSERT_TRUE(WaitForLog("CONSOLE: module view", 30s)) << LogDump();

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/child_process_probe.h"  // WaitFor
 #include "platform/named_objects.h"
 #include "stage_test_env.h"
+#include "support/wait.h"
 #include "wardex/kernel_object_names.h"
 
 namespace wardex::test {

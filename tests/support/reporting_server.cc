@@ -6,7 +6,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
+
+#include "support/wait.h"
 
 namespace wardex::test {
 namespace {
@@ -24,12 +25,12 @@ ReportingServer::ReportingServer(const std::vector<std::string>& argv)
     : folder_(MakeFolder()),
       server_("/usr/bin/env", argv, folder_ + "/report", "/dev/null", "/dev/null") {
   const std::string report = folder_ + "/report";
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (server_.started() && server_.Running() &&
-         ReadFile(report).find('\n') == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  WaitFor(
+      [&] {
+        return !server_.started() || !server_.Running() ||
+               ReadFile(report).find('\n') != std::string::npos;
+      },
+      std::chrono::seconds(30));
   const std::string printed = ReadFile(report);
   if (printed.find('\n') == std::string::npos) {
     error_ = argv[0] + " did not start or reported nothing (is it installed?)";
@@ -43,21 +44,14 @@ ReportingServer::~ReportingServer() {
   Stop();
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
-  if (variable_.empty()) return;
-  if (had_value_) {
-    SetEnv(variable_.c_str(), saved_value_);
-  } else {
-    UnsetEnv(variable_.c_str());
-  }
+  // Newest first: a variable exported twice gets its value from before both.
+  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+    it->second ? SetEnv(it->first.c_str(), *it->second) : UnsetEnv(it->first.c_str());
 }
 
 void ReportingServer::Export(const char* variable, const std::string& value) {
-  if (variable_.empty()) {
-    variable_ = variable;
-    const char* old = getenv(variable);
-    had_value_ = old != nullptr;
-    if (had_value_) saved_value_ = old;
-  }
+  const char* old = getenv(variable);
+  saved_.emplace_back(variable, old == nullptr ? std::nullopt : std::optional<std::string>(old));
   SetEnv(variable, value);
 }
 

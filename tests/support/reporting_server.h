@@ -5,7 +5,9 @@
 // restored.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/test_env.h"
@@ -37,9 +39,8 @@ class ReportingServer {
   ChildProgram server_;
   std::string line_;
   std::string error_;
-  std::string variable_;  // the exported one, with its value before
-  bool had_value_ = false;
-  std::string saved_value_;
+  // The exported variables with their values before (none: it was unset).
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 }  // namespace wardex::test

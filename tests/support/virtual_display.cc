@@ -10,6 +10,13 @@ VirtualDisplay::VirtualDisplay()
                "-noreset"}),
       name_(":" + server_.line()) {}
 
+void VirtualDisplay::ExportForGtk() {
+  ExportToEnvironment();
+  server_.Export("GSK_RENDERER", "cairo");
+  server_.Export("GTK_A11Y", "none");
+  server_.Export("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+}
+
 bool VirtualDisplay::WaitForWindow(const std::string& title) {
   const std::string search =
       "timeout 30 xdotool search --sync --onlyvisible --name '^" + title + "$' >/dev/null 2>&1";

@@ -20,6 +20,10 @@ class VirtualDisplay {
   // Points DISPLAY of this process and of the children it starts at this
   // server, until the object goes.
   void ExportToEnvironment() { server_.Export("DISPLAY", name_); }
+  // As ExportToEnvironment, with what GTK windows (the Console's) need there:
+  // software drawing, no accessibility bus, and a session bus address that
+  // leads nowhere (GTK wants one; the windows use none).
+  void ExportForGtk();
   // Waits (up to 30 s) for the window titled |title| on the exported display,
   // focuses it and types |keys| (xdotool key names, blank-separated) into it
   // through the XTEST extension, as a user would.

@@ -3,9 +3,8 @@
 // After <windows.h>, which it needs.
 #include <wincrypt.h>
 
-#include <thread>
-
 #include "support/test_env.h"
+#include "support/wait.h"
 
 namespace wardex::test {
 
@@ -51,13 +50,12 @@ void PostKeys(HWND window, std::initializer_list<WORD> keys) {
 
 HWND WaitForWindow(const wchar_t* window_class, const wchar_t* title,
                    std::chrono::milliseconds patience) {
-  using Clock = std::chrono::steady_clock;
-  for (auto deadline = Clock::now() + patience; Clock::now() < deadline;) {
-    HWND found = FindWindowW(window_class, title);
-    if (found != nullptr && IsWindowVisible(found)) return found;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return nullptr;
+  HWND found = nullptr;
+  const auto visible = [&] {
+    found = FindWindowW(window_class, title);
+    return found != nullptr && IsWindowVisible(found);
+  };
+  return WaitFor(visible, patience, std::chrono::milliseconds(50)) ? found : nullptr;
 }
 
 bool TrustRootInWinePrefix(const std::string& pem_path) {
