@@ -1,11 +1,15 @@
-// Helpers for the process tests: scripts written into the test's folder, a
-// fake desktop opener, the children of this process that are zombies, and
-// waits for a condition (support/wait.h).
+// Helpers for the process tests: waits for a condition (support/wait.h) and,
+// on Linux, a fake desktop opener and the children of this process that are
+// zombies.
 #pragma once
 
-#include <dirent.h>
+#include "support/test_env.h"
+#include "support/wait.h"
+
+#if !defined(_WIN32)
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,15 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "support/test_env.h"
-#include "support/wait.h"
-
 namespace wardex::test {
-
-// Writes an executable shell script |body| to |path|. False on failure.
-inline bool WriteScript(const std::string& path, const std::string& body) {
-  return WriteFile(path, "#!/bin/sh\n" + body + "\n") && chmod(path.c_str(), 0755) == 0;
-}
 
 // A fake xdg-open first in PATH until |root| goes: it records "<its
 // arguments>|<its working folder>" and exits with the code ExitWith set last
@@ -29,9 +25,10 @@ inline bool WriteScript(const std::string& path, const std::string& body) {
 class FakeOpener {
  public:
   explicit FakeOpener(ScopedTestRoot& root) : bin_(root.path() + "/bin") {
-    EXPECT_TRUE(WriteScript(bin_ + "/xdg-open",
-                            "printf '%s|%s' \"$*\" \"$PWD\" > \"${0%/*}/opened\"\n"
-                            "exit $(cat \"${0%/*}/exit\" 2>/dev/null || echo 0)"));
+    EXPECT_TRUE(WriteFile(bin_ + "/xdg-open",
+                          "#!/bin/sh\nprintf '%s|%s' \"$*\" \"$PWD\" > \"${0%/*}/opened\"\n"
+                          "exit $(cat \"${0%/*}/exit\" 2>/dev/null || echo 0)\n") &&
+                chmod((bin_ + "/xdg-open").c_str(), 0755) == 0);
     root.Set("PATH", bin_ + ":" + std::getenv("PATH"));
   }
   bool ExitWith(const char* code) const { return WriteFile(bin_ + "/exit", code); }
@@ -46,21 +43,13 @@ class FakeOpener {
   const std::string bin_;
 };
 
-// The ids of this process's children that have ended but were not reaped.
+// A child of this process that has ended but was not reaped, left as it is:
+// none, or the first one found.
 inline std::vector<pid_t> ZombieChildren() {
-  std::vector<pid_t> zombies;
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) return zombies;
-  while (const dirent* item = readdir(proc)) {
-    const std::string stat = ReadFile(std::string("/proc/") + item->d_name + "/stat");
-    const size_t close_paren = stat.rfind(')');
-    if (close_paren == std::string::npos || close_paren + 4 >= stat.size()) continue;
-    const char state = stat[close_paren + 2];
-    const long parent = std::strtol(stat.c_str() + close_paren + 4, nullptr, 10);
-    if (state == 'Z' && parent == getpid()) zombies.push_back(std::atoi(item->d_name));
-  }
-  closedir(proc);
-  return zombies;
+  siginfo_t child{};
+  if (waitid(P_ALL, 0, &child, WEXITED | WNOHANG | WNOWAIT) != 0 || child.si_pid == 0) return {};
+  return {child.si_pid};
 }
 
 }  // namespace wardex::test
+#endif

@@ -32,10 +32,6 @@ std::string UniqueName(const char* what) {
          std::to_string(Clock::now().time_since_epoch().count()) + "}";
 }
 
-KaOSAL::KaString Wide(const std::string& name) {
-  return KaOSAL::KaString(name.c_str(), KaOSAL::KA_CP_UTF8);
-}
-
 // Runs the probe program, another process of the user, with |arguments|
 // and returns its exit code.
 int64_t RunProbe(const std::vector<std::string>& arguments) {
@@ -91,7 +87,7 @@ class NamedObjectsTest : public ::testing::Test {
  protected:
   test::ScopedTestRoot root_{/*with_runtime_dir=*/true};
   const std::string probe_name_ = UniqueName("object");
-  const KaOSAL::KaString name_ = Wide(probe_name_);
+  const KaOSAL::KaString name_ = probe_name_.c_str();  // ASCII
 };
 using NamedSemaphoreTest = NamedObjectsTest;
 using NamedEventTest = NamedObjectsTest;
@@ -176,7 +172,7 @@ TEST_F(NamedEventTest, KeepsItsStateUntilReset) {
   EXPECT_EQ(event->Wait(100), WaitResult::kTimeout);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
 
-  auto created_set = NamedEvent::Create(Wide(UniqueName("initially-set")), true);
+  auto created_set = NamedEvent::Create(UniqueName("initially-set").c_str(), true);
   ASSERT_NE(created_set, nullptr);
   EXPECT_EQ(created_set->Wait(0), WaitResult::kSignaled);
 }

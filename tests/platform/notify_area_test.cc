@@ -22,16 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr UINT kCallback = 0x800A;
-constexpr UINT kIconId = 130;
 constexpr auto kPatience = 10s;
-
-using test::kBusyAmber;
-using test::kTrayBlue;
-using test::PixelsOfColour;
-using test::PostKeys;
-using test::TrayIconWindows;
-using test::WaitForWindow;
 
 class NotifyAreaTest : public ::testing::Test {
  protected:
@@ -48,8 +39,8 @@ class NotifyAreaTest : public ::testing::Test {
         << "no screen: these tests need an X display (the stage runs them under xvfb-run)";
     data_.cbSize = kNotifyIconDataSize;
     data_.hWnd = owner_.hwnd();
-    data_.uID = kIconId;
-    data_.uCallbackMessage = kCallback;
+    data_.uID = 130;  // the frame's icon
+    data_.uCallbackMessage = 0x800A;
     data_.hIcon = icon_;
     CopyToField(data_.szTip, kTipLength, u"Wardex");
   }
@@ -68,10 +59,10 @@ class NotifyAreaTest : public ::testing::Test {
   // Adds the icon and finds the window Wine draws it in (an earlier test's
   // icon may still be going).
   void AddIcon() {
-    const std::vector<::HWND> before = TrayIconWindows();
+    const std::vector<::HWND> before = test::TrayIconWindows();
     ASSERT_TRUE(Notify(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP));
     ASSERT_TRUE(PumpUntil([&] {
-      for (::HWND icon : TrayIconWindows()) {
+      for (::HWND icon : test::TrayIconWindows()) {
         if (std::find(before.begin(), before.end(), icon) == before.end()) icon_window_ = icon;
       }
       return icon_window_ != nullptr;
@@ -99,7 +90,7 @@ class NotifyAreaTest : public ::testing::Test {
 
 TEST_F(NotifyAreaTest, TheIconShowsItsBalloonChangesAndGoes) {
   ASSERT_NO_FATAL_FAILURE(AddIcon());
-  EXPECT_TRUE(PumpUntil([&] { return PixelsOfColour(icon_window_, kTrayBlue) > 20; }));
+  EXPECT_TRUE(PumpUntil([&] { return test::PixelsOfColour(icon_window_, test::kTrayBlue) > 20; }));
 
   CopyToField(data_.szInfo, kInfoLength, u"Scan finished");
   CopyToField(data_.szInfoTitle, kInfoTitleLength, u"Wardex");
@@ -109,13 +100,13 @@ TEST_F(NotifyAreaTest, TheIconShowsItsBalloonChangesAndGoes) {
   // Wine shows a balloon as a tooltip of its tray, after a short delay. It
   // announces no click on it (Windows sends NIN_BALLOONUSERCLICK): the tray
   // object's handling of that is tested with the Linux backends.
-  EXPECT_NE(WaitForWindow(L"tooltips_class32"), nullptr);
+  EXPECT_NE(test::WaitForWindow(L"tooltips_class32"), nullptr);
 
   data_.hIcon = busy_icon_;
   ASSERT_TRUE(Notify(NIM_MODIFY, NIF_ICON));
   EXPECT_TRUE(PumpUntil([&] {
-    return PixelsOfColour(icon_window_, kBusyAmber) > 20 &&
-           PixelsOfColour(icon_window_, kTrayBlue) == 0;
+    return test::PixelsOfColour(icon_window_, test::kBusyAmber) > 20 &&
+           test::PixelsOfColour(icon_window_, test::kTrayBlue) == 0;
   }));
 
   ASSERT_TRUE(Notify(NIM_DELETE, 0));
@@ -144,7 +135,7 @@ TEST_F(NotifyAreaTest, MenuShowsTheModelAndAnswersTheChosenCommand) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::thread user([&] {
-      ::HWND shown = WaitForWindow(L"#32768");
+      ::HWND shown = test::WaitForWindow(L"#32768");
       if (shown == nullptr) {
         ADD_FAILURE() << "no menu window";
         ::PostMessageW(reinterpret_cast<::HWND>(owner_.hwnd()), WM_CANCELMODE, 0, 0);
@@ -158,7 +149,7 @@ TEST_F(NotifyAreaTest, MenuShowsTheModelAndAnswersTheChosenCommand) {
       EXPECT_EQ(::GetMenuDefaultItem(system, TRUE, 0), 0u);
       EXPECT_NE(::GetMenuState(system, 1, MF_BYPOSITION) & MF_GRAYED, 0u);
       EXPECT_NE(::GetMenuState(system, 2, MF_BYPOSITION) & MF_SEPARATOR, 0u);
-      PostKeys(shown, c.keys);
+      test::PostKeys(shown, c.keys);
     });
     EXPECT_EQ(shell_->TrackPopupMenu(menu, owner_.hwnd()), c.command);
     user.join();
@@ -168,9 +159,9 @@ TEST_F(NotifyAreaTest, MenuShowsTheModelAndAnswersTheChosenCommand) {
 TEST_F(NotifyAreaTest, MessageBoxAnswersWhatTheUserPressed) {
   // Enter takes the default button, the second.
   std::thread user([&] {
-    ::HWND box = WaitForWindow(L"#32770", L"Question");
+    ::HWND box = test::WaitForWindow(L"#32770", L"Question");
     ASSERT_NE(box, nullptr);
-    PostKeys(box, {VK_RETURN});
+    test::PostKeys(box, {VK_RETURN});
   });
   EXPECT_EQ(shell_->MessageBox(owner_.hwnd(), u"Enter Exception?", u"Question",
                                MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2),

@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #endif
 
+#include <algorithm>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -194,21 +194,16 @@ TEST_F(ProfileTest, AWriteThroughALinkReplacesItsTargetAndKeepsTheLink) {
   EXPECT_TRUE(std::filesystem::is_symlink(Path("bin/install.cfg")));
   EXPECT_EQ(test::ReadFile(Path("shared/install.cfg")), "[install]\nLanguage=de_DE\n");
   for (const char* folder : {"bin", "shared"}) {
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Path(folder)),
-                            std::filesystem::directory_iterator()),
-              1)
-        << folder;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Path(folder)), {}), 1) << folder;
   }
 }
 #endif
 
 TEST_F(ProfileTest, FilesAreWrittenBackInTheirEncoding) {
   const std::string german = "[general]\nIDS_X=Übersicht öffnen\n";
-  std::string utf16 = "\xFF\xFE";
-  for (char16_t ch : Wide(german)) {
-    utf16.push_back(static_cast<char>(ch & 0xFF));
-    utf16.push_back(static_cast<char>(ch >> 8));
-  }
+  const std::u16string wide = Wide(german);  // little-endian, as the machines are
+  const std::string utf16 = "\xFF\xFE" + std::string(reinterpret_cast<const char*>(wide.data()),
+                                                     wide.size() * sizeof(char16_t));
   // prefix: what the file must still start with after a write
   const std::tuple<std::string, std::string, std::string> cases[] = {
       {"plain.ini", german, "[general]"},
@@ -231,19 +226,14 @@ TEST_F(ProfileTest, FilesAreWrittenBackInTheirEncoding) {
 TEST_F(ProfileTest, ConcurrentWritersLoseNothing) {
   const int kWrites = test::Scaled(100, 20);
   const std::u16string file = File("shared.ini");
-  std::vector<std::unique_ptr<test::ChildProgram>> writers;
-  for (const char* writer : {"w0", "w1"}) {
-    writers.push_back(std::make_unique<test::ChildProgram>(
-        test::HelperProgram("process_probe"),
-        std::vector<std::string>{"write-profile", Path("shared.ini"), writer,
-                                 std::to_string(kWrites)}));
-  }
-  for (auto& writer : writers) EXPECT_EQ(writer->Wait(), 0);
+  const std::string probe = test::HelperProgram("process_probe"), count = std::to_string(kWrites);
+  test::ChildProgram w0(probe, {"write-profile", Path("shared.ini"), "w0", count});
+  test::ChildProgram w1(probe, {"write-profile", Path("shared.ini"), "w1", count});
+  EXPECT_EQ(w0.Wait(), 0);
+  EXPECT_EQ(w1.Wait(), 0);
   std::u16string keys(100000, u'\0');
   uint32_t length = GetPrivateProfileString(u"s", nullptr, u"", keys.data(), 100000, file.c_str());
-  int count = 0;
-  for (uint32_t i = 0; i < length; ++i) count += keys[i] == u'\0';
-  EXPECT_EQ(count, 2 * kWrites);
+  EXPECT_EQ(std::count(keys.begin(), keys.begin() + length, u'\0'), 2 * kWrites);
 }
 
 #if defined(_WIN32)

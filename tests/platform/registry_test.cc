@@ -121,20 +121,19 @@ TEST_F(RegistryTest, TypedValuesRoundTripWithTheWindowsBufferRules) {
 }
 
 TEST_F(RegistryTest, TheViewsAreSeparateBelowSoftwareAndTheNativeOneIs32Bit) {
+  auto start_count = [&](uint32_t view) {
+    return GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", KEY_READ | view);
+  };
   ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, product_key_, KEY_WRITE), 0u);
   ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", 7), 0u);
-  EXPECT_EQ(
-      GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", KEY_READ | KEY_WOW64_32KEY),
-      7);
+  EXPECT_EQ(start_count(KEY_WOW64_32KEY), 7);
   EXPECT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, product_key_, KEY_READ | KEY_WOW64_64KEY), 2u);
   ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, product_key_, KEY_WRITE | KEY_WOW64_64KEY), 0u);
   ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", 64,
                      KEY_WRITE | KEY_WOW64_64KEY),
             0u);
-  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount"), 7);
-  EXPECT_EQ(
-      GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", KEY_READ | KEY_WOW64_64KEY),
-      64);
+  EXPECT_EQ(start_count(0), 7);
+  EXPECT_EQ(start_count(KEY_WOW64_64KEY), 64);
 #if defined(_WIN32)
   // The 32-bit view is where the system keeps it for 32-bit programs.
   EXPECT_EQ(
@@ -176,35 +175,34 @@ TEST_F(RegistryTest, ClassesRootMergesTheUserOverTheMachine) {
 }
 
 TEST_F(RegistryTest, DeletingKeysAndValuesAndListingThemInOrder) {
-  const std::string top = top_;
-  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, Text(top + "\\A\\B\\C"), KEY_WRITE), 0u);
-  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, Text(top + "\\ab"), KEY_WRITE), 0u);
-  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, Text(top + "\\Aa"), KEY_WRITE), 0u);
+  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, Text(top_ + "\\A\\B\\C"), KEY_WRITE), 0u);
+  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, Text(top_ + "\\ab"), KEY_WRITE), 0u);
+  ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, Text(top_ + "\\Aa"), KEY_WRITE), 0u);
   for (const char16_t* name : {u"b", u"C", u"a"}) {
-    ASSERT_EQ(SetDWord(HKEY_CURRENT_USER, Text(top), name, 1), 0u);
+    ASSERT_EQ(SetDWord(HKEY_CURRENT_USER, Text(top_), name, 1), 0u);
   }
   std::vector<KaString> keys;
-  ASSERT_EQ(RegEnumKeys(HKEY_CURRENT_USER, Text(top), KEY_READ, &keys), 0u);
+  ASSERT_EQ(RegEnumKeys(HKEY_CURRENT_USER, Text(top_), KEY_READ, &keys), 0u);
   EXPECT_EQ(keys, (std::vector<KaString>{u"A", u"Aa", u"ab"}));
   std::vector<RegValueEntry> values;
-  ASSERT_EQ(RegEnumValues(HKEY_CURRENT_USER, Text(top), KEY_READ, &values), 0u);
+  ASSERT_EQ(RegEnumValues(HKEY_CURRENT_USER, Text(top_), KEY_READ, &values), 0u);
   std::vector<std::tuple<KaString, uint32_t, std::vector<uint8_t>>> listed;
   for (const RegValueEntry& value : values) listed.emplace_back(value.name, value.type, value.data);
   const std::vector<uint8_t> one = {1, 0, 0, 0};
   EXPECT_EQ(listed, (decltype(listed){
                         {u"a", REG_DWORD, one}, {u"b", REG_DWORD, one}, {u"C", REG_DWORD, one}}));
 
-  ASSERT_EQ(SetDWord(HKEY_CURRENT_USER, Text(top + "\\A\\B"), u"v", 1), 0u);
-  EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, Text(top + "\\A\\B"), KEY_WRITE), 5u);
-  EXPECT_EQ(RegDeleteValue(HKEY_CURRENT_USER, Text(top + "\\A\\B"), u"V", KEY_WRITE), 0u);
-  EXPECT_EQ(RegDeleteValue(HKEY_CURRENT_USER, Text(top + "\\A\\B"), u"V", KEY_WRITE), 2u);
-  ASSERT_EQ(SetDWord(HKEY_CURRENT_USER, Text(top + "\\A\\B\\C"), u"v", 1), 0u);
-  EXPECT_EQ(RegDeleteTree(HKEY_CURRENT_USER, Text(top + "\\a"), KEY_WRITE), 0u);
-  EXPECT_EQ(RegOpenKey(HKEY_CURRENT_USER, Text(top + "\\A"), KEY_READ), 2u);
+  ASSERT_EQ(SetDWord(HKEY_CURRENT_USER, Text(top_ + "\\A\\B"), u"v", 1), 0u);
+  EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, Text(top_ + "\\A\\B"), KEY_WRITE), 5u);
+  EXPECT_EQ(RegDeleteValue(HKEY_CURRENT_USER, Text(top_ + "\\A\\B"), u"V", KEY_WRITE), 0u);
+  EXPECT_EQ(RegDeleteValue(HKEY_CURRENT_USER, Text(top_ + "\\A\\B"), u"V", KEY_WRITE), 2u);
+  ASSERT_EQ(SetDWord(HKEY_CURRENT_USER, Text(top_ + "\\A\\B\\C"), u"v", 1), 0u);
+  EXPECT_EQ(RegDeleteTree(HKEY_CURRENT_USER, Text(top_ + "\\a"), KEY_WRITE), 0u);
+  EXPECT_EQ(RegOpenKey(HKEY_CURRENT_USER, Text(top_ + "\\A"), KEY_READ), 2u);
   // A sibling whose name starts the same survives.
-  EXPECT_EQ(RegOpenKey(HKEY_CURRENT_USER, Text(top + "\\Aa"), KEY_READ), 0u);
-  EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, Text(top + "\\AB"), KEY_WRITE), 0u);
-  EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, Text(top + "\\AB"), KEY_WRITE), 2u);
+  EXPECT_EQ(RegOpenKey(HKEY_CURRENT_USER, Text(top_ + "\\Aa"), KEY_READ), 0u);
+  EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, Text(top_ + "\\AB"), KEY_WRITE), 0u);
+  EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, Text(top_ + "\\AB"), KEY_WRITE), 2u);
 #if !defined(_WIN32)
   // The machine's root holds no values.
   EXPECT_EQ(SetDWord(HKEY_LOCAL_MACHINE, u"", u"v", 1), 5u);
@@ -258,10 +256,6 @@ TEST_F(RegistryTest, RootKeysAndTheirMappedKeysAreNeverDeleted) {
 // On Windows the hives are the system's; on Linux they are the store's own
 // SQLite files, shared by threads and processes.
 
-// The fixture's product key where no fixture is at hand (on Linux, where
-// the key's name needs nothing unique).
-constexpr char16_t kProductKey[] = u"SOFTWARE\\WardexTest\\Brisko";
-
 KaString Name(const std::string& prefix, int index) { return Text(prefix + std::to_string(index)); }
 
 // A child that runs |take| (false: it failed) and then holds what it took
@@ -288,7 +282,7 @@ pid_t ForkHolding(const std::function<bool()>& take) {
 // Two processes of two threads each write at once: every value arrives.
 TEST_F(RegistryTest, ThreadsAndProcessesWritingAtOnceLoseNothing) {
   const int kValues = test::Scaled(100, 25);
-  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_WRITE), 0u);
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, product_key_, KEY_WRITE), 0u);
   pid_t writers[2];
   for (int w = 0; w < 2; ++w) {
     writers[w] = fork();
@@ -300,8 +294,8 @@ TEST_F(RegistryTest, ThreadsAndProcessesWritingAtOnceLoseNothing) {
       threads.emplace_back([&, t] {
         const std::string prefix = "w" + std::to_string(w) + "t" + std::to_string(t) + "_";
         for (int i = 0; i < kValues; ++i) {
-          failures += SetDWord(HKEY_LOCAL_MACHINE, kProductKey, Name(prefix, i), i) != 0 ||
-                      GetDWord(HKEY_LOCAL_MACHINE, kProductKey, Name(prefix, i)) != i;
+          failures += SetDWord(HKEY_LOCAL_MACHINE, product_key_, Name(prefix, i), i) != 0 ||
+                      GetDWord(HKEY_LOCAL_MACHINE, product_key_, Name(prefix, i)) != i;
         }
       });
     }
@@ -314,12 +308,12 @@ TEST_F(RegistryTest, ThreadsAndProcessesWritingAtOnceLoseNothing) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   }
   std::vector<RegValueEntry> values;
-  ASSERT_EQ(RegEnumValues(HKEY_LOCAL_MACHINE, kProductKey, KEY_READ, &values), 0u);
+  ASSERT_EQ(RegEnumValues(HKEY_LOCAL_MACHINE, product_key_, KEY_READ, &values), 0u);
   EXPECT_EQ(values.size(), 4u * kValues);
 }
 
 TEST_F(RegistryTest, AWriterKilledMidRunLeavesEveryCommittedValue) {
-  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_WRITE), 0u);
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, product_key_, KEY_WRITE), 0u);
   int report[2];
   ASSERT_EQ(pipe(report), 0);
   pid_t writer = fork();
@@ -328,7 +322,7 @@ TEST_F(RegistryTest, AWriterKilledMidRunLeavesEveryCommittedValue) {
     close(report[0]);
     // Reports each value once it is written, until it is killed.
     for (int i = 0;; ++i) {
-      if (SetDWord(HKEY_LOCAL_MACHINE, kProductKey, Name("k", i), i) != 0 ||
+      if (SetDWord(HKEY_LOCAL_MACHINE, product_key_, Name("k", i), i) != 0 ||
           write(report[1], &i, sizeof(i)) != sizeof(i)) {
         _exit(1);
       }
@@ -346,15 +340,15 @@ TEST_F(RegistryTest, AWriterKilledMidRunLeavesEveryCommittedValue) {
   ASSERT_EQ(waitpid(writer, &status, 0), writer);
   ASSERT_TRUE(WIFSIGNALED(status));
   for (int i = 0; i <= last; ++i) {
-    ASSERT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, Name("k", i)), i) << i;
+    ASSERT_EQ(GetDWord(HKEY_LOCAL_MACHINE, product_key_, Name("k", i)), i) << i;
   }
-  EXPECT_EQ(SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"after", 1), 0u);
-  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"after"), 1);
+  EXPECT_EQ(SetDWord(HKEY_LOCAL_MACHINE, product_key_, u"after", 1), 0u);
+  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"after"), 1);
 }
 
 TEST_F(RegistryTest, AWriterHoldingTheHiveMakesOtherWritersFailInBoundedTime) {
-  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_WRITE), 0u);
-  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", 1), 0u);
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, product_key_, KEY_WRITE), 0u);
+  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", 1), 0u);
   // Held the way a writer holds it: the store's writer lock and an open write transaction.
   const pid_t holder = ForkHolding([&] {
     const int lock = open((MachineHive() + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
@@ -365,18 +359,18 @@ TEST_F(RegistryTest, AWriterHoldingTheHiveMakesOtherWritersFailInBoundedTime) {
   });
   ASSERT_GT(holder, 0);
   const auto start = std::chrono::steady_clock::now();
-  const uint32_t error = SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", 2);
+  const uint32_t error = SetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", 2);
   const auto waited = std::chrono::steady_clock::now() - start;
   // Readers are not held up by a writer that has not committed yet.
-  const int64_t read = GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount");
+  const int64_t read = GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount");
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
   EXPECT_EQ(error, kErrorHiveBusy);
   EXPECT_GE(waited, std::chrono::milliseconds(kHiveWaitMs));
   EXPECT_LT(waited, std::chrono::milliseconds(kHiveWaitMs) + std::chrono::seconds(60));
   EXPECT_EQ(read, 1);
-  EXPECT_EQ(SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", 3), 0u);
-  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount"), 3);
+  EXPECT_EQ(SetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", 3), 0u);
+  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount"), 3);
 }
 
 // The unix VFS with its deletes recorded: SQLite deletes the rollback journal
@@ -419,18 +413,18 @@ TEST_F(RegistryTest, AnUnprivilegedUserReadsTheMachineHiveButNeverWritesOrMisses
   ASSERT_TRUE(test::WriteFile(log, ""));
   chmod(log.c_str(), 0666);
   setenv("WARDEX_LOG_FILE", log.c_str(), 1);
-  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_WRITE), 0u);
-  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", 41), 0u);
-  int status = test::RunAsUnprivileged([] {
-    if (GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount") != 41) return 10;
-    if (RegOpenKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_READ) != 0) return 11;
-    if (RegCreateKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_WRITE) != 0) return 12;
-    if (SetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", 42) != 5) return 13;
+  ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, product_key_, KEY_WRITE), 0u);
+  ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", 41), 0u);
+  int status = test::RunAsUnprivileged([&] {
+    if (GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount") != 41) return 10;
+    if (RegOpenKey(HKEY_LOCAL_MACHINE, product_key_, KEY_READ) != 0) return 11;
+    if (RegCreateKey(HKEY_LOCAL_MACHINE, product_key_, KEY_WRITE) != 0) return 12;
+    if (SetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", 42) != 5) return 13;
     if (RegCreateKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Corvane\\New", KEY_WRITE) != 5) return 14;
-    if (RegDeleteValue(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", KEY_WRITE) != 5) {
+    if (RegDeleteValue(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", KEY_WRITE) != 5) {
       return 15;
     }
-    return GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount") == 41 ? 0 : 16;
+    return GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount") == 41 ? 0 : 16;
   });
   EXPECT_EQ(status, 0);
   // A root writer whose transaction outgrew SQLite's page cache, so that it
@@ -455,16 +449,16 @@ TEST_F(RegistryTest, AnUnprivilegedUserReadsTheMachineHiveButNeverWritesOrMisses
   ASSERT_GT(after.st_size, before.st_size);  // the spill reached the hive
   ASSERT_TRUE(std::filesystem::exists(MachineHive() + "-journal"));
 
-  status = test::RunAsUnprivileged([] {
+  status = test::RunAsUnprivileged([&] {
     uint32_t value = 0, size = sizeof(value);
-    if (RegQueryValue(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount", KEY_READ, nullptr,
+    if (RegQueryValue(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", KEY_READ, nullptr,
                       reinterpret_cast<uint8_t*>(&value), &size) != kErrorHiveIo) {
       return 10;
     }
-    if (RegOpenKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_READ) != kErrorHiveIo) return 11;
+    if (RegOpenKey(HKEY_LOCAL_MACHINE, product_key_, KEY_READ) != kErrorHiveIo) return 11;
     std::vector<RegValueEntry> values;
-    return RegEnumValues(HKEY_LOCAL_MACHINE, kProductKey, KEY_READ, &values) == kErrorHiveIo ? 0
-                                                                                             : 12;
+    return RegEnumValues(HKEY_LOCAL_MACHINE, product_key_, KEY_READ, &values) == kErrorHiveIo ? 0
+                                                                                              : 12;
   });
   EXPECT_EQ(status, 0);
   EXPECT_EQ(test::LoggedAt(log, 3),
@@ -472,7 +466,7 @@ TEST_F(RegistryTest, AnUnprivilegedUserReadsTheMachineHiveButNeverWritesOrMisses
                                      " failed: SQLite error 776 (attempt to write a readonly "
                                      "database)"});
   // A reader who may write the hive rolls the journal back: the value as it was.
-  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, kProductKey, u"Tray_StartCount"), 41);
+  EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount"), 41);
   EXPECT_FALSE(std::filesystem::exists(MachineHive() + "-journal"));
   unsetenv("WARDEX_LOG_FILE");
 }

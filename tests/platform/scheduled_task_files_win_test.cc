@@ -40,21 +40,6 @@ uint32_t WriteOnceTheSchedulerAnswers(const TaskDefinition& definition) {
   return code;
 }
 
-TaskTrigger Trigger(TaskTrigger::Kind kind, TaskDate begin = {}, int hour = 0, int weekday = 0) {
-  TaskTrigger trigger;
-  trigger.kind = kind;
-  trigger.begin = begin;
-  trigger.hour = hour;
-  trigger.weekday = weekday;
-  return trigger;
-}
-
-TaskTrigger WithEnd(TaskTrigger trigger, TaskDate end) {
-  trigger.has_end = true;
-  trigger.end = end;
-  return trigger;
-}
-
 struct WorkItem {
   std::wstring application, parameters, folder, comment;
   DWORD flags = 0;
@@ -98,20 +83,19 @@ bool ReadWorkItem(const wchar_t* name, WorkItem* item) {
 TEST(ScheduledTaskFilesWinTest, WorkItemsHoldTheDefinitionAndAreReplacedAndRemoved) {
   using Kind = TaskTrigger::Kind;
   const TaskDate begin = {2027, 3, 17};  // a Wednesday
-  TaskTrigger repeated = WithEnd(Trigger(Kind::kDaily, begin, 9), {2027, 4, 1});
-  repeated.minute = 30;
-  repeated.interval_minutes = 60;
-  repeated.duration_minutes = 600;
+  // Triggers as kind, begin, hour, minute, has_end, end, weekday, interval, duration;
+  // the default kind is at logon.
+  const TaskTrigger repeated = {Kind::kDaily, begin, 9, 30, true, {2027, 4, 1}, 0, 60, 600};
+  const TaskTrigger weekly = {Kind::kWeekly, begin, 23, 0, false, {}, 3};
+  const TaskTrigger monthly = {Kind::kMonthly, begin, 1, 0, false, {}};
+  const TaskTrigger once = {Kind::kOnce, begin, 12, 0, false, {}};
   const std::tuple<const char*, TaskTrigger, bool, bool, TASK_TRIGGER_TYPE, DWORD> cases[] = {
-      {"at logon", Trigger(Kind::kAtLogon), false, false, TASK_EVENT_TRIGGER_AT_LOGON, 0x2001},
+      {"at logon", {}, false, false, TASK_EVENT_TRIGGER_AT_LOGON, 0x2001},
       {"daily, disabled, repeated until an end", repeated, true, false, TASK_TIME_TRIGGER_DAILY,
        0x2005},
-      {"weekly", Trigger(Kind::kWeekly, begin, 23, 3), false, false, TASK_TIME_TRIGGER_WEEKLY,
-       0x2001},
-      {"monthly", Trigger(Kind::kMonthly, begin, 1), false, false, TASK_TIME_TRIGGER_MONTHLYDATE,
-       0x2001},
-      {"once, deleted when done", Trigger(Kind::kOnce, begin, 12), false, true,
-       TASK_TIME_TRIGGER_ONCE, 0x2003},
+      {"weekly", weekly, false, false, TASK_TIME_TRIGGER_WEEKLY, 0x2001},
+      {"monthly", monthly, false, false, TASK_TIME_TRIGGER_MONTHLYDATE, 0x2001},
+      {"once, deleted when done", once, false, true, TASK_TIME_TRIGGER_ONCE, 0x2003},
   };
   for (const auto& [name, trigger, disabled, delete_when_done, type, flags] : cases) {
     SCOPED_TRACE(name);
@@ -198,14 +182,15 @@ TEST(ScheduledTaskFilesWinTest, NamesAndTriggersTheSchedulerCannotTake) {
   EXPECT_EQ(CheckTaskName(KaString(std::u16string(250, u'x').c_str())),
             static_cast<uint32_t>(ERROR_FILENAME_EXCED_RANGE));
   using Kind = TaskTrigger::Kind;
+  // Triggers as kind, begin, hour, minute, has_end, end, weekday.
   const std::tuple<const char*, TaskTrigger, bool> cases[] = {
       // servable or not
-      {"29 February of a leap year", Trigger(Kind::kOnce, {2028, 2, 29}), true},
-      {"29 February of another year", Trigger(Kind::kOnce, {2027, 2, 29}), false},
-      {"hour 24", Trigger(Kind::kDaily, {2027, 1, 1}, 24), false},
-      {"end before begin", WithEnd(Trigger(Kind::kDaily, {2027, 1, 2}), {2027, 1, 1}), false},
-      {"weekday 7", Trigger(Kind::kWeekly, {2027, 1, 1}, 0, 7), false},
-      {"logon needs no date", Trigger(Kind::kAtLogon), true},
+      {"29 February of a leap year", {Kind::kOnce, {2028, 2, 29}, 0, 0, false, {}}, true},
+      {"29 February of another year", {Kind::kOnce, {2027, 2, 29}, 0, 0, false, {}}, false},
+      {"hour 24", {Kind::kDaily, {2027, 1, 1}, 24, 0, false, {}}, false},
+      {"end before begin", {Kind::kDaily, {2027, 1, 2}, 0, 0, true, {2027, 1, 1}}, false},
+      {"weekday 7", {Kind::kWeekly, {2027, 1, 1}, 0, 0, false, {}, 7}, false},
+      {"logon needs no date", {}, true},  // the kind by default
   };
   for (const auto& [name, trigger, servable] : cases) {
     EXPECT_EQ(IsServableTrigger(trigger), servable) << name;

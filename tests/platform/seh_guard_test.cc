@@ -47,10 +47,6 @@ void Raise() {
 void RaiseDivideByZeroBySystem() { ::RaiseException(kExceptionIntDivideByZero, 0, 0, nullptr); }
 #endif
 
-void ExecuteUndefinedInstruction() { __builtin_trap(); }
-
-void ExecutePrivilegedInstruction() { asm volatile("hlt"); }
-
 // The signal and si_code a fault arrives with on Linux; none on Windows.
 struct Origin {
   int signal_number = 0;
@@ -78,9 +74,9 @@ TEST(SehGuardTest, EachKindOfExceptionArrivesWithItsCode) {
     {"C++ int", [] { throw 7; }, kExceptionCppException, {}, false},
     {"null pointer", &test::DereferenceNull, kExceptionAccessViolation, kNullPointer},
     {"divide by zero", &test::DivideByZero, kExceptionIntDivideByZero, kDivideByZero},
-    {"undefined instruction", &ExecuteUndefinedInstruction, kExceptionIllegalInstruction,
+    {"undefined instruction", [] { __builtin_trap(); }, kExceptionIllegalInstruction,
      kUndefinedInstruction},
-    {"privileged instruction", &ExecutePrivilegedInstruction, kExceptionPrivilegedInstruction,
+    {"privileged instruction", [] { asm volatile("hlt"); }, kExceptionPrivilegedInstruction,
      kPrivilegedInstruction},
 #if defined(_WIN32)
     {"raised by the system", &RaiseDivideByZeroBySystem, kExceptionIntDivideByZero, {}},

@@ -2,7 +2,6 @@
 #include "platform/shell.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstring>
 #include <string>
@@ -109,18 +108,11 @@ TEST(ResourcesTest, TrayIconsAreImagesOfTheirOwn) {
 
 class ShellBackendTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    log_path_ = root_.path() + "/wardex.log";
-    setenv("WARDEX_LOG_FILE", log_path_.c_str(), 1);
-  }
-  void TearDown() override {
-    SetShellBackend(nullptr);
-    unsetenv("WARDEX_LOG_FILE");
-    unsetenv("WARDEX_SHELL");
-  }
+  void SetUp() override { root_.Set("WARDEX_LOG_FILE", log_path_); }
+  void TearDown() override { SetShellBackend(nullptr); }
 
   test::ScopedTestRoot root_;
-  std::string log_path_;
+  const std::string log_path_ = root_.path() + "/wardex.log";
 };
 
 TEST_F(ShellBackendTest, HeadlessAcceptsEverythingAndLogsIt) {
@@ -128,10 +120,9 @@ TEST_F(ShellBackendTest, HeadlessAcceptsEverythingAndLogsIt) {
   RecordingWindow owner;
   ASSERT_NE(owner.Register(), nullptr);
   // Desktop asked for, but no session bus answers.
-  setenv("WARDEX_SHELL", "desktop", 1);
-  setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + root_.path() + "/no-bus").c_str(), 1);
+  root_.Set("WARDEX_SHELL", "desktop");
+  root_.Set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root_.path() + "/no-bus");
   ASSERT_TRUE(InstallShellBackendFromEnvironment(loop));
-  unsetenv("DBUS_SESSION_BUS_ADDRESS");
   EXPECT_EQ(CountLines(log_path_,
                        "SHELL: no session bus for the desktop backend, using the "
                        "headless backend"),
@@ -174,7 +165,7 @@ TEST_F(ShellBackendTest, AShellLibraryServesOnlyWhenItPassedTheLoaderAndMadeABac
       {"trusted", MakeRefusingShell, true},
       {"refused or missing", nullptr, false},
       {"no backend", MakeNothing, false}};
-  setenv("WARDEX_SHELL", "/shells/shell.so", 1);
+  root_.Set("WARDEX_SHELL", "/shells/shell.so");
   for (const auto& [name, create, installed] : kCases) {
     SCOPED_TRACE(name);
     std::string asked;

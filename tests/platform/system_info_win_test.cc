@@ -93,14 +93,13 @@ TEST(SystemInfoWin, AdaptersAreTheHostsInterfacesUnderWine) {
   std::getline(routes, line);
   while (std::getline(routes, line)) {
     std::istringstream fields(line);
-    std::string name, destination, gateway, flags;
-    fields >> name >> destination >> gateway >> flags;
-    const unsigned long address = std::strtoul(gateway.c_str(), nullptr, 16);
-    if ((std::strtoul(flags.c_str(), nullptr, 16) & 0x2) == 0 || first_gateway.count(name))
-      continue;
-    first_gateway[name] =
-        std::to_string(address & 0xFF) + "." + std::to_string(address >> 8 & 0xFF) + "." +
-        std::to_string(address >> 16 & 0xFF) + "." + std::to_string(address >> 24);
+    std::string name, destination;
+    unsigned long gateway = 0, flags = 0;
+    fields >> name >> destination >> std::hex >> gateway >> flags;
+    if ((flags & 0x2) == 0) continue;  // no gateway
+    first_gateway.emplace(
+        name, std::to_string(gateway & 0xFF) + "." + std::to_string(gateway >> 8 & 0xFF) + "." +
+                  std::to_string(gateway >> 16 & 0xFF) + "." + std::to_string(gateway >> 24));
   }
   std::map<std::string, std::pair<bool, std::string>> host;  // by hardware address
   for (const auto& entry : std::filesystem::directory_iterator(host_net)) {

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "osal/last_error.h"
 
@@ -25,13 +27,8 @@ using Clock = std::chrono::steady_clock;
 
 // A thread's priority as the system reports it, relative to the process's
 // own: the nice value less the process's on Linux, the thread priority on
-// Windows; and what the tests' priorities should read as in this process.
-struct ObservedPriorities {
-  int normal;
-  int below_normal;
-  int lowest;
-};
-
+// Windows; and the priorities the test gives, in this order, each with what it
+// should read as in this process.
 #if defined(_WIN32)
 int ObservedPriority(uint32_t thread_id) {
   HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, thread_id);
@@ -41,10 +38,10 @@ int ObservedPriority(uint32_t thread_id) {
   return priority;
 }
 
-ObservedPriorities ExpectedPriorities() {
-  return {.normal = THREAD_PRIORITY_NORMAL,
-          .below_normal = THREAD_PRIORITY_BELOW_NORMAL,
-          .lowest = THREAD_PRIORITY_LOWEST};
+std::vector<std::pair<int, int>> PriorityCases() {
+  return {{kThreadPriorityNormal, THREAD_PRIORITY_NORMAL},
+          {kThreadPriorityBelowNormal, THREAD_PRIORITY_BELOW_NORMAL},
+          {kThreadPriorityLowest, THREAD_PRIORITY_LOWEST}};
 }
 
 // |check|'s result while the whole process runs below the priority it started
@@ -62,10 +59,12 @@ int ObservedPriority(uint32_t thread_id) {
   return getpriority(PRIO_PROCESS, thread_id) - getpriority(PRIO_PROCESS, getpid());
 }
 
-ObservedPriorities ExpectedPriorities() {
+std::vector<std::pair<int, int>> PriorityCases() {
   // Nice values end at 19: a process near it has less room below.
   const int room = 19 - getpriority(PRIO_PROCESS, getpid());
-  return {.normal = 0, .below_normal = std::min(5, room), .lowest = std::min(10, room)};
+  return {{kThreadPriorityNormal, 0},
+          {kThreadPriorityBelowNormal, std::min(5, room)},
+          {kThreadPriorityLowest, std::min(10, room)}};
 }
 
 bool WithProcessPriorityLowered(const std::function<bool()>& check) {
@@ -126,14 +125,11 @@ bool PrioritiesReachTheSystem() {
   Probe probe;
   auto thread = ThreadHandle::CreateSuspended(&RecordAndReturn, &probe);
   if (thread == nullptr) return false;
-  const ObservedPriorities expected = ExpectedPriorities();
-  const std::pair<int, int> cases[] = {{kThreadPriorityNormal, expected.normal},
-                                       {kThreadPriorityBelowNormal, expected.below_normal},
-                                       {kThreadPriorityLowest, expected.lowest}};
+  const std::vector<std::pair<int, int>> cases = PriorityCases();
   for (const auto& [priority, observed] : cases) {
     if (!thread->SetPriority(priority) || ObservedPriority(thread->id()) != observed) return false;
   }
-  return ObservedPriority(CurrentThreadId()) == expected.normal;
+  return ObservedPriority(CurrentThreadId()) == cases[0].second;  // normal
 }
 
 TEST(ThreadTest, PriorityIsRelativeToTheProcesssOwnAndWaitTimesOutWhileItRuns) {
