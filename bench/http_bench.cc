@@ -22,10 +22,10 @@ using BenchComunicator = wardex::test::TrustingTestCa<CVeHTTPComunicator>;
 HttpsTestServer& Server() {
   static HttpsTestServer* server = [] {
     auto* s = new HttpsTestServer();
-    s->Get("/small", [](const httplib::Request&, httplib::Response& response) {
+    s->Handle("/small", [](const httplib::Request&, httplib::Response& response) {
       response.body = std::string(200, 's');
     });
-    s->Post("/upload", [](const httplib::Request& request, httplib::Response& response) {
+    s->Handle("/upload", [](const httplib::Request& request, httplib::Response& response) {
       response.body = std::to_string(request.body.size());
     });
     s->Start();

@@ -38,7 +38,7 @@ class AgentNewsfeedTest : public ::testing::Test {
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/wardex-test-bus", 1);
     tree_.ShareTestNetwork();
     tree_.AddConsole();
-    server_.Post("/feed", [this](const httplib::Request&, httplib::Response& response) {
+    server_.Handle("/feed", [this](const httplib::Request&, httplib::Response& response) {
       response.body = answer_text();
       if (response.body == kStall) server_.WaitForStop();
     });

@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <string_view>
-#include <utility>
 
 #include "support/test_env.h"
 #include "support/wait.h"
@@ -158,10 +157,6 @@ constexpr int kKeepAliveMs = 2000;
 
 namespace httplib {
 
-bool Request::has_header(const std::string& name) const {
-  return headers.count(wardex::test::Lower(name)) > 0;
-}
-
 std::string Request::get_header_value(const std::string& name) const {
   const auto found = headers.find(wardex::test::Lower(name));
   return found == headers.end() ? std::string() : found->second;
@@ -286,13 +281,12 @@ bool HttpsTestServer::Answer(const Send& send, httplib::Request& request) {
   httplib::Response response;
   bool routed = false;
   for (auto route = routes_.begin(); !routed && route != routes_.end(); ++route) {
-    routed = route->method == request.method &&
-             std::regex_match(request.path, request.matches, route->pattern);
+    routed = std::regex_match(request.path, request.matches, route->pattern);
     if (routed) route->handler(request, response);
   }
   if (!routed) response.status = 404;
-  std::string head = "HTTP/1.1 " + std::to_string(response.status) + " Answer\r\n";
-  if (!response.content_type.empty()) head += "Content-Type: " + response.content_type + "\r\n";
+  std::string head =
+      "HTTP/1.1 " + std::to_string(response.status) + " Answer\r\nContent-Type: text/plain\r\n";
   if (!response.location.empty()) head += "Location: " + response.location + "\r\n";
   using Framing = httplib::Response::Framing;
   const std::string& body = response.body;
@@ -327,12 +321,7 @@ bool HttpsTestServer::Answer(const Send& send, httplib::Request& request) {
 }
 
 void HttpsTestServer::Serve(const std::string& path, const httplib::Response& response) {
-  const auto answer = [=](const httplib::Request&, httplib::Response& given) { given = response; };
-  Get(path, answer).Post(path, answer);
-}
-
-void HttpsTestServer::Stall(const std::string& path) {
-  Get(path, [this](const httplib::Request&, httplib::Response&) { WaitForStop(); });
+  Handle(path, [=](const httplib::Request&, httplib::Response& given) { given = response; });
 }
 
 void HttpsTestServer::WaitForStop() {

@@ -29,7 +29,6 @@ struct Request {
   std::multimap<std::string, std::string> headers;  // names in lower case
   std::smatch matches;
   int remote_port = 0;
-  bool has_header(const std::string& name) const;
   std::string get_header_value(const std::string& name) const;
 };
 
@@ -38,7 +37,7 @@ struct Response {
   // connection closes.
   enum class Framing { kLength, kChunked, kUntilClose };
   int status = 200;
-  std::string body{}, content_type = "text/plain", location{};
+  std::string body{}, location{};
   Framing framing = Framing::kLength;
   size_t length = std::string::npos;  // the Content-Length announced, if not the body's
   bool repeat = false;                // the body again and again, until the client goes
@@ -73,24 +72,20 @@ class HttpsTestServer {
   explicit HttpsTestServer(const std::string& cert = "https-server", int port = 0);
   ~HttpsTestServer();
 
-  // Routes |method| on paths that match |pattern| to |handler|; the first
-  // route that matches answers, else 404.
-  HttpsTestServer& Get(const std::string& pattern, Handler h) { return Add("GET", pattern, h); }
-  HttpsTestServer& Post(const std::string& pattern, Handler h) { return Add("POST", pattern, h); }
-  HttpsTestServer& Delete(const std::string& pattern, Handler h) {
-    return Add("DELETE", pattern, h);
+  // Routes requests of any method on paths that match |pattern| to
+  // |handler|; the first route that matches answers, else 404.
+  void Handle(const std::string& pattern, Handler handler) {
+    routes_.push_back({std::regex(pattern), std::move(handler)});
   }
   int port() const { return port_; }
   // The address of |path| on this server.
   std::string Url(const std::string& path) const {
     return "https://127.0.0.1:" + std::to_string(port_) + path;
   }
-  // Answers GET and POST on |path| with |response|.
+  // Answers requests on |path| with |response|.
   void Serve(const std::string& path, const httplib::Response& response);
   // Blocks a handler until the server stops.
   void WaitForStop();
-  // Holds GET on |path| until the server stops, then answers nothing.
-  void Stall(const std::string& path);
   // Distinct client ports seen (one per connection), requests served and
   // the last one.
   size_t connections() const;
@@ -101,14 +96,9 @@ class HttpsTestServer {
 
  private:
   struct Route {
-    std::string method;
     std::regex pattern;
     Handler handler;
   };
-  HttpsTestServer& Add(const char* method, const std::string& pattern, Handler handler) {
-    routes_.push_back({method, std::regex(pattern), std::move(handler)});
-    return *this;
-  }
   using Send = std::function<bool(std::string_view data)>;
   void ServeConnection(intptr_t connection, int remote_port);
   bool Answer(const Send& send, httplib::Request& request);

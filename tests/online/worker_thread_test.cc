@@ -79,10 +79,6 @@ void WaitForEnd(const CWorkerThread& worker) {
   }
 }
 
-int64_t MillisecondsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 TEST(WorkerThreadTest, ConstructionChecksItsArguments) {
   Job job;
   const std::tuple<const char*, CWorkerThread::Procedure, CWorkerThread::ExceptionFilter,
@@ -103,9 +99,9 @@ TEST(WorkerThreadTest, ConstructionChecksItsArguments) {
     }
   }
   CWorkerThread worker(&SleepAndReturn, &job, &RecordingFilter, "worker");
-  EXPECT_EQ(worker.state(), CWorkerThread::kMarkStopped);
-  EXPECT_EQ(worker.status(), CWorkerThread::kStatusCreated);
-  EXPECT_FALSE(job.started) << "construction starts no thread";
+  EXPECT_EQ(std::tuple(worker.state(), worker.status(), job.started.load()),
+            std::tuple(CWorkerThread::kMarkStopped, CWorkerThread::kStatusCreated, false))
+      << "construction starts no thread";
   EXPECT_FALSE(worker.Stop(1, platform::kInfinite)) << "no handle to release";
 }
 
@@ -118,17 +114,15 @@ TEST(WorkerThreadTest, AProcedureThatReturnsEndsItsThreadWithItsResult) {
   EXPECT_EQ(worker.exit_code(), platform::kStillActive);
   EXPECT_EQ(worker.suspended_mark(), CWorkerThread::kMarkStopped);
   WaitForEnd(worker);
-  EXPECT_EQ(job.worker_slot, &worker) << "slot 7 holds the worker";
-  EXPECT_EQ(job.status_seen, CWorkerThread::kStatusRunning) << "slot 8 points at the status";
-  EXPECT_EQ(job.tid, worker.thread_id());
+  // Slot 7 holds the worker, slot 8 points at the status.
+  EXPECT_EQ(std::tuple(job.worker_slot, job.status_seen, job.tid),
+            std::tuple(&worker, CWorkerThread::kStatusRunning, worker.thread_id()));
 
   EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
-  EXPECT_EQ(worker.exit_code(), 7u);
-  EXPECT_EQ(worker.crashed(), 0u);
-  EXPECT_EQ(worker.last_error(), 0u);
-  EXPECT_EQ(worker.status(), CWorkerThread::kStatusEnded);
-  EXPECT_EQ(worker.state(), CWorkerThread::kMarkStopped);
-  EXPECT_EQ(worker.thread_id(), 0u);
+  // The exit code, crashed, last error, status, state and thread.
+  EXPECT_EQ((std::tuple{worker.exit_code(), worker.crashed(), worker.last_error(), worker.status(),
+                        worker.state(), worker.thread_id()}),
+            std::tuple(7u, 0u, 0u, CWorkerThread::kStatusEnded, CWorkerThread::kMarkStopped, 0u));
   EXPECT_FALSE(worker.Stop(1, platform::kInfinite)) << "the handle went with the first Stop";
 }
 
@@ -139,19 +133,17 @@ TEST(WorkerThreadTest, ACrashEndsOnlyTheWorkersThread) {
   ASSERT_TRUE(worker.Start());
   WaitForEnd(worker);
   ASSERT_EQ(worker.status(), CWorkerThread::kStatusEnded);
-  EXPECT_EQ(worker.crashed(), 1u);
-  EXPECT_EQ(worker.last_error(), 1234u);
-  EXPECT_EQ(g_filter.calls.load(), 1);
-  EXPECT_EQ(g_filter.code, platform::kExceptionAccessViolation);
-  EXPECT_EQ(g_filter.name, "CMainFrame::Crashes");
+  EXPECT_EQ(std::tuple(worker.crashed(), worker.last_error()), std::tuple(1u, 1234u));
+  EXPECT_EQ(std::tuple(g_filter.calls.load(), g_filter.code, g_filter.name),
+            std::tuple(1, platform::kExceptionAccessViolation, "CMainFrame::Crashes"));
   EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
   EXPECT_EQ(worker.exit_code(), CWorkerThread::kCrashExitCode);
 
   // The process goes on, and so can the worker.
   ASSERT_TRUE(worker.Start());
-  EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
-  EXPECT_EQ(worker.exit_code(), CWorkerThread::kCrashExitCode);
-  EXPECT_EQ(g_filter.calls.load(), 2);
+  EXPECT_EQ(
+      (std::tuple{worker.Stop(1, platform::kInfinite), worker.exit_code(), g_filter.calls.load()}),
+      std::tuple(true, CWorkerThread::kCrashExitCode, 2));
 }
 
 // Watches the stop mark from a frame that may not unwind: a cancellation
@@ -179,8 +171,7 @@ TEST(WorkerThreadTest, ARunningWorkerKeepsItsThreadThroughStartPriorityAndATimed
   ASSERT_TRUE(worker.Start());
   while (!job.started) platform::YieldProcessor();
   const uint32_t id = worker.thread_id();
-  EXPECT_FALSE(worker.Start());
-  EXPECT_EQ(worker.thread_id(), id);
+  EXPECT_EQ((std::pair{worker.Start(), worker.thread_id()}), std::pair(false, id));
   EXPECT_TRUE(worker.SetPriority(platform::kThreadPriorityBelowNormal));
 #if defined(_WIN32)
   const HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
@@ -191,20 +182,20 @@ TEST(WorkerThreadTest, ARunningWorkerKeepsItsThreadThroughStartPriorityAndATimed
   EXPECT_EQ(getpriority(PRIO_PROCESS, id), std::min(getpriority(PRIO_PROCESS, 0) + 5, 19));
 #endif
   const auto start = Clock::now();
-  EXPECT_FALSE(worker.Stop(77, 100));
-  EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorTimeout);
-  EXPECT_GE(MillisecondsSince(start), 100);
-  EXPECT_EQ(worker.state(), CWorkerThread::kMarkRunning);
-  EXPECT_EQ(worker.exit_code(), platform::kStillActive);
-  EXPECT_EQ(worker.thread_id(), id);
+  EXPECT_EQ((std::tuple{worker.Stop(77, 100), KaOSAL::GetLastError(), worker.state(),
+                        worker.exit_code(), worker.thread_id()}),
+            std::tuple(false, KaOSAL::kErrorTimeout, CWorkerThread::kMarkRunning,
+                       platform::kStillActive, id));
+  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(),
+            100);
   // The thread keeps running through its sleeps and sees the request.
   platform::SleepMilliseconds(100);
-  EXPECT_TRUE(job.stop_seen);
-  EXPECT_EQ(worker.status(), CWorkerThread::kStatusRunning);
+  EXPECT_EQ(std::pair(job.stop_seen.load(), worker.status()),
+            std::pair(true, CWorkerThread::kStatusRunning));
   job.release = true;
   EXPECT_TRUE(worker.Stop(1, platform::kInfinite));
-  EXPECT_EQ(worker.exit_code(), 6u) << "the procedure's own result";
-  EXPECT_EQ(worker.crashed(), 0u);
+  EXPECT_EQ(std::pair(worker.exit_code(), worker.crashed()), std::pair(6u, 0u))
+      << "the procedure's own result";
 }
 
 TEST(WorkerThreadTest, SurvivesManyStartAndStopCycles) {
