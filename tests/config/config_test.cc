@@ -3,7 +3,6 @@
 #include <unistd.h>
 #endif
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <tuple>
@@ -52,12 +51,11 @@ class StagedInstall : public ::testing::Test {
   StagedInstall() {
     std::filesystem::create_directories(bin());
     test::CopyProgram(CONFIG_PROBE_PATH, program());
-    test::SetEnv("WARDEX_LOG_FILE", log());
-    test::SetEnv("LC_ALL", "");
-    test::SetEnv("LC_MESSAGES", "");
-    test::SetEnv("LANG", "C");
+    root_.Set("WARDEX_LOG_FILE", log());
+    root_.Set("LC_ALL", "");
+    root_.Set("LC_MESSAGES", "");
+    root_.Set("LANG", "C");
   }
-  ~StagedInstall() override { test::UnsetEnv("WARDEX_LOG_FILE"); }
 
   std::string top() const { return root_.path() + "/a"; }
   std::string base() const { return top() + "/b"; }
@@ -78,8 +76,6 @@ class StagedInstall : public ::testing::Test {
     if (!output.empty() && output.back() == '\n') output.pop_back();
     return output;
   }
-
-  std::vector<std::string> LogTexts(int level) const { return test::LoggedAt(log(), level); }
 
   test::ScopedTestRoot root_;
 };
@@ -126,11 +122,11 @@ TEST_F(StagedInstall, AFileIsRegisteredForUninstallOnceAndOnlyWhenWritten) {
   ASSERT_TRUE(test::WriteFile(bin() + "/install.cfg",
                               "[install]\nUserContentPath=" + root_.path() + "/absent/\n"));
   Run("register /opt/y.cfg");
-  EXPECT_EQ(LogTexts(12),
+  EXPECT_EQ(test::LoggedAt(log(), 12),
             (std::vector<std::string>{
                 "File registered for uninstall: /opt/x/Brisko_Local_de_DE.cfg",
                 "File already registered for uninstall: /OPT/x/brisko_local_de_de.cfg"}));
-  EXPECT_EQ(LogTexts(3),
+  EXPECT_EQ(test::LoggedAt(log(), 3),
             (std::vector<std::string>{
                 "File could not be registered for uninstall: /opt/a=b/x.cfg (error 87)",
                 "File could not be registered for uninstall: /opt/y.cfg (error " +
@@ -186,7 +182,7 @@ TEST_F(StagedInstall, TextsFallBackOverTheThreeSections) {
       {"languages", "en_II=en_II\nde=Deutsch"},
   };
   for (const auto& [args, expected] : cases) EXPECT_EQ(Run(args), expected) << args;
-  EXPECT_EQ(LogTexts(9),
+  EXPECT_EQ(test::LoggedAt(log(), 9),
             (std::vector<std::string>{"LoadLocalizedString ## ERROR: Result is empty ## "
                                       "ModuleName: wardex ## StringID: IDS_MISSING"}));
   // Eight threads asking first at the same time all get the text.
@@ -237,7 +233,7 @@ TEST_F(StagedInstall, TheOperatingSystemLanguageIsAppliedWhenAskedFor) {
   ASSERT_NE(os, "en_II");
 #else
   const std::string os = "de_AT";
-  test::SetEnv("LANG", "de_AT.UTF-8");
+  root_.Set("LANG", "de_AT.UTF-8");
 #endif
   ASSERT_TRUE(test::WriteFile(language + "Brisko_Local_en_II.cfg", "english"));
   ASSERT_TRUE(test::WriteFile(language + "QuenPure_Local_en_II.cfg", "english"));
@@ -264,7 +260,7 @@ TEST_F(StagedInstall, TheOperatingSystemLanguageIsAppliedWhenAskedFor) {
   EXPECT_NE(list.find(SystemPath(language + "QuenPure_Local_" + os + ".cfg=1")), std::string::npos);
   EXPECT_NE(list.find(SystemPath(language + "Brisko_Local_" + os + ".cfg=1")), std::string::npos);
 #if !defined(_WIN32)
-  test::SetEnv("LC_ALL", "fr_CI.UTF-8");
+  root_.Set("LC_ALL", "fr_CI.UTF-8");
   EXPECT_EQ(Run("apply 1"), "1");
   EXPECT_EQ(Run("read install Language x"), "fr_FR");
 #endif
@@ -339,18 +335,19 @@ class RegistryKey : public ::testing::Test {
 
 TEST_F(RegistryKey, FixedSizeReadsFailWhenTheDataIsLarger) {
   EXPECT_EQ(key_.GetKeyPath(), KaString(u"Software\\Corvane\\Brisko"));
-  EXPECT_EQ(key_.ReadBool(u"dword", false), false);  // 4 bytes into 1: the default
-  EXPECT_EQ(key_.ReadBool(u"dword", true), true);
-  EXPECT_EQ(key_.ReadBool(u"byte", false), true);
+  // A bool of 4 bytes is read as the default, one of 1 byte as it is.
+  EXPECT_EQ(std::tuple(key_.ReadBool(u"dword", false), key_.ReadBool(u"dword", true),
+                       key_.ReadBool(u"byte", false)),
+            std::tuple(false, true, true));
   EXPECT_EQ(key_.ReadDWord(u"dword", 7), 42u);
   EXPECT_EQ(key_.ReadInt(u"eight", -1), -1);
   EXPECT_EQ(key_.ReadDWord(u"two", 7), 0x1234u);  // smaller data is read; the type is not looked at
-  EXPECT_EQ(key_.ReadQWord(u"eight", -1), 0x100000001LL);
-  EXPECT_EQ(key_.ReadQWord(u"dword", -1), 42);
-  EXPECT_EQ(key_.ReadQWord(u"missing", -5), -5);
-  EXPECT_EQ(key_.GetLastResult(), 2u);
-  EXPECT_EQ(key_.ReadString(u"dword", u"def"), KaString(u"def"));
-  EXPECT_EQ(key_.ReadString(u"expand", u"def"), KaString(u"%X%"));
+  EXPECT_EQ(std::tuple(key_.ReadQWord(u"eight", -1), key_.ReadQWord(u"dword", -1)),
+            std::tuple(0x100000001LL, 42LL));
+  EXPECT_EQ((std::tuple{key_.ReadQWord(u"missing", -5), key_.GetLastResult()}),
+            std::tuple(-5LL, 2u));
+  EXPECT_EQ(std::tuple(key_.ReadString(u"dword", u"def"), key_.ReadString(u"expand", u"def")),
+            std::tuple(KaString(u"def"), KaString(u"%X%")));
 }
 
 TEST_F(RegistryKey, WritesRootsAndViews) {
@@ -378,14 +375,13 @@ TEST_F(RegistryKey, WritesRootsAndViews) {
   ASSERT_TRUE(machine.SetRootKey(HKEY_LOCAL_MACHINE));
   ASSERT_TRUE(machine.Open(u"SOFTWARE\\Corvane\\Brisko", true));
   EXPECT_TRUE(machine.WriteDWord(u"Tray_StartCount", 3));
-  machine.SetRegistryView(CRegistry::kView64);
-  EXPECT_EQ(machine.ReadDWord(u"Tray_StartCount", 99), 99u);
-  machine.SetRegistryView(7);  // ignored
-  EXPECT_EQ(machine.ReadDWord(u"Tray_StartCount", 99), 99u);
-  machine.SetRegistryView(CRegistry::kView32);
-  EXPECT_EQ(machine.ReadDWord(u"Tray_StartCount", 99), 3u);
-  machine.SetRegistryView(CRegistry::kViewNative);
-  EXPECT_EQ(machine.ReadDWord(u"Tray_StartCount", 99), 3u);
+  // The view and what is read there; 7 is no view and ignored.
+  const std::pair<int, uint32_t> kViews[] = {
+      {CRegistry::kView64, 99}, {7, 99}, {CRegistry::kView32, 3}, {CRegistry::kViewNative, 3}};
+  for (const auto& [view, expected] : kViews) {
+    machine.SetRegistryView(view);
+    EXPECT_EQ(machine.ReadDWord(u"Tray_StartCount", 99), expected) << view;
+  }
 }
 
 TEST(OperatingSystemLanguage, TheTableAndItsExceptions) {
@@ -425,15 +421,13 @@ TEST(OperatingSystemLanguage, TheLocaleGivesTheLangId) {
   }
   // LC_ALL wins over LC_MESSAGES, which wins over LANG; empty ones are skipped
   // (LANG alone, and LC_ALL over it, are the staged language test's).
-  setenv("LANG", "de_DE.UTF-8", 1);
-  setenv("LC_MESSAGES", "en_GB", 1);
-  setenv("LC_ALL", "", 1);
+  test::ScopedTestRoot root;
+  root.Set("LANG", "de_DE.UTF-8");
+  root.Set("LC_MESSAGES", "en_GB");
+  root.Set("LC_ALL", "");
   EXPECT_EQ(platform::GetUserDefaultLangID(), 0x0809);
-  setenv("LC_ALL", "es_MX", 1);
+  root.Set("LC_ALL", "es_MX");
   EXPECT_EQ(platform::GetUserDefaultLangID(), 0x080A);
-  unsetenv("LC_ALL");
-  unsetenv("LC_MESSAGES");
-  unsetenv("LANG");
 }
 
 #endif

@@ -12,15 +12,12 @@
 namespace wardex {
 namespace {
 
-struct Result {
-  int exit_code = -1;
-  std::string output;  // stdout and stderr
-};
-
-Result RunTool(const std::string& args, const std::string& tool = WARDEX_REG_PATH) {
-  Result result;
-  result.exit_code = test::RunShell(tool + " " + args + " 2>&1", &result.output);
-  return result;
+// The tool's exit code and what it wrote to stdout and stderr.
+std::pair<int, std::string> RunTool(const std::string& args,
+                                    const std::string& tool = WARDEX_REG_PATH) {
+  std::string output;
+  const int exit_code = test::RunShell(tool + " " + args + " 2>&1", &output);
+  return {exit_code, output};
 }
 
 const std::string kKey = "'HKLM\\SOFTWARE\\Corvane\\Brisko'";
@@ -63,35 +60,37 @@ TEST(WardexReg, RepairsTheProductKeyAsTheAgentReadsIt) {
       {"--help", 0, "wardex-reg export KEY FILE"},
   };
   for (const auto& [args, exit_code, expected] : steps) {
-    Result result = RunTool(args);
-    EXPECT_EQ(result.exit_code, exit_code) << args << "\n" << result.output;
-    EXPECT_NE(result.output.find(expected), std::string::npos) << args << "\n" << result.output;
+    const auto [code, output] = RunTool(args);
+    EXPECT_EQ(code, exit_code) << args << "\n" << output;
+    EXPECT_NE(output.find(expected), std::string::npos) << args << "\n" << output;
   }
   // The agent's own reader sees what was set, in its native view.
   CRegistry key(false);
   ASSERT_TRUE(key.SetRootKey(HKEY_LOCAL_MACHINE));
   ASSERT_TRUE(key.Open(u"SOFTWARE\\Corvane\\Brisko", false));
-  EXPECT_EQ(key.ReadDWord(u"Tray_StartCount", 0), 5u);
-  EXPECT_EQ(key.ReadQWord(u"LAST_NEWSFEED_CHECK", 0), 1700000000);
-  EXPECT_EQ(RunTool("delete " + kKey + " /v Tray_StartCount").exit_code, 0);
+  EXPECT_EQ(
+      std::tuple(key.ReadDWord(u"Tray_StartCount", 0), key.ReadQWord(u"LAST_NEWSFEED_CHECK", 0)),
+      std::tuple(5u, 1700000000));
+  EXPECT_EQ(RunTool("delete " + kKey + " /v Tray_StartCount").first, 0);
   EXPECT_EQ(key.ReadDWord(u"Tray_StartCount", 9), 9u);
-  EXPECT_EQ(RunTool("delete " + kKey + " /v Tray_StartCount").exit_code, 1);
-  EXPECT_EQ(RunTool("delete 'HKLM\\SOFTWARE\\Corvane'").exit_code, 0);
+  EXPECT_EQ(RunTool("delete " + kKey + " /v Tray_StartCount").first, 1);
+  EXPECT_EQ(RunTool("delete 'HKLM\\SOFTWARE\\Corvane'").first, 0);
   EXPECT_FALSE(key.ValueExists(u"Name"));
 }
 
 TEST(WardexReg, AnUnprivilegedUserIsToldAccessIsDenied) {
   if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to drop to an unprivileged user";
   test::ScopedTestRoot root;
-  ASSERT_EQ(RunTool("set " + kKey + " /v Tray_StartCount /t REG_DWORD /d 5").exit_code, 0);
+  ASSERT_EQ(RunTool("set " + kKey + " /v Tray_StartCount /t REG_DWORD /d 5").first, 0);
   const std::string tool = test::ReachableCopy(WARDEX_REG_PATH, root.path());
   ASSERT_FALSE(tool.empty());
   int status = test::RunAsUnprivileged([&tool] {
-    Result read = RunTool("query " + kKey + " /v Tray_StartCount", tool);
-    if (read.exit_code != 0 || read.output.find("0x5") == std::string::npos) return 10;
-    Result write = RunTool("set " + kKey + " /v Tray_StartCount /t REG_DWORD /d 6", tool);
-    if (write.exit_code != 1) return 11;
-    return write.output.find("ERROR: Access is denied.") != std::string::npos ? 0 : 12;
+    const auto [read, shown] = RunTool("query " + kKey + " /v Tray_StartCount", tool);
+    if (read != 0 || shown.find("0x5") == std::string::npos) return 10;
+    const auto [write, told] =
+        RunTool("set " + kKey + " /v Tray_StartCount /t REG_DWORD /d 6", tool);
+    if (write != 1) return 11;
+    return told.find("ERROR: Access is denied.") != std::string::npos ? 0 : 12;
   });
   EXPECT_EQ(status, 0);
 }
