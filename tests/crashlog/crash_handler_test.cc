@@ -56,20 +56,6 @@ std::vector<Ended> RunProbes(const std::vector<std::string>& faults, const std::
   }
   return ended;
 }
-
-// The thread and code of a minidump's exception stream.
-bool ReadDumpedException(const std::string& dump, int64_t& thread, int64_t& code) {
-  void* stream = nullptr;
-  ULONG size = 0;
-  if (dump.empty() || !MiniDumpReadDumpStream(const_cast<char*>(dump.data()), ExceptionStream,
-                                              nullptr, &stream, &size)) {
-    return false;
-  }
-  const auto* exception = static_cast<const MINIDUMP_EXCEPTION_STREAM*>(stream);
-  thread = exception->ThreadId;
-  code = exception->ExceptionRecord.ExceptionCode;
-  return true;
-}
 #else
 std::vector<Ended> RunProbes(const std::vector<std::string>& faults, const std::string&) {
   std::vector<Ended> ended;
@@ -82,13 +68,6 @@ std::vector<Ended> RunProbes(const std::vector<std::string>& faults, const std::
   return ended;
 }
 #endif
-
-// The number after "Thread: " in a report, or 0.
-int64_t ReportedThread(const std::string& report) {
-  std::smatch match;
-  const std::regex thread("Thread: (\\d+)\n");
-  return std::regex_search(report, match, thread) ? std::stoll(match[1]) : 0;
-}
 
 struct Case {
   const char* fault;
@@ -171,7 +150,9 @@ TEST_F(CrashHandlerTest, AFaultNothingHandlesIsReportedAndEndsTheProcessAsItWoul
       EXPECT_NE(report.find(expected), std::string::npos) << expected << " missing in\n" << report;
     }
     EXPECT_EQ(report.find(heading), report.rfind(heading)) << "one report of the fault\n" << report;
-    const int64_t thread = ReportedThread(report);
+    std::smatch match;
+    const int64_t thread =
+        std::regex_search(report, match, std::regex("Thread: (\\d+)\n")) ? std::stoll(match[1]) : 0;
     EXPECT_EQ(thread == probe.main_thread, std::string(c.fault) != "other-thread") << report;
     if (detail.starts_with("Terminate")) {
       const std::vector<std::string> errors = LoggedAt(log_path_, kLogError);
@@ -181,12 +162,15 @@ TEST_F(CrashHandlerTest, AFaultNothingHandlesIsReportedAndEndsTheProcessAsItWoul
 #if defined(_WIN32)
     if (!c.dumped) continue;
     EXPECT_NE(report.find("Minidump: "), std::string::npos) << report;
-    int64_t dumped_thread = 0;
-    int64_t dumped_code = 0;
-    ASSERT_TRUE(ReadDumpedException(dump, dumped_thread, dumped_code))
+    void* stream = nullptr;
+    ULONG size = 0;
+    ASSERT_TRUE(!dump.empty() && MiniDumpReadDumpStream(const_cast<char*>(dump.data()),
+                                                        ExceptionStream, nullptr, &stream, &size))
         << "no exception stream in the minidump";
-    EXPECT_EQ(dumped_code, c.ending);
-    EXPECT_EQ(dumped_thread, thread);
+    const auto* exception = static_cast<const MINIDUMP_EXCEPTION_STREAM*>(stream);
+    // Its code and thread.
+    EXPECT_EQ(std::tuple(exception->ExceptionRecord.ExceptionCode, exception->ThreadId),
+              std::tuple(c.ending, thread));
 #endif
     EXPECT_NE(report.find(kNamedFrame), std::string::npos) << report;
   }

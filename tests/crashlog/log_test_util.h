@@ -11,9 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <regex>

@@ -177,10 +177,8 @@ TEST_F(LogWTest, HighestLevelComesFromTheEnvironment) {
 // local application data folder.
 TEST_F(LogWTest, DefaultTargetIsTheUsersStateFolder) {
   UnsetEnv("WARDEX_LOG_FILE");
-  struct Case {
-    const char* state_home;  // nullptr: unset
-    std::string file;
-  };
+  // XDG_STATE_HOME (nullptr: unset) and the file.
+  using Case = std::pair<const char*, std::string>;
 #if defined(_WIN32)
   wchar_t* local = nullptr;
   ASSERT_EQ(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local), S_OK);
@@ -197,16 +195,16 @@ TEST_F(LogWTest, DefaultTargetIsTheUsersStateFolder) {
                                    {"", fallback},
                                    {state_home.c_str(), state_home + "/wardex/log/wardex.log"}};
 #endif
-  for (const Case& c : cases) {
-    SetOrUnsetEnv("XDG_STATE_HOME", c.state_home);
+  for (const auto& [setting, file] : cases) {
+    SetOrUnsetEnv("XDG_STATE_HOME", setting);
     const std::string text = "default target " + std::to_string(platform::CurrentProcessId()) +
-                             " " + std::to_string(&c - cases.data());
+                             " XDG_STATE_HOME=" + (setting ? setting : "(unset)");
     LogW(kLogInfo, u"%S", text.c_str());
     // Other tests of the Wine prefix log there too: find this one's line.
-    const std::vector<std::string> logged = LoggedAt(c.file, kLogInfo);
-    EXPECT_NE(std::find(logged.begin(), logged.end(), text), logged.end()) << c.file;
+    const std::vector<std::string> logged = LoggedAt(file, kLogInfo);
+    EXPECT_NE(std::find(logged.begin(), logged.end(), text), logged.end()) << file;
 #if !defined(_WIN32)
-    EXPECT_EQ(std::filesystem::status(c.file).permissions(),
+    EXPECT_EQ(std::filesystem::status(file).permissions(),
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
         << "the log is private to the user";
 #endif
