@@ -110,9 +110,8 @@ TEST_F(PipeCallbackTest, ClosingWaitsForTheCallbackInsideAndRefusesLaterOnesUnan
 TEST(IpcLoaderTest, IncompleteLibraryIsLoggedAndCreatesNothing) {
   test::ModuleTestEnv env(/*with_runtime_dir=*/true);
   // A trusted library without the IPC entry points.
-  const std::string module =
-      env.Copy(test::ModuleTestEnv::FixturePath("test_module"),
-               "modules/common/" + test::Narrow(platform::LibraryFileName(u"kvl_ipc32")));
+  const std::string module = env.Copy(
+      test::kTestModule, "modules/common/" + test::Narrow(platform::LibraryFileName(u"kvl_ipc32")));
   IpcLoader loader(Wide(module));
   const std::vector<LoggedLine> lines = env.LogLines();
   EXPECT_NE(

@@ -61,19 +61,19 @@ TEST(CodeSignature, VerdictAndSignerNameForEachCertificateAndChangedContent) {
   const platform::TrustAnchors anchors = TestAnchors();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.signer);
-    const std::string path = env.SignedCopy(ModuleTestEnv::FixturePath("test_module"), c.signer,
-                                            std::string("m/") + c.signer + ".lib");
+    const std::string path =
+        env.SignedCopy(test::kTestModule, c.signer, std::string("m/") + c.signer + ".lib");
     ASSERT_FALSE(path.empty());
     const platform::SignatureVerdict verdict = VerifyFile(path, anchors);
     EXPECT_EQ(verdict.status, c.status) << verdict.detail;
     EXPECT_EQ(test::Narrow(verdict.signer_name), test::Narrow(c.name));
   }
   // No anchors, no trust.
-  EXPECT_EQ(VerifyFile(ModuleTestEnv::FixturePath("test_module"), platform::TrustAnchors()).status,
+  EXPECT_EQ(VerifyFile(test::kTestModule, platform::TrustAnchors()).status,
             SignatureStatus::kUntrusted);
   // Inside the image, changed content no longer matches the signature (a
   // changed first byte is the trust check's case).
-  const std::string original = test::ReadFile(ModuleTestEnv::FixturePath("test_module"));
+  const std::string original = test::ReadFile(test::kTestModule);
   for (const size_t offset : {original.size() / 3, original.size() / 2}) {
     std::string bytes = original;
     bytes[offset] ^= 0x20;
@@ -86,32 +86,23 @@ TEST(CodeSignature, VerdictAndSignerNameForEachCertificateAndChangedContent) {
 
 #ifndef _WIN32
 
-std::string Sign(const std::string& content, const std::string& signer,
-                 const std::string& chain = {}) {
-  platform::SignerCredentials credentials{
-      test::ReadFile(ModuleTestEnv::PkiPath(signer + ".key")),
-      test::ReadFile(ModuleTestEnv::PkiPath(signer + ".pem")),
-      chain.empty() ? std::string() : test::ReadFile(ModuleTestEnv::PkiPath(chain + ".pem"))};
-  std::string signed_file, error;
-  EXPECT_TRUE(platform::SignImage(content, credentials, signed_file, error)) << error;
-  return signed_file;
-}
-
-platform::SignatureVerdict Verify(const std::string& image, const platform::TrustAnchors& anchors) {
-  return platform::VerifySignedImage(reinterpret_cast<const uint8_t*>(image.data()), image.size(),
-                                     anchors);
-}
-
 TEST(AppendedSignature, EveryByteOfASignatureAndItsTrailerCounts) {
-  const platform::TrustAnchors anchors = TestAnchors();
-  const std::string chained = Sign("library bytes", "chained-publisher", "intermediate-ca");
-  ASSERT_TRUE(Verify(chained, anchors).trusted());
-  const size_t signature_start = std::string("library bytes").size();
+  ModuleTestEnv env;
+  const std::string content = env.root().path() + "/content";
+  ASSERT_TRUE(test::WriteFile(content, "library bytes"));
+  const std::string chained =
+      test::ReadFile(env.SignedCopy(content, "chained-publisher+intermediate-ca", "signed.lib"));
+  const auto trusted = [anchors = TestAnchors()](const std::string& image) {
+    return platform::VerifySignedImage(reinterpret_cast<const uint8_t*>(image.data()), image.size(),
+                                       anchors)
+        .trusted();
+  };
+  ASSERT_TRUE(trusted(chained));
   std::string bytes = chained;
-  for (size_t i = signature_start; i < chained.size(); ++i) {
+  for (size_t i = std::string("library bytes").size(); i < chained.size(); ++i) {
     for (const char flip : {'\x01', '\x80'}) {
       bytes[i] = static_cast<char>(chained[i] ^ flip);
-      EXPECT_FALSE(Verify(bytes, anchors).trusted()) << "byte " << i;
+      EXPECT_FALSE(trusted(bytes)) << "byte " << i;
       bytes[i] = chained[i];
     }
   }

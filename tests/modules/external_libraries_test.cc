@@ -67,8 +67,7 @@ TEST_F(ExternalLibrariesTest, MissingOrUntrustedTrackingLibraryIsNoError) {
   EXPECT_TRUE(missing.Release());
 
   // Refused before it loads: what the file holds does not matter.
-  const std::string untrusted =
-      env_.SignedCopy(ModuleTestEnv::FixturePath("test_module"), "untrusted", "lib/kpi2");
+  const std::string untrusted = env_.SignedCopy(test::kTestModule, "untrusted", "lib/kpi2");
   env_.ClearLog();
   TrackingLibrary refused(test::Wide(untrusted));
   EXPECT_FALSE(refused.Start(u"TRAY", true, u"", false));

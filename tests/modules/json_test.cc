@@ -22,9 +22,7 @@ namespace {
 
 constexpr uint32_t kAgentFlags = kJsonReadControlWhiteSpace | kJsonReadSingleQuotes;
 
-std::string Utf8(const KaString& text) {
-  return KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength()));
-}
+std::string Utf8(const KaString& text) { return KaOSAL::ToUtf8(text.c_str(), text.GetLength()); }
 
 std::string Written(const CJsonValue& value, uint32_t flags = 0) {
   KaString text;
@@ -223,11 +221,9 @@ TEST(JsonReaderTest, NumbersTakeTheSmallestType) {
     SCOPED_TRACE(KaOSAL::ToUtf8(c.token));
     CJsonValue value;
     ASSERT_TRUE(value.Parse(u"{\"n\":" + std::u16string(c.token) + u"}", kAgentFlags));
-    const CJsonValue* n = value.Find(u"n");
-    ASSERT_NE(n, nullptr);
-    EXPECT_EQ(n->GetKind(), JsonKind::kNumber);
-    EXPECT_EQ(n->GetType(), c.type);
-    EXPECT_EQ(n->GetDouble(), c.value);
+    const CJsonValue& n = value.Members().at(u"n");
+    EXPECT_EQ(std::tuple(n.GetKind(), n.GetType(), n.GetDouble()),
+              std::tuple(JsonKind::kNumber, c.type, c.value));
   }
 }
 
@@ -377,14 +373,12 @@ TEST(JsonWriterTest, MembersInInsertionOrderUnlessMadeFromAMap) {
   EXPECT_EQ(Written(inserted), R"({"b":3,"a":2})");
   EXPECT_EQ(Written(inserted, kJsonWriteSortedNames), R"({"a":2,"b":3})");
 
-  CJsonMembers map;
-  map.emplace(u"b", CJsonValue(int32_t{1}));
-  map.emplace(u"a", CJsonValue(int32_t{2}));
-  map.emplace(u"B", CJsonValue(int32_t{3}));
-  map.emplace(u"\u00e9", CJsonValue(int32_t{4}));
-  map.emplace(u"ab", CJsonValue(int32_t{5}));
-  map.emplace(u"u", CJsonValue());
-  const CJsonValue from_map(map);
+  const CJsonValue from_map(CJsonMembers{{u"b", CJsonValue(int32_t{1})},
+                                         {u"a", CJsonValue(int32_t{2})},
+                                         {u"B", CJsonValue(int32_t{3})},
+                                         {u"\u00e9", CJsonValue(int32_t{4})},
+                                         {u"ab", CJsonValue(int32_t{5})},
+                                         {u"u", CJsonValue()}});
   const CJsonValue copy = from_map;  // a copy keeps the name order too
   EXPECT_EQ(Written(from_map), "{\"B\":3,\"a\":2,\"ab\":5,\"b\":1,\"\u00e9\":4}");
   EXPECT_EQ(Written(copy), Written(from_map));

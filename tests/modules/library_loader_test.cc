@@ -36,8 +36,8 @@ using test::ModuleTestEnv;
 
 TEST(LibraryLoader, DescriptorsOfFreedLibrariesAreNeverConfusedWithNewOnes) {
   ModuleTestEnv env;
-  const std::string module = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/a.so");
-  const std::string console = env.Copy(ModuleTestEnv::FixturePath("test_console"), "m/b.so");
+  const std::string module = env.Copy(test::kTestModule, "m/a.so");
+  const std::string console = env.Copy(test::kTestConsole, "m/b.so");
   for (int round = 0; round < 20; ++round) {
     platform::LibraryHandle first = Load(module);
     platform::LibraryHandle again = Load(module);  // same file: one library, two handles
@@ -58,8 +58,8 @@ TEST(LibraryLoader, DescriptorsOfFreedLibrariesAreNeverConfusedWithNewOnes) {
 
 TEST(LibraryLoader, ThreadsLoadingAndFreeingTheSameFilesKeepThemApart) {
   ModuleTestEnv env;
-  const std::string module = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/a.so");
-  const std::string console = env.Copy(ModuleTestEnv::FixturePath("test_console"), "m/b.so");
+  const std::string module = env.Copy(test::kTestModule, "m/a.so");
+  const std::string console = env.Copy(test::kTestConsole, "m/b.so");
   const int rounds = test::Scaled(100, 20);
   std::atomic<int> mixed_up{0};
   std::vector<std::thread> threads;
@@ -103,8 +103,8 @@ std::wstring WidePath(const std::string& path) { return std::filesystem::path(pa
 
 TEST(LibraryLoader, TheCheckedFileCannotBeChangedOrReplacedUntilItIsLoaded) {
   ModuleTestEnv env;
-  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/lib.dll");
-  const std::string other = env.Copy(ModuleTestEnv::FixturePath("test_console"), "m/other.dll");
+  const std::string path = env.Copy(test::kTestModule, "m/lib.dll");
+  const std::string other = env.Copy(test::kTestConsole, "m/other.dll");
   const std::wstring target = WidePath(path);
   const struct {
     const char* attempt;
@@ -139,7 +139,7 @@ TEST(LibraryLoader, TheCheckedFileCannotBeChangedOrReplacedUntilItIsLoaded) {
 
 TEST(LibraryLoader, AFolderSwappedAboveTheCheckedFileLeavesNothingToLoad) {
   ModuleTestEnv env;
-  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/a/lib.dll");
+  const std::string path = env.Copy(test::kTestModule, "m/a/lib.dll");
   platform::LibraryFile file;
   ASSERT_TRUE(file.Open(test::Wide(path)));
   const std::wstring folder = WidePath(env.root().path() + "/m/a");
@@ -150,7 +150,7 @@ TEST(LibraryLoader, AFolderSwappedAboveTheCheckedFileLeavesNothingToLoad) {
   }
   // Wine lets the folder go, and the open file's path still names the old
   // place, where another library now sits: the loader must notice.
-  env.Copy(ModuleTestEnv::FixturePath("test_console"), "m/a/lib.dll");
+  env.Copy(test::kTestConsole, "m/a/lib.dll");
   EXPECT_EQ(platform::LoadLibraryFromFile(std::move(file)), nullptr);
   EXPECT_NE(test::Narrow(platform::GetLastLoadError()).find(path), std::string::npos);
 }
@@ -161,8 +161,8 @@ TEST(LibraryLoader, AFolderSwappedAboveTheCheckedFileLeavesNothingToLoad) {
 // the path changes, and what people read names the file, not its descriptor.
 TEST(LibraryLoader, LoadsTheOpenedFileEvenWhenThePathIsReplacedAfterTheCheck) {
   ModuleTestEnv env;
-  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/lib.so");
-  const std::string other = env.Copy(ModuleTestEnv::FixturePath("test_console"), "m/other.so");
+  const std::string path = env.Copy(test::kTestModule, "m/lib.so");
+  const std::string other = env.Copy(test::kTestConsole, "m/other.so");
   platform::LibraryFile file;
   ASSERT_TRUE(file.Open(test::Wide(path)));
   ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);  // swapped between check and load
@@ -173,7 +173,7 @@ TEST(LibraryLoader, LoadsTheOpenedFileEvenWhenThePathIsReplacedAfterTheCheck) {
 // names the file.
 TEST(LibraryLoader, CrashReportsNameTheLoadedFileNotItsDescriptor) {
   ModuleTestEnv env;
-  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/crashing.so");
+  const std::string path = env.Copy(test::kTestModule, "m/crashing.so");
   const test::ChildResult child = test::RunInChild([&] {
     for (int signal_number : {SIGSEGV, SIGBUS}) signal(signal_number, SIG_DFL);
     InstallCrashHandler();

@@ -45,11 +45,4 @@ inline bool LoadsAndFrees(const std::string& path) {
   return true;
 }
 
-// Replaces the file's bytes with what |change| makes of them.
-inline void Rewrite(const std::string& path, void (*change)(std::string&)) {
-  std::string bytes = ReadFile(path);
-  change(bytes);
-  ASSERT_TRUE(WriteFile(path, bytes));
-}
-
 }  // namespace wardex::test

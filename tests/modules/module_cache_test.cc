@@ -23,8 +23,7 @@ using test::ModuleTestEnv;
 class ModuleCacheTest : public ::testing::Test {
  protected:
   std::string Install(const std::string& name) {
-    return env_.Copy(ModuleTestEnv::FixturePath("test_module"),
-                     "app/modules/" + name + "/" + name + test::kLibrarySuffix);
+    return env_.Copy(test::kTestModule, "app/modules/" + name + "/" + name + test::kLibrarySuffix);
   }
   ModuleTestEnv env_;
   ModuleCache cache_{KaOSAL::KaPath(test::Wide(env_.root().path() + "/app/wardex"))};

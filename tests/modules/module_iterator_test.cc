@@ -16,14 +16,6 @@ namespace {
 
 using test::ModuleTestEnv;
 
-// The folder's entries in the order the file system lists them.
-std::vector<std::string> ListingOrder(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.push_back(entry.path().filename().string());
-  return names;
-}
-
 class ModuleIteratorTest : public ::testing::Test {
  protected:
   // modules/ holding AlphaModule/AlphaModule.so, betamodule/BETAMODULE.so (other
@@ -31,15 +23,14 @@ class ModuleIteratorTest : public ::testing::Test {
   // DeltaModule that is no folder, and five more matching folders so that the
   // listing order is not simply the order of creation.
   void SetUp() override {
-    const std::string module = ModuleTestEnv::FixturePath("test_module");
     modules_ = env_.root().path() + "/app/modules";
     for (const char* file :
          {"AlphaModule/AlphaModule", "betamodule/BETAMODULE", "GammaModule/other",
           "Zeta1Module/Zeta1Module", "Eta2Module/Eta2Module", "Theta3Module/Theta3Module",
           "Iota4Module/Iota4Module", "Kappa5Module/Kappa5Module"}) {
-      env_.Copy(module, modules_ + "/" + file + test::kLibrarySuffix);
+      env_.Copy(test::kTestModule, modules_ + "/" + file + test::kLibrarySuffix);
     }
-    env_.Copy(module, modules_ + "/DeltaModule");
+    env_.Copy(test::kTestModule, modules_ + "/DeltaModule");
   }
 
   // The library |stem| in modules/, as the system writes its path.
@@ -61,9 +52,11 @@ class ModuleIteratorTest : public ::testing::Test {
 };
 
 TEST_F(ModuleIteratorTest, RegistersMatchingModulesInListingOrder) {
-  // The folders holding a library named after them, whatever its case.
+  // The folders holding a library named after them, whatever its case, in
+  // the order the file system lists them.
   std::vector<std::string> expected;
-  for (const std::string& folder : ListingOrder(modules_)) {
+  for (const auto& entry : std::filesystem::directory_iterator(modules_)) {
+    const std::string folder = entry.path().filename().string();
     if (folder == "betamodule") {
       expected.push_back(Library("betamodule/BETAMODULE"));
     } else if (folder != "GammaModule" && folder != "DeltaModule") {
@@ -79,8 +72,11 @@ TEST_F(ModuleIteratorTest, RegistersMatchingModulesInListingOrder) {
   EXPECT_TRUE(Journaled("unregister").empty());
 }
 
+// A file name in the given path is dropped.
 TEST_F(ModuleIteratorTest, UnregisterRunsTheOtherHookOnTheNamedModuleOnly) {
-  CModuleIterator iterator{KaOSAL::KaPath(test::Wide(modules_ + "/"))};
+  CModuleIterator iterator{KaOSAL::KaPath(test::Wide(modules_ + "/ignored.txt"))};
+  EXPECT_EQ(test::SystemPath(test::Narrow(iterator.folder().ToString())),
+            test::SystemPath(modules_ + "/"));
   EXPECT_TRUE(iterator.UnregisterModules(u"BetaModule"));
   const std::string file = Library("betamodule/BETAMODULE");
   EXPECT_EQ(Journaled("unregister"), (std::vector<std::string>{file}));
@@ -89,13 +85,6 @@ TEST_F(ModuleIteratorTest, UnregisterRunsTheOtherHookOnTheNamedModuleOnly) {
   const std::vector<test::LoggedLine> lines = env_.LogLines();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.front().text, "LOAD DLL: " + file);
-}
-
-TEST_F(ModuleIteratorTest, AFileNameInTheGivenPathIsDropped) {
-  CModuleIterator iterator{KaOSAL::KaPath(test::Wide(modules_ + "/ignored.txt"))};
-  EXPECT_EQ(test::SystemPath(test::Narrow(iterator.folder().ToString())),
-            test::SystemPath(modules_ + "/"));
-  EXPECT_TRUE(iterator.RegisterModules(u"AlphaModule"));
 }
 
 TEST_F(ModuleIteratorTest, ReportsFalseWhenNoInstanceWasMade) {

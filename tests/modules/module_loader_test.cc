@@ -27,10 +27,9 @@ std::vector<std::string> Texts(const ModuleTestEnv& env) {
   return texts;
 }
 
-TEST(ModuleLoader, LoadLogsEachStepWithItsTimeAndUnloadDestroysTheInstance) {
+TEST(ModuleLoader, LoadLogsEachStepWithItsTimeAndUnloadingDestroysTheInstance) {
   ModuleTestEnv env;
-  const std::string path =
-      env.Copy(ModuleTestEnv::FixturePath("test_module"), "modules/Test/Test.so");
+  const std::string path = env.Copy(test::kTestModule, "modules/Test/Test.so");
   {
     ModuleLoader loader;
     IModule* module = loader.Load(test::Wide(path));
@@ -43,14 +42,19 @@ TEST(ModuleLoader, LoadLogsEachStepWithItsTimeAndUnloadDestroysTheInstance) {
                               "CREATE Instance of " + path,
                               "CREATE Instance of " + path + " DONE (Nms)",
                           }));
-  }  // the destructor unloads
-  EXPECT_EQ(env.Journal(), (std::vector<std::string>{"create " + path, "destroy " + path}));
+    loader.Unload();
+    EXPECT_EQ(loader.instance(), nullptr);
+    EXPECT_EQ(loader.Load(u""), nullptr);  // emptied: an empty name loads nothing
+    EXPECT_NE(loader.Load(test::Wide(path)), nullptr);
+  }
+  // A new instance, destroyed with the loader.
+  EXPECT_EQ(env.Journal(), (std::vector<std::string>{"create " + path, "destroy " + path,
+                                                     "create " + path, "destroy " + path}));
 }
 
 TEST(ModuleLoader, RefusedLibraryLogsBetweenTheLoadLines) {
   ModuleTestEnv env;
-  const std::string path =
-      env.SignedCopy(ModuleTestEnv::FixturePath("test_module"), "untrusted", "m/Bad.so");
+  const std::string path = env.SignedCopy(test::kTestModule, "untrusted", "m/Bad.so");
   ModuleLoader loader;
   EXPECT_EQ(loader.Load(test::Wide(path)), nullptr);
   EXPECT_EQ(Texts(env), (std::vector<std::string>{
@@ -63,7 +67,7 @@ TEST(ModuleLoader, RefusedLibraryLogsBetweenTheLoadLines) {
 
 TEST(ModuleLoader, LibraryWithoutFactoryStaysLoadedWithoutInstance) {
   ModuleTestEnv env;
-  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_console"), "m/NoFactory.so");
+  const std::string path = env.Copy(test::kTestConsole, "m/NoFactory.so");
   ModuleLoader loader;
   EXPECT_EQ(loader.Load(test::Wide(path)), nullptr);
   EXPECT_NE(loader.library(), nullptr);
@@ -71,19 +75,6 @@ TEST(ModuleLoader, LibraryWithoutFactoryStaysLoadedWithoutInstance) {
             (std::vector<std::string>{"LOAD DLL: " + path, "LOAD DLL DONE: " + path + " (Nms)"}));
   loader.Unload();
   EXPECT_EQ(loader.library(), nullptr);
-}
-
-TEST(ModuleLoader, UnloadThenLoadMakesANewInstance) {
-  ModuleTestEnv env;
-  const std::string path = env.Copy(ModuleTestEnv::FixturePath("test_module"), "m/Again.so");
-  ModuleLoader loader;
-  ASSERT_NE(loader.Load(test::Wide(path)), nullptr);
-  loader.Unload();
-  EXPECT_EQ(loader.instance(), nullptr);
-  EXPECT_EQ(loader.Load(u""), nullptr);  // emptied: an empty name loads nothing
-  EXPECT_NE(loader.Load(test::Wide(path)), nullptr);
-  EXPECT_EQ(env.Journal(),
-            (std::vector<std::string>{"create " + path, "destroy " + path, "create " + path}));
 }
 
 }  // namespace

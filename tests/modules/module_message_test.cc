@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,14 +15,7 @@
 namespace wardex {
 namespace {
 
-std::string Utf8(const KaString& text) {
-  return KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength()));
-}
-
-KaString Wide(const char* utf8) {
-  const std::u16string text = KaOSAL::FromUtf8(std::string(utf8));
-  return KaString(text.data(), static_cast<int>(text.size()));
-}
+std::string Utf8(const KaString& text) { return KaOSAL::ToUtf8(text.c_str(), text.GetLength()); }
 
 // A record with every request field set to something other than its default.
 ModuleMessage FullRequest() {
@@ -53,78 +45,47 @@ void ExpectSameRecord(const ModuleMessage& actual, const ModuleMessage& expected
   EXPECT_TRUE(actual == expected);
 }
 
-// The groups of request fields that reading a kind fills in.
-enum Fields : unsigned {
-  kName = 1,
-  kCheck = 2,
-  kSync = 4,
-  kSwitch = 8,  // the requested state
-  kSwitchParam = 16,
-  kNotification = 32,
-  kButton = 64,
-  kBox = 128,
-};
-
-// A default record of |kind| with the |fields| of |full|.
-ModuleMessage Pick(int32_t kind, unsigned fields, const ModuleMessage& full) {
-  ModuleMessage m;
-  m.kind = kind;
-  if (fields & kName) m.module_name = full.module_name;
-  if (fields & kCheck) m.check = full.check;
-  if (fields & kSync) m.sync_request = full.sync_request;
-  if (fields & kSwitch) m.requested_switch_state = full.requested_switch_state;
-  if (fields & kSwitchParam) m.switch_param = full.switch_param;
-  if (fields & kNotification) {
-    m.notification_header = full.notification_header;
-    m.notification_text = full.notification_text;
-  }
-  if (fields & kButton) {
-    m.button_header = full.button_header;
-    m.button_text = full.button_text;
-    m.button_title = full.button_title;
-    m.button_command = full.button_command;
-  }
-  if (fields & kBox) {
-    m.box_header = full.box_header;
-    m.box_text = full.box_text;
-    m.caption_style = full.caption_style;
-    m.message_style = full.message_style;
-    m.show_time_ms = full.show_time_ms;
-    m.icon = full.icon;
-    m.buttons = full.buttons;
-    m.check_boxes = full.check_boxes;
-  }
-  return m;
-}
-
 constexpr char kSyncMembers[] =
     R"("SyncRequest":{"DeviceID":"id","DeviceIP":"1.2.3.4","DeviceName":"dev","MsgType":5,)"
     R"("Share":"sh","ShareData":"data"})";
 
 TEST(ModuleMessageTest, EachKindWritesAndReadsBack) {
+  const ModuleMessage full = FullRequest();
   const struct {
     int32_t kind;
     std::string written;
-    unsigned read_back;  // the Fields that reading the written text gives back
+    ModuleMessage read_back;  // what reading the written text gives, kind aside
   } kCases[] = {
-      {1, R"({"Check":3,"ModuleIdentificator":"Mod","ModuleRequest":1})", kName | kCheck},
-      {2, (std::string(R"({"ModuleIdentificator":"Mod","ModuleRequest":2,)") + kSyncMembers + "}"),
-       kName | kSync},
-      {3, R"({"ModuleIdentificator":"Mod","ModuleRequest":3,"Switch":1,"SwitchParam":4})",
-       kName | kSwitch | kSwitchParam},
+      {1,
+       R"({"Check":3,"ModuleIdentificator":"Mod","ModuleRequest":1})",
+       {.module_name = u"Mod", .check = 3}},
+      {2,
+       (std::string(R"({"ModuleIdentificator":"Mod","ModuleRequest":2,)") + kSyncMembers + "}"),
+       {.module_name = u"Mod", .sync_request = full.sync_request}},
+      {3,
+       R"({"ModuleIdentificator":"Mod","ModuleRequest":3,"Switch":1,"SwitchParam":4})",
+       {.module_name = u"Mod", .requested_switch_state = 1, .switch_param = 4}},
       // "SwitchParam" is written for kind 4 but not read.
-      {4, R"({"ModuleIdentificator":"Mod","ModuleRequest":4,"SwitchParam":4,"SwitchState":1})",
-       kName | kSwitch},
-      {5, R"({"ModuleIdentificator":"Mod","ModuleRequest":5})", kName},
-      {6, R"({"ModuleIdentificator":"Mod","ModuleRequest":6})", kName},
-      {7, R"({"Message":"NT","MessageHeader":"NH","ModuleIdentificator":"Mod","ModuleRequest":7})",
-       kName | kNotification},
-      {8, R"({"ModuleIdentificator":"Mod","ModuleRequest":8})", kName},
-      {9, (std::string(R"({"ModuleRequest":9,)") + kSyncMembers + "}"), kSync},
+      {4,
+       R"({"ModuleIdentificator":"Mod","ModuleRequest":4,"SwitchParam":4,"SwitchState":1})",
+       {.module_name = u"Mod", .requested_switch_state = 1}},
+      {5, R"({"ModuleIdentificator":"Mod","ModuleRequest":5})", {.module_name = u"Mod"}},
+      {6, R"({"ModuleIdentificator":"Mod","ModuleRequest":6})", {.module_name = u"Mod"}},
+      {7,
+       R"({"Message":"NT","MessageHeader":"NH","ModuleIdentificator":"Mod","ModuleRequest":7})",
+       {.module_name = u"Mod", .notification_header = u"NH", .notification_text = u"NT"}},
+      {8, R"({"ModuleIdentificator":"Mod","ModuleRequest":8})", {.module_name = u"Mod"}},
+      {9,
+       (std::string(R"({"ModuleRequest":9,)") + kSyncMembers + "}"),
+       {.sync_request = full.sync_request}},
       {10,
        R"({"BtnCmdLine":"cmd \"x\"","BtnTitle":"Title","Message":"BT","MessageHeader":"BH",)"
        R"("ModuleIdentificator":"Mod","ModuleRequest":10})",
-       kName | kButton},
+       {.module_name = u"Mod",
+        .button_header = u"BH",
+        .button_text = u"BT",
+        .button_title = u"Title",
+        .button_command = u"cmd \"x\""}},
       {11,
        R"({"Buttons":[{"BTID":1,"BTTX":"OK","BTTY":0},{"BTID":4294967295,"BTTX":"Cancel",)"
        R"("BTTY":1}],"CaptionStyle":"cs","CheckBoxes":[{"CBCH":true,"CBID":-7,)"
@@ -132,19 +93,28 @@ TEST(ModuleMessageTest, EachKindWritesAndReadsBack) {
        "\u00e9"
        R"(","MessageHeader":"XH","MessageStyle":"ms","ModuleIdentificator":"Mod",)"
        R"("ModuleRequest":11,"ShowTimeInMS":5000000000})",
-       kName | kBox},
+       {.module_name = u"Mod",
+        .box_header = u"XH",
+        .box_text = u"XT\n\u00e9",
+        .caption_style = u"cs",
+        .message_style = u"ms",
+        .show_time_ms = 5000000000,
+        .icon = 2,
+        .buttons = full.buttons,
+        .check_boxes = full.check_boxes}},
       {12,
        (std::string(R"({"ModuleIdentificator":"Mod","ModuleRequest":12,)") + kSyncMembers + "}"),
-       kName | kSync},
-      {13, R"({"ModuleIdentificator":"Mod","ModuleRequest":13})", kName},
-      {42, R"({"ModuleIdentificator":"Mod","ModuleRequest":42})", kName},
+       {.module_name = u"Mod", .sync_request = full.sync_request}},
+      {13, R"({"ModuleIdentificator":"Mod","ModuleRequest":13})", {.module_name = u"Mod"}},
+      {42, R"({"ModuleIdentificator":"Mod","ModuleRequest":42})", {.module_name = u"Mod"}},
   };
-  const ModuleMessage full = FullRequest();
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.kind);
     const KaString text = WriteModuleMessage(c.kind, full);
     EXPECT_EQ(Utf8(text), c.written);
-    ExpectSameRecord(ReadModuleMessage(text), Pick(c.kind, c.read_back, full));
+    ModuleMessage read_back = c.read_back;
+    read_back.kind = c.kind;
+    ExpectSameRecord(ReadModuleMessage(text), read_back);
   }
 }
 
@@ -225,7 +195,7 @@ TEST(ModuleMessageTest, Reads) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    ExpectSameRecord(ReadModuleMessage(Wide(c.text)), c.expected);
+    ExpectSameRecord(ReadModuleMessage(KaString(c.text, KaOSAL::KA_CP_UTF8)), c.expected);
   }
 }
 

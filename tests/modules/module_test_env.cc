@@ -22,12 +22,6 @@ ModuleTestEnv::ModuleTestEnv(bool with_runtime_dir)
   TrustTestAuthority();
 }
 
-std::string ModuleTestEnv::FixturePath(const std::string& name) {
-  if (name == "test_module") return WARDEX_TEST_MODULE_SO;
-  if (name == "test_console") return WARDEX_TEST_CONSOLE_SO;
-  return {};
-}
-
 std::string ModuleTestEnv::PkiPath(const std::string& file) {
   return std::string(WARDEX_TEST_PKI_DIR) + "/" + file;
 }

@@ -20,6 +20,10 @@ struct LoggedLine {
   bool operator==(const LoggedLine&) const = default;
 };
 
+// The built, signed fixture libraries.
+inline const std::string kTestModule = WARDEX_TEST_MODULE_SO;
+inline const std::string kTestConsole = WARDEX_TEST_CONSOLE_SO;
+
 // A signed test module spoiled for the trust check: re-signed by |signer|
 // (a name for ModuleTestEnv::SignedCopy) or kept as the build signed it, then
 // its bytes changed by |change|, if given.
@@ -45,8 +49,6 @@ class ModuleTestEnv {
   ScopedTestRoot& env() { return root_; }
   std::string trust_folder() const { return root_.root() + "/etc/wardex/trust"; }
 
-  // The built, signed fixture library of |name| ("test_module", "test_console").
-  static std::string FixturePath(const std::string& name);
   // A file of the test PKI ("publisher.key", "root-ca.pem").
   static std::string PkiPath(const std::string& file);
   // Every signer SignedCopy knows here.
@@ -81,13 +83,9 @@ class ModuleTestEnv {
   std::string journal_file_;
 };
 
-inline KaOSAL::KaString Wide(const std::string& text) {
-  const std::u16string wide = KaOSAL::FromUtf8(text);
-  return KaOSAL::KaString(wide.c_str(), static_cast<int>(wide.size()));
-}
-
+inline KaOSAL::KaString Wide(const std::string& text) { return {text.c_str(), KaOSAL::KA_CP_UTF8}; }
 inline std::string Narrow(const KaOSAL::KaString& text) {
-  return KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength()));
+  return KaOSAL::ToUtf8(text.c_str(), text.GetLength());
 }
 
 }  // namespace wardex::test

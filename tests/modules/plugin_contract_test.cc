@@ -19,9 +19,9 @@ using test::ModuleTestEnv;
 class PluginContractTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    module_path_ = env_.Copy(ModuleTestEnv::FixturePath("test_module"), "m/SnapCheckModule.so");
-    console_ = LoadModuleLibrary(KaOSAL::KaPath(
-        test::Wide(env_.Copy(ModuleTestEnv::FixturePath("test_console"), "m/ConsoleModule.so"))));
+    module_path_ = env_.Copy(test::kTestModule, "m/SnapCheckModule.so");
+    console_ = LoadModuleLibrary(
+        KaOSAL::KaPath(test::Wide(env_.Copy(test::kTestConsole, "m/ConsoleModule.so"))));
     ASSERT_NE(console_, nullptr);
     cast_ = reinterpret_cast<CastFn>(platform::GetProcAddress(console_, "TestConsoleCastWindow"));
     ASSERT_NE(cast_, nullptr);

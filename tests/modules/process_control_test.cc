@@ -33,14 +33,10 @@ using std::chrono::milliseconds;
 // Where the systems differ: how the probe ends once asked to close (its
 // window's answer, or SIGTERM) and once ended after the grace time
 // (TerminateProcess with 0, or SIGKILL).
-struct SystemExpectations {
-  uint32_t closed_code;
-  uint32_t terminated_code;
-};
 #ifdef _WIN32
-constexpr SystemExpectations kSystem{7, 0};
+constexpr uint32_t kClosedCode = 7, kTerminatedCode = 0;
 #else
-constexpr SystemExpectations kSystem{128 + SIGTERM, 128 + SIGKILL};
+constexpr uint32_t kClosedCode = 128 + SIGTERM, kTerminatedCode = 128 + SIGKILL;
 #endif
 
 using test::Narrow;
@@ -183,10 +179,10 @@ TEST_F(ProcessControlTest, ClosesAllOfThisExecutableWithinOneGraceTimeAndNoOther
     EXPECT_GE(elapsed, c.min_ms);
     EXPECT_LT(elapsed, c.max_ms);
     ASSERT_TRUE(closing->WaitForExit(30000));
-    EXPECT_EQ(closing->ExitCode(), kSystem.closed_code);
+    EXPECT_EQ(closing->ExitCode(), kClosedCode);
     for (const auto& process : stubborn) {
       ASSERT_TRUE(process && process->WaitForExit(30000));
-      EXPECT_EQ(process->ExitCode(), kSystem.terminated_code);
+      EXPECT_EQ(process->ExitCode(), kTerminatedCode);
     }
     EXPECT_EQ(other_installation->ExitCode(), platform::kStillActive)
         << "another installation's process was closed";
@@ -209,9 +205,7 @@ TEST_F(ProcessControlTest, FindsAProcessByNameAndPath) {
       {{{Wide(name_ + "x"), u""}}, 0},
   };
   for (const auto& c : kCases) {
-    ProcessFilter filter;
-    filter.images = c.images;
-    const std::vector<ProcessEntry> found = FindProcesses(filter);
+    const std::vector<ProcessEntry> found = FindProcesses({.images = c.images});
     ASSERT_EQ(found.size(), c.count);
     for (const ProcessEntry& entry : found) {
       EXPECT_EQ(entry.process_id, id);
@@ -223,9 +217,7 @@ TEST_F(ProcessControlTest, FindsAProcessByNameAndPath) {
   // An update replaces the file of a running program; Windows refuses that.
   ASSERT_EQ(unlink(path_.c_str()), 0);
   for (const auto& [path, count] : {std::pair{path_, 1u}, {path_ + " (deleted)", 0u}}) {
-    ProcessFilter filter;
-    filter.images = {{Wide(name_), Wide(path)}};
-    EXPECT_EQ(FindProcesses(filter).size(), count) << path;
+    EXPECT_EQ(FindProcesses({.images = {{Wide(name_), Wide(path)}}}).size(), count) << path;
   }
 #endif
 
@@ -247,11 +239,11 @@ TEST(FindProcessesTest, ExcludesTheCallerOnlyWhenAsked) {
   const KaOSAL::KaString name = Wide(fs::path(Narrow(path)).filename().string());
   const uint32_t self = platform::CurrentProcessId();
   for (const bool exclude : {false, true}) {
-    ProcessFilter filter;
-    filter.images.push_back({name, path});
-    filter.exclude_self = exclude;
     bool has_self = false;
-    for (const ProcessEntry& entry : FindProcesses(filter)) has_self |= entry.process_id == self;
+    for (const ProcessEntry& entry :
+         FindProcesses({.images = {{name, path}}, .exclude_self = exclude})) {
+      has_self |= entry.process_id == self;
+    }
     EXPECT_EQ(has_self, !exclude);
   }
   uint32_t id = 0;
@@ -260,28 +252,21 @@ TEST(FindProcessesTest, ExcludesTheCallerOnlyWhenAsked) {
 }
 
 #ifndef _WIN32
-class ShellFallbackTest : public ProcessControlTest {
- protected:
-  void TearDown() override {
-    ProcessControlTest::TearDown();
-    EXPECT_TRUE(test::WaitFor([] { return test::ZombieChildren().empty(); }));
-  }
-  const test::FakeOpener opener_{root_};
-};
-
-TEST_F(ShellFallbackTest, WhatCannotBeStartedIsOpenedThroughTheShellOnce) {
+TEST_F(ProcessControlTest, WhatCannotBeStartedIsOpenedThroughTheShellOnce) {
+  const test::FakeOpener opener{root_};
   fs::remove(path_);
   EXPECT_EQ(Run(nullptr, 0), KaOSAL::kErrorFileNotFound);
-  EXPECT_EQ(opener_.TakeOpened(), "") << "a missing program is not opened";
+  EXPECT_EQ(opener.TakeOpened(), "") << "a missing program is not opened";
   const std::string document = folder_ + "/read me.txt";
   ASSERT_TRUE(test::WriteFile(document, "text"));
   EXPECT_EQ(RunProgram(Wide(document).c_str(), nullptr, 1000, 0, 5000, nullptr), 0u);
-  EXPECT_EQ(opener_.TakeOpened(), document + "|" + folder_);  // opened in its folder
+  EXPECT_EQ(opener.TakeOpened(), document + "|" + folder_);  // opened in its folder
 
   // With arguments the shell is given a command line that names no file.
   EXPECT_EQ(RunProgram(Wide(document).c_str(), u"arg", 1000, 0, 0, nullptr),
             KaOSAL::kErrorAccessDenied);
-  EXPECT_EQ(opener_.TakeOpened(), "");
+  EXPECT_EQ(opener.TakeOpened(), "");
+  EXPECT_TRUE(test::WaitFor([] { return test::ZombieChildren().empty(); }));
 }
 #endif
 
