@@ -10,7 +10,6 @@
 #include <string_view>
 #include <tuple>
 #include <utility>
-#include <vector>
 
 #include "gtest/gtest.h"
 #include "ipc/ipc_connection.h"
@@ -43,9 +42,6 @@ extern std::atomic<bool> g_hold;  // callbacks wait while it is set
 void WARDEX_STDCALL EchoCallback(const char* message, uint32_t length, char16_t* reply,
                                  uint32_t* reply_size, uintptr_t context);
 
-// The reply's text without its terminator, for ASCII replies.
-std::string Narrow(const char16_t* text, uint32_t bytes);
-
 struct Exchange {
   int32_t result;
   std::string reply;
@@ -63,10 +59,10 @@ Exchange Send(const std::string& message, uint32_t timeout_ms = 3000,
 class IpcLibraryTest : public ::testing::Test {
  protected:
   void SetUp() override;
-  void TearDown() override;
+  void TearDown() override {
+    if (server_ != nullptr) DestroyServerInstance(server_);
+  }
   std::string log_path() const { return root_.path() + "/ipc.log"; }
-  // The log once it holds every one of |lines| (or after 2 s).
-  std::string WaitForLog(const std::vector<std::string>& lines) const;
 
   ScopedTestRoot root_{/*with_runtime_dir=*/true};
   IIpcServer* server_ = nullptr;

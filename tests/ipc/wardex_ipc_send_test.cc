@@ -29,8 +29,7 @@ void AnswerCallback(const char* message, uint32_t length, char16_t* reply, uint3
     *reply_size = 0;
     return;
   }
-  std::copy(answer.begin(), answer.end(), reply);
-  reply[answer.size()] = 0;
+  std::copy(answer.c_str(), answer.c_str() + answer.size() + 1, reply);  // and its terminator
   *reply_size = bytes;
 }
 
