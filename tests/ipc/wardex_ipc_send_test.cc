@@ -46,9 +46,9 @@ struct ToolRun {
 class WardexIpcSendTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    library_ = env_.Copy(WARDEX_TEST_IPC_SO, "modules/common/" + kLibraryFile);
-    env_.env().Set("WARDEX_IPC_LIBRARY", library_);
-    loader_ = std::make_unique<IpcLoader>(test::Wide(library_));
+    const std::string library = env_.Copy(WARDEX_TEST_IPC_SO, "modules/common/" + kLibraryFile);
+    env_.env().Set("WARDEX_IPC_LIBRARY", library);
+    loader_ = std::make_unique<IpcLoader>(test::Wide(library));
     IIpcServer* server = loader_->CreateServer();
     ASSERT_NE(server, nullptr);
     ASSERT_EQ(server->StartListening(test::Wide(kChannel).c_str(), AnswerCallback, 0), kIpcOk);
@@ -69,7 +69,6 @@ class WardexIpcSendTest : public ::testing::Test {
   }
 
   test::ModuleTestEnv env_{/*with_runtime_dir=*/true};
-  std::string library_;
   std::unique_ptr<IpcLoader> loader_;
 };
 

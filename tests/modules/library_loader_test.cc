@@ -34,20 +34,26 @@ using test::IsModule;
 using test::Load;
 using test::ModuleTestEnv;
 
-TEST(LibraryLoader, DescriptorsOfFreedLibrariesAreNeverConfusedWithNewOnes) {
-  ModuleTestEnv env;
-  const std::string module = env.Copy(test::kTestModule, "m/a.so");
-  const std::string console = env.Copy(test::kTestConsole, "m/b.so");
+// Copies of the test module and of the Console fixture, a library without a
+// module factory.
+class LibraryLoaderTest : public ::testing::Test {
+ protected:
+  ModuleTestEnv env_;
+  const std::string module_ = env_.Copy(test::kTestModule, "m/a.so");
+  const std::string console_ = env_.Copy(test::kTestConsole, "m/b.so");
+};
+
+TEST_F(LibraryLoaderTest, DescriptorsOfFreedLibrariesAreNeverConfusedWithNewOnes) {
   for (int round = 0; round < 20; ++round) {
-    platform::LibraryHandle first = Load(module);
-    platform::LibraryHandle again = Load(module);  // same file: one library, two handles
+    platform::LibraryHandle first = Load(module_);
+    platform::LibraryHandle again = Load(module_);  // same file: one library, two handles
     ASSERT_NE(first, nullptr);
     ASSERT_NE(again, nullptr);
     EXPECT_TRUE(platform::FreeLibrary(first));
     EXPECT_TRUE(IsModule(again));  // still loaded
     // A new file while the first is still loaded gets one of the descriptor
     // numbers just closed; the loader must not take it for the loaded one.
-    platform::LibraryHandle other = Load(console);
+    platform::LibraryHandle other = Load(console_);
     ASSERT_NE(other, nullptr);
     EXPECT_TRUE(IsConsole(other)) << "round " << round;
     EXPECT_FALSE(IsModule(other)) << "round " << round;
@@ -56,10 +62,7 @@ TEST(LibraryLoader, DescriptorsOfFreedLibrariesAreNeverConfusedWithNewOnes) {
   }
 }
 
-TEST(LibraryLoader, ThreadsLoadingAndFreeingTheSameFilesKeepThemApart) {
-  ModuleTestEnv env;
-  const std::string module = env.Copy(test::kTestModule, "m/a.so");
-  const std::string console = env.Copy(test::kTestConsole, "m/b.so");
+TEST_F(LibraryLoaderTest, ThreadsLoadingAndFreeingTheSameFilesKeepThemApart) {
   const int rounds = test::Scaled(100, 20);
   std::atomic<int> mixed_up{0};
   std::vector<std::thread> threads;
@@ -67,7 +70,7 @@ TEST(LibraryLoader, ThreadsLoadingAndFreeingTheSameFilesKeepThemApart) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < rounds; ++i) {
         const bool want_module = (i + t) % 2 == 0;
-        platform::LibraryHandle library = Load(want_module ? module : console);
+        platform::LibraryHandle library = Load(want_module ? module_ : console_);
         if (library == nullptr || IsModule(library) != want_module ||
             IsConsole(library) == want_module) {
           ++mixed_up;
@@ -80,14 +83,13 @@ TEST(LibraryLoader, ThreadsLoadingAndFreeingTheSameFilesKeepThemApart) {
   EXPECT_EQ(mixed_up.load(), 0);
 }
 
-TEST(LibraryLoader, FailuresSetTheLastError) {
-  ModuleTestEnv env;
+TEST_F(LibraryLoaderTest, FailuresSetTheLastError) {
   platform::LibraryFile file;
-  EXPECT_FALSE(file.Open(test::Wide(env.root().path() + "/none.so")));
+  EXPECT_FALSE(file.Open(test::Wide(env_.root().path() + "/none.so")));
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorFileNotFound);
-  EXPECT_FALSE(file.Open(test::Wide(env.root().path())));  // a folder
+  EXPECT_FALSE(file.Open(test::Wide(env_.root().path())));  // a folder
   EXPECT_EQ(KaOSAL::GetLastError(), KaOSAL::kErrorAccessDenied);
-  const std::string text = env.root().path() + "/text.so";
+  const std::string text = env_.root().path() + "/text.so";
   ASSERT_TRUE(test::WriteFile(text, "not a library"));
   EXPECT_EQ(Load(text), nullptr);
   EXPECT_NE(KaOSAL::GetLastError(), KaOSAL::kErrorSuccess);
@@ -101,11 +103,8 @@ TEST(LibraryLoader, FailuresSetTheLastError) {
 // can change, replace or remove it in between, and what is loaded is that file.
 std::wstring WidePath(const std::string& path) { return std::filesystem::path(path).wstring(); }
 
-TEST(LibraryLoader, TheCheckedFileCannotBeChangedOrReplacedUntilItIsLoaded) {
-  ModuleTestEnv env;
-  const std::string path = env.Copy(test::kTestModule, "m/lib.dll");
-  const std::string other = env.Copy(test::kTestConsole, "m/other.dll");
-  const std::wstring target = WidePath(path);
+TEST_F(LibraryLoaderTest, TheCheckedFileCannotBeChangedOrReplacedUntilItIsLoaded) {
+  const std::wstring target = WidePath(module_);
   const struct {
     const char* attempt;
     std::function<bool()> succeeds;
@@ -123,26 +122,25 @@ TEST(LibraryLoader, TheCheckedFileCannotBeChangedOrReplacedUntilItIsLoaded) {
       {"rename", [&] { return MoveFileW(target.c_str(), (target + L".old").c_str()) != 0; }},
       {"replace by another library",
        [&] {
-         return MoveFileExW(WidePath(other).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) !=
-                0;
+         return MoveFileExW(WidePath(console_).c_str(), target.c_str(),
+                            MOVEFILE_REPLACE_EXISTING) != 0;
        }},
   };
-  const std::string original = test::ReadFile(path);
+  const std::string original = test::ReadFile(module_);
   platform::LibraryFile file;
-  ASSERT_TRUE(file.Open(test::Wide(path)));
+  ASSERT_TRUE(file.Open(test::Wide(module_)));
   for (const auto& swap : attempts) {
     EXPECT_FALSE(swap.succeeds()) << swap.attempt;
   }
-  EXPECT_EQ(test::ReadFile(path), original);
-  test::ExpectLoadsTheModule(std::move(file), path);
+  EXPECT_EQ(test::ReadFile(module_), original);
+  test::ExpectLoadsTheModule(std::move(file), module_);
 }
 
-TEST(LibraryLoader, AFolderSwappedAboveTheCheckedFileLeavesNothingToLoad) {
-  ModuleTestEnv env;
-  const std::string path = env.Copy(test::kTestModule, "m/a/lib.dll");
+TEST_F(LibraryLoaderTest, AFolderSwappedAboveTheCheckedFileLeavesNothingToLoad) {
+  const std::string path = env_.Copy(test::kTestModule, "m/a/lib.dll");
   platform::LibraryFile file;
   ASSERT_TRUE(file.Open(test::Wide(path)));
-  const std::wstring folder = WidePath(env.root().path() + "/m/a");
+  const std::wstring folder = WidePath(env_.root().path() + "/m/a");
   if (!MoveFileW(folder.c_str(), (folder + L"-old").c_str())) {
     // Windows refuses to rename a folder above an open file.
     test::ExpectLoadsTheModule(std::move(file), path);
@@ -150,7 +148,7 @@ TEST(LibraryLoader, AFolderSwappedAboveTheCheckedFileLeavesNothingToLoad) {
   }
   // Wine lets the folder go, and the open file's path still names the old
   // place, where another library now sits: the loader must notice.
-  env.Copy(test::kTestConsole, "m/a/lib.dll");
+  env_.Copy(test::kTestConsole, "m/a/lib.dll");
   EXPECT_EQ(platform::LoadLibraryFromFile(std::move(file)), nullptr);
   EXPECT_NE(test::Narrow(platform::GetLastLoadError()).find(path), std::string::npos);
 }
@@ -159,25 +157,20 @@ TEST(LibraryLoader, AFolderSwappedAboveTheCheckedFileLeavesNothingToLoad) {
 
 // Loading through /proc/self/fd/N: the file opened is the file loaded, however
 // the path changes, and what people read names the file, not its descriptor.
-TEST(LibraryLoader, LoadsTheOpenedFileEvenWhenThePathIsReplacedAfterTheCheck) {
-  ModuleTestEnv env;
-  const std::string path = env.Copy(test::kTestModule, "m/lib.so");
-  const std::string other = env.Copy(test::kTestConsole, "m/other.so");
+TEST_F(LibraryLoaderTest, LoadsTheOpenedFileEvenWhenThePathIsReplacedAfterTheCheck) {
   platform::LibraryFile file;
-  ASSERT_TRUE(file.Open(test::Wide(path)));
-  ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);  // swapped between check and load
-  test::ExpectLoadsTheModule(std::move(file), path);
+  ASSERT_TRUE(file.Open(test::Wide(module_)));
+  ASSERT_EQ(std::rename(console_.c_str(), module_.c_str()), 0);  // swapped between check and load
+  test::ExpectLoadsTheModule(std::move(file), module_);
 }
 
 // The dynamic loader knows the library as /proc/self/fd/N; a crash report
 // names the file.
-TEST(LibraryLoader, CrashReportsNameTheLoadedFileNotItsDescriptor) {
-  ModuleTestEnv env;
-  const std::string path = env.Copy(test::kTestModule, "m/crashing.so");
+TEST_F(LibraryLoaderTest, CrashReportsNameTheLoadedFileNotItsDescriptor) {
   const test::ChildResult child = test::RunInChild([&] {
     for (int signal_number : {SIGSEGV, SIGBUS}) signal(signal_number, SIG_DFL);
     InstallCrashHandler();
-    platform::LibraryHandle library = Load(path);
+    platform::LibraryHandle library = Load(module_);
     using Decorate = void (*)(const KaOSAL::KaString*, KaOSAL::KaString*);
     auto decorate =
         reinterpret_cast<Decorate>(platform::GetProcAddress(library, "TestModuleDecorate"));
@@ -191,7 +184,7 @@ TEST(LibraryLoader, CrashReportsNameTheLoadedFileNotItsDescriptor) {
   const std::string log_file = std::getenv("WARDEX_LOG_FILE");
   const std::string report =
       test::ReadReports(std::filesystem::path(log_file).parent_path(), child.pid);
-  EXPECT_NE(report.find(path + "(TestModuleDecorate+0x"), std::string::npos) << report;
+  EXPECT_NE(report.find(module_ + "(TestModuleDecorate+0x"), std::string::npos) << report;
   EXPECT_EQ(report.find("/proc/self/fd/"), std::string::npos) << report;
 }
 

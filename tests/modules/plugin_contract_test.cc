@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "modules/module_library.h"
 #include "modules/module_loader.h"
 #include "modules/module_test_env.h"
 #include "wardex/console_view.h"
@@ -18,28 +17,18 @@ using test::ModuleTestEnv;
 
 class PluginContractTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    module_path_ = env_.Copy(test::kTestModule, "m/SnapCheckModule.so");
-    console_ = LoadModuleLibrary(
-        KaOSAL::KaPath(test::Wide(env_.Copy(test::kTestConsole, "m/ConsoleModule.so"))));
-    ASSERT_NE(console_, nullptr);
-    cast_ = reinterpret_cast<CastFn>(platform::GetProcAddress(console_, "TestConsoleCastWindow"));
-    ASSERT_NE(cast_, nullptr);
-  }
-  void TearDown() override {
-    if (console_ != nullptr) {
-      EXPECT_TRUE(platform::FreeLibrary(console_));
-    }
-  }
-
-  using CastFn = IConsoleView* (*)(IModuleWindow*);
   ModuleTestEnv env_;
-  std::string module_path_;
-  platform::LibraryHandle console_ = nullptr;
-  CastFn cast_ = nullptr;
+  const std::string module_path_ = env_.Copy(test::kTestModule, "m/SnapCheckModule.so");
 };
 
 TEST_F(PluginContractTest, QuickCheckWindowIsAConsoleViewInEveryLibraryAndAPlainOneIsNot) {
+  // A library without a module factory: the loader keeps the library alone.
+  ModuleLoader console;
+  console.Load(test::Wide(env_.Copy(test::kTestConsole, "m/ConsoleModule.so")));
+  using CastFn = IConsoleView* (*)(IModuleWindow*);
+  const auto cast = reinterpret_cast<CastFn>(
+      platform::GetProcAddress(console.library(), "TestConsoleCastWindow"));
+  ASSERT_NE(cast, nullptr);
   env_.env().Set("WARDEX_TEST_MODULE_KIND", "snapcheck");
   for (const bool plain : {false, true}) {
     SCOPED_TRACE(plain ? "plain window" : "console view");
@@ -52,7 +41,7 @@ TEST_F(PluginContractTest, QuickCheckWindowIsAConsoleViewInEveryLibraryAndAPlain
     IModuleWindow* window = control->GetWindow(0);
     ASSERT_NE(window, nullptr);
     IConsoleView* in_host = dynamic_cast<IConsoleView*>(window);
-    EXPECT_EQ(cast_(window), in_host);  // dynamic_cast in a second library
+    EXPECT_EQ(cast(window), in_host);  // dynamic_cast in a second library
     EXPECT_EQ(in_host == nullptr, plain);
     if (!plain) {
       EXPECT_NE(static_cast<void*>(in_host), static_cast<void*>(window));  // a real cross-cast

@@ -56,10 +56,6 @@ int64_t ElapsedMs(Clock::time_point since) {
 class ProcessControlTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = (fs::path(root_.path()) / "with blanks").string();
-    // Tests run side by side: each has a name of its own.
-    name_ = "run me " + std::to_string(platform::CurrentProcessId()) + test::kProgramSuffix;
-    path_ = (fs::path(folder_) / name_).string();
     fs::create_directories(folder_);
     // With the libraries it links (on Windows they load from its own folder).
     ASSERT_TRUE(test::CopyProgram(PROCESS_PROBE_PATH, path_));
@@ -82,9 +78,11 @@ class ProcessControlTest : public ::testing::Test {
   }
 
   test::ScopedTestRoot root_;
-  std::string folder_;
-  std::string name_;
-  std::string path_;
+  const std::string folder_ = (fs::path(root_.path()) / "with blanks").string();
+  // Tests run side by side: each has a name of its own.
+  const std::string name_ =
+      "run me " + std::to_string(platform::CurrentProcessId()) + test::kProgramSuffix;
+  const std::string path_ = (fs::path(folder_) / name_).string();
 };
 
 TEST_F(ProcessControlTest, QuotesThePathPassesArgumentsAndStartsInItsFolderIfItExists) {
