@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
-#include "modules/library_loader_test_util.h"
 #include "modules/module_test_env.h"
 #include "osal/last_error.h"
 #ifdef _WIN32
@@ -29,10 +29,32 @@
 namespace wardex {
 namespace {
 
-using test::IsConsole;
-using test::IsModule;
-using test::Load;
 using test::ModuleTestEnv;
+
+// Opens and loads |path| without a trust check; null when either fails.
+platform::LibraryHandle Load(const std::string& path) {
+  platform::LibraryFile file;
+  if (!file.Open(test::Wide(path))) return nullptr;
+  return platform::LoadLibraryFromFile(std::move(file));
+}
+
+bool IsModule(platform::LibraryHandle library) {
+  return platform::GetProcAddress(library, "CreateInstanceOfModule") != nullptr;
+}
+
+bool IsConsole(platform::LibraryHandle library) {
+  return platform::GetProcAddress(library, "CreateConsole") != nullptr;
+}
+
+// Loads |file| and expects the test module from |path| (not the Console).
+void ExpectLoadsTheModule(platform::LibraryFile file, const std::string& path) {
+  platform::LibraryHandle library = platform::LoadLibraryFromFile(std::move(file));
+  ASSERT_NE(library, nullptr);
+  EXPECT_TRUE(IsModule(library));
+  EXPECT_FALSE(IsConsole(library));
+  EXPECT_EQ(test::Narrow(platform::GetLibraryPath(library)), path);
+  EXPECT_TRUE(platform::FreeLibrary(library));
+}
 
 // Copies of the test module and of the Console fixture, a library without a
 // module factory.
@@ -133,7 +155,7 @@ TEST_F(LibraryLoaderTest, TheCheckedFileCannotBeChangedOrReplacedUntilItIsLoaded
     EXPECT_FALSE(swap.succeeds()) << swap.attempt;
   }
   EXPECT_EQ(test::ReadFile(module_), original);
-  test::ExpectLoadsTheModule(std::move(file), module_);
+  ExpectLoadsTheModule(std::move(file), module_);
 }
 
 TEST_F(LibraryLoaderTest, AFolderSwappedAboveTheCheckedFileLeavesNothingToLoad) {
@@ -143,7 +165,7 @@ TEST_F(LibraryLoaderTest, AFolderSwappedAboveTheCheckedFileLeavesNothingToLoad) 
   const std::wstring folder = WidePath(env_.root().path() + "/m/a");
   if (!MoveFileW(folder.c_str(), (folder + L"-old").c_str())) {
     // Windows refuses to rename a folder above an open file.
-    test::ExpectLoadsTheModule(std::move(file), path);
+    ExpectLoadsTheModule(std::move(file), path);
     return;
   }
   // Wine lets the folder go, and the open file's path still names the old
@@ -161,7 +183,7 @@ TEST_F(LibraryLoaderTest, LoadsTheOpenedFileEvenWhenThePathIsReplacedAfterTheChe
   platform::LibraryFile file;
   ASSERT_TRUE(file.Open(test::Wide(module_)));
   ASSERT_EQ(std::rename(console_.c_str(), module_.c_str()), 0);  // swapped between check and load
-  test::ExpectLoadsTheModule(std::move(file), module_);
+  ExpectLoadsTheModule(std::move(file), module_);
 }
 
 // The dynamic loader knows the library as /proc/self/fd/N; a crash report
