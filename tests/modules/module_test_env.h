@@ -41,8 +41,6 @@ class ModuleTestEnv {
   // |with_runtime_dir|: a private XDG_RUNTIME_DIR, so that IPC channels of
   // tests that run at the same time do not meet (see ScopedTestRoot).
   explicit ModuleTestEnv(bool with_runtime_dir = false);
-  ModuleTestEnv(const ModuleTestEnv&) = delete;
-  ModuleTestEnv& operator=(const ModuleTestEnv&) = delete;
 
   const ScopedTestRoot& root() const { return root_; }
   // Sets or removes environment variables until the test ends.
