@@ -149,7 +149,8 @@ TEST_F(ProcessControlTest, EndsTheProgramWhenTheWaitElapsesOrIsCancelled) {
 TEST_F(ProcessControlTest, ClosesAllOfThisExecutableWithinOneGraceTimeAndNoOther) {
   const std::string elsewhere = (fs::path(root_.path()) / name_).string();
   ASSERT_TRUE(test::CopyProgram(path_, elsewhere));
-  const std::string ready = root_.path() + "/ready";
+  // The file each probe writes once it is ready (-1: the closable one's).
+  const auto ready = [&](int i) { return root_.path() + "/ready" + std::to_string(i); };
   const struct {
     int stubborn;  // processes that do not answer
     uint32_t grace_ms;
@@ -159,16 +160,15 @@ TEST_F(ProcessControlTest, ClosesAllOfThisExecutableWithinOneGraceTimeAndNoOther
       {5, 400, 400 - 1, 2 * 400},  // one grace time for all, not one for each
   };
   for (const auto& c : kCases) {
-    for (int i = -1; i < c.stubborn; ++i) fs::remove(i < 0 ? ready : ready + std::to_string(i));
-    auto closing = Start(path_, "closable \"" + ready + "\"");
+    for (int i = -1; i < c.stubborn; ++i) fs::remove(ready(i));
+    auto closing = Start(path_, "closable \"" + ready(-1) + "\"");
     std::vector<std::unique_ptr<platform::ChildProcess>> stubborn;
     for (int i = 0; i < c.stubborn; ++i)
-      stubborn.push_back(Start(path_, "stubborn \"" + ready + std::to_string(i) + "\""));
+      stubborn.push_back(Start(path_, "stubborn \"" + ready(i) + "\""));
     auto other_installation = Start(elsewhere, "sleep 30000");
     ASSERT_TRUE(closing && other_installation);
     for (int i = -1; i < c.stubborn; ++i) {
-      const std::string mark = i < 0 ? ready : ready + std::to_string(i);
-      ASSERT_TRUE(test::WaitFor([&] { return fs::exists(mark); }, std::chrono::seconds(30)));
+      ASSERT_TRUE(test::WaitFor([&] { return fs::exists(ready(i)); }, std::chrono::seconds(30)));
     }
     const auto start = Clock::now();
     // Upper case: names and paths match without regard to case.
