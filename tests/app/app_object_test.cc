@@ -10,18 +10,14 @@
 
 #include "app/brisko_tray_app.h"
 #include "app/message_dialog_wait.h"
+#include "osal/wide_format.h"
 #include "support/test_env.h"
 
 namespace wardex {
 namespace {
 
-using std::chrono::milliseconds;
-
 TEST(StartModeTest, OnlyTheWholeCommandLineIsASwitch) {
-  const struct {
-    const char16_t* command_line;
-    StartMode mode;
-  } cases[] = {
+  const std::pair<const char16_t*, StartMode> kCases[] = {
       {u"", StartMode::kNormal},
       {u"/REGISTER", StartMode::kRegister},
       {u"-Unregister", StartMode::kUnregister},
@@ -32,8 +28,8 @@ TEST(StartModeTest, OnlyTheWholeCommandLineIsASwitch) {
       {u"--register", StartMode::kNormal},
       {u"-snapcheckx", StartMode::kNormal},
   };
-  for (const auto& test : cases) {
-    EXPECT_EQ(ParseStartMode(test.command_line), test.mode) << &test - cases;
+  for (const auto& [command_line, mode] : kCases) {
+    EXPECT_EQ(ParseStartMode(command_line), mode) << KaOSAL::ToUtf8(command_line);
   }
 }
 
@@ -44,7 +40,7 @@ TEST(MessageDialogWaitTest, CallsWithoutContextOrListChangeNothing) {
   MessageDialogWait::callback()(0, 1, nullptr, wait.context());
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(wait.Wait(120, 50));
-  EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(120));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(120));
   EXPECT_TRUE(wait.buttons().empty());
 }
 

@@ -23,7 +23,6 @@ using namespace std::chrono_literals;
 
 constexpr UINT kCallback = 0x800A;
 constexpr UINT kIconId = 130;
-std::u16string Repeat(char16_t c, int count) { return std::u16string(count, c); }
 
 class SystemTrayTest : public ::testing::Test {
  protected:
@@ -41,9 +40,9 @@ class SystemTrayTest : public ::testing::Test {
     PostMessage(frame_.hwnd(), RecordingWindow::kQuit, 0, 0);
     loop_.Run();
   }
-  bool CreateIcon(CSystemTray& tray, bool hidden = false) {
+  bool CreateIcon(CSystemTray& tray, const std::u16string& tip = u"Wardex tip") {
     icon_ = LoadIconImage(IDI_TRAYICON);
-    return tray.Create(nullptr, kCallback, u"Wardex tip", icon_, kIconId, hidden);
+    return tray.Create(nullptr, kCallback, tip.c_str(), icon_, kIconId);
   }
   std::vector<TestShell::Call> CallsOf(uint32_t message) {
     std::vector<TestShell::Call> result;
@@ -64,20 +63,18 @@ class SystemTrayTest : public ::testing::Test {
 // A balloon's time and icon on the desktop are the agent desktop test's.
 TEST_F(SystemTrayTest, CreateAddsTheIconWithItsTextsCutToTheShellsLengths) {
   CSystemTray tray;
-  icon_ = LoadIconImage(IDI_TRAYICON);
-  ASSERT_TRUE(tray.Create(nullptr, kCallback, Repeat(u't', 200).c_str(), icon_, kIconId, false));
+  ASSERT_TRUE(CreateIcon(tray, std::u16string(200, u't')));
   const NOTIFYICONDATAW add = CallsOf(NIM_ADD).at(0).data;
   EXPECT_EQ(std::tie(add.hWnd, add.uID, add.uCallbackMessage, add.hIcon, add.uFlags),
             std::make_tuple(tray.hwnd(), kIconId, kCallback, icon_,
                             UINT{NIF_MESSAGE | NIF_ICON | NIF_TIP}));
-  EXPECT_EQ(std::u16string(add.szTip), Repeat(u't', 127));
+  EXPECT_EQ(std::u16string(add.szTip), std::u16string(127, u't'));
 
   for (const auto& [text_length, title_length] :
        {std::pair{0, 0}, {255, 63}, {256, 64}, {300, 100}}) {
     SCOPED_TRACE(text_length);
-    const auto text = Repeat(u'x', text_length);
-    const auto heading = Repeat(u'y', title_length);
-    ASSERT_TRUE(tray.ShowBalloon(text.c_str(), heading.c_str()));
+    ASSERT_TRUE(tray.ShowBalloon(std::u16string(text_length, u'x').c_str(),
+                                 std::u16string(title_length, u'y').c_str()));
     const NOTIFYICONDATAW shown = CallsOf(NIM_MODIFY).back().data;
     EXPECT_EQ(shown.uFlags, NIF_INFO);
     EXPECT_EQ(std::u16string(shown.szInfo).size(), std::min<size_t>(text_length, 255));
@@ -237,8 +234,7 @@ TEST_F(SystemTrayTest, PipeThreadCallsAreSerialisedWithTheUiThread) {
     if (call.data.uFlags == NIF_INFO && std::u16string(call.data.szInfo) == u"balloon") ++balloons;
     if (call.data.uFlags == NIF_ICON && call.data.szInfo[0] == 0) ++icons;
   }
-  EXPECT_EQ(balloons, kEach);
-  EXPECT_EQ(icons, kEach);
+  EXPECT_EQ(std::pair(balloons, icons), std::pair(kEach, kEach));
   ASSERT_TRUE(tray.AddIcon());
   EXPECT_EQ(CallsOf(NIM_ADD).back().data.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP);
 }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/task.h"
@@ -19,7 +20,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <mutex>
 #include <thread>
 
@@ -33,7 +33,6 @@ namespace wardex::test {
 namespace {
 
 namespace fs = std::filesystem;
-using KaOSAL::KaString;
 
 // 2026-12-05 (a Saturday) 08:30:00 UTC; the tests run in UTC on Linux.
 constexpr int64_t kStart = 1796459400;
@@ -90,34 +89,32 @@ TEST_F(TaskTest, SettersLogTheirLinesAndKeepNoRefusedValue) {
   platform::LocalCalendarTime start{};
   ASSERT_TRUE(platform::ToLocalCalendarTime(kStart, &start));
   const int64_t midnight = kStart - start.hour * 3600 - start.minute * 60 + 10 * 60;  // 00:10
-  const struct {
-    std::function<void(CTask&)> act;
-    std::function<bool(const CTask&)> refused;
-    std::string line;  // at level 3
-  } cases[] = {
-      {[](CTask& t) { t.SetProgram(u"/nonexistent/wardex"); },
-       [](const CTask& t) { return t.program().IsEmpty(); },
-       "Warning: CTask::SetProgram(/nonexistent/wardex) - program not found"},
-      {[](CTask& t) { t.SetComment(u""); }, nullptr,
-       "Warning: CTask::SetComment() - invalid parameter"},
-      {[](CTask& t) { t.SetStartingDir(u""); }, nullptr,
-       "Warning: CTask::SetStartingDir() - invalid parameter"},
-      {[](CTask& t) { t.SetFrequency(6); }, [](const CTask& t) { return t.frequency() == 0; },
-       "Error: CTask::SetFrequency(6) - invalid parameter"},
-      {[&](CTask& t) { t.SetStartTime(midnight); },
-       [](const CTask& t) { return t.start().hour == 0 && t.start().minute == 0; },
-       "Error: CTask::SetStartTime(CTime) - missing valid parameter"},
-      {[](CTask& t) { t.SetStartDate(int64_t{1} << 62); },
-       [](const CTask& t) { return t.start().year == 0 && t.start().hour == 0; },
-       "Error: CTask::SetStartDate(CTime) - missing parameter"},
-  };
-  for (const auto& test : cases) {
-    SCOPED_TRACE(test.line);
+  // The setter's call, whether the task kept none of the refused value, the line at level 3.
+  const std::tuple<std::function<void(CTask&)>, std::function<bool(const CTask&)>, std::string>
+      kCases[] = {
+          {[](CTask& t) { t.SetProgram(u"/nonexistent/wardex"); },
+           [](const CTask& t) { return t.program().IsEmpty(); },
+           "Warning: CTask::SetProgram(/nonexistent/wardex) - program not found"},
+          {[](CTask& t) { t.SetComment(u""); }, nullptr,
+           "Warning: CTask::SetComment() - invalid parameter"},
+          {[](CTask& t) { t.SetStartingDir(u""); }, nullptr,
+           "Warning: CTask::SetStartingDir() - invalid parameter"},
+          {[](CTask& t) { t.SetFrequency(6); }, [](const CTask& t) { return t.frequency() == 0; },
+           "Error: CTask::SetFrequency(6) - invalid parameter"},
+          {[&](CTask& t) { t.SetStartTime(midnight); },
+           [](const CTask& t) { return t.start().hour == 0 && t.start().minute == 0; },
+           "Error: CTask::SetStartTime(CTime) - missing valid parameter"},
+          {[](CTask& t) { t.SetStartDate(int64_t{1} << 62); },
+           [](const CTask& t) { return t.start().year == 0 && t.start().hour == 0; },
+           "Error: CTask::SetStartDate(CTime) - missing parameter"},
+      };
+  for (const auto& [act, refused, line] : kCases) {
+    SCOPED_TRACE(line);
     env_.ClearLog();
     CTask task;
-    test.act(task);
-    EXPECT_TRUE(!test.refused || test.refused(task));
-    EXPECT_EQ(Log(), (std::vector<LoggedLine>{{3, test.line}}));
+    act(task);
+    EXPECT_TRUE(!refused || refused(task));
+    EXPECT_EQ(Log(), (std::vector<LoggedLine>{{3, line}}));
   }
 }
 
@@ -127,16 +124,6 @@ TEST_F(TaskTest, SettersLogTheirLinesAndKeepNoRefusedValue) {
 
 constexpr char kName[] = "Corvane Brisko (Wardex.exe)";
 constexpr char kEscaped[] = "Corvane\\x20Brisko\\x20\\x28Wardex.exe\\x29";
-
-// Replaces every "{key}" of |text| by its value.
-std::string Fill(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
-  for (const auto& [key, value] : values) {
-    for (size_t at; (at = text.find("{" + key + "}")) != std::string::npos;) {
-      text.replace(at, key.size() + 2, value);
-    }
-  }
-  return text;
-}
 
 // The line SaveTask logs at |level| ("Error", "Warning" or "Succeeded") for
 // the task |name|.
@@ -157,52 +144,47 @@ std::vector<std::string> FilesBelow(const std::string& folder) {
 
 TEST_F(TaskTest, WritesTheFilesOfEachFrequencyAndFlag) {
   const auto until_january_10 = [](CTask& task) { task.SetEndDate({2027, 1, 0, 10}); };
-  const struct {
-    const char* what;
-    uint32_t frequency;
-    bool disabled;
-    bool delete_when_done;
-    std::function<void(CTask&)> adjust;
-    const char* timer_events;  // the [Timer] lines, or null for an autostart entry
-  } cases[] = {
-      {"at logon", 5, false, false, nullptr, nullptr},
-      {"at logon, disabled", 5, true, false, nullptr, nullptr},
-      {"once (0), the end date unused", 0, false, false, until_january_10,
-       "OnCalendar=2026-12-05 08:30:00\n"},
-      {"once (1)", 1, false, false, nullptr, "OnCalendar=2026-12-05 08:30:00\n"},
-      {"daily to an end date, deleted when done", 2, false, true, until_january_10,
-       "OnCalendar=2026-12-05..31 08:30:00\nOnCalendar=2027-01-01..10 08:30:00\n"
-       "RemainAfterElapse=no\n"},
-      {"weekly on the start's weekday, disabled", 3, true, false, nullptr,
-       "OnCalendar=Sat 2026-12-05..31 08:30:00\nOnCalendar=Sat 2027..2199-*-* 08:30:00\n"},
-      {"monthly on the start's day, repeated every 30 minutes for 90", 4, false, false,
-       [](CTask& task) { task.SetRepetition(30, 90); },
-       "OnCalendar=2026-12-05 08:30:00\nOnCalendar=2026-12-05 09:00,30:00\n"
-       "OnCalendar=2027..2199-*-05 08:30:00\nOnCalendar=2027..2199-*-05 09:00,30:00\n"},
-      {"daily repeated past midnight stops at midnight", 2, false, false,
-       [](CTask& task) {
-         task.SetStartTime(kStart + 15 * 3600);  // 23:30
-         task.SetRepetition(20, 120);
-       },
-       "OnCalendar=2026-12-05..31 23:30,50:00\nOnCalendar=2027..2199-*-* 23:30,50:00\n"},
-  };
-  for (const auto& test : cases) {
-    SCOPED_TRACE(test.what);
-    CTask task = MakeTask(test.frequency);
-    if (test.adjust) test.adjust(task);
+  // What, the frequency, whether disabled and deleted when done, a change to
+  // the task, the [Timer] lines (null for an autostart entry).
+  const std::tuple<const char*, uint32_t, bool, bool, std::function<void(CTask&)>, const char*>
+      kCases[] = {
+          {"at logon", 5, false, false, nullptr, nullptr},
+          {"at logon, disabled", 5, true, false, nullptr, nullptr},
+          {"once (0), the end date unused", 0, false, false, until_january_10,
+           "OnCalendar=2026-12-05 08:30:00\n"},
+          {"once (1)", 1, false, false, nullptr, "OnCalendar=2026-12-05 08:30:00\n"},
+          {"daily to an end date, deleted when done", 2, false, true, until_january_10,
+           "OnCalendar=2026-12-05..31 08:30:00\nOnCalendar=2027-01-01..10 08:30:00\n"
+           "RemainAfterElapse=no\n"},
+          {"weekly on the start's weekday, disabled", 3, true, false, nullptr,
+           "OnCalendar=Sat 2026-12-05..31 08:30:00\nOnCalendar=Sat 2027..2199-*-* 08:30:00\n"},
+          {"monthly on the start's day, repeated every 30 minutes for 90", 4, false, false,
+           [](CTask& task) { task.SetRepetition(30, 90); },
+           "OnCalendar=2026-12-05 08:30:00\nOnCalendar=2026-12-05 09:00,30:00\n"
+           "OnCalendar=2027..2199-*-05 08:30:00\nOnCalendar=2027..2199-*-05 09:00,30:00\n"},
+          {"daily repeated past midnight stops at midnight", 2, false, false,
+           [](CTask& task) {
+             task.SetStartTime(kStart + 15 * 3600);  // 23:30
+             task.SetRepetition(20, 120);
+           },
+           "OnCalendar=2026-12-05..31 23:30,50:00\nOnCalendar=2027..2199-*-* 23:30,50:00\n"},
+      };
+  for (const auto& [what, frequency, disabled, delete_when_done, adjust, timer_events] : kCases) {
+    SCOPED_TRACE(what);
+    CTask task = MakeTask(frequency);
+    if (adjust) adjust(task);
     // A unit carries what no logon entry can.
-    if (test.timer_events != nullptr) task.SetParameters(u"--quiet \"50% off\" $HOME");
-    ASSERT_EQ(task.SaveTask(Wide(kName), false, test.disabled, test.delete_when_done), 0);
+    if (timer_events != nullptr) task.SetParameters(u"--quiet \"50% off\" $HOME");
+    ASSERT_EQ(task.SaveTask(Wide(kName), false, disabled, delete_when_done), 0);
     const std::string base = std::string("/") + kEscaped;
-    if (test.timer_events == nullptr) {
+    if (timer_events == nullptr) {
       const std::string entry = AutostartFolder() + base + ".desktop";
-      EXPECT_EQ(ReadFile(entry),
-                Fill("[Desktop Entry]\nType=Application\nName={name}\nComment=Starts the agent\n"
-                     "Exec=/usr/bin/env \"{qfolder}/wardex\" \"--quiet\" \"50%% off\"\n"
-                     "Terminal=false\nX-GNOME-Autostart-enabled=true\n",
-                     {{"qfolder", env_.root().path() + R"(/opt/Brisko 100%% \\"x\\")"},
-                      {"name", kName}}) +
-                    (test.disabled ? "Hidden=true\n" : ""));
+      EXPECT_EQ(ReadFile(entry), std::string("[Desktop Entry]\nType=Application\nName=") + kName +
+                                     "\nComment=Starts the agent\nExec=/usr/bin/env \"" +
+                                     env_.root().path() +
+                                     R"(/opt/Brisko 100%% \\"x\\"/wardex" "--quiet" "50%% off")" +
+                                     "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n" +
+                                     (disabled ? "Hidden=true\n" : ""));
       std::string output;
       EXPECT_EQ(RunShell("desktop-file-validate '" + entry + "' 2>&1", &output), 0) << output;
       EXPECT_EQ(FilesBelow(UnitFolder()), std::vector<std::string>{});
@@ -214,10 +196,10 @@ TEST_F(TaskTest, WritesTheFilesOfEachFrequencyAndFlag) {
                     R"(/opt/Brisko 100%% \"x\"/wardex" "--quiet" "50%% off" "$$HOME")" +
                     "\nWorkingDirectory=" + env_.root().path() + "/opt/Brisko 100%% \"x\"\n");
       EXPECT_EQ(ReadFile(unit + ".timer"),
-                head + "\n[Timer]\n" + test.timer_events + "\n[Install]\nWantedBy=timers.target\n");
+                head + "\n[Timer]\n" + timer_events + "\n[Install]\nWantedBy=timers.target\n");
       std::vector<std::string> expected = {std::string(kEscaped) + ".service",
                                            std::string(kEscaped) + ".timer"};
-      if (!test.disabled) {
+      if (!disabled) {
         expected.push_back(std::string("timers.target.wants/") + kEscaped + ".timer");
         EXPECT_EQ(fs::read_symlink(UnitFolder() + "/" + expected.back()).string(),
                   std::string("../") + kEscaped + ".timer");
@@ -259,35 +241,29 @@ TEST_F(TaskTest, FailuresReturnTheirCodesAndLogTheirLines) {
   const LoggedLine account = SaveLine(12, "SetAccountInformation Usr:  Pw:*********");
   const LoggedLine trigger = SaveLine(3, "failed to SetTrigger. hr=0x80070057");
   const auto end_before_start = [](CTask& t) { t.SetEndDate({2026, 12, 0, 4}); };
-  const struct {
-    const char* what;
-    uint32_t frequency;
-    std::function<void(CTask&)> adjust;
-    HRESULT code;
-    std::vector<LoggedLine> lines;
-    std::string name = kName;
-  } cases[] = {
-      {"a name too long for a unit", 5, nullptr, static_cast<HRESULT>(0x800700CE),
-       std::vector{SaveLine(3, "couldn't create a new work item. hr=0x800700CE", long_name)},
-       long_name},
-      {"no program", 5, [](CTask& t) { t.SetProgram(u"/nonexistent"); }, kHResultInvalidArgument,
-       std::vector{SaveLine(3, "failed to SetApplicationName (). hr=0x80070057")}},
-      {"a relative working folder", 5, [](CTask& t) { t.SetStartingDir(u"opt"); },
-       kHResultInvalidArgument,
-       std::vector{SaveLine(3, "failed to SetWorkingDirectory (opt). hr=0x80070057")}},
-      {"an end date before the start", 2, end_before_start, kHResultInvalidArgument,
-       std::vector{account, trigger}},
-      {"a weekly start whose time could not be converted", 3,
-       [](CTask& t) { t.SetStartTime(int64_t{1} << 62); }, kHResultInvalidArgument,
-       std::vector{account, trigger}},
-  };
-  for (const auto& test : cases) {
-    SCOPED_TRACE(test.what);
-    CTask task = MakeTask(test.frequency);
-    if (test.adjust) test.adjust(task);
+  // The task's name, its frequency, a change to it, the code, the lines logged.
+  const std::tuple<std::string, uint32_t, std::function<void(CTask&)>, HRESULT,
+                   std::vector<LoggedLine>>
+      kCases[] = {
+          {long_name, 5, nullptr, static_cast<HRESULT>(0x800700CE),
+           std::vector{SaveLine(3, "couldn't create a new work item. hr=0x800700CE", long_name)}},
+          {kName, 5, [](CTask& t) { t.SetProgram(u"/nonexistent"); }, kHResultInvalidArgument,
+           std::vector{SaveLine(3, "failed to SetApplicationName (). hr=0x80070057")}},
+          {kName, 5, [](CTask& t) { t.SetStartingDir(u"opt"); }, kHResultInvalidArgument,
+           std::vector{SaveLine(3, "failed to SetWorkingDirectory (opt). hr=0x80070057")}},
+          // An end date before the start.
+          {kName, 2, end_before_start, kHResultInvalidArgument, std::vector{account, trigger}},
+          // A weekly start whose time could not be converted.
+          {kName, 3, [](CTask& t) { t.SetStartTime(int64_t{1} << 62); }, kHResultInvalidArgument,
+           std::vector{account, trigger}},
+      };
+  for (const auto& [name, frequency, adjust, code, lines] : kCases) {
+    SCOPED_TRACE(lines.back().text + ", frequency " + std::to_string(frequency));
+    CTask task = MakeTask(frequency);
+    if (adjust) adjust(task);
     env_.ClearLog();
-    EXPECT_EQ(task.SaveTask(Wide(test.name), false, false, false), test.code);
-    EXPECT_EQ(Log(), test.lines);
+    EXPECT_EQ(task.SaveTask(Wide(name), false, false, false), code);
+    EXPECT_EQ(Log(), lines);
     EXPECT_EQ(FilesBelow(UnitFolder()), std::vector<std::string>{});
     EXPECT_EQ(FilesBelow(AutostartFolder()), std::vector<std::string>{});
   }
@@ -381,10 +357,8 @@ std::string StartAsLogonSessionsDo(const std::string& entry, const std::string& 
 TEST_F(TaskTest, AutostartEntriesStartTheirProgramInGLibAndInSystemd) {
   env_.env().Set("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
   const std::string config_home = env_.root().path() + "/session";
-  const struct {
-    const char* folder;
-    const char* exec_start;  // the generator's, in unit syntax, below {opt}
-  } cases[] = {
+  // The program's folder, the generator's ExecStart= in unit syntax below {opt}.
+  const std::pair<const char*, const char*> kCases[] = {
       {"Brisko 100", R"(:"{opt}/Brisko 100/wardex")"},
       {"Brisko 100% \"x\" 'y'", R"(:/usr/bin/env "{opt}/Brisko 100%% \"x\" 'y'/wardex")"},
       {"Gr\u00fc\u00dfe;&", ":\"{opt}/Gr\u00fc\u00dfe;&/wardex\""},
@@ -392,9 +366,9 @@ TEST_F(TaskTest, AutostartEntriesStartTheirProgramInGLibAndInSystemd) {
       {"$HOME", nullptr},
       {"a`b", nullptr},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.folder);
-    const std::string program = env_.root().path() + "/opt/" + c.folder + "/wardex";
+  for (const auto& [folder, exec_start] : kCases) {
+    SCOPED_TRACE(folder);
+    const std::string program = env_.root().path() + "/opt/" + folder + "/wardex";
     const std::string ran = env_.root().path() + "/ran";
     ASSERT_TRUE(WriteFile(program, "#!/bin/sh\ntouch '" + ran + "'\n"));
     ASSERT_EQ(chmod(program.c_str(), 0755), 0);
@@ -404,7 +378,7 @@ TEST_F(TaskTest, AutostartEntriesStartTheirProgramInGLibAndInSystemd) {
     definition.working_folder = Wide(fs::path(program).parent_path().string());
     const uint32_t written =
         platform::WriteTaskFiles(Wide(kName), definition, platform::TaskScope::kUser);
-    if (c.exec_start == nullptr) {
+    if (exec_start == nullptr) {
       EXPECT_EQ(written, 161u);
       EXPECT_EQ(FilesBelow(env_.root().config_home() + "/autostart"), std::vector<std::string>{});
       continue;
@@ -413,9 +387,11 @@ TEST_F(TaskTest, AutostartEntriesStartTheirProgramInGLibAndInSystemd) {
     fs::remove_all(config_home);
     fs::create_directories(config_home);
     fs::copy(env_.root().config_home() + "/autostart", config_home + "/autostart");
+    std::string expected = exec_start;
+    expected.replace(expected.find("{opt}"), 5, env_.root().path() + "/opt");
     EXPECT_EQ(
         StartAsLogonSessionsDo(config_home + "/autostart/" + kEscaped + ".desktop", config_home),
-        Fill(c.exec_start, {{"opt", env_.root().path() + "/opt"}}));
+        expected);
     EXPECT_TRUE(test::WaitFor([&] { return access(ran.c_str(), F_OK) == 0; }))
         << "GLib did not start it";
     ASSERT_EQ(platform::RemoveTaskFiles(Wide(kName), platform::TaskScope::kUser), 0u);
@@ -442,11 +418,10 @@ TEST_F(TaskTest, NamesAreEscapedAsSystemdEscapesThem) {
 // |config| is denied.
 bool DeniedToUnprivilegedUser(const std::string& config, CTask task) {
   const auto denied = static_cast<HRESULT>(0x80070005);
-  const int status = RunAsUnprivileged([&] {
-    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    return task.SaveTask(Wide(kName), false, false, false) == denied ? 0 : 1;
-  });
-  return status == 0;
+  return RunAsUnprivileged([&] {
+           setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+           return task.SaveTask(Wide(kName), false, false, false) == denied ? 0 : 1;
+         }) == 0;
 }
 
 TEST_F(TaskTest, AnUnwritableFolderFailsAndLeavesNothingHalfDone) {
@@ -513,17 +488,13 @@ class StandInUserManager : public BusPeer {
   explicit StandInUserManager(const std::string& address) : BusPeer(address) {
     if (ok() && sd_bus_request_name(bus_, "org.freedesktop.systemd1", 0) >= 0 &&
         sd_bus_add_object(bus_, nullptr, "/org/freedesktop/systemd1", OnCall, this) >= 0) {
-      thread_ = std::thread([this] {
-        while (!stop_) {
+      thread_ = std::jthread([this](std::stop_token stop) {
+        while (!stop.stop_requested()) {
           Pump();
           sd_bus_wait(bus_, 50'000);
         }
       });
     }
-  }
-  ~StandInUserManager() override {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
   }
 
   bool ready() const { return thread_.joinable(); }
@@ -547,10 +518,9 @@ class StandInUserManager : public BusPeer {
                             : sd_bus_reply_method_return(message, "o", "/job/1");
   }
 
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
   std::mutex mutex_;
   std::vector<std::string> calls_;
+  std::jthread thread_;  // last: it ends before what it touches goes
 };
 
 TEST(UserManagerTest, AUsersTimerIsStartedOnWriteAndStoppedOnRemoval) {
@@ -576,12 +546,8 @@ TEST(UserManagerTest, AUsersTimerIsStartedOnWriteAndStoppedOnRemoval) {
   const auto remove = [] {
     return platform::RemoveTaskFiles(u"nightly", platform::TaskScope::kUser);
   };
-  struct Step {
-    const char* what;
-    std::function<uint32_t()> act;
-    std::vector<std::string> calls;
-  };
-  const Step steps[] = {
+  // What, the step, the manager's calls.
+  const std::tuple<const char*, std::function<uint32_t()>, std::vector<std::string>> kSteps[] = {
       {"an enabled timer is loaded and started",
        write(timer),
        {"Reload", "StartUnit nightly.timer"}},
@@ -591,10 +557,10 @@ TEST(UserManagerTest, AUsersTimerIsStartedOnWriteAndStoppedOnRemoval) {
       {"an autostart entry needs no manager", write(at_logon), {}},
       {"nor does its removal", remove, {}},
   };
-  for (const Step& step : steps) {
-    SCOPED_TRACE(step.what);
-    EXPECT_EQ(step.act(), 0u);
-    EXPECT_EQ(manager.TakeCalls(), step.calls);
+  for (const auto& [what, act, calls] : kSteps) {
+    SCOPED_TRACE(what);
+    EXPECT_EQ(act(), 0u);
+    EXPECT_EQ(manager.TakeCalls(), calls);
   }
 }
 

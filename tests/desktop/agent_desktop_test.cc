@@ -71,14 +71,11 @@ class AgentDesktopTest : public AgentTest {
     EXPECT_TRUE(host_->GetLayout(&layout, &error)) << error;
     EXPECT_EQ(layout.root["children-display"], "submenu");
     std::vector<std::string> entries;
-    for (auto& item : layout.items) {
-      if (item.properties["type"] == "separator") {
-        entries.push_back(":-");
-        continue;
-      }
-      entries.push_back(std::to_string(item.id) + ":" +
-                        (item.properties["enabled"] == "false" ? "!" : "") +
-                        item.properties["label"]);
+    for (auto& [id, properties] : layout.items) {
+      entries.push_back(
+          properties["type"] == "separator"
+              ? ":-"
+              : Entry(id, (properties["enabled"] == "false" ? "!" : "") + properties["label"]));
     }
     return entries;
   }
@@ -129,9 +126,8 @@ TEST_F(AgentDesktopTest, TheItemShowsItsMenuRefreshesItAndRunsItsCommands) {
 
   // A click reaches the frame's command, a grey item's click none. (That the
   // next refresh follows the switch is the pipe test's tray-command case.)
-  for (int32_t id : {kLastNotification, kTurbo, kInfo}) {
+  for (int32_t id : {kLastNotification, kTurbo, kInfo})
     ASSERT_TRUE(host_->Event(id, "clicked", &error)) << error;
-  }
   EXPECT_TRUE(tree_->WaitForJournal("TurboModule set-switch 0 2", kWait));
   EXPECT_TRUE(tree_->WaitForJournal("console show-info", kWait));
   EXPECT_EQ(CountContaining(tree_->Journal(), "WardexModule run-task 1"), 0u);
@@ -178,13 +174,9 @@ TEST_F(AgentDesktopTest, BalloonsBecomeOneNotificationAndItsActionIsTheBalloonCl
 // without a word: the agent registers again, a bounded number of times for
 // each watcher. When the session's bus goes, the agent closes cleanly.
 TEST_F(AgentDesktopTest, EachNewWatcherGetsTheIconAndTheSessionBusGoingAwayClosesTheAgent) {
-  const struct {
-    const char* name;
-    int drops;
-    bool silently;
-    size_t listed;
-    int calls;
-  } cases[] = {
+  // The panel, the registrations it drops and whether silently, those it
+  // lists in the end, the calls it gets.
+  const std::tuple<const char*, int, bool, size_t, int> kCases[] = {
       {"a new panel", 0, false, 1, 1},
       {"dropped once", 1, false, 1, 2},
       {"dropped once without a word", 1, true, 1, 2},
@@ -197,16 +189,16 @@ TEST_F(AgentDesktopTest, EachNewWatcherGetsTheIconAndTheSessionBusGoingAwayClose
   ASSERT_TRUE(tree_->WaitForLog("SHELL: no status notifier watcher yet", kWait));
   // Told once, after a retry wait: the desktop entry reaches the menu's commands.
   ASSERT_TRUE(tree_->WaitForLog("Tray ### no tray host on this desktop", kWait));
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [panel, drops, silently, listed, calls] : kCases) {
+    SCOPED_TRACE(panel);
     watcher_ = std::make_unique<TestWatcher>(bus_->address());
     ASSERT_TRUE(watcher_->ok());
-    watcher_->drops = c.drops;
-    watcher_->drop_silently = c.silently;
-    EXPECT_TRUE(Pump([&] { return watcher_->register_calls == c.calls; }));
+    watcher_->drops = drops;
+    watcher_->drop_silently = silently;
+    EXPECT_TRUE(Pump([&] { return watcher_->register_calls == calls; }));
     // No more tries once the watcher keeps the icon, or the tries are spent.
-    EXPECT_FALSE(Pump([&] { return watcher_->register_calls > c.calls; }, milliseconds(3000)));
-    EXPECT_EQ(watcher_->registrations.size(), c.listed);
+    EXPECT_FALSE(Pump([&] { return watcher_->register_calls > calls; }, milliseconds(3000)));
+    EXPECT_EQ(watcher_->registrations.size(), listed);
     watcher_.reset();  // the panel goes away
   }
   const std::vector<std::string> log = tree_->LogTexts();
@@ -227,13 +219,8 @@ TEST_F(AgentDesktopTest, BadInputFromTheBusIsAnsweredWithErrors) {
   ASSERT_NO_FATAL_FAILURE(StartAgent());
   constexpr char kUnknown[] = "com.canonical.dbusmenu.Error.UnknownId";
   constexpr char kInvalid[] = "org.freedesktop.DBus.Error.InvalidArgs";
-  struct Case {
-    const char* member;
-    const char* signature;
-    int32_t value;
-    const char* error;
-  };
-  const Case cases[] = {
+  // The menu's method, the signature and value of its argument, the error.
+  const std::tuple<const char*, const char*, int32_t, const char*> kCases[] = {
       {"AboutToShow", "i", 4242, kUnknown},
       {"AboutToShow", "s", 0, kInvalid},
       {"Event", "i", kTurbo, kInvalid},
@@ -241,9 +228,9 @@ TEST_F(AgentDesktopTest, BadInputFromTheBusIsAnsweredWithErrors) {
       {"AboutToShowGroup", "ai", 4242, ""},  // unknown ids come back in the reply
       {"NoSuchMethod", "", 0, "org.freedesktop.DBus.Error.UnknownMethod"},
   };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(std::string(test.member) + "(" + test.signature + ")");
-    EXPECT_EQ(host_->CallMenuRaw(test.member, test.signature, test.value), test.error);
+  for (const auto& [member, signature, value, error] : kCases) {
+    SCOPED_TRACE(std::string(member) + "(" + signature + ")");
+    EXPECT_EQ(host_->CallMenuRaw(member, signature, value), error);
   }
   std::string error;
   EXPECT_FALSE(host_->Event(4242, "clicked", &error));
@@ -253,19 +240,14 @@ TEST_F(AgentDesktopTest, BadInputFromTheBusIsAnsweredWithErrors) {
   EXPECT_FALSE(host_->Event(kSettings, "clicked", &error));
   EXPECT_EQ(error, kUnknown);
 
-  // A flood of clicks: answered or refused, never queued without bound.
-  int answered = 0;
-  int refused = 0;
+  // A flood of clicks: each answered or refused, none queued without bound.
+  int answered_or_refused = 0;
   for (int i = 0; i < 300; ++i) {
-    error.clear();
-    if (host_->Event(kInfo, "hovered", &error)) ++answered;
-    if (host_->Event(kTurbo, "clicked", &error)) {
-      ++answered;
-    } else if (error == "org.freedesktop.DBus.Error.LimitsExceeded") {
-      ++refused;
-    }
+    answered_or_refused += host_->Event(kInfo, "hovered", &error);
+    answered_or_refused += host_->Event(kTurbo, "clicked", &error) ||
+                           error == "org.freedesktop.DBus.Error.LimitsExceeded";
   }
-  EXPECT_EQ(answered + refused, 600);
+  EXPECT_EQ(answered_or_refused, 600);
   EXPECT_TRUE(agent_->Running());
   TestTrayHost::Layout layout;
   EXPECT_TRUE(host_->GetLayout(&layout, &error)) << error;

@@ -13,29 +13,9 @@ constexpr char kItemInterface[] = "org.kde.StatusNotifierItem";
 constexpr char kMenuInterface[] = "com.canonical.dbusmenu";
 constexpr char kNotifications[] = "org.freedesktop.Notifications";
 constexpr char kNotificationsPath[] = "/org/freedesktop/Notifications";
-constexpr uint64_t kCallTimeoutUs = 10'000'000;
 
-// The name of the D-Bus error in |failure|, which it frees.
-std::string TakeErrorName(sd_bus_error* failure) {
-  std::string name = failure->name != nullptr ? failure->name : "failed";
-  sd_bus_error_free(failure);
-  return name;
-}
-
-// Reads "as" into a vector.
-std::vector<std::string> ReadStrings(sd_bus_message* m) {
-  std::vector<std::string> strings;
-  char** list = nullptr;
-  if (sd_bus_message_read_strv(m, &list) < 0) return strings;
-  for (char** p = list; p != nullptr && *p != nullptr; ++p) {
-    strings.push_back(*p);
-    free(*p);
-  }
-  free(list);
-  return strings;
-}
-
-// Reads one a{sv} of menu properties, each value as text.
+// Reads one a{sv} of menu properties, strings and booleans as text ("true",
+// "false"), other values as "".
 int ReadProperties(sd_bus_message* m, std::map<std::string, std::string>* properties) {
   int r = sd_bus_message_enter_container(m, 'a', "{sv}");
   while (r > 0) {
@@ -46,21 +26,18 @@ int ReadProperties(sd_bus_message* m, std::map<std::string, std::string>* proper
     r = sd_bus_message_read(m, "s", &name);
     if (r >= 0) r = sd_bus_message_peek_type(m, nullptr, &type);
     if (r < 0) return r;
-    std::string value;
+    const char* text = "";
+    int flag = 0;
     if (std::string(type) == "s") {
-      const char* text = nullptr;
       r = sd_bus_message_read(m, "v", "s", &text);
-      value = text != nullptr ? text : "";
     } else if (std::string(type) == "b") {
-      int flag = 0;
       r = sd_bus_message_read(m, "v", "b", &flag);
-      value = flag ? "true" : "false";
+      text = flag ? "true" : "false";
     } else {
       r = sd_bus_message_skip(m, "v");
-      value = std::string("<") + type + ">";
     }
     if (r < 0) return r;
-    (*properties)[name] = value;
+    (*properties)[name] = text;
     r = sd_bus_message_exit_container(m);
   }
   if (r < 0) return r;
@@ -70,12 +47,8 @@ int ReadProperties(sd_bus_message* m, std::map<std::string, std::string>* proper
 }  // namespace
 
 BusPeer::BusPeer(const std::string& address) {
-  if (sd_bus_new(&bus_) < 0) {
-    bus_ = nullptr;
-    return;
-  }
-  if (sd_bus_set_address(bus_, address.c_str()) < 0 || sd_bus_set_bus_client(bus_, 1) < 0 ||
-      sd_bus_start(bus_) < 0) {
+  if (sd_bus_new(&bus_) < 0 || sd_bus_set_address(bus_, address.c_str()) < 0 ||
+      sd_bus_set_bus_client(bus_, 1) < 0 || sd_bus_start(bus_) < 0) {
     bus_ = sd_bus_unref(bus_);
   }
 }
@@ -188,7 +161,13 @@ int TestNotificationServer::OnNotify(sd_bus_message* m, void* userdata, sd_bus_e
   n.icon = icon;
   n.summary = summary;
   n.body = body;
-  n.actions = ReadStrings(m);
+  char** actions = nullptr;
+  sd_bus_message_read_strv(m, &actions);
+  for (char** action = actions; action != nullptr && *action != nullptr; ++action) {
+    n.actions.push_back(*action);
+    free(*action);
+  }
+  free(actions);
   std::map<std::string, std::string> hints;
   r = ReadProperties(m, &hints);
   n.desktop_entry = hints["desktop-entry"];
@@ -267,14 +246,13 @@ int TestTrayHost::OnSignal(sd_bus_message* m, void* userdata, sd_bus_error* /*er
   } else if (entry == "ItemsPropertiesUpdated") {
     // "ItemsPropertiesUpdated:id=label,..."
     entry += ":";
-    if (sd_bus_message_enter_container(m, 'a', "(ia{sv})") > 0) {
-      while (sd_bus_message_enter_container(m, 'r', "ia{sv}") > 0) {
-        int32_t id = 0;
-        std::map<std::string, std::string> properties;
-        if (sd_bus_message_read(m, "i", &id) < 0 || ReadProperties(m, &properties) < 0) break;
-        sd_bus_message_exit_container(m);
-        entry += std::to_string(id) + "=" + properties["label"] + "/" + properties["enabled"] + ",";
-      }
+    const bool list = sd_bus_message_enter_container(m, 'a', "(ia{sv})") > 0;
+    while (list && sd_bus_message_enter_container(m, 'r', "ia{sv}") > 0) {
+      int32_t id = 0;
+      std::map<std::string, std::string> properties;
+      if (sd_bus_message_read(m, "i", &id) < 0 || ReadProperties(m, &properties) < 0) break;
+      sd_bus_message_exit_container(m);
+      entry += std::to_string(id) + "=" + properties["label"] + "/" + properties["enabled"] + ",";
     }
   }
   self->signals.push_back(entry);
@@ -296,9 +274,8 @@ std::string TestTrayHost::ToolTipTitle() {
   if (sd_bus_get_property(bus_, item_.c_str(), "/StatusNotifierItem", kItemInterface, "ToolTip",
                           nullptr, &reply, "(sa(iiay)ss)") >= 0 &&
       sd_bus_message_enter_container(reply, 'r', "sa(iiay)ss") > 0 &&
-      sd_bus_message_skip(reply, "sa(iiay)") >= 0) {
+      sd_bus_message_skip(reply, "sa(iiay)") >= 0)
     sd_bus_message_read(reply, "s", &title);
-  }
   const std::string text = title != nullptr ? title : "";
   sd_bus_message_unref(reply);
   return text;
@@ -339,8 +316,8 @@ int TestTrayHost::CallMenu(const char* member, sd_bus_message** reply, std::stri
   const int r = sd_bus_call_methodv(bus_, item_.c_str(), "/MenuBar", kMenuInterface, member,
                                     &failure, reply, types, arguments);
   va_end(arguments);
-  const std::string name = TakeErrorName(&failure);
-  if (r < 0 && error != nullptr) *error = name;
+  if (r < 0 && error != nullptr) *error = failure.name != nullptr ? failure.name : "failed";
+  sd_bus_error_free(&failure);
   return r;
 }
 
@@ -384,20 +361,14 @@ bool TestTrayHost::Event(int32_t id, const std::string& event_id, std::string* e
   return CallMenu("Event", nullptr, error, "isvu", id, event_id.c_str(), "i", 0, 0u) >= 0;
 }
 
-std::string TestTrayHost::CallMenuRaw(const std::string& member, const char* signature,
-                                      int32_t value) {
-  sd_bus_message* m = nullptr;
-  sd_bus_error failure = SD_BUS_ERROR_NULL;
-  int r = sd_bus_message_new_method_call(bus_, &m, item_.c_str(), "/MenuBar", kMenuInterface,
-                                         member.c_str());
+std::string TestTrayHost::CallMenuRaw(const char* member, const char* signature, int32_t value) {
   const std::string types = signature;
-  if (r >= 0 && types == "i") r = sd_bus_message_append(m, "i", value);
-  if (r >= 0 && types == "s") r = sd_bus_message_append(m, "s", "x");
-  if (r >= 0 && types == "ai") r = sd_bus_message_append_array(m, 'i', &value, sizeof(value));
-  if (r >= 0) r = sd_bus_call(bus_, m, kCallTimeoutUs, &failure, nullptr);
-  sd_bus_message_unref(m);
-  const std::string name = TakeErrorName(&failure);
-  return r >= 0 ? "" : name;
+  std::string error;
+  const int r = types == "i"    ? CallMenu(member, nullptr, &error, "i", value)
+                : types == "s"  ? CallMenu(member, nullptr, &error, "s", "x")
+                : types == "ai" ? CallMenu(member, nullptr, &error, "ai", 1, value)
+                                : CallMenu(member, nullptr, &error, "");
+  return r >= 0 ? "" : error;
 }
 
 bool TestTrayHost::CallItem(const std::string& member) {

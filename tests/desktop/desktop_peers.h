@@ -125,7 +125,7 @@ class TestTrayHost : public BusPeer {
   bool Event(int32_t id, const std::string& event_id, std::string* error = nullptr);
   // Calls |member| of the menu with |signature| and no arguments or with one
   // int32 argument; the D-Bus error name, or "" when it was answered.
-  std::string CallMenuRaw(const std::string& member, const char* signature, int32_t value);
+  std::string CallMenuRaw(const char* member, const char* signature, int32_t value);
   // Clicks on the item itself: Activate, SecondaryActivate or ContextMenu.
   bool CallItem(const std::string& member);
 

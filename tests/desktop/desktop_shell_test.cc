@@ -36,9 +36,7 @@ TEST(DbusMenuLayoutTest, LabelsTakeTheDbusmenuMnemonicForm) {
       {u"Save_as", "Save__as"},
       {u"a&&&b", "a&_b"},
       {u"Trailing &", "Trailing "},
-      {u"Schlie\u00DFen",
-       "Schlie\xC3\x9F"
-       "en"},
+      {u"Schlie\u00DFen", "Schlie\u00DFen"},
       {u"", ""},
   };
   for (const auto& [text, label] : cases) {
@@ -57,25 +55,19 @@ TEST(DbusMenuLayoutTest, ItemsKeepTheirIdsAndChangesAreClassified) {
   EXPECT_EQ(std::tie(before[1].id, before[1].enabled, before[2].separator, before[2].id),
             std::make_tuple(0x8019, false, true, kSeparatorIdBase));
 
-  struct Case {
-    const char* name;
-    std::function<void(Menu&)> edit;
-    bool layout;
-    std::vector<int32_t> properties;
-  };
-  const Case cases[] = {
+  // The edit, and whether it changes the layout or which items' properties.
+  const std::tuple<const char*, std::function<void(Menu&)>, bool, std::vector<int32_t>> kCases[] = {
       {"nothing", [](Menu&) {}, false, {}},
       {"text", [](Menu& m) { m.ModifyMenu(0, MF_BYPOSITION, 0x8010, u"Go"); }, false, {0x8010}},
       {"enabled", [](Menu& m) { m.EnableMenuItem(0x8019, MF_ENABLED); }, false, {0x8019}},
       {"deleted", [](Menu& m) { m.DeleteMenu(0x8019, MF_BYCOMMAND); }, true, {}},
   };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.name);
+  for (const auto& [name, edit, layout, properties] : kCases) {
+    SCOPED_TRACE(name);
     Menu edited = menu;
-    test.edit(edited);
+    edit(edited);
     const DbusMenuChange change = CompareDbusMenus(before, DbusMenuItems(edited));
-    EXPECT_EQ(change.layout, test.layout);
-    EXPECT_EQ(change.properties, test.properties);
+    EXPECT_EQ(std::tie(change.layout, change.properties), std::tie(layout, properties));
   }
   // Ids stay with their items when another one goes.
   Menu edited = menu;
@@ -91,6 +83,12 @@ TEST(IconPixmapTest, ScalingAveragesWithoutDarkeningTransparentEdges) {
   EXPECT_EQ(scaled.argb, (std::vector<uint8_t>{128, 255, 0, 0}));
   // The sizes each icon comes in are checked on the bus by the agent's desktop test.
   EXPECT_TRUE(IconPixmaps(999).empty());
+}
+
+// Whether |future| holds its value, without waiting for it.
+template <typename T>
+bool Ready(std::future<T>& future) {
+  return future.wait_for(milliseconds(0)) == std::future_status::ready;
 }
 
 constexpr UINT kCallback = 0x800A;
@@ -124,9 +122,6 @@ class DesktopShellTest : public ::testing::Test {
   void RunOnUi(std::function<void()> function) {
     SendMessage(ui_.hwnd(), kRun, reinterpret_cast<WPARAM>(&function), 0);
   }
-  std::string ItemName() const {
-    return "org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-1";
-  }
 
   test::PrivateSessionBus bus_;
   UiThread ui_{[](UINT message, WPARAM wparam, LPARAM) -> LRESULT {
@@ -139,7 +134,8 @@ class DesktopShellTest : public ::testing::Test {
 // (That a panel which comes after a shown icon gets it is the agent's
 // desktop test's.)
 TEST_F(DesktopShellTest, AHiddenIconIsPassiveAndMeetsANewPanelOnlyWhenShown) {
-  test::TestTrayHost host(bus_.address(), ItemName());
+  test::TestTrayHost host(bus_.address(),
+                          "org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-1");
   ASSERT_TRUE(host.ok());
   EXPECT_EQ(host.ItemString("Status"), "Active");
   RunOnUi([this] { EXPECT_TRUE(tray_->HideIcon()); });
@@ -173,16 +169,11 @@ TEST_F(DesktopShellTest, AnIdleConnectionCostsTheLoopNoWakeUp) {
 TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton) {
   test::BusPeer stranger(bus_.address());
   ASSERT_TRUE(stranger.ok());
-  // What happens to the notification, in order: "close" (the user dismisses
-  // it), "K" (the user presses action K) or "stranger K" (another program
-  // reports action K).
-  struct Case {
-    const char* name;
-    bool server_has_actions;
-    std::vector<std::string> steps;
-    int answer;
-  };
-  const Case cases[] = {
+  // The case, whether the server draws buttons, what happens to the
+  // notification in order ("close": the user dismisses it, "K": the user
+  // presses action K, "stranger K": another program reports action K), the
+  // button answered.
+  const std::tuple<const char*, bool, std::vector<std::string>, int> kCases[] = {
       {"OK", true, {"1"}, IDOK},
       {"Cancel", true, {"2"}, IDCANCEL},
       {"dismissed", true, {"close"}, IDCANCEL},
@@ -190,11 +181,9 @@ TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton)
       {"another program's OK, then the user's Cancel", true, {"stranger 1", "2"}, IDCANCEL},
       {"no buttons on this server", false, {}, IDCANCEL},
   };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.name);
-    test::TestNotificationServer server(bus_.address(), test.server_has_actions
-                                                            ? std::vector<std::string>{"actions"}
-                                                            : std::vector<std::string>{"body"});
+  for (const auto& [name, server_has_actions, steps, button] : kCases) {
+    SCOPED_TRACE(name);
+    test::TestNotificationServer server(bus_.address(), {server_has_actions ? "actions" : "body"});
     ASSERT_TRUE(server.ok());
     std::promise<int> answer;
     std::function<void()> ask = [&answer] {
@@ -203,7 +192,7 @@ TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton)
     };
     PostMessage(ui_.hwnd(), kRun, reinterpret_cast<WPARAM>(&ask), 0);
     auto answered = answer.get_future();
-    if (test.server_has_actions) {
+    if (server_has_actions) {
       ASSERT_TRUE(PumpUntil({&server}, [&] { return !server.notifications.empty(); }));
       const auto& shown = server.notifications.back();
       EXPECT_EQ(std::tie(shown.summary, shown.body, shown.expire_timeout, shown.actions),
@@ -211,10 +200,8 @@ TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton)
                                 std::vector<std::string>{"1", "OK", "2", "Cancel"}));
       // Nobody answers for the user.
       EXPECT_FALSE(PumpUntil(
-          {&server},
-          [&] { return answered.wait_for(milliseconds(0)) == std::future_status::ready; },
-          milliseconds(500)));
-      for (const std::string& step : test.steps) {
+          {&server}, [&] { return Ready(answered); }, milliseconds(500)));
+      for (const std::string& step : steps) {
         if (step == "close") {
           server.Close(shown.id, 2);
         } else if (step.starts_with("stranger ")) {
@@ -224,11 +211,9 @@ TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton)
         }
       }
     }
-    ASSERT_TRUE(PumpUntil({&server}, [&] {
-      return answered.wait_for(milliseconds(0)) == std::future_status::ready;
-    }));
-    EXPECT_EQ(answered.get(), test.answer);
-    EXPECT_EQ(server.notifications.empty(), !test.server_has_actions);
+    ASSERT_TRUE(PumpUntil({&server}, [&] { return Ready(answered); }));
+    EXPECT_EQ(answered.get(), button);
+    EXPECT_EQ(server.notifications.empty(), !server_has_actions);
   }
 }
 
@@ -239,22 +224,19 @@ TEST_F(DesktopShellTest, TheMessageBoxIsANotificationThatWaitsForTheUsersButton)
 // that showed it, with a key offered.
 TEST_F(DesktopShellTest, TheConsolesNotificationsShowTheirButtonOnceAndOnlyTheServerPressesIt) {
   // GNOME's user presses the button, Plasma's clicks the body.
-  struct Case {
-    std::string server;  // the name it gives itself
-    std::vector<std::string> capabilities;
-    std::vector<std::string> actions;
-    const char* click;  // the key the server reports for the user's click
-  };
-  const std::vector<std::string> kBoth = {"default", "Details", "run", "Details"};
-  const Case cases[] = {
+  // The name the server gives itself, its capabilities, the actions it gets,
+  // the key it reports for the user's click.
+  using Strings = std::vector<std::string>;
+  const Strings kBoth = {"default", "Details", "run", "Details"};
+  const std::tuple<std::string, Strings, Strings, const char*> kCases[] = {
       {"gnome-shell", {"actions"}, kBoth, "run"},
       {"plasma", {"actions"}, kBoth, "default"},
       {"lxqt-notificationd", {"actions"}, {"default", "Details"}, "default"},
       {"test", {"body"}, {}, nullptr},
   };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.server);
-    test::TestNotificationServer server(bus_.address(), test.capabilities, test.server);
+  for (const auto& [name, capabilities, actions, click] : kCases) {
+    SCOPED_TRACE(name);
+    test::TestNotificationServer server(bus_.address(), capabilities, name);
     test::BusPeer stranger(bus_.address());
     ASSERT_TRUE(server.ok() && stranger.ok());
     const std::string ran = ::testing::TempDir() + "ran-" + std::to_string(getpid());
@@ -264,23 +246,21 @@ TEST_F(DesktopShellTest, TheConsolesNotificationsShowTheirButtonOnceAndOnlyTheSe
     notification.command_line = KaOSAL::FromUtf8("/usr/bin/touch " + ran).c_str();
     ShowDesktopNotification(notification, [&shown](bool taken) { shown.set_value(taken); });
     auto answered = shown.get_future();
-    ASSERT_TRUE(PumpUntil({&server}, [&] {
-      return answered.wait_for(milliseconds(0)) == std::future_status::ready;
-    }));
+    ASSERT_TRUE(PumpUntil({&server}, [&] { return Ready(answered); }));
     EXPECT_TRUE(answered.get());
     ASSERT_EQ(server.notifications.size(), 1u);
     const auto& received = server.notifications[0];
     EXPECT_EQ(std::tie(received.actions, received.icon, received.desktop_entry),
-              std::make_tuple(test.actions, "wardex", "org.wardex.Console"));
-    if (test.click == nullptr) continue;
+              std::make_tuple(actions, "wardex", "org.wardex.Console"));
+    if (click == nullptr) continue;
 
     // Another program, and a key the notification did not offer, press nothing.
-    test::EmitActionInvoked(stranger.bus(), received.id, test.click);
+    test::EmitActionInvoked(stranger.bus(), received.id, click);
     server.InvokeAction(received.id, "open");
     RunOnUi([] {});
     EXPECT_FALSE(PumpUntil(
         {&server, &stranger}, [&] { return access(ran.c_str(), F_OK) == 0; }, milliseconds(500)));
-    server.InvokeAction(received.id, test.click);
+    server.InvokeAction(received.id, click);
     EXPECT_TRUE(PumpUntil({&server}, [&] { return access(ran.c_str(), F_OK) == 0; }));
   }
 }
@@ -299,8 +279,7 @@ TEST_F(DesktopShellTest, AStalledNotificationServerNeitherBlocksTheTrayNorCounts
   const auto before = std::chrono::steady_clock::now();
   RunOnUi([] {});
   EXPECT_LT(std::chrono::steady_clock::now() - before, milliseconds(1000));
-  ASSERT_TRUE(PumpUntil(
-      {&server}, [&] { return answered.wait_for(milliseconds(0)) == std::future_status::ready; }));
+  ASSERT_TRUE(PumpUntil({&server}, [&] { return Ready(answered); }));
   EXPECT_FALSE(answered.get());
 }
 

@@ -80,17 +80,6 @@ SntpResponder::Bytes SntpResponder::GoodAnswer(const Bytes& request, uint32_t se
   return answer;
 }
 
-SntpResponder::Reply SntpResponder::Answering(uint32_t seconds, uint32_t fraction,
-                                              int leap_indicator) {
-  return
-      [=](const Bytes& request) { return GoodAnswer(request, seconds, fraction, leap_indicator); };
-}
-
-SntpResponder::Bytes SntpResponder::last_request() const {
-  std::lock_guard lock(mutex_);
-  return last_request_;
-}
-
 void SntpResponder::Serve() {
   const auto fd = static_cast<Socket>(fd_);
   while (!stop_) {
@@ -102,13 +91,8 @@ void SntpResponder::Serve() {
     const auto size = recvfrom(fd, reinterpret_cast<char*>(buffer), sizeof(buffer), 0,
                                reinterpret_cast<sockaddr*>(&peer), &peer_length);
     if (size < 0) continue;
-    const Bytes request(buffer, buffer + size);
-    {
-      std::lock_guard lock(mutex_);
-      last_request_ = request;
-    }
+    const Bytes answer = reply_ ? reply_(Bytes(buffer, buffer + size)) : Bytes();
     ++requests_;
-    const Bytes answer = reply_ ? reply_(request) : Bytes();
     if (answer.empty()) continue;
     sendto(fd, reinterpret_cast<const char*>(answer.data()), static_cast<int>(answer.size()), 0,
            reinterpret_cast<const sockaddr*>(&peer), peer_length);

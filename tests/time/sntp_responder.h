@@ -1,12 +1,12 @@
 // A small SNTP server on 127.0.0.1 for the tests: it answers each request
 // with the bytes that its reply function makes (none: silence) and counts
-// the requests it gets.
+// the requests it gets, each once its reply is made: a reader that sees the
+// count sees what the reply function stored.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -28,11 +28,9 @@ class SntpResponder {
   // 1900) and |fraction|, transmit half a second later.
   static Bytes GoodAnswer(const Bytes& request, uint32_t seconds, uint32_t fraction = 0,
                           int leap_indicator = 0);
-  static Reply Answering(uint32_t seconds, uint32_t fraction = 0, int leap_indicator = 0);
 
   uint16_t port() const { return port_; }
   int requests() const { return requests_.load(); }
-  Bytes last_request() const;
 
  private:
   void Serve();
@@ -42,8 +40,6 @@ class SntpResponder {
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<int> requests_{0};
-  mutable std::mutex mutex_;
-  Bytes last_request_;
   std::thread thread_;
 };
 
