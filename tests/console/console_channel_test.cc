@@ -9,10 +9,9 @@
 
 #include <deque>
 #include <memory>
-#include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "dialog_answer.h"
@@ -27,9 +26,8 @@ using Clock = std::chrono::steady_clock;
 class ConsoleChannelTest : public ::testing::Test {
  protected:
   ConsoleChannelTest() : record_(root_.path() + "/record") {
-    setenv("FAKE_CONSOLE_RECORD", record_.c_str(), 1);
+    root_.Set("FAKE_CONSOLE_RECORD", record_);
   }
-  ~ConsoleChannelTest() override { unsetenv("FAKE_CONSOLE_RECORD"); }
 
   std::unique_ptr<ConsoleChannel> Open(ConsoleChannel::Options options = {}) {
     if (options.program.empty()) options.program = FAKE_CONSOLE_PATH;
@@ -67,8 +65,7 @@ TEST_F(ConsoleChannelTest, AnswersWithTheButtonAndCheckBoxesTheConsoleReportsAnd
     if (c.megabyte) dialog.message = megabyte.c_str();
     channel->ShowDialog(std::move(dialog));
     ASSERT_TRUE(answer.WaitFor(30s)) << c.behaviour;
-    EXPECT_EQ(answer.button, c.button) << c.behaviour;
-    EXPECT_EQ(answer.checked, c.checked) << c.behaviour;
+    EXPECT_EQ(answer.Received(), std::tuple(1, c.button, c.checked)) << c.behaviour;
   }
   EXPECT_EQ(channel->starts(), 1);
   EXPECT_EQ(test::ReadLines(record_).at(1),
@@ -89,10 +86,8 @@ TEST_F(ConsoleChannelTest, AConsoleThatFailsAnswersItsDialogsWithNoButtonAndIsSt
     channel->ShowDialog(Dialog(failure, &failing));
     ASSERT_TRUE(failing.WaitFor(30s)) << failure;
     ASSERT_TRUE(open.WaitFor(30s)) << failure;
-    for (Answer* answer : {&open, &failing}) {
-      EXPECT_EQ(answer->button, kMessageDialogNoButton) << failure;
-      EXPECT_EQ(answer->checked, Boxes(2, 0)) << failure;
-    }
+    for (Answer* answer : {&open, &failing})
+      EXPECT_EQ(answer->Received(), std::tuple(1, kMessageDialogNoButton, Boxes(2, 0))) << failure;
 
     // The next dialog starts a new Console, which the next failure's dialogs reach.
     Answer& next = NewAnswer();
@@ -112,8 +107,7 @@ TEST_F(ConsoleChannelTest, ADialogThatOutlivesItsShowTimeIsAnsweredHereWithNoBut
   channel->ShowDialog(Dialog("ignore", &answer, 2, 2, 300));
   ASSERT_TRUE(answer.WaitFor(30s));
   EXPECT_GE(Clock::now() - start, 400ms);
-  EXPECT_EQ(answer.button, kMessageDialogNoButton);
-  EXPECT_EQ(answer.checked, Boxes(2, 0));
+  EXPECT_EQ(answer.Received(), std::tuple(1, kMessageDialogNoButton, Boxes(2, 0)));
 }
 
 TEST_F(ConsoleChannelTest, ClosingAnswersOpenDialogsOnceAndIgnoresTheirLateAnswers) {
@@ -126,8 +120,7 @@ TEST_F(ConsoleChannelTest, ClosingAnswersOpenDialogsOnceAndIgnoresTheirLateAnswe
     // Closing before the Console answers.
   }
   EXPECT_EQ(open.Calls(), 1);
-  EXPECT_EQ(late.Calls(), 1);
-  EXPECT_EQ(late.button, kMessageDialogNoButton);
+  EXPECT_EQ(late.Received(), std::tuple(1, kMessageDialogNoButton, Boxes(2, 0)));
   std::this_thread::sleep_for(600ms);
   EXPECT_EQ(late.Calls(), 1);
 }
@@ -152,8 +145,8 @@ TEST_F(ConsoleChannelTest, DialogsFromManyThreadsAreEachAnsweredWithTheirOwnButt
   for (std::thread& caller : callers) caller.join();
   for (size_t n = 0; n < answers.size(); ++n) {
     ASSERT_TRUE(answers[n]->WaitFor(60s)) << n;
-    EXPECT_EQ(answers[n]->button, 100 + static_cast<int32_t>(n % 3)) << n;
-    EXPECT_EQ(answers[n]->calls, 1) << n;
+    EXPECT_EQ(answers[n]->Received(), std::tuple(1, 100 + static_cast<int32_t>(n % 3), Boxes(2, 2)))
+        << n;
   }
 }
 
@@ -176,8 +169,7 @@ TEST_F(ConsoleChannelTest, CallersDoNotWaitForAHungConsole) {
     channel->ShowDialog(std::move(dialog));
   }
   EXPECT_LT(Clock::now() - start, 10s);
-  EXPECT_EQ(answers.back()->Calls(), 1);
-  EXPECT_EQ(answers.back()->button, kMessageDialogNoButton);
+  EXPECT_EQ(answers.back()->Received(), std::tuple(1, kMessageDialogNoButton, Boxes(2, 0)));
 }
 
 TEST_F(ConsoleChannelTest, AMissingProgramAnswersAtOnceWithNoButton) {

@@ -5,33 +5,30 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace wardex::console {
 namespace {
 
-std::string Decoded(const std::string& frame, FrameReader::Status* status) {
+// What a reader makes of |frame|, and the message it read encoded again.
+std::pair<FrameReader::Status, std::string> Decoded(const std::string& frame) {
   FrameReader reader;
   reader.Append(frame.data(), frame.size());
   ConsoleMessage message;
-  *status = reader.Next(&message);
-  return *status == FrameReader::Status::kMessage ? EncodeFrame(message) : std::string();
+  const FrameReader::Status status = reader.Next(&message);
+  return {status, status == FrameReader::Status::kMessage ? EncodeFrame(message) : ""};
 }
 
-ShowDialogMessage SampleDialog() {
-  ShowDialogMessage dialog;
-  dialog.id = 7;
-  dialog.header = "Header <b>";
-  dialog.message =
-      "Gr\xC3\xBC\xC3\x9F"
-      "e";
-  dialog.caption_style = "bold";
-  dialog.icon = 2;
-  dialog.show_time_ms = 1500;
-  dialog.buttons = {{"OK", 1}, {"Cancel", -7}};
-  dialog.check_boxes = {{"Remember", true}, {"Again", false}};
-  return dialog;
-}
+const ShowDialogMessage kSampleDialog{7,
+                                      "Header <b>",
+                                      "Gr\u00fc\u00dfe",
+                                      "bold",
+                                      "",
+                                      2,
+                                      1500,
+                                      {{"OK", 1}, {"Cancel", -7}},
+                                      {{"Remember", true}, {"Again", false}}};
 
 // Lists of the most entries with the longest texts the sender lets through
 // must still fit a frame too, or the receiver would drop the Console.
@@ -50,7 +47,7 @@ TEST(ConsoleProtocolTest, EveryMessageSurvivesTheWireAlsoWithFullListsOfLongestT
   settings.languages.assign(kMaxListEntries, LanguageEntry{text, text});
   const std::vector<ConsoleMessage> messages = {
       Ping{42},
-      SampleDialog(),
+      kSampleDialog,
       SetTexts{"Brisko & Co", {{"CONSOLE_MENU", "Men\xC3\xBC"}}},
       ShowInfoMessage{"Brisko",
                       "bk_free",
@@ -77,9 +74,8 @@ TEST(ConsoleProtocolTest, EveryMessageSurvivesTheWireAlsoWithFullListsOfLongestT
   };
   for (const ConsoleMessage& message : messages) {
     const std::string frame = EncodeFrame(message);
-    FrameReader::Status status;
-    EXPECT_EQ(Decoded(frame, &status), frame) << "alternative " << message.index();
-    EXPECT_EQ(status, FrameReader::Status::kMessage) << frame.size();
+    EXPECT_EQ(Decoded(frame), std::pair(FrameReader::Status::kMessage, frame))
+        << "alternative " << message.index();
   }
 }
 
@@ -91,7 +87,7 @@ TEST(ConsoleProtocolTest, FieldsAreLittleEndianAfterTheLengthAndType) {
 }
 
 TEST(ConsoleProtocolTest, RefusesFramesThatBreakTheRules) {
-  const std::string dialog = EncodeFrame(SampleDialog()).substr(4);
+  const std::string dialog = EncodeFrame(kSampleDialog).substr(4);
   const auto frame = [](const std::string& payload) {
     std::string out(4, '\0');
     for (int i = 0; i < 4; ++i) out[i] = static_cast<char>(payload.size() >> (8 * i));
@@ -115,19 +111,15 @@ TEST(ConsoleProtocolTest, RefusesFramesThatBreakTheRules) {
       {"text above its limit", frame(long_text)},
       {"flag neither 0 nor 1", frame(dialog.substr(0, dialog.size() - 1) + "\x02")},
   };
-  for (const auto& c : cases) {
-    FrameReader::Status status;
-    Decoded(c.bytes, &status);
-    EXPECT_EQ(status, FrameReader::Status::kMalformed) << c.name;
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(Decoded(c.bytes).first, FrameReader::Status::kMalformed) << c.name;
   // The last check box's flag (the payload's last byte) may be 1.
-  FrameReader::Status status;
-  Decoded(frame(dialog.substr(0, dialog.size() - 1) + "\x01"), &status);
-  EXPECT_EQ(status, FrameReader::Status::kMessage);
+  EXPECT_EQ(Decoded(frame(dialog.substr(0, dialog.size() - 1) + "\x01")).first,
+            FrameReader::Status::kMessage);
 }
 
 TEST(ConsoleProtocolTest, ReassemblesFramesDeliveredByteByByteAndStaysBrokenAfterAnError) {
-  const std::string stream = EncodeFrame(SampleDialog()) + EncodeFrame(Pong{5});
+  const std::string stream = EncodeFrame(kSampleDialog) + EncodeFrame(Pong{5});
   FrameReader reader;
   ConsoleMessage message;
   std::vector<size_t> seen;

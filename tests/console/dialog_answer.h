@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "osal/wide_format.h"
@@ -29,6 +30,11 @@ struct Answer {
   int Calls() {
     std::lock_guard<std::mutex> hold(lock);
     return calls;
+  }
+  // The calls so far, and the button and check boxes of the last one.
+  std::tuple<int, int32_t, std::vector<uint8_t>> Received() {
+    std::lock_guard<std::mutex> hold(lock);
+    return {calls, button, checked};
   }
 };
 
@@ -54,11 +60,9 @@ inline MessageDialog Dialog(const std::string& behaviour, Answer* answer, int bu
   dialog.message = u"Remove <b>42</b> files & folders";
   dialog.show_time_ms = show_time_ms;
   for (int i = 0; i < buttons; ++i)
-    dialog.buttons.push_back(
-        {KaOSAL::FromUtf8("B" + std::to_string(i)).c_str(), 100 + i, {}, {}, 0});
+    dialog.buttons.push_back({u"B" + KaOSAL::KaString::FromInt(i), 100 + i, {}, {}, 0});
   for (int i = 0; i < check_boxes; ++i)
-    dialog.check_boxes.push_back({KaOSAL::FromUtf8("Box " + std::to_string(i)).c_str(), i,
-                                  static_cast<uint8_t>(i % 2 == 0 ? 1 : 0)});
+    dialog.check_boxes.push_back({u"Box " + KaOSAL::KaString::FromInt(i), i, uint8_t{i % 2 == 0}});
   dialog.on_complete = &OnComplete;
   dialog.context = answer;
   return dialog;

@@ -21,8 +21,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -43,12 +43,8 @@ void Write(const ConsoleMessage& message) {
 }
 
 void Record(const std::string& line) {
-  const char* path = getenv("FAKE_CONSOLE_RECORD");
-  if (path == nullptr) return;
-  if (FILE* file = fopen(path, "a")) {
-    fprintf(file, "%s\n", line.c_str());
-    fclose(file);
-  }
+  if (const char* path = getenv("FAKE_CONSOLE_RECORD"))
+    std::ofstream(path, std::ios::app) << line << '\n';
 }
 
 void Press(const ShowDialogMessage& dialog, size_t index) {
@@ -72,10 +68,9 @@ void OnDialog(const ShowDialogMessage& dialog) {
   Record("dialog " + dialog.header + " " + std::to_string(dialog.message.size()) + " " +
          std::to_string(dialog.buttons.size()) + " " + std::to_string(dialog.check_boxes.size()));
   const std::string& what = dialog.header;
-  if (what == "press:last") {
-    Press(dialog, dialog.buttons.empty() ? 0 : dialog.buttons.size() - 1);
-  } else if (what.rfind("press:", 0) == 0) {
-    Press(dialog, std::stoul(what.substr(6)));
+  if (what.rfind("press:", 0) == 0) {
+    // "last" of no buttons is out of range, as any index is: no button.
+    Press(dialog, what == "press:last" ? dialog.buttons.size() - 1 : std::stoul(what.substr(6)));
   } else if (what == "bogus-button") {
     Write(DialogAnswer{dialog.id, 12345, {}});
   } else if (what == "hang") {
@@ -96,13 +91,9 @@ void OnDialog(const ShowDialogMessage& dialog) {
 
 }  // namespace
 
-long EnvNumber(const char* name) {
-  const char* value = getenv(name);
-  return value != nullptr ? std::atol(value) : 0;
-}
-
 int main() {
-  long view_presses_left = EnvNumber("FAKE_CONSOLE_VIEW_PRESSES");
+  const char* presses = getenv("FAKE_CONSOLE_VIEW_PRESSES");
+  long view_presses_left = presses != nullptr ? std::atol(presses) : 0;
   const char* settings = getenv("FAKE_CONSOLE_SETTINGS");
   FrameReader reader;
   char buffer[65536];
