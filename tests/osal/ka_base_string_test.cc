@@ -38,10 +38,9 @@ TEST(KaBaseStringTest, NarrowingByCodePage) {
   };
   for (const auto& [narrow, codepage, expected] : cases) {
     SCOPED_TRACE(expected);
-    EXPECT_EQ(std::string(narrow.c_str(), narrow.GetLength()), expected);
-    EXPECT_EQ(std::strlen(narrow.c_str()), expected.size());
-    EXPECT_EQ(narrow.IsEmpty(), expected.empty());
-    EXPECT_EQ(narrow.GetCodepage(), codepage);
+    EXPECT_EQ(std::tuple(std::string(narrow.c_str(), narrow.GetLength()),
+                         std::strlen(narrow.c_str()), narrow.IsEmpty(), narrow.GetCodepage()),
+              std::tuple(expected, expected.size(), expected.empty(), codepage));
   }
   EXPECT_EQ(Wide(wide), kGruesse);
 }
@@ -67,9 +66,8 @@ TEST(KaBaseStringTest, WideningByCodePage) {
   };
   for (const auto& [wide, expected] : cases) {
     SCOPED_TRACE(testing::PrintToString(expected));
-    EXPECT_EQ(Wide(wide), expected);
-    EXPECT_EQ(wide.IsEmpty(), expected.empty());
-    EXPECT_EQ(wide.c_str()[wide.GetLength()], u'\0');
+    EXPECT_EQ(std::tuple(Wide(wide), wide.IsEmpty(), wide.c_str()[wide.GetLength()]),
+              std::tuple(expected, expected.empty(), u'\0'));
   }
 }
 
@@ -88,8 +86,7 @@ TEST(KaBaseStringTest, CopiesOwnTheirText) {
   KaWString v;
   v = w;
   v.GetBuffer(0)[0] = u'x';
-  EXPECT_EQ(Wide(w), u"abc");
-  EXPECT_EQ(Wide(v), u"xbc");
+  EXPECT_EQ(std::tuple(Wide(w), Wide(v)), std::tuple(u"abc", u"xbc"));
 }
 
 TEST(KaBaseStringTest, RawBuffers) {
@@ -97,8 +94,7 @@ TEST(KaBaseStringTest, RawBuffers) {
   char* buffer = a.GetBuffer(10);
   std::strcpy(buffer, "hello");
   a.ReleaseBuffer();
-  EXPECT_EQ(a.GetLength(), 5);
-  EXPECT_STREQ(a.c_str(), "hello");
+  EXPECT_EQ(std::pair(a.GetLength(), std::string(a.c_str())), std::pair(5, std::string("hello")));
   a.GetBuffer(2);  // never shrinks below the text
   a.ReleaseBuffer(3);
   EXPECT_STREQ(a.c_str(), "hel");
@@ -113,8 +109,7 @@ TEST(KaBaseStringTest, RawBuffers) {
   EXPECT_EQ(Wide(w), u"abc");
 
   KaBaseString* base = &w;  // the length through the common base
-  EXPECT_EQ(base->GetLength(), 3);
-  EXPECT_FALSE(base->IsEmpty());
+  EXPECT_EQ(std::pair(base->GetLength(), base->IsEmpty()), std::pair(3, false));
 }
 
 }  // namespace

@@ -2,12 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#if !defined(_WIN32)
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <climits>
-#endif
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -88,11 +84,9 @@ TEST(KaPathTest, SplitsEveryForm) {
   for (const auto& [text, parts, type] : cases) {
     SCOPED_TRACE(U8(text));
     const KaPath path(text);
-    EXPECT_EQ(U8(path), U8(text));
-    EXPECT_EQ(Parts(path), parts);
-    EXPECT_EQ(path.GetPathType(), type);
-    EXPECT_EQ(path.IsRelative(), type == ePathTypeRelative);
-    EXPECT_EQ(path.IsFullPath(), type >= ePathTypeLocal);
+    EXPECT_EQ(
+        std::tuple(U8(path), Parts(path), path.GetPathType(), path.IsRelative(), path.IsFullPath()),
+        std::tuple(U8(text), parts, type, type == ePathTypeRelative, type >= ePathTypeLocal));
     // SplitPath on a fresh path splits all four at once.
     KaString root, dir, name, ext;
     EXPECT_TRUE(KaPath(text).SplitPath(root, dir, name, ext));
@@ -149,8 +143,7 @@ TEST(KaPathTest, CompositionAndWideAssignmentGoThroughTheStringSlot) {
   path = u"/a/b.txt";
   path.SetExt(u"log");
   path.SetFileName(u"c");
-  EXPECT_EQ(path.assignments, 3);
-  EXPECT_EQ(U8(path), "/a/c.log");
+  EXPECT_EQ(std::pair(path.assignments, U8(path)), std::pair(3, std::string("/a/c.log")));
 }
 
 TEST(KaPathTest, MakePathComposes) {
@@ -186,8 +179,7 @@ TEST(KaPathTest, Changes) {
   const std::u16string hundred = std::u16string(100, u'e') + u"/";
   const KaPath hundred_path(hundred.c_str());
   const std::pair<std::string, std::string> cases[] = {
-      {After(u"C:\\a\\old.txt", &KaPath::SetFileNameAndExt, u"archive.tar.gz"),
-       "1 C:\\a\\archive.tar.gz"},
+      {After(u"/a/old.txt", &KaPath::SetFileNameAndExt, u"archive.tar.gz"), "1 /a/archive.tar.gz"},
       {After(u"C:\\a\\old.txt", &KaPath::SetFileNameAndExt, u"README"), "1 C:\\a\\README"},
       {After(u"C:\\a\\x.txt", &KaPath::SetFileName, u""), "1 C:\\a\\"},
       {After(u"/usr/lib/x.so", &KaPath::SetFileName, u"y"), "1 /usr/lib/y.so"},
@@ -226,9 +218,7 @@ TEST(KaPathTest, Changes) {
       {After(u"C:\\a\\file.txt", kAppendText, u"D:\\b"), "0 C:\\a\\file.txt"},
       {After(u"/a/./b/x.so", kAppendText, u""), "1 /a/b/x.so"},
   };
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    EXPECT_EQ(cases[i].first, cases[i].second) << i;
-  }
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].first, cases[i].second) << i;
 }
 
 TEST(KaPathTest, GotoParentClimbsOneFolder) {
@@ -246,8 +236,7 @@ TEST(KaPathTest, GotoParentClimbsOneFolder) {
     SCOPED_TRACE(U8(start));
     KaPath path(start);
     EXPECT_EQ(path.GotoParent(), ok);
-    EXPECT_EQ(U8(path), U8(expected));
-    EXPECT_EQ(U8(path.GetDir()), U8(dir));
+    EXPECT_EQ(std::pair(U8(path), U8(path.GetDir())), std::pair(U8(expected), U8(dir)));
   }
 }
 
@@ -301,9 +290,8 @@ TEST(KaPathTest, DriveNumbersFromRoots) {
   const std::pair<const char16_t*, int> cases[] = {
       {u"C:", 2},    {u"c", 2},   {u"z:", 25},   {u"A", 0},  {u"", -1},
       {u"C:\\", -1}, {u"1:", -1}, {u"\\\\", -1}, {u"/", -1}, {u"http://h", -1}};
-  for (const auto& [root, drive] : cases) {
+  for (const auto& [root, drive] : cases)
     EXPECT_EQ(KaPath::GetDriveNumberFromRoot(root), drive) << U8(root);
-  }
   EXPECT_EQ(KaPath(static_cast<KaPath::EDriveNumber>(3)).GetDriveNumber(), 3);
 }
 
@@ -329,9 +317,8 @@ TEST(KaPathTest, Queries) {
                                                     {path.IsFile(), "file "},
                                                     {path.IsDirectory(), "directory "},
                                                     {path.IsNetwork(), "network "}};
-    for (const auto& [yes, name] : queries) {
+    for (const auto& [yes, name] : queries)
       if (yes) is += name;
-    }
     EXPECT_EQ(is, expected) << U8(text);
   }
 }
@@ -384,10 +371,7 @@ TEST(KaPathTest, TempFolder) {
 }
 
 TEST(KaPathTest, ExecutableFolderAndPath) {
-  char buffer[PATH_MAX] = {};
-  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-  ASSERT_GT(length, 0);
-  const std::string exe(buffer, static_cast<size_t>(length));
+  const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
   const std::string folder = exe.substr(0, exe.rfind('/') + 1);
   EXPECT_EQ(U8(KaPath(KaPath::eSpecialFolderExecutablePath)), exe);
   EXPECT_EQ(U8(KaPath(KaPath::eSpecialFolderExecutableDir)), folder);

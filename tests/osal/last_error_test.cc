@@ -19,9 +19,8 @@ TEST(LastErrorTest, ErrnoTable) {
       {EEXIST, 183},   {ENOTEMPTY, 145}, {ETIMEDOUT, 10060}, {ECONNREFUSED, 10061},
       {EAGAIN, 10035}, {-1, 31},         {100000, 31},       {EDOM, 31},
   };
-  for (const auto& [errno_value, expected] : cases) {
+  for (const auto& [errno_value, expected] : cases)
     EXPECT_EQ(Win32ErrorFromErrno(errno_value), expected) << "errno " << errno_value;
-  }
   // Every code the table maps to has a text.
   for (int errno_value = 0; errno_value < 256; ++errno_value) {
     std::u16string text;
