@@ -25,10 +25,6 @@ using Clock = std::chrono::steady_clock;
 
 class ConsoleChannelTest : public ::testing::Test {
  protected:
-  ConsoleChannelTest() : record_(root_.path() + "/record") {
-    root_.Set("FAKE_CONSOLE_RECORD", record_);
-  }
-
   std::unique_ptr<ConsoleChannel> Open(ConsoleChannel::Options options = {}) {
     if (options.program.empty()) options.program = FAKE_CONSOLE_PATH;
     return std::make_unique<ConsoleChannel>(std::move(options), nullptr);
@@ -38,7 +34,6 @@ class ConsoleChannelTest : public ::testing::Test {
   Answer& NewAnswer() { return answers_.emplace_back(); }
 
   test::ScopedTestRoot root_;
-  const std::string record_;
   std::deque<Answer> answers_;
 };
 
@@ -58,6 +53,7 @@ TEST_F(ConsoleChannelTest, AnswersWithTheButtonAndCheckBoxesTheConsoleReportsAnd
       {"bogus-button", 2, 2, false, kMessageDialogNoButton, Boxes(2, 0)},
   };
   const std::u16string megabyte(1 << 20, u'\u00e9');  // two UTF-8 bytes each
+  root_.Set("FAKE_CONSOLE_RECORD", root_.path() + "/record");
   auto channel = Open();
   for (const auto& c : cases) {
     Answer& answer = NewAnswer();
@@ -68,7 +64,7 @@ TEST_F(ConsoleChannelTest, AnswersWithTheButtonAndCheckBoxesTheConsoleReportsAnd
     EXPECT_EQ(answer.Received(), std::tuple(1, c.button, c.checked)) << c.behaviour;
   }
   EXPECT_EQ(channel->starts(), 1);
-  EXPECT_EQ(test::ReadLines(record_).at(1),
+  EXPECT_EQ(test::ReadLines(root_.path() + "/record").at(1),
             "dialog press:0 " + std::to_string(kMaxTextBytes) + " 1 0");
 }
 

@@ -215,14 +215,7 @@ class Windows {
     ADD_FAILURE() << "no control shows " << text;
     return nullptr;
   }
-  HWND List() {
-    for (HWND child : Children()) {
-      wchar_t window_class[16] = {};
-      GetClassNameW(child, window_class, 16);
-      if (std::wstring(window_class) == L"ComboBox") return child;
-    }
-    return nullptr;
-  }
+  HWND List() { return FindWindowExW(front_, nullptr, L"ComboBox", nullptr); }
   // Posts |key| to the focused control and waits for what it does there: Tab
   // moves the focus, Space ticks a box, Down picks a list's next entry.
   bool Press(WORD key) {

@@ -32,14 +32,11 @@ namespace {
 
 using namespace wardex::console;
 
+// The socket blocks: a write takes the whole frame or fails.
 void Write(const ConsoleMessage& message) {
   const std::string frame = EncodeFrame(message);
-  size_t done = 0;
-  while (done < frame.size()) {
-    const ssize_t n = write(kConsoleSocketFd, frame.data() + done, frame.size() - done);
-    if (n <= 0) std::_Exit(1);
-    done += static_cast<size_t>(n);
-  }
+  if (write(kConsoleSocketFd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size()))
+    std::_Exit(1);
 }
 
 void Record(const std::string& line) {
