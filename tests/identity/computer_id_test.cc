@@ -37,9 +37,7 @@ constexpr char16_t kUserClassesKey[] =
 constexpr char16_t kClassesRootKey[] = u"CLSID\\{11E7B631-8B1D-48e5-81B8-C2C15F39711A}";
 constexpr uint32_t kView = platform::KEY_WOW64_32KEY;
 
-std::string Utf8(const KaString& text) {
-  return KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength()));
-}
+std::string Utf8(const KaString& text) { return KaOSAL::ToUtf8(text.c_str()); }
 
 // The three places of the base identifier, as the machine holds them.
 enum Store { kMachineClasses = 1, kIdFile = 2, kUserClasses = 4 };

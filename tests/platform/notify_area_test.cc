@@ -22,8 +22,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kPatience = 10s;
-
 class NotifyAreaTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -69,9 +67,9 @@ class NotifyAreaTest : public ::testing::Test {
     }));
   }
 
-  // Runs the loop until |done| answers true, for at most kPatience.
+  // Runs the loop until |done| answers true, for at most 10 s.
   bool PumpUntil(const std::function<bool()>& done) {
-    for (auto deadline = Clock::now() + kPatience; Clock::now() < deadline;) {
+    for (auto deadline = Clock::now() + 10s; Clock::now() < deadline;) {
       if (done()) return true;
       SetTimer(owner_.hwnd(), 1, 20);
       loop_.Run();

@@ -29,13 +29,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-KaOSAL::KaString Wide(const std::string& text) {
-  return KaOSAL::KaString(text.c_str(), KaOSAL::KA_CP_UTF8);
-}
+KaOSAL::KaString Wide(const std::string& text) { return {text.c_str(), KaOSAL::KA_CP_UTF8}; }
 
-std::string Narrow(const KaOSAL::KaString& text) {
-  return KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength()));
-}
+std::string Narrow(const KaOSAL::KaString& text) { return KaOSAL::ToUtf8(text.c_str()); }
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
@@ -165,8 +161,7 @@ TEST(ChildProcessTest, StartFailuresCarryTheErrorCode) {
 }
 
 TEST(ChildProcessTest, InheritsItsChannelAndNoOtherHandle) {
-  PipeEnd channel[2];
-  PipeEnd other[2];
+  PipeEnd channel[2], other[2];
   ASSERT_TRUE(OpenPipe(channel) && OpenPipe(other));
   const intptr_t value = ValueOf(channel[1]);
   auto child = ChildProcess::Start(

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include <gtest/gtest.h>
 

@@ -15,7 +15,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -412,7 +411,7 @@ TEST_F(RegistryTest, AnUnprivilegedUserReadsTheMachineHiveButNeverWritesOrMisses
   const std::string log = root_.path() + "/wardex.log";
   ASSERT_TRUE(test::WriteFile(log, ""));
   chmod(log.c_str(), 0666);
-  setenv("WARDEX_LOG_FILE", log.c_str(), 1);
+  root_.Set("WARDEX_LOG_FILE", log);
   ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, product_key_, KEY_WRITE), 0u);
   ASSERT_EQ(SetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount", 41), 0u);
   int status = test::RunAsUnprivileged([&] {
@@ -468,7 +467,6 @@ TEST_F(RegistryTest, AnUnprivilegedUserReadsTheMachineHiveButNeverWritesOrMisses
   // A reader who may write the hive rolls the journal back: the value as it was.
   EXPECT_EQ(GetDWord(HKEY_LOCAL_MACHINE, product_key_, u"Tray_StartCount"), 41);
   EXPECT_FALSE(std::filesystem::exists(MachineHive() + "-journal"));
-  unsetenv("WARDEX_LOG_FILE");
 }
 
 #endif

@@ -15,7 +15,6 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/thread.h"
 #include "support/faults.h"
 #include "support/test_env.h"
 

@@ -25,9 +25,7 @@
 namespace wardex::platform {
 namespace {
 
-std::string Narrow(const KaOSAL::KaString& text) {
-  return KaOSAL::ToUtf8(text.c_str(), static_cast<size_t>(text.GetLength()));
-}
+std::string Narrow(const KaOSAL::KaString& text) { return KaOSAL::ToUtf8(text.c_str()); }
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
