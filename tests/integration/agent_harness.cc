@@ -47,16 +47,6 @@ constexpr char kTexts[] =
     "IDS_STRING_INFO=Info\n"
     "IDS_STRING_EXIT=Close\n";
 
-// The log's lines, the rotated generations (log.3, log.2, log.1) first.
-std::vector<std::string> ReadLog(const std::string& path) {
-  std::vector<std::string> lines;
-  for (const std::string& file : {path + ".3", path + ".2", path + ".1", path}) {
-    const std::vector<std::string> more = ReadLines(file);
-    lines.insert(lines.end(), more.begin(), more.end());
-  }
-  return lines;
-}
-
 constexpr char16_t kProductKey[] = u"SOFTWARE\\Corvane\\WardexTest";
 
 }  // namespace
@@ -176,6 +166,11 @@ std::unique_ptr<AgentProcess> AgentTree::Start(const std::vector<std::string>& a
   return agent->started() ? std::move(agent) : nullptr;
 }
 
+int64_t AgentTree::Run(const std::vector<std::string>& arguments) {
+  const auto agent = Start(arguments);
+  return agent ? agent->Wait(milliseconds(15000)) : -1;
+}
+
 std::unique_ptr<AgentProcess> AgentTree::StartAndWait() {
   const size_t before = LogTexts().size();
   auto agent = Start();
@@ -203,10 +198,13 @@ bool AgentTree::WaitForShellLog(const std::string& needle, size_t count) const {
   return WaitFor([&] { return CountContaining(ShellLog(), needle) >= count; }, milliseconds(10000));
 }
 
+// The rotated generations (log.3, log.2, log.1) first.
 std::vector<LogLine> AgentTree::LogLines() const {
   std::vector<LogLine> parsed;
-  for (const std::string& line : ReadLog(log_path())) {
-    if (auto one = ParseLogLine(line)) parsed.push_back(*one);
+  for (const char* file : {".3", ".2", ".1", ""}) {
+    for (const std::string& line : ReadLines(log_path() + file)) {
+      if (auto one = ParseLogLine(line)) parsed.push_back(*one);
+    }
   }
   return parsed;
 }

@@ -122,6 +122,9 @@ class AgentTree {
 
   // Starts the agent with |arguments| in the private network namespace.
   std::unique_ptr<AgentProcess> Start(const std::vector<std::string>& arguments = {});
+  // Starts the agent with |arguments| and waits (15 s at most) for its end,
+  // as a second start or a switch ends: its exit status, or -1.
+  int64_t Run(const std::vector<std::string>& arguments = {});
   // Starts the agent and waits until its creation sequence is done.
   std::unique_ptr<AgentProcess> StartAndWait();
   // Waits until the log holds a line with |text| (after |from_line|).

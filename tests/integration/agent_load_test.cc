@@ -10,9 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "integration/agent_harness.h"
@@ -116,8 +114,7 @@ TEST_F(AgentLoadTest, MixedClientsWhileDialogsWaitThenSigterm) {
   EXPECT_GE(before_sigterm, 8);
   // The dialogs were being handled when the agent began to stop: their
   // answers arrived and were sent before the pipe server went.
-  EXPECT_EQ(dialog_replies[0], kDialogReply);
-  EXPECT_EQ(dialog_replies[1], kDialogReply);
+  EXPECT_EQ(dialog_replies, std::vector<std::string>(2, kDialogReply));
   EXPECT_TRUE(ContainsInOrder(tree.LogTexts(), {"TRAY ### Closing...", "TRAY ### Remove Icon"}))
       << tree.Diagnostics();
 }
@@ -147,9 +144,8 @@ TEST_F(AgentLoadTest, BlockingDialogsLeaveRoomForShortRequests) {
   EXPECT_EQ(agent->Stop(), 0) << tree.Diagnostics();
   for (std::thread& dialog : dialogs) dialog.join();
   // Refused or ended by the shutdown, every dialog came back without a button.
-  for (const std::string& reply : dialog_replies) {
-    EXPECT_EQ(reply, R"([{"ModuleIdentificator":"","ModuleRequest":11}])");
-  }
+  EXPECT_EQ(dialog_replies, std::vector<std::string>(
+                                kDialogs, R"([{"ModuleIdentificator":"","ModuleRequest":11}])"));
 }
 
 // The quick-check view is shown again and again through the pipe while the
@@ -183,8 +179,7 @@ TEST_F(AgentLoadTest, QuickCheckShownWhileItsButtonIsPressed) {
 
 // A field of /proc/<pid>/status in kB ("VmRSS", "VmHWM"), or -1.
 int64_t StatusKb(pid_t pid, const std::string& field) {
-  std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
-  for (std::string line; std::getline(status, line);) {
+  for (const std::string& line : ReadLines("/proc/" + std::to_string(pid) + "/status")) {
     if (line.rfind(field + ":", 0) == 0) return std::stoll(line.substr(field.size() + 1));
   }
   return -1;
@@ -223,9 +218,6 @@ TEST_F(AgentLoadTest, FloodsOfLargeMessagesLeaveLittleBehindAndNothingGrows) {
   for (int round = 0; round < 3; ++round) ASSERT_EQ(flood_once(), 32);
   const int64_t last_kb = resident_kb();
   const int64_t peak_kb = StatusKb(agent->pid(), "VmHWM");
-  std::printf("floods: idle %lld kB, peak %lld kB, after one %lld kB, after four %lld kB\n",
-              static_cast<long long>(idle_kb), static_cast<long long>(peak_kb),
-              static_cast<long long>(first_kb), static_cast<long long>(last_kb));
   ASSERT_TRUE(idle_kb > 0 && first_kb > 0 && last_kb > 0);
   // Without the trim a flood left 35-100 MB behind.
   EXPECT_LT(first_kb - idle_kb, 8 * 1024);

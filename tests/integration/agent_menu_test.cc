@@ -2,7 +2,6 @@
 // quick-check view from the menu and from the pipe.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -216,14 +215,11 @@ TEST_F(AgentMenuTest, QuickCheckFromTheMenuAndFromThePipeAreLabelledBySource) {
     WaitFor([&] { return CountContaining(tree_->Journal(), "show-module-view") >= shown; });
   }
   EXPECT_EQ(CountContaining(tree_->Journal(), "console show-module-view view 1"), 3u);
-  std::vector<std::string> labels;
-  for (const std::string& line : tree_->TrackedEvents()) {
-    if (line.find("\tSHOW_SNAPCHECK\t") == std::string::npos) continue;
-    for (const char* label : {"FROM_MENU", "FROM_DESKTOP", "FROM_WARDEX"}) {
-      if (line.find(std::string("\t") + label + "\t") != std::string::npos) labels.push_back(label);
-    }
-  }
-  EXPECT_EQ(labels, (std::vector<std::string>{"FROM_MENU", "FROM_WARDEX", "FROM_DESKTOP"}));
+  const std::vector<std::string> events = tree_->TrackedEvents();
+  EXPECT_EQ(CountContaining(events, "\tSHOW_SNAPCHECK\t"), 3u);
+  EXPECT_TRUE(
+      ContainsInOrder(events, {"\tSHOW_SNAPCHECK\tFROM_MENU\t", "\tSHOW_SNAPCHECK\tFROM_WARDEX\t",
+                               "\tSHOW_SNAPCHECK\tFROM_DESKTOP\t"}));
 }
 
 }  // namespace

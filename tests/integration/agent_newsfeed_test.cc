@@ -7,13 +7,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <ctime>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <tuple>
 
 #include "desktop/desktop_peers.h"
@@ -57,10 +54,7 @@ class AgentNewsfeedTest : public ::testing::Test {
   }
 
   static int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
-  std::string news_folder() const {
-    return std::filesystem::path(tree_.test_dir()).parent_path().string() +
-           "/cache/wardex/newsfeed/";
-  }
+  std::string news_folder() const { return tree_.root().path() + "/cache/wardex/newsfeed/"; }
   std::string data_text() const { return ReadFile(news_folder() + "data.xml"); }
   std::string answer_text() {
     std::lock_guard<std::mutex> hold(lock_);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "console/dialog_answer.h"
@@ -90,10 +91,8 @@ TEST_F(ConsoleModuleTest, DialogWithoutShowTimeIsAnsweredNoButtonWhenTheConsoleG
   destroy_();
   destroy_ = nullptr;
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
-  for (Answer* answer : {&never_timed, &minus_one, &long_timed}) {
-    EXPECT_EQ(answer->Calls(), 1);
-    EXPECT_EQ(answer->button, kMessageDialogNoButton);
-  }
+  for (Answer* answer : {&never_timed, &minus_one, &long_timed})
+    EXPECT_EQ(std::pair(answer->Calls(), answer->button), std::pair(1, kMessageDialogNoButton));
   EXPECT_TRUE(platform::FreeLibrary(library_));
   library_ = nullptr;
 }
@@ -118,9 +117,8 @@ TEST_F(ConsoleModuleTest, DialogsNobodyAnsweredComeBackOnceWithNoButtonWhenTheir
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2000));  // before the answers
   for (int i = 0; i < count; ++i) {
     ASSERT_TRUE(answers[i].WaitFor(std::chrono::seconds(10))) << i;
-    EXPECT_EQ(answers[i].Calls(), 1);
-    EXPECT_EQ(answers[i].button, kMessageDialogNoButton);
-    EXPECT_EQ(answers[i].checked, Boxes(1, 0));
+    EXPECT_EQ(std::tuple(answers[i].Calls(), answers[i].button, answers[i].checked),
+              std::tuple(1, kMessageDialogNoButton, Boxes(1, 0)));
   }
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2000));
 }

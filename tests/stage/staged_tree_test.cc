@@ -2,7 +2,6 @@
 // modes the package gives, and every library signed so that the agent trusts
 // it with the staged root's anchors.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -25,25 +24,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
-mode_t ModeOf(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+// With the set-id and sticky bits.
+unsigned ModeOf(const std::string& path) {
+  return static_cast<unsigned>(fs::status(path).permissions()) & 07777;
 }
 
 // The shared libraries of the installation tree, as paths relative to it.
-const std::set<std::string> kLibraries = {
-    "libkaosal.so",
-    "libcrashlog.so",
-    "kpitrack.so",
-    "VeLogger.so",
-    "VeStyler.so",
-    "modules/common/kvl_ipc32.so",
-    "modules/consolemodule/ConsoleModule.so",
-    "modules/HandsetLinkModule/HandsetLinkModule.so",
-    "modules/WardexModule/WardexModule.so",
-    "modules/SnapCheckModule/SnapCheckModule.so",
-    "modules/TurboModule/TurboModule.so",
-};
+const std::set<std::string> kLibraries = {"libkaosal.so",
+                                          "libcrashlog.so",
+                                          "kpitrack.so",
+                                          "VeLogger.so",
+                                          "VeStyler.so",
+                                          "modules/common/kvl_ipc32.so",
+                                          "modules/consolemodule/ConsoleModule.so",
+                                          "modules/HandsetLinkModule/HandsetLinkModule.so",
+                                          "modules/WardexModule/WardexModule.so",
+                                          "modules/SnapCheckModule/SnapCheckModule.so",
+                                          "modules/TurboModule/TurboModule.so"};
 
 TEST(StagedTree, HoldsEveryFileOfTheInstallation) {
   std::set<std::string> expected = kLibraries;
@@ -124,15 +121,11 @@ std::vector<std::string> DynamicEntries(const std::string& path, const std::stri
 std::set<std::string> SymbolNames(const std::string& file, const std::string& options,
                                   const std::string& types) {
   std::set<std::string> names;
-  for (const std::string& line : OutputLines("nm " + options + " '" + file + "' 2>/dev/null")) {
-    std::stringstream fields(line);
-    std::vector<std::string> words;
-    for (std::string word; fields >> word;) words.push_back(word);
-    // "address type name", or "type name" for an undefined symbol.
-    if (words.size() >= 2 && words[words.size() - 2].size() == 1 &&
-        types.find(words[words.size() - 2][0]) != std::string::npos) {
-      names.insert(words.back());
-    }
+  // "name type [address size]", an archive's members "archive[member]:".
+  for (const std::string& line : OutputLines("nm -P " + options + " '" + file + "' 2>/dev/null")) {
+    std::string name, type;
+    std::istringstream(line) >> name >> type;
+    if (type.size() == 1 && types.find(type[0]) != std::string::npos) names.insert(name);
   }
   return names;
 }

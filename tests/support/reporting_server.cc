@@ -21,9 +21,11 @@ std::string MakeFolder() {
 }  // namespace
 
 // Generous: the test machine is shared and slow under load.
-ReportingServer::ReportingServer(const std::vector<std::string>& argv)
+ReportingServer::ReportingServer(
+    const std::function<std::vector<std::string>(const std::string& folder)>& argv)
     : folder_(MakeFolder()),
-      server_("/usr/bin/env", argv, folder_ + "/report", "/dev/null", "/dev/null") {
+      command_(argv(folder_)),
+      server_("/usr/bin/env", command_, folder_ + "/report", "/dev/null", "/dev/null") {
   const std::string report = folder_ + "/report";
   WaitFor(
       [&] {
@@ -33,7 +35,7 @@ ReportingServer::ReportingServer(const std::vector<std::string>& argv)
       std::chrono::seconds(30));
   const std::string printed = ReadFile(report);
   if (printed.find('\n') == std::string::npos) {
-    error_ = argv[0] + " did not start or reported nothing (is it installed?)";
+    error_ = command_[0] + " did not start or reported nothing (is it installed?)";
     Stop();
     return;
   }
@@ -44,15 +46,6 @@ ReportingServer::~ReportingServer() {
   Stop();
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
-  // Newest first: a variable exported twice gets its value from before both.
-  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
-    it->second ? SetEnv(it->first.c_str(), *it->second) : UnsetEnv(it->first.c_str());
-}
-
-void ReportingServer::Export(const char* variable, const std::string& value) {
-  const char* old = getenv(variable);
-  saved_.emplace_back(variable, old == nullptr ? std::nullopt : std::optional<std::string>(old));
-  SetEnv(variable, value);
 }
 
 bool ReportingServer::Stop() {

@@ -5,9 +5,8 @@
 // restored.
 #pragma once
 
-#include <optional>
+#include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "support/test_env.h"
@@ -16,9 +15,11 @@ namespace wardex::test {
 
 class ReportingServer {
  public:
-  // Starts |argv| (its program found in PATH, its input and error output
-  // /dev/null) and waits up to 30 s for the line.
-  explicit ReportingServer(const std::vector<std::string>& argv);
+  // Starts the command line that |argv| gives for the server's own folder
+  // (its program found in PATH, its input and error output /dev/null) and
+  // waits up to 30 s for the line.
+  explicit ReportingServer(
+      const std::function<std::vector<std::string>(const std::string& folder)>& argv);
   ~ReportingServer();
   ReportingServer(const ReportingServer&) = delete;
   ReportingServer& operator=(const ReportingServer&) = delete;
@@ -30,17 +31,17 @@ class ReportingServer {
   [[nodiscard]] const std::string& error() const { return error_; }
   // Sets |variable| for this process and the children it starts from now
   // on, until the object goes.
-  void Export(const char* variable, const std::string& value);
+  void Export(const char* variable, const std::string& value) { exported_.Set(variable, value); }
   // Ends the server now and reaps it; true when it ended.
   bool Stop();
 
  private:
-  std::string folder_;  // holds the file the server reports into
+  std::string folder_;  // holds the file the server reports into, and what it writes
+  std::vector<std::string> command_;
   ChildProgram server_;
   std::string line_;
   std::string error_;
-  // The exported variables with their values before (none: it was unset).
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  ScopedEnvironment exported_;
 };
 
 }  // namespace wardex::test

@@ -1,11 +1,8 @@
 #include "support/session_bus.h"
 
-#include <cstdlib>
-#include <filesystem>
 #include <vector>
 
 #include "support/test_env.h"
-#include "support/test_env_internal.h"
 
 namespace wardex::test {
 namespace {
@@ -34,13 +31,6 @@ std::vector<std::string> DaemonArguments(const std::string& folder) {
 
 }  // namespace
 
-PrivateSessionBus::PrivateSessionBus()
-    : folder_(MakeTemporaryFolder()), daemon_(DaemonArguments(folder_)) {}
-
-PrivateSessionBus::~PrivateSessionBus() {
-  daemon_.Stop();
-  std::error_code ignored;
-  if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
-}
+PrivateSessionBus::PrivateSessionBus() : ReportingServer(DaemonArguments) {}
 
 }  // namespace wardex::test

@@ -8,11 +8,22 @@
 #include "support/test_env_internal.h"
 
 namespace wardex::test {
-namespace {
 
-constexpr char kUnset[] = "\x01";
+ScopedEnvironment::~ScopedEnvironment() {
+  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+    it->second ? SetEnv(it->first.c_str(), *it->second) : UnsetEnv(it->first.c_str());
+}
 
-}  // namespace
+void ScopedEnvironment::Set(const std::string& name, const std::string& value) {
+  Unset(name);  // saves the value from before
+  SetEnv(name.c_str(), value);
+}
+
+void ScopedEnvironment::Unset(const std::string& name) {
+  const char* old = getenv(name.c_str());
+  saved_.emplace_back(name, old == nullptr ? std::nullopt : std::optional<std::string>(old));
+  UnsetEnv(name.c_str());
+}
 
 ScopedTestRoot::ScopedTestRoot(bool with_runtime_dir) {
   path_ = MakeTemporaryFolder();
@@ -38,31 +49,8 @@ ScopedTestRoot::ScopedTestRoot(bool with_runtime_dir) {
 }
 
 ScopedTestRoot::~ScopedTestRoot() {
-  // Backwards: a variable set twice gets its first value back.
-  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-    if (it->second == kUnset) {
-      UnsetEnv(it->first.c_str());
-    } else {
-      SetEnv(it->first.c_str(), it->second);
-    }
-  }
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
-}
-
-void ScopedTestRoot::Save(const std::string& name) {
-  const char* old = getenv(name.c_str());
-  saved_.emplace_back(name, old ? old : kUnset);
-}
-
-void ScopedTestRoot::Set(const std::string& name, const std::string& value) {
-  Save(name);
-  SetEnv(name.c_str(), value);
-}
-
-void ScopedTestRoot::Unset(const std::string& name) {
-  Save(name);
-  UnsetEnv(name.c_str());
 }
 
 bool WriteFile(const std::string& path, const std::string& content) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,20 +24,30 @@ constexpr int Scaled(int full, int sanitized) {
 #endif
 }
 
+// Sets and removes variables of this process's environment, which the
+// programs it starts inherit, until the object goes: then each gets back its
+// value from before (a variable set twice, the one from before both).
+class ScopedEnvironment {
+ public:
+  ~ScopedEnvironment();
+  void Set(const std::string& name, const std::string& value);
+  void Unset(const std::string& name);
+
+ private:
+  // The variables with their values before (none: it was unset), oldest first.
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
 // A fresh temporary folder holding root/ (WARDEX_ROOT) and the XDG folders
 // config/, data/, state/, cache/; the environment is restored on destruction.
 // XDG_RUNTIME_DIR is unset, as on a machine without a login session, unless
 // with_runtime_dir is true, when it points at runtime/ (mode 0700).
-class ScopedTestRoot {
+class ScopedTestRoot : public ScopedEnvironment {
  public:
   explicit ScopedTestRoot(bool with_runtime_dir = false);
   ~ScopedTestRoot();
   ScopedTestRoot(const ScopedTestRoot&) = delete;
   ScopedTestRoot& operator=(const ScopedTestRoot&) = delete;
-
-  // Sets or removes a variable of the environment until the root goes.
-  void Set(const std::string& name, const std::string& value);
-  void Unset(const std::string& name);
 
   const std::string& path() const { return path_; }     // the temporary folder
   std::string root() const { return path_ + "/root"; }  // WARDEX_ROOT
@@ -45,10 +56,7 @@ class ScopedTestRoot {
   std::string config_home() const { return path_ + "/config"; }
 
  private:
-  void Save(const std::string& name);
-
   std::string path_;
-  std::vector<std::pair<std::string, std::string>> saved_;  // name, value ("\x01" = unset)
 };
 
 // Sets or removes a variable of this process's environment, which the
