@@ -64,13 +64,11 @@ class RegistryTest : public ::testing::Test {
  protected:
 #if defined(_WIN32)
   void TearDown() override {
-    for (uint32_t view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-      (void)RegDeleteTree(HKEY_LOCAL_MACHINE, Text(top_), KEY_WRITE | view);
-    }
+    (void)RegDeleteTree(HKEY_LOCAL_MACHINE, Text(top_), KEY_WRITE | KEY_WOW64_32KEY);
+    (void)RegDeleteTree(HKEY_LOCAL_MACHINE, Text(top_), KEY_WRITE | KEY_WOW64_64KEY);
     (void)RegDeleteTree(HKEY_CURRENT_USER, Text(top_), KEY_WRITE);
-    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-      (void)RegDeleteTree(root, Text("Software\\Classes\\" + extension_), KEY_WRITE);
-    }
+    (void)RegDeleteTree(HKEY_LOCAL_MACHINE, Text("Software\\Classes\\" + extension_), KEY_WRITE);
+    (void)RegDeleteTree(HKEY_CURRENT_USER, Text("Software\\Classes\\" + extension_), KEY_WRITE);
   }
   const std::string unique_ = std::to_string(std::random_device()());
 #else
