@@ -72,10 +72,9 @@ TEST_F(ConsoleChannelTest, AConsoleThatFailsAnswersItsDialogsWithNoButtonAndIsSt
   ConsoleChannel::Options options;
   options.ping_interval = 50ms;
   options.ping_timeout = 500ms;
-  const char* failures[] = {"crash", "hang", "garbage"};
   auto channel = Open(options);
   int failed = 0;
-  for (const char* failure : failures) {
+  for (const char* failure : {"crash", "hang", "garbage"}) {
     Answer& open = NewAnswer();  // left open by the Console when the failure comes
     Answer& failing = NewAnswer();
     channel->ShowDialog(Dialog("ignore", &open));
@@ -156,9 +155,8 @@ TEST_F(ConsoleChannelTest, CallersDoNotWaitForAHungConsole) {
   // Large dialogs fill the socket and then the queue; once it is full they
   // are answered at once instead of waiting.
   const std::u16string text(kMaxTextBytes, u'x');
-  const int count = 100;
   const auto start = Clock::now();
-  for (int i = 0; i < count; ++i) {
+  for (int i = 0; i < 100; ++i) {
     answers.push_back(&NewAnswer());
     MessageDialog dialog = Dialog("ignore", answers.back());
     dialog.message = text.c_str();

@@ -81,9 +81,7 @@ TEST(ConsoleProtocolTest, EveryMessageSurvivesTheWireAlsoWithFullListsOfLongestT
 
 TEST(ConsoleProtocolTest, FieldsAreLittleEndianAfterTheLengthAndType) {
   EXPECT_EQ(EncodeFrame(Ping{0x01020304}), std::string("\x05\x00\x00\x00\x01\x04\x03\x02\x01", 9));
-  EXPECT_EQ(EncodeFrame(SetTexts{"ab", {}}), std::string("\x0B\x00\x00\x00\x04\x02\x00\x00\x00"
-                                                         "ab\x00\x00\x00\x00",
-                                                         15));
+  EXPECT_EQ(EncodeFrame(SetTexts{"ab", {}}), std::string("\x0B\0\0\0\x04\x02\0\0\0ab\0\0\0\0", 15));
 }
 
 TEST(ConsoleProtocolTest, RefusesFramesThatBreakTheRules) {
@@ -143,13 +141,9 @@ TEST(ConsoleProtocolTest, FitTextCutsAtACharacterBoundary) {
     size_t max;
     std::string expected;
   } cases[] = {
-      {"abc", 3, "abc"},
-      {"abcd", 3, "abc"},
-      {"a" + two_byte, 2, "a"},
-      {"a" + two_byte, 3, "a" + two_byte},
-      {"\xE2\x82\xAC"
-       "x",
-       2, ""},  // a three-byte euro sign does not fit
+      {"abc", 3, "abc"},        {"abcd", 3, "abc"},
+      {"a" + two_byte, 2, "a"}, {"a" + two_byte, 3, "a" + two_byte},
+      {"\u20acx", 2, ""},  // a three-byte euro sign does not fit
   };
   for (const auto& c : cases) EXPECT_EQ(FitText(c.text, c.max), c.expected) << c.text;
 }

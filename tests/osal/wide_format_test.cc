@@ -127,15 +127,13 @@ TEST(WideFormatTest, NumbersMatchTheCRulesInEveryCombination) {
 }
 
 TEST(Utf8Test, RoundTrips) {
-  const std::vector<std::string> texts = {
-      "",
-      "plain ASCII",
-      "Grüße",
-      "\xE4\xB8\xAD\xE6\x96\x87",               // two CJK characters
-      "\xF0\x9F\x98\x80 and \xF4\x8F\xBF\xBF",  // U+1F600 and U+10FFFF
-      std::string("nul\0inside", 10),
-      "\xEF\xBF\xBF\xEE\x80\x80",  // U+FFFF, U+E000
-  };
+  const std::vector<std::string> texts = {"",
+                                          "plain ASCII",
+                                          "Gr\u00fc\u00dfe",
+                                          "\u4e2d\u6587",
+                                          "\U0001F600 and \U0010FFFF",
+                                          std::string("nul\0inside", 10),
+                                          "\uFFFF\uE000"};
   for (const std::string& text : texts) EXPECT_EQ(ToUtf8(FromUtf8(text)), text);
   EXPECT_EQ(FromUtf8("\xF0\x9F\x98\x80"), std::u16string({0xD83D, 0xDE00}));
   EXPECT_EQ(FromUtf8(nullptr, 5), u"");
@@ -163,9 +161,7 @@ TEST(Utf8Test, InvalidInputBecomesReplacementCharacters) {
 
 TEST(Utf8Test, LoneSurrogatesEncodeAsReplacementCharacter) {
   const std::pair<std::u16string, std::string> cases[] = {
-      {{u'a', 0xD800, u'b'},
-       "a\xEF\xBF\xBD"
-       "b"},
+      {{u'a', 0xD800, u'b'}, "a\uFFFDb"},
       {{0xDC00}, "\xEF\xBF\xBD"},
       {{u'a', 0xD83D}, "a\xEF\xBF\xBD"},                           // high surrogate at the end
       {{0xDE00, 0xD83D}, "\xEF\xBF\xBD\xEF\xBF\xBD"},              // pair in the wrong order
