@@ -154,9 +154,7 @@ TEST_F(LogWTest, HighestLevelComesFromTheEnvironment) {
   const std::vector<int> kLevels = {3, 6, 8, 9, 12, 14, 15};
   // The setting (nullptr: unset) and the levels written.
   const std::vector<std::pair<const char*, std::vector<int>>> cases = {
-      {nullptr, {3, 6, 8, 9, 12, 14, 15}}, {"", {3, 6, 8, 9, 12, 14, 15}}, {"6", {3, 6}}, {"0", {}},
-      {"eight", {3, 6, 8, 9, 12, 14, 15}},
-  };
+      {nullptr, kLevels}, {"", kLevels}, {"6", {3, 6}}, {"0", {}}, {"eight", kLevels}};
   int case_number = 0;
   for (const auto& [setting, expected] : cases) {
     log_path_ = root_.path() + "/levels" + std::to_string(case_number++) + ".log";

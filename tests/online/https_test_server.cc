@@ -291,18 +291,11 @@ bool HttpsTestServer::Answer(const Send& send, httplib::Request& request) {
   using Framing = httplib::Response::Framing;
   const std::string& body = response.body;
   const size_t length = response.length != std::string::npos ? response.length : body.size();
-  switch (response.framing) {
-    case Framing::kLength:
-      head += "Content-Length: " + std::to_string(length) + "\r\n\r\n";
-      break;
-    case Framing::kChunked:
-      head += "Transfer-Encoding: chunked\r\n\r\n";
-      break;
-    case Framing::kUntilClose:
-      head += "Connection: close\r\n\r\n";
-      break;
-  }
   const bool chunked = response.framing == Framing::kChunked;
+  head += chunked ? "Transfer-Encoding: chunked\r\n\r\n"
+          : response.framing == Framing::kUntilClose
+              ? "Connection: close\r\n\r\n"
+              : "Content-Length: " + std::to_string(length) + "\r\n\r\n";
   // Chunks of 64 KiB: a client that kept only one of a longer body would
   // lose text.
   const size_t piece = chunked ? 65536 : body.size();

@@ -257,12 +257,12 @@ TEST(SimpleXmlFileTest, SavesReplacesAndLoads) {
   const KaString path = Wide(root.path() + "/data.xml");
   SimpleXMLElement document;
   document.SetName(u"quennewsfeed");
-  document.SetChildValue(u"active", u"1");
-  ASSERT_TRUE(document.SaveToFile(path));
-  EXPECT_EQ(test::ReadFile(root.path() + "/data.xml"), document.ToXml());
-  document.SetChildValue(u"old", u"1");
-  ASSERT_TRUE(document.SaveToFile(path));
-  EXPECT_EQ(test::ReadFile(root.path() + "/data.xml"), document.ToXml());
+  // Written, then replaced.
+  for (const char16_t* child : {u"active", u"old"}) {
+    document.SetChildValue(child, u"1");
+    ASSERT_TRUE(document.SaveToFile(path));
+    EXPECT_EQ(test::ReadFile(root.path() + "/data.xml"), document.ToXml());
+  }
 
   SimpleXMLElement loaded;
   loaded.SetChildValue(u"stale", u"x");
