@@ -41,6 +41,7 @@ struct ToolRun {
   int exit_code;
   std::string out;
   std::string err;
+  auto tied() const { return std::tie(exit_code, out, err); }
 };
 
 class WardexIpcSendTest : public ::testing::Test {
@@ -73,14 +74,10 @@ class WardexIpcSendTest : public ::testing::Test {
 };
 
 TEST_F(WardexIpcSendTest, PrintsTheReplyAloneOnStandardOutput) {
-  const ToolRun from_argument = Tool({"send", "--channel", kChannel, "{\"Text\":\"Grüße\"}"});
-  EXPECT_EQ(from_argument.exit_code, 0) << from_argument.err;
-  EXPECT_EQ(from_argument.out, "reply to {\"Text\":\"Grüße\"}\n");
-  EXPECT_EQ(from_argument.err, "");
-
-  const ToolRun from_input = Tool({"send", "--channel", kChannel, "--timeout", "2000"}, "Grüße");
-  EXPECT_EQ(from_input.exit_code, 0) << from_input.err;
-  EXPECT_EQ(from_input.out, "reply to Grüße\n");
+  EXPECT_EQ(Tool({"send", "--channel", kChannel, "{\"Text\":\"Grüße\"}"}).tied(),
+            std::tuple(0, "reply to {\"Text\":\"Grüße\"}\n", ""));
+  EXPECT_EQ(Tool({"send", "--channel", kChannel, "--timeout", "2000"}, "Grüße").tied(),
+            std::tuple(0, "reply to Grüße\n", ""));
 }
 
 TEST_F(WardexIpcSendTest, FailuresExitNonZeroWithAClearMessage) {

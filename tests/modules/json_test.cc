@@ -2,6 +2,7 @@
 // failure's text and place, writing with each flag.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdint>
 #include <cstdio>
@@ -256,11 +257,8 @@ Naive NaiveUnescape(std::u16string_view inner, std::u16string& out) {
       i += 2;
     } else if (d == u'u') {
       if (inner.size() - (i + 2) < 4) return Naive::kIncomplete;
-      for (size_t h = i + 2; h < i + 6; ++h) {
-        if (!std::isxdigit(static_cast<unsigned char>(inner[h] < 128 ? inner[h] : 'z'))) {
-          return Naive::kMalformed;
-        }
-      }
+      const auto hex = [](char16_t h) { return h < 128 && std::isxdigit(h); };
+      if (!std::all_of(inner.begin() + i + 2, inner.begin() + i + 6, hex)) return Naive::kMalformed;
       out.append(inner.substr(i, 6));
       i += 6;
     } else {

@@ -119,12 +119,6 @@ TEST(ModuleMessageTest, EachKindWritesAndReadsBack) {
 }
 
 TEST(ModuleMessageTest, Reads) {
-  // Kind 11 with the header and text that the cases below send.
-  const ModuleMessage box{.kind = 11, .box_header = u"h", .box_text = u"m"};
-  const auto with = [](ModuleMessage m, auto change) {
-    change(m);
-    return m;
-  };
   const struct {
     const char* name;
     const char* text;
@@ -146,16 +140,16 @@ TEST(ModuleMessageTest, Reads) {
        {.kind = 11}},
       {"kind11_optional_members",
        R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m","Icon":-3})",
-       with(box, [](ModuleMessage& m) { m.icon = -3; })},
+       {.kind = 11, .box_header = u"h", .box_text = u"m", .icon = -3}},
       {"lists_skip_non_objects",
        R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m",)"
        R"("Buttons":[1,{"BTTX":"a","BTID":4},"x",[],null,{"BTTY":2}],)"
        R"("CheckBoxes":[true,{"CBCH":true}]})",
-       with(box,
-            [](ModuleMessage& m) {
-              m.buttons = {{u"a", 4, 0}, {u"", 0, 2}};
-              m.check_boxes = {{u"", 0, true}};
-            })},
+       {.kind = 11,
+        .box_header = u"h",
+        .box_text = u"m",
+        .buttons = {{u"a", 4, 0}, {u"", 0, 2}},
+        .check_boxes = {{u"", 0, true}}}},
       {"kind4_reads_no_switch_param",
        R"({"ModuleRequest":4,"SwitchState":0,"SwitchParam":9,"Switch":1})",
        {.kind = 4, .requested_switch_state = 0}},
@@ -180,15 +174,11 @@ TEST(ModuleMessageTest, Reads) {
        R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m","Icon":1.5,)"
        R"("ShowTimeInMS":"1","CaptionStyle":2,"Buttons":{"BTTX":"a"},)"
        R"("CheckBoxes":[{"CBCH":1,"CBID":"2","CBTX":3}]})",
-       with(box, [](ModuleMessage& m) { m.check_boxes = {{}}; })},
+       {.kind = 11, .box_header = u"h", .box_text = u"m", .check_boxes = {{}}}},
       {"button_ids_out_of_range",
        R"({"ModuleRequest":11,"MessageHeader":"h","Message":"m",)"
        R"("Buttons":[{"BTID":-1,"BTTY":4294967296}],"CheckBoxes":[{"CBID":2147483648}]})",
-       with(box,
-            [](ModuleMessage& m) {
-              m.buttons = {{}};
-              m.check_boxes = {{}};
-            })},
+       {.kind = 11, .box_header = u"h", .box_text = u"m", .buttons = {{}}, .check_boxes = {{}}}},
       {"sync_request_not_object",
        R"({"ModuleRequest":2,"SyncRequest":[{"Share":"s"}]})",
        {.kind = 2}},
