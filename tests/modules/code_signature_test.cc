@@ -110,10 +110,8 @@ TEST(AppendedSignature, EveryByteOfASignatureAndItsTrailerCounts) {
 }
 
 TEST(AppendedSignature, TrailerLayout) {
-  const std::string trailer = platform::MakeSignatureTrailer(0x01020304);
-  ASSERT_EQ(trailer.size(), 32u);
-  EXPECT_EQ(trailer.substr(0, 4), std::string("\x01\x02\x03\x04", 4));
-  EXPECT_EQ(trailer.substr(4), "~Wardex signature appended~\n");
+  EXPECT_EQ(platform::MakeSignatureTrailer(0x01020304),
+            std::string("\x01\x02\x03\x04~Wardex signature appended~\n", 32));
   const struct {
     uint32_t signature_size;
     uint64_t file_size;
