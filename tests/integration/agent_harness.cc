@@ -51,11 +51,9 @@ constexpr char16_t kProductKey[] = u"SOFTWARE\\Corvane\\WardexTest";
 
 }  // namespace
 
-IpcClient::IpcClient() : client_(CreateClientInstance()) {
+IpcClient::IpcClient() : client_(CreateClientInstance(), &DestroyClientInstance) {
   client_->SetChannel(KaOSAL::FromUtf8(kAgentChannel).c_str());
 }
-
-IpcClient::~IpcClient() { DestroyClientInstance(client_); }
 
 std::string IpcClient::Send(const std::string& message, uint32_t timeout_ms) {
   std::u16string reply(1 << 16, u'\0');

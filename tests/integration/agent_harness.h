@@ -45,14 +45,11 @@ bool CanUnshareNetwork(std::string* reason);
 class IpcClient {
  public:
   IpcClient();
-  ~IpcClient();
-  IpcClient(const IpcClient&) = delete;
-  IpcClient& operator=(const IpcClient&) = delete;
   // One exchange; the reply text, or empty when the request was not answered.
   std::string Send(const std::string& message, uint32_t timeout_ms);
 
  private:
-  IIpcClient* client_;
+  std::unique_ptr<IIpcClient, void(WARDEX_STDCALL*)(IIpcClient*)> client_;
 };
 
 // The agent as AgentTree started it.

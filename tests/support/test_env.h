@@ -14,12 +14,10 @@ namespace wardex::test {
 
 // Stress counts: full size normally, smaller under the sanitizers and under
 // Wine, where every system call is a round trip to the wineserver.
-constexpr int Scaled(int full, int sanitized) {
+constexpr int Scaled([[maybe_unused]] int full, [[maybe_unused]] int sanitized) {
 #if defined(WARDEX_UNDER_SANITIZER) || defined(_WIN32)
-  (void)full;
   return sanitized;
 #else
-  (void)sanitized;
   return full;
 #endif
 }
