@@ -63,8 +63,7 @@ using AgentLoadTest = AgentTest;
 
 TEST_F(AgentLoadTest, MixedClientsWhileDialogsWaitThenSigterm) {
   AgentTree tree;
-  // The dialogs wait longer than the traffic below takes, even on a loaded machine.
-  tree.AddConsole("dialog_answer=1\ndialog_delay_ms=6000\n");
+  tree.AddConsole("dialog_answer=1\ndialog_delay_ms=3000\n");
   tree.AddModule("A", "flags=4\n");
   tree.AddModule("S", "flags=32\nswitch_state=2\n");
   tree.AddModule("N", "flags=4\n");
@@ -99,10 +98,7 @@ TEST_F(AgentLoadTest, MixedClientsWhileDialogsWaitThenSigterm) {
     });
   }
   std::this_thread::sleep_for(milliseconds(Scaled(1500, 1000)));
-  // Traffic flows while both dialogs wait (a server that they held up
-  // answers none); not a throughput figure: under Wine on a busy machine 7
-  // came in the first second.
-  const bool flowed = WaitFor([&] { return answered.load() >= 8; }, milliseconds(2000));
+  const int before_sigterm = answered.load();
   ASSERT_TRUE(agent->AskToClose());
   const int exit_status = agent->Wait(milliseconds(30000));
   stop.store(true);
@@ -113,7 +109,9 @@ TEST_F(AgentLoadTest, MixedClientsWhileDialogsWaitThenSigterm) {
   // Built with a sanitizer, the agent reports here what it found.
   EXPECT_EQ(tree.AgentOutput().find("Sanitizer"), std::string::npos) << tree.Diagnostics();
   EXPECT_TRUE(wrong.empty()) << wrong.size() << " wrong answers, first: " << wrong.front();
-  EXPECT_TRUE(flowed) << "answers by the end: " << answered.load();
+  // Traffic flowed while both dialogs waited (a server that they held up
+  // answers none); not a throughput figure: under Wine on a busy machine 12.
+  EXPECT_GE(before_sigterm, 8);
   // The dialogs were being handled when the agent began to stop: their
   // answers arrived and were sent before the pipe server went.
   EXPECT_EQ(dialog_replies, std::vector<std::string>(2, kDialogReply));
